@@ -1,0 +1,31 @@
+# Shared compile settings and helpers for the project's targets.
+
+add_library(zorn_build_flags INTERFACE)
+target_compile_options(zorn_build_flags INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                                  -Wno-multichar)
+if(ZORN_WERROR)
+    target_compile_options(zorn_build_flags INTERFACE -Werror)
+endif()
+target_include_directories(zorn_build_flags INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(ZORN_SANITIZE)
+    string(REPLACE ";" "," _zorn_sanitizers "${ZORN_SANITIZE}")
+    add_compile_options(-fsanitize=${_zorn_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${_zorn_sanitizers})
+endif()
+
+# zorn_add_library(NAME folder SOURCES ... DEPENDS ...): one library target per code folder.
+function(zorn_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;SYSTEM_DEPENDS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_link_libraries(${name} PUBLIC zorn_build_flags ${ARG_DEPENDS} ${ARG_SYSTEM_DEPENDS})
+endfunction()
+
+# zorn_add_test(NAME LABEL folder SOURCES ... DEPENDS ...): a GoogleTest program discovered by
+# CTest, labelled with the code folder it tests.
+function(zorn_add_test name)
+    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPENDS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE zorn_build_flags ${ARG_DEPENDS} GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABEL}" DISCOVERY_TIMEOUT 60)
+endfunction()
