@@ -850,28 +850,6 @@ CharSet VString::DebugDump(char* ioBuffer, int& ioSize) const
 
 // Value model
 
-CompareResult VString::CompareTo(const VValueSingle& inValue, bool /*inDiacritical*/) const
-{
-    // Binary comparison of the units. The collated comparison through the task's international
-    // manager replaces it when international settings exist.
-    VString other;
-    const VString* text = dynamic_cast<const VString*>(&inValue);
-    if (text == nullptr)
-    {
-        inValue.GetString(other);
-        text = &other;
-    }
-    int32_t common = std::min(fLength, text->fLength);
-    for (int32_t i = 0; i < common; ++i)
-    {
-        if (fString[i] != text->fString[i])
-        {
-            return fString[i] < text->fString[i] ? CR_SMALLER : CR_BIGGER;
-        }
-    }
-    return fLength == text->fLength ? CR_EQUAL : (fLength < text->fLength ? CR_SMALLER : CR_BIGGER);
-}
-
 void VString::FromValue(const VValueSingle& inValue)
 {
     if (inValue.IsNull())
