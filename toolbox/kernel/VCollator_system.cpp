@@ -3,6 +3,7 @@
 #include "toolbox/kernel/VIntlMgr.h"
 #include "toolbox/kernel/VString.h"
 
+#include <unicode/coll.h>
 #include <unicode/ucol.h>
 #include <unicode/usearch.h>
 #include <unicode/uset.h>
@@ -184,8 +185,10 @@ CompareResult VCollator_system::CompareString(const UniChar* inText, int32_t inT
     {
         return CR_BIGGER;
     }
-    switch (ucol_strcoll(GetICUCollator(inDiacritical), AsUChars(inText), inTextLength, AsUChars(inPattern),
-                         inPatternLength))
+    // The C++ entry point: ucol_strcoll adds tracing hooks around the same call.
+    UErrorCode status = U_ZERO_ERROR;
+    switch (icu::Collator::fromUCollator(GetICUCollator(inDiacritical))
+                ->compare(AsUChars(inText), inTextLength, AsUChars(inPattern), inPatternLength, status))
     {
     case UCOL_LESS:
         return CR_SMALLER;

@@ -722,36 +722,12 @@ void VIntlMgr::_FormatDateTime(const DateTimeParts& inDate, VString& outText, in
 // Comparison
 
 CompareResult VIntlMgr::CompareString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                                      int32_t inLength2, bool inDiacritical) const
-{
-    return fCollator->CompareString(inText1, inLength1, inText2, inLength2, inDiacritical);
-}
-
-CompareResult VIntlMgr::CompareString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
                                       int32_t inLength2, const VCompareOptions& inOptions) const
 {
     return inOptions.IsLike()
                ? fCollator->CompareString_Like(inText1, inLength1, inText2, inLength2,
                                                inOptions.IsDiacritical())
                : fCollator->CompareString(inText1, inLength1, inText2, inLength2, inOptions.IsDiacritical());
-}
-
-CompareResult VIntlMgr::CompareString_Like(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                                           int32_t inLength2, bool inDiacritical) const
-{
-    return fCollator->CompareString_Like(inText1, inLength1, inText2, inLength2, inDiacritical);
-}
-
-bool VIntlMgr::EqualString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                           int32_t inLength2, bool inDiacritical) const
-{
-    return fCollator->EqualString(inText1, inLength1, inText2, inLength2, inDiacritical);
-}
-
-bool VIntlMgr::EqualString_Like(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                                int32_t inLength2, bool inDiacritical) const
-{
-    return fCollator->EqualString_Like(inText1, inLength1, inText2, inLength2, inDiacritical);
 }
 
 UniChar VIntlMgr::GetWildChar() const

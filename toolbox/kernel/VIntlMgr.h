@@ -16,6 +16,7 @@
 #pragma once
 
 #include "toolbox/kernel/IRefCountable.h"
+#include "toolbox/kernel/VCollator.h"
 #include "toolbox/kernel/VError.h"
 #include "toolbox/kernel/VObject.h"
 #include "toolbox/kernel/VString.h"
@@ -25,7 +26,6 @@
 namespace zorn
 {
 
-class VCollator;
 class VCompareOptions;
 
 // Format styles of dates and times.
@@ -122,15 +122,28 @@ public:
 
     // Collated comparisons through the collator (VCollator describes them).
     CompareResult CompareString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                                int32_t inLength2, bool inDiacritical) const;
+                                int32_t inLength2, bool inDiacritical) const
+    {
+        return fCollator->CompareString(inText1, inLength1, inText2, inLength2, inDiacritical);
+    }
+    // The pattern form when the options ask for it, with the options' diacritical flag.
     CompareResult CompareString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
                                 int32_t inLength2, const VCompareOptions& inOptions) const;
     CompareResult CompareString_Like(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                                     int32_t inLength2, bool inDiacritical) const;
+                                     int32_t inLength2, bool inDiacritical) const
+    {
+        return fCollator->CompareString_Like(inText1, inLength1, inText2, inLength2, inDiacritical);
+    }
     bool EqualString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2, int32_t inLength2,
-                     bool inDiacritical) const;
+                     bool inDiacritical) const
+    {
+        return fCollator->EqualString(inText1, inLength1, inText2, inLength2, inDiacritical);
+    }
     bool EqualString_Like(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
-                          int32_t inLength2, bool inDiacritical) const;
+                          int32_t inLength2, bool inDiacritical) const
+    {
+        return fCollator->EqualString_Like(inText1, inLength1, inText2, inLength2, inDiacritical);
+    }
     UniChar GetWildChar() const;
     void GetStringComparisonAlgorithmSignature(VString& outSignature) const;
 
