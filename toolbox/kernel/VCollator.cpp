@@ -11,12 +11,13 @@ namespace zorn
 namespace
 {
 
-// Units that the ASCII path of "like" equality handles itself: the white-space controls and the
-// printable range. Other controls are ignorable in collation and DEL and everything above 127
-// need the collation rules, so texts holding them take the general path.
+// Units that the ASCII path of "like" equality handles itself: TAB, LF, VT, FF and the printable
+// range. Other controls are ignorable in collation, CR followed by LF is one character to the
+// search (a match may not start or end between them), and DEL and everything above 127 need the
+// collation rules: texts holding them take the general path.
 bool IsPlainAscii(UniChar inUnit)
 {
-    return (inUnit >= 9 && inUnit <= 13) || (inUnit >= 32 && inUnit <= 126);
+    return (inUnit >= 9 && inUnit <= 12) || (inUnit >= 32 && inUnit <= 126);
 }
 
 UniChar FoldAscii(UniChar inUnit, bool inDiacritical)

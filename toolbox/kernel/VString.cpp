@@ -411,6 +411,11 @@ void VString::FromCString(const char* inCString)
 
 void VString::FromUniChar(UniChar inUniChar)
 {
+    if (inUniChar == 0)
+    {
+        Clear(); // a 0 unit names no character: the empty string
+        return;
+    }
     FromUniCString(&inUniChar, 1);
 }
 

@@ -236,7 +236,7 @@ TEST(Collator, LikeWithWildCharactersOnlyAtTheEnds)
 // "Like" equality skips the collation for plain ASCII; it must give what the collation gives.
 TEST(Collator, AsciiShortcutAgreesWithTheCollation)
 {
-    const char16_t alphabet[] = u"aAbB@ .-1\t\x01\x7f";
+    const char16_t alphabet[] = u"aAbB@ .-1\t\r\n\x01\x7f";
     std::mt19937 random(20260105);
     std::uniform_int_distribution<int> unit(0, static_cast<int>(std::size(alphabet)) - 2);
     std::uniform_int_distribution<int> length(0, 6);

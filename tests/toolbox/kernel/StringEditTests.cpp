@@ -94,6 +94,7 @@ TEST(StringEdit, CutsAndSubStrings)
         {"sub-string in place", u"abcdef", [](VString& s) { s.SubString(3, 2); }, u"cd"},
         {"sub-string clipped", u"abcdef", [](VString& s) { s.SubString(3, 100); }, u"cdef"},
         {"sub-string out of bounds", u"abcdef", [](VString& s) { s.SubString(7, 1); }, u""},
+        {"from unit 0: empty", u"abc", [](VString& s) { s.FromUniChar(0); }, u""},
         {"from units, overlapping the own text", u"abcdef",
          [](VString& s) { s.FromUniString(s.GetCPointer() + 2, 3); }, u"cde"},
     });
