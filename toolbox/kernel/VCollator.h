@@ -34,7 +34,6 @@ public:
     // of a pattern; without it a wild character may stand anywhere.
     static constexpr uint8_t kOptionWildCharOnlyAtEnds = 2;
 
-    VCollator(const VCollator&) = default;
     VCollator& operator=(const VCollator&) = delete;
     ~VCollator() override = default;
 
@@ -89,6 +88,8 @@ public:
 
 protected:
     VCollator(uint32_t inDialectCode, bool inAsciiFastPath);
+    // For Clone: the same dialect and settings, a reference count of its own.
+    VCollator(const VCollator&) = default;
 
     // The two "like" rules. Wild characters in the middle: the pattern is cut at runs of the wild
     // character and the pieces are found in order. Only at the ends: a wild character anywhere

@@ -187,7 +187,7 @@ CompareResult VCollator_system::CompareString(const UniChar* inText, int32_t inT
     }
     // The C++ entry point: ucol_strcoll adds tracing hooks around the same call.
     UErrorCode status = U_ZERO_ERROR;
-    switch (icu::Collator::fromUCollator(GetICUCollator(inDiacritical))
+    switch (icu::Collator::fromUCollator(_GetICUCollator(inDiacritical))
                 ->compare(AsUChars(inText), inTextLength, AsUChars(inPattern), inPatternLength, status))
     {
     case UCOL_LESS:
@@ -202,7 +202,7 @@ CompareResult VCollator_system::CompareString(const UniChar* inText, int32_t inT
 bool VCollator_system::EqualString(const UniChar* inText, int32_t inTextLength, const UniChar* inPattern,
                                    int32_t inPatternLength, bool inDiacritical) const
 {
-    return ucol_equal(GetICUCollator(inDiacritical), AsUChars(inText), std::max(inTextLength, 0),
+    return ucol_equal(_GetICUCollator(inDiacritical), AsUChars(inText), std::max(inTextLength, 0),
                       AsUChars(inPattern), std::max(inPatternLength, 0)) != 0;
 }
 
@@ -219,7 +219,7 @@ int32_t VCollator_system::_Search(const UniChar* inText, int32_t inTextLength, c
     else if (inTextLength > 0)
     {
         StStringSearch search(AsUChars(inPattern), inPatternLength, AsUChars(inText), inTextLength,
-                              GetICUCollator(inDiacritical));
+                              _GetICUCollator(inDiacritical));
         if (UStringSearch* handle = search.Get())
         {
             UErrorCode status = U_ZERO_ERROR;

@@ -48,10 +48,12 @@ public:
     VCollator* Clone() const override;
     void GetStringComparisonAlgorithmSignature(VString& outSignature) const override;
 
-    // The ICU collator of a strength, for code that must call ICU itself (benchmarks).
-    const UCollator* GetICUCollator(bool inDiacritical) const { return inDiacritical ? fTertiary : fPrimary; }
-
 private:
+    const UCollator* _GetICUCollator(bool inDiacritical) const
+    {
+        return inDiacritical ? fTertiary : fPrimary;
+    }
+
     VCollator_system(uint32_t inDialectCode, UCollator* inPrimary, UCollator* inTertiary);
     VCollator_system(const VCollator_system& inOther, UCollator* inPrimary, UCollator* inTertiary);
 

@@ -11,8 +11,8 @@
 // zh-TW), except that the system dialect takes the user's own locale (LC_ALL, LC_MESSAGES,
 // LANG) when it is of the same language, so that regional settings such as fr_CH apply.
 //
-// Managers are reference-counted and not changed after Create; the collated operations of the
-// calling task go through GetCurrent().
+// Managers are reference-counted; their settings are fixed by Create, except the collator's wild
+// character. The collated operations of the calling task go through GetCurrent().
 #pragma once
 
 #include "toolbox/kernel/IRefCountable.h"
