@@ -118,7 +118,7 @@ int32_t ZoneOffsetMillis(const icu::TimeZone& inZone, int64_t inMillis, bool inL
     int32_t raw = 0;
     int32_t daylight = 0;
     UErrorCode status = U_ZERO_ERROR;
-    inZone.getOffset(static_cast<UDate>(inMillis), inLocal ? true : false, raw, daylight, status);
+    inZone.getOffset(static_cast<UDate>(inMillis), inLocal, raw, daylight, status);
     if (U_FAILURE(status))
     {
         raw = 0;
