@@ -1,11 +1,35 @@
 #include "toolbox/kernel/VTaskSeam.h"
 
+#include "toolbox/kernel/VString.h"
+
 #include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace zorn::detail
 {
+
+bool GetCurrentTaskIdentity(int32_t& outID, VString& outName)
+{
+    outID = 0;
+    outName.Clear();
+    return false;
+}
+
+VErrorTaskContext* GetCurrentTaskErrorContext(bool /*inCreate*/)
+{
+    return nullptr;
+}
+
+void PushErrorOnCurrentTask(VErrorBase* /*inError*/)
+{
+    // Without a current task a raised error is dropped.
+}
+
+bool IsErrorFilteredOnCurrentTask(uint64_t /*inError*/)
+{
+    return false;
+}
 
 uint32_t CurrentLockOwnerID()
 {

@@ -7,8 +7,24 @@
 
 #include <cstdint>
 
+namespace zorn
+{
+class VErrorBase;
+class VErrorTaskContext;
+class VString;
+} // namespace zorn
+
 namespace zorn::detail
 {
+
+// The current task's ID and name; false (0, empty) on a thread that runs no task.
+bool GetCurrentTaskIdentity(int32_t& outID, VString& outName);
+// The current task's error contexts, created when inCreate and missing; null without a task.
+VErrorTaskContext* GetCurrentTaskErrorContext(bool inCreate);
+// Pushes a raised error on the current task (retaining it); dropped without a task.
+void PushErrorOnCurrentTask(VErrorBase* inError);
+// Whether one of the current task's error contexts expects the code.
+bool IsErrorFilteredOnCurrentTask(uint64_t inError);
 
 // The ID that owns locks taken by the caller: never 0, the same on every call from one thread.
 uint32_t CurrentLockOwnerID();
