@@ -536,7 +536,7 @@ VMemoryHog* VCppMemMgr::RegisterMemHog()
     {
         return nullptr;
     }
-    std::lock_guard lock(fHogMutex);
+    StLocker<VCriticalSection> lock(&fHogLock);
     try
     {
         fHogs.push_back(hog);
@@ -551,7 +551,7 @@ VMemoryHog* VCppMemMgr::RegisterMemHog()
 
 bool VCppMemMgr::UnRegisterMemHog(VMemoryHog* inHog)
 {
-    std::lock_guard lock(fHogMutex);
+    StLocker<VCriticalSection> lock(&fHogLock);
     auto found = std::find(fHogs.begin(), fHogs.end(), inHog);
     if (found == fHogs.end())
     {

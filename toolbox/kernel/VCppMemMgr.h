@@ -20,6 +20,7 @@
 // Every allocation failure gives null; the manager raises no error of its own.
 #pragma once
 
+#include "toolbox/kernel/VCriticalSection.h"
 #include "toolbox/kernel/ZornTypes.h"
 
 #include <condition_variable>
@@ -156,7 +157,7 @@ private:
     bool fOption2 = false;
     size_t fMaxObjectSize = kMaxObjectSize;
 
-    std::mutex fHogMutex;
+    VCriticalSection fHogLock;
     std::vector<VMemoryHog*> fHogs;
 };
 

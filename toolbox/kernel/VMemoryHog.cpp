@@ -1,10 +1,10 @@
 #include "toolbox/kernel/VMemoryHog.h"
 
-#include <unistd.h>
+#include "toolbox/kernel/VTaskSeam.h"
 
 namespace zorn
 {
 
-VMemoryHog::VMemoryHog() : fOwnerThreadID(::gettid()) {}
+VMemoryHog::VMemoryHog() : fOwnerTaskID(detail::CurrentLockOwnerID()) {}
 
 } // namespace zorn

@@ -1,33 +1,24 @@
-// VMemoryHog: a recursive lock registered with the memory manager by a task that uses much memory
-// (VCppMemMgr::RegisterMemHog), remembering which thread registered it.
-//
-// It locks with a recursive mutex of its own; the toolbox's VCriticalSection takes its place once
-// the lock classes exist.
+// VMemoryHog: a critical section registered with the memory manager by a task that uses much
+// memory (VCppMemMgr::RegisterMemHog), remembering which task registered it.
 #pragma once
 
-#include <mutex>
-#include <sys/types.h>
+#include "toolbox/kernel/VCriticalSection.h"
+
+#include <cstdint>
 
 namespace zorn
 {
 
-class VMemoryHog
+class VMemoryHog : public VCriticalSection
 {
 public:
     VMemoryHog();
-    VMemoryHog(const VMemoryHog&) = delete;
-    VMemoryHog& operator=(const VMemoryHog&) = delete;
 
-    void Lock() { fMutex.lock(); }
-    bool TryToLock() { return fMutex.try_lock(); }
-    void Unlock() { fMutex.unlock(); }
-
-    // The system id (gettid) of the thread that registered the hog.
-    pid_t GetOwnerThreadID() const { return fOwnerThreadID; }
+    // The ID of the task (or, on a thread without a task, the thread's own ID) that registered it.
+    uint32_t GetOwnerTaskID() const { return fOwnerTaskID; }
 
 private:
-    std::recursive_mutex fMutex;
-    pid_t fOwnerThreadID;
+    uint32_t fOwnerTaskID;
 };
 
 } // namespace zorn

@@ -224,7 +224,7 @@ TEST(MemMgrHogs, RegisterAndUnregister)
     VMemoryHog* second = manager.RegisterMemHog();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(first->GetOwnerThreadID(), ::gettid());
+    EXPECT_EQ(first->GetOwnerTaskID(), static_cast<uint32_t>(::gettid()));
     first->Lock();
     EXPECT_TRUE(first->TryToLock()) << "recursive";
     std::thread([first] { EXPECT_FALSE(first->TryToLock()); }).join();
