@@ -239,6 +239,7 @@ TEST_F(Tasks, KillAllTasksOnlyFromTheMainTask)
             }
         });
     ASSERT_TRUE(worker->Run());
+    ASSERT_TRUE(WaitFor([&] { return worker->GetState() == TaskState_Running; }));
     std::atomic<int> fromTask{-1};
     VRefPtr<VTask> killer = NewTask([&] { fromTask = VTaskMgr::Get()->KillAllTasks(0) ? 1 : 0; });
     ASSERT_TRUE(killer->Run());
