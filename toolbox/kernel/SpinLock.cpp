@@ -2,7 +2,8 @@
 
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/VSystem.h"
-#include "toolbox/kernel/VTaskSeam.h"
+#include "toolbox/kernel/VTask.h"
+#include "toolbox/kernel/VTaskMgr.h"
 
 #include <cmath>
 #include <limits>
@@ -41,7 +42,7 @@ void SpinLock::AcquireMaxSpinsThenLoopYields(SpinLockWord* ioWord)
     }
     do
     {
-        detail::YieldCurrentTask();
+        VTaskMgr::YieldNow();
     } while (!TryAcquire(ioWord));
 }
 
@@ -53,7 +54,7 @@ void SpinLock::AcquireLoopMaxSpinsAndYields(SpinLockWord* ioWord)
         {
             return;
         }
-        detail::YieldCurrentTask();
+        VTaskMgr::YieldNow();
         if (TryAcquire(ioWord))
         {
             return;
@@ -74,7 +75,7 @@ void SpinLock::AcquireAlwaysSleep(SpinLockWord* ioWord)
     }();
     for (int32_t n = 1;; ++n)
     {
-        detail::SleepCurrentTask(n < sLimit ? 0 : 1);
+        VTask::Sleep(n < sLimit ? 0 : 1);
         if (TryAcquire(ioWord))
         {
             return;
@@ -96,7 +97,7 @@ void SpinLock::Configure()
 {
     // The strategy pointers change without synchronisation of their users: only while the main
     // task is the only task.
-    if (detail::CountTasks() != 1)
+    if (VTaskMgr::Get()->GetTaskCount(false) != 1)
     {
         return;
     }

@@ -1,7 +1,7 @@
 #include "toolbox/kernel/VCriticalSection.h"
 
 #include "toolbox/kernel/VSyncEvent.h"
-#include "toolbox/kernel/VTaskSeam.h"
+#include "toolbox/kernel/VTaskMgr.h"
 
 #include <sched.h>
 
@@ -18,7 +18,7 @@ VCriticalSection::~VCriticalSection()
 
 bool VCriticalSection::Lock()
 {
-    const uint32_t caller = detail::CurrentLockOwnerID();
+    const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
     SpinLock::Lock(&fGuard);
     for (;;)
     {
@@ -67,7 +67,7 @@ bool VCriticalSection::Lock()
 
 bool VCriticalSection::TryToLock()
 {
-    const uint32_t caller = detail::CurrentLockOwnerID();
+    const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
     StSpinLocker guard(&fGuard);
     if (fOwner == 0 || fOwner == caller)
     {

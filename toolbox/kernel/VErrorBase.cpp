@@ -2,8 +2,9 @@
 
 #include "toolbox/kernel/ILocalizer.h"
 #include "toolbox/kernel/IProcessServices.h"
+#include "toolbox/kernel/VErrorContext.h"
 #include "toolbox/kernel/VKernelHooks.h"
-#include "toolbox/kernel/VTaskSeam.h"
+#include "toolbox/kernel/VTask.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -176,7 +177,13 @@ VErrorBase::~VErrorBase()
 
 void VErrorBase::_RecordCurrentTask()
 {
-    detail::GetCurrentTaskIdentity(fTaskID, fTaskName);
+    fTaskID = 0;
+    fTaskName.Clear();
+    if (VTask* task = VTask::GetCurrent())
+    {
+        fTaskID = task->GetID();
+        task->GetName(fTaskName);
+    }
 }
 
 VErrorBase* VErrorBase::Create(VJSONObject* inParameters, OsType inDefaultComponent)
@@ -514,6 +521,23 @@ VError MAC_MapCarbonErrorToVError(int32_t inStatus)
 
 // Raising
 
+namespace
+{
+// Pushes the error, whose reference the caller hands over, on the current task; without a task
+// it is dropped.
+void PushOnCurrentTask(VErrorBase* inError)
+{
+    if (VTask* task = VTask::GetCurrent())
+    {
+        task->PushRetainedError(inError);
+    }
+    else
+    {
+        inError->Release();
+    }
+}
+} // namespace
+
 VError _ThrowError(VError inError, const VString* inP1, const VString* inP2, const VString* inP3)
 {
     if (IProcessServices::Get() == nullptr)
@@ -530,8 +554,7 @@ VError _ThrowError(VError inError, const VString* inP1, const VString* inP2, con
             error->SetString(CVSTR_struct(names[i]), *values[i]);
         }
     }
-    detail::PushErrorOnCurrentTask(error);
-    error->Release();
+    PushOnCurrentTask(error);
     return inError;
 }
 
@@ -541,21 +564,24 @@ void _PushRetainedError(VErrorBase* inError, VError inAccompanying)
     {
         return;
     }
-    if (inAccompanying != VE_OK && !detail::IsErrorFilteredOnCurrentTask(inError->GetError()))
+    VTask* task = VTask::GetCurrent();
+    if (task == nullptr)
     {
-        VErrorBase* accompanying = new VErrorBase(inAccompanying);
-        detail::PushErrorOnCurrentTask(accompanying);
-        accompanying->Release();
+        inError->Release(); // without a task the error is dropped
+        return;
     }
-    detail::PushErrorOnCurrentTask(inError);
-    inError->Release();
+    VErrorTaskContext* context = task->GetErrorContext(false);
+    if (inAccompanying != VE_OK && (context == nullptr || !context->IsErrorFiltered(inError->GetError())))
+    {
+        task->PushRetainedError(new VErrorBase(inAccompanying));
+    }
+    task->PushRetainedError(inError);
 }
 
 VError vThrowUserGeneratedError(VError inError, const VString& inText)
 {
     VErrorUserGenerated* error = new VErrorUserGenerated(inError, inText);
-    detail::PushErrorOnCurrentTask(error);
-    error->Release();
+    PushOnCurrentTask(error);
     return inError;
 }
 

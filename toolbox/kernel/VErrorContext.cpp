@@ -3,7 +3,7 @@
 #include "toolbox/kernel/ILogger.h"
 #include "toolbox/kernel/IProcessServices.h"
 #include "toolbox/kernel/VErrorBase.h"
-#include "toolbox/kernel/VTaskSeam.h"
+#include "toolbox/kernel/VTask.h"
 
 #include <algorithm>
 
@@ -402,7 +402,8 @@ StErrorContextInstaller::StErrorContextInstaller(std::initializer_list<VError> i
 void StErrorContextInstaller::_Init(bool inKeepingErrors, bool inSilent)
 {
     fSilent = inSilent;
-    fTaskContext = detail::GetCurrentTaskErrorContext(true);
+    VTask* task = VTask::GetCurrent();
+    fTaskContext = task == nullptr ? nullptr : task->GetErrorContext(true);
     if (fTaskContext != nullptr)
     {
         fContext = fTaskContext->PushNewContext(inKeepingErrors, inSilent);

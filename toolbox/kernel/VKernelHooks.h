@@ -11,6 +11,7 @@
 namespace zorn
 {
 
+class IRefCountable;
 class VJSONValue;
 class VJSONObject;
 class VStream;
@@ -44,6 +45,10 @@ struct VKernelHooks
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONUndefined{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONNull{nullptr};
     std::atomic<VError (*)(const VStream* inStream)> fStreamLastError{nullptr};
+    // A new activity token (one reference) that registers itself with the process while it
+    // exists; each running task holds one named "Running task " and the task's name. Filled by
+    // the process layer; until then tasks hold none.
+    std::atomic<IRefCountable* (*)(const VString& inName)> fCreateActivityToken{nullptr};
 };
 
 // The process-wide hook table, built on first use.

@@ -1,10 +1,10 @@
 #include "toolbox/kernel/VMemoryHog.h"
 
-#include "toolbox/kernel/VTaskSeam.h"
+#include "toolbox/kernel/VTaskMgr.h"
 
 namespace zorn
 {
 
-VMemoryHog::VMemoryHog() : fOwnerTaskID(detail::CurrentLockOwnerID()) {}
+VMemoryHog::VMemoryHog() : fOwnerTaskID(static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID())) {}
 
 } // namespace zorn

@@ -1,7 +1,5 @@
 #include "toolbox/kernel/VSyncEvent.h"
 
-#include "toolbox/kernel/VTaskSeam.h"
-
 #include <chrono>
 
 namespace zorn

@@ -5,6 +5,7 @@
 #include "toolbox/kernel/VMemoryHog.h"
 #include "toolbox/kernel/VObject.h"
 #include "toolbox/kernel/VSystem.h"
+#include "toolbox/kernel/VTaskMgr.h"
 
 #include <gtest/gtest.h>
 
@@ -224,7 +225,7 @@ TEST(MemMgrHogs, RegisterAndUnregister)
     VMemoryHog* second = manager.RegisterMemHog();
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(first->GetOwnerTaskID(), static_cast<uint32_t>(::gettid()));
+    EXPECT_EQ(first->GetOwnerTaskID(), static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID()));
     first->Lock();
     EXPECT_TRUE(first->TryToLock()) << "recursive";
     std::thread([first] { EXPECT_FALSE(first->TryToLock()); }).join();
