@@ -46,6 +46,8 @@ constexpr VError MakeVErrorFromErrno(int inErrno)
 constexpr VError VE_UNKNOWN_ERROR = MakeVError(kCOMPONENT_ZORN, 1);
 // A virtual operation that this kind of value does not support.
 constexpr VError VE_UNIMPLEMENTED = MakeVError(kCOMPONENT_ZORN, 2);
+// A parameter outside what the operation accepts (a position before the start of a stream...).
+constexpr VError VE_INVALID_PARAMETER = MakeVError(kCOMPONENT_ZORN, 3);
 constexpr VError VE_ACCESS_DENIED = MakeVError(kCOMPONENT_ZORN, 5);
 constexpr VError VE_USER_ABORT = MakeVError(kCOMPONENT_ZORN, 6);
 // A block allocation failed.

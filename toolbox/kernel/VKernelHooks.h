@@ -1,7 +1,7 @@
 // Entry points through which the kernel reaches types that libraries above it define (JSON
-// values, streams). The value model names these types in its virtual operations, but the kernel
-// may not depend on the libraries that implement them: each library installs its functions here
-// when its first object is built. Until then the operations do nothing and report no error.
+// values and objects). The value model names these types in its virtual operations, but the kernel may not
+// depend on the library that implements them: that library installs its functions here when its
+// first object is built. Until then the operations do nothing and report no error.
 #pragma once
 
 #include "toolbox/kernel/VError.h"
@@ -14,7 +14,6 @@ namespace zorn
 class IRefCountable;
 class VJSONValue;
 class VJSONObject;
-class VStream;
 class VString;
 
 namespace detail
@@ -38,17 +37,23 @@ struct VJSONObjectAccess
     bool (*fCopyProperty)(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& inName);
 };
 
+// A JSON value as the scalar kinds read it.
+struct JSONScalar
+{
+    bool fIsNull = false;
+    double fNumber = 0; // VJSONValue::GetNumber
+    bool fBool = false; // VJSONValue::GetBool
+};
+
 struct VKernelHooks
 {
     std::atomic<const VJSONObjectAccess*> fJSONObjectAccess{nullptr};
     // Atomic: a library may install its hooks on one task while another task reads them.
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONUndefined{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONNull{nullptr};
-    std::atomic<VError (*)(const VStream* inStream)> fStreamLastError{nullptr};
-    // A new activity token (one reference) that registers itself with the process while it
-    // exists; each running task holds one named "Running task " and the task's name. Filled by
-    // the process layer; until then tasks hold none.
-    std::atomic<IRefCountable* (*)(const VString& inName)> fCreateActivityToken{nullptr};
+    std::atomic<void (*)(VJSONValue& ioValue, double inNumber)> fSetJSONNumber{nullptr};
+    std::atomic<void (*)(VJSONValue& ioValue, bool inBool)> fSetJSONBool{nullptr};
+    std::atomic<void (*)(const VJSONValue& inValue, JSONScalar& outScalar)> fGetJSONScalar{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -74,10 +79,29 @@ inline void SetJSONNull(VJSONValue& ioValue)
         hook(ioValue);
     }
 }
-inline VError StreamLastError(const VStream* inStream)
+inline void SetJSONNumber(VJSONValue& ioValue, double inNumber)
 {
-    auto hook = KernelHooks().fStreamLastError.load();
-    return hook != nullptr && inStream != nullptr ? hook(inStream) : VE_OK;
+    if (auto hook = KernelHooks().fSetJSONNumber.load())
+    {
+        hook(ioValue, inNumber);
+    }
+}
+inline void SetJSONBool(VJSONValue& ioValue, bool inBool)
+{
+    if (auto hook = KernelHooks().fSetJSONBool.load())
+    {
+        hook(ioValue, inBool);
+    }
+}
+// False, with outScalar untouched, while no JSON library is installed.
+inline bool GetJSONScalar(const VJSONValue& inValue, JSONScalar& outScalar)
+{
+    if (auto hook = KernelHooks().fGetJSONScalar.load())
+    {
+        hook(inValue, outScalar);
+        return true;
+    }
+    return false;
 }
 
 } // namespace detail

@@ -2,6 +2,7 @@
 
 #include "toolbox/kernel/IFiberScheduler.h"
 #include "toolbox/kernel/IProcessServices.h"
+#include "toolbox/kernel/VActivityToken.h"
 #include "toolbox/kernel/VErrorBase.h"
 #include "toolbox/kernel/VErrorContext.h"
 #include "toolbox/kernel/VKernelHooks.h"
@@ -163,14 +164,13 @@ bool VTask::Run()
     {
         return false;
     }
-    if (auto create = detail::KernelHooks().fCreateActivityToken.load())
     {
         VString name;
         GetName(name);
         std::u16string text = u"Running task ";
         text.append(reinterpret_cast<const char16_t*>(name.GetCPointer()),
                     static_cast<size_t>(name.GetLength()));
-        _SetActivityToken(create(
+        _SetActivityToken(new VActivityToken(
             VString(reinterpret_cast<const UniChar*>(text.data()), static_cast<int32_t>(text.size()))));
     }
     fManager->_RegisterTask(this);
