@@ -320,8 +320,11 @@ protected:
     // inInlineCapacity units and the terminator, and its owner zero-fills it.
     VString(InlineStorage, UniChar* inInlineBuffer, int32_t inInlineCapacity);
 
-    // Points the (empty) string at storage it does not own; inBits says how it may be used.
-    void _Borrow(UniChar* inBuffer, int32_t inLength, int32_t inCapacity, uint8_t inBits);
+    // Points the string at a buffer, releasing its present one; inBits says who owns the buffer and
+    // how it may be used.
+    void _SetBuffer(UniChar* inBuffer, int32_t inLength, int32_t inCapacity, uint8_t inBits);
+    // Takes ioOther's (non-inline) buffer with inBits; ioOther returns to its inline buffer.
+    void _TakeBuffer(VString& ioOther, uint8_t inBits);
 
     // Gives the string a buffer of its own for inNewLength units (keeping min(length, new length)
     // units when inKeepContent). False, with 'zorn' 107 raised, when that cannot be done.
