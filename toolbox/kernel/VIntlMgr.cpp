@@ -1,8 +1,8 @@
 #include "toolbox/kernel/VIntlMgr.h"
 
-#include "toolbox/kernel/IProcessServices.h"
 #include "toolbox/kernel/VCollator_system.h"
 #include "toolbox/kernel/VCompareOptions.h"
+#include "toolbox/kernel/VTask.h"
 
 #include <unicode/ucal.h>
 #include <unicode/uchar.h>
@@ -502,9 +502,7 @@ void VIntlMgr::_LoadLocaleVariables()
 
 VIntlMgr* VIntlMgr::GetCurrent()
 {
-    // The task layer puts the calling task's own manager before the process's here.
-    IProcessServices* process = IProcessServices::Get();
-    return process != nullptr ? process->GetIntlMgr() : nullptr;
+    return VTask::GetCurrentIntlManager();
 }
 
 VCollator* VIntlMgr::GetCurrentCollator()

@@ -65,9 +65,8 @@ public:
     // Resets the collator's settings (the wild character).
     void Reset();
 
-    // The manager of the calling task, not retained; null when there is none. Tasks do not hold
-    // managers yet: until the task layer puts the task's own manager first, this is the
-    // running process's manager (IProcessServices).
+    // The manager of the calling task (VTask::GetCurrentIntlManager: the task's own, else the
+    // process's), not retained; null when there is none.
     static VIntlMgr* GetCurrent();
     // The collator of GetCurrent(), or VCollator::GetBinaryCollator() while there is no manager:
     // collated string operations then compare code units.

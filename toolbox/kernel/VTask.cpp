@@ -5,6 +5,7 @@
 #include "toolbox/kernel/VActivityToken.h"
 #include "toolbox/kernel/VErrorBase.h"
 #include "toolbox/kernel/VErrorContext.h"
+#include "toolbox/kernel/VIntlMgr.h"
 #include "toolbox/kernel/VKernelHooks.h"
 #include "toolbox/kernel/VSyncEvent.h"
 #include "toolbox/kernel/VSystem.h"
@@ -21,6 +22,14 @@ namespace zorn
 
 namespace
 {
+
+// A new task's international settings: a clone of the process's.
+VIntlMgr* CloneProcessIntlMgr()
+{
+    IProcessServices* process = IProcessServices::Get();
+    VIntlMgr* manager = process != nullptr ? process->GetIntlMgr() : nullptr;
+    return manager != nullptr ? manager->Clone() : nullptr;
+}
 
 std::atomic<VTask::ErrorReporter>& Reporter()
 {
@@ -49,6 +58,7 @@ VTask::VTask(MainTaskTag, VTaskMgr* inManager, size_t inStackSize, bool inFiber)
       fPreemptive(!inFiber)
 {
     fState.store(TaskState_Running, std::memory_order_relaxed);
+    fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = fManager->_GetPlatform()->CreateMain(this);
     fID = fManager->_GetNewTaskID(this, fIDFromPlatform);
 }
@@ -57,6 +67,7 @@ void VTask::_Construct()
 {
     // The stack size is fixed before the thread is made with it.
     GetStackSize();
+    fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = fManager->_GetPlatform()->Create(this, fStyle);
     fID = fManager->_GetNewTaskID(this, fIDFromPlatform);
 }
@@ -72,6 +83,7 @@ VTask::~VTask()
     }
     _SetActivityToken(nullptr);
     ReleaseRefCountable(&fZqTask);
+    ReleaseRefCountable(&fIntlMgr);
 }
 
 // Current task
@@ -100,6 +112,49 @@ VIntlMgr* VTask::GetCurrentIntlManager()
     }
     IProcessServices* process = IProcessServices::Get();
     return process == nullptr ? nullptr : process->GetIntlMgr();
+}
+
+void VTask::SetCurrentIntlManager(VIntlMgr* inManager)
+{
+    VTask* current = GetCurrent();
+    if (current == nullptr || inManager == nullptr || inManager == current->fIntlMgr)
+    {
+        return;
+    }
+    inManager->Retain();
+    VIntlMgr* previous = std::exchange(current->fIntlMgr, inManager);
+    if (previous != nullptr)
+    {
+        previous->Release();
+    }
+}
+
+bool VTask::SetCurrentDialectCode(uint32_t inDialectCode, uint8_t inOptions)
+{
+    if (GetCurrent() == nullptr)
+    {
+        return false;
+    }
+    VIntlMgr* manager = VIntlMgr::Create(inDialectCode, inDialectCode, inOptions);
+    if (manager == nullptr)
+    {
+        return false;
+    }
+    SetCurrentIntlManager(manager);
+    manager->Release();
+    return true;
+}
+
+uint32_t VTask::GetDialectCode()
+{
+    VIntlMgr* manager = GetCurrentIntlManager();
+    return manager != nullptr ? manager->GetDialectCode() : 0;
+}
+
+UniChar VTask::GetWildChar()
+{
+    VIntlMgr* manager = GetCurrentIntlManager();
+    return manager != nullptr ? manager->GetWildChar() : VCollator::sDefaultWildChar;
 }
 
 // States

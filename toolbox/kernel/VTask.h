@@ -85,10 +85,18 @@ public:
 
     // The calling task's international settings, else the process's, else null.
     static VIntlMgr* GetCurrentIntlManager();
-    // The task's own settings, not retained; null until the international layer gives tasks one.
-    // Every new task is meant to take a clone of the process's settings and release it when it
-    // dies; that wiring, with SetCurrentIntlManager, SetCurrentDialectCode, GetDialectCode and
-    // GetWildChar, joins when VIntlMgr exists in the kernel.
+    // Makes inManager the calling task's settings (retained; the previous ones released).
+    // Nothing for a null manager, the present one, or a thread without a task.
+    static void SetCurrentIntlManager(VIntlMgr* inManager);
+    // Gives the calling task new settings for the dialect (VIntlMgr::Create with the dialect as
+    // collation dialect and the options); false when they cannot be made or there is no task.
+    static bool SetCurrentDialectCode(uint32_t inDialectCode, uint8_t inOptions = 0);
+    // The dialect of the current settings; 0 (the system dialect) without any.
+    static uint32_t GetDialectCode();
+    // The wild character of the current settings' collation; '@' without any.
+    static UniChar GetWildChar();
+    // The task's own settings, not retained: a clone of the process's when the task was made
+    // (null when the process had none), until the task sets others.
     VIntlMgr* GetIntlMgr() const { return fIntlMgr; }
 
     // Starts the task: from created to starting, registered with the task manager, its thread
@@ -214,6 +222,7 @@ private:
     bool fPreemptive = true;
     int fFiberWakeFlag = 0;   // what a cooperative sleep waits on
     std::vector<void*> fData; // indexed by key - 1; the task's own thread only
+    // One reference; only the task's own thread changes it.
     VIntlMgr* fIntlMgr = nullptr;
     std::vector<VRefPtr<VSyncEvent>> fDeathWaiters; // guarded by the manager mutex
     IRefCountable* fActivityToken = nullptr;
