@@ -14,6 +14,11 @@ if(ZORN_SANITIZE)
     add_link_options(-fsanitize=${_zorn_sanitizers})
 endif()
 
+# libFuzzer needs coverage instrumentation in the libraries under test too, not only in the targets.
+if(ZORN_BUILD_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # zorn_add_library(NAME folder SOURCES ... DEPENDS ...): one library target per code folder.
 function(zorn_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;SYSTEM_DEPENDS" ${ARGN})
