@@ -231,6 +231,10 @@ TEST(ConditionVariable, BroadcastWrongLockAndTimeOut)
     {
         std::this_thread::yield();
     }
+    // The waiter holds `section` until its wait has registered and released it: once this thread
+    // gets the section, the waiter is known to be waiting.
+    section.Lock();
+    section.Unlock();
     // While that task waits with `section`, a wait with another lock is refused at once.
     other.Lock();
     EXPECT_FALSE(condition.Wait(&other));
