@@ -1,13 +1,15 @@
 #include "toolbox/kernel/VTask.h"
 
 #include "toolbox/kernel/IFiberScheduler.h"
+#include "toolbox/kernel/IIdleable.h"
 #include "toolbox/kernel/IProcessServices.h"
 #include "toolbox/kernel/VActivityToken.h"
 #include "toolbox/kernel/VErrorBase.h"
 #include "toolbox/kernel/VErrorContext.h"
 #include "toolbox/kernel/VIntlMgr.h"
 #include "toolbox/kernel/VKernelHooks.h"
-#include "toolbox/kernel/VSyncEvent.h"
+#include "toolbox/kernel/VMessage.h"
+#include "toolbox/kernel/VMessageQueue.h"
 #include "toolbox/kernel/VSystem.h"
 #include "toolbox/kernel/VTaskMgr.h"
 #include "toolbox/kernel/linux/XLinuxTask.h"
@@ -61,6 +63,8 @@ VTask::VTask(MainTaskTag, VTaskMgr* inManager, size_t inStackSize, bool inFiber)
     fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = fManager->_GetPlatform()->CreateMain(this);
     fID = fManager->_GetNewTaskID(this, fIDFromPlatform);
+    SetMessagingTask(fID);
+    fLastExecutionTime.store(VSystem::GetCurrentTime(), std::memory_order_relaxed);
 }
 
 void VTask::_Construct()
@@ -70,6 +74,8 @@ void VTask::_Construct()
     fIntlMgr = CloneProcessIntlMgr();
     fPlatformTask = fManager->_GetPlatform()->Create(this, fStyle);
     fID = fManager->_GetNewTaskID(this, fIDFromPlatform);
+    SetMessagingTask(fID);
+    fLastExecutionTime.store(VSystem::GetCurrentTime(), std::memory_order_relaxed);
 }
 
 VTask::~VTask()
@@ -84,6 +90,14 @@ VTask::~VTask()
     _SetActivityToken(nullptr);
     ReleaseRefCountable(&fZqTask);
     ReleaseRefCountable(&fIntlMgr);
+    if (VMessageQueue* queue = fMessageQueue.exchange(nullptr))
+    {
+        queue->Release();
+    }
+    for (VMessageQueue* waiter : fDeathWaiters)
+    {
+        waiter->Release();
+    }
 }
 
 // Current task
@@ -267,7 +281,8 @@ void VTask::_Run()
                 DoDeInit();
                 break;
             }
-            // With messaging, the task's pending messages run here between two DoRun calls.
+            VMessageQueue* queue = GetMessageQueue();
+            _ExecuteMessages(queue == nullptr ? nullptr : queue->RetainMessage(), true);
             if (GetState() >= TaskState_Dying)
             {
                 DoDeInit();
@@ -280,7 +295,7 @@ void VTask::_Run()
 
 void VTask::_Exit()
 {
-    // With messaging, the task's messaging stops and its queued messages are cancelled first.
+    _CloseMessageQueue();
     {
         VTaskMgr::Locker lock(fManager->fMutex);
         fJSONObjects.clear();
@@ -302,7 +317,7 @@ void VTask::_Exit()
 void VTask::_SetStateDead()
 {
     _SetActivityToken(nullptr);
-    std::vector<VRefPtr<VSyncEvent>> waiters;
+    std::vector<VMessageQueue*> waiters;
     {
         VTaskMgr::Locker lock(fManager->fMutex);
         waiters.swap(fDeathWaiters);
@@ -310,9 +325,10 @@ void VTask::_SetStateDead()
         fManager->fDeadTasksToPurge.store(true, std::memory_order_release);
     }
     // The task may be purged and destroyed from here on: only the local list is touched.
-    for (VRefPtr<VSyncEvent>& waiter : waiters)
+    for (VMessageQueue* waiter : waiters)
     {
-        waiter->Unlock();
+        waiter->SetEvent();
+        waiter->Release();
     }
 }
 
@@ -358,39 +374,56 @@ bool VTask::WaitForDeath(int inTimeoutMs)
     {
         return false;
     }
-    // The death sets this event; with messaging, the caller's queue event serves instead so that
-    // its messages run while it waits.
-    VRefPtr<VSyncEvent> event(new VSyncEvent(), true);
+    // The death wakes this queue. A task runs its messages meanwhile; a thread without a task
+    // only waits, on a queue of its own.
+    VMessageQueue* queue = caller != nullptr ? caller->RetainMessageQueue() : new VMessageQueue();
     {
         VTaskMgr::Locker lock(fManager->fMutex);
         if (GetState() != TaskState_Dead)
         {
-            fDeathWaiters.push_back(event);
+            queue->Retain();
+            fDeathWaiters.push_back(queue);
         }
     }
-    bool reasonSet = caller != nullptr && caller->_SetWaitReason(eTaskWaitReason_Death);
+    const bool reasonSet = caller != nullptr && caller->_SetWaitReason(eTaskWaitReason_Death);
     const uint32_t start = VSystem::GetCurrentTime();
     while (GetState() != TaskState_Dead)
     {
-        uint32_t elapsed = static_cast<uint32_t>(VSystem::GetCurrentTime() - start);
+        const uint32_t elapsed = VSystem::GetCurrentTime() - start;
         if (inTimeoutMs <= 0 || elapsed >= static_cast<uint32_t>(inTimeoutMs))
         {
             break;
         }
-        event->Lock(static_cast<int>(static_cast<uint32_t>(inTimeoutMs) - elapsed));
+        const int remaining = static_cast<int>(static_cast<uint32_t>(inTimeoutMs) - elapsed);
+        if (caller != nullptr)
+        {
+            bool timedOut = false;
+            caller->_ExecuteMessages(caller->_RetainMessageWithTimeout(remaining, &timedOut), true);
+        }
+        else
+        {
+            queue->Wait(remaining);
+        }
     }
     if (caller != nullptr)
     {
         caller->_ClearWaitReason(reasonSet);
     }
+    bool removed = false;
     {
         VTaskMgr::Locker lock(fManager->fMutex);
-        auto found = std::find(fDeathWaiters.begin(), fDeathWaiters.end(), event);
+        auto found = std::find(fDeathWaiters.begin(), fDeathWaiters.end(), queue);
         if (found != fDeathWaiters.end())
         {
             fDeathWaiters.erase(found);
+            removed = true;
         }
     }
+    if (removed)
+    {
+        queue->Release();
+    }
+    queue->Release();
     return GetState() == TaskState_Dead;
 }
 
@@ -425,6 +458,293 @@ void VTask::WakeUp()
     else if (fPlatformTask != nullptr)
     {
         fPlatformTask->WakeUp();
+    }
+}
+
+// Messages
+
+VMessageQueue* VTask::RetainMessageQueue()
+{
+    VMessageQueue* queue = fMessageQueue.load(std::memory_order_acquire);
+    if (queue == nullptr)
+    {
+        VMessageQueue* made = new VMessageQueue();
+        if (fMessageQueue.compare_exchange_strong(queue, made, std::memory_order_acq_rel))
+        {
+            queue = made;
+        }
+        else
+        {
+            made->Release();
+        }
+    }
+    queue->Retain();
+    return queue;
+}
+
+bool VTask::AddMessage(VMessage* inMessage)
+{
+    VMessageQueue* queue = RetainMessageQueue();
+    bool added = queue->AddMessage(inMessage);
+    queue->Release();
+    return added;
+}
+
+void VTask::SetMessageQueueEvent()
+{
+    VMessageQueue* queue = RetainMessageQueue();
+    fWakeCount.fetch_add(1, std::memory_order_acq_rel);
+    queue->SetEvent();
+    queue->Release();
+}
+
+void VTask::_CloseMessageQueue()
+{
+    StopMessaging();
+    // Made if missing: a poster that slipped past the stop must find the queue refusing.
+    VMessageQueue* queue = RetainMessageQueue();
+    queue->Close();
+    queue->Release();
+}
+
+bool VTask::IsAnyMessagePending() const
+{
+    VMessageQueue* queue = GetMessageQueue();
+    return queue != nullptr && !queue->IsEmpty();
+}
+
+uint32_t VTask::GetMessageQueueStamp() const
+{
+    VMessageQueue* queue = GetMessageQueue();
+    return queue == nullptr ? 0 : queue->GetStamp();
+}
+
+void VTask::CancelMessages(IMessageable* inTarget)
+{
+    if (VMessageQueue* queue = GetMessageQueue())
+    {
+        queue->CancelMessages(inTarget);
+    }
+}
+
+bool VTask::IsResponding() const
+{
+    return VSystem::GetCurrentTime() - fLastExecutionTime.load(std::memory_order_relaxed) < 1000;
+}
+
+VMessage* VTask::_RetainMessageWithTimeout(int inMs, bool* outTimedOut)
+{
+    VMessageQueue* queue = RetainMessageQueue();
+    IFiberScheduler* scheduler = fManager->_RetainScheduler();
+    if (scheduler != nullptr)
+    {
+        scheduler->SetDirectUpdateAllowedEvenIfWaitingForFlag(true);
+    }
+    const bool reasonSet = _SetWaitReason(eTaskWaitReason_Message);
+    VMessage* message = queue->RetainMessageWithTimeout(inMs, outTimedOut);
+    _ClearWaitReason(reasonSet);
+    if (scheduler != nullptr)
+    {
+        scheduler->SetDirectUpdateAllowedEvenIfWaitingForFlag(false);
+        scheduler->Release();
+    }
+    queue->Release();
+    return message;
+}
+
+bool VTask::_ExecuteMessages(VMessage* inMessage, bool inIdle)
+{
+    bool executed = false;
+    for (VMessage* message = inMessage; message != nullptr;)
+    {
+        {
+            // Errors a message raises are its own business: they end with it.
+            StErrorContextInstaller scope(false, false);
+            message->_ExecuteOnTask(this);
+        }
+        message->Release();
+        executed = true;
+        VMessageQueue* queue = GetMessageQueue();
+        message = queue == nullptr ? nullptr : queue->RetainMessage();
+    }
+    if (!executed && inIdle)
+    {
+        _CheckIdleEvents();
+    }
+    fLastExecutionTime.store(VSystem::GetCurrentTime(), std::memory_order_relaxed);
+    return executed;
+}
+
+bool VTask::ExecuteMessages(bool inIdle)
+{
+    if (GetCurrent() != this)
+    {
+        return false;
+    }
+    VMessageQueue* queue = GetMessageQueue();
+    return _ExecuteMessages(queue == nullptr ? nullptr : queue->RetainMessage(), inIdle);
+}
+
+bool VTask::ExecuteMessagesWithTimeout(int inMs, bool inIdle)
+{
+    if (GetCurrent() != this)
+    {
+        return false;
+    }
+    bool timedOut = false;
+    return _ExecuteMessages(_RetainMessageWithTimeout(inMs, &timedOut), inIdle);
+}
+
+bool VTask::WaitAndExecuteMessages(int inMs, bool* outTimedOut)
+{
+    if (outTimedOut != nullptr)
+    {
+        *outTimedOut = false;
+    }
+    if (GetCurrent() != this)
+    {
+        return false;
+    }
+    if (inMs < 1)
+    {
+        if (outTimedOut != nullptr)
+        {
+            *outTimedOut = true;
+        }
+        return true;
+    }
+    const uint32_t wakeCount = fWakeCount.load(std::memory_order_acquire);
+    const uint32_t start = VSystem::GetCurrentTime();
+    while (GetState() < TaskState_Dying)
+    {
+        if (fWakeCount.load(std::memory_order_acquire) != wakeCount)
+        {
+            return true;
+        }
+        const uint32_t elapsed = VSystem::GetCurrentTime() - start;
+        const uint32_t remaining =
+            elapsed >= static_cast<uint32_t>(inMs) ? 0 : static_cast<uint32_t>(inMs) - elapsed;
+        bool timedOut = false;
+        VMessage* message =
+            _RetainMessageWithTimeout(static_cast<int>(std::min<uint32_t>(remaining, 1000)), &timedOut);
+        if (message == nullptr && !timedOut)
+        {
+            return true;
+        }
+        _ExecuteMessages(message, true);
+        if (VSystem::GetCurrentTime() - start >= static_cast<uint32_t>(inMs))
+        {
+            if (outTimedOut != nullptr)
+            {
+                *outTimedOut = true;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool VTask::WaitAndExecuteMessages()
+{
+    if (GetCurrent() != this)
+    {
+        return false;
+    }
+    const uint32_t wakeCount = fWakeCount.load(std::memory_order_acquire);
+    while (GetState() < TaskState_Dying)
+    {
+        if (fWakeCount.load(std::memory_order_acquire) != wakeCount)
+        {
+            return true;
+        }
+        bool timedOut = false;
+        VMessage* message = _RetainMessageWithTimeout(1000, &timedOut);
+        if (message == nullptr && !timedOut)
+        {
+            return true;
+        }
+        _ExecuteMessages(message, true);
+    }
+    return false;
+}
+
+// Idling
+
+void VTask::_CheckIdleEvents()
+{
+    if (fIdling)
+    {
+        return;
+    }
+    // Elapsed ticks, counted from an earlier moment: exact across the counter's wrap.
+    const uint32_t now = VSystem::GetCurrentTicks();
+    if (fHasIdled && now - fLastIdleTick <= fIdlePeriod.load(std::memory_order_relaxed))
+    {
+        return;
+    }
+    fIdling = true;
+    fHasIdled = true;
+    fLastIdleTick = now;
+    DoIdle();
+    CallIdlers();
+    fManager->_CheckDelayedMessages();
+    fIdling = false;
+}
+
+void VTask::RegisterIdler(IIdleable* inIdler)
+{
+    if (inIdler == nullptr)
+    {
+        return;
+    }
+    VTaskMgr::Locker lock(fManager->fMutex);
+    if (std::find(fIdlers.begin(), fIdlers.end(), inIdler) == fIdlers.end())
+    {
+        fIdlers.push_back(inIdler);
+    }
+    fCallingIdlers = false;
+}
+
+bool VTask::UnregisterIdler(IIdleable* inIdler)
+{
+    if (GetCurrent() != this)
+    {
+        return false;
+    }
+    VTaskMgr::Locker lock(fManager->fMutex);
+    auto found = std::find(fIdlers.begin(), fIdlers.end(), inIdler);
+    if (found == fIdlers.end())
+    {
+        return false;
+    }
+    fIdlers.erase(found);
+    // A pass in progress may hold the idler: it stops here.
+    fCallingIdlers = false;
+    return true;
+}
+
+void VTask::CallIdlers()
+{
+    if (GetCurrent() != this)
+    {
+        return;
+    }
+    std::vector<IIdleable*> idlers;
+    {
+        VTaskMgr::Locker lock(fManager->fMutex);
+        idlers = fIdlers;
+        fCallingIdlers = true;
+    }
+    for (IIdleable* idler : idlers)
+    {
+        {
+            VTaskMgr::Locker lock(fManager->fMutex);
+            if (!fCallingIdlers)
+            {
+                break;
+            }
+        }
+        idler->Idle();
     }
 }
 

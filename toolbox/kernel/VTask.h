@@ -2,8 +2,10 @@
 // A task runs either a function object or, without one, the DoRun loop of a subclass; it is
 // killed by request (the task notices through IsDying or the end of its DoRun loop), and other
 // tasks can wait for its death. Per-task state that the rest of the toolbox reaches through the
-// current task: the error-context stack, the international settings, per-task data and, with
-// messaging, the message queue.
+// current task: the error-context stack, the international settings, per-task data and the
+// message queue. A task is also a message target (IMessageable): its messages, and those of the
+// targets it owns, run on it whenever it executes its messages: between two turns of the DoRun
+// loop, and while it waits for an answer, for a message or for another task's death.
 //
 // States move forward only, by compare-and-swap: created (0), starting (1, Run), running (2, on
 // the task's own thread; the main task is created running), dying (3, Kill or the end of the
@@ -12,6 +14,7 @@
 // cleared by the call that set it.
 #pragma once
 
+#include "toolbox/kernel/IMessageable.h"
 #include "toolbox/kernel/IRefCountable.h"
 #include "toolbox/kernel/VError.h"
 #include "toolbox/kernel/VObject.h"
@@ -31,10 +34,11 @@ namespace zorn
 class VErrorBase;
 class VErrorContext;
 class VErrorTaskContext;
+class IIdleable;
 class VIntlMgr;
 class VJSONObject;
+class VMessage;
 class VMessageQueue;
-class VSyncEvent;
 class VTaskMgr;
 class XLinuxTask;
 
@@ -65,7 +69,7 @@ enum ETaskWaitReason : uint32_t
 // A per-task data key: 1 and up; 0 is no key.
 using VTaskDataKey = uint32_t;
 
-class VTask : public VObject, public IRefCountable
+class VTask : public VObject, public IMessageable, public IRefCountable
 {
 public:
     // A task of the style that runs inFunction (when empty, the DoRun loop), with inStackSize
@@ -170,8 +174,45 @@ public:
     void SetZqTask(IRefCountable* inTask);
     IRefCountable* RetainZqTask() const;
 
-    // The task's message queue: none until messaging gives tasks one.
-    VMessageQueue* GetMessageQueue() const { return fMessageQueue; }
+    // Messages. The queue is made on first use; the task closes it when it ends, cancelling what
+    // is left and refusing more.
+    // Queues the message; false when absorbed by a queued one or the task has ended.
+    bool AddMessage(VMessage* inMessage);
+    // The queue with a reference for the caller (made when missing).
+    VMessageQueue* RetainMessageQueue();
+    // Not retained; null until first use.
+    VMessageQueue* GetMessageQueue() const { return fMessageQueue.load(std::memory_order_acquire); }
+    // Wakes the task's message wait: WaitAndExecuteMessages returns.
+    void SetMessageQueueEvent();
+    // On the task itself: runs the queued messages, or (inIdle) idles when there are none; whether
+    // a message ran. The timed form first waits up to inMs milliseconds for one. False at once on
+    // another thread.
+    bool ExecuteMessages(bool inIdle);
+    bool ExecuteMessagesWithTimeout(int inMs, bool inIdle);
+    // On the task itself: runs messages and idles for inMs milliseconds, until SetMessageQueueEvent
+    // or the task is dying; false when it is dying (or on another thread). *outTimedOut tells
+    // whether the whole time passed. The form without a time waits until woken or dying. A wake
+    // meant for an earlier wait (an answer or a death that came after it ended) also ends it.
+    bool WaitAndExecuteMessages(int inMs, bool* outTimedOut = nullptr);
+    bool WaitAndExecuteMessages();
+    bool IsAnyMessagePending() const;
+    // Changes at every message added and every wake; 0 without a queue.
+    uint32_t GetMessageQueueStamp() const;
+    void CancelMessages(IMessageable* inTarget);
+    // Whether the task executed its messages less than a second ago.
+    bool IsResponding() const;
+
+    // Idling: when the task executes its messages and finds none, at most once per idle period
+    // (ticks; 0: once per tick), it calls DoIdle, its registered idlers and posts the delayed
+    // messages whose time has come.
+    void SetIdlePeriod(uint32_t inTicks) { fIdlePeriod.store(inTicks, std::memory_order_relaxed); }
+    uint32_t GetIdlePeriod() const { return fIdlePeriod.load(std::memory_order_relaxed); }
+    // Adds an idler (once). Cuts short a pass of the idlers in progress.
+    void RegisterIdler(IIdleable* inIdler);
+    // On the task itself only (so that no pass is calling the idler meanwhile); whether it did.
+    bool UnregisterIdler(IIdleable* inIdler);
+    // On the task itself: calls Idle on each registered idler.
+    void CallIdlers();
 
 protected:
     // Hooks of the DoRun loop: DoInit once, DoRun until it returns false or the task is dying,
@@ -184,6 +225,7 @@ protected:
 
 private:
     friend class VTaskMgr;
+    friend class VMessage;
     friend class XLinuxTask_preemptive;
 
     struct MainTaskTag
@@ -203,6 +245,15 @@ private:
     void _SetStateDead();
     void _RecordKill();
     void _SetActivityToken(IRefCountable* inToken);
+    // Runs inMessage (taken from the queue, or null) and every message queued after it, each in an
+    // error context of its own; without one, idles when inIdle. Whether a message ran.
+    bool _ExecuteMessages(VMessage* inMessage, bool inIdle);
+    // Idles when the idle period has passed since the last time.
+    void _CheckIdleEvents();
+    // Waits up to inMs milliseconds for a message of the task's queue (wait reason 4).
+    VMessage* _RetainMessageWithTimeout(int inMs, bool* outTimedOut);
+    // Closes the queue at the task's end.
+    void _CloseMessageQueue();
 
     int32_t fID = 0;
     bool fIDFromPlatform = false;
@@ -214,8 +265,17 @@ private:
     std::atomic<uint32_t> fKillTick{0};
     std::atomic<bool> fKillRequested{false};
     std::function<void()> fFunction;
-    VString fName;                          // guarded by the manager mutex
-    VMessageQueue* fMessageQueue = nullptr; // messaging creates it on first use
+    VString fName;                                      // guarded by the manager mutex
+    std::atomic<VMessageQueue*> fMessageQueue{nullptr}; // one reference, made on first use
+    std::atomic<uint32_t> fWakeCount{0};                // + 1 at each SetMessageQueueEvent
+    std::atomic<uint32_t> fLastExecutionTime{0};        // ms, at the last _ExecuteMessages
+    // Idling, on the task's own thread except the period.
+    uint32_t fLastIdleTick = 0;
+    bool fHasIdled = false;
+    bool fIdling = false;
+    std::atomic<uint32_t> fIdlePeriod{0};
+    std::vector<IIdleable*> fIdlers; // guarded by the manager mutex
+    bool fCallingIdlers = false;     // guarded by the manager mutex
     size_t fStackSize;
     std::atomic<VErrorTaskContext*> fErrorContext{nullptr}; // owned, one reference
     bool fFiber = false;
@@ -224,7 +284,7 @@ private:
     std::vector<void*> fData; // indexed by key - 1; the task's own thread only
     // One reference; only the task's own thread changes it.
     VIntlMgr* fIntlMgr = nullptr;
-    std::vector<VRefPtr<VSyncEvent>> fDeathWaiters; // guarded by the manager mutex
+    std::vector<VMessageQueue*> fDeathWaiters; // retained; guarded by the manager mutex
     IRefCountable* fActivityToken = nullptr;
     std::map<VJSONObject*, JSONObjectTerminator> fJSONObjects;
     IRefCountable* fZqTask = nullptr; // guarded by the manager mutex

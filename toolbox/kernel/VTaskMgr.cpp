@@ -3,6 +3,8 @@
 #include "toolbox/kernel/IFiberScheduler.h"
 #include "toolbox/kernel/IProcessServices.h"
 #include "toolbox/kernel/SpinLock.h"
+#include "toolbox/kernel/VMessage.h"
+#include "toolbox/kernel/VMessageQueue.h"
 #include "toolbox/kernel/VSystem.h"
 #include "toolbox/kernel/linux/XLinuxTask.h"
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
@@ -79,6 +81,8 @@ void VTaskMgr::_DeInit()
 {
     PurgeDeadTasks();
     VTask* main = GetMainTask();
+    main->_CloseMessageQueue();
+    _AbortDelayedMessages();
     _DisposeData(main);
     main->fState.exchange(TaskState_Dead, std::memory_order_acq_rel);
     sInstanceInited.store(false, std::memory_order_release);
@@ -260,7 +264,8 @@ bool VTaskMgr::KillAllTasks(int inTimeoutMs)
             return false;
         }
         YieldNow();
-        // With messaging, the main task's pending messages run here.
+        VMessageQueue* queue = main->GetMessageQueue();
+        main->_ExecuteMessages(queue == nullptr ? nullptr : queue->RetainMessage(), false);
     }
 }
 
@@ -385,6 +390,100 @@ void VTaskMgr::FiberStoppedBeingScheduled(VTask* inTask)
     {
         inTask->_SetStateDead();
     }
+}
+
+// Delayed messages
+
+void VTaskMgr::RegisterDelayedMessage(VMessage* inMessage, int inDelayMs)
+{
+    if (inMessage == nullptr)
+    {
+        return;
+    }
+    // In 64 bits: a delay of days in milliseconds times 60 does not fit in 32.
+    const int64_t delayTicks = static_cast<int64_t>(std::max(inDelayMs, 0)) * 60 / 1000;
+    inMessage->Retain();
+    Locker lock(fMutex);
+    fDelayedMessages.push_back({inMessage, VSystem::GetCurrentTicks() + static_cast<uint32_t>(delayTicks)});
+}
+
+int32_t VTaskMgr::CountDelayedMessages() const
+{
+    Locker lock(fMutex);
+    return static_cast<int32_t>(fDelayedMessages.size());
+}
+
+void VTaskMgr::_CheckDelayedMessages()
+{
+    const uint32_t now = VSystem::GetCurrentTicks();
+    for (;;)
+    {
+        VMessage* due = nullptr;
+        {
+            Locker lock(fMutex);
+            auto found = std::find_if(fDelayedMessages.begin(), fDelayedMessages.end(),
+                                      [now](const DelayedMessage& d)
+                                      { return VSystem::Delta32(now, d.fDueTick) > 0; });
+            if (found == fDelayedMessages.end())
+            {
+                return;
+            }
+            due = found->fMessage;
+            fDelayedMessages.erase(found);
+        }
+        // Outside the mutex: posting takes queue locks.
+        due->RePost();
+        due->Release();
+    }
+}
+
+void VTaskMgr::_AbortDelayedMessages()
+{
+    std::vector<DelayedMessage> dropped;
+    {
+        Locker lock(fMutex);
+        dropped.swap(fDelayedMessages);
+    }
+    for (DelayedMessage& delayed : dropped)
+    {
+        delayed.fMessage->Abort();
+        delayed.fMessage->Release();
+    }
+}
+
+void VTaskMgr::MAC_BeginHandlingUpdateEventsOnly()
+{
+    bool first = false;
+    {
+        Locker lock(fMutex);
+        first = ++fUpdateEventsOnlyCount == 1;
+    }
+    if (first)
+    {
+        SetSystemEventPolling(false);
+    }
+}
+
+void VTaskMgr::MAC_StopHandlingUpdateEventsOnly()
+{
+    bool last = false;
+    {
+        Locker lock(fMutex);
+        if (fUpdateEventsOnlyCount > 0)
+        {
+            last = --fUpdateEventsOnlyCount == 0;
+        }
+    }
+    if (last)
+    {
+        SetSystemEventPolling(true);
+    }
+}
+
+void VTaskMgr::MAC_RunLoopTimerCallback()
+{
+    Yield();
+    Get()->PollAndExecuteUpdateEvent();
 }
 
 // Stack sizes

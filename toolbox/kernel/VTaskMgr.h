@@ -1,7 +1,8 @@
 // VTaskMgr: the process-wide task manager. Init turns the calling thread into the main task; the
 // manager then numbers tasks, lists the started ones (the main task first), purges dead ones,
-// keeps the per-task data keys and holds the fiber scheduler. Usable between Init and DeInit;
-// outside that span no thread runs a task and sleeping only yields.
+// keeps the per-task data keys, holds delayed messages until their time and holds the fiber
+// scheduler. Usable between Init and DeInit; outside that span no thread runs a task and sleeping
+// only yields.
 //
 // Task IDs: a preemptive task (the main task too) takes the kernel id of its thread. A task the
 // platform does not number (a fiber), or whose thread id is still held by a listed task that has
@@ -10,8 +11,8 @@
 // its own (see XLinuxTaskMgr); IDs are never 0, so a lock owner is never mistaken for "free".
 //
 // The manager mutex is recursive per thread; it guards the task list, free IDs, death waiters,
-// task names, the scheduler pointer and the data-key table. Its users never wait on a task while
-// holding it.
+// task names, idler lists, delayed messages, the scheduler pointer and the data-key table. Its
+// users never wait on a task while holding it.
 #pragma once
 
 #include "toolbox/kernel/VObject.h"
@@ -30,6 +31,7 @@ namespace zorn
 
 class IFiberScheduler;
 class IProcessServices;
+class VMessage;
 class XLinuxTaskMgr;
 
 class VTaskMgr : public VObject
@@ -88,6 +90,19 @@ public:
     // A fiber that its scheduler will not run again is dead.
     void FiberStoppedBeingScheduled(VTask* inTask);
 
+    // Keeps a pending message (retained) until inDelayMs milliseconds, counted in whole ticks
+    // (1/60 s, rounded down), have passed; the first task that idles after that tick re-posts it.
+    void RegisterDelayedMessage(VMessage* inMessage, int inDelayMs);
+    int32_t CountDelayedMessages() const;
+
+    // On macOS these let the main thread's run loop drive fiber switches and update events with a
+    // repeating timer. Linux has no such run loop: the calls are counted, the first Begin turns the
+    // scheduler's event polling off and the last Stop turns it on again, and no timer is made. The
+    // timer's callback, for a run loop that would call it: a fiber yields, then the scheduler polls.
+    void MAC_BeginHandlingUpdateEventsOnly();
+    void MAC_StopHandlingUpdateEventsOnly();
+    static void MAC_RunLoopTimerCallback();
+
     // Stack sizes in bytes. The default for new tasks is min(main-task size, 1 MiB) unless set.
     size_t GetDefaultStackSize();
     void SetDefaultStackSize(size_t inSize);
@@ -124,6 +139,10 @@ private:
     XLinuxTaskMgr* _GetPlatform() const { return fPlatform.get(); }
     // The installed scheduler with a reference for the caller, or null.
     IFiberScheduler* _RetainScheduler() const;
+    // Re-posts, in the order they were registered, the delayed messages whose tick has passed.
+    void _CheckDelayedMessages();
+    // Drops every delayed message, aborted.
+    void _AbortDelayedMessages();
 
     static std::atomic<bool> sInstanceInited;
 
@@ -145,6 +164,14 @@ private:
     std::atomic<bool> fDeadTasksToPurge{false};
     std::atomic<int32_t> fPurgedCount{0};
     std::vector<DataKeyEntry> fDataKeys;
+
+    struct DelayedMessage
+    {
+        VMessage* fMessage; // retained
+        uint32_t fDueTick;
+    };
+    std::vector<DelayedMessage> fDelayedMessages; // in registration order
+    int32_t fUpdateEventsOnlyCount = 0;
 };
 
 } // namespace zorn
