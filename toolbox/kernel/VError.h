@@ -36,6 +36,8 @@ constexpr VError VE_UNIMPLEMENTED = MakeVError(kCOMPONENT_ZORN, 2);
 constexpr VError VE_MEMORY_FULL = MakeVError(kCOMPONENT_ZORN, 100);
 // A string could not be given the buffer it needs (negative length, size limit, no memory).
 constexpr VError VE_STRING_ALLOC_FAILED = MakeVError(kCOMPONENT_ZORN, 107);
+// A character-set converter could not get the memory for its output.
+constexpr VError VE_CHARSET_CONVERSION_FAILED = MakeVError(kCOMPONENT_ZORN, 300);
 
 // Raises an error on the current task's innermost error context and returns its code. Raising
 // never fails visibly: without a process object, or before the error model is linked in, the
