@@ -14,6 +14,12 @@ if(ZORN_SANITIZE)
     add_link_options(-fsanitize=${_zorn_sanitizers})
 endif()
 
+if(ZORN_BUILD_FUZZ)
+    # The libraries get libFuzzer's coverage instrumentation too, or the fuzzer could not steer
+    # into the code it is meant to explore.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # zorn_add_library(NAME folder SOURCES ... DEPENDS ...): one library target per code folder.
 function(zorn_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;SYSTEM_DEPENDS" ${ARGN})

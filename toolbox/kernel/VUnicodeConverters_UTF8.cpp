@@ -3,6 +3,10 @@
 
 #include "toolbox/kernel/VUnicodeConverters.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -94,24 +98,40 @@ bool VToUnicodeConverter_UTF8::Convert(const void* inSource, size_t inSourceByte
             continue;
         }
 
-        // Well-formed two- and three-byte characters with room to spare: the common non-ASCII
-        // text, decoded without the checks for the end of either buffer.
+        // Well-formed two- and three-byte characters with room to spare, the common non-ASCII
+        // text: decoded without the checks for the end of either buffer, runs of three-byte
+        // characters (CJK text) in a loop of their own. Overlong forms and surrogates are told
+        // by the code point they give; anything unusual goes to the general case.
         if (end - s >= 3 && dEnd - d >= 1)
         {
-            if (c >= 0xC2 && c <= 0xDF && (s[1] & 0xC0) == 0x80)
+            if ((c & 0xE0) == 0xC0 && (s[1] & 0xC0) == 0x80 && c >= 0xC2)
             {
                 *d++ = static_cast<UniChar>(((c & 0x1F) << 6) | (s[1] & 0x3F));
                 s += 2;
                 continue;
             }
-            if ((c & 0xF0) == 0xE0 && (s[2] & 0xC0) == 0x80)
+            if ((c & 0xF0) == 0xE0)
             {
-                uint8_t low = c == 0xE0 ? 0xA0 : 0x80;
-                uint8_t high = c == 0xED ? 0x9F : 0xBF;
-                if (s[1] >= low && s[1] <= high)
+                const uint8_t* runStart = s;
+                do
                 {
-                    *d++ = static_cast<UniChar>(((c & 0x0F) << 12) | ((s[1] & 0x3F) << 6) | (s[2] & 0x3F));
+                    uint32_t b1 = s[1];
+                    uint32_t b2 = s[2];
+                    if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80)
+                    {
+                        break;
+                    }
+                    uint32_t code =
+                        ((static_cast<uint32_t>(*s) & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
+                    if (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))
+                    {
+                        break;
+                    }
+                    *d++ = static_cast<UniChar>(code);
                     s += 3;
+                } while (end - s >= 3 && d != dEnd && (*s & 0xF0) == 0xE0);
+                if (s != runStart)
+                {
                     continue;
                 }
             }
@@ -203,6 +223,25 @@ bool VToUnicodeConverter_UTF8::Convert(const void* inSource, size_t inSourceByte
 namespace
 {
 
+// The two UTF-8 bytes of a unit of U+0080..U+07FF, first byte lowest.
+inline uint16_t TwoBytes(uint32_t inUnit)
+{
+    return static_cast<uint16_t>((0xC0 | (inUnit >> 6)) | ((0x80 | (inUnit & 0x3F)) << 8));
+}
+
+// A UTF-16 unit of U+0800..U+FFFF that is not a surrogate.
+inline bool IsThreeByte(uint32_t inUnit)
+{
+    return inUnit >= 0x800 && (inUnit < 0xD800 || inUnit > 0xDFFF);
+}
+
+// Its three UTF-8 bytes in the low 24 bits, first byte lowest (for a little-endian store).
+inline uint32_t ThreeBytes(uint32_t inUnit)
+{
+    return (0xE0 | (inUnit >> 12)) | ((0x80 | ((inUnit >> 6) & 0x3F)) << 8) |
+           ((0x80 | (inUnit & 0x3F)) << 16);
+}
+
 // Writes one code point; false when its bytes do not fit.
 bool PutUTF8(uint32_t inCode, uint8_t*& ioTarget, const uint8_t* inEnd)
 {
@@ -262,31 +301,90 @@ bool VFromUnicodeConverter_UTF8::Convert(const UniChar* inSource, int32_t inSour
     while (s < end)
     {
         uint32_t c = *s;
-#if defined(__SSE2__)
-        if (c < 0x80)
+
+        // Blocks of sixteen units below U+0800 with room for two bytes each: sixteen ASCII
+        // units in one vector, else one or two bytes per unit without a branch on the length
+        // (accented text changes length too often for a branch to guess it).
+        if (c < 0x800 && end - s >= 16 && dEnd - d >= 32)
         {
-            const __m128i mask = _mm_set1_epi16(static_cast<short>(0xFF80));
-            const __m128i zero = _mm_setzero_si128();
-            while (end - s >= 16 && dEnd - d >= 16)
+#if defined(__SSE2__)
+            __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+            __m128i high =
+                _mm_and_si128(_mm_or_si128(first, second), _mm_set1_epi16(static_cast<short>(0xFF80)));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF)
             {
-                __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-                __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
-                __m128i high = _mm_and_si128(_mm_or_si128(first, second), mask);
-                if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF)
-                {
-                    break;
-                }
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(first, second));
                 s += 16;
                 d += 16;
+                continue;
             }
-            if (s == end)
-            {
-                break;
-            }
-            c = *s;
-        }
 #endif
+            const UniChar* blockEnd = s + 16;
+            do
+            {
+                c = *s;
+                if (c >= 0x800)
+                {
+                    break;
+                }
+                uint16_t bytes = c < 0x80 ? static_cast<uint16_t>(c) : TwoBytes(c);
+                std::memcpy(d, &bytes, 2);
+                d += c < 0x80 ? 1 : 2;
+                ++s;
+            } while (s < blockEnd);
+            continue;
+        }
+
+        // Room for any character: no check per byte, and the bytes go out in one little-endian
+        // store (what is written past them is written over next or lies in the spare room).
+        if (dEnd - d >= 4)
+        {
+            if (IsThreeByte(c))
+            {
+                // Runs of three-byte characters (CJK text) go two at a time.
+                uint32_t bytes = ThreeBytes(c);
+                while (end - s >= 2 && dEnd - d >= 8 && IsThreeByte(s[1]))
+                {
+                    uint64_t pair = bytes | (static_cast<uint64_t>(ThreeBytes(s[1])) << 24);
+                    std::memcpy(d, &pair, 8);
+                    d += 6;
+                    s += 2;
+                    if (s == end || !IsThreeByte(*s))
+                    {
+                        break;
+                    }
+                    bytes = ThreeBytes(*s);
+                }
+                if (s < end && IsThreeByte(*s) && dEnd - d >= 4)
+                {
+                    bytes = ThreeBytes(*s);
+                    std::memcpy(d, &bytes, 4);
+                    d += 3;
+                    ++s;
+                }
+                continue;
+            }
+            if (c < 0x800)
+            {
+                uint16_t bytes = c < 0x80 ? static_cast<uint16_t>(c) : TwoBytes(c);
+                std::memcpy(d, &bytes, 2);
+                d += c < 0x80 ? 1 : 2;
+                ++s;
+                continue;
+            }
+            if (c <= 0xDBFF && end - s >= 2 && s[1] >= 0xDC00 && s[1] <= 0xDFFF)
+            {
+                uint32_t code = 0x10000 + ((c - 0xD800) << 10) + (s[1] - 0xDC00u);
+                uint32_t bytes = (0xF0 | (code >> 18)) | ((0x80 | ((code >> 12) & 0x3F)) << 8) |
+                                 ((0x80 | ((code >> 6) & 0x3F)) << 16) | ((0x80 | (code & 0x3F)) << 24);
+                std::memcpy(d, &bytes, 4);
+                d += 4;
+                s += 2;
+                continue;
+            }
+        }
+
         int take = 1;
         if (c >= 0xD800 && c <= 0xDFFF)
         {

@@ -238,7 +238,7 @@ TEST(TextConverters, UTF8MatchesICUOnRandomText)
         const UniChar unitPool[] = {'a',    'z',    0xE9,   0x20AC, 0xD83D, 0xDE00,
                                     0xDBFF, 0xDFFF, 0xFFFF, 0x7F,   0x80};
         std::u16string units;
-        for (int i = static_cast<int>(random() % 40); i > 0; --i)
+        for (int i = static_cast<int>(random() % 80); i > 0; --i)
         {
             units.push_back(static_cast<char16_t>(unitPool[random() % std::size(unitPool)]));
         }
