@@ -55,11 +55,13 @@ std::string MakeText(int inClass)
 {
     std::string text;
     std::mt19937 random(42);
-    const std::string ascii = "The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs. ";
-    const std::string latin = "Le c\xC5\x93ur d\xC3\xA9\xC3\xA7u mais l'\xC3\xA2me plut\xC3\xB4t na\xC3\xAFve, "
-                              "Lou\xC3\xBFs r\xC3\xAAva de crapa\xC3\xBCter en cano\xC3\xAB au del\xC3\xA0 des "
-                              "\xC3\xAEles, pr\xC3\xA8s du m\xC3\xA4lstr\xC3\xB6m o\xC3\xB9 br\xC3\xBBlent les "
-                              "nov\xC3\xA6. ";
+    const std::string ascii =
+        "The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs. ";
+    const std::string latin =
+        "Le c\xC5\x93ur d\xC3\xA9\xC3\xA7u mais l'\xC3\xA2me plut\xC3\xB4t na\xC3\xAFve, "
+        "Lou\xC3\xBFs r\xC3\xAAva de crapa\xC3\xBCter en cano\xC3\xAB au del\xC3\xA0 des "
+        "\xC3\xAEles, pr\xC3\xA8s du m\xC3\xA4lstr\xC3\xB6m o\xC3\xB9 br\xC3\xBBlent les "
+        "nov\xC3\xA6. ";
     while (text.size() < kTextBytes)
     {
         switch (inClass)
@@ -240,7 +242,8 @@ public:
                 {
                     continue;
                 }
-                std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass], ours->second / icu->second);
+                std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass],
+                            ours->second / icu->second);
                 if (iconvTime != fTimes.end())
                 {
                     std::printf("  iconv %.2f", iconvTime->second / icu->second);

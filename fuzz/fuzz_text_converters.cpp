@@ -68,8 +68,7 @@ std::vector<CharSet> AllCharSets()
     }
     for (const detail::CharSetName* row = detail::CharSetNames(); row->fName != nullptr; ++row)
     {
-        if (static_cast<int32_t>(row->fCharSet) >= 100 &&
-            (sets.empty() || sets.back() != row->fCharSet))
+        if (static_cast<int32_t>(row->fCharSet) >= 100 && (sets.empty() || sets.back() != row->fCharSet))
         {
             sets.push_back(row->fCharSet);
         }
@@ -98,7 +97,8 @@ void ExerciseSet(CharSet inCharSet, const uint8_t* inData, size_t inSize)
     void* block = nullptr;
     size_t blockSize = 0;
     size_t produced = 0;
-    bool encoded = encoder->ConvertRealloc(text.GetCPointer(), text.GetLength(), block, blockSize, produced, 1);
+    bool encoded =
+        encoder->ConvertRealloc(text.GetCPointer(), text.GetLength(), block, blockSize, produced, 1);
     Check(produced + 1 <= blockSize || block == nullptr);
     if (clean && encoded && IsBijective(inCharSet))
     {
@@ -113,7 +113,8 @@ void ExerciseSet(CharSet inCharSet, const uint8_t* inData, size_t inSize)
     Check(consumed <= inSize && unitCount >= 0 && unitCount <= static_cast<int32_t>(units.size()));
     std::vector<char> bytes(5);
     int32_t unitsConsumed = 0;
-    encoder->Convert(text.GetCPointer(), text.GetLength(), &unitsConsumed, bytes.data(), bytes.size(), &produced);
+    encoder->Convert(text.GetCPointer(), text.GetLength(), &unitsConsumed, bytes.data(), bytes.size(),
+                     &produced);
     Check(unitsConsumed >= 0 && unitsConsumed <= text.GetLength() && produced <= bytes.size());
 
     FuzzBuffer buffer;
