@@ -75,6 +75,10 @@ bool VFromUnicodeConverter::ConvertRealloc(const UniChar* inSource, int32_t inSo
                                            size_t& ioBufferSize, size_t& outProduced, size_t inTrailingBytes)
 {
     outProduced = 0;
+    if (!IsValid())
+    {
+        return false;
+    }
     size_t needed = GetMaxBytes(inSourceUnits) + inTrailingBytes;
     if (ioBuffer == nullptr || ioBufferSize < needed)
     {
@@ -97,6 +101,10 @@ bool VFromUnicodeConverter::ConvertRealloc(const UniChar* inSource, int32_t inSo
 bool VFromUnicodeConverter::ConvertToBuffer(const UniChar* inSource, int32_t inSourceUnits,
                                             IGrowableBuffer& ioBuffer)
 {
+    if (!IsValid())
+    {
+        return false;
+    }
     size_t used = ioBuffer.GetDataSize();
     size_t needed = used + GetMaxBytes(inSourceUnits);
     if (ioBuffer.GetAllocatedSize() < needed && !ioBuffer.Grow(needed))
