@@ -14,9 +14,8 @@ if(ZORN_SANITIZE)
     add_link_options(-fsanitize=${_zorn_sanitizers})
 endif()
 
+# libFuzzer needs coverage instrumentation in the libraries under test too, not only in the targets.
 if(ZORN_BUILD_FUZZ)
-    # The libraries get libFuzzer's coverage instrumentation too, or the fuzzer could not steer
-    # into the code it is meant to explore.
     add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 

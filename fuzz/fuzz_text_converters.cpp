@@ -4,9 +4,9 @@
 // Beyond the sanitizers it checks that counts stay within their buffers and that well-formed
 // Unicode text encodes back to exactly the bytes it came from.
 
-#include "toolbox/kernel/IGrowableBuffer.h"
 #include "toolbox/kernel/StStringConverter.h"
 #include "toolbox/kernel/VCppMemMgr.h"
+#include "toolbox/kernel/VMemoryBuffer.h"
 #include "toolbox/kernel/VRefPtr.h"
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/VTextConverters.h"
@@ -27,37 +27,6 @@ void Check(bool inCondition)
         __builtin_trap();
     }
 }
-
-class FuzzBuffer : public IGrowableBuffer
-{
-public:
-    ~FuzzBuffer() override { VMemory::DisposePtr(fData); }
-    uint8_t* GetDataPtr() override { return fData; }
-    size_t GetDataSize() const override { return fSize; }
-    size_t GetAllocatedSize() const override { return fAllocated; }
-    void SetDataSize(size_t inSize) override
-    {
-        Check(inSize <= fAllocated);
-        fSize = inSize;
-    }
-    bool Grow(size_t inNeeded) override
-    {
-        void* data = fData == nullptr ? VMemory::NewPtr(inNeeded, MakeOsType('m', 'e', 'm', 'b'))
-                                      : VMemory::SetPtrSize(fData, inNeeded);
-        if (data == nullptr)
-        {
-            return false;
-        }
-        fData = static_cast<uint8_t*>(data);
-        fAllocated = inNeeded;
-        return true;
-    }
-
-private:
-    uint8_t* fData = nullptr;
-    size_t fSize = 0;
-    size_t fAllocated = 0;
-};
 
 std::vector<CharSet> AllCharSets()
 {
@@ -117,9 +86,10 @@ void ExerciseSet(CharSet inCharSet, const uint8_t* inData, size_t inSize)
                      &produced);
     Check(unitsConsumed >= 0 && unitsConsumed <= text.GetLength() && produced <= bytes.size());
 
-    FuzzBuffer buffer;
+    VMemoryBuffer<> buffer;
     text.ToBuffer(buffer, inCharSet);
     VString::ConvertCarriageReturns(buffer, inCharSet, static_cast<ECarriageReturnMode>(1 + inSize % 4));
+    Check(buffer.GetDataSize() <= buffer.GetAllocatedSize());
 
     StStringConverter<char> stack(inCharSet, eCRM_CRLF);
     const char* output = stack.ConvertString(text);

@@ -12,6 +12,7 @@ class VIntlMgr;
 class ILogger;
 class ILocalizer;
 class VJSONClassStore;
+class VActivityToken;
 
 class IProcessServices
 {
@@ -25,6 +26,11 @@ public:
     virtual VJSONClassStore* GetClassStore() const = 0;
     // Whether tasks may run as fibers; false unless the process enables them.
     virtual bool IsFibersEnabled() const = 0;
+
+    // Activity tokens register themselves while they exist. A process that keeps no registry
+    // ignores them.
+    virtual void RegisterActivityToken(VActivityToken* /*inToken*/) {}
+    virtual void UnregisterActivityToken(VActivityToken* /*inToken*/) {}
 
     // The registered process, or null.
     static IProcessServices* Get();

@@ -27,30 +27,52 @@ constexpr int32_t NumberOfVError(VError inError)
     return static_cast<int32_t>(static_cast<uint32_t>(inError & 0xFFFFFFFFu));
 }
 
-constexpr OsType kCOMPONENT_ZORN = MakeOsType('z', 'o', 'r', 'n');
+// Component signatures.
+constexpr OsType kCOMPONENT_ZORN = MakeOsType('z', 'o', 'r', 'n');   // the toolbox
+constexpr OsType kCOMPONENT_SCRIPT = MakeOsType('Z', 'q', 'R', 'T'); // script objects
+constexpr OsType kCOMPONENT_UPDATER = MakeOsType('U', 'P', 'Z', 'q');
+constexpr OsType kCOMPONENT_XML = MakeOsType('x', 'm', 'l', 'c');
+// Native error families: the native code sits in the low 32 bits.
+constexpr OsType kNATIVE_POSIX = MakeOsType('P', 'O', 'S', 'X'); // errno
+constexpr OsType kNATIVE_MACH = MakeOsType('M', 'A', 'C', 'H');
+constexpr OsType kNATIVE_CARBON = MakeOsType('C', 'A', 'R', 'B');
+constexpr OsType kNATIVE_COCOA = MakeOsType('C', 'O', 'C', 'O');
+
+constexpr VError MakeVErrorFromErrno(int inErrno)
+{
+    return MakeVError(kNATIVE_POSIX, inErrno);
+}
 
 constexpr VError VE_UNKNOWN_ERROR = MakeVError(kCOMPONENT_ZORN, 1);
 // A virtual operation that this kind of value does not support.
 constexpr VError VE_UNIMPLEMENTED = MakeVError(kCOMPONENT_ZORN, 2);
+// A parameter outside what the operation accepts (a position before the start of a stream...).
+constexpr VError VE_INVALID_PARAMETER = MakeVError(kCOMPONENT_ZORN, 3);
+constexpr VError VE_ACCESS_DENIED = MakeVError(kCOMPONENT_ZORN, 5);
+constexpr VError VE_USER_ABORT = MakeVError(kCOMPONENT_ZORN, 6);
 // A block allocation failed.
 constexpr VError VE_MEMORY_FULL = MakeVError(kCOMPONENT_ZORN, 100);
 // A string could not be given the buffer it needs (negative length, size limit, no memory).
 constexpr VError VE_STRING_ALLOC_FAILED = MakeVError(kCOMPONENT_ZORN, 107);
+constexpr VError VE_STREAM_EOF = MakeVError(kCOMPONENT_ZORN, 200);
 // A character-set converter could not get the memory for its output.
 constexpr VError VE_CHARSET_CONVERSION_FAILED = MakeVError(kCOMPONENT_ZORN, 300);
+constexpr VError VE_RES_NOT_FOUND = MakeVError(kCOMPONENT_ZORN, 401);
+constexpr VError VE_FILE_NOT_FOUND = MakeVError(kCOMPONENT_ZORN, 600);
+constexpr VError VE_FILE_BAD_NAME = MakeVError(kCOMPONENT_ZORN, 614);
+constexpr VError VE_FOLDER_NOT_FOUND = MakeVError(kCOMPONENT_ZORN, 650);
+constexpr VError VE_DISK_FULL = MakeVError(kCOMPONENT_ZORN, 658);
 
 // Raises an error on the current task's innermost error context and returns its code. Raising
-// never fails visibly: without a process object, or before the error model is linked in, the
-// call only returns the code.
+// never fails visibly: without a process object it does nothing, and without a current task the
+// error is dropped. Each non-null string becomes the parameter "p1", "p2" or "p3".
 VError _ThrowError(VError inError, const VString* inP1 = nullptr, const VString* inP2 = nullptr,
                    const VString* inP3 = nullptr);
 
-namespace detail
-{
-// The error model installs its raiser here when it starts; until then raising only returns the
-// code. This keeps the string and value layers below the error objects that are built on them.
-using ErrorRaiser = void (*)(VError inError, const VString* inP1, const VString* inP2, const VString* inP3);
-ErrorRaiser SetErrorRaiser(ErrorRaiser inRaiser);
-} // namespace detail
+// The toolbox code for a native code ('POSX' errno, 'CARB', 'MACH', 'COCO'); inFallback when the
+// native code has no toolbox equivalent.
+VError EncodedNativeErrorToVError(VError inNativeError, VError inFallback);
+// A Carbon status as a 'CARB' code, mapped to the toolbox code where one exists; 0 stays 0.
+VError MAC_MapCarbonErrorToVError(int32_t inStatus);
 
 } // namespace zorn

@@ -130,11 +130,7 @@ VString::VString(VString&& inOther) noexcept : VString()
 {
     if (!inOther.IsInline() && (inOther.fFlags & kBorrowed) == 0)
     {
-        fString = inOther.fString;
-        fLength = inOther.fLength;
-        fMaxLength = inOther.fMaxLength;
-        _SetBufferBits(inOther.fFlags & kUncounted);
-        inOther._ResetToInline();
+        _TakeBuffer(inOther, inOther.fFlags & kUncounted);
     }
     else
     {
@@ -222,8 +218,8 @@ VString::VString(UniChar* inBuffer, int32_t inLength, size_t inBufferSize) : VSt
     }
     int32_t maxLength = static_cast<int32_t>(std::min<int64_t>(capacity, INT32_MAX));
     // A length outside the buffer would break every later operation: keep it within.
-    _Borrow(inBuffer, std::clamp(inLength, 0, maxLength), maxLength,
-            kBorrowed | kUncounted | kCallerWritable);
+    _SetBuffer(inBuffer, std::clamp(inLength, 0, maxLength), maxLength,
+               kBorrowed | kUncounted | kCallerWritable);
     if (inBufferSize != SIZE_MAX)
     {
         fString[fLength] = 0;
@@ -240,11 +236,17 @@ VString::VString(const VInlineString& inInlineString, bool /*inBorrow*/) : VStri
     UniChar* buffer = inInlineString.fString;
     if (buffer != nullptr)
     {
-        _Borrow(buffer, inInlineString.fLength, inInlineString.fMaxLength, kBorrowed);
+        _SetBuffer(buffer, inInlineString.fLength, inInlineString.fMaxLength, kBorrowed);
     }
 }
 
-void VString::_Borrow(UniChar* inBuffer, int32_t inLength, int32_t inCapacity, uint8_t inBits)
+void VString::_TakeBuffer(VString& ioOther, uint8_t inBits)
+{
+    _SetBuffer(ioOther.fString, ioOther.fLength, ioOther.fMaxLength, inBits);
+    ioOther._ResetToInline();
+}
+
+void VString::_SetBuffer(UniChar* inBuffer, int32_t inLength, int32_t inCapacity, uint8_t inBits)
 {
     _ReleaseBuffer();
     fString = inBuffer;
@@ -265,7 +267,7 @@ CVSTR_struct::CVSTR_struct(const char16_t* inLiteral)
     int32_t length = UniCStringLength(units);
     if (length > 0)
     {
-        _Borrow(const_cast<UniChar*>(units), length, length, kBorrowed | kUncounted);
+        _SetBuffer(const_cast<UniChar*>(units), length, length, kBorrowed | kUncounted);
     }
 }
 
@@ -310,12 +312,7 @@ VString& VString::operator=(VString&& inOther) noexcept
     }
     if (!inOther.IsInline() && (inOther.fFlags & kBorrowed) == 0)
     {
-        _ReleaseBuffer();
-        fString = inOther.fString;
-        fLength = inOther.fLength;
-        fMaxLength = inOther.fMaxLength;
-        _SetBufferBits(inOther.fFlags & kUncounted);
-        inOther._ResetToInline();
+        _TakeBuffer(inOther, inOther.fFlags & kUncounted);
         fFlags &= static_cast<uint8_t>(~kNull);
         SetDirty(true);
     }
@@ -383,6 +380,11 @@ void VString::FromString(const VInlineString& inInlineString)
 
 void VString::FromUniChar(UniChar inUniChar)
 {
+    if (inUniChar == 0)
+    {
+        Clear(); // a 0 unit names no character: the empty string
+        return;
+    }
     FromUniCString(&inUniChar, 1);
 }
 
@@ -474,12 +476,7 @@ bool VString::_TakeContent(VString& ioOther)
 {
     if (!ioOther.IsInline())
     {
-        _ReleaseBuffer();
-        fString = ioOther.fString;
-        fLength = ioOther.fLength;
-        fMaxLength = ioOther.fMaxLength;
-        _SetBufferBits(ioOther.fFlags & kBufferBits);
-        ioOther._ResetToInline();
+        _TakeBuffer(ioOther, ioOther.fFlags & kBufferBits);
         return true;
     }
     if (!_CopyUnits(ioOther.fString, ioOther.fLength))
@@ -769,28 +766,6 @@ CharSet VString::DebugDump(char* ioBuffer, int& ioSize) const
 }
 
 // Value model
-
-CompareResult VString::CompareTo(const VValueSingle& inValue, bool /*inDiacritical*/) const
-{
-    // Binary comparison of the units. The collated comparison through the task's international
-    // manager replaces it when international settings exist.
-    VString other;
-    const VString* text = dynamic_cast<const VString*>(&inValue);
-    if (text == nullptr)
-    {
-        inValue.GetString(other);
-        text = &other;
-    }
-    int32_t common = std::min(fLength, text->fLength);
-    for (int32_t i = 0; i < common; ++i)
-    {
-        if (fString[i] != text->fString[i])
-        {
-            return fString[i] < text->fString[i] ? CR_SMALLER : CR_BIGGER;
-        }
-    }
-    return fLength == text->fLength ? CR_EQUAL : (fLength < text->fLength ? CR_SMALLER : CR_BIGGER);
-}
 
 void VString::FromValue(const VValueSingle& inValue)
 {

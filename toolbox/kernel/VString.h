@@ -17,12 +17,16 @@
 #include "toolbox/kernel/VValueInfo.h"
 
 #include <cstddef>
+#include <vector>
 
 namespace zorn
 {
 
-class IGrowableBuffer;
+class VCppMemMgr;
 class VString;
+template <size_t kGranularity, size_t kDivisor, size_t kMaxIncrement, class TMemMgr>
+class VMemoryBuffer;
+class VCollator;
 
 // A string buffer held without a VString: length, a counted buffer with one reference on it,
 // capacity. A null buffer stands for the empty string. Fields are adjacent, as stored.
@@ -47,6 +51,18 @@ public:
     void* ByteSwapPtr(void* inData, bool inFromHost) const override;
     size_t GetSizeOfValueDataPtr(const void* inPtr) const override;
     size_t GetAvgSpace() const override { return 64; }
+
+    // Stored forms compared through the current task's collation (VString_Compare.cpp).
+    CompareResult CompareTwoPtrToData(const void* inPtr1, const void* inPtr2,
+                                      bool inDiacritical = false) const override;
+    CompareResult CompareTwoPtrToDataBegining(const void* inPtr1, const void* inPtr2,
+                                              bool inDiacritical = false) const override;
+    CompareResult CompareTwoPtrToData_Like(const void* inPtr1, const void* inPtr2,
+                                           bool inDiacritical = false) const override;
+    CompareResult CompareTwoPtrToDataBegining_Like(const void* inPtr1, const void* inPtr2,
+                                                   bool inDiacritical = false) const override;
+    CompareResult CompareTwoPtrToDataWithOptions(const void* inPtr1, const void* inPtr2,
+                                                 const VCompareOptions& inOptions) const override;
 };
 
 class VString : public VValueSingle
@@ -123,9 +139,10 @@ public:
     // the text. Room for both is set aside first.
     size_t ToBlock(void* outBuffer, size_t inBufferSize, CharSet inCharSet, bool inWithTrailingZero,
                    bool inWithLengthPrefix) const;
-    // Appends the whole text encoded in the set to the buffer; false when the set has no
-    // converter.
-    bool ToBuffer(IGrowableBuffer& ioBuffer, CharSet inCharSet) const;
+    // Appends the whole text encoded in the set to the buffer (VMemoryBuffer<>), substitutes
+    // where the set has no form for a character; false when the set has no converter or the
+    // buffer cannot grow.
+    bool ToBuffer(VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& ioBuffer, CharSet inCharSet) const;
     // The mode of the first line ending: LF gives eCRM_LF, CR LF eCRM_CRLF, a lone CR eCRM_CR;
     // inDefault without one.
     ECarriageReturnMode GetCarriageReturnMode(ECarriageReturnMode inDefault) const;
@@ -134,8 +151,8 @@ public:
     bool ConvertCarriageReturns(ECarriageReturnMode inMode);
     // The same on encoded text in a byte buffer: units of 2 bytes for the UTF-16 sets, 4 for the
     // UTF-32 sets (big-endian where the set is), 1 for the other sets; nothing for set 0.
-    static bool ConvertCarriageReturns(IGrowableBuffer& ioBuffer, CharSet inCharSet,
-                                       ECarriageReturnMode inMode);
+    static bool ConvertCarriageReturns(VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& ioBuffer,
+                                       CharSet inCharSet, ECarriageReturnMode inMode);
 
     // The buffer with one reference for the caller, to fill a VInlineString. Inline and uncounted
     // buffers are copied into a new counted one. Empty or null strings, and allocation failure,
@@ -188,6 +205,148 @@ public:
     // The count of a counted buffer (for diagnostics and tests); 0 for other kinds.
     uint32_t GetBufferRefCount() const;
 
+    // Editing, searching and splitting (VString_Edit.cpp). Positions are 1-based; a position or
+    // count out of bounds is not an error: the operation does nothing, clips or appends, as each
+    // says. A change leaves the string not null and dirty; a length that cannot be allocated
+    // raises 'zorn' 107 and leaves the string unchanged (the appenders then return false).
+    bool AppendUniChar(UniChar inUniChar);
+    bool AppendUniChars(const UniChar* inUniChars, int32_t inCount);
+    bool AppendUniCString(const UniChar* inUniCString);
+    bool AppendString(const VString& inString);
+    // Before the unit at inPos; appended when inPos is past the end; nothing when inPos < 1 (nor
+    // for a unit 0).
+    void Insert(UniChar inUniChar, int32_t inPos);
+    void Insert(const VString& inString, int32_t inPos);
+    // Replaces inCount units at inPos with the text; a range past the end replaces the whole tail.
+    void Replace(const VString& inText, int32_t inPos, int32_t inCount);
+    void Remove(int32_t inPos, int32_t inCount);
+    // Cuts to inLength units (negative: empty). With inKeepSurrogatePairs a cut that would end on
+    // a high surrogate cuts one unit earlier. An own heap buffer much larger than the new length
+    // is given back.
+    void Truncate(int32_t inLength, bool inKeepSurrogatePairs = false);
+    // Keeps only the units that GetSubString would give.
+    void SubString(int32_t inPos, int32_t inCount);
+    // inCount units from inPos, clipped to the end; empty when inPos or inCount is out of bounds.
+    void GetSubString(int32_t inPos, int32_t inCount, VString& outResult) const;
+    // The units before inPos (the whole string from past the end), and after inPos (the whole
+    // string before the start).
+    VString Before(int32_t inPos) const;
+    VString After(int32_t inPos) const;
+    void FromUniString(const UniChar* inUniChars, int32_t inCount);
+
+    // Removes every leading and trailing occurrence of the unit.
+    void TrimUniChar(UniChar inUniChar);
+    // Removes Unicode white space (TAB to CR, U+0020, U+00A0, U+1680, U+2000 to U+200A, U+2028,
+    // U+2029, U+202F, U+205F, U+3000, U+FEFF) at the chosen ends.
+    void Trim(bool inLeading = true, bool inTrailing = true);
+    // Removes white space at the chosen ends: U+0020 and U+0009 without a manager, else what the
+    // manager's IsSpace accepts. The counts removed go to the non-null out pointers.
+    void RemoveWhiteSpaces(bool inLeading = true, bool inTrailing = true, int32_t* outLeadingCount = nullptr,
+                           int32_t* outTrailingCount = nullptr, const VIntlMgr* inIntlMgr = nullptr,
+                           bool inFlag = false);
+    // Case mapping by the current task's international manager (without one, by the rules that
+    // hold for every locale).
+    void ToUpperCase(bool inFlag = false);
+    void ToLowerCase(bool inFlag = false);
+    // Composition and decomposition leave the text as it is.
+    void Compose() {}
+    void Decompose() {}
+
+    // Searches by units. 0 means not found.
+    int32_t FindUniChar(UniChar inUniChar, int32_t inStart = 1, bool inBackward = false) const;
+    int32_t FindRawString(const VString& inPattern, int32_t inStart = 1) const;
+    // Knuth-Morris-Pratt search: the 1-based position of the first match, 1 for an empty pattern.
+    static int32_t FindRawString(const UniChar* inText, int32_t inTextLength, const UniChar* inPattern,
+                                 int32_t inPatternLength);
+    bool BeginsWithRawString(const VString& inPrefix) const;
+    bool EndsWithRawString(const VString& inSuffix) const;
+    // Collated searches through the current task's collator.
+    int32_t Find(const VString& inPattern, int32_t inStart = 1, bool inDiacritical = false) const;
+    bool BeginsWith(const VString& inPrefix, bool inDiacritical = false) const;
+    bool EndsWith(const VString& inSuffix, bool inDiacritical = false) const;
+
+    // Replacing occurrences, from inStart on, at most inMaxCount of them. An empty pattern
+    // replaces nothing.
+    void Exchange(UniChar inOld, UniChar inNew, int32_t inStart = 1, int32_t inMaxCount = INT32_MAX);
+    void ExchangeRawString(const VString& inPattern, const VString& inReplacement, int32_t inStart = 1,
+                           int32_t inMaxCount = INT32_MAX, int32_t* outCount = nullptr);
+    // Through a collator (the current task's when null); a match may differ in length from the
+    // pattern, and the whole matched text is replaced.
+    void Exchange(const VString& inPattern, const VString& inReplacement, int32_t inStart = 1,
+                  int32_t inMaxCount = INT32_MAX, bool inDiacritical = false,
+                  const VCollator* inCollator = nullptr);
+
+    // Splits at each occurrence of the separator into outStrings (cleared first). Empty pieces
+    // are kept only with inKeepEmpty; inTrimSpaces removes U+0020 around each piece first.
+    // Returns whether the separator occurs.
+    bool GetSubStrings(UniChar inSeparator, std::vector<VString>& outStrings, bool inKeepEmpty = false,
+                       bool inTrimSpaces = false) const;
+    // The separator is found through the current task's collator; an empty separator gives the
+    // whole string as the only piece, an empty string no piece.
+    bool GetSubStrings(const VString& inSeparator, std::vector<VString>& outStrings, bool inKeepEmpty = false,
+                       bool inTrimSpaces = false, bool inDiacritical = false) const;
+    // The pieces with the separator between them; false with 'zorn' 107 when the result would
+    // be too long.
+    bool Join(const std::vector<VString>& inStrings, UniChar inSeparator);
+    bool Join(const std::vector<VString>& inStrings, const VString& inSeparator);
+
+    // Comparison (VString_Compare.cpp). Raw comparisons work on the units; the others go through
+    // the current task's international manager (or compare units while there is none). A null
+    // string compares as the empty string. The diacritical flag makes accents and case count.
+    bool EqualToStringRaw(const VString& inString) const;
+    // Units as unsigned numbers, up to and including the first 0 unit of either string.
+    CompareResult CompareToStringRaw(const VString& inString) const;
+    // The same with A-Z folded to a-z, and nothing else folded.
+    CompareResult CompareToStringRawCase(const VString& inString) const;
+    // Each byte, as a signed char widened to 16 bits, against the unit at the same place.
+    bool EqualToUSASCIICString(const char* inCString) const;
+    // The longest common subsequence of the units, divided by this string's length (0..1).
+    double SimilarToString(const VString& inString) const;
+    CompareResult CompareToString(const VString& inString, bool inDiacritical = false) const;
+    // inString is the pattern, with the wild character of the collation.
+    CompareResult CompareToString_Like(const VString& inString, bool inDiacritical = false) const;
+    bool EqualToString(const VString& inString, bool inDiacritical = false) const;
+    bool EqualToString_Like(const VString& inString, bool inDiacritical = false) const;
+
+    // Value-model comparisons of kind 10: other strings, and stored forms (an int32 length
+    // followed by the units).
+    CompareResult CompareToSameKind(const VValue* inValue, bool inDiacritical = false) const override;
+    CompareResult CompareBeginingToSameKind(const VValue* inValue, bool inDiacritical = false) const override;
+    bool EqualToSameKind(const VValue* inValue, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKindPtr(const void* inPtrToValueData,
+                                       bool inDiacritical = false) const override;
+    CompareResult Swap_CompareToSameKindPtr(const void* inPtrToValueData,
+                                            bool inDiacritical = false) const override;
+    CompareResult CompareBeginingToSameKindPtr(const void* inPtrToValueData,
+                                               bool inDiacritical = false) const override;
+    CompareResult IsTheBeginingToSameKindPtr(const void* inPtrToValueData,
+                                             bool inDiacritical = false) const override;
+    bool EqualToSameKindPtr(const void* inPtrToValueData, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKind_Like(const VValue* inValue, bool inDiacritical = false) const override;
+    CompareResult CompareBeginingToSameKind_Like(const VValue* inValue,
+                                                 bool inDiacritical = false) const override;
+    bool EqualToSameKind_Like(const VValue* inValue, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKindPtr_Like(const void* inPtrToValueData,
+                                            bool inDiacritical = false) const override;
+    CompareResult Swap_CompareToSameKindPtr_Like(const void* inPtrToValueData,
+                                                 bool inDiacritical = false) const override;
+    CompareResult CompareBeginingToSameKindPtr_Like(const void* inPtrToValueData,
+                                                    bool inDiacritical = false) const override;
+    CompareResult IsTheBeginingToSameKindPtr_Like(const void* inPtrToValueData,
+                                                  bool inDiacritical = false) const override;
+    bool EqualToSameKindPtr_Like(const void* inPtrToValueData, bool inDiacritical = false) const override;
+    bool Swap_EqualToSameKindPtr_Like(const void* inPtrToValueData,
+                                      bool inDiacritical = false) const override;
+    CompareResult CompareToSameKindWithOptions(const VValue* inValue,
+                                               const VCompareOptions& inOptions) const override;
+    bool EqualToSameKindWithOptions(const VValue* inValue, const VCompareOptions& inOptions) const override;
+    CompareResult CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
+                                                  const VCompareOptions& inOptions) const override;
+    bool EqualToSameKindPtrWithOptions(const void* inPtrToValueData,
+                                       const VCompareOptions& inOptions) const override;
+    CompareResult Swap_CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
+                                                       const VCompareOptions& inOptions) const override;
+
 protected:
     struct InlineStorage
     {
@@ -196,8 +355,11 @@ protected:
     // inInlineCapacity units and the terminator, and its owner zero-fills it.
     VString(InlineStorage, UniChar* inInlineBuffer, int32_t inInlineCapacity);
 
-    // Points the (empty) string at storage it does not own; inBits says how it may be used.
-    void _Borrow(UniChar* inBuffer, int32_t inLength, int32_t inCapacity, uint8_t inBits);
+    // Points the string at a buffer, releasing its present one; inBits says who owns the buffer and
+    // how it may be used.
+    void _SetBuffer(UniChar* inBuffer, int32_t inLength, int32_t inCapacity, uint8_t inBits);
+    // Takes ioOther's (non-inline) buffer with inBits; ioOther returns to its inline buffer.
+    void _TakeBuffer(VString& ioOther, uint8_t inBits);
 
     // Gives the string a buffer of its own for inNewLength units (keeping min(length, new length)
     // units when inKeepContent). False, with 'zorn' 107 raised, when that cannot be done.
@@ -224,6 +386,9 @@ private:
     // Sets the text to a copy of the units (which may lie in this string's own buffer).
     bool _CopyUnits(const UniChar* inUnits, int32_t inLength);
     void _SetBufferBits(uint8_t inBits) { fFlags = static_cast<uint8_t>((fFlags & ~kBufferBits) | inBits); }
+    // Replaces inRemove units at 0-based inPos with inCount units (which may lie in this
+    // string's own buffer). False, unchanged, when the new length cannot be had.
+    bool _Splice(int32_t inPos, int32_t inRemove, const UniChar* inUnits, int32_t inCount);
 
     UniChar* fString;
     int32_t fLength = 0;
@@ -260,6 +425,9 @@ public:
 private:
     UniChar fBuffer[N + 1] = {0};
 };
+
+// A copy of the first string with the units of the second appended.
+VString operator+(const VString& inFirst, const VString& inSecond);
 
 using VStr4 = VStr<4>;
 using VStr15 = VStr<15>;

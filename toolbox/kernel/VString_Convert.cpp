@@ -1,6 +1,6 @@
 // VString to and from byte blocks in a character set, and line-ending conversion.
 
-#include "toolbox/kernel/IGrowableBuffer.h"
+#include "toolbox/kernel/VMemoryBuffer.h"
 #include "toolbox/kernel/VRefPtr.h"
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/VTextConverters.h"
@@ -342,7 +342,7 @@ size_t VString::ToBlock(void* outBuffer, size_t inBufferSize, CharSet inCharSet,
     return produced;
 }
 
-bool VString::ToBuffer(IGrowableBuffer& ioBuffer, CharSet inCharSet) const
+bool VString::ToBuffer(VMemoryBuffer<>& ioBuffer, CharSet inCharSet) const
 {
     VRefPtr<VFromUnicodeConverter> converter(VTextConverters::Get()->RetainFromUnicodeConverter(inCharSet),
                                              true);
@@ -396,7 +396,7 @@ bool VString::ConvertCarriageReturns(ECarriageReturnMode inMode)
     return true;
 }
 
-bool VString::ConvertCarriageReturns(IGrowableBuffer& ioBuffer, CharSet inCharSet, ECarriageReturnMode inMode)
+bool VString::ConvertCarriageReturns(VMemoryBuffer<>& ioBuffer, CharSet inCharSet, ECarriageReturnMode inMode)
 {
     size_t width = 1;
     bool bigEndian = false;
@@ -429,18 +429,18 @@ bool VString::ConvertCarriageReturns(IGrowableBuffer& ioBuffer, CharSet inCharSe
     size_t length = dataSize / width;
     size_t tail = dataSize % width; // bytes short of a whole unit, kept after the text
     bool changes = false;
-    size_t newLength =
-        CountConverted(UnitArray(ioBuffer.GetDataPtr(), width, bigEndian), length, inMode, changes);
+    size_t newLength = CountConverted(
+        UnitArray(static_cast<uint8_t*>(ioBuffer.GetDataPtr()), width, bigEndian), length, inMode, changes);
     if (!changes)
     {
         return true;
     }
     size_t needed = std::max(newLength, length) * width + tail;
-    if (needed > ioBuffer.GetAllocatedSize() && !ioBuffer.Grow(needed))
+    if (!ioBuffer._EnlargeAmortized(needed))
     {
         return false;
     }
-    uint8_t* bytes = ioBuffer.GetDataPtr();
+    uint8_t* bytes = static_cast<uint8_t*>(ioBuffer.GetDataPtr());
     UnitArray units(bytes, width, bigEndian);
     // The tail moves out of the way before the text grows, and after it shrank.
     if (newLength > length && tail > 0)

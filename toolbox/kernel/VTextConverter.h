@@ -20,8 +20,10 @@
 namespace zorn
 {
 
-class IGrowableBuffer;
+class VCppMemMgr;
 class VString;
+template <size_t kGranularity, size_t kDivisor, size_t kMaxIncrement, class TMemMgr>
+class VMemoryBuffer;
 
 class VToUnicodeConverter : public VObject, public IRefCountable
 {
@@ -69,8 +71,12 @@ public:
     bool ConvertRealloc(const UniChar* inSource, int32_t inSourceUnits, void*& ioBuffer, size_t& ioBufferSize,
                         size_t& outProduced, size_t inTrailingBytes = 0);
 
-    // Appends the encoded units to the buffer's data, growing it; errors as ConvertRealloc.
-    bool ConvertToBuffer(const UniChar* inSource, int32_t inSourceUnits, IGrowableBuffer& ioBuffer);
+    // Appends the encoded units to the buffer's data (VMemoryBuffer<>), growing it. Unlike the
+    // other conversions it answers whether the whole text was written, substitutes included:
+    // false only for a converter that cannot convert, or when memory runs out ('zorn' 300 with
+    // "mem failure", the buffer's data untouched).
+    bool ConvertToBuffer(const UniChar* inSource, int32_t inSourceUnits,
+                         VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& ioBuffer);
 
 protected:
     // Room that always holds the encoding of inSourceUnits units.

@@ -185,7 +185,7 @@ bool VFromUnicodeConverter_UTF32::Convert(const UniChar* inSource, int32_t inSou
         }
         else if (IsHighSurrogate(c) || IsLowSurrogate(c))
         {
-            c = '?';
+            c = 0xFFFD;
             clean = false;
         }
         Store32(target + written, c, fSwap);

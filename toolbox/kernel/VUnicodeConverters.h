@@ -6,8 +6,8 @@
 //   U+10FFFF, bytes C0, C1, F5..FF and stray continuation bytes are malformed. Each maximal
 //   ill-formed subsequence becomes one '?' and the result is false. A valid but incomplete
 //   sequence at the end of the source is left unconsumed.
-// - A lone surrogate in UTF-16 text has no UTF-8 or UTF-32 form: it is written as '?' and the
-//   result is false.
+// - A lone surrogate in UTF-16 text has no UTF-8 or UTF-32 form: it is written as U+FFFD and
+//   the result is false.
 // - UTF-32 units that are surrogates or above U+10FFFF become '?'; the raw UTF-32 pair copies
 //   each 32-bit unit to one 16-bit unit and back without surrogate pairs, and a raw unit above
 //   U+FFFF becomes '?'. Trailing bytes short of a whole unit are left unconsumed.
@@ -123,7 +123,7 @@ public:
     int32_t GetCharSize() const override { return 3; }
 
     // The same from 32-bit wide characters (code points; surrogates and values above U+10FFFF
-    // become '?').
+    // become U+FFFD).
     bool ConvertFrom_wchar(const wchar_t* inSource, int32_t inSourceChars, int32_t* outConsumed,
                            void* outTarget, size_t inMaxBytes, size_t* outProduced);
 };

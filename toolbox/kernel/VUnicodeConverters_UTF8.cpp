@@ -395,7 +395,7 @@ bool VFromUnicodeConverter_UTF8::Convert(const UniChar* inSource, int32_t inSour
             }
             else
             {
-                c = '?';
+                c = 0xFFFD;
                 clean = false;
             }
         }
@@ -431,7 +431,7 @@ bool VFromUnicodeConverter_UTF8::ConvertFrom_wchar(const wchar_t* inSource, int3
         uint32_t c = static_cast<uint32_t>(inSource[read]);
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
         {
-            c = '?';
+            c = 0xFFFD;
             clean = false;
         }
         if (!PutUTF8(c, d, dEnd))

@@ -2,6 +2,9 @@
 
 #include "toolbox/kernel/VCompareOptions.h"
 #include "toolbox/kernel/VKernelHooks.h"
+#include "toolbox/kernel/VReal.h"
+#include "toolbox/kernel/VScalarValues.h"
+#include "toolbox/kernel/VStream.h"
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/VValueInfo.h"
 
@@ -48,6 +51,13 @@ void EnsureKernelKinds()
     static const bool sDone = []
     {
         (void)VString::Info();
+        (void)VEmpty::Info();
+        (void)VBoolean::Info();
+        (void)VByte::Info();
+        (void)VWord::Info();
+        (void)VLong::Info();
+        (void)VLong8::Info();
+        (void)VReal::Info();
         return true;
     }();
     (void)sDone;
@@ -284,12 +294,12 @@ size_t VValue::GetSpace(size_t) const
 
 VError VValue::ReadFromStream(VStream* ioStream, int32_t)
 {
-    return detail::StreamLastError(ioStream);
+    return ioStream == nullptr ? VE_OK : ioStream->GetLastError();
 }
 
 VError VValue::WriteToStream(VStream* ioStream, int32_t) const
 {
-    return detail::StreamLastError(ioStream);
+    return ioStream == nullptr ? VE_OK : ioStream->GetLastError();
 }
 
 VValue* VValue::FullyClone(bool) const

@@ -231,6 +231,13 @@ public:
     // The JSON type code a scalar kind maps to: Boolean gives true (2),
     // Real number (4), Time date (8), String string (3), anything else null (0).
     static int32_t ValueKindToJsonType(ValueKind inKind);
+
+    // The scalar that stands for a value in JSON, a new value owned by the caller: the integer
+    // kinds (2 to 5, 7, 16) a VReal of GetReal, the kinds with a text form (13, 14, 17, 19, 20) a
+    // VString, a duration (9) a VReal of its milliseconds, or of seconds unless
+    // inDurationsInMilliseconds; any other kind a clone. The null state is kept.
+    static VValueSingle* ConvertVValueToJSONScalar(const VValueSingle& inValue,
+                                                   bool inDurationsInMilliseconds);
 };
 
 class VValueMultiple : public VValue

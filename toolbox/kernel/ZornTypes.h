@@ -1,5 +1,5 @@
 // Basic types shared by the whole toolbox: UTF-16 units, value kinds, comparison results,
-// four-character codes and the character-set enumeration.
+// four-character codes, the character-set enumeration and the line-ending modes.
 #pragma once
 
 #include <cstddef>
@@ -113,10 +113,10 @@ enum class CharSet : int32_t
     VTC_Windows31J = 1019
 };
 
-// How line endings are normalised when text is converted: kept, CR LF, CR or LF.
+// How line endings are written when text is converted to bytes.
 enum ECarriageReturnMode : int32_t
 {
-    eCRM_NONE = 1,
+    eCRM_NONE = 1, // kept as they are
     eCRM_CRLF = 2,
     eCRM_CR = 3,
     eCRM_LF = 4

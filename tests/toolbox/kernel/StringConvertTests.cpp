@@ -1,6 +1,6 @@
-#include "toolbox/kernel/IGrowableBuffer.h"
 #include "toolbox/kernel/StStringConverter.h"
 #include "toolbox/kernel/VCppMemMgr.h"
+#include "toolbox/kernel/VMemoryBuffer.h"
 #include "toolbox/kernel/VString.h"
 
 #include <gtest/gtest.h>
@@ -34,52 +34,15 @@ std::string Bytes(std::initializer_list<int> inBytes)
     return bytes;
 }
 
-// A byte buffer on the memory manager that grows to exactly what is asked.
-class TestBuffer : public IGrowableBuffer
+std::string Content(const VMemoryBuffer<>& inBuffer)
 {
-public:
-    explicit TestBuffer(const std::string& inBytes = "")
-    {
-        if (!inBytes.empty())
-        {
-            Grow(inBytes.size());
-            std::memcpy(fData, inBytes.data(), inBytes.size());
-            fSize = inBytes.size();
-        }
-    }
-    ~TestBuffer() override { VMemory::DisposePtr(fData); }
-    TestBuffer(const TestBuffer&) = delete;
-    TestBuffer& operator=(const TestBuffer&) = delete;
+    return std::string(static_cast<const char*>(inBuffer.GetDataPtr()), inBuffer.GetDataSize());
+}
 
-    uint8_t* GetDataPtr() override { return fData; }
-    size_t GetDataSize() const override { return fSize; }
-    size_t GetAllocatedSize() const override { return fAllocated; }
-    void SetDataSize(size_t inSize) override { fSize = inSize; }
-    bool Grow(size_t inNeeded) override
-    {
-        if (fRefuseGrowth)
-        {
-            return false;
-        }
-        void* data = fData == nullptr ? VMemory::NewPtr(inNeeded, MakeOsType('m', 'e', 'm', 'b'))
-                                      : VMemory::SetPtrSize(fData, inNeeded);
-        if (data == nullptr)
-        {
-            return false;
-        }
-        fData = static_cast<uint8_t*>(data);
-        fAllocated = inNeeded;
-        return true;
-    }
-
-    std::string Content() const { return std::string(reinterpret_cast<const char*>(fData), fSize); }
-    bool fRefuseGrowth = false;
-
-private:
-    uint8_t* fData = nullptr;
-    size_t fSize = 0;
-    size_t fAllocated = 0;
-};
+void Fill(VMemoryBuffer<>& ioBuffer, const std::string& inBytes)
+{
+    ASSERT_TRUE(ioBuffer.AddData(inBytes.data(), inBytes.size()));
+}
 
 TEST(StringConvert, FromBlockWithOptionalBOM)
 {
@@ -192,15 +155,23 @@ TEST(StringConvert, ToBlock)
 
 TEST(StringConvert, ToBuffer)
 {
-    TestBuffer buffer(">");
+    VMemoryBuffer<> buffer;
+    Fill(buffer, ">");
     EXPECT_TRUE(Str(u"é€").ToBuffer(buffer, CharSet::VTC_UTF_8));
-    EXPECT_EQ(buffer.Content(), ">\xC3\xA9\xE2\x82\xAC");
+    EXPECT_EQ(Content(buffer), ">\xC3\xA9\xE2\x82\xAC");
     EXPECT_TRUE(Str(u"!").ToBuffer(buffer, CharSet::VTC_UTF_16_BIGENDIAN));
-    EXPECT_EQ(buffer.Content(), ">\xC3\xA9\xE2\x82\xAC" + Bytes({0, '!'}));
+    EXPECT_EQ(Content(buffer), ">\xC3\xA9\xE2\x82\xAC" + Bytes({0, '!'}));
+    // Substitutes are written; only a set without a converter fails.
+    EXPECT_TRUE(Str(u"a日").ToBuffer(buffer, CharSet::VTC_ISO_8859_1));
+    EXPECT_EQ(Content(buffer).substr(8), "a?");
     EXPECT_FALSE(Str(u"x").ToBuffer(buffer, CharSet::VTC_MacJapanese));
+    EXPECT_EQ(buffer.GetDataSize(), 10u);
 
-    TestBuffer refused;
-    refused.fRefuseGrowth = true;
+    // A buffer that cannot grow (built while there is no memory manager) takes nothing.
+    VCppMemMgr* manager = VObject::sCppMemMgr;
+    VObject::sCppMemMgr = nullptr;
+    VMemoryBuffer<> refused;
+    VObject::sCppMemMgr = manager;
     EXPECT_FALSE(Str(u"x").ToBuffer(refused, CharSet::VTC_UTF_8));
     EXPECT_EQ(refused.GetDataSize(), 0u);
 }
@@ -286,16 +257,13 @@ TEST(StringConvert, CarriageReturnsInBuffers)
     };
     for (const Row& row : rows)
     {
-        TestBuffer buffer(row.fBytes);
+        VMemoryBuffer<> buffer;
+        Fill(buffer, row.fBytes);
+        // Exactly the bytes, so that CR LF mode must grow the block.
+        ASSERT_TRUE(buffer.SetAllocatedSize(row.fBytes.size()));
         EXPECT_TRUE(VString::ConvertCarriageReturns(buffer, row.fCharSet, row.fMode)) << row.fWhat;
-        EXPECT_EQ(buffer.Content(), row.fExpected) << row.fWhat;
+        EXPECT_EQ(Content(buffer), row.fExpected) << row.fWhat;
     }
-
-    // When the buffer cannot grow, it is left as it was.
-    TestBuffer refused("a\nb");
-    refused.fRefuseGrowth = true;
-    EXPECT_FALSE(VString::ConvertCarriageReturns(refused, CharSet::VTC_UTF_8, eCRM_CRLF));
-    EXPECT_EQ(refused.Content(), "a\nb");
 }
 
 TEST(StringConvert, StackConverter)

@@ -190,9 +190,9 @@ TEST(TextConverters, UTF8StopsWhenTheTargetIsFull)
     EXPECT_EQ(bytesProduced, 3u);
 }
 
-// Random byte soup, and random UTF-16 with lone surrogates, against ICU's converters with '?' as
-// substitute: both follow the practice of one substitute per maximal ill-formed piece. The runs
-// of ASCII reach the sixteen-byte paths.
+// Random byte soup, and random UTF-16 with lone surrogates, against ICU's converters with the same
+// substitutes ('?' when decoding, U+FFFD when encoding): both follow the practice of one
+// substitute per maximal ill-formed piece. The runs of ASCII reach the sixteen-unit paths.
 TEST(TextConverters, UTF8MatchesICUOnRandomText)
 {
     std::mt19937 random(1234);
@@ -249,7 +249,7 @@ TEST(TextConverters, UTF8MatchesICUOnRandomText)
         error = U_ZERO_ERROR;
         u_strToUTF8WithSub(icuBytes.data(), static_cast<int32_t>(icuBytes.size()), &icuBytesLength,
                            reinterpret_cast<const UChar*>(units.data()), static_cast<int32_t>(units.size()),
-                           '?', nullptr, &error);
+                           0xFFFD, nullptr, &error);
         ASSERT_TRUE(U_SUCCESS(error));
         ASSERT_EQ(Hex(encoded), Hex(std::string(icuBytes.data(), static_cast<size_t>(icuBytesLength))));
     }
@@ -423,9 +423,9 @@ TEST(TextConverters, UnicodeSets)
     // A lone surrogate has no UTF-8 or UTF-32 form.
     std::string bytes;
     EXPECT_FALSE(Encode(CharSet::VTC_UTF_8, u"a\xD800z", bytes));
-    EXPECT_EQ(bytes, "a?z");
+    EXPECT_EQ(bytes, "a\xEF\xBF\xBDz");
     EXPECT_FALSE(Encode(CharSet::VTC_UTF_32, u"\xDC00", bytes));
-    EXPECT_EQ(Hex(bytes), Hex(Bytes({'?', 0, 0, 0})));
+    EXPECT_EQ(Hex(bytes), Hex(Bytes({0xFD, 0xFF, 0, 0})));
 }
 
 // Every legacy set that ICU provides here converts a text of its script both ways and keeps it;

@@ -1,0 +1,57 @@
+// Lock and unlock of VCriticalSection and SpinLock against std::mutex and std::recursive_mutex,
+// uncontended (one thread) and contended (several threads on one lock).
+
+#include "toolbox/kernel/SpinLock.h"
+#include "toolbox/kernel/VCriticalSection.h"
+
+#include <benchmark/benchmark.h>
+
+#include <mutex>
+
+using namespace zorn;
+
+namespace
+{
+
+struct SpinLockAdapter
+{
+    SpinLockWord fWord{0};
+    void lock() { SpinLock::Lock(&fWord); }
+    void unlock() { SpinLock::Unlock(&fWord); }
+};
+
+struct CriticalSectionAdapter
+{
+    VCriticalSection fSection;
+    void lock() { fSection.Lock(); }
+    void unlock() { fSection.Unlock(); }
+};
+
+template <class TLock>
+void BM_LockUnlock(benchmark::State& state)
+{
+    static TLock* sLock = nullptr;
+    if (state.thread_index() == 0)
+    {
+        sLock = new TLock();
+    }
+    int64_t counter = 0;
+    for (auto _ : state)
+    {
+        sLock->lock();
+        benchmark::DoNotOptimize(++counter);
+        sLock->unlock();
+    }
+    if (state.thread_index() == 0)
+    {
+        delete sLock;
+        sLock = nullptr;
+    }
+}
+
+} // namespace
+
+BENCHMARK_TEMPLATE(BM_LockUnlock, CriticalSectionAdapter)->ThreadRange(1, 4)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_LockUnlock, SpinLockAdapter)->ThreadRange(1, 4)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_LockUnlock, std::mutex)->ThreadRange(1, 4)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_LockUnlock, std::recursive_mutex)->ThreadRange(1, 4)->UseRealTime();

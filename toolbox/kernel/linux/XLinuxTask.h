@@ -1,0 +1,100 @@
+// XLinuxTask: the platform half of a task on Linux. XLinuxTask_preemptive runs its task on a
+// POSIX thread of its own and sleeps and wakes on a semaphore of its own (sem_t; timed waits use
+// CLOCK_MONOTONIC). The main task's platform task wraps the thread that started the task manager
+// and has a semaphore as well, so the main task sleeps and is woken like any other task.
+//
+// A task's thread is created with the task: it records its kernel thread id (the task's ID) and
+// stack bounds, then waits on the semaphore until VTask::Run posts it. A WakeUp that comes before
+// Run does not start the task. The thread is joinable and destroying the platform task joins it,
+// so no thread outlives the task it runs.
+#pragma once
+
+#include "toolbox/kernel/VObject.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/types.h>
+
+namespace zorn
+{
+
+class VTask;
+
+class XLinuxTask : public VObject
+{
+public:
+    explicit XLinuxTask(VTask* inTask) : fTask(inTask) {}
+    ~XLinuxTask() override = default;
+    XLinuxTask(const XLinuxTask&) = delete;
+    XLinuxTask& operator=(const XLinuxTask&) = delete;
+
+    // Starts the task; whether it could.
+    virtual bool Run() = 0;
+    // Ends a Sleep early; without one, the next Sleep returns at once.
+    virtual void WakeUp() = 0;
+    // Waits until woken.
+    virtual void Freeze() = 0;
+    // Waits up to inMs milliseconds, or until woken.
+    virtual void Sleep(int inMs) = 0;
+    // Whether system events wait for the task; Linux tasks receive none.
+    virtual bool CheckSystemMessages() = 0;
+    // The ID the platform gives the task; 0 lets the task manager number it.
+    virtual int32_t GetValueForVTaskID() const { return 0; }
+    // The CPU share the thread has used over its life (1.0: one processor all the time).
+    virtual bool GetCPUUsage(double& outUsage) const;
+    // CPU seconds the thread has spent in user and in system mode.
+    virtual bool GetCPUTimes(double& outUser, double& outSystem) const;
+
+    VTask* GetTask() const { return fTask; }
+    // The kernel thread id; 0 while the thread has not recorded it.
+    pid_t GetSystemThreadID() const { return fThreadID.load(std::memory_order_acquire); }
+    // Bytes of stack left below the caller's position; meaningful on the task's own thread.
+    size_t GetFreeStackSize() const;
+
+protected:
+    // Records the calling thread's kernel id and stack bounds.
+    void _RecordCurrentThread();
+
+    VTask* fTask;
+    std::atomic<pid_t> fThreadID{0};
+    uintptr_t fStackLow = 0; // the lowest address of the stack (stacks grow down)
+    size_t fStackSize = 0;
+};
+
+class XLinuxTask_preemptive : public XLinuxTask
+{
+public:
+    // Wraps the calling thread. Null when the semaphore cannot be made (the error is raised).
+    static XLinuxTask_preemptive* CreateForCurrentThread(VTask* inTask);
+    // Creates the task's thread with inStackSize bytes of stack, raised to whole pages. Null when
+    // the semaphore or the thread cannot be made; the error ('POSX', errno) is raised.
+    static XLinuxTask_preemptive* CreateWithThread(VTask* inTask, size_t inStackSize);
+    ~XLinuxTask_preemptive() override;
+
+    // Lets the waiting thread run the task; whether there is a thread of ours to start.
+    bool Run() override;
+    void WakeUp() override;
+    void Freeze() override;
+    void Sleep(int inMs) override;
+    bool CheckSystemMessages() override { return false; }
+    // The thread's kernel id, waiting for a new thread to record it.
+    int32_t GetValueForVTaskID() const override;
+
+private:
+    explicit XLinuxTask_preemptive(VTask* inTask) : XLinuxTask(inTask) {}
+    bool _InitSemaphore();
+    bool _CreateThread(size_t inStackSize);
+    static void* _ThreadProc(void* inSelf);
+    void _ThreadMain();
+
+    sem_t fSemaphore{};
+    bool fHasSemaphore = false;
+    pthread_t fThread{};
+    bool fOwnsThread = false; // a thread created here, joined on destruction
+    std::atomic<bool> fAbandoned{false};
+};
+
+} // namespace zorn

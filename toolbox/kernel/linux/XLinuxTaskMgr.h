@@ -1,0 +1,67 @@
+// XLinuxTaskMgr: the task manager's platform half on Linux: which task the calling thread runs,
+// the foreign ID of a thread without a task, thread names, stack sizes, and the making of
+// platform tasks.
+//
+// IDs: a preemptive task is numbered by its thread's kernel id (gettid). A thread that runs no
+// task has a foreign ID: its kernel id with bit 30 set, computed once per thread. Kernel thread
+// ids stay below 2^22 (the kernel's PID_MAX_LIMIT), so a foreign ID never equals a task ID (nor
+// a negative fiber ID), and no ID is 0.
+//
+// Thread names: a task's thread is named after the task, followed by " (id = N)". The system keeps
+// only 15 bytes of a thread's name, so the name is cut there at a UTF-8 character boundary; the
+// task keeps its full name. The process's main thread is never renamed: on Linux its name is the
+// process's own (what ps, top and pkill show).
+#pragma once
+
+#include "toolbox/kernel/VTask.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zorn
+{
+
+class VString;
+class XLinuxTask;
+
+class XLinuxTaskMgr
+{
+public:
+    static constexpr int32_t kForeignIDBit = 0x40000000;
+    static constexpr size_t kSystemThreadNameBytes = 15;
+
+    XLinuxTaskMgr() = default;
+    virtual ~XLinuxTaskMgr() = default;
+    XLinuxTaskMgr(const XLinuxTaskMgr&) = delete;
+    XLinuxTaskMgr& operator=(const XLinuxTaskMgr&) = delete;
+
+    // A platform task wrapping the calling thread, which then runs inTask.
+    XLinuxTask* CreateMain(VTask* inTask);
+    // A platform task of the style: a thread of its own for a preemptive task (null when it
+    // cannot be made). Fiber tasks get none until fibers exist; nor does any other style.
+    XLinuxTask* Create(VTask* inTask, ETaskStyle inStyle);
+
+    // The task the calling thread runs (whether or not the manager is running), or null.
+    static VTask* GetCurrentTask();
+    static void SetCurrentTask(VTask* inTask);
+    static int32_t GetCurrentForeignTaskID();
+
+    // The main thread's stack size; 0 when the system gives none.
+    static size_t ComputeMainTaskStackSize();
+    // On a task, the bytes of stack below the caller's position; otherwise as the static form.
+    static size_t GetCurrentFreeStackSize();
+    // The stack limit (RLIMIT_STACK), or 1 MiB when there is none.
+    static size_t GetCurrentFreeStackSizeStatic();
+
+    // Names the calling thread inName + " (id = inTaskID)", cut to what the system keeps.
+    static void SetCurrentThreadName(const VString& inName, int32_t inTaskID);
+    // The full thread name in UTF-8, and the part of it the system keeps.
+    static std::string BuildThreadName(const VString& inName, int32_t inTaskID);
+    static std::string CutToSystemThreadName(const std::string& inName);
+
+    // Fibers hand over to each other here once they exist.
+    void YieldToFiber(VTask* /*inTask*/) {}
+};
+
+} // namespace zorn

@@ -1,0 +1,56 @@
+// VProcess: the application object, one per process. While it exists it is the process that the
+// runtime asks for its services (IProcessServices): it registers itself when built and
+// unregisters when destroyed. It keeps the registry of activity tokens, which tells whether the
+// program is busy.
+//
+// The services that start-up creates (international manager, logger, class store) are null until
+// it has run. A process built directly, as tests do, has none of them and runs no start-up step.
+#pragma once
+
+#include "toolbox/kernel/IProcessServices.h"
+#include "toolbox/kernel/VObject.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <set>
+
+namespace zorn
+{
+
+class VProcess : public VObject, public IProcessServices
+{
+public:
+    VProcess();
+    ~VProcess() override;
+    VProcess(const VProcess&) = delete;
+    VProcess& operator=(const VProcess&) = delete;
+
+    // The running process, or null before one is built and after it is destroyed.
+    static VProcess* Get();
+
+    VIntlMgr* GetIntlMgr() const override;
+    ILogger* GetLogger() const override;
+    // The process localizer, set by the application; not owned.
+    ILocalizer* GetLocalizer() const override;
+    void SetLocalizer(ILocalizer* inLocalizer);
+    VJSONClassStore* GetClassStore() const override;
+    bool IsFibersEnabled() const override;
+
+    void RegisterActivityToken(VActivityToken* inToken) override;
+    void UnregisterActivityToken(VActivityToken* inToken) override;
+    // Whether a token is registered, or the last one went away less than inMilliseconds ago.
+    bool HasSomeActivityTokens(uint32_t inMilliseconds);
+
+private:
+    // Guards the two token fields. The toolbox's VCriticalSection takes its place once the lock
+    // classes exist.
+    std::mutex fTokenMutex;
+    std::set<VActivityToken*> fActivityTokens;
+    // VSystem::GetCurrentTime when the set last became empty; the construction time at first.
+    uint32_t fLastTokenRelease;
+    bool fFibers = false;
+    std::atomic<ILocalizer*> fLocalizer{nullptr};
+};
+
+} // namespace zorn
