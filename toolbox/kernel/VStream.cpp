@@ -3,14 +3,14 @@
 #include "toolbox/kernel/ByteSwap.h"
 #include "toolbox/kernel/VCppMemMgr.h"
 #include "toolbox/kernel/VMemoryBuffer.h"
+#include "toolbox/kernel/VRefPtr.h"
 #include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/VTextConverters.h"
 #include "toolbox/kernel/VValue.h"
 
 #include <bit>
 #include <climits>
 #include <cstring>
-#include <cwchar>
-#include <langinfo.h>
 #include <memory>
 
 namespace zorn
@@ -21,188 +21,7 @@ namespace
 
 constexpr OsType kTagStreamSwap = MakeOsType('s', 't', 'm', ' ');
 
-// How text of a character set is encoded here.
-enum class TextForm
-{
-    kNone,
-    kUTF8,
-    kUTF16LE,
-    kUTF16BE,
-    kUTF32LE,
-    kUTF32BE,
-    kASCII,
-    kStdLibMultiByte // the C library's own conversion of the current locale (wcrtomb)
-};
-
 constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
-
-TextForm TextFormOf(CharSet inCharSet)
-{
-    switch (inCharSet)
-    {
-    case CharSet::VTC_UTF_16_BIGENDIAN:
-        return TextForm::kUTF16BE;
-    case CharSet::VTC_UTF_16:
-        return kLittleEndianHost ? TextForm::kUTF16LE : TextForm::kUTF16BE;
-    case CharSet::VTC_UTF_32_BIGENDIAN:
-        return TextForm::kUTF32BE;
-    case CharSet::VTC_UTF_32:
-        return kLittleEndianHost ? TextForm::kUTF32LE : TextForm::kUTF32BE;
-    case CharSet::VTC_UTF_8:
-        return TextForm::kUTF8;
-    case CharSet::VTC_US_ASCII:
-        return TextForm::kASCII;
-    case CharSet::VTC_StdLib_char:
-    {
-        // The locale's codeset; the C locale's plain ASCII is read as UTF-8.
-        const char* codeset = nl_langinfo(CODESET);
-        if (codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0 ||
-            std::strcmp(codeset, "ANSI_X3.4-1968") == 0)
-        {
-            return TextForm::kUTF8;
-        }
-        return TextForm::kStdLibMultiByte;
-    }
-    default:
-        return TextForm::kNone;
-    }
-}
-
-// Appends one code point in the form; false when the buffer cannot grow.
-bool AppendCodePoint(VMemoryBuffer<>& ioOut, TextForm inForm, char32_t inCodePoint, std::mbstate_t& ioState)
-{
-    unsigned char bytes[MB_LEN_MAX > 4 ? MB_LEN_MAX : 4];
-    size_t count = 0;
-    switch (inForm)
-    {
-    case TextForm::kUTF8:
-        if (inCodePoint < 0x80)
-        {
-            bytes[count++] = static_cast<unsigned char>(inCodePoint);
-        }
-        else if (inCodePoint < 0x800)
-        {
-            bytes[count++] = static_cast<unsigned char>(0xC0 | (inCodePoint >> 6));
-            bytes[count++] = static_cast<unsigned char>(0x80 | (inCodePoint & 0x3F));
-        }
-        else if (inCodePoint < 0x10000)
-        {
-            bytes[count++] = static_cast<unsigned char>(0xE0 | (inCodePoint >> 12));
-            bytes[count++] = static_cast<unsigned char>(0x80 | ((inCodePoint >> 6) & 0x3F));
-            bytes[count++] = static_cast<unsigned char>(0x80 | (inCodePoint & 0x3F));
-        }
-        else
-        {
-            bytes[count++] = static_cast<unsigned char>(0xF0 | (inCodePoint >> 18));
-            bytes[count++] = static_cast<unsigned char>(0x80 | ((inCodePoint >> 12) & 0x3F));
-            bytes[count++] = static_cast<unsigned char>(0x80 | ((inCodePoint >> 6) & 0x3F));
-            bytes[count++] = static_cast<unsigned char>(0x80 | (inCodePoint & 0x3F));
-        }
-        break;
-    case TextForm::kUTF16LE:
-    case TextForm::kUTF16BE:
-    {
-        char16_t units[2];
-        size_t unitCount = 1;
-        if (inCodePoint >= 0x10000)
-        {
-            units[0] = static_cast<char16_t>(0xD800 + ((inCodePoint - 0x10000) >> 10));
-            units[1] = static_cast<char16_t>(0xDC00 + ((inCodePoint - 0x10000) & 0x3FF));
-            unitCount = 2;
-        }
-        else
-        {
-            units[0] = static_cast<char16_t>(inCodePoint);
-        }
-        for (size_t i = 0; i < unitCount; ++i)
-        {
-            unsigned char high = static_cast<unsigned char>(units[i] >> 8);
-            unsigned char low = static_cast<unsigned char>(units[i] & 0xFF);
-            bytes[count++] = inForm == TextForm::kUTF16BE ? high : low;
-            bytes[count++] = inForm == TextForm::kUTF16BE ? low : high;
-        }
-        break;
-    }
-    case TextForm::kUTF32LE:
-    case TextForm::kUTF32BE:
-        for (int i = 0; i < 4; ++i)
-        {
-            int shift = inForm == TextForm::kUTF32BE ? 24 - 8 * i : 8 * i;
-            bytes[count++] = static_cast<unsigned char>((inCodePoint >> shift) & 0xFF);
-        }
-        break;
-    case TextForm::kASCII:
-        bytes[count++] = inCodePoint < 0x80 ? static_cast<unsigned char>(inCodePoint) : '?';
-        break;
-    case TextForm::kStdLibMultiByte:
-    {
-        size_t written =
-            std::wcrtomb(reinterpret_cast<char*>(bytes), static_cast<wchar_t>(inCodePoint), &ioState);
-        if (written == static_cast<size_t>(-1))
-        {
-            ioState = std::mbstate_t{};
-            bytes[0] = '?';
-            written = 1;
-        }
-        count = written;
-        break;
-    }
-    case TextForm::kNone:
-        return false;
-    }
-    return ioOut.AddData(bytes, count);
-}
-
-// Encodes the text in the form with line endings converted to the mode. A lone surrogate is
-// encoded as U+FFFD; a character the form cannot hold as '?'.
-bool EncodeText(const VString& inText, TextForm inForm, ECarriageReturnMode inMode, VMemoryBuffer<>& ioOut)
-{
-    static_assert(sizeof(wchar_t) == 4, "the C library's wide characters are UTF-32 here");
-    std::mbstate_t state{};
-    const UniChar* units = inText.GetCPointer();
-    int32_t length = inText.GetLength();
-    for (int32_t i = 0; i < length; ++i)
-    {
-        UniChar unit = units[i];
-        if (inMode != eCRM_NONE && (unit == '\r' || unit == '\n'))
-        {
-            if (unit == '\r' && i + 1 < length && units[i + 1] == '\n')
-            {
-                ++i;
-            }
-            bool ok = true;
-            if (inMode == eCRM_CRLF || inMode == eCRM_CR)
-            {
-                ok = AppendCodePoint(ioOut, inForm, U'\r', state);
-            }
-            if (ok && (inMode == eCRM_CRLF || inMode == eCRM_LF))
-            {
-                ok = AppendCodePoint(ioOut, inForm, U'\n', state);
-            }
-            if (!ok)
-            {
-                return false;
-            }
-            continue;
-        }
-        char32_t codePoint = unit;
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF)
-        {
-            codePoint = 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        else if (unit >= 0xD800 && unit <= 0xDFFF)
-        {
-            codePoint = 0xFFFD;
-        }
-        if (!AppendCodePoint(ioOut, inForm, codePoint, state))
-        {
-            return false;
-        }
-    }
-    return true;
-}
 
 struct FreeBlock
 {
@@ -228,7 +47,9 @@ VError VStream::_KeepError(VError inError)
 
 bool VStream::_HasTextConverter(CharSet inCharSet)
 {
-    return TextFormOf(inCharSet) != TextForm::kNone;
+    VRefPtr<VFromUnicodeConverter> converter(VTextConverters::Get()->RetainFromUnicodeConverter(inCharSet),
+                                             true);
+    return converter->IsValid();
 }
 
 void VStream::SetBigEndian()
@@ -636,13 +457,18 @@ VError VStream::PutText(const VString& inText)
     {
         return _ThrowStreamError(VE_STREAM_NOT_OPENED_FOR_WRITING);
     }
-    TextForm form = TextFormOf(fCharSet);
-    if (form == TextForm::kNone)
+    // The line endings are converted first, then the text is encoded; a character that the set
+    // cannot hold is written as the converter's substitute.
+    VRefPtr<VFromUnicodeConverter> converter(VTextConverters::Get()->RetainFromUnicodeConverter(fCharSet),
+                                             true);
+    if (!converter->IsValid())
     {
         return _ThrowStreamError(VE_STREAM_NO_TEXT_CONVERTER);
     }
+    VString text(inText);
     VMemoryBuffer<> encoded;
-    if (!EncodeText(inText, form, fCarriageReturnMode, encoded))
+    if (!text.ConvertCarriageReturns(fCarriageReturnMode) ||
+        !converter->ConvertToBuffer(text.GetCPointer(), text.GetLength(), encoded))
     {
         return _ThrowStreamError(VE_MEMORY_FULL);
     }

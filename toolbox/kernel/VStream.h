@@ -23,10 +23,8 @@
 //   is stored in this machine's order, on when it is stored in the other order.
 //
 // Text is written with PutText in the stream's character set (the C library's by default) with
-// its line endings converted to the stream's mode (LF by default). The character-set converters
-// take the encoding over when they are built; until then the Unicode forms (UTF-8, UTF-16 and
-// UTF-32 in either order), US-ASCII and the C library's set are encoded here, and any other set
-// has no converter ('zorn' 208 when the stream opens or the set changes).
+// its line endings converted to the stream's mode (LF by default), through the converters of
+// VTextConverters; a set without one gives 'zorn' 208 when the stream opens or the set changes.
 //
 // Progress reporting belongs to the process layer: when it is built a stream can carry a
 // progress indicator that every read and write advances (and that can stop the stream with

@@ -378,34 +378,6 @@ void VString::FromString(const VInlineString& inInlineString)
     SetDirty(true);
 }
 
-void VString::FromCString(const char* inCString)
-{
-    if (inCString == nullptr)
-    {
-        Clear();
-        return;
-    }
-    size_t length = std::strlen(inCString);
-    bool ascii = std::all_of(inCString, inCString + length, [](char c) { return (c & 0x80) == 0; });
-    if (!ascii)
-    {
-        FromBlock(inCString, length, CharSet::VTC_StdLib_char);
-        return;
-    }
-    if (length > INT32_MAX || !_EnsureWritable(static_cast<int32_t>(length), false))
-    {
-        return;
-    }
-    for (size_t i = 0; i < length; ++i)
-    {
-        fString[i] = static_cast<UniChar>(static_cast<unsigned char>(inCString[i]));
-    }
-    fLength = static_cast<int32_t>(length);
-    fString[fLength] = 0;
-    fFlags &= static_cast<uint8_t>(~kNull);
-    SetDirty(true);
-}
-
 void VString::FromUniChar(UniChar inUniChar)
 {
     if (inUniChar == 0)
@@ -429,58 +401,6 @@ void VString::FromUniCString(const UniChar* inUniCString, int32_t inLength)
     _CopyUnits(inUniCString, inLength);
     fFlags &= static_cast<uint8_t>(~kNull);
     SetDirty(true);
-}
-
-bool VString::FromBlock(const void* inBuffer, size_t inNbBytes, CharSet inCharSet)
-{
-    // The UTF-16 forms and plain ASCII are decoded here; the other character sets go through
-    // the text converters, which join this function when they are built.
-    Clear();
-    if (inNbBytes == 0 || inBuffer == nullptr)
-    {
-        return true;
-    }
-    const unsigned char* bytes = static_cast<const unsigned char*>(inBuffer);
-    switch (inCharSet)
-    {
-    case CharSet::VTC_UTF_16:
-    case CharSet::VTC_UTF_16_BIGENDIAN:
-    {
-        size_t units = inNbBytes / 2;
-        if (units > INT32_MAX || !_ReallocBuffer(static_cast<int32_t>(units), false))
-        {
-            return false;
-        }
-        bool swap = inCharSet == CharSet::VTC_UTF_16_BIGENDIAN;
-        for (size_t i = 0; i < units; ++i)
-        {
-            UniChar unit;
-            std::memcpy(&unit, bytes + 2 * i, 2);
-            fString[i] = swap ? static_cast<UniChar>((unit >> 8) | (unit << 8)) : unit;
-        }
-        fLength = static_cast<int32_t>(units);
-        fString[fLength] = 0;
-        return true;
-    }
-    case CharSet::VTC_US_ASCII:
-    {
-        if (inNbBytes > INT32_MAX ||
-            std::any_of(bytes, bytes + inNbBytes, [](unsigned char c) { return c > 0x7F; }))
-        {
-            return false;
-        }
-        if (!_ReallocBuffer(static_cast<int32_t>(inNbBytes), false))
-        {
-            return false;
-        }
-        std::copy(bytes, bytes + inNbBytes, fString);
-        fLength = static_cast<int32_t>(inNbBytes);
-        fString[fLength] = 0;
-        return true;
-    }
-    default:
-        return false;
-    }
 }
 
 UniChar* VString::RetainBuffer(int32_t& outLength, int32_t& outCapacity) const

@@ -22,7 +22,10 @@
 namespace zorn
 {
 
+class VCppMemMgr;
 class VString;
+template <size_t kGranularity, size_t kDivisor, size_t kMaxIncrement, class TMemMgr>
+class VMemoryBuffer;
 class VCollator;
 
 // A string buffer held without a VString: length, a counted buffer with one reference on it,
@@ -118,6 +121,38 @@ public:
     // Decodes bytes of a character set. Returns false (string left empty) for a set that has no
     // converter in this program.
     bool FromBlock(const void* inBuffer, size_t inNbBytes, CharSet inCharSet);
+
+    // Byte blocks and line endings (VString_Convert.cpp). Set 2 (UTF-16, machine order) is copied
+    // without a converter; every other set goes through VTextConverters. Results are false when
+    // the text was not converted whole and clean (see VTextConverter.h).
+    // Appends the bytes decoded from the set.
+    bool AppendBlock(const void* inBuffer, size_t inNbBytes, CharSet inCharSet);
+    // Decodes in the set of a leading byte-order mark (skipped), else in the set guessed from the
+    // bytes, else in inCharSet; returns the set used.
+    CharSet FromBlockWithOptionalBOM(const void* inBuffer, size_t inNbBytes, CharSet inCharSet);
+    // Appends a zero-terminated byte string: ASCII is widened, anything else decoded from the C
+    // library's character set.
+    void AppendCString(const char* inCString);
+    // Encodes into the buffer and returns the bytes of text written. inWithLengthPrefix puts the
+    // text's size first (one byte, or one unit for set 2), or 0 when it does not fit that field,
+    // in which case 0 is returned; inWithTrailingZero writes a 0 byte (a 0 unit for set 2) after
+    // the text. Room for both is set aside first.
+    size_t ToBlock(void* outBuffer, size_t inBufferSize, CharSet inCharSet, bool inWithTrailingZero,
+                   bool inWithLengthPrefix) const;
+    // Appends the whole text encoded in the set to the buffer (VMemoryBuffer<>), substitutes
+    // where the set has no form for a character; false when the set has no converter or the
+    // buffer cannot grow.
+    bool ToBuffer(VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& ioBuffer, CharSet inCharSet) const;
+    // The mode of the first line ending: LF gives eCRM_LF, CR LF eCRM_CRLF, a lone CR eCRM_CR;
+    // inDefault without one.
+    ECarriageReturnMode GetCarriageReturnMode(ECarriageReturnMode inDefault) const;
+    // Rewrites every line ending (LF, CR, CR LF) to the mode; eCRM_NONE keeps them. False, the
+    // text unchanged, when the string cannot grow.
+    bool ConvertCarriageReturns(ECarriageReturnMode inMode);
+    // The same on encoded text in a byte buffer: units of 2 bytes for the UTF-16 sets, 4 for the
+    // UTF-32 sets (big-endian where the set is), 1 for the other sets; nothing for set 0.
+    static bool ConvertCarriageReturns(VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& ioBuffer,
+                                       CharSet inCharSet, ECarriageReturnMode inMode);
 
     // The buffer with one reference for the caller, to fill a VInlineString. Inline and uncounted
     // buffers are copied into a new counted one. Empty or null strings, and allocation failure,

@@ -65,8 +65,52 @@ enum class CharSet : int32_t
     VTC_UTF_32_RAW_BIGENDIAN = 5, // code units copied without surrogate handling
     VTC_UTF_32_RAW = 6,           // the same, native byte order
     VTC_UTF_8 = 7,
+    VTC_UTF_7 = 8,
     VTC_US_ASCII = 9,
-    VTC_FIRST_LEGACY = 100
+    VTC_EBCDIC_037 = 10,
+    VTC_IBM437 = 11,
+    VTC_FIRST_LEGACY = 100,
+    // Mac and Windows code pages.
+    VTC_MacRoman = 100,
+    VTC_Win1252 = 101,
+    VTC_MacCentralEurRoman = 102,
+    VTC_Win1250 = 103,
+    VTC_MacCyrillic = 104,
+    VTC_Win1251 = 105,
+    VTC_MacGreek = 106,
+    VTC_Win1253 = 107,
+    VTC_MacTurkish = 108,
+    VTC_Win1254 = 109,
+    VTC_MacArabic = 110,
+    VTC_Win1256 = 111,
+    VTC_MacHebrew = 112,
+    VTC_Win1255 = 113,
+    VTC_MacBaltic = 114, // its only name is x-mac-ce: converted as Mac Central European
+    VTC_Win1257 = 115,
+    VTC_MacSimplifiedChinese = 116,
+    VTC_GBK = 117,
+    VTC_MacJapanese = 120,
+    // ISO, Unix and East Asian sets.
+    VTC_ShiftJIS = 1000,
+    VTC_ISO_2022_JP = 1001,
+    VTC_Big5 = 1002,
+    VTC_EUC_KR = 1003,
+    VTC_KOI8R = 1004,
+    VTC_ISO_8859_1 = 1005,
+    VTC_ISO_8859_2 = 1006,
+    VTC_ISO_8859_3 = 1007,
+    VTC_ISO_8859_4 = 1008,
+    VTC_ISO_8859_5 = 1009,
+    VTC_ISO_8859_6 = 1010,
+    VTC_ISO_8859_7 = 1011,
+    VTC_ISO_8859_8 = 1012,
+    VTC_ISO_8859_9 = 1013,
+    VTC_ISO_8859_10 = 1014,
+    VTC_ISO_8859_13 = 1015,
+    VTC_GB2312 = 1016,
+    VTC_GB2312_80 = 1017,
+    VTC_ISO_8859_15 = 1018,
+    VTC_Windows31J = 1019
 };
 
 // How line endings are written when text is converted to bytes.
