@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 namespace zorn
@@ -157,41 +158,10 @@ VString::VString(const UniChar* inUniCString) : VString()
 VString::VString(const wchar_t* inWideCString) : VString()
 {
     static_assert(sizeof(wchar_t) == 4, "wide strings are UTF-32 here");
-    if (inWideCString == nullptr)
+    if (inWideCString != nullptr)
     {
-        return;
+        FromBlock(inWideCString, std::wcslen(inWideCString) * sizeof(wchar_t), CharSet::VTC_UTF_32);
     }
-    size_t count = 0;
-    int64_t units = 0;
-    for (; inWideCString[count] != 0; ++count)
-    {
-        units += static_cast<uint32_t>(inWideCString[count]) > 0xFFFF ? 2 : 1;
-    }
-    if (units > INT32_MAX || !_ReallocBuffer(static_cast<int32_t>(units), false))
-    {
-        return;
-    }
-    int32_t out = 0;
-    for (size_t i = 0; i < count; ++i)
-    {
-        uint32_t c = static_cast<uint32_t>(inWideCString[i]);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-        {
-            c = 0xFFFD; // not a Unicode scalar value
-        }
-        if (c > 0xFFFF)
-        {
-            c -= 0x10000;
-            fString[out++] = static_cast<UniChar>(0xD800 + (c >> 10));
-            fString[out++] = static_cast<UniChar>(0xDC00 + (c & 0x3FF));
-        }
-        else
-        {
-            fString[out++] = static_cast<UniChar>(c);
-        }
-    }
-    fString[out] = 0;
-    fLength = out;
 }
 
 VString::VString(const char* inCString) : VString()

@@ -1,5 +1,6 @@
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
 
+#include "toolbox/kernel/StStringConverter.h"
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/linux/XLinuxTask.h"
 
@@ -16,46 +17,6 @@ namespace
 constexpr size_t kStackSizeWithoutLimit = 1048576;
 
 thread_local VTask* tCurrentTask = nullptr;
-
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-void AppendUTF8(std::string& ioText, const UniChar* inUnits, int32_t inLength)
-{
-    for (int32_t i = 0; i < inLength; ++i)
-    {
-        uint32_t c = inUnits[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < inLength && inUnits[i + 1] >= 0xDC00 &&
-            inUnits[i + 1] <= 0xDFFF)
-        {
-            c = 0x10000 + ((c - 0xD800) << 10) + (inUnits[++i] - 0xDC00u);
-        }
-        else if (c >= 0xD800 && c <= 0xDFFF)
-        {
-            c = 0xFFFD;
-        }
-        if (c < 0x80)
-        {
-            ioText += static_cast<char>(c);
-        }
-        else if (c < 0x800)
-        {
-            ioText += static_cast<char>(0xC0 | (c >> 6));
-            ioText += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        else if (c < 0x10000)
-        {
-            ioText += static_cast<char>(0xE0 | (c >> 12));
-            ioText += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            ioText += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        else
-        {
-            ioText += static_cast<char>(0xF0 | (c >> 18));
-            ioText += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            ioText += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            ioText += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-}
 
 bool IsMainThread()
 {
@@ -146,8 +107,10 @@ size_t XLinuxTaskMgr::GetCurrentFreeStackSizeStatic()
 
 std::string XLinuxTaskMgr::BuildThreadName(const VString& inName, int32_t inTaskID)
 {
-    std::string name;
-    AppendUTF8(name, inName.GetCPointer(), inName.GetLength());
+    // UTF-8 for the system; an unpaired surrogate becomes U+FFFD.
+    StStringConverter<char> converter(CharSet::VTC_UTF_8);
+    const char* utf8 = converter.ConvertString(inName);
+    std::string name(utf8 != nullptr ? utf8 : "", utf8 != nullptr ? converter.GetSize() : 0);
     name += " (id = " + std::to_string(inTaskID) + ")";
     return name;
 }
