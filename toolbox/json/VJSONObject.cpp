@@ -60,19 +60,16 @@ VJSONObject::~VJSONObject()
 
 VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* inContext) const
 {
-    VJSONValue result(JSON_undefined);
-    if (fImplementation != nullptr &&
-        fImplementation->IJSON_GetProperty(this, inName, result, inContext) != eJSONStatusNotHandled)
+    if (fImplementation != nullptr)
     {
-        return result;
+        VJSONValue result(JSON_undefined);
+        if (fImplementation->IJSON_GetProperty(this, inName, result, inContext) != eJSONStatusNotHandled)
+        {
+            return result;
+        }
     }
-    auto found = fProperties.find(inName);
-    if (found != fProperties.end())
-    {
-        result = found->second.first;
-    }
-    // A class's member functions and getters answer here once script classes exist.
-    return result;
+    // A class's member functions and getters answer for names it lacks once script classes exist.
+    return GetOwnProperty(inName);
 }
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
