@@ -75,8 +75,8 @@ public:
     bool SetProperties(const NamedValues& inValues, VDBLanguageContext* inContext = nullptr);
     void RemoveProperty(const VString& inName);
     void RemoveOwnProperty(const VString& inName);
-    // Sets an existing property to its cleared value (true to false, "" , 0, date 0, containers
-    // to null); an absent one changes nothing (true).
+    // Sets an existing property to its cleared value (true to false, a string to "", a number or
+    // date to 0, a container to null); an absent one changes nothing (true).
     bool ClearProperty(const VString& inName, VDBLanguageContext* inContext = nullptr);
     void Clear();
     void ClearInternalProperties();

@@ -1,12 +1,10 @@
 // Errors made by kernel code keep their parameters in real JSON objects once this library is
-// linked. Each test runs in a process of its own, so the first one shows that the library's entries
-// are in place before any JSON object exists.
+// linked.
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/kernel/ILocalizer.h"
 #include "toolbox/kernel/VErrorBase.h"
 #include "toolbox/kernel/VErrorContext.h"
-#include "toolbox/kernel/VKernelHooks.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +13,6 @@ using namespace zorn::test;
 
 namespace
 {
-
-TEST(JSONErrorParameters, EntriesAreInstalledBeforeMain)
-{
-    EXPECT_NE(detail::JSONObjects(), nullptr);
-    EXPECT_NE(detail::KernelHooks().fGetJSONScalar.load(), nullptr);
-    VErrorBase error(MakeVError(kCOMPONENT_ZORN, 600));
-    ASSERT_NE(error.GetParameters(), nullptr) << "an error made by kernel code alone has parameters";
-}
 
 class FileLocalizer : public ILocalizer
 {
