@@ -406,6 +406,14 @@ UniChar* VString::RetainBuffer(int32_t& outLength, int32_t& outCapacity) const
     return buffer;
 }
 
+void VInlineString::Retain() const
+{
+    if (fString != nullptr)
+    {
+        RetainCountedBuffer(fString, fMaxLength);
+    }
+}
+
 void VInlineString::Release()
 {
     UniChar* buffer = fString;

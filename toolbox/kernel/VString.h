@@ -38,6 +38,8 @@ struct __attribute__((packed)) VInlineString
 
     // Drops the reference on the buffer (freeing it when it was the last) and empties the record.
     void Release();
+    // Takes one more reference on the buffer (nothing for the empty string).
+    void Retain() const;
 };
 
 // The value descriptor of kind 10.
@@ -346,6 +348,22 @@ public:
                                        const VCompareOptions& inOptions) const override;
     CompareResult Swap_CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
                                                        const VCompareOptions& inOptions) const override;
+
+    // Numbers read from the text (VString_Number.cpp). Readers never fail: text without a number
+    // gives 0.
+    // Every unit 0-9, A-F, a-f is a hexadecimal digit (64 bits, wrapping); other units are skipped,
+    // so "0x1F" gives 31.
+    int64_t GetHexLong() const;
+    // Every digit accumulates (64 bits, wrapping); a '-' met while the value is still 0 makes it
+    // negative; the decimal separator ends the scan; other units are skipped ("12-3" gives 123).
+    int64_t GetLong8() const override;
+    // GetLong8 when it fits in 32 bits, else 0.
+    int32_t GetLong() const override;
+    // The C library's strtod in the C locale ('.' is the decimal separator whatever the locale).
+    double GetReal() const override;
+    // GetReal; *outOverflow (when given) tells whether the library reported a range error with a
+    // zero or infinite result.
+    double GetRealCheckOverflow(bool* outOverflow) const;
 
 protected:
     struct InlineStorage

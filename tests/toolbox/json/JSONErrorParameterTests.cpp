@@ -1,0 +1,93 @@
+// Errors made by kernel code keep their parameters in real JSON objects once this library is
+// linked.
+#include "tests/toolbox/json/JSONTestSupport.h"
+#include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/kernel/ILocalizer.h"
+#include "toolbox/kernel/VErrorBase.h"
+#include "toolbox/kernel/VErrorContext.h"
+
+#include <gtest/gtest.h>
+
+using namespace zorn;
+using namespace zorn::test;
+
+namespace
+{
+
+class FileLocalizer : public ILocalizer
+{
+public:
+    bool LocalizeErrorMessage(VError inError, VString& outText) override
+    {
+        if (inError != MakeVError(kCOMPONENT_ZORN, 600))
+        {
+            return false;
+        }
+        outText = VString("File {p1} not found in {folder} ({missing}).");
+        return true;
+    }
+};
+
+TEST(JSONErrorParameters, ParametersLiveInAJSONObjectAndFillTheDescription)
+{
+    VErrorBase error(MakeVError(kCOMPONENT_ZORN, 600));
+    error.SetString(Str("p1"), Str("a.txt"));
+    error.SetLong(Str("folder"), 42);
+    VJSONObject* parameters = error.GetParameters();
+    EXPECT_EQ(NamesOf(parameters), u"componentSignature,errCode,p1,folder");
+    EXPECT_EQ(TextOf(parameters->GetProperty(Str("componentSignature"))), u"zorn");
+    EXPECT_TRUE(parameters->GetProperty(Str("errCode")).IsNumber());
+    EXPECT_EQ(parameters->GetProperty(Str("errCode")).GetNumber(), 600);
+    EXPECT_TRUE(parameters->GetProperty(Str("folder")).IsNumber());
+
+    FileLocalizer localizer;
+    VErrorBase::RegisterLocalizer(kCOMPONENT_ZORN, &localizer);
+    VString description;
+    error.GetErrorDescription(description);
+    VErrorBase::UnregisterLocalizer(kCOMPONENT_ZORN);
+    EXPECT_EQ(Text(description), u"File a.txt not found in 42 ().")
+        << "placeholders filled, absent one removed";
+
+    // A copy of the error has a deep copy of the parameters.
+    VErrorBase copy(error);
+    ASSERT_NE(copy.GetParameters(), parameters);
+    copy.SetString(Str("p1"), Str("b.txt"));
+    EXPECT_EQ(TextOf(parameters->GetProperty(Str("p1"))), u"a.txt");
+    EXPECT_EQ(TextOf(copy.GetParameters()->GetProperty(Str("p1"))), u"b.txt");
+    EXPECT_EQ(NamesOf(copy.GetParameters()), u"componentSignature,errCode,p1,folder");
+}
+
+TEST(JSONErrorParameters, CreateReadsAndCompletesTheParameters)
+{
+    VJSONValue parameters =
+        MakeObject({{"componentSignature", VJSONValue(Str("UPZq"))}, {"errCode", VJSONValue(7.9)}});
+    VErrorBase* error = VErrorBase::Create(parameters.GetObject(), kCOMPONENT_ZORN);
+    EXPECT_EQ(error->GetError(), MakeVError(kCOMPONENT_UPDATER, 7));
+    EXPECT_EQ(error->GetParameters(), parameters.GetObject()) << "the object is retained, not copied";
+    error->Release();
+
+    VJSONValue empty(JSON_object);
+    error = VErrorBase::Create(empty.GetObject(), kCOMPONENT_XML);
+    EXPECT_EQ(error->GetError(), MakeVError(kCOMPONENT_XML, -1));
+    EXPECT_EQ(TextOf(empty.GetObject()->GetProperty(Str("componentSignature"))), u"xmlc");
+    EXPECT_EQ(empty.GetObject()->GetProperty(Str("errCode")).GetNumber(), -1);
+    error->Release();
+}
+
+class RaisedErrors : public TaskManagerTest
+{
+};
+
+TEST_F(RaisedErrors, ThrowErrorStoresItsStringsAsParameters)
+{
+    StErrorContextInstaller errors;
+    VString first("first");
+    VString third("third");
+    _ThrowError(MakeVError(kCOMPONENT_ZORN, 600), &first, nullptr, &third);
+    VErrorBase* error = errors.GetContext()->GetLast();
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(NamesOf(error->GetParameters()), u"componentSignature,errCode,p1,p3");
+    EXPECT_EQ(TextOf(error->GetParameters()->GetProperty(Str("p3"))), u"third");
+}
+
+} // namespace

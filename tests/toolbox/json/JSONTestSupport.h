@@ -1,0 +1,68 @@
+// Shared pieces of the JSON tests: texts of strings and values, and building objects quickly.
+#pragma once
+
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/VString.h"
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace zorn::test
+{
+
+inline std::u16string Text(const VString& inString)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
+                          static_cast<size_t>(inString.GetLength()));
+}
+
+inline VString Str(const char* inText)
+{
+    return VString(inText);
+}
+
+inline std::u16string TextOf(const VJSONValue& inValue)
+{
+    VString text;
+    inValue.GetString(text);
+    return Text(text);
+}
+
+// A new object (held by the returned value) with the properties in order.
+inline VJSONValue MakeObject(std::initializer_list<std::pair<const char*, VJSONValue>> inProperties)
+{
+    VJSONValue object(JSON_object);
+    for (const auto& [name, value] : inProperties)
+    {
+        object.GetObject()->SetProperty(VString(name), value);
+    }
+    return object;
+}
+
+// A new array (held by the returned value) with the elements in order.
+inline VJSONValue MakeArray(std::initializer_list<VJSONValue> inElements)
+{
+    VJSONValue array(JSON_array);
+    size_t index = 0;
+    for (const VJSONValue& element : inElements)
+    {
+        array.GetArray()->SetAt(index++, element, true);
+    }
+    return array;
+}
+
+// The own property names in insertion order.
+inline std::u16string NamesOf(const VJSONObject* inObject)
+{
+    std::u16string names;
+    for (const auto* entry : inObject->GetOrderedProperties())
+    {
+        names += (names.empty() ? u"" : u",") + Text(entry->first);
+    }
+    return names;
+}
+
+} // namespace zorn::test

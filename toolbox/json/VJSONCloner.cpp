@@ -1,0 +1,67 @@
+#include "toolbox/json/VJSONCloner.h"
+
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONObject.h"
+
+#include <new>
+
+namespace zorn
+{
+
+VError VJSONCloner::CloneValue(VJSONValue& ioValue)
+{
+    if (VJSONObject* object = ioValue.GetObject())
+    {
+        return CloneObject(object, ioValue);
+    }
+    if (VJSONArray* array = ioValue.GetArray())
+    {
+        return CloneArray(array, ioValue);
+    }
+    return VE_OK;
+}
+
+VError VJSONCloner::CloneObject(const VJSONObject* inSource, VJSONValue& outValue)
+{
+    return _CloneContainer(inSource, outValue);
+}
+
+VError VJSONCloner::CloneArray(const VJSONArray* inSource, VJSONValue& outValue)
+{
+    return _CloneContainer(inSource, outValue);
+}
+
+template <class T>
+VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
+{
+    if (inSource == nullptr)
+    {
+        outValue.SetUndefined();
+        return VE_OK;
+    }
+    try
+    {
+        auto found = fCopies.find(inSource);
+        if (found != fCopies.end())
+        {
+            outValue = found->second.fCopy;
+            return VE_OK;
+        }
+        // The entry exists (undefined) while the source is copied, and the copy is put in it before
+        // the source's members are, so that members leading back to the source meet the copy.
+        Copy& entry = fCopies
+                          .try_emplace(inSource, Copy{VJSONValue(JSON_undefined),
+                                                      VRefPtr<const IRefCountable>(inSource)})
+                          .first->second;
+        VError error = inSource->Clone(entry.fCopy, *this);
+        outValue = entry.fCopy;
+        return error;
+    }
+    catch (const std::bad_alloc&)
+    {
+        outValue.SetUndefined();
+        return _ThrowError(VE_MEMORY_FULL);
+    }
+}
+
+} // namespace zorn

@@ -1,0 +1,55 @@
+// VJSONCloner: the context of one deep copy of JSON containers. It remembers each source object
+// or array with its copy, so a container met twice is copied once and the copy keeps the
+// source's sharing (and cycles) intact. It keeps a reference on every source it copied, so a
+// source freed during the copy can never be mistaken for a new one at the same address.
+//
+// Modes: eShareShared shares, rather than copies, the objects that may be shared between tasks;
+// eAssignLocker gives every copy the cloner's storage locker (none until storage lockers exist).
+#pragma once
+
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/IRefCountable.h"
+#include "toolbox/kernel/VObject.h"
+#include "toolbox/kernel/VRefPtr.h"
+
+#include <map>
+
+namespace zorn
+{
+
+class VStorageLocker;
+
+class VJSONCloner : public VObject
+{
+public:
+    static constexpr uint32_t eShareShared = 1;
+    static constexpr uint32_t eAssignLocker = 2;
+
+    explicit VJSONCloner(uint32_t inMode = 0) : fMode(inMode) {}
+    VJSONCloner(const VJSONCloner&) = delete;
+    VJSONCloner& operator=(const VJSONCloner&) = delete;
+
+    uint32_t GetMode() const { return fMode; }
+
+    // Replaces an object or array value by its copy; other values stay as they are (0).
+    VError CloneValue(VJSONValue& ioValue);
+    // The copy of the source (the same copy for a source met before); a null source gives
+    // undefined. When memory runs out outValue becomes undefined and 'zorn' 100 is raised.
+    VError CloneObject(const VJSONObject* inSource, VJSONValue& outValue);
+    VError CloneArray(const VJSONArray* inSource, VJSONValue& outValue);
+
+private:
+    struct Copy
+    {
+        VJSONValue fCopy;
+        VRefPtr<const IRefCountable> fSource;
+    };
+    template <class T>
+    VError _CloneContainer(const T* inSource, VJSONValue& outValue);
+
+    uint32_t fMode;
+    std::map<const void*, Copy> fCopies;
+    [[maybe_unused]] VStorageLocker* fLocker = nullptr; // the storage locker of eAssignLocker
+};
+
+} // namespace zorn

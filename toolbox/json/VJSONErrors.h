@@ -1,0 +1,25 @@
+// Error codes raised by the JSON object model.
+#pragma once
+
+#include "toolbox/kernel/VError.h"
+
+namespace zorn
+{
+
+// An array's text would contain the array itself.
+constexpr VError VE_JSON_CIRCULAR_ARRAY = MakeVError(kCOMPONENT_ZORN, 900);
+// A path part opens an index with "[" and does not close it with "]".
+constexpr VError VE_JSON_PATH_UNCLOSED_INDEX = MakeVError(kCOMPONENT_ZORN, 901);
+// A path has an empty name or an empty index.
+constexpr VError VE_JSON_PATH_EMPTY_PART = MakeVError(kCOMPONENT_ZORN, 902);
+// Setting by path met a value that is neither object nor array where an index (digits) followed;
+// the error's "p1" is the part that led there.
+constexpr VError VE_JSON_PATH_INDEX_IN_SCALAR = MakeVError(kCOMPONENT_ZORN, 903);
+// The same where a name followed.
+constexpr VError VE_JSON_PATH_NAME_IN_SCALAR = MakeVError(kCOMPONENT_ZORN, 904);
+// A native implementation has no compact stream form of its own.
+constexpr VError VE_JSON_NO_BINARY_FORM = MakeVError(kCOMPONENT_ZORN, 915);
+// An array index past the end where the array may not grow.
+constexpr VError VE_JSON_INDEX_OUT_OF_RANGE = MakeVError(kCOMPONENT_SCRIPT, -10713);
+
+} // namespace zorn

@@ -1,0 +1,528 @@
+#include "toolbox/json/VJSONObject.h"
+
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONCloner.h"
+#include "toolbox/json/VJSONStamp.h"
+#include "toolbox/kernel/VTaskMgr.h"
+
+#include <algorithm>
+
+namespace zorn
+{
+
+std::atomic<uint32_t> VJSONObject::sTaskToMonitor{0};
+std::atomic<uint32_t> VJSONObject::sTaskCounter{0};
+
+namespace
+{
+
+bool IsMonitoredTask()
+{
+    uint32_t task = VJSONObject::sTaskToMonitor.load(std::memory_order_relaxed);
+    return task != 0 && static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID()) == task;
+}
+
+} // namespace
+
+// Construction
+
+VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inUnmonitored)
+    : fImplementation(RetainRefCountable(inImplementation)), fUnmonitored(inUnmonitored)
+{
+    // The first object of a program that reached no other JSON code yet connects the kernel.
+    static const bool sHooksInstalled = (VJSONValue::InstallKernelHooks(), true);
+    (void)sHooksInstalled;
+    if (!fUnmonitored && IsMonitoredTask())
+    {
+        sTaskCounter.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (fImplementation != nullptr)
+    {
+        fImplementation->IJSON_DoConnectDependencies(this);
+    }
+}
+
+VJSONObject::~VJSONObject()
+{
+    if (fImplementation != nullptr)
+    {
+        fImplementation->IJSON_DoDisconnectDependencies(this);
+    }
+    if (!fUnmonitored && IsMonitoredTask())
+    {
+        sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
+    }
+    ReleaseRefCountable(&fImplementation);
+    ReleaseRefCountable(&fStamp);
+}
+
+// Properties
+
+VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* inContext) const
+{
+    if (fImplementation != nullptr)
+    {
+        VJSONValue result(JSON_undefined);
+        if (fImplementation->IJSON_GetProperty(this, inName, result, inContext) != eJSONStatusNotHandled)
+        {
+            return result;
+        }
+    }
+    // A class's member functions and getters answer for names it lacks once script classes exist.
+    return GetOwnProperty(inName);
+}
+
+VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
+{
+    auto found = fProperties.find(inName);
+    return found != fProperties.end() ? found->second.first : VJSONValue(JSON_undefined);
+}
+
+bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inContext) const
+{
+    if (fImplementation != nullptr)
+    {
+        VJSONValue scratch(JSON_undefined);
+        EJSONStatus status = fImplementation->IJSON_GetProperty(this, inName, scratch, inContext);
+        if (status == eJSONStatusDone && !scratch.IsUndefined())
+        {
+            return true;
+        }
+        if (status == eJSONStatusNotHandled && HasOwnProperty(inName))
+        {
+            return true;
+        }
+        // Status done with undefined, or failed: the question goes to the class's prototype.
+    }
+    else if (HasOwnProperty(inName))
+    {
+        return true;
+    }
+    // The class's prototype object is asked here once script classes exist.
+    return false;
+}
+
+bool VJSONObject::HasOwnProperty(const VString& inName) const
+{
+    return fProperties.find(inName) != fProperties.end();
+}
+
+bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, VDBLanguageContext* inContext)
+{
+    if (inValue.IsUndefined())
+    {
+        RemoveProperty(inName);
+        return true;
+    }
+    if (fImplementation != nullptr)
+    {
+        EJSONStatus status = fImplementation->IJSON_SetProperty(this, inName, inValue, inContext);
+        if (status != eJSONStatusNotHandled)
+        {
+            return status == eJSONStatusDone;
+        }
+    }
+    // A class's setter of that name is called here once script classes exist.
+    return _SetOwnProperty(inName, inValue);
+}
+
+bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValue)
+{
+    if (inValue.IsUndefined())
+    {
+        RemoveOwnProperty(inName);
+        return true;
+    }
+    return _SetOwnProperty(inName, inValue);
+}
+
+bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
+{
+    auto found = fProperties.find(inName);
+    if (found == fProperties.end())
+    {
+        size_t index = fProperties.size();
+        fProperties.try_emplace(inName, inValue, index);
+    }
+    else
+    {
+        found->second.first = inValue;
+    }
+    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
+    return true;
+}
+
+bool VJSONObject::SetProperties(const NamedValues& inValues, VDBLanguageContext* inContext)
+{
+    if (inValues.empty())
+    {
+        return true;
+    }
+    bool ok = true;
+    if (fImplementation != nullptr && fImplementation->IJSON_BeginChangeProperties() == eJSONStatusFailed)
+    {
+        ok = false;
+    }
+    for (const auto& [name, value] : inValues)
+    {
+        if (!SetProperty(name, value, inContext))
+        {
+            ok = false;
+            break;
+        }
+    }
+    if (fImplementation != nullptr && fImplementation->IJSON_EndChangeProperties() == eJSONStatusFailed)
+    {
+        ok = false;
+    }
+    return ok;
+}
+
+void VJSONObject::RemoveProperty(const VString& inName)
+{
+    if (fImplementation != nullptr &&
+        fImplementation->IJSON_RemoveProperty(this, inName) != eJSONStatusNotHandled)
+    {
+        return;
+    }
+    RemoveOwnProperty(inName);
+}
+
+void VJSONObject::RemoveOwnProperty(const VString& inName)
+{
+    _CountTreeChange();
+    auto found = fProperties.find(inName);
+    if (found != fProperties.end())
+    {
+        _RemoveInternalProperty(found);
+    }
+}
+
+void VJSONObject::_RemoveInternalProperty(PropertyMap::iterator inEntry)
+{
+    size_t removed = inEntry->second.second;
+    for (auto& entry : fProperties)
+    {
+        if (entry.second.second > removed)
+        {
+            --entry.second.second;
+        }
+    }
+    // The value is released after the map no longer holds it, so that a container it frees
+    // never sees this object half changed.
+    VJSONValue value(std::move(inEntry->second.first));
+    fProperties.erase(inEntry);
+}
+
+bool VJSONObject::ClearProperty(const VString& inName, VDBLanguageContext* inContext)
+{
+    VJSONValue value = GetProperty(inName, inContext);
+    if (value.IsUndefined())
+    {
+        return true;
+    }
+    value.Clear();
+    return SetProperty(inName, value, inContext);
+}
+
+void VJSONObject::Clear()
+{
+    if (fImplementation != nullptr)
+    {
+        fImplementation->IJSON_Clear(this);
+    }
+    ClearInternalProperties();
+}
+
+void VJSONObject::ClearInternalProperties()
+{
+    PropertyMap old;
+    old.swap(fProperties);
+    _CountTreeChange();
+    // old goes last, for the same reason as in _RemoveInternalProperty.
+}
+
+bool VJSONObject::IsEmpty() const
+{
+    if (!fProperties.empty())
+    {
+        return false;
+    }
+    if (fImplementation != nullptr && !fImplementation->IJSON_IsEmpty(this))
+    {
+        return false;
+    }
+    // An object whose class has getters is not empty; objects have no class yet.
+    return true;
+}
+
+VJSONObject::PropertyMap VJSONObject::GetInternalProperties() const
+{
+    return fProperties;
+}
+
+VJSONValue VJSONObject::GetPropertyByIndex(size_t inIndex, EJSONStatus* outStatus) const
+{
+    VJSONValue result(JSON_undefined);
+    EJSONStatus status = eJSONStatusNotHandled;
+    if (fImplementation != nullptr)
+    {
+        status = fImplementation->IJSON_GetPropertyByIndex(this, inIndex, result);
+    }
+    if (outStatus != nullptr)
+    {
+        *outStatus = status;
+    }
+    return result;
+}
+
+size_t VJSONObject::GetCountPropertiesByIndex(EJSONStatus* outStatus) const
+{
+    size_t count = 0;
+    EJSONStatus status = eJSONStatusNotHandled;
+    if (fImplementation != nullptr)
+    {
+        status = fImplementation->IJSON_GetCountPropertiesByIndex(this, &count);
+        if (status == eJSONStatusNotHandled)
+        {
+            count = 0;
+        }
+    }
+    if (outStatus != nullptr)
+    {
+        *outStatus = status;
+    }
+    return count;
+}
+
+void VJSONObject::GetClassName(VString& outName) const
+{
+    outName.Clear();
+    if (fImplementation != nullptr)
+    {
+        fImplementation->IJSON_GetClassName(this, outName);
+    }
+    // The class's name comes next once script classes exist; a shared object is a
+    // "Shared Object" once storage lockers exist.
+    if (outName.IsNull() || outName.IsEmpty())
+    {
+        outName = VString("Object");
+    }
+}
+
+void VJSONObject::GetString(VString& outString) const
+{
+    outString = VJSONValue::ObjectString();
+}
+
+std::vector<const VJSONObject::PropertyMap::value_type*> VJSONObject::GetOrderedProperties() const
+{
+    std::vector<const PropertyMap::value_type*> ordered(fProperties.size(), nullptr);
+    for (const auto& entry : fProperties)
+    {
+        ordered[entry.second.second] = &entry;
+    }
+    return ordered;
+}
+
+// Stamps
+
+void VJSONObject::_CountTreeChange()
+{
+    if (fStamp != nullptr)
+    {
+        fStamp->Increment();
+    }
+}
+
+uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
+{
+    if (fImplementation != nullptr)
+    {
+        uint32_t stamp = 0;
+        if (fImplementation->IJSON_GetPropertyStamp(inName, &stamp) != eJSONStatusNotHandled)
+        {
+            return stamp;
+        }
+    }
+    auto found = fProperties.find(inName);
+    // A class getter of that name answers with the tree's change counter once script classes
+    // exist.
+    return found == fProperties.end() ? 0 : found->second.first.GetStamp();
+}
+
+void VJSONObject::TouchPropertyStamp(const VString& inName)
+{
+    if (fImplementation != nullptr &&
+        fImplementation->IJSON_TouchPropertyStamp(inName) != eJSONStatusNotHandled)
+    {
+        return;
+    }
+    _CountTreeChange();
+    auto found = fProperties.find(inName);
+    if (found != fProperties.end())
+    {
+        found->second.first.TakeNewStamp();
+    }
+}
+
+void VJSONObject::SetJSONStamp(VJSONStamp* inStamp)
+{
+    if (inStamp != fStamp)
+    {
+        RetainRefCountable(inStamp);
+        ReleaseRefCountable(&fStamp);
+        fStamp = inStamp;
+    }
+    if (fImplementation != nullptr)
+    {
+        fImplementation->IJSON_SetJSONStamp(inStamp);
+    }
+}
+
+// Copying and comparing
+
+void VJSONObject::MergeWith(const VJSONObject* inOther, bool inOnlyMissing)
+{
+    if (inOther == nullptr)
+    {
+        return;
+    }
+    NamedValues values;
+    for (const auto* entry : inOther->GetOrderedProperties())
+    {
+        if (!inOnlyMissing || !HasOwnProperty(entry->first))
+        {
+            values.emplace_back(entry->first, entry->second.first);
+        }
+    }
+    for (const auto& [name, value] : values)
+    {
+        SetProperty(name, value);
+    }
+}
+
+VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
+{
+    if (ioCloner.GetMode() == VJSONCloner::eShareShared && fImplementation != nullptr)
+    {
+        // Objects with a storage locker are shared here too once lockers exist.
+        bool sharable = false;
+        if (fImplementation->IJSON_IsSharable(this, sharable))
+        {
+            outClone.SetObject(const_cast<VJSONObject*>(this));
+            return VE_OK;
+        }
+    }
+    VRefPtr<VJSONObject> clone;
+    if (fImplementation != nullptr)
+    {
+        VRefPtr<IJSONObject> implementation;
+        bool shared = false;
+        VError error = VE_OK;
+        EJSONStatus status =
+            fImplementation->IJSON_CloneImpl(this, ioCloner, implementation, &shared, &error);
+        if (status == eJSONStatusDone)
+        {
+            // A clone asked to be shared gets a storage locker of its own once lockers exist.
+            clone.Adopt(new VJSONObject(implementation.Get()));
+        }
+        else if (status == eJSONStatusNotHandled)
+        {
+            status = fImplementation->IJSON_Clone(this, ioCloner, outClone, &error);
+            if (status != eJSONStatusNotHandled)
+            {
+                return error;
+            }
+        }
+        else
+        {
+            // The implementation failed to copy itself: a copy without it would pass for a
+            // success.
+            outClone.SetUndefined();
+            return error != VE_OK ? error : VE_UNKNOWN_ERROR;
+        }
+    }
+    if (!clone)
+    {
+        clone.Adopt(new VJSONObject());
+    }
+    clone->fConstructionLevel = fConstructionLevel;
+    // The cloner's storage locker is given to the clone here once lockers exist.
+    // The clone is in place before its properties are copied, so that a property leading back to
+    // this object finds it.
+    outClone.SetObject(clone.Get());
+    return CloneProperties(ioCloner, clone.Get());
+}
+
+VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget) const
+{
+    if (ioTarget == nullptr)
+    {
+        return VE_OK;
+    }
+    ioTarget->ClearInternalProperties();
+    for (const auto* entry : GetOrderedProperties())
+    {
+        VJSONValue value(entry->second.first);
+        VError error = ioCloner.CloneValue(value);
+        if (error != VE_OK)
+        {
+            return error;
+        }
+        ioTarget->SetOwnProperty(entry->first, value);
+    }
+    return VE_OK;
+}
+
+bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions) const
+{
+    VJSONVisitedPairs path;
+    return DeepEqualTo(inOther, inOptions, path);
+}
+
+bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions,
+                              VJSONVisitedPairs& ioPath) const
+{
+    if (inOther == this)
+    {
+        return true;
+    }
+    if (inOther == nullptr)
+    {
+        return false;
+    }
+    if (fImplementation != nullptr)
+    {
+        bool equal = false;
+        if (fImplementation->IJSON_DeepEqualTo(this, inOther, &equal) != eJSONStatusNotHandled)
+        {
+            return equal;
+        }
+    }
+    if (fProperties.size() != inOther->fProperties.size())
+    {
+        return false;
+    }
+    // A pair met again on the current path is a cycle: the comparison in progress decides it.
+    auto pair = ioPath.emplace(this, inOther);
+    if (!pair.second)
+    {
+        return true;
+    }
+    bool equal = true;
+    for (const auto& [name, property] : fProperties)
+    {
+        auto other = inOther->fProperties.find(name);
+        if (other == inOther->fProperties.end() ||
+            !property.first.DeepEqualTo(other->second.first, inOptions, ioPath))
+        {
+            equal = false;
+            break;
+        }
+    }
+    ioPath.erase(pair.first);
+    return equal;
+}
+
+} // namespace zorn
