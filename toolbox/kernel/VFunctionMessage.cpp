@@ -33,40 +33,40 @@ bool VFunctionMessage::PostToAndWait(VTask* inTask, std::function<void()>&& inFu
     return message->PostToAndWaitExecutingMessages(inTask, inTimeoutMs);
 }
 
-bool VFunctionMessage::PostToMainTask(std::function<void()>&& inFunction, bool inQueueOnMainTask)
+namespace
+{
+// The main task when the function must go through its queue; null when there is no main task
+// or, unless inQueueOnMainTask, when the caller is the main task and the function ran at once
+// (outDone then tells which).
+VTask* MainTaskToPostTo(std::function<void()>& ioFunction, bool inQueueOnMainTask, bool& outDone)
 {
     VTask* main = VTaskMgr::IsInited() ? VTaskMgr::Get()->GetMainTask() : nullptr;
-    if (main == nullptr)
+    outDone = false;
+    if (main != nullptr && !inQueueOnMainTask && VTask::GetCurrent() == main)
     {
-        return false;
-    }
-    if (!inQueueOnMainTask && VTask::GetCurrent() == main)
-    {
-        if (inFunction)
+        if (ioFunction)
         {
-            inFunction();
+            ioFunction();
         }
-        return true;
+        outDone = true;
+        return nullptr;
     }
-    return PostFunctionTo(main, std::move(inFunction));
+    return main;
+}
+} // namespace
+
+bool VFunctionMessage::PostToMainTask(std::function<void()>&& inFunction, bool inQueueOnMainTask)
+{
+    bool done = false;
+    VTask* main = MainTaskToPostTo(inFunction, inQueueOnMainTask, done);
+    return main != nullptr ? PostFunctionTo(main, std::move(inFunction)) : done;
 }
 
 bool VFunctionMessage::PostToMainTaskAndWait(std::function<void()>&& inFunction, bool inQueueOnMainTask)
 {
-    VTask* main = VTaskMgr::IsInited() ? VTaskMgr::Get()->GetMainTask() : nullptr;
-    if (main == nullptr)
-    {
-        return false;
-    }
-    if (!inQueueOnMainTask && VTask::GetCurrent() == main)
-    {
-        if (inFunction)
-        {
-            inFunction();
-        }
-        return true;
-    }
-    return PostToAndWait(main, std::move(inFunction));
+    bool done = false;
+    VTask* main = MainTaskToPostTo(inFunction, inQueueOnMainTask, done);
+    return main != nullptr ? PostToAndWait(main, std::move(inFunction)) : done;
 }
 
 } // namespace zorn

@@ -126,13 +126,13 @@ bool VMessage::_Install(VMessagingContext* inContext)
     return fContext.compare_exchange_strong(none, inContext, std::memory_order_acq_rel);
 }
 
-bool VMessage::_Post(VMessagingContext* inContext, bool inExecuteNowIfCurrent)
+VMessage::EArm VMessage::_Arm(VMessagingContext* inContext, VRefPtr<VTask>& outTask)
 {
-    VRefPtr<VTask> task(RetainReceivingTask(inContext), true);
-    if (!task)
+    outTask.Adopt(RetainReceivingTask(inContext));
+    if (!outTask)
     {
         inContext->Release();
-        return false;
+        return EArm::eRefused;
     }
     // Cleared before the message can be seen pending: an abort from then on must stick.
     fAnswered.store(false, std::memory_order_relaxed);
@@ -141,7 +141,17 @@ bool VMessage::_Post(VMessagingContext* inContext, bool inExecuteNowIfCurrent)
     {
         // Another thread posted it meanwhile: it is pending.
         inContext->Release();
-        return true;
+        return EArm::eAlreadyPending;
+    }
+    return EArm::eInstalled;
+}
+
+bool VMessage::_Post(VMessagingContext* inContext, bool inExecuteNowIfCurrent)
+{
+    VRefPtr<VTask> task;
+    if (EArm armed = _Arm(inContext, task); armed != EArm::eInstalled)
+    {
+        return armed == EArm::eAlreadyPending;
     }
     if (inExecuteNowIfCurrent && task.Get() == VTask::GetCurrent())
     {
@@ -167,18 +177,10 @@ bool VMessage::_Post(VMessagingContext* inContext, bool inExecuteNowIfCurrent)
 
 bool VMessage::_PostDelayed(VMessagingContext* inContext, int inDelayMs)
 {
-    VRefPtr<VTask> task(RetainReceivingTask(inContext), true);
-    if (!task)
+    VRefPtr<VTask> task;
+    if (EArm armed = _Arm(inContext, task); armed != EArm::eInstalled)
     {
-        inContext->Release();
-        return false;
-    }
-    fAnswered.store(false, std::memory_order_relaxed);
-    fAborted.store(false, std::memory_order_relaxed);
-    if (!_Install(inContext))
-    {
-        inContext->Release();
-        return true;
+        return armed == EArm::eAlreadyPending;
     }
     VTaskMgr::Get()->RegisterDelayedMessage(this, inDelayMs);
     return true;

@@ -20,6 +20,7 @@
 
 #include "toolbox/kernel/IRefCountable.h"
 #include "toolbox/kernel/VObject.h"
+#include "toolbox/kernel/VRefPtr.h"
 
 #include <atomic>
 #include <cstdint>
@@ -101,6 +102,15 @@ private:
     // Makes the message pending with inContext (whose reference it takes on success).
     bool _Install(VMessagingContext* inContext);
     VMessagingContext* _TakeContext() { return fContext.exchange(nullptr, std::memory_order_acq_rel); }
+    enum class EArm
+    {
+        eRefused,        // no receiving task: the context was released
+        eAlreadyPending, // another thread posted the message first
+        eInstalled
+    };
+    // Finds the receiving task, resets the answer flags and installs the context (whose reference
+    // the call takes over).
+    EArm _Arm(VMessagingContext* inContext, VRefPtr<VTask>& outTask);
     // Each takes the caller's reference on inContext.
     bool _Post(VMessagingContext* inContext, bool inExecuteNowIfCurrent);
     bool _PostDelayed(VMessagingContext* inContext, int inDelayMs);

@@ -26,13 +26,6 @@ using namespace std::chrono_literals;
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t MillisecondsSince(Clock::time_point inStart)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - inStart).count();
-}
-
 // A target that counts the messages handed to it and notes the task they ran on.
 class Recorder : public IMessageable
 {

@@ -57,6 +57,13 @@ protected:
 };
 
 // Polls until inCondition holds or inLimit has passed; whether it holds.
+using Clock = std::chrono::steady_clock;
+
+inline int64_t MillisecondsSince(Clock::time_point inStart)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - inStart).count();
+}
+
 inline bool WaitFor(const std::function<bool()>& inCondition,
                     std::chrono::milliseconds inLimit = std::chrono::seconds(10))
 {

@@ -21,13 +21,6 @@ using namespace std::chrono_literals;
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-
-int64_t MillisecondsSince(Clock::time_point inStart)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - inStart).count();
-}
-
 VString U16(const char16_t* inText)
 {
     return VString(reinterpret_cast<const UniChar*>(inText));
