@@ -3,8 +3,9 @@
 // lockers and the object graph exist, and belong to one task at a time: the locker checks and the
 // graph's connections of the operations below attach in those layers.
 //
-// Every operation that changes the array counts one change of its tree's stamp, except those that
-// refuse (an index past the end, nothing to remove). Values leaving the array are released only
+// Every operation that changes the elements counts a change of its tree's stamp; one that refuses
+// or has nothing to do (an index past the end, nothing to remove or append) counts none, and
+// touching an element's stamp changes that stamp alone. Values leaving the array are released only
 // after the array no longer holds them, so a container they free never sees it half changed.
 //
 // Sorting orders an index permutation by the caller's comparator with a merge sort whose loops are
