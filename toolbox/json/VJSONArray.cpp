@@ -4,16 +4,100 @@
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONStamp.h"
+#include "toolbox/kernel/VCompareOptions.h"
+#include "toolbox/kernel/VIntlMgr.h"
+#include "toolbox/kernel/VTaskMgr.h"
 
-#include <string>
+#include <algorithm>
+#include <numeric>
 
 namespace zorn
 {
 
+std::atomic<uint32_t> VJSONArray::sTaskToMonitor{0};
+std::atomic<uint32_t> VJSONArray::sTaskCounter{0};
+
+namespace
+{
+
+bool IsMonitoredTask()
+{
+    uint32_t task = VJSONArray::sTaskToMonitor.load(std::memory_order_relaxed);
+    return task != 0 && static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID()) == task;
+}
+
+bool IsContainer(const VJSONValue& inValue)
+{
+    return inValue.IsObject() || inValue.IsArray();
+}
+
+// {"start": inFirst, "end": inLast}
+VJSONValue MakeRange(size_t inFirst, size_t inLast)
+{
+    VJSONValue range(JSON_object);
+    range.GetObject()->SetProperty(VString("start"), VJSONValue(static_cast<double>(inFirst)));
+    range.GetObject()->SetProperty(VString("end"), VJSONValue(static_cast<double>(inLast)));
+    return range;
+}
+
+// Merge sort of the indexes 0 .. n-1 by inBefore(a, b) ("element a comes before element b").
+// Every loop is bounded by the indexes, whatever the comparator answers, and each merge takes
+// every index of its two runs exactly once, so the result is a permutation for any comparator.
+// Equal elements keep their order: an element of the right run goes first only when it must.
+template <class Before>
+std::vector<size_t> SortedOrder(size_t inCount, Before&& inBefore)
+{
+    std::vector<size_t> order(inCount);
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::vector<size_t> merged(inCount);
+    for (size_t width = 1; width < inCount; width *= 2)
+    {
+        for (size_t low = 0; low < inCount; low += 2 * width)
+        {
+            size_t middle = std::min(low + width, inCount);
+            size_t high = std::min(middle + width, inCount);
+            size_t left = low;
+            size_t right = middle;
+            size_t out = low;
+            while (left < middle && right < high)
+            {
+                merged[out++] = inBefore(order[right], order[left]) ? order[right++] : order[left++];
+            }
+            while (left < middle)
+            {
+                merged[out++] = order[left++];
+            }
+            while (right < high)
+            {
+                merged[out++] = order[right++];
+            }
+        }
+        order.swap(merged);
+    }
+    return order;
+}
+
+} // namespace
+
+VJSONArray::VJSONArray()
+{
+    if (IsMonitoredTask())
+    {
+        sTaskCounter.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 VJSONArray::~VJSONArray()
 {
+    // The graph's counts of the container elements are given back here once the graph exists.
+    if (IsMonitoredTask())
+    {
+        sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
+    }
     ReleaseRefCountable(&fStamp);
 }
+
+// Reading
 
 VJSONValue VJSONArray::GetAt(size_t inIndex) const
 {
@@ -31,6 +115,11 @@ bool VJSONArray::GetAt(size_t inIndex, VJSONValue& outValue) const
     return true;
 }
 
+void VJSONArray::GetValues(std::vector<VJSONValue>& outValues) const
+{
+    outValues = fValues;
+}
+
 uint32_t VJSONArray::GetStampAt(size_t inIndex) const
 {
     return inIndex < fValues.size() ? fValues[inIndex].GetStamp() : 0;
@@ -44,12 +133,40 @@ void VJSONArray::TouchStampAt(size_t inIndex)
     }
 }
 
+bool VJSONArray::Find(const VJSONValue& inValue, const VCompareOptions& inOptions, size_t inStart,
+                      size_t* outIndex) const
+{
+    for (size_t i = inStart; i < fValues.size(); ++i)
+    {
+        if (fValues[i].CompareTo(inValue, inOptions) == CR_EQUAL)
+        {
+            if (outIndex != nullptr)
+            {
+                *outIndex = i;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writing. A locked array is changed only by the task that holds its storage locker, and stored
+// containers are brought under that locker and connected to the graph, once lockers and the
+// graph exist; until then every array is plain.
+
 void VJSONArray::_CountTreeChange()
 {
     if (fStamp != nullptr)
     {
         fStamp->Increment();
     }
+}
+
+bool VJSONArray::Push(const VJSONValue& inValue)
+{
+    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
+    fValues.push_back(inValue);
+    return true;
 }
 
 bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
@@ -64,6 +181,7 @@ bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
         return false;
     }
     VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
+    // Copy assignment releases the old value only once the new one is stored.
     fValues[inIndex] = inValue;
     return true;
 }
@@ -83,11 +201,113 @@ bool VJSONArray::Resize(size_t inCount, JSONType inFill)
     fValues.reserve(inCount);
     while (fValues.size() < inCount)
     {
-        // Each new element gets its own value, so object and array fills never share a container.
-        fValues.emplace_back(inFill);
+        // Each new element gets its own value, so object and array fills never share a container;
+        // a new container joins this array's tree.
+        VJSONValue& added = fValues.emplace_back(inFill);
+        if (VJSONObject* object = added.GetObject())
+        {
+            object->SetJSONStamp(fStamp);
+        }
+        else if (VJSONArray* array = added.GetArray())
+        {
+            array->SetJSONStamp(fStamp);
+        }
     }
     return true;
 }
+
+void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)
+{
+    if (inIndex >= fValues.size())
+    {
+        return;
+    }
+    size_t end = inCount > fValues.size() - inIndex ? fValues.size() : inIndex + inCount;
+    auto first = fValues.begin() + static_cast<ptrdiff_t>(inIndex);
+    auto last = fValues.begin() + static_cast<ptrdiff_t>(end);
+    std::vector<VJSONValue> removed(std::make_move_iterator(first), std::make_move_iterator(last));
+    fValues.erase(first, last);
+    _CountTreeChange();
+}
+
+void VJSONArray::Clear()
+{
+    _CountTreeChange();
+    std::vector<VJSONValue> removed;
+    removed.swap(fValues);
+}
+
+bool VJSONArray::Concatenate(const VJSONArray& inOther)
+{
+    size_t count = inOther.fValues.size();
+    if (count == 0)
+    {
+        return true;
+    }
+    _CountTreeChange();
+    fValues.reserve(fValues.size() + count);
+    // By index up to the count taken first: inOther may be this array.
+    for (size_t i = 0; i < count; ++i)
+    {
+        fValues.push_back(inOther.fValues[i]);
+    }
+    return true;
+}
+
+void VJSONArray::SwapValues(std::vector<VJSONValue>& ioValues)
+{
+    _CountTreeChange();
+    fValues.swap(ioValues);
+    for (const VJSONValue& value : fValues)
+    {
+        if (IsContainer(value))
+        {
+            VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+        }
+    }
+}
+
+VError VJSONArray::Sort(IJSONValueComparator* inComparator)
+{
+    if (inComparator == nullptr)
+    {
+        return _ThrowError(VE_INVALID_PARAMETER);
+    }
+    _CountTreeChange();
+    size_t count = fValues.size();
+    if (count < 2)
+    {
+        return VE_OK;
+    }
+    // The comparator sees copies: it may read or even change this array without pulling values
+    // from under the sort.
+    const std::vector<VJSONValue> values(fValues);
+    std::vector<size_t> order;
+    try
+    {
+        order = SortedOrder(count, [&](size_t inA, size_t inB)
+                            { return inComparator->CompareValues(values[inA], values[inB]); });
+    }
+    catch (...)
+    {
+        return _ThrowError(VE_JSON_SORT_COMPARATOR_FAILED);
+    }
+    if (fValues.size() != count)
+    {
+        return _ThrowError(VE_JSON_SORT_COMPARATOR_FAILED);
+    }
+    // The stored values move into their places and keep their stamps.
+    std::vector<VJSONValue> sorted;
+    sorted.reserve(count);
+    for (size_t index : order)
+    {
+        sorted.push_back(std::move(fValues[index]));
+    }
+    fValues.swap(sorted);
+    return VE_OK;
+}
+
+// Text
 
 VError VJSONArray::GetString(VString& outString, std::unordered_set<const VJSONArray*>* ioVisited) const
 {
@@ -102,28 +322,98 @@ VError VJSONArray::GetString(VString& outString, std::unordered_set<const VJSONA
     {
         return _ThrowError(VE_JSON_CIRCULAR_ARRAY);
     }
-    std::u16string joined;
+    std::vector<VString> texts(fValues.size());
     VError error = VE_OK;
-    VString text;
     for (size_t i = 0; i < fValues.size() && error == VE_OK; ++i)
     {
-        error = fValues[i].GetString(text, &visited);
-        if (i > 0)
-        {
-            joined += u',';
-        }
-        joined.append(reinterpret_cast<const char16_t*>(text.GetCPointer()),
-                      static_cast<size_t>(text.GetLength()));
+        error = fValues[i].GetString(texts[i], &visited);
     }
     // Only a real cycle fails: the same array may appear twice side by side.
     visited.erase(this);
-    if (error == VE_OK)
+    if (error == VE_OK && !outString.Join(texts, u','))
     {
-        outString.FromUniCString(reinterpret_cast<const UniChar*>(joined.data()),
-                                 static_cast<int32_t>(joined.size()));
+        error = VE_STRING_ALLOC_FAILED;
     }
     return error;
 }
+
+VError VJSONArray::JoinAsString(const VString& inSeparator, VString& outString, bool inKeepEmpty,
+                                bool inNullAsText) const
+{
+    outString.Clear();
+    // The array is used through its storage locker for the whole join once lockers exist.
+    std::vector<VString> texts;
+    texts.reserve(fValues.size());
+    for (const VJSONValue& value : fValues)
+    {
+        if (value.IsNull() || value.IsUndefined())
+        {
+            if (inNullAsText)
+            {
+                texts.push_back(VJSONValue::NullString());
+            }
+            continue;
+        }
+        VString text;
+        if (VError error = value.GetString(text); error != VE_OK)
+        {
+            return error;
+        }
+        if (inKeepEmpty || (!text.IsNull() && !text.IsEmpty()))
+        {
+            texts.push_back(std::move(text));
+        }
+    }
+    if (!outString.Join(texts, inSeparator))
+    {
+        outString.Clear();
+        return VE_STRING_ALLOC_FAILED;
+    }
+    return VE_OK;
+}
+
+VJSONValue VJSONArray::GetSelectedRows(const VJSONValue& inSelection) const
+{
+    VJSONValue ranges(JSON_array);
+    VJSONValue result(JSON_object);
+    result.GetObject()->SetProperty(VString("ranges"), ranges);
+    const VJSONArray* selection = inSelection.GetArray();
+    if (selection == nullptr)
+    {
+        return result;
+    }
+    // Both arrays are used through their storage lockers here once lockers exist.
+    VCompareOptions options;
+    options.SetIntlManager(VIntlMgr::GetCurrent());
+    options.SetEpsilon(1e-06);
+    auto isSelected = [&](const VJSONValue& inValue)
+    {
+        // Objects compare by identity, so an object matches only the very same object.
+        return std::any_of(selection->fValues.begin(), selection->fValues.end(),
+                           [&](const VJSONValue& inSelected)
+                           { return inSelected.CompareTo(inValue, options) == CR_EQUAL; });
+    };
+    VJSONArray* out = ranges.GetArray();
+    size_t count = fValues.size();
+    for (size_t i = 0; i < count;)
+    {
+        if (!isSelected(fValues[i]))
+        {
+            ++i;
+            continue;
+        }
+        size_t last = i;
+        while (last + 1 < count && isSelected(fValues[last + 1]))
+        {
+            ++last;
+        }
+        out->Push(MakeRange(i, last));
+        i = last + 1;
+    }
+    return result;
+}
+
+// Comparing and copying
 
 bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& inOptions) const
 {

@@ -1,16 +1,24 @@
 // VJSONArray: the reference-counted JSON array, an ordered vector of VJSONValues (copies, each with
 // its own stamp) sharing the change stamp of its tree. Like objects, arrays are plain until storage
-// lockers and the object graph exist, and belong to one task at a time.
+// lockers and the object graph exist, and belong to one task at a time: the locker checks and the
+// graph's connections of the operations below attach in those layers.
 //
-// Present here: element access by index, growth, stamps, text, deep comparison and cloning, as
-// values, objects, paths and the cloner need them. Searching, removal, concatenation, sorting,
-// joining and row selection join this class with the rest of the array operations.
+// Every operation that changes the elements counts a change of its tree's stamp; one that refuses
+// or has nothing to do (an index past the end, nothing to remove or append) counts none, and
+// touching an element's stamp changes that stamp alone. Values leaving the array are released only
+// after the array no longer holds them, so a container they free never sees it half changed.
+//
+// Sorting orders an index permutation by the caller's comparator with a merge sort whose loops are
+// bounded by the indexes alone: a comparator that is not a strict weak ordering gives some order of
+// the same elements, never a read outside the array. The sort is stable. A comparator that throws
+// leaves the order as it was ('zorn' 917).
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/IRefCountable.h"
 #include "toolbox/kernel/VObject.h"
 
+#include <atomic>
 #include <unordered_set>
 #include <vector>
 
@@ -22,40 +30,92 @@ class VJSONGraph;
 class VStorageLocker;
 class VCompareOptions;
 
+// The caller's order for VJSONArray::Sort.
+class IJSONValueComparator
+{
+public:
+    virtual ~IJSONValueComparator() = default;
+    // Whether inA must come before inB. May throw to abandon the sort.
+    virtual bool CompareValues(const VJSONValue& inA, const VJSONValue& inB) = 0;
+};
+
 class VJSONArray : public VObject, public IRefCountable
 {
 public:
     // An empty array; one reference, the creator's.
-    VJSONArray() = default;
+    VJSONArray();
     VJSONArray(const VJSONArray&) = delete;
     VJSONArray& operator=(const VJSONArray&) = delete;
 
+    // Debugging aid: while a task id is set, arrays built and destroyed on that task are counted.
+    static std::atomic<uint32_t> sTaskToMonitor;
+    static std::atomic<uint32_t> sTaskCounter;
+
+    // Reading.
     size_t GetCount() const { return fValues.size(); }
     // A copy of the element (new stamp); undefined past the end.
     VJSONValue GetAt(size_t inIndex) const;
     // Copy-assigns the element; past the end outValue becomes undefined and the result is false.
     bool GetAt(size_t inIndex, VJSONValue& outValue) const;
+    // Copies of all elements.
+    void GetValues(std::vector<VJSONValue>& outValues) const;
     // The stored element's stamp, 0 past the end; touching gives it the next stamp.
     uint32_t GetStampAt(size_t inIndex) const;
     void TouchStampAt(size_t inIndex);
+    // The first element from inStart on that compares equal to inValue (VJSONValue::CompareTo);
+    // its index goes to outIndex when given. False when there is none.
+    bool Find(const VJSONValue& inValue, const VCompareOptions& inOptions, size_t inStart = 0,
+              size_t* outIndex = nullptr) const;
 
+    // Writing.
+    // Appends a copy.
+    bool Push(const VJSONValue& inValue);
     // Stores a copy at inIndex. With inGrow an index past the end first grows the array with
     // nulls; without it such an index fails with 'ZqRT' -10713.
     bool SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow);
     // Grows with new values of inFill (a new container for each element when inFill is object or
-    // array) or shrinks; one change of the tree.
+    // array, in this array's tree) or shrinks.
     bool Resize(size_t inCount, JSONType inFill);
+    // Removes up to inCount elements from inIndex on; nothing (and no change counted) when inIndex
+    // is past the end.
+    void RemoveAt(size_t inIndex, size_t inCount = 1);
+    void Clear();
+    // Appends copies of inOther's elements (containers are shared, not copied); inOther may be this
+    // array. The appended containers keep their own tree's stamp.
+    bool Concatenate(const VJSONArray& inOther);
+    // Exchanges the elements with ioValues: the array takes the caller's values (and gives them its
+    // tree's stamp), the caller gets the array's previous ones.
+    void SwapValues(std::vector<VJSONValue>& ioValues);
+    // Reorders the elements by the comparator (see the header comment). 'zorn' 917 when the
+    // comparator throws or changes the array's count; the order is then kept. A change of the tree
+    // is counted either way.
+    VError Sort(IJSONValueComparator* inComparator);
 
+    // Text.
     // The elements' texts joined with ","; 'zorn' 900 when the array contains itself, directly or
-    // through other arrays (ioVisited: the arrays being written).
+    // through other arrays (ioVisited: the arrays being written), 'zorn' 107 when the text would be
+    // too long.
     VError GetString(VString& outString, std::unordered_set<const VJSONArray*>* ioVisited = nullptr) const;
+    // The elements' texts with inSeparator between them. Null and undefined are written as "null"
+    // with inNullAsText and skipped otherwise; other elements whose text is empty are skipped unless
+    // inKeepEmpty. The first element whose text fails ends the join with its error and an empty
+    // outString.
+    VError JoinAsString(const VString& inSeparator, VString& outString, bool inKeepEmpty,
+                        bool inNullAsText) const;
+    // The runs of consecutive elements found in inSelection (an array; an object element matches
+    // only the very same object, other elements compare with epsilon 1e-6 in the current task's
+    // international settings): {"ranges": [{"start": first, "end": last}, ...]}, end inclusive,
+    // in index order. A selection that is not an array gives no range.
+    VJSONValue GetSelectedRows(const VJSONValue& inSelection) const;
 
+    // Comparing and copying.
     bool DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& inOptions) const;
     bool DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& inOptions,
                      VJSONVisitedPairs& ioPath) const;
     // A new array whose elements are the cloner's copies of these.
     VError Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const;
 
+    // The tree's change stamp (retained; null for none).
     void SetJSONStamp(VJSONStamp* inStamp);
     VJSONStamp* GetJSONStamp() const { return fStamp; }
 

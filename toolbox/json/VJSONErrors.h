@@ -19,6 +19,8 @@ constexpr VError VE_JSON_PATH_INDEX_IN_SCALAR = MakeVError(kCOMPONENT_ZORN, 903)
 constexpr VError VE_JSON_PATH_NAME_IN_SCALAR = MakeVError(kCOMPONENT_ZORN, 904);
 // A native implementation has no compact stream form of its own.
 constexpr VError VE_JSON_NO_BINARY_FORM = MakeVError(kCOMPONENT_ZORN, 915);
+// The comparator of an array sort failed (it threw, or changed the array it was sorting).
+constexpr VError VE_JSON_SORT_COMPARATOR_FAILED = MakeVError(kCOMPONENT_ZORN, 917);
 // An array index past the end where the array may not grow.
 constexpr VError VE_JSON_INDEX_OUT_OF_RANGE = MakeVError(kCOMPONENT_SCRIPT, -10713);
 

@@ -212,6 +212,7 @@ void VJSONObject::_RemoveInternalProperty(PropertyMap::iterator inEntry)
     // never sees this object half changed.
     VJSONValue value(std::move(inEntry->second.first));
     fProperties.erase(inEntry);
+    ++fRemovals;
 }
 
 bool VJSONObject::ClearProperty(const VString& inName, VDBLanguageContext* inContext)
@@ -238,6 +239,10 @@ void VJSONObject::ClearInternalProperties()
 {
     PropertyMap old;
     old.swap(fProperties);
+    if (!old.empty())
+    {
+        ++fRemovals;
+    }
     _CountTreeChange();
     // old goes last, for the same reason as in _RemoveInternalProperty.
 }

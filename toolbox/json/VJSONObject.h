@@ -129,6 +129,9 @@ protected:
     ~VJSONObject() override;
 
 private:
+    // The iterators hold pointers to the map's nodes, and trust them while fRemovals is unchanged.
+    friend class VJSONPropertyIteratorBase;
+
     bool _SetOwnProperty(const VString& inName, const VJSONValue& inValue);
     void _RemoveInternalProperty(PropertyMap::iterator inEntry);
     void _CountTreeChange();
@@ -141,6 +144,8 @@ private:
     VJSONStamp* fStamp = nullptr; // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
+    // Counts the removals of own properties, which free nodes of the map (64 bits never wrap).
+    uint64_t fRemovals = 0;
     [[maybe_unused]] uint32_t fContainerCount = 0;
     [[maybe_unused]] bool fUnderConstruction = false;
     bool fUnmonitored;

@@ -1,0 +1,227 @@
+#include "toolbox/json/VJSONPropertyIterator.h"
+
+#include <algorithm>
+
+namespace zorn
+{
+
+// The shared walk
+
+VJSONPropertyIteratorBase::VJSONPropertyIteratorBase(const VJSONObject* inObject)
+    : fObject(inObject), fRemovals(inObject != nullptr ? inObject->fRemovals : 0)
+{
+}
+
+const VString& VJSONPropertyIteratorBase::GetName() const
+{
+    if (fNamePosition < fNames.size())
+    {
+        return fNames[fNamePosition];
+    }
+    if (fEntryPosition < fEntries.size())
+    {
+        return fEntries[fEntryPosition].fName;
+    }
+    return VString::GetEmptyString();
+}
+
+bool VJSONPropertyIteratorBase::_AddImplementationNames()
+{
+    IJSONObject* implementation = fObject != nullptr ? fObject->GetImplementation() : nullptr;
+    return implementation != nullptr &&
+           implementation->IJSON_GetPropertyNames(fNames) != eJSONStatusNotHandled;
+}
+
+void VJSONPropertyIteratorBase::_RemoveOwnNamesFromList()
+{
+    std::erase_if(fNames, [this](const VString& inName) { return fObject->HasOwnProperty(inName); });
+}
+
+bool VJSONPropertyIteratorBase::_ListsOwnPropertiesByName() const
+{
+    // An object with a storage locker is listed by name too, once lockers exist.
+    IJSONObject* implementation = fObject->GetImplementation();
+    bool sharable = false;
+    return implementation != nullptr && implementation->IJSON_IsSharable(fObject, sharable);
+}
+
+void VJSONPropertyIteratorBase::_AddEntry(const Node* inNode)
+{
+    fEntries.push_back(Entry{inNode, inNode->first});
+}
+
+void VJSONPropertyIteratorBase::_AddOwnNames(bool inOrdered)
+{
+    if (inOrdered)
+    {
+        for (const Node* node : fObject->GetOrderedProperties())
+        {
+            fNames.push_back(node->first);
+        }
+    }
+    else
+    {
+        for (const Node& node : fObject->fProperties)
+        {
+            fNames.push_back(node.first);
+        }
+    }
+}
+
+void VJSONPropertyIteratorBase::_AddOwnEntries(bool inOrdered)
+{
+    fEntries.reserve(fEntries.size() + fObject->fProperties.size());
+    if (inOrdered)
+    {
+        for (const Node* node : fObject->GetOrderedProperties())
+        {
+            _AddEntry(node);
+        }
+    }
+    else
+    {
+        for (const Node& node : fObject->fProperties)
+        {
+            _AddEntry(&node);
+        }
+    }
+}
+
+const VJSONPropertyIteratorBase::Node* VJSONPropertyIteratorBase::_Resolve(const Entry& inEntry) const
+{
+    if (fObject->fRemovals == fRemovals)
+    {
+        return inEntry.fNode;
+    }
+    auto found = fObject->fProperties.find(inEntry.fName);
+    return found != fObject->fProperties.end() ? &*found : nullptr;
+}
+
+void VJSONPropertyIteratorBase::_SkipRemovedEntries()
+{
+    if (fNamePosition < fNames.size())
+    {
+        return;
+    }
+    while (fEntryPosition < fEntries.size() && _Resolve(fEntries[fEntryPosition]) == nullptr)
+    {
+        ++fEntryPosition;
+    }
+}
+
+void VJSONPropertyIteratorBase::_Start()
+{
+    fNamePosition = 0;
+    fEntryPosition = 0;
+    _SkipRemovedEntries();
+}
+
+void VJSONPropertyIteratorBase::_Next()
+{
+    if (fNamePosition < fNames.size())
+    {
+        ++fNamePosition;
+    }
+    else if (fEntryPosition < fEntries.size())
+    {
+        ++fEntryPosition;
+    }
+    _SkipRemovedEntries();
+}
+
+VJSONValue VJSONPropertyIteratorBase::_GetValue(VDBLanguageContext* inContext) const
+{
+    if (fNamePosition < fNames.size())
+    {
+        return fObject->GetProperty(fNames[fNamePosition], inContext);
+    }
+    if (fEntryPosition < fEntries.size())
+    {
+        // The entry is read without the object's lock: entries exist only for objects that are
+        // never locked.
+        if (const Node* node = _Resolve(fEntries[fEntryPosition]))
+        {
+            return node->second.first;
+        }
+    }
+    return VJSONValue(JSON_undefined);
+}
+
+// The iterators
+
+VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSONObject* inObject,
+                                                                     uint32_t inOptions)
+    : VJSONPropertyIteratorBase(inObject)
+{
+    if (fObject == nullptr)
+    {
+        return;
+    }
+    [[maybe_unused]] bool answered = (inOptions & eNoImplementationNames) == 0 && _AddImplementationNames();
+    // The implementation's names come first, those of own properties are visited once, as own
+    // properties.
+    _RemoveOwnNamesFromList();
+    if (_ListsOwnPropertiesByName())
+    {
+        _AddOwnNames(true);
+    }
+    else
+    {
+        _AddOwnEntries(true);
+    }
+    // Unless the implementation answered (or eNoClassGetters), the names of the class's getters
+    // are appended here once script classes exist.
+    _Start();
+}
+
+VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* inObject)
+    : VJSONPropertyIteratorBase(inObject)
+{
+    if (fObject == nullptr)
+    {
+        return;
+    }
+    [[maybe_unused]] bool answered = _AddImplementationNames();
+    _RemoveOwnNamesFromList();
+    if (_ListsOwnPropertiesByName())
+    {
+        _AddOwnNames(false);
+    }
+    else
+    {
+        _AddOwnEntries(false);
+    }
+    // Unless the implementation answered, the class's getter names are appended here once script
+    // classes exist.
+    _Start();
+}
+
+VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* inObject)
+    : VJSONPropertyIteratorBase(inObject), fWritableObject(inObject)
+{
+    if (fObject == nullptr)
+    {
+        return;
+    }
+    // The iterator uses the object's storage locker from here on once lockers exist. Without the
+    // implementation's names, the class's getter names are listed here once script classes exist.
+    _AddImplementationNames();
+    _RemoveOwnNamesFromList();
+    _AddOwnEntries(false);
+    _Start();
+}
+
+bool VJSONPropertyIterator::SetValue(const VJSONValue& inValue, VDBLanguageContext* inContext)
+{
+    if (!IsValid())
+    {
+        return false;
+    }
+    if (_IsOnEntry() && inValue.IsUndefined())
+    {
+        return true;
+    }
+    return fWritableObject->SetProperty(GetName(), inValue, inContext);
+}
+
+} // namespace zorn

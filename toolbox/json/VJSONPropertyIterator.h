@@ -1,0 +1,143 @@
+// The property iterators of VJSONObject: VJSONPropertyConstOrderedIterator walks in insertion order
+// (wherever order matters: merging, cloning, writing), VJSONPropertyConstIterator in the map's own
+// order, and VJSONPropertyIterator may also change values as it walks. Besides the own properties
+// they list the names a native implementation reports, so computed properties are visited too
+// (and a script class's getters, once script classes exist).
+//
+// An iterator first visits its list of names, whose values are read with GetProperty (so the
+// implementation answers), then its entries, direct pointers to the nodes of the object's property
+// map, whose values are copies of the stored ones. A name the implementation reports that is also
+// an own property is visited once, as an entry. An object whose implementation may be shared
+// between tasks is walked by names only, own properties in insertion order.
+//
+// Use:
+//     for (VJSONPropertyConstOrderedIterator i(object, 3); i.IsValid(); ++i)
+//         Use(i.GetName(), i.GetValue());
+//
+// The iterator does not retain the object; the caller keeps it alive. The object may change during
+// the walk: node pointers survive the map's rehashing, properties added during the walk are not
+// visited, and removed ones are skipped. After any removal the iterator finds the remaining entries
+// by the names it copied, so it never reads a freed node; the property it stands on keeps its name
+// and reads as undefined once removed.
+#pragma once
+
+#include "toolbox/json/VJSONObject.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace zorn
+{
+
+// What the three iterators share: the two lists and the walk over them.
+class VJSONPropertyIteratorBase : public VObject
+{
+public:
+    VJSONPropertyIteratorBase(const VJSONPropertyIteratorBase&) = delete;
+    VJSONPropertyIteratorBase& operator=(const VJSONPropertyIteratorBase&) = delete;
+
+    // Whether the iterator stands on a property.
+    bool IsValid() const { return fNamePosition < fNames.size() || fEntryPosition < fEntries.size(); }
+    // The current property's name; the empty string past the end.
+    const VString& GetName() const;
+
+protected:
+    using Node = VJSONObject::PropertyMap::value_type;
+
+    explicit VJSONPropertyIteratorBase(const VJSONObject* inObject);
+
+    // The implementation's names into fNames; whether it answered.
+    bool _AddImplementationNames();
+    // Drops from fNames the names that are own properties.
+    void _RemoveOwnNamesFromList();
+    void _AddEntry(const Node* inNode);
+    // The own property names in insertion order (map order with false), appended to fNames.
+    void _AddOwnNames(bool inOrdered);
+    // Entries for the own properties in insertion order (map order with false).
+    void _AddOwnEntries(bool inOrdered);
+    // Moves to the first property, or the next one, that is still there.
+    void _Start();
+    void _Next();
+    VJSONValue _GetValue(VDBLanguageContext* inContext) const;
+    // Whether the current property is an own property's entry (rather than a listed name).
+    bool _IsOnEntry() const { return fNamePosition >= fNames.size() && fEntryPosition < fEntries.size(); }
+    // Whether the object's own properties are listed by name: an implementation that may be shared
+    // (or, once they exist, a storage locker) means the map is read under its lock, never held.
+    bool _ListsOwnPropertiesByName() const;
+
+    const VJSONObject* fObject;
+
+private:
+    struct Entry
+    {
+        const Node* fNode;
+        VString fName;
+    };
+    // The entry's node, or null when the property is gone. fNode is trusted only while the object
+    // has removed nothing since the entries were taken (added properties move no node).
+    const Node* _Resolve(const Entry& inEntry) const;
+    void _SkipRemovedEntries();
+
+    std::vector<VString> fNames;
+    size_t fNamePosition = 0;
+    std::vector<Entry> fEntries;
+    size_t fEntryPosition = 0;
+    uint64_t fRemovals;
+};
+
+// Insertion order. inOptions: eNoImplementationNames leaves out the implementation's names,
+// eNoClassGetters the class's getters; eOwnPropertiesOnly (both) walks the own properties alone.
+class VJSONPropertyConstOrderedIterator : public VJSONPropertyIteratorBase
+{
+public:
+    static constexpr uint32_t eNoImplementationNames = 1;
+    static constexpr uint32_t eNoClassGetters = 2;
+    static constexpr uint32_t eOwnPropertiesOnly = eNoImplementationNames | eNoClassGetters;
+
+    VJSONPropertyConstOrderedIterator(const VJSONObject* inObject, uint32_t inOptions);
+
+    VJSONPropertyConstOrderedIterator& operator++()
+    {
+        _Next();
+        return *this;
+    }
+    VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
+};
+
+// The map's order.
+class VJSONPropertyConstIterator : public VJSONPropertyIteratorBase
+{
+public:
+    explicit VJSONPropertyConstIterator(const VJSONObject* inObject);
+
+    VJSONPropertyConstIterator& operator++()
+    {
+        _Next();
+        return *this;
+    }
+    VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
+};
+
+// The map's order, changing values on the way. While it exists it uses the object's storage
+// locker, once lockers exist.
+class VJSONPropertyIterator : public VJSONPropertyIteratorBase
+{
+public:
+    explicit VJSONPropertyIterator(VJSONObject* inObject);
+
+    VJSONPropertyIterator& operator++()
+    {
+        _Next();
+        return *this;
+    }
+    VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
+    // Sets the current property with VJSONObject::SetProperty and returns its result. Undefined on
+    // an own property is ignored (true): the walk never removes the entry it stands on. Nothing
+    // past the end (false).
+    bool SetValue(const VJSONValue& inValue, VDBLanguageContext* inContext = nullptr);
+
+private:
+    VJSONObject* fWritableObject;
+};
+
+} // namespace zorn
