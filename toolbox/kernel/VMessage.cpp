@@ -327,11 +327,21 @@ void VMessage::Execute()
 
 void VMessage::_ExecuteWith(VMessagingContext* inContext)
 {
-    // Taken before the answer: once answered, the sender may drop or replace them.
+    _Settle(inContext,
+            [this, inContext]
+            {
+                RunWithContext(this, inContext, [this] { DoExecute(); });
+                fAnswered.store(true, std::memory_order_release);
+            });
+}
+
+template <class F>
+void VMessage::_Settle(VMessagingContext* inContext, F&& inSettle)
+{
+    // Taken before the answer: once answered or aborted, the sender may drop or replace them.
     VSyncEvent* waitEvent = RetainRefCountable(fWaitEvent);
     VMessageQueue* senderQueue = RetainRefCountable(fSenderQueue);
-    RunWithContext(this, inContext, [this] { DoExecute(); });
-    fAnswered.store(true, std::memory_order_release);
+    inSettle();
     if (waitEvent != nullptr)
     {
         waitEvent->Unlock();
@@ -372,20 +382,7 @@ void VMessage::Abort()
 
 void VMessage::_AbortWith(VMessagingContext* inContext)
 {
-    VSyncEvent* waitEvent = RetainRefCountable(fWaitEvent);
-    VMessageQueue* senderQueue = RetainRefCountable(fSenderQueue);
-    fAborted.store(true, std::memory_order_release);
-    if (waitEvent != nullptr)
-    {
-        waitEvent->Unlock();
-        waitEvent->Release();
-    }
-    if (senderQueue != nullptr)
-    {
-        senderQueue->SetEvent();
-        senderQueue->Release();
-    }
-    inContext->Release();
+    _Settle(inContext, [this] { fAborted.store(true, std::memory_order_release); });
 }
 
 void VMessage::RePost()

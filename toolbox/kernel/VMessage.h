@@ -116,6 +116,10 @@ private:
     bool _PostDelayed(VMessagingContext* inContext, int inDelayMs);
     bool _Send(VMessagingContext* inContext, int inTimeoutMs, bool inWithoutTimeout);
     bool _PostAndWait(IMessageable* inTarget, int inTimeoutMs, bool inWithoutTimeout);
+    // Runs inSettle (which answers or aborts the message), wakes the sender and releases the
+    // taken context.
+    template <class F>
+    void _Settle(VMessagingContext* inContext, F&& inSettle);
     // With the taken context: runs DoExecute, answers and releases the context.
     void _ExecuteWith(VMessagingContext* inContext);
     // With the taken context: queues the message again on the context's task, else aborts it.
