@@ -1,6 +1,7 @@
 // Shared pieces of the JSON tests: texts of strings and values, and building objects quickly.
 #pragma once
 
+#include "tests/StringTestSupport.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
@@ -12,12 +13,6 @@
 
 namespace zorn::test
 {
-
-inline std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
-}
 
 inline VString Str(const char* inText)
 {

@@ -1,3 +1,4 @@
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/ILocalizer.h"
 #include "toolbox/kernel/VErrorBase.h"
 #include "toolbox/kernel/VErrorContext.h"
@@ -10,15 +11,10 @@
 #include <string>
 
 using namespace zorn;
+using zorn::test::Text;
 
 namespace
 {
-
-std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
-}
 
 // A stand-in for the JSON layer's objects: string and number properties in a map. It lets these
 // tests see what errors store in their parameters without linking the JSON layer.

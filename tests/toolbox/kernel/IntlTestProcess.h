@@ -2,6 +2,7 @@
 // international manager (what VIntlMgr::GetCurrent() finds) is one made for the given dialect.
 #pragma once
 
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/IProcessServices.h"
 #include "toolbox/kernel/VIntlMgr.h"
 
@@ -47,12 +48,6 @@ private:
 inline VString U(const char16_t* inText)
 {
     return VString(reinterpret_cast<const UniChar*>(inText));
-}
-
-inline std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
 }
 
 // UTF-8 for failure messages.

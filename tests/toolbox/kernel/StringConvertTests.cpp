@@ -1,3 +1,4 @@
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/StStringConverter.h"
 #include "toolbox/kernel/VCppMemMgr.h"
 #include "toolbox/kernel/VMemoryBuffer.h"
@@ -9,15 +10,10 @@
 #include <string>
 
 using namespace zorn;
+using zorn::test::Text;
 
 namespace
 {
-
-std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
-}
 
 VString Str(const std::u16string& inText)
 {

@@ -1,3 +1,4 @@
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/VString.h"
 
 #include <gtest/gtest.h>
@@ -7,15 +8,10 @@
 #include <vector>
 
 using namespace zorn;
+using zorn::test::Text;
 
 namespace
 {
-
-std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
-}
 
 // Fills a record with the string's buffer and one reference, as a JSON value holds it.
 VInlineString RetainInto(const VString& inString)

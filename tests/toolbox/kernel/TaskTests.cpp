@@ -1,5 +1,6 @@
 #include "TaskTestSupport.h"
 
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/IFiberScheduler.h"
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
@@ -24,12 +25,6 @@ namespace
 VString U16(const char16_t* inText)
 {
     return VString(reinterpret_cast<const UniChar*>(inText));
-}
-
-std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
 }
 
 // A task that runs the DoRun loop, sleeping 1 ms per turn, and counts what the loop calls.

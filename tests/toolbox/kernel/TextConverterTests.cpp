@@ -1,3 +1,4 @@
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/VRefPtr.h"
 #include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/VTextConverters.h"
@@ -13,15 +14,10 @@
 #include <vector>
 
 using namespace zorn;
+using zorn::test::Text;
 
 namespace
 {
-
-std::u16string Text(const VString& inString)
-{
-    return std::u16string(reinterpret_cast<const char16_t*>(inString.GetCPointer()),
-                          static_cast<size_t>(inString.GetLength()));
-}
 
 std::string Bytes(std::initializer_list<int> inBytes)
 {
