@@ -3,10 +3,10 @@
 // normalization on; primary strength when accents do not count, tertiary when they do). The
 // ratio of each pair is what counts: the toolbox should add next to nothing to ICU.
 
-#include "toolbox/kernel/IProcessServices.h"
-#include "toolbox/kernel/VCollator.h"
-#include "toolbox/kernel/VIntlMgr.h"
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/locale/VCollator.h"
+#include "toolbox/kernel/locale/VIntlMgr.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <unicode/coll.h>
 #include <unicode/locid.h>

@@ -1,8 +1,8 @@
 // Lock and unlock of VCriticalSection and SpinLock against std::mutex and std::recursive_mutex,
 // uncontended (one thread) and contended (several threads on one lock).
 
-#include "toolbox/kernel/SpinLock.h"
-#include "toolbox/kernel/VCriticalSection.h"
+#include "toolbox/kernel/locks/SpinLock.h"
+#include "toolbox/kernel/locks/VCriticalSection.h"
 
 #include <benchmark/benchmark.h>
 

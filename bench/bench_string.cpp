@@ -1,6 +1,6 @@
 // Cost of the string storage paths: inline text, copy-on-write sharing and progressive growth.
 
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,7 +5,7 @@
 // prints, per class and direction, the time of our code divided by ICU's (below 1: faster),
 // from the fastest of five repetitions run in random order.
 
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <benchmark/benchmark.h>
 #include <unicode/ustring.h>

@@ -6,10 +6,10 @@
 // Input: byte 0 holds the flags (bit 0 diacritical, bit 1 wild character only at the ends,
 // bits 2-3 the dialect), byte 1 where the units split into text and pattern, then UTF-16LE units.
 
-#include "toolbox/kernel/IProcessServices.h"
-#include "toolbox/kernel/VCollator.h"
-#include "toolbox/kernel/VIntlMgr.h"
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/locale/VCollator.h"
+#include "toolbox/kernel/locale/VIntlMgr.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
 #include <cstring>

@@ -4,12 +4,12 @@
 // Beyond the sanitizers it checks that counts stay within their buffers and that well-formed
 // Unicode text encodes back to exactly the bytes it came from.
 
-#include "toolbox/kernel/StStringConverter.h"
-#include "toolbox/kernel/VCppMemMgr.h"
-#include "toolbox/kernel/VMemoryBuffer.h"
-#include "toolbox/kernel/VRefPtr.h"
-#include "toolbox/kernel/VString.h"
-#include "toolbox/kernel/VTextConverters.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/memory/VCppMemMgr.h"
+#include "toolbox/kernel/memory/VMemoryBuffer.h"
+#include "toolbox/kernel/strings/StStringConverter.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,10 +2,10 @@
 // order), stored arbitrary-precision decimals, and the XML texts of reals and booleans with the
 // radix text of what was read. The first byte chooses the form.
 
-#include "toolbox/kernel/VConstPtrStream.h"
-#include "toolbox/kernel/VReal.h"
-#include "toolbox/kernel/VScalarValues.h"
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/streams/VConstPtrStream.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VReal.h"
+#include "toolbox/kernel/values/VScalarValues.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 // Helpers shared by the test suites for reading strings.
 #pragma once
 
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "toolbox/json/IJSONObject.h"
 
 #include "toolbox/json/VJSONErrors.h"
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
 {

@@ -5,10 +5,10 @@
 // here handle nothing. Implementations are reference counted; the object holds one reference.
 #pragma once
 
-#include "toolbox/kernel/IRefCountable.h"
-#include "toolbox/kernel/VError.h"
-#include "toolbox/kernel/VMemoryBuffer.h"
-#include "toolbox/kernel/VRefPtr.h"
+#include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/memory/VMemoryBuffer.h"
 
 #include <cstdint>
 #include <vector>

@@ -4,9 +4,9 @@
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONStamp.h"
-#include "toolbox/kernel/VCompareOptions.h"
-#include "toolbox/kernel/VIntlMgr.h"
-#include "toolbox/kernel/VTaskMgr.h"
+#include "toolbox/kernel/locale/VIntlMgr.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
 
 #include <algorithm>
 #include <numeric>

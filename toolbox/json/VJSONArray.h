@@ -15,8 +15,8 @@
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"
-#include "toolbox/kernel/IRefCountable.h"
-#include "toolbox/kernel/VObject.h"
+#include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VObject.h"
 
 #include <atomic>
 #include <unordered_set>

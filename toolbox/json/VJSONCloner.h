@@ -8,9 +8,9 @@
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"
-#include "toolbox/kernel/IRefCountable.h"
-#include "toolbox/kernel/VObject.h"
-#include "toolbox/kernel/VRefPtr.h"
+#include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 
 #include <map>
 

@@ -1,7 +1,7 @@
 // Error codes raised by the JSON object model.
 #pragma once
 
-#include "toolbox/kernel/VError.h"
+#include "toolbox/kernel/errors/VError.h"
 
 namespace zorn
 {

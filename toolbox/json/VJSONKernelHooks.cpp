@@ -4,7 +4,7 @@
 // of it), and again, to the same effect, by the first JSON object.
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
-#include "toolbox/kernel/VKernelHooks.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 
 namespace zorn
 {

@@ -3,7 +3,7 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONStamp.h"
-#include "toolbox/kernel/VTaskMgr.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>
 

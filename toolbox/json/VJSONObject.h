@@ -21,9 +21,9 @@
 
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
-#include "toolbox/kernel/IRefCountable.h"
-#include "toolbox/kernel/VObject.h"
-#include "toolbox/kernel/hasher_VString.h"
+#include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/strings/hasher_VString.h"
 
 #include <atomic>
 #include <unordered_map>

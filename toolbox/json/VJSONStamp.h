@@ -4,8 +4,8 @@
 // containers belong to one task at a time.
 #pragma once
 
-#include "toolbox/kernel/IRefCountable.h"
-#include "toolbox/kernel/VObject.h"
+#include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VObject.h"
 
 #include <cstdint>
 

@@ -3,9 +3,9 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONStamp.h"
-#include "toolbox/kernel/VCompareOptions.h"
-#include "toolbox/kernel/VReal.h"
-#include "toolbox/kernel/VScalarValues.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VReal.h"
+#include "toolbox/kernel/values/VScalarValues.h"
 
 #include <cmath>
 

@@ -25,8 +25,8 @@
 // VTime form yet (GetString of a date raises 'zorn' 2; CreateVValue of a date gives null).
 #pragma once
 
-#include "toolbox/kernel/VError.h"
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <atomic>
 #include <cstdint>

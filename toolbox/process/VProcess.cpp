@@ -1,6 +1,6 @@
 #include "toolbox/process/VProcess.h"
 
-#include "toolbox/kernel/VSystem.h"
+#include "toolbox/kernel/system/VSystem.h"
 
 namespace zorn
 {

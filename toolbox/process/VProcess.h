@@ -7,8 +7,8 @@
 // it has run. A process built directly, as tests do, has none of them and runs no start-up step.
 #pragma once
 
-#include "toolbox/kernel/IProcessServices.h"
-#include "toolbox/kernel/VObject.h"
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
 
 #include <atomic>
 #include <cstdint>

@@ -2,8 +2,8 @@
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONStamp.h"
-#include "toolbox/kernel/VCompareOptions.h"
-#include "toolbox/kernel/VErrorContext.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
 
 #include <gtest/gtest.h>
 

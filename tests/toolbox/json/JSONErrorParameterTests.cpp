@@ -2,9 +2,9 @@
 // linked.
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
-#include "toolbox/kernel/ILocalizer.h"
-#include "toolbox/kernel/VErrorBase.h"
-#include "toolbox/kernel/VErrorContext.h"
+#include "toolbox/kernel/errors/ILocalizer.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A program that links the JSON library but names nothing of it: the kernel's JSON entries must be
 // installed all the same, before main, so that errors made by kernel code carry parameters.
-#include "toolbox/kernel/VErrorBase.h"
-#include "toolbox/kernel/VKernelHooks.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 
 #include <gtest/gtest.h>
 

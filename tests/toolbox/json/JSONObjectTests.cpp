@@ -2,7 +2,7 @@
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONStamp.h"
-#include "toolbox/kernel/VCompareOptions.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/VJSONErrors.h"
-#include "toolbox/kernel/VErrorBase.h"
-#include "toolbox/kernel/VErrorContext.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 
 #include <gtest/gtest.h>
 

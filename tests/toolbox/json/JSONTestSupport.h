@@ -5,7 +5,7 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
-#include "toolbox/kernel/VString.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <initializer_list>
 #include <string>

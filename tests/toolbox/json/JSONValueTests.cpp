@@ -1,9 +1,9 @@
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/VJSONErrors.h"
-#include "toolbox/kernel/VCompareOptions.h"
-#include "toolbox/kernel/VReal.h"
-#include "toolbox/kernel/VScalarValues.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VReal.h"
+#include "toolbox/kernel/values/VScalarValues.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "tests/StringTestSupport.h"
-#include "toolbox/kernel/IProcessServices.h"
-#include "toolbox/kernel/VIntlMgr.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/locale/VIntlMgr.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // task manager for each test, and a wait for a condition that another thread makes true.
 #pragma once
 
-#include "toolbox/kernel/IProcessServices.h"
-#include "toolbox/kernel/VTask.h"
-#include "toolbox/kernel/VTaskMgr.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <gtest/gtest.h>
 

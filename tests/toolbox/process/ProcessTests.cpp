@@ -1,5 +1,5 @@
-#include "toolbox/kernel/IProcessServices.h"
-#include "toolbox/kernel/VActivityToken.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/tasks/VActivityToken.h"
 #include "toolbox/process/VProcess.h"
 
 #include <gtest/gtest.h>

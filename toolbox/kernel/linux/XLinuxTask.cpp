@@ -1,8 +1,8 @@
 #include "toolbox/kernel/linux/XLinuxTask.h"
 
-#include "toolbox/kernel/VError.h"
-#include "toolbox/kernel/VTask.h"
+#include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
+#include "toolbox/kernel/tasks/VTask.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -9,7 +9,7 @@
 // so no thread outlives the task it runs.
 #pragma once
 
-#include "toolbox/kernel/VObject.h"
+#include "toolbox/kernel/base/VObject.h"
 
 #include <atomic>
 #include <cstddef>

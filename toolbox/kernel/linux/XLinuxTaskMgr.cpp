@@ -1,8 +1,8 @@
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
 
-#include "toolbox/kernel/StStringConverter.h"
-#include "toolbox/kernel/VString.h"
 #include "toolbox/kernel/linux/XLinuxTask.h"
+#include "toolbox/kernel/strings/StStringConverter.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <pthread.h>
 #include <sys/resource.h>

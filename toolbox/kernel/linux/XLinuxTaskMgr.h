@@ -13,7 +13,7 @@
 // process's own (what ps, top and pkill show).
 #pragma once
 
-#include "toolbox/kernel/VTask.h"
+#include "toolbox/kernel/tasks/VTask.h"
 
 #include <cstddef>
 #include <cstdint>

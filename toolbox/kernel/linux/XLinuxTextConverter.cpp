@@ -1,8 +1,8 @@
 #include "toolbox/kernel/linux/XLinuxTextConverter.h"
 
-#include "toolbox/kernel/VError.h"
-#include "toolbox/kernel/VString.h"
-#include "toolbox/kernel/VTextConverters.h"
+#include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/strings/VString.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>

@@ -17,7 +17,7 @@
 //   turns, so a shared converter (the C library's) may be used from any thread.
 #pragma once
 
-#include "toolbox/kernel/VTextConverter.h"
+#include "toolbox/kernel/charsets/VTextConverter.h"
 
 #include <mutex>
 

@@ -1,0 +1,256 @@
+#include "tests/toolbox/kernel/IntlTestProcess.h"
+
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/locale/VCollator.h"
+#include "toolbox/kernel/locale/VIntlMgr.h"
+#include "toolbox/kernel/strings/VString.h"
+
+#include <gtest/gtest.h>
+
+using namespace zorn;
+using zorn::test::StIntlTestProcess;
+using zorn::test::U;
+using zorn::test::Utf8;
+
+namespace
+{
+
+VRefPtr<VIntlMgr> Make(uint32_t inDialect, uint32_t inCollationDialect = 0)
+{
+    return VRefPtr<VIntlMgr>(
+        VIntlMgr::Create(inDialect, inCollationDialect == 0 ? inDialect : inCollationDialect), true);
+}
+
+} // namespace
+
+TEST(IntlMgr, DialectTableLookups)
+{
+    struct Row
+    {
+        uint32_t fCode;
+        const char* fBCP47; // null: unknown code
+    };
+    const Row rows[] = {
+        {1033, "en-US"}, {1028, "zh-TW"}, {1, "ar"}, {1050, "hr-HR"}, {1044, "no-NO"}, {5000, nullptr},
+    };
+    for (const Row& row : rows)
+    {
+        VString code;
+        EXPECT_EQ(VIntlMgr::GetBCP47LanguageCode(row.fCode, code), row.fBCP47 != nullptr) << row.fCode;
+        EXPECT_TRUE(code.EqualToStringRaw(VString(row.fBCP47 == nullptr ? "" : row.fBCP47))) << row.fCode;
+    }
+}
+
+TEST(IntlMgr, DialectOfLanguageCode)
+{
+    struct Row
+    {
+        const char* fCode;
+        bool fFound;
+        uint32_t fDialect;
+    };
+    // Fallback to the language and its default sub-language, as the process reads the system
+    // language.
+    const Row rows[] = {
+        {"en", true, 1033},           {"en-GB", true, 2057},
+        {"en_gb", true, 2057},        {"en-US", true, 1033},
+        {"pt-PT", true, 1046},        {"zh-Hant", true, 1028},
+        {"zh-TW", false, 0xFFFFFFFE}, {"zh-Hans-CN", false, 0xFFFFFFFE},
+        {"a-b_c", false, 0xFFFFFFFE}, {"xx", false, 0xFFFFFFFE},
+    };
+    for (const Row& row : rows)
+    {
+        uint32_t dialect = 0;
+        EXPECT_EQ(VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode(VString(row.fCode), dialect, true, true),
+                  row.fFound)
+            << row.fCode;
+        EXPECT_EQ(dialect, row.fDialect) << row.fCode;
+    }
+}
+
+TEST(IntlMgr, CreateFallsBackToKnownDialects)
+{
+    struct Row
+    {
+        const char* fWhat;
+        uint32_t fDialect;
+        uint32_t fCollation;
+        uint32_t fExpectedDialect;
+        uint32_t fExpectedCollation;
+    };
+    const Row rows[] = {
+        {"known dialect", 1036, 1036, 1036, 1036},
+        {"unknown sub-language takes the language's default", 0x8407, 0x8407, 1031, 1031},
+        {"unknown language falls back to English", 5000, 5000, 1033, 1033},
+        {"Hungarian collates as English", 1038, 1038, 1038, 1033},
+        {"Thai collates as English", 1054, 1054, 1054, 1033},
+    };
+    for (const Row& row : rows)
+    {
+        VRefPtr<VIntlMgr> manager = Make(row.fDialect, row.fCollation);
+        ASSERT_TRUE(manager) << row.fWhat;
+        EXPECT_EQ(manager->GetDialectCode(), row.fExpectedDialect) << row.fWhat;
+        EXPECT_EQ(manager->GetCollationDialectCode(), row.fExpectedCollation) << row.fWhat;
+        EXPECT_EQ(manager->GetCollator()->GetDialectCode(), row.fExpectedCollation) << row.fWhat;
+    }
+    EXPECT_EQ(VIntlMgr::ResolveDialectCode(1036), 1036u);
+}
+
+TEST(IntlMgr, LocaleVariablesAndSignature)
+{
+    EXPECT_TRUE(Make(1033)->GetDecimalSeparator().EqualToStringRaw(VString(".")));
+    EXPECT_TRUE(Make(1036)->GetDecimalSeparator().EqualToStringRaw(VString(",")));
+    EXPECT_EQ(Make(1036)->GetICULocaleName(), "fr_FR");
+    VString signature;
+    Make(1033)->GetStringComparisonAlgorithmSignature(signature);
+    EXPECT_TRUE(signature.BeginsWithRawString(VString("system:"))) << Utf8(signature);
+    EXPECT_GT(signature.GetLength(), 7);
+}
+
+TEST(IntlMgr, CharacterClasses)
+{
+    VRefPtr<VIntlMgr> manager = Make(1033);
+    struct Row
+    {
+        UniChar fUnit;
+        bool fAlpha;
+        bool fDigit;
+        bool fSpace;
+    };
+    const Row rows[] = {
+        {u'a', true, false, false},   {0x00E9, true, false, false},  {0x4E00, true, false, false},
+        {0xAC00, true, false, false}, {0xFF21, true, false, false},  {u'1', false, true, false},
+        {0x0660, false, true, false}, {0xFF19, false, true, false},  {u' ', false, false, true},
+        {0x00A0, false, false, true}, {0x200B, false, false, true},  {0x3000, false, false, true},
+        {u'\t', false, false, false}, {0xD800, false, false, false}, {u'-', false, false, false},
+    };
+    for (const Row& row : rows)
+    {
+        EXPECT_EQ(manager->IsAlpha(row.fUnit), row.fAlpha) << std::hex << row.fUnit;
+        EXPECT_EQ(manager->IsDigit(row.fUnit), row.fDigit) << std::hex << row.fUnit;
+        EXPECT_EQ(manager->IsSpace(row.fUnit), row.fSpace) << std::hex << row.fUnit;
+    }
+    EXPECT_TRUE(manager->IsPunctuation(u'-'));
+    EXPECT_FALSE(manager->IsPunctuation(u'a'));
+}
+
+TEST(IntlMgr, CaseMappingFollowsTheDialect)
+{
+    struct Row
+    {
+        const char* fWhat;
+        uint32_t fDialect;
+        const char16_t* fText;
+        bool fUpper;
+        const char16_t* fExpected;
+    };
+    const Row rows[] = {
+        {"Turkish dotted capital I", 1055, u"istanbul", true, u"\u0130STANBUL"},
+        {"Turkish dotless small i", 1055, u"ISPARTA", false, u"\u0131sparta"},
+        {"English i", 1033, u"istanbul", true, u"ISTANBUL"},
+        {"longer result", 1031, u"stra\u00dfe", true, u"STRASSE"},
+        {"Greek final sigma", 1032, u"\u039f\u0394\u039f\u03a3", false, u"\u03bf\u03b4\u03bf\u03c2"},
+    };
+    for (const Row& row : rows)
+    {
+        VString text = U(row.fText);
+        Make(row.fDialect)->ToUpperLowerCase(text, false, row.fUpper);
+        EXPECT_TRUE(text.EqualToStringRaw(U(row.fExpected))) << row.fWhat << ": " << Utf8(text);
+    }
+
+    // A long text whose result outgrows the first buffer is mapped whole.
+    VString sharp;
+    for (int i = 0; i < 300; ++i)
+    {
+        sharp.AppendUniChar(0x00DF);
+    }
+    Make(1031)->ToUpperLowerCase(sharp, false, true);
+    ASSERT_EQ(sharp.GetLength(), 600);
+    EXPECT_EQ(sharp.FindUniChar(0x00DF), 0);
+}
+
+TEST(IntlMgr, DateAndTimeFormats)
+{
+    VRefPtr<VIntlMgr> manager = Make(1033);
+    VIntlMgr::DateTimeParts date;
+    date.fYear = 2026;
+    date.fMonth = 1;
+    date.fDay = 5;
+    date.fHour = 14;
+    date.fMinute = 3;
+    date.fSecond = 9;
+    struct Row
+    {
+        const char* fWhat;
+        int fStyle;
+        const char16_t* fDate;
+    };
+    const Row rows[] = {
+        {"short", eOS_SHORT_FORMAT, u"1/5/26"},
+        {"medium", eOS_MEDIUM_FORMAT, u"Jan 5, 2026"},
+        {"long is the full date", eOS_LONG_FORMAT, u"Monday, January 5, 2026"},
+        {"other styles write nothing", 7, u""},
+    };
+    for (const Row& row : rows)
+    {
+        VString text("stale");
+        manager->FormatDate(date, text, static_cast<EOSFormats>(row.fStyle), true);
+        EXPECT_TRUE(text.EqualToStringRaw(U(row.fDate))) << row.fWhat << ": " << Utf8(text);
+    }
+
+    VString time;
+    manager->FormatTime(date, time, eOS_SHORT_FORMAT, true);
+    EXPECT_EQ(time.Find(VString("2:03")), 1) << Utf8(time);
+    EXPECT_GT(time.Find(VString("PM")), 0) << Utf8(time);
+    manager->FormatTime(date, time, eOS_MEDIUM_FORMAT, true);
+    EXPECT_EQ(time.Find(VString("2:03:09")), 1) << Utf8(time);
+    manager->FormatTime(date, time, eOS_LONG_FORMAT, true);
+    EXPECT_TRUE(time.Find(VString("GMT")) > 0 || time.Find(VString("UTC")) > 0) << Utf8(time);
+    manager->FormatTime(date, time, static_cast<EOSFormats>(-1), true);
+    EXPECT_TRUE(time.IsEmpty());
+
+    // The parts are proleptic Gregorian: a date before 1582 is shown as given.
+    date.fYear = 1500;
+    date.fMonth = 3;
+    date.fDay = 1;
+    VString old;
+    manager->FormatDate(date, old, eOS_MEDIUM_FORMAT, true);
+    EXPECT_TRUE(old.EqualToStringRaw(VString("Mar 1, 1500"))) << Utf8(old);
+
+    VString french;
+    Make(1036)->FormatDate(date, french, eOS_LONG_FORMAT, true);
+    EXPECT_GT(french.Find(VString("mars")), 0) << Utf8(french);
+}
+
+TEST(IntlMgr, CloneIsIndependent)
+{
+    VRefPtr<VIntlMgr> manager = Make(1036);
+    VRefPtr<VIntlMgr> clone(manager->Clone(), true);
+    ASSERT_TRUE(clone);
+    EXPECT_EQ(clone->GetDialectCode(), 1036u);
+    EXPECT_TRUE(clone->GetDecimalSeparator().EqualToStringRaw(VString(",")));
+    ASSERT_NE(clone->GetCollator(), manager->GetCollator());
+    clone->GetCollator()->SetWildChar(u'*');
+    EXPECT_EQ(clone->GetWildChar(), u'*');
+    EXPECT_EQ(manager->GetWildChar(), VCollator::sDefaultWildChar);
+    clone->Reset();
+    EXPECT_EQ(clone->GetWildChar(), VCollator::sDefaultWildChar);
+}
+
+TEST(IntlMgr, CurrentManagerComesFromTheProcess)
+{
+    EXPECT_EQ(VIntlMgr::GetCurrent(), nullptr);
+    EXPECT_EQ(VIntlMgr::GetCurrentCollator(), VCollator::GetBinaryCollator());
+    {
+        StIntlTestProcess process(1055);
+        ASSERT_NE(VIntlMgr::GetCurrent(), nullptr);
+        EXPECT_EQ(VIntlMgr::GetCurrent()->GetDialectCode(), 1055u);
+        EXPECT_EQ(VIntlMgr::GetCurrentCollator(), VIntlMgr::GetCurrent()->GetCollator());
+
+        // A manager with the current one's settings is a clone of it.
+        VRefPtr<VIntlMgr> same = Make(1055);
+        EXPECT_NE(same.Get(), VIntlMgr::GetCurrent());
+        EXPECT_EQ(same->GetDialectCode(), 1055u);
+    }
+    EXPECT_EQ(VIntlMgr::GetCurrent(), nullptr);
+}

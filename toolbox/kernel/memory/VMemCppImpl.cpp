@@ -1,0 +1,30 @@
+#include "toolbox/kernel/memory/VMemCppImpl.h"
+
+#include <cstdlib>
+#include <malloc.h>
+
+namespace zorn
+{
+
+void* VMemCppImpl_stdlib::Malloc(size_t inSize, unsigned char /*inFlag*/, unsigned char /*inVirtual*/,
+                                 int /*inTag*/)
+{
+    return std::malloc(inSize);
+}
+
+void VMemCppImpl_stdlib::Free(void* inBlock)
+{
+    std::free(inBlock);
+}
+
+void* VMemCppImpl_stdlib::Realloc(void* inBlock, size_t inSize)
+{
+    return std::realloc(inBlock, inSize);
+}
+
+size_t VMemCppImpl_stdlib::GetPtrSize(const void* inBlock)
+{
+    return inBlock == nullptr ? 0 : malloc_usable_size(const_cast<void*>(inBlock));
+}
+
+} // namespace zorn

@@ -1,0 +1,177 @@
+// VStream: the toolbox's abstract byte stream, through which values, strings and value bags write
+// and read their stream forms. A stream is open for reading or for writing (never both), keeps a
+// 64-bit position and a sticky error, swaps the byte order of multi-byte numbers on demand and
+// writes text in a chosen character set. Concrete streams (memory streams here, file streams in
+// the file layer) supply only the storage hooks.
+//
+// Choices made where several were possible:
+// - The first failure is kept as the stream's error; every later data, position or flush
+//   operation returns it at once without acting (array reads then report 0 items). Opening a
+//   closed stream starts afresh without an error; closing always runs its hooks, so storage is
+//   released, and returns the kept error.
+// - Failures that the stream finds itself are raised with _ThrowError; a hook raises its own
+//   failures and returns them, and the stream keeps what the hook returned.
+// - The need-swap flag describes the stream relative to this machine's byte order: SetBigEndian
+//   turns it on on a little-endian machine. Single numbers read with GetWord and GetLong, and the
+//   array operations, swap by themselves; callers of GetData and PutData swap their own fields.
+// - A short read is not a failure of VStream itself; the storage hook reports the end of data
+//   ('zorn' 200) together with the bytes it could deliver.
+// - A position never goes below 0 ('zorn' 3), whichever operation would move it there.
+// - A number read with GetWord or GetLong is stored in the caller's variable only when all its
+//   bytes were read; otherwise the variable is left as it was.
+// - OpenReading with a signature sets the need-swap flag from what it finds: off when the word
+//   is stored in this machine's order, on when it is stored in the other order.
+//
+// Text is written with PutText in the stream's character set (the C library's by default) with
+// its line endings converted to the stream's mode (LF by default), through the converters of
+// VTextConverters; a set without one gives 'zorn' 208 when the stream opens or the set changes.
+//
+// Progress reporting belongs to the process layer: when it is built a stream can carry a
+// progress indicator that every read and write advances (and that can stop the stream with
+// 'zorn' 206). Until then a stream has none and its progress steps do nothing.
+#pragma once
+
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/ZornTypes.h"
+#include "toolbox/kernel/errors/VError.h"
+
+namespace zorn
+{
+
+class VString;
+class VValue;
+
+// VE_STREAM_EOF ('zorn' 200, the end of data) is in VError.h.
+constexpr VError VE_STREAM_NOT_OPENED = MakeVError(kCOMPONENT_ZORN, 201);
+constexpr VError VE_STREAM_ALREADY_OPENED = MakeVError(kCOMPONENT_ZORN, 202);
+constexpr VError VE_STREAM_NOT_OPENED_FOR_READING = MakeVError(kCOMPONENT_ZORN, 203);
+// Also: a write or resize of a stream that cannot be written.
+constexpr VError VE_STREAM_NOT_OPENED_FOR_WRITING = MakeVError(kCOMPONENT_ZORN, 204);
+constexpr VError VE_STREAM_USER_ABORTED = MakeVError(kCOMPONENT_ZORN, 206);
+constexpr VError VE_STREAM_BAD_SIGNATURE = MakeVError(kCOMPONENT_ZORN, 207);
+constexpr VError VE_STREAM_NO_TEXT_CONVERTER = MakeVError(kCOMPONENT_ZORN, 208);
+
+class VStream : public VObject
+{
+public:
+    VStream() = default;
+    ~VStream() override = default;
+    VStream(const VStream&) = delete;
+    VStream& operator=(const VStream&) = delete;
+
+    // Opening and closing; each returns the stream's error.
+    VError OpenReading();
+    // Opens for reading and checks that the stream starts with the 32-bit signature, in either
+    // byte order ('zorn' 207 and back to position 0 when it does not).
+    VError OpenReading(uint32_t inSignature);
+    VError OpenWriting();
+    VError CloseReading();
+    // inSetSize is handed to the storage hook (a file stream cuts the file at the position).
+    VError CloseWriting(bool inSetSize = true);
+    VError Flush();
+    bool IsReading() const { return fIsReading; }
+    bool IsWriting() const { return fIsWriting; }
+
+    void SetReadOnly(bool inSet) { fIsReadOnly = inSet; }
+    bool IsReadOnly() const { return fIsReadOnly; }
+    void SetWriteOnly(bool inSet) { fIsWriteOnly = inSet; }
+    bool IsWriteOnly() const { return fIsWriteOnly; }
+    void SetNeedSwap(bool inSet) { fNeedSwap = inSet; }
+    bool NeedSwap() const { return fNeedSwap; }
+    void SetBigEndian();
+    void SetLittleEndian();
+
+    // The character set of text; 'zorn' 208 when the stream is open and the set has no converter.
+    VError SetCharSet(CharSet inCharSet);
+    CharSet GetCharSet() const { return fCharSet; }
+    void SetCarriageReturnMode(ECarriageReturnMode inMode) { fCarriageReturnMode = inMode; }
+    ECarriageReturnMode GetCarriageReturnMode() const { return fCarriageReturnMode; }
+
+    // The kept error, 0 when none.
+    VError GetLastError() const { return fLastError; }
+
+    // Positions and sizes.
+    int64_t GetPos() const { return fPosition; }
+    int64_t GetSize() { return DoGetSize(); }
+    VError SetPos(int64_t inPosition);
+    VError SetPosByOffset(int64_t inOffset);
+    // Sets the size (writing only); a position beyond the new size moves back to it.
+    VError SetSize(int64_t inSize);
+
+    // Raw bytes, at the position, which moves by the count written or delivered.
+    VError PutData(const void* inData, size_t inCount);
+    // Reads up to inCount bytes; outCount (when given) receives the count delivered.
+    VError GetData(void* outData, size_t inCount, size_t* outCount = nullptr);
+
+    // Numbers, swapped when the stream asks for it.
+    VError Put(uint8_t inByte);
+    VError PutWord(int16_t inWord);
+    VError GetWord(uint16_t& outWord);
+    VError GetLong(int32_t& outLong);
+    // Arrays are written without changing the caller's array (a swapped copy is sent).
+    VError PutWords(const int16_t* inValues, int32_t inCount);
+    VError PutLongs(const int32_t* inValues, int32_t inCount);
+    VError PutLong8s(const int64_t* inValues, int32_t inCount);
+    VError PutReals(const double* inValues, int32_t inCount);
+    // Read up to *ioCount items; *ioCount becomes the count of whole items delivered.
+    VError GetWords(int16_t* outValues, int32_t* ioCount);
+    VError GetLongs(int32_t* outValues, int32_t* ioCount);
+    VError GetLong8s(int64_t* outValues, int32_t* ioCount);
+    VError GetReals(double* outValues, int32_t* ioCount);
+
+    // A value's stream form, preceded by its 16-bit kind when inWithKind.
+    VError PutValue(const VValue& inValue, bool inWithKind = true);
+    // Reads a kind and a value of it; a new value owned by the caller, or null when the kind
+    // cannot be read or is not registered, or the value cannot be read.
+    VValue* GetValue();
+
+    // Writes the text encoded in the stream's character set, line endings converted to the
+    // stream's mode; no length, terminator or byte-order mark.
+    VError PutText(const VString& inText);
+
+protected:
+    // Storage hooks. Each returns a VError (raising its own failures); those not pure do nothing.
+    virtual VError DoOpenReading() { return VE_OK; }
+    virtual VError DoOpenWriting() { return VE_OK; }
+    virtual VError DoCloseReading() { return VE_OK; }
+    virtual VError DoCloseWriting(bool /*inSetSize*/) { return VE_OK; }
+    virtual VError DoPutData(const void* inData, size_t inCount) = 0;
+    // On entry *ioCount is the count wanted, on return the count delivered.
+    virtual VError DoGetData(void* outData, size_t* ioCount) = 0;
+    virtual int64_t DoGetSize() = 0;
+    virtual VError DoSetSize(int64_t inSize) = 0;
+    virtual VError DoSetPos(int64_t /*inPosition*/) { return VE_OK; }
+    virtual VError DoFlush() { return VE_OK; }
+
+private:
+    // Raises inError (a failure the stream found itself) and keeps it.
+    VError _ThrowStreamError(VError inError);
+    // Keeps the error a hook returned (already raised by the hook), unless one is kept already.
+    VError _KeepError(VError inError);
+    // Whether text of the set can be converted in the direction the stream opens in.
+    static bool _HasTextConverter(CharSet inCharSet);
+
+    template <class T>
+    VError _PutArray(const T* inValues, int32_t inCount);
+    template <class T>
+    VError _GetArray(T* outValues, int32_t* ioCount);
+    template <class T>
+    VError _GetNumber(T& outValue);
+
+    // Progress steps: a session per opening, an advance per transfer (false: the user stopped).
+    void _BeginProgress(bool /*inReading*/) {}
+    bool _AdvanceProgress(size_t /*inCount*/) { return true; }
+    void _EndProgress() {}
+
+    int64_t fPosition = 0;
+    bool fIsReading = false;
+    bool fIsWriting = false;
+    bool fIsReadOnly = false;
+    bool fIsWriteOnly = false;
+    bool fNeedSwap = false;
+    VError fLastError = VE_OK;
+    CharSet fCharSet = CharSet::VTC_StdLib_char;
+    ECarriageReturnMode fCarriageReturnMode = eCRM_LF;
+};
+
+} // namespace zorn

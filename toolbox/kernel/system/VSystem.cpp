@@ -1,0 +1,353 @@
+#include "toolbox/kernel/system/VSystem.h"
+
+#include "toolbox/kernel/strings/VString.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <cxxabi.h>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <sys/mman.h>
+#include <unicode/basictz.h>
+#include <unicode/timezone.h>
+#include <unicode/tztrans.h>
+#include <unistd.h>
+
+namespace zorn
+{
+
+namespace
+{
+
+constexpr int64_t kMillisPerDay = 86400000;
+
+int64_t FloorDiv(int64_t inA, int64_t inB)
+{
+    int64_t q = inA / inB;
+    return (inA % inB != 0 && (inA < 0) != (inB < 0)) ? q - 1 : q;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (month 1-12).
+int64_t DaysFromCivil(int64_t inYear, int64_t inMonth, int64_t inDay)
+{
+    inYear -= inMonth <= 2 ? 1 : 0;
+    int64_t era = FloorDiv(inYear, 400);
+    int64_t yearOfEra = inYear - era * 400;
+    int64_t dayOfYear = (153 * (inMonth + (inMonth > 2 ? -3 : 9)) + 2) / 5 + inDay - 1;
+    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t inDays, int64_t& outYear, int64_t& outMonth, int64_t& outDay)
+{
+    inDays += 719468;
+    int64_t era = FloorDiv(inDays, 146097);
+    int64_t dayOfEra = inDays - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    outDay = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    outMonth = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    outYear = yearOfEra + era * 400 + (outMonth <= 2 ? 1 : 0);
+}
+
+// The fields read as a time on the UTC scale, whole seconds, in milliseconds since 1970; fields
+// out of range carry into the next larger one.
+int64_t PartsToMillis(const int16_t inParts[7])
+{
+    int64_t monthIndex = static_cast<int64_t>(inParts[1]) - 1;
+    int64_t year = inParts[0] + FloorDiv(monthIndex, 12);
+    int64_t month = monthIndex - FloorDiv(monthIndex, 12) * 12 + 1;
+    int64_t days = DaysFromCivil(year, month, 1) + inParts[2] - 1;
+    int64_t seconds = days * 86400 + static_cast<int64_t>(inParts[3]) * 3600 +
+                      static_cast<int64_t>(inParts[4]) * 60 + inParts[5];
+    return seconds * 1000;
+}
+
+// Writes year to second of a time in milliseconds; the millisecond field only when asked.
+void MillisToParts(int64_t inMillis, int16_t outParts[7], bool inWithMillis)
+{
+    int64_t days = FloorDiv(inMillis, kMillisPerDay);
+    int64_t inDay = inMillis - days * kMillisPerDay;
+    int64_t year;
+    int64_t month;
+    int64_t day;
+    CivilFromDays(days, year, month, day);
+    outParts[0] = static_cast<int16_t>(year);
+    outParts[1] = static_cast<int16_t>(month);
+    outParts[2] = static_cast<int16_t>(day);
+    outParts[3] = static_cast<int16_t>(inDay / 3600000);
+    outParts[4] = static_cast<int16_t>(inDay / 60000 % 60);
+    outParts[5] = static_cast<int16_t>(inDay / 1000 % 60);
+    if (inWithMillis)
+    {
+        outParts[6] = static_cast<int16_t>(inDay % 1000);
+    }
+}
+
+bool IsEmptyDate(const int16_t inParts[7])
+{
+    return inParts[0] == 0 && (inParts[1] == 0 || inParts[3] == 0);
+}
+
+int64_t NowUTCMillis()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+timespec MonotonicNow()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+std::unique_ptr<icu::TimeZone> DefaultZone()
+{
+    return std::unique_ptr<icu::TimeZone>(icu::TimeZone::createDefault());
+}
+
+// The default zone's total offset in milliseconds at a UTC time, or at a local wall time.
+int32_t ZoneOffsetMillis(const icu::TimeZone& inZone, int64_t inMillis, bool inLocal, int32_t* outDaylight)
+{
+    int32_t raw = 0;
+    int32_t daylight = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    inZone.getOffset(static_cast<UDate>(inMillis), inLocal, raw, daylight, status);
+    if (U_FAILURE(status))
+    {
+        raw = 0;
+        daylight = 0;
+    }
+    if (outDaylight != nullptr)
+    {
+        *outDaylight = daylight;
+    }
+    return raw + daylight;
+}
+
+// The GMT offsets and the moment until which they hold.
+struct GMTOffsetCache
+{
+    std::mutex fMutex;
+    bool fValid = false;
+    int32_t fWithDaylight = 0;
+    int32_t fWithoutDaylight = 0;
+    double fValidUntil = 0;
+
+    // Called with the mutex held.
+    void Update()
+    {
+        std::unique_ptr<icu::TimeZone> zone = DefaultZone();
+        int64_t now = NowUTCMillis();
+        int32_t daylight = 0;
+        int32_t total = zone ? ZoneOffsetMillis(*zone, now, false, &daylight) : 0;
+        fWithDaylight = total / 1000;
+        // The zone's own saving, not a fixed hour: some zones shift by 30 minutes.
+        fWithoutDaylight = (total - daylight) / 1000;
+        fValidUntil = std::numeric_limits<double>::infinity();
+        icu::TimeZoneTransition transition;
+        auto* basic = dynamic_cast<icu::BasicTimeZone*>(zone.get());
+        if (basic != nullptr && basic->getNextTransition(static_cast<UDate>(now), false, transition))
+        {
+            fValidUntil = transition.getTime();
+        }
+        fValid = true;
+    }
+};
+
+GMTOffsetCache& TheGMTOffsetCache()
+{
+    static GMTOffsetCache sCache;
+    return sCache;
+}
+
+} // namespace
+
+uint32_t VSystem::GetCurrentTime()
+{
+    timespec now = MonotonicNow();
+    uint64_t millis = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+    return static_cast<uint32_t>(millis);
+}
+
+uint32_t VSystem::GetCurrentTicks()
+{
+    timespec now = MonotonicNow();
+    uint64_t ticks =
+        static_cast<uint64_t>(now.tv_sec) * 60 + static_cast<uint64_t>(now.tv_nsec) * 60 / 1000000000;
+    return static_cast<uint32_t>(ticks);
+}
+
+uint32_t VSystem::GetCurrentDeltaTicks(uint32_t inTicks)
+{
+    int32_t delta = Delta32(GetCurrentTicks(), inTicks);
+    // The absolute value as unsigned, so that INT32_MIN does not overflow.
+    return delta < 0 ? 0u - static_cast<uint32_t>(delta) : static_cast<uint32_t>(delta);
+}
+
+int32_t VSystem::GetNumberOfLogicalProcessors()
+{
+    static std::atomic<int32_t> sCount{0};
+    int32_t count = sCount.load(std::memory_order_relaxed);
+    if (count == 0)
+    {
+        long configured = ::sysconf(_SC_NPROCESSORS_CONF);
+        count = configured < 2 ? 1 : static_cast<int32_t>(std::min<long>(configured, INT32_MAX));
+        sCount.store(count, std::memory_order_relaxed);
+    }
+    return count;
+}
+
+size_t VSystem::GetVMPageSize()
+{
+    static std::atomic<size_t> sPageSize{0};
+    size_t size = sPageSize.load(std::memory_order_relaxed);
+    if (size == 0)
+    {
+        long pageSize = ::sysconf(_SC_PAGESIZE);
+        size = pageSize > 0 ? static_cast<size_t>(pageSize) : 4096;
+        sPageSize.store(size, std::memory_order_relaxed);
+    }
+    return size;
+}
+
+size_t VSystem::RoundUpVMPageSize(size_t inSize)
+{
+    size_t page = GetVMPageSize();
+    if (inSize > std::numeric_limits<size_t>::max() - (page - 1))
+    {
+        return 0;
+    }
+    return (inSize + page - 1) / page * page;
+}
+
+void* VSystem::VirtualAlloc(size_t inSize, const void* inAddress)
+{
+    size_t size = RoundUpVMPageSize(inSize);
+    if (size == 0)
+    {
+        return nullptr;
+    }
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+    if (inAddress != nullptr)
+    {
+        // Never MAP_FIXED: that would silently replace whatever is mapped there.
+        flags |= MAP_FIXED_NOREPLACE;
+    }
+    void* block = ::mmap(const_cast<void*>(inAddress), size, PROT_READ | PROT_WRITE, flags, -1, 0);
+    if (block == MAP_FAILED)
+    {
+        return nullptr;
+    }
+    if (inAddress != nullptr && block != inAddress)
+    {
+        // A kernel that does not know MAP_FIXED_NOREPLACE takes the address as a mere hint.
+        ::munmap(block, size);
+        return nullptr;
+    }
+    return block;
+}
+
+void* VSystem::VirtualAllocPhysicalMemory(size_t inSize, const void* inAddress, bool* outFirstTry)
+{
+    void* block = VirtualAlloc(inSize, inAddress);
+    if (outFirstTry != nullptr)
+    {
+        *outFirstTry = block != nullptr;
+    }
+    if (block == nullptr)
+    {
+        block = VirtualAlloc(inSize, nullptr);
+    }
+    return block;
+}
+
+bool VSystem::VirtualFree(void* inAddress, size_t inSize, bool /*inPhysical*/)
+{
+    size_t size = RoundUpVMPageSize(inSize);
+    return inAddress != nullptr && size != 0 && ::munmap(inAddress, size) == 0;
+}
+
+void VSystem::GetSystemUTCTime(int16_t outParts[7])
+{
+    MillisToParts(NowUTCMillis(), outParts, true);
+}
+
+void VSystem::GetSystemLocalTime(int16_t outParts[7])
+{
+    int64_t now = NowUTCMillis();
+    std::unique_ptr<icu::TimeZone> zone = DefaultZone();
+    int64_t offset = zone ? ZoneOffsetMillis(*zone, now, false, nullptr) : 0;
+    MillisToParts(now + offset, outParts, true);
+}
+
+void VSystem::UTCToLocalTime(int16_t ioParts[7])
+{
+    if (IsEmptyDate(ioParts))
+    {
+        return;
+    }
+    int64_t utc = PartsToMillis(ioParts);
+    std::unique_ptr<icu::TimeZone> zone = DefaultZone();
+    int64_t offset = zone ? ZoneOffsetMillis(*zone, utc, false, nullptr) : 0;
+    MillisToParts(utc + offset, ioParts, false);
+}
+
+void VSystem::LocalToUTCTime(int16_t ioParts[7])
+{
+    if (IsEmptyDate(ioParts))
+    {
+        return;
+    }
+    int64_t local = PartsToMillis(ioParts);
+    std::unique_ptr<icu::TimeZone> zone = DefaultZone();
+    int64_t offset = zone ? ZoneOffsetMillis(*zone, local, true, nullptr) : 0;
+    MillisToParts(local - offset, ioParts, false);
+}
+
+int32_t VSystem::GetGMTOffset(bool inWithDaylight)
+{
+    GMTOffsetCache& cache = TheGMTOffsetCache();
+    std::lock_guard lock(cache.fMutex);
+    if (!cache.fValid || static_cast<double>(NowUTCMillis()) >= cache.fValidUntil)
+    {
+        cache.Update();
+    }
+    return inWithDaylight ? cache.fWithDaylight : cache.fWithoutDaylight;
+}
+
+void VSystem::SystemDateTimeChanged()
+{
+    icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
+    GMTOffsetCache& cache = TheGMTOffsetCache();
+    std::lock_guard lock(cache.fMutex);
+    cache.Update();
+}
+
+void VSystem::DemangleSymbol(const char* inSymbol, VString& outDemangled)
+{
+    if (inSymbol == nullptr)
+    {
+        outDemangled.Clear();
+        return;
+    }
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(inSymbol, nullptr, nullptr, &status);
+    if (status == 0 && demangled != nullptr)
+    {
+        outDemangled.FromCString(demangled);
+    }
+    else
+    {
+        outDemangled.FromCString(inSymbol);
+    }
+    std::free(demangled);
+}
+
+} // namespace zorn

@@ -1,0 +1,588 @@
+// Texts of real numbers: the C library forms, the XML and JSON forms, the shortest radix text and
+// the reading of stored arbitrary-precision decimals.
+
+#include "toolbox/kernel/values/VReal.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <locale.h>
+#include <string>
+#include <vector>
+
+namespace zorn
+{
+
+namespace
+{
+
+// The largest integer below 2^53 in absolute value: integers up to it are written as integers.
+constexpr double kMaxExactInteger = 9007199254740991.0;
+
+constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// The C locale, for reading reals with '.' whatever the process's locale. Made once, kept.
+locale_t CLocale()
+{
+    static const locale_t sLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return sLocale;
+}
+
+// strtod in the C locale; false unless it consumes the whole, non-empty text.
+bool ReadWholeReal(const char* inText, size_t inLength, double& outValue)
+{
+    if (inLength == 0 || CLocale() == static_cast<locale_t>(nullptr))
+    {
+        return false;
+    }
+    char* end = nullptr;
+    double value = strtod_l(inText, &end, CLocale());
+    if (end != inText + inLength)
+    {
+        return false;
+    }
+    outValue = value;
+    return true;
+}
+
+void SetASCII(VString& outText, const char* inBegin, const char* inEnd)
+{
+    std::string text(inBegin, inEnd);
+    outText.FromCString(text.c_str());
+}
+
+// "%.14G": the shortest of the fixed and exponential forms with 14 significant digits, upper case.
+void FormatGeneral14(double inValue, VString& outText)
+{
+    char text[48];
+    auto result = std::to_chars(text, text + sizeof(text), inValue, std::chars_format::general, 14);
+    std::transform(text, result.ptr, text,
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    SetASCII(outText, text, result.ptr);
+}
+
+// Integers within +-(2^53 - 1) in integer form; false for any other number.
+bool FormatExactInteger(double inValue, VString& outText)
+{
+    if (!(std::fabs(inValue) <= kMaxExactInteger) || inValue != std::trunc(inValue))
+    {
+        return false;
+    }
+    char text[24];
+    auto result = std::to_chars(text, text + sizeof(text), static_cast<int64_t>(inValue));
+    SetASCII(outText, text, result.ptr);
+    return true;
+}
+
+// An unsigned integer of any size, for the exact digit generation.
+class BigUInt
+{
+public:
+    explicit BigUInt(uint64_t inValue = 0)
+    {
+        if (inValue != 0)
+        {
+            fLimbs.push_back(static_cast<uint32_t>(inValue));
+            if ((inValue >> 32) != 0)
+            {
+                fLimbs.push_back(static_cast<uint32_t>(inValue >> 32));
+            }
+        }
+    }
+
+    void MultiplyBy(uint32_t inFactor)
+    {
+        uint64_t carry = 0;
+        for (uint32_t& limb : fLimbs)
+        {
+            uint64_t product = static_cast<uint64_t>(limb) * inFactor + carry;
+            limb = static_cast<uint32_t>(product);
+            carry = product >> 32;
+        }
+        if (carry != 0)
+        {
+            fLimbs.push_back(static_cast<uint32_t>(carry));
+        }
+        _Trim();
+    }
+
+    // Multiplies by inRadix^inPower, several factors at a time.
+    void MultiplyByPower(uint32_t inRadix, int inPower)
+    {
+        while (inPower > 0)
+        {
+            uint32_t factor = 1;
+            for (; inPower > 0 && factor <= UINT32_MAX / inRadix; --inPower)
+            {
+                factor *= inRadix;
+            }
+            MultiplyBy(factor);
+        }
+    }
+
+    void ShiftLeft(int inBits)
+    {
+        if (fLimbs.empty() || inBits == 0)
+        {
+            return;
+        }
+        int limbs = inBits / 32;
+        int bits = inBits % 32;
+        if (bits != 0)
+        {
+            uint32_t carry = 0;
+            for (uint32_t& limb : fLimbs)
+            {
+                uint32_t next = limb >> (32 - bits);
+                limb = (limb << bits) | carry;
+                carry = next;
+            }
+            if (carry != 0)
+            {
+                fLimbs.push_back(carry);
+            }
+        }
+        fLimbs.insert(fLimbs.begin(), static_cast<size_t>(limbs), 0u);
+    }
+
+    void Add(const BigUInt& inOther)
+    {
+        if (fLimbs.size() < inOther.fLimbs.size())
+        {
+            fLimbs.resize(inOther.fLimbs.size(), 0);
+        }
+        uint64_t carry = 0;
+        for (size_t i = 0; i < fLimbs.size(); ++i)
+        {
+            uint64_t sum = static_cast<uint64_t>(fLimbs[i]) + carry +
+                           (i < inOther.fLimbs.size() ? inOther.fLimbs[i] : 0);
+            fLimbs[i] = static_cast<uint32_t>(sum);
+            carry = sum >> 32;
+        }
+        if (carry != 0)
+        {
+            fLimbs.push_back(static_cast<uint32_t>(carry));
+        }
+    }
+
+    // Requires *this >= inOther.
+    void Subtract(const BigUInt& inOther)
+    {
+        int64_t borrow = 0;
+        for (size_t i = 0; i < fLimbs.size(); ++i)
+        {
+            int64_t difference = static_cast<int64_t>(fLimbs[i]) - borrow -
+                                 static_cast<int64_t>(i < inOther.fLimbs.size() ? inOther.fLimbs[i] : 0);
+            borrow = difference < 0 ? 1 : 0;
+            fLimbs[i] = static_cast<uint32_t>(difference + (borrow << 32));
+        }
+        _Trim();
+    }
+
+    static int Compare(const BigUInt& inA, const BigUInt& inB)
+    {
+        if (inA.fLimbs.size() != inB.fLimbs.size())
+        {
+            return inA.fLimbs.size() < inB.fLimbs.size() ? -1 : 1;
+        }
+        for (size_t i = inA.fLimbs.size(); i-- > 0;)
+        {
+            if (inA.fLimbs[i] != inB.fLimbs[i])
+            {
+                return inA.fLimbs[i] < inB.fLimbs[i] ? -1 : 1;
+            }
+        }
+        return 0;
+    }
+
+    // Compares inA + inB with inC.
+    static int CompareSum(const BigUInt& inA, const BigUInt& inB, const BigUInt& inC)
+    {
+        BigUInt sum = inA;
+        sum.Add(inB);
+        return Compare(sum, inC);
+    }
+
+private:
+    void _Trim()
+    {
+        while (!fLimbs.empty() && fLimbs.back() == 0)
+        {
+            fLimbs.pop_back();
+        }
+    }
+
+    std::vector<uint32_t> fLimbs; // least significant first, no zero limb at the top
+};
+
+// The digits of radix 10 from the standard library's shortest round-trip form ("d.ddde+x").
+void DecimalDigits(double inPositive, std::string& outDigits, int& outPointPosition)
+{
+    char text[40];
+    auto result = std::to_chars(text, text + sizeof(text), inPositive, std::chars_format::scientific);
+    const char* exponent = std::find(text, result.ptr, 'e');
+    outDigits.clear();
+    for (const char* c = text; c != exponent; ++c)
+    {
+        if (*c != '.')
+        {
+            outDigits.push_back(*c);
+        }
+    }
+    int power = 0;
+    const char* digits = exponent + 1;
+    if (*digits == '+')
+    {
+        ++digits;
+    }
+    std::from_chars(digits, result.ptr, power);
+    outPointPosition = power + 1;
+}
+
+} // namespace
+
+// Free-format shortest digit generation (Steele and White, as refined by Burger and Dybvig) in
+// exact integer arithmetic. The number v = r / s lies in the interval of reals that read back as
+// v, from (r - m-) / s to (r + m+) / s, bounds included when the significand is even (the reader
+// rounds ties to even). Digits are generated until the digits so far, or those with the last one
+// raised, fall inside that interval; of two candidates the nearer to v is taken.
+void detail::DoubleToRadixDigitsExact(double inPositive, int inRadix, std::string& outDigits,
+                                      int& outPointPosition)
+{
+    const uint64_t bits = std::bit_cast<uint64_t>(inPositive);
+    const int biasedExponent = static_cast<int>((bits >> 52) & 0x7FF);
+    const uint64_t hiddenBit = uint64_t{1} << 52;
+    uint64_t significand = bits & (hiddenBit - 1);
+    int exponent = -1074;
+    if (biasedExponent != 0)
+    {
+        significand |= hiddenBit;
+        exponent = biasedExponent - 1075;
+    }
+    const bool inclusive = (significand & 1) == 0;
+    // At a power of two the gap below is half the gap above.
+    const bool unequalGaps = significand == hiddenBit && biasedExponent > 1;
+    const uint32_t radix = static_cast<uint32_t>(inRadix);
+
+    BigUInt r(significand);
+    BigUInt s(1);
+    BigUInt mPlus(1);
+    BigUInt mMinus(1);
+    if (exponent >= 0)
+    {
+        r.ShiftLeft(exponent + (unequalGaps ? 2 : 1));
+        s.ShiftLeft(unequalGaps ? 2 : 1);
+        mPlus.ShiftLeft(exponent + (unequalGaps ? 1 : 0));
+        mMinus.ShiftLeft(exponent);
+    }
+    else
+    {
+        r.ShiftLeft(unequalGaps ? 2 : 1);
+        s.ShiftLeft(-exponent + (unequalGaps ? 2 : 1));
+        if (unequalGaps)
+        {
+            mPlus.ShiftLeft(1);
+        }
+    }
+
+    // The position of the point: the smallest k with (r + m+) / s below radix^k (or equal when
+    // the bound is excluded). Estimated from the logarithm, then corrected exactly.
+    int k =
+        static_cast<int>(std::ceil(std::log(inPositive) / std::log(static_cast<double>(inRadix)) - 1e-10));
+    s.MultiplyByPower(radix, k);
+    r.MultiplyByPower(radix, -k);
+    mPlus.MultiplyByPower(radix, -k);
+    mMinus.MultiplyByPower(radix, -k);
+    auto highReaches = [&](const BigUInt& inR, const BigUInt& inM, const BigUInt& inS)
+    {
+        int c = BigUInt::CompareSum(inR, inM, inS);
+        return inclusive ? c >= 0 : c > 0;
+    };
+    while (highReaches(r, mPlus, s))
+    {
+        s.MultiplyBy(radix);
+        ++k;
+    }
+    for (;;)
+    {
+        BigUInt r2 = r;
+        BigUInt m2 = mPlus;
+        r2.MultiplyBy(radix);
+        m2.MultiplyBy(radix);
+        if (highReaches(r2, m2, s))
+        {
+            break;
+        }
+        r = r2;
+        mPlus = m2;
+        mMinus.MultiplyBy(radix);
+        --k;
+    }
+
+    std::vector<uint32_t> digits;
+    for (;;)
+    {
+        r.MultiplyBy(radix);
+        mPlus.MultiplyBy(radix);
+        mMinus.MultiplyBy(radix);
+        uint32_t digit = 0;
+        while (BigUInt::Compare(r, s) >= 0)
+        {
+            r.Subtract(s);
+            ++digit;
+        }
+        int lowCompare = BigUInt::Compare(r, mMinus);
+        bool low = inclusive ? lowCompare <= 0 : lowCompare < 0;
+        bool high = highReaches(r, mPlus, s);
+        if (!low && !high)
+        {
+            digits.push_back(digit);
+            continue;
+        }
+        if (low && high)
+        {
+            BigUInt twice = r;
+            twice.ShiftLeft(1);
+            high = BigUInt::Compare(twice, s) >= 0;
+        }
+        digits.push_back(high ? digit + 1 : digit);
+        break;
+    }
+    // A raised last digit that reaches the radix carries into the digits before it.
+    while (digits.size() > 1 && digits.back() >= radix)
+    {
+        digits.pop_back();
+        ++digits.back();
+    }
+    if (digits.back() >= radix)
+    {
+        digits.back() = 1;
+        ++k;
+    }
+    outDigits.clear();
+    for (uint32_t digit : digits)
+    {
+        outDigits.push_back(kDigits[digit]);
+    }
+    while (outDigits.size() > 1 && outDigits.back() == '0')
+    {
+        outDigits.pop_back();
+    }
+    outPointPosition = k;
+}
+
+void detail::DoubleToRadixDigits(double inPositive, int inRadix, std::string& outDigits,
+                                 int& outPointPosition)
+{
+    if (inRadix == 10)
+    {
+        DecimalDigits(inPositive, outDigits, outPointPosition);
+    }
+    else
+    {
+        DoubleToRadixDigitsExact(inPositive, inRadix, outDigits, outPointPosition);
+    }
+}
+
+VString VReal::ToString(int32_t inRadix) const
+{
+    if (inRadix == 0)
+    {
+        inRadix = 10;
+    }
+    VString result;
+    if (inRadix < 2 || inRadix > 36)
+    {
+        return result;
+    }
+    double value = fData;
+    std::string text;
+    if (std::isnan(value))
+    {
+        text = "NaN";
+    }
+    else if (value == 0)
+    {
+        text = "0";
+    }
+    else
+    {
+        if (value < 0)
+        {
+            text = "-";
+            value = -value;
+        }
+        if (std::isinf(value))
+        {
+            text += "Infinity";
+        }
+        else
+        {
+            std::string digits;
+            int point = 0;
+            detail::DoubleToRadixDigits(value, inRadix, digits, point);
+            int count = static_cast<int>(digits.size());
+            if (inRadix == 10 && (point < -5 || point > 21))
+            {
+                text += digits[0];
+                if (count > 1)
+                {
+                    text += '.';
+                    text.append(digits, 1);
+                }
+                text += point - 1 >= 0 ? "e+" : "e-";
+                text += std::to_string(std::abs(point - 1));
+            }
+            else if (point <= 0)
+            {
+                text += "0.";
+                text.append(static_cast<size_t>(-point), '0');
+                text += digits;
+            }
+            else if (point >= count)
+            {
+                text += digits;
+                text.append(static_cast<size_t>(point - count), '0');
+            }
+            else
+            {
+                text.append(digits, 0, static_cast<size_t>(point));
+                text += '.';
+                text.append(digits, static_cast<size_t>(point));
+            }
+        }
+    }
+    result.FromCString(text.c_str());
+    return result;
+}
+
+void VReal::RealToXMLString(double inValue, VString& outText)
+{
+    if (std::isnan(inValue))
+    {
+        outText.FromCString("NaN");
+    }
+    else if (std::isinf(inValue))
+    {
+        outText.FromCString(inValue > 0 ? "INF" : "-INF");
+    }
+    else if (!FormatExactInteger(inValue, outText))
+    {
+        FormatGeneral14(inValue, outText);
+    }
+}
+
+void VReal::RealToJSONString(double inValue, VString& outText)
+{
+    if (!std::isfinite(inValue))
+    {
+        outText.FromCString("null");
+    }
+    else if (!FormatExactInteger(inValue, outText))
+    {
+        FormatGeneral14(inValue, outText);
+    }
+}
+
+void VReal::GetString(VString& outValue) const
+{
+    FormatGeneral14(fData, outValue);
+}
+
+void VReal::GetXMLString(VString& outValue, JSONStringOptions) const
+{
+    RealToXMLString(fData, outValue);
+}
+
+VError VReal::GetJSONString(VString& outJSONString, JSONStringOptions) const
+{
+    RealToJSONString(fData, outJSONString);
+    return VE_OK;
+}
+
+bool VReal::FromXMLString(const VString& inValue)
+{
+    // The text is read as UTF-8 within 254 bytes; a real number is ASCII, so any other unit fails.
+    constexpr int32_t kMaxLength = 254;
+    int32_t length = inValue.GetLength();
+    if (length > kMaxLength)
+    {
+        return false;
+    }
+    char text[kMaxLength + 1];
+    const UniChar* units = inValue.GetCPointer();
+    for (int32_t i = 0; i < length; ++i)
+    {
+        if (units[i] >= 0x80 || units[i] == 0)
+        {
+            return false;
+        }
+        text[i] = units[i] == ',' ? '.' : static_cast<char>(units[i]);
+    }
+    text[length] = 0;
+    double value = 0;
+    if (!ReadWholeReal(text, static_cast<size_t>(length), value))
+    {
+        return false;
+    }
+    _Set(value);
+    return true;
+}
+
+double VReal::MAPM_FloatToReal(const void* inData, size_t inDataSize)
+{
+    constexpr size_t kHeaderSize = 4 + 1 + 4;
+    const double kMalformed = std::numeric_limits<double>::quiet_NaN();
+    if (inData == nullptr || inDataSize < kHeaderSize)
+    {
+        return kMalformed;
+    }
+    const unsigned char* bytes = static_cast<const unsigned char*>(inData);
+    int32_t exponent;
+    int32_t digitCount;
+    std::memcpy(&exponent, bytes, 4);
+    uint8_t sign = bytes[4];
+    std::memcpy(&digitCount, bytes + 5, 4);
+    if (sign == 0)
+    {
+        return 0.0;
+    }
+    if ((sign != 1 && sign != 255) || digitCount < 1 ||
+        (static_cast<size_t>(digitCount) + 1) / 2 > inDataSize - kHeaderSize)
+    {
+        return kMalformed;
+    }
+    // The text grows with the digits; the count read from the data never sizes a fixed buffer.
+    std::string text;
+    text.reserve(static_cast<size_t>(digitCount) + 16);
+    if (sign == 255)
+    {
+        text += '-';
+    }
+    const unsigned char* pairs = bytes + kHeaderSize;
+    for (int32_t i = 0; i < digitCount; ++i)
+    {
+        unsigned char pair = pairs[i / 2];
+        if (pair > 99)
+        {
+            return kMalformed;
+        }
+        text += static_cast<char>('0' + (i % 2 == 0 ? pair / 10 : pair % 10));
+        if (i == 0)
+        {
+            text += '.';
+        }
+    }
+    text += 'E';
+    text += exponent < 0 ? '-' : '+';
+    text += std::to_string(exponent < 0 ? -static_cast<int64_t>(exponent) : static_cast<int64_t>(exponent));
+    double value = kMalformed;
+    return ReadWholeReal(text.c_str(), text.size(), value) ? value : kMalformed;
+}
+
+} // namespace zorn
