@@ -1,30 +1,9 @@
 #include "toolbox/kernel/errors/ILogger.h"
 
-#include <atomic>
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 
 namespace zorn
 {
-
-namespace
-{
-struct LogRecordWriters
-{
-    std::atomic<detail::ErrorRecordWriter> fError{nullptr};
-    std::atomic<detail::AssertRecordWriter> fAssert{nullptr};
-};
-
-LogRecordWriters& Writers()
-{
-    static LogRecordWriters sWriters;
-    return sWriters;
-}
-} // namespace
-
-void detail::SetLogRecordWriters(ErrorRecordWriter inErrorWriter, AssertRecordWriter inAssertWriter)
-{
-    Writers().fError.store(inErrorWriter);
-    Writers().fAssert.store(inAssertWriter);
-}
 
 void ILogger::LogErrorIfNecessary(VErrorBase* inError)
 {
@@ -32,7 +11,7 @@ void ILogger::LogErrorIfNecessary(VErrorBase* inError)
     {
         return;
     }
-    if (detail::ErrorRecordWriter writer = Writers().fError.load())
+    if (detail::ErrorRecordWriter writer = detail::KernelHooks().fErrorRecordWriter.load())
     {
         writer(*this, inError);
     }
@@ -44,7 +23,7 @@ void ILogger::LogAssertIfNecessary(const char* inMessage, const char* inFileName
     {
         return;
     }
-    if (detail::AssertRecordWriter writer = Writers().fAssert.load())
+    if (detail::AssertRecordWriter writer = detail::KernelHooks().fAssertRecordWriter.load())
     {
         writer(*this, inMessage, inFileName, inLineNumber);
     }

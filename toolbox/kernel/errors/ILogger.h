@@ -3,8 +3,9 @@
 // reaches it through IProcessServices.
 //
 // LogErrorIfNecessary and LogAssertIfNecessary turn an error object or a failed assertion into a
-// record bag. Record bags belong to a layer above the kernel, which installs the two writers with
-// detail::SetLogRecordWriters when it starts; until then both check the level and log nothing.
+// record bag. Record bags belong to a layer above the kernel, which installs the two writers in
+// VKernelHooks (detail::SetLogRecordWriters) when it starts; until then both check the level and
+// log nothing.
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"
@@ -41,15 +42,5 @@ public:
     // When the logger accepts assertions (level 2), logs a record of the failed assertion.
     void LogAssertIfNecessary(const char* inMessage, const char* inFileName, int inLineNumber);
 };
-
-namespace detail
-{
-// Build the record of an error or of a failed assertion and log it with ioLogger.LogBag; called
-// only once the logger accepted the level.
-using ErrorRecordWriter = void (*)(ILogger& ioLogger, VErrorBase* inError);
-using AssertRecordWriter = void (*)(ILogger& ioLogger, const char* inMessage, const char* inFileName,
-                                    int inLineNumber);
-void SetLogRecordWriters(ErrorRecordWriter inErrorWriter, AssertRecordWriter inAssertWriter);
-} // namespace detail
 
 } // namespace zorn

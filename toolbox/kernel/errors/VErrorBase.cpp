@@ -4,6 +4,7 @@
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/tasks/VTask.h"
 
 #include <algorithm>
@@ -322,10 +323,7 @@ void VErrorBase::GetErrorDescription(VString& outText) const
         outText.Clear();
         if (ComponentOfVError(fError) == kNATIVE_POSIX)
         {
-            char buffer[1024];
-            // GNU strerror_r: always a text, for unknown numbers "Unknown error N".
-            const char* text = strerror_r(NumberOfVError(fError), buffer, sizeof(buffer));
-            outText = VString(text);
+            outText = VString(XLinuxSystem::GetErrnoText(NumberOfVError(fError)).c_str());
         }
     }
     if (outText.IsEmpty())

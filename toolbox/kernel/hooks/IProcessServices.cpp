@@ -1,27 +1,18 @@
 #include "toolbox/kernel/hooks/IProcessServices.h"
 
-#include <atomic>
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 
 namespace zorn
 {
 
-namespace
-{
-std::atomic<IProcessServices*>& Current()
-{
-    static std::atomic<IProcessServices*> sCurrent{nullptr};
-    return sCurrent;
-}
-} // namespace
-
 IProcessServices* IProcessServices::Get()
 {
-    return Current().load(std::memory_order_acquire);
+    return detail::KernelHooks().fProcess.load(std::memory_order_acquire);
 }
 
 IProcessServices* IProcessServices::Set(IProcessServices* inProcess)
 {
-    return Current().exchange(inProcess, std::memory_order_acq_rel);
+    return detail::KernelHooks().fProcess.exchange(inProcess, std::memory_order_acq_rel);
 }
 
 } // namespace zorn

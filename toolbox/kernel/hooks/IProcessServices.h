@@ -1,7 +1,8 @@
 // IProcessServices: what the runtime asks of the running process object (the international
 // settings that tasks clone, the logger, the localizer, the script class store, the fiber
 // setting). The process object lives in the process layer; it registers itself here while it
-// exists, so that kernel code can reach it without depending on that layer. Get() is null before
+// exists, so that kernel code can reach it without depending on that layer (the registration is an
+// entry of VKernelHooks). Get() is null before
 // a process starts and in programs that have none; every caller must allow for that.
 #pragma once
 

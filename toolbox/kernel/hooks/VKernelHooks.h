@@ -1,7 +1,13 @@
-// Entry points through which the kernel reaches types that libraries above it define (JSON
-// values and objects). The value model names these types in its virtual operations, but the kernel may not
-// depend on the library that implements them: that library installs its functions here when its
-// first object is built. Until then the operations do nothing and report no error.
+// VKernelHooks: the one table through which the kernel calls upward, into layers built on it (JSON
+// values and objects, log record bags, the running process object). The kernel names these types
+// but may not depend on the libraries that implement them: each library installs its entries here
+// when it starts. Until an entry is installed, the operation that needs it does what it can without
+// it (usually nothing) and reports no error.
+//
+// A new upward call is a new entry here: a function pointer, or a pointer to an interface when a
+// whole object of the upper layer answers (IProcessServices), with an inline caller below that
+// allows for the empty entry. Entries are atomic: a layer may install them on one task while
+// another task reads them.
 #pragma once
 
 #include "toolbox/kernel/errors/VError.h"
@@ -11,7 +17,10 @@
 namespace zorn
 {
 
+class IProcessServices;
+class ILogger;
 class IRefCountable;
+class VErrorBase;
 class VJSONValue;
 class VJSONObject;
 class VString;
@@ -45,10 +54,21 @@ struct JSONScalar
     bool fBool = false; // VJSONValue::GetBool
 };
 
+// Build the record of an error or of a failed assertion and log it with ioLogger.LogBag; called
+// only once the logger accepted the level. Record bags belong to the value-bag layer.
+using ErrorRecordWriter = void (*)(ILogger& ioLogger, VErrorBase* inError);
+using AssertRecordWriter = void (*)(ILogger& ioLogger, const char* inMessage, const char* inFileName,
+                                    int inLineNumber);
+
 struct VKernelHooks
 {
+    // The running process object (IProcessServices::Get and Set).
+    std::atomic<IProcessServices*> fProcess{nullptr};
+    // The log records of ILogger::LogErrorIfNecessary and LogAssertIfNecessary.
+    std::atomic<ErrorRecordWriter> fErrorRecordWriter{nullptr};
+    std::atomic<AssertRecordWriter> fAssertRecordWriter{nullptr};
+    // JSON objects and values.
     std::atomic<const VJSONObjectAccess*> fJSONObjectAccess{nullptr};
-    // Atomic: a library may install its hooks on one task while another task reads them.
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONUndefined{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONNull{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue, double inNumber)> fSetJSONNumber{nullptr};
@@ -58,6 +78,12 @@ struct VKernelHooks
 
 // The process-wide hook table, built on first use.
 VKernelHooks& KernelHooks();
+
+inline void SetLogRecordWriters(ErrorRecordWriter inErrorWriter, AssertRecordWriter inAssertWriter)
+{
+    KernelHooks().fErrorRecordWriter.store(inErrorWriter);
+    KernelHooks().fAssertRecordWriter.store(inAssertWriter);
+}
 
 // The JSON object access, or null while the JSON layer has not started.
 inline const VJSONObjectAccess* JSONObjects()

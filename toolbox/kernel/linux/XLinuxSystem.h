@@ -1,7 +1,11 @@
-// XLinuxSystem: Linux services that callers reach by this name rather than through VSystem.
+// XLinuxSystem: the kernel's Linux back end for system services. Portable kernel units (VSystem,
+// the memory manager, errors) call these narrow functions rather than the system, so that every
+// system call, glibc extension and compiler-ABI call of the kernel sits in this folder.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace zorn
 {
@@ -15,6 +19,28 @@ public:
     // fail: where the kernel gives no random bytes at all the process is aborted, since random
     // identifiers made from anything weaker would collide.
     static void Random(void* outBuffer, size_t inCount);
+
+    // Processors the system is configured with (not only those online now); at least 1.
+    static int32_t GetConfiguredProcessorCount();
+    // The virtual-memory page size; 4096 if the system does not say.
+    static size_t GetPageSize();
+
+    // Maps inSize bytes (a multiple of the page size) of private anonymous read-write memory.
+    // With an address, exactly there or nowhere: an existing mapping is never replaced. Null on
+    // failure.
+    static void* MapMemory(size_t inSize, const void* inAddress);
+    // Unmaps a block that MapMemory returned; whether the system agreed.
+    static bool UnmapMemory(void* inAddress, size_t inSize);
+
+    // The usable size of a block from the C library's malloc (at least the size asked for).
+    static size_t GetMallocBlockSize(const void* inBlock);
+
+    // The C++ ABI's demangled form of a symbol; false (outName untouched) when it is no mangled
+    // name.
+    static bool Demangle(const char* inSymbol, std::string& outName);
+
+    // The C library's text for an errno value ("Unknown error N" for numbers it does not know).
+    static std::string GetErrnoText(int inErrno);
 };
 
 } // namespace zorn

@@ -1,7 +1,8 @@
 #include "toolbox/kernel/memory/VMemCppImpl.h"
 
+#include "toolbox/kernel/linux/XLinuxSystem.h"
+
 #include <cstdlib>
-#include <malloc.h>
 
 namespace zorn
 {
@@ -24,7 +25,7 @@ void* VMemCppImpl_stdlib::Realloc(void* inBlock, size_t inSize)
 
 size_t VMemCppImpl_stdlib::GetPtrSize(const void* inBlock)
 {
-    return inBlock == nullptr ? 0 : malloc_usable_size(const_cast<void*>(inBlock));
+    return inBlock == nullptr ? 0 : XLinuxSystem::GetMallocBlockSize(inBlock);
 }
 
 } // namespace zorn

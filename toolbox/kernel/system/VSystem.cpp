@@ -1,20 +1,18 @@
 #include "toolbox/kernel/system/VSystem.h"
 
+#include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
-#include <cxxabi.h>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <sys/mman.h>
 #include <unicode/basictz.h>
 #include <unicode/timezone.h>
 #include <unicode/tztrans.h>
-#include <unistd.h>
 
 namespace zorn
 {
@@ -95,16 +93,14 @@ bool IsEmptyDate(const int16_t inParts[7])
 
 int64_t NowUTCMillis()
 {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-timespec MonotonicNow()
+// Time since an arbitrary fixed point that no change of the system clock moves (CLOCK_MONOTONIC).
+std::chrono::steady_clock::duration MonotonicNow()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
+    return std::chrono::steady_clock::now().time_since_epoch();
 }
 
 std::unique_ptr<icu::TimeZone> DefaultZone()
@@ -171,17 +167,15 @@ GMTOffsetCache& TheGMTOffsetCache()
 
 uint32_t VSystem::GetCurrentTime()
 {
-    timespec now = MonotonicNow();
-    uint64_t millis = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-    return static_cast<uint32_t>(millis);
+    auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(MonotonicNow()).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(millis));
 }
 
 uint32_t VSystem::GetCurrentTicks()
 {
-    timespec now = MonotonicNow();
-    uint64_t ticks =
-        static_cast<uint64_t>(now.tv_sec) * 60 + static_cast<uint64_t>(now.tv_nsec) * 60 / 1000000000;
-    return static_cast<uint32_t>(ticks);
+    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 60>>;
+    auto ticks = std::chrono::duration_cast<Ticks>(MonotonicNow()).count();
+    return static_cast<uint32_t>(static_cast<uint64_t>(ticks));
 }
 
 uint32_t VSystem::GetCurrentDeltaTicks(uint32_t inTicks)
@@ -197,8 +191,7 @@ int32_t VSystem::GetNumberOfLogicalProcessors()
     int32_t count = sCount.load(std::memory_order_relaxed);
     if (count == 0)
     {
-        long configured = ::sysconf(_SC_NPROCESSORS_CONF);
-        count = configured < 2 ? 1 : static_cast<int32_t>(std::min<long>(configured, INT32_MAX));
+        count = XLinuxSystem::GetConfiguredProcessorCount();
         sCount.store(count, std::memory_order_relaxed);
     }
     return count;
@@ -210,8 +203,7 @@ size_t VSystem::GetVMPageSize()
     size_t size = sPageSize.load(std::memory_order_relaxed);
     if (size == 0)
     {
-        long pageSize = ::sysconf(_SC_PAGESIZE);
-        size = pageSize > 0 ? static_cast<size_t>(pageSize) : 4096;
+        size = XLinuxSystem::GetPageSize();
         sPageSize.store(size, std::memory_order_relaxed);
     }
     return size;
@@ -234,24 +226,7 @@ void* VSystem::VirtualAlloc(size_t inSize, const void* inAddress)
     {
         return nullptr;
     }
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-    if (inAddress != nullptr)
-    {
-        // Never MAP_FIXED: that would silently replace whatever is mapped there.
-        flags |= MAP_FIXED_NOREPLACE;
-    }
-    void* block = ::mmap(const_cast<void*>(inAddress), size, PROT_READ | PROT_WRITE, flags, -1, 0);
-    if (block == MAP_FAILED)
-    {
-        return nullptr;
-    }
-    if (inAddress != nullptr && block != inAddress)
-    {
-        // A kernel that does not know MAP_FIXED_NOREPLACE takes the address as a mere hint.
-        ::munmap(block, size);
-        return nullptr;
-    }
-    return block;
+    return XLinuxSystem::MapMemory(size, inAddress);
 }
 
 void* VSystem::VirtualAllocPhysicalMemory(size_t inSize, const void* inAddress, bool* outFirstTry)
@@ -271,7 +246,7 @@ void* VSystem::VirtualAllocPhysicalMemory(size_t inSize, const void* inAddress, 
 bool VSystem::VirtualFree(void* inAddress, size_t inSize, bool /*inPhysical*/)
 {
     size_t size = RoundUpVMPageSize(inSize);
-    return inAddress != nullptr && size != 0 && ::munmap(inAddress, size) == 0;
+    return inAddress != nullptr && size != 0 && XLinuxSystem::UnmapMemory(inAddress, size);
 }
 
 void VSystem::GetSystemUTCTime(int16_t outParts[7])
@@ -337,17 +312,8 @@ void VSystem::DemangleSymbol(const char* inSymbol, VString& outDemangled)
         outDemangled.Clear();
         return;
     }
-    int status = 0;
-    char* demangled = abi::__cxa_demangle(inSymbol, nullptr, nullptr, &status);
-    if (status == 0 && demangled != nullptr)
-    {
-        outDemangled.FromCString(demangled);
-    }
-    else
-    {
-        outDemangled.FromCString(inSymbol);
-    }
-    std::free(demangled);
+    std::string demangled;
+    outDemangled.FromCString(XLinuxSystem::Demangle(inSymbol, demangled) ? demangled.c_str() : inSymbol);
 }
 
 } // namespace zorn

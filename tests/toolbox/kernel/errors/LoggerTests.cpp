@@ -1,4 +1,5 @@
 #include "toolbox/kernel/errors/ILogger.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 
 #include <gtest/gtest.h>
 
