@@ -8,6 +8,7 @@
 // in a hash map, so the ratios grow with the size; at 10 members the constant costs (VJSONValue
 // copies take an atomic stamp) decide.
 
+#include "bench/BenchRunTimes.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 
@@ -234,28 +235,28 @@ public:
         ConsoleReporter::ReportRuns(inRuns);
         for (const Run& run : inRuns)
         {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration)
-            {
-                continue;
-            }
-            // Names look like "BM_GetHit<ZornObject>/1000".
-            std::string name = run.benchmark_name();
-            size_t open = name.find('<');
-            size_t close = name.find('>');
-            size_t slash = name.rfind('/');
-            if (open == std::string::npos || close == std::string::npos || slash == std::string::npos)
-            {
-                continue;
-            }
-            std::string row = name.substr(3, open - 3) + " " + name.substr(slash + 1);
-            fTimes[row][name.substr(open + 1, close - open - 1)] = run.GetAdjustedRealTime();
+            fTimes.Add(run);
         }
     }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
         std::printf("\n%-18s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject");
-        for (const auto& [row, times] : fTimes)
+        // Names look like "BM_GetHit<ZornObject>/1000": one row per operation and size.
+        std::map<std::string, std::map<std::string, double>> rows;
+        fTimes.ForEachName(
+            [&](const std::string& inName)
+            {
+                size_t open = inName.find('<');
+                size_t close = inName.find('>');
+                size_t slash = inName.rfind('/');
+                if (open != std::string::npos && close != std::string::npos && slash != std::string::npos)
+                {
+                    rows[inName.substr(3, open - 3) + " " + inName.substr(slash + 1)]
+                        [inName.substr(open + 1, close - open - 1)] = fTimes.Find(inName);
+                }
+            });
+        for (const auto& [row, times] : rows)
         {
             auto ratio = [&times](const char* inPeer)
             {
@@ -270,7 +271,7 @@ public:
     }
 
 private:
-    std::map<std::string, std::map<std::string, double>> fTimes;
+    zorn::bench::BenchRunTimes fTimes;
 };
 
 } // namespace

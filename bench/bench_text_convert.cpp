@@ -5,6 +5,7 @@
 // prints, per class and direction, the time of our code divided by ICU's (below 1: faster),
 // from the fastest of five repetitions run in random order.
 
+#include "bench/BenchRunTimes.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <benchmark/benchmark.h>
@@ -207,7 +208,7 @@ BENCHMARK(BM_Encode_Zorn)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_ICU)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_Iconv)->Apply(ClassArgs);
 
-// Keeps the time per iteration of every run, to print the ratios at the end.
+// Keeps the time of every benchmark, to print the ratios at the end.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
@@ -216,15 +217,7 @@ public:
         ConsoleReporter::ReportRuns(inRuns);
         for (const Run& run : inRuns)
         {
-            if (run.run_type == Run::RT_Iteration && run.error_occurred == false)
-            {
-                // The fastest of the repetitions: the least disturbed by other work.
-                auto [entry, added] = fTimes.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-                if (!added && run.GetAdjustedRealTime() < entry->second)
-                {
-                    entry->second = run.GetAdjustedRealTime();
-                }
-            }
+            fTimes.Add(run);
         }
     }
 
@@ -235,18 +228,17 @@ public:
         {
             for (int textClass = 0; textClass < 4; ++textClass)
             {
-                auto icu = fTimes.find(Name(direction, "ICU", textClass));
-                auto ours = fTimes.find(Name(direction, "Zorn", textClass));
-                auto iconvTime = fTimes.find(Name(direction, "Iconv", textClass));
-                if (icu == fTimes.end() || ours == fTimes.end())
+                double icu = fTimes.Find(Name(direction, "ICU", textClass));
+                double ours = fTimes.Find(Name(direction, "Zorn", textClass));
+                double iconvTime = fTimes.Find(Name(direction, "Iconv", textClass));
+                if (icu <= 0 || ours <= 0)
                 {
                     continue;
                 }
-                std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass],
-                            ours->second / icu->second);
-                if (iconvTime != fTimes.end())
+                std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass], ours / icu);
+                if (iconvTime > 0)
                 {
-                    std::printf("  iconv %.2f", iconvTime->second / icu->second);
+                    std::printf("  iconv %.2f", iconvTime / icu);
                 }
                 std::printf("\n");
             }
@@ -261,7 +253,7 @@ private:
         return name;
     }
 
-    std::map<std::string, double> fTimes;
+    zorn::bench::BenchRunTimes fTimes;
 };
 
 } // namespace

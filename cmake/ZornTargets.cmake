@@ -33,11 +33,25 @@ function(zorn_add_library name)
     target_link_libraries(${name} PUBLIC zorn_build_flags ${ARG_DEPENDS} ${ARG_SYSTEM_DEPENDS})
 endfunction()
 
-# zorn_add_test(NAME LABEL folder SOURCES ... DEPENDS ...): a GoogleTest program discovered by
-# CTest, labelled with the code folder it tests.
+# zorn_add_test(NAME LABEL folder [THREADS] SOURCES ... DEPENDS ...): a GoogleTest program discovered
+# by CTest, labelled with the code folder it tests. THREADS marks a program whose tests run code on
+# several threads: it is also labelled "threads" and built by zorn_threaded_tests, the target that
+# the ThreadSanitizer preset builds and runs (the other programs run under ThreadSanitizer for
+# nothing, so CI builds them only once).
 function(zorn_add_test name)
-    cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "THREADS" "LABEL" "SOURCES;DEPENDS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE zorn_build_flags ${ARG_DEPENDS} GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABEL}" DISCOVERY_TIMEOUT 60)
+    set(labels ${ARG_LABEL})
+    if(ARG_THREADS)
+        list(APPEND labels threads)
+        add_dependencies(zorn_threaded_tests ${name})
+    endif()
+    gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)
+    # gtest_discover_tests cannot pass a list of labels to the tests it finds: a script of our own,
+    # read by CTest after the discovered tests, labels them.
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${script}"
+         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()

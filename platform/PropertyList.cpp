@@ -157,7 +157,7 @@ public:
     {
         if (fText.size() > kMaxPropertyListSize)
         {
-            return Fail("input too large");
+            return _Fail("input too large");
         }
         if (fText.substr(0, 3) == "\xEF\xBB\xBF")
         {
@@ -165,49 +165,49 @@ public:
         }
         if (!IsAcceptableUTF8(fText.substr(fPos)))
         {
-            return Fail("invalid UTF-8 or control character");
+            return _Fail("invalid UTF-8 or control character");
         }
-        if (Starts("<?xml") && fPos + 5 < fText.size() && IsXMLSpace(fText[fPos + 5]))
+        if (_Starts("<?xml") && fPos + 5 < fText.size() && IsXMLSpace(fText[fPos + 5]))
         {
-            if (!ParseXMLDeclaration())
+            if (!_ParseXMLDeclaration())
             {
                 return false;
             }
         }
-        if (!SkipMisc(true))
+        if (!_SkipMisc(true))
         {
             return false;
         }
         std::string name;
         bool empty = false;
-        if (!ParseStartTag(name, empty))
+        if (!_ParseStartTag(name, empty))
         {
             return false;
         }
         if (name != "plist")
         {
-            return Fail("root element is not <plist>");
+            return _Fail("root element is not <plist>");
         }
         if (empty)
         {
-            return Fail("empty <plist>");
+            return _Fail("empty <plist>");
         }
-        if (!SkipMisc(false))
+        if (!_SkipMisc(false))
         {
             return false;
         }
         PlistValue root;
-        if (!ParseValue(root, 1))
+        if (!_ParseValue(root, 1))
         {
             return false;
         }
-        if (!SkipMisc(false) || !ParseEndTag("plist") || !SkipMisc(false))
+        if (!_SkipMisc(false) || !_ParseEndTag("plist") || !_SkipMisc(false))
         {
             return false;
         }
         if (fPos != fText.size())
         {
-            return Fail("content after the root element");
+            return _Fail("content after the root element");
         }
         outRoot = std::move(root);
         return true;
@@ -216,7 +216,7 @@ public:
     const std::string& GetError() const { return fError; }
 
 private:
-    bool Fail(const char* inReason)
+    bool _Fail(const char* inReason)
     {
         if (fError.empty())
         {
@@ -227,19 +227,19 @@ private:
         return false;
     }
 
-    bool AtEnd() const { return fPos >= fText.size(); }
-    bool Starts(std::string_view inPrefix) const { return fText.substr(fPos, inPrefix.size()) == inPrefix; }
+    bool _AtEnd() const { return fPos >= fText.size(); }
+    bool _Starts(std::string_view inPrefix) const { return fText.substr(fPos, inPrefix.size()) == inPrefix; }
 
-    void SkipSpace()
+    void _SkipSpace()
     {
-        while (!AtEnd() && IsXMLSpace(fText[fPos]))
+        while (!_AtEnd() && IsXMLSpace(fText[fPos]))
         {
             ++fPos;
         }
     }
 
     // Moves past the next occurrence of inTerminator; false when there is none.
-    bool SkipPast(std::string_view inTerminator)
+    bool _SkipPast(std::string_view inTerminator)
     {
         size_t found = fText.find(inTerminator, fPos);
         if (found == std::string_view::npos)
@@ -251,14 +251,14 @@ private:
         return true;
     }
 
-    bool ParseName(std::string& outName)
+    bool _ParseName(std::string& outName)
     {
-        if (AtEnd() || !IsNameStart(fText[fPos]))
+        if (_AtEnd() || !IsNameStart(fText[fPos]))
         {
-            return Fail("expected a name");
+            return _Fail("expected a name");
         }
         size_t start = fPos;
-        while (!AtEnd() && IsNameChar(fText[fPos]))
+        while (!_AtEnd() && IsNameChar(fText[fPos]))
         {
             ++fPos;
         }
@@ -267,91 +267,91 @@ private:
     }
 
     // name = "value" or name = 'value'; the value is returned raw (entities are not expanded).
-    bool ParseAttribute(std::string& outName, std::string_view& outValue)
+    bool _ParseAttribute(std::string& outName, std::string_view& outValue)
     {
-        if (!ParseName(outName))
+        if (!_ParseName(outName))
         {
             return false;
         }
-        SkipSpace();
-        if (AtEnd() || fText[fPos] != '=')
+        _SkipSpace();
+        if (_AtEnd() || fText[fPos] != '=')
         {
-            return Fail("expected '=' after an attribute name");
+            return _Fail("expected '=' after an attribute name");
         }
         ++fPos;
-        SkipSpace();
-        if (AtEnd() || (fText[fPos] != '"' && fText[fPos] != '\''))
+        _SkipSpace();
+        if (_AtEnd() || (fText[fPos] != '"' && fText[fPos] != '\''))
         {
-            return Fail("expected a quoted attribute value");
+            return _Fail("expected a quoted attribute value");
         }
         char quote = fText[fPos++];
         size_t close = fText.find(quote, fPos);
         if (close == std::string_view::npos)
         {
-            return Fail("unterminated attribute value");
+            return _Fail("unterminated attribute value");
         }
         outValue = fText.substr(fPos, close - fPos);
         if (outValue.find('<') != std::string_view::npos)
         {
-            return Fail("'<' in an attribute value");
+            return _Fail("'<' in an attribute value");
         }
         fPos = close + 1;
         return true;
     }
 
-    bool ParseXMLDeclaration()
+    bool _ParseXMLDeclaration()
     {
         fPos += 5; // "<?xml"
         for (;;)
         {
-            bool hadSpace = !AtEnd() && IsXMLSpace(fText[fPos]);
-            SkipSpace();
-            if (Starts("?>"))
+            bool hadSpace = !_AtEnd() && IsXMLSpace(fText[fPos]);
+            _SkipSpace();
+            if (_Starts("?>"))
             {
                 fPos += 2;
                 return true;
             }
             if (!hadSpace)
             {
-                return Fail("malformed XML declaration");
+                return _Fail("malformed XML declaration");
             }
             std::string name;
             std::string_view value;
-            if (!ParseAttribute(name, value))
+            if (!_ParseAttribute(name, value))
             {
                 return false;
             }
             if (name == "encoding" && !EqualsIgnoringASCIICase(value, "UTF-8"))
             {
-                return Fail("encoding other than UTF-8");
+                return _Fail("encoding other than UTF-8");
             }
         }
     }
 
     // Skips white space, comments and processing instructions; with inProlog also one DOCTYPE.
-    bool SkipMisc(bool inProlog)
+    bool _SkipMisc(bool inProlog)
     {
         bool sawDoctype = false;
         for (;;)
         {
-            SkipSpace();
-            if (Starts("<!--"))
+            _SkipSpace();
+            if (_Starts("<!--"))
             {
-                if (!SkipPast("-->"))
+                if (!_SkipPast("-->"))
                 {
-                    return Fail("unterminated comment");
+                    return _Fail("unterminated comment");
                 }
             }
-            else if (Starts("<?"))
+            else if (_Starts("<?"))
             {
-                if (!SkipPast("?>"))
+                if (!_SkipPast("?>"))
                 {
-                    return Fail("unterminated processing instruction");
+                    return _Fail("unterminated processing instruction");
                 }
             }
-            else if (inProlog && !sawDoctype && Starts("<!DOCTYPE"))
+            else if (inProlog && !sawDoctype && _Starts("<!DOCTYPE"))
             {
-                if (!SkipDoctype())
+                if (!_SkipDoctype())
                 {
                     return false;
                 }
@@ -364,11 +364,11 @@ private:
         }
     }
 
-    bool SkipDoctype()
+    bool _SkipDoctype()
     {
         fPos += 9; // "<!DOCTYPE"
         char quote = 0;
-        while (!AtEnd())
+        while (!_AtEnd())
         {
             char c = fText[fPos++];
             if (quote != 0)
@@ -384,88 +384,88 @@ private:
             }
             else if (c == '[')
             {
-                return Fail("DOCTYPE with an internal subset");
+                return _Fail("DOCTYPE with an internal subset");
             }
             else if (c == '>')
             {
                 return true;
             }
         }
-        return Fail("unterminated DOCTYPE");
+        return _Fail("unterminated DOCTYPE");
     }
 
     // <name attributes> or <name attributes/>.
-    bool ParseStartTag(std::string& outName, bool& outEmpty)
+    bool _ParseStartTag(std::string& outName, bool& outEmpty)
     {
-        if (AtEnd() || fText[fPos] != '<')
+        if (_AtEnd() || fText[fPos] != '<')
         {
-            return Fail(AtEnd() ? "unexpected end of input" : "expected an element");
+            return _Fail(_AtEnd() ? "unexpected end of input" : "expected an element");
         }
         ++fPos;
-        if (!ParseName(outName))
+        if (!_ParseName(outName))
         {
             return false;
         }
         for (;;)
         {
-            bool hadSpace = !AtEnd() && IsXMLSpace(fText[fPos]);
-            SkipSpace();
-            if (Starts("/>"))
+            bool hadSpace = !_AtEnd() && IsXMLSpace(fText[fPos]);
+            _SkipSpace();
+            if (_Starts("/>"))
             {
                 fPos += 2;
                 outEmpty = true;
                 return true;
             }
-            if (Starts(">"))
+            if (_Starts(">"))
             {
                 fPos += 1;
                 outEmpty = false;
                 return true;
             }
-            if (!hadSpace || AtEnd())
+            if (!hadSpace || _AtEnd())
             {
-                return Fail("malformed start tag");
+                return _Fail("malformed start tag");
             }
             std::string attribute;
             std::string_view value;
-            if (!ParseAttribute(attribute, value))
+            if (!_ParseAttribute(attribute, value))
             {
                 return false;
             }
         }
     }
 
-    bool ParseEndTag(std::string_view inName)
+    bool _ParseEndTag(std::string_view inName)
     {
-        if (!Starts("</"))
+        if (!_Starts("</"))
         {
-            return Fail("expected an end tag");
+            return _Fail("expected an end tag");
         }
         fPos += 2;
         std::string name;
-        if (!ParseName(name))
+        if (!_ParseName(name))
         {
             return false;
         }
         if (name != inName)
         {
-            return Fail("mismatched end tag");
+            return _Fail("mismatched end tag");
         }
-        SkipSpace();
-        if (!Starts(">"))
+        _SkipSpace();
+        if (!_Starts(">"))
         {
-            return Fail("malformed end tag");
+            return _Fail("malformed end tag");
         }
         ++fPos;
         return true;
     }
 
-    bool ParseReference(std::string& ioText)
+    bool _ParseReference(std::string& ioText)
     {
         size_t semicolon = fText.find(';', fPos);
         if (semicolon == std::string_view::npos || semicolon - fPos > 12)
         {
-            return Fail("malformed entity reference");
+            return _Fail("malformed entity reference");
         }
         std::string_view entity = fText.substr(fPos + 1, semicolon - fPos - 1);
         if (entity == "lt")
@@ -498,32 +498,32 @@ private:
             if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || code == 0 ||
                 code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
             {
-                return Fail("invalid character reference");
+                return _Fail("invalid character reference");
             }
             AppendUTF8(ioText, code);
         }
         else
         {
-            return Fail("unknown entity");
+            return _Fail("unknown entity");
         }
         fPos = semicolon + 1;
         return true;
     }
 
     // The character data of a text-only element up to and including its end tag.
-    bool ParseText(std::string_view inName, std::string& outText)
+    bool _ParseText(std::string_view inName, std::string& outText)
     {
         outText.clear();
         for (;;)
         {
-            if (AtEnd())
+            if (_AtEnd())
             {
-                return Fail("unexpected end of input in text");
+                return _Fail("unexpected end of input in text");
             }
             char c = fText[fPos];
             if (c == '&')
             {
-                if (!ParseReference(outText))
+                if (!_ParseReference(outText))
                 {
                     return false;
                 }
@@ -533,36 +533,36 @@ private:
                 outText += c;
                 ++fPos;
             }
-            else if (Starts("<![CDATA["))
+            else if (_Starts("<![CDATA["))
             {
                 size_t start = fPos + 9;
                 size_t close = fText.find("]]>", start);
                 if (close == std::string_view::npos)
                 {
-                    return Fail("unterminated CDATA section");
+                    return _Fail("unterminated CDATA section");
                 }
                 outText.append(fText.substr(start, close - start));
                 fPos = close + 3;
             }
-            else if (Starts("<!--"))
+            else if (_Starts("<!--"))
             {
-                if (!SkipPast("-->"))
+                if (!_SkipPast("-->"))
                 {
-                    return Fail("unterminated comment");
+                    return _Fail("unterminated comment");
                 }
             }
-            else if (Starts("</"))
+            else if (_Starts("</"))
             {
-                return ParseEndTag(inName);
+                return _ParseEndTag(inName);
             }
             else
             {
-                return Fail("element inside a text element");
+                return _Fail("element inside a text element");
             }
         }
     }
 
-    bool ParseInteger(std::string_view inText, PlistValue& outValue)
+    bool _ParseInteger(std::string_view inText, PlistValue& outValue)
     {
         std::string_view digits = TrimXMLSpace(inText);
         if (!digits.empty() && digits.front() == '+')
@@ -573,13 +573,13 @@ private:
         auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
         if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
         {
-            return Fail("invalid <integer>");
+            return _Fail("invalid <integer>");
         }
         outValue = PlistValue::MakeInteger(number);
         return true;
     }
 
-    bool ParseReal(std::string_view inText, PlistValue& outValue)
+    bool _ParseReal(std::string_view inText, PlistValue& outValue)
     {
         std::string_view digits = TrimXMLSpace(inText);
         if (!digits.empty() && digits.front() == '+')
@@ -590,13 +590,13 @@ private:
         auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
         if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
         {
-            return Fail("invalid <real>");
+            return _Fail("invalid <real>");
         }
         outValue = PlistValue::MakeReal(number);
         return true;
     }
 
-    bool ParseData(std::string_view inText, PlistValue& outValue)
+    bool _ParseData(std::string_view inText, PlistValue& outValue)
     {
         std::string base64;
         for (char c : inText)
@@ -609,7 +609,7 @@ private:
                          c == '+' || c == '/' || c == '=';
             if (!valid)
             {
-                return Fail("invalid character in <data>");
+                return _Fail("invalid character in <data>");
             }
             base64 += c;
         }
@@ -618,45 +618,45 @@ private:
     }
 
     // A <key>, then its value, repeated until </dict>.
-    bool ParseDictEntries(PlistValue::Dict& outEntries, int inDepth)
+    bool _ParseDictEntries(PlistValue::Dict& outEntries, int inDepth)
     {
         // Position of each key in outEntries, so that a repeated key replaces its value.
         std::unordered_map<std::string, size_t> positions;
         for (;;)
         {
-            if (!SkipMisc(false))
+            if (!_SkipMisc(false))
             {
                 return false;
             }
-            if (Starts("</"))
+            if (_Starts("</"))
             {
-                return ParseEndTag("dict");
+                return _ParseEndTag("dict");
             }
             std::string name;
             bool empty = false;
-            if (!ParseStartTag(name, empty))
+            if (!_ParseStartTag(name, empty))
             {
                 return false;
             }
             if (name != "key")
             {
-                return Fail("expected <key> in <dict>");
+                return _Fail("expected <key> in <dict>");
             }
             std::string key;
-            if (!empty && !ParseText("key", key))
+            if (!empty && !_ParseText("key", key))
             {
                 return false;
             }
-            if (!SkipMisc(false))
+            if (!_SkipMisc(false))
             {
                 return false;
             }
-            if (Starts("</"))
+            if (_Starts("</"))
             {
-                return Fail("<key> without a value");
+                return _Fail("<key> without a value");
             }
             PlistValue value;
-            if (!ParseValue(value, inDepth + 1))
+            if (!_ParseValue(value, inDepth + 1))
             {
                 return false;
             }
@@ -672,20 +672,20 @@ private:
         }
     }
 
-    bool ParseArrayItems(PlistValue::Array& outItems, int inDepth)
+    bool _ParseArrayItems(PlistValue::Array& outItems, int inDepth)
     {
         for (;;)
         {
-            if (!SkipMisc(false))
+            if (!_SkipMisc(false))
             {
                 return false;
             }
-            if (Starts("</"))
+            if (_Starts("</"))
             {
-                return ParseEndTag("array");
+                return _ParseEndTag("array");
             }
             PlistValue item;
-            if (!ParseValue(item, inDepth + 1))
+            if (!_ParseValue(item, inDepth + 1))
             {
                 return false;
             }
@@ -693,22 +693,22 @@ private:
         }
     }
 
-    bool ParseValue(PlistValue& outValue, int inDepth)
+    bool _ParseValue(PlistValue& outValue, int inDepth)
     {
         if (inDepth > kMaxDepth)
         {
-            return Fail("nesting too deep");
+            return _Fail("nesting too deep");
         }
         std::string name;
         bool empty = false;
-        if (!ParseStartTag(name, empty))
+        if (!_ParseStartTag(name, empty))
         {
             return false;
         }
         if (name == "dict")
         {
             PlistValue::Dict entries;
-            if (!empty && !ParseDictEntries(entries, inDepth))
+            if (!empty && !_ParseDictEntries(entries, inDepth))
             {
                 return false;
             }
@@ -718,7 +718,7 @@ private:
         if (name == "array")
         {
             PlistValue::Array items;
-            if (!empty && !ParseArrayItems(items, inDepth))
+            if (!empty && !_ParseArrayItems(items, inDepth))
             {
                 return false;
             }
@@ -730,13 +730,13 @@ private:
             if (!empty)
             {
                 std::string text;
-                if (!ParseText(name, text))
+                if (!_ParseText(name, text))
                 {
                     return false;
                 }
                 if (!TrimXMLSpace(text).empty())
                 {
-                    return Fail("text inside <true/> or <false/>");
+                    return _Fail("text inside <true/> or <false/>");
                 }
             }
             outValue = PlistValue::MakeBoolean(name == "true");
@@ -744,10 +744,10 @@ private:
         }
         if (name != "string" && name != "integer" && name != "real" && name != "date" && name != "data")
         {
-            return Fail(name == "key" ? "<key> outside a <dict>" : "unknown element");
+            return _Fail(name == "key" ? "<key> outside a <dict>" : "unknown element");
         }
         std::string text;
-        if (!empty && !ParseText(name, text))
+        if (!empty && !_ParseText(name, text))
         {
             return false;
         }
@@ -758,15 +758,15 @@ private:
         }
         if (name == "integer")
         {
-            return ParseInteger(text, outValue);
+            return _ParseInteger(text, outValue);
         }
         if (name == "real")
         {
-            return ParseReal(text, outValue);
+            return _ParseReal(text, outValue);
         }
         if (name == "data")
         {
-            return ParseData(text, outValue);
+            return _ParseData(text, outValue);
         }
         outValue = PlistValue::MakeDate(std::string(TrimXMLSpace(text)));
         return true;

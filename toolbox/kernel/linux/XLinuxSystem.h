@@ -1,3 +1,6 @@
+// Linux back end of the kernel, its only folder that calls the system: portable kernel files use
+// the C and C++ libraries and ICU only; system calls, /proc, glibc extensions and ABI calls live here.
+//
 // XLinuxSystem: the kernel's Linux back end for system services. Portable kernel units (VSystem,
 // the memory manager, errors) call these narrow functions rather than the system, so that every
 // system call, glibc extension and compiler-ABI call of the kernel sits in this folder.

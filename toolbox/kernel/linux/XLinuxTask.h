@@ -1,3 +1,6 @@
+// Linux back end of the kernel, its only folder that calls the system: portable kernel files use
+// the C and C++ libraries and ICU only; system calls, /proc, glibc extensions and ABI calls live here.
+//
 // XLinuxTask: the platform half of a task on Linux. XLinuxTask_preemptive runs its task on a
 // POSIX thread of its own and sleeps and wakes on a semaphore of its own (sem_t; timed waits use
 // CLOCK_MONOTONIC). The main task's platform task wraps the thread that started the task manager

@@ -1,3 +1,6 @@
+// Linux back end of the kernel, its only folder that calls the system: portable kernel files use
+// the C and C++ libraries and ICU only; system calls, /proc, glibc extensions and ABI calls live here.
+//
 // XLinuxTaskMgr: the task manager's platform half on Linux: which task the calling thread runs,
 // the foreign ID of a thread without a task, thread names, stack sizes, and the making of
 // platform tasks.

@@ -1,3 +1,6 @@
+// Linux back end of the kernel, its only folder that calls the system: portable kernel files use
+// the C and C++ libraries and ICU only; system calls, /proc, glibc extensions and ABI calls live here.
+
 #include "toolbox/kernel/linux/XLinuxTextConverter.h"
 
 #include "toolbox/kernel/charsets/VTextConverters.h"

@@ -32,7 +32,7 @@ class VMemoryBuffer
 public:
     // A null manager means the process's memory manager.
     explicit VMemoryBuffer(TMemMgr* inMemMgr = nullptr)
-        : fMemMgr(inMemMgr != nullptr ? inMemMgr : DefaultMemMgr())
+        : fMemMgr(inMemMgr != nullptr ? inMemMgr : _DefaultMemMgr())
     {
     }
     virtual ~VMemoryBuffer() { Clear(); }
@@ -147,7 +147,7 @@ public:
     }
 
 private:
-    static TMemMgr* DefaultMemMgr()
+    static TMemMgr* _DefaultMemMgr()
     {
         if constexpr (std::is_same_v<TMemMgr, VCppMemMgr>)
         {

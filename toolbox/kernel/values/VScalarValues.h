@@ -85,10 +85,10 @@ public:
     using Storage = std::conditional_t<std::is_same_v<T, bool>, uint8_t, T>;
 
     VScalarValue() = default;
-    explicit VScalarValue(T inValue) : fData(ToStorage(inValue)) {}
+    explicit VScalarValue(T inValue) : fData(_ToStorage(inValue)) {}
     // From raw storage, or 0 when inInit is set.
     VScalarValue(const void* inData, bool inInit)
-        : fData(inInit || inData == nullptr ? Storage{} : Load(inData))
+        : fData(inInit || inData == nullptr ? Storage{} : _Load(inData))
     {
     }
 
@@ -136,7 +136,7 @@ public:
         }
         else
         {
-            WriteOwnType(outValue, Value());
+            _WriteOwnType(outValue, Value());
         }
     }
 
@@ -150,7 +150,7 @@ public:
     // Takes the source's null state and the source's getter of this kind's type.
     void FromValue(const VValueSingle& inValue) override
     {
-        fData = ToStorage(ReadOwnType(inValue));
+        fData = _ToStorage(_ReadOwnType(inValue));
         SetNull(inValue.IsNull());
     }
     bool FromValueSameKind(const VValue* inValue) override
@@ -164,7 +164,7 @@ public:
     // Comparisons: numeric, a bigger own value giving 1.
     CompareResult CompareTo(const VValueSingle& inValue, bool /*inDiacritical*/ = false) const override
     {
-        return TValue::CompareData(fData, ToStorage(ReadOwnType(inValue)), kDefaultEpsilon);
+        return TValue::CompareData(fData, _ToStorage(_ReadOwnType(inValue)), kDefaultEpsilon);
     }
     CompareResult CompareToSameKind(const VValue* inValue, bool /*inDiacritical*/ = false) const override
     {
@@ -173,7 +173,7 @@ public:
     CompareResult CompareToSameKindPtr(const void* inPtrToValueData,
                                        bool /*inDiacritical*/ = false) const override
     {
-        return TValue::CompareData(fData, Load(inPtrToValueData), kDefaultEpsilon);
+        return TValue::CompareData(fData, _Load(inPtrToValueData), kDefaultEpsilon);
     }
     CompareResult CompareToSameKindWithOptions(const VValue* inValue,
                                                const VCompareOptions& inOptions) const override
@@ -184,13 +184,13 @@ public:
     CompareResult CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
                                                   const VCompareOptions& inOptions) const override
     {
-        return TValue::CompareData(fData, Load(inPtrToValueData), inOptions.GetEpsilon());
+        return TValue::CompareData(fData, _Load(inPtrToValueData), inOptions.GetEpsilon());
     }
 
     // Raw memory.
     const void* LoadFromPtr(const void* inData, bool /*inRefOnly*/ = false) override
     {
-        fData = Load(inData);
+        fData = _Load(inData);
         SetNull(false);
         return static_cast<const char*>(inData) + sizeof(Storage);
     }
@@ -226,7 +226,7 @@ public:
         size_t count = 0;
         if (ioStream->GetData(&field, sizeof(field), &count) == VE_OK && count == sizeof(field))
         {
-            fData = ToStorage(detail::ConvertScalar<T>(ioStream->NeedSwap() ? ByteSwapped(field) : field));
+            fData = _ToStorage(detail::ConvertScalar<T>(ioStream->NeedSwap() ? ByteSwapped(field) : field));
         }
         return ioStream->GetLastError();
     }
@@ -299,7 +299,7 @@ protected:
     // Stores a datum: not null, dirty.
     void _Set(T inValue)
     {
-        fData = ToStorage(inValue);
+        fData = _ToStorage(inValue);
         SetNull(false);
     }
 
@@ -309,8 +309,8 @@ private:
     // One-byte kinds travel in a 16-bit field.
     using StreamField = std::conditional_t<sizeof(Storage) == 1, int16_t, Storage>;
 
-    static Storage ToStorage(T inValue) { return static_cast<Storage>(inValue); }
-    static Storage Load(const void* inData)
+    static Storage _ToStorage(T inValue) { return static_cast<Storage>(inValue); }
+    static Storage _Load(const void* inData)
     {
         Storage value;
         std::memcpy(&value, inData, sizeof(Storage));
@@ -321,7 +321,7 @@ private:
         return value;
     }
 
-    static T ReadOwnType(const VValueSingle& inValue)
+    static T _ReadOwnType(const VValueSingle& inValue)
     {
         if constexpr (std::is_same_v<T, bool>)
         {
@@ -348,7 +348,7 @@ private:
             return inValue.GetReal();
         }
     }
-    static void WriteOwnType(VValueSingle& outValue, T inValue)
+    static void _WriteOwnType(VValueSingle& outValue, T inValue)
     {
         if constexpr (std::is_same_v<T, bool>)
         {
