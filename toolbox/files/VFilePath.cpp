@@ -684,6 +684,22 @@ bool VFilePath::SetName(const VString& inName)
     return _ReplaceLastComponent(inName);
 }
 
+VString VFilePath::_NameWithOldExtension(const VString& inName, bool inWithExtension) const
+{
+    VString name(inName);
+    if (!inWithExtension)
+    {
+        VString extension;
+        GetExtension(extension);
+        if (!extension.IsEmpty())
+        {
+            name.AppendUniChar('.');
+            name.AppendString(extension);
+        }
+    }
+    return name;
+}
+
 bool VFilePath::SetFileName(const VString& inName, bool inWithExtension)
 {
     if (!fIsValid)
@@ -694,46 +710,12 @@ bool VFilePath::SetFileName(const VString& inName, bool inWithExtension)
     {
         return ToSubFile(inName);
     }
-    VString name(inName);
-    if (!inWithExtension)
-    {
-        VString extension;
-        GetExtension(extension);
-        if (!extension.IsEmpty())
-        {
-            name.AppendUniChar('.');
-            name.AppendString(extension);
-        }
-    }
-    if (LastIndexOf(inName.GetCPointer(), inName.GetLength(), ':') >= 0)
-    {
-        return RefuseName(inName);
-    }
-    return _ReplaceLastComponent(name);
+    return _ReplaceLastComponent(_NameWithOldExtension(inName, inWithExtension));
 }
 
 bool VFilePath::SetFolderName(const VString& inName, bool inWithExtension)
 {
-    if (!IsFolder())
-    {
-        return false;
-    }
-    VString name(inName);
-    if (!inWithExtension)
-    {
-        VString extension;
-        GetExtension(extension);
-        if (!extension.IsEmpty())
-        {
-            name.AppendUniChar('.');
-            name.AppendString(extension);
-        }
-    }
-    if (LastIndexOf(inName.GetCPointer(), inName.GetLength(), ':') >= 0)
-    {
-        return RefuseName(inName);
-    }
-    return _ReplaceLastComponent(name);
+    return IsFolder() && _ReplaceLastComponent(_NameWithOldExtension(inName, inWithExtension));
 }
 
 bool VFilePath::SetExtension(const VString& inExtension)
@@ -745,65 +727,44 @@ bool VFilePath::SetExtension(const VString& inExtension)
     return IsFolder() ? SetFolderExtension(inExtension) : SetFileExtension(inExtension);
 }
 
-namespace
+bool VFilePath::_ChangeExtension(const VString& inExtension)
 {
-
-// The name with its extension replaced, added (after a new '.') or, for an empty one, removed
-// with its '.'.
-void ChangeExtension(VString& ioName, const VString& inExtension)
-{
-    const int32_t dot = LastIndexOf(ioName.GetCPointer(), ioName.GetLength(), '.');
+    // The last '.' of the last component: replaced after it, added when there is none, removed
+    // with it for an empty extension.
+    VString name;
+    GetName(name);
+    const int32_t dot = LastIndexOf(name.GetCPointer(), name.GetLength(), '.');
     if (inExtension.IsEmpty())
     {
-        if (dot >= 0)
+        if (dot < 0)
         {
-            ioName.Truncate(dot);
+            return true;
         }
-        return;
-    }
-    if (dot >= 0)
-    {
-        ioName.Truncate(dot + 1);
+        name.Truncate(dot);
     }
     else
     {
-        ioName.AppendUniChar('.');
+        if (dot >= 0)
+        {
+            name.Truncate(dot + 1);
+        }
+        else
+        {
+            name.AppendUniChar('.');
+        }
+        name.AppendString(inExtension);
     }
-    ioName.AppendString(inExtension);
+    return _ReplaceLastComponent(name);
 }
-
-} // namespace
 
 bool VFilePath::SetFileExtension(const VString& inExtension)
 {
-    if (!IsFile())
-    {
-        return false;
-    }
-    if (LastIndexOf(inExtension.GetCPointer(), inExtension.GetLength(), ':') >= 0)
-    {
-        return RefuseName(inExtension);
-    }
-    VString name;
-    GetName(name);
-    ChangeExtension(name, inExtension);
-    return _ReplaceLastComponent(name);
+    return IsFile() && _ChangeExtension(inExtension);
 }
 
 bool VFilePath::SetFolderExtension(const VString& inExtension)
 {
-    if (!IsFolder())
-    {
-        return false;
-    }
-    if (LastIndexOf(inExtension.GetCPointer(), inExtension.GetLength(), ':') >= 0)
-    {
-        return RefuseName(inExtension);
-    }
-    VString name;
-    GetName(name);
-    ChangeExtension(name, inExtension);
-    return _ReplaceLastComponent(name);
+    return IsFolder() && _ChangeExtension(inExtension);
 }
 
 bool VFilePath::RemoveBlanks()

@@ -159,6 +159,10 @@ private:
     // Replaces the last component (and a folder's final ':') with inComponent after checking it;
     // false with 'zorn' 614 when it is no acceptable name.
     bool _ReplaceLastComponent(const VString& inComponent);
+    // The name followed by '.' and the present extension, unless inWithExtension or there is none.
+    VString _NameWithOldExtension(const VString& inName, bool inWithExtension) const;
+    // Replaces, adds or (empty) removes the extension of the last component.
+    bool _ChangeExtension(const VString& inExtension);
 
     VString fPath;
     bool fIsValid = false;
