@@ -89,6 +89,15 @@ TEST(PathConversion, PosixAndColonForms)
     }
     // A POSIX text that is no full path falls back to the relative rules.
     EXPECT_EQ(Text(Convert(u"a/b", eURL_POSIX_STYLE, eURL_HFS_STYLE, false)), u"a:b");
+    // From the system's bytes: decoded as names are, then the same rules.
+    VString colon;
+    EXPECT_TRUE(XLinuxFile::PosixFullPathToHFS("/a\xE9:b/", false, colon));
+    EXPECT_EQ(Text(colon), u"Root:a\xDCE9/b:");
+    EXPECT_FALSE(XLinuxFile::PosixFullPathToHFS("a/b", false, colon));
+    EXPECT_FALSE(XLinuxFile::PosixFullPathToHFS(static_cast<const char*>(nullptr), false, colon));
+    VFilePath cleared{U(u"Root:a")};
+    XLinuxFile::GetFilePathFromPosixPath(nullptr, false, cleared);
+    EXPECT_FALSE(cleared.IsValid());
 }
 
 TEST(PathConversion, WindowsAndUnchangedPairs)
