@@ -1,13 +1,16 @@
-// BenchRunTimes: one time per benchmark, gathered from what a reporter receives, so that a program
-// can print the ratio of its own code's time to a peer's. It keeps the fastest repetition (the least
-// disturbed by other work) when the individual runs are reported, and the median when only the
-// aggregates are (--benchmark_report_aggregates_only=true).
+// What the benchmark programs that measure against a peer share. BenchRunTimes keeps one time per
+// benchmark, gathered from what a reporter receives, so that a program can print the ratio of its
+// own code's time to a peer's: the fastest repetition (the least disturbed by other work) when the
+// individual runs are reported, the median when only the aggregates are
+// (--benchmark_report_aggregates_only=true). TimesReporter is the console reporter that fills one;
+// RunRepeatedInRandomOrder runs the program's benchmarks with it.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zorn::bench
 {
@@ -74,5 +77,43 @@ private:
     std::map<std::string, double> fFastest;
     std::map<std::string, double> fMedian;
 };
+
+// The console output, and the times kept for the ratios.
+class TimesReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& inRuns) override
+    {
+        ConsoleReporter::ReportRuns(inRuns);
+        for (const Run& run : inRuns)
+        {
+            fTimes.Add(run);
+        }
+    }
+
+    const BenchRunTimes& Times() const { return fTimes; }
+
+private:
+    BenchRunTimes fTimes;
+};
+
+// Runs the benchmarks with five repetitions in random order by default, so that a busy machine
+// disturbs both sides alike; flags given on the command line come later and win. False when the
+// command line has an unknown flag.
+inline bool RunRepeatedInRandomOrder(int inArgc, char** inArgv, TimesReporter& ioReporter)
+{
+    std::string repetitions = "--benchmark_repetitions=5";
+    std::string interleaving = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> arguments = {inArgv[0], repetitions.data(), interleaving.data()};
+    arguments.insert(arguments.end(), inArgv + 1, inArgv + inArgc);
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data()))
+    {
+        return false;
+    }
+    benchmark::RunSpecifiedBenchmarks(&ioReporter);
+    return true;
+}
 
 } // namespace zorn::bench

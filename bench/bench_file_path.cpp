@@ -5,6 +5,7 @@
 // 8,192 names prepared before the timing, in the form each takes (UTF-16 VStrings, UTF-8
 // std::strings). At the end the program prints the time ratio, VFilePath / std::filesystem.
 
+#include "bench/BenchRunTimes.h"
 #include "toolbox/files/VFilePath.h"
 
 #include <benchmark/benchmark.h>
@@ -84,60 +85,26 @@ void BM_Children_StdFilesystem(benchmark::State& state)
 }
 BENCHMARK(BM_Children_StdFilesystem);
 
-// Keeps the fastest time of each benchmark, to print the ratio at the end.
-class RatioReporter : public benchmark::ConsoleReporter
+void PrintRatio(const zorn::bench::BenchRunTimes& inTimes)
 {
-public:
-    void ReportRuns(const std::vector<Run>& inRuns) override
+    double ours = inTimes.Find("BM_Children_VFilePath");
+    double peer = inTimes.Find("BM_Children_StdFilesystem");
+    if (ours > 0 && peer > 0)
     {
-        ConsoleReporter::ReportRuns(inRuns);
-        for (const Run& run : inRuns)
-        {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-            {
-                auto [entry, added] = fTimes.emplace(run.benchmark_name(), run.GetAdjustedRealTime());
-                if (!added && run.GetAdjustedRealTime() < entry->second)
-                {
-                    entry->second = run.GetAdjustedRealTime();
-                }
-            }
-        }
+        std::printf("\nTime ratio VFilePath / std::filesystem (below 1 is faster): %.2f\n", ours / peer);
     }
-
-    void PrintRatio() const
-    {
-        auto ours = fTimes.find("BM_Children_VFilePath");
-        auto peer = fTimes.find("BM_Children_StdFilesystem");
-        if (ours != fTimes.end() && peer != fTimes.end())
-        {
-            std::printf("\nTime ratio VFilePath / std::filesystem (below 1 is faster): %.2f\n",
-                        ours->second / peer->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> fTimes;
-};
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // Repetitions in random order by default, so that a busy machine disturbs both sides alike;
-    // flags given on the command line come later and win.
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::string interleaving = "--benchmark_enable_random_interleaving=true";
-    std::vector<char*> arguments = {argv[0], repetitions.data(), interleaving.data()};
-    arguments.insert(arguments.end(), argv + 1, argv + argc);
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
-    if (benchmark::ReportUnrecognizedArguments(count, arguments.data()))
+    zorn::bench::TimesReporter reporter;
+    if (!zorn::bench::RunRepeatedInRandomOrder(argc, argv, reporter))
     {
         return 1;
     }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatio();
+    PrintRatio(reporter.Times());
     benchmark::Shutdown();
     return 0;
 }

@@ -227,24 +227,17 @@ JSON_BENCH(BM_SetMiss);
 
 // The console output, then a table of each peer's time per operation divided by VJSONObject's
 // (above 1: VJSONObject is faster).
-class RatioReporter : public benchmark::ConsoleReporter
+class RatioReporter : public zorn::bench::TimesReporter
 {
 public:
-    void ReportRuns(const std::vector<Run>& inRuns) override
-    {
-        ConsoleReporter::ReportRuns(inRuns);
-        for (const Run& run : inRuns)
-        {
-            fTimes.Add(run);
-        }
-    }
     void Finalize() override
     {
-        ConsoleReporter::Finalize();
+        TimesReporter::Finalize();
+        const zorn::bench::BenchRunTimes& runTimes = Times();
         std::printf("\n%-18s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject");
         // Names look like "BM_GetHit<ZornObject>/1000": one row per operation and size.
         std::map<std::string, std::map<std::string, double>> rows;
-        fTimes.ForEachName(
+        runTimes.ForEachName(
             [&](const std::string& inName)
             {
                 size_t open = inName.find('<');
@@ -253,7 +246,7 @@ public:
                 if (open != std::string::npos && close != std::string::npos && slash != std::string::npos)
                 {
                     rows[inName.substr(3, open - 3) + " " + inName.substr(slash + 1)]
-                        [inName.substr(open + 1, close - open - 1)] = fTimes.Find(inName);
+                        [inName.substr(open + 1, close - open - 1)] = runTimes.Find(inName);
                 }
             });
         for (const auto& [row, times] : rows)
@@ -269,9 +262,6 @@ public:
             std::printf("%-18s %26.2f %26.2f\n", row.c_str(), ratio("NlohmannObject"), ratio("RapidObject"));
         }
     }
-
-private:
-    zorn::bench::BenchRunTimes fTimes;
 };
 
 } // namespace

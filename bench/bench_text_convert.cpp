@@ -208,73 +208,48 @@ BENCHMARK(BM_Encode_Zorn)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_ICU)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_Iconv)->Apply(ClassArgs);
 
-// Keeps the time of every benchmark, to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter
+std::string Name(const char* inDirection, const char* inSide, int inClass)
 {
-public:
-    void ReportRuns(const std::vector<Run>& inRuns) override
-    {
-        ConsoleReporter::ReportRuns(inRuns);
-        for (const Run& run : inRuns)
-        {
-            fTimes.Add(run);
-        }
-    }
+    char name[64];
+    std::snprintf(name, sizeof(name), "BM_%s_%s/%d", inDirection, inSide, inClass);
+    return name;
+}
 
-    void PrintRatios() const
+// Per class and direction, our time and iconv's divided by ICU's.
+void PrintRatios(const zorn::bench::BenchRunTimes& inTimes)
+{
+    std::printf("\nTime relative to ICU (ours / ICU, iconv / ICU; below 1 is faster than ICU):\n");
+    for (const char* direction : {"Decode", "Encode"})
     {
-        std::printf("\nTime relative to ICU (ours / ICU, iconv / ICU; below 1 is faster than ICU):\n");
-        for (const char* direction : {"Decode", "Encode"})
+        for (int textClass = 0; textClass < 4; ++textClass)
         {
-            for (int textClass = 0; textClass < 4; ++textClass)
+            double icu = inTimes.Find(Name(direction, "ICU", textClass));
+            double ours = inTimes.Find(Name(direction, "Zorn", textClass));
+            double iconvTime = inTimes.Find(Name(direction, "Iconv", textClass));
+            if (icu <= 0 || ours <= 0)
             {
-                double icu = fTimes.Find(Name(direction, "ICU", textClass));
-                double ours = fTimes.Find(Name(direction, "Zorn", textClass));
-                double iconvTime = fTimes.Find(Name(direction, "Iconv", textClass));
-                if (icu <= 0 || ours <= 0)
-                {
-                    continue;
-                }
-                std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass], ours / icu);
-                if (iconvTime > 0)
-                {
-                    std::printf("  iconv %.2f", iconvTime / icu);
-                }
-                std::printf("\n");
+                continue;
             }
+            std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass], ours / icu);
+            if (iconvTime > 0)
+            {
+                std::printf("  iconv %.2f", iconvTime / icu);
+            }
+            std::printf("\n");
         }
     }
-
-private:
-    static std::string Name(const char* inDirection, const char* inSide, int inClass)
-    {
-        char name[64];
-        std::snprintf(name, sizeof(name), "BM_%s_%s/%d", inDirection, inSide, inClass);
-        return name;
-    }
-
-    zorn::bench::BenchRunTimes fTimes;
-};
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // Repetitions in random order by default, so that a busy machine disturbs both sides alike;
-    // flags given on the command line come later and win.
-    std::string repetitions = "--benchmark_repetitions=5";
-    std::string interleaving = "--benchmark_enable_random_interleaving=true";
-    std::vector<char*> arguments = {argv[0], repetitions.data(), interleaving.data()};
-    arguments.insert(arguments.end(), argv + 1, argv + argc);
-    int count = static_cast<int>(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
-    if (benchmark::ReportUnrecognizedArguments(count, arguments.data()))
+    zorn::bench::TimesReporter reporter;
+    if (!zorn::bench::RunRepeatedInRandomOrder(argc, argv, reporter))
     {
         return 1;
     }
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter.Times());
     benchmark::Shutdown();
     return 0;
 }
