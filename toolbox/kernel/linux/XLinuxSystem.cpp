@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <cxxabi.h>
+#include <fstream>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/random.h>
@@ -98,6 +100,33 @@ std::string XLinuxSystem::GetErrnoText(int inErrno)
     char buffer[1024];
     // GNU strerror_r: always returns a text, which may or may not be in the buffer.
     return ::strerror_r(inErrno, buffer, sizeof(buffer));
+}
+
+bool XLinuxSystem::IsDebuggerAttached()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+    {
+        if (line.rfind("TracerPid:", 0) == 0)
+        {
+            return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
+        }
+    }
+    return false;
+}
+
+void XLinuxSystem::BreakIntoDebugger()
+{
+    ::raise(SIGTRAP);
+}
+
+void XLinuxSystem::GetLocalTime(std::time_t inTime, std::tm& outLocal)
+{
+    if (::localtime_r(&inTime, &outLocal) == nullptr)
+    {
+        outLocal = std::tm{};
+    }
 }
 
 } // namespace zorn

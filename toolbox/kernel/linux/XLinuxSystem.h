@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace zorn
@@ -41,6 +42,15 @@ public:
 
     // The C library's text for an errno value ("Unknown error N" for numbers it does not know).
     static std::string GetErrnoText(int inErrno);
+
+    // Whether a debugger (any tracer) is attached to the process: the TracerPid of
+    // /proc/self/status, read at each call since one may attach or leave at any time.
+    static bool IsDebuggerAttached();
+    // Stops in the attached debugger (SIGTRAP). Without a tracer the signal would end the
+    // process, so callers check IsDebuggerAttached first.
+    static void BreakIntoDebugger();
+    // The local date and time of inTime in the default time zone (localtime_r).
+    static void GetLocalTime(std::time_t inTime, std::tm& outLocal);
 };
 
 } // namespace zorn

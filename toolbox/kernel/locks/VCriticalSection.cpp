@@ -1,12 +1,14 @@
 #include "toolbox/kernel/locks/VCriticalSection.h"
 
-#include "toolbox/kernel/locks/VSyncEvent.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
-
-#include <sched.h>
 
 namespace zorn
 {
+
+namespace
+{
+thread_local int32_t tHeldSections = 0;
+} // namespace
 
 VCriticalSection::~VCriticalSection()
 {
@@ -16,63 +18,64 @@ VCriticalSection::~VCriticalSection()
     }
 }
 
+int32_t VCriticalSection::GetHeldCountOfCurrentThread()
+{
+    return tHeldSections;
+}
+
 bool VCriticalSection::Lock()
 {
     const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
-    SpinLock::Lock(&fGuard);
+    uint32_t owner = 0;
+    if (fOwner.compare_exchange_strong(owner, caller, std::memory_order_seq_cst))
+    {
+        fCount.store(1, std::memory_order_relaxed);
+        ++tHeldSections;
+    }
+    else if (owner == caller)
+    {
+        fCount.store(fCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    else
+    {
+        _LockContended(caller);
+    }
+    return true;
+}
+
+void VCriticalSection::_LockContended(uint32_t inCaller)
+{
+    // Counted before the owner is read again: a release that frees the lock after this point
+    // sees the waiter and wakes it (both sides are sequentially consistent).
+    fWaiters.fetch_add(1, std::memory_order_seq_cst);
     for (;;)
     {
-        if (fOwner == 0 || fOwner == caller)
+        uint32_t owner = 0;
+        if (fOwner.compare_exchange_strong(owner, inCaller, std::memory_order_seq_cst))
         {
-            fOwner = caller;
-            ++fCount;
-            SpinLock::Unlock(&fGuard);
-            return true;
+            break;
         }
-        if (VSyncEvent* event = fWaitEvent)
-        {
-            event->Retain();
-            SpinLock::Unlock(&fGuard);
-            event->Lock();
-            event->Release();
-            SpinLock::Lock(&fGuard);
-            continue;
-        }
-        // First contention: make the event outside the guard, then check again.
-        SpinLock::Unlock(&fGuard);
-        VSyncEvent* created = new VSyncEvent();
-        SpinLock::Lock(&fGuard);
-        if (fOwner == 0)
-        {
-            fOwner = caller;
-            ++fCount;
-            SpinLock::Unlock(&fGuard);
-            created->Release();
-            return true;
-        }
-        if (fWaitEvent == nullptr)
-        {
-            fWaitEvent = created; // the section keeps the creator's reference
-            continue;
-        }
-        SpinLock::Unlock(&fGuard);
-        created->Release();
-        if (SpinLock::GetYieldAfterCheckEvent())
-        {
-            ::sched_yield();
-        }
-        SpinLock::Lock(&fGuard);
+        // Sleeps only while the owner is still the one just seen.
+        fOwner.wait(owner, std::memory_order_seq_cst);
     }
+    fWaiters.fetch_sub(1, std::memory_order_relaxed);
+    fCount.store(1, std::memory_order_relaxed);
+    ++tHeldSections;
 }
 
 bool VCriticalSection::TryToLock()
 {
     const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
-    StSpinLocker guard(&fGuard);
-    if (fOwner == 0 || fOwner == caller)
+    uint32_t owner = 0;
+    if (fOwner.compare_exchange_strong(owner, caller, std::memory_order_seq_cst))
     {
-        fOwner = caller;
-        ++fCount;
+        fCount.store(1, std::memory_order_relaxed);
+        ++tHeldSections;
+        return true;
+    }
+    if (owner == caller)
+    {
+        fCount.store(fCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return true;
     }
     return false;
@@ -80,33 +83,22 @@ bool VCriticalSection::TryToLock()
 
 bool VCriticalSection::Unlock()
 {
-    VSyncEvent* event = nullptr;
-    SpinLock::Lock(&fGuard);
-    if (fCount > 0 && --fCount == 0)
+    const int32_t count = fCount.load(std::memory_order_relaxed);
+    if (count <= 0)
     {
-        fOwner = 0;
-        event = fWaitEvent;
-        fWaitEvent = nullptr;
+        return true;
     }
-    SpinLock::Unlock(&fGuard);
-    if (event != nullptr)
+    fCount.store(count - 1, std::memory_order_relaxed);
+    if (count == 1)
     {
-        event->Unlock();
-        event->Release();
+        --tHeldSections;
+        fOwner.store(0, std::memory_order_seq_cst);
+        if (fWaiters.load(std::memory_order_seq_cst) != 0)
+        {
+            fOwner.notify_one();
+        }
     }
     return true;
-}
-
-uint32_t VCriticalSection::GetOwnerID() const
-{
-    StSpinLocker guard(&fGuard);
-    return fOwner;
-}
-
-int32_t VCriticalSection::GetRecursionCount() const
-{
-    StSpinLocker guard(&fGuard);
-    return fCount;
 }
 
 } // namespace zorn

@@ -1,17 +1,21 @@
 // VCriticalSection: the toolbox's common lock. Recursive and owned by a task (by task ID, not by
-// thread): the owner may lock again and must unlock as often. Built from a spin-lock guard and a
-// wait event that is created only when some task actually has to wait, and dropped on the full
-// release that wakes the waiters (they then compete again, and one wins).
+// thread): the owner may lock again and must unlock as often.
+//
+// The owner word is the lock: taking a free lock is one compare-and-swap of the caller's ID into
+// it, and locking again is the owner check alone. A task that must wait counts itself among the
+// waiters and sleeps on the owner word (std::atomic wait, a futex on Linux); the release that frees
+// the lock wakes one waiter when there are any. IDs are never 0, so 0 means free.
+//
+// Each thread counts the sections it holds (first lock to last unlock): VTaskMgr::Init refuses to
+// turn a thread that holds one into the main task, since the thread's ID, and with it the owner
+// the section records, changes there.
 #pragma once
 
-#include "toolbox/kernel/locks/SpinLock.h"
-
+#include <atomic>
 #include <cstdint>
 
 namespace zorn
 {
-
-class VSyncEvent;
 
 class VCriticalSection
 {
@@ -26,19 +30,22 @@ public:
     bool Lock();
     // Takes the lock when it is free or already the caller's; false at once otherwise.
     bool TryToLock();
-    // Drops one level; the last one frees the lock and wakes the waiters. Does not check that the
+    // Drops one level; the last one frees the lock and wakes a waiter. Does not check that the
     // caller is the owner. True.
     bool Unlock();
 
-    uint32_t GetOwnerID() const;
-    int32_t GetRecursionCount() const;
+    uint32_t GetOwnerID() const { return fOwner.load(std::memory_order_relaxed); }
+    int32_t GetRecursionCount() const { return fCount.load(std::memory_order_relaxed); }
+
+    // Sections the calling thread holds.
+    static int32_t GetHeldCountOfCurrentThread();
 
 private:
-    // Guarded by fGuard.
-    VSyncEvent* fWaitEvent = nullptr;
-    uint32_t fOwner = 0;
-    int32_t fCount = 0;
-    mutable SpinLockWord fGuard{0};
+    void _LockContended(uint32_t inCaller);
+
+    std::atomic<uint32_t> fOwner{0};
+    std::atomic<int32_t> fCount{0}; // written by the owner only
+    std::atomic<uint32_t> fWaiters{0};
 };
 
 // Holds a lock for its scope.

@@ -348,7 +348,16 @@ void VTask::Kill()
     if (_ChangeState(TaskState_Running, TaskState_Dying))
     {
         _RecordKill();
+        _WakeForDeath();
     }
+}
+
+void VTask::_WakeForDeath()
+{
+    // A task waiting for messages or sleeping learns of its death now rather than at the end of
+    // its wait.
+    SetMessageQueueEvent();
+    WakeUp();
 }
 
 bool VTask::IsDying(int* outTicksSinceKill) const
@@ -365,6 +374,20 @@ bool VTask::IsDying(int* outTicksSinceKill) const
         }
     }
     return dying;
+}
+
+bool VTask::IsDying(const VTask* inTask)
+{
+    const VTask* task = inTask != nullptr ? inTask : GetCurrent();
+    return task != nullptr && task->IsDying();
+}
+
+void VTask::ReleaseCurrentActivityToken()
+{
+    if (VTask* current = GetCurrent())
+    {
+        current->_SetActivityToken(nullptr);
+    }
 }
 
 bool VTask::WaitForDeath(int inTimeoutMs)
