@@ -16,9 +16,13 @@ namespace zorn
 __attribute__((noinline)) void XLinuxStackCrawl::LoadFrames(uint32_t inSkip, uint32_t inCount)
 {
     void* frames[kMaxCapturedFrames];
-    const int captured = ::backtrace(frames, static_cast<int>(kMaxCapturedFrames));
-    // Frame 0 of the capture is this function.
-    const uint32_t first = std::min<uint32_t>(inSkip + 1, static_cast<uint32_t>(std::max(captured, 0)));
+    const int captured = std::max(::backtrace(frames, static_cast<int>(kMaxCapturedFrames)), 0);
+    // The capture begins inside this function, or deeper where a sanitizer wraps backtrace: the
+    // caller's frame is the one that returns where this call returns.
+    void* const callerFrame = __builtin_return_address(0);
+    void** found = std::find(frames, frames + captured, callerFrame);
+    const uint32_t callerIndex = found != frames + captured ? static_cast<uint32_t>(found - frames) : 1;
+    const uint32_t first = std::min<uint32_t>(callerIndex + inSkip, static_cast<uint32_t>(captured));
     fCount = std::min({static_cast<uint32_t>(captured) - first, inCount, kMaxFrames});
     std::copy_n(frames + first, fCount, fFrames);
 }
