@@ -147,7 +147,8 @@ TEST(JSONErrorForms, CreateJSONObjectCarriesCodeSignatureMessageAndTheTwoOptiona
     }
 
     // A frozen description is the message.
-    VRefPtr<VErrorBase> described(new VErrorUserGenerated(MakeVError(kCOMPONENT_ZORN, 7), Str("Disk full")), true);
+    VRefPtr<VErrorBase> described(new VErrorUserGenerated(MakeVError(kCOMPONENT_ZORN, 7), Str("Disk full")),
+                                  true);
     VJSONObject* object = described->CreateJSONObject();
     EXPECT_EQ(Describe(object), u"errCode=7,componentSignature=\"zorn\",message=\"Disk full\"");
     object->Release();
@@ -174,7 +175,8 @@ TEST(JSONErrorForms, SaveToJSONArrayIsUndefinedWhenEmptyElseOneObjectPerErrorOld
         VJSONValue element = saved.GetArray()->GetAt(i);
         ASSERT_TRUE(element.IsObject());
         const std::u16string number = Text(VString(std::to_string(numbers[i]).c_str()));
-        EXPECT_EQ(Describe(element.GetObject()), u"errCode=" + number + u",componentSignature=\"zorn\",message=\"Error code: " +
+        EXPECT_EQ(Describe(element.GetObject()), u"errCode=" + number +
+                                                     u",componentSignature=\"zorn\",message=\"Error code: " +
                                                      number + u" (zorn)\"");
     }
 }

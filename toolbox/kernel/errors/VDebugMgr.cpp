@@ -196,35 +196,35 @@ bool VDebugMgr::_ApplyResponse(int32_t inResponse, const std::string& inKey, VEr
 {
     switch (inResponse)
     {
-        case eDebugResponse_Break:
-            if (!XLinuxSystem::IsDebuggerAttached())
-            {
-                EndProgram();
-            }
-            return true;
-        case eDebugResponse_Quit:
+    case eDebugResponse_Break:
+        if (!XLinuxSystem::IsDebuggerAttached())
+        {
             EndProgram();
-        case eDebugResponse_IgnoreThis:
-        {
-            std::lock_guard lock(fMutex);
-            if (inKey.empty())
-            {
-                fIgnoredErrors.insert(inError);
-            }
-            else if (std::find(fIgnoredAsserts.begin(), fIgnoredAsserts.end(), inKey) == fIgnoredAsserts.end())
-            {
-                fIgnoredAsserts.push_back(inKey);
-            }
-            return false;
         }
-        case eDebugResponse_IgnoreAll:
+        return true;
+    case eDebugResponse_Quit:
+        EndProgram();
+    case eDebugResponse_IgnoreThis:
+    {
+        std::lock_guard lock(fMutex);
+        if (inKey.empty())
         {
-            std::lock_guard lock(fMutex);
-            (inKey.empty() ? fIgnoreAllErrors : fIgnoreAllAsserts) = true;
-            return false;
+            fIgnoredErrors.insert(inError);
         }
-        default:
-            return false;
+        else if (std::find(fIgnoredAsserts.begin(), fIgnoredAsserts.end(), inKey) == fIgnoredAsserts.end())
+        {
+            fIgnoredAsserts.push_back(inKey);
+        }
+        return false;
+    }
+    case eDebugResponse_IgnoreAll:
+    {
+        std::lock_guard lock(fMutex);
+        (inKey.empty() ? fIgnoreAllErrors : fIgnoreAllAsserts) = true;
+        return false;
+    }
+    default:
+        return false;
     }
 }
 
@@ -252,7 +252,8 @@ bool VDebugMgr::AssertFailed(const char* inMessage, const char* inFileName, int 
     {
         std::lock_guard lock(fMutex);
         ignoreAll = fIgnoreAllAsserts;
-        if (!ignoreAll && std::find(fIgnoredAsserts.begin(), fIgnoredAsserts.end(), key) != fIgnoredAsserts.end())
+        if (!ignoreAll &&
+            std::find(fIgnoredAsserts.begin(), fIgnoredAsserts.end(), key) != fIgnoredAsserts.end())
         {
             return false;
         }
@@ -412,7 +413,8 @@ __attribute__((noinline)) FILE* VDebugMgr::_OpenAssertFile(bool inStamp, bool in
     if (fAssertFileOpened)
     {
         file = std::fopen(path, "a");
-        if (file != nullptr && std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) >= kAssertFileRotationSize)
+        if (file != nullptr && std::fseek(file, 0, SEEK_END) == 0 &&
+            std::ftell(file) >= kAssertFileRotationSize)
         {
             std::fclose(file);
             std::rename(path, (fAssertFilePath + std::to_string(fRotationCount)).c_str());

@@ -49,8 +49,8 @@ class VString;
 enum EDebugResponse : int32_t
 {
     eDebugResponse_Continue = 0,
-    eDebugResponse_Break = 1,     // break into the debugger; without one, end the program
-    eDebugResponse_Quit = 2,      // end the program
+    eDebugResponse_Break = 1,      // break into the debugger; without one, end the program
+    eDebugResponse_Quit = 2,       // end the program
     eDebugResponse_IgnoreThis = 3, // ignore this assertion (file and line) or this error code
     eDebugResponse_IgnoreAll = 4   // ignore all assertions, or all errors
 };
@@ -159,7 +159,7 @@ private:
     std::atomic<bool> fLogInDebugger{false};
     std::atomic<bool> fWriteToAssertFile{false};
 
-    mutable std::mutex fMutex; // the handler and the ignored assertions and codes
+    mutable std::mutex fMutex;                // the handler and the ignored assertions and codes
     IDebugMessageHandler* fHandler = nullptr; // one reference
     std::vector<std::string> fIgnoredAsserts;
     std::set<VError> fIgnoredErrors;

@@ -95,7 +95,7 @@ private:
     int32_t fTaskID = 0;
     VString fTaskName;
     VJSONObject* fParameters = nullptr; // one reference
-    XLinuxStackCrawl fStackCrawl;        // empty unless filled; not copied
+    XLinuxStackCrawl fStackCrawl;       // empty unless filled; not copied
 };
 
 // An error read back from another process; its text is the description.

@@ -71,9 +71,9 @@ bool XLinuxStackCrawl::operator<(const XLinuxStackCrawl& inOther) const
     {
         return fCount < inOther.fCount;
     }
-    return std::lexicographical_compare(fFrames, fFrames + fCount, inOther.fFrames, inOther.fFrames + fCount,
-                                        [](void* a, void* b)
-                                        { return reinterpret_cast<uintptr_t>(a) < reinterpret_cast<uintptr_t>(b); });
+    return std::lexicographical_compare(
+        fFrames, fFrames + fCount, inOther.fFrames, inOther.fFrames + fCount,
+        [](void* a, void* b) { return reinterpret_cast<uintptr_t>(a) < reinterpret_cast<uintptr_t>(b); });
 }
 
 } // namespace zorn

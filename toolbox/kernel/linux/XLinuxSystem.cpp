@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <cxxabi.h>
 #include <fstream>
+#include <linux/futex.h>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace zorn
@@ -119,6 +121,19 @@ bool XLinuxSystem::IsDebuggerAttached()
 void XLinuxSystem::BreakIntoDebugger()
 {
     ::raise(SIGTRAP);
+}
+
+void XLinuxSystem::FutexWait(std::atomic<uint32_t>* inWord, uint32_t inExpected)
+{
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(inWord), FUTEX_WAIT_PRIVATE, inExpected, nullptr,
+              nullptr, 0);
+}
+
+void XLinuxSystem::FutexWake(std::atomic<uint32_t>* inWord, int inCount)
+{
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(inWord), FUTEX_WAKE_PRIVATE, inCount, nullptr, nullptr,
+              0);
 }
 
 void XLinuxSystem::GetLocalTime(std::time_t inTime, std::tm& outLocal)

@@ -3,6 +3,7 @@
 // system call, glibc extension and compiler-ABI call of the kernel sits in this folder.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -49,6 +50,11 @@ public:
     // Stops in the attached debugger (SIGTRAP). Without a tracer the signal would end the
     // process, so callers check IsDebuggerAttached first.
     static void BreakIntoDebugger();
+    // A futex on a 32-bit word: waits while *inWord equals inExpected (returns at once when it
+    // does not, and may return spuriously); wakes up to inCount waiters of the word.
+    static void FutexWait(std::atomic<uint32_t>* inWord, uint32_t inExpected);
+    static void FutexWake(std::atomic<uint32_t>* inWord, int inCount);
+
     // The local date and time of inTime in the default time zone (localtime_r).
     static void GetLocalTime(std::time_t inTime, std::tm& outLocal);
 };

@@ -1,5 +1,6 @@
 #include "toolbox/kernel/locks/VCriticalSection.h"
 
+#include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 namespace zorn
@@ -26,59 +27,55 @@ int32_t VCriticalSection::GetHeldCountOfCurrentThread()
 bool VCriticalSection::Lock()
 {
     const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
-    uint32_t owner = 0;
-    if (fOwner.compare_exchange_strong(owner, caller, std::memory_order_seq_cst))
-    {
-        fCount.store(1, std::memory_order_relaxed);
-        ++tHeldSections;
-    }
-    else if (owner == caller)
+    // Only the owner ever stores its own ID here, and clears it before it lets go: a task reads
+    // its own ID only while it holds the lock.
+    if (fOwner.load(std::memory_order_relaxed) == caller)
     {
         fCount.store(fCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        return true;
     }
-    else
+    uint32_t state = kFree;
+    if (!fState.compare_exchange_strong(state, kLocked, std::memory_order_acquire, std::memory_order_relaxed))
     {
-        _LockContended(caller);
+        _LockContended(state);
     }
+    fOwner.store(caller, std::memory_order_relaxed);
+    fCount.store(1, std::memory_order_relaxed);
+    ++tHeldSections;
     return true;
 }
 
-void VCriticalSection::_LockContended(uint32_t inCaller)
+void VCriticalSection::_LockContended(uint32_t inState)
 {
-    // Counted before the owner is read again: a release that frees the lock after this point
-    // sees the waiter and wakes it (both sides are sequentially consistent).
-    fWaiters.fetch_add(1, std::memory_order_seq_cst);
-    for (;;)
+    // Marks the lock as waited for, then sleeps until a release finds it free.
+    if (inState != kLockedWithWaiters)
     {
-        uint32_t owner = 0;
-        if (fOwner.compare_exchange_strong(owner, inCaller, std::memory_order_seq_cst))
-        {
-            break;
-        }
-        // Sleeps only while the owner is still the one just seen.
-        fOwner.wait(owner, std::memory_order_seq_cst);
+        inState = fState.exchange(kLockedWithWaiters, std::memory_order_acquire);
     }
-    fWaiters.fetch_sub(1, std::memory_order_relaxed);
-    fCount.store(1, std::memory_order_relaxed);
-    ++tHeldSections;
+    while (inState != kFree)
+    {
+        XLinuxSystem::FutexWait(&fState, kLockedWithWaiters);
+        inState = fState.exchange(kLockedWithWaiters, std::memory_order_acquire);
+    }
 }
 
 bool VCriticalSection::TryToLock()
 {
     const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
-    uint32_t owner = 0;
-    if (fOwner.compare_exchange_strong(owner, caller, std::memory_order_seq_cst))
-    {
-        fCount.store(1, std::memory_order_relaxed);
-        ++tHeldSections;
-        return true;
-    }
-    if (owner == caller)
+    if (fOwner.load(std::memory_order_relaxed) == caller)
     {
         fCount.store(fCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return true;
     }
-    return false;
+    uint32_t state = kFree;
+    if (!fState.compare_exchange_strong(state, kLocked, std::memory_order_acquire, std::memory_order_relaxed))
+    {
+        return false;
+    }
+    fOwner.store(caller, std::memory_order_relaxed);
+    fCount.store(1, std::memory_order_relaxed);
+    ++tHeldSections;
+    return true;
 }
 
 bool VCriticalSection::Unlock()
@@ -92,10 +89,10 @@ bool VCriticalSection::Unlock()
     if (count == 1)
     {
         --tHeldSections;
-        fOwner.store(0, std::memory_order_seq_cst);
-        if (fWaiters.load(std::memory_order_seq_cst) != 0)
+        fOwner.store(0, std::memory_order_relaxed);
+        if (fState.exchange(kFree, std::memory_order_release) == kLockedWithWaiters)
         {
-            fOwner.notify_one();
+            XLinuxSystem::FutexWake(&fState, 1);
         }
     }
     return true;

@@ -1,10 +1,10 @@
 // VCriticalSection: the toolbox's common lock. Recursive and owned by a task (by task ID, not by
 // thread): the owner may lock again and must unlock as often.
 //
-// The owner word is the lock: taking a free lock is one compare-and-swap of the caller's ID into
-// it, and locking again is the owner check alone. A task that must wait counts itself among the
-// waiters and sleeps on the owner word (std::atomic wait, a futex on Linux); the release that frees
-// the lock wakes one waiter when there are any. IDs are never 0, so 0 means free.
+// Taking a free lock is one compare-and-swap of a state word (free, locked, locked with waiters)
+// and locking again is the owner check alone. A task that finds the lock taken marks it as waited
+// for and sleeps on the state word (a futex); the release that finds waiters wakes one, which
+// competes again. IDs are never 0, so an owner of 0 means free.
 //
 // Each thread counts the sections it holds (first lock to last unlock): VTaskMgr::Init refuses to
 // turn a thread that holds one into the main task, since the thread's ID, and with it the owner
@@ -41,11 +41,16 @@ public:
     static int32_t GetHeldCountOfCurrentThread();
 
 private:
-    void _LockContended(uint32_t inCaller);
+    static constexpr uint32_t kFree = 0;
+    static constexpr uint32_t kLocked = 1;
+    static constexpr uint32_t kLockedWithWaiters = 2;
 
-    std::atomic<uint32_t> fOwner{0};
-    std::atomic<int32_t> fCount{0}; // written by the owner only
-    std::atomic<uint32_t> fWaiters{0};
+    // Waits until the state word is taken; inState: the state last seen.
+    void _LockContended(uint32_t inState);
+
+    std::atomic<uint32_t> fState{kFree};
+    std::atomic<uint32_t> fOwner{0}; // the owner's ID, stored by the owner after taking fState
+    std::atomic<int32_t> fCount{0};  // written by the owner only
 };
 
 // Holds a lock for its scope.

@@ -505,20 +505,26 @@ VMessageQueue* VTask::RetainMessageQueue()
     return queue;
 }
 
+VMessageQueue* VTask::_GetOrMakeMessageQueue()
+{
+    VMessageQueue* queue = GetMessageQueue();
+    if (queue == nullptr)
+    {
+        queue = RetainMessageQueue();
+        queue->Release();
+    }
+    return queue;
+}
+
 bool VTask::AddMessage(VMessage* inMessage)
 {
-    VMessageQueue* queue = RetainMessageQueue();
-    bool added = queue->AddMessage(inMessage);
-    queue->Release();
-    return added;
+    return _GetOrMakeMessageQueue()->AddMessage(inMessage);
 }
 
 void VTask::SetMessageQueueEvent()
 {
-    VMessageQueue* queue = RetainMessageQueue();
     fWakeCount.fetch_add(1, std::memory_order_acq_rel);
-    queue->SetEvent();
-    queue->Release();
+    _GetOrMakeMessageQueue()->SetEvent();
 }
 
 void VTask::_CloseMessageQueue()
@@ -557,7 +563,7 @@ bool VTask::IsResponding() const
 
 VMessage* VTask::_RetainMessageWithTimeout(int inMs, bool* outTimedOut)
 {
-    VMessageQueue* queue = RetainMessageQueue();
+    VMessageQueue* queue = _GetOrMakeMessageQueue();
     IFiberScheduler* scheduler = fManager->_RetainScheduler();
     if (scheduler != nullptr)
     {
@@ -571,7 +577,6 @@ VMessage* VTask::_RetainMessageWithTimeout(int inMs, bool* outTimedOut)
         scheduler->SetDirectUpdateAllowedEvenIfWaitingForFlag(false);
         scheduler->Release();
     }
-    queue->Release();
     return message;
 }
 

@@ -269,6 +269,9 @@ private:
     void _CheckIdleEvents();
     // Waits up to inMs milliseconds for a message of the task's queue (wait reason 4).
     VMessage* _RetainMessageWithTimeout(int inMs, bool* outTimedOut);
+    // The queue, made when missing, without a reference: the task keeps it as long as it lives,
+    // so callers that hold the task (or are it) may use it.
+    VMessageQueue* _GetOrMakeMessageQueue();
     // Closes the queue at the task's end.
     void _CloseMessageQueue();
 

@@ -228,7 +228,8 @@ TEST_F(DebugMgrTest, AssertFileHasHeaderStampAndAtMostEightStackLinesBeforeTheTe
 
     const std::vector<std::string> lines = Lines(AssertText());
     ASSERT_GE(lines.size(), 6u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(Zq log file opened on \w+, \w+ \d\d, \d{4} \d\d:\d\d:\d\d \w+)")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(R"(Zq log file opened on \w+, \w+ \d\d, \d{4} \d\d:\d\d:\d\d \w+)")))
         << lines[0];
     EXPECT_EQ(lines[1], "");
     EXPECT_EQ(lines[2], "");
@@ -292,7 +293,8 @@ TEST_F(DebugMgrTest, HandlerResponsesToAssertions)
         Mgr()->AssertFailed("a", "File.cpp", 10);
         Mgr()->AssertFailed("a", "File.cpp", 11);
         EXPECT_EQ(handler->fAsserts.load(), row.fAsked) << row.fWhat;
-        EXPECT_EQ(CountLinesStartingWith(AssertText(), "Assert Failed: a, File.cpp, 1"), row.fWritten) << row.fWhat;
+        EXPECT_EQ(CountLinesStartingWith(AssertText(), "Assert Failed: a, File.cpp, 1"), row.fWritten)
+            << row.fWhat;
     }
 }
 
@@ -478,7 +480,8 @@ TEST_F(DebugMgrTest, ManyTasksReportAtOnceAndEveryLineIsWhole)
                                          while (ready.load() < kTasks)
                                          {
                                          }
-                                         const std::string message = "task " + std::to_string(t) + " " + padding;
+                                         const std::string message =
+                                             "task " + std::to_string(t) + " " + padding;
                                          for (int i = 0; i < kReports; ++i)
                                          {
                                              VDebugMgr::Get()->AssertFailed(message.c_str(), "Many.cpp", i);

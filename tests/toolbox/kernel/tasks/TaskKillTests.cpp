@@ -41,7 +41,9 @@ protected:
 
 double ThreadCPUSeconds()
 {
-    struct rusage usage{};
+    struct rusage usage
+    {
+    };
     ::getrusage(RUSAGE_THREAD, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
