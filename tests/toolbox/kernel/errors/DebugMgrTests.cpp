@@ -269,9 +269,10 @@ TEST_F(DebugMgrTest, AFileGrownPastTheLimitIsRenamedWithTheCounterAndBegunAgain)
     EXPECT_LT(fresh.size(), 1000u);
 }
 
-TEST_F(DebugMgrTest, HandlerResponsesToAssertions)
+TEST_F(DebugMgrTest, HandlerResponsesToAssertionsAndErrors)
 {
-    // Each row: the same file and line fails twice, then another line once.
+    // Each row: the same file and line fails twice, then another line once; code 1 is raised
+    // twice, then code 2 once. Assertions and errors answer alike.
     struct Row
     {
         const char* fWhat;
@@ -281,7 +282,7 @@ TEST_F(DebugMgrTest, HandlerResponsesToAssertions)
     };
     const Row rows[] = {
         {"7 continues", 7, 3, 3},
-        {"3 ignores that file and line, not the other", eDebugResponse_IgnoreThis, 2, 2},
+        {"3 ignores that file and line, or that code, not the other", eDebugResponse_IgnoreThis, 2, 2},
         {"4 stops asking but still records", eDebugResponse_IgnoreAll, 1, 3},
     };
     for (const Row& row : rows)
@@ -292,37 +293,14 @@ TEST_F(DebugMgrTest, HandlerResponsesToAssertions)
         EXPECT_FALSE(Mgr()->AssertFailed("a", "File.cpp", 10)) << row.fWhat;
         Mgr()->AssertFailed("a", "File.cpp", 10);
         Mgr()->AssertFailed("a", "File.cpp", 11);
-        EXPECT_EQ(handler->fAsserts.load(), row.fAsked) << row.fWhat;
-        EXPECT_EQ(CountLinesStartingWith(AssertText(), "Assert Failed: a, File.cpp, 1"), row.fWritten)
-            << row.fWhat;
-    }
-}
-
-TEST_F(DebugMgrTest, HandlerResponsesToErrors)
-{
-    // Each row: code 1 is raised twice, then code 2 once.
-    struct Row
-    {
-        const char* fWhat;
-        int32_t fResponse;
-        int fAsked;
-        int fWritten;
-    };
-    const Row rows[] = {
-        {"7 continues", 7, 3, 3},
-        {"3 ignores that code, not the other", eDebugResponse_IgnoreThis, 2, 2},
-        {"4 stops asking but still records", eDebugResponse_IgnoreAll, 1, 3},
-    };
-    for (const Row& row : rows)
-    {
-        VRefPtr<CountingHandler> handler(new CountingHandler(), true);
-        handler->fResponse = row.fResponse;
-        Restart(handler.Get());
         _ThrowError(Zorn(1));
         _ThrowError(Zorn(1));
         _ThrowError(Zorn(2));
         VTask::GetCurrent()->FlushErrors();
+        EXPECT_EQ(handler->fAsserts.load(), row.fAsked) << row.fWhat;
         EXPECT_EQ(handler->fErrors.load(), row.fAsked) << row.fWhat;
+        EXPECT_EQ(CountLinesStartingWith(AssertText(), "Assert Failed: a, File.cpp, 1"), row.fWritten)
+            << row.fWhat;
         EXPECT_EQ(CountLinesStartingWith(AssertText(), "Error: Error code: "), row.fWritten) << row.fWhat;
     }
 }
