@@ -348,7 +348,11 @@ void VTask::Kill()
     if (_ChangeState(TaskState_Running, TaskState_Dying))
     {
         _RecordKill();
-        _WakeForDeath();
+        // A task that ends itself is not waiting; a wake would only cut short its next wait.
+        if (GetCurrent() != this)
+        {
+            _WakeForDeath();
+        }
     }
 }
 
@@ -643,24 +647,25 @@ bool VTask::WaitAndExecuteMessages(int inMs, bool* outTimedOut)
     }
     const uint32_t wakeCount = fWakeCount.load(std::memory_order_acquire);
     const uint32_t start = VSystem::GetCurrentTime();
+    uint32_t elapsed = 0;
     while (GetState() < TaskState_Dying)
     {
         if (fWakeCount.load(std::memory_order_acquire) != wakeCount)
         {
             return true;
         }
-        const uint32_t elapsed = VSystem::GetCurrentTime() - start;
-        const uint32_t remaining =
-            elapsed >= static_cast<uint32_t>(inMs) ? 0 : static_cast<uint32_t>(inMs) - elapsed;
+        // A kill wakes the wait, so it may last the whole remaining time.
         bool timedOut = false;
         VMessage* message =
-            _RetainMessageWithTimeout(static_cast<int>(std::min<uint32_t>(remaining, 1000)), &timedOut);
+            _RetainMessageWithTimeout(static_cast<int>(static_cast<uint32_t>(inMs) - elapsed), &timedOut);
         if (message == nullptr && !timedOut)
         {
             return true;
         }
         _ExecuteMessages(message, true);
-        if (VSystem::GetCurrentTime() - start >= static_cast<uint32_t>(inMs))
+        // One clock reading a turn.
+        elapsed = VSystem::GetCurrentTime() - start;
+        if (elapsed >= static_cast<uint32_t>(inMs))
         {
             if (outTimedOut != nullptr)
             {
