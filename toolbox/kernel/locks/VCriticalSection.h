@@ -34,6 +34,8 @@ public:
     // caller is the owner. True.
     bool Unlock();
 
+    // Snapshots for the owner itself and for tests: another task may see 0 for a moment after the
+    // lock was taken.
     uint32_t GetOwnerID() const { return fOwner.load(std::memory_order_relaxed); }
     int32_t GetRecursionCount() const { return fCount.load(std::memory_order_relaxed); }
 
