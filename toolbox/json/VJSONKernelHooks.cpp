@@ -2,6 +2,7 @@
 // kinds read and write VJSONValues. They are installed before main in every program linked with
 // this library (the library's link options pull this file in even when the program names nothing
 // of it), and again, to the same effect, by the first JSON object.
+#include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
@@ -105,6 +106,17 @@ void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)
     outScalar.fBool = inValue.GetBool();
 }
 
+void SetObjectArray(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t inCount)
+{
+    VJSONArray* array = new VJSONArray();
+    for (size_t i = 0; i < inCount; ++i)
+    {
+        array->Push(VJSONValue(inObjects[i]));
+    }
+    ioValue.SetArray(array);
+    array->Release();
+}
+
 // Runs before main in every program linked with the library.
 [[maybe_unused]] const bool sInstalledBeforeMain = (VJSONValue::InstallKernelHooks(), true);
 
@@ -118,6 +130,7 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONNumber.store([](VJSONValue& ioValue, double inNumber) { ioValue.SetNumber(inNumber); });
     hooks.fSetJSONBool.store([](VJSONValue& ioValue, bool inBool) { ioValue.SetBool(inBool); });
     hooks.fGetJSONScalar.store(GetScalar);
+    hooks.fSetJSONObjectArray.store(SetObjectArray);
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }
 

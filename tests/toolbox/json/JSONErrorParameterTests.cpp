@@ -91,3 +91,92 @@ TEST_F(RaisedErrors, ThrowErrorStoresItsStringsAsParameters)
 }
 
 } // namespace
+
+namespace
+{
+
+// An object as name=value pairs in insertion order: strings quoted, numbers and booleans bare.
+std::u16string Describe(const VJSONObject* inObject)
+{
+    std::u16string text;
+    for (const auto* entry : inObject->GetOrderedProperties())
+    {
+        const VJSONValue& value = entry->second.first;
+        std::u16string shown = value.IsString() ? u"\"" + TextOf(value) + u"\"" : TextOf(value);
+        text += (text.empty() ? u"" : u",") + Text(entry->first) + u"=" + shown;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(JSONErrorForms, CreateJSONObjectCarriesCodeSignatureMessageAndTheTwoOptionalParameters)
+{
+    struct Row
+    {
+        const char* fWhat;
+        bool fExtra;
+        bool fSerious;
+        const char16_t* fExpected;
+    };
+    const Row rows[] = {
+        {"neither optional parameter", false, false,
+         u"errCode=600,componentSignature=\"zorn\",message=\"Error code: 600 (zorn)\""},
+        {"both", true, true,
+         u"errCode=600,componentSignature=\"zorn\",message=\"Error code: 600 (zorn)\","
+         u"extraDescription=\"on disk 2\",seriousError=true"},
+        {"only the serious flag", false, true,
+         u"errCode=600,componentSignature=\"zorn\",message=\"Error code: 600 (zorn)\",seriousError=true"},
+    };
+    for (const Row& row : rows)
+    {
+        VRefPtr<VErrorBase> error(new VErrorBase(MakeVError(kCOMPONENT_ZORN, 600)), true);
+        error->SetString(Str("p1"), Str("not carried"));
+        if (row.fExtra)
+        {
+            error->SetString(Str("extraDescription"), Str("on disk 2"));
+        }
+        if (row.fSerious)
+        {
+            error->GetParameters()->SetProperty(Str("seriousError"), VJSONValue(JSON_true));
+        }
+        VJSONObject* object = error->CreateJSONObject();
+        ASSERT_NE(object, nullptr) << row.fWhat;
+        EXPECT_EQ(Describe(object), row.fExpected) << row.fWhat;
+        object->Release();
+    }
+
+    // A frozen description is the message.
+    VRefPtr<VErrorBase> described(new VErrorUserGenerated(MakeVError(kCOMPONENT_ZORN, 7), Str("Disk full")),
+                                  true);
+    VJSONObject* object = described->CreateJSONObject();
+    EXPECT_EQ(Describe(object), u"errCode=7,componentSignature=\"zorn\",message=\"Disk full\"");
+    object->Release();
+}
+
+TEST(JSONErrorForms, SaveToJSONArrayIsUndefinedWhenEmptyElseOneObjectPerErrorOldestFirst)
+{
+    VRefPtr<VErrorContext> context(new VErrorContext(), true);
+    VJSONValue saved(JSON_null);
+    context->SaveToJSONArray(saved);
+    EXPECT_TRUE(saved.IsUndefined());
+
+    const int32_t numbers[] = {1, 2, 3};
+    for (int32_t number : numbers)
+    {
+        VRefPtr<VErrorBase> error(new VErrorBase(MakeVError(kCOMPONENT_ZORN, number)), true);
+        context->PushError(error.Get());
+    }
+    context->SaveToJSONArray(saved);
+    ASSERT_TRUE(saved.IsArray());
+    ASSERT_EQ(saved.GetArray()->GetCount(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+    {
+        VJSONValue element = saved.GetArray()->GetAt(i);
+        ASSERT_TRUE(element.IsObject());
+        const std::u16string number = Text(VString(std::to_string(numbers[i]).c_str()));
+        EXPECT_EQ(Describe(element.GetObject()), u"errCode=" + number +
+                                                     u",componentSignature=\"zorn\",message=\"Error code: " +
+                                                     number + u" (zorn)\"");
+    }
+}

@@ -1,6 +1,7 @@
 #include "toolbox/kernel/errors/ILogger.h"
 
 #include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
 {
@@ -26,6 +27,26 @@ void ILogger::LogAssertIfNecessary(const char* inMessage, const char* inFileName
     if (detail::AssertRecordWriter writer = detail::KernelHooks().fAssertRecordWriter.load())
     {
         writer(*this, inMessage, inFileName, inLineNumber);
+    }
+}
+
+void ILogger::LogDebugMessageIfNecessary(const VString& inMessage)
+{
+    if (!ShouldLog(EML_Debug))
+    {
+        return;
+    }
+    if (detail::DebugMessageRecordWriter writer = detail::KernelHooks().fDebugMessageRecordWriter.load())
+    {
+        const int32_t length = inMessage.GetLength();
+        if (length > 0 && inMessage.GetCPointer()[length - 1] == '\n')
+        {
+            writer(*this, VString(inMessage.GetCPointer(), length - 1));
+        }
+        else
+        {
+            writer(*this, inMessage);
+        }
     }
 }
 

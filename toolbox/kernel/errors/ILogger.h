@@ -5,7 +5,8 @@
 // LogErrorIfNecessary and LogAssertIfNecessary turn an error object or a failed assertion into a
 // record bag. Record bags belong to a layer above the kernel, which installs the two writers in
 // VKernelHooks (detail::SetLogRecordWriters) when it starts; until then both check the level and
-// log nothing.
+// log nothing. LogDebugMessageIfNecessary does the same for the debug manager's messages through a
+// writer of its own (detail::SetDebugMessageRecordWriter).
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"
@@ -15,6 +16,7 @@ namespace zorn
 
 class VValueBag;
 class VErrorBase;
+class VString;
 
 // Levels of log records. A level is also a bit number of a logger's level mask.
 enum EMessageLevel
@@ -41,6 +43,9 @@ public:
     void LogErrorIfNecessary(VErrorBase* inError);
     // When the logger accepts assertions (level 2), logs a record of the failed assertion.
     void LogAssertIfNecessary(const char* inMessage, const char* inFileName, int inLineNumber);
+    // When the logger accepts debug messages (level 3), logs a record of the text without its
+    // final newline.
+    void LogDebugMessageIfNecessary(const VString& inMessage);
 };
 
 } // namespace zorn

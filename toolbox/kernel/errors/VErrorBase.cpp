@@ -392,6 +392,32 @@ void VErrorBase::DumpToString(VString& outText) const
     Assign(outText, dump);
 }
 
+void VErrorBase::GetStackCrawl(VString& outText) const
+{
+    fStackCrawl.Dump(outText);
+}
+
+VJSONObject* VErrorBase::CreateJSONObject() const
+{
+    const detail::VJSONObjectAccess* json = detail::JSONObjects();
+    if (json == nullptr)
+    {
+        return nullptr;
+    }
+    VJSONObject* object = json->fCreate();
+    json->fSetNumber(object, CVSTR("errCode"), NumberOfVError(fError));
+    json->fSetString(object, CVSTR("componentSignature"), SignatureString(ComponentOfVError(fError)));
+    VString message;
+    GetErrorDescription(message);
+    json->fSetString(object, CVSTR("message"), message);
+    if (fParameters != nullptr)
+    {
+        json->fCopyProperty(fParameters, object, CVSTR("extraDescription"));
+        json->fCopyProperty(fParameters, object, CVSTR("seriousError"));
+    }
+    return object;
+}
+
 CharSet VErrorBase::DebugDump(char* ioBuffer, int& ioSize) const
 {
     if (IProcessServices::Get() != nullptr)

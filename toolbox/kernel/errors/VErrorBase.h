@@ -15,6 +15,7 @@
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/linux/XLinuxStackCrawl.h"
 #include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
@@ -62,6 +63,13 @@ public:
     virtual void GetLocation(VString& outText) const;
     virtual void GetTaskName(VString& outName, int32_t* outTaskID) const;
     virtual void DumpToString(VString& outText) const;
+    // The dump of the stack crawl the error carries (see XLinuxStackCrawl::Dump); empty, as
+    // nothing captures one when errors are raised.
+    void GetStackCrawl(VString& outText) const;
+    // A new JSON object (the caller's reference) with "errCode", "componentSignature", "message"
+    // (the description), and "extraDescription" and "seriousError" when the parameters hold them.
+    // Null while the JSON layer has not started.
+    VJSONObject* CreateJSONObject() const;
 
     // Localizers per component (not owned). Registered at start-up, read afterwards.
     static void RegisterLocalizer(OsType inComponent, ILocalizer* inLocalizer);
@@ -87,6 +95,7 @@ private:
     int32_t fTaskID = 0;
     VString fTaskName;
     VJSONObject* fParameters = nullptr; // one reference
+    XLinuxStackCrawl fStackCrawl;       // empty unless filled; not copied
 };
 
 // An error read back from another process; its text is the description.

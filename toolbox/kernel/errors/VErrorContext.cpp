@@ -3,9 +3,11 @@
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/tasks/VTask.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace zorn
 {
@@ -124,6 +126,31 @@ void VErrorContext::SendErrorsToLogger() const
     for (VErrorBase* error : fErrors)
     {
         logger->LogErrorIfNecessary(error);
+    }
+}
+
+void VErrorContext::SaveToJSONArray(VJSONValue& outValue) const
+{
+    const detail::VJSONObjectAccess* json = detail::JSONObjects();
+    if (json == nullptr)
+    {
+        return;
+    }
+    if (fErrors.empty())
+    {
+        detail::SetJSONUndefined(outValue);
+        return;
+    }
+    std::vector<VJSONObject*> objects;
+    objects.reserve(fErrors.size());
+    for (VErrorBase* error : fErrors)
+    {
+        objects.push_back(error->CreateJSONObject());
+    }
+    detail::SetJSONObjectArray(outValue, objects.data(), objects.size());
+    for (VJSONObject* object : objects)
+    {
+        json->fRelease(object);
     }
 }
 

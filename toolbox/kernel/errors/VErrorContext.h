@@ -16,6 +16,7 @@ namespace zorn
 {
 
 class VErrorBase;
+class VJSONValue;
 class VString;
 
 class VErrorContext : public VObject, public IRefCountable
@@ -59,6 +60,9 @@ public:
     bool DebugDisplay(VString& outText) const;
     // Hands every error, oldest first, to the process logger inside a silent scope of its own.
     void SendErrorsToLogger() const;
+    // Undefined when the context holds no errors; otherwise an array of each error's
+    // CreateJSONObject, oldest first. Nothing while the JSON layer has not started.
+    void SaveToJSONArray(VJSONValue& outValue) const;
 
 private:
     std::vector<VErrorBase*> fErrors; // retained, oldest first

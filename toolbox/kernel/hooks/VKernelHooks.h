@@ -13,6 +13,7 @@
 #include "toolbox/kernel/errors/VError.h"
 
 #include <atomic>
+#include <cstddef>
 
 namespace zorn
 {
@@ -59,6 +60,9 @@ struct JSONScalar
 using ErrorRecordWriter = void (*)(ILogger& ioLogger, VErrorBase* inError);
 using AssertRecordWriter = void (*)(ILogger& ioLogger, const char* inMessage, const char* inFileName,
                                     int inLineNumber);
+// Build the record of a debug message ("message" inMessage, "level" 3) and log it with
+// ioLogger.LogBag; called only once the logger accepted the level.
+using DebugMessageRecordWriter = void (*)(ILogger& ioLogger, const VString& inMessage);
 
 struct VKernelHooks
 {
@@ -67,6 +71,8 @@ struct VKernelHooks
     // The log records of ILogger::LogErrorIfNecessary and LogAssertIfNecessary.
     std::atomic<ErrorRecordWriter> fErrorRecordWriter{nullptr};
     std::atomic<AssertRecordWriter> fAssertRecordWriter{nullptr};
+    // The log record of the debug manager's debug messages (ILogger::LogDebugMessageIfNecessary).
+    std::atomic<DebugMessageRecordWriter> fDebugMessageRecordWriter{nullptr};
     // JSON objects and values.
     std::atomic<const VJSONObjectAccess*> fJSONObjectAccess{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONUndefined{nullptr};
@@ -74,6 +80,9 @@ struct VKernelHooks
     std::atomic<void (*)(VJSONValue& ioValue, double inNumber)> fSetJSONNumber{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue, bool inBool)> fSetJSONBool{nullptr};
     std::atomic<void (*)(const VJSONValue& inValue, JSONScalar& outScalar)> fGetJSONScalar{nullptr};
+    // Makes the value an array of the objects, in order (each retained by the array).
+    std::atomic<void (*)(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t inCount)>
+        fSetJSONObjectArray{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -83,6 +92,11 @@ inline void SetLogRecordWriters(ErrorRecordWriter inErrorWriter, AssertRecordWri
 {
     KernelHooks().fErrorRecordWriter.store(inErrorWriter);
     KernelHooks().fAssertRecordWriter.store(inAssertWriter);
+}
+
+inline void SetDebugMessageRecordWriter(DebugMessageRecordWriter inWriter)
+{
+    KernelHooks().fDebugMessageRecordWriter.store(inWriter);
 }
 
 // The JSON object access, or null while the JSON layer has not started.
@@ -117,6 +131,14 @@ inline void SetJSONBool(VJSONValue& ioValue, bool inBool)
     if (auto hook = KernelHooks().fSetJSONBool.load())
     {
         hook(ioValue, inBool);
+    }
+}
+// Nothing while no JSON library is installed.
+inline void SetJSONObjectArray(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t inCount)
+{
+    if (auto hook = KernelHooks().fSetJSONObjectArray.load())
+    {
+        hook(ioValue, inObjects, inCount);
     }
 }
 // False, with outScalar untouched, while no JSON library is installed.

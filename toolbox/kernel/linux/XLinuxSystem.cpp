@@ -6,13 +6,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cxxabi.h>
+#include <fstream>
+#include <linux/futex.h>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace zorn
@@ -101,6 +105,46 @@ std::string XLinuxSystem::GetErrnoText(int inErrno)
     char buffer[1024];
     // GNU strerror_r: always returns a text, which may or may not be in the buffer.
     return ::strerror_r(inErrno, buffer, sizeof(buffer));
+}
+
+bool XLinuxSystem::IsDebuggerAttached()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+    {
+        if (line.rfind("TracerPid:", 0) == 0)
+        {
+            return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
+        }
+    }
+    return false;
+}
+
+void XLinuxSystem::BreakIntoDebugger()
+{
+    ::raise(SIGTRAP);
+}
+
+void XLinuxSystem::FutexWait(std::atomic<uint32_t>* inWord, uint32_t inExpected)
+{
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(inWord), FUTEX_WAIT_PRIVATE, inExpected, nullptr,
+              nullptr, 0);
+}
+
+void XLinuxSystem::FutexWake(std::atomic<uint32_t>* inWord, int inCount)
+{
+    ::syscall(SYS_futex, reinterpret_cast<uint32_t*>(inWord), FUTEX_WAKE_PRIVATE, inCount, nullptr, nullptr,
+              0);
+}
+
+void XLinuxSystem::GetLocalTime(std::time_t inTime, std::tm& outLocal)
+{
+    if (::localtime_r(&inTime, &outLocal) == nullptr)
+    {
+        outLocal = std::tm{};
+    }
 }
 
 } // namespace zorn

@@ -6,8 +6,10 @@
 // system call, glibc extension and compiler-ABI call of the kernel sits in this folder.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace zorn
@@ -44,6 +46,20 @@ public:
 
     // The C library's text for an errno value ("Unknown error N" for numbers it does not know).
     static std::string GetErrnoText(int inErrno);
+
+    // Whether a debugger (any tracer) is attached to the process: the TracerPid of
+    // /proc/self/status, read at each call since one may attach or leave at any time.
+    static bool IsDebuggerAttached();
+    // Stops in the attached debugger (SIGTRAP). Without a tracer the signal would end the
+    // process, so callers check IsDebuggerAttached first.
+    static void BreakIntoDebugger();
+    // A futex on a 32-bit word: waits while *inWord equals inExpected (returns at once when it
+    // does not, and may return spuriously); wakes up to inCount waiters of the word.
+    static void FutexWait(std::atomic<uint32_t>* inWord, uint32_t inExpected);
+    static void FutexWake(std::atomic<uint32_t>* inWord, int inCount);
+
+    // The local date and time of inTime in the default time zone (localtime_r).
+    static void GetLocalTime(std::time_t inTime, std::tm& outLocal);
 };
 
 } // namespace zorn

@@ -1,12 +1,15 @@
 #include "toolbox/kernel/locks/VCriticalSection.h"
 
-#include "toolbox/kernel/locks/VSyncEvent.h"
+#include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
-
-#include <sched.h>
 
 namespace zorn
 {
+
+namespace
+{
+thread_local int32_t tHeldSections = 0;
+} // namespace
 
 VCriticalSection::~VCriticalSection()
 {
@@ -16,97 +19,83 @@ VCriticalSection::~VCriticalSection()
     }
 }
 
+int32_t VCriticalSection::GetHeldCountOfCurrentThread()
+{
+    return tHeldSections;
+}
+
 bool VCriticalSection::Lock()
 {
     const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
-    SpinLock::Lock(&fGuard);
-    for (;;)
+    // Only the owner ever stores its own ID here, and clears it before it lets go: a task reads
+    // its own ID only while it holds the lock.
+    if (fOwner.load(std::memory_order_relaxed) == caller)
     {
-        if (fOwner == 0 || fOwner == caller)
-        {
-            fOwner = caller;
-            ++fCount;
-            SpinLock::Unlock(&fGuard);
-            return true;
-        }
-        if (VSyncEvent* event = fWaitEvent)
-        {
-            event->Retain();
-            SpinLock::Unlock(&fGuard);
-            event->Lock();
-            event->Release();
-            SpinLock::Lock(&fGuard);
-            continue;
-        }
-        // First contention: make the event outside the guard, then check again.
-        SpinLock::Unlock(&fGuard);
-        VSyncEvent* created = new VSyncEvent();
-        SpinLock::Lock(&fGuard);
-        if (fOwner == 0)
-        {
-            fOwner = caller;
-            ++fCount;
-            SpinLock::Unlock(&fGuard);
-            created->Release();
-            return true;
-        }
-        if (fWaitEvent == nullptr)
-        {
-            fWaitEvent = created; // the section keeps the creator's reference
-            continue;
-        }
-        SpinLock::Unlock(&fGuard);
-        created->Release();
-        if (SpinLock::GetYieldAfterCheckEvent())
-        {
-            ::sched_yield();
-        }
-        SpinLock::Lock(&fGuard);
+        fCount.store(fCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        return true;
+    }
+    uint32_t state = kFree;
+    if (!fState.compare_exchange_strong(state, kLocked, std::memory_order_acquire, std::memory_order_relaxed))
+    {
+        _LockContended(state);
+    }
+    fOwner.store(caller, std::memory_order_relaxed);
+    fCount.store(1, std::memory_order_relaxed);
+    ++tHeldSections;
+    return true;
+}
+
+void VCriticalSection::_LockContended(uint32_t inState)
+{
+    // Marks the lock as waited for, then sleeps until a release finds it free.
+    if (inState != kLockedWithWaiters)
+    {
+        inState = fState.exchange(kLockedWithWaiters, std::memory_order_acquire);
+    }
+    while (inState != kFree)
+    {
+        XLinuxSystem::FutexWait(&fState, kLockedWithWaiters);
+        inState = fState.exchange(kLockedWithWaiters, std::memory_order_acquire);
     }
 }
 
 bool VCriticalSection::TryToLock()
 {
     const auto caller = static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID());
-    StSpinLocker guard(&fGuard);
-    if (fOwner == 0 || fOwner == caller)
+    if (fOwner.load(std::memory_order_relaxed) == caller)
     {
-        fOwner = caller;
-        ++fCount;
+        fCount.store(fCount.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return true;
     }
-    return false;
+    uint32_t state = kFree;
+    if (!fState.compare_exchange_strong(state, kLocked, std::memory_order_acquire, std::memory_order_relaxed))
+    {
+        return false;
+    }
+    fOwner.store(caller, std::memory_order_relaxed);
+    fCount.store(1, std::memory_order_relaxed);
+    ++tHeldSections;
+    return true;
 }
 
 bool VCriticalSection::Unlock()
 {
-    VSyncEvent* event = nullptr;
-    SpinLock::Lock(&fGuard);
-    if (fCount > 0 && --fCount == 0)
+    const int32_t count = fCount.load(std::memory_order_relaxed);
+    if (count <= 0)
     {
-        fOwner = 0;
-        event = fWaitEvent;
-        fWaitEvent = nullptr;
+        return true;
     }
-    SpinLock::Unlock(&fGuard);
-    if (event != nullptr)
+    fCount.store(count - 1, std::memory_order_relaxed);
+    if (count == 1)
     {
-        event->Unlock();
-        event->Release();
+        --tHeldSections;
+        fOwner.store(0, std::memory_order_relaxed);
+        if (fState.exchange(kFree, std::memory_order_release) == kLockedWithWaiters)
+        {
+            XLinuxSystem::FutexWake(&fState, 1);
+        }
     }
     return true;
-}
-
-uint32_t VCriticalSection::GetOwnerID() const
-{
-    StSpinLocker guard(&fGuard);
-    return fOwner;
-}
-
-int32_t VCriticalSection::GetRecursionCount() const
-{
-    StSpinLocker guard(&fGuard);
-    return fCount;
 }
 
 } // namespace zorn

@@ -1,17 +1,21 @@
 // VCriticalSection: the toolbox's common lock. Recursive and owned by a task (by task ID, not by
-// thread): the owner may lock again and must unlock as often. Built from a spin-lock guard and a
-// wait event that is created only when some task actually has to wait, and dropped on the full
-// release that wakes the waiters (they then compete again, and one wins).
+// thread): the owner may lock again and must unlock as often.
+//
+// Taking a free lock is one compare-and-swap of a state word (free, locked, locked with waiters)
+// and locking again is the owner check alone. A task that finds the lock taken marks it as waited
+// for and sleeps on the state word (a futex); the release that finds waiters wakes one, which
+// competes again. IDs are never 0, so an owner of 0 means free.
+//
+// Each thread counts the sections it holds (first lock to last unlock): VTaskMgr::Init refuses to
+// turn a thread that holds one into the main task, since the thread's ID, and with it the owner
+// the section records, changes there.
 #pragma once
 
-#include "toolbox/kernel/locks/SpinLock.h"
-
+#include <atomic>
 #include <cstdint>
 
 namespace zorn
 {
-
-class VSyncEvent;
 
 class VCriticalSection
 {
@@ -26,19 +30,29 @@ public:
     bool Lock();
     // Takes the lock when it is free or already the caller's; false at once otherwise.
     bool TryToLock();
-    // Drops one level; the last one frees the lock and wakes the waiters. Does not check that the
+    // Drops one level; the last one frees the lock and wakes a waiter. Does not check that the
     // caller is the owner. True.
     bool Unlock();
 
-    uint32_t GetOwnerID() const;
-    int32_t GetRecursionCount() const;
+    // Snapshots for the owner itself and for tests: another task may see 0 for a moment after the
+    // lock was taken.
+    uint32_t GetOwnerID() const { return fOwner.load(std::memory_order_relaxed); }
+    int32_t GetRecursionCount() const { return fCount.load(std::memory_order_relaxed); }
+
+    // Sections the calling thread holds.
+    static int32_t GetHeldCountOfCurrentThread();
 
 private:
-    // Guarded by fGuard.
-    VSyncEvent* fWaitEvent = nullptr;
-    uint32_t fOwner = 0;
-    int32_t fCount = 0;
-    mutable SpinLockWord fGuard{0};
+    static constexpr uint32_t kFree = 0;
+    static constexpr uint32_t kLocked = 1;
+    static constexpr uint32_t kLockedWithWaiters = 2;
+
+    // Waits until the state word is taken; inState: the state last seen.
+    void _LockContended(uint32_t inState);
+
+    std::atomic<uint32_t> fState{kFree};
+    std::atomic<uint32_t> fOwner{0}; // the owner's ID, stored by the owner after taking fState
+    std::atomic<int32_t> fCount{0};  // written by the owner only
 };
 
 // Holds a lock for its scope.

@@ -348,7 +348,20 @@ void VTask::Kill()
     if (_ChangeState(TaskState_Running, TaskState_Dying))
     {
         _RecordKill();
+        // A task that ends itself is not waiting; a wake would only cut short its next wait.
+        if (GetCurrent() != this)
+        {
+            _WakeForDeath();
+        }
     }
+}
+
+void VTask::_WakeForDeath()
+{
+    // A task waiting for messages or sleeping learns of its death now rather than at the end of
+    // its wait.
+    SetMessageQueueEvent();
+    WakeUp();
 }
 
 bool VTask::IsDying(int* outTicksSinceKill) const
@@ -365,6 +378,20 @@ bool VTask::IsDying(int* outTicksSinceKill) const
         }
     }
     return dying;
+}
+
+bool VTask::IsDying(const VTask* inTask)
+{
+    const VTask* task = inTask != nullptr ? inTask : GetCurrent();
+    return task != nullptr && task->IsDying();
+}
+
+void VTask::ReleaseCurrentActivityToken()
+{
+    if (VTask* current = GetCurrent())
+    {
+        current->_SetActivityToken(nullptr);
+    }
 }
 
 bool VTask::WaitForDeath(int inTimeoutMs)
@@ -482,20 +509,26 @@ VMessageQueue* VTask::RetainMessageQueue()
     return queue;
 }
 
+VMessageQueue* VTask::_GetOrMakeMessageQueue()
+{
+    VMessageQueue* queue = GetMessageQueue();
+    if (queue == nullptr)
+    {
+        queue = RetainMessageQueue();
+        queue->Release();
+    }
+    return queue;
+}
+
 bool VTask::AddMessage(VMessage* inMessage)
 {
-    VMessageQueue* queue = RetainMessageQueue();
-    bool added = queue->AddMessage(inMessage);
-    queue->Release();
-    return added;
+    return _GetOrMakeMessageQueue()->AddMessage(inMessage);
 }
 
 void VTask::SetMessageQueueEvent()
 {
-    VMessageQueue* queue = RetainMessageQueue();
     fWakeCount.fetch_add(1, std::memory_order_acq_rel);
-    queue->SetEvent();
-    queue->Release();
+    _GetOrMakeMessageQueue()->SetEvent();
 }
 
 void VTask::_CloseMessageQueue()
@@ -534,7 +567,7 @@ bool VTask::IsResponding() const
 
 VMessage* VTask::_RetainMessageWithTimeout(int inMs, bool* outTimedOut)
 {
-    VMessageQueue* queue = RetainMessageQueue();
+    VMessageQueue* queue = _GetOrMakeMessageQueue();
     IFiberScheduler* scheduler = fManager->_RetainScheduler();
     if (scheduler != nullptr)
     {
@@ -548,7 +581,6 @@ VMessage* VTask::_RetainMessageWithTimeout(int inMs, bool* outTimedOut)
         scheduler->SetDirectUpdateAllowedEvenIfWaitingForFlag(false);
         scheduler->Release();
     }
-    queue->Release();
     return message;
 }
 
@@ -615,24 +647,25 @@ bool VTask::WaitAndExecuteMessages(int inMs, bool* outTimedOut)
     }
     const uint32_t wakeCount = fWakeCount.load(std::memory_order_acquire);
     const uint32_t start = VSystem::GetCurrentTime();
+    uint32_t elapsed = 0;
     while (GetState() < TaskState_Dying)
     {
         if (fWakeCount.load(std::memory_order_acquire) != wakeCount)
         {
             return true;
         }
-        const uint32_t elapsed = VSystem::GetCurrentTime() - start;
-        const uint32_t remaining =
-            elapsed >= static_cast<uint32_t>(inMs) ? 0 : static_cast<uint32_t>(inMs) - elapsed;
+        // A kill wakes the wait, so it may last the whole remaining time.
         bool timedOut = false;
         VMessage* message =
-            _RetainMessageWithTimeout(static_cast<int>(std::min<uint32_t>(remaining, 1000)), &timedOut);
+            _RetainMessageWithTimeout(static_cast<int>(static_cast<uint32_t>(inMs) - elapsed), &timedOut);
         if (message == nullptr && !timedOut)
         {
             return true;
         }
         _ExecuteMessages(message, true);
-        if (VSystem::GetCurrentTime() - start >= static_cast<uint32_t>(inMs))
+        // One clock reading a turn.
+        elapsed = VSystem::GetCurrentTime() - start;
+        if (elapsed >= static_cast<uint32_t>(inMs))
         {
             if (outTimedOut != nullptr)
             {

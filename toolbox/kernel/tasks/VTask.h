@@ -20,6 +20,7 @@
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/messages/IMessageable.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/tasks/VDebugContext.h"
 
 #include <atomic>
 #include <cstddef>
@@ -106,12 +107,15 @@ public:
     // Starts the task: from created to starting, registered with the task manager, its thread
     // let go. False when the task has no platform task, was started before, or cannot start.
     bool Run();
-    // Asks the task to die: a running task becomes dying. From another task, waits first while
-    // the task is still starting.
+    // Asks the task to die: a running task becomes dying and is woken from WaitAndExecuteMessages
+    // and Sleep. From another task, waits first while the task is still starting.
     void Kill();
     // Whether the task is dying or dead; outTicksSinceKill gets the ticks (1/60 s) since the kill
     // request (0 when not dying).
     bool IsDying(int* outTicksSinceKill = nullptr) const;
+    // The same for inTask, or for the calling task when null (false on a thread without a task).
+    // A bare nullptr would also match the form above: pass a typed null (VTask* or GetCurrent()).
+    static bool IsDying(const VTask* inTask);
     // Waits up to inTimeoutMs milliseconds for the task's death; whether it is dead. False at once
     // when the task waits for itself.
     bool WaitForDeath(int inTimeoutMs);
@@ -130,6 +134,17 @@ public:
     bool IsMain() const;
     VTaskMgr* GetManager() const { return fManager; }
     XLinuxTask* GetPlatformTask() const { return fPlatformTask; }
+    // The debug manager's state for the task; only the task's own thread may use it.
+    VDebugContext& GetDebugContext() { return fDebugContext; }
+
+    // A four-character code that tells what the task is for ('LOGG' for the logger task); 0 when
+    // none was given.
+    void SetKind(OsType inKind) { fKind.store(inKind, std::memory_order_relaxed); }
+    OsType GetKind() const { return fKind.load(std::memory_order_relaxed); }
+
+    // The calling task gives up its activity token, so that it no longer keeps the process busy.
+    // Nothing on a thread without a task.
+    static void ReleaseCurrentActivityToken();
 
     // The task's full name (the system keeps only the first 15 bytes of a thread's name).
     void SetName(const VString& inName);
@@ -244,6 +259,8 @@ private:
     // After _Run: dying to dead, waking the tasks that wait for this death.
     void _SetStateDead();
     void _RecordKill();
+    // After the move to dying: ends the task's message wait and its sleep.
+    void _WakeForDeath();
     void _SetActivityToken(IRefCountable* inToken);
     // Runs inMessage (taken from the queue, or null) and every message queued after it, each in an
     // error context of its own; without one, idles when inIdle. Whether a message ran.
@@ -252,6 +269,9 @@ private:
     void _CheckIdleEvents();
     // Waits up to inMs milliseconds for a message of the task's queue (wait reason 4).
     VMessage* _RetainMessageWithTimeout(int inMs, bool* outTimedOut);
+    // The queue, made when missing, without a reference: the task keeps it as long as it lives,
+    // so callers that hold the task (or are it) may use it.
+    VMessageQueue* _GetOrMakeMessageQueue();
     // Closes the queue at the task's end.
     void _CloseMessageQueue();
 
@@ -288,6 +308,8 @@ private:
     IRefCountable* fActivityToken = nullptr;
     std::map<VJSONObject*, JSONObjectTerminator> fJSONObjects;
     IRefCountable* fZqTask = nullptr; // guarded by the manager mutex
+    VDebugContext fDebugContext;
+    std::atomic<OsType> fKind{0};
 };
 
 } // namespace zorn

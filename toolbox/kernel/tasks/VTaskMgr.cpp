@@ -4,6 +4,7 @@
 #include "toolbox/kernel/linux/XLinuxTask.h"
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
 #include "toolbox/kernel/locks/SpinLock.h"
+#include "toolbox/kernel/locks/VCriticalSection.h"
 #include "toolbox/kernel/messages/VMessage.h"
 #include "toolbox/kernel/messages/VMessageQueue.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -38,7 +39,9 @@ VTaskMgr::~VTaskMgr() = default;
 
 bool VTaskMgr::Init(IProcessServices* inProcess)
 {
-    if (IsInited())
+    // A section the thread holds records the thread's foreign ID, which stops being the thread's
+    // ID once it runs the main task: the owner could never lock it again, nor be told it owns it.
+    if (IsInited() || VCriticalSection::GetHeldCountOfCurrentThread() > 0)
     {
         return false;
     }
@@ -231,41 +234,53 @@ bool VTaskMgr::KillAllTasks(int inTimeoutMs)
     {
         return GetTaskCount() == 1;
     }
+    constexpr int kSliceMs = 5;
     const uint32_t start = VSystem::GetCurrentTime();
+    const uint32_t timeout = static_cast<uint32_t>(std::max(inTimeoutMs, 0));
+    // Each task is told to prepare once; held here so that a purged task is not mistaken for a
+    // new one at the same address.
+    std::vector<VRefPtr<VTask>> prepared;
     for (;;)
     {
+        std::vector<VRefPtr<VTask>> tasks;
+        GetTasks(tasks);
+        // Outside the mutex: DoPrepareToDie is the task's own code and may use the manager.
+        for (VRefPtr<VTask>& task : tasks)
         {
-            Locker lock(fMutex);
-            for (VTask* task : fTasks)
+            const uint32_t state = task->GetState();
+            if (task.Get() == main || state < TaskState_Running)
             {
-                uint32_t state = task->GetState();
-                if (task == main || state < TaskState_Running)
-                {
-                    continue;
-                }
+                continue;
+            }
+            if (std::find(prepared.begin(), prepared.end(), task) == prepared.end())
+            {
+                prepared.push_back(task);
                 if (state < TaskState_Dead)
                 {
                     task->DoPrepareToDie();
                 }
-                if (task->_ChangeState(TaskState_Running, TaskState_Dying))
-                {
-                    task->_RecordKill();
-                }
+            }
+            if (task->_ChangeState(TaskState_Running, TaskState_Dying))
+            {
+                task->_RecordKill();
+                task->_WakeForDeath();
             }
         }
+        tasks.clear();
         PurgeDeadTasks();
         if (GetTaskCount() == 1)
         {
             return true;
         }
-        if (static_cast<uint32_t>(VSystem::GetCurrentTime() - start) >=
-            static_cast<uint32_t>(std::max(inTimeoutMs, 0)))
+        const uint32_t elapsed = VSystem::GetCurrentTime() - start;
+        if (elapsed >= timeout)
         {
             return false;
         }
-        YieldNow();
-        VMessageQueue* queue = main->GetMessageQueue();
-        main->_ExecuteMessages(queue == nullptr ? nullptr : queue->RetainMessage(), false);
+        // Waits a short slice on the main task's queue, running what arrives meanwhile.
+        bool timedOut = false;
+        const int slice = static_cast<int>(std::min<uint32_t>(timeout - elapsed, kSliceMs));
+        main->_ExecuteMessages(main->_RetainMessageWithTimeout(slice, &timedOut), false);
     }
 }
 

@@ -44,7 +44,9 @@ public:
 
     // Makes the calling thread the main task, installs the no-op fiber scheduler, then reads the
     // spin-lock settings. The process gives the fiber setting (null: no fibers). False when the
-    // manager runs already or the main task cannot be made.
+    // manager runs already, the main task cannot be made, or the calling thread holds a
+    // VCriticalSection (the thread's ID changes to the main task's, so the section's owner would
+    // be lost).
     bool Init(IProcessServices* inProcess);
     // Disposes of the main task's data, marks it dead and drops it; call on the thread that
     // called Init, after the other tasks are gone.
@@ -64,8 +66,10 @@ public:
     void GetTasks(std::vector<VRefPtr<VTask>>& outTasks) const;
 
     // From the main task: asks every other task to die and purges the dead, until only the main
-    // task is left or inTimeoutMs milliseconds have passed. From another task: kills nothing.
-    // Either way, whether the main task is alone.
+    // task is left or inTimeoutMs milliseconds have passed. Each task's DoPrepareToDie runs once,
+    // outside the manager mutex; a task moved to dying is woken from its message wait or sleep;
+    // meanwhile the main task waits on its queue in short slices, running its messages. From
+    // another task: kills nothing. Either way, whether the main task is alone.
     bool KillAllTasks(int inTimeoutMs);
     // Unlists dead tasks (not the main task) and drops the manager's references to them.
     void PurgeDeadTasks();
