@@ -1,5 +1,5 @@
 // The kernel's entries into the JSON layer: error parameters live in VJSONObjects, and the scalar
-// kinds read and write VJSONValues. They are installed before main in every program linked with
+// kinds and strings read and write VJSONValues. They are installed before main in every program linked with
 // this library (the library's link options pull this file in even when the program names nothing
 // of it), and again, to the same effect, by the first JSON object.
 #include "toolbox/json/VJSONCloner.h"
@@ -105,6 +105,18 @@ void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)
     outScalar.fBool = inValue.GetBool();
 }
 
+void GetStringOrNull(const VJSONValue& inValue, VString& outString)
+{
+    if (inValue.IsNull())
+    {
+        outString.SetNull(true);
+    }
+    else
+    {
+        inValue.GetString(outString);
+    }
+}
+
 // Runs before main in every program linked with the library.
 [[maybe_unused]] const bool sInstalledBeforeMain = (VJSONValue::InstallKernelHooks(), true);
 
@@ -118,6 +130,8 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONNumber.store([](VJSONValue& ioValue, double inNumber) { ioValue.SetNumber(inNumber); });
     hooks.fSetJSONBool.store([](VJSONValue& ioValue, bool inBool) { ioValue.SetBool(inBool); });
     hooks.fGetJSONScalar.store(GetScalar);
+    hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString) { ioValue.SetString(inString); });
+    hooks.fGetJSONString.store(GetStringOrNull);
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }
 
