@@ -396,8 +396,9 @@ public:
     // Decodes the Base64 text into the buffer. A unit of 128 or more raises 'zorn' 210, a failed
     // allocation 'zorn' 100; malformed text gives false without an error.
     bool DecodeBase64(VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& outBuffer, bool inURL = false) const;
-    // The string becomes the decoded bytes read in the set; an empty or null string is left and
-    // gives true; on failure the string is left as it was.
+    // The string becomes the decoded bytes read in the set (false when they are not clean text of
+    // the set); an empty or null string is left and gives true; text that does not decode leaves
+    // the string as it was.
     bool DecodeBase64(CharSet inCharSet, bool inURL = false);
     // The CoreFoundation bridge (MAC_RetainCFStringCopy, MAC_FromCFString) has no Linux
     // counterpart and is not built.

@@ -10,6 +10,10 @@
 #include <array>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zorn
 {
 
@@ -218,30 +222,70 @@ constexpr JSONEscapeTable MakeJSONEscapes(bool inAmpersandApostrophe)
 constexpr JSONEscapeTable kJSONEscapes = MakeJSONEscapes(false);
 constexpr JSONEscapeTable kJSONEscapesWithAmpersand = MakeJSONEscapes(true);
 
+// Writes one unit in its JSON form; returns the end.
+inline UniChar* WriteJSONUnit(UniChar inUnit, UniChar* outText, const JSONEscapeTable& inEscapes)
+{
+    char escape = inUnit < 0x80 ? inEscapes[inUnit] : 0;
+    if (escape == 0)
+    {
+        *outText++ = inUnit;
+        return outText;
+    }
+    *outText++ = '\\';
+    *outText++ = static_cast<UniChar>(escape);
+    if (escape == 'u')
+    {
+        *outText++ = '0';
+        *outText++ = '0';
+        *outText++ = static_cast<UniChar>(kHexDigits[inUnit >> 4]);
+        *outText++ = static_cast<UniChar>(kHexDigits[inUnit & 0xF]);
+    }
+    return outText;
+}
+
 // Writes the JSON form of the units at outText, which has room for 6 units each; returns the end.
 UniChar* WriteJSONEscaped(const UniChar* inUnits, int32_t inCount, UniChar* outText,
-                          const JSONEscapeTable& inEscapes)
+                          const JSONEscapeTable& inEscapes, bool inEscapeAmpersandApostrophe)
 {
     UniChar* d = outText;
+    const UniChar* s = inUnits;
     const UniChar* const end = inUnits + inCount;
-    for (const UniChar* s = inUnits; s != end; ++s)
+#if defined(__SSE2__)
+    // Eight units at a time: a block without a unit to escape is copied whole, any other block is
+    // written unit by unit.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lastControl = _mm_set1_epi16(0x1F);
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    const __m128i del = _mm_set1_epi16(0x7F);
+    const __m128i ampersand = _mm_set1_epi16(inEscapeAmpersandApostrophe ? '&' : '"');
+    const __m128i apostrophe = _mm_set1_epi16(inEscapeAmpersandApostrophe ? '\'' : '"');
+    for (; end - s >= 8; s += 8)
     {
-        UniChar c = *s;
-        char escape = c < 0x80 ? inEscapes[c] : 0;
-        if (escape == 0)
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        __m128i special = _mm_cmpeq_epi16(_mm_subs_epu16(units, lastControl), zero); // below U+0020
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, quote));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, backslash));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, del));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, ampersand));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, apostrophe));
+        if (_mm_movemask_epi8(special) == 0)
         {
-            *d++ = c;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), units);
+            d += 8;
             continue;
         }
-        *d++ = '\\';
-        *d++ = static_cast<UniChar>(escape);
-        if (escape == 'u')
+        for (int i = 0; i < 8; ++i)
         {
-            *d++ = '0';
-            *d++ = '0';
-            *d++ = static_cast<UniChar>(kHexDigits[c >> 4]);
-            *d++ = static_cast<UniChar>(kHexDigits[c & 0xF]);
+            d = WriteJSONUnit(s[i], d, inEscapes);
         }
+    }
+#else
+    (void)inEscapeAmpersandApostrophe;
+#endif
+    for (; s != end; ++s)
+    {
+        d = WriteJSONUnit(*s, d, inEscapes);
     }
     return d;
 }
@@ -389,7 +433,7 @@ VError VString::GetJSONString(VString& outJSONString, JSONStringOptions inOption
     }
     const JSONEscapeTable& escapes =
         (inOptions & kJSONEscapeAmpersandApostrophe) != 0 ? kJSONEscapesWithAmpersand : kJSONEscapes;
-    d = WriteJSONEscaped(fString, fLength, d, escapes);
+    d = WriteJSONEscaped(fString, fLength, d, escapes, &escapes == &kJSONEscapesWithAmpersand);
     if (quoted)
     {
         *d++ = '"';
