@@ -4,6 +4,8 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace zorn
 {
@@ -79,10 +81,14 @@ bool DecodeText(const uint8_t* inText, size_t inSize, uint8_t* outBytes, size_t&
                 {
                     break;
                 }
-                uint32_t bits = (uint32_t{a} << 18) | (uint32_t{b} << 12) | (uint32_t{c} << 6) | d;
-                outBytes[outCount] = static_cast<uint8_t>(bits >> 16);
-                outBytes[outCount + 1] = static_cast<uint8_t>(bits >> 8);
-                outBytes[outCount + 2] = static_cast<uint8_t>(bits);
+                // Four bytes stored at once, the fourth overwritten by the next group: the room
+                // the caller gives has three spare bytes.
+                uint32_t bits = (uint32_t{a} << 26) | (uint32_t{b} << 20) | (uint32_t{c} << 14) | (uint32_t{d} << 8);
+                if constexpr (std::endian::native == std::endian::little)
+                {
+                    bits = __builtin_bswap32(bits);
+                }
+                std::memcpy(outBytes + outCount, &bits, 4);
                 outCount += 3;
                 i += 4;
             }
