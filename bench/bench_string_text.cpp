@@ -36,7 +36,8 @@ const char* const kClassNames[] = {"ASCII", "Escapes", "Non-ASCII"};
 std::u16string MakeText(int inClass)
 {
     std::mt19937 random(11);
-    const std::u16string ascii = u"The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs. ";
+    const std::u16string ascii =
+        u"The quick brown fox jumps over the lazy dog; pack my box with five dozen jugs. ";
     const std::u16string escapes = u"\"key\": \"C:\\\\path\\\\file\"\n\t\x01 \"quoted\" \\ \r\n";
     std::u16string text;
     while (text.size() < kTextUnits)
@@ -134,7 +135,8 @@ void BM_Base64Encode_OpenSSL(benchmark::State& state)
     std::vector<unsigned char> text(Encoded().size() + 1);
     for (auto _ : state)
     {
-        benchmark::DoNotOptimize(EVP_EncodeBlock(text.data(), Bytes().data(), static_cast<int>(Bytes().size())));
+        benchmark::DoNotOptimize(
+            EVP_EncodeBlock(text.data(), Bytes().data(), static_cast<int>(Bytes().size())));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Bytes().size()));
 }
@@ -155,7 +157,8 @@ void BM_Base64Decode_OpenSSL(benchmark::State& state)
     std::vector<unsigned char> bytes(Bytes().size() + 3);
     for (auto _ : state)
     {
-        benchmark::DoNotOptimize(EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(Encoded().data()),
+        benchmark::DoNotOptimize(EVP_DecodeBlock(bytes.data(),
+                                                 reinterpret_cast<const unsigned char*>(Encoded().data()),
                                                  static_cast<int>(Encoded().size())));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Bytes().size()));

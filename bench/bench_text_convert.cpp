@@ -315,8 +315,10 @@ void PrintRatios(const bench::FastestTimes& inTimes)
     {
         for (int textClass = 0; textClass < kClassCount; ++textClass)
         {
-            double ours = inTimes.Ratio(Name(direction, "Zorn", textClass), Name(direction, "ICU", textClass));
-            double iconvRatio = inTimes.Ratio(Name(direction, "Iconv", textClass), Name(direction, "ICU", textClass));
+            double ours =
+                inTimes.Ratio(Name(direction, "Zorn", textClass), Name(direction, "ICU", textClass));
+            double iconvRatio =
+                inTimes.Ratio(Name(direction, "Iconv", textClass), Name(direction, "ICU", textClass));
             if (ours < 0)
             {
                 continue;

@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string withoutSpace;
         for (size_t i = 0; i < size; ++i)
         {
-            if (std::memchr(Base64Coder::sBase64WhiteSpace, data[i], sizeof(Base64Coder::sBase64WhiteSpace)) ==
-                nullptr)
+            if (std::memchr(Base64Coder::sBase64WhiteSpace, data[i],
+                            sizeof(Base64Coder::sBase64WhiteSpace)) == nullptr)
             {
                 withoutSpace.push_back(static_cast<char>(data[i]));
             }

@@ -1,7 +1,7 @@
 // The kernel's entries into the JSON layer: error parameters live in VJSONObjects, and the scalar
-// kinds and strings read and write VJSONValues. They are installed before main in every program linked with
-// this library (the library's link options pull this file in even when the program names nothing
-// of it), and again, to the same effect, by the first JSON object.
+// kinds and strings read and write VJSONValues. They are installed before main in every program
+// linked with this library (the library's link options pull this file in even when the program
+// names nothing of it), and again, to the same effect, by the first JSON object.
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
@@ -130,7 +130,8 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONNumber.store([](VJSONValue& ioValue, double inNumber) { ioValue.SetNumber(inNumber); });
     hooks.fSetJSONBool.store([](VJSONValue& ioValue, bool inBool) { ioValue.SetBool(inBool); });
     hooks.fGetJSONScalar.store(GetScalar);
-    hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString) { ioValue.SetString(inString); });
+    hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString)
+                               { ioValue.SetString(inString); });
     hooks.fGetJSONString.store(GetStringOrNull);
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }

@@ -83,7 +83,8 @@ bool DecodeText(const uint8_t* inText, size_t inSize, uint8_t* outBytes, size_t&
                 }
                 // Four bytes stored at once, the fourth overwritten by the next group: the room
                 // the caller gives has three spare bytes.
-                uint32_t bits = (uint32_t{a} << 26) | (uint32_t{b} << 20) | (uint32_t{c} << 14) | (uint32_t{d} << 8);
+                uint32_t bits =
+                    (uint32_t{a} << 26) | (uint32_t{b} << 20) | (uint32_t{c} << 14) | (uint32_t{d} << 8);
                 if constexpr (std::endian::native == std::endian::little)
                 {
                     bits = __builtin_bswap32(bits);
@@ -146,7 +147,8 @@ bool DecodeText(const uint8_t* inText, size_t inSize, uint8_t* outBytes, size_t&
 
 } // namespace
 
-const char Base64Coder::sBase64Alphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char Base64Coder::sBase64Alphabet[65] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const char Base64Coder::sBase64URLAlphabet[65] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 const char Base64Coder::sBase64WhiteSpace[4] = {' ', '\t', '\r', '\n'};
@@ -246,7 +248,8 @@ bool Base64Coder::Decode(const void* inText, size_t inSize, VMemoryBuffer<>& out
     const uint8_t* text = static_cast<const uint8_t*>(inText);
     uint8_t* bytes = static_cast<uint8_t*>(outBuffer.GetDataPtr());
     size_t count = 0;
-    bool ok = inURL ? _DecodeBase64URL(text, inSize, bytes, count) : _DecodeBase64(text, inSize, bytes, count);
+    bool ok =
+        inURL ? _DecodeBase64URL(text, inSize, bytes, count) : _DecodeBase64(text, inSize, bytes, count);
     outBuffer.SetDataSize(ok || inKeepOnFailure ? count : 0);
     return ok;
 }

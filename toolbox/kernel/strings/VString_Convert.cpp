@@ -266,9 +266,9 @@ bool VString::FromBlock(const void* inBuffer, size_t inNbBytes, CharSet inCharSe
         // unit, so the room is exact for ASCII.
         static VToUnicodeConverter_UTF8 sUTF8;
         int32_t produced = 0;
-        bool ok = inNbBytes == 0 || sUTF8.VToUnicodeConverter_UTF8::Convert(inBuffer, inNbBytes, nullptr, fString,
-                                                                             static_cast<int32_t>(inNbBytes),
-                                                                             &produced);
+        bool ok = inNbBytes == 0 ||
+                  sUTF8.VToUnicodeConverter_UTF8::Convert(inBuffer, inNbBytes, nullptr, fString,
+                                                          static_cast<int32_t>(inNbBytes), &produced);
         fLength = produced;
         fString[fLength] = 0;
         fFlags &= static_cast<uint8_t>(~kNull);

@@ -357,7 +357,8 @@ void VString::TranscodeFromXML()
     {
         UniChar decoded[2];
         int32_t decodedCount = 0;
-        int32_t entityLength = units[i] == '&' ? MatchXMLEntity(units + i, length - i, decoded, decodedCount) : 0;
+        int32_t entityLength =
+            units[i] == '&' ? MatchXMLEntity(units + i, length - i, decoded, decodedCount) : 0;
         if (entityLength == 0)
         {
             ++i;
@@ -555,8 +556,8 @@ bool VString::IsISODate() const
 
 bool VString::IsNonAmbigousDate() const
 {
-    return fLength == 14 && fString[0] == '!' && fString[1] == '!' && fString[12] == '!' && fString[13] == '!' &&
-           IsDateShape(fString + 2);
+    return fLength == 14 && fString[0] == '!' && fString[1] == '!' && fString[12] == '!' &&
+           fString[13] == '!' && IsDateShape(fString + 2);
 }
 
 void VString::GetCleanJSName(VString& outName) const

@@ -3,6 +3,7 @@
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VValueInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +104,8 @@ TEST(StringStream, WrittenForms)
     };
     for (const Row& row : rows)
     {
-        VString text(reinterpret_cast<const UniChar*>(row.fText.data()), static_cast<int32_t>(row.fText.size()));
+        VString text(reinterpret_cast<const UniChar*>(row.fText.data()),
+                     static_cast<int32_t>(row.fText.size()));
         EXPECT_EQ(Written(text, row.fSwap), row.fBytes) << row.fWhat;
         EXPECT_EQ(text.GetSizeInStream(), row.fSizeInStream) << row.fWhat;
         VString back;
@@ -235,13 +237,24 @@ TEST(StringStream, ValuesThroughPutValueAndGetValue)
     EXPECT_EQ(stream.GetPos(), stream.GetSize());
 }
 
-TEST(StringStream, PutValueRefusesAValueWithoutAStreamForm)
+TEST(StringStream, ValuesWithoutAStreamFormAreRefusedBothWays)
 {
     VPtrStream stream;
     ASSERT_EQ(stream.OpenWriting(), VE_OK);
     EXPECT_EQ(stream.PutValue(Unstreamable()), VE_UNIMPLEMENTED);
     EXPECT_EQ(stream.GetLastError(), VE_UNIMPLEMENTED);
     EXPECT_EQ(stream.GetDataSize(), 0u); // not even the kind
+    stream.CloseWriting();
+
+    // A registered kind whose values have no stream form: reading one fails the stream.
+    constexpr ValueKind kUnstreamable = 250;
+    VValueInfo_default<Unstreamable, kUnstreamable> info;
+    ASSERT_EQ(stream.OpenWriting(), VE_OK);
+    stream.PutWord(static_cast<int16_t>(kUnstreamable));
+    stream.CloseWriting();
+    ASSERT_EQ(stream.OpenReading(), VE_OK);
+    EXPECT_EQ(stream.GetValue(), nullptr);
+    EXPECT_EQ(stream.GetLastError(), VE_UNIMPLEMENTED);
 }
 
 } // namespace

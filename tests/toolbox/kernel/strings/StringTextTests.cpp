@@ -1,5 +1,7 @@
 #include "tests/StringTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/charsets/VTextConverters.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -57,8 +59,9 @@ TEST(StringXML, Decoding)
     };
     const Row rows[] = {
         {"named entities", u"&amp;&gt;&quot;&lt;&apos;", u"&>\"<'"},
-        {"hexadecimal, either case", u"&#x01;&#x41;&#x7f;&#x00e9;", u"\x01"
-                                                                   u"A\x7F\xE9"},
+        {"hexadecimal, either case", u"&#x01;&#x41;&#x7f;&#x00e9;",
+         u"\x01"
+         u"A\x7F\xE9"},
         {"above U+FFFF gives a surrogate pair", u"&#x1F600;", u"\U0001F600"},
         {"the largest code point", u"&#x10FFFF;", u"\U0010FFFF"},
         {"above U+10FFFF kept", u"&#x110000;", u"&#x110000;"},
@@ -180,8 +183,8 @@ TEST(StringJSON, RoundTripsRandomUTF16IncludingLoneSurrogates)
 {
     std::mt19937 random(1234);
     // Mostly the units that matter: controls, the escaped ASCII, surrogates of either half.
-    const UniChar pool[] = {0, 1, 8, 9, 10, 12, 13, 0x1F, '"', '\\', '/', '&', '\'', 'u', 'a', 0x7F, 0xE9,
-                            0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xFFFF};
+    const UniChar pool[] = {0,   1,    8,   9,   10,   12,   13,     0x1F,   '"',    '\\',   '/',
+                            '&', '\'', 'u', 'a', 0x7F, 0xE9, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xFFFF};
     for (int round = 0; round < 500; ++round)
     {
         std::u16string units;
@@ -211,8 +214,9 @@ TEST(StringShapes, DatesAndScriptNames)
         bool fNonAmbiguous;
     };
     const DateRow dates[] = {
-        {u"2024-01-31", true, false},   {u"2024/01/31", false, false}, {u"2024-1-31", false, false},
-        {u"2024-01-31 ", false, false}, {u"!!2024-01-31!!", false, true}, {u"!!2024-1-31!!", false, false},
+        {u"2024-01-31", true, false},      {u"2024/01/31", false, false},
+        {u"2024-1-31", false, false},      {u"2024-01-31 ", false, false},
+        {u"!!2024-01-31!!", false, true},  {u"!!2024-1-31!!", false, false},
         {u"!!2024-01-31!?", false, false}, {u"", false, false},
     };
     for (const DateRow& row : dates)
@@ -287,6 +291,29 @@ TEST(StringBase64, EncodeAndDecodeThroughCharacterSets)
     VString bad(CVSTR("YWJ="));
     EXPECT_FALSE(bad.DecodeBase64(CharSet::VTC_UTF_8));
     EXPECT_EQ(Text(bad), u"YWJ=");
+}
+
+TEST(StringUTF8, TheDirectPathMatchesTheRegisteredConverter)
+{
+    const std::string inputs[] = {
+        "",
+        "plain ASCII longer than sixteen bytes",
+        "caf\xC3\xA9 \xE4\xB8\xAD\xF0\x9F\x98\x80",
+        "bad \xC0\xAF and \xED\xA0\x80 and \x80",
+        "cut at the end \xE4\xB8",
+    };
+    VRefPtr<VToUnicodeConverter> converter(
+        VTextConverters::Get()->RetainToUnicodeConverter(CharSet::VTC_UTF_8), true);
+    for (const std::string& input : inputs)
+    {
+        VString expected;
+        bool expectedOK = converter->ConvertString(input.data(), input.size(), nullptr, expected);
+        VString direct(CVSTR("previous text"));
+        direct.SetNull(true);
+        EXPECT_EQ(direct.FromBlock(input.data(), input.size(), CharSet::VTC_UTF_8), expectedOK) << input;
+        EXPECT_EQ(Text(direct), Text(expected)) << input;
+        EXPECT_FALSE(direct.IsNull()) << input;
+    }
 }
 
 class StringBase64Errors : public test::TaskManagerTest
