@@ -374,7 +374,8 @@ public:
     VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
     // Decodes the JSON escapes (bit 16: a plain copy): \b \f \n \r \t, \u and four hex
     // digits (with fewer, or other units, the 'u' alone), any other escaped unit as itself; a
-    // final lone backslash is dropped. Never fails.
+    // final lone backslash is dropped. Returns 0; a result that cannot be allocated raises
+    // 'zorn' 107 and leaves the string as it was.
     VError FromJSONString(const VString& inJSONString, JSONStringOptions inOptions = 0) override;
     // Through the JSON layer's entries in VKernelHooks: a null string is the JSON null, any other
     // a JSON string sharing this buffer; reading takes null from a JSON null and any other value's
@@ -411,7 +412,9 @@ public:
     // units follow, the last a terminator; other codes: length + 1 bytes, skipped, the string
     // left). A stream that ends early gives the units that could be read and its error. Lengths
     // are checked against what the stream can still deliver before anything is allocated; a
-    // stream that cannot tell is read in bounded chunks.
+    // stream that cannot tell is read in bounded chunks. A string that cannot grow is cleared
+    // (the older form: left, its record skipped) and 'zorn' 107 is returned when the stream
+    // itself reports no error, so that the failure is not taken for success.
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
     // 2 x length + 10 for a non-empty string (6 bytes more than it writes: kept as designed, so it
     // over-reports), 4 for an empty one.
