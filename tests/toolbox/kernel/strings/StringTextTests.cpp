@@ -147,6 +147,15 @@ TEST(StringJSON, Escaping)
         EXPECT_GE(json.GetLength(), 2) << unit;
     }
 
+    // 6 x length + 4 is sized in 64 bits: at 0x2AAAAAAB units it would wrap to 6 in 32. The check comes
+    // before any unit is read, so a string that only claims that length (over a caller's buffer
+    // it never reads) shows it without allocating.
+    UniChar unit = 'a';
+    VString huge(&unit, 0x2AAAAAAB, SIZE_MAX);
+    VString out(CVSTR("kept"));
+    EXPECT_EQ(huge.GetJSONString(out), VE_STRING_ALLOC_FAILED);
+    EXPECT_EQ(Text(out), u"kept");
+
     // The output may be the string itself.
     VString self = Str(u"a\"b");
     self.GetJSONString(self, 1);
