@@ -3,11 +3,12 @@
 // own code's time to a peer's: the fastest repetition (the least disturbed by other work) when the
 // individual runs are reported, the median when only the aggregates are
 // (--benchmark_report_aggregates_only=true). TimesReporter is the console reporter that fills one;
-// RunRepeatedInRandomOrder runs the program's benchmarks with it.
+// RunWithRatios is the main of a program that prints ratios at the end.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,6 +55,14 @@ public:
         return median == fMedian.end() ? 0 : median->second;
     }
 
+    // The time of the first benchmark divided by the second's; negative when either did not run.
+    double Ratio(const std::string& inOurs, const std::string& inPeer) const
+    {
+        double ours = Find(inOurs);
+        double peer = Find(inPeer);
+        return ours <= 0 || peer <= 0 ? -1 : ours / peer;
+    }
+
     // Every benchmark name that has a time, in order.
     template <typename Visit>
     void ForEachName(Visit inVisit) const
@@ -97,10 +106,11 @@ private:
     BenchRunTimes fTimes;
 };
 
-// Runs the benchmarks with five repetitions in random order by default, so that a busy machine
-// disturbs both sides alike; flags given on the command line come later and win. False when the
-// command line has an unknown flag.
-inline bool RunRepeatedInRandomOrder(int inArgc, char** inArgv, TimesReporter& ioReporter)
+// Runs the registered benchmarks, five repetitions in random order by default so that a busy
+// machine disturbs both sides alike (flags given on the command line come later and win), then
+// hands the times to inPrintRatios. The program's exit status.
+inline int RunWithRatios(int inArgc, char** inArgv,
+                         const std::function<void(const BenchRunTimes&)>& inPrintRatios)
 {
     std::string repetitions = "--benchmark_repetitions=5";
     std::string interleaving = "--benchmark_enable_random_interleaving=true";
@@ -110,10 +120,13 @@ inline bool RunRepeatedInRandomOrder(int inArgc, char** inArgv, TimesReporter& i
     benchmark::Initialize(&count, arguments.data());
     if (benchmark::ReportUnrecognizedArguments(count, arguments.data()))
     {
-        return false;
+        return 1;
     }
-    benchmark::RunSpecifiedBenchmarks(&ioReporter);
-    return true;
+    TimesReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    inPrintRatios(reporter.Times());
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace zorn::bench

@@ -99,12 +99,5 @@ void PrintRatio(const zorn::bench::BenchRunTimes& inTimes)
 
 int main(int argc, char** argv)
 {
-    zorn::bench::TimesReporter reporter;
-    if (!zorn::bench::RunRepeatedInRandomOrder(argc, argv, reporter))
-    {
-        return 1;
-    }
-    PrintRatio(reporter.Times());
-    benchmark::Shutdown();
-    return 0;
+    return zorn::bench::RunWithRatios(argc, argv, PrintRatio);
 }

@@ -1,7 +1,10 @@
-// UTF-8 to VString and back, against ICU (u_strFromUTF8, u_strToUTF8) and glibc iconv, on four
+// UTF-8 to VString and back, against ICU (u_strFromUTF8, u_strToUTF8) and glibc iconv, on five
 // classes of text generated here: ASCII, Latin (accented European text), CJK (three-byte
-// characters) and emoji (four-byte characters). Each side converts into a buffer it already
-// holds, so the figures compare the conversions, not allocation. After the runs the program
+// characters), emoji (four-byte characters), each of 64 KB, and 1 MB of CJK with one character in
+// ten ASCII. Each side converts into a buffer it already holds, so the figures compare the
+// conversions, not allocation. A sixth case decodes 18,000 short strings (5 to 35 bytes, mostly
+// ASCII) each into a new string: a new VString against a new std::u16string filled by ICU, so
+// there the figures include what making a string costs. After the runs the program
 // prints, per class and direction, the time of our code divided by ICU's (below 1: faster),
 // from the fastest of five repetitions run in random order.
 
@@ -13,7 +16,6 @@
 
 #include <cstdio>
 #include <iconv.h>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +26,9 @@ namespace
 {
 
 constexpr size_t kTextBytes = 64 * 1024;
+constexpr size_t kMixedTextBytes = 1024 * 1024;
+constexpr int kClassCount = 5;
+constexpr int kMixedClass = 4;
 
 void AppendUTF8(std::string& ioText, uint32_t inCode)
 {
@@ -63,7 +68,8 @@ std::string MakeText(int inClass)
         "Lou\xC3\xBFs r\xC3\xAAva de crapa\xC3\xBCter en cano\xC3\xAB au del\xC3\xA0 des "
         "\xC3\xAEles, pr\xC3\xA8s du m\xC3\xA4lstr\xC3\xB6m o\xC3\xB9 br\xC3\xBBlent les "
         "nov\xC3\xA6. ";
-    while (text.size() < kTextBytes)
+    const size_t size = inClass == kMixedClass ? kMixedTextBytes : kTextBytes;
+    while (text.size() < size)
     {
         switch (inClass)
         {
@@ -76,6 +82,16 @@ std::string MakeText(int inClass)
         case 2:
             AppendUTF8(text, 0x4E00 + random() % 0x5200);
             break;
+        case kMixedClass:
+            if (random() % 10 == 0)
+            {
+                text.push_back(static_cast<char>('a' + random() % 26));
+            }
+            else
+            {
+                AppendUTF8(text, 0x4E00 + random() % 0x5200);
+            }
+            break;
         default:
             AppendUTF8(text, 0x1F600 + random() % 0x50);
             break;
@@ -84,12 +100,87 @@ std::string MakeText(int inClass)
     return text;
 }
 
-const char* const kClassNames[] = {"ASCII", "Latin", "CJK", "Emoji"};
+const char* const kClassNames[] = {"ASCII", "Latin", "CJK", "Emoji", "CJK+10%ASCII 1 MB"};
 
 const std::string& Text(int inClass)
 {
-    static const std::string sTexts[] = {MakeText(0), MakeText(1), MakeText(2), MakeText(3)};
+    static const std::string sTexts[] = {MakeText(0), MakeText(1), MakeText(2), MakeText(3),
+                                         MakeText(kMixedClass)};
     return sTexts[inClass];
+}
+
+// Short strings like the fields of a feed of messages: names, words, short phrases; about one in
+// five holds an accented or CJK character.
+const std::vector<std::string>& ShortTexts()
+{
+    static const std::vector<std::string> sTexts = []
+    {
+        std::vector<std::string> texts;
+        std::mt19937 random(7);
+        for (int i = 0; i < 18000; ++i)
+        {
+            std::string text;
+            size_t length = 5 + random() % 31;
+            bool other = random() % 5 == 0;
+            while (text.size() < length)
+            {
+                if (other && random() % 4 == 0)
+                {
+                    AppendUTF8(text, random() % 2 == 0 ? 0xE0 + random() % 0x20 : 0x4E00 + random() % 0x5200);
+                }
+                else
+                {
+                    text.push_back(static_cast<char>(random() % 8 == 0 ? ' ' : 'a' + random() % 26));
+                }
+            }
+            texts.push_back(std::move(text));
+        }
+        return texts;
+    }();
+    return sTexts;
+}
+
+size_t ShortBytes()
+{
+    size_t bytes = 0;
+    for (const std::string& text : ShortTexts())
+    {
+        bytes += text.size();
+    }
+    return bytes;
+}
+
+void BM_DecodeShort_Zorn(benchmark::State& state)
+{
+    const std::vector<std::string>& texts = ShortTexts();
+    for (auto _ : state)
+    {
+        for (const std::string& bytes : texts)
+        {
+            VString text(bytes.data(), bytes.size(), CharSet::VTC_UTF_8);
+            benchmark::DoNotOptimize(text.GetCPointer());
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * ShortBytes()));
+}
+
+void BM_DecodeShort_ICU(benchmark::State& state)
+{
+    const std::vector<std::string>& texts = ShortTexts();
+    for (auto _ : state)
+    {
+        for (const std::string& bytes : texts)
+        {
+            std::u16string text(bytes.size(), u'\0');
+            int32_t length = 0;
+            UErrorCode error = U_ZERO_ERROR;
+            u_strFromUTF8(reinterpret_cast<UChar*>(text.data()), static_cast<int32_t>(text.size()), &length,
+                          bytes.data(), static_cast<int32_t>(bytes.size()), &error);
+            text.resize(static_cast<size_t>(length));
+            benchmark::DoNotOptimize(text.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * ShortBytes()));
 }
 
 VString Decoded(int inClass)
@@ -195,7 +286,7 @@ void BM_Encode_Iconv(benchmark::State& state)
 
 void ClassArgs(benchmark::internal::Benchmark* inBenchmark)
 {
-    for (int textClass = 0; textClass < 4; ++textClass)
+    for (int textClass = 0; textClass < kClassCount; ++textClass)
     {
         inBenchmark->Arg(textClass);
     }
@@ -207,6 +298,8 @@ BENCHMARK(BM_Decode_Iconv)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_Zorn)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_ICU)->Apply(ClassArgs);
 BENCHMARK(BM_Encode_Iconv)->Apply(ClassArgs);
+BENCHMARK(BM_DecodeShort_Zorn);
+BENCHMARK(BM_DecodeShort_ICU);
 
 std::string Name(const char* inDirection, const char* inSide, int inClass)
 {
@@ -216,27 +309,33 @@ std::string Name(const char* inDirection, const char* inSide, int inClass)
 }
 
 // Per class and direction, our time and iconv's divided by ICU's.
-void PrintRatios(const zorn::bench::BenchRunTimes& inTimes)
+void PrintRatios(const bench::BenchRunTimes& inTimes)
 {
     std::printf("\nTime relative to ICU (ours / ICU, iconv / ICU; below 1 is faster than ICU):\n");
     for (const char* direction : {"Decode", "Encode"})
     {
-        for (int textClass = 0; textClass < 4; ++textClass)
+        for (int textClass = 0; textClass < kClassCount; ++textClass)
         {
-            double icu = inTimes.Find(Name(direction, "ICU", textClass));
-            double ours = inTimes.Find(Name(direction, "Zorn", textClass));
-            double iconvTime = inTimes.Find(Name(direction, "Iconv", textClass));
-            if (icu <= 0 || ours <= 0)
+            double ours =
+                inTimes.Ratio(Name(direction, "Zorn", textClass), Name(direction, "ICU", textClass));
+            double iconvRatio =
+                inTimes.Ratio(Name(direction, "Iconv", textClass), Name(direction, "ICU", textClass));
+            if (ours < 0)
             {
                 continue;
             }
-            std::printf("  %s %-6s ours %.2f", direction, kClassNames[textClass], ours / icu);
-            if (iconvTime > 0)
+            std::printf("  %s %-17s ours %.2f", direction, kClassNames[textClass], ours);
+            if (iconvRatio >= 0)
             {
-                std::printf("  iconv %.2f", iconvTime / icu);
+                std::printf("  iconv %.2f", iconvRatio);
             }
             std::printf("\n");
         }
+    }
+    double shortRatio = inTimes.Ratio("BM_DecodeShort_Zorn", "BM_DecodeShort_ICU");
+    if (shortRatio >= 0)
+    {
+        std::printf("  Decode short strings, each a new string: ours %.2f\n", shortRatio);
     }
 }
 
@@ -244,12 +343,5 @@ void PrintRatios(const zorn::bench::BenchRunTimes& inTimes)
 
 int main(int argc, char** argv)
 {
-    zorn::bench::TimesReporter reporter;
-    if (!zorn::bench::RunRepeatedInRandomOrder(argc, argv, reporter))
-    {
-        return 1;
-    }
-    PrintRatios(reporter.Times());
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithRatios(argc, argv, PrintRatios);
 }

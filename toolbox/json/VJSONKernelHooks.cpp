@@ -1,7 +1,7 @@
 // The kernel's entries into the JSON layer: error parameters live in VJSONObjects, and the scalar
-// kinds read and write VJSONValues. They are installed before main in every program linked with
-// this library (the library's link options pull this file in even when the program names nothing
-// of it), and again, to the same effect, by the first JSON object.
+// kinds and strings read and write VJSONValues. They are installed before main in every program
+// linked with this library (the library's link options pull this file in even when the program
+// names nothing of it), and again, to the same effect, by the first JSON object.
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
@@ -117,6 +117,18 @@ void SetObjectArray(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t i
     array->Release();
 }
 
+void GetStringOrNull(const VJSONValue& inValue, VString& outString)
+{
+    if (inValue.IsNull())
+    {
+        outString.SetNull(true);
+    }
+    else
+    {
+        inValue.GetString(outString);
+    }
+}
+
 // Runs before main in every program linked with the library.
 [[maybe_unused]] const bool sInstalledBeforeMain = (VJSONValue::InstallKernelHooks(), true);
 
@@ -131,6 +143,9 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONBool.store([](VJSONValue& ioValue, bool inBool) { ioValue.SetBool(inBool); });
     hooks.fGetJSONScalar.store(GetScalar);
     hooks.fSetJSONObjectArray.store(SetObjectArray);
+    hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString)
+                               { ioValue.SetString(inString); });
+    hooks.fGetJSONString.store(GetStringOrNull);
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }
 

@@ -15,6 +15,8 @@ TEST(JSONKernelHooks, InstalledInAProgramThatOnlyLinksTheLibrary)
     EXPECT_NE(detail::JSONObjects(), nullptr);
     EXPECT_NE(detail::KernelHooks().fGetJSONScalar.load(), nullptr);
     EXPECT_NE(detail::KernelHooks().fSetJSONNumber.load(), nullptr);
+    EXPECT_NE(detail::KernelHooks().fSetJSONString.load(), nullptr);
+    EXPECT_NE(detail::KernelHooks().fGetJSONString.load(), nullptr);
     VErrorBase error(MakeVError(kCOMPONENT_ZORN, 600));
     ASSERT_NE(error.GetParameters(), nullptr);
     VString signature;

@@ -63,6 +63,14 @@ bool VToUnicodeConverter_UTF8::Convert(const void* inSource, size_t inSourceByte
         uint8_t c = *s;
         if (c < 0x80)
         {
+            // A lone ASCII character between others (spaces and digits in CJK text) is not worth
+            // a vector load.
+            if (end - s >= 2 && s[1] >= 0x80 && d != dEnd)
+            {
+                *d++ = c;
+                ++s;
+                continue;
+            }
 #if defined(__SSE2__)
             const __m128i zero = _mm_setzero_si128();
             while (end - s >= 16 && dEnd - d >= 16)

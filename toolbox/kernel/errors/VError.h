@@ -55,6 +55,8 @@ constexpr VError VE_MEMORY_FULL = MakeVError(kCOMPONENT_ZORN, 100);
 // A string could not be given the buffer it needs (negative length, size limit, no memory).
 constexpr VError VE_STRING_ALLOC_FAILED = MakeVError(kCOMPONENT_ZORN, 107);
 constexpr VError VE_STREAM_EOF = MakeVError(kCOMPONENT_ZORN, 200);
+// Base64 text holds a character that is not ASCII.
+constexpr VError VE_BASE64_NOT_ASCII = MakeVError(kCOMPONENT_ZORN, 210);
 // A character-set converter could not get the memory for its output.
 constexpr VError VE_CHARSET_CONVERSION_FAILED = MakeVError(kCOMPONENT_ZORN, 300);
 constexpr VError VE_RES_NOT_FOUND = MakeVError(kCOMPONENT_ZORN, 401);

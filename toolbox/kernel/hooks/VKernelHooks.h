@@ -83,6 +83,10 @@ struct VKernelHooks
     // Makes the value an array of the objects, in order (each retained by the array).
     std::atomic<void (*)(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t inCount)>
         fSetJSONObjectArray{nullptr};
+    // Strings: a JSON string sharing the string's buffer (VJSONValue::SetString); and the text of
+    // any JSON value (VJSONValue::GetString), a JSON null giving a null string.
+    std::atomic<void (*)(VJSONValue& ioValue, const VString& inString)> fSetJSONString{nullptr};
+    std::atomic<void (*)(const VJSONValue& inValue, VString& outString)> fGetJSONString{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -147,6 +151,24 @@ inline bool GetJSONScalar(const VJSONValue& inValue, JSONScalar& outScalar)
     if (auto hook = KernelHooks().fGetJSONScalar.load())
     {
         hook(inValue, outScalar);
+        return true;
+    }
+    return false;
+}
+
+inline void SetJSONString(VJSONValue& ioValue, const VString& inString)
+{
+    if (auto hook = KernelHooks().fSetJSONString.load())
+    {
+        hook(ioValue, inString);
+    }
+}
+// False, with outString untouched, while no JSON library is installed.
+inline bool GetJSONString(const VJSONValue& inValue, VString& outString)
+{
+    if (auto hook = KernelHooks().fGetJSONString.load())
+    {
+        hook(inValue, outString);
         return true;
     }
     return false;

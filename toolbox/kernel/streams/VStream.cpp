@@ -422,6 +422,15 @@ VError VStream::GetReals(double* outValues, int32_t* ioCount)
 
 VError VStream::PutValue(const VValue& inValue, bool inWithKind)
 {
+    if (fLastError != VE_OK)
+    {
+        return fLastError;
+    }
+    // A value without a stream form would write its kind alone and derail every later read.
+    if (!inValue.CanBeStreamed())
+    {
+        return _ThrowStreamError(VE_UNIMPLEMENTED);
+    }
     if (inWithKind && PutWord(static_cast<int16_t>(inValue.GetValueKind())) != VE_OK)
     {
         return fLastError;
@@ -440,6 +449,11 @@ VValue* VStream::GetValue()
     }
     kind = fNeedSwap ? ByteSwapped(word) : word;
     std::unique_ptr<VValue> value(VValue::NewValueFromValueKind(kind));
+    if (value != nullptr && !value->CanBeStreamed())
+    {
+        _ThrowStreamError(VE_UNIMPLEMENTED);
+        return nullptr;
+    }
     if (value == nullptr || value->ReadFromStream(this, 0) != VE_OK)
     {
         return nullptr;

@@ -119,10 +119,12 @@ public:
     VError GetLong8s(int64_t* outValues, int32_t* ioCount);
     VError GetReals(double* outValues, int32_t* ioCount);
 
-    // A value's stream form, preceded by its 16-bit kind when inWithKind.
+    // A value's stream form, preceded by its 16-bit kind when inWithKind. A value that has no
+    // stream form (CanBeStreamed false) is refused with 'zorn' 2, kept as the stream's error.
     VError PutValue(const VValue& inValue, bool inWithKind = true);
     // Reads a kind and a value of it; a new value owned by the caller, or null when the kind
-    // cannot be read or is not registered, or the value cannot be read.
+    // cannot be read or is not registered, or the value cannot be read. A kind without a stream
+    // form gives 'zorn' 2, kept as the stream's error.
     VValue* GetValue();
 
     // Writes the text encoded in the stream's character set, line endings converted to the

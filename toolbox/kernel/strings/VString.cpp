@@ -60,16 +60,6 @@ void CopyUnitsRaw(UniChar* outDest, const UniChar* inSource, int32_t inCount)
     }
 }
 
-int32_t UniCStringLength(const UniChar* inString)
-{
-    int32_t length = 0;
-    while (inString[length] != 0 && length < INT32_MAX)
-    {
-        ++length;
-    }
-    return length;
-}
-
 // A heap string with inline room chosen at run time: the units follow the object.
 class VDynamicInlineString final : public VString
 {
@@ -88,6 +78,20 @@ public:
 };
 
 } // namespace
+
+int32_t VString::UniCStringLength(const UniChar* inString)
+{
+    if (inString == nullptr)
+    {
+        return 0;
+    }
+    int32_t length = 0;
+    while (inString[length] != 0 && length < INT32_MAX)
+    {
+        ++length;
+    }
+    return length;
+}
 
 // Construction
 

@@ -250,9 +250,10 @@ public:
     // hold for every locale).
     void ToUpperCase(bool inFlag = false);
     void ToLowerCase(bool inFlag = false);
-    // Composition and decomposition leave the text as it is.
-    void Compose() {}
-    void Decompose() {}
+    // Unicode normalisation in place (VString_Normalize.cpp): NFC and NFD through ICU. Text already in
+    // the form is not touched; a failure (no memory, ICU error) leaves the text as it was.
+    void Compose();
+    void Decompose();
 
     // Searches by units. 0 means not found.
     int32_t FindUniChar(UniChar inUniChar, int32_t inStart = 1, bool inBackward = false) const;
@@ -348,6 +349,79 @@ public:
                                        const VCompareOptions& inOptions) const override;
     CompareResult Swap_CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
                                                        const VCompareOptions& inOptions) const override;
+
+    // ---- XML and JSON text forms, date shapes, script names, Base64 (VString_Text.cpp) ----
+    // Both XML transcoders walk the whole string, 0 units included, and touch a string only when
+    // something is escaped or decoded; on a failed allocation the string stays as it was.
+    // Escapes " & ' < > as &quot; &amp; &apos; &lt; &gt;; with inEscapeControls also every unit
+    // below U+0020 except TAB, LF and CR, and U+007F, as &#x followed by at least two upper-case
+    // hexadecimal digits and ';'.
+    void TranscodeToXML(bool inEscapeControls = false);
+    // Decodes the five named entities above and "&#x<hex>;" (a value above U+FFFF gives a
+    // surrogate pair). Left as written: anything cut off by the end, "&#x" without digits or
+    // without ';', decimal references, and values that are 0, surrogates, above U+10FFFF or
+    // overflowing.
+    void TranscodeFromXML();
+    // Value-model hooks: a copy escaped without control escapes (the options are not used), and
+    // the text decoded.
+    void GetXMLString(VString& outValue, JSONStringOptions inOptions = 0) const override;
+    bool FromXMLString(const VString& inValue) override;
+    // The JSON string form. Option bits: 1 quotes around the result; 16 no escaping (a copy);
+    // 1024 also escapes & and ' as \u0026 and \u0027. Escapes \b \t \n \f \r \" \\, and
+    // \u00XX (upper-case hex) for the other units below U+0020 and U+007F; '/' and every unit from
+    // U+0080 up (lone surrogates too) are written as they are. 'zorn' 107, out unchanged, when
+    // 6 x length + 4 units exceed 0x7FFFFFFF or cannot be allocated.
+    VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
+    // Decodes the JSON escapes (bit 16: a plain copy): \b \f \n \r \t, \u and four hex
+    // digits (with fewer, or other units, the 'u' alone), any other escaped unit as itself; a
+    // final lone backslash is dropped. Returns 0; a result that cannot be allocated raises
+    // 'zorn' 107 and leaves the string as it was.
+    VError FromJSONString(const VString& inJSONString, JSONStringOptions inOptions = 0) override;
+    // Through the JSON layer's entries in VKernelHooks: a null string is the JSON null, any other
+    // a JSON string sharing this buffer; reading takes null from a JSON null and any other value's
+    // text. Without the JSON layer they do nothing and return 0.
+    VError GetJSONValue(VJSONValue& outJSONValue) const override;
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
+    // Exactly "dddd-dd-dd" (d in 0-9), and exactly "!!dddd-dd-dd!!".
+    bool IsISODate() const;
+    bool IsNonAmbigousDate() const;
+    // A script identifier from the text: '_' first when it starts with a digit, then the units
+    // a-z, A-Z, 0-9, '_' and '$' in order; every other unit is dropped.
+    void GetCleanJSName(VString& outName) const;
+    // The string becomes the Base64 text (Base64Coder, no line breaks) of the bytes; inURL picks
+    // the URL-safe alphabet. False when the text cannot be allocated.
+    bool EncodeBase64(const void* inBytes, size_t inSize, bool inURL = false);
+    // The text encoded in the set, then replaced by the Base64 text of those bytes; an empty or
+    // null string is left and gives true.
+    bool EncodeBase64(CharSet inCharSet, bool inURL = false);
+    // Decodes the Base64 text into the buffer. A unit of 128 or more raises 'zorn' 210, a failed
+    // allocation 'zorn' 100; malformed text gives false without an error.
+    bool DecodeBase64(VMemoryBuffer<1024, 2, 1048576, VCppMemMgr>& outBuffer, bool inURL = false) const;
+    // The string becomes the decoded bytes read in the set (false when they are not clean text of
+    // the set); an empty or null string is left and gives true; text that does not decode leaves
+    // the string as it was.
+    bool DecodeBase64(CharSet inCharSet, bool inURL = false);
+    // The CoreFoundation bridge (MAC_RetainCFStringCopy, MAC_FromCFString) has no Linux
+    // counterpart and is not built.
+
+    // ---- Stream form (VString_Stream.cpp) ----
+    // int32 minus the length (0 when empty), in the stream's byte order, then the UTF-16 units;
+    // no terminator. Returns the stream's error; the parameter is not used.
+    VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
+    // Reads that form, or the older one with a positive length, a form code (1 or 2: length + 1
+    // units follow, the last a terminator; other codes: length + 1 bytes, skipped, the string
+    // left). A stream that ends early gives the units that could be read and its error. Lengths
+    // are checked against what the stream can still deliver before anything is allocated; a
+    // stream that cannot tell is read in bounded chunks. A string that cannot grow is cleared
+    // (the older form: left, its record skipped) and 'zorn' 107 is returned when the stream
+    // itself reports no error, so that the failure is not taken for success.
+    VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
+    // 2 x length + 10 for a non-empty string (6 bytes more than it writes: kept as designed, so it
+    // over-reports), 4 for an empty one.
+    size_t GetSizeInStream() const;
+
+    // Count of units before the first 0 unit.
+    static int32_t UniCStringLength(const UniChar* inString);
 
     // Numbers read from the text (VString_Number.cpp). Readers never fail: text without a number
     // gives 0.

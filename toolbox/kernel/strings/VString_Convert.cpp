@@ -2,6 +2,7 @@
 
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/charsets/VUnicodeConverters.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/strings/VString.h"
 
@@ -256,6 +257,23 @@ bool VString::FromBlock(const void* inBuffer, size_t inNbBytes, CharSet inCharSe
         SetDirty(true);
         // An odd last byte is half a unit: not text, and reported as such.
         return units * 2 == inNbBytes;
+    }
+    if (inCharSet == CharSet::VTC_UTF_8 && inNbBytes <= static_cast<size_t>(INT32_MAX) - 16 &&
+        _EnsureWritable(static_cast<int32_t>(inNbBytes), false))
+    {
+        // UTF-8 is most of the text that comes in, often in short pieces: decoded here without
+        // the registry's retain and release or a virtual call. A byte never gives more than one
+        // unit, so the room is exact for ASCII.
+        static VToUnicodeConverter_UTF8 sUTF8;
+        int32_t produced = 0;
+        bool ok = inNbBytes == 0 ||
+                  sUTF8.VToUnicodeConverter_UTF8::Convert(inBuffer, inNbBytes, nullptr, fString,
+                                                          static_cast<int32_t>(inNbBytes), &produced);
+        fLength = produced;
+        fString[fLength] = 0;
+        fFlags &= static_cast<uint8_t>(~kNull);
+        SetDirty(true);
+        return ok;
     }
     VRefPtr<VToUnicodeConverter> converter(VTextConverters::Get()->RetainToUnicodeConverter(inCharSet), true);
     bool ok = converter->ConvertString(inBuffer, inNbBytes, nullptr, *this);

@@ -64,16 +64,6 @@ bool PointsInto(const UniChar* inUnits, const UniChar* inBuffer, int32_t inCapac
     return address >= begin && address <= begin + static_cast<uintptr_t>(inCapacity) * sizeof(UniChar);
 }
 
-int32_t UniCStringLength(const UniChar* inString)
-{
-    int32_t length = 0;
-    while (inString[length] != 0 && length < INT32_MAX)
-    {
-        ++length;
-    }
-    return length;
-}
-
 // Counts the units that the predicate accepts at the chosen ends of a text.
 template <class Predicate>
 void CountEnds(const UniChar* inUnits, int32_t inLength, bool inLeading, bool inTrailing, Predicate inIsSpace,
