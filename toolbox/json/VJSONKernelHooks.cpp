@@ -118,6 +118,8 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONNumber.store([](VJSONValue& ioValue, double inNumber) { ioValue.SetNumber(inNumber); });
     hooks.fSetJSONBool.store([](VJSONValue& ioValue, bool inBool) { ioValue.SetBool(inBool); });
     hooks.fGetJSONScalar.store(GetScalar);
+    hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inText) { ioValue.SetString(inText); });
+    hooks.fGetJSONText.store([](const VJSONValue& inValue, VString& outText) { inValue.GetString(outText); });
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }
 

@@ -24,6 +24,7 @@ class VErrorBase;
 class VJSONValue;
 class VJSONObject;
 class VString;
+class VBlob;
 
 namespace detail
 {
@@ -74,6 +75,13 @@ struct VKernelHooks
     std::atomic<void (*)(VJSONValue& ioValue, double inNumber)> fSetJSONNumber{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue, bool inBool)> fSetJSONBool{nullptr};
     std::atomic<void (*)(const VJSONValue& inValue, JSONScalar& outScalar)> fGetJSONScalar{nullptr};
+    std::atomic<void (*)(VJSONValue& ioValue, const VString& inText)> fSetJSONString{nullptr};
+    // The value's text form (VJSONValue::GetString).
+    std::atomic<void (*)(const VJSONValue& inValue, VString& outText)> fGetJSONText{nullptr};
+    // Blobs as JSON objects of the class "Blob": a new object holding a copy of the bytes; and,
+    // when the value is such an object, its bytes put into the blob (true) or false.
+    std::atomic<void (*)(const VBlob& inBlob, VJSONValue& outValue)> fBlobToJSON{nullptr};
+    std::atomic<bool (*)(const VJSONValue& inValue, VBlob& ioBlob)> fBlobFromJSON{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -118,6 +126,23 @@ inline void SetJSONBool(VJSONValue& ioValue, bool inBool)
     {
         hook(ioValue, inBool);
     }
+}
+inline void SetJSONString(VJSONValue& ioValue, const VString& inText)
+{
+    if (auto hook = KernelHooks().fSetJSONString.load())
+    {
+        hook(ioValue, inText);
+    }
+}
+// False, with outText untouched, while no JSON library is installed.
+inline bool GetJSONText(const VJSONValue& inValue, VString& outText)
+{
+    if (auto hook = KernelHooks().fGetJSONText.load())
+    {
+        hook(inValue, outText);
+        return true;
+    }
+    return false;
 }
 // False, with outScalar untouched, while no JSON library is installed.
 inline bool GetJSONScalar(const VJSONValue& inValue, JSONScalar& outScalar)

@@ -1,6 +1,7 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include "toolbox/kernel/memory/VCppMemMgr.h"
+#include "toolbox/kernel/values/VUUID.h"
 
 #include <algorithm>
 #include <atomic>
@@ -753,6 +754,16 @@ void VString::FromValue(const VValueSingle& inValue)
         return;
     }
     inValue.GetString(*this);
+}
+
+void VString::GetVUUID(VUUID& outValue) const
+{
+    outValue.FromString(*this);
+}
+
+void VString::FromVUUID(const VUUID& inValue)
+{
+    FromValue(inValue);
 }
 
 bool VString::FromValueSameKind(const VValue* inValue)
