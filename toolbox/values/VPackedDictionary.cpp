@@ -281,7 +281,9 @@ bool VPackedDictionary_with_backstore::Append(const StPackedDictionaryKey& inKey
     }
     _VPackedDictionary_with_backstore_slot slot;
     slot.fIndex = index;
-    if (_AppendKeyAndSlot(inKey, slot) == fSlots.end())
+    // The end is read after the append, which may move the slots.
+    auto appended = _AppendKeyAndSlot(inKey, slot);
+    if (appended == fSlots.end())
     {
         return false;
     }
