@@ -340,7 +340,7 @@ bool VPackedDictionary_with_backstore::GetValue(const StPackedDictionaryKey& inK
     }
     const uint16_t* entry = fBackstore.data() + slot.fIndex;
     ValueKind kind = entry[0];
-    if (kind == outValue.GetTrueValueKind())
+    if (kind == outValue.GetValueInfo()->GetTrueKind())
     {
         outValue.LoadFromPtr(entry + 1);
         return true;

@@ -43,6 +43,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -164,7 +165,8 @@ public:
             }
             return fSlots.end();
         }
-        size_t cell = inKey.GetHash() % cells.size();
+        // The cell counts fit in 32 bits (the table ends below 2^32), and 32-bit division is quicker.
+        size_t cell = inKey.GetHash() % static_cast<uint32_t>(cells.size());
         for (size_t probed = 0; probed < cells.size(); ++probed)
         {
             uint32_t index = cells[cell];
@@ -257,10 +259,44 @@ protected:
             }
         }
     }
+    // Keys are short and often share a prefix ("attribute_1", "attribute_2"): the length and the
+    // last byte reject most others before the bytes are compared in words.
     bool _KeyEquals(const TSlot& inSlot, const StPackedDictionaryKey& inKey) const
     {
-        return inKey.Equals(reinterpret_cast<const char*>(fKeys.data() + inSlot.fKeyOffset + 1),
-                            fKeys[inSlot.fKeyOffset]);
+        const uint8_t* stored = fKeys.data() + inSlot.fKeyOffset;
+        size_t length = *stored++;
+        if (length != inKey.GetKeyLength())
+        {
+            return false;
+        }
+        const char* key = inKey.GetKey();
+        if (length == 0)
+        {
+            return true;
+        }
+        if (static_cast<char>(stored[length - 1]) != key[length - 1])
+        {
+            return false;
+        }
+        for (; length >= 8; length -= 8, stored += 8, key += 8)
+        {
+            uint64_t a;
+            uint64_t b;
+            std::memcpy(&a, stored, 8);
+            std::memcpy(&b, key, 8);
+            if (a != b)
+            {
+                return false;
+            }
+        }
+        for (; length > 0; --length, ++stored, ++key)
+        {
+            if (static_cast<char>(*stored) != *key)
+            {
+                return false;
+            }
+        }
+        return true;
     }
 
     std::vector<uint8_t> fKeys;
