@@ -1,9 +1,9 @@
 // Cost of a lookup by key in a packed attribute dictionary (VPackedDictionary_with_backstore,
 // GetValue into a VLong) against std::unordered_map<std::string, VLong> (find, then the value
-// taken into a VLong), at 1, 5, 6, 50, 1,000 and 10,000 keys. Keys are prepared once, as the static key tables
-// of bags and logs prepare them; both sides then hash and compare on every lookup. Every key is
-// looked up in turn. The ratio of each pair is what counts: the dictionary should be at least as
-// fast up to 50 keys, the size of log records and bags.
+// taken into a VLong), at 1, 5, 6, 50, 1,000 and 10,000 keys. Keys are prepared once, as the static key
+// tables of bags and logs prepare them; both sides then hash and compare on every lookup. Every key is looked
+// up in turn. The ratio of each pair is what counts: the dictionary should be at least as fast up to 50 keys,
+// the size of log records and bags.
 
 #include "toolbox/kernel/values/VScalarValues.h"
 #include "toolbox/values/VPackedDictionary.h"

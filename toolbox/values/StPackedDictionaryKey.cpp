@@ -29,7 +29,9 @@ StPackedDictionaryKey::StPackedDictionaryKey(const char* inBytes, size_t inLengt
     _Own(inBytes, inLength);
 }
 
-StPackedDictionaryKey::StPackedDictionaryKey(const wchar_t* inText) : StPackedDictionaryKey(VString(inText)) {}
+StPackedDictionaryKey::StPackedDictionaryKey(const wchar_t* inText) : StPackedDictionaryKey(VString(inText))
+{
+}
 
 StPackedDictionaryKey::StPackedDictionaryKey(const VString& inText)
 {

@@ -205,14 +205,15 @@ bool VPackedValue_VValueSingle::SaveValueCheckSpace(const VValueSingle& inValue,
 
 // VPackedDictionary_with_backstore
 
-VPackedDictionary_with_backstore::VPackedDictionary_with_backstore(const VPackedDictionary_with_backstore& inOther)
+VPackedDictionary_with_backstore::VPackedDictionary_with_backstore(
+    const VPackedDictionary_with_backstore& inOther)
     : VPackedDictionary_base()
 {
     *this = inOther;
 }
 
-VPackedDictionary_with_backstore& VPackedDictionary_with_backstore::operator=(
-    const VPackedDictionary_with_backstore& inOther)
+VPackedDictionary_with_backstore&
+VPackedDictionary_with_backstore::operator=(const VPackedDictionary_with_backstore& inOther)
 {
     if (this == &inOther)
     {
@@ -324,7 +325,8 @@ bool VPackedDictionary_with_backstore::SetExistingValue(const StPackedDictionary
     return true;
 }
 
-bool VPackedDictionary_with_backstore::GetValue(const StPackedDictionaryKey& inKey, VValueSingle& outValue) const
+bool VPackedDictionary_with_backstore::GetValue(const StPackedDictionaryKey& inKey,
+                                                VValueSingle& outValue) const
 {
     auto found = _Find(inKey);
     if (found == fSlots.end())

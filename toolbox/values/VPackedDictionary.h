@@ -126,7 +126,10 @@ public:
 
     VPackedDictionary_base() = default;
     // Keys and slots as they are; the index is not copied.
-    VPackedDictionary_base(const VPackedDictionary_base& inOther) : fKeys(inOther.fKeys), fSlots(inOther.fSlots) {}
+    VPackedDictionary_base(const VPackedDictionary_base& inOther)
+        : fKeys(inOther.fKeys), fSlots(inOther.fSlots)
+    {
+    }
     VPackedDictionary_base& operator=(const VPackedDictionary_base&) = delete;
 
     size_t GetCount() const { return fSlots.size(); }
@@ -326,8 +329,8 @@ public:
 struct _VPackedDictionary_with_backstore_slot
 {
     uint64_t fKeyOffset = 0;
-    uint64_t fIndex = 0;               // of the entry in the backstore, in 16-bit units
-    VValueSingle* fValue = nullptr;    // owned; when present, the current value
+    uint64_t fIndex = 0;            // of the entry in the backstore, in 16-bit units
+    VValueSingle* fValue = nullptr; // owned; when present, the current value
 };
 
 // The attribute dictionary of a value bag.

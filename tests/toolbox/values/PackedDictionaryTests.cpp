@@ -140,9 +140,10 @@ TEST(PackedDictionary, IndexIsBuiltFromSixKeysAndGrowsWhenFull)
 
 TEST(PackedDictionary, HashVectorSizes)
 {
-    const std::pair<size_t, size_t> rows[] = {{0, 5},      {4, 5},          {5, 11},        {8, 11},       {9, 23},
-                                              {17, 23},    {18, 41},        {5778, 9349},   {5779, 15121}, {9349, 15121},
-                                              {9350, 24473}, {2537720636, 4106118251}, {2537720637, 0}};
+    const std::pair<size_t, size_t> rows[] = {
+        {0, 5},         {4, 5},       {5, 11},       {8, 11},       {9, 23},       {17, 23},
+        {18, 41},       {5778, 9349}, {5779, 15121}, {9349, 15121}, {9350, 24473}, {2537720636, 4106118251},
+        {2537720637, 0}};
     for (const auto& [count, cells] : rows)
     {
         EXPECT_EQ(_VHashKeyMap::_ComputeHashVectorSize(count), cells) << count;

@@ -271,7 +271,8 @@ void VBlobWithPtr::GetValue(VValueSingle& outValue) const
 void VBlobWithPtr::FromValue(const VValueSingle& inValue)
 {
     Clear();
-    if (const VBlobWithPtr* other = dynamic_cast<const VBlobWithPtr*>(&inValue); other != nullptr && other != this)
+    if (const VBlobWithPtr* other = dynamic_cast<const VBlobWithPtr*>(&inValue);
+        other != nullptr && other != this)
     {
         PutData(other->GetDataPtr(), other->GetSize(), 0);
     }

@@ -320,7 +320,8 @@ CompareResult VUUID::CompareToSameKindWithOptions(const VValue* inValue, const V
     return CompareToSameKind(inValue);
 }
 
-CompareResult VUUID::CompareToSameKindPtrWithOptions(const void* inPtrToValueData, const VCompareOptions&) const
+CompareResult VUUID::CompareToSameKindPtrWithOptions(const void* inPtrToValueData,
+                                                     const VCompareOptions&) const
 {
     return CompareToSameKindPtr(inPtrToValueData);
 }
@@ -366,7 +367,8 @@ VError VUUID::ReadFromStream(VStream* ioStream, int32_t)
     VUUIDBuffer buffer;
     size_t count = 0;
     // The bytes change only when all 16 were read.
-    if (ioStream->GetData(buffer.fBytes, sizeof(buffer.fBytes), &count) == VE_OK && count == sizeof(buffer.fBytes))
+    if (ioStream->GetData(buffer.fBytes, sizeof(buffer.fBytes), &count) == VE_OK &&
+        count == sizeof(buffer.fBytes))
     {
         _SetBytes(buffer, false);
     }

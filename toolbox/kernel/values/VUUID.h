@@ -117,7 +117,8 @@ public:
 
     CompareResult CompareTo(const VValueSingle& inValue, bool inDiacritical = false) const override;
     CompareResult CompareToSameKind(const VValue* inValue, bool inDiacritical = false) const override;
-    CompareResult CompareToSameKindPtr(const void* inPtrToValueData, bool inDiacritical = false) const override;
+    CompareResult CompareToSameKindPtr(const void* inPtrToValueData,
+                                       bool inDiacritical = false) const override;
     CompareResult CompareToSameKindWithOptions(const VValue* inValue,
                                                const VCompareOptions& inOptions) const override;
     CompareResult CompareToSameKindPtrWithOptions(const void* inPtrToValueData,

@@ -76,9 +76,11 @@ TEST(UUID, ZeroBytesAreNullExceptThroughTheTextAndStreamReaders)
         void (*fSet)(VUUID& ioUUID);
     };
     const Row rows[] = {
-        {"FromString of 32 zeros", false, [](VUUID& u) { u.FromString(VString(std::string(32, '0').c_str())); }},
+        {"FromString of 32 zeros", false,
+         [](VUUID& u) { u.FromString(VString(std::string(32, '0').c_str())); }},
         {"FromBuffer of a zero buffer", true, [](VUUID& u) { u.FromBuffer(VUUIDBuffer{}); }},
-        {"FromBuffer of 32 '0' characters", true, [](VUUID& u) { u.FromBuffer(std::string(32, '0').c_str()); }},
+        {"FromBuffer of 32 '0' characters", true,
+         [](VUUID& u) { u.FromBuffer(std::string(32, '0').c_str()); }},
         {"FromBuffer of an empty C string", true, [](VUUID& u) { u.FromBuffer(""); }},
         {"LoadFromPtr of 16 zero bytes", true, [](VUUID& u) { u.LoadFromPtr(VUUIDBuffer{}.fBytes); }},
         {"ReadFromStream of 16 zero bytes", false,
