@@ -46,13 +46,19 @@ void RoundTrip(const VValue& inValue, VValue& outValue, bool inSwap)
     Check(reader.GetPos() == reader.GetSize());
 }
 
-void FuzzBlob(const uint8_t* inData, size_t inSize, bool inSwap)
+// Whether the value reads from the bytes as a stream of the given order.
+bool ReadsFromStream(VValue& ioValue, const uint8_t* inData, size_t inSize, bool inSwap)
 {
     VConstPtrStream stream(inData, inSize);
     stream.SetNeedSwap(inSwap);
     Check(stream.OpenReading() == VE_OK);
+    return ioValue.ReadFromStream(&stream) == VE_OK;
+}
+
+void FuzzBlob(const uint8_t* inData, size_t inSize, bool inSwap)
+{
     VBlobWithPtr blob;
-    if (blob.ReadFromStream(&stream) == VE_OK)
+    if (ReadsFromStream(blob, inData, inSize, inSwap))
     {
         VBlobWithPtr again;
         RoundTrip(blob, again, inSwap);
@@ -73,11 +79,8 @@ void FuzzBlob(const uint8_t* inData, size_t inSize, bool inSwap)
 
 void FuzzUUID(const uint8_t* inData, size_t inSize, bool inSwap)
 {
-    VConstPtrStream stream(inData, inSize);
-    stream.SetNeedSwap(inSwap);
-    Check(stream.OpenReading() == VE_OK);
     VUUID uuid;
-    if (uuid.ReadFromStream(&stream) == VE_OK)
+    if (ReadsFromStream(uuid, inData, inSize, inSwap))
     {
         VUUID again;
         RoundTrip(uuid, again, inSwap);

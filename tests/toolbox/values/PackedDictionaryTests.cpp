@@ -1,3 +1,4 @@
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
@@ -12,19 +13,10 @@
 #include <vector>
 
 using namespace zorn;
+using zorn::test::Ascii;
 
 namespace
 {
-
-std::string Text(const VString& inText)
-{
-    std::string text;
-    for (int32_t i = 0; i < inText.GetLength(); ++i)
-    {
-        text.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    }
-    return text;
-}
 
 std::string Name(int inIndex)
 {
@@ -171,7 +163,7 @@ TEST(PackedDictionary, SetExistingValueInPlaceOrThroughAClone)
     ASSERT_NE(dictionary.GetSlots()[1].fValue, nullptr);
     VString text;
     EXPECT_TRUE(dictionary.GetValue(StPackedDictionaryKey("s"), text));
-    EXPECT_EQ(Text(text), "a longer text");
+    EXPECT_EQ(Ascii(text), "a longer text");
 
     // A value of another kind replaces the object; one of the same kind is copied into it.
     EXPECT_TRUE(dictionary.SetExistingValue(StPackedDictionaryKey("s"), VLong(7)));
@@ -187,7 +179,7 @@ TEST(PackedDictionary, SetExistingValueInPlaceOrThroughAClone)
     EXPECT_EQ(copy.GetBackstore(), dictionary.GetBackstore());
     EXPECT_EQ(copy.GetBackstore().size(), 3u + 5u + 3u);
     EXPECT_TRUE(copy.GetValue(StPackedDictionaryKey("s"), text));
-    EXPECT_EQ(Text(text), "xy");
+    EXPECT_EQ(Ascii(text), "xy");
     EXPECT_EQ(LongOf(copy, "n"), 42);
     EXPECT_EQ(LongOf(copy, "t"), 3);
 }
@@ -205,7 +197,7 @@ TEST(PackedDictionary, ClearOfTheMiddleKeyKeepsTheOthers)
     EXPECT_FALSE(dictionary.Contains(StPackedDictionaryKey("middle")));
     VString text;
     EXPECT_TRUE(dictionary.GetValue(StPackedDictionaryKey("first"), text));
-    EXPECT_EQ(Text(text), "one");
+    EXPECT_EQ(Ascii(text), "one");
     EXPECT_EQ(LongOf(dictionary, "last"), 3);
     EXPECT_EQ(dictionary.GetBackstore().size(), 6u + 3u);
     EXPECT_EQ(dictionary.GetKeyBlock().size(), 6u + 5u);
@@ -229,7 +221,7 @@ TEST(PackedDictionary, GetValueConvertsThroughACachedObject)
     ASSERT_TRUE(dictionary.Append(StPackedDictionaryKey("n"), VLong(1234)));
     VString text;
     EXPECT_TRUE(dictionary.GetValue(StPackedDictionaryKey("n"), text));
-    EXPECT_EQ(Text(text), "1234");
+    EXPECT_EQ(Ascii(text), "1234");
     const VValueSingle* cached = dictionary.GetSlots()[0].fValue;
     ASSERT_NE(cached, nullptr);
     EXPECT_EQ(cached->GetValueKind(), VK_LONG);

@@ -1,3 +1,4 @@
+#include "tests/StringTestSupport.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
@@ -14,20 +15,10 @@
 #include <string>
 
 using namespace zorn;
+using zorn::test::Ascii;
 
 namespace
 {
-
-// The text of an ASCII string.
-std::string Text(const VString& inText)
-{
-    std::string text;
-    for (int32_t i = 0; i < inText.GetLength(); ++i)
-    {
-        text.push_back(static_cast<char>(inText.GetCPointer()[i]));
-    }
-    return text;
-}
 
 VString Utf16(const std::u16string& inText)
 {
@@ -43,7 +34,7 @@ std::string TextOf(const VUUID& inUUID)
 {
     VString text;
     inUUID.GetString(text);
-    return Text(text);
+    return Ascii(text);
 }
 
 constexpr const char* kDigits = "0123456789ABCDEF0123456789ABCDEF";
@@ -254,14 +245,14 @@ TEST(UUID, CachedTextFollowsEveryChange)
     VUUID uuid(kBytes.c_str());
     const VString* cached = uuid.GetCachedConvertedString();
     ASSERT_NE(cached, nullptr);
-    EXPECT_EQ(Text(*cached), kDigits);
+    EXPECT_EQ(Ascii(*cached), kDigits);
     uuid.Regenerate();
-    EXPECT_EQ(Text(*cached), TextOf(uuid));
+    EXPECT_EQ(Ascii(*cached), TextOf(uuid));
     uuid.SetNull(true);
     EXPECT_TRUE(cached->IsNull());
     uuid.FromString(VString(kDigits));
     EXPECT_FALSE(cached->IsNull());
-    EXPECT_EQ(Text(*cached), kDigits);
+    EXPECT_EQ(Ascii(*cached), kDigits);
 
     VUUID copy(uuid);
     EXPECT_EQ(copy.GetCachedConvertedString(false), nullptr) << "copies do not share the cached text";
@@ -272,9 +263,9 @@ TEST(UUID, ConvertsThroughStringsAndOtherValues)
     VUUID uuid{VString(kDigits)};
     VString text;
     uuid.GetValue(text);
-    EXPECT_EQ(Text(text), kDigits);
+    EXPECT_EQ(Ascii(text), kDigits);
     text.FromVUUID(uuid);
-    EXPECT_EQ(Text(text), kDigits);
+    EXPECT_EQ(Ascii(text), kDigits);
 
     VUUID fromText;
     VString("{01234567-89ab-cdef-0123-456789abcdef}").GetVUUID(fromText);
@@ -342,11 +333,11 @@ TEST(UUID, JSONForms)
     ASSERT_TRUE(json.IsString());
     VString text;
     json.GetString(text);
-    EXPECT_EQ(Text(text), kDigits);
+    EXPECT_EQ(Ascii(text), kDigits);
 
     VString quoted;
     uuid.GetJSONString(quoted, 1);
-    EXPECT_EQ(Text(quoted), std::string("\"") + kDigits + "\"");
+    EXPECT_EQ(Ascii(quoted), std::string("\"") + kDigits + "\"");
 
     VUUID read;
     ASSERT_EQ(read.FromJSONValue(VJSONValue(VString("{01234567-89ab-cdef-0123-456789abcdef}"))), VE_OK);
