@@ -763,7 +763,7 @@ void VString::GetVUUID(VUUID& outValue) const
 
 void VString::FromVUUID(const VUUID& inValue)
 {
-    FromValue(inValue);
+    inValue.GetString(*this);
 }
 
 bool VString::FromValueSameKind(const VValue* inValue)
