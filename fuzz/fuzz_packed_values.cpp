@@ -86,6 +86,16 @@ void FuzzUUID(const uint8_t* inData, size_t inSize, bool inSwap)
         RoundTrip(uuid, again, inSwap);
         Check(again == uuid && !again.IsNull());
     }
+    // The packed form: the 16 bytes, null exactly when all are zero.
+    if (inSize >= 16)
+    {
+        VUUID packed;
+        Check(packed.LoadFromPtr(inData) == inData + 16);
+        Check(packed.IsNull() == packed.GetBuffer().IsZero());
+        uint8_t written[16];
+        packed.WriteToPtr(written);
+        Check(std::memcmp(written, inData, 16) == 0);
+    }
     // The text readers, and the text form read back.
     VString text(inData, inSize & ~size_t{1}, CharSet::VTC_UTF_16);
     VUUID fromText(text);
