@@ -24,12 +24,12 @@
 //   and SetValue store nothing and lookups find nothing.
 // - Allocation failures are caught where they happen: an append leaves the dictionary as it was,
 //   a failed index build leaves lookups to the linear scan, a failed repack keeps the old
-//   backstore. Nothing is raised.
+//   backstore. Nothing is raised for them.
 // - The key table read from a stream is outside input and checked before use: counts and lengths
 //   against the bytes that are left, every key inside the key block, the block used up exactly,
 //   the index flag 0 or 1, a cell count of at least 1, every cell free or naming a slot, and every
-//   key reachable from its home cell. Anything else is refused with VE_PACKED_DATA_INVALID and
-//   leaves the dictionary empty.
+//   key reachable from its home cell. Anything else is refused with VE_PACKED_DATA_INVALID
+//   ('zorn' 213, raised and returned) and leaves the dictionary empty.
 // - No locks: GetValue (which caches a value object), _Pack and lookups (which build the index)
 //   change a dictionary that is const; one dictionary is not shared by two tasks without a lock.
 #pragma once
@@ -125,10 +125,18 @@ public:
     using const_iterator = typename Slots::const_iterator;
 
     VPackedDictionary_base() = default;
-    // Keys and slots as they are; the index is not copied.
+    // Keys and slots as they are; the index is not copied. Without room the copy is empty.
     VPackedDictionary_base(const VPackedDictionary_base& inOther)
-        : fKeys(inOther.fKeys), fSlots(inOther.fSlots)
     {
+        try
+        {
+            fKeys = inOther.fKeys;
+            fSlots = inOther.fSlots;
+        }
+        catch (...)
+        {
+            _EraseAll();
+        }
     }
     VPackedDictionary_base& operator=(const VPackedDictionary_base&) = delete;
 
