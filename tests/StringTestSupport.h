@@ -15,4 +15,15 @@ inline std::u16string Text(const VString& inString)
                           static_cast<size_t>(inString.GetLength()));
 }
 
+// The units of an ASCII string as bytes, for comparing with "" literals.
+inline std::string Ascii(const VString& inString)
+{
+    std::string text;
+    for (int32_t i = 0; i < inString.GetLength(); ++i)
+    {
+        text.push_back(static_cast<char>(inString.GetCPointer()[i]));
+    }
+    return text;
+}
+
 } // namespace zorn::test

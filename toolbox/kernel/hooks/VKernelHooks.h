@@ -25,6 +25,7 @@ class VErrorBase;
 class VJSONValue;
 class VJSONObject;
 class VString;
+class VBlob;
 
 namespace detail
 {
@@ -87,6 +88,10 @@ struct VKernelHooks
     // any JSON value (VJSONValue::GetString), a JSON null giving a null string.
     std::atomic<void (*)(VJSONValue& ioValue, const VString& inString)> fSetJSONString{nullptr};
     std::atomic<void (*)(const VJSONValue& inValue, VString& outString)> fGetJSONString{nullptr};
+    // Blobs as JSON objects of the class "Blob": a new object holding a copy of the bytes; and,
+    // when the value is such an object, its bytes put into the blob (true) or false.
+    std::atomic<void (*)(const VBlob& inBlob, VJSONValue& outValue)> fBlobToJSON{nullptr};
+    std::atomic<bool (*)(const VJSONValue& inValue, VBlob& ioBlob)> fBlobFromJSON{nullptr};
 };
 
 // The process-wide hook table, built on first use.

@@ -1,6 +1,7 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include "toolbox/kernel/memory/VCppMemMgr.h"
+#include "toolbox/kernel/values/VUUID.h"
 
 #include <algorithm>
 #include <atomic>
@@ -756,6 +757,16 @@ void VString::FromValue(const VValueSingle& inValue)
         SetNull(true);
         return;
     }
+    inValue.GetString(*this);
+}
+
+void VString::GetVUUID(VUUID& outValue) const
+{
+    outValue.FromString(*this);
+}
+
+void VString::FromVUUID(const VUUID& inValue)
+{
     inValue.GetString(*this);
 }
 

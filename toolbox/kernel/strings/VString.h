@@ -199,6 +199,9 @@ public:
     void GetString(VString& outValue) const override { outValue.FromString(*this); }
     void GetValue(VValueSingle& outValue) const override { outValue.FromString(*this); }
     void FromValue(const VValueSingle& inValue) override;
+    // The UUID reads this text (VUUID::FromString); a UUID gives its text (32 zeros when null).
+    void GetVUUID(VUUID& outValue) const override;
+    void FromVUUID(const VUUID& inValue) override;
     bool FromValueSameKind(const VValue* inValue) override;
     const void* LoadFromPtr(const void* inData, bool inRefOnly = false) override;
     void* WriteToPtr(void* ioData, bool inRefOnly = false, size_t inMax = 0) const override;

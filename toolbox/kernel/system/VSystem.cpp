@@ -249,6 +249,12 @@ bool VSystem::VirtualFree(void* inAddress, size_t inSize, bool /*inPhysical*/)
     return inAddress != nullptr && size != 0 && XLinuxSystem::UnmapMemory(inAddress, size);
 }
 
+int64_t VSystem::GetRealTimeNanoseconds()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 void VSystem::GetSystemUTCTime(int16_t outParts[7])
 {
     MillisToParts(NowUTCMillis(), outParts, true);

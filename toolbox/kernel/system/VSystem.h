@@ -56,6 +56,9 @@ public:
     // Releases a region of VirtualAlloc (inSize as given there). inPhysical is not used.
     static bool VirtualFree(void* inAddress, size_t inSize, bool inPhysical);
 
+    // The real-time clock: nanoseconds since 1970-01-01 UTC (time-ordered identifiers).
+    static int64_t GetRealTimeNanoseconds();
+
     // The current date and time in UTC, or in the default time zone.
     static void GetSystemUTCTime(int16_t outParts[7]);
     static void GetSystemLocalTime(int16_t outParts[7]);

@@ -3,9 +3,11 @@
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/streams/VStream.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VBlob.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VUUID.h"
 #include "toolbox/kernel/values/VValueInfo.h"
 
 #include <algorithm>
@@ -58,6 +60,8 @@ void EnsureKernelKinds()
         (void)VLong::Info();
         (void)VLong8::Info();
         (void)VReal::Info();
+        (void)VBlob::Info();
+        (void)VUUID::Info();
         return true;
     }();
     (void)sDone;
@@ -343,6 +347,11 @@ VError VValueSingle::GetJSONValue(VJSONValue& outJSONValue) const
 }
 
 void VValueSingle::GetString(VString& outValue) const
+{
+    outValue.Clear();
+}
+
+void VValueSingle::GetVUUID(VUUID& outValue) const
 {
     outValue.Clear();
 }

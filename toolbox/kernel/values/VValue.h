@@ -192,8 +192,9 @@ public:
     virtual int64_t GetLong8() const { return 0; }
     virtual int64_t GetLong8OrMilliSeconds() const { return GetLong8(); }
     virtual double GetReal() const { return 0; }
-    // GetDuration, GetTime and GetVUUID join here with the duration, time and UUID kinds, whose
-    // defaults clear the output value.
+    // GetDuration and GetTime join here with the duration and time kinds, whose defaults clear the
+    // output value.
+    virtual void GetVUUID(VUUID& outValue) const;
     virtual void GetString(VString& outValue) const;
     virtual void GetValue(VValueSingle& outValue) const;
 
