@@ -1,7 +1,8 @@
-// The kernel's entries into the JSON layer: error parameters live in VJSONObjects, and the scalar
-// kinds read and write VJSONValues. They are installed before main in every program linked with
-// this library (the library's link options pull this file in even when the program names nothing
-// of it), and again, to the same effect, by the first JSON object.
+// The kernel's entries into the JSON layer: error parameters live in VJSONObjects, strings fill
+// placeholders from them, and the scalar kinds read and write VJSONValues. They are installed
+// before main in every program linked with this library (the library's link options pull this
+// file in even when the program names nothing of it), and again, to the same effect, by the first
+// JSON object.
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
@@ -93,9 +94,25 @@ bool CopyProperty(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& i
     return true;
 }
 
+bool IsEmpty(const VJSONObject* inObject)
+{
+    return inObject->IsEmpty();
+}
+
+bool GetTextWithPath(const VJSONObject* inObject, const VString& inPath, VString& outText)
+{
+    VJSONValue value = inObject->GetPropertyWithPath(inPath);
+    if (value.IsUndefined() || value.IsNull())
+    {
+        return false;
+    }
+    value.GetString(outText);
+    return true;
+}
+
 constexpr detail::VJSONObjectAccess kObjectAccess = {
-    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString,
-    SetNumber,    GetString, GetNumber,    GetText,       CopyProperty,
+    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString, SetNumber,
+    GetString,    GetNumber, GetText,      CopyProperty,  IsEmpty,   GetTextWithPath,
 };
 
 void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)
