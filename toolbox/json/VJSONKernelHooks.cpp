@@ -72,15 +72,20 @@ bool GetNumber(const VJSONObject* inObject, const VString& inName, double& outVa
     return true;
 }
 
-bool GetText(const VJSONObject* inObject, const VString& inName, VString& outText)
+// The text of a value that is neither undefined nor null.
+bool TextOf(const VJSONValue& inValue, VString& outText)
 {
-    VJSONValue value = inObject->GetProperty(inName);
-    if (value.IsUndefined() || value.IsNull())
+    if (inValue.IsUndefined() || inValue.IsNull())
     {
         return false;
     }
-    value.GetString(outText);
+    inValue.GetString(outText);
     return true;
+}
+
+bool GetText(const VJSONObject* inObject, const VString& inName, VString& outText)
+{
+    return TextOf(inObject->GetProperty(inName), outText);
 }
 
 bool CopyProperty(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& inName)
@@ -101,13 +106,7 @@ bool IsEmpty(const VJSONObject* inObject)
 
 bool GetTextWithPath(const VJSONObject* inObject, const VString& inPath, VString& outText)
 {
-    VJSONValue value = inObject->GetPropertyWithPath(inPath);
-    if (value.IsUndefined() || value.IsNull())
-    {
-        return false;
-    }
-    value.GetString(outText);
-    return true;
+    return TextOf(inObject->GetPropertyWithPath(inPath), outText);
 }
 
 constexpr detail::VJSONObjectAccess kObjectAccess = {

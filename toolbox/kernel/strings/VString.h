@@ -423,8 +423,9 @@ public:
     // null and aligned: a wild pointer is NOT caught and will crash. A null pointer gives
     // "@@invalid VObject@@"; an object of the wrong class "@@invalid VString@@" or
     // "@@invalid VValueSingle@@". %n is refused: it is copied as text, takes no argument and
-    // writes nothing. Positional arguments ("%1$d") are not supported and copied as text, as are
-    // unknown or unfinished conversions. The bytes produced (object texts not counted) are cut
+    // writes nothing. Positional arguments ("%1$d", and "%*2d", which the C library would read
+    // as one) are not supported: they are copied as text, as are unknown and unfinished
+    // conversions. The bytes produced (object texts not counted) are cut
     // after 1023, at a UTF-8 character boundary, and nothing follows the cut; a zero byte
     // (%c of 0) ends the output as well. Bytes are decoded as AppendCString does.
     // Printf and VPrintf empty the string first (see FromLong); AppendPrintf appends. The

@@ -59,6 +59,77 @@ bool IsDigit(char inChar)
     return inChar >= '0' && inChar <= '9';
 }
 
+bool IsFlag(char inChar)
+{
+    switch (inChar)
+    {
+    case '-':
+    case '+':
+    case ' ':
+    case '#':
+    case '0':
+    case '\'':
+    case 'I':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsIntegerConversion(char inChar)
+{
+    return inChar != 0 && std::strchr("diouxX", inChar) != nullptr;
+}
+
+// 'A' is the value object conversion here, not the upper-case hexadecimal real.
+bool IsRealConversion(char inChar)
+{
+    return inChar != 0 && std::strchr("eEfFgGa", inChar) != nullptr;
+}
+
+// The length modifiers of one letter other than 'h' and 'l'.
+LengthModifier SingleLetterLength(char inChar)
+{
+    switch (inChar)
+    {
+    case 'q':
+        return LengthModifier::kLongLong;
+    case 'L':
+        return LengthModifier::kLongDouble;
+    case 'j':
+        return LengthModifier::kIntMax;
+    case 'z':
+    case 'Z':
+        return LengthModifier::kSize;
+    case 't':
+        return LengthModifier::kPtrDiff;
+    default:
+        return LengthModifier::kNone;
+    }
+}
+
+// Reads a width or a precision: digits, or a '*' that takes an argument. A '*' followed by digits
+// would make the C library look for a positional argument ("*2$") and walk the arguments its own
+// way: then the specification stays text, up to the '*', and false is returned.
+bool ReadCount(const char*& ioP, Spec& ioSpec)
+{
+    if (*ioP == '*')
+    {
+        ++ioSpec.fStars;
+        if (IsDigit(*++ioP))
+        {
+            ioSpec.fEnd = ioP;
+            return false;
+        }
+        return true;
+    }
+    while (IsDigit(*ioP))
+    {
+        ++ioP;
+    }
+    return true;
+}
+
 // Reads the specification that starts at inPercent (which points at a '%').
 Spec ParseSpec(const char* inPercent)
 {
@@ -81,65 +152,28 @@ Spec ParseSpec(const char* inPercent)
         spec.fEnd = digits + 1;
         return spec;
     }
-    while (*p != 0 && std::strchr("-+ #0'I", *p) != nullptr)
+    while (IsFlag(*p))
     {
         ++p;
     }
-    if (*p == '*')
+    if (!ReadCount(p, spec))
     {
-        ++spec.fStars;
-        ++p;
+        return spec;
     }
-    while (IsDigit(*p))
+    if (*p == '.' && !ReadCount(++p, spec))
     {
-        ++p;
+        return spec;
     }
-    if (*p == '.')
+    if (*p == 'h' || *p == 'l')
     {
-        ++p;
-        if (*p == '*')
-        {
-            ++spec.fStars;
-            ++p;
-        }
-        while (IsDigit(*p))
-        {
-            ++p;
-        }
+        bool doubled = p[1] == p[0];
+        spec.fLength = *p == 'h' ? (doubled ? LengthModifier::kChar : LengthModifier::kShort)
+                                 : (doubled ? LengthModifier::kLongLong : LengthModifier::kLong);
+        p += doubled ? 2 : 1;
     }
-    switch (*p)
+    else if ((spec.fLength = SingleLetterLength(*p)) != LengthModifier::kNone)
     {
-    case 'h':
-        spec.fLength = p[1] == 'h' ? LengthModifier::kChar : LengthModifier::kShort;
-        p += p[1] == 'h' ? 2 : 1;
-        break;
-    case 'l':
-        spec.fLength = p[1] == 'l' ? LengthModifier::kLongLong : LengthModifier::kLong;
-        p += p[1] == 'l' ? 2 : 1;
-        break;
-    case 'q':
-        spec.fLength = LengthModifier::kLongLong;
         ++p;
-        break;
-    case 'L':
-        spec.fLength = LengthModifier::kLongDouble;
-        ++p;
-        break;
-    case 'j':
-        spec.fLength = LengthModifier::kIntMax;
-        ++p;
-        break;
-    case 'z':
-    case 'Z':
-        spec.fLength = LengthModifier::kSize;
-        ++p;
-        break;
-    case 't':
-        spec.fLength = LengthModifier::kPtrDiff;
-        ++p;
-        break;
-    default:
-        break;
     }
     spec.fConversion = *p;
     if (*p == 0)
@@ -148,35 +182,15 @@ Spec ParseSpec(const char* inPercent)
         return spec;
     }
     spec.fEnd = p + 1;
-    switch (*p)
+    if (*p == 'S' || *p == 'A' || *p == 'V')
     {
-    case 'S':
-    case 'A':
-    case 'V':
         spec.fKind = SpecKind::kObject;
-        break;
-    case 'd':
-    case 'i':
-    case 'o':
-    case 'u':
-    case 'x':
-    case 'X':
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'c':
-    case 'C':
-    case 's':
-    case 'p':
-        spec.fKind = SpecKind::kOrdinary;
-        break;
-    default:
-        break; // %n (it would write through a caller's pointer) and unknown conversions
     }
+    else if (IsIntegerConversion(*p) || IsRealConversion(*p) || std::strchr("cCsp", *p) != nullptr)
+    {
+        spec.fKind = SpecKind::kOrdinary;
+    }
+    // Anything else stays text: %n (it would write through a caller's pointer) and the unknown.
     return spec;
 }
 
@@ -188,14 +202,8 @@ void SkipArguments(const Spec& inSpec, va_list& ioArgs)
     {
         (void)va_arg(ioArgs, int);
     }
-    switch (inSpec.fConversion)
+    if (IsIntegerConversion(inSpec.fConversion))
     {
-    case 'd':
-    case 'i':
-    case 'o':
-    case 'u':
-    case 'x':
-    case 'X':
         switch (inSpec.fLength)
         {
         case LengthModifier::kLong:
@@ -218,14 +226,9 @@ void SkipArguments(const Spec& inSpec, va_list& ioArgs)
             (void)va_arg(ioArgs, int); // char and short arrive promoted
             break;
         }
-        break;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
+    }
+    else if (IsRealConversion(inSpec.fConversion))
+    {
         if (inSpec.fLength == LengthModifier::kLongDouble)
         {
             (void)va_arg(ioArgs, long double);
@@ -234,24 +237,22 @@ void SkipArguments(const Spec& inSpec, va_list& ioArgs)
         {
             (void)va_arg(ioArgs, double);
         }
-        break;
-    case 'c':
-    case 'C':
+    }
+    else if (inSpec.fConversion == 'c' || inSpec.fConversion == 'C')
+    {
         (void)va_arg(ioArgs, wint_t);
-        break;
-    case 's':
-        if (inSpec.fLength == LengthModifier::kLong)
-        {
-            (void)va_arg(ioArgs, const wchar_t*);
-        }
-        else
-        {
-            (void)va_arg(ioArgs, const char*);
-        }
-        break;
-    default: // 'p'
+    }
+    else if (inSpec.fConversion == 's' && inSpec.fLength == LengthModifier::kLong)
+    {
+        (void)va_arg(ioArgs, const wchar_t*);
+    }
+    else if (inSpec.fConversion == 's')
+    {
+        (void)va_arg(ioArgs, const char*);
+    }
+    else // 'p'
+    {
         (void)va_arg(ioArgs, const void*);
-        break;
     }
 }
 
@@ -336,7 +337,7 @@ public:
         }
         fBuffer[length] = 0;
         fUsed += length;
-        fTarget.AppendCString(fBuffer);
+        _AppendBytes(length);
     }
 
     void AppendObject(char inConversion, const void* inPointer)
@@ -347,6 +348,31 @@ public:
     }
 
 private:
+    // Appends the first inLength bytes of fBuffer as AppendCString does: ASCII is widened here,
+    // in one pass with the length known; anything else goes to AppendCString's converter.
+    void _AppendBytes(size_t inLength)
+    {
+        const int32_t oldLength = fTarget.GetLength();
+        const int32_t newLength = oldLength + static_cast<int32_t>(inLength);
+        UniChar* units = fTarget.GetCPointerForWrite(newLength);
+        if (units == nullptr)
+        {
+            return;
+        }
+        units += oldLength;
+        for (size_t i = 0; i < inLength; ++i)
+        {
+            unsigned char byte = static_cast<unsigned char>(fBuffer[i]);
+            if (byte >= 0x80)
+            {
+                fTarget.AppendCString(fBuffer);
+                return;
+            }
+            units[i] = byte;
+        }
+        fTarget.Validate(newLength);
+    }
+
     VString& fTarget;
     size_t fUsed = 0;
     bool fDone = false;
@@ -367,6 +393,22 @@ void AppendLiteral(std::string& ioFormat, const char* inBegin, const char* inEnd
     }
 }
 
+// Whether every conversion of the format is the C library's own, or "%%".
+bool IsPlainFormat(const char* inFormat)
+{
+    for (const char* percent = std::strchr(inFormat, '%'); percent != nullptr;
+         percent = std::strchr(percent, '%'))
+    {
+        Spec spec = ParseSpec(percent);
+        if (spec.fKind != SpecKind::kOrdinary && spec.fKind != SpecKind::kPercent)
+        {
+            return false;
+        }
+        percent = spec.fEnd;
+    }
+    return true;
+}
+
 } // namespace
 
 void VString::_Printf(const char* inFormat, va_list inArgs)
@@ -376,6 +418,15 @@ void VString::_Printf(const char* inFormat, va_list inArgs)
         return;
     }
     FormatOutput output(*this);
+    if (IsPlainFormat(inFormat))
+    {
+        // Nothing to take out or rewrite: the C library formats it as it stands.
+        va_list args;
+        va_copy(args, inArgs);
+        output.AppendFormatted(inFormat, args);
+        va_end(args);
+        return;
+    }
     va_list cursor; // the next argument to take
     va_copy(cursor, inArgs);
     // The ordinary conversions between two object conversions are formatted in one run by the C

@@ -39,7 +39,8 @@ TEST(StringPrintf, Conversions)
          },
          u"97 1000 -5 1099511627776 -9223372036854775808 9 -3 word 42"},
         {"reals of both widths before objects",
-         [&](VString& s) { s.Printf("%e %E %f %F %g %G %a %.2Lf %S", 1.5, 1.5, 1.5, 1.5, 1.5, 1.5, 1.0, 2.25L, &word); },
+         [&](VString& s)
+         { s.Printf("%e %E %f %F %g %G %a %.2Lf %S", 1.5, 1.5, 1.5, 1.5, 1.5, 1.5, 1.0, 2.25L, &word); },
          u"1.500000e+00 1.500000E+00 1.500000 1.500000 1.5 1.5 0x1p+0 2.25 word"},
         {"%Lf then %S takes the right pointer", [&](VString& s) { s.Printf("%Lf %S", 0.5L, &word); },
          u"0.500000 word"},
@@ -48,14 +49,15 @@ TEST(StringPrintf, Conversions)
          [&](VString& s) { s.Printf("%0*d|%-*.*f|%.*s|%S", 5, 42, 6, 1, 2.25, 2, "abc", &word); },
          u"00042|2.2   |ab|word"},
         {"flags and a * width before objects are read and ignored",
-         [&](VString& s) { s.Printf("[%-10S][%*A][%08.3V]", &word, 12, &number, &word); }, u"[word][42][word]"},
+         [&](VString& s) { s.Printf("[%-10S][%*A][%08.3V]", &word, 12, &number, &word); },
+         u"[word][42][word]"},
         {"characters, strings, wide forms and a null pointer",
          [&](VString& s) { s.Printf("%c|%s|%ls|%lc|%p", 'x', "caf\xC3\xA9", wide, L'y', nullptr); },
          u"x|café|wide|y|(nil)"},
         {"an ordinary %s keeps ;;;", [&](VString& s) { s.Printf("%s %S", "x;;;y;;;z", &word); },
          u"x;;;y;;;z word"},
-        {"object texts with ;;; each land in place", [&](VString& s) { s.Printf("%S and %S", &marked, &word); },
-         u"a;;;b;;;c and word"},
+        {"object texts with ;;; each land in place",
+         [&](VString& s) { s.Printf("%S and %S", &marked, &word); }, u"a;;;b;;;c and word"},
         {"%% gives one percent and takes no argument", [&](VString& s) { s.Printf("100%% %d%%", 5); },
          u"100% 5%"},
         {"%n is copied and takes no argument", [&](VString& s) { s.Printf("a%nb%d", 5); }, u"a%nb5"},
@@ -67,7 +69,7 @@ TEST(StringPrintf, Conversions)
          u"<@@invalid VObject@@>"},
         {"%V dumps the object", [&](VString& s) { s.Printf("%V", &word); }, u"word"},
         {"positional, unknown and unfinished conversions stay as text",
-         [&](VString& s) { s.Printf("%1$d %y %d %", 4); }, u"%1$d %y 4 %"},
+         [&](VString& s) { s.Printf("%1$d %y %*3d %d %", 4); }, u"%1$d %y %*3d 4 %"},
         {"no conversion", [&](VString& s) { s.Printf("plain"); }, u"plain"},
         {"an empty format empties the string", [&](VString& s) { s.Printf(""); }, u""},
     };
@@ -108,7 +110,8 @@ TEST(StringPrintf, OutputIsCutAfter1023BytesAtACharacterBoundary)
         std::string fExpectedBytes; // before the cut, as UTF-8
     };
     const std::string a1021(1021, 'a');
-    const std::string euros = [] {
+    const std::string euros = []
+    {
         std::string text;
         for (int i = 0; i < 1300; ++i)
         {

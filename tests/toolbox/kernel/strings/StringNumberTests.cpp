@@ -88,7 +88,6 @@ TEST(StringNumbers, RealReader)
     EXPECT_EQ(VString(units, 5).GetReal(), 2.5);
 }
 
-
 TEST(StringNumbers, Writers)
 {
     struct Row
@@ -108,7 +107,8 @@ TEST(StringNumbers, Writers)
         {"AppendReal 0.1", [](VString& s) { s.AppendReal(0.1); }, u"x=0.1"},
         {"AppendReal 1e21", [](VString& s) { s.AppendReal(1e21); }, u"x=1E+21"},
         {"AppendReal -0.0", [](VString& s) { s.AppendReal(-0.0); }, u"x=-0"},
-        {"AppendReal 2^53 has 14 digits", [&](VString& s) { s.AppendReal(kTwoTo53); }, u"x=9.007199254741E+15"},
+        {"AppendReal 2^53 has 14 digits", [&](VString& s) { s.AppendReal(kTwoTo53); },
+         u"x=9.007199254741E+15"},
         {"AppendOsType", [](VString& s) { s.AppendOsType(MakeOsType('T', 'E', 'X', 'T')); }, u"x=TEXT"},
         {"AppendValue", [](VString& s) { s.AppendValue(VReal(2.5)); }, u"x=2.5"},
         {"FromLong", [](VString& s) { s.FromLong(-42); }, u"-42"},
@@ -121,7 +121,8 @@ TEST(StringNumbers, Writers)
         {"FromOsType", [](VString& s) { s.FromOsType(MakeOsType('a', 'b', 'c', 'd')); }, u"abcd"},
         {"ToString (int)", [](VString& s) { s = ToString(-7); }, u"-7"},
         {"ToString (long long)", [](VString& s) { s = ToString(LLONG_MIN); }, u"-9223372036854775808"},
-        {"ToString (unsigned long long)", [](VString& s) { s = ToString(ULLONG_MAX); }, u"18446744073709551615"},
+        {"ToString (unsigned long long)", [](VString& s) { s = ToString(ULLONG_MAX); },
+         u"18446744073709551615"},
         {"ToString (unsigned long)", [](VString& s) { s = ToString(12UL); }, u"12"},
     };
     for (const Row& row : rows)
@@ -221,7 +222,8 @@ TEST(StringNumbers, FourCharacterCodes)
     };
     for (const ReadRow& row : readRows)
     {
-        VString text(reinterpret_cast<const UniChar*>(row.fText.data()), static_cast<int32_t>(row.fText.size()));
+        VString text(reinterpret_cast<const UniChar*>(row.fText.data()),
+                     static_cast<int32_t>(row.fText.size()));
         EXPECT_EQ(text.GetOsType(), row.fCode) << row.fWhat;
     }
 }
@@ -258,7 +260,8 @@ TEST(StringNumbers, ParseInt)
     };
     for (const Row& row : rows)
     {
-        VString text(reinterpret_cast<const UniChar*>(row.fText.data()), static_cast<int32_t>(row.fText.size()));
+        VString text(reinterpret_cast<const UniChar*>(row.fText.data()),
+                     static_cast<int32_t>(row.fText.size()));
         double value = text.ParseInt(row.fRadix);
         if (std::isnan(row.fExpected))
         {
@@ -292,7 +295,8 @@ TEST(StringNumbers, WordAndBooleanReaders)
         const char* fText;
         bool fExpected;
     };
-    const Row rows[] = {{"TRUE", true}, {"true", true}, {"True", true}, {"1", false}, {"", false}, {"truer", false}};
+    const Row rows[] = {{"TRUE", true}, {"true", true}, {"True", true},
+                        {"1", false},   {"", false},    {"truer", false}};
     for (const Row& row : rows)
     {
         EXPECT_EQ(VString(row.fText).GetBoolean(), row.fExpected) << row.fText;
