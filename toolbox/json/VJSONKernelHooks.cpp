@@ -133,6 +133,8 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONNull.store([](VJSONValue& ioValue) { ioValue.SetNull(); });
     hooks.fSetJSONNumber.store([](VJSONValue& ioValue, double inNumber) { ioValue.SetNumber(inNumber); });
     hooks.fSetJSONBool.store([](VJSONValue& ioValue, bool inBool) { ioValue.SetBool(inBool); });
+    hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inText)
+                               { ioValue = VJSONValue(inText); });
     hooks.fGetJSONScalar.store(GetScalar);
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }

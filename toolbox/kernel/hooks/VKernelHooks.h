@@ -78,6 +78,7 @@ struct VKernelHooks
     std::atomic<void (*)(VJSONValue& ioValue)> fSetJSONNull{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue, double inNumber)> fSetJSONNumber{nullptr};
     std::atomic<void (*)(VJSONValue& ioValue, bool inBool)> fSetJSONBool{nullptr};
+    std::atomic<void (*)(VJSONValue& ioValue, const VString& inText)> fSetJSONString{nullptr};
     std::atomic<void (*)(const VJSONValue& inValue, JSONScalar& outScalar)> fGetJSONScalar{nullptr};
 };
 
@@ -122,6 +123,13 @@ inline void SetJSONBool(VJSONValue& ioValue, bool inBool)
     if (auto hook = KernelHooks().fSetJSONBool.load())
     {
         hook(ioValue, inBool);
+    }
+}
+inline void SetJSONString(VJSONValue& ioValue, const VString& inText)
+{
+    if (auto hook = KernelHooks().fSetJSONString.load())
+    {
+        hook(ioValue, inText);
     }
 }
 // False, with outScalar untouched, while no JSON library is installed.

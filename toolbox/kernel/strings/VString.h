@@ -413,6 +413,11 @@ public:
     // text takes more than four bytes.
     OsType GetOsType() const;
 
+    // ---- Durations as text (VString_Number.cpp) ----
+    // The duration parses the text by its own FromString; FromDuration takes its GetString.
+    void GetDuration(VDuration& outValue) const override;
+    void FromDuration(const VDuration& inValue) override;
+
     // ---- printf formatting and placeholders (VString_Format.cpp) ----
     // printf formatting into the string, with three object conversions added: %S a VString, %A
     // any VValueSingle (its GetString), %V any VObject (its DebugDump). Flags, widths and

@@ -2,6 +2,7 @@
 #include "toolbox/kernel/charsets/VTextConverters.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VDuration.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -498,6 +499,18 @@ OsType VString::GetOsType() const
     std::fill(bytes + produced, bytes + 4, ' ');
     return MakeOsType(static_cast<char>(bytes[0]), static_cast<char>(bytes[1]), static_cast<char>(bytes[2]),
                       static_cast<char>(bytes[3]));
+}
+
+// Durations
+
+void VString::GetDuration(VDuration& outValue) const
+{
+    outValue.FromString(*this);
+}
+
+void VString::FromDuration(const VDuration& inValue)
+{
+    inValue.GetString(*this);
 }
 
 } // namespace zorn

@@ -4,6 +4,7 @@
 #include "toolbox/kernel/streams/VStream.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VDuration.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VScalarValues.h"
 #include "toolbox/kernel/values/VValueInfo.h"
@@ -58,6 +59,7 @@ void EnsureKernelKinds()
         (void)VLong::Info();
         (void)VLong8::Info();
         (void)VReal::Info();
+        (void)VDuration::Info();
         return true;
     }();
     (void)sDone;
@@ -408,6 +410,11 @@ int32_t VValueSingle::ValueKindToJsonType(ValueKind inKind)
     default:
         return 0; // null
     }
+}
+
+void VValueSingle::GetDuration(VDuration& outValue) const
+{
+    outValue.Clear();
 }
 
 } // namespace zorn

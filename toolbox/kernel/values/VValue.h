@@ -192,8 +192,8 @@ public:
     virtual int64_t GetLong8() const { return 0; }
     virtual int64_t GetLong8OrMilliSeconds() const { return GetLong8(); }
     virtual double GetReal() const { return 0; }
-    // GetDuration, GetTime and GetVUUID join here with the duration, time and UUID kinds, whose
-    // defaults clear the output value.
+    // The default clears the output. GetTime and GetVUUID join here with the time and UUID kinds.
+    virtual void GetDuration(VDuration& outValue) const;
     virtual void GetString(VString& outValue) const;
     virtual void GetValue(VValueSingle& outValue) const;
 
