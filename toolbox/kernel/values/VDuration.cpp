@@ -443,16 +443,24 @@ VError VDuration::GetJSONValue(VJSONValue& outJSONValue, JSONStringOptions inOpt
     }
     else if ((inOptions & 4) != 0)
     {
+        // A negative span is written as its sign before the text of its size ("-1:02:03"),
+        // never with signs inside the minutes and seconds.
         VString text;
-        text.AppendLong8(fMilliseconds / kHour);
-        for (int64_t part : {(fMilliseconds / kMinute) % 60, (fMilliseconds / kSecond) % 60})
+        uint64_t size = static_cast<uint64_t>(fMilliseconds);
+        if (fMilliseconds < 0)
+        {
+            text.AppendUniChar(u'-');
+            size = 0 - size;
+        }
+        text.AppendULong8(size / kHour);
+        for (uint64_t part : {(size / kMinute) % 60, (size / kSecond) % 60})
         {
             text.AppendUniChar(u':');
             if (part <= 9)
             {
                 text.AppendUniChar(u'0');
             }
-            text.AppendLong8(part);
+            text.AppendULong8(part);
         }
         detail::SetJSONString(outJSONValue, text);
     }

@@ -7,7 +7,8 @@
 //
 // Choices and limits:
 // - Numbers given to the value setters (FromLong, FromReal...) are seconds; the JSON text form is
-//   milliseconds; JSON values are seconds (or, with option 2, milliseconds; option 4 "H:MM:SS").
+//   milliseconds; JSON values are seconds (or, with option 2, milliseconds; option 4 "H:MM:SS",
+//   hours unbounded, a negative span as "-" before the text of its size).
 // - Products of a count and a unit are formed in 64 bits. A real turned into milliseconds
 //   (FromReal, Multiply, Divide, the decimal hours) is truncated and saturates at the int64
 //   range; NaN gives 0.

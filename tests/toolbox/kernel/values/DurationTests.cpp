@@ -100,7 +100,8 @@ TEST(Durations, ReadingText)
         {"spaces around pieces", " 1 : 02 ", false, 62000},
         {"a fifth piece is ignored", "0:0:1:2:9", false, 1002},
         {"garbage", "abc", false, 0},
-        {"seconds beyond the range saturate", "99999999999999999", false, std::numeric_limits<int64_t>::max()},
+        {"seconds beyond the range saturate", "99999999999999999", false,
+         std::numeric_limits<int64_t>::max()},
     };
     for (const Row& row : rows)
     {
@@ -141,7 +142,8 @@ TEST(Durations, SettersAndArithmetic)
         {"AddDuration", 10, [](VDuration& d) { d.AddDuration(0, 0, 1, 0, 0); }, 60010},
         {"AddDays past 32 bits", 0, [](VDuration& d) { d.AddDays(100); }, 8640000000},
         {"AddHours", 1, [](VDuration& d) { d.AddHours(-1); }, 1 - 3600000},
-        {"AdjustDay keeps the rest", 90061001, [](VDuration& d) { d.AdjustDay(30); }, 30 * 86400000LL + 3661001},
+        {"AdjustDay keeps the rest", 90061001, [](VDuration& d) { d.AdjustDay(30); },
+         30 * 86400000LL + 3661001},
         {"AdjustHour", 90061001, [](VDuration& d) { d.AdjustHour(5); }, 90061001 + 4 * 3600000LL},
         {"AdjustMinute", 90061001, [](VDuration& d) { d.AdjustMinute(0); }, 90061001 - 60000},
         {"AdjustSecond", 90061001, [](VDuration& d) { d.AdjustSecond(59); }, 90061001 + 58000},
@@ -157,7 +159,8 @@ TEST(Durations, SettersAndArithmetic)
         {"Divide", 1000, [](VDuration& d) { d.Divide(3.0); }, 333},
         {"Divide by 0", -1000, [](VDuration& d) { d.Divide(0.0); }, kMin},
         {"Remainder", 7500, [](VDuration& d) { EXPECT_EQ(d.Remainder(VDuration(2000)), 3); }, 1500},
-        {"Remainder by 0 is refused", 7500, [](VDuration& d) { EXPECT_EQ(d.Remainder(VDuration(0)), 0); }, 7500},
+        {"Remainder by 0 is refused", 7500, [](VDuration& d) { EXPECT_EQ(d.Remainder(VDuration(0)), 0); },
+         7500},
         {"INT64_MIN % -1", kMin, [&](VDuration& d) { EXPECT_EQ(d.Remainder(VDuration(-1)), kMax); }, 0},
     };
     for (const Row& row : rows)
