@@ -413,10 +413,13 @@ public:
     // text takes more than four bytes.
     OsType GetOsType() const;
 
-    // ---- Durations as text (VString_Number.cpp) ----
-    // The duration parses the text by its own FromString; FromDuration takes its GetString.
+    // ---- Durations and times as text (VString_Number.cpp) ----
+    // The target parses the text by its own FromString; the From forms take the source's
+    // GetString.
     void GetDuration(VDuration& outValue) const override;
     void FromDuration(const VDuration& inValue) override;
+    void GetTime(VTime& outValue) const override;
+    void FromTime(const VTime& inValue) override;
 
     // ---- printf formatting and placeholders (VString_Format.cpp) ----
     // printf formatting into the string, with three object conversions added: %S a VString, %A

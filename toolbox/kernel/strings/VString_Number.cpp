@@ -3,6 +3,7 @@
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VDuration.h"
+#include "toolbox/kernel/values/VTime.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -509,6 +510,16 @@ void VString::GetDuration(VDuration& outValue) const
 }
 
 void VString::FromDuration(const VDuration& inValue)
+{
+    inValue.GetString(*this);
+}
+
+void VString::GetTime(VTime& outValue) const
+{
+    outValue.FromString(*this);
+}
+
+void VString::FromTime(const VTime& inValue)
 {
     inValue.GetString(*this);
 }

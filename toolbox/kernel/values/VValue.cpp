@@ -7,6 +7,7 @@
 #include "toolbox/kernel/values/VDuration.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VValueInfo.h"
 
 #include <algorithm>
@@ -60,6 +61,7 @@ void EnsureKernelKinds()
         (void)VLong8::Info();
         (void)VReal::Info();
         (void)VDuration::Info();
+        (void)VTime::Info();
         return true;
     }();
     (void)sDone;
@@ -413,6 +415,11 @@ int32_t VValueSingle::ValueKindToJsonType(ValueKind inKind)
 }
 
 void VValueSingle::GetDuration(VDuration& outValue) const
+{
+    outValue.Clear();
+}
+
+void VValueSingle::GetTime(VTime& outValue) const
 {
     outValue.Clear();
 }

@@ -192,8 +192,9 @@ public:
     virtual int64_t GetLong8() const { return 0; }
     virtual int64_t GetLong8OrMilliSeconds() const { return GetLong8(); }
     virtual double GetReal() const { return 0; }
-    // The default clears the output. GetTime and GetVUUID join here with the time and UUID kinds.
+    // The defaults clear the output. GetVUUID joins here with the UUID kind.
     virtual void GetDuration(VDuration& outValue) const;
+    virtual void GetTime(VTime& outValue) const;
     virtual void GetString(VString& outValue) const;
     virtual void GetValue(VValueSingle& outValue) const;
 
