@@ -37,6 +37,11 @@ struct Date
 // The Gregorian date of a day number (the floors of the design's double arithmetic, taken exactly).
 Date DateFromDayNumber(int64_t inDayNumber)
 {
+    // Far beyond year 32767 either way (and before the products below could overflow): no date.
+    if (inDayNumber < -1000000000 || inDayNumber > 1000000000)
+    {
+        return {-1, 1, 1};
+    }
     int64_t a = FloorDiv(inDayNumber * 100 - 172111825, 3652425);
     int64_t b = inDayNumber + a - FloorDiv(a, 4);
     int64_t year = FloorDiv(b * 100 - 172111825, 36525);
@@ -151,7 +156,9 @@ void VTime::FromUTCTime(int16_t inYear, int16_t inMonth, int16_t inDay, int16_t 
     fYear = inYear;
     fMonth = static_cast<uint8_t>(inMonth);
     fDay = static_cast<uint8_t>(inDay);
-    fMilliseconds = inHour * 3600000 + inMinute * 60000 + inSecond * 1000 + inMillisecond;
+    // Unchecked parts of the zero date may reach past 32 bits: formed in 64, kept modulo 2^32.
+    fMilliseconds = static_cast<int32_t>(int64_t{inHour} * 3600000 + int64_t{inMinute} * 60000 +
+                                         int64_t{inSecond} * 1000 + inMillisecond);
     SetNull(false);
     SetDirty(true);
 }

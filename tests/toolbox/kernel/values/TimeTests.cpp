@@ -82,6 +82,13 @@ TEST(Times, Calendar)
     VTime day;
     day.FromJulianDay(2461383);
     EXPECT_EQ(Describe(day), "2026-12-09 00:00:00.000");
+    day.FromJulianDay(std::numeric_limits<int64_t>::max());
+    EXPECT_TRUE(day.IsNull()) << "no date that far";
+    day.FromJulianDay(1000);
+    EXPECT_TRUE(day.IsNull()) << "before year 0";
+    VTime unchecked;
+    unchecked.FromUTCTime(0, 0, 0, 32767, 32767, 32767, 32767); // no overflow on the way
+    EXPECT_FALSE(unchecked.IsNull());
     int32_t y, mo, d;
     UTC(2000, 1, 1).GetJulianDate(y, mo, d);
     EXPECT_EQ(y * 10000 + mo * 100 + d, 19991219);
