@@ -1,7 +1,8 @@
-// The kernel's entries into the JSON layer: error parameters live in VJSONObjects, and the scalar
-// kinds and strings read and write VJSONValues. They are installed before main in every program
-// linked with this library (the library's link options pull this file in even when the program
-// names nothing of it), and again, to the same effect, by the first JSON object.
+// The kernel's entries into the JSON layer: error parameters live in VJSONObjects, strings fill
+// placeholders from them, and the scalar kinds and strings read and write VJSONValues. They are
+// installed before main in every program linked with this library (the library's link options pull
+// this file in even when the program names nothing of it), and again, to the same effect, by the
+// first JSON object.
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
@@ -72,15 +73,20 @@ bool GetNumber(const VJSONObject* inObject, const VString& inName, double& outVa
     return true;
 }
 
-bool GetText(const VJSONObject* inObject, const VString& inName, VString& outText)
+// The text of a value that is neither undefined nor null.
+bool TextOf(const VJSONValue& inValue, VString& outText)
 {
-    VJSONValue value = inObject->GetProperty(inName);
-    if (value.IsUndefined() || value.IsNull())
+    if (inValue.IsUndefined() || inValue.IsNull())
     {
         return false;
     }
-    value.GetString(outText);
+    inValue.GetString(outText);
     return true;
+}
+
+bool GetText(const VJSONObject* inObject, const VString& inName, VString& outText)
+{
+    return TextOf(inObject->GetProperty(inName), outText);
 }
 
 bool CopyProperty(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& inName)
@@ -94,9 +100,19 @@ bool CopyProperty(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& i
     return true;
 }
 
+bool IsEmpty(const VJSONObject* inObject)
+{
+    return inObject->IsEmpty();
+}
+
+bool GetTextWithPath(const VJSONObject* inObject, const VString& inPath, VString& outText)
+{
+    return TextOf(inObject->GetPropertyWithPath(inPath), outText);
+}
+
 constexpr detail::VJSONObjectAccess kObjectAccess = {
-    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString,
-    SetNumber,    GetString, GetNumber,    GetText,       CopyProperty,
+    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString, SetNumber,
+    GetString,    GetNumber, GetText,      CopyProperty,  IsEmpty,   GetTextWithPath,
 };
 
 void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)

@@ -314,7 +314,7 @@ void VErrorBase::GetErrorDescription(VString& outText) const
         }
         if (localizer != nullptr && localizer->LocalizeErrorMessage(fError, outText))
         {
-            FillPlaceholders(outText, fParameters);
+            outText.Format(fParameters, true);
             if (!outText.IsEmpty())
             {
                 return;
@@ -339,7 +339,7 @@ void VErrorBase::GetActionDescription(VString& outText) const
         outText.Clear();
         return;
     }
-    FillPlaceholders(outText, fParameters);
+    outText.Format(fParameters, true);
 }
 
 void VErrorBase::GetLocation(VString& outText) const
@@ -479,42 +479,8 @@ bool VErrorBase::CallLocalizer(ILocalizer* inLocalizer, VError inError, VString&
         outText.Clear();
         return false;
     }
-    FillPlaceholders(outText, inParameters);
+    outText.Format(inParameters, true);
     return true;
-}
-
-void VErrorBase::FillPlaceholders(VString& ioText, const VJSONObject* inParameters)
-{
-    const detail::VJSONObjectAccess* json = detail::JSONObjects();
-    const std::u16string text = ToU16(ioText);
-    std::u16string result;
-    result.reserve(text.size());
-    size_t pos = 0;
-    bool changed = false;
-    while (pos < text.size())
-    {
-        size_t open = text.find(u'{', pos);
-        size_t close = open == std::u16string::npos ? open : text.find(u'}', open + 1);
-        if (close == std::u16string::npos)
-        {
-            result.append(text, pos, std::u16string::npos);
-            break;
-        }
-        result.append(text, pos, open - pos);
-        std::u16string name = text.substr(open + 1, close - open - 1);
-        VString value;
-        VString nameString(reinterpret_cast<const UniChar*>(name.data()), static_cast<int32_t>(name.size()));
-        if (json != nullptr && inParameters != nullptr && json->fGetText(inParameters, nameString, value))
-        {
-            result += ToU16(value);
-        }
-        changed = true;
-        pos = close + 1;
-    }
-    if (changed)
-    {
-        Assign(ioText, result);
-    }
 }
 
 // Native codes

@@ -5,8 +5,9 @@
 //
 // Descriptions come, in order, from the "message" parameter, the localizer registered for the
 // error's component (or the process localizer) with {name} placeholders filled from the
-// parameters, the native text of 'POSX' (strerror) codes, and last the error string
-// "Error code: %d (%.4s)"; so a description is never empty.
+// parameters (VString::Format: absent ones removed, "{{name}}" and names with a space kept), the
+// native text of 'POSX' (strerror) codes, and last the error string "Error code: %d (%.4s)"; so a
+// description is never empty.
 //
 // Parameters live in a JSON object that the JSON layer provides. Until that layer has started,
 // errors carry no parameters and every reader treats them as empty.
@@ -79,10 +80,6 @@ public:
     // placeholders from inParameters. Code 0 is true at once; no text clears outText, false.
     static bool CallLocalizer(ILocalizer* inLocalizer, VError inError, VString& outText,
                               const VJSONObject* inParameters = nullptr);
-
-    // Replaces each {name} with the text of the parameter of that name; a placeholder whose
-    // parameter is absent is removed. Text without parameters loses all its placeholders.
-    static void FillPlaceholders(VString& ioText, const VJSONObject* inParameters);
 
 protected:
     void _SetParameterString(const char16_t* inName, const VString& inValue);

@@ -30,7 +30,8 @@ class VBlob;
 namespace detail
 {
 
-// Access to JSON objects for code below the JSON layer (error parameters). Every entry is set.
+// Access to JSON objects for code below the JSON layer (error parameters, placeholders of strings).
+// Every entry is set.
 struct VJSONObjectAccess
 {
     VJSONObject* (*fCreate)();                               // a new empty object, one reference
@@ -46,6 +47,10 @@ struct VJSONObjectAccess
     bool (*fGetText)(const VJSONObject* inObject, const VString& inName, VString& outText);
     // Copies the property when the source has it; whether it did.
     bool (*fCopyProperty)(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& inName);
+    // Whether the object has no property (placeholders of VString::Format).
+    bool (*fIsEmpty)(const VJSONObject* inObject);
+    // As fGetText, for a dotted property path ("user.first", "list[2]").
+    bool (*fGetTextWithPath)(const VJSONObject* inObject, const VString& inPath, VString& outText);
 };
 
 // A JSON value as the scalar kinds read it.

@@ -16,7 +16,9 @@
 #include "toolbox/kernel/values/VValue.h"
 #include "toolbox/kernel/values/VValueInfo.h"
 
+#include <cstdarg>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace zorn
@@ -442,7 +444,100 @@ public:
     // zero or infinite result.
     double GetRealCheckOverflow(bool* outOverflow) const;
 
+    // ---- Numbers, booleans and four-character codes as text (VString_Number.cpp) ----
+    // Decimal writers build the digits in a small buffer and append them in one piece; they
+    // fail only when the string cannot grow ('zorn' 107, false, string unchanged).
+    bool AppendLong(int32_t inValue);
+    bool AppendLong8(int64_t inValue);
+    bool AppendULong8(uint64_t inValue);
+    // The C library's "%.14G" ("NAN", "INF", "-INF" for the non-finite values).
+    bool AppendReal(double inValue);
+    // The setters empty the string first as Printf does (an own writable heap buffer below 33
+    // units is kept, anything else is given up) and leave it not null.
+    void FromLong(int32_t inValue) override;
+    void FromWord(int16_t inValue) override;
+    void FromByte(int8_t inValue) override;
+    void FromLong8(int64_t inValue) override;
+    virtual void FromULong8(uint64_t inValue);
+    void FromReal(double inValue) override;
+    // "true" or "false".
+    void FromBoolean(bool inValue) override;
+    // Upper-case hexadecimal digits of the value taken as unsigned 64, 32 or 8 bits: no leading
+    // zeros ("0" for zero), or with inPrefixed "0x" and the digits padded with '0' to 16, 8 or 2.
+    // The string is cleared when its buffer cannot be had.
+    void FromHexLong(long long inValue, bool inPrefixed = false);
+    void FromHexLong(int inValue, bool inPrefixed = false);
+    void FromHexLong(unsigned char inValue, bool inPrefixed = false);
+    void FromHexLong(char inValue, bool inPrefixed = false);
+    // Appends the code's four bytes, most significant first, each as one unit when it is
+    // printable ASCII (0x20 to 0x7E); other bytes are skipped.
+    bool AppendOsType(OsType inCode);
+    void FromOsType(OsType inCode);
+    // Appends the text of any single value (its GetString).
+    bool AppendValue(const VValueSingle& inValue);
+
+    // Readers. GetWord is GetLong when it fits in 16 bits, else 0.
+    int16_t GetWord() const override;
+    // Whether the current task's international manager finds the text equal to "true", accents
+    // not counting (case follows the manager's collation: "TRUE" is true); "1" is false.
+    bool GetBoolean() const override;
+    // ECMAScript's parseInt: leading white space is skipped, then a sign; radix 0 is 10 unless
+    // "0x"/"0X" follows the sign (then 16, as radix 16 skips that prefix too); a radix outside 2 to
+    // 36 gives NaN. Digits (0-9, a-z, A-Z below the radix) accumulate in a double up to the first
+    // other unit; none gives NaN. "-0" gives -0.0.
+    double ParseInt(int32_t inRadix = 0) const;
+    // The text's UTF-8 bytes, padded with spaces to four, first byte most significant; 0 when the
+    // text takes more than four bytes.
+    OsType GetOsType() const;
+
+    // ---- Durations and times as text (VString_Number.cpp) ----
+    // The target parses the text by its own FromString; the From forms take the source's
+    // GetString.
+    void GetDuration(VDuration& outValue) const override;
+    void FromDuration(const VDuration& inValue) override;
+    void GetTime(VTime& outValue) const override;
+    void FromTime(const VTime& inValue) override;
+
+    // ---- printf formatting and placeholders (VString_Format.cpp) ----
+    // printf formatting into the string, with three object conversions added: %S a VString, %A
+    // any VValueSingle (its GetString), %V any VObject (its DebugDump). Flags, widths and
+    // precisions before S, A and V are read (a '*' takes its argument) and ignored. Every other
+    // conversion is the C library's; its arguments are taken by their real types (length
+    // modifiers hh h l ll L j z t q), so object pointers are found after any mix of them.
+    // An object pointer is checked by VCppMemMgr::CheckVObject, which sees only that it is not
+    // null and aligned: a wild pointer is NOT caught and will crash. A null pointer gives
+    // "@@invalid VObject@@"; an object of the wrong class "@@invalid VString@@" or
+    // "@@invalid VValueSingle@@". %n is refused: it is copied as text, takes no argument and
+    // writes nothing. Positional arguments ("%1$d", and "%*2d", which the C library would read
+    // as one) are not supported: they are copied as text, as are unknown and unfinished
+    // conversions. The bytes produced (object texts not counted) are cut
+    // after 1023, at a UTF-8 character boundary, and nothing follows the cut; a zero byte
+    // (%c of 0) ends the output as well. Bytes are decoded as AppendCString does.
+    // Printf and VPrintf empty the string first (see FromLong); AppendPrintf appends. The
+    // compiler cannot check these formats: for it %S and %A mean a wide string and a real.
+    void Printf(const char* inFormat, ...);
+    void VPrintf(const char* inFormat, va_list inArgs);
+    VString& AppendPrintf(const char* inFormat, ...);
+    // Replaces each placeholder "{name}" by the text of the object's property of that name. A
+    // "{{" is skipped with its partner, as is a "}}"; a name holding a space is left as it is;
+    // scanning resumes after an inserted text (no recursive expansion). A property that is
+    // absent, null or undefined removes the placeholder with removeAbsent, else leaves it. A null
+    // or empty object, or a string below two units, changes nothing; so does any object while no
+    // JSON library is installed.
+    VString& Format(const VJSONObject* inObject, bool inRemoveAbsent);
+    // Expands "{{path}}" markers of this template into outResult (appended): the path is read
+    // with the object's GetPropertyWithPath; a value that is neither null nor undefined is
+    // appended as its text, and the marker disappears otherwise. Pieces are found with the
+    // collated GetSubStrings.
+    void FormatWithTemplate(const VJSONObject* inObject, VString& outResult) const;
+
 protected:
+    // The printf engine: appends the formatted text (see Printf).
+    void _Printf(const char* inFormat, va_list inArgs);
+    // Empties the string before a numeric setter or Printf: an own writable heap buffer below 33
+    // units is kept with length 0; any other heap buffer is given up for the inline one.
+    void _EmptyForFormat();
+
     struct InlineStorage
     {
     };
@@ -523,6 +618,26 @@ private:
 
 // A copy of the first string with the units of the second appended.
 VString operator+(const VString& inFirst, const VString& inSecond);
+
+// ---- Numbers and four-character codes as strings (VString_Number.cpp) ----
+// A string holding the four bytes of a code, most significant first, decoded as UTF-8.
+class VOsTypeString : public VStr<4>
+{
+public:
+    explicit VOsTypeString(OsType inCode);
+};
+
+// New strings with the decimal text of the number.
+VString ToString(int inValue);
+VString ToString(long long inValue);
+VString ToString(unsigned long long inValue);
+VString ToString(unsigned long inValue);
+// The string's text in UTF-8; an empty string gives an empty byte string.
+std::string to_string(const VString& inString);
+
+// ---- printf formatting (VString_Format.cpp) ----
+// A new string holding the formatted text (see VString::Printf).
+VString Printf(const char* inFormat, ...);
 
 using VStr4 = VStr<4>;
 using VStr15 = VStr<15>;

@@ -21,6 +21,7 @@
 #include "toolbox/kernel/messages/IMessageable.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VDebugContext.h"
+#include "toolbox/kernel/values/VTime.h"
 
 #include <atomic>
 #include <cstddef>
@@ -103,6 +104,8 @@ public:
     // The task's own settings, not retained: a clone of the process's when the task was made
     // (null when the process had none), until the task sets others.
     VIntlMgr* GetIntlMgr() const { return fIntlMgr; }
+    // When the task object was made (UTC); fixed for its life.
+    const VTime& GetCreationTime() const { return fCreationTime; }
 
     // Starts the task: from created to starting, registered with the task manager, its thread
     // let go. False when the task has no platform task, was started before, or cannot start.
@@ -285,7 +288,8 @@ private:
     std::atomic<uint32_t> fKillTick{0};
     std::atomic<bool> fKillRequested{false};
     std::function<void()> fFunction;
-    VString fName;                                      // guarded by the manager mutex
+    VString fName; // guarded by the manager mutex
+    const VTime fCreationTime{eInitWithCurrentTime};
     std::atomic<VMessageQueue*> fMessageQueue{nullptr}; // one reference, made on first use
     std::atomic<uint32_t> fWakeCount{0};                // + 1 at each SetMessageQueueEvent
     std::atomic<uint32_t> fLastExecutionTime{0};        // ms, at the last _ExecuteMessages

@@ -53,7 +53,9 @@ public:
     // zero, 255 negative), a 32-bit count of digits, then the digits two to a byte (values 0 to
     // 99), all in this machine's byte order. The digits are read as d.ddd...E<exponent>, the
     // exponent taken as it is stored. Malformed data (too short for its digit count, a sign or a
-    // digit byte out of range, no digit) gives NaN.
+    // digit byte out of range, no digit) gives NaN. This reading is kept as designed: nothing in
+    // the system writes such decimals, so there is no producer to check it against. Pinned by
+    // one vector: exponent 2, sign 255, 3 digits, pairs 12 50 read "-1.25E+2", giving -125.
     static double MAPM_FloatToReal(const void* inData, size_t inDataSize);
 };
 

@@ -23,6 +23,7 @@
 #include "toolbox/kernel/streams/VStream.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VDuration.h"
 #include "toolbox/kernel/values/VValue.h"
 #include "toolbox/kernel/values/VValueInfo.h"
 
@@ -147,6 +148,9 @@ public:
     void FromLong8(int64_t inValue) override { _Set(detail::ConvertScalar<T>(inValue)); }
     void FromReal(double inValue) override { _Set(detail::ConvertScalar<T>(inValue)); }
     void FromString(const VString& inValue) override { FromValue(inValue); }
+    void FromDuration(const VDuration& inValue) override { FromValue(inValue); }
+    // The duration's setter of this kind's type (numbers are seconds to a duration).
+    void GetDuration(VDuration& outValue) const override { _WriteOwnType(outValue, Value()); }
     // Takes the source's null state and the source's getter of this kind's type.
     void FromValue(const VValueSingle& inValue) override
     {

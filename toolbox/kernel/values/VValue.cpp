@@ -5,8 +5,10 @@
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VBlob.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VDuration.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VUUID.h"
 #include "toolbox/kernel/values/VValueInfo.h"
 
@@ -62,6 +64,8 @@ void EnsureKernelKinds()
         (void)VReal::Info();
         (void)VBlob::Info();
         (void)VUUID::Info();
+        (void)VDuration::Info();
+        (void)VTime::Info();
         return true;
     }();
     (void)sDone;
@@ -417,6 +421,16 @@ int32_t VValueSingle::ValueKindToJsonType(ValueKind inKind)
     default:
         return 0; // null
     }
+}
+
+void VValueSingle::GetDuration(VDuration& outValue) const
+{
+    outValue.Clear();
+}
+
+void VValueSingle::GetTime(VTime& outValue) const
+{
+    outValue.Clear();
 }
 
 } // namespace zorn

@@ -192,8 +192,9 @@ public:
     virtual int64_t GetLong8() const { return 0; }
     virtual int64_t GetLong8OrMilliSeconds() const { return GetLong8(); }
     virtual double GetReal() const { return 0; }
-    // GetDuration and GetTime join here with the duration and time kinds, whose defaults clear the
-    // output value.
+    // The defaults clear the output.
+    virtual void GetDuration(VDuration& outValue) const;
+    virtual void GetTime(VTime& outValue) const;
     virtual void GetVUUID(VUUID& outValue) const;
     virtual void GetString(VString& outValue) const;
     virtual void GetValue(VValueSingle& outValue) const;

@@ -89,6 +89,9 @@ const detail::VJSONObjectAccess kFakeAccess = {
         return true;
     },
     [](const VJSONObject*, VJSONObject*, const VString&) { return false; },
+    [](const VJSONObject* inObject)
+    { return Fake(inObject)->fStrings.empty() && Fake(inObject)->fNumbers.empty(); },
+    [](const VJSONObject*, const VString&, VString&) { return false; },
 };
 
 class FakeLocalizer : public ILocalizer

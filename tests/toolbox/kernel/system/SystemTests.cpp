@@ -1,3 +1,4 @@
+#include "tests/toolbox/kernel/TimeZoneTestSupport.h"
 #include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -154,39 +155,7 @@ TEST(SystemVirtualMemory, TakenAddressIsRefusedAndLeftAlone)
     EXPECT_TRUE(VSystem::VirtualFree(again, page, false));
 }
 
-// Runs a test in a given time zone, restoring the one in force afterwards.
-class TimeZoneTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        const char* tz = std::getenv("TZ");
-        fHadTZ = tz != nullptr;
-        fPreviousTZ = tz != nullptr ? tz : "";
-    }
-    void TearDown() override
-    {
-        if (fHadTZ)
-        {
-            setenv("TZ", fPreviousTZ.c_str(), 1);
-        }
-        else
-        {
-            unsetenv("TZ");
-        }
-        tzset();
-        VSystem::SystemDateTimeChanged();
-    }
-    static void UseZone(const char* inZone)
-    {
-        setenv("TZ", inZone, 1);
-        tzset();
-        VSystem::SystemDateTimeChanged();
-    }
-
-    bool fHadTZ = false;
-    std::string fPreviousTZ;
-};
+using zorn::test::TimeZoneTest;
 
 TEST_F(TimeZoneTest, ConvertsBetweenUTCAndLocal)
 {

@@ -123,7 +123,12 @@ TEST_F(Tasks, InitMakesTheCallingThreadTheMainTask)
 
 TEST_F(Tasks, TaskRunsIsKilledAndWaitedFor)
 {
+    VTime before(eInitWithCurrentTime);
     VRefPtr<LoopTask> task(new LoopTask(), true);
+    VTime after(eInitWithCurrentTime);
+    EXPECT_FALSE(task->GetCreationTime().IsNull());
+    EXPECT_TRUE(before <= task->GetCreationTime() && task->GetCreationTime() <= after)
+        << "made with the task";
     const int32_t id = task->GetID();
     EXPECT_NE(id, 0);
     EXPECT_EQ(id & XLinuxTaskMgr::kForeignIDBit, 0) << "task IDs are apart from foreign IDs";

@@ -548,7 +548,7 @@ TEST(RealText, StoredDecimals)
     };
     const Row rows[] = {
         {"1.5", record(0, 1, 2, {15}), 1.5},
-        {"-1.25E+2", record(2, 255, 3, {12, 50}), -125},
+        {"-1.25E+2 (the vector of the header)", record(2, 255, 3, {12, 50}), -125},
         {"3E-2", record(-2, 1, 1, {30}), 0.03},
         {"zero", record(7, 0, 0, {}), 0},
         {"a digit byte above 99", record(0, 1, 2, {100}), kNaN},
