@@ -69,7 +69,7 @@ int64_t VDuration::MillisecondsFromReal(double inMilliseconds)
     return static_cast<int64_t>(inMilliseconds);
 }
 
-int64_t VDuration::Scaled(int64_t inCount, int64_t inUnit)
+int64_t VDuration::_Scaled(int64_t inCount, int64_t inUnit)
 {
     int64_t product;
     if (__builtin_mul_overflow(inCount, inUnit, &product))
@@ -79,7 +79,7 @@ int64_t VDuration::Scaled(int64_t inCount, int64_t inUnit)
     return product;
 }
 
-int64_t VDuration::Sum(int64_t inA, int64_t inB)
+int64_t VDuration::_Sum(int64_t inA, int64_t inB)
 {
     int64_t sum;
     if (__builtin_add_overflow(inA, inB, &sum))
@@ -98,7 +98,7 @@ void VDuration::_Set(int64_t inMilliseconds)
 
 void VDuration::FromLong8(int64_t inValue)
 {
-    _Set(Scaled(inValue, kSecond));
+    _Set(_Scaled(inValue, kSecond));
 }
 
 void VDuration::FromReal(double inValue)
@@ -110,8 +110,8 @@ void VDuration::SetDuration(int32_t inDays, int32_t inHours, int32_t inMinutes, 
                             int32_t inMilliseconds)
 {
     // Each term fits in 64 bits (|n| x one day < 2^63); only the sum needs watching.
-    _Set(Sum(Sum(Sum(int64_t{inDays} * kDay, int64_t{inHours} * kHour), int64_t{inMinutes} * kMinute),
-             int64_t{inSeconds} * kSecond + inMilliseconds));
+    _Set(_Sum(_Sum(_Sum(int64_t{inDays} * kDay, int64_t{inHours} * kHour), int64_t{inMinutes} * kMinute),
+              int64_t{inSeconds} * kSecond + inMilliseconds));
 }
 
 void VDuration::AddDuration(int32_t inDays, int32_t inHours, int32_t inMinutes, int32_t inSeconds,
@@ -119,7 +119,7 @@ void VDuration::AddDuration(int32_t inDays, int32_t inHours, int32_t inMinutes, 
 {
     int64_t before = fMilliseconds;
     SetDuration(inDays, inHours, inMinutes, inSeconds, inMilliseconds);
-    _Set(Sum(before, fMilliseconds));
+    _Set(_Sum(before, fMilliseconds));
 }
 
 void VDuration::FromDecimalHour(double inHours)
@@ -129,7 +129,7 @@ void VDuration::FromDecimalHour(double inHours)
 
 void VDuration::AddDecimalHour(double inHours)
 {
-    _Set(Sum(fMilliseconds, MillisecondsFromReal(inHours * 3600000.0)));
+    _Set(_Sum(fMilliseconds, MillisecondsFromReal(inHours * 3600000.0)));
 }
 
 void VDuration::FromValue(const VValueSingle& inValue)
@@ -296,7 +296,7 @@ void VDuration::FromString(const VString& inValue)
 {
     if (inValue.FindUniChar(u':') == 0)
     {
-        _Set(Scaled(inValue.GetLong8(), kSecond));
+        _Set(_Scaled(inValue.GetLong8(), kSecond));
         return;
     }
     std::vector<VString> pieces;
@@ -310,17 +310,18 @@ void VDuration::FromString(const VString& inValue)
     int64_t count = 0;
     if (numbers.size() >= 4)
     {
-        count =
-            Sum(Sum(Sum(Scaled(numbers[0], kHour), Scaled(numbers[1], kMinute)), Scaled(numbers[2], kSecond)),
-                numbers[3]);
+        count = _Sum(_Sum(_Sum(_Scaled(numbers[0], kHour), _Scaled(numbers[1], kMinute)),
+                          _Scaled(numbers[2], kSecond)),
+                     numbers[3]);
     }
     else if (numbers.size() == 3)
     {
-        count = Sum(Sum(Scaled(numbers[0], kHour), Scaled(numbers[1], kMinute)), Scaled(numbers[2], kSecond));
+        count = _Sum(_Sum(_Scaled(numbers[0], kHour), _Scaled(numbers[1], kMinute)),
+                     _Scaled(numbers[2], kSecond));
     }
     else if (numbers.size() == 2)
     {
-        count = Sum(Scaled(numbers[0], kMinute), Scaled(numbers[1], kSecond));
+        count = _Sum(_Scaled(numbers[0], kMinute), _Scaled(numbers[1], kSecond));
     }
     _Set(count);
 }
@@ -399,11 +400,11 @@ bool VDuration::FromXMLString(const VString& inValue)
     }
     const int64_t wholeSeconds = MillisecondsFromReal(std::trunc(seconds));
     const int64_t fraction = MillisecondsFromReal((seconds - std::trunc(seconds)) * 1000.0);
-    int64_t count = Scaled(years * 360 + months * 30 + days, kDay);
-    count = Sum(count, Scaled(minutes, kMinute));
-    count = Sum(count, Scaled(hours, kHour));
-    count = Sum(count, Scaled(wholeSeconds, kSecond));
-    _Set(Sum(count, fraction));
+    int64_t count = _Scaled(years * 360 + months * 30 + days, kDay);
+    count = _Sum(count, _Scaled(minutes, kMinute));
+    count = _Sum(count, _Scaled(hours, kHour));
+    count = _Sum(count, _Scaled(wholeSeconds, kSecond));
+    _Set(_Sum(count, fraction));
     return true;
 }
 

@@ -97,34 +97,34 @@ public:
     void FromLong8(int64_t inValue) override;
     void FromReal(double inValue) override;
     void FromDuration(const VDuration& inValue) override { _Set(inValue.fMilliseconds); }
-    void FromNbDays(int64_t inDays) { _Set(Scaled(inDays, kDay)); }
-    void FromNbHours(int64_t inHours) { _Set(Scaled(inHours, kHour)); }
-    void FromNbMinutes(int64_t inMinutes) { _Set(Scaled(inMinutes, kMinute)); }
-    void FromNbSeconds(int64_t inSeconds) { _Set(Scaled(inSeconds, kSecond)); }
+    void FromNbDays(int64_t inDays) { _Set(_Scaled(inDays, kDay)); }
+    void FromNbHours(int64_t inHours) { _Set(_Scaled(inHours, kHour)); }
+    void FromNbMinutes(int64_t inMinutes) { _Set(_Scaled(inMinutes, kMinute)); }
+    void FromNbSeconds(int64_t inSeconds) { _Set(_Scaled(inSeconds, kSecond)); }
     void FromNbMilliseconds(int64_t inMilliseconds) { _Set(inMilliseconds); }
     void SetDuration(int32_t inDays, int32_t inHours, int32_t inMinutes, int32_t inSeconds,
                      int32_t inMilliseconds);
     void AddDuration(int32_t inDays, int32_t inHours, int32_t inMinutes, int32_t inSeconds,
                      int32_t inMilliseconds);
-    void AddDays(int32_t inDays) { _Set(Sum(fMilliseconds, int64_t{inDays} * kDay)); }
-    void AddHours(int32_t inHours) { _Set(Sum(fMilliseconds, int64_t{inHours} * kHour)); }
-    void AddMinutes(int32_t inMinutes) { _Set(Sum(fMilliseconds, int64_t{inMinutes} * kMinute)); }
-    void AddSeconds(int32_t inSeconds) { _Set(Sum(fMilliseconds, int64_t{inSeconds} * kSecond)); }
-    void AddMilliseconds(int64_t inMilliseconds) { _Set(Sum(fMilliseconds, inMilliseconds)); }
+    void AddDays(int32_t inDays) { _Set(_Sum(fMilliseconds, int64_t{inDays} * kDay)); }
+    void AddHours(int32_t inHours) { _Set(_Sum(fMilliseconds, int64_t{inHours} * kHour)); }
+    void AddMinutes(int32_t inMinutes) { _Set(_Sum(fMilliseconds, int64_t{inMinutes} * kMinute)); }
+    void AddSeconds(int32_t inSeconds) { _Set(_Sum(fMilliseconds, int64_t{inSeconds} * kSecond)); }
+    void AddMilliseconds(int64_t inMilliseconds) { _Set(_Sum(fMilliseconds, inMilliseconds)); }
     // Replace one part, keeping the others.
-    void AdjustDay(int32_t inDays) { _Set(Sum(int64_t{inDays} * kDay, fMilliseconds % kDay)); }
-    void AdjustHour(int32_t inHours) { _Set(Sum(fMilliseconds, (int64_t{inHours} - GetHour()) * kHour)); }
+    void AdjustDay(int32_t inDays) { _Set(_Sum(int64_t{inDays} * kDay, fMilliseconds % kDay)); }
+    void AdjustHour(int32_t inHours) { _Set(_Sum(fMilliseconds, (int64_t{inHours} - GetHour()) * kHour)); }
     void AdjustMinute(int32_t inMinutes)
     {
-        _Set(Sum(fMilliseconds, (int64_t{inMinutes} - GetMinute()) * kMinute));
+        _Set(_Sum(fMilliseconds, (int64_t{inMinutes} - GetMinute()) * kMinute));
     }
     void AdjustSecond(int32_t inSeconds)
     {
-        _Set(Sum(fMilliseconds, (int64_t{inSeconds} - GetSecond()) * kSecond));
+        _Set(_Sum(fMilliseconds, (int64_t{inSeconds} - GetSecond()) * kSecond));
     }
     void AdjustMillisecond(int32_t inMilliseconds)
     {
-        _Set(Sum(fMilliseconds - fMilliseconds % kSecond, inMilliseconds));
+        _Set(_Sum(fMilliseconds - fMilliseconds % kSecond, inMilliseconds));
     }
     void FromDecimalHour(double inHours);
     void AddDecimalHour(double inHours);
@@ -134,7 +134,7 @@ public:
     void FromRESTValue(const VValueSingle& inValue) override;
 
     // Arithmetic; the flags stay as they are.
-    void Add(const VDuration& inOther) { fMilliseconds = Sum(fMilliseconds, inOther.fMilliseconds); }
+    void Add(const VDuration& inOther) { fMilliseconds = _Sum(fMilliseconds, inOther.fMilliseconds); }
     void Substract(const VDuration& inOther);
     void Multiply(double inFactor);
     void Divide(double inDivisor);
@@ -196,8 +196,8 @@ public:
 
 private:
     // Products and sums that leave the int64 range saturate rather than wrap.
-    static int64_t Scaled(int64_t inCount, int64_t inUnit);
-    static int64_t Sum(int64_t inA, int64_t inB);
+    static int64_t _Scaled(int64_t inCount, int64_t inUnit);
+    static int64_t _Sum(int64_t inA, int64_t inB);
     void _Set(int64_t inMilliseconds);
 
     int64_t fMilliseconds = 0;
