@@ -1,5 +1,6 @@
 #include "toolbox/json/VJSONCloner.h"
 
+#include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 
@@ -47,8 +48,15 @@ VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
             outValue = found->second.fCopy;
             return VE_OK;
         }
+        StJSONNestingGuard guard;
+        if (guard.Failed())
+        {
+            outValue.SetUndefined();
+            return guard.GetError();
+        }
         // The entry exists (undefined) while the source is copied, and the copy is put in it before
-        // the source's members are, so that members leading back to the source meet the copy.
+        // the source's members are, so that members leading back to the source meet the copy. The
+        // map's nodes stay in place while it grows.
         Copy& entry = fCopies
                           .try_emplace(inSource, Copy{VJSONValue(JSON_undefined),
                                                       VRefPtr<const IRefCountable>(inSource)})

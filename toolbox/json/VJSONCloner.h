@@ -5,6 +5,9 @@
 //
 // Modes: eShareShared shares, rather than copies, the objects that may be shared between tasks;
 // eAssignLocker gives every copy the cloner's storage locker (none until storage lockers exist).
+//
+// Nesting is bounded by StJSONNestingGuard: a source nested too deep gives 'zorn' 108, with the
+// containers copied so far in place and the too-deep one undefined.
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"
@@ -12,7 +15,7 @@
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
-#include <map>
+#include <unordered_map>
 
 namespace zorn
 {
@@ -48,7 +51,7 @@ private:
     VError _CloneContainer(const T* inSource, VJSONValue& outValue);
 
     uint32_t fMode;
-    std::map<const void*, Copy> fCopies;
+    std::unordered_map<const void*, Copy> fCopies;
     [[maybe_unused]] VStorageLocker* fLocker = nullptr; // the storage locker of eAssignLocker
 };
 

@@ -5,20 +5,22 @@
 // (and a script class's getters, once script classes exist).
 //
 // An iterator first visits its list of names, whose values are read with GetProperty (so the
-// implementation answers), then its entries, direct pointers to the nodes of the object's property
-// map, whose values are copies of the stored ones. A name the implementation reports that is also
-// an own property is visited once, as an entry. An object whose implementation may be shared
-// between tasks is walked by names only, own properties in insertion order.
+// implementation answers), then its entries, positions in the object's own properties with their
+// keys, whose values are copies of the stored ones (GetOwnValue reads them by reference). A name
+// the implementation reports that is also an own property is visited once, as an entry. An object
+// whose implementation may be shared between tasks is walked by names only, own properties in
+// insertion order. The object stores its properties in insertion order, so the "map's order" of
+// the unordered iterators is insertion order too.
 //
 // Use:
 //     for (VJSONPropertyConstOrderedIterator i(object, 3); i.IsValid(); ++i)
 //         Use(i.GetName(), i.GetValue());
 //
 // The iterator does not retain the object; the caller keeps it alive. The object may change during
-// the walk: node pointers survive the map's rehashing, properties added during the walk are not
-// visited, and removed ones are skipped. After any removal the iterator finds the remaining entries
-// by the names it copied, so it never reads a freed node; the property it stands on keeps its name
-// and reads as undefined once removed.
+// the walk: positions survive additions and the index's rehashing, properties added during the
+// walk are not visited, and removed ones are skipped. After any removal (which moves the later
+// entries) the iterator finds the remaining entries by the keys it holds, so it never reads the
+// wrong property; the property it stands on keeps its name and reads as undefined once removed.
 #pragma once
 
 #include "toolbox/json/VJSONObject.h"
@@ -40,9 +42,12 @@ public:
     bool IsValid() const { return fNamePosition < fNames.size() || fEntryPosition < fEntries.size(); }
     // The current property's name; the empty string past the end.
     const VString& GetName() const;
+    // The stored value of the current own property, by reference (valid until the object next
+    // changes); null on a listed name (read those with GetValue), past the end, or once removed.
+    const VJSONValue* GetOwnValue() const;
 
 protected:
-    using Node = VJSONObject::PropertyMap::value_type;
+    using OwnProperty = VJSONObject::OwnProperty;
 
     explicit VJSONPropertyIteratorBase(const VJSONObject* inObject);
 
@@ -50,7 +55,7 @@ protected:
     bool _AddImplementationNames();
     // Drops from fNames the names that are own properties.
     void _RemoveOwnNamesFromList();
-    void _AddEntry(const Node* inNode);
+    void _AddEntry(size_t inPosition);
     // The own property names in insertion order (map order with false), appended to fNames.
     void _AddOwnNames(bool inOrdered);
     // Entries for the own properties in insertion order (map order with false).
@@ -70,18 +75,22 @@ protected:
 private:
     struct Entry
     {
-        const Node* fNode;
-        VString fName;
+        size_t fPosition;
+        VJSONKey fKey;
     };
-    // The entry's node, or null when the property is gone. fNode is trusted only while the object
-    // has removed nothing since the entries were taken (added properties move no node).
-    const Node* _Resolve(const Entry& inEntry) const;
+    // The entry's property, or null when it is gone. fPosition is trusted only while the object
+    // has removed nothing since the entries were taken (additions move no entry).
+    const OwnProperty* _Resolve(const Entry& inEntry) const;
     void _SkipRemovedEntries();
+    // Makes fEntryName the current entry's name.
+    void _UpdateEntryName();
 
     std::vector<VString> fNames;
     size_t fNamePosition = 0;
     std::vector<Entry> fEntries;
     size_t fEntryPosition = 0;
+    // The name of the current entry, made when the iterator moves onto it.
+    VString fEntryName;
     uint64_t fRemovals;
 };
 

@@ -11,12 +11,19 @@
 // wraps after 2^32 stamps and stamps are never identities. It is atomic, as is the string tag
 // counter, so tasks that make values at the same time never lose or share an increment.
 //
-// Order (CompareTo): values of one type compare by content (strings by VString comparison,
-// numbers within the options' epsilon, containers by identity and then address, dates by the
+// Order (CompareTo): values of one type compare by content (strings by the value model's string
+// comparison with all the options: like patterns, begins-with, diacritical and the international
+// manager, the current task's when the options name none; numbers within the options' epsilon, containers by identity and then address, dates by the
 // packed value); null and undefined are equal to each other; otherwise the smaller type code is
 // the smaller value. DeepEqualTo compares containers by content; different types are never
 // deep-equal (null and undefined neither). On cyclic structures it ends: a pair of containers met
-// again on the current path of the comparison counts as equal.
+// again on the current path of the comparison counts as equal. Walks into nested containers (deep
+// comparison, an array's text, cloning) are bounded by StJSONNestingGuard: too deep a tree gives
+// 'zorn' 108 (false for a comparison) rather than exhausting the stack. Spreading a tree's change
+// stamp and dropping a tree do not recurse at all.
+//
+// Builders (VJSONBuilder) give each value they make one stamp from a block taken with NextStamps,
+// and store by move, so a value read by a parser costs one stamp in all.
 //
 // A moved-from value keeps its type and loses its payload: a string becomes the empty string, and
 // an object or array value becomes null (a container type without a container would be unusable).
@@ -186,10 +193,18 @@ public:
 
     // The stamp counter, taken (incremented first) by every new value.
     static uint32_t NextStamp() { return sStamp.fetch_add(1, std::memory_order_relaxed) + 1; }
+    // The first of inCount consecutive stamps taken with one increment of the same counter (the
+    // block may wrap past 0 like single stamps do).
+    static uint32_t NextStamps(uint32_t inCount)
+    {
+        return sStamp.fetch_add(inCount, std::memory_order_relaxed) + 1;
+    }
     // Gives the value the next stamp, as storing a new copy would.
     void TakeNewStamp() { fStamp = NextStamp(); }
 
 private:
+    friend class VJSONBuilder;
+
     struct Constant
     {
     };
@@ -226,8 +241,7 @@ private:
     void _CopyPayloadFrom(const VJSONValue& inOther);
     void _SetStringPayload(UniChar* inRetainedBuffer, int32_t inLength, int32_t inCapacity);
     static uint32_t _NextTag() { return sInlineStringTag.fetch_add(1, std::memory_order_relaxed) + 1; }
-    static void _ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp,
-                                 std::set<const void*>& ioVisited);
+    static void _ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp);
 
     static std::atomic<uint32_t> sStamp;
     static std::atomic<uint32_t> sInlineStringTag;
