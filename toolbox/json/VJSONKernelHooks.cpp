@@ -93,9 +93,25 @@ bool CopyProperty(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& i
     return true;
 }
 
+void SetBool(VJSONObject* ioObject, const VString& inName, bool inValue)
+{
+    ioObject->SetProperty(inName, inValue ? VJSONValue::sTrue : VJSONValue::sFalse);
+}
+
+bool GetBool(const VJSONObject* inObject, const VString& inName, bool& outValue)
+{
+    VJSONValue value = inObject->GetProperty(inName);
+    if (!value.IsBool())
+    {
+        return false;
+    }
+    outValue = value.GetBool();
+    return true;
+}
+
 constexpr detail::VJSONObjectAccess kObjectAccess = {
-    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString,
-    SetNumber,    GetString, GetNumber,    GetText,       CopyProperty,
+    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString, SetNumber,
+    GetString,    GetNumber, GetText,      CopyProperty,  SetBool,   GetBool,
 };
 
 void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)

@@ -44,6 +44,10 @@ struct VJSONObjectAccess
     bool (*fGetText)(const VJSONObject* inObject, const VString& inName, VString& outText);
     // Copies the property when the source has it; whether it did.
     bool (*fCopyProperty)(const VJSONObject* inFrom, VJSONObject* ioTo, const VString& inName);
+    // Sets the property to JSON true or false.
+    void (*fSetBool)(VJSONObject* ioObject, const VString& inName, bool inValue);
+    // True, with the value, when the property is JSON true or false.
+    bool (*fGetBool)(const VJSONObject* inObject, const VString& inName, bool& outValue);
 };
 
 // A JSON value as the scalar kinds read it.

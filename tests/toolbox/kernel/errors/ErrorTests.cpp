@@ -89,6 +89,9 @@ const detail::VJSONObjectAccess kFakeAccess = {
         return true;
     },
     [](const VJSONObject*, VJSONObject*, const VString&) { return false; },
+    // Error parameters use no booleans.
+    [](VJSONObject*, const VString&, bool) {},
+    [](const VJSONObject*, const VString&, bool&) { return false; },
 };
 
 class FakeLocalizer : public ILocalizer
