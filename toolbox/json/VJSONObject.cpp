@@ -103,14 +103,14 @@ size_t VJSONObject::_Find(const VString& inName) const
 void VJSONObject::_Index(size_t inPosition)
 {
     size_t count = fProperties.size();
-    if (count <= kLinearLimit)
+    if (fIndex.empty() && count <= kLinearLimit)
     {
         return;
     }
     // At most half full, so that probes stay short and always end on a free slot.
     if (fIndex.size() < 2 * count)
     {
-        _RebuildIndex();
+        _RebuildIndex(count);
         return;
     }
     size_t mask = fIndex.size() - 1;
@@ -122,16 +122,16 @@ void VJSONObject::_Index(size_t inPosition)
     fIndex[slot] = static_cast<uint32_t>(inPosition);
 }
 
-void VJSONObject::_RebuildIndex()
+void VJSONObject::_RebuildIndex(size_t inRoomFor)
 {
     size_t count = fProperties.size();
-    if (count <= kLinearLimit)
+    if (inRoomFor <= kLinearLimit)
     {
         std::vector<uint32_t>().swap(fIndex);
         return;
     }
     size_t size = 64;
-    while (size < 2 * count)
+    while (size < 2 * inRoomFor)
     {
         size *= 2;
     }
@@ -179,6 +179,8 @@ void VJSONObject::AssignOwn(std::span<OwnProperty> inProperties)
 {
     ClearInternalProperties();
     fProperties.reserve(inProperties.size());
+    // The index is made once, with room for every member.
+    _RebuildIndex(inProperties.size());
     for (OwnProperty& property : inProperties)
     {
         AppendOwn(std::move(property.fKey), std::move(property.fValue));
@@ -347,7 +349,7 @@ void VJSONObject::_RemoveInternalProperty(size_t inPosition)
     OwnProperty removed(std::move(fProperties[inPosition]));
     fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(inPosition));
     ++fRemovals;
-    _RebuildIndex();
+    _RebuildIndex(fProperties.size());
 }
 
 bool VJSONObject::ClearProperty(const VString& inName, VDBLanguageContext* inContext)

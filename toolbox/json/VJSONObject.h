@@ -181,12 +181,15 @@ private:
     void _RemoveInternalProperty(size_t inPosition);
     // Adds the entry at inPosition to the index, building or growing the index when needed.
     void _Index(size_t inPosition);
-    void _RebuildIndex();
+    // Indexes the entries in a table with room for inRoomFor of them; none for kLinearLimit or
+    // fewer.
+    void _RebuildIndex(size_t inRoomFor);
     void _CountTreeChange();
 
     std::vector<OwnProperty> fProperties;
-    // Open addressing: entry positions (kNoEntry when free), a power of two in size; empty while
-    // the object has kLinearLimit properties or fewer.
+    // Open addressing: entry positions (kNoEntry when free), a power of two in size, at most half
+    // full; empty while the object has kLinearLimit properties or fewer (unless it was filled at
+    // once with more).
     std::vector<uint32_t> fIndex;
     // The object graph, the storage locker and the script class attach here when they exist.
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
