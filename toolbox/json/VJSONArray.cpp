@@ -199,12 +199,14 @@ bool VJSONArray::_Reserve(size_t inCount)
 template <class TValue>
 bool VJSONArray::_Push(TValue&& inValue)
 {
+    // The value is taken before room is made: it may be one of this array's elements.
+    VJSONValue value(std::forward<TValue>(inValue));
     if (!_Reserve(fValues.size() + 1))
     {
         return false;
     }
-    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
-    fValues.push_back(std::forward<TValue>(inValue));
+    VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+    fValues.push_back(std::move(value));
     return true;
 }
 
@@ -257,6 +259,9 @@ bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
 
 bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
 {
+    // The copy (with its new stamp) is taken first: inValue may be one of this array's elements,
+    // which growing moves.
+    VJSONValue value(inValue);
     if (inGrow && inIndex >= fValues.size())
     {
         // An index at kMaxCount or beyond cannot be reached (and inIndex + 1 would wrap for the
@@ -275,9 +280,9 @@ bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
         _ThrowError(VE_JSON_INDEX_OUT_OF_RANGE);
         return false;
     }
-    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
-    // Copy assignment releases the old value only once the new one is stored.
-    fValues[inIndex] = inValue;
+    VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+    // Assignment releases the old value only once the new one is stored.
+    fValues[inIndex] = std::move(value);
     return true;
 }
 
@@ -571,12 +576,14 @@ VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     // this array finds it.
     outClone.SetArray(clone.Get());
     clone->fValues.reserve(fValues.size());
-    // By index up to the count taken first, as the cloner may meet this array again.
+    // By index up to the count taken first, as the cloner may meet this array again. The copies
+    // take their stamps at once.
     size_t count = fValues.size();
+    uint32_t stamp = VJSONValue::NextStamps(static_cast<uint32_t>(count));
     for (size_t i = 0; i < count && i < fValues.size(); ++i)
     {
-        VJSONValue value(fValues[i]);
-        VError error = ioCloner.CloneValue(value);
+        VJSONValue value(VJSONValue::sNull, stamp + static_cast<uint32_t>(i));
+        VError error = ioCloner.CloneMember(fValues[i], value);
         if (error != VE_OK)
         {
             return error;

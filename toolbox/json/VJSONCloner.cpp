@@ -32,6 +32,20 @@ VError VJSONCloner::CloneArray(const VJSONArray* inSource, VJSONValue& outValue)
     return _CloneContainer(inSource, outValue);
 }
 
+VError VJSONCloner::CloneMember(const VJSONValue& inSource, VJSONValue& outValue)
+{
+    if (const VJSONObject* object = inSource.GetObject())
+    {
+        return CloneObject(object, outValue);
+    }
+    if (const VJSONArray* array = inSource.GetArray())
+    {
+        return CloneArray(array, outValue);
+    }
+    outValue = VJSONValue(inSource, outValue.GetStamp());
+    return VE_OK;
+}
+
 template <class T>
 VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
 {
@@ -42,6 +56,16 @@ VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
     }
     try
     {
+        if (inSource->GetRefCount() == 1)
+        {
+            StJSONNestingGuard guard;
+            if (guard.Failed())
+            {
+                outValue.SetUndefined();
+                return guard.GetError();
+            }
+            return inSource->Clone(outValue, *this);
+        }
         auto found = fCopies.find(inSource);
         if (found != fCopies.end())
         {

@@ -601,33 +601,41 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
         return VE_OK;
     }
     ioTarget->ClearInternalProperties();
-    ioTarget->fProperties.reserve(fProperties.size());
-    // By position up to the count taken first: a property's clone may lead back to this object
-    // (when it is the target, or shares its properties) and change it.
+    // A target that is not this object and that nothing else watches (the new clone) takes the
+    // copies directly: the names are this object's, so they are distinct, and the index is built
+    // once at the end.
+    bool direct = ioTarget != this && ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr;
     size_t count = fProperties.size();
-    for (size_t i = 0; i < count && i < fProperties.size(); ++i)
+    if (direct)
     {
-        VJSONValue value(fProperties[i].fValue);
-        VError error = ioCloner.CloneValue(value);
-        if (error != VE_OK)
-        {
-            return error;
-        }
-        if (value.IsUndefined())
+        ioTarget->fProperties.reserve(count);
+    }
+    // The copies take their stamps at once.
+    uint32_t stamp = VJSONValue::NextStamps(static_cast<uint32_t>(count));
+    VError error = VE_OK;
+    // By position up to the count taken first: a property's clone may lead back to this object.
+    for (size_t i = 0; i < count && i < fProperties.size() && error == VE_OK; ++i)
+    {
+        VJSONValue value(VJSONValue::sNull, stamp + static_cast<uint32_t>(i));
+        error = ioCloner.CloneMember(fProperties[i].fValue, value);
+        if (error != VE_OK || value.IsUndefined())
         {
             continue;
         }
-        VJSONKey key(fProperties[i].fKey);
-        if (ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr)
+        if (direct)
         {
-            ioTarget->AppendOwn(std::move(key), std::move(value));
+            ioTarget->fProperties.push_back(OwnProperty{fProperties[i].fKey, std::move(value)});
         }
         else
         {
-            ioTarget->SetOwnProperty(key.GetString(), value);
+            ioTarget->SetOwnProperty(fProperties[i].fKey.GetString(), value);
         }
     }
-    return VE_OK;
+    if (direct)
+    {
+        ioTarget->_RebuildIndex(ioTarget->fProperties.size());
+    }
+    return error;
 }
 
 bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions) const

@@ -112,6 +112,11 @@ VJSONValue::VJSONValue(const VJSONValue& inOther) : fType(inOther.fType), fStamp
     _CopyPayloadFrom(inOther);
 }
 
+VJSONValue::VJSONValue(const VJSONValue& inOther, uint32_t inStamp) : fType(inOther.fType), fStamp(inStamp)
+{
+    _CopyPayloadFrom(inOther);
+}
+
 VJSONValue::VJSONValue(VJSONValue&& inOther) noexcept
     : fType(inOther.fType), fStamp(inOther.fStamp), fPayload(inOther.fPayload)
 {

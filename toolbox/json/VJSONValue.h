@@ -38,6 +38,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -88,6 +89,9 @@ public:
     VJSONValue(bool) = delete;
 
     VJSONValue(const VJSONValue& inOther);
+    // A copy with the given stamp, for containers that take stamps for all their copies at once
+    // (NextStamps).
+    VJSONValue(const VJSONValue& inOther, uint32_t inStamp);
     VJSONValue(VJSONValue&& inOther) noexcept;
     VJSONValue& operator=(const VJSONValue& inOther);
     VJSONValue& operator=(VJSONValue&& inOther) noexcept;
@@ -150,6 +154,14 @@ public:
     // contains itself; inVisited is the arrays being written). Returns 0 except for numbers and
     // arrays, which return what their writer returns.
     VError GetString(VString& outString, std::unordered_set<const VJSONArray*>* ioVisited = nullptr) const;
+    // A string's units without a copy, valid while this value holds them; empty for other types.
+    std::u16string_view GetStringUnits() const
+    {
+        return fType == JSON_string && fPayload.fText.fString != nullptr
+                   ? std::u16string_view(reinterpret_cast<const char16_t*>(fPayload.fText.fString),
+                                         static_cast<size_t>(fPayload.fText.fLength))
+                   : std::u16string_view();
+    }
     // The parts of a date and true; zeros and false for any other type.
     bool GetDate(short* outYear, short* outMonth, short* outDay) const;
     // The container with one reference for the caller, or null for another type.

@@ -173,6 +173,23 @@ TEST_F(JSONStorage, ArraysRefuseCountsTheyCannotHold)
     }
 }
 
+TEST_F(JSONStorage, StoringAnElementReadByReferenceIntoItsOwnArray)
+{
+    // GetElements hands out references into the array: storing one back must copy it before the
+    // array grows (and moves its elements).
+    VJSONValue array = MakeArray({VJSONValue(U(u"first"))});
+    VJSONArray* elements = array.GetArray();
+    for (int i = 0; i < 20; ++i)
+    {
+        ASSERT_TRUE(elements->Push(elements->GetElements()[0]));
+    }
+    ASSERT_TRUE(elements->SetAt(100, elements->GetElements()[0], true));
+    EXPECT_EQ(elements->GetCount(), 101u);
+    EXPECT_EQ(TextOf(elements->GetAt(20)), u"first");
+    EXPECT_EQ(TextOf(elements->GetAt(100)), u"first");
+    EXPECT_TRUE(elements->GetAt(50).IsNull());
+}
+
 // Finds inWhat in the array ["abc", "Abd", "élan", "I"] with the options; -1 when absent.
 int FindIn(const char16_t* inWhat, const VCompareOptions& inOptions)
 {
