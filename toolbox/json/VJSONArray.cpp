@@ -243,14 +243,14 @@ bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
         _ThrowError(VE_MEMORY_FULL);
         return false;
     }
-    for (VJSONValue& value : inValues)
+    if (fStamp != nullptr)
     {
-        if (fStamp != nullptr)
+        for (const VJSONValue& value : inValues)
         {
             VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
         }
-        values.push_back(std::move(value));
     }
+    values.assign(std::make_move_iterator(inValues.begin()), std::make_move_iterator(inValues.end()));
     _CountTreeChange();
     // The previous elements are released after the array no longer holds them.
     values.swap(fValues);

@@ -27,17 +27,6 @@ uint32_t VJSONBuilder::_NextStamp()
     return fNextStamp++;
 }
 
-uint32_t VJSONBuilder::_NextTag()
-{
-    if (fTagsLeft == 0)
-    {
-        fNextTag = VJSONValue::sInlineStringTag.fetch_add(kStampBlock, std::memory_order_relaxed) + 1;
-        fTagsLeft = kStampBlock;
-    }
-    --fTagsLeft;
-    return fNextTag++;
-}
-
 VJSONValue VJSONBuilder::_Make(JSONType inType)
 {
     return VJSONValue(VJSONValue::Constant{}, inType, _NextStamp());
@@ -67,7 +56,7 @@ VJSONValue VJSONBuilder::String(std::u16string_view inUnits)
             return value;
         }
     }
-    value.fPayload.fText = {length, buffer, capacity, _NextTag()};
+    value.fPayload.fText = {length, buffer, capacity, VJSONValue::_NextTag()};
     value.fType = JSON_string;
     return value;
 }

@@ -1,7 +1,7 @@
 // VJSONBuilder: makes the values of documents read by the JSON readers (the text importer, the
 // compact stream reader) at the lowest cost the object model allows. Each value takes one stamp,
 // from blocks of kStampBlock consecutive stamps taken with one increment of the process-wide
-// counter (string tags likewise); names are interned, so the objects of one document share one
+// counter; names are interned, so the objects of one document share one
 // key block per distinct name; containers are filled by move (VJSONObject::AppendOwn and
 // AssignOwn, VJSONArray::AppendOwn and AssignValues). A builder belongs to one task at a time;
 // the values it makes are ordinary values and outlive it.
@@ -66,12 +66,9 @@ private:
 
     VJSONValue _Make(JSONType inType);
     uint32_t _NextStamp();
-    uint32_t _NextTag();
 
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
-    uint32_t fNextTag = 0;
-    uint32_t fTagsLeft = 0;
     std::unordered_set<VJSONKey, KeyHash, KeyEqual> fKeys;
 };
 

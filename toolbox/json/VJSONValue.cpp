@@ -117,20 +117,6 @@ VJSONValue::VJSONValue(const VJSONValue& inOther, uint32_t inStamp) : fType(inOt
     _CopyPayloadFrom(inOther);
 }
 
-VJSONValue::VJSONValue(VJSONValue&& inOther) noexcept
-    : fType(inOther.fType), fStamp(inOther.fStamp), fPayload(inOther.fPayload)
-{
-    if (inOther.fType == JSON_object || inOther.fType == JSON_array)
-    {
-        inOther.fType = JSON_null;
-        inOther.fPayload.fNumber = 0;
-    }
-    else if (inOther.fType == JSON_string)
-    {
-        inOther.fPayload.fText = {0, nullptr, 0, _NextTag()};
-    }
-}
-
 VJSONValue& VJSONValue::operator=(const VJSONValue& inOther)
 {
     if (this != &inOther)
@@ -153,15 +139,7 @@ VJSONValue& VJSONValue::operator=(VJSONValue&& inOther) noexcept
         fType = inOther.fType;
         fStamp = inOther.fStamp;
         fPayload = inOther.fPayload;
-        if (fType == JSON_object || fType == JSON_array)
-        {
-            inOther.fType = JSON_null;
-            inOther.fPayload.fNumber = 0;
-        }
-        else if (fType == JSON_string)
-        {
-            inOther.fPayload.fText = {0, nullptr, 0, _NextTag()};
-        }
+        inOther._LosePayload();
     }
     return *this;
 }

@@ -9,7 +9,8 @@
 // the setters and Clear keep the value's stamp. Containers store copies, so the stamp of a stored
 // property or element tells a reader whether it was replaced since it last looked. The counter
 // wraps after 2^32 stamps and stamps are never identities. It is atomic, as is the string tag
-// counter, so tasks that make values at the same time never lose or share an increment.
+// counter (from which each thread takes blocks of tags), so tasks that make values at the same time
+// never lose or share an increment.
 //
 // Order (CompareTo): values of one type compare by content (strings by the value model's string
 // comparison with all the options: like patterns, begins-with, diacritical and the international
@@ -92,10 +93,20 @@ public:
     // A copy with the given stamp, for containers that take stamps for all their copies at once
     // (NextStamps).
     VJSONValue(const VJSONValue& inOther, uint32_t inStamp);
-    VJSONValue(VJSONValue&& inOther) noexcept;
+    VJSONValue(VJSONValue&& inOther) noexcept
+        : fType(inOther.fType), fStamp(inOther.fStamp), fPayload(inOther.fPayload)
+    {
+        inOther._LosePayload();
+    }
     VJSONValue& operator=(const VJSONValue& inOther);
     VJSONValue& operator=(VJSONValue&& inOther) noexcept;
-    ~VJSONValue() { _ReleasePayload(); }
+    ~VJSONValue()
+    {
+        if (_HoldsReference())
+        {
+            _ReleasePayload();
+        }
+    }
 
     // Constants, each with the stamp it took when the process started.
     static const VJSONValue sUndefined;
@@ -248,11 +259,43 @@ private:
     }
     // A borrowed VString over the string payload (no reference taken).
     VString _Text() const;
+    // Whether the payload holds a reference (a string buffer or a container).
+    bool _HoldsReference() const
+    {
+        return fType == JSON_object || fType == JSON_array || (fType == JSON_string && fPayload.fText.fString != nullptr);
+    }
+    // What a moved-from value keeps (see the header comment).
+    void _LosePayload()
+    {
+        if (fType == JSON_object || fType == JSON_array)
+        {
+            fType = JSON_null;
+            fPayload.fNumber = 0;
+        }
+        else if (fType == JSON_string)
+        {
+            fPayload.fText = {0, nullptr, 0, _NextTag()};
+        }
+    }
     void _ReleasePayload();
     // Takes a reference on the other value's payload (same type) into this one.
     void _CopyPayloadFrom(const VJSONValue& inOther);
     void _SetStringPayload(UniChar* inRetainedBuffer, int32_t inLength, int32_t inCapacity);
-    static uint32_t _NextTag() { return sInlineStringTag.fetch_add(1, std::memory_order_relaxed) + 1; }
+    // String tags are never compared, only renewed: each thread takes them in blocks, so that
+    // making, copying and moving strings costs no atomic operation per tag.
+    static uint32_t _NextTag()
+    {
+        constexpr uint32_t kTagBlock = 256;
+        thread_local uint32_t tNext = 0;
+        thread_local uint32_t tLeft = 0;
+        if (tLeft == 0)
+        {
+            tNext = sInlineStringTag.fetch_add(kTagBlock, std::memory_order_relaxed) + 1;
+            tLeft = kTagBlock;
+        }
+        --tLeft;
+        return tNext++;
+    }
     static void _ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp);
 
     static std::atomic<uint32_t> sStamp;
