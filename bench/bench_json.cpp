@@ -265,7 +265,10 @@ struct Tape
         double fNumber;
     };
 
-    std::u16string_view Text(const Event& inEvent) const { return {fText.data() + inEvent.fOffset, inEvent.fCount}; }
+    std::u16string_view Text(const Event& inEvent) const
+    {
+        return {fText.data() + inEvent.fOffset, inEvent.fCount};
+    }
 
     std::vector<Event> fEvents;
     std::u16string fText;
@@ -303,7 +306,10 @@ struct TapeRecorder : rapidjson::BaseReaderHandler<rapidjson::UTF16<char16_t>, T
     {
         return AddText(Tape::kString, inText, inLength);
     }
-    bool Key(const char16_t* inText, rapidjson::SizeType inLength, bool) { return AddText(Tape::kKey, inText, inLength); }
+    bool Key(const char16_t* inText, rapidjson::SizeType inLength, bool)
+    {
+        return AddText(Tape::kKey, inText, inLength);
+    }
     bool StartObject() { return Add(Tape::kStartObject); }
     bool EndObject(rapidjson::SizeType inCount) { return Add(Tape::kEndObject, inCount); }
     bool StartArray() { return Add(Tape::kStartArray); }
@@ -635,7 +641,9 @@ double BytesPerValue(const Document& inDocument, TBuild&& inBuild)
     auto tree = inBuild();
     size_t after = HeapInUse();
     benchmark::DoNotOptimize(tree);
-    return after > before ? static_cast<double>(after - before) / static_cast<double>(inDocument.fTape.fValues) : 0;
+    return after > before
+               ? static_cast<double>(after - before) / static_cast<double>(inDocument.fTape.fValues)
+               : 0;
 }
 
 void PrintBytesPerValue()
@@ -649,7 +657,8 @@ void PrintBytesPerValue()
     for (const Document& document : Documents())
     {
         double zorn = BytesPerValue(document, [&] { return Replay(document.fTape); });
-        double ordered = BytesPerValue(document, [&] { return nlohmann::ordered_json::parse(document.fText); });
+        double ordered =
+            BytesPerValue(document, [&] { return nlohmann::ordered_json::parse(document.fText); });
         double rapid = BytesPerValue(document,
                                      [&]
                                      {
@@ -657,8 +666,8 @@ void PrintBytesPerValue()
                                          ParseRapid(*tree, document.fText);
                                          return tree;
                                      });
-        std::printf("%-14s %10zu %14.1f %16.1f %12.1f\n", document.fName.c_str(), document.fTape.fValues, zorn,
-                    ordered, rapid);
+        std::printf("%-14s %10zu %14.1f %16.1f %12.1f\n", document.fName.c_str(), document.fTape.fValues,
+                    zorn, ordered, rapid);
     }
     std::printf("\n");
 }

@@ -22,14 +22,16 @@ public:
     // A new block holding a copy of the units; with no units, the empty name.
     explicit VJSONKey(std::u16string_view inUnits);
     explicit VJSONKey(const VString& inName) : VJSONKey(Units(inName)) {}
-    VJSONKey(const VJSONKey& inOther) noexcept : fBlock(inOther.fBlock), fHash(inOther.fHash), fLength(inOther.fLength)
+    VJSONKey(const VJSONKey& inOther) noexcept
+        : fBlock(inOther.fBlock), fHash(inOther.fHash), fLength(inOther.fLength)
     {
         if (fBlock != nullptr)
         {
             fBlock->fReferences.fetch_add(1, std::memory_order_relaxed);
         }
     }
-    VJSONKey(VJSONKey&& inOther) noexcept : fBlock(inOther.fBlock), fHash(inOther.fHash), fLength(inOther.fLength)
+    VJSONKey(VJSONKey&& inOther) noexcept
+        : fBlock(inOther.fBlock), fHash(inOther.fHash), fLength(inOther.fLength)
     {
         inOther.fBlock = nullptr;
         inOther.fLength = 0;
@@ -72,7 +74,8 @@ public:
     }
     bool operator==(const VJSONKey& inOther) const
     {
-        return fBlock == inOther.fBlock ? fLength == inOther.fLength : Equals(inOther.GetUnits(), inOther.fHash);
+        return fBlock == inOther.fBlock ? fLength == inOther.fLength
+                                        : Equals(inOther.GetUnits(), inOther.fHash);
     }
 
     static uint32_t HashOf(std::u16string_view inUnits)
@@ -82,7 +85,8 @@ public:
     }
     static std::u16string_view Units(const VString& inName)
     {
-        return {reinterpret_cast<const char16_t*>(inName.GetCPointer()), static_cast<size_t>(inName.GetLength())};
+        return {reinterpret_cast<const char16_t*>(inName.GetCPointer()),
+                static_cast<size_t>(inName.GetLength())};
     }
 
 private:

@@ -1,7 +1,7 @@
 #include "toolbox/json/VJSONObject.h"
 
-#include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/StJSONNestingGuard.h"
+#include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"

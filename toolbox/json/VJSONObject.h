@@ -33,10 +33,10 @@
 #pragma once
 
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONKey.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
-#include "toolbox/json/VJSONKey.h"
 
 #include <atomic>
 #include <memory>

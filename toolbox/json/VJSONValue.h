@@ -14,11 +14,11 @@
 //
 // Order (CompareTo): values of one type compare by content (strings by the value model's string
 // comparison with all the options: like patterns, begins-with, diacritical and the international
-// manager, the current task's when the options name none; numbers within the options' epsilon, containers by identity and then address, dates by the
-// packed value); null and undefined are equal to each other; otherwise the smaller type code is
-// the smaller value. DeepEqualTo compares containers by content; different types are never
-// deep-equal (null and undefined neither). On cyclic structures it ends: a pair of containers met
-// again on the current path of the comparison counts as equal. Walks into nested containers (deep
+// manager, the current task's when the options name none; numbers within the options' epsilon, containers by
+// identity and then address, dates by the packed value); null and undefined are equal to each other;
+// otherwise the smaller type code is the smaller value. DeepEqualTo compares containers by content; different
+// types are never deep-equal (null and undefined neither). On cyclic structures it ends: a pair of containers
+// met again on the current path of the comparison counts as equal. Walks into nested containers (deep
 // comparison, an array's text, cloning) are bounded by StJSONNestingGuard: too deep a tree gives
 // 'zorn' 108 (false for a comparison) rather than exhausting the stack. Spreading a tree's change
 // stamp and dropping a tree do not recurse at all.
@@ -262,7 +262,8 @@ private:
     // Whether the payload holds a reference (a string buffer or a container).
     bool _HoldsReference() const
     {
-        return fType == JSON_object || fType == JSON_array || (fType == JSON_string && fPayload.fText.fString != nullptr);
+        return fType == JSON_object || fType == JSON_array ||
+               (fType == JSON_string && fPayload.fText.fString != nullptr);
     }
     // What a moved-from value keeps (see the header comment).
     void _LosePayload()

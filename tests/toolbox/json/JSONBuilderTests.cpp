@@ -61,7 +61,8 @@ TEST(JSONBuilder, FillFromASpan)
     {
         // m0 .. m9 were repeated: first place, last value.
         EXPECT_EQ(object->GetOwnProperties()[i].fKey.GetUnits(), Units("m" + std::to_string(i)));
-        EXPECT_EQ(object->GetOwnProperty(VString(("m" + std::to_string(i)).c_str())).GetNumber(), i < 10 ? i + 30 : i);
+        EXPECT_EQ(object->GetOwnProperty(VString(("m" + std::to_string(i)).c_str())).GetNumber(),
+                  i < 10 ? i + 30 : i);
     }
 
     std::vector<VJSONValue> elements;

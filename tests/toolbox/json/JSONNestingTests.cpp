@@ -81,7 +81,8 @@ void WalkDeepChains()
             VJSONValue other = chain;
             for (int level = 0; level < 2; ++level)
             {
-                other = other.IsArray() ? other.GetArray()->GetAt(0) : other.GetObject()->GetProperty(Str("next"));
+                other = other.IsArray() ? other.GetArray()->GetAt(0)
+                                        : other.GetObject()->GetProperty(Str("next"));
             }
             VCompareOptions options;
             {
@@ -103,7 +104,8 @@ void WalkDeepChains()
                 VString text;
                 VError error = chain.GetString(text);
                 // An array's text walks its elements; an object's text is "[object Object]".
-                EXPECT_EQ(error, chain.IsArray() && row.fShape == Shape::kArrays ? VE_JSON_NESTING_TOO_DEEP : VE_OK)
+                EXPECT_EQ(error,
+                          chain.IsArray() && row.fShape == Shape::kArrays ? VE_JSON_NESTING_TOO_DEEP : VE_OK)
                     << what;
                 if (chain.IsArray())
                 {

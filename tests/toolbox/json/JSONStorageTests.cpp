@@ -69,7 +69,8 @@ TEST_F(JSONStorage, InsertionOrderAroundTheIndexThreshold)
         for (size_t i = 1; i < count; ++i)
         {
             std::string name = "p" + std::to_string(i);
-            EXPECT_EQ(object->GetOwnProperty(Name(name)).GetNumber(), name == middle ? 0 : static_cast<double>(i))
+            EXPECT_EQ(object->GetOwnProperty(Name(name)).GetNumber(),
+                      name == middle ? 0 : static_cast<double>(i))
                 << what << ": " << name << " after the removal";
         }
 
@@ -103,7 +104,8 @@ TEST_F(JSONStorage, WalkUnderRemovalAndRehash)
         std::vector<bool> removed(count, false);
         size_t added = 0;
         size_t step = 0;
-        for (VJSONPropertyConstOrderedIterator i(object, VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
+        for (VJSONPropertyConstOrderedIterator i(object,
+                                                 VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
              i.IsValid(); ++i, ++step)
         {
             std::u16string name = Text(i.GetName());
@@ -151,10 +153,13 @@ TEST_F(JSONStorage, ArraysRefuseCountsTheyCannotHold)
         {"Resize(max_size() + 1)",
          [](VJSONArray* a) { return a->Resize(std::vector<VJSONValue>().max_size() + 1, JSON_null); }},
         {"Resize(2^40)", [](VJSONArray* a) { return a->Resize(size_t{1} << 40, JSON_object); }},
-        {"Resize(kMaxCount + 1)", [](VJSONArray* a) { return a->Resize(VJSONArray::kMaxCount + 1, JSON_null); }},
-        {"SetAt(SIZE_MAX - 1) with grow", [](VJSONArray* a) { return a->SetAt(SIZE_MAX - 1, VJSONValue(7.0), true); }},
+        {"Resize(kMaxCount + 1)",
+         [](VJSONArray* a) { return a->Resize(VJSONArray::kMaxCount + 1, JSON_null); }},
+        {"SetAt(SIZE_MAX - 1) with grow",
+         [](VJSONArray* a) { return a->SetAt(SIZE_MAX - 1, VJSONValue(7.0), true); }},
         // One past would wrap to a count of 0 and empty the array.
-        {"SetAt(SIZE_MAX) with grow", [](VJSONArray* a) { return a->SetAt(SIZE_MAX, VJSONValue(7.0), true); }},
+        {"SetAt(SIZE_MAX) with grow",
+         [](VJSONArray* a) { return a->SetAt(SIZE_MAX, VJSONValue(7.0), true); }},
         {"SetAt(kMaxCount) with grow",
          [](VJSONArray* a) { return a->SetAt(VJSONArray::kMaxCount, VJSONValue(7.0), true); }},
     };
@@ -193,8 +198,8 @@ TEST_F(JSONStorage, StoringAnElementReadByReferenceIntoItsOwnArray)
 // Finds inWhat in the array ["abc", "Abd", "élan", "I"] with the options; -1 when absent.
 int FindIn(const char16_t* inWhat, const VCompareOptions& inOptions)
 {
-    VJSONValue array = MakeArray({VJSONValue(U(u"abc")), VJSONValue(U(u"Abd")),
-                                  VJSONValue(U(u"\u00e9lan")), VJSONValue(U(u"I"))});
+    VJSONValue array = MakeArray(
+        {VJSONValue(U(u"abc")), VJSONValue(U(u"Abd")), VJSONValue(U(u"\u00e9lan")), VJSONValue(U(u"I"))});
     size_t index = 0;
     return array.GetArray()->Find(VJSONValue(U(inWhat)), inOptions, 0, &index) ? static_cast<int>(index) : -1;
 }
@@ -278,7 +283,8 @@ TEST_F(JSONStorage, CompareOptionsJSONRoundTrip)
         options.SetDiacritical(diacritical);
         VJSONValue object(JSON_object);
         EXPECT_EQ(options.ToJSON(object.GetObject()), VE_OK);
-        EXPECT_EQ(object.GetObject()->GetProperty(Str("diacritical")).GetType(), diacritical ? JSON_true : JSON_false);
+        EXPECT_EQ(object.GetObject()->GetProperty(Str("diacritical")).GetType(),
+                  diacritical ? JSON_true : JSON_false);
         VCompareOptions read;
         read.SetDiacritical(!diacritical);
         read.FromJSON(object.GetObject());
