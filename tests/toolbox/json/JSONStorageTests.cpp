@@ -43,20 +43,28 @@ std::u16string Joined(const std::vector<std::string>& inNames)
     return names;
 }
 
+// An object with the properties p0 .. p<inCount - 1> set to 0 .. inCount - 1; their names go to
+// outNames.
+VJSONValue Numbered(size_t inCount, std::vector<std::string>& outNames)
+{
+    VJSONValue holder(JSON_object);
+    for (size_t i = 0; i < inCount; ++i)
+    {
+        outNames.push_back("p" + std::to_string(i));
+        holder.GetObject()->SetProperty(Name(outNames.back()), VJSONValue(static_cast<double>(i)));
+    }
+    return holder;
+}
+
 TEST_F(JSONStorage, InsertionOrderAroundTheIndexThreshold)
 {
     // Sizes on both sides of the size where objects start to index their properties.
     for (size_t count : {size_t{8}, VJSONObject::kLinearLimit, VJSONObject::kLinearLimit + 1, size_t{100}})
     {
         std::string what = std::to_string(count) + " properties";
-        VJSONValue holder(JSON_object);
-        VJSONObject* object = holder.GetObject();
         std::vector<std::string> expected;
-        for (size_t i = 0; i < count; ++i)
-        {
-            expected.push_back("p" + std::to_string(i));
-            object->SetProperty(Name(expected.back()), VJSONValue(static_cast<double>(i)));
-        }
+        VJSONValue holder = Numbered(count, expected);
+        VJSONObject* object = holder.GetObject();
         // Replacing a value keeps its place.
         object->SetProperty(Name("p0"), VJSONValue(-1.0));
         EXPECT_EQ(NamesOf(object), Joined(expected)) << what;
@@ -88,14 +96,9 @@ TEST_F(JSONStorage, WalkUnderRemovalAndRehash)
     for (size_t count : {size_t{8}, VJSONObject::kLinearLimit, VJSONObject::kLinearLimit + 1})
     {
         std::string what = std::to_string(count) + " properties";
-        VJSONValue holder(JSON_object);
-        VJSONObject* object = holder.GetObject();
         std::vector<std::string> names;
-        for (size_t i = 0; i < count; ++i)
-        {
-            names.push_back("p" + std::to_string(i));
-            object->SetProperty(Name(names.back()), VJSONValue(static_cast<double>(i)));
-        }
+        VJSONValue holder = Numbered(count, names);
+        VJSONObject* object = holder.GetObject();
         // Each step removes the property two places ahead and adds enough new ones to build or
         // grow the index: the walk visits what is left of the original properties, in order, with
         // their values, and none of the added ones.
