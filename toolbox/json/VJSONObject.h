@@ -87,7 +87,7 @@ public:
     VJSONValue GetOwnProperty(const VString& inName) const;
     bool HasProperty(const VString& inName, VDBLanguageContext* inContext = nullptr) const;
     bool HasOwnProperty(const VString& inName) const;
-    // Undefined removes the property (true). Otherwise the implementation, then the own map.
+    // Undefined removes the property (true). Otherwise the implementation, then the own properties.
     bool SetProperty(const VString& inName, const VJSONValue& inValue,
                      VDBLanguageContext* inContext = nullptr);
     // The same, storing the value by move (no retain and release of its payload); the stored value

@@ -1,6 +1,6 @@
 // The property iterators of VJSONObject: VJSONPropertyConstOrderedIterator walks in insertion order
-// (wherever order matters: merging, cloning, writing), VJSONPropertyConstIterator in the map's own
-// order, and VJSONPropertyIterator may also change values as it walks. Besides the own properties
+// (wherever order matters: merging, cloning, writing), VJSONPropertyConstIterator in the object's
+// storage order, and VJSONPropertyIterator may also change values as it walks. Besides the own properties
 // they list the names a native implementation reports, so computed properties are visited too
 // (and a script class's getters, once script classes exist).
 //
@@ -9,7 +9,7 @@
 // keys, whose values are copies of the stored ones (GetOwnValue reads them by reference). A name
 // the implementation reports that is also an own property is visited once, as an entry. An object
 // whose implementation may be shared between tasks is walked by names only, own properties in
-// insertion order. The object stores its properties in insertion order, so the "map's order" of
+// insertion order. The object stores its properties in insertion order, so the storage order of
 // the unordered iterators is insertion order too.
 //
 // Use:
@@ -56,9 +56,9 @@ protected:
     // Drops from fNames the names that are own properties.
     void _RemoveOwnNamesFromList();
     void _AddEntry(size_t inPosition);
-    // The own property names in insertion order (map order with false), appended to fNames.
+    // The own property names in storage order (which is insertion order), appended to fNames.
     void _AddOwnNames(bool inOrdered);
-    // Entries for the own properties in insertion order (map order with false).
+    // Entries for the own properties in storage order (which is insertion order).
     void _AddOwnEntries(bool inOrdered);
     // Moves to the first property, or the next one, that is still there.
     void _Start();
@@ -67,7 +67,7 @@ protected:
     // Whether the current property is an own property's entry (rather than a listed name).
     bool _IsOnEntry() const { return fNamePosition >= fNames.size() && fEntryPosition < fEntries.size(); }
     // Whether the object's own properties are listed by name: an implementation that may be shared
-    // (or, once they exist, a storage locker) means the map is read under its lock, never held.
+    // (or, once they exist, a storage locker) means the properties are read under its lock, never held.
     bool _ListsOwnPropertiesByName() const;
 
     const VJSONObject* fObject;
@@ -113,7 +113,7 @@ public:
     VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
 };
 
-// The map's order.
+// Storage order.
 class VJSONPropertyConstIterator : public VJSONPropertyIteratorBase
 {
 public:
@@ -127,7 +127,7 @@ public:
     VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
 };
 
-// The map's order, changing values on the way. While it exists it uses the object's storage
+// Storage order, changing values on the way. While it exists it uses the object's storage
 // locker, once lockers exist.
 class VJSONPropertyIterator : public VJSONPropertyIteratorBase
 {
