@@ -571,15 +571,15 @@ bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& i
 VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
 {
     // In the share-shared mode a locked array is shared here once storage lockers exist.
-    VRefPtr<VJSONArray> clone(new VJSONArray(), true);
+    VJSONArray* clone = new VJSONArray();
     // The clone is in place before the elements are copied, so that an element leading back to
     // this array finds it.
-    outClone.SetArray(clone.Get());
+    outClone.AdoptArray(clone);
     clone->fValues.reserve(fValues.size());
     // By index up to the count taken first, as the cloner may meet this array again. The copies
     // take their stamps at once.
     size_t count = fValues.size();
-    uint32_t stamp = VJSONValue::NextStamps(static_cast<uint32_t>(count));
+    uint32_t stamp = ioCloner.TakeStamps(static_cast<uint32_t>(count));
     for (size_t i = 0; i < count && i < fValues.size(); ++i)
     {
         VJSONValue value(VJSONValue::sNull, stamp + static_cast<uint32_t>(i));

@@ -32,6 +32,23 @@ VError VJSONCloner::CloneArray(const VJSONArray* inSource, VJSONValue& outValue)
     return _CloneContainer(inSource, outValue);
 }
 
+uint32_t VJSONCloner::TakeStamps(uint32_t inCount)
+{
+    if (inCount > fStampsLeft)
+    {
+        if (inCount >= kStampBlock)
+        {
+            return VJSONValue::NextStamps(inCount);
+        }
+        fNextStamp = VJSONValue::NextStamps(kStampBlock);
+        fStampsLeft = kStampBlock;
+    }
+    uint32_t first = fNextStamp;
+    fNextStamp += inCount;
+    fStampsLeft -= inCount;
+    return first;
+}
+
 VError VJSONCloner::CloneMember(const VJSONValue& inSource, VJSONValue& outValue)
 {
     if (const VJSONObject* object = inSource.GetObject())

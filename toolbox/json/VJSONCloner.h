@@ -46,6 +46,9 @@ public:
     // For the containers' Clone: outValue (which keeps its stamp) becomes the copy of inSource, a
     // member of the container being cloned. A copy of a scalar is a plain copy.
     VError CloneMember(const VJSONValue& inSource, VJSONValue& outValue);
+    // The first of inCount consecutive stamps for the copies of one container, from blocks the
+    // cloner takes from the process-wide counter (VJSONValue::NextStamps).
+    uint32_t TakeStamps(uint32_t inCount);
 
 private:
     struct Copy
@@ -56,7 +59,11 @@ private:
     template <class T>
     VError _CloneContainer(const T* inSource, VJSONValue& outValue);
 
+    static constexpr uint32_t kStampBlock = 256;
+
     uint32_t fMode;
+    uint32_t fNextStamp = 0;
+    uint32_t fStampsLeft = 0;
     std::unordered_map<const void*, Copy> fCopies;
     [[maybe_unused]] VStorageLocker* fLocker = nullptr; // the storage locker of eAssignLocker
 };

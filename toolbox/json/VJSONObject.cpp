@@ -590,8 +590,9 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     // The cloner's storage locker is given to the clone here once lockers exist.
     // The clone is in place before its properties are copied, so that a property leading back to
     // this object finds it.
-    outClone.SetObject(clone.Get());
-    return CloneProperties(ioCloner, clone.Get());
+    VJSONObject* target = clone.Get();
+    outClone.AdoptObject(clone.Forget());
+    return CloneProperties(ioCloner, target);
 }
 
 VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget) const
@@ -611,7 +612,7 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
         ioTarget->fProperties.reserve(count);
     }
     // The copies take their stamps at once.
-    uint32_t stamp = VJSONValue::NextStamps(static_cast<uint32_t>(count));
+    uint32_t stamp = ioCloner.TakeStamps(static_cast<uint32_t>(count));
     VError error = VE_OK;
     // By position up to the count taken first: a property's clone may lead back to this object.
     for (size_t i = 0; i < count && i < fProperties.size() && error == VE_OK; ++i)

@@ -294,6 +294,40 @@ void VJSONValue::SetArray(VJSONArray* inArray)
     fPayload.fArray = inArray;
 }
 
+void VJSONValue::AdoptObject(VJSONObject* inObject)
+{
+    if (inObject == nullptr)
+    {
+        SetNull();
+        return;
+    }
+    if (fType == JSON_object && fPayload.fObject == inObject)
+    {
+        inObject->Release();
+        return;
+    }
+    _ReleasePayload();
+    fType = JSON_object;
+    fPayload.fObject = inObject;
+}
+
+void VJSONValue::AdoptArray(VJSONArray* inArray)
+{
+    if (inArray == nullptr)
+    {
+        SetNull();
+        return;
+    }
+    if (fType == JSON_array && fPayload.fArray == inArray)
+    {
+        inArray->Release();
+        return;
+    }
+    _ReleasePayload();
+    fType = JSON_array;
+    fPayload.fArray = inArray;
+}
+
 void VJSONValue::SetDate(short inYear, short inMonth, short inDay)
 {
     _ReleasePayload();

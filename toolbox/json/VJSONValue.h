@@ -150,6 +150,9 @@ public:
     // A null pointer gives null; the container already held changes nothing.
     void SetObject(VJSONObject* inObject);
     void SetArray(VJSONArray* inArray);
+    // The same, taking over the caller's reference instead of taking one.
+    void AdoptObject(VJSONObject* inObject);
+    void AdoptArray(VJSONArray* inArray);
     void SetDate(short inYear, short inMonth, short inDay);
     // True becomes false, a string the empty string, a number 0, a date 0; an object or array is
     // released and the value becomes null; null, false and undefined stay.
