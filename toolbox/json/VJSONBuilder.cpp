@@ -8,12 +8,22 @@ namespace zorn
 
 VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
 {
+    if (inUnits.empty())
+    {
+        return VJSONKey();
+    }
+    VJSONKey& recent = fRecent[_RecentSlot(inUnits)];
+    if (recent.GetUnits() == inUnits)
+    {
+        return recent;
+    }
     auto found = fKeys.find(inUnits);
     if (found == fKeys.end())
     {
         found = fKeys.insert(VJSONKey(inUnits)).first;
     }
-    return *found;
+    recent = *found;
+    return recent;
 }
 
 uint32_t VJSONBuilder::_NextStamp()

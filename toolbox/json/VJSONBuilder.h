@@ -65,11 +65,21 @@ private:
     };
 
     VJSONValue _Make(JSONType inType);
+    static size_t _RecentSlot(std::u16string_view inUnits)
+    {
+        size_t mix = inUnits.size() * 31 + inUnits.front() * 7 + inUnits.back();
+        return mix % kRecentKeys;
+    }
+
+    // Documents repeat their names: the last key met in each of a few slots (chosen by the name's
+    // length and end units) answers most lookups with one comparison and no hashing.
+    static constexpr size_t kRecentKeys = 61;
     uint32_t _NextStamp();
 
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
     std::unordered_set<VJSONKey, KeyHash, KeyEqual> fKeys;
+    VJSONKey fRecent[kRecentKeys];
 };
 
 } // namespace zorn
