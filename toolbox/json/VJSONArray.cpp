@@ -582,8 +582,14 @@ VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     uint32_t stamp = ioCloner.TakeStamps(static_cast<uint32_t>(count));
     for (size_t i = 0; i < count && i < fValues.size(); ++i)
     {
+        const VJSONValue& source = fValues[i];
+        if (!source.IsObject() && !source.IsArray())
+        {
+            clone->fValues.emplace_back(source, stamp + static_cast<uint32_t>(i));
+            continue;
+        }
         VJSONValue value(VJSONValue::sNull, stamp + static_cast<uint32_t>(i));
-        VError error = ioCloner.CloneMember(fValues[i], value);
+        VError error = ioCloner.CloneMember(source, value);
         if (error != VE_OK)
         {
             return error;

@@ -617,8 +617,13 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
     // By position up to the count taken first: a property's clone may lead back to this object.
     for (size_t i = 0; i < count && i < fProperties.size() && error == VE_OK; ++i)
     {
-        VJSONValue value(VJSONValue::sNull, stamp + static_cast<uint32_t>(i));
-        error = ioCloner.CloneMember(fProperties[i].fValue, value);
+        const VJSONValue& source = fProperties[i].fValue;
+        bool container = source.IsObject() || source.IsArray();
+        VJSONValue value(container ? VJSONValue::sNull : source, stamp + static_cast<uint32_t>(i));
+        if (container)
+        {
+            error = ioCloner.CloneMember(source, value);
+        }
         if (error != VE_OK || value.IsUndefined())
         {
             continue;

@@ -112,11 +112,6 @@ VJSONValue::VJSONValue(const VJSONValue& inOther) : fType(inOther.fType), fStamp
     _CopyPayloadFrom(inOther);
 }
 
-VJSONValue::VJSONValue(const VJSONValue& inOther, uint32_t inStamp) : fType(inOther.fType), fStamp(inStamp)
-{
-    _CopyPayloadFrom(inOther);
-}
-
 VJSONValue& VJSONValue::operator=(const VJSONValue& inOther)
 {
     if (this != &inOther)

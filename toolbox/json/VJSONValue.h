@@ -92,7 +92,14 @@ public:
     VJSONValue(const VJSONValue& inOther);
     // A copy with the given stamp, for containers that take stamps for all their copies at once
     // (NextStamps).
-    VJSONValue(const VJSONValue& inOther, uint32_t inStamp);
+    VJSONValue(const VJSONValue& inOther, uint32_t inStamp)
+        : fType(inOther.fType), fStamp(inStamp), fPayload(inOther.fPayload)
+    {
+        if (fType == JSON_string || fType == JSON_object || fType == JSON_array)
+        {
+            _CopyPayloadFrom(inOther);
+        }
+    }
     VJSONValue(VJSONValue&& inOther) noexcept
         : fType(inOther.fType), fStamp(inOther.fStamp), fPayload(inOther.fPayload)
     {
