@@ -13,7 +13,7 @@ VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
         return VJSONKey();
     }
     VJSONKey& recent = fRecent[_RecentSlot(inUnits)];
-    if (recent.GetUnits() == inUnits)
+    if (recent.HasUnits(inUnits))
     {
         return recent;
     }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace zorn
@@ -70,7 +71,13 @@ public:
     // Whether the key holds exactly these units, whose hash is inHash.
     bool Equals(std::u16string_view inUnits, uint32_t inHash) const
     {
-        return fHash == inHash && fLength == inUnits.size() && GetUnits() == inUnits;
+        return fHash == inHash && HasUnits(inUnits);
+    }
+    // Whether the key holds exactly these units (a byte comparison, not a unit loop).
+    bool HasUnits(std::u16string_view inUnits) const
+    {
+        return fLength == inUnits.size() &&
+               (fLength == 0 || std::memcmp(fBlock->fUnits, inUnits.data(), fLength * sizeof(char16_t)) == 0);
     }
     bool operator==(const VJSONKey& inOther) const
     {
