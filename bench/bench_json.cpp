@@ -5,22 +5,43 @@
 // doubled). At the end the program prints the ratio of each peer's time to VJSONObject's.
 //
 // What to expect: both peers keep members in a vector and find names by a linear scan, VJSONObject
-// in a hash map, so the ratios grow with the size; at 10 members the constant costs (VJSONValue
-// copies take an atomic stamp) decide.
+// scans up to 16 members and indexes larger objects, so the ratios grow with the size; at 10
+// members the constant costs (VJSONValue copies take an atomic stamp) decide.
+//
+// Documents: twitter.json, citm_catalog.json and canada.json (the test data of the Debian package
+// golang-github-valyala-fastjson-dev; the cases are left out when it is not installed). Each is
+// read once, untimed, by RapidJSON's SAX Reader into a tape of parse events (UTF-16 strings), and
+// then:
+//   - Build: VJSONObject trees built by replaying the tape through VJSONBuilder (the path of the
+//     readers), against RapidJSON's UTF-16 DOM parse of the text (GenericDocument<UTF16<char16_t>>);
+//   - Clone: VJSONCloner against ordered_json's copy constructor;
+//   - Walk: a recursive walk in insertion order reading every name, string and number by reference,
+//     against the same walk of ordered_json;
+//   - Destroy: dropping the tree, against ordered_json and the RapidJSON document.
+// Before the benchmarks the program prints the heap bytes per value (mallinfo2, glibc) of each
+// library's tree.
 
 #include "bench/BenchRunTimes.h"
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONBuilder.h"
+#include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
+#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
+#include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -215,6 +236,449 @@ void BM_SetMiss(benchmark::State& state)
     }
 }
 
+// Documents
+
+#ifndef ZORN_JSON_TESTDATA
+#define ZORN_JSON_TESTDATA "/usr/share/gocode/src/github.com/valyala/fastjson/testdata"
+#endif
+
+// The parse events of a document, recorded once.
+struct Tape
+{
+    enum Kind : uint8_t
+    {
+        kNull,
+        kFalse,
+        kTrue,
+        kNumber,
+        kString,
+        kKey,
+        kStartObject,
+        kEndObject,
+        kStartArray,
+        kEndArray,
+    };
+    struct Event
+    {
+        Kind fKind;
+        uint32_t fCount; // members, elements or string units
+        size_t fOffset;  // of a string in fText
+        double fNumber;
+    };
+
+    std::u16string_view Text(const Event& inEvent) const
+    {
+        return {fText.data() + inEvent.fOffset, inEvent.fCount};
+    }
+
+    std::vector<Event> fEvents;
+    std::u16string fText;
+    size_t fValues = 0; // scalars and containers, names not counted
+};
+
+// RapidJSON's SAX handler that records a tape.
+struct TapeRecorder : rapidjson::BaseReaderHandler<rapidjson::UTF16<char16_t>, TapeRecorder>
+{
+    explicit TapeRecorder(Tape& ioTape) : fTape(ioTape) {}
+    bool Add(Tape::Kind inKind, uint32_t inCount = 0, double inNumber = 0)
+    {
+        fTape.fEvents.push_back({inKind, inCount, 0, inNumber});
+        if (inKind != Tape::kKey && inKind != Tape::kEndObject && inKind != Tape::kEndArray)
+        {
+            ++fTape.fValues;
+        }
+        return true;
+    }
+    bool AddText(Tape::Kind inKind, const char16_t* inText, rapidjson::SizeType inLength)
+    {
+        Add(inKind, inLength);
+        fTape.fEvents.back().fOffset = fTape.fText.size();
+        fTape.fText.append(inText, inLength);
+        return true;
+    }
+    bool Null() { return Add(Tape::kNull); }
+    bool Bool(bool inValue) { return Add(inValue ? Tape::kTrue : Tape::kFalse); }
+    bool Int(int inValue) { return Double(inValue); }
+    bool Uint(unsigned inValue) { return Double(inValue); }
+    bool Int64(int64_t inValue) { return Double(static_cast<double>(inValue)); }
+    bool Uint64(uint64_t inValue) { return Double(static_cast<double>(inValue)); }
+    bool Double(double inValue) { return Add(Tape::kNumber, 0, inValue); }
+    bool String(const char16_t* inText, rapidjson::SizeType inLength, bool)
+    {
+        return AddText(Tape::kString, inText, inLength);
+    }
+    bool Key(const char16_t* inText, rapidjson::SizeType inLength, bool)
+    {
+        return AddText(Tape::kKey, inText, inLength);
+    }
+    bool StartObject() { return Add(Tape::kStartObject); }
+    bool EndObject(rapidjson::SizeType inCount) { return Add(Tape::kEndObject, inCount); }
+    bool StartArray() { return Add(Tape::kStartArray); }
+    bool EndArray(rapidjson::SizeType inCount) { return Add(Tape::kEndArray, inCount); }
+
+    Tape& fTape;
+};
+
+struct Document
+{
+    std::string fName;
+    std::string fText;
+    Tape fTape;
+    nlohmann::ordered_json fOrdered;
+};
+
+// The documents found, read and recorded on first use.
+const std::vector<Document>& Documents()
+{
+    static const std::vector<Document> sDocuments = []
+    {
+        std::vector<Document> documents;
+        for (const char* name : {"twitter", "citm_catalog", "canada"})
+        {
+            std::ifstream file(std::string(ZORN_JSON_TESTDATA) + "/" + name + ".json", std::ios::binary);
+            if (!file)
+            {
+                std::fprintf(stderr, "bench_json: %s.json not found in %s; its cases are left out\n", name,
+                             ZORN_JSON_TESTDATA);
+                continue;
+            }
+            Document document;
+            document.fName = name;
+            std::ostringstream text;
+            text << file.rdbuf();
+            document.fText = text.str();
+            rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF16<char16_t>> reader;
+            TapeRecorder recorder(document.fTape);
+            rapidjson::StringStream stream(document.fText.c_str());
+            if (reader.Parse(stream, recorder).IsError())
+            {
+                std::fprintf(stderr, "bench_json: %s.json does not parse\n", name);
+                continue;
+            }
+            document.fOrdered = nlohmann::ordered_json::parse(document.fText);
+            documents.push_back(std::move(document));
+        }
+        return documents;
+    }();
+    return sDocuments;
+}
+
+// The tree of the tape, built as a reader builds it: values gathered on stacks, each container
+// made at its end from a span of its members.
+VJSONValue Replay(const Tape& inTape)
+{
+    VJSONBuilder builder;
+    std::vector<VJSONValue> elements;
+    std::vector<VJSONObject::OwnProperty> members;
+    std::vector<VJSONKey> keys;
+    std::vector<bool> inObject;
+    auto put = [&](VJSONValue&& inValue)
+    {
+        if (!inObject.empty() && inObject.back())
+        {
+            members.push_back({std::move(keys.back()), std::move(inValue)});
+            keys.pop_back();
+        }
+        else
+        {
+            elements.push_back(std::move(inValue));
+        }
+    };
+    for (const Tape::Event& event : inTape.fEvents)
+    {
+        switch (event.fKind)
+        {
+        case Tape::kNull:
+            put(builder.Null());
+            break;
+        case Tape::kFalse:
+            put(builder.Bool(false));
+            break;
+        case Tape::kTrue:
+            put(builder.Bool(true));
+            break;
+        case Tape::kNumber:
+            put(builder.Number(event.fNumber));
+            break;
+        case Tape::kString:
+            put(builder.String(inTape.Text(event)));
+            break;
+        case Tape::kKey:
+            keys.push_back(builder.Key(inTape.Text(event)));
+            break;
+        case Tape::kStartObject:
+            inObject.push_back(true);
+            break;
+        case Tape::kStartArray:
+            inObject.push_back(false);
+            break;
+        case Tape::kEndObject:
+        {
+            inObject.pop_back();
+            VJSONValue object = builder.Object();
+            size_t first = members.size() - event.fCount;
+            object.GetObject()->AssignOwn(std::span(members).subspan(first));
+            members.resize(first);
+            put(std::move(object));
+            break;
+        }
+        case Tape::kEndArray:
+        {
+            inObject.pop_back();
+            VJSONValue array = builder.Array();
+            size_t first = elements.size() - event.fCount;
+            array.GetArray()->AssignValues(std::span(elements).subspan(first));
+            elements.resize(first);
+            put(std::move(array));
+            break;
+        }
+        }
+    }
+    return elements.empty() ? VJSONValue() : std::move(elements.back());
+}
+
+// What a walk reads: units of names and strings, and the sum of the numbers.
+struct WalkTotals
+{
+    size_t fUnits = 0;
+    double fSum = 0;
+};
+
+void Walk(const VJSONValue& inValue, WalkTotals& ioTotals)
+{
+    switch (inValue.GetType())
+    {
+    case JSON_object:
+        for (const VJSONObject::OwnProperty& property : inValue.GetObject()->GetOwnProperties())
+        {
+            ioTotals.fUnits += property.fKey.GetLength();
+            Walk(property.fValue, ioTotals);
+        }
+        break;
+    case JSON_array:
+        for (const VJSONValue& element : inValue.GetArray()->GetElements())
+        {
+            Walk(element, ioTotals);
+        }
+        break;
+    case JSON_string:
+        ioTotals.fUnits += inValue.GetStringUnits().size();
+        break;
+    case JSON_number:
+        ioTotals.fSum += inValue.GetNumber();
+        break;
+    default:
+        break;
+    }
+}
+
+void Walk(const nlohmann::ordered_json& inValue, WalkTotals& ioTotals)
+{
+    switch (inValue.type())
+    {
+    case nlohmann::ordered_json::value_t::object:
+        for (auto member = inValue.begin(); member != inValue.end(); ++member)
+        {
+            ioTotals.fUnits += member.key().size();
+            Walk(member.value(), ioTotals);
+        }
+        break;
+    case nlohmann::ordered_json::value_t::array:
+        for (const auto& element : inValue)
+        {
+            Walk(element, ioTotals);
+        }
+        break;
+    case nlohmann::ordered_json::value_t::string:
+        ioTotals.fUnits += inValue.get_ref<const std::string&>().size();
+        break;
+    case nlohmann::ordered_json::value_t::number_float:
+    case nlohmann::ordered_json::value_t::number_integer:
+    case nlohmann::ordered_json::value_t::number_unsigned:
+        ioTotals.fSum += inValue.get<double>();
+        break;
+    default:
+        break;
+    }
+}
+
+using RapidDocument = rapidjson::GenericDocument<rapidjson::UTF16<char16_t>>;
+
+void ParseRapid(RapidDocument& ioDocument, const std::string& inText)
+{
+    ioDocument.Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(inText.c_str());
+}
+
+// The cases of one document; the names read "BM_<operation><<library>>/<document>" for the ratio
+// table.
+void RegisterDocument(const Document& inDocument)
+{
+    auto add = [&](const std::string& inOperation, const char* inLibrary, auto&& inFunction)
+    {
+        std::string name = "BM_" + inOperation + "<" + inLibrary + ">/" + inDocument.fName;
+        auto* benchmark =
+            benchmark::RegisterBenchmark(name.c_str(), inFunction)->Unit(benchmark::kMillisecond);
+        if (inOperation == "Destroy")
+        {
+            // The timed part is short beside the untimed build: a fixed count keeps the run short.
+            benchmark->Iterations(200);
+        }
+    };
+    const Document* document = &inDocument;
+    add("Build", "ZornObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                VJSONValue tree = Replay(document->fTape);
+                benchmark::DoNotOptimize(tree);
+                state.PauseTiming();
+                tree.SetNull();
+                state.ResumeTiming();
+            }
+        });
+    add("Build", "RapidObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                auto tree = std::make_unique<RapidDocument>();
+                ParseRapid(*tree, document->fText);
+                benchmark::DoNotOptimize(tree->IsObject());
+                state.PauseTiming();
+                tree.reset();
+                state.ResumeTiming();
+            }
+        });
+    add("Clone", "ZornObject",
+        [document](benchmark::State& state)
+        {
+            VJSONValue tree = Replay(document->fTape);
+            for (auto _ : state)
+            {
+                VJSONCloner cloner;
+                VJSONValue clone = tree;
+                cloner.CloneValue(clone);
+                benchmark::DoNotOptimize(clone);
+                state.PauseTiming();
+                clone.SetNull();
+                state.ResumeTiming();
+            }
+        });
+    add("Clone", "NlohmannObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                auto clone = std::make_unique<nlohmann::ordered_json>(document->fOrdered);
+                benchmark::DoNotOptimize(clone.get());
+                state.PauseTiming();
+                clone.reset();
+                state.ResumeTiming();
+            }
+        });
+    add("Walk", "ZornObject",
+        [document](benchmark::State& state)
+        {
+            VJSONValue tree = Replay(document->fTape);
+            for (auto _ : state)
+            {
+                WalkTotals totals;
+                Walk(tree, totals);
+                benchmark::DoNotOptimize(totals);
+            }
+        });
+    add("Walk", "NlohmannObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                WalkTotals totals;
+                Walk(document->fOrdered, totals);
+                benchmark::DoNotOptimize(totals);
+            }
+        });
+    add("Destroy", "ZornObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                state.PauseTiming();
+                VJSONValue tree = Replay(document->fTape);
+                state.ResumeTiming();
+                tree.SetNull();
+            }
+        });
+    add("Destroy", "NlohmannObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                state.PauseTiming();
+                auto tree = std::make_unique<nlohmann::ordered_json>(document->fOrdered);
+                state.ResumeTiming();
+                tree.reset();
+            }
+        });
+    add("Destroy", "RapidObject",
+        [document](benchmark::State& state)
+        {
+            for (auto _ : state)
+            {
+                state.PauseTiming();
+                auto tree = std::make_unique<RapidDocument>();
+                ParseRapid(*tree, document->fText);
+                state.ResumeTiming();
+                tree.reset();
+            }
+        });
+}
+
+// Heap bytes in use (glibc's count of small and mapped blocks).
+size_t HeapInUse()
+{
+    struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+template <class TBuild>
+double BytesPerValue(const Document& inDocument, TBuild&& inBuild)
+{
+    size_t before = HeapInUse();
+    auto tree = inBuild();
+    size_t after = HeapInUse();
+    benchmark::DoNotOptimize(tree);
+    return after > before
+               ? static_cast<double>(after - before) / static_cast<double>(inDocument.fTape.fValues)
+               : 0;
+}
+
+void PrintBytesPerValue()
+{
+    if (Documents().empty())
+    {
+        return;
+    }
+    std::printf("%-14s %10s %14s %16s %12s\n", "bytes/value", "values", "VJSONObject", "ordered_json",
+                "RapidJSON");
+    for (const Document& document : Documents())
+    {
+        double zorn = BytesPerValue(document, [&] { return Replay(document.fTape); });
+        double ordered =
+            BytesPerValue(document, [&] { return nlohmann::ordered_json::parse(document.fText); });
+        double rapid = BytesPerValue(document,
+                                     [&]
+                                     {
+                                         auto tree = std::make_unique<RapidDocument>();
+                                         ParseRapid(*tree, document.fText);
+                                         return tree;
+                                     });
+        std::printf("%-14s %10zu %14.1f %16.1f %12.1f\n", document.fName.c_str(), document.fTape.fValues,
+                    zorn, ordered, rapid);
+    }
+    std::printf("\n");
+}
+
 #define JSON_BENCH(operation)                                                                                \
     BENCHMARK_TEMPLATE(operation, ZornObject)->Arg(10)->Arg(1000)->Arg(100000);                              \
     BENCHMARK_TEMPLATE(operation, NlohmannObject)->Arg(10)->Arg(1000)->Arg(100000);                          \
@@ -234,19 +698,21 @@ public:
     {
         TimesReporter::Finalize();
         const zorn::bench::BenchRunTimes& runTimes = Times();
-        std::printf("\n%-18s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject");
-        // Names look like "BM_GetHit<ZornObject>/1000": one row per operation and size.
+        std::printf("\n%-22s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject");
+        // Names look like "BM_GetHit<ZornObject>/1000" or "BM_Build<RapidObject>/canada", with
+        // "/iterations:N" after them for a fixed count: one row per operation and size.
         std::map<std::string, std::map<std::string, double>> rows;
         runTimes.ForEachName(
-            [&](const std::string& inName)
+            [&](const std::string& inRunName)
             {
-                size_t open = inName.find('<');
-                size_t close = inName.find('>');
-                size_t slash = inName.rfind('/');
+                std::string name = inRunName.substr(0, inRunName.find("/iterations:"));
+                size_t open = name.find('<');
+                size_t close = name.find('>');
+                size_t slash = name.rfind('/');
                 if (open != std::string::npos && close != std::string::npos && slash != std::string::npos)
                 {
-                    rows[inName.substr(3, open - 3) + " " + inName.substr(slash + 1)]
-                        [inName.substr(open + 1, close - open - 1)] = runTimes.Find(inName);
+                    rows[name.substr(3, open - 3) + " " + name.substr(slash + 1)]
+                        [name.substr(open + 1, close - open - 1)] = runTimes.Find(inRunName);
                 }
             });
         for (const auto& [row, times] : rows)
@@ -259,7 +725,7 @@ public:
                            ? 0.0
                            : peer->second / zorn->second;
             };
-            std::printf("%-18s %26.2f %26.2f\n", row.c_str(), ratio("NlohmannObject"), ratio("RapidObject"));
+            std::printf("%-22s %26.2f %26.2f\n", row.c_str(), ratio("NlohmannObject"), ratio("RapidObject"));
         }
     }
 };
@@ -273,6 +739,11 @@ int main(int argc, char** argv)
     {
         return 1;
     }
+    for (const Document& document : Documents())
+    {
+        RegisterDocument(document);
+    }
+    PrintBytesPerValue();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

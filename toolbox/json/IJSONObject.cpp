@@ -113,6 +113,11 @@ EJSONStatus IJSONObject::IJSON_GetCountPropertiesByIndex(const VJSONObject*, siz
     return eJSONStatusNotHandled;
 }
 
+IJSONNativeIterator* IJSONObject::IJSON_MakeIterator(const VJSONObject*, size_t, size_t, bool)
+{
+    return nullptr;
+}
+
 EJSONStatus IJSONObject::IJSON_GetClassName(const VJSONObject*, VString&)
 {
     return eJSONStatusNotHandled;

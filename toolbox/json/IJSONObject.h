@@ -38,6 +38,15 @@ enum EJSONStatus : int32_t
     eJSONStatusFailed = 2,
 };
 
+// The iterator a native implementation supplies for walking its object (IJSON_MakeIterator): each
+// call gives the next value, false after the last. Owned by the caller, who deletes it.
+class IJSONNativeIterator
+{
+public:
+    virtual ~IJSONNativeIterator() = default;
+    virtual bool NextValue(VJSONValue& outValue) = 0;
+};
+
 class IJSONObject : public IRefCountable
 {
 public:
@@ -78,6 +87,10 @@ public:
     virtual EJSONStatus IJSON_GetPropertyByIndex(const VJSONObject* inObject, size_t inIndex,
                                                  VJSONValue& outValue);
     virtual EJSONStatus IJSON_GetCountPropertiesByIndex(const VJSONObject* inObject, size_t* outCount);
+    // A new iterator over the object from inStart to inEnd (the flag is the implementation's);
+    // null, the default, lets the caller walk the object's property names.
+    virtual IJSONNativeIterator* IJSON_MakeIterator(const VJSONObject* inObject, size_t inStart, size_t inEnd,
+                                                    bool inFlag);
     virtual EJSONStatus IJSON_GetClassName(const VJSONObject* inObject, VString& outName);
     virtual EJSONStatus IJSON_DeepEqualTo(const VJSONObject* inObject, const VJSONObject* inOther,
                                           bool* outEqual);

@@ -1,15 +1,19 @@
 #include "toolbox/json/VJSONArray.h"
 
+#include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
 
 #include <algorithm>
+#include <new>
 #include <numeric>
+#include <stdexcept>
 
 namespace zorn
 {
@@ -95,6 +99,11 @@ VJSONArray::~VJSONArray()
         sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
     }
     ReleaseRefCountable(&fStamp);
+    VJSONReleaseQueue::StScope scope;
+    for (VJSONValue& value : fValues)
+    {
+        VJSONReleaseQueue::Defer(value);
+    }
 }
 
 // Reading
@@ -162,32 +171,127 @@ void VJSONArray::_CountTreeChange()
     }
 }
 
+bool VJSONArray::_Reserve(size_t inCount)
+{
+    if (inCount <= fValues.capacity())
+    {
+        return true;
+    }
+    if (inCount <= kMaxCount)
+    {
+        try
+        {
+            // Doubling, as push_back would, unless more is asked for at once.
+            fValues.reserve(std::max(inCount, std::min(2 * fValues.capacity(), kMaxCount)));
+            return true;
+        }
+        catch (const std::bad_alloc&)
+        {
+        }
+        catch (const std::length_error&)
+        {
+        }
+    }
+    _ThrowError(VE_MEMORY_FULL);
+    return false;
+}
+
+template <class TValue>
+bool VJSONArray::_Push(TValue&& inValue)
+{
+    // The value is taken before room is made: it may be one of this array's elements.
+    VJSONValue value(std::forward<TValue>(inValue));
+    if (!_Reserve(fValues.size() + 1))
+    {
+        return false;
+    }
+    VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+    fValues.push_back(std::move(value));
+    return true;
+}
+
 bool VJSONArray::Push(const VJSONValue& inValue)
 {
-    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
-    fValues.push_back(inValue);
+    return _Push(inValue);
+}
+
+bool VJSONArray::Push(VJSONValue&& inValue)
+{
+    inValue.TakeNewStamp();
+    return _Push(std::move(inValue));
+}
+
+bool VJSONArray::AppendOwn(VJSONValue&& inValue)
+{
+    return _Push(std::move(inValue));
+}
+
+bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
+{
+    std::vector<VJSONValue> values;
+    if (inValues.size() > kMaxCount)
+    {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    try
+    {
+        values.reserve(inValues.size());
+    }
+    catch (const std::bad_alloc&)
+    {
+        _ThrowError(VE_MEMORY_FULL);
+        return false;
+    }
+    if (fStamp != nullptr)
+    {
+        for (const VJSONValue& value : inValues)
+        {
+            VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+        }
+    }
+    values.assign(std::make_move_iterator(inValues.begin()), std::make_move_iterator(inValues.end()));
+    _CountTreeChange();
+    // The previous elements are released after the array no longer holds them.
+    values.swap(fValues);
     return true;
 }
 
 bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
 {
+    // The copy (with its new stamp) is taken first: inValue may be one of this array's elements,
+    // which growing moves.
+    VJSONValue value(inValue);
     if (inGrow && inIndex >= fValues.size())
     {
-        Resize(inIndex + 1, JSON_null);
+        // An index at kMaxCount or beyond cannot be reached (and inIndex + 1 would wrap for the
+        // largest one).
+        if (inIndex >= kMaxCount || !Resize(inIndex + 1, JSON_null))
+        {
+            if (inIndex >= kMaxCount)
+            {
+                _ThrowError(VE_MEMORY_FULL);
+            }
+            return false;
+        }
     }
     if (inIndex >= fValues.size())
     {
         _ThrowError(VE_JSON_INDEX_OUT_OF_RANGE);
         return false;
     }
-    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
-    // Copy assignment releases the old value only once the new one is stored.
-    fValues[inIndex] = inValue;
+    VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+    // Assignment releases the old value only once the new one is stored.
+    fValues[inIndex] = std::move(value);
     return true;
 }
 
 bool VJSONArray::Resize(size_t inCount, JSONType inFill)
 {
+    if (inCount > fValues.size() && !_Reserve(inCount))
+    {
+        return false;
+    }
     _CountTreeChange();
     if (inCount < fValues.size())
     {
@@ -198,7 +302,6 @@ bool VJSONArray::Resize(size_t inCount, JSONType inFill)
         fValues.resize(inCount);
         return true;
     }
-    fValues.reserve(inCount);
     while (fValues.size() < inCount)
     {
         // Each new element gets its own value, so object and array fills never share a container;
@@ -244,8 +347,15 @@ bool VJSONArray::Concatenate(const VJSONArray& inOther)
     {
         return true;
     }
+    if (count > kMaxCount - fValues.size() || !_Reserve(fValues.size() + count))
+    {
+        if (count > kMaxCount - fValues.size())
+        {
+            _ThrowError(VE_MEMORY_FULL);
+        }
+        return false;
+    }
     _CountTreeChange();
-    fValues.reserve(fValues.size() + count);
     // By index up to the count taken first: inOther may be this array.
     for (size_t i = 0; i < count; ++i)
     {
@@ -315,6 +425,12 @@ VError VJSONArray::GetString(VString& outString, std::unordered_set<const VJSONA
     {
         outString.Clear();
         return VE_OK;
+    }
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        outString.Clear();
+        return guard.GetError();
     }
     std::unordered_set<const VJSONArray*> ownVisited;
     std::unordered_set<const VJSONArray*>& visited = ioVisited != nullptr ? *ioVisited : ownVisited;
@@ -432,6 +548,11 @@ bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& i
     {
         return false;
     }
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return false;
+    }
     // A pair met again on the current path is a cycle: the comparison in progress decides it.
     auto pair = ioPath.emplace(this, inOther);
     if (!pair.second)
@@ -450,15 +571,25 @@ bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& i
 VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
 {
     // In the share-shared mode a locked array is shared here once storage lockers exist.
-    VRefPtr<VJSONArray> clone(new VJSONArray(), true);
+    VJSONArray* clone = new VJSONArray();
     // The clone is in place before the elements are copied, so that an element leading back to
     // this array finds it.
-    outClone.SetArray(clone.Get());
+    outClone.AdoptArray(clone);
     clone->fValues.reserve(fValues.size());
-    for (const VJSONValue& element : fValues)
+    // By index up to the count taken first, as the cloner may meet this array again. The copies
+    // take their stamps at once.
+    size_t count = fValues.size();
+    uint32_t stamp = ioCloner.TakeStamps(static_cast<uint32_t>(count));
+    for (size_t i = 0; i < count && i < fValues.size(); ++i)
     {
-        VJSONValue value(element);
-        VError error = ioCloner.CloneValue(value);
+        const VJSONValue& source = fValues[i];
+        if (!source.IsObject() && !source.IsArray())
+        {
+            clone->fValues.emplace_back(source, stamp + static_cast<uint32_t>(i));
+            continue;
+        }
+        VJSONValue value(VJSONValue::sNull, stamp + static_cast<uint32_t>(i));
+        VError error = ioCloner.CloneMember(source, value);
         if (error != VE_OK)
         {
             return error;

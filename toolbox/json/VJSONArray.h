@@ -8,6 +8,15 @@
 // touching an element's stamp changes that stamp alone. Values leaving the array are released only
 // after the array no longer holds them, so a container they free never sees it half changed.
 //
+// An array holds at most kMaxCount elements (2^32 - 1, the longest array of the scripts that
+// share these values). Growing past that, or by more than memory allows, fails with 'zorn' 100
+// (VE_MEMORY_FULL) and leaves the array as it was; no exception leaves an operation.
+//
+// The builder path (VJSONBuilder, the readers) stores by move: AppendOwn keeps the value's stamp,
+// AssignValues fills the array from a span with one exact-size allocation. GetElements reads the
+// elements by reference. Dropping an array never recurses into the containers it held last (see
+// VJSONReleaseQueue); its text and deep comparison are bounded by StJSONNestingGuard.
+//
 // Sorting orders an index permutation by the caller's comparator with a merge sort whose loops are
 // bounded by the indexes alone: a comparator that is not a strict weak ordering gives some order of
 // the same elements, never a read outside the array. The sort is stable. A comparator that throws
@@ -19,6 +28,8 @@
 #include "toolbox/kernel/base/VObject.h"
 
 #include <atomic>
+#include <cstdint>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -42,6 +53,9 @@ public:
 class VJSONArray : public VObject, public IRefCountable
 {
 public:
+    // The most elements an array holds.
+    static constexpr size_t kMaxCount = UINT32_MAX;
+
     // An empty array; one reference, the creator's.
     VJSONArray();
     VJSONArray(const VJSONArray&) = delete;
@@ -59,6 +73,8 @@ public:
     bool GetAt(size_t inIndex, VJSONValue& outValue) const;
     // Copies of all elements.
     void GetValues(std::vector<VJSONValue>& outValues) const;
+    // The elements by reference: valid until the array next changes.
+    std::span<const VJSONValue> GetElements() const { return fValues; }
     // The stored element's stamp, 0 past the end; touching gives it the next stamp.
     uint32_t GetStampAt(size_t inIndex) const;
     void TouchStampAt(size_t inIndex);
@@ -68,13 +84,22 @@ public:
               size_t* outIndex = nullptr) const;
 
     // Writing.
-    // Appends a copy.
+    // Appends a copy; false with 'zorn' 100 when the array cannot grow.
     bool Push(const VJSONValue& inValue);
+    // Appends the value by move; the stored value takes a new stamp, as a stored copy does.
+    bool Push(VJSONValue&& inValue);
+    // The builder path: appends the value by move, keeping its stamp.
+    bool AppendOwn(VJSONValue&& inValue);
+    // The builder path: replaces the elements by the span's, moved out of it (keeping their
+    // stamps), with one allocation. False with 'zorn' 100, the array unchanged, when it cannot.
+    bool AssignValues(std::span<VJSONValue> inValues);
     // Stores a copy at inIndex. With inGrow an index past the end first grows the array with
-    // nulls; without it such an index fails with 'ZqRT' -10713.
+    // nulls; without it such an index fails with 'ZqRT' -10713. An index the array cannot grow to
+    // fails with 'zorn' 100.
     bool SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow);
     // Grows with new values of inFill (a new container for each element when inFill is object or
-    // array, in this array's tree) or shrinks.
+    // array, in this array's tree) or shrinks. A count the array cannot grow to gives false with
+    // 'zorn' 100 and changes nothing.
     bool Resize(size_t inCount, JSONType inFill);
     // Removes up to inCount elements from inIndex on; nothing (and no change counted) when inIndex
     // is past the end.
@@ -124,6 +149,10 @@ protected:
 
 private:
     void _CountTreeChange();
+    // Whether the array can hold inCount elements: reserves room for them, else raises 'zorn' 100.
+    bool _Reserve(size_t inCount);
+    template <class TValue>
+    bool _Push(TValue&& inValue);
 
     std::vector<VJSONValue> fValues;
     // The object graph and the storage locker attach here when they exist.

@@ -1,5 +1,6 @@
 #include "toolbox/json/VJSONCloner.h"
 
+#include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 
@@ -31,6 +32,37 @@ VError VJSONCloner::CloneArray(const VJSONArray* inSource, VJSONValue& outValue)
     return _CloneContainer(inSource, outValue);
 }
 
+uint32_t VJSONCloner::TakeStamps(uint32_t inCount)
+{
+    if (inCount > fStampsLeft)
+    {
+        if (inCount >= kStampBlock)
+        {
+            return VJSONValue::NextStamps(inCount);
+        }
+        fNextStamp = VJSONValue::NextStamps(kStampBlock);
+        fStampsLeft = kStampBlock;
+    }
+    uint32_t first = fNextStamp;
+    fNextStamp += inCount;
+    fStampsLeft -= inCount;
+    return first;
+}
+
+VError VJSONCloner::CloneMember(const VJSONValue& inSource, VJSONValue& outValue)
+{
+    if (const VJSONObject* object = inSource.GetObject())
+    {
+        return CloneObject(object, outValue);
+    }
+    if (const VJSONArray* array = inSource.GetArray())
+    {
+        return CloneArray(array, outValue);
+    }
+    outValue = VJSONValue(inSource, outValue.GetStamp());
+    return VE_OK;
+}
+
 template <class T>
 VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
 {
@@ -41,14 +73,31 @@ VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
     }
     try
     {
+        if (inSource->GetRefCount() == 1)
+        {
+            StJSONNestingGuard guard;
+            if (guard.Failed())
+            {
+                outValue.SetUndefined();
+                return guard.GetError();
+            }
+            return inSource->Clone(outValue, *this);
+        }
         auto found = fCopies.find(inSource);
         if (found != fCopies.end())
         {
             outValue = found->second.fCopy;
             return VE_OK;
         }
+        StJSONNestingGuard guard;
+        if (guard.Failed())
+        {
+            outValue.SetUndefined();
+            return guard.GetError();
+        }
         // The entry exists (undefined) while the source is copied, and the copy is put in it before
-        // the source's members are, so that members leading back to the source meet the copy.
+        // the source's members are, so that members leading back to the source meet the copy. The
+        // map's nodes stay in place while it grows.
         Copy& entry = fCopies
                           .try_emplace(inSource, Copy{VJSONValue(JSON_undefined),
                                                       VRefPtr<const IRefCountable>(inSource)})

@@ -1,10 +1,16 @@
 // VJSONCloner: the context of one deep copy of JSON containers. It remembers each source object
 // or array with its copy, so a container met twice is copied once and the copy keeps the
-// source's sharing (and cycles) intact. It keeps a reference on every source it copied, so a
-// source freed during the copy can never be mistaken for a new one at the same address.
+// source's sharing (and cycles) intact. It keeps a reference on every source it remembers, so a
+// source freed during the copy can never be mistaken for a new one at the same address. A source
+// with a single reference (its one holder being the container the cloner is copying) cannot be met
+// again, through sharing or a cycle, and is copied without being remembered: most containers of
+// a tree are, which keeps a clone to one allocation per container and per string-free value.
 //
 // Modes: eShareShared shares, rather than copies, the objects that may be shared between tasks;
 // eAssignLocker gives every copy the cloner's storage locker (none until storage lockers exist).
+//
+// Nesting is bounded by StJSONNestingGuard: a source nested too deep gives 'zorn' 108, with the
+// containers copied so far in place and the too-deep one undefined.
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"
@@ -12,7 +18,7 @@
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
-#include <map>
+#include <unordered_map>
 
 namespace zorn
 {
@@ -37,6 +43,12 @@ public:
     // undefined. When memory runs out outValue becomes undefined and 'zorn' 100 is raised.
     VError CloneObject(const VJSONObject* inSource, VJSONValue& outValue);
     VError CloneArray(const VJSONArray* inSource, VJSONValue& outValue);
+    // For the containers' Clone: outValue (which keeps its stamp) becomes the copy of inSource, a
+    // member of the container being cloned. A copy of a scalar is a plain copy.
+    VError CloneMember(const VJSONValue& inSource, VJSONValue& outValue);
+    // The first of inCount consecutive stamps for the copies of one container, from blocks the
+    // cloner takes from the process-wide counter (VJSONValue::NextStamps).
+    uint32_t TakeStamps(uint32_t inCount);
 
 private:
     struct Copy
@@ -47,8 +59,12 @@ private:
     template <class T>
     VError _CloneContainer(const T* inSource, VJSONValue& outValue);
 
+    static constexpr uint32_t kStampBlock = 256;
+
     uint32_t fMode;
-    std::map<const void*, Copy> fCopies;
+    uint32_t fNextStamp = 0;
+    uint32_t fStampsLeft = 0;
+    std::unordered_map<const void*, Copy> fCopies;
     [[maybe_unused]] VStorageLocker* fLocker = nullptr; // the storage locker of eAssignLocker
 };
 

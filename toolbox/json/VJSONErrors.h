@@ -6,6 +6,9 @@
 namespace zorn
 {
 
+// JSON containers nested deeper than the walks allow (StJSONNestingGuard), or too little stack
+// left on the task to go one level deeper.
+constexpr VError VE_JSON_NESTING_TOO_DEEP = MakeVError(kCOMPONENT_ZORN, 108);
 // An array's text would contain the array itself.
 constexpr VError VE_JSON_CIRCULAR_ARRAY = MakeVError(kCOMPONENT_ZORN, 900);
 // A path part opens an index with "[" and does not close it with "]".

@@ -110,9 +110,25 @@ bool GetTextWithPath(const VJSONObject* inObject, const VString& inPath, VString
     return TextOf(inObject->GetPropertyWithPath(inPath), outText);
 }
 
+void SetBool(VJSONObject* ioObject, const VString& inName, bool inValue)
+{
+    ioObject->SetProperty(inName, inValue ? VJSONValue::sTrue : VJSONValue::sFalse);
+}
+
+bool GetBool(const VJSONObject* inObject, const VString& inName, bool& outValue)
+{
+    VJSONValue value = inObject->GetProperty(inName);
+    if (!value.IsBool())
+    {
+        return false;
+    }
+    outValue = value.GetBool();
+    return true;
+}
+
 constexpr detail::VJSONObjectAccess kObjectAccess = {
-    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString, SetNumber,
-    GetString,    GetNumber, GetText,      CopyProperty,  IsEmpty,   GetTextWithPath,
+    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString,       SetNumber, GetString,
+    GetNumber,    GetText,   CopyProperty, IsEmpty,       GetTextWithPath, SetBool,   GetBool,
 };
 
 void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)

@@ -1,7 +1,9 @@
 #include "toolbox/json/VJSONObject.h"
 
+#include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
+#include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
@@ -54,6 +56,135 @@ VJSONObject::~VJSONObject()
     }
     ReleaseRefCountable(&fImplementation);
     ReleaseRefCountable(&fStamp);
+    VJSONReleaseQueue::StScope scope;
+    for (OwnProperty& property : fProperties)
+    {
+        VJSONReleaseQueue::Defer(property.fValue);
+    }
+}
+
+// Storage
+
+size_t VJSONObject::_Find(std::u16string_view inUnits, uint32_t inHash) const
+{
+    size_t count = fProperties.size();
+    if (fIndex.empty())
+    {
+        for (size_t i = 0; i < count; ++i)
+        {
+            if (fProperties[i].fKey.Equals(inUnits, inHash))
+            {
+                return i;
+            }
+        }
+        return count;
+    }
+    size_t mask = fIndex.size() - 1;
+    for (size_t slot = inHash & mask;; slot = (slot + 1) & mask)
+    {
+        uint32_t position = fIndex[slot];
+        if (position == kNoEntry)
+        {
+            return count;
+        }
+        if (fProperties[position].fKey.Equals(inUnits, inHash))
+        {
+            return position;
+        }
+    }
+}
+
+size_t VJSONObject::_Find(const VString& inName) const
+{
+    std::u16string_view units = VJSONKey::Units(inName);
+    return _Find(units, VJSONKey::HashOf(units));
+}
+
+void VJSONObject::_Index(size_t inPosition)
+{
+    size_t count = fProperties.size();
+    if (fIndex.empty() && count <= kLinearLimit)
+    {
+        return;
+    }
+    // At most half full, so that probes stay short and always end on a free slot.
+    if (fIndex.size() < 2 * count)
+    {
+        _RebuildIndex(count);
+        return;
+    }
+    size_t mask = fIndex.size() - 1;
+    size_t slot = fProperties[inPosition].fKey.GetHash() & mask;
+    while (fIndex[slot] != kNoEntry)
+    {
+        slot = (slot + 1) & mask;
+    }
+    fIndex[slot] = static_cast<uint32_t>(inPosition);
+}
+
+void VJSONObject::_RebuildIndex(size_t inRoomFor)
+{
+    size_t count = fProperties.size();
+    if (inRoomFor <= kLinearLimit)
+    {
+        std::vector<uint32_t>().swap(fIndex);
+        return;
+    }
+    size_t size = 64;
+    while (size < 2 * inRoomFor)
+    {
+        size *= 2;
+    }
+    fIndex.assign(size, kNoEntry);
+    size_t mask = size - 1;
+    for (size_t i = 0; i < count; ++i)
+    {
+        size_t slot = fProperties[i].fKey.GetHash() & mask;
+        while (fIndex[slot] != kNoEntry)
+        {
+            slot = (slot + 1) & mask;
+        }
+        fIndex[slot] = static_cast<uint32_t>(i);
+    }
+}
+
+void VJSONObject::_Append(VJSONKey&& inKey, VJSONValue&& inValue)
+{
+    fProperties.push_back(OwnProperty{std::move(inKey), std::move(inValue)});
+    _Index(fProperties.size() - 1);
+}
+
+const VJSONValue* VJSONObject::FindOwnProperty(const VString& inName) const
+{
+    size_t position = _Find(inName);
+    return position < fProperties.size() ? &fProperties[position].fValue : nullptr;
+}
+
+void VJSONObject::AppendOwn(VJSONKey&& inKey, VJSONValue&& inValue)
+{
+    if (fStamp != nullptr)
+    {
+        VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
+    }
+    size_t position = _Find(inKey);
+    if (position < fProperties.size())
+    {
+        fProperties[position].fValue = std::move(inValue);
+        return;
+    }
+    _Append(std::move(inKey), std::move(inValue));
+}
+
+void VJSONObject::AssignOwn(std::span<OwnProperty> inProperties)
+{
+    ClearInternalProperties();
+    fProperties.reserve(inProperties.size());
+    // The index is made once, with room for every member.
+    _RebuildIndex(inProperties.size());
+    for (OwnProperty& property : inProperties)
+    {
+        AppendOwn(std::move(property.fKey), std::move(property.fValue));
+    }
 }
 
 // Properties
@@ -74,8 +205,8 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
 {
-    auto found = fProperties.find(inName);
-    return found != fProperties.end() ? found->second.first : VJSONValue(JSON_undefined);
+    const VJSONValue* found = FindOwnProperty(inName);
+    return found != nullptr ? *found : VJSONValue(JSON_undefined);
 }
 
 bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inContext) const
@@ -104,7 +235,7 @@ bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inConte
 
 bool VJSONObject::HasOwnProperty(const VString& inName) const
 {
-    return fProperties.find(inName) != fProperties.end();
+    return _Find(inName) < fProperties.size();
 }
 
 bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, VDBLanguageContext* inContext)
@@ -126,6 +257,16 @@ bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, 
     return _SetOwnProperty(inName, inValue);
 }
 
+bool VJSONObject::SetProperty(const VString& inName, VJSONValue&& inValue, VDBLanguageContext* inContext)
+{
+    if (inValue.IsUndefined() || fImplementation != nullptr)
+    {
+        return SetProperty(inName, static_cast<const VJSONValue&>(inValue), inContext);
+    }
+    inValue.TakeNewStamp();
+    return _SetOwnProperty(inName, std::move(inValue));
+}
+
 bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValue)
 {
     if (inValue.IsUndefined())
@@ -136,19 +277,22 @@ bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValu
     return _SetOwnProperty(inName, inValue);
 }
 
-bool VJSONObject::_SetOwnProperty(const VString& inName, const VJSONValue& inValue)
+template <class TValue>
+bool VJSONObject::_SetOwnProperty(const VString& inName, TValue&& inValue)
 {
-    auto found = fProperties.find(inName);
-    if (found == fProperties.end())
+    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
+    std::u16string_view units = VJSONKey::Units(inName);
+    uint32_t hash = VJSONKey::HashOf(units);
+    size_t position = _Find(units, hash);
+    if (position < fProperties.size())
     {
-        size_t index = fProperties.size();
-        fProperties.try_emplace(inName, inValue, index);
+        // Assignment releases the old value only once the new one is stored.
+        fProperties[position].fValue = std::forward<TValue>(inValue);
     }
     else
     {
-        found->second.first = inValue;
+        _Append(VJSONKey(units), VJSONValue(std::forward<TValue>(inValue)));
     }
-    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
     return true;
 }
 
@@ -191,28 +335,21 @@ void VJSONObject::RemoveProperty(const VString& inName)
 void VJSONObject::RemoveOwnProperty(const VString& inName)
 {
     _CountTreeChange();
-    auto found = fProperties.find(inName);
-    if (found != fProperties.end())
+    size_t position = _Find(inName);
+    if (position < fProperties.size())
     {
-        _RemoveInternalProperty(found);
+        _RemoveInternalProperty(position);
     }
 }
 
-void VJSONObject::_RemoveInternalProperty(PropertyMap::iterator inEntry)
+void VJSONObject::_RemoveInternalProperty(size_t inPosition)
 {
-    size_t removed = inEntry->second.second;
-    for (auto& entry : fProperties)
-    {
-        if (entry.second.second > removed)
-        {
-            --entry.second.second;
-        }
-    }
-    // The value is released after the map no longer holds it, so that a container it frees
+    // The value is released after the object no longer holds it, so that a container it frees
     // never sees this object half changed.
-    VJSONValue value(std::move(inEntry->second.first));
-    fProperties.erase(inEntry);
+    OwnProperty removed(std::move(fProperties[inPosition]));
+    fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(inPosition));
     ++fRemovals;
+    _RebuildIndex(fProperties.size());
 }
 
 bool VJSONObject::ClearProperty(const VString& inName, VDBLanguageContext* inContext)
@@ -237,8 +374,9 @@ void VJSONObject::Clear()
 
 void VJSONObject::ClearInternalProperties()
 {
-    PropertyMap old;
+    std::vector<OwnProperty> old;
     old.swap(fProperties);
+    std::vector<uint32_t>().swap(fIndex);
     if (!old.empty())
     {
         ++fRemovals;
@@ -261,9 +399,15 @@ bool VJSONObject::IsEmpty() const
     return true;
 }
 
-VJSONObject::PropertyMap VJSONObject::GetInternalProperties() const
+VJSONObject::NamedValues VJSONObject::GetInternalProperties() const
 {
-    return fProperties;
+    NamedValues values;
+    values.reserve(fProperties.size());
+    for (const OwnProperty& property : fProperties)
+    {
+        values.emplace_back(property.fKey.GetString(), property.fValue);
+    }
+    return values;
 }
 
 VJSONValue VJSONObject::GetPropertyByIndex(size_t inIndex, EJSONStatus* outStatus) const
@@ -320,16 +464,6 @@ void VJSONObject::GetString(VString& outString) const
     outString = VJSONValue::ObjectString();
 }
 
-std::vector<const VJSONObject::PropertyMap::value_type*> VJSONObject::GetOrderedProperties() const
-{
-    std::vector<const PropertyMap::value_type*> ordered(fProperties.size(), nullptr);
-    for (const auto& entry : fProperties)
-    {
-        ordered[entry.second.second] = &entry;
-    }
-    return ordered;
-}
-
 // Stamps
 
 void VJSONObject::_CountTreeChange()
@@ -350,10 +484,10 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
             return stamp;
         }
     }
-    auto found = fProperties.find(inName);
+    const VJSONValue* found = FindOwnProperty(inName);
     // A class getter of that name answers with the tree's change counter once script classes
     // exist.
-    return found == fProperties.end() ? 0 : found->second.first.GetStamp();
+    return found == nullptr ? 0 : found->GetStamp();
 }
 
 void VJSONObject::TouchPropertyStamp(const VString& inName)
@@ -364,10 +498,10 @@ void VJSONObject::TouchPropertyStamp(const VString& inName)
         return;
     }
     _CountTreeChange();
-    auto found = fProperties.find(inName);
-    if (found != fProperties.end())
+    size_t position = _Find(inName);
+    if (position < fProperties.size())
     {
-        found->second.first.TakeNewStamp();
+        fProperties[position].fValue.TakeNewStamp();
     }
 }
 
@@ -394,11 +528,11 @@ void VJSONObject::MergeWith(const VJSONObject* inOther, bool inOnlyMissing)
         return;
     }
     NamedValues values;
-    for (const auto* entry : inOther->GetOrderedProperties())
+    for (const OwnProperty& property : inOther->fProperties)
     {
-        if (!inOnlyMissing || !HasOwnProperty(entry->first))
+        if (!inOnlyMissing || _Find(property.fKey) >= fProperties.size())
         {
-            values.emplace_back(entry->first, entry->second.first);
+            values.emplace_back(property.fKey.GetString(), property.fValue);
         }
     }
     for (const auto& [name, value] : values)
@@ -456,8 +590,9 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     // The cloner's storage locker is given to the clone here once lockers exist.
     // The clone is in place before its properties are copied, so that a property leading back to
     // this object finds it.
-    outClone.SetObject(clone.Get());
-    return CloneProperties(ioCloner, clone.Get());
+    VJSONObject* target = clone.Get();
+    outClone.AdoptObject(clone.Forget());
+    return CloneProperties(ioCloner, target);
 }
 
 VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget) const
@@ -467,17 +602,46 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
         return VE_OK;
     }
     ioTarget->ClearInternalProperties();
-    for (const auto* entry : GetOrderedProperties())
+    // A target that is not this object and that nothing else watches (the new clone) takes the
+    // copies directly: the names are this object's, so they are distinct, and the index is built
+    // once at the end.
+    bool direct = ioTarget != this && ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr;
+    size_t count = fProperties.size();
+    if (direct)
     {
-        VJSONValue value(entry->second.first);
-        VError error = ioCloner.CloneValue(value);
-        if (error != VE_OK)
-        {
-            return error;
-        }
-        ioTarget->SetOwnProperty(entry->first, value);
+        ioTarget->fProperties.reserve(count);
     }
-    return VE_OK;
+    // The copies take their stamps at once.
+    uint32_t stamp = ioCloner.TakeStamps(static_cast<uint32_t>(count));
+    VError error = VE_OK;
+    // By position up to the count taken first: a property's clone may lead back to this object.
+    for (size_t i = 0; i < count && i < fProperties.size() && error == VE_OK; ++i)
+    {
+        const VJSONValue& source = fProperties[i].fValue;
+        bool container = source.IsObject() || source.IsArray();
+        VJSONValue value(container ? VJSONValue::sNull : source, stamp + static_cast<uint32_t>(i));
+        if (container)
+        {
+            error = ioCloner.CloneMember(source, value);
+        }
+        if (error != VE_OK || value.IsUndefined())
+        {
+            continue;
+        }
+        if (direct)
+        {
+            ioTarget->fProperties.push_back(OwnProperty{fProperties[i].fKey, std::move(value)});
+        }
+        else
+        {
+            ioTarget->SetOwnProperty(fProperties[i].fKey.GetString(), value);
+        }
+    }
+    if (direct)
+    {
+        ioTarget->_RebuildIndex(ioTarget->fProperties.size());
+    }
+    return error;
 }
 
 bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions) const
@@ -509,6 +673,11 @@ bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions&
     {
         return false;
     }
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return false;
+    }
     // A pair met again on the current path is a cycle: the comparison in progress decides it.
     auto pair = ioPath.emplace(this, inOther);
     if (!pair.second)
@@ -516,11 +685,11 @@ bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions&
         return true;
     }
     bool equal = true;
-    for (const auto& [name, property] : fProperties)
+    for (const OwnProperty& property : fProperties)
     {
-        auto other = inOther->fProperties.find(name);
-        if (other == inOther->fProperties.end() ||
-            !property.first.DeepEqualTo(other->second.first, inOptions, ioPath))
+        size_t other = inOther->_Find(property.fKey);
+        if (other >= inOther->fProperties.size() ||
+            !property.fValue.DeepEqualTo(inOther->fProperties[other].fValue, inOptions, ioPath))
         {
             equal = false;
             break;

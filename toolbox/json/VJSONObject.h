@@ -1,13 +1,26 @@
-// VJSONObject: the reference-counted JSON object. Own properties live in a hash map keyed by the
-// exact UTF-16 name; each remembers its insertion index (0 .. n-1, renumbered on removal), so
-// ordered walks give insertion order, and a replaced value keeps its place. A stored value is a
+// VJSONObject: the reference-counted JSON object. Own properties live in one vector of (name,
+// value) entries in insertion order, so storage order is the order of ordered walks and a replaced
+// value keeps its place. Names are compact keys (VJSONKey) with a cached hash. Up to
+// kLinearLimit properties a lookup scans the vector (comparing cached hashes first); above that the
+// object adds an open-addressing index of entry positions, rebuilt when it fills to half or when a
+// property is removed. A removal shifts the later entries: O(n), as designed. A stored value is a
 // copy (with its own stamp) and is never undefined: storing undefined removes the property.
+//
+// The builder path (VJSONBuilder, the text and compact readers) appends by move: AppendOwn takes
+// the key and value as they are (one lookup; a repeated name replaces the earlier value) and
+// AssignOwn fills a fresh object from a span with one exact-size allocation. The values keep the
+// stamps the builder gave them. GetOwnProperties reads the entries by reference, for the writers
+// and walkers that must not pay a copy (a stamp, a retain and a release) per value.
 //
 // A native implementation (IJSONObject) is asked first for property access, cloning, comparison
 // and names. Script classes, storage lockers and the object graph attach to objects in later
 // layers; until they exist every object is plain (no class, no locker, no graph), is never
 // locked, and belongs to one task at a time like any plain container. "__LockerID" is then an
 // ordinary name.
+//
+// Dropping the last reference to an object whose properties hold the last references to further
+// containers never recurses: the children go to the task's pending release list (VJSONRelease),
+// which the outermost container being destroyed drains, so a tree of any depth can be dropped.
 //
 // Paths: dotted names with bracketed indexes, "a.b[2][0].c". Pieces between dots lose leading
 // and trailing blanks (U+0020); an empty name or index fails with 'zorn' 902, an index without
@@ -20,13 +33,14 @@
 #pragma once
 
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONKey.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
-#include "toolbox/kernel/strings/hasher_VString.h"
 
 #include <atomic>
-#include <unordered_map>
+#include <memory>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -41,10 +55,16 @@ class VCompareOptions;
 class VJSONObject : public VObject, public IRefCountable
 {
 public:
-    // A stored value and its insertion index.
-    using Property = std::pair<VJSONValue, size_t>;
-    using PropertyMap = std::unordered_map<VString, Property, hasher_VString, hasher_VString>;
+    // An own property: its name and its stored value.
+    struct OwnProperty
+    {
+        VJSONKey fKey;
+        VJSONValue fValue;
+    };
     using NamedValues = std::vector<std::pair<VString, VJSONValue>>;
+
+    // Up to this many own properties a lookup scans them; above it the object keeps an index.
+    static constexpr size_t kLinearLimit = 16;
 
     // The largest index at which setting by path may grow an array.
     static constexpr int64_t kMaxPathIndex = 999999;
@@ -67,9 +87,12 @@ public:
     VJSONValue GetOwnProperty(const VString& inName) const;
     bool HasProperty(const VString& inName, VDBLanguageContext* inContext = nullptr) const;
     bool HasOwnProperty(const VString& inName) const;
-    // Undefined removes the property (true). Otherwise the implementation, then the own map.
+    // Undefined removes the property (true). Otherwise the implementation, then the own properties.
     bool SetProperty(const VString& inName, const VJSONValue& inValue,
                      VDBLanguageContext* inContext = nullptr);
+    // The same, storing the value by move (no retain and release of its payload); the stored value
+    // takes a new stamp, as a stored copy does.
+    bool SetProperty(const VString& inName, VJSONValue&& inValue, VDBLanguageContext* inContext = nullptr);
     bool SetOwnProperty(const VString& inName, const VJSONValue& inValue);
     // Sets the pairs in order until one fails, between the implementation's begin and end hooks.
     bool SetProperties(const NamedValues& inValues, VDBLanguageContext* inContext = nullptr);
@@ -81,7 +104,23 @@ public:
     void Clear();
     void ClearInternalProperties();
     bool IsEmpty() const;
-    PropertyMap GetInternalProperties() const;
+    // Copies of the own properties, in insertion order.
+    NamedValues GetInternalProperties() const;
+    // The own properties in insertion order, by reference: valid until the object next changes.
+    std::span<const OwnProperty> GetOwnProperties() const { return fProperties; }
+    size_t GetOwnCount() const { return fProperties.size(); }
+    // The stored value of an own property, by reference (valid until the object next changes), or
+    // null when there is none.
+    const VJSONValue* FindOwnProperty(const VString& inName) const;
+
+    // The builder path (see the header comment). The value is stored as it is (undefined too is
+    // the caller's concern: builders never make it), keeping its stamp; a name already present
+    // has its value replaced in place. The tree's stamp, when the object has one, is spread and
+    // counted as for SetOwnProperty.
+    void AppendOwn(VJSONKey&& inKey, VJSONValue&& inValue);
+    // Replaces the own properties by the span's, moved out of it, with one allocation for them
+    // all; a repeated name keeps its first place and its last value.
+    void AssignOwn(std::span<OwnProperty> inProperties);
     // The implementation's indexed properties; without an implementation undefined and 0, with
     // status "not handled".
     VJSONValue GetPropertyByIndex(size_t inIndex, EJSONStatus* outStatus) const;
@@ -122,21 +161,36 @@ public:
     bool DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions,
                      VJSONVisitedPairs& ioPath) const;
 
-    // The own properties in insertion order.
-    std::vector<const PropertyMap::value_type*> GetOrderedProperties() const;
-
 protected:
     ~VJSONObject() override;
 
 private:
-    // The iterators hold pointers to the map's nodes, and trust them while fRemovals is unchanged.
+    // The iterators hold positions in fProperties, and trust them while fRemovals is unchanged.
     friend class VJSONPropertyIteratorBase;
 
-    bool _SetOwnProperty(const VString& inName, const VJSONValue& inValue);
-    void _RemoveInternalProperty(PropertyMap::iterator inEntry);
+    static constexpr uint32_t kNoEntry = UINT32_MAX;
+
+    // The position of the property, or fProperties.size() when absent.
+    size_t _Find(std::u16string_view inUnits, uint32_t inHash) const;
+    size_t _Find(const VJSONKey& inKey) const { return _Find(inKey.GetUnits(), inKey.GetHash()); }
+    size_t _Find(const VString& inName) const;
+    template <class TValue>
+    bool _SetOwnProperty(const VString& inName, TValue&& inValue);
+    // Appends an entry known to be new, indexing it.
+    void _Append(VJSONKey&& inKey, VJSONValue&& inValue);
+    void _RemoveInternalProperty(size_t inPosition);
+    // Adds the entry at inPosition to the index, building or growing the index when needed.
+    void _Index(size_t inPosition);
+    // Indexes the entries in a table with room for inRoomFor of them; none for kLinearLimit or
+    // fewer.
+    void _RebuildIndex(size_t inRoomFor);
     void _CountTreeChange();
 
-    PropertyMap fProperties;
+    std::vector<OwnProperty> fProperties;
+    // Open addressing: entry positions (kNoEntry when free), a power of two in size, at most half
+    // full; empty while the object has kLinearLimit properties or fewer (unless it was filled at
+    // once with more).
+    std::vector<uint32_t> fIndex;
     // The object graph, the storage locker and the script class attach here when they exist.
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
     IJSONObject* fImplementation = nullptr; // retained
@@ -144,7 +198,7 @@ private:
     VJSONStamp* fStamp = nullptr; // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
-    // Counts the removals of own properties, which free nodes of the map (64 bits never wrap).
+    // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;
     [[maybe_unused]] uint32_t fContainerCount = 0;
     [[maybe_unused]] bool fUnderConstruction = false;

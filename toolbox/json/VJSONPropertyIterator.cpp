@@ -20,9 +20,29 @@ const VString& VJSONPropertyIteratorBase::GetName() const
     }
     if (fEntryPosition < fEntries.size())
     {
-        return fEntries[fEntryPosition].fName;
+        return fEntryName;
     }
     return VString::GetEmptyString();
+}
+
+const VJSONValue* VJSONPropertyIteratorBase::GetOwnValue() const
+{
+    if (!_IsOnEntry())
+    {
+        return nullptr;
+    }
+    const OwnProperty* property = _Resolve(fEntries[fEntryPosition]);
+    return property != nullptr ? &property->fValue : nullptr;
+}
+
+void VJSONPropertyIteratorBase::_UpdateEntryName()
+{
+    if (_IsOnEntry())
+    {
+        std::u16string_view units = fEntries[fEntryPosition].fKey.GetUnits();
+        fEntryName.FromUniCString(reinterpret_cast<const UniChar*>(units.data()),
+                                  static_cast<int32_t>(units.size()));
+    }
 }
 
 bool VJSONPropertyIteratorBase::_AddImplementationNames()
@@ -45,56 +65,37 @@ bool VJSONPropertyIteratorBase::_ListsOwnPropertiesByName() const
     return implementation != nullptr && implementation->IJSON_IsSharable(fObject, sharable);
 }
 
-void VJSONPropertyIteratorBase::_AddEntry(const Node* inNode)
+void VJSONPropertyIteratorBase::_AddEntry(size_t inPosition)
 {
-    fEntries.push_back(Entry{inNode, inNode->first});
+    fEntries.push_back(Entry{inPosition, fObject->fProperties[inPosition].fKey});
 }
 
-void VJSONPropertyIteratorBase::_AddOwnNames(bool inOrdered)
+// Storage order is insertion order: both orders walk the entries as stored.
+void VJSONPropertyIteratorBase::_AddOwnNames(bool /*inOrdered*/)
 {
-    if (inOrdered)
+    for (const OwnProperty& property : fObject->fProperties)
     {
-        for (const Node* node : fObject->GetOrderedProperties())
-        {
-            fNames.push_back(node->first);
-        }
-    }
-    else
-    {
-        for (const Node& node : fObject->fProperties)
-        {
-            fNames.push_back(node.first);
-        }
+        fNames.push_back(property.fKey.GetString());
     }
 }
 
-void VJSONPropertyIteratorBase::_AddOwnEntries(bool inOrdered)
+void VJSONPropertyIteratorBase::_AddOwnEntries(bool /*inOrdered*/)
 {
     fEntries.reserve(fEntries.size() + fObject->fProperties.size());
-    if (inOrdered)
+    for (size_t i = 0; i < fObject->fProperties.size(); ++i)
     {
-        for (const Node* node : fObject->GetOrderedProperties())
-        {
-            _AddEntry(node);
-        }
-    }
-    else
-    {
-        for (const Node& node : fObject->fProperties)
-        {
-            _AddEntry(&node);
-        }
+        _AddEntry(i);
     }
 }
 
-const VJSONPropertyIteratorBase::Node* VJSONPropertyIteratorBase::_Resolve(const Entry& inEntry) const
+const VJSONObject::OwnProperty* VJSONPropertyIteratorBase::_Resolve(const Entry& inEntry) const
 {
     if (fObject->fRemovals == fRemovals)
     {
-        return inEntry.fNode;
+        return &fObject->fProperties[inEntry.fPosition];
     }
-    auto found = fObject->fProperties.find(inEntry.fName);
-    return found != fObject->fProperties.end() ? &*found : nullptr;
+    size_t position = fObject->_Find(inEntry.fKey);
+    return position < fObject->fProperties.size() ? &fObject->fProperties[position] : nullptr;
 }
 
 void VJSONPropertyIteratorBase::_SkipRemovedEntries()
@@ -107,6 +108,7 @@ void VJSONPropertyIteratorBase::_SkipRemovedEntries()
     {
         ++fEntryPosition;
     }
+    _UpdateEntryName();
 }
 
 void VJSONPropertyIteratorBase::_Start()
@@ -139,9 +141,9 @@ VJSONValue VJSONPropertyIteratorBase::_GetValue(VDBLanguageContext* inContext) c
     {
         // The entry is read without the object's lock: entries exist only for objects that are
         // never locked.
-        if (const Node* node = _Resolve(fEntries[fEntryPosition]))
+        if (const OwnProperty* property = _Resolve(fEntries[fEntryPosition]))
         {
-            return node->second.first;
+            return property->fValue;
         }
     }
     return VJSONValue(JSON_undefined);

@@ -1,24 +1,26 @@
 // The property iterators of VJSONObject: VJSONPropertyConstOrderedIterator walks in insertion order
-// (wherever order matters: merging, cloning, writing), VJSONPropertyConstIterator in the map's own
-// order, and VJSONPropertyIterator may also change values as it walks. Besides the own properties
+// (wherever order matters: merging, cloning, writing), VJSONPropertyConstIterator in the object's
+// storage order, and VJSONPropertyIterator may also change values as it walks. Besides the own properties
 // they list the names a native implementation reports, so computed properties are visited too
 // (and a script class's getters, once script classes exist).
 //
 // An iterator first visits its list of names, whose values are read with GetProperty (so the
-// implementation answers), then its entries, direct pointers to the nodes of the object's property
-// map, whose values are copies of the stored ones. A name the implementation reports that is also
-// an own property is visited once, as an entry. An object whose implementation may be shared
-// between tasks is walked by names only, own properties in insertion order.
+// implementation answers), then its entries, positions in the object's own properties with their
+// keys, whose values are copies of the stored ones (GetOwnValue reads them by reference). A name
+// the implementation reports that is also an own property is visited once, as an entry. An object
+// whose implementation may be shared between tasks is walked by names only, own properties in
+// insertion order. The object stores its properties in insertion order, so the storage order of
+// the unordered iterators is insertion order too.
 //
 // Use:
 //     for (VJSONPropertyConstOrderedIterator i(object, 3); i.IsValid(); ++i)
 //         Use(i.GetName(), i.GetValue());
 //
 // The iterator does not retain the object; the caller keeps it alive. The object may change during
-// the walk: node pointers survive the map's rehashing, properties added during the walk are not
-// visited, and removed ones are skipped. After any removal the iterator finds the remaining entries
-// by the names it copied, so it never reads a freed node; the property it stands on keeps its name
-// and reads as undefined once removed.
+// the walk: positions survive additions and the index's rehashing, properties added during the
+// walk are not visited, and removed ones are skipped. After any removal (which moves the later
+// entries) the iterator finds the remaining entries by the keys it holds, so it never reads the
+// wrong property; the property it stands on keeps its name and reads as undefined once removed.
 #pragma once
 
 #include "toolbox/json/VJSONObject.h"
@@ -40,9 +42,12 @@ public:
     bool IsValid() const { return fNamePosition < fNames.size() || fEntryPosition < fEntries.size(); }
     // The current property's name; the empty string past the end.
     const VString& GetName() const;
+    // The stored value of the current own property, by reference (valid until the object next
+    // changes); null on a listed name (read those with GetValue), past the end, or once removed.
+    const VJSONValue* GetOwnValue() const;
 
 protected:
-    using Node = VJSONObject::PropertyMap::value_type;
+    using OwnProperty = VJSONObject::OwnProperty;
 
     explicit VJSONPropertyIteratorBase(const VJSONObject* inObject);
 
@@ -50,10 +55,10 @@ protected:
     bool _AddImplementationNames();
     // Drops from fNames the names that are own properties.
     void _RemoveOwnNamesFromList();
-    void _AddEntry(const Node* inNode);
-    // The own property names in insertion order (map order with false), appended to fNames.
+    void _AddEntry(size_t inPosition);
+    // The own property names in storage order (which is insertion order), appended to fNames.
     void _AddOwnNames(bool inOrdered);
-    // Entries for the own properties in insertion order (map order with false).
+    // Entries for the own properties in storage order (which is insertion order).
     void _AddOwnEntries(bool inOrdered);
     // Moves to the first property, or the next one, that is still there.
     void _Start();
@@ -62,7 +67,7 @@ protected:
     // Whether the current property is an own property's entry (rather than a listed name).
     bool _IsOnEntry() const { return fNamePosition >= fNames.size() && fEntryPosition < fEntries.size(); }
     // Whether the object's own properties are listed by name: an implementation that may be shared
-    // (or, once they exist, a storage locker) means the map is read under its lock, never held.
+    // (or, once they exist, a storage locker) means the properties are read under its lock, never held.
     bool _ListsOwnPropertiesByName() const;
 
     const VJSONObject* fObject;
@@ -70,18 +75,22 @@ protected:
 private:
     struct Entry
     {
-        const Node* fNode;
-        VString fName;
+        size_t fPosition;
+        VJSONKey fKey;
     };
-    // The entry's node, or null when the property is gone. fNode is trusted only while the object
-    // has removed nothing since the entries were taken (added properties move no node).
-    const Node* _Resolve(const Entry& inEntry) const;
+    // The entry's property, or null when it is gone. fPosition is trusted only while the object
+    // has removed nothing since the entries were taken (additions move no entry).
+    const OwnProperty* _Resolve(const Entry& inEntry) const;
     void _SkipRemovedEntries();
+    // Makes fEntryName the current entry's name.
+    void _UpdateEntryName();
 
     std::vector<VString> fNames;
     size_t fNamePosition = 0;
     std::vector<Entry> fEntries;
     size_t fEntryPosition = 0;
+    // The name of the current entry, made when the iterator moves onto it.
+    VString fEntryName;
     uint64_t fRemovals;
 };
 
@@ -104,7 +113,7 @@ public:
     VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
 };
 
-// The map's order.
+// Storage order.
 class VJSONPropertyConstIterator : public VJSONPropertyIteratorBase
 {
 public:
@@ -118,7 +127,7 @@ public:
     VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
 };
 
-// The map's order, changing values on the way. While it exists it uses the object's storage
+// Storage order, changing values on the way. While it exists it uses the object's storage
 // locker, once lockers exist.
 class VJSONPropertyIterator : public VJSONPropertyIteratorBase
 {

@@ -1,5 +1,6 @@
 #include "toolbox/json/VJSONValue.h"
 
+#include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONStamp.h"
@@ -8,6 +9,7 @@
 #include "toolbox/kernel/values/VScalarValues.h"
 
 #include <cmath>
+#include <vector>
 
 namespace zorn
 {
@@ -110,20 +112,6 @@ VJSONValue::VJSONValue(const VJSONValue& inOther) : fType(inOther.fType), fStamp
     _CopyPayloadFrom(inOther);
 }
 
-VJSONValue::VJSONValue(VJSONValue&& inOther) noexcept
-    : fType(inOther.fType), fStamp(inOther.fStamp), fPayload(inOther.fPayload)
-{
-    if (inOther.fType == JSON_object || inOther.fType == JSON_array)
-    {
-        inOther.fType = JSON_null;
-        inOther.fPayload.fNumber = 0;
-    }
-    else if (inOther.fType == JSON_string)
-    {
-        inOther.fPayload.fText = {0, nullptr, 0, _NextTag()};
-    }
-}
-
 VJSONValue& VJSONValue::operator=(const VJSONValue& inOther)
 {
     if (this != &inOther)
@@ -146,15 +134,7 @@ VJSONValue& VJSONValue::operator=(VJSONValue&& inOther) noexcept
         fType = inOther.fType;
         fStamp = inOther.fStamp;
         fPayload = inOther.fPayload;
-        if (fType == JSON_object || fType == JSON_array)
-        {
-            inOther.fType = JSON_null;
-            inOther.fPayload.fNumber = 0;
-        }
-        else if (fType == JSON_string)
-        {
-            inOther.fPayload.fText = {0, nullptr, 0, _NextTag()};
-        }
+        inOther._LosePayload();
     }
     return *this;
 }
@@ -304,6 +284,40 @@ void VJSONValue::SetArray(VJSONArray* inArray)
         return;
     }
     inArray->Retain();
+    _ReleasePayload();
+    fType = JSON_array;
+    fPayload.fArray = inArray;
+}
+
+void VJSONValue::AdoptObject(VJSONObject* inObject)
+{
+    if (inObject == nullptr)
+    {
+        SetNull();
+        return;
+    }
+    if (fType == JSON_object && fPayload.fObject == inObject)
+    {
+        inObject->Release();
+        return;
+    }
+    _ReleasePayload();
+    fType = JSON_object;
+    fPayload.fObject = inObject;
+}
+
+void VJSONValue::AdoptArray(VJSONArray* inArray)
+{
+    if (inArray == nullptr)
+    {
+        SetNull();
+        return;
+    }
+    if (fType == JSON_array && fPayload.fArray == inArray)
+    {
+        inArray->Release();
+        return;
+    }
     _ReleasePayload();
     fType = JSON_array;
     fPayload.fArray = inArray;
@@ -554,7 +568,12 @@ CompareResult VJSONValue::CompareTo(const VJSONValue& inOther, const VCompareOpt
     switch (fType)
     {
     case JSON_string:
-        return _Text().CompareTo(inOther._Text(), inOptions.IsDiacritical());
+    {
+        // The string comparison of the value model: like patterns, begins-with, diacritical and
+        // the options' international manager (the current task's when none).
+        VString other = inOther._Text();
+        return _Text().CompareToSameKindWithOptions(&other, inOptions);
+    }
     case JSON_number:
         return VReal::Info().CompareTwoPtrToDataWithOptions(&fPayload.fNumber, &inOther.fPayload.fNumber,
                                                             inOptions);
@@ -611,36 +630,47 @@ void VJSONValue::CheckAndUpdateJsonStamp(const VJSONValue& inValue, VJSONStamp* 
                                               : inStamp;
     if (current != inStamp)
     {
-        std::set<const void*> visited;
-        _ChangeJSONStamp(inValue, inStamp, visited);
+        _ChangeJSONStamp(inValue, inStamp);
     }
 }
 
-void VJSONValue::_ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp,
-                                  std::set<const void*>& ioVisited)
+void VJSONValue::_ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp)
 {
-    if (VJSONArray* array = inValue.GetArray())
+    // A walk with its own stack of containers still to visit, so that a tree of any depth gets
+    // its new stamp without recursion. Each container is retained while it waits: giving the
+    // stamp to one runs no code of the tree's, but the containers are the caller's to change.
+    std::vector<VJSONValue> pending;
+    std::unordered_set<const void*> visited;
+    auto push = [&](const VJSONValue& inChild)
     {
-        if (!ioVisited.insert(array).second)
+        const void* container = inChild.IsObject()  ? static_cast<const void*>(inChild.GetObject())
+                                : inChild.IsArray() ? static_cast<const void*>(inChild.GetArray())
+                                                    : nullptr;
+        if (container != nullptr && visited.insert(container).second)
         {
-            return;
+            pending.push_back(inChild);
         }
-        array->SetJSONStamp(inStamp);
-        for (size_t i = 0; i < array->GetCount(); ++i)
-        {
-            _ChangeJSONStamp(array->GetAt(i), inStamp, ioVisited);
-        }
-    }
-    else if (VJSONObject* object = inValue.GetObject())
+    };
+    push(inValue);
+    while (!pending.empty())
     {
-        if (!ioVisited.insert(object).second)
+        VJSONValue value(std::move(pending.back()));
+        pending.pop_back();
+        if (VJSONArray* array = value.GetArray())
         {
-            return;
+            array->SetJSONStamp(inStamp);
+            for (const VJSONValue& element : array->GetElements())
+            {
+                push(element);
+            }
         }
-        object->SetJSONStamp(inStamp);
-        for (const auto* property : object->GetOrderedProperties())
+        else if (VJSONObject* object = value.GetObject())
         {
-            _ChangeJSONStamp(property->second.first, inStamp, ioVisited);
+            object->SetJSONStamp(inStamp);
+            for (const VJSONObject::OwnProperty& property : object->GetOwnProperties())
+            {
+                push(property.fValue);
+            }
         }
     }
 }

@@ -9,14 +9,22 @@
 // the setters and Clear keep the value's stamp. Containers store copies, so the stamp of a stored
 // property or element tells a reader whether it was replaced since it last looked. The counter
 // wraps after 2^32 stamps and stamps are never identities. It is atomic, as is the string tag
-// counter, so tasks that make values at the same time never lose or share an increment.
+// counter (from which each thread takes blocks of tags), so tasks that make values at the same time
+// never lose or share an increment.
 //
-// Order (CompareTo): values of one type compare by content (strings by VString comparison,
-// numbers within the options' epsilon, containers by identity and then address, dates by the
-// packed value); null and undefined are equal to each other; otherwise the smaller type code is
-// the smaller value. DeepEqualTo compares containers by content; different types are never
-// deep-equal (null and undefined neither). On cyclic structures it ends: a pair of containers met
-// again on the current path of the comparison counts as equal.
+// Order (CompareTo): values of one type compare by content (strings by the value model's string
+// comparison with all the options: like patterns, begins-with, diacritical and the international
+// manager, the current task's when the options name none; numbers within the options' epsilon, containers by
+// identity and then address, dates by the packed value); null and undefined are equal to each other;
+// otherwise the smaller type code is the smaller value. DeepEqualTo compares containers by content; different
+// types are never deep-equal (null and undefined neither). On cyclic structures it ends: a pair of containers
+// met again on the current path of the comparison counts as equal. Walks into nested containers (deep
+// comparison, an array's text, cloning) are bounded by StJSONNestingGuard: too deep a tree gives
+// 'zorn' 108 (false for a comparison) rather than exhausting the stack. Spreading a tree's change
+// stamp and dropping a tree do not recurse at all.
+//
+// Builders (VJSONBuilder) give each value they make one stamp from a block taken with NextStamps,
+// and store by move, so a value read by a parser costs one stamp in all.
 //
 // A moved-from value keeps its type and loses its payload: a string becomes the empty string, and
 // an object or array value becomes null (a container type without a container would be unusable).
@@ -31,6 +39,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -81,10 +90,30 @@ public:
     VJSONValue(bool) = delete;
 
     VJSONValue(const VJSONValue& inOther);
-    VJSONValue(VJSONValue&& inOther) noexcept;
+    // A copy with the given stamp, for containers that take stamps for all their copies at once
+    // (NextStamps).
+    VJSONValue(const VJSONValue& inOther, uint32_t inStamp)
+        : fType(inOther.fType), fStamp(inStamp), fPayload(inOther.fPayload)
+    {
+        if (fType == JSON_string || fType == JSON_object || fType == JSON_array)
+        {
+            _CopyPayloadFrom(inOther);
+        }
+    }
+    VJSONValue(VJSONValue&& inOther) noexcept
+        : fType(inOther.fType), fStamp(inOther.fStamp), fPayload(inOther.fPayload)
+    {
+        inOther._LosePayload();
+    }
     VJSONValue& operator=(const VJSONValue& inOther);
     VJSONValue& operator=(VJSONValue&& inOther) noexcept;
-    ~VJSONValue() { _ReleasePayload(); }
+    ~VJSONValue()
+    {
+        if (_HoldsReference())
+        {
+            _ReleasePayload();
+        }
+    }
 
     // Constants, each with the stamp it took when the process started.
     static const VJSONValue sUndefined;
@@ -128,6 +157,9 @@ public:
     // A null pointer gives null; the container already held changes nothing.
     void SetObject(VJSONObject* inObject);
     void SetArray(VJSONArray* inArray);
+    // The same, taking over the caller's reference instead of taking one.
+    void AdoptObject(VJSONObject* inObject);
+    void AdoptArray(VJSONArray* inArray);
     void SetDate(short inYear, short inMonth, short inDay);
     // True becomes false, a string the empty string, a number 0, a date 0; an object or array is
     // released and the value becomes null; null, false and undefined stay.
@@ -143,6 +175,14 @@ public:
     // contains itself; inVisited is the arrays being written). Returns 0 except for numbers and
     // arrays, which return what their writer returns.
     VError GetString(VString& outString, std::unordered_set<const VJSONArray*>* ioVisited = nullptr) const;
+    // A string's units without a copy, valid while this value holds them; empty for other types.
+    std::u16string_view GetStringUnits() const
+    {
+        return fType == JSON_string && fPayload.fText.fString != nullptr
+                   ? std::u16string_view(reinterpret_cast<const char16_t*>(fPayload.fText.fString),
+                                         static_cast<size_t>(fPayload.fText.fLength))
+                   : std::u16string_view();
+    }
     // The parts of a date and true; zeros and false for any other type.
     bool GetDate(short* outYear, short* outMonth, short* outDay) const;
     // The container with one reference for the caller, or null for another type.
@@ -186,10 +226,18 @@ public:
 
     // The stamp counter, taken (incremented first) by every new value.
     static uint32_t NextStamp() { return sStamp.fetch_add(1, std::memory_order_relaxed) + 1; }
+    // The first of inCount consecutive stamps taken with one increment of the same counter (the
+    // block may wrap past 0 like single stamps do).
+    static uint32_t NextStamps(uint32_t inCount)
+    {
+        return sStamp.fetch_add(inCount, std::memory_order_relaxed) + 1;
+    }
     // Gives the value the next stamp, as storing a new copy would.
     void TakeNewStamp() { fStamp = NextStamp(); }
 
 private:
+    friend class VJSONBuilder;
+
     struct Constant
     {
     };
@@ -221,13 +269,45 @@ private:
     }
     // A borrowed VString over the string payload (no reference taken).
     VString _Text() const;
+    // Whether the payload holds a reference (a string buffer or a container).
+    bool _HoldsReference() const
+    {
+        return fType == JSON_object || fType == JSON_array ||
+               (fType == JSON_string && fPayload.fText.fString != nullptr);
+    }
+    // What a moved-from value keeps (see the header comment).
+    void _LosePayload()
+    {
+        if (fType == JSON_object || fType == JSON_array)
+        {
+            fType = JSON_null;
+            fPayload.fNumber = 0;
+        }
+        else if (fType == JSON_string)
+        {
+            fPayload.fText = {0, nullptr, 0, _NextTag()};
+        }
+    }
     void _ReleasePayload();
     // Takes a reference on the other value's payload (same type) into this one.
     void _CopyPayloadFrom(const VJSONValue& inOther);
     void _SetStringPayload(UniChar* inRetainedBuffer, int32_t inLength, int32_t inCapacity);
-    static uint32_t _NextTag() { return sInlineStringTag.fetch_add(1, std::memory_order_relaxed) + 1; }
-    static void _ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp,
-                                 std::set<const void*>& ioVisited);
+    // String tags are never compared, only renewed: each thread takes them in blocks, so that
+    // making, copying and moving strings costs no atomic operation per tag.
+    static uint32_t _NextTag()
+    {
+        constexpr uint32_t kTagBlock = 256;
+        thread_local uint32_t tNext = 0;
+        thread_local uint32_t tLeft = 0;
+        if (tLeft == 0)
+        {
+            tNext = sInlineStringTag.fetch_add(kTagBlock, std::memory_order_relaxed) + 1;
+            tLeft = kTagBlock;
+        }
+        --tLeft;
+        return tNext++;
+    }
+    static void _ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp);
 
     static std::atomic<uint32_t> sStamp;
     static std::atomic<uint32_t> sInlineStringTag;

@@ -99,11 +99,11 @@ namespace
 std::u16string Describe(const VJSONObject* inObject)
 {
     std::u16string text;
-    for (const auto* entry : inObject->GetOrderedProperties())
+    for (const auto& property : inObject->GetOwnProperties())
     {
-        const VJSONValue& value = entry->second.first;
+        const VJSONValue& value = property.fValue;
         std::u16string shown = value.IsString() ? u"\"" + TextOf(value) + u"\"" : TextOf(value);
-        text += (text.empty() ? u"" : u",") + Text(entry->first) + u"=" + shown;
+        text += (text.empty() ? u"" : u",") + std::u16string(property.fKey.GetUnits()) + u"=" + shown;
     }
     return text;
 }

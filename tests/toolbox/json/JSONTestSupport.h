@@ -53,9 +53,9 @@ inline VJSONValue MakeArray(std::initializer_list<VJSONValue> inElements)
 inline std::u16string NamesOf(const VJSONObject* inObject)
 {
     std::u16string names;
-    for (const auto* entry : inObject->GetOrderedProperties())
+    for (const auto& property : inObject->GetOwnProperties())
     {
-        names += (names.empty() ? u"" : u",") + Text(entry->first);
+        names += (names.empty() ? u"" : u",") + std::u16string(property.fKey.GetUnits());
     }
     return names;
 }

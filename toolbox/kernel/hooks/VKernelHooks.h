@@ -51,6 +51,10 @@ struct VJSONObjectAccess
     bool (*fIsEmpty)(const VJSONObject* inObject);
     // As fGetText, for a dotted property path ("user.first", "list[2]").
     bool (*fGetTextWithPath)(const VJSONObject* inObject, const VString& inPath, VString& outText);
+    // Sets the property to JSON true or false.
+    void (*fSetBool)(VJSONObject* ioObject, const VString& inName, bool inValue);
+    // True, with the value, when the property is JSON true or false.
+    bool (*fGetBool)(const VJSONObject* inObject, const VString& inName, bool& outValue);
 };
 
 // A JSON value as the scalar kinds read it.

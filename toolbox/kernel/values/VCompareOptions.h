@@ -4,11 +4,13 @@
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/errors/VError.h"
 
 namespace zorn
 {
 
 class VIntlMgr;
+class VJSONObject;
 
 class VCompareOptions : public VObject
 {
@@ -26,7 +28,11 @@ public:
     double GetEpsilon() const { return fEpsilon; }
     void SetEpsilon(double inEpsilon) { fEpsilon = inEpsilon; }
 
-    // ToJSON and FromJSON (the "diacritical" property) join here with JSON objects.
+    // The diacritical flag as the object's "diacritical" property (a JSON boolean), and back: only
+    // a JSON boolean changes the flag (the string "true" does not). Both return 0; a null object,
+    // or a program without the JSON layer, changes nothing.
+    VError ToJSON(VJSONObject* ioObject) const;
+    VError FromJSON(const VJSONObject* inObject);
 
 private:
     VIntlMgr* fIntlManager = nullptr; // not owned

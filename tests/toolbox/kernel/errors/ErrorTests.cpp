@@ -92,6 +92,9 @@ const detail::VJSONObjectAccess kFakeAccess = {
     [](const VJSONObject* inObject)
     { return Fake(inObject)->fStrings.empty() && Fake(inObject)->fNumbers.empty(); },
     [](const VJSONObject*, const VString&, VString&) { return false; },
+    // Error parameters use no booleans.
+    [](VJSONObject*, const VString&, bool) {},
+    [](const VJSONObject*, const VString&, bool&) { return false; },
 };
 
 class FakeLocalizer : public ILocalizer
