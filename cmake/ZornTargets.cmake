@@ -38,10 +38,20 @@ endfunction()
 # several threads: it is also labelled "threads" and built by zorn_threaded_tests, the target that
 # the ThreadSanitizer preset builds and runs (the other programs run under ThreadSanitizer for
 # nothing, so CI builds them only once).
+# The test programs share one precompiled GoogleTest header (about a third of a test file's compile
+# time otherwise), built once by zorn_test_pch with the same flags as the tests.
+function(zorn_add_test_pch)
+    file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/zorn_test_pch.cpp" "// The precompiled header's own unit.\n")
+    add_library(zorn_test_pch OBJECT "${CMAKE_CURRENT_BINARY_DIR}/zorn_test_pch.cpp")
+    target_link_libraries(zorn_test_pch PRIVATE zorn_build_flags zorn_kernel GTest::gtest)
+    target_precompile_headers(zorn_test_pch PRIVATE <gtest/gtest.h>)
+endfunction()
+
 function(zorn_add_test name)
     cmake_parse_arguments(ARG "THREADS" "LABEL" "SOURCES;DEPENDS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE zorn_build_flags ${ARG_DEPENDS} GTest::gtest GTest::gtest_main)
+    target_precompile_headers(${name} REUSE_FROM zorn_test_pch)
     set(labels ${ARG_LABEL})
     if(ARG_THREADS)
         list(APPEND labels threads)
