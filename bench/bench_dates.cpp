@@ -96,7 +96,8 @@ BENCHMARK(BM_FormatDate_ICU);
 BENCHMARK(BM_Rfc3339_Zorn);
 BENCHMARK(BM_Rfc3339_snprintf);
 
-void PrintSpeed(const bench::BenchRunTimes& inTimes, const char* inLabel, const char* inOurs, const char* inPeer)
+void PrintSpeed(const bench::BenchRunTimes& inTimes, const char* inLabel, const char* inOurs,
+                const char* inPeer)
 {
     double ratio = inTimes.Ratio(inPeer, inOurs);
     if (ratio >= 0)

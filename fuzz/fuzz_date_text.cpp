@@ -43,7 +43,8 @@ void Write(const VTime& inTime)
 bool IsUTCFullForm(const uint8_t* inData, size_t inSize)
 {
     const void* t = std::memchr(inData, 'T', inSize);
-    return t != nullptr && static_cast<const uint8_t*>(t) - inData == 10 && std::memchr(inData, 'Z', inSize) != nullptr;
+    return t != nullptr && static_cast<const uint8_t*>(t) - inData == 10 &&
+           std::memchr(inData, 'Z', inSize) != nullptr;
 }
 
 } // namespace

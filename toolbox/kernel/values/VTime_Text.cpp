@@ -88,18 +88,24 @@ private:
 
 // RFC 3339 reader
 
-// The reader's view of sscanf's conversions over a NUL-terminated buffer, with range checks: a
-// number beyond the int range sets the overflow flag instead of giving an undefined value.
+// The reader's view of sscanf over a NUL-terminated buffer, with range checks: a number beyond
+// the int range sets the overflow flag instead of giving an undefined value. As in sscanf, the
+// first conversion or literal that fails ends the scan; Converted counts the conversions made.
 class Scanner
 {
 public:
     explicit Scanner(const char* inText) : fPos(inText) {}
 
     bool Overflowed() const { return fOverflow; }
+    int Converted() const { return fConverted; }
 
     // "%<width>d" (width 0: unbounded; the sign counts in the width, as in sscanf).
     bool Int(int& outValue, int inWidth = 0)
     {
+        if (fStopped)
+        {
+            return false;
+        }
         SkipSpaces();
         const char* p = fPos;
         int left = inWidth > 0 ? inWidth : INT_MAX;
@@ -123,7 +129,7 @@ public:
         }
         if (p == digits)
         {
-            return false;
+            return Stop();
         }
         value = negative ? -value : value;
         if (value > INT_MAX || value < INT_MIN)
@@ -133,11 +139,16 @@ public:
         }
         outValue = static_cast<int>(value);
         fPos = p;
+        ++fConverted;
         return true;
     }
     // "%lf" in decimal notation. Infinities, NaN and magnitudes beyond the int range overflow.
     bool Real(double& outValue)
     {
+        if (fStopped)
+        {
+            return false;
+        }
         SkipSpaces();
         const char* p = fPos;
         bool negative = false;
@@ -150,7 +161,7 @@ public:
         auto [end, error] = std::from_chars(p, p + std::strlen(p), value, std::chars_format::general);
         if (end == p || (error != std::errc() && error != std::errc::result_out_of_range))
         {
-            return false;
+            return Stop();
         }
         if (error != std::errc() || !std::isfinite(value) || value >= 2147483648.0)
         {
@@ -159,20 +170,26 @@ public:
         }
         outValue = negative ? -value : value;
         fPos = end;
+        ++fConverted;
         return true;
     }
     // A literal character of the format.
     bool Literal(char inChar)
     {
-        if (*fPos != inChar)
+        if (fStopped || *fPos != inChar)
         {
-            return false;
+            return Stop();
         }
         ++fPos;
         return true;
     }
 
 private:
+    bool Stop()
+    {
+        fStopped = true;
+        return false;
+    }
     void SkipSpaces()
     {
         while (*fPos == ' ' || (*fPos >= '\t' && *fPos <= '\r'))
@@ -182,6 +199,8 @@ private:
     }
 
     const char* fPos;
+    int fConverted = 0;
+    bool fStopped = false;
     bool fOverflow = false;
 };
 
@@ -246,11 +265,13 @@ struct DigitRun
 // properties directly.
 bool IsDigitUnit(const VIntlMgr* inManager, UniChar inUnit)
 {
-    return inManager != nullptr ? inManager->IsDigit(inUnit) : (!U16_IS_SURROGATE(inUnit) && u_isdigit(inUnit));
+    return inManager != nullptr ? inManager->IsDigit(inUnit)
+                                : (!U16_IS_SURROGATE(inUnit) && u_isdigit(inUnit));
 }
 bool IsAlphaUnit(const VIntlMgr* inManager, UniChar inUnit)
 {
-    return inManager != nullptr ? inManager->IsAlpha(inUnit) : (!U16_IS_SURROGATE(inUnit) && u_isalpha(inUnit));
+    return inManager != nullptr ? inManager->IsAlpha(inUnit)
+                                : (!U16_IS_SURROGATE(inUnit) && u_isalpha(inUnit));
 }
 
 constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -327,7 +348,10 @@ void VTime::GetRfc3339String(VString& outText, uint32_t inOptions) const
     {
         text.Date(parts[0], parts[1], parts[2]).Char('T').Time(parts[3], parts[4], parts[5]);
     }
-    text.Char(offset < 0 ? '-' : '+').Number(magnitude / 3600, 2).Char(':').Number((magnitude % 3600) / 60, 2);
+    text.Char(offset < 0 ? '-' : '+')
+        .Number(magnitude / 3600, 2)
+        .Char(':')
+        .Number((magnitude % 3600) / 60, 2);
     text.Into(outText);
 }
 
@@ -361,49 +385,41 @@ bool VTime::FromRfc3339String(const VString& inText)
     int hour = 0;
     int minute = 0;
     double seconds = 0;
-    int fields = 0;
     Shape shape;
     Scanner scan(buffer);
     const int32_t colon = FirstPosition(buffer, length, ':');
     if (FirstPosition(buffer, length, 'T') == 11)
     {
         shape = Shape::kFull;
-        // "%4d-%2d-%2dT%2d:%2d:%lf": each conversion counts only after the literals before it.
-        fields = !scan.Int(year, 4)                                     ? 0
-                 : !scan.Literal('-') || !scan.Int(month, 2)            ? 1
-                 : !scan.Literal('-') || !scan.Int(day, 2)              ? 2
-                 : !scan.Literal('T') || !scan.Int(hour, 2)             ? 3
-                 : !scan.Literal(':') || !scan.Int(minute, 2)           ? 4
-                 : !scan.Literal(':') || !scan.Real(seconds)            ? 5
-                                                                        : 6;
+        // "%4d-%2d-%2dT%2d:%2d:%lf"
+        scan.Int(year, 4) && scan.Literal('-') && scan.Int(month, 2) && scan.Literal('-') &&
+            scan.Int(day, 2) && scan.Literal('T') && scan.Int(hour, 2) && scan.Literal(':') &&
+            scan.Int(minute, 2) && scan.Literal(':') && scan.Real(seconds);
     }
     else if (colon >= 3 && colon <= 5)
     {
         shape = Shape::kTime;
-        fields = !scan.Int(hour)                               ? 0
-                 : !scan.Literal(':') || !scan.Int(minute, 2)  ? 1
-                 : !scan.Literal(':') || !scan.Real(seconds)   ? 2
-                                                               : 3;
+        // "%d:%2d:%lf"
+        scan.Int(hour) && scan.Literal(':') && scan.Int(minute, 2) && scan.Literal(':') && scan.Real(seconds);
     }
     else if (FirstPosition(buffer, length, '-') == 5)
     {
         shape = Shape::kDate;
-        fields = !scan.Int(year, 4)                             ? 0
-                 : !scan.Literal('-') || !scan.Int(month, 2)    ? 1
-                 : !scan.Literal('-') || !scan.Int(day, 2)      ? 2
-                                                                : 3;
+        // "%4d-%2d-%2d"
+        scan.Int(year, 4) && scan.Literal('-') && scan.Int(month, 2) && scan.Literal('-') && scan.Int(day, 2);
     }
     else
     {
         shape = Shape::kNumber;
+        // "%d", seconds since midnight
         int count = 0;
         if (scan.Int(count))
         {
-            fields = 3;
             hour = count / 3600;
             minute = (count % 3600) / 60;
         }
     }
+    const int fields = shape == Shape::kNumber && scan.Converted() == 1 ? 3 : scan.Converted();
     if (scan.Overflowed())
     {
         return fail(false);
@@ -427,7 +443,10 @@ bool VTime::FromRfc3339String(const VString& inText)
         }
     }
 
-    const int expected = shape == Shape::kFull ? 6 : shape == Shape::kDate ? 3 : shape == Shape::kTime ? 2 : 3;
+    const int expected = shape == Shape::kFull   ? 6
+                         : shape == Shape::kDate ? 3
+                         : shape == Shape::kTime ? 2
+                                                 : 3;
     if (fields < expected)
     {
         return fail(false);
@@ -481,7 +500,7 @@ bool VTime::FromRfc3339String(const VString& inText)
         Scanner offsetScan(sign + 1);
         int offsetHours = 0;
         int offsetMinutes = 0;
-        if (!offsetScan.Int(offsetHours, 2) || !offsetScan.Literal(':') || !offsetScan.Int(offsetMinutes, 2))
+        if (!(offsetScan.Int(offsetHours, 2) && offsetScan.Literal(':') && offsetScan.Int(offsetMinutes, 2)))
         {
             return fail(false);
         }
@@ -754,9 +773,10 @@ void VTime::FromString(const VString& inValue)
         Clear();
         return;
     }
-    if (day < 1 || month < 1 || month > 12 || year > INT16_MAX || !CheckDate(static_cast<int32_t>(year),
-                                                                           static_cast<int32_t>(month),
-                                                                           static_cast<int32_t>(day)))
+    const bool valid =
+        day >= 1 && month >= 1 && month <= 12 && year <= INT16_MAX &&
+        CheckDate(static_cast<int32_t>(year), static_cast<int32_t>(month), static_cast<int32_t>(day));
+    if (!valid)
     {
         Clear();
         SetNull(true);

@@ -204,7 +204,8 @@ TEST_F(TimeText, JSONString)
         {"markers alone", Reference(), 4096, "!!2026-12-09T10:30:05.250Z!!"},
         {"short form at midnight", midnight, 512, "2026-12-09"},
         {"short form asked, not midnight", Reference(), 512, "2026-12-09T10:30:05.250Z"},
-        {"other bits ignored (local dates 0x80)", Reference(), 0x80 | 0x2 | 0x1, "\"2026-12-09T10:30:05.250Z\""},
+        {"other bits ignored (local dates 0x80)", Reference(), 0x80 | 0x2 | 0x1,
+         "\"2026-12-09T10:30:05.250Z\""},
         {"null", NullTime(), 1, "\"0000-00-00T00:00:00Z\""},
     };
     for (const Row& row : rows)
