@@ -1,5 +1,6 @@
 #include "tests/toolbox/kernel/IntlTestProcess.h"
 #include "tests/toolbox/kernel/TimeZoneTestSupport.h"
+#include "tests/toolbox/kernel/values/TimeTestSupport.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -11,26 +12,13 @@
 #include <string>
 
 using namespace zorn;
+using zorn::test::Describe;
 using zorn::test::StIntlTestProcess;
 using zorn::test::TimeZoneTest;
 using zorn::test::Utf8;
 
 namespace
 {
-
-// "2026-12-09 10:30:05.250", or "null".
-std::string Describe(const VTime& inTime)
-{
-    if (inTime.IsNull())
-    {
-        return "null";
-    }
-    int16_t y, mo, d, h, mi, s, ms;
-    inTime.GetUTCTime(y, mo, d, h, mi, s, ms);
-    char text[64];
-    std::snprintf(text, sizeof(text), "%d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
-    return text;
-}
 
 // 9 December 2026 10:30:05.250 UTC.
 VTime Reference()
@@ -63,6 +51,25 @@ std::string CurrentOffset()
     std::snprintf(text, sizeof(text), "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 3600,
                   (magnitude % 3600) / 60);
     return text;
+}
+
+// One reading of a text by a loose reader, from the reference time.
+struct Reading
+{
+    const char* fWhat;
+    const char* fText;
+    const char* fExpected;
+};
+
+template <size_t N>
+void ExpectReadings(const Reading (&inRows)[N], void (VTime::*inReader)(const VString&))
+{
+    for (const Reading& row : inRows)
+    {
+        VTime time = Reference();
+        (time.*inReader)(VString(row.fText));
+        EXPECT_EQ(Describe(time), row.fExpected) << row.fWhat;
+    }
 }
 
 using TimeText = TimeZoneTest;
@@ -270,13 +277,7 @@ TEST_F(TimeText, Rfc822)
     NullTime().GetRfc822String(text);
     EXPECT_EQ(Utf8(text), ", 00  0000 00:00:00 GMT");
 
-    struct Row
-    {
-        const char* fWhat;
-        const char* fText;
-        const char* fExpected;
-    };
-    const Row rows[] = {
+    const Reading rows[] = {
         {"the writer's text", "Wed, 09 Dec 2026 10:30:05 GMT", "2026-12-09 10:30:05.000"},
         {"a zone is ignored", "Wed, 09 Dec 2026 10:30:05 +0100", "2026-12-09 10:30:05.000"},
         {"a named zone is ignored", "9 Dec 2026 10:30:05 EST", "2026-12-09 10:30:05.000"},
@@ -286,22 +287,12 @@ TEST_F(TimeText, Rfc822)
         {"a day beyond the int range", "99999999999 Dec 2026", "null"},
         {"a year beyond 16 bits", "09 Dec 65537", "null"},
     };
-    for (const Row& row : rows)
-    {
-        time.FromRfc822String(VString(row.fText));
-        EXPECT_EQ(Describe(time), row.fExpected) << row.fWhat;
-    }
+    ExpectReadings(rows, &VTime::FromRfc822String);
 }
 
 TEST_F(TimeText, LooseReaderAndDayMonthYear)
 {
-    struct Row
-    {
-        const char* fWhat;
-        const char* fText;
-        const char* fExpected;
-    };
-    const Row rows[] = {
+    const Reading rows[] = {
         {"day!month!year", "9!12!2026", "2026-12-09 00:00:00.000"},
         {"31 February", "31!2!2026", "null"},
         {"29 February of a leap year", "29!2!2024", "2024-02-29 00:00:00.000"},
@@ -313,12 +304,7 @@ TEST_F(TimeText, LooseReaderAndDayMonthYear)
         {"an impossible time", "2026-12-09 24:00", "null"},
         {"a number beyond the int range", "2026-12-99999999999", "null"},
     };
-    for (const Row& row : rows)
-    {
-        VTime time = Reference();
-        time.FromString(VString(row.fText));
-        EXPECT_EQ(Describe(time), row.fExpected) << row.fWhat;
-    }
+    ExpectReadings(rows, &VTime::FromString);
 
     VString text;
     Reference().toSimpleDateString(text);
