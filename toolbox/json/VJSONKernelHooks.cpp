@@ -178,6 +178,7 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString)
                                { ioValue.SetString(inString); });
     hooks.fGetJSONString.store(GetStringOrNull);
+    hooks.fSetJSONTime.store([](VJSONValue& ioValue, const VTime& inTime) { ioValue.SetTime(inTime); });
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
 }
 

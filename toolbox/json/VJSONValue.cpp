@@ -422,9 +422,7 @@ VError VJSONValue::GetString(VString& outString, std::unordered_set<const VJSONA
     case JSON_array:
         return fPayload.fArray->GetString(outString, ioVisited);
     case JSON_date:
-        // The text of a date is the time kind's; it does not exist in this program yet.
-        outString.Clear();
-        return _ThrowError(VE_UNIMPLEMENTED);
+        return _GetDateString(outString);
     default:
         outString.Clear();
         return VE_OK;
@@ -492,8 +490,7 @@ VValueSingle* VJSONValue::CreateVValue(bool inWithMarkers) const
     case JSON_array:
         return marker(2);
     case JSON_date:
-        // A date becomes a time value when the time kind exists.
-        return nullptr;
+        return _CreateTime();
     default:
         return new VString(true);
     }

@@ -29,8 +29,11 @@
 // A moved-from value keeps its type and loses its payload: a string becomes the empty string, and
 // an object or array value becomes null (a container type without a container would be unusable).
 //
-// The text writer and importer, files and the time kind are other layers: dates have no text or
-// VTime form yet (GetString of a date raises 'zorn' 2; CreateVValue of a date gives null).
+// Dates and times (VJSONValue_Time.cpp): a VTime stored as a date keeps its UTC day and drops the
+// time of day; a date reads back as that day at 00:00:00.000 UTC, and its text is the time's JSON
+// text of that moment ("2026-12-09").
+//
+// The text writer and importer and files are other layers.
 #pragma once
 
 #include "toolbox/kernel/errors/VError.h"
@@ -51,6 +54,7 @@ class VJSONArray;
 class VJSONStamp;
 class VCompareOptions;
 class VValueSingle;
+class VTime;
 
 // The value types. The codes are stored in the compact stream form and ordered by CompareTo.
 enum JSONType : int32_t
@@ -86,6 +90,8 @@ public:
     // A string taking one more reference on the record's buffer.
     explicit VJSONValue(const VInlineString& inString);
     explicit VJSONValue(double inNumber);
+    // Null for a null time, else the date of its UTC day.
+    explicit VJSONValue(const VTime& inTime);
     // Booleans are made with JSON_true / JSON_false or SetBool: a bool must not become a number.
     VJSONValue(bool) = delete;
 
@@ -161,6 +167,8 @@ public:
     void AdoptObject(VJSONObject* inObject);
     void AdoptArray(VJSONArray* inArray);
     void SetDate(short inYear, short inMonth, short inDay);
+    // A null time gives null, else the date of its UTC day.
+    void SetTime(const VTime& inTime);
     // True becomes false, a string the empty string, a number 0, a date 0; an object or array is
     // released and the value becomes null; null, false and undefined stay.
     void Clear();
@@ -185,6 +193,9 @@ public:
     }
     // The parts of a date and true; zeros and false for any other type.
     bool GetDate(short* outYear, short* outMonth, short* outDay) const;
+    // A date at 00:00:00.000 UTC; a string read by the time's loose reader (VTime::FromString);
+    // any other type clears the time and makes it null.
+    void GetTime(VTime& outTime) const;
     // The container with one reference for the caller, or null for another type.
     VJSONObject* RetainObject() const;
     VJSONArray* RetainArray() const;
@@ -192,8 +203,8 @@ public:
     // A new typed value owned by the caller: VBoolean, VString, VReal; an object gives its
     // implementation's value when it makes one; otherwise objects and arrays give a VString
     // holding the marker U+0001 U+0002 U+0003 followed by U+0001 (object) or U+0002 (array) when
-    // inWithMarkers, else an empty null VString, as do null and undefined. Dates give null until
-    // the time kind exists.
+    // inWithMarkers, else an empty null VString, as do null and undefined. A date gives a VTime at
+    // 00:00:00.000 UTC of that day.
     VValueSingle* CreateVValue(bool inWithMarkers) const;
 
     // The object's property (no language context); undefined when this is not an object.
@@ -245,6 +256,10 @@ private:
         : fType(inType), fStamp(inStamp), fPayload{.fNumber = 0}
     {
     }
+
+    // Dates as times (VJSONValue_Time.cpp): the text of the day at midnight UTC, and a new VTime.
+    VError _GetDateString(VString& outString) const;
+    VValueSingle* _CreateTime() const;
 
     // The VInlineString form of a string payload, with the tag taken when it was made.
     struct StringPayload

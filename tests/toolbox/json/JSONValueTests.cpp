@@ -4,6 +4,7 @@
 #include "toolbox/kernel/values/VCompareOptions.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VTime.h"
 
 #include <gtest/gtest.h>
 
@@ -192,8 +193,42 @@ TEST(JSONValue, GetString)
     EXPECT_EQ(cyclic.GetString(text), VE_JSON_CIRCULAR_ARRAY);
     cyclic.GetArray()->Resize(0, JSON_null); // breaks the cycle so the array can be freed
 
-    EXPECT_EQ(Date(2024, 3, 5).GetString(text), VE_UNIMPLEMENTED)
-        << "dates have no text without the time kind";
+    EXPECT_EQ(Date(2024, 3, 5).GetString(text), VE_OK);
+    EXPECT_EQ(Text(text), u"2024-03-05") << "the JSON text of that day at midnight UTC";
+}
+
+TEST(JSONValue, DatesAsTimes)
+{
+    VTime time;
+    time.FromUTCTime(2026, 12, 9, 10, 30, 5, 250);
+    VJSONValue date(time);
+    ASSERT_TRUE(date.IsDate()) << "the UTC day of the time";
+    VString text;
+    ASSERT_EQ(date.GetString(text), VE_OK);
+    VTime back;
+    ASSERT_EQ(back.FromJSONString(text), VE_OK);
+    VTime midnight;
+    midnight.FromUTCTime(2026, 12, 9, 0, 0, 0, 0);
+    EXPECT_TRUE(back == midnight) << "the date comes back, the time of day dropped";
+
+    std::unique_ptr<VValueSingle> value(date.CreateVValue(false));
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->GetValueKind(), VK_TIME);
+    EXPECT_FALSE(value->IsNull());
+    EXPECT_TRUE(static_cast<VTime&>(*value) == midnight);
+
+    VTime null;
+    null.SetNull(true);
+    EXPECT_TRUE(VJSONValue(null).IsNull());
+    date.SetTime(null);
+    EXPECT_TRUE(date.IsNull());
+
+    // GetTime: a date at midnight UTC, a string by the loose reader, anything else null.
+    VJSONValue string(VString("9!12!2026"));
+    string.GetTime(back);
+    EXPECT_TRUE(back == midnight);
+    VJSONValue(2.5).GetTime(back);
+    EXPECT_TRUE(back.IsNull());
 }
 
 TEST(JSONValue, CompareToOrdersByTypeThenContent)

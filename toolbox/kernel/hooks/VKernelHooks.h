@@ -26,6 +26,7 @@ class VJSONValue;
 class VJSONObject;
 class VString;
 class VBlob;
+class VTime;
 
 namespace detail
 {
@@ -101,6 +102,8 @@ struct VKernelHooks
     // when the value is such an object, its bytes put into the blob (true) or false.
     std::atomic<void (*)(const VBlob& inBlob, VJSONValue& outValue)> fBlobToJSON{nullptr};
     std::atomic<bool (*)(const VJSONValue& inValue, VBlob& ioBlob)> fBlobFromJSON{nullptr};
+    // Times as JSON dates (VJSONValue::SetTime: the UTC day only).
+    std::atomic<void (*)(VJSONValue& ioValue, const VTime& inTime)> fSetJSONTime{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -175,6 +178,14 @@ inline void SetJSONString(VJSONValue& ioValue, const VString& inString)
     if (auto hook = KernelHooks().fSetJSONString.load())
     {
         hook(ioValue, inString);
+    }
+}
+// Nothing while no JSON library is installed.
+inline void SetJSONTime(VJSONValue& ioValue, const VTime& inTime)
+{
+    if (auto hook = KernelHooks().fSetJSONTime.load())
+    {
+        hook(ioValue, inTime);
     }
 }
 // False, with outString untouched, while no JSON library is installed.

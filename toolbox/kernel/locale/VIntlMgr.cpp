@@ -1,8 +1,10 @@
 #include "toolbox/kernel/locale/VIntlMgr.h"
 
 #include "toolbox/kernel/locale/VCollator_system.h"
+#include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VTask.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VTime.h"
 
 #include <unicode/ucal.h>
 #include <unicode/uchar.h>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <strings.h>
 
 namespace zorn
@@ -410,8 +413,40 @@ void MapCase(VString& ioText, const char* inLocale, bool inUpper)
 
 // Creation
 
+// The date formatters of a manager, opened on first use: ICU takes some 30 µs to open one, and a
+// few hundred nanoseconds to format with it. A formatter is not safe to use from two threads at
+// once, and a process's manager serves every task without its own: the mutex serialises them.
+struct VIntlMgr::DateFormatCache
+{
+    struct Slot
+    {
+        UDateFormat* fFormat = nullptr;
+        uint32_t fZoneGeneration = 0; // VSystem's, when the formatter is in the local zone
+    };
+
+    DateFormatCache() = default;
+    DateFormatCache(const DateFormatCache&) = delete;
+    DateFormatCache& operator=(const DateFormatCache&) = delete;
+    ~DateFormatCache()
+    {
+        for (Slot& slot : fSlots)
+        {
+            udat_close(slot.fFormat);
+        }
+    }
+    // [date or time of day][style][local or GMT]
+    static size_t Index(bool inTimeOfDay, int inStyle, bool inGMT)
+    {
+        return (inTimeOfDay ? 6u : 0u) + static_cast<size_t>(inStyle) * 2 + (inGMT ? 1u : 0u);
+    }
+
+    std::mutex fMutex;
+    Slot fSlots[12];
+};
+
 VIntlMgr::VIntlMgr(uint32_t inDialectCode, uint32_t inCollationDialectCode, uint8_t inOptions)
-    : fDialectCode(inDialectCode), fCollationDialectCode(inCollationDialectCode), fOptions(inOptions)
+    : fDialectCode(inDialectCode), fCollationDialectCode(inCollationDialectCode), fOptions(inOptions),
+      fDateFormats(std::make_unique<DateFormatCache>())
 {
 }
 
@@ -479,6 +514,24 @@ VIntlMgr* VIntlMgr::Clone() const
     clone->fCollator = collator;
     clone->fLocaleName = fLocaleName;
     clone->fDecimalSeparator = fDecimalSeparator;
+    std::lock_guard lock(fDateFormats->fMutex);
+    for (size_t i = 0; i < std::size(fDateFormats->fSlots); ++i)
+    {
+        const DateFormatCache::Slot& slot = fDateFormats->fSlots[i];
+        if (slot.fFormat != nullptr)
+        {
+            UErrorCode status = U_ZERO_ERROR;
+            UDateFormat* copy = udat_clone(slot.fFormat, &status);
+            if (U_SUCCESS(status))
+            {
+                clone->fDateFormats->fSlots[i] = {copy, slot.fZoneGeneration};
+            }
+            else
+            {
+                udat_close(copy);
+            }
+        }
+    }
     return clone;
 }
 
@@ -642,39 +695,49 @@ void VIntlMgr::ToUpperLowerCaseNoDialect(VString& ioText, bool inUpper)
 
 void VIntlMgr::FormatDate(const DateTimeParts& inDate, VString& outText, EOSFormats inStyle, bool inGMT) const
 {
-    static constexpr int kDateStyles[] = {UDAT_SHORT, UDAT_MEDIUM, UDAT_FULL};
     if (inStyle < eOS_SHORT_FORMAT || inStyle > eOS_LONG_FORMAT)
     {
         outText.Clear();
         return;
     }
-    _FormatDateTime(inDate, outText, kDateStyles[inStyle], UDAT_NONE, inGMT);
+    _FormatDateTime(inDate, outText, false, inStyle, inGMT);
 }
 
 void VIntlMgr::FormatTime(const DateTimeParts& inDate, VString& outText, EOSFormats inStyle, bool inGMT) const
 {
-    static constexpr int kTimeStyles[] = {UDAT_SHORT, UDAT_MEDIUM, UDAT_LONG};
     if (inStyle < eOS_SHORT_FORMAT || inStyle > eOS_LONG_FORMAT)
     {
         outText.Clear(); // neither a date nor a time style: nothing to show
         return;
     }
-    _FormatDateTime(inDate, outText, UDAT_NONE, kTimeStyles[inStyle], inGMT);
+    _FormatDateTime(inDate, outText, true, inStyle, inGMT);
 }
 
-void VIntlMgr::_FormatDateTime(const DateTimeParts& inDate, VString& outText, int inDateStyle,
-                               int inTimeStyle, bool inGMT) const
+namespace
 {
-    outText.Clear();
-    UErrorCode status = U_ZERO_ERROR;
+
+VIntlMgr::DateTimeParts PartsOf(const VTime& inTime)
+{
+    int16_t parts[7];
+    inTime.GetUTCTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]);
+    return {parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]};
+}
+
+// A formatter of the style for the locale, in GMT or in the default zone, with a proleptic
+// Gregorian calendar; null when ICU cannot make one.
+UDateFormat* OpenDateFormat(const char* inLocale, bool inTimeOfDay, int inStyle, bool inGMT)
+{
+    static constexpr UDateFormatStyle kDateStyles[] = {UDAT_SHORT, UDAT_MEDIUM, UDAT_FULL};
+    static constexpr UDateFormatStyle kTimeStyles[] = {UDAT_SHORT, UDAT_MEDIUM, UDAT_LONG};
     static const UChar kGMT[] = u"GMT";
-    UDateFormat* format =
-        udat_open(static_cast<UDateFormatStyle>(inTimeStyle), static_cast<UDateFormatStyle>(inDateStyle),
-                  fLocaleName.c_str(), inGMT ? kGMT : nullptr, inGMT ? 3 : -1, nullptr, 0, &status);
+    UErrorCode status = U_ZERO_ERROR;
+    UDateFormat* format = udat_open(inTimeOfDay ? kTimeStyles[inStyle] : UDAT_NONE,
+                                    inTimeOfDay ? UDAT_NONE : kDateStyles[inStyle], inLocale,
+                                    inGMT ? kGMT : nullptr, inGMT ? 3 : -1, nullptr, 0, &status);
     if (U_FAILURE(status))
     {
         udat_close(format);
-        return;
+        return nullptr;
     }
     // The date's parts are proleptic Gregorian: so must the formatter's calendar be, where the
     // locale's calendar is the Gregorian one (ICU switches to the Julian calendar before 1582).
@@ -689,11 +752,60 @@ void VIntlMgr::_FormatDateTime(const DateTimeParts& inDate, VString& outText, in
             udat_setCalendar(format, proleptic);
         }
         ucal_close(proleptic);
-        status = U_ZERO_ERROR;
     }
+    return format;
+}
+
+} // namespace
+
+void VIntlMgr::FormatDate(const VTime& inTime, VString& outText, EOSFormats inStyle, bool inGMT) const
+{
+    if (inTime.IsNull())
+    {
+        outText.Clear();
+        return;
+    }
+    FormatDate(PartsOf(inTime), outText, inStyle, inGMT);
+}
+
+void VIntlMgr::FormatTime(const VTime& inTime, VString& outText, EOSFormats inStyle, bool inGMT) const
+{
+    if (inTime.IsNull())
+    {
+        outText.Clear();
+        return;
+    }
+    FormatTime(PartsOf(inTime), outText, inStyle, inGMT);
+}
+
+void VIntlMgr::_FormatDateTime(const DateTimeParts& inDate, VString& outText, bool inTimeOfDay, int inStyle,
+                               bool inGMT) const
+{
+    outText.Clear();
     double milliseconds =
         static_cast<double>(DaysFromCivil(inDate.fYear, inDate.fMonth, inDate.fDay)) * 86400000.0 +
         ((static_cast<double>(inDate.fHour) * 60 + inDate.fMinute) * 60 + inDate.fSecond) * 1000.0;
+
+    std::lock_guard lock(fDateFormats->fMutex);
+    DateFormatCache::Slot& slot = fDateFormats->fSlots[DateFormatCache::Index(inTimeOfDay, inStyle, inGMT)];
+    // A local formatter holds the zone it was opened in: after a change of zone it is opened again.
+    const uint32_t generation = inGMT ? 0 : VSystem::GetTimeZoneGeneration();
+    if (slot.fFormat != nullptr && slot.fZoneGeneration != generation)
+    {
+        udat_close(slot.fFormat);
+        slot.fFormat = nullptr;
+    }
+    if (slot.fFormat == nullptr)
+    {
+        slot.fFormat = OpenDateFormat(fLocaleName.c_str(), inTimeOfDay, inStyle, inGMT);
+        slot.fZoneGeneration = generation;
+        if (slot.fFormat == nullptr)
+        {
+            return;
+        }
+    }
+    UDateFormat* format = slot.fFormat;
+    UErrorCode status = U_ZERO_ERROR;
     UChar buffer[256];
     int32_t length = udat_format(format, milliseconds, buffer, 256, nullptr, &status);
     if (status == U_BUFFER_OVERFLOW_ERROR && length > 0)
@@ -714,7 +826,6 @@ void VIntlMgr::_FormatDateTime(const DateTimeParts& inDate, VString& outText, in
     {
         outText.FromUniCString(reinterpret_cast<const UniChar*>(buffer), length);
     }
-    udat_close(format);
 }
 
 // Comparison

@@ -21,12 +21,14 @@
 #include "toolbox/kernel/locale/VCollator.h"
 #include "toolbox/kernel/strings/VString.h"
 
+#include <memory>
 #include <string>
 
 namespace zorn
 {
 
 class VCompareOptions;
+class VTime;
 
 // Format styles of dates and times.
 enum EOSFormats
@@ -118,6 +120,11 @@ public:
     // Other styles give an empty text.
     void FormatDate(const DateTimeParts& inDate, VString& outText, EOSFormats inStyle, bool inGMT) const;
     void FormatTime(const DateTimeParts& inDate, VString& outText, EOSFormats inStyle, bool inGMT) const;
+    // The same for a time value; a null time gives an empty text. The formatters are opened once
+    // per style and time-zone choice and kept by the manager (a clone takes copies); a local one
+    // is opened again after VSystem::SystemDateTimeChanged. Calls on one manager are serialised.
+    void FormatDate(const VTime& inTime, VString& outText, EOSFormats inStyle, bool inGMT) const;
+    void FormatTime(const VTime& inTime, VString& outText, EOSFormats inStyle, bool inGMT) const;
 
     // Collated comparisons through the collator (VCollator describes them).
     CompareResult CompareString(const UniChar* inText1, int32_t inLength1, const UniChar* inText2,
@@ -154,8 +161,11 @@ private:
     VIntlMgr(uint32_t inDialectCode, uint32_t inCollationDialectCode, uint8_t inOptions);
 
     void _LoadLocaleVariables();
-    void _FormatDateTime(const DateTimeParts& inDate, VString& outText, int inDateStyle, int inTimeStyle,
+    // inTimeOfDay selects the time formats over the date formats; inStyle is 0 to 2.
+    void _FormatDateTime(const DateTimeParts& inDate, VString& outText, bool inTimeOfDay, int inStyle,
                          bool inGMT) const;
+
+    struct DateFormatCache;
 
     uint32_t fDialectCode;
     uint32_t fCollationDialectCode;
@@ -163,6 +173,7 @@ private:
     VCollator* fCollator = nullptr; // owned: one reference
     std::string fLocaleName;
     VString fDecimalSeparator;
+    std::unique_ptr<DateFormatCache> fDateFormats;
 };
 
 } // namespace zorn

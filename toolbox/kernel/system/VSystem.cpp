@@ -303,9 +303,20 @@ int32_t VSystem::GetGMTOffset(bool inWithDaylight)
     return inWithDaylight ? cache.fWithDaylight : cache.fWithoutDaylight;
 }
 
+namespace
+{
+std::atomic<uint32_t> sTimeZoneGeneration{0};
+} // namespace
+
+uint32_t VSystem::GetTimeZoneGeneration()
+{
+    return sTimeZoneGeneration.load(std::memory_order_acquire);
+}
+
 void VSystem::SystemDateTimeChanged()
 {
     icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
+    sTimeZoneGeneration.fetch_add(1, std::memory_order_acq_rel);
     GMTOffsetCache& cache = TheGMTOffsetCache();
     std::lock_guard lock(cache.fMutex);
     cache.Update();

@@ -76,6 +76,9 @@ public:
     // Reads the system's time zone again (after TZ or /etc/localtime changed) and recomputes the
     // offsets.
     static void SystemDateTimeChanged();
+    // A count that SystemDateTimeChanged increments: holders of objects built for the default time
+    // zone (date formatters) compare it to know when to build them again.
+    static uint32_t GetTimeZoneGeneration();
 
     // The readable form of a C++ symbol name; the symbol unchanged when it is not a mangled name.
     static void DemangleSymbol(const char* inSymbol, VString& outDemangled);

@@ -15,8 +15,13 @@
 // - The stamp: year in bits 48-63, month 40-47, day 32-39, milliseconds of the day 0-31; stamps of
 //   valid times order chronologically. It is the pointer form. The stream form is 8 bytes: year
 //   (16 bits), month, day, milliseconds (32 bits), the multi-byte fields in the stream's order.
-// - Local time goes through VSystem's time-zone conversions. The text forms come with the dates'
-//   own text readers and writers; until then GetString and FromString keep the value defaults.
+// - Local time goes through VSystem's time-zone conversions.
+// - Text forms (VTime_Text.cpp): RFC 3339 (also the XML and JSON text, "!!" markers telling a
+//   date from a plain string), RFC 822 in GMT, a loose numeric reader with a day!month!year form,
+//   display text through the task's international manager, and the compiler's build date. The
+//   readers take outside input: numbers are range-checked (a field that overflows makes the time
+//   null), a text over 255 UTF-8 bytes is refused, and they report failure only through the null
+//   flag and, for the RFC 3339 and XML readers, the returned bool. The writers never fail.
 // - Comparisons never look at the null flags.
 #pragma once
 
@@ -169,6 +174,72 @@ public:
     bool operator<=(const VTime& inOther) const { return CompareTo(inOther) != CR_BIGGER; }
     bool operator>(const VTime& inOther) const { return CompareTo(inOther) == CR_BIGGER; }
     bool operator>=(const VTime& inOther) const { return CompareTo(inOther) != CR_SMALLER; }
+
+    // Option flags of GetRfc3339String (and GetXMLString).
+    enum : uint32_t
+    {
+        eRfc3339_UTC = 1,            // UTC with "Z"; else local time
+        eRfc3339_NoOffset = 2,       // local time without offset
+        eRfc3339_TimeOnly = 4,       // the time of day alone
+        eRfc3339_DateOnly = 8,       // the date alone
+        eRfc3339_ZeroDate = 16,      // year, month and day written as 0
+        eRfc3339_NoMilliseconds = 32 // UTC and no-offset forms without milliseconds
+    };
+    // Option flags of GetJSONString; the other bits are ignored.
+    enum : uint32_t
+    {
+        eJSON_Quoted = 0x1,      // in double quotes
+        eJSON_ShortDate = 0x200, // the date alone when the milliseconds of the day are 0
+        eJSON_Markers = 0x1000   // between "!!" markers
+    };
+
+    // RFC 3339. A null time writes "0000-00-00T00:00:00Z" whatever the options. The local form with
+    // an offset never has milliseconds.
+    void GetRfc3339String(VString& outText, uint32_t inOptions) const;
+    // Full form ("2026-12-09T10:30:05.250Z", an offset, or local without either), the date alone
+    // (UTC: shorter than 11 characters), a time alone ("10:30", the zero date with that time), or a
+    // count of seconds since midnight. False, with a null time, for an empty, unreadable, too long
+    // or overflowing text; "0000-00-00T00:00:00Z" and an impossible date give a null time and true.
+    // A date alone followed by an offset is refused. Times without a date ignore 'Z' and offsets.
+    bool FromRfc3339String(const VString& inText);
+    void GetXMLString(VString& outValue, JSONStringOptions inOptions = 0) const override
+    {
+        GetRfc3339String(outValue, inOptions);
+    }
+    // "!!text!!" and a text without '!' are read as RFC 3339; any other text by FromString (true).
+    bool FromXMLString(const VString& inValue) override;
+
+    // JSON text: the full UTC form (see the eJSON_ flags); read as FromXMLString. Both return 0.
+    VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
+    VError FromJSONString(const VString& inJSONString, JSONStringOptions inOptions = 0) override;
+    // A null time gives the JSON null; option 1 a JSON date (the UTC day only), else a JSON string
+    // of the full UTC form. Nothing while the JSON layer is not installed.
+    VError GetJSONValue(VJSONValue& outJSONValue) const override { return GetJSONValue(outJSONValue, 0); }
+    VError GetJSONValue(VJSONValue& outJSONValue, JSONStringOptions inOptions) const;
+    // The JSON null gives a null time; any other value is read as FromXMLString of its text.
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
+
+    // "Wed, 09 Dec 2026 10:30:05 GMT".
+    void GetRfc822String(VString& outText) const;
+    // Day, month name, year, hour, minute, second as runs of digits and letters, taken as UTC; the
+    // week day and zone are ignored; a missing part is 0.
+    void FromRfc822String(const VString& inText);
+
+    // Up to seven numbers (year, month, day, hour, minute, second, millisecond) in UTC, or
+    // "9!12!2026" (day!month!year) at midnight UTC; an impossible date gives a null time.
+    void FromString(const VString& inValue) override;
+    // "9!12!2026"; a null time gives a null string.
+    void toSimpleDateString(VString& outText) const;
+
+    // Display text in the current task's international manager, short styles: the date, then the
+    // time; joined with a blank by the first form. GetString is FormatByOS(out, true).
+    void GetString(VString& outValue) const override { FormatByOS(outValue, true); }
+    void FormatByOS(VString& outText, bool inGMT) const;
+    void FormatByOS(VString& outDate, VString& outTime, bool inGMT) const;
+    // Local time for logs: "2026-12-09 11:30:05:250"; empty for a null time.
+    void GetStringLocalTime(VString& outText) const;
+    // The compiler's __DATE__ ("Dec  9 2026") and __TIME__ ("10:30:05"), taken as local time.
+    void FromCompilerDateTime(const char* inDate, const char* inTime);
 
     // Raw memory and streams.
     const void* LoadFromPtr(const void* inData, bool inRefOnly = false) override;

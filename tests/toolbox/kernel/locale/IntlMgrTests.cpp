@@ -1,11 +1,16 @@
 #include "tests/toolbox/kernel/IntlTestProcess.h"
+#include "tests/toolbox/kernel/TimeZoneTestSupport.h"
 
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/locale/VCollator.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VTime.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
 
 using namespace zorn;
 using zorn::test::StIntlTestProcess;
@@ -253,4 +258,70 @@ TEST(IntlMgr, CurrentManagerComesFromTheProcess)
         EXPECT_EQ(same->GetDialectCode(), 1055u);
     }
     EXPECT_EQ(VIntlMgr::GetCurrent(), nullptr);
+}
+
+// Time values go through formatters the manager opens once and keeps.
+class IntlMgrTimes : public zorn::test::TimeZoneTest
+{
+};
+
+TEST_F(IntlMgrTimes, FormatsTimesWithKeptFormatters)
+{
+    VTime time;
+    time.FromUTCTime(2026, 12, 9, 10, 30, 5, 250);
+    VRefPtr<VIntlMgr> manager = Make(1036);
+    VString text;
+    manager->FormatDate(time, text, eOS_MEDIUM_FORMAT, true);
+    EXPECT_EQ(Utf8(text), "9 déc. 2026");
+    VTime null;
+    null.SetNull(true);
+    manager->FormatDate(null, text, eOS_MEDIUM_FORMAT, true);
+    EXPECT_TRUE(text.IsEmpty());
+
+    // A local formatter is opened again when the zone changes, not kept in the old zone.
+    UseZone("Europe/Paris");
+    manager->FormatTime(time, text, eOS_SHORT_FORMAT, false);
+    EXPECT_EQ(Utf8(text), "11:30");
+    UseZone("America/New_York");
+    manager->FormatTime(time, text, eOS_SHORT_FORMAT, false);
+    EXPECT_EQ(Utf8(text), "05:30");
+    manager->FormatTime(time, text, eOS_SHORT_FORMAT, true);
+    EXPECT_EQ(Utf8(text), "10:30");
+
+    // A clone has formatters of its own: it formats after the original is gone.
+    VRefPtr<VIntlMgr> clone(manager->Clone(), true);
+    ASSERT_TRUE(clone);
+    manager = nullptr;
+    clone->FormatDate(time, text, eOS_MEDIUM_FORMAT, true);
+    EXPECT_EQ(Utf8(text), "9 déc. 2026");
+    clone->FormatTime(time, text, eOS_SHORT_FORMAT, false);
+    EXPECT_EQ(Utf8(text), "05:30");
+}
+
+TEST(IntlMgr, OneManagerFormatsForSeveralTasks)
+{
+    VRefPtr<VIntlMgr> manager = Make(1033);
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int t = 0; t < 4; ++t)
+    {
+        threads.emplace_back(
+            [&, t]
+            {
+                VTime time;
+                time.FromUTCTime(static_cast<int16_t>(2020 + t), 3, 5, 0, 0, 0, 0);
+                const std::string expected = "Mar 5, " + std::to_string(2020 + t);
+                for (int i = 0; i < 200; ++i)
+                {
+                    VString text;
+                    manager->FormatDate(time, text, eOS_MEDIUM_FORMAT, true);
+                    mismatches[t] += Utf8(text) == expected ? 0 : 1;
+                }
+            });
+    }
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }

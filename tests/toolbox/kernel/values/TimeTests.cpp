@@ -1,4 +1,5 @@
 #include "tests/toolbox/kernel/TimeZoneTestSupport.h"
+#include "tests/toolbox/kernel/values/TimeTestSupport.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VDuration.h"
@@ -14,24 +15,11 @@
 #include <string>
 
 using namespace zorn;
+using zorn::test::Describe;
 using zorn::test::TimeZoneTest;
 
 namespace
 {
-
-// "2026-12-09 12:00:00.000", or "null".
-std::string Describe(const VTime& inTime)
-{
-    if (inTime.IsNull())
-    {
-        return "null";
-    }
-    int16_t y, mo, d, h, mi, s, ms;
-    inTime.GetUTCTime(y, mo, d, h, mi, s, ms);
-    char text[64];
-    std::snprintf(text, sizeof(text), "%d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
-    return text;
-}
 
 VTime UTC(int16_t inYear, int16_t inMonth, int16_t inDay, int16_t inHour = 0, int16_t inMinute = 0)
 {
