@@ -299,6 +299,19 @@ TEST(ArrayValue, CopiesOwnTheirStringsAndBlobs)
     EXPECT_FALSE(longs.Copy(strings));
 }
 
+TEST(ArrayValue, SubStringsIntoAStringArray)
+{
+    VArrayString pieces(5);
+    EXPECT_TRUE(VString("a,,b").GetSubStrings(u',', pieces, true));
+    ASSERT_EQ(pieces.GetCount(), 3);
+    VString text;
+    pieces.GetString(text, 3);
+    EXPECT_TRUE(text.EqualToStringRaw(CVSTR("b")));
+    EXPECT_NE(pieces.GetObject(2), nullptr);
+    EXPECT_TRUE(VString("x--y").GetSubStrings(CVSTR("--"), pieces));
+    EXPECT_EQ(pieces.GetCount(), 2);
+}
+
 TEST(ArrayValue, RegisteredKinds)
 {
     for (ValueKind kind = VK_ARRAY_FIRST; kind <= VK_ARRAY_LAST; ++kind)
