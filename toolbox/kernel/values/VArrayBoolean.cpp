@@ -183,45 +183,27 @@ VError VArrayBoolean::ReadFromStream(VStream* ioStream, int32_t)
         return VE_OK;
     }
     int32_t count = 0;
-    if (VError error = _ReadCount(ioStream, count); error != VE_OK)
+    if (VError error = _BeginStreamRead(ioStream, count); error != VE_OK)
     {
         return error;
     }
     const size_t size = _BlockSizeFor(count);
-    const int64_t left = ioStream->GetSize() - ioStream->GetPos();
-    if (left < 0 || static_cast<uint64_t>(left) < size)
-    {
-        return _ThrowError(VE_STREAM_EOF);
-    }
-    if (!SetCount(count))
-    {
-        return _ThrowError(VE_MEMORY_FULL);
-    }
     uint8_t single = 0;
     void* target = count == 0 ? &single : fData;
     size_t got = 0;
     ioStream->GetData(target, size, &got);
     if (got != size)
     {
-        SetCount(0);
-        VError error = ioStream->GetLastError();
-        return _ThrowError(error != VE_OK ? error : VE_STREAM_EOF);
+        return _FailStreamRead(ioStream, VE_STREAM_EOF);
     }
-    if (count % 8 != 0 || count == 0)
+    // Bits past the count are not elements: keep them clear.
+    const size_t keep = (static_cast<size_t>(count) + 7) / 8;
+    uint8_t* bits = static_cast<uint8_t*>(target);
+    if (count % 8 != 0)
     {
-        // Bits past the count are not elements: keep them clear.
-        const size_t keep = (static_cast<size_t>(count) + 7) / 8;
-        uint8_t* bits = static_cast<uint8_t*>(target);
-        if (count % 8 != 0)
-        {
-            bits[count / 8] &= static_cast<uint8_t>((1u << (count % 8)) - 1);
-        }
-        std::memset(bits + keep, 0, size - keep);
+        bits[count / 8] &= static_cast<uint8_t>((1u << (count % 8)) - 1);
     }
-    else
-    {
-        static_cast<uint8_t*>(fData)[size - 1] = 0;
-    }
+    std::memset(bits + keep, 0, size - keep);
     return ioStream->GetLastError();
 }
 

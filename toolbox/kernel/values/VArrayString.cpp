@@ -155,12 +155,7 @@ VError VArrayString::ReadFromStream(VStream* ioStream, int32_t)
         return VE_OK;
     }
     int32_t count = 0;
-    if (VError error = _ReadCount(ioStream, count); error != VE_OK)
-    {
-        return error;
-    }
-    // Each element takes at least its 4-byte marker.
-    if (VError error = _PrepareStreamRead(ioStream, count, 4); error != VE_OK)
+    if (VError error = _BeginStreamRead(ioStream, count); error != VE_OK)
     {
         return error;
     }
@@ -189,9 +184,7 @@ VError VArrayString::ReadFromStream(VStream* ioStream, int32_t)
     }
     if (error != VE_OK)
     {
-        SetCount(0);
-        VError streamError = ioStream->GetLastError();
-        return _ThrowError(streamError != VE_OK ? streamError : error);
+        return _FailStreamRead(ioStream, error);
     }
     return ioStream->GetLastError();
 }
@@ -287,12 +280,7 @@ VError VArrayBlob::ReadFromStream(VStream* ioStream, int32_t)
         return VE_OK;
     }
     int32_t count = 0;
-    if (VError error = _ReadCount(ioStream, count); error != VE_OK)
-    {
-        return error;
-    }
-    // Each element takes at least its 4-byte length.
-    if (VError error = _PrepareStreamRead(ioStream, count, 4); error != VE_OK)
+    if (VError error = _BeginStreamRead(ioStream, count); error != VE_OK)
     {
         return error;
     }
@@ -302,9 +290,7 @@ VError VArrayBlob::ReadFromStream(VStream* ioStream, int32_t)
         Data()[i] = element;
         if (element->ReadFromStream(ioStream) != VE_OK)
         {
-            SetCount(0);
-            VError error = ioStream->GetLastError();
-            return _ThrowError(error != VE_OK ? error : VE_STREAM_EOF);
+            return _FailStreamRead(ioStream, VE_STREAM_EOF);
         }
     }
     return ioStream->GetLastError();

@@ -331,36 +331,37 @@ VError VArrayValue::_WriteHeader(VStream* ioStream, int32_t inParam) const
     return ioStream->PutLongs(&fCount, 1);
 }
 
-VError VArrayValue::_ReadCount(VStream* ioStream, int32_t& outCount)
+VError VArrayValue::_BeginStreamRead(VStream* ioStream, int32_t& outCount)
 {
     SetCount(0);
     int32_t count = 0;
     int32_t got = 1;
     if (ioStream->GetLongs(&count, &got) != VE_OK || got != 1)
     {
-        VError error = ioStream->GetLastError();
-        return _ThrowError(error != VE_OK ? error : VE_STREAM_EOF);
+        return _FailStreamRead(ioStream, VE_STREAM_EOF);
     }
     if (count < 0)
     {
         return _ThrowError(VE_VALUE_ARRAY_STREAM_INVALID);
     }
+    const int64_t left = ioStream->GetSize() - ioStream->GetPos();
+    if (left < _MinStreamBytesFor(count))
+    {
+        return _ThrowError(VE_STREAM_EOF);
+    }
+    if (!SetCount(count))
+    {
+        return _ThrowError(VE_MEMORY_FULL);
+    }
     outCount = count;
     return VE_OK;
 }
 
-VError VArrayValue::_PrepareStreamRead(VStream* ioStream, int32_t inCount, int64_t inMinBytes)
+VError VArrayValue::_FailStreamRead(VStream* ioStream, VError inError)
 {
-    const int64_t left = ioStream->GetSize() - ioStream->GetPos();
-    if (left < 0 || (inMinBytes > 0 && inCount > left / inMinBytes))
-    {
-        return _ThrowError(VE_STREAM_EOF);
-    }
-    if (!SetCount(inCount))
-    {
-        return _ThrowError(VE_MEMORY_FULL);
-    }
-    return VE_OK;
+    SetCount(0);
+    const VError streamError = ioStream->GetLastError();
+    return _ThrowError(streamError != VE_OK ? streamError : inError);
 }
 
 // ---- The number arrays' stream form ----
@@ -408,11 +409,7 @@ VError VArrayNumberOf<TArray, TElem, kKind>::ReadFromStream(VStream* ioStream, i
         return VE_OK;
     }
     int32_t count = 0;
-    if (VError error = _ReadCount(ioStream, count); error != VE_OK)
-    {
-        return error;
-    }
-    if (VError error = _PrepareStreamRead(ioStream, count, sizeof(Type)); error != VE_OK)
+    if (VError error = _BeginStreamRead(ioStream, count); error != VE_OK)
     {
         return error;
     }
@@ -446,9 +443,7 @@ VError VArrayNumberOf<TArray, TElem, kKind>::ReadFromStream(VStream* ioStream, i
     }
     if (got != count)
     {
-        SetCount(0);
-        VError error = ioStream->GetLastError();
-        return _ThrowError(error != VE_OK ? error : VE_STREAM_EOF);
+        return _FailStreamRead(ioStream, VE_STREAM_EOF);
     }
     return ioStream->GetLastError();
 }

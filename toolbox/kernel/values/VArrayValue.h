@@ -222,12 +222,15 @@ protected:
     // The block size that holds inCount elements.
     virtual size_t _BlockSizeFor(int32_t inCount) const { return static_cast<size_t>(inCount) * fElemSize; }
     bool _ResizeBlock(size_t inSize);
-    // Checks that inCount elements of inMinBytes each can still come from the stream, then sizes
-    // the array; on failure the array is emptied and the error raised.
-    VError _PrepareStreamRead(VStream* ioStream, int32_t inCount, int64_t inMinBytes);
-    // Reads the count (writing, the kind first when asked).
+    // The fewest stream bytes that inCount elements take.
+    virtual int64_t _MinStreamBytesFor(int32_t inCount) const { return int64_t{inCount} * fElemSize; }
+    // Empties the array, reads the count and, when the stream still holds that many elements,
+    // sizes the array; otherwise raises and returns the error, leaving the array empty.
+    VError _BeginStreamRead(VStream* ioStream, int32_t& outCount);
+    // Empties the array and raises the stream's error, or inError when the stream has none.
+    VError _FailStreamRead(VStream* ioStream, VError inError);
+    // Writes the kind when asked, then the count.
     VError _WriteHeader(VStream* ioStream, int32_t inParam) const;
-    VError _ReadCount(VStream* ioStream, int32_t& outCount);
 
     uint8_t fElemSize;
     int32_t fCount = 0;
@@ -520,7 +523,21 @@ public:
     VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
 
-protected:
+    // Numbers sort on their raw values with 1-based bounds; times and durations go to the
+    // multi-criteria sort with 0-based bounds.
+    bool Sort(int32_t inFirst, int32_t inLast, bool inDescending = false) override
+    {
+        if constexpr (std::is_same_v<TElem, VTime> || std::is_same_v<TElem, VDuration>)
+        {
+            return VArrayValue::Sort(inFirst, inLast, inDescending);
+        }
+        else
+        {
+            return _SortNumbers(inFirst, inLast, inDescending);
+        }
+    }
+
+private:
     // Sorts elements inFirst to inLast (1-based) on the raw numbers.
     bool _SortNumbers(int32_t inFirst, int32_t inLast, bool inDescending)
     {
@@ -550,7 +567,6 @@ protected:
         return true;
     }
 
-private:
     template <class TVia, class TIn>
     void _SetVia(TIn inValue, int32_t inElement)
     {
@@ -571,10 +587,6 @@ public:
     using VArrayNumberOf::VArrayNumberOf;
     static const VValueInfo_array<VArrayByte>& Info();
     int8_t GetByte(int32_t inElement) const { return GetElement(inElement); }
-    bool Sort(int32_t inFirst, int32_t inLast, bool inDescending = false) override
-    {
-        return _SortNumbers(inFirst, inLast, inDescending);
-    }
 };
 
 class VArrayWord : public VArrayNumberOf<VArrayWord, VWord, VK_ARRAY_WORD>
@@ -583,10 +595,6 @@ public:
     using VArrayNumberOf::VArrayNumberOf;
     static const VValueInfo_array<VArrayWord>& Info();
     int16_t GetWord(int32_t inElement) const { return GetElement(inElement); }
-    bool Sort(int32_t inFirst, int32_t inLast, bool inDescending = false) override
-    {
-        return _SortNumbers(inFirst, inLast, inDescending);
-    }
 };
 
 class VArrayLong : public VArrayNumberOf<VArrayLong, VLong, VK_ARRAY_LONG>
@@ -595,10 +603,6 @@ public:
     using VArrayNumberOf::VArrayNumberOf;
     static const VValueInfo_array<VArrayLong>& Info();
     int32_t GetLong(int32_t inElement) const { return GetElement(inElement); }
-    bool Sort(int32_t inFirst, int32_t inLast, bool inDescending = false) override
-    {
-        return _SortNumbers(inFirst, inLast, inDescending);
-    }
 };
 
 class VArrayLong8 : public VArrayNumberOf<VArrayLong8, VLong8, VK_ARRAY_LONG8>
@@ -607,10 +611,6 @@ public:
     using VArrayNumberOf::VArrayNumberOf;
     static const VValueInfo_array<VArrayLong8>& Info();
     int64_t GetLong8(int32_t inElement) const { return GetElement(inElement); }
-    bool Sort(int32_t inFirst, int32_t inLast, bool inDescending = false) override
-    {
-        return _SortNumbers(inFirst, inLast, inDescending);
-    }
 };
 
 class VArrayReal : public VArrayNumberOf<VArrayReal, VReal, VK_ARRAY_REAL>
@@ -619,10 +619,6 @@ public:
     using VArrayNumberOf::VArrayNumberOf;
     static const VValueInfo_array<VArrayReal>& Info();
     double GetReal(int32_t inElement) const { return GetElement(inElement); }
-    bool Sort(int32_t inFirst, int32_t inLast, bool inDescending = false) override
-    {
-        return _SortNumbers(inFirst, inLast, inDescending);
-    }
 };
 
 // Times are kept as their stamps; Sort counts from 0 (the multi-criteria sort).
@@ -692,6 +688,7 @@ public:
 
 protected:
     size_t _BlockSizeFor(int32_t inCount) const override { return (static_cast<size_t>(inCount) + 8) / 8; }
+    int64_t _MinStreamBytesFor(int32_t inCount) const override { return (int64_t{inCount} + 8) / 8; }
 
 private:
     bool _Bit(int32_t inIndex) const
@@ -734,6 +731,8 @@ protected:
             Data()[i] = nullptr;
         }
     }
+    // A marker (strings) or a length (blobs) at least.
+    int64_t _MinStreamBytesFor(int32_t inCount) const override { return int64_t{inCount} * 4; }
     void CloneElements() override
     {
         for (int32_t i = 0; i < fCount; ++i)
