@@ -18,8 +18,7 @@ void VArrayBoolean::_SetBit(int32_t inIndex, bool inValue)
 
 bool VArrayBoolean::Insert(int32_t inAt, int32_t inCount)
 {
-    if (inCount < 1 || inAt < 1 || inAt > fCount + 1 ||
-        inCount > std::numeric_limits<int32_t>::max() - fCount)
+    if (!_CanInsert(inAt, inCount))
     {
         return inCount == 0;
     }
@@ -41,13 +40,9 @@ bool VArrayBoolean::Insert(int32_t inAt, int32_t inCount)
 
 void VArrayBoolean::Delete(int32_t inAt, int32_t inCount)
 {
-    if (!ValidIndex(inAt) || inCount < 1)
+    if (!_ClampDeletion(inAt, inCount))
     {
         return;
-    }
-    if (inCount > fCount - inAt + 1)
-    {
-        inCount = fCount - inAt + 1;
     }
     for (int32_t i = inAt - 1; i + inCount < fCount; ++i)
     {
@@ -58,8 +53,7 @@ void VArrayBoolean::Delete(int32_t inAt, int32_t inCount)
 
 void VArrayBoolean::MoveElements(int32_t inFrom, int32_t inTo, int32_t inCount)
 {
-    if (inFrom < 0 || inTo < 0 || inCount < 1 || inFrom == inTo || inFrom > fCount - inCount ||
-        inTo > fCount - inCount)
+    if (!_CanMove(inFrom, inTo, inCount))
     {
         return;
     }

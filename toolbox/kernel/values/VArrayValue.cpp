@@ -171,8 +171,7 @@ bool VArrayValue::SetCount(int32_t inCount)
 
 bool VArrayValue::Insert(int32_t inAt, int32_t inCount)
 {
-    if (inCount < 1 || inAt < 1 || inAt > fCount + 1 ||
-        inCount > std::numeric_limits<int32_t>::max() - fCount)
+    if (!_CanInsert(inAt, inCount))
     {
         return inCount == 0;
     }
@@ -192,13 +191,9 @@ bool VArrayValue::Insert(int32_t inAt, int32_t inCount)
 
 void VArrayValue::Delete(int32_t inAt, int32_t inCount)
 {
-    if (!ValidIndex(inAt) || inCount < 1)
+    if (!_ClampDeletion(inAt, inCount))
     {
         return;
-    }
-    if (inCount > fCount - inAt + 1)
-    {
-        inCount = fCount - inAt + 1;
     }
     DeleteElements(inAt - 1, inCount);
     char* data = static_cast<char*>(fData);
@@ -216,8 +211,7 @@ void VArrayValue::Delete(int32_t inAt, int32_t inCount)
 
 void VArrayValue::MoveElements(int32_t inFrom, int32_t inTo, int32_t inCount)
 {
-    if (inFrom < 0 || inTo < 0 || inCount < 1 || inFrom == inTo || inFrom > fCount - inCount ||
-        inTo > fCount - inCount)
+    if (!_CanMove(inFrom, inTo, inCount))
     {
         return;
     }

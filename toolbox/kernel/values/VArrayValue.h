@@ -48,6 +48,7 @@
 #include "toolbox/kernel/values/VScalarValues.h"
 #include "toolbox/kernel/values/VTime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -222,6 +223,23 @@ protected:
     // The block size that holds inCount elements.
     virtual size_t _BlockSizeFor(int32_t inCount) const { return static_cast<size_t>(inCount) * fElemSize; }
     bool _ResizeBlock(size_t inSize);
+    // The argument checks of Insert, Delete (which trims ioCount to the elements that exist) and
+    // MoveElements.
+    bool _CanInsert(int32_t inAt, int32_t inCount) const
+    {
+        return inCount >= 1 && inAt >= 1 && inAt <= fCount + 1 &&
+               inCount <= std::numeric_limits<int32_t>::max() - fCount;
+    }
+    bool _ClampDeletion(int32_t inAt, int32_t& ioCount) const
+    {
+        ioCount = std::min(ioCount, fCount - inAt + 1);
+        return ValidIndex(inAt) && ioCount >= 1;
+    }
+    bool _CanMove(int32_t inFrom, int32_t inTo, int32_t inCount) const
+    {
+        return inFrom >= 0 && inTo >= 0 && inCount >= 1 && inFrom != inTo && inFrom <= fCount - inCount &&
+               inTo <= fCount - inCount;
+    }
     // The fewest stream bytes that inCount elements take.
     virtual int64_t _MinStreamBytesFor(int32_t inCount) const { return int64_t{inCount} * fElemSize; }
     // Empties the array, reads the count and, when the stream still holds that many elements,
