@@ -29,6 +29,7 @@ class VString;
 template <size_t kGranularity, size_t kDivisor, size_t kMaxIncrement, class TMemMgr>
 class VMemoryBuffer;
 class VCollator;
+class VArrayString;
 
 // A string buffer held without a VString: length, a counted buffer with one reference on it,
 // capacity. A null buffer stands for the empty string. Fields are adjacent, as stored.
@@ -292,6 +293,11 @@ public:
     // The separator is found through the current task's collator; an empty separator gives the
     // whole string as the only piece, an empty string no piece.
     bool GetSubStrings(const VString& inSeparator, std::vector<VString>& outStrings, bool inKeepEmpty = false,
+                       bool inTrimSpaces = false, bool inDiacritical = false) const;
+    // The same splits appended as the elements of a typed string array (cleared first).
+    bool GetSubStrings(UniChar inSeparator, VArrayString& outStrings, bool inKeepEmpty = false,
+                       bool inTrimSpaces = false) const;
+    bool GetSubStrings(const VString& inSeparator, VArrayString& outStrings, bool inKeepEmpty = false,
                        bool inTrimSpaces = false, bool inDiacritical = false) const;
     // The pieces with the separator between them; false with 'zorn' 107 when the result would
     // be too long.

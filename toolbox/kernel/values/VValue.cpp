@@ -3,6 +3,7 @@
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/streams/VStream.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VArrayValue.h"
 #include "toolbox/kernel/values/VBlob.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
 #include "toolbox/kernel/values/VDuration.h"
@@ -66,6 +67,7 @@ void EnsureKernelKinds()
         (void)VUUID::Info();
         (void)VDuration::Info();
         (void)VTime::Info();
+        InitArrayValueInfos();
         return true;
     }();
     (void)sDone;
