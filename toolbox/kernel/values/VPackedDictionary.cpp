@@ -276,7 +276,7 @@ bool VPackedDictionary_with_backstore::Append(const StPackedDictionaryKey& inKey
 {
     size_t units = (inValue.GetSpace() + 3) / 2;
     size_t index = fBackstore.size();
-    if (inKey.IsRefused() || !detail::ReserveFor(fBackstore, index + units))
+    if (inKey.IsRefused() || !detail::ReserveFor(fBackstore, index + units, kFirstBackstoreUnits))
     {
         return false;
     }

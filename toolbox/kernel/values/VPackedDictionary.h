@@ -87,9 +87,11 @@ private:
 
 namespace detail
 {
-// Grows a vector to hold inNeeded elements, amortized; false when it cannot.
+// Grows a vector to hold inNeeded elements, amortized, and to at least inFirst elements on its
+// first growth (a bag's record-sized dictionary then grows once, not at every doubling); false
+// when it cannot.
 template <class T>
-bool ReserveFor(std::vector<T>& ioVector, size_t inNeeded) noexcept
+bool ReserveFor(std::vector<T>& ioVector, size_t inNeeded, size_t inFirst = 0) noexcept
 {
     if (inNeeded <= ioVector.capacity())
     {
@@ -97,7 +99,7 @@ bool ReserveFor(std::vector<T>& ioVector, size_t inNeeded) noexcept
     }
     try
     {
-        ioVector.reserve(std::max(inNeeded, ioVector.capacity() * 2));
+        ioVector.reserve(std::max({inNeeded, ioVector.capacity() * 2, inFirst}));
         return true;
     }
     catch (...)
@@ -203,8 +205,8 @@ public:
     iterator _AppendKeyAndSlot(const StPackedDictionaryKey& inKey, TSlot inSlot)
     {
         size_t length = inKey.GetKeyLength();
-        if (inKey.IsRefused() || !detail::ReserveFor(fKeys, fKeys.size() + 1 + length) ||
-            !detail::ReserveFor(fSlots, fSlots.size() + 1))
+        if (inKey.IsRefused() || !detail::ReserveFor(fKeys, fKeys.size() + 1 + length, kFirstKeyBytes) ||
+            !detail::ReserveFor(fSlots, fSlots.size() + 1, kFirstSlots))
         {
             return fSlots.end();
         }
@@ -244,6 +246,9 @@ public:
 
 protected:
     static constexpr size_t kIndexedCount = 6;
+    // First room of a dictionary that grows: enough for a typical log record or bag.
+    static constexpr size_t kFirstKeyBytes = 128;
+    static constexpr size_t kFirstSlots = 8;
 
     // Removes the slot's key and the slot (the caller has dealt with what the slot holds), moves
     // the later keys down and empties the index.
@@ -411,6 +416,9 @@ public:
 
 private:
     void _DeleteValues();
+
+    // First room of a backstore that grows (units).
+    static constexpr size_t kFirstBackstoreUnits = 128;
 
     mutable std::vector<uint16_t> fBackstore;
     mutable bool fNeedRepack = false;

@@ -23,7 +23,8 @@ VString KeyText(const char* inBytes, size_t inLength)
 
 bool SameName(const char* inName, const char* inBytes, size_t inLength)
 {
-    return inName != nullptr && std::strlen(inName) == inLength && std::memcmp(inName, inBytes, inLength) == 0;
+    return inName != nullptr && std::strlen(inName) == inLength &&
+           std::memcmp(inName, inBytes, inLength) == 0;
 }
 
 const StBagElementsOrdering* FindRecord(const StBagElementsOrdering* inTable, const char* inBytes,
@@ -287,7 +288,8 @@ bool VValueBag::IsEmpty(bool inIgnoreMarkers) const
     {
         size_t length;
         const char* name = fAttributes.GetKeyAt(i, &length);
-        if (!SameName("____objectunic", name, length) && !SameName("____property_name_in_jsarray", name, length))
+        if (!SameName("____objectunic", name, length) &&
+            !SameName("____property_name_in_jsarray", name, length))
         {
             return false;
         }

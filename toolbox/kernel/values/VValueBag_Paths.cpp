@@ -37,15 +37,16 @@ void VValueBag::GetKeysFromPath(const VString& inPath, StKeyPath& outKeys)
 {
     outKeys.clear();
     const UniChar* units = inPath.GetCPointer();
-    SplitPath(static_cast<size_t>(inPath.GetLength()), [units](size_t inIndex) { return units[inIndex]; },
-              [&](size_t inStart, size_t inCount)
-              {
-                  // At most 255 bytes of UTF-8 (a key's limit) and the terminating zero.
-                  char utf8[256];
-                  VString segment(units + inStart, static_cast<int32_t>(inCount));
-                  size_t length = segment.ToBlock(utf8, sizeof(utf8), CharSet::VTC_UTF_8, true, false);
-                  outKeys.emplace_back(utf8, length);
-              });
+    SplitPath(
+        static_cast<size_t>(inPath.GetLength()), [units](size_t inIndex) { return units[inIndex]; },
+        [&](size_t inStart, size_t inCount)
+        {
+            // At most 255 bytes of UTF-8 (a key's limit) and the terminating zero.
+            char utf8[256];
+            VString segment(units + inStart, static_cast<int32_t>(inCount));
+            size_t length = segment.ToBlock(utf8, sizeof(utf8), CharSet::VTC_UTF_8, true, false);
+            outKeys.emplace_back(utf8, length);
+        });
 }
 
 void VValueBag::GetKeysFromUTF8PathNoCopy(const char* inPath, StKeyPath& outKeys)
@@ -55,8 +56,9 @@ void VValueBag::GetKeysFromUTF8PathNoCopy(const char* inPath, StKeyPath& outKeys
     {
         return;
     }
-    SplitPath(std::strlen(inPath), [inPath](size_t inIndex) { return inPath[inIndex]; },
-              [&](size_t inStart, size_t inCount) { outKeys.emplace_back(inPath + inStart, inCount); });
+    SplitPath(
+        std::strlen(inPath), [inPath](size_t inIndex) { return inPath[inIndex]; },
+        [&](size_t inStart, size_t inCount) { outKeys.emplace_back(inPath + inStart, inCount); });
 }
 
 VValueBag* VValueBag::GetUniqueElementByPath(const StKeyPath& inPath) const

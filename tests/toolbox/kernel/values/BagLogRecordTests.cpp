@@ -54,9 +54,10 @@ TEST(BagLogRecords, ErrorRecord)
 
     ASSERT_EQ(logger.fRecords.size(), 2u);
     EXPECT_EQ(logger.fRecords[0],
-              (RecordingLogger::Record{{"level", "6"},
-                                       {"message", "out of memory"},
-                                       {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))}}));
+              (RecordingLogger::Record{
+                  {"level", "6"},
+                  {"message", "out of memory"},
+                  {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))}}));
     EXPECT_EQ(logger.fRecords[1].count("component_signature"), 0u) << "no component, no signature";
 }
 

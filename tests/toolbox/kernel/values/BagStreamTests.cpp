@@ -26,7 +26,8 @@ Bytes Written(const VValueBag& inBag, bool inSwap, bool inFramed = true, bool in
     VPtrStream stream;
     stream.SetNeedSwap(inSwap);
     EXPECT_EQ(stream.OpenWriting(), VE_OK);
-    EXPECT_EQ(inFramed ? inBag.WriteToStream(&stream) : inBag.WriteToStreamMinimal(&stream, inWithIndex), VE_OK);
+    EXPECT_EQ(inFramed ? inBag.WriteToStream(&stream) : inBag.WriteToStreamMinimal(&stream, inWithIndex),
+              VE_OK);
     stream.CloseWriting();
     const auto* data = static_cast<const uint8_t*>(stream.GetDataPtr());
     return Bytes(data, data + stream.GetDataSize());
@@ -233,13 +234,16 @@ TEST(BagStream, MalformedBodiesAreRefused)
         {"entry of an unknown kind", Body({1, 1, 0, 0, 0, 2, 0, 0, 0, 1, 'a', 0, 1, 0, 0, 0, 0x99, 0x99})},
         {"string length past the backstore",
          Body({1, 1, 0, 0, 0, 2, 0, 0, 0, 1, 'a', 0, 3, 0, 0, 0, 10, 0, 0x40, 0, 0, 0})},
-        {"backstore not used up", Body({1, 1, 0, 0, 0, 2, 0, 0, 0, 1, 'a', 0, 4, 0, 0, 0, 4, 0, 5, 0, 0, 0, 0, 0})},
+        {"backstore not used up",
+         Body({1, 1, 0, 0, 0, 2, 0, 0, 0, 1, 'a', 0, 4, 0, 0, 0, 4, 0, 5, 0, 0, 0, 0, 0})},
         {"two entries, backstore for one",
          Body({1, 2, 0, 0, 0, 4, 0, 0, 0, 1, 'a', 1, 'b', 0, 3, 0, 0, 0, 4, 0, 5, 0, 0, 0})},
-        {"the same key twice",
-         Body({1, 2, 0, 0, 0, 4, 0, 0, 0, 1, 'a', 1, 'a', 0, 6, 0, 0, 0, 4, 0, 5, 0, 0, 0, 4, 0, 6, 0, 0, 0})},
-        {"list count beyond the stream", Body({2, 1, 0, 0, 0, 2, 0, 0, 0, 1, 'e', 0, 0xFF, 0xFF, 0xFF, 0x7F})},
-        {"the same element name twice", Body({2, 2, 0, 0, 0, 4, 0, 0, 0, 1, 'e', 1, 'e', 0, 0, 0, 0, 0, 0, 0, 0, 0})},
+        {"the same key twice", Body({1, 2, 0, 0, 0, 4, 0, 0, 0, 1, 'a', 1, 'a', 0, 6,
+                                     0, 0, 0, 4, 0, 5, 0, 0, 0, 4, 0,   6, 0,   0, 0})},
+        {"list count beyond the stream",
+         Body({2, 1, 0, 0, 0, 2, 0, 0, 0, 1, 'e', 0, 0xFF, 0xFF, 0xFF, 0x7F})},
+        {"the same element name twice",
+         Body({2, 2, 0, 0, 0, 4, 0, 0, 0, 1, 'e', 1, 'e', 0, 0, 0, 0, 0, 0, 0, 0, 0})},
     };
     for (const Row& row : rows)
     {
@@ -266,7 +270,8 @@ TEST(BagStream, NestingIsCapped)
     Bag bag;
     EXPECT_EQ(Read(*bag, Chain(VValueBag::kMaxStreamDepth), false, false), VE_OK);
     EXPECT_EQ(bag->GetElementNamesCount(), 1);
-    EXPECT_EQ(Read(*bag, Chain(VValueBag::kMaxStreamDepth + 1), false, false), MakeVError(kCOMPONENT_ZORN, 213));
+    EXPECT_EQ(Read(*bag, Chain(VValueBag::kMaxStreamDepth + 1), false, false),
+              MakeVError(kCOMPONENT_ZORN, 213));
     EXPECT_TRUE(IsEmptyBag(*bag));
     EXPECT_EQ(Read(*bag, Chain(100000), false, false), MakeVError(kCOMPONENT_ZORN, 213))
         << "a deep stream is refused, not a stack overflow";

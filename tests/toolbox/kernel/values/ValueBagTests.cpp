@@ -284,7 +284,9 @@ TEST(ValueBag, SortElementsOrdersListedNames)
         std::vector<std::string> fExpected;
     };
     const Row rows[] = {
-        {"listed names out of order: unlisted first, then the record's order", {"B", "A", "X"}, "root",
+        {"listed names out of order: unlisted first, then the record's order",
+         {"B", "A", "X"},
+         "root",
          {"X", "A", "B"}},
         {"no listed name out of order: unchanged", {"A", "X"}, "root", {"A", "X"}},
         {"no record for the key: unchanged", {"B", "A"}, "other", {"B", "A"}},
