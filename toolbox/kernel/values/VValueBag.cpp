@@ -21,6 +21,29 @@ VString KeyText(const char* inBytes, size_t inLength)
     return VString(inBytes, inLength, CharSet::VTC_UTF_8);
 }
 
+// The 0-based slot of the 1-based position, with its name when asked; false, the name cleared,
+// out of range.
+template <class TDictionary>
+bool NthName(const TDictionary& inDictionary, int32_t inIndex, VString* outName, size_t& outIndex)
+{
+    if (inIndex < 1 || static_cast<size_t>(inIndex) > inDictionary.GetCount())
+    {
+        if (outName != nullptr)
+        {
+            outName->Clear();
+        }
+        return false;
+    }
+    outIndex = static_cast<size_t>(inIndex - 1);
+    if (outName != nullptr)
+    {
+        size_t length;
+        const char* name = inDictionary.GetKeyAt(outIndex, &length);
+        *outName = KeyText(name, length);
+    }
+    return true;
+}
+
 bool SameName(const char* inName, const char* inBytes, size_t inLength)
 {
     return inName != nullptr && std::strlen(inName) == inLength &&
@@ -230,22 +253,8 @@ bool VValueBag::GetReal(const StKey& inKey, double& outValue) const
 
 const VValueSingle* VValueBag::GetNthAttribute(int32_t inIndex, VString* outName) const
 {
-    if (inIndex < 1 || static_cast<size_t>(inIndex) > fAttributes.GetCount())
-    {
-        if (outName != nullptr)
-        {
-            outName->Clear();
-        }
-        return nullptr;
-    }
-    size_t index = static_cast<size_t>(inIndex - 1);
-    if (outName != nullptr)
-    {
-        size_t length;
-        const char* name = fAttributes.GetKeyAt(index, &length);
-        *outName = KeyText(name, length);
-    }
-    return fAttributes._GetSlotValue(index);
+    size_t index;
+    return NthName(fAttributes, inIndex, outName, index) ? fAttributes._GetSlotValue(index) : nullptr;
 }
 
 void VValueBag::AppendToCData(const VString& inText)
@@ -319,7 +328,8 @@ int32_t VValueBag::GetElementNamesCount() const
 
 VBagArray* VValueBag::GetNthElementName(int32_t inIndex, VString* outName) const
 {
-    if (inIndex < 1 || inIndex > GetElementNamesCount())
+    size_t index;
+    if (fElements == nullptr)
     {
         if (outName != nullptr)
         {
@@ -327,14 +337,7 @@ VBagArray* VValueBag::GetNthElementName(int32_t inIndex, VString* outName) const
         }
         return nullptr;
     }
-    size_t index = static_cast<size_t>(inIndex - 1);
-    if (outName != nullptr)
-    {
-        size_t length;
-        const char* name = fElements->GetKeyAt(index, &length);
-        *outName = KeyText(name, length);
-    }
-    return fElements->GetNthValue(index);
+    return NthName(*fElements, inIndex, outName, index) ? fElements->GetNthValue(index) : nullptr;
 }
 
 void VValueBag::AddElement(const StKey& inKey, VValueBag* inBag)

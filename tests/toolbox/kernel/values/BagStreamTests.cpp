@@ -1,6 +1,7 @@
 // The stream form of value bags: exact bytes in both orders, the hash index, repacking before
 // writing, and a reader that refuses malformed or truncated input without reading past it.
 #include "tests/StringTestSupport.h"
+#include "tests/toolbox/kernel/values/BagTestSupport.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -40,18 +41,6 @@ VError Read(VValueBag& ioBag, const Bytes& inBytes, bool inSwap, bool inFramed =
     EXPECT_EQ(stream.OpenReading(), VE_OK);
     return inFramed ? ioBag.ReadFromStream(&stream) : ioBag.ReadFromStreamMinimal(&stream);
 }
-
-struct Bag
-{
-    Bag() : fBag(new VValueBag()) {}
-    ~Bag() { fBag->Release(); }
-    Bag(const Bag&) = delete;
-    Bag& operator=(const Bag&) = delete;
-    VValueBag* operator->() const { return fBag; }
-    VValueBag& operator*() const { return *fBag; }
-    operator VValueBag*() const { return fBag; }
-    VValueBag* fBag;
-};
 
 bool IsEmptyBag(const VValueBag& inBag)
 {

@@ -1,6 +1,7 @@
 // Value bags: attributes, element lists, paths, merging, sorting of element names, bag lists and
 // the UUID loader.
 #include "tests/StringTestSupport.h"
+#include "tests/toolbox/kernel/values/BagTestSupport.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
@@ -16,19 +17,6 @@ namespace
 {
 
 using Key = VValueBag::StKey;
-
-// A bag held for the test's duration.
-struct Bag
-{
-    Bag() : fBag(new VValueBag()) {}
-    ~Bag() { fBag->Release(); }
-    Bag(const Bag&) = delete;
-    Bag& operator=(const Bag&) = delete;
-    VValueBag* operator->() const { return fBag; }
-    VValueBag& operator*() const { return *fBag; }
-    operator VValueBag*() const { return fBag; }
-    VValueBag* fBag;
-};
 
 std::vector<std::string> AttributeNames(const VValueBag& inBag)
 {
