@@ -3,7 +3,6 @@
 #include "toolbox/kernel/values/VValueInfo.h"
 
 #include <cstring>
-#include <memory>
 
 namespace zorn
 {
@@ -276,7 +275,7 @@ bool VPackedDictionary_with_backstore::Append(const StPackedDictionaryKey& inKey
 {
     size_t units = (inValue.GetSpace() + 3) / 2;
     size_t index = fBackstore.size();
-    if (inKey.IsRefused() || !detail::ReserveFor(fBackstore, index + units))
+    if (inKey.IsRefused() || !detail::ReserveFor(fBackstore, index + units, kFirstBackstoreUnits))
     {
         return false;
     }
@@ -333,8 +332,7 @@ bool VPackedDictionary_with_backstore::GetValue(const StPackedDictionaryKey& inK
     {
         return false;
     }
-    // The cached value object is part of the dictionary's state, not of its value.
-    auto& slot = const_cast<_VPackedDictionary_with_backstore_slot&>(*found);
+    const auto& slot = *found;
     if (slot.fValue != nullptr)
     {
         slot.fValue->GetValue(outValue);
@@ -347,18 +345,10 @@ bool VPackedDictionary_with_backstore::GetValue(const StPackedDictionaryKey& inK
         outValue.LoadFromPtr(entry + 1);
         return true;
     }
-    const VValueInfo* info = VValue::ValueInfoFromValueKind(kind);
-    if (info == nullptr)
+    if (const VValueSingle* value = _GetSlotValue(static_cast<size_t>(found - fSlots.begin())))
     {
-        return true;
+        value->GetValue(outValue);
     }
-    std::unique_ptr<VValue> loaded(info->LoadFromPtr(entry + 1, false));
-    if (loaded == nullptr || loaded->IsVValueSingle() == nullptr)
-    {
-        return true;
-    }
-    slot.fValue = loaded.release()->IsVValueSingle();
-    slot.fValue->GetValue(outValue);
     return true;
 }
 

@@ -87,9 +87,11 @@ private:
 
 namespace detail
 {
-// Grows a vector to hold inNeeded elements, amortized; false when it cannot.
+// Grows a vector to hold inNeeded elements, amortized, and to at least inFirst elements on its
+// first growth (a bag's record-sized dictionary then grows once, not at every doubling); false
+// when it cannot.
 template <class T>
-bool ReserveFor(std::vector<T>& ioVector, size_t inNeeded) noexcept
+bool ReserveFor(std::vector<T>& ioVector, size_t inNeeded, size_t inFirst = 0) noexcept
 {
     if (inNeeded <= ioVector.capacity())
     {
@@ -97,7 +99,7 @@ bool ReserveFor(std::vector<T>& ioVector, size_t inNeeded) noexcept
     }
     try
     {
-        ioVector.reserve(std::max(inNeeded, ioVector.capacity() * 2));
+        ioVector.reserve(std::max({inNeeded, ioVector.capacity() * 2, inFirst}));
         return true;
     }
     catch (...)
@@ -203,8 +205,8 @@ public:
     iterator _AppendKeyAndSlot(const StPackedDictionaryKey& inKey, TSlot inSlot)
     {
         size_t length = inKey.GetKeyLength();
-        if (inKey.IsRefused() || !detail::ReserveFor(fKeys, fKeys.size() + 1 + length) ||
-            !detail::ReserveFor(fSlots, fSlots.size() + 1))
+        if (inKey.IsRefused() || !detail::ReserveFor(fKeys, fKeys.size() + 1 + length, kFirstKeyBytes) ||
+            !detail::ReserveFor(fSlots, fSlots.size() + 1, kFirstSlots))
         {
             return fSlots.end();
         }
@@ -226,9 +228,27 @@ public:
     // Reads a key table into this dictionary, which must hold no keys; slots other than their key
     // offsets are zero. On failure the dictionary is left empty.
     VError _ReadKeysFromStream(VStream* ioStream);
+    // Whether every key finds its own slot, that is, no key is stored twice (stored data is
+    // checked with it).
+    bool _HasUniqueKeys() const
+    {
+        for (size_t i = 0; i < fSlots.size(); ++i)
+        {
+            size_t length;
+            const char* key = GetKeyAt(i, &length);
+            if (_Find(StPackedDictionaryKey(key, length)) != fSlots.begin() + static_cast<ptrdiff_t>(i))
+            {
+                return false;
+            }
+        }
+        return true;
+    }
 
 protected:
     static constexpr size_t kIndexedCount = 6;
+    // First room of a dictionary that grows: enough for a typical log record or bag.
+    static constexpr size_t kFirstKeyBytes = 128;
+    static constexpr size_t kFirstSlots = 8;
 
     // Removes the slot's key and the slot (the caller has dealt with what the slot holds), moves
     // the later keys down and empties the index.
@@ -369,6 +389,21 @@ public:
     // Removes everything.
     void RemoveAll();
 
+    // The value object of slot inIndex: the slot's own, or one made from the packed entry that the
+    // slot keeps from then on; null for an unregistered kind.
+    VValueSingle* _GetSlotValue(size_t inIndex) const;
+    // Gives slot inIndex a new value object (owned from now on, the old one deleted) and sets the
+    // repack flag.
+    void _ReplaceSlotValue(size_t inIndex, VValueSingle* inValue);
+
+    // Stream form (VPackedDictionary_Stream.cpp): the key table, the backstore length in 16-bit
+    // units, then the backstore, every kind word and value in the stream's byte order. The writer
+    // repacks first. The reader checks every entry against the backstore (a registered kind, the
+    // whole entry inside, the block used up exactly) and refuses anything else with
+    // VE_PACKED_DATA_INVALID; a failed read leaves the dictionary empty.
+    VError WriteToStream(VStream* ioStream, bool inWithHashIndex) const;
+    VError ReadFromStream(VStream* ioStream);
+
     bool NeedsRepack() const { return fNeedRepack; }
     // Brings the backstore up to date with the value objects (they stay in their slots) and clears
     // the repack flag; false, with nothing changed, when the new backstore cannot be had.
@@ -381,6 +416,9 @@ public:
 
 private:
     void _DeleteValues();
+
+    // First room of a backstore that grows (units).
+    static constexpr size_t kFirstBackstoreUnits = 128;
 
     mutable std::vector<uint16_t> fBackstore;
     mutable bool fNeedRepack = false;
@@ -447,6 +485,14 @@ public:
             ReleaseRefCountable(&slot->fValue);
             this->_EraseSlot(slot);
         }
+    }
+    // The list of slot inIndex (no reference added).
+    TValue* GetNthValue(size_t inIndex) const { return this->fSlots[inIndex].fValue; }
+    // Stores a list in slot inIndex, taking over the caller's reference; the old one is released.
+    void _AdoptNthValue(size_t inIndex, TValue* inValue)
+    {
+        ReleaseRefCountable(&this->fSlots[inIndex].fValue);
+        this->fSlots[inIndex].fValue = inValue;
     }
     void RemoveAll()
     {

@@ -106,7 +106,7 @@ public:
         {
             return false;
         }
-        SkipSpaces();
+        _SkipSpaces();
         const char* p = fPos;
         int left = inWidth > 0 ? inWidth : INT_MAX;
         bool negative = false;
@@ -129,7 +129,7 @@ public:
         }
         if (p == digits)
         {
-            return Stop();
+            return _Stop();
         }
         value = negative ? -value : value;
         if (value > INT_MAX || value < INT_MIN)
@@ -149,7 +149,7 @@ public:
         {
             return false;
         }
-        SkipSpaces();
+        _SkipSpaces();
         const char* p = fPos;
         bool negative = false;
         if (*p == '-' || *p == '+')
@@ -161,7 +161,7 @@ public:
         auto [end, error] = std::from_chars(p, p + std::strlen(p), value, std::chars_format::general);
         if (end == p || (error != std::errc() && error != std::errc::result_out_of_range))
         {
-            return Stop();
+            return _Stop();
         }
         if (error != std::errc() || !std::isfinite(value) || value >= 2147483648.0)
         {
@@ -178,19 +178,19 @@ public:
     {
         if (fStopped || *fPos != inChar)
         {
-            return Stop();
+            return _Stop();
         }
         ++fPos;
         return true;
     }
 
 private:
-    bool Stop()
+    bool _Stop()
     {
         fStopped = true;
         return false;
     }
-    void SkipSpaces()
+    void _SkipSpaces()
     {
         while (*fPos == ' ' || (*fPos >= '\t' && *fPos <= '\r'))
         {

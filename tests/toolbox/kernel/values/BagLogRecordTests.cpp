@@ -1,0 +1,118 @@
+// The record bags that errors, failed assertions and debug messages become on their way to the
+// process logger. The writers are installed before main; nothing in the test installs them.
+#include "tests/StringTestSupport.h"
+#include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/kernel/errors/ILogger.h"
+#include "toolbox/kernel/errors/VDebugMgr.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VValueBag.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace zorn;
+using namespace zorn::test;
+
+namespace
+{
+
+// Keeps the text of every attribute of every record it is given.
+class RecordingLogger : public ILogger
+{
+public:
+    using Record = std::map<std::string, std::string>;
+
+    bool ShouldLog(EMessageLevel) const override { return true; }
+    void LogBag(VValueBag* ioRecord) override
+    {
+        Record record;
+        VString name;
+        VString text;
+        for (int32_t i = 1; i <= ioRecord->GetAttributesCount(); ++i)
+        {
+            const VValueSingle* value = ioRecord->GetNthAttribute(i, &name);
+            value->GetString(text);
+            record[Ascii(name)] = Ascii(text);
+        }
+        fRecords.push_back(record);
+    }
+
+    std::vector<Record> fRecords;
+};
+
+TEST(BagLogRecords, ErrorRecord)
+{
+    RecordingLogger logger;
+    VErrorUserGenerated error(MakeVError(kCOMPONENT_ZORN, 100), VString("out of memory"));
+    logger.LogErrorIfNecessary(&error);
+    VErrorUserGenerated bare(MakeVError(0, 5), VString("no component"));
+    logger.LogErrorIfNecessary(&bare);
+
+    ASSERT_EQ(logger.fRecords.size(), 2u);
+    EXPECT_EQ(logger.fRecords[0],
+              (RecordingLogger::Record{
+                  {"level", "6"},
+                  {"message", "out of memory"},
+                  {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))}}));
+    EXPECT_EQ(logger.fRecords[1].count("component_signature"), 0u) << "no component, no signature";
+}
+
+TEST(BagLogRecords, AssertRecord)
+{
+    RecordingLogger logger;
+    logger.LogAssertIfNecessary("x > 0", "/src/deep/folder/file.cpp", 42);
+    logger.LogAssertIfNecessary("y", "plain.cpp", 7);
+    ASSERT_EQ(logger.fRecords.size(), 2u);
+    RecordingLogger::Record& first = logger.fRecords[0];
+    EXPECT_EQ(first["level"], "2");
+    EXPECT_EQ(first["message"], "x > 0");
+    EXPECT_EQ(first["file_name"], "file.cpp");
+    EXPECT_EQ(first["line_number"], "42");
+    EXPECT_NE(first["stack_crawl"].find(" <- "), std::string::npos) << first["stack_crawl"];
+    EXPECT_EQ(first["stack_crawl"].find('\n'), std::string::npos);
+    EXPECT_EQ(logger.fRecords[1]["file_name"], "plain.cpp");
+}
+
+class LoggingProcess : public BareProcess
+{
+public:
+    ILogger* GetLogger() const override { return &fLogger; }
+    mutable RecordingLogger fLogger;
+};
+
+class BagDebugMessageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        IProcessServices::Set(&fProcess);
+        ASSERT_TRUE(VTaskMgr::Get()->Init(&fProcess));
+        fWasEnabled = VDebugMgr::Get()->SetMessagesEnabled(true);
+        fWasLogging = VDebugMgr::Get()->SetLogInDebugger(false);
+    }
+    void TearDown() override
+    {
+        VDebugMgr::Get()->SetMessagesEnabled(fWasEnabled);
+        VDebugMgr::Get()->SetLogInDebugger(fWasLogging);
+        VTaskMgr::Get()->DeInit();
+        IProcessServices::Set(nullptr);
+    }
+
+    LoggingProcess fProcess;
+    bool fWasEnabled = false;
+    bool fWasLogging = false;
+};
+
+TEST_F(BagDebugMessageTest, DebugMessageIsARecordOfMessageAndLevel)
+{
+    VDebugMgr::Get()->DebugMsg(VString("checkpoint reached\n"));
+    ASSERT_EQ(fProcess.fLogger.fRecords.size(), 1u);
+    EXPECT_EQ(fProcess.fLogger.fRecords[0],
+              (RecordingLogger::Record{{"message", "checkpoint reached"}, {"level", "3"}}));
+}
+
+} // namespace
