@@ -1,3 +1,4 @@
+#include "tests/StreamTestSupport.h"
 #include "tests/StringTestSupport.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
@@ -17,7 +18,9 @@ using zorn::test::Text;
 namespace
 {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Int32;
+using test::operator+;
 
 // A read-only stream over bytes that cannot tell its size, like a pipe.
 class SizelessStream : public VStream
@@ -62,19 +65,6 @@ Bytes Written(const VString& inText, bool inSwap)
     EXPECT_EQ(stream.CloseWriting(), VE_OK);
     const uint8_t* bytes = static_cast<const uint8_t*>(stream.GetDataPtr());
     return Bytes(bytes, bytes + stream.GetDataSize());
-}
-
-Bytes Int32(int32_t inValue)
-{
-    Bytes bytes(4);
-    std::memcpy(bytes.data(), &inValue, 4);
-    return bytes;
-}
-
-Bytes operator+(Bytes inFirst, const Bytes& inSecond)
-{
-    inFirst.insert(inFirst.end(), inSecond.begin(), inSecond.end());
-    return inFirst;
 }
 
 // Reads a string from the bytes into a string that held "old"; the error and the string.

@@ -1,3 +1,4 @@
+#include "tests/StreamTestSupport.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -16,7 +17,9 @@ using namespace zorn;
 namespace
 {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Int32;
+using test::operator+;
 
 template <class TArray, class T>
 TArray Make(std::initializer_list<T> inValues)
@@ -46,19 +49,6 @@ VError Read(VArrayValue& ioArray, const Bytes& inBytes, bool inSwap)
     stream.SetNeedSwap(inSwap);
     EXPECT_EQ(stream.OpenReading(), VE_OK);
     return ioArray.ReadFromStream(&stream);
-}
-
-Bytes Int32(int32_t inValue)
-{
-    Bytes bytes(4);
-    std::memcpy(bytes.data(), &inValue, 4);
-    return bytes;
-}
-
-Bytes operator+(Bytes inFirst, const Bytes& inSecond)
-{
-    inFirst.insert(inFirst.end(), inSecond.begin(), inSecond.end());
-    return inFirst;
 }
 
 // Equal elements; a blob read back for a missing one is empty, which counts as the same.
