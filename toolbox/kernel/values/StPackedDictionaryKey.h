@@ -18,6 +18,7 @@
 
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VUUID.h"
 
 #include <cstddef>
@@ -108,7 +109,7 @@ private:
     TNative fDefault;
 };
 
-// The instances the toolbox uses. Keys of dates join with the date kind.
+// The instances the toolbox uses.
 using StBagKey_VString = StBagKeyNoDefault<VString, VString>;
 using StBagKey_bool = StBagKeyNoDefault<bool, VBoolean>;
 using StBagKey_int = StBagKeyNoDefault<int32_t, VLong>;
@@ -116,6 +117,7 @@ using StBagKey_uint = StBagKeyNoDefault<uint32_t, VLong>;
 using StBagKey_int64 = StBagKeyNoDefault<int64_t, VLong8>;
 using StBagKey_uint64 = StBagKeyNoDefault<uint64_t, VLong8>;
 using StBagKey_VUUID = StBagKeyNoDefault<VUUID, VUUID>;
+using StBagKey_VTime = StBagKeyNoDefault<VTime, VTime>;
 using StBagKey_cstring = StBagKeyNoDefault<const char*, const char*>;
 using StBagKeyWithDefault_EMessageLevel = StBagKeyWithDefault<EMessageLevel, VLong>;
 using StBagKeyWithDefault_VUUID = StBagKeyWithDefault<VUUID, VUUID>;
