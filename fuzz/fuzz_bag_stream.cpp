@@ -29,11 +29,16 @@ void Check(bool inCondition, int inLine = __builtin_LINE())
     }
 }
 
-VError Read(VValueBag& ioBag, const void* inData, size_t inSize, bool inSwap, bool inFramed)
+VError Read(VValueBag& ioBag, const void* inData, size_t inSize, bool inSwap, bool inFramed,
+            bool inOlderLayout = false)
 {
     VConstPtrStream stream(inData, inSize);
     stream.SetNeedSwap(inSwap);
     Check(stream.OpenReading() == VE_OK);
+    if (inOlderLayout)
+    {
+        return ioBag._ReadFromStream_v1(&stream);
+    }
     return inFramed ? ioBag.ReadFromStream(&stream) : ioBag.ReadFromStreamMinimal(&stream);
 }
 
@@ -62,8 +67,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const bool swap = (data[0] & 0x80) != 0;
     const bool framed = (data[0] & 1) != 0;
+    // Bit 6 reads the older layout; what it gives is then written and read in the current one.
+    const bool older = (data[0] & 0x40) != 0;
     std::unique_ptr<VValueBag, void (*)(VValueBag*)> bag(new VValueBag(), Release);
-    if (Read(*bag, data + 1, size - 1, swap, framed) != VE_OK)
+    if (Read(*bag, data + 1, size - 1, swap, framed, older) != VE_OK)
     {
         Check(bag->GetAttributesCount() == 0 && bag->GetElementNamesCount() == 0);
         return 0;

@@ -20,8 +20,11 @@
 // - A wrong tag returns 'zorn' 207 and a wrong version 'zorn' 212 without raising them.
 // - GetKeysFromUTF8PathNoCopy gives keys holding copies of the segments: a key borrows only a
 //   whole zero-terminated text.
-// - The older layout (_ReadFromStream_v1) is not built: it reads string arrays, which the kernel
-//   does not have yet.
+// - The older layout (_ReadFromStream_v1: attribute names as a VArrayString, then each value as
+//   its kind and own stream form; element names the same way, then one bag list per name) is read
+//   with the same care: the counts must match their names, a name stored twice, a kind that is no
+//   registered single value or a value that fails to read is refused with 'zorn' 213, and the bag is
+//   left empty. Nothing in the toolbox writes that layout.
 // - No locks: reading can cache value objects and writing can repack (see VPackedDictionary.h).
 #pragma once
 
@@ -176,6 +179,8 @@ public:
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
     VError WriteToStreamMinimal(VStream* ioStream, bool inWithIndex) const;
     VError ReadFromStreamMinimal(VStream* ioStream, int32_t inDepth = 1);
+    // Reads the older layout (see above).
+    VError _ReadFromStream_v1(VStream* ioStream, int32_t inDepth = 1);
 
     const VPackedDictionary_with_backstore& GetAttributesDictionary() const { return fAttributes; }
 

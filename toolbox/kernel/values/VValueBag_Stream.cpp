@@ -1,5 +1,6 @@
 // The stream form of value bags and bag lists (the layout is described in VValueBag.h).
 #include "toolbox/kernel/streams/VStream.h"
+#include "toolbox/kernel/values/VArrayValue.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <algorithm>
@@ -165,6 +166,99 @@ VError VValueBag::_ReadElements(VStream* ioStream, int32_t inDepth)
     if (error != VE_OK)
     {
         _DeleteElements();
+    }
+    return error;
+}
+
+VError VValueBag::_ReadFromStream_v1(VStream* ioStream, int32_t inDepth)
+{
+    Destroy();
+    if (inDepth > kMaxStreamDepth)
+    {
+        return _ThrowError(VE_PACKED_DATA_INVALID);
+    }
+    auto readNamesAndCount = [ioStream](VArrayString& outNames, uint32_t& outCount) -> VError
+    {
+        if (VError error = outNames.ReadFromStream(ioStream); error != VE_OK)
+        {
+            return error;
+        }
+        int32_t count = 0;
+        if (VError error = ioStream->GetLong(count); error != VE_OK)
+        {
+            return error;
+        }
+        outCount = static_cast<uint32_t>(count);
+        // Each entry takes at least a word; the names must match the entries one to one.
+        if (outCount != static_cast<uint32_t>(outNames.GetCount()) || outCount > BytesLeft(ioStream))
+        {
+            return _ThrowError(VE_PACKED_DATA_INVALID);
+        }
+        return VE_OK;
+    };
+
+    VArrayString names;
+    uint32_t count = 0;
+    VError error = readNamesAndCount(names, count);
+    VString name;
+    for (uint32_t i = 0; error == VE_OK && i < count; ++i)
+    {
+        int32_t kindField = 0;
+        error = ioStream->GetLong(kindField);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        names.GetString(name, static_cast<int32_t>(i) + 1);
+        StKey key(name);
+        VValue* value = VValue::NewValueFromValueKind(static_cast<ValueKind>(kindField & 0xFFFF));
+        auto* single = dynamic_cast<VValueSingle*>(value);
+        if (single == nullptr || AttributeExists(key))
+        {
+            delete value;
+            error = _ThrowError(VE_PACKED_DATA_INVALID);
+            break;
+        }
+        error = single->ReadFromStream(ioStream);
+        if (error == VE_OK)
+        {
+            SetValue(key, *single);
+        }
+        else
+        {
+            error = _ThrowError(VE_PACKED_DATA_INVALID);
+        }
+        delete single;
+    }
+    if (error == VE_OK)
+    {
+        error = readNamesAndCount(names, count);
+    }
+    for (uint32_t i = 0; error == VE_OK && i < count; ++i)
+    {
+        names.GetString(name, static_cast<int32_t>(i) + 1);
+        StKey key(name);
+        if (GetElements(key) != nullptr)
+        {
+            error = _ThrowError(VE_PACKED_DATA_INVALID);
+            break;
+        }
+        auto* list = new (std::nothrow) VBagArray();
+        if (list == nullptr)
+        {
+            error = _ThrowError(VE_MEMORY_FULL);
+            break;
+        }
+        error = list->ReadFromStreamMinimal(ioStream, inDepth + 1);
+        if (error == VE_OK)
+        {
+            SetElements(key, list);
+        }
+        list->Release();
+    }
+    if (error != VE_OK)
+    {
+        Destroy();
     }
     return error;
 }

@@ -5,6 +5,8 @@
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VArrayValue.h"
+#include "toolbox/kernel/values/VBagArray.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +266,113 @@ TEST(BagStream, NestingIsCapped)
     EXPECT_TRUE(IsEmptyBag(*bag));
     EXPECT_EQ(Read(*bag, Chain(100000), false, false), MakeVError(kCOMPONENT_ZORN, 213))
         << "a deep stream is refused, not a stack overflow";
+}
+
+} // namespace
+
+namespace
+{
+
+// The older layout, written piece by piece: names as a string array, a count, then per entry
+// whatever inEntries writes.
+template <typename TWriteEntries>
+void WriteOlderSection(VPtrStream& ioStream, std::initializer_list<const char*> inNames, int32_t inCount,
+                       TWriteEntries inEntries)
+{
+    VArrayString names;
+    for (const char* name : inNames)
+    {
+        names.AppendString(VString(name));
+    }
+    EXPECT_EQ(names.WriteToStream(&ioStream), VE_OK);
+    ioStream.PutLongs(&inCount, 1);
+    inEntries(ioStream);
+}
+
+struct OlderLayout
+{
+    const char* fWhat;
+    std::initializer_list<const char*> fNames;
+    int32_t fCount;
+    int32_t fKind;
+    VError fExpected;
+};
+
+VError ReadOlder(VValueBag& ioBag, const OlderLayout& inRow, size_t inCut = SIZE_MAX,
+                 size_t* outSize = nullptr)
+{
+    VPtrStream stream;
+    EXPECT_EQ(stream.OpenWriting(), VE_OK);
+    WriteOlderSection(stream, inRow.fNames, inRow.fCount,
+                      [&](VPtrStream& ioStream)
+                      {
+                          for (int32_t i = 0; i < static_cast<int32_t>(inRow.fNames.size()); ++i)
+                          {
+                              ioStream.PutLongs(&inRow.fKind, 1);
+                              VLong(40 + i).WriteToStream(&ioStream);
+                          }
+                      });
+    WriteOlderSection(stream, {"kids"}, 1,
+                      [](VPtrStream& ioStream)
+                      {
+                          Bag child;
+                          child->SetString(Key("name"), VString("c"));
+                          VBagArray list;
+                          list.AddTail(child);
+                          EXPECT_EQ(list.WriteToStreamMinimal(&ioStream), VE_OK);
+                      });
+    stream.CloseWriting();
+    const auto* data = static_cast<const uint8_t*>(stream.GetDataPtr());
+    const size_t size = static_cast<size_t>(stream.GetDataSize());
+    if (outSize != nullptr)
+    {
+        *outSize = size;
+    }
+    Bytes bytes(data, data + std::min(inCut, size));
+    VConstPtrStream reader(bytes.data(), bytes.size());
+    EXPECT_EQ(reader.OpenReading(), VE_OK);
+    return ioBag._ReadFromStream_v1(&reader);
+}
+
+TEST(BagStream, OlderLayoutIsReadAndMalformedOnesAreRefused)
+{
+    const OlderLayout good = {"two longs and one list", {"a", "b"}, 2, VK_LONG, VE_OK};
+    Bag bag;
+    size_t size = 0;
+    ASSERT_EQ(ReadOlder(*bag, good, SIZE_MAX, &size), VE_OK);
+    int32_t value = 0;
+    EXPECT_TRUE(bag->GetLong(Key("a"), value));
+    EXPECT_EQ(value, 40);
+    EXPECT_TRUE(bag->GetLong(Key("b"), value));
+    EXPECT_EQ(value, 41);
+    ASSERT_NE(bag->GetElements(Key("kids")), nullptr);
+    ASSERT_EQ(bag->GetElements(Key("kids"))->GetCount(), 1);
+    VString name;
+    EXPECT_TRUE(bag->GetElements(Key("kids"))->GetNth(1)->GetString(Key("name"), name));
+    EXPECT_EQ(Text(name), u"c");
+
+    const OlderLayout bad[] = {
+        {"more values than names", {"a"}, 2, VK_LONG, VE_PACKED_DATA_INVALID},
+        {"fewer values than names", {"a", "b"}, 1, VK_LONG, VE_PACKED_DATA_INVALID},
+        {"a name stored twice", {"a", "a"}, 2, VK_LONG, VE_PACKED_DATA_INVALID},
+        {"an unregistered kind", {"a"}, 1, 0x7FFF, VE_PACKED_DATA_INVALID},
+        {"a bag is no single value", {"a"}, 1, VK_BAG, VE_PACKED_DATA_INVALID},
+        {"a negative count", {"a"}, -1, VK_LONG, VE_PACKED_DATA_INVALID},
+    };
+    for (const OlderLayout& row : bad)
+    {
+        Bag refused;
+        EXPECT_EQ(ReadOlder(*refused, row), row.fExpected) << row.fWhat;
+        EXPECT_TRUE(IsEmptyBag(*refused)) << row.fWhat;
+    }
+
+    // Cut anywhere before the end, the read fails and leaves nothing half read.
+    for (size_t cut = 0; cut < size; ++cut)
+    {
+        Bag truncated;
+        EXPECT_NE(ReadOlder(*truncated, good, cut), VE_OK) << "cut at " << cut;
+        EXPECT_TRUE(IsEmptyBag(*truncated)) << "cut at " << cut;
+    }
 }
 
 } // namespace
