@@ -1,3 +1,4 @@
+#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/json/VJSONArray.h"
 
 #include "toolbox/json/StJSONNestingGuard.h"
@@ -93,6 +94,8 @@ VJSONArray::VJSONArray()
 
 VJSONArray::~VJSONArray()
 {
+    // A shared container's locker goes with it; no other container can reach this one now.
+    ReleaseRefCountable(&fLocker);
     // The graph's counts of the container elements are given back here once the graph exists.
     if (IsMonitoredTask())
     {

@@ -1,3 +1,4 @@
+#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/json/VJSONObject.h"
 
 #include "toolbox/json/StJSONNestingGuard.h"
@@ -46,6 +47,8 @@ VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inUnmonitored)
 
 VJSONObject::~VJSONObject()
 {
+    // A shared container's locker goes with it; no other container can reach this one now.
+    ReleaseRefCountable(&fLocker);
     if (fImplementation != nullptr)
     {
         fImplementation->IJSON_DoDisconnectDependencies(this);

@@ -37,6 +37,7 @@
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 
 #include <atomic>
 #include <memory>
@@ -161,6 +162,14 @@ public:
     bool DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions,
                      VJSONVisitedPairs& ioPath) const;
 
+    // Sharing between tasks. The storage locker with a reference for the caller, null for a plain
+    // container (read under StGraphLocker::sMutex).
+    VRefPtr<VStorageLocker> GetStorageLocker() const;
+    // Replaces the locker under StGraphLocker::sMutex (the new one retained, the old released).
+    void SetStorageLocker(VStorageLocker* inLocker);
+    // 0 without a locker; else the locker's id, negated for a class-internal or unbound locker.
+    int32_t GetSharedID() const;
+
 protected:
     ~VJSONObject() override;
 
@@ -194,7 +203,7 @@ private:
     // The object graph, the storage locker and the script class attach here when they exist.
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
     IJSONObject* fImplementation = nullptr; // retained
-    [[maybe_unused]] VStorageLocker* fLocker = nullptr;
+    VStorageLocker* fLocker = nullptr; // retained; changed under StGraphLocker::sMutex
     VJSONStamp* fStamp = nullptr; // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
