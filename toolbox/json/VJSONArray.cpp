@@ -1,4 +1,3 @@
-#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/json/VJSONArray.h"
 
 #include "toolbox/json/StJSONNestingGuard.h"
@@ -7,6 +6,7 @@
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
+#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/kernel/values/VCompareOptions.h"

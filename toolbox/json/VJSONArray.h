@@ -168,7 +168,7 @@ private:
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
     [[maybe_unused]] uint32_t fContainerCount = 0;
     VStorageLocker* fLocker = nullptr; // retained; changed under StGraphLocker::sMutex
-    VJSONStamp* fStamp = nullptr; // retained
+    VJSONStamp* fStamp = nullptr;      // retained
 };
 
 } // namespace zorn

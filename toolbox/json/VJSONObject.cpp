@@ -1,4 +1,3 @@
-#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/json/VJSONObject.h"
 
 #include "toolbox/json/StJSONNestingGuard.h"
@@ -6,6 +5,7 @@
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
+#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>

@@ -203,8 +203,8 @@ private:
     // The object graph, the storage locker and the script class attach here when they exist.
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
     IJSONObject* fImplementation = nullptr; // retained
-    VStorageLocker* fLocker = nullptr; // retained; changed under StGraphLocker::sMutex
-    VJSONStamp* fStamp = nullptr; // retained
+    VStorageLocker* fLocker = nullptr;      // retained; changed under StGraphLocker::sMutex
+    VJSONStamp* fStamp = nullptr;           // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
