@@ -573,8 +573,16 @@ bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& i
 
 VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
 {
-    // In the share-shared mode a locked array is shared here once storage lockers exist.
+    if (ioCloner.GetMode() == VJSONCloner::eShareShared && GetStorageLocker())
+    {
+        outClone.SetArray(const_cast<VJSONArray*>(this));
+        return VE_OK;
+    }
     VJSONArray* clone = new VJSONArray();
+    if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
+    {
+        clone->SetStorageLocker(ioCloner.GetStorageLockerAndAssignIfNecessary());
+    }
     // The clone is in place before the elements are copied, so that an element leading back to
     // this array finds it.
     outClone.AdoptArray(clone);

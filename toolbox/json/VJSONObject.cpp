@@ -546,11 +546,11 @@ void VJSONObject::MergeWith(const VJSONObject* inOther, bool inOnlyMissing)
 
 VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
 {
-    if (ioCloner.GetMode() == VJSONCloner::eShareShared && fImplementation != nullptr)
+    if (ioCloner.GetMode() == VJSONCloner::eShareShared)
     {
-        // Objects with a storage locker are shared here too once lockers exist.
         bool sharable = false;
-        if (fImplementation->IJSON_IsSharable(this, sharable))
+        if (GetStorageLocker() ||
+            (fImplementation != nullptr && fImplementation->IJSON_IsSharable(this, sharable)))
         {
             outClone.SetObject(const_cast<VJSONObject*>(this));
             return VE_OK;
@@ -590,7 +590,10 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
         clone.Adopt(new VJSONObject());
     }
     clone->fConstructionLevel = fConstructionLevel;
-    // The cloner's storage locker is given to the clone here once lockers exist.
+    if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
+    {
+        clone->SetStorageLocker(ioCloner.GetStorageLockerAndAssignIfNecessary());
+    }
     // The clone is in place before its properties are copied, so that a property leading back to
     // this object finds it.
     VJSONObject* target = clone.Get();

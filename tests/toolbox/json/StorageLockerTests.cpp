@@ -3,6 +3,7 @@
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
@@ -328,6 +329,33 @@ TEST_F(StorageLockerTest, UnboundValueInUseByAnotherTaskIsRefused)
     stage = 2;
     ASSERT_TRUE(worker->WaitForDeath(10000));
     EXPECT_TRUE(AssignValues({target, value})) << "once given back, the value may join";
+}
+
+TEST_F(StorageLockerTest, ClonesTakeTheClonersLockerOrShareSharedContainers)
+{
+    VJSONValue inner = MakeArray({VJSONValue(1.0)});
+    VJSONValue source = MakeObject({{"list", inner}});
+    VJSONValue clone;
+    {
+        VJSONCloner cloner(VJSONCloner::eAssignLocker);
+        ASSERT_EQ(source.GetObject()->Clone(clone, cloner), VE_OK);
+        VStorageLocker* locker = cloner.GetStorageLockerAndAssignIfNecessary();
+        EXPECT_EQ(LockerOf(clone), locker) << "every copy gets the cloner's locker";
+        EXPECT_EQ(LockerOf(clone.GetObject()->GetProperty(Str("list"))), locker);
+        EXPECT_EQ(LockerOf(source), nullptr) << "the source stays plain";
+    }
+    EXPECT_NE(LockerOf(clone), nullptr) << "the copies keep the locker after the cloner goes";
+
+    VJSONCloner sharing(VJSONCloner::eShareShared);
+    VJSONValue shared;
+    ASSERT_EQ(clone.GetObject()->Clone(shared, sharing), VE_OK);
+    EXPECT_EQ(shared.GetObject(), clone.GetObject()) << "a shared object is shared, not copied";
+    VJSONValue sharedList;
+    ASSERT_EQ(clone.GetObject()->GetProperty(Str("list")).GetArray()->Clone(sharedList, sharing), VE_OK);
+    EXPECT_EQ(sharedList.GetArray(), clone.GetObject()->GetProperty(Str("list")).GetArray());
+    VJSONValue copy;
+    ASSERT_EQ(inner.GetArray()->Clone(copy, sharing), VE_OK);
+    EXPECT_NE(copy.GetArray(), inner.GetArray()) << "a plain array is copied";
 }
 
 } // namespace
