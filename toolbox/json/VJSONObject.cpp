@@ -202,6 +202,14 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
             return result;
         }
     }
+    // A shared object answers its locker's id under this name, which no property can take.
+    if (inName.GetLength() == 10 && inName.EqualToUSASCIICString("__LockerID"))
+    {
+        if (int32_t id = GetSharedID(); id != 0)
+        {
+            return VJSONValue(static_cast<double>(id));
+        }
+    }
     // A class's member functions and getters answer for names it lacks once script classes exist.
     return GetOwnProperty(inName);
 }
@@ -454,8 +462,11 @@ void VJSONObject::GetClassName(VString& outName) const
     {
         fImplementation->IJSON_GetClassName(this, outName);
     }
-    // The class's name comes next once script classes exist; a shared object is a
-    // "Shared Object" once storage lockers exist.
+    // The class's name comes next once script classes exist.
+    if ((outName.IsNull() || outName.IsEmpty()) && GetStorageLocker())
+    {
+        outName = VString("Shared Object");
+    }
     if (outName.IsNull() || outName.IsEmpty())
     {
         outName = VString("Object");

@@ -13,10 +13,11 @@
 // and walkers that must not pay a copy (a stamp, a retain and a release) per value.
 //
 // A native implementation (IJSONObject) is asked first for property access, cloning, comparison
-// and names. Script classes, storage lockers and the object graph attach to objects in later
-// layers; until they exist every object is plain (no class, no locker, no graph), is never
-// locked, and belongs to one task at a time like any plain container. "__LockerID" is then an
-// ordinary name.
+// and names. An object shared between tasks carries a storage locker (VStorageLocker), set by
+// SetStorageLocker, by a store into a shared container or by a clone with the cloner's locker; it
+// then answers "__LockerID" with the locker's id and is a "Shared Object" when nothing else names
+// its class. Script classes and the object graph attach in later layers; until they exist an
+// object has no class and no graph.
 //
 // Dropping the last reference to an object whose properties hold the last references to further
 // containers never recurses: the children go to the task's pending release list (VJSONRelease),

@@ -142,6 +142,25 @@ TEST_F(StorageLockerTest, UserTakesAndGivesBack)
     EXPECT_EQ(locker->GetOwnerID(), 0);
 }
 
+TEST_F(StorageLockerTest, SharedObjectAnswersItsLockerID)
+{
+    VJSONValue object = MakeObject({{"a", VJSONValue(1.0)}});
+    VString name;
+    object.GetObject()->GetClassName(name);
+    EXPECT_EQ(Text(name), u"Object");
+    EXPECT_TRUE(object.GetObject()->GetProperty(Str("__LockerID")).IsUndefined())
+        << "plain: an ordinary name";
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    object.GetObject()->SetStorageLocker(locker.Get());
+    const auto id = static_cast<double>(locker->GetID());
+    EXPECT_EQ(object.GetObject()->GetProperty(Str("__LockerID")).GetNumber(), -id) << "unbound: negated";
+    locker->Bind();
+    EXPECT_EQ(object.GetObject()->GetProperty(Str("__LockerID")).GetNumber(), id);
+    EXPECT_EQ(object.GetObject()->GetOwnCount(), 1U) << "the id is in no property list";
+    object.GetObject()->GetClassName(name);
+    EXPECT_EQ(Text(name), u"Shared Object");
+}
+
 class SharableNative : public IJSONObject
 {
 public:
