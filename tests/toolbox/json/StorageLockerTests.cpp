@@ -120,6 +120,51 @@ TEST_F(StorageLockerTest, KilledWaiterGivesUpPromptly)
     locker->EndUse();
 }
 
+TEST_F(StorageLockerTest, PlainTreesStayFreeWhileALockerIsContended)
+{
+    // One task holds a locker, a second waits for it, and a third builds and drops a plain tree
+    // meanwhile: plain containers take no lock a waiter could be holding.
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    std::atomic<int> stage{0};
+    VRefPtr<VTask> holder = NewTask(
+        [&]
+        {
+            VJSONUser user(VRefPtr<VStorageLocker>(locker), false);
+            stage = 1;
+            WaitFor([&] { return stage == 3; });
+        });
+    ASSERT_TRUE(holder->Run());
+    ASSERT_TRUE(WaitFor([&] { return stage == 1; }));
+    std::atomic<bool> waited{false};
+    VRefPtr<VTask> waiter = NewTask(
+        [&]
+        {
+            waited = locker->Use();
+            locker->EndUse();
+        });
+    ASSERT_TRUE(waiter->Run());
+    VRefPtr<VTask> builder = NewTask(
+        [&]
+        {
+            for (int i = 0; i < 200; ++i)
+            {
+                VJSONValue tree =
+                    MakeObject({{"list", MakeArray({MakeObject({{"n", VJSONValue(1.0 * i)}})})}});
+                VJSONValue copy = tree;
+                copy.GetObject()->SetProperty(Str("more"), MakeArray({VJSONValue(2.0)}));
+            }
+            stage = 2;
+        });
+    ASSERT_TRUE(builder->Run());
+    ASSERT_TRUE(builder->WaitForDeath(10000)) << "a plain tree never waits for a locker";
+    EXPECT_EQ(stage, 2);
+    EXPECT_FALSE(waited);
+    stage = 3;
+    ASSERT_TRUE(holder->WaitForDeath(10000));
+    ASSERT_TRUE(waiter->WaitForDeath(10000));
+    EXPECT_TRUE(waited);
+}
+
 TEST_F(StorageLockerTest, UserTakesAndGivesBack)
 {
     VJSONValue object(JSON_object);
