@@ -6,6 +6,7 @@
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
+#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
@@ -93,6 +94,8 @@ VJSONArray::VJSONArray()
 
 VJSONArray::~VJSONArray()
 {
+    // A shared container's locker goes with it; no other container can reach this one now.
+    ReleaseRefCountable(&fLocker);
     // The graph's counts of the container elements are given back here once the graph exists.
     if (IsMonitoredTask())
     {
@@ -570,8 +573,16 @@ bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& i
 
 VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
 {
-    // In the share-shared mode a locked array is shared here once storage lockers exist.
+    if (ioCloner.GetMode() == VJSONCloner::eShareShared && GetStorageLocker())
+    {
+        outClone.SetArray(const_cast<VJSONArray*>(this));
+        return VE_OK;
+    }
     VJSONArray* clone = new VJSONArray();
+    if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
+    {
+        clone->SetStorageLocker(ioCloner.GetStorageLockerAndAssignIfNecessary());
+    }
     // The clone is in place before the elements are copied, so that an element leading back to
     // this array finds it.
     outClone.AdoptArray(clone);

@@ -26,6 +26,7 @@
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 
 #include <atomic>
 #include <cstdint>
@@ -144,6 +145,14 @@ public:
     void SetJSONStamp(VJSONStamp* inStamp);
     VJSONStamp* GetJSONStamp() const { return fStamp; }
 
+    // Sharing between tasks. The storage locker with a reference for the caller, null for a plain
+    // container (read under StGraphLocker::sMutex).
+    VRefPtr<VStorageLocker> GetStorageLocker() const;
+    // Replaces the locker under StGraphLocker::sMutex (the new one retained, the old released).
+    void SetStorageLocker(VStorageLocker* inLocker);
+    // 0 without a locker; else the locker's id, negated for a class-internal or unbound locker.
+    int32_t GetSharedID() const;
+
 protected:
     ~VJSONArray() override;
 
@@ -158,8 +167,8 @@ private:
     // The object graph and the storage locker attach here when they exist.
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
     [[maybe_unused]] uint32_t fContainerCount = 0;
-    [[maybe_unused]] VStorageLocker* fLocker = nullptr;
-    VJSONStamp* fStamp = nullptr; // retained
+    VStorageLocker* fLocker = nullptr; // retained; changed under StGraphLocker::sMutex
+    VJSONStamp* fStamp = nullptr;      // retained
 };
 
 } // namespace zorn

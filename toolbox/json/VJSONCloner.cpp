@@ -3,11 +3,36 @@
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VStorageLocker.h"
 
 #include <new>
 
 namespace zorn
 {
+
+VJSONCloner::~VJSONCloner()
+{
+    ReleaseRefCountable(&fLocker);
+}
+
+VStorageLocker* VJSONCloner::GetStorageLockerAndAssignIfNecessary()
+{
+    if (fLocker == nullptr)
+    {
+        fLocker = new VStorageLocker();
+    }
+    return fLocker;
+}
+
+void VJSONCloner::SetStorageLocker(VStorageLocker* inLocker)
+{
+    if (inLocker != fLocker)
+    {
+        RetainRefCountable(inLocker);
+        ReleaseRefCountable(&fLocker);
+        fLocker = inLocker;
+    }
+}
 
 VError VJSONCloner::CloneValue(VJSONValue& ioValue)
 {

@@ -7,7 +7,7 @@
 // a tree are, which keeps a clone to one allocation per container and per string-free value.
 //
 // Modes: eShareShared shares, rather than copies, the objects that may be shared between tasks;
-// eAssignLocker gives every copy the cloner's storage locker (none until storage lockers exist).
+// eAssignLocker gives every copy the cloner's storage locker (made on first need).
 //
 // Nesting is bounded by StJSONNestingGuard: a source nested too deep gives 'zorn' 108, with the
 // containers copied so far in place and the too-deep one undefined.
@@ -32,10 +32,15 @@ public:
     static constexpr uint32_t eAssignLocker = 2;
 
     explicit VJSONCloner(uint32_t inMode = 0) : fMode(inMode) {}
+    ~VJSONCloner() override;
     VJSONCloner(const VJSONCloner&) = delete;
     VJSONCloner& operator=(const VJSONCloner&) = delete;
 
     uint32_t GetMode() const { return fMode; }
+    // The locker of the eAssignLocker copies (not retained for the caller), made on first need.
+    VStorageLocker* GetStorageLockerAndAssignIfNecessary();
+    // Replaces that locker (the new one retained, the old released).
+    void SetStorageLocker(VStorageLocker* inLocker);
 
     // Replaces an object or array value by its copy; other values stay as they are (0).
     VError CloneValue(VJSONValue& ioValue);
@@ -65,7 +70,7 @@ private:
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
     std::unordered_map<const void*, Copy> fCopies;
-    [[maybe_unused]] VStorageLocker* fLocker = nullptr; // the storage locker of eAssignLocker
+    VStorageLocker* fLocker = nullptr; // retained; the storage locker of eAssignLocker
 };
 
 } // namespace zorn

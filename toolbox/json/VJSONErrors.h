@@ -26,5 +26,12 @@ constexpr VError VE_JSON_NO_BINARY_FORM = MakeVError(kCOMPONENT_ZORN, 915);
 constexpr VError VE_JSON_SORT_COMPARATOR_FAILED = MakeVError(kCOMPONENT_ZORN, 917);
 // An array index past the end where the array may not grow.
 constexpr VError VE_JSON_INDEX_OUT_OF_RANGE = MakeVError(kCOMPONENT_SCRIPT, -10713);
+// A value that is neither shared nor a sharable native object stored into a shared container.
+constexpr VError VE_JSON_NOT_SHARED = MakeVError(kCOMPONENT_SCRIPT, -10721);
+// An object (array) of one shared graph stored into another shared graph.
+constexpr VError VE_JSON_OBJECT_IN_OTHER_GRAPH = MakeVError(kCOMPONENT_SCRIPT, -10724);
+constexpr VError VE_JSON_ARRAY_IN_OTHER_GRAPH = MakeVError(kCOMPONENT_SCRIPT, -10725);
+// A shared value not yet in any graph stored while another task uses it.
+constexpr VError VE_JSON_SHARED_VALUE_IN_USE = MakeVError(kCOMPONENT_SCRIPT, -10753);
 
 } // namespace zorn

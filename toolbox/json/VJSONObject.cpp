@@ -5,6 +5,7 @@
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
+#include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>
@@ -46,6 +47,8 @@ VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inUnmonitored)
 
 VJSONObject::~VJSONObject()
 {
+    // A shared container's locker goes with it; no other container can reach this one now.
+    ReleaseRefCountable(&fLocker);
     if (fImplementation != nullptr)
     {
         fImplementation->IJSON_DoDisconnectDependencies(this);
@@ -197,6 +200,14 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
         if (fImplementation->IJSON_GetProperty(this, inName, result, inContext) != eJSONStatusNotHandled)
         {
             return result;
+        }
+    }
+    // A shared object answers its locker's id under this name, which no property can take.
+    if (inName.GetLength() == 10 && inName.EqualToUSASCIICString("__LockerID"))
+    {
+        if (int32_t id = GetSharedID(); id != 0)
+        {
+            return VJSONValue(static_cast<double>(id));
         }
     }
     // A class's member functions and getters answer for names it lacks once script classes exist.
@@ -451,8 +462,11 @@ void VJSONObject::GetClassName(VString& outName) const
     {
         fImplementation->IJSON_GetClassName(this, outName);
     }
-    // The class's name comes next once script classes exist; a shared object is a
-    // "Shared Object" once storage lockers exist.
+    // The class's name comes next once script classes exist.
+    if ((outName.IsNull() || outName.IsEmpty()) && GetStorageLocker())
+    {
+        outName = VString("Shared Object");
+    }
     if (outName.IsNull() || outName.IsEmpty())
     {
         outName = VString("Object");
@@ -543,11 +557,11 @@ void VJSONObject::MergeWith(const VJSONObject* inOther, bool inOnlyMissing)
 
 VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
 {
-    if (ioCloner.GetMode() == VJSONCloner::eShareShared && fImplementation != nullptr)
+    if (ioCloner.GetMode() == VJSONCloner::eShareShared)
     {
-        // Objects with a storage locker are shared here too once lockers exist.
         bool sharable = false;
-        if (fImplementation->IJSON_IsSharable(this, sharable))
+        if (GetStorageLocker() ||
+            (fImplementation != nullptr && fImplementation->IJSON_IsSharable(this, sharable)))
         {
             outClone.SetObject(const_cast<VJSONObject*>(this));
             return VE_OK;
@@ -587,7 +601,10 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
         clone.Adopt(new VJSONObject());
     }
     clone->fConstructionLevel = fConstructionLevel;
-    // The cloner's storage locker is given to the clone here once lockers exist.
+    if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
+    {
+        clone->SetStorageLocker(ioCloner.GetStorageLockerAndAssignIfNecessary());
+    }
     // The clone is in place before its properties are copied, so that a property leading back to
     // this object finds it.
     VJSONObject* target = clone.Get();

@@ -13,10 +13,11 @@
 // and walkers that must not pay a copy (a stamp, a retain and a release) per value.
 //
 // A native implementation (IJSONObject) is asked first for property access, cloning, comparison
-// and names. Script classes, storage lockers and the object graph attach to objects in later
-// layers; until they exist every object is plain (no class, no locker, no graph), is never
-// locked, and belongs to one task at a time like any plain container. "__LockerID" is then an
-// ordinary name.
+// and names. An object shared between tasks carries a storage locker (VStorageLocker), set by
+// SetStorageLocker, by a store into a shared container or by a clone with the cloner's locker; it
+// then answers "__LockerID" with the locker's id and is a "Shared Object" when nothing else names
+// its class. Script classes and the object graph attach in later layers; until they exist an
+// object has no class and no graph.
 //
 // Dropping the last reference to an object whose properties hold the last references to further
 // containers never recurses: the children go to the task's pending release list (VJSONRelease),
@@ -37,6 +38,7 @@
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 
 #include <atomic>
 #include <memory>
@@ -161,6 +163,14 @@ public:
     bool DeepEqualTo(const VJSONObject* inOther, const VCompareOptions& inOptions,
                      VJSONVisitedPairs& ioPath) const;
 
+    // Sharing between tasks. The storage locker with a reference for the caller, null for a plain
+    // container (read under StGraphLocker::sMutex).
+    VRefPtr<VStorageLocker> GetStorageLocker() const;
+    // Replaces the locker under StGraphLocker::sMutex (the new one retained, the old released).
+    void SetStorageLocker(VStorageLocker* inLocker);
+    // 0 without a locker; else the locker's id, negated for a class-internal or unbound locker.
+    int32_t GetSharedID() const;
+
 protected:
     ~VJSONObject() override;
 
@@ -194,8 +204,8 @@ private:
     // The object graph, the storage locker and the script class attach here when they exist.
     [[maybe_unused]] VJSONGraph* fGraph = nullptr;
     IJSONObject* fImplementation = nullptr; // retained
-    [[maybe_unused]] VStorageLocker* fLocker = nullptr;
-    VJSONStamp* fStamp = nullptr; // retained
+    VStorageLocker* fLocker = nullptr;      // retained; changed under StGraphLocker::sMutex
+    VJSONStamp* fStamp = nullptr;           // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).

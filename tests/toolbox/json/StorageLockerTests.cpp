@@ -1,0 +1,425 @@
+// Storage lockers: per-task nested use, waiting through the message queue, and the decisions of
+// Assign when a value is stored into a shared container.
+#include "tests/toolbox/json/JSONTestSupport.h"
+#include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONCloner.h"
+#include "toolbox/json/VJSONErrors.h"
+#include "toolbox/json/VStorageLocker.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+using namespace zorn;
+using namespace zorn::test;
+
+namespace
+{
+
+using StorageLockerTest = TaskManagerTest;
+
+VRefPtr<VStorageLocker> NewLocker(bool inBound)
+{
+    VRefPtr<VStorageLocker> locker(new VStorageLocker(), true);
+    if (inBound)
+    {
+        locker->Bind();
+    }
+    return locker;
+}
+
+TEST_F(StorageLockerTest, NestedUseIsGivenBackOncePerUse)
+{
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    EXPECT_GE(locker->GetID(), 1U) << "ids start at 1";
+    for (int i = 0; i < 3; ++i)
+    {
+        ASSERT_TRUE(locker->Use());
+    }
+    std::atomic<int> stage{0};
+    std::atomic<bool> tried{true};
+    std::atomic<bool> used{false};
+    std::atomic<int32_t> workerID{0};
+    VRefPtr<VTask> worker = NewTask(
+        [&]
+        {
+            workerID = VTask::GetCurrent()->GetID();
+            locker->EndUse(); // not the owner: nothing changes
+            tried = locker->TryToUse();
+            stage = 1;
+            used = locker->Use();
+            locker->EndUse();
+        });
+    ASSERT_TRUE(worker->Run());
+    ASSERT_TRUE(WaitFor([&] { return stage == 1; }));
+    EXPECT_FALSE(tried) << "TryToUse on a busy locker fails at once";
+    EXPECT_EQ(locker->GetOwnerID(), Main()->GetID()) << "EndUse by a non-owner changes nothing";
+    EXPECT_EQ(locker->GetUseCount(), 3);
+    locker->EndUse();
+    locker->EndUse();
+    EXPECT_EQ(locker->GetOwnerID(), Main()->GetID()) << "two of three uses given back: still held";
+    EXPECT_FALSE(used);
+    locker->EndUse();
+    ASSERT_TRUE(worker->WaitForDeath(10000));
+    EXPECT_TRUE(used) << "the waiter takes the locker once it is free";
+    EXPECT_EQ(locker->GetOwnerID(), 0);
+    EXPECT_EQ(locker->GetUseCount(), 0);
+}
+
+TEST_F(StorageLockerTest, WaitersTakeTurnsAndRunTheirMessages)
+{
+    // Two waiters: each release wakes both, one wins and the other waits again; each holds the
+    // locker alone.
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    ASSERT_TRUE(locker->Use());
+    std::atomic<int> inside{0};
+    std::atomic<int> maxInside{0};
+    std::atomic<int> done{0};
+    auto body = [&]
+    {
+        if (locker->Use())
+        {
+            int now = ++inside;
+            int seen = maxInside.load();
+            while (now > seen && !maxInside.compare_exchange_weak(seen, now))
+            {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            --inside;
+            locker->EndUse();
+            ++done;
+        }
+    };
+    VRefPtr<VTask> first = NewTask(body);
+    VRefPtr<VTask> second = NewTask(body);
+    ASSERT_TRUE(first->Run());
+    ASSERT_TRUE(second->Run());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(done, 0);
+    locker->EndUse();
+    ASSERT_TRUE(first->WaitForDeath(10000));
+    ASSERT_TRUE(second->WaitForDeath(10000));
+    EXPECT_EQ(done, 2);
+    EXPECT_EQ(maxInside, 1) << "never two owners at once";
+}
+
+TEST_F(StorageLockerTest, KilledWaiterGivesUpPromptly)
+{
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    ASSERT_TRUE(locker->Use());
+    std::atomic<int> result{-1};
+    VRefPtr<VTask> worker = NewTask([&] { result = locker->Use() ? 1 : 0; });
+    ASSERT_TRUE(worker->Run());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    worker->Kill();
+    ASSERT_TRUE(worker->WaitForDeath(5000)) << "the waiting task ends without the locker";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(locker->GetOwnerID(), Main()->GetID());
+    locker->EndUse();
+}
+
+TEST_F(StorageLockerTest, PlainTreesStayFreeWhileALockerIsContended)
+{
+    // One task holds a locker, a second waits for it, and a third builds and drops a plain tree
+    // meanwhile: plain containers take no lock a waiter could be holding.
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    std::atomic<int> stage{0};
+    VRefPtr<VTask> holder = NewTask(
+        [&]
+        {
+            VJSONUser user(VRefPtr<VStorageLocker>(locker), false);
+            stage = 1;
+            WaitFor([&] { return stage == 3; });
+        });
+    ASSERT_TRUE(holder->Run());
+    ASSERT_TRUE(WaitFor([&] { return stage == 1; }));
+    std::atomic<bool> waited{false};
+    VRefPtr<VTask> waiter = NewTask(
+        [&]
+        {
+            waited = locker->Use();
+            locker->EndUse();
+        });
+    ASSERT_TRUE(waiter->Run());
+    VRefPtr<VTask> builder = NewTask(
+        [&]
+        {
+            for (int i = 0; i < 200; ++i)
+            {
+                VJSONValue tree =
+                    MakeObject({{"list", MakeArray({MakeObject({{"n", VJSONValue(1.0 * i)}})})}});
+                VJSONValue copy = tree;
+                copy.GetObject()->SetProperty(Str("more"), MakeArray({VJSONValue(2.0)}));
+            }
+            stage = 2;
+        });
+    ASSERT_TRUE(builder->Run());
+    ASSERT_TRUE(builder->WaitForDeath(10000)) << "a plain tree never waits for a locker";
+    EXPECT_EQ(stage, 2);
+    EXPECT_FALSE(waited);
+    stage = 3;
+    ASSERT_TRUE(holder->WaitForDeath(10000));
+    ASSERT_TRUE(waiter->WaitForDeath(10000));
+    EXPECT_TRUE(waited);
+}
+
+TEST_F(StorageLockerTest, UserTakesAndGivesBack)
+{
+    VJSONValue object(JSON_object);
+    {
+        VJSONUser plain(object);
+        EXPECT_TRUE(plain.IsInUse()) << "a plain container needs no locking";
+        VJSONUser scalar(VJSONValue(1.0));
+        EXPECT_TRUE(scalar.IsInUse());
+        EXPECT_EQ(scalar.GetLocker(), nullptr);
+    }
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    object.GetObject()->SetStorageLocker(locker.Get());
+    {
+        VJSONUser outer(object);
+        VJSONUser inner(object.GetObject(), true);
+        EXPECT_TRUE(outer.IsInUse());
+        EXPECT_TRUE(inner.IsInUse()) << "the owner may take its locker again";
+        EXPECT_EQ(locker->GetUseCount(), 2);
+    }
+    EXPECT_EQ(locker->GetOwnerID(), 0);
+}
+
+TEST_F(StorageLockerTest, SharedObjectAnswersItsLockerID)
+{
+    VJSONValue object = MakeObject({{"a", VJSONValue(1.0)}});
+    VString name;
+    object.GetObject()->GetClassName(name);
+    EXPECT_EQ(Text(name), u"Object");
+    EXPECT_TRUE(object.GetObject()->GetProperty(Str("__LockerID")).IsUndefined())
+        << "plain: an ordinary name";
+    VRefPtr<VStorageLocker> locker = NewLocker(false);
+    object.GetObject()->SetStorageLocker(locker.Get());
+    const auto id = static_cast<double>(locker->GetID());
+    EXPECT_EQ(object.GetObject()->GetProperty(Str("__LockerID")).GetNumber(), -id) << "unbound: negated";
+    locker->Bind();
+    EXPECT_EQ(object.GetObject()->GetProperty(Str("__LockerID")).GetNumber(), id);
+    EXPECT_EQ(object.GetObject()->GetOwnCount(), 1U) << "the id is in no property list";
+    object.GetObject()->GetClassName(name);
+    EXPECT_EQ(Text(name), u"Shared Object");
+}
+
+class SharableNative : public IJSONObject
+{
+public:
+    bool IJSON_IsSharable(const VJSONObject*, bool& ioSharable) override
+    {
+        ioSharable = true;
+        return true;
+    }
+};
+
+// The lockers of a target and a value before and after Assign, by id (0: none).
+struct Sharing
+{
+    VJSONValue fTarget;
+    VJSONValue fValue;
+};
+
+VStorageLocker* LockerOf(const VJSONValue& inValue)
+{
+    VRefPtr<VStorageLocker> locker = inValue.GetObject() != nullptr ? inValue.GetObject()->GetStorageLocker()
+                                                                    : inValue.GetArray()->GetStorageLocker();
+    return locker.Get(); // still held by the container
+}
+
+VStorageLocker::Container ContainerOf(const VJSONValue& inValue)
+{
+    if (inValue.GetObject() != nullptr)
+    {
+        return inValue.GetObject();
+    }
+    return inValue.GetArray();
+}
+
+bool AssignValues(const Sharing& inSharing)
+{
+    return VStorageLocker::Assign(ContainerOf(inSharing.fTarget), LockerOf(inSharing.fTarget),
+                                  ContainerOf(inSharing.fValue), LockerOf(inSharing.fValue));
+}
+
+void Share(const VJSONValue& inContainer, VStorageLocker* inLocker)
+{
+    if (inContainer.GetObject() != nullptr)
+    {
+        inContainer.GetObject()->SetStorageLocker(inLocker);
+    }
+    else
+    {
+        inContainer.GetArray()->SetStorageLocker(inLocker);
+    }
+}
+
+TEST_F(StorageLockerTest, AssignTable)
+{
+    enum class Locker
+    {
+        kNone,
+        kUnbound,
+        kBound,
+        kClassInternal,
+    };
+    enum class After
+    {
+        kUnchanged,
+        kValueTakesTarget,
+        kTargetTakesValue,
+    };
+    struct Row
+    {
+        const char* fWhat;
+        JSONType fTargetType;
+        Locker fTarget;
+        JSONType fValueType;
+        Locker fValue;
+        bool fSharableNative;
+        VError fError; // VE_OK: accepted
+        After fAfter;
+    };
+    const Row rows[] = {
+        {"a plain target takes anything", JSON_array, Locker::kNone, JSON_object, Locker::kNone, false, VE_OK,
+         After::kUnchanged},
+        {"a fresh shared object joins a shared array", JSON_array, Locker::kBound, JSON_object,
+         Locker::kUnbound, false, VE_OK, After::kValueTakesTarget},
+        {"a bound value's locker is adopted by a fresh shared target", JSON_object, Locker::kUnbound,
+         JSON_array, Locker::kBound, false, VE_OK, After::kTargetTakesValue},
+        {"an object of another graph", JSON_array, Locker::kBound, JSON_object, Locker::kBound, false,
+         VE_JSON_OBJECT_IN_OTHER_GRAPH, After::kUnchanged},
+        {"an array of another graph", JSON_object, Locker::kBound, JSON_array, Locker::kBound, false,
+         VE_JSON_ARRAY_IN_OTHER_GRAPH, After::kUnchanged},
+        {"a plain object into a shared one", JSON_object, Locker::kBound, JSON_object, Locker::kNone, false,
+         VE_JSON_NOT_SHARED, After::kUnchanged},
+        {"a plain array into a shared one", JSON_array, Locker::kUnbound, JSON_array, Locker::kNone, false,
+         VE_JSON_NOT_SHARED, After::kUnchanged},
+        {"a sharable native object goes in", JSON_object, Locker::kBound, JSON_object, Locker::kNone, true,
+         VE_OK, After::kUnchanged},
+        {"class-internal targets take any shared value", JSON_object, Locker::kClassInternal, JSON_array,
+         Locker::kBound, false, VE_OK, After::kUnchanged},
+    };
+    for (const Row& row : rows)
+    {
+        auto make = [](Locker inKind) -> VRefPtr<VStorageLocker>
+        {
+            switch (inKind)
+            {
+            case Locker::kNone:
+                return nullptr;
+            case Locker::kUnbound:
+                return NewLocker(false);
+            case Locker::kBound:
+                return NewLocker(true);
+            case Locker::kClassInternal:
+                return VRefPtr<VStorageLocker>(new VStorageLocker(true), true);
+            }
+            return nullptr;
+        };
+        Sharing sharing{VJSONValue(row.fTargetType), VJSONValue(row.fValueType)};
+        if (row.fSharableNative)
+        {
+            auto* native = new SharableNative();
+            auto* object = new VJSONObject(native);
+            sharing.fValue = VJSONValue(object);
+            object->Release();
+            native->Release();
+        }
+        VRefPtr<VStorageLocker> targetLocker = make(row.fTarget);
+        VRefPtr<VStorageLocker> valueLocker = make(row.fValue);
+        Share(sharing.fTarget, targetLocker.Get());
+        Share(sharing.fValue, valueLocker.Get());
+        StErrorContextInstaller errors;
+        EXPECT_EQ(AssignValues(sharing), row.fError == VE_OK) << row.fWhat;
+        EXPECT_EQ(errors.GetLastError(), row.fError) << row.fWhat;
+        VStorageLocker* targetAfter =
+            row.fAfter == After::kTargetTakesValue ? valueLocker.Get() : targetLocker.Get();
+        VStorageLocker* valueAfter =
+            row.fAfter == After::kValueTakesTarget ? targetLocker.Get() : valueLocker.Get();
+        EXPECT_EQ(LockerOf(sharing.fTarget), targetAfter) << row.fWhat;
+        EXPECT_EQ(LockerOf(sharing.fValue), valueAfter) << row.fWhat;
+        if (row.fAfter == After::kValueTakesTarget)
+        {
+            EXPECT_FALSE(valueLocker->IsUnbound()) << row.fWhat << ": the value's old locker is bound";
+        }
+    }
+}
+
+TEST_F(StorageLockerTest, FreshSharedObjectBelongsToTheFirstArrayOnly)
+{
+    VJSONValue first(JSON_array);
+    VJSONValue second(JSON_array);
+    VJSONValue object(JSON_object);
+    Share(first, NewLocker(true).Get());
+    Share(second, NewLocker(true).Get());
+    Share(object, NewLocker(false).Get());
+    ASSERT_TRUE(AssignValues({first, object}));
+    EXPECT_EQ(LockerOf(object), LockerOf(first));
+    EXPECT_GT(object.GetObject()->GetSharedID(), 0) << "the first array's locker is bound";
+    StErrorContextInstaller errors;
+    EXPECT_FALSE(AssignValues({second, object}));
+    EXPECT_EQ(errors.GetLastError(), VE_JSON_OBJECT_IN_OTHER_GRAPH);
+    EXPECT_EQ(LockerOf(object), LockerOf(first)) << "the object stays in its graph";
+}
+
+TEST_F(StorageLockerTest, UnboundValueInUseByAnotherTaskIsRefused)
+{
+    VJSONValue target(JSON_array);
+    VJSONValue value(JSON_object);
+    Share(target, NewLocker(true).Get());
+    Share(value, NewLocker(false).Get());
+    std::atomic<int> stage{0};
+    VRefPtr<VTask> worker = NewTask(
+        [&]
+        {
+            VJSONUser user(value);
+            stage = 1;
+            WaitFor([&] { return stage == 2; });
+        });
+    ASSERT_TRUE(worker->Run());
+    ASSERT_TRUE(WaitFor([&] { return stage == 1; }));
+    VStorageLocker* before = LockerOf(value);
+    {
+        StErrorContextInstaller errors;
+        EXPECT_FALSE(AssignValues({target, value}));
+        EXPECT_EQ(errors.GetLastError(), VE_JSON_SHARED_VALUE_IN_USE);
+    }
+    EXPECT_EQ(LockerOf(value), before);
+    EXPECT_TRUE(before->IsUnbound());
+    stage = 2;
+    ASSERT_TRUE(worker->WaitForDeath(10000));
+    EXPECT_TRUE(AssignValues({target, value})) << "once given back, the value may join";
+}
+
+TEST_F(StorageLockerTest, ClonesTakeTheClonersLockerOrShareSharedContainers)
+{
+    VJSONValue inner = MakeArray({VJSONValue(1.0)});
+    VJSONValue source = MakeObject({{"list", inner}});
+    VJSONValue clone;
+    {
+        VJSONCloner cloner(VJSONCloner::eAssignLocker);
+        ASSERT_EQ(source.GetObject()->Clone(clone, cloner), VE_OK);
+        VStorageLocker* locker = cloner.GetStorageLockerAndAssignIfNecessary();
+        EXPECT_EQ(LockerOf(clone), locker) << "every copy gets the cloner's locker";
+        EXPECT_EQ(LockerOf(clone.GetObject()->GetProperty(Str("list"))), locker);
+        EXPECT_EQ(LockerOf(source), nullptr) << "the source stays plain";
+    }
+    EXPECT_NE(LockerOf(clone), nullptr) << "the copies keep the locker after the cloner goes";
+
+    VJSONCloner sharing(VJSONCloner::eShareShared);
+    VJSONValue shared;
+    ASSERT_EQ(clone.GetObject()->Clone(shared, sharing), VE_OK);
+    EXPECT_EQ(shared.GetObject(), clone.GetObject()) << "a shared object is shared, not copied";
+    VJSONValue sharedList;
+    ASSERT_EQ(clone.GetObject()->GetProperty(Str("list")).GetArray()->Clone(sharedList, sharing), VE_OK);
+    EXPECT_EQ(sharedList.GetArray(), clone.GetObject()->GetProperty(Str("list")).GetArray());
+    VJSONValue copy;
+    ASSERT_EQ(inner.GetArray()->Clone(copy, sharing), VE_OK);
+    EXPECT_NE(copy.GetArray(), inner.GetArray()) << "a plain array is copied";
+}
+
+} // namespace
