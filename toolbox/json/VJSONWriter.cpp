@@ -10,6 +10,7 @@
 #include "toolbox/kernel/values/VTime.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace zorn
 {
@@ -21,6 +22,32 @@ namespace
 constexpr size_t kLinearPathLimit = 32;
 
 const char kCircularMarker[] = "\"[circular]\"";
+
+// Whether string escaping would copy the units as they are.
+bool NeedsNoEscape(std::u16string_view inUnits, bool inEscapeAmpersandApostrophe)
+{
+    for (char16_t unit : inUnits)
+    {
+        if (unit < 0x80 && (unit < 0x20 || unit == '"' || unit == '\\' || unit == 0x7F ||
+                            (inEscapeAmpersandApostrophe && (unit == '&' || unit == '\''))))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Makes room for inMore units in the output. The output doubles when it grows: the string's own
+// growth step of a fifth makes a long text move many times.
+void Reserve(VString& ioOut, int32_t inMore)
+{
+    const int64_t needed = static_cast<int64_t>(ioOut.GetLength()) + inMore;
+    if (needed > ioOut.GetCapacity())
+    {
+        const int64_t doubled = std::max<int64_t>(needed, 2 * static_cast<int64_t>(ioOut.GetCapacity()));
+        ioOut.EnsureSize(static_cast<int32_t>(std::min<int64_t>(doubled, INT32_MAX - 1)), true);
+    }
+}
 
 } // namespace
 
@@ -122,12 +149,9 @@ VError VJSONWriter::_AppendValue(const VJSONValue& inValue, VString& ioOut)
     case JSON_string:
         return _AppendJSONString(inValue.GetStringUnits(), ioOut);
     case JSON_number:
-    {
-        VString number;
-        VReal::RealToJSONString(inValue.GetNumber(), number);
-        ioOut.AppendString(number);
+        VReal::RealToJSONString(inValue.GetNumber(), fNumber);
+        ioOut.AppendString(fNumber);
         return VE_OK;
-    }
     case JSON_object:
         return _AppendObject(inValue.GetObject(), ioOut);
     case JSON_array:
@@ -140,6 +164,20 @@ VError VJSONWriter::_AppendValue(const VJSONValue& inValue, VString& ioOut)
 
 VError VJSONWriter::_AppendJSONString(std::u16string_view inUnits, VString& ioOut)
 {
+    Reserve(ioOut, static_cast<int32_t>(std::min<size_t>(inUnits.size() + 2, INT32_MAX / 2)));
+    // Most strings have nothing to escape: they go straight into the output.
+    if ((fOptions & kRaw) != 0 || NeedsNoEscape(inUnits, (fOptions & kEscapeAmpersandApostrophe) != 0))
+    {
+        const bool quoted = (fOptions & kQuoted) != 0;
+        if ((quoted && !ioOut.AppendUniChar('"')) ||
+            !ioOut.AppendUniChars(reinterpret_cast<const UniChar*>(inUnits.data()),
+                                  static_cast<int32_t>(inUnits.size())) ||
+            (quoted && !ioOut.AppendUniChar('"')))
+        {
+            return VE_STRING_ALLOC_FAILED;
+        }
+        return VE_OK;
+    }
     fUnits.FromUniString(reinterpret_cast<const UniChar*>(inUnits.data()),
                          static_cast<int32_t>(inUnits.size()));
     VError error = fUnits.GetJSONString(fEscaped, fOptions);
@@ -281,6 +319,7 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, VString& ioOut)
         {
             ioOut.AppendUniChar(',');
         }
+        Reserve(ioOut, fLinePrefix.GetLength() + 64);
         const int32_t start = ioOut.GetLength();
         AppendIndentString(ioOut);
         error = _AppendValue(elements[i], ioOut);
@@ -436,6 +475,7 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, VString& ioOut, 
 VError VJSONWriter::_AppendMember(std::u16string_view inName, const VJSONValue& inValue, VString& ioOut,
                                   bool& outTruncated)
 {
+    Reserve(ioOut, fLinePrefix.GetLength() + 64);
     const int32_t start = ioOut.GetLength();
     AppendIndentString(ioOut);
     VError error = _AppendJSONString(inName, ioOut);

@@ -122,6 +122,7 @@ private:
     // Reused for the units of a string or name before escaping, and its escaped form.
     VString fUnits;
     VString fEscaped;
+    VString fNumber;
 };
 
 } // namespace zorn
