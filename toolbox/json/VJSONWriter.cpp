@@ -21,7 +21,7 @@ namespace
 // Past this many open containers the path is also kept in a hash set.
 constexpr size_t kLinearPathLimit = 32;
 
-const char kCircularMarker[] = "\"[circular]\"";
+constexpr std::u16string_view kCircularMarker = u"\"[circular]\"";
 
 // Whether string escaping would copy the units as they are.
 bool NeedsNoEscape(std::u16string_view inUnits, bool inEscapeAmpersandApostrophe)
@@ -37,16 +37,10 @@ bool NeedsNoEscape(std::u16string_view inUnits, bool inEscapeAmpersandApostrophe
     return true;
 }
 
-// Makes room for inMore units in the output. The output doubles when it grows: the string's own
-// growth step of a fifth makes a long text move many times.
-void Reserve(VString& ioOut, int32_t inMore)
+void AppendTo(std::u16string& ioOut, const VString& inText)
 {
-    const int64_t needed = static_cast<int64_t>(ioOut.GetLength()) + inMore;
-    if (needed > ioOut.GetCapacity())
-    {
-        const int64_t doubled = std::max<int64_t>(needed, 2 * static_cast<int64_t>(ioOut.GetCapacity()));
-        ioOut.EnsureSize(static_cast<int32_t>(std::min<int64_t>(doubled, INT32_MAX - 1)), true);
-    }
+    ioOut.append(reinterpret_cast<const char16_t*>(inText.GetCPointer()),
+                 static_cast<size_t>(inText.GetLength()));
 }
 
 } // namespace
@@ -91,6 +85,14 @@ void VJSONWriter::InsertIndentString(VString& ioText) const
     }
 }
 
+void VJSONWriter::_AppendIndent(std::u16string& ioOut) const
+{
+    if ((fOptions & kPretty) != 0)
+    {
+        AppendTo(ioOut, fLinePrefix);
+    }
+}
+
 void VJSONWriter::AppendIndentString(VString& ioText) const
 {
     if ((fOptions & kPretty) != 0)
@@ -102,55 +104,91 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
 // -------------------------------------------------------------------------------------------------
 // Public operations: each writes into its own buffer and replaces the output only on success.
 
-VError VJSONWriter::_Replace(VError inError, VString& ioScratch, VString& outText)
+VError VJSONWriter::_Replace(VError inError, const std::u16string& inText, VString& outText)
 {
-    if (inError == VE_OK)
+    if (inError != VE_OK)
     {
-        outText = std::move(ioScratch);
+        return inError;
     }
-    return inError;
+    if (inText.size() >= 0x7FFFFFFF)
+    {
+        return _ThrowError(VE_STRING_ALLOC_FAILED);
+    }
+    VString text(reinterpret_cast<const UniChar*>(inText.data()), static_cast<int32_t>(inText.size()));
+    if (text.GetLength() != static_cast<int32_t>(inText.size()))
+    {
+        return VE_STRING_ALLOC_FAILED; // raised by the string
+    }
+    outText = std::move(text);
+    return VE_OK;
+}
+
+// The writing itself appends to a standard string, whose appends are inline and whose growth
+// doubles. Running out of memory there ends the call with 'zorn' 107 and no exception.
+template <class TWrite>
+VError VJSONWriter::_WriteAndReplace(TWrite&& inWrite, VString& outText)
+{
+    std::u16string text;
+    const size_t depth = fOpen.size();
+    const int32_t level = fLevel;
+    VError error = VE_OK;
+    try
+    {
+        error = inWrite(text);
+    }
+    catch (const std::exception&)
+    {
+        // Only an allocation can throw: put the path and level back as the unwinding left them.
+        while (fOpen.size() > depth)
+        {
+            _PopOpen();
+        }
+        while (fLevel > level)
+        {
+            DecrementLevel();
+        }
+        return _ThrowError(VE_STRING_ALLOC_FAILED);
+    }
+    return _Replace(error, text, outText);
 }
 
 VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
 {
-    VString text;
-    return _Replace(_AppendValue(inValue, text), text, outText);
+    return _WriteAndReplace([&](std::u16string& ioOut) { return _AppendValue(inValue, ioOut); }, outText);
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* inObject, VString& outText)
 {
-    VString text;
-    return _Replace(_AppendObject(inObject, text), text, outText);
+    return _WriteAndReplace([&](std::u16string& ioOut) { return _AppendObject(inObject, ioOut); }, outText);
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
 {
-    VString text;
-    return _Replace(_AppendArray(inArray, text), text, outText);
+    return _WriteAndReplace([&](std::u16string& ioOut) { return _AppendArray(inArray, ioOut); }, outText);
 }
 
 // -------------------------------------------------------------------------------------------------
 // Values
 
-VError VJSONWriter::_AppendValue(const VJSONValue& inValue, VString& ioOut)
+VError VJSONWriter::_AppendValue(const VJSONValue& inValue, std::u16string& ioOut)
 {
     switch (inValue.GetType())
     {
     case JSON_null:
     case JSON_undefined:
-        ioOut.AppendString(VJSONValue::NullString());
+        AppendTo(ioOut, VJSONValue::NullString());
         return VE_OK;
     case JSON_false:
-        ioOut.AppendString(VJSONValue::FalseString());
+        AppendTo(ioOut, VJSONValue::FalseString());
         return VE_OK;
     case JSON_true:
-        ioOut.AppendString(VJSONValue::TrueString());
+        AppendTo(ioOut, VJSONValue::TrueString());
         return VE_OK;
     case JSON_string:
         return _AppendJSONString(inValue.GetStringUnits(), ioOut);
     case JSON_number:
         VReal::RealToJSONString(inValue.GetNumber(), fNumber);
-        ioOut.AppendString(fNumber);
+        AppendTo(ioOut, fNumber);
         return VE_OK;
     case JSON_object:
         return _AppendObject(inValue.GetObject(), ioOut);
@@ -162,33 +200,34 @@ VError VJSONWriter::_AppendValue(const VJSONValue& inValue, VString& ioOut)
     return VE_OK;
 }
 
-VError VJSONWriter::_AppendJSONString(std::u16string_view inUnits, VString& ioOut)
+VError VJSONWriter::_AppendJSONString(std::u16string_view inUnits, std::u16string& ioOut)
 {
-    Reserve(ioOut, static_cast<int32_t>(std::min<size_t>(inUnits.size() + 2, INT32_MAX / 2)));
     // Most strings have nothing to escape: they go straight into the output.
     if ((fOptions & kRaw) != 0 || NeedsNoEscape(inUnits, (fOptions & kEscapeAmpersandApostrophe) != 0))
     {
         const bool quoted = (fOptions & kQuoted) != 0;
-        if ((quoted && !ioOut.AppendUniChar('"')) ||
-            !ioOut.AppendUniChars(reinterpret_cast<const UniChar*>(inUnits.data()),
-                                  static_cast<int32_t>(inUnits.size())) ||
-            (quoted && !ioOut.AppendUniChar('"')))
+        if (quoted)
         {
-            return VE_STRING_ALLOC_FAILED;
+            ioOut.push_back(u'"');
+        }
+        ioOut.append(inUnits);
+        if (quoted)
+        {
+            ioOut.push_back(u'"');
         }
         return VE_OK;
     }
     fUnits.FromUniString(reinterpret_cast<const UniChar*>(inUnits.data()),
                          static_cast<int32_t>(inUnits.size()));
     VError error = fUnits.GetJSONString(fEscaped, fOptions);
-    if (error == VE_OK && !ioOut.AppendString(fEscaped))
+    if (error == VE_OK)
     {
-        error = VE_STRING_ALLOC_FAILED;
+        AppendTo(ioOut, fEscaped);
     }
     return error;
 }
 
-VError VJSONWriter::_AppendDate(const VJSONValue& inValue, VString& ioOut)
+VError VJSONWriter::_AppendDate(const VJSONValue& inValue, std::u16string& ioOut)
 {
     short year = 0;
     short month = 0;
@@ -207,7 +246,7 @@ VError VJSONWriter::_AppendDate(const VJSONValue& inValue, VString& ioOut)
     VError error = time.GetJSONString(text, fOptions);
     if (error == VE_OK)
     {
-        ioOut.AppendString(text);
+        AppendTo(ioOut, text);
     }
     return error;
 }
@@ -267,16 +306,16 @@ bool VJSONWriter::_CountAndCheckStop(int32_t inLength, uint32_t inThreshold)
     return false;
 }
 
-void VJSONWriter::_CloseContainer(VString& ioOut, bool inTruncated, UniChar inClose)
+void VJSONWriter::_CloseContainer(std::u16string& ioOut, bool inTruncated, UniChar inClose)
 {
-    AppendIndentString(ioOut);
+    _AppendIndent(ioOut);
     if (!inTruncated)
     {
-        ioOut.AppendUniChar(inClose);
+        ioOut.push_back(inClose);
     }
     else if (!fEllipsisWritten)
     {
-        ioOut.AppendCString("...");
+        ioOut.append(u"...");
         fEllipsisWritten = true;
     }
 }
@@ -284,16 +323,16 @@ void VJSONWriter::_CloseContainer(VString& ioOut, bool inTruncated, UniChar inCl
 // -------------------------------------------------------------------------------------------------
 // Arrays
 
-VError VJSONWriter::_AppendArray(const VJSONArray* inArray, VString& ioOut)
+VError VJSONWriter::_AppendArray(const VJSONArray* inArray, std::u16string& ioOut)
 {
     if (inArray == nullptr)
     {
-        ioOut.AppendString(VJSONValue::UndefinedString());
+        AppendTo(ioOut, VJSONValue::UndefinedString());
         return VE_OK;
     }
     if (inArray->GetCount() == 0)
     {
-        ioOut.AppendCString("[]");
+        ioOut.append(u"[]");
         return VE_OK;
     }
     if (_IsOpen(inArray))
@@ -307,7 +346,7 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, VString& ioOut)
     }
     _PushOpen(inArray);
     IncrementLevel();
-    ioOut.AppendUniChar('[');
+    ioOut.push_back('[');
     VError error = VE_OK;
     bool truncated = false;
     // Elements are read by reference: the writer holds no lock and the array does not change
@@ -317,17 +356,16 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, VString& ioOut)
     {
         if (i > 0)
         {
-            ioOut.AppendUniChar(',');
+            ioOut.push_back(',');
         }
-        Reserve(ioOut, fLinePrefix.GetLength() + 64);
-        const int32_t start = ioOut.GetLength();
-        AppendIndentString(ioOut);
+        const int32_t start = static_cast<int32_t>(ioOut.size());
+        _AppendIndent(ioOut);
         error = _AppendValue(elements[i], ioOut);
         if (error != VE_OK)
         {
             break;
         }
-        if (_CountAndCheckStop(ioOut.GetLength() - start, kTruncateCount + 1))
+        if (_CountAndCheckStop(static_cast<int32_t>(ioOut.size()) - start, kTruncateCount + 1))
         {
             truncated = true;
             break;
@@ -345,18 +383,18 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, VString& ioOut)
 // -------------------------------------------------------------------------------------------------
 // Objects
 
-VError VJSONWriter::_AppendObject(const VJSONObject* inObject, VString& ioOut)
+VError VJSONWriter::_AppendObject(const VJSONObject* inObject, std::u16string& ioOut)
 {
     if (inObject == nullptr)
     {
-        ioOut.AppendString(VJSONValue::UndefinedString());
+        AppendTo(ioOut, VJSONValue::UndefinedString());
         return VE_OK;
     }
     if (_IsOpen(inObject))
     {
         if ((fOptions & kCircularText) != 0)
         {
-            ioOut.AppendCString(kCircularMarker);
+            ioOut.append(kCircularMarker);
             return VE_OK;
         }
         return _ThrowError(VE_JSON_CIRCULAR_ARRAY);
@@ -395,7 +433,7 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, VString& ioOut)
                 error = stored;
                 if (error == VE_OK)
                 {
-                    ioOut.AppendString(text);
+                    AppendTo(ioOut, text);
                 }
             }
         }
@@ -404,12 +442,12 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, VString& ioOut)
     {
         if (inObject->IsEmpty())
         {
-            ioOut.AppendCString("{}");
+            ioOut.append(u"{}");
         }
         else
         {
             IncrementLevel();
-            ioOut.AppendUniChar('{');
+            ioOut.push_back('{');
             bool truncated = false;
             error = _AppendMembers(inObject, ioOut, truncated);
             DecrementLevel();
@@ -423,7 +461,7 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, VString& ioOut)
     return error;
 }
 
-VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, VString& ioOut, bool& outTruncated)
+VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, std::u16string& ioOut, bool& outTruncated)
 {
     VError error = VE_OK;
     bool first = true;
@@ -434,7 +472,7 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, VString& ioOut, 
         {
             if (!first)
             {
-                ioOut.AppendUniChar(',');
+                ioOut.push_back(',');
             }
             first = false;
             error = _AppendMember(property.fKey.GetUnits(), property.fValue, ioOut, outTruncated);
@@ -450,7 +488,7 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, VString& ioOut, 
     {
         if (!first)
         {
-            ioOut.AppendUniChar(',');
+            ioOut.push_back(',');
         }
         first = false;
         const VString& name = i.GetName();
@@ -472,22 +510,21 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, VString& ioOut, 
     return error;
 }
 
-VError VJSONWriter::_AppendMember(std::u16string_view inName, const VJSONValue& inValue, VString& ioOut,
-                                  bool& outTruncated)
+VError VJSONWriter::_AppendMember(std::u16string_view inName, const VJSONValue& inValue,
+                                  std::u16string& ioOut, bool& outTruncated)
 {
-    Reserve(ioOut, fLinePrefix.GetLength() + 64);
-    const int32_t start = ioOut.GetLength();
-    AppendIndentString(ioOut);
+    const int32_t start = static_cast<int32_t>(ioOut.size());
+    _AppendIndent(ioOut);
     VError error = _AppendJSONString(inName, ioOut);
     if (error != VE_OK)
     {
         return error;
     }
-    ioOut.AppendCString((fOptions & kPretty) != 0 ? ": " : ":");
+    ioOut.append((fOptions & kPretty) != 0 ? u": " : u":");
     error = _AppendValue(inValue, ioOut);
     if (error == VE_OK)
     {
-        outTruncated = _CountAndCheckStop(ioOut.GetLength() - start, kTruncateCount + 1);
+        outTruncated = _CountAndCheckStop(static_cast<int32_t>(ioOut.size()) - start, kTruncateCount + 1);
     }
     return error;
 }

@@ -34,6 +34,8 @@
 
 #include <cstdint>
 #include <set>
+#include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -92,21 +94,24 @@ public:
 private:
     // Append the text of one value or container to ioOut. On an error ioOut may hold a partial
     // text; the public operations write into a separate buffer and drop it.
-    VError _AppendValue(const VJSONValue& inValue, VString& ioOut);
-    VError _AppendObject(const VJSONObject* inObject, VString& ioOut);
-    VError _AppendArray(const VJSONArray* inArray, VString& ioOut);
-    VError _AppendMembers(const VJSONObject* inObject, VString& ioOut, bool& outTruncated);
-    VError _AppendMember(std::u16string_view inName, const VJSONValue& inValue, VString& ioOut,
+    VError _AppendValue(const VJSONValue& inValue, std::u16string& ioOut);
+    VError _AppendObject(const VJSONObject* inObject, std::u16string& ioOut);
+    VError _AppendArray(const VJSONArray* inArray, std::u16string& ioOut);
+    VError _AppendMembers(const VJSONObject* inObject, std::u16string& ioOut, bool& outTruncated);
+    VError _AppendMember(std::u16string_view inName, const VJSONValue& inValue, std::u16string& ioOut,
                          bool& outTruncated);
-    VError _AppendJSONString(std::u16string_view inUnits, VString& ioOut);
-    VError _AppendDate(const VJSONValue& inValue, VString& ioOut);
+    VError _AppendJSONString(std::u16string_view inUnits, std::u16string& ioOut);
+    VError _AppendDate(const VJSONValue& inValue, std::u16string& ioOut);
     // Counts a written member or element text; true when the writing must stop after it.
     bool _CountAndCheckStop(int32_t inLength, uint32_t inThreshold);
-    void _CloseContainer(VString& ioOut, bool inTruncated, UniChar inClose);
+    void _CloseContainer(std::u16string& ioOut, bool inTruncated, UniChar inClose);
     bool _IsOpen(const void* inContainer) const;
     void _PushOpen(const void* inContainer);
     void _PopOpen();
-    VError _Replace(VError inError, VString& ioScratch, VString& outText);
+    VError _Replace(VError inError, const std::u16string& inText, VString& outText);
+    template <class TWrite>
+    VError _WriteAndReplace(TWrite&& inWrite, VString& outText);
+    void _AppendIndent(std::u16string& ioOut) const;
 
     VDBLanguageContext* fContext;
     uint32_t fOptions;
