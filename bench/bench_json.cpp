@@ -22,6 +22,7 @@
 // library's tree.
 
 #include "bench/BenchRunTimes.h"
+#include "tests/toolbox/json/JSONTape.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONBuilder.h"
 #include "toolbox/json/VJSONCloner.h"
@@ -238,86 +239,8 @@ void BM_SetMiss(benchmark::State& state)
 
 // Documents
 
-#ifndef ZORN_JSON_TESTDATA
-#define ZORN_JSON_TESTDATA "/usr/share/gocode/src/github.com/valyala/fastjson/testdata"
-#endif
-
-// The parse events of a document, recorded once.
-struct Tape
-{
-    enum Kind : uint8_t
-    {
-        kNull,
-        kFalse,
-        kTrue,
-        kNumber,
-        kString,
-        kKey,
-        kStartObject,
-        kEndObject,
-        kStartArray,
-        kEndArray,
-    };
-    struct Event
-    {
-        Kind fKind;
-        uint32_t fCount; // members, elements or string units
-        size_t fOffset;  // of a string in fText
-        double fNumber;
-    };
-
-    std::u16string_view Text(const Event& inEvent) const
-    {
-        return {fText.data() + inEvent.fOffset, inEvent.fCount};
-    }
-
-    std::vector<Event> fEvents;
-    std::u16string fText;
-    size_t fValues = 0; // scalars and containers, names not counted
-};
-
-// RapidJSON's SAX handler that records a tape.
-struct TapeRecorder : rapidjson::BaseReaderHandler<rapidjson::UTF16<char16_t>, TapeRecorder>
-{
-    explicit TapeRecorder(Tape& ioTape) : fTape(ioTape) {}
-    bool Add(Tape::Kind inKind, uint32_t inCount = 0, double inNumber = 0)
-    {
-        fTape.fEvents.push_back({inKind, inCount, 0, inNumber});
-        if (inKind != Tape::kKey && inKind != Tape::kEndObject && inKind != Tape::kEndArray)
-        {
-            ++fTape.fValues;
-        }
-        return true;
-    }
-    bool AddText(Tape::Kind inKind, const char16_t* inText, rapidjson::SizeType inLength)
-    {
-        Add(inKind, inLength);
-        fTape.fEvents.back().fOffset = fTape.fText.size();
-        fTape.fText.append(inText, inLength);
-        return true;
-    }
-    bool Null() { return Add(Tape::kNull); }
-    bool Bool(bool inValue) { return Add(inValue ? Tape::kTrue : Tape::kFalse); }
-    bool Int(int inValue) { return Double(inValue); }
-    bool Uint(unsigned inValue) { return Double(inValue); }
-    bool Int64(int64_t inValue) { return Double(static_cast<double>(inValue)); }
-    bool Uint64(uint64_t inValue) { return Double(static_cast<double>(inValue)); }
-    bool Double(double inValue) { return Add(Tape::kNumber, 0, inValue); }
-    bool String(const char16_t* inText, rapidjson::SizeType inLength, bool)
-    {
-        return AddText(Tape::kString, inText, inLength);
-    }
-    bool Key(const char16_t* inText, rapidjson::SizeType inLength, bool)
-    {
-        return AddText(Tape::kKey, inText, inLength);
-    }
-    bool StartObject() { return Add(Tape::kStartObject); }
-    bool EndObject(rapidjson::SizeType inCount) { return Add(Tape::kEndObject, inCount); }
-    bool StartArray() { return Add(Tape::kStartArray); }
-    bool EndArray(rapidjson::SizeType inCount) { return Add(Tape::kEndArray, inCount); }
-
-    Tape& fTape;
-};
+using Tape = zorn::test::JSONTape;
+using TapeRecorder = zorn::test::JSONTapeRecorder;
 
 struct Document
 {
@@ -363,78 +286,10 @@ const std::vector<Document>& Documents()
     return sDocuments;
 }
 
-// The tree of the tape, built as a reader builds it: values gathered on stacks, each container
-// made at its end from a span of its members.
+// The tree of the tape, built as a reader builds it.
 VJSONValue Replay(const Tape& inTape)
 {
-    VJSONBuilder builder;
-    std::vector<VJSONValue> elements;
-    std::vector<VJSONObject::OwnProperty> members;
-    std::vector<VJSONKey> keys;
-    std::vector<bool> inObject;
-    auto put = [&](VJSONValue&& inValue)
-    {
-        if (!inObject.empty() && inObject.back())
-        {
-            members.push_back({std::move(keys.back()), std::move(inValue)});
-            keys.pop_back();
-        }
-        else
-        {
-            elements.push_back(std::move(inValue));
-        }
-    };
-    for (const Tape::Event& event : inTape.fEvents)
-    {
-        switch (event.fKind)
-        {
-        case Tape::kNull:
-            put(builder.Null());
-            break;
-        case Tape::kFalse:
-            put(builder.Bool(false));
-            break;
-        case Tape::kTrue:
-            put(builder.Bool(true));
-            break;
-        case Tape::kNumber:
-            put(builder.Number(event.fNumber));
-            break;
-        case Tape::kString:
-            put(builder.String(inTape.Text(event)));
-            break;
-        case Tape::kKey:
-            keys.push_back(builder.Key(inTape.Text(event)));
-            break;
-        case Tape::kStartObject:
-            inObject.push_back(true);
-            break;
-        case Tape::kStartArray:
-            inObject.push_back(false);
-            break;
-        case Tape::kEndObject:
-        {
-            inObject.pop_back();
-            VJSONValue object = builder.Object();
-            size_t first = members.size() - event.fCount;
-            object.GetObject()->AssignOwn(std::span(members).subspan(first));
-            members.resize(first);
-            put(std::move(object));
-            break;
-        }
-        case Tape::kEndArray:
-        {
-            inObject.pop_back();
-            VJSONValue array = builder.Array();
-            size_t first = elements.size() - event.fCount;
-            array.GetArray()->AssignValues(std::span(elements).subspan(first));
-            elements.resize(first);
-            put(std::move(array));
-            break;
-        }
-        }
-    }
-    return elements.empty() ? VJSONValue() : std::move(elements.back());
+    return zorn::test::ReplayJSONTape(inTape);
 }
 
 // What a walk reads: units of names and strings, and the sum of the numbers.

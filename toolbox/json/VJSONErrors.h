@@ -20,6 +20,12 @@ constexpr VError VE_JSON_PATH_EMPTY_PART = MakeVError(kCOMPONENT_ZORN, 902);
 constexpr VError VE_JSON_PATH_INDEX_IN_SCALAR = MakeVError(kCOMPONENT_ZORN, 903);
 // The same where a name followed.
 constexpr VError VE_JSON_PATH_NAME_IN_SCALAR = MakeVError(kCOMPONENT_ZORN, 904);
+// The text writer met a native object with a compact form of its own (option 0x100).
+constexpr VError VE_JSON_BINARY_OBJECT = MakeVError(kCOMPONENT_ZORN, 911);
+// The text writer met an object that is not generic (option 0x8000).
+constexpr VError VE_JSON_NOT_GENERIC = MakeVError(kCOMPONENT_ZORN, 914);
+// The text writer met an object a second time (option 0x10000).
+constexpr VError VE_JSON_OBJECT_REPEATED = MakeVError(kCOMPONENT_ZORN, 916);
 // A native implementation has no compact stream form of its own.
 constexpr VError VE_JSON_NO_BINARY_FORM = MakeVError(kCOMPONENT_ZORN, 915);
 // The comparator of an array sort failed (it threw, or changed the array it was sorting).

@@ -131,6 +131,12 @@ public:
     void GetClassName(VString& outName) const;
     // "[object Object]".
     void GetString(VString& outString) const;
+    // The implementation's description, else the object's compact JSON text (quoted names and
+    // strings); with inTruncate cut after about 512 characters and ended with "...". An object
+    // the writer refuses (a cycle) leaves outText empty.
+    void GetDescription(VString& outText, bool inTruncate, VDBLanguageContext* inContext = nullptr) const;
+    // True while the object has no script class (every object until script classes exist).
+    bool IsGenericObject() const { return fClass == nullptr; }
 
     // Paths (see the header comment).
     static VError ExtractPath(const VString& inPath, std::vector<VString>& outParts);

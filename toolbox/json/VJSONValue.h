@@ -33,7 +33,7 @@
 // time of day; a date reads back as that day at 00:00:00.000 UTC, and its text is the time's JSON
 // text of that moment ("2026-12-09").
 //
-// The text writer and importer and files are other layers.
+// The text writer is VJSONWriter (Stringify); the importer and files are other layers.
 #pragma once
 
 #include "toolbox/kernel/errors/VError.h"
@@ -206,6 +206,10 @@ public:
     // inWithMarkers, else an empty null VString, as do null and undefined. A date gives a VTime at
     // 00:00:00.000 UTC of that day.
     VValueSingle* CreateVValue(bool inWithMarkers) const;
+
+    // The value's JSON text, written by VJSONWriter with these options (see there); returns the
+    // writer's error, with outText unchanged on an error.
+    VError Stringify(VString& outText, uint32_t inOptions = 0) const;
 
     // The object's property (no language context); undefined when this is not an object.
     VJSONValue GetProperty(const VString& inName) const;

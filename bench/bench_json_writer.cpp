@@ -1,0 +1,160 @@
+// The JSON text writer against its peers, on twitter.json, citm_catalog.json and canada.json
+// (the test data of the Debian package golang-github-valyala-fastjson-dev; the cases are left
+// out when it is not installed), compact (options 0x1) and pretty with tabs (0x9):
+//   - VJSONWriter on the tree built by replaying the document's parse events (VJSONBuilder);
+//   - RapidJSON's Writer / PrettyWriter (tab indent) writing a GenericDocument<UTF16<char16_t>>
+//     into a UTF-16 string buffer, the like-for-like peer (UTF-16 in, UTF-16 out);
+//   - nlohmann ordered_json dump() (UTF-8), compact and with one tab of indent.
+// Depth: arrays of the same number of numbers nested 1 to 900 deep, compact; the time per
+// number must stay flat as the depth grows.
+#include "tests/toolbox/json/JSONTape.h"
+#include "toolbox/json/VJSONWriter.h"
+
+#include <benchmark/benchmark.h>
+#include <nlohmann/json.hpp>
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdio>
+#include <string>
+
+using namespace zorn;
+using namespace zorn::test;
+
+namespace
+{
+
+using Document16 = rapidjson::GenericDocument<rapidjson::UTF16<char16_t>>;
+using Buffer16 = rapidjson::GenericStringBuffer<rapidjson::UTF16<char16_t>>;
+
+struct Form
+{
+    const char* fName;
+    uint32_t fOptions;
+    bool fPretty;
+};
+
+void RegisterDocument(const char* inName, const std::string& inText)
+{
+    auto tape = std::make_shared<JSONTape>();
+    if (!RecordJSONTape(inText, *tape))
+    {
+        std::fprintf(stderr, "bench_json_writer: %s.json does not parse\n", inName);
+        return;
+    }
+    auto tree = std::make_shared<VJSONValue>(ReplayJSONTape(*tape));
+    auto document = std::make_shared<Document16>();
+    document->Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(inText.c_str());
+    auto ordered = std::make_shared<nlohmann::ordered_json>(nlohmann::ordered_json::parse(inText));
+    for (const Form& form : {Form{"compact", 0x1, false}, Form{"pretty", 0x9, true}})
+    {
+        std::string suffix = std::string(inName) + "/" + form.fName;
+        benchmark::RegisterBenchmark(("zorn::VJSONWriter/" + suffix).c_str(),
+                                     [tree, form](benchmark::State& ioState)
+                                     {
+                                         for (auto _ : ioState)
+                                         {
+                                             VString text;
+                                             VJSONWriter writer(form.fOptions);
+                                             writer.StringifyValue(*tree, text);
+                                             benchmark::DoNotOptimize(text.GetCPointer());
+                                         }
+                                     });
+        benchmark::RegisterBenchmark(
+            ("rapidjson::Writer/" + suffix).c_str(),
+            [document, form](benchmark::State& ioState)
+            {
+                for (auto _ : ioState)
+                {
+                    Buffer16 buffer;
+                    if (form.fPretty)
+                    {
+                        rapidjson::PrettyWriter<Buffer16, rapidjson::UTF16<char16_t>,
+                                                rapidjson::UTF16<char16_t>>
+                            writer(buffer);
+                        writer.SetIndent('\t', 1);
+                        document->Accept(writer);
+                    }
+                    else
+                    {
+                        rapidjson::Writer<Buffer16, rapidjson::UTF16<char16_t>, rapidjson::UTF16<char16_t>>
+                            writer(buffer);
+                        document->Accept(writer);
+                    }
+                    benchmark::DoNotOptimize(buffer.GetString());
+                }
+            });
+        benchmark::RegisterBenchmark(("nlohmann::ordered_json::dump/" + suffix).c_str(),
+                                     [ordered, form](benchmark::State& ioState)
+                                     {
+                                         for (auto _ : ioState)
+                                         {
+                                             std::string text =
+                                                 form.fPretty ? ordered->dump(1, '\t') : ordered->dump();
+                                             benchmark::DoNotOptimize(text.data());
+                                         }
+                                     });
+    }
+}
+
+// 4096 numbers in arrays nested inDepth deep: each level holds 4096 / inDepth numbers and the
+// next level.
+VJSONValue NestedNumbers(int inDepth)
+{
+    const int perLevel = 4096 / inDepth;
+    VJSONValue root(JSON_array);
+    VJSONValue cursor = root;
+    for (int level = 0; level < inDepth; ++level)
+    {
+        for (int i = 0; i < perLevel; ++i)
+        {
+            cursor.GetArray()->Push(VJSONValue(static_cast<double>(i)));
+        }
+        if (level + 1 < inDepth)
+        {
+            VJSONValue child(JSON_array);
+            cursor.GetArray()->Push(child);
+            cursor = std::move(child);
+        }
+    }
+    return root;
+}
+
+void BM_WriterDepth(benchmark::State& ioState)
+{
+    const int depth = static_cast<int>(ioState.range(0));
+    VJSONValue tree = NestedNumbers(depth);
+    for (auto _ : ioState)
+    {
+        VString text;
+        VJSONWriter writer(1);
+        writer.StringifyValue(tree, text);
+        benchmark::DoNotOptimize(text.GetCPointer());
+    }
+    ioState.SetItemsProcessed(static_cast<int64_t>(ioState.iterations()) * (4096 / depth) * depth);
+}
+BENCHMARK(BM_WriterDepth)->Arg(1)->Arg(8)->Arg(64)->Arg(256)->Arg(512)->Arg(900);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (const char* name : {"twitter", "citm_catalog", "canada"})
+    {
+        if (std::optional<std::string> text = ReadJSONTestDocument(name))
+        {
+            RegisterDocument(name, *text);
+        }
+        else
+        {
+            std::fprintf(stderr, "bench_json_writer: %s.json not found in %s; its cases are left out\n", name,
+                         ZORN_JSON_TESTDATA);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
