@@ -1,8 +1,10 @@
 // Reads text from arbitrary bytes through a memory stream: the character set is guessed from the
 // leading bytes (the first input byte chooses the default and whether UTF-8 is detected), then
 // lines, counted text, the rest as a whole and a value are read. Every read must end and keep the
-// position within the data.
+// position within the data. The same bytes, taken as UTF-16 units, must come back unchanged from
+// decoding their file-name coding, and decoding arbitrary text must not fail.
 
+#include "toolbox/files/FileNameCoding.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VArrayValue.h"
@@ -10,7 +12,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace zorn;
 
@@ -70,5 +74,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         std::unique_ptr<VValue> value(values.GetValue());
     }
+
+    std::vector<UniChar> units(size / 2);
+    std::memcpy(units.data(), data, units.size() * sizeof(UniChar));
+    VString name(units.data(), static_cast<int32_t>(units.size()));
+    VString decoded = DecodeReservedFileCharacters(EncodeReservedFileCharacters(name));
+    if (decoded.GetLength() != name.GetLength() ||
+        std::memcmp(decoded.GetCPointer(), name.GetCPointer(), units.size() * sizeof(UniChar)) != 0)
+    {
+        std::abort();
+    }
+    DecodeReservedFileCharacters(name);
     return 0;
 }
