@@ -75,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::unique_ptr<VValue> value(values.GetValue());
     }
 
+    if (size < 2)
+    {
+        return 0;
+    }
     std::vector<UniChar> units(size / 2);
     std::memcpy(units.data(), data, units.size() * sizeof(UniChar));
     VString name(units.data(), static_cast<int32_t>(units.size()));
