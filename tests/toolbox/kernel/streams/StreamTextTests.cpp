@@ -1,10 +1,13 @@
+#include "toolbox/kernel/streams/VBlobStream.h"
 #include "toolbox/kernel/streams/VConstPtrStream.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VArrayValue.h"
+#include "toolbox/kernel/values/VBlob.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -340,4 +343,49 @@ TEST(StreamText, PutContentIntoCopiesInBlocks)
     EXPECT_EQ(source.PutContentInto(&destination), VE_OK);
     EXPECT_EQ(BytesOf(destination), bytes);
     EXPECT_FALSE(source.IsReading());
+}
+
+TEST(BlobStream, ReadsAndWritesTheBlobInPlace)
+{
+    VBlobWithPtr blob;
+    {
+        VBlobStream stream(&blob);
+        ASSERT_EQ(stream.OpenWriting(), VE_OK);
+        EXPECT_EQ(stream.PutData("abc", 3), VE_OK);
+        // Moving beyond the end grows the blob with zero bytes.
+        EXPECT_EQ(stream.SetPos(5), VE_OK);
+        EXPECT_EQ(stream.PutData("z", 1), VE_OK);
+        EXPECT_EQ(stream.CloseWriting(), VE_OK);
+    }
+    ASSERT_EQ(blob.GetSize(), 6U);
+    EXPECT_EQ(std::string(static_cast<const char*>(blob.GetDataPtr()), 6), std::string("abc\0\0z", 6));
+
+    VBlobStream reader(&blob);
+    ASSERT_EQ(reader.OpenReading(), VE_OK);
+    char bytes[8] = {};
+    size_t count = 0;
+    EXPECT_EQ(reader.GetData(bytes, 8, &count), VE_STREAM_EOF);
+    EXPECT_EQ(count, 6U);
+
+    // A stream built without a blob owns a new one.
+    VBlobStream owning;
+    ASSERT_NE(owning.GetBlob(), nullptr);
+    ASSERT_EQ(owning.OpenWriting(), VE_OK);
+    EXPECT_EQ(owning.PutText(VString("hi")), VE_OK);
+    EXPECT_EQ(owning.GetBlob()->GetSize(), 2U);
+}
+
+TEST(BlobStream, PositionsBeyondThe32BitOffsetsAreRefused)
+{
+    // Moving there would otherwise grow the blob to a wrapped (or enormous) offset.
+    for (int64_t position : {int64_t{INT32_MAX} + 1, int64_t{1} << 32})
+    {
+        SCOPED_TRACE(position);
+        VBlobWithPtr blob;
+        VBlobStream stream(&blob);
+        ASSERT_EQ(stream.OpenWriting(), VE_OK);
+        EXPECT_EQ(stream.SetPos(position), VE_INVALID_PARAMETER);
+        EXPECT_EQ(blob.GetSize(), 0U);
+        EXPECT_EQ(stream.GetPos(), 0);
+    }
 }
