@@ -8,6 +8,8 @@
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VValue.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -304,6 +306,68 @@ VError VStream::GetData(void* outData, size_t inCount, size_t* outCount)
         return _ThrowStreamError(VE_STREAM_USER_ABORTED);
     }
     return fLastError;
+}
+
+VError VStream::UngetData(const void* inData, size_t inCount)
+{
+    if (fLastError != VE_OK && fLastError != VE_STREAM_EOF)
+    {
+        return fLastError;
+    }
+    if (!fIsReading)
+    {
+        return _ThrowStreamError(VE_STREAM_NOT_OPENED_FOR_READING);
+    }
+    if (inCount == 0)
+    {
+        return fLastError;
+    }
+    if (static_cast<uint64_t>(fPosition) < inCount)
+    {
+        _ThrowError(VE_STREAM_CANNOT_UNGET);
+        fLastError = VE_STREAM_CANNOT_UNGET;
+        return fLastError;
+    }
+    VError error = DoUngetData(inData, inCount);
+    if (error != VE_OK)
+    {
+        fLastError = error;
+        return error;
+    }
+    fPosition -= static_cast<int64_t>(inCount);
+    return fLastError;
+}
+
+size_t VStream::_RemainingBytes()
+{
+    int64_t size = DoGetSize();
+    return size > fPosition ? static_cast<size_t>(size - fPosition) : 0;
+}
+
+VError VStream::PutContentInto(VStream* inDestination)
+{
+    if (inDestination == nullptr || !inDestination->IsWriting())
+    {
+        return _ThrowError(VE_STREAM_NOT_OPENED_FOR_WRITING);
+    }
+    if (OpenReading() != VE_OK)
+    {
+        return fLastError;
+    }
+    std::array<char, 4096> block{};
+    VError error = fLastError;
+    for (size_t left = _RemainingBytes(); error == VE_OK && left > 0;)
+    {
+        size_t count = std::min<size_t>(4096, left);
+        error = GetData(block.data(), count);
+        if (error == VE_OK)
+        {
+            error = inDestination->PutData(block.data(), count);
+        }
+        left -= count;
+    }
+    VError closeError = CloseReading();
+    return error != VE_OK ? error : closeError;
 }
 
 VError VStream::Put(uint8_t inByte)

@@ -35,9 +35,12 @@
 #include "toolbox/kernel/base/ZornTypes.h"
 #include "toolbox/kernel/errors/VError.h"
 
+#include <cstdarg>
+
 namespace zorn
 {
 
+class VArrayString;
 class VString;
 class VValue;
 
@@ -50,6 +53,11 @@ constexpr VError VE_STREAM_NOT_OPENED_FOR_WRITING = MakeVError(kCOMPONENT_ZORN, 
 constexpr VError VE_STREAM_USER_ABORTED = MakeVError(kCOMPONENT_ZORN, 206);
 constexpr VError VE_STREAM_BAD_SIGNATURE = MakeVError(kCOMPONENT_ZORN, 207);
 constexpr VError VE_STREAM_NO_TEXT_CONVERTER = MakeVError(kCOMPONENT_ZORN, 208);
+// Bytes at the end of a text read that the converter cannot take ("unterminated unicode
+// conversion."). The same number as VE_BASE64_NOT_ASCII, as the codes were given.
+constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeVError(kCOMPONENT_ZORN, 210);
+// Giving back more bytes than the position.
+constexpr VError VE_STREAM_CANNOT_UNGET = MakeVError(kCOMPONENT_ZORN, 211);
 
 class VStream : public VObject
 {
@@ -102,6 +110,12 @@ public:
     VError PutData(const void* inData, size_t inCount);
     // Reads up to inCount bytes; outCount (when given) receives the count delivered.
     VError GetData(void* outData, size_t inCount, size_t* outCount = nullptr);
+    // Gives back the last inCount bytes read so that the next read delivers them again ('zorn'
+    // 211 beyond the position). A pending end of data does not stop it; another error does.
+    VError UngetData(const void* inData, size_t inCount);
+    // Opens this stream for reading and copies all of it, in 4096-byte blocks, to inDestination,
+    // which must be open for writing ('zorn' 204); closes this stream. The first error.
+    VError PutContentInto(VStream* inDestination);
 
     // Numbers, swapped when the stream asks for it.
     VError Put(uint8_t inByte);
@@ -130,6 +144,43 @@ public:
     // Writes the text encoded in the stream's character set, line endings converted to the
     // stream's mode; no length, terminator or byte-order mark.
     VError PutText(const VString& inText);
+    // Formats with VString::VPrintf and writes the result with PutText.
+    VError PutPrintf(const char* inFormat, ...);
+    VError PutVPrintf(const char* inFormat, va_list inArgs);
+    // Each byte as two upper-case hexadecimal digits.
+    VError PutHexBytes(const char* inBytes, size_t inCount);
+    // The byte-order mark of the stream's set (UTF-8, UTF-16 and UTF-32); nothing for others.
+    VError WriteBOM();
+
+    // Text reading, decoded from the stream's character set. Line ends are kept as they are
+    // except in GetTextLine.
+    //
+    // Appends the rest of the stream. Bytes at the end that do not make a whole character are
+    // left unread and give 'zorn' 210 with "unterminated unicode conversion.".
+    VError GetText(VString& ioText);
+    // Appends inCount UTF-16 units when the stream holds them and gives back the bytes read
+    // beyond them. A character cut by the end of data is given back when inGiveBackCutChar
+    // (the stream stands before it), else it is consumed (and dropped). The end of data is no
+    // error once something was delivered.
+    VError GetText(VString& ioText, int32_t inCount, bool inGiveBackCutChar = true);
+    // Reads one line into outLine. A line ends at LF, at CR, or at CR LF (one end, even when the
+    // pair is split between two read blocks). A non-null ioLineEnd holding a character other
+    // than 0 replaces CR as the second line end, and CR LF is then not joined. With
+    // inKeepLineEnd the end is stored as one CR. UTF-16 and UTF-32 sets are scanned unit by unit
+    // in the stream's byte order. The last line needs no end; the end of data gives 'zorn' 200
+    // only when the line is empty.
+    VError GetTextLine(VString& outLine, bool inKeepLineEnd = false, UniChar* ioLineEnd = nullptr);
+    // Reads one line and splits it at TAB into outFields (cleared first; an empty line gives none).
+    VError GetTTRLine(VArrayString& outFields);
+
+    // Guesses the set of the text at the position and sets it (SetCharSet), answering it. A
+    // byte-order mark wins (the stream then stands after it, *outFoundBOM true); without one,
+    // 00 xx 00 xx gives UTF-16 big-endian and xx 00 xx 00 little-endian; then, with
+    // inDetectUTF8, up to 2048 bytes that are well-formed UTF-8 give UTF-8; then a default of
+    // UTF-16 with four ASCII bytes gives UTF-8; else inDefault. Reading errors are silent here.
+    // UTF-8 detection is not tried after a mark: UTF-16 ASCII text is well-formed UTF-8.
+    CharSet GuessCharSetFromLeadingBytes(CharSet inDefault, bool inDetectUTF8 = false,
+                                         bool* outFoundBOM = nullptr);
 
 protected:
     // Storage hooks. Each returns a VError (raising its own failures); those not pure do nothing.
@@ -140,6 +191,9 @@ protected:
     virtual VError DoPutData(const void* inData, size_t inCount) = 0;
     // On entry *ioCount is the count wanted, on return the count delivered.
     virtual VError DoGetData(void* outData, size_t* ioCount) = 0;
+    // Called before the position moves back by inCount; streams that read by position need not
+    // act. A stream that reads ahead (or cannot seek) keeps the bytes for its next reads.
+    virtual VError DoUngetData(const void* /*inData*/, size_t /*inCount*/) { return VE_OK; }
     virtual int64_t DoGetSize() = 0;
     virtual VError DoSetSize(int64_t inSize) = 0;
     virtual VError DoSetPos(int64_t /*inPosition*/) { return VE_OK; }
@@ -152,6 +206,11 @@ private:
     VError _KeepError(VError inError);
     // Whether text of the set can be converted in the direction the stream opens in.
     static bool _HasTextConverter(CharSet inCharSet);
+
+    // The bytes left between the position and the size (0 when none).
+    size_t _RemainingBytes();
+    // Whether up to 2048 bytes from the position are well-formed UTF-8 (given back after).
+    bool _LeadingBytesAreUTF8();
 
     template <class T>
     VError _PutArray(const T* inValues, int32_t inCount);

@@ -1,0 +1,180 @@
+#include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/files/VFileDesc.h"
+#include "toolbox/files/VFileError.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+using namespace zorn;
+
+namespace
+{
+
+// A file of inSize bytes (0, 1, 2, ...) in a fresh temporary folder, removed at the end.
+// Runs with the task manager, so that pushed errors reach the error contexts.
+class FileDescs : public test::TaskManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        TaskManagerTest::SetUp();
+        char folder[] = "/tmp/zorn-filedesc-XXXXXX";
+        ASSERT_NE(::mkdtemp(folder), nullptr);
+        fFolder = folder;
+        fFile = fFolder + "/data.bin";
+        int fd = ::open(fFile.c_str(), O_CREAT | O_RDWR, 0600);
+        ASSERT_GE(fd, 0);
+        std::string bytes(100, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i)
+        {
+            bytes[i] = static_cast<char>(i);
+        }
+        ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), 100);
+        ::close(fd);
+    }
+    void TearDown() override
+    {
+        ::unlink(fFile.c_str());
+        ::rmdir(fFolder.c_str());
+        TaskManagerTest::TearDown();
+    }
+    int Open() const { return ::open(fFile.c_str(), O_RDWR); }
+
+    std::string fFolder;
+    std::string fFile;
+};
+
+int64_t Number(VErrorBase* inError, const char* inName)
+{
+    VJSONValue value = inError->GetParameters()->GetProperty(VString(inName));
+    return value.IsNumber() ? static_cast<int64_t>(value.GetNumber()) : -1;
+}
+
+TEST_F(FileDescs, ShortReadAtTheEndGivesTheEndOfDataWithItsParameters)
+{
+    VFileDesc desc(VFilePath(), Open());
+    char buffer[10] = {};
+    size_t read = 0;
+    {
+        StErrorContextInstaller scope;
+        EXPECT_EQ(desc.GetData(buffer, 10, 95, &read), VE_STREAM_EOF);
+        EXPECT_EQ(read, 5U);
+        EXPECT_EQ(buffer[0], 95);
+        VErrorBase* error = scope.GetContext() == nullptr ? nullptr : scope.GetContext()->GetLast();
+        ASSERT_NE(error, nullptr) << "the absolute form pushes the end of data";
+        {
+            EXPECT_EQ(error->GetError(), VE_STREAM_EOF);
+            EXPECT_EQ(Number(error, "count"), 10);
+            EXPECT_EQ(Number(error, "offset"), 95);
+            EXPECT_EQ(Number(error, "size"), 100);
+        }
+    }
+    EXPECT_EQ(desc.GetPos(), 0) << "the absolute form never moves the position";
+    EXPECT_EQ(desc.GetSize(), 100);
+}
+
+TEST_F(FileDescs, PositionsAreTheirOwn)
+{
+    VFileDesc first(VFilePath(), Open());
+    VFileDesc second(VFilePath(), Open());
+    char buffer[20] = {};
+    EXPECT_EQ(first.GetDataAtPos(buffer, 20), VE_OK);
+    EXPECT_EQ(first.GetPos(), 20);
+    EXPECT_EQ(first.SetPos(-10, false), VE_OK);
+    EXPECT_EQ(first.GetPos(), 10);
+    EXPECT_EQ(second.GetDataAtPos(buffer, 3, 4), VE_OK);
+    EXPECT_EQ(buffer[0], 4);
+    // The position moves by the bytes read, not past the offset.
+    EXPECT_EQ(second.GetPos(), 3);
+    EXPECT_EQ(first.GetDataAtPos(buffer, 1), VE_OK);
+    EXPECT_EQ(buffer[0], 10);
+    EXPECT_EQ(first.GetData(buffer, 1, 50), VE_OK);
+    EXPECT_EQ(first.GetPos(), 11);
+
+    size_t written = 0;
+    EXPECT_EQ(second.PutDataAtPos("xyz", 3, 0, &written), VE_OK);
+    EXPECT_EQ(written, 3U);
+    EXPECT_EQ(second.GetPos(), 6);
+    EXPECT_EQ(first.GetData(buffer, 3, 3), VE_OK);
+    EXPECT_EQ(std::string(buffer, 3), "xyz");
+    EXPECT_EQ(second.SetSize(40), VE_OK);
+    EXPECT_EQ(first.GetSize(), 40);
+    EXPECT_EQ(first.Flush(), VE_OK);
+}
+
+TEST_F(FileDescs, DestructionClosesTheDescriptor)
+{
+    int fd = Open();
+    {
+        VFileDesc desc(VFilePath(), fd);
+        EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+    }
+    errno = 0;
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(FileDescs, InjectedFaults)
+{
+    VFileDesc desc(VFilePath(), Open());
+    // A disk that fills after 3 bytes: the bytes written are reported with the native failure.
+    int calls = 0;
+    desc.GetImpl().SetFaultInjector(
+        [&](bool, size_t& ioPiece)
+        {
+            if (++calls == 1)
+            {
+                ioPiece = 3;
+                return 0;
+            }
+            return ENOSPC;
+        });
+    size_t written = 0;
+    {
+        StErrorContextInstaller scope;
+        VError code = desc.PutData("abcdef", 6, 0, &written);
+        EXPECT_EQ(code, EncodedNativeErrorToVError(MakeVErrorFromErrno(ENOSPC), VE_FILE_CANNOT_WRITE));
+        EXPECT_EQ(written, 3U);
+        const auto& errors = scope.GetContext()->GetErrorList();
+        ASSERT_EQ(errors.size(), 2U) << "the native code, then the file error";
+        EXPECT_EQ(errors[0]->GetError(), MakeVErrorFromErrno(ENOSPC));
+        EXPECT_EQ(errors[1]->GetError(), code);
+        EXPECT_EQ(Number(errors[1], "count"), 6);
+        EXPECT_EQ(Number(errors[1], "offset"), 0);
+        EXPECT_EQ(Number(errors[1], "size"), 100);
+    }
+
+    // An interruption restarts the transfer, which then succeeds, for reads and writes.
+    for (bool writing : {false, true})
+    {
+        SCOPED_TRACE(writing);
+        int interruptions = 0;
+        desc.GetImpl().SetFaultInjector([&](bool, size_t&) { return interruptions++ == 0 ? EINTR : 0; });
+        char buffer[8] = "0123456";
+        size_t count = 0;
+        VError result = writing ? desc.PutData(buffer, 7, 10, &count) : desc.GetData(buffer, 7, 10, &count);
+        EXPECT_EQ(result, VE_OK);
+        EXPECT_EQ(count, 7U);
+        EXPECT_EQ(interruptions, 2);
+    }
+    // A write that stops short without a failure is 'POSX' EINVAL, the count being what was done.
+    desc.GetImpl().SetFaultInjector(
+        [&](bool, size_t& ioPiece)
+        {
+            ioPiece = 0;
+            return 0;
+        });
+    size_t none = 9;
+    EXPECT_NE(desc.PutData("ab", 2, 0, &none), VE_OK);
+    EXPECT_EQ(none, 0U);
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+// Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
+// extensions live in this linux/ back end.
+//
+#include "toolbox/files/linux/XLinuxFileDesc.h"
+
+#include "toolbox/kernel/tasks/VTaskMgr.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace zorn
+{
+
+namespace
+{
+
+constexpr size_t kMaxPiece = 500 * 1048576;
+
+} // namespace
+
+XLinuxFileDesc::~XLinuxFileDesc()
+{
+    if (fFd >= 0)
+    {
+        ::close(fFd);
+    }
+}
+
+VError XLinuxFileDesc::_Transfer(bool inWriting, void* ioBuffer, size_t& ioCount, int64_t inPosition,
+                                 bool inFromStart)
+{
+    const int64_t start = inFromStart ? inPosition : fPosition + inPosition;
+    const size_t wanted = ioCount;
+    auto* bytes = static_cast<char*>(ioBuffer);
+    size_t done = 0;
+    int failure = 0;
+    for (;;)
+    {
+        done = 0;
+        failure = 0;
+        while (done < wanted)
+        {
+            size_t piece = std::min(wanted - done, kMaxPiece);
+            int injected = fFaultInjector ? fFaultInjector(inWriting, piece) : 0;
+            ssize_t moved = -1;
+            if (injected != 0)
+            {
+                errno = injected;
+            }
+            else
+            {
+                auto offset = static_cast<off_t>(start + static_cast<int64_t>(done));
+                moved = inWriting ? ::pwrite(fFd, bytes + done, piece, offset)
+                                  : ::pread(fFd, bytes + done, piece, offset);
+            }
+            if (moved < 0)
+            {
+                failure = errno;
+                break;
+            }
+            if (moved == 0)
+            {
+                break;
+            }
+            done += static_cast<size_t>(moved);
+            if (done < wanted)
+            {
+                VTaskMgr::YieldNow();
+            }
+        }
+        if (failure != EINTR)
+        {
+            break;
+        }
+        VTaskMgr::YieldNow();
+    }
+    ioCount = done;
+    if (!inFromStart)
+    {
+        fPosition += static_cast<int64_t>(done);
+    }
+    if (failure != 0)
+    {
+        return MakeVErrorFromErrno(failure);
+    }
+    if (done < wanted)
+    {
+        return inWriting ? MakeVErrorFromErrno(EINVAL) : VE_STREAM_EOF;
+    }
+    return VE_OK;
+}
+
+VError XLinuxFileDesc::GetData(void* outBuffer, size_t& ioCount, int64_t inPosition, bool inFromStart)
+{
+    return _Transfer(false, outBuffer, ioCount, inPosition, inFromStart);
+}
+
+VError XLinuxFileDesc::PutData(const void* inBuffer, size_t& ioCount, int64_t inPosition, bool inFromStart)
+{
+    // The buffer is only read when writing.
+    return _Transfer(true, const_cast<void*>(inBuffer), ioCount, inPosition, inFromStart);
+}
+
+VError XLinuxFileDesc::GetSize(int64_t& outSize) const
+{
+    struct stat status = {};
+    if (::fstat(fFd, &status) != 0)
+    {
+        outSize = 0;
+        return MakeVErrorFromErrno(errno);
+    }
+    outSize = status.st_size;
+    return VE_OK;
+}
+
+VError XLinuxFileDesc::SetSize(int64_t inSize) const
+{
+    return ::ftruncate(fFd, static_cast<off_t>(inSize)) == 0 ? VE_OK : MakeVErrorFromErrno(errno);
+}
+
+VError XLinuxFileDesc::Flush() const
+{
+    return ::fsync(fFd) == 0 ? VE_OK : MakeVErrorFromErrno(errno);
+}
+
+} // namespace zorn
