@@ -101,6 +101,13 @@ public:
     // Positions and sizes.
     int64_t GetPos() const { return fPosition; }
     int64_t GetSize() { return DoGetSize(); }
+    // The bytes between the position and the end (0 when none): readers of outside input check
+    // the counts they read against it before they allocate.
+    uint64_t GetBytesLeft()
+    {
+        int64_t left = GetSize() - GetPos();
+        return left > 0 ? static_cast<uint64_t>(left) : 0;
+    }
     VError SetPos(int64_t inPosition);
     VError SetPosByOffset(int64_t inOffset);
     // Sets the size (writing only); a position beyond the new size moves back to it.

@@ -338,7 +338,7 @@ VError VArrayValue::_BeginStreamRead(VStream* ioStream, int32_t& outCount)
     {
         return _ThrowError(VE_VALUE_ARRAY_STREAM_INVALID);
     }
-    const int64_t left = ioStream->GetSize() - ioStream->GetPos();
+    const auto left = static_cast<int64_t>(ioStream->GetBytesLeft());
     if (left < _MinStreamBytesFor(count))
     {
         return _ThrowError(VE_STREAM_EOF);

@@ -305,8 +305,7 @@ VError VBlobWithPtr::ReadFromStream(VStream* ioStream, int32_t)
     }
     uint32_t length = static_cast<uint32_t>(field);
     // Outside input: never allocate for bytes the stream cannot deliver.
-    int64_t left = ioStream->GetSize() - ioStream->GetPos();
-    if (left < 0 || static_cast<uint64_t>(left) < length)
+    if (ioStream->GetBytesLeft() < length)
     {
         SetSize(0);
         return _ThrowError(VE_STREAM_EOF);

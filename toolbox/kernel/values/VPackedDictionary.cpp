@@ -108,8 +108,7 @@ bool _VHashKeyMap::Rebuild(VStream* ioStream)
         return false;
     }
     uint32_t count = static_cast<uint32_t>(field);
-    int64_t left = ioStream->GetSize() - ioStream->GetPos();
-    if (count == 0 || left < 0 || uint64_t{count} * 4 > static_cast<uint64_t>(left))
+    if (count == 0 || uint64_t{count} * 4 > ioStream->GetBytesLeft())
     {
         return false;
     }

@@ -544,10 +544,9 @@ VError VPackedDictionary_base<TSlot>::_ReadKeysFromStream(VStream* ioStream)
     }
     uint32_t count = static_cast<uint32_t>(counts[0]);
     uint32_t blockLength = static_cast<uint32_t>(counts[1]);
-    int64_t left = ioStream->GetSize() - ioStream->GetPos();
     // Every key takes at least its length byte, and the block must be in the stream.
     VError error = VE_OK;
-    if (left < 0 || blockLength > static_cast<uint64_t>(left) || count > blockLength)
+    if (blockLength > ioStream->GetBytesLeft() || count > blockLength)
     {
         error = VE_PACKED_DATA_INVALID;
     }

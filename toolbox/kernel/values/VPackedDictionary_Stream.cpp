@@ -164,9 +164,7 @@ VError VPackedDictionary_with_backstore::ReadFromStream(VStream* ioStream)
     int32_t field = 0;
     error = ioStream->GetLong(field);
     const uint32_t units = static_cast<uint32_t>(field);
-    const int64_t left = ioStream->GetSize() - ioStream->GetPos();
-    if (error == VE_OK &&
-        (left < 0 || uint64_t{units} * 2 > static_cast<uint64_t>(left) || !_HasUniqueKeys()))
+    if (error == VE_OK && (uint64_t{units} * 2 > ioStream->GetBytesLeft() || !_HasUniqueKeys()))
     {
         error = VE_PACKED_DATA_INVALID;
     }

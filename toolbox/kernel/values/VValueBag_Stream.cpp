@@ -17,13 +17,6 @@ constexpr uint16_t kBagVersion = 1;
 constexpr uint8_t kHasAttributes = 1;
 constexpr uint8_t kHasElements = 2;
 
-// The bytes left in the stream, 0 when it cannot tell.
-uint64_t BytesLeft(VStream* ioStream)
-{
-    int64_t left = ioStream->GetSize() - ioStream->GetPos();
-    return left > 0 ? static_cast<uint64_t>(left) : 0;
-}
-
 } // namespace
 
 // Writing
@@ -190,7 +183,7 @@ VError VValueBag::_ReadFromStream_v1(VStream* ioStream, int32_t inDepth)
         }
         outCount = static_cast<uint32_t>(count);
         // Each entry takes at least a word; the names must match the entries one to one.
-        if (outCount != static_cast<uint32_t>(outNames.GetCount()) || outCount > BytesLeft(ioStream))
+        if (outCount != static_cast<uint32_t>(outNames.GetCount()) || outCount > ioStream->GetBytesLeft())
         {
             return _ThrowError(VE_PACKED_DATA_INVALID);
         }
@@ -278,7 +271,7 @@ VError VBagArray::ReadFromStreamMinimal(VStream* ioStream, int32_t inDepth)
     // Every bag takes at least its flags byte. Room grows with the bags actually read, so a large
     // count costs nothing before its bags are there.
     const uint32_t count = static_cast<uint32_t>(field);
-    if (count > BytesLeft(ioStream))
+    if (count > ioStream->GetBytesLeft())
     {
         return _ThrowError(VE_PACKED_DATA_INVALID);
     }
