@@ -1,3 +1,4 @@
+#include "platform/Bundle.h"
 #include "platform/DefaultApplication.h"
 #include "platform/Dialogs.h"
 
@@ -247,6 +248,23 @@ TEST(DialogRunTests, TextsArriveAsOneUnchangedArgument)
     {
         EXPECT_NE(argument.rfind("--title", 0), 0u) << argument;
     }
+}
+
+TEST(DialogRunTests, TheBundleIconIsShownWhenItsFileExists)
+{
+    FakeDialogFolder fake;
+    const std::string bundle = fake.Folder() + "/App.app";
+    std::filesystem::create_directories(bundle + "/Contents/Resources");
+    test::WriteScript(bundle + "/Contents/Info.plist",
+                      "<plist><dict><key>CFBundleIconFile</key><string>app.png</string></dict></plist>");
+    SetMainBundleFolderForTests(bundle);
+    int32_t answer = 0;
+    ASSERT_TRUE(ShowDialog("T", "M", 0, &answer));
+    EXPECT_EQ(fake.LastArguments().back(), "--title=T"); // the named file is missing: no icon
+    test::WriteScript(bundle + "/Contents/Resources/app.png", "png");
+    ASSERT_TRUE(ShowDialog("T", "M", 0, &answer));
+    EXPECT_EQ(fake.LastArguments().back(), "--window-icon=" + bundle + "/Contents/Resources/app.png");
+    SetMainBundleFolderForTests("");
 }
 
 TEST(DialogRunTests, NothingToShowWithAnswersCancelled)

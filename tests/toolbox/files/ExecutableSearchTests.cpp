@@ -35,7 +35,8 @@ TEST(ExecutableSearchTests, FindsTheFirstExecutableRegularFile)
     test::WriteScript(root + "/later/tool", "#!/bin/sh\n");
     test::WriteScript(root + "/later/other", "#!/bin/sh\n");
     // An empty element is skipped, not read as the current folder.
-    ScopedEnvironmentVariable path("PATH", root + "/plain::" + root + "/dir:" + root + "/run/:" + root + "/later");
+    ScopedEnvironmentVariable path("PATH",
+                                   root + "/plain::" + root + "/dir:" + root + "/run/:" + root + "/later");
     std::filesystem::path current = std::filesystem::current_path();
     std::filesystem::current_path(root + "/later");
 
