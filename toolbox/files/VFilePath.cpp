@@ -3,6 +3,7 @@
 #include "toolbox/files/VURL.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 
 #include <string>
@@ -816,5 +817,18 @@ CharSet VFilePath::DebugDump(char* ioBuffer, int& ioSize) const
 {
     return fPath.DebugDump(ioBuffer, ioSize);
 }
+
+namespace
+{
+
+// The kernel's executable search (VSystem::SearchExecutablePath) fills paths through this entry. A
+// program that holds a VFilePath links this file, so the entry is there before main.
+[[maybe_unused]] const bool sKernelHookInstalled =
+    (detail::KernelHooks().fSetFilePathFromPosix.store(
+         [](const char* inPosixPath, VFilePath& outPath)
+         { XLinuxFile::GetFilePathFromPosixPath(inPosixPath, false, outPath); }),
+     true);
+
+} // namespace
 
 } // namespace zorn

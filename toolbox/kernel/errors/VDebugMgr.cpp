@@ -8,6 +8,7 @@
 #include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/strings/StStringConverter.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VDebugContext.h"
 #include "toolbox/kernel/tasks/VTask.h"
 
@@ -481,6 +482,52 @@ bool VDebugMgr::_GetDebuggerType(int32_t& outType)
 {
     outType = 2;
     return true;
+}
+
+// The notification handler
+
+namespace
+{
+
+// Asks with Retry/Ignore/Abort and waits. Retry breaks into the debugger when one is attached and
+// ends the program otherwise; Ignore continues; Abort, a dismissed alert or none at all ignores
+// this assertion or error from now on.
+int32_t AskWithNotification(const VString& inTitle, const VString& inMessage)
+{
+    constexpr uint32_t kRetryIgnoreAbort = 5;
+    ENotificationResponse response = eNotificationResponse_None;
+    VSystem::DisplayNotification(inTitle, inMessage, kRetryIgnoreAbort, &response);
+    switch (response)
+    {
+    case eNotificationResponse_Retry:
+        return XLinuxSystem::IsDebuggerAttached() ? eDebugResponse_Break : eDebugResponse_Quit;
+    case eNotificationResponse_Ignore:
+        return eDebugResponse_Continue;
+    default:
+        return eDebugResponse_IgnoreThis;
+    }
+}
+
+} // namespace
+
+int32_t VNotificationDebugMessageHandler::AssertFailed(VDebugContext& /*ioContext*/, const char* inMessage,
+                                                       const char* inFileName, int inLineNumber)
+{
+    return AskWithNotification(VString("Assert Failed"),
+                               Printf("Condition: %s\nFile: %s, %d", inMessage != nullptr ? inMessage : "",
+                                      inFileName != nullptr ? inFileName : "", inLineNumber));
+}
+
+int32_t VNotificationDebugMessageHandler::ErrorThrown(VDebugContext& /*ioContext*/, VErrorBase* inError)
+{
+    VString message("Error: ");
+    if (inError != nullptr)
+    {
+        VString text;
+        inError->GetErrorDescription(text);
+        message.AppendString(text);
+    }
+    return AskWithNotification(VString("Error Thrown"), message);
 }
 
 } // namespace zorn

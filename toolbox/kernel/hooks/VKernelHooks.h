@@ -27,6 +27,7 @@ class VJSONObject;
 class VString;
 class VBlob;
 class VTime;
+class VFilePath;
 
 namespace detail
 {
@@ -104,6 +105,9 @@ struct VKernelHooks
     std::atomic<bool (*)(const VJSONValue& inValue, VBlob& ioBlob)> fBlobFromJSON{nullptr};
     // Times as JSON dates (VJSONValue::SetTime: the UTC day only).
     std::atomic<void (*)(VJSONValue& ioValue, const VTime& inTime)> fSetJSONTime{nullptr};
+    // Paths from the bytes of a full POSIX path; a null text clears the path (VSystem's executable
+    // search).
+    std::atomic<void (*)(const char* inPosixPath, VFilePath& outPath)> fSetFilePathFromPosix{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -118,6 +122,19 @@ inline void SetLogRecordWriters(ErrorRecordWriter inErrorWriter, AssertRecordWri
 inline void SetDebugMessageRecordWriter(DebugMessageRecordWriter inWriter)
 {
     KernelHooks().fDebugMessageRecordWriter.store(inWriter);
+}
+
+// Sets outPath from a full POSIX path (null: clears it); false, outPath untouched, while the file
+// layer has not started.
+inline bool SetFilePathFromPosix(const char* inPosixPath, VFilePath& outPath)
+{
+    auto hook = KernelHooks().fSetFilePathFromPosix.load();
+    if (hook == nullptr)
+    {
+        return false;
+    }
+    hook(inPosixPath, outPath);
+    return true;
 }
 
 // The JSON object access, or null while the JSON layer has not started.

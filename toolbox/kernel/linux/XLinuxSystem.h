@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace zorn
 {
@@ -60,6 +62,65 @@ public:
 
     // The local date and time of inTime in the default time zone (localtime_r).
     static void GetLocalTime(std::time_t inTime, std::tm& outLocal);
+
+    // ---- Clocks ----
+    // Seconds since boot, suspended time included (CLOCK_BOOTTIME); -1 when the clock fails.
+    static double GetUptime();
+    // Nanoseconds of CLOCK_MONOTONIC.
+    static uint64_t GetMonotonicNanoseconds();
+    // Sleeps inMilliseconds (0 or more), resuming with the time left after each interruption.
+    static void Sleep(int32_t inMilliseconds);
+
+    // ---- OS and machine ----
+    // uname: the system's name ("Linux"), its release ("6.1.0-13-amd64") and version (the build
+    // text "#1 SMP PREEMPT_DYNAMIC Debian ..."). False (outputs untouched) when uname fails.
+    static bool GetKernelName(std::string& outName, std::string& outRelease, std::string& outVersion);
+    // PRETTY_NAME of /etc/os-release (else /usr/lib/os-release); empty when neither says.
+    static std::string GetOSPrettyName();
+    // The product name of the machine's DMI data; false when it cannot be read or is empty.
+    static bool GetProductName(std::string& outName);
+    // /proc/cpuinfo, empty when it cannot be read.
+    static std::string ReadCPUInfo();
+
+    // Readers of system text files, kept apart from the reading so that tests and fuzzers can
+    // feed them any text. None of them fails: malformed input gives the empty answer.
+    // The value of inKey in an os-release text: KEY=value lines, the value unquoted ('...' as it
+    // stands, "..." with \ escapes); empty when the key is absent.
+    static std::string ParseOSReleaseValue(std::string_view inText, std::string_view inKey);
+    // The first "model name" of a /proc/cpuinfo text, empty when there is none.
+    static std::string ParseCPUModelName(std::string_view inText);
+    // The distinct ("physical id", "core id") pairs of a /proc/cpuinfo text: the physical cores
+    // online. 0 when the text does not say.
+    static int32_t CountPhysicalCores(std::string_view inText);
+    // The state letter of a /proc/<pid>/stat line, read after the line's last ')' since the
+    // command name in parentheses may itself hold ')' and blanks; 0 when the line has none.
+    static char ParseProcessState(std::string_view inStatLine);
+
+    // ---- Processes ----
+    // Appends the id of every process (the numeric entries of /proc), keeping what is there.
+    static void AppendProcessIDs(std::vector<int32_t>& ioPIDs);
+    // /proc/<pid>/comm without its newline; false when it cannot be read.
+    static bool GetProcessName(int32_t inPID, std::string& outName);
+    // The target of /proc/<pid>/exe; false when it cannot be read.
+    static bool GetProcessPath(int32_t inPID, std::string& outPath);
+    // Sends SIGKILL; whether it was sent.
+    static bool KillProcess(int32_t inPID);
+    // waitid for the child inPID: blocks while inTimeout is negative, else polls once. True when
+    // it ended (it is reaped); else false and outReason (may be null) 1 when it is no child of this
+    // process, 2 when it has not ended; other failures leave outReason alone.
+    static bool WaitForProcess(int32_t inPID, int32_t inTimeout, int32_t* outReason);
+    // Whether the process has ended and waits to be reaped (state 'Z' in /proc/<pid>/stat).
+    static bool IsProcessZombie(int32_t inPID);
+
+    // ---- Users and host ----
+    static bool GetHostName(std::string& outName);
+    // The real user's full name (the first GECOS field), else the login name; false when the
+    // user has no password entry.
+    static bool GetLoginUserFullName(std::string& outName);
+    // The login name of the effective user; false when it has no password entry.
+    static bool GetEffectiveUserName(std::string& outName);
+    // The terminal bell on the controlling terminal, when there is one.
+    static void Beep();
 };
 
 } // namespace zorn

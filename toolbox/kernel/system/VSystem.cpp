@@ -1,5 +1,8 @@
 #include "toolbox/kernel/system/VSystem.h"
 
+#include "platform/ChildProcess.h"
+#include "platform/Dialogs.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/strings/VString.h"
 
@@ -185,18 +188,6 @@ uint32_t VSystem::GetCurrentDeltaTicks(uint32_t inTicks)
     return delta < 0 ? 0u - static_cast<uint32_t>(delta) : static_cast<uint32_t>(delta);
 }
 
-int32_t VSystem::GetNumberOfLogicalProcessors()
-{
-    static std::atomic<int32_t> sCount{0};
-    int32_t count = sCount.load(std::memory_order_relaxed);
-    if (count == 0)
-    {
-        count = XLinuxSystem::GetConfiguredProcessorCount();
-        sCount.store(count, std::memory_order_relaxed);
-    }
-    return count;
-}
-
 size_t VSystem::GetVMPageSize()
 {
     static std::atomic<size_t> sPageSize{0};
@@ -331,6 +322,382 @@ void VSystem::DemangleSymbol(const char* inSymbol, VString& outDemangled)
     }
     std::string demangled;
     outDemangled.FromCString(XLinuxSystem::Demangle(inSymbol, demangled) ? demangled.c_str() : inSymbol);
+}
+
+// ---- Clocks ----
+
+double VSystem::GetUptime()
+{
+    return XLinuxSystem::GetUptime();
+}
+
+void VSystem::Delay(int32_t inMilliseconds)
+{
+    XLinuxSystem::Sleep(inMilliseconds);
+}
+
+uint64_t VSystem::GetProfilingCounter(uint64_t* outCounter)
+{
+    uint64_t counter = XLinuxSystem::GetMonotonicNanoseconds();
+    if (outCounter != nullptr)
+    {
+        *outCounter = counter;
+    }
+    return counter;
+}
+
+uint64_t VSystem::GetMicrosecFromProfilingCounter()
+{
+    return XLinuxSystem::GetMonotonicNanoseconds() / 1000;
+}
+
+namespace
+{
+std::atomic<int16_t> sCenturyPivotYear{0};
+} // namespace
+
+void VSystem::SetCenturyPivotYear(int16_t inYear)
+{
+    sCenturyPivotYear.store(inYear, std::memory_order_relaxed);
+}
+
+int16_t VSystem::GetCenturyPivotYear()
+{
+    return sCenturyPivotYear.load(std::memory_order_relaxed);
+}
+
+// ---- OS and machine ----
+
+namespace
+{
+
+// A text computed once. Readers may race with the first computation: each then computes the same
+// text, and one of them is kept.
+class CachedText
+{
+public:
+    template <typename Compute>
+    std::string Get(Compute inCompute)
+    {
+        std::lock_guard lock(fMutex);
+        if (!fReady)
+        {
+            fText = inCompute();
+            fReady = true;
+        }
+        return fText;
+    }
+
+private:
+    std::mutex fMutex;
+    bool fReady = false;
+    std::string fText;
+};
+
+void FromUTF8(const std::string& inText, VString& outText)
+{
+    outText.FromBlock(inText.data(), inText.size(), CharSet::VTC_UTF_8);
+}
+
+std::string OSVersionText()
+{
+    static CachedText sText;
+    return sText.Get(
+        []
+        {
+            std::string pretty = XLinuxSystem::GetOSPrettyName();
+            if (!pretty.empty())
+            {
+                return pretty;
+            }
+            std::string name;
+            std::string release;
+            std::string version;
+            return XLinuxSystem::GetKernelName(name, release, version) ? name + " " + release : std::string();
+        });
+}
+
+// The rule of the processor counts: 1 when the system does not say or says less than 2.
+int32_t AtLeastOne(int32_t inCount)
+{
+    return inCount < 2 ? 1 : inCount;
+}
+
+// Trims blanks at both ends and makes each run of blanks one space; texts shorter than 2
+// characters stay as they are.
+std::string CompactText(const std::string& inText)
+{
+    if (inText.size() < 2)
+    {
+        return inText;
+    }
+    std::string compact;
+    bool blank = false;
+    for (char c : inText)
+    {
+        if (c == ' ' || c == '\t')
+        {
+            blank = !compact.empty();
+            continue;
+        }
+        if (blank)
+        {
+            compact += ' ';
+            blank = false;
+        }
+        compact += c;
+    }
+    return compact;
+}
+
+} // namespace
+
+bool VSystem::Init()
+{
+    uint32_t value;
+    XLinuxSystem::Random(&value, sizeof(value));
+    return true;
+}
+
+bool VSystem::IsSystemVersionOrAbove(int32_t /*inVersion*/)
+{
+    // The versions name macOS releases; no Linux system stands below one of them.
+    return true;
+}
+
+void VSystem::GetOSVersionString(VString& outVersion)
+{
+    FromUTF8(OSVersionText(), outVersion);
+}
+
+int32_t VSystem::MAC_GetSystemVersionDecimal()
+{
+    std::string name;
+    std::string release;
+    std::string version;
+    if (!XLinuxSystem::GetKernelName(name, release, version))
+    {
+        return 0;
+    }
+    int32_t parts[3] = {0, 0, 0};
+    const char* cursor = release.c_str();
+    for (int32_t& part : parts)
+    {
+        char* end = nullptr;
+        long number = std::strtol(cursor, &end, 10);
+        if (end == cursor || number < 0 || number > 99)
+        {
+            break;
+        }
+        part = static_cast<int32_t>(number);
+        if (*end != '.')
+        {
+            break;
+        }
+        cursor = end + 1;
+    }
+    return parts[0] * 10000 + parts[1] * 100 + parts[2];
+}
+
+void VSystem::GetFullOSName(VString& outName)
+{
+    std::string text = OSVersionText();
+    std::string name;
+    std::string release;
+    std::string version;
+    if (XLinuxSystem::GetKernelName(name, release, version))
+    {
+        text += " " + release + " (" + version + ")";
+    }
+    FromUTF8(text, outName);
+}
+
+void VSystem::GetSystemBuildNumber(VString& outBuild)
+{
+    std::string name;
+    std::string release;
+    std::string version;
+    if (XLinuxSystem::GetKernelName(name, release, version))
+    {
+        FromUTF8(version, outBuild);
+    }
+}
+
+void VSystem::GetComputerManufacturer(VString& outName)
+{
+    std::string product;
+    if (XLinuxSystem::GetProductName(product))
+    {
+        FromUTF8(product, outName);
+    }
+}
+
+void VSystem::GetProcessorTypeString(VString& outText, bool inCompact)
+{
+    static CachedText sText;
+    std::string text = sText.Get(
+        [inCompact]
+        {
+            std::string model = XLinuxSystem::ParseCPUModelName(XLinuxSystem::ReadCPUInfo());
+            if (model.empty())
+            {
+                return std::string("-");
+            }
+            return inCompact ? CompactText(model) : model;
+        });
+    FromUTF8(text, outText);
+}
+
+int32_t VSystem::GetNumberOfLogicalProcessors()
+{
+    static std::atomic<int32_t> sCount{0};
+    int32_t count = sCount.load(std::memory_order_relaxed);
+    if (count == 0)
+    {
+        count = AtLeastOne(XLinuxSystem::GetConfiguredProcessorCount());
+        sCount.store(count, std::memory_order_relaxed);
+    }
+    return count;
+}
+
+int32_t VSystem::GetNumberOfPhysicalProcessors()
+{
+    static std::atomic<int32_t> sCount{0};
+    int32_t count = sCount.load(std::memory_order_relaxed);
+    if (count == 0)
+    {
+        count = GetEnabledCoresNumber();
+        sCount.store(count, std::memory_order_relaxed);
+    }
+    return count;
+}
+
+int32_t VSystem::GetEnabledCoresNumber()
+{
+    return AtLeastOne(XLinuxSystem::CountPhysicalCores(XLinuxSystem::ReadCPUInfo()));
+}
+
+// ---- Processes ----
+
+void VSystem::GetProcessList(std::vector<int32_t>& ioPIDs)
+{
+    XLinuxSystem::AppendProcessIDs(ioPIDs);
+}
+
+bool VSystem::GetProcessName(int32_t inPID, VString& outName)
+{
+    std::string name;
+    if (!XLinuxSystem::GetProcessName(inPID, name))
+    {
+        return false;
+    }
+    FromUTF8(name, outName);
+    return true;
+}
+
+bool VSystem::GetProcessPath(int32_t inPID, VString& outPath)
+{
+    std::string path;
+    if (!XLinuxSystem::GetProcessPath(inPID, path))
+    {
+        return false;
+    }
+    FromUTF8(path, outPath);
+    return true;
+}
+
+bool VSystem::KillProcess(int32_t inPID)
+{
+    return XLinuxSystem::KillProcess(inPID);
+}
+
+bool VSystem::WaitForProcess(int32_t inPID, int32_t inTimeout, EWFP_Reason* outReason)
+{
+    int32_t reason = 0;
+    bool ended = XLinuxSystem::WaitForProcess(inPID, inTimeout, &reason);
+    if (!ended && reason != 0 && outReason != nullptr)
+    {
+        *outReason = static_cast<EWFP_Reason>(reason);
+    }
+    return ended;
+}
+
+bool VSystem::IsProcessZombie(int32_t inPID)
+{
+    return XLinuxSystem::IsProcessZombie(inPID);
+}
+
+// ---- Users and host ----
+
+void VSystem::GetHostName(VString& outName)
+{
+    std::string name;
+    if (XLinuxSystem::GetHostName(name))
+    {
+        FromUTF8(name, outName);
+    }
+}
+
+void VSystem::GetLoginUserName(VString& outName)
+{
+    std::string name;
+    if (XLinuxSystem::GetLoginUserFullName(name))
+    {
+        FromUTF8(name, outName);
+    }
+}
+
+void VSystem::GetCurrentUserName(VString& outName)
+{
+    std::string name;
+    if (XLinuxSystem::GetEffectiveUserName(name))
+    {
+        FromUTF8(name, outName);
+    }
+}
+
+void VSystem::Beep()
+{
+    XLinuxSystem::Beep();
+}
+
+bool VSystem::SearchExecutablePath(const VString& inName, VFilePath& outPath)
+{
+    std::string found = platform::SearchExecutable(to_string(inName));
+    if (!detail::SetFilePathFromPosix(found.empty() ? nullptr : found.c_str(), outPath))
+    {
+        return false;
+    }
+    return !found.empty();
+}
+
+// ---- Alerts ----
+
+static_assert(eNotificationResponse_OK == platform::kDialogAnswerOK &&
+              eNotificationResponse_Cancel == platform::kDialogAnswerCancel &&
+              eNotificationResponse_Yes == platform::kDialogAnswerYes &&
+              eNotificationResponse_No == platform::kDialogAnswerNo &&
+              eNotificationResponse_Abort == platform::kDialogAnswerAbort &&
+              eNotificationResponse_Retry == platform::kDialogAnswerRetry &&
+              eNotificationResponse_Ignore == platform::kDialogAnswerIgnore &&
+              eNotificationResponse_Cancelled == platform::kDialogAnswerCancelled);
+
+bool VSystem::DisplayNotification(const VString& inTitle, const VString& inMessage, uint32_t inFlags,
+                                  ENotificationResponse* outResponse)
+{
+    int32_t answer = eNotificationResponse_None;
+    bool shown = platform::ShowDialog(to_string(inTitle), to_string(inMessage), inFlags,
+                                      outResponse != nullptr ? &answer : nullptr);
+    if (outResponse != nullptr)
+    {
+        *outResponse = static_cast<ENotificationResponse>(answer);
+    }
+    return shown;
+}
+
+void VSystem::CancelAllPendingUserNotifications()
+{
+    platform::CancelAllDialogs();
 }
 
 } // namespace zorn

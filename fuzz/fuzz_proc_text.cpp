@@ -1,0 +1,50 @@
+// Feeds arbitrary bytes to the readers of system text files: os-release, /proc/cpuinfo,
+// /proc/<pid>/stat, and a dialog program's standard output with its exit code.
+#include "platform/Dialogs.h"
+#include "toolbox/kernel/linux/XLinuxSystem.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    using zorn::XLinuxSystem;
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+
+    std::string value = XLinuxSystem::ParseOSReleaseValue(text, "PRETTY_NAME");
+    if (value.size() > text.size())
+    {
+        __builtin_trap();
+    }
+    std::string model = XLinuxSystem::ParseCPUModelName(text);
+    if (model.size() > text.size() || XLinuxSystem::CountPhysicalCores(text) < 0)
+    {
+        __builtin_trap();
+    }
+    // A state, when there is one, is the letter right after the last ')' and one blank.
+    if (char state = XLinuxSystem::ParseProcessState(text))
+    {
+        size_t close = text.rfind(')');
+        if (close + 2 >= text.size() || text[close + 2] != state)
+        {
+            __builtin_trap();
+        }
+    }
+
+    if (size >= 2)
+    {
+        // Two bytes choose the dialog (program, flags) and how it ended; the rest is its output.
+        auto program = (data[0] & 128) != 0 ? zorn::platform::DialogProgram::kKDialog
+                                            : zorn::platform::DialogProgram::kZenity;
+        uint32_t flags = (data[0] & 63) | ((data[0] & 64) != 0 ? 512u : 0u);
+        int exitCode = data[1] == 255 ? -1 : data[1];
+        auto command = zorn::platform::BuildDialogCommand(program, "t", "m", flags, "");
+        int32_t answer = zorn::platform::ReadDialogAnswer(command, exitCode, text.substr(2));
+        if (answer < zorn::platform::kDialogAnswerNone || answer > zorn::platform::kDialogAnswerCancelled)
+        {
+            __builtin_trap();
+        }
+    }
+    return 0;
+}
