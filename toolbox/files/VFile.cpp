@@ -3,7 +3,6 @@
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
-#include "toolbox/files/VURL.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/values/VTime.h"
@@ -76,14 +75,9 @@ VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFi
     fImpl.Init(this);
 }
 
-VFile::VFile(const VURL& inURL)
-{
-    inURL.GetFilePath(fPath);
-    fImpl.Init(this);
-}
-
 VFile::VFile(const VFile& inOther)
-    : VObject(inOther), IFile(inOther), fPath(inOther.fPath), fFileSystem(RetainRefCountable(inOther.fFileSystem))
+    : VObject(inOther), IFile(inOther), fPath(inOther.fPath),
+      fFileSystem(RetainRefCountable(inOther.fFileSystem))
 {
     fImpl.Init(this);
 }
@@ -208,27 +202,6 @@ bool VFile::IsSameFile(const VFile* inOther) const
     return mine.EqualToString(theirs, false);
 }
 
-VError VFile::GetURL(VString& outURL, bool inEncoded) const
-{
-    VURL(fPath).GetAbsoluteURL(outURL, inEncoded);
-    return VE_OK;
-}
-
-VError VFile::GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const
-{
-    GetURL(outURL, inEncoded);
-    if (inBase != nullptr)
-    {
-        VString base;
-        VURL(inBase->GetPathRef()).GetAbsoluteURL(base, inEncoded);
-        if (outURL.BeginsWith(base))
-        {
-            outURL.Remove(1, base.GetLength());
-        }
-    }
-    return VE_OK;
-}
-
 VError VFile::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const
 {
     if (fFileSystem != nullptr && fFileSystem->GetAttributesCache() != nullptr &&
@@ -236,8 +209,8 @@ VError VFile::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* ou
     {
         return VE_OK;
     }
-    VError code = _Report(fImpl.GetTimeAttributes(outModified, outCreated, outAccessed),
-                          VE_FILE_CANNOT_GET_ATTRIBUTES);
+    VError code =
+        _Report(fImpl.GetTimeAttributes(outModified, outCreated, outAccessed), VE_FILE_CANNOT_GET_ATTRIBUTES);
     if (code != VE_OK)
     {
         ResetTimes(outModified, outCreated, outAccessed);
@@ -265,7 +238,8 @@ VError VFile::GetResourceForkSize(int64_t* outSize) const
     return code;
 }
 
-VError VFile::SetTimeAttributes(const VTime* inModified, const VTime* inCreated, const VTime* inAccessed) const
+VError VFile::SetTimeAttributes(const VTime* inModified, const VTime* inCreated,
+                                const VTime* inAccessed) const
 {
     return _Report(fImpl.SetTimeAttributes(inModified, inCreated, inAccessed), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
@@ -290,8 +264,8 @@ VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWit
 {
     auto ask = [&](int64_t* outAskedFree, int64_t* outAskedTotal)
     {
-        VError code =
-            XLinuxFile::GetVolumeFreeSpace(fImpl.GetPosixPathBytes().c_str(), outAskedFree, outAskedTotal, inWithQuotas, inDesc);
+        VError code = XLinuxFile::GetVolumeFreeSpace(fImpl.GetPosixPathBytes().c_str(), outAskedFree,
+                                                     outAskedTotal, inWithQuotas, inDesc);
         return _Report(code, VE_FILE_CANNOT_GET_ATTRIBUTES);
     };
     int64_t freeBytes = 0;
@@ -308,7 +282,8 @@ VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWit
         if (info != nullptr)
         {
             // Wrap-safe distance either way.
-            const uint32_t age = now - info->fStamp < info->fStamp - now ? now - info->fStamp : info->fStamp - now;
+            const uint32_t age =
+                now - info->fStamp < info->fStamp - now ? now - info->fStamp : info->fStamp - now;
             if (age > inCacheMs || info->fWithQuotas != inWithQuotas)
             {
                 info.reset();
@@ -488,7 +463,8 @@ VError VFile::ResolveAliasFile(VRefPtr<VFile>& ioFile, bool inDeleteIfUnresolved
     return code;
 }
 
-VFile* VFile::CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
+VFile* VFile::CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath,
+                                    FilePathStyle inStyle)
 {
     auto* file = new VFile(inFolder, inRelativePath, inStyle);
     if (ResolveAliasFile(&file, true) != VE_OK)
@@ -512,7 +488,8 @@ VError VFile::GetContent(VFileContentBuffer& outContent) const
     }
     std::unique_ptr<VFileDesc> owned(desc);
     const int64_t size = desc->GetSize();
-    if (size < 0 || static_cast<uint64_t>(size) > SIZE_MAX || !outContent.SetAllocatedSize(static_cast<size_t>(size)))
+    if (size < 0 || static_cast<uint64_t>(size) > SIZE_MAX ||
+        !outContent.SetAllocatedSize(static_cast<size_t>(size)))
     {
         _PushRetainedError(new VFileError(fPath, kMemoryFull));
         return kMemoryFull;
@@ -560,7 +537,8 @@ VError VFile::SetContent(const void* inData, size_t inSize) const
     return _Report(fImpl.SetContent(inData, inSize), VE_FILE_CANNOT_WRITE,
                    [&](VFileError& ioError)
                    {
-                       ioError.SetLong(VString("count"), static_cast<int32_t>(std::min<size_t>(inSize, INT32_MAX)));
+                       ioError.SetLong(VString("count"),
+                                       static_cast<int32_t>(std::min<size_t>(inSize, INT32_MAX)));
                        ioError.SetLong8(VString("offset"), 0);
                    });
 }

@@ -13,7 +13,8 @@
 //   sibling (see XLinuxFile): a failure leaves the old content; other hard links to the file keep
 //   the old content, the mode is kept, the owner only when running as root.
 // - CreateTemporaryFile names files "zrn_" + a random UUID's text in $TMPDIR, else /tmp.
-// - Copy, move and trash are not here yet; nor are file kinds.
+// - Copy, move and trash are not here yet; nor are file kinds, nor the URL forms (which wait for
+//   URLs that parse).
 #pragma once
 
 #include "toolbox/files/IFile.h"
@@ -30,7 +31,6 @@ namespace zorn
 {
 
 class VFolder;
-class VURL;
 class VFileError;
 
 constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
@@ -56,7 +56,6 @@ public:
     VFile(const VFilePath& inBase, const VString& inRelativePath, FilePathStyle inStyle = FPS_NATIVE);
     // The back end uses this POSIX path as it is instead of computing one from inPath.
     VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem);
-    explicit VFile(const VURL& inURL);
     VFile(const VFile& inOther);
     VFile& operator=(const VFile&) = delete;
     ~VFile() override;
@@ -91,8 +90,6 @@ public:
     bool MAC_IsSymbolicLink() const { return fImpl.IsSymbolicLink(); }
     bool MAC_IsWritableByAll() const { return fImpl.IsWritableByAll(); }
     bool HasResourceFork() const { return fImpl.HasResourceFork(); }
-    VError GetURL(VString& outURL, bool inEncoded) const;
-    VError GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const;
 
     VError Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions = 0) const;
     VError Create(uint32_t inOptions = 0) const;

@@ -23,7 +23,8 @@ VFolder::VFolder(const VFilePath& inPath, VFileSystem* inFileSystem)
 VFolder::VFolder(const VString& inFullPath, FilePathStyle inStyle) : fPath(inFullPath, inStyle) {}
 
 VFolder::VFolder(const VFolder& inOther)
-    : VObject(inOther), IFolder(inOther), fPath(inOther.fPath), fFileSystem(RetainRefCountable(inOther.fFileSystem))
+    : VObject(inOther), IFolder(inOther), fPath(inOther.fPath),
+      fFileSystem(RetainRefCountable(inOther.fFileSystem))
 {
 }
 
@@ -77,13 +78,14 @@ IFolder* VFolder::RetainParentFolder(bool inCheckAccess) const
 
 bool VFolder::Exists() const
 {
-    return fPath.IsFolder() && XLinuxFile::FolderExists(XLinuxFile::AllocatePosixPathFromFilePath(fPath).c_str());
+    return fPath.IsFolder() &&
+           XLinuxFile::FolderExists(XLinuxFile::AllocatePosixPathFromFilePath(fPath).c_str());
 }
 
 VError VFolder::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const
 {
-    VError code = XLinuxFile::GetTimeAttributes(XLinuxFile::AllocatePosixPathFromFilePath(fPath).c_str(), true,
-                                                outModified, outCreated, outAccessed);
+    VError code = XLinuxFile::GetTimeAttributes(XLinuxFile::AllocatePosixPathFromFilePath(fPath).c_str(),
+                                                true, outModified, outCreated, outAccessed);
     return PushFileErrorForCode(fPath, code, MakeVError(kCOMPONENT_ZORN, 608));
 }
 

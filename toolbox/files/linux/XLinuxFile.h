@@ -127,8 +127,8 @@ public:
     VError GetKind(uint32_t* outKind) const;
 
     // With a descriptor, its file system; else the path's, or its parent's when it is missing.
-    static VError GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal, bool inWithQuotas,
-                                     const VFileDesc* inDesc);
+    static VError GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal,
+                                     bool inWithQuotas, const VFileDesc* inDesc);
 
     VError RevealInFinder() const;
 

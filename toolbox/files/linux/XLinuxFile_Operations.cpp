@@ -52,7 +52,8 @@ VError LastErrno()
     return Errno(errno);
 }
 
-int SystemRenameNoReplace(int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned int inFlags)
+int SystemRenameNoReplace(int inFromDir, const char* inFrom, int inToDir, const char* inTo,
+                          unsigned int inFlags)
 {
     return ::renameat2(inFromDir, inFrom, inToDir, inTo, inFlags);
 }
@@ -466,7 +467,8 @@ VError XLinuxFile::SetTimeAttributes(const char* inPath, const VTime* inModified
     return ::utimensat(AT_FDCWD, inPath, times, AT_SYMLINK_NOFOLLOW) == 0 ? VE_OK : LastErrno();
 }
 
-VError XLinuxFile::SetTimeAttributes(const VTime* inModified, const VTime* inCreated, const VTime* inAccessed) const
+VError XLinuxFile::SetTimeAttributes(const VTime* inModified, const VTime* inCreated,
+                                     const VTime* inAccessed) const
 {
     return SetTimeAttributes(fPosixPath.c_str(), inModified, inCreated, inAccessed);
 }
@@ -648,7 +650,8 @@ VError XLinuxFile::MakeWritableByAll() const
     {
         return VE_OK;
     }
-    return ::fchmodat(AT_FDCWD, fPosixPath.c_str(), (status.st_mode | 0666) & 07777, 0) == 0 ? VE_OK : LastErrno();
+    return ::fchmodat(AT_FDCWD, fPosixPath.c_str(), (status.st_mode | 0666) & 07777, 0) == 0 ? VE_OK
+                                                                                             : LastErrno();
 }
 
 bool XLinuxFile::IsWritableByAll() const
@@ -684,8 +687,8 @@ VError XLinuxFile::GetKind(uint32_t* outKind) const
 // Volume space and the file manager
 // ---------------------------------------------------------------------------------------------
 
-VError XLinuxFile::GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal, bool inWithQuotas,
-                                      const VFileDesc* inDesc)
+VError XLinuxFile::GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal,
+                                      bool inWithQuotas, const VFileDesc* inDesc)
 {
     struct statvfs volume = {};
     int result = -1;
