@@ -138,41 +138,22 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
     {
         fImpl.GetPosixPath(outPath);
     }
-    else if (inStyle == FPS_NATIVE)
-    {
-        fPath.GetPath(outPath);
-    }
     else
     {
-        outPath.Clear();
+        VFolder::GetPlatformPathOf(fPath, inStyle, outPath);
     }
 }
 
 VString VFile::GetPathWithFileSystem() const
 {
-    VString result;
-    fImpl.GetPosixPath(result);
-    VString relative;
-    if (fFileSystem != nullptr && fPath.IsChildOf(fFileSystem->GetRoot()) &&
-        fPath.GetRelativePosixPath(fFileSystem->GetRoot(), relative))
-    {
-        result = VString("/") + fFileSystem->GetName() + VString("/") + relative;
-    }
-    return result;
+    VString posix;
+    fImpl.GetPosixPath(posix);
+    return VFolder::PathWithFileSystem(fPath, fFileSystem, posix);
 }
 
 IFolder* VFile::RetainParentFolder(bool inCheckAccess) const
 {
-    VFilePath parent;
-    if (!fPath.GetParent(parent))
-    {
-        return nullptr;
-    }
-    if (inCheckAccess && fFileSystem != nullptr && !fFileSystem->IsAuthorized(parent))
-    {
-        return nullptr;
-    }
-    return new VFolder(parent, fFileSystem);
+    return VFolder::RetainParentOf(fPath, fFileSystem, inCheckAccess);
 }
 
 bool VFile::Exists() const

@@ -33,15 +33,15 @@ VFolder::~VFolder()
     ReleaseRefCountable(&fFileSystem);
 }
 
-void VFolder::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
+void VFolder::GetPlatformPathOf(const VFilePath& inPath, FilePathStyle inStyle, VString& outPath)
 {
     if (inStyle == FPS_POSIX)
     {
-        fPath.GetPosixPath(outPath);
+        inPath.GetPosixPath(outPath);
     }
     else if (inStyle == FPS_NATIVE)
     {
-        fPath.GetPath(outPath);
+        inPath.GetPath(outPath);
     }
     else
     {
@@ -49,31 +49,47 @@ void VFolder::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
     }
 }
 
+VString VFolder::PathWithFileSystem(const VFilePath& inPath, const VFileSystem* inFileSystem,
+                                    const VString& inPosixPath)
+{
+    VString relative;
+    if (inFileSystem != nullptr && inPath.IsSameOrChildOf(inFileSystem->GetRoot()) &&
+        inPath.GetRelativePosixPath(inFileSystem->GetRoot(), relative))
+    {
+        return VString("/") + inFileSystem->GetName() + VString("/") + relative;
+    }
+    return inPosixPath;
+}
+
+IFolder* VFolder::RetainParentOf(const VFilePath& inPath, VFileSystem* inFileSystem, bool inCheckAccess)
+{
+    VFilePath parent;
+    if (!inPath.GetParent(parent))
+    {
+        return nullptr;
+    }
+    if (inCheckAccess && inFileSystem != nullptr && !inFileSystem->IsAuthorized(parent))
+    {
+        return nullptr;
+    }
+    return new VFolder(parent, inFileSystem);
+}
+
+void VFolder::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
+{
+    GetPlatformPathOf(fPath, inStyle, outPath);
+}
+
 VString VFolder::GetPathWithFileSystem() const
 {
-    VString result;
-    fPath.GetPosixPath(result);
-    VString relative;
-    if (fFileSystem != nullptr && fPath.IsSameOrChildOf(fFileSystem->GetRoot()) &&
-        fPath.GetRelativePosixPath(fFileSystem->GetRoot(), relative))
-    {
-        result = VString("/") + fFileSystem->GetName() + VString("/") + relative;
-    }
-    return result;
+    VString posix;
+    fPath.GetPosixPath(posix);
+    return PathWithFileSystem(fPath, fFileSystem, posix);
 }
 
 IFolder* VFolder::RetainParentFolder(bool inCheckAccess) const
 {
-    VFilePath parent;
-    if (!fPath.GetParent(parent))
-    {
-        return nullptr;
-    }
-    if (inCheckAccess && fFileSystem != nullptr && !fFileSystem->IsAuthorized(parent))
-    {
-        return nullptr;
-    }
-    return new VFolder(parent, fFileSystem);
+    return RetainParentOf(fPath, fFileSystem, inCheckAccess);
 }
 
 bool VFolder::Exists() const

@@ -33,6 +33,14 @@ public:
     VError GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const override;
 
     const VFilePath& GetPathRef() const { return fPath; }
+
+    // What files and folders share: a path's platform form (FPS_POSIX, FPS_NATIVE, else empty);
+    // "/" + the file system's name + "/" + the path below its root, else inPosixPath; a new folder
+    // for the parent, bound to the file system (null when none, or refused with inCheckAccess).
+    static void GetPlatformPathOf(const VFilePath& inPath, FilePathStyle inStyle, VString& outPath);
+    static VString PathWithFileSystem(const VFilePath& inPath, const VFileSystem* inFileSystem,
+                                      const VString& inPosixPath);
+    static IFolder* RetainParentOf(const VFilePath& inPath, VFileSystem* inFileSystem, bool inCheckAccess);
     VError Create() const;
     VError CreateRecursive() const;
 

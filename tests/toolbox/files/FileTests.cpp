@@ -571,4 +571,50 @@ TEST_F(Files, FileSystemsAndFreeSpace)
     EXPECT_LE(freeBytes, total);
 }
 
+// The stream-text fuzz corpus read back as text files, in each set the readers guess.
+TEST_F(Files, FuzzCorpusReadsAsText)
+{
+    const std::string corpus = ZORN_STREAM_TEXT_CORPUS;
+    std::vector<std::string> names = Names(corpus);
+    ASSERT_FALSE(names.empty());
+    auto file = FileAt(PathOf("corpus.txt"));
+    for (const std::string& name : names)
+    {
+        SCOPED_TRACE(name);
+        const std::string bytes = Read(corpus + "/" + name);
+        Write(PathOf("corpus.txt"), bytes);
+        for (CharSet set : {CharSet::VTC_UTF_8, CharSet::VTC_UTF_16, CharSet::VTC_UTF_16_BIGENDIAN})
+        {
+            VString text;
+            StErrorContextInstaller scope(false, true);
+            EXPECT_EQ(file->GetContentAsString(text, set, eCRM_LF), VE_OK);
+            EXPECT_EQ(text.FindUniChar(u'\r'), 0) << "line ends are LF";
+        }
+    }
+}
+
+// A cached answer is reused within its age for the same quota choice: bytes written meanwhile do
+// not show until the choice changes or the cache is not asked for.
+TEST_F(Files, FreeSpaceCache)
+{
+    test::SmallTmpfs disk(1024 * 1024);
+    if (!disk.IsMounted())
+    {
+        GTEST_SKIP() << "no user and mount namespaces here";
+    }
+    auto file = FileAt(disk.PathOf("measured"));
+    int64_t before = 0;
+    ASSERT_EQ(file->GetVolumeFreeSpace(&before, nullptr, true, 60000), VE_OK);
+    Write(disk.PathOf("filler"), std::string(256 * 1024, 'f'));
+    int64_t cached = 0;
+    int64_t fresh = 0;
+    int64_t otherChoice = 0;
+    ASSERT_EQ(file->GetVolumeFreeSpace(&cached, nullptr, true, 60000), VE_OK);
+    ASSERT_EQ(file->GetVolumeFreeSpace(&fresh, nullptr, true, 0), VE_OK);
+    ASSERT_EQ(file->GetVolumeFreeSpace(&otherChoice, nullptr, false, 60000), VE_OK);
+    EXPECT_EQ(cached, before);
+    EXPECT_EQ(fresh, before - 256 * 1024);
+    EXPECT_EQ(otherChoice, fresh) << "tmpfs has no reserve: with or without quotas alike";
+}
+
 } // namespace
