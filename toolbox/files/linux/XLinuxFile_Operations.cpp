@@ -76,9 +76,9 @@ std::string NameOf(const std::string& inPath)
 // A name no other process will pick: the hidden form of inName with a random suffix.
 std::string TemporarySibling(const std::string& inPath)
 {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
+    static thread_local std::mt19937_64 sRandom{std::random_device{}()};
     char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".zrn-%016llx", static_cast<unsigned long long>(random()));
+    std::snprintf(suffix, sizeof suffix, ".zrn-%016llx", static_cast<unsigned long long>(sRandom()));
     return FolderOf(inPath) + "." + NameOf(inPath) + suffix;
 }
 
