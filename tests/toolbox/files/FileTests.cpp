@@ -432,6 +432,13 @@ TEST_F(Files, ContentRoundTrips)
 
     ASSERT_EQ(file->SetContentAsString(VString(""), CharSet::VTC_UTF_8, eCRM_NONE, true), VE_OK);
     EXPECT_EQ(Read(PathOf("text.txt")), "") << "no mark for empty text";
+    {
+        StErrorContextInstaller scope(false, true);
+        EXPECT_EQ(file->SetContentAsString(VString("x"), CharSet(0x7FFF), eCRM_NONE, false),
+                  VE_FILE_CANNOT_CONVERT_TEXT)
+            << "a set without a converter";
+        EXPECT_EQ(Read(PathOf("text.txt")), "");
+    }
 
     ASSERT_EQ(file->AppendContent("ab", 2), VE_OK);
     ASSERT_EQ(file->AppendContent("cd", 2), VE_OK);
