@@ -190,6 +190,12 @@ TEST_F(Files, LockHeldByAnotherProcessRefusesAtOnce)
         EXPECT_NE(file->Open(access, &desc), VE_OK);
         EXPECT_EQ(scope.GetContext()->GetErrorList()[0]->GetError(), MakeVErrorFromErrno(EACCES));
     }
+    {
+        StErrorContextInstaller scope;
+        EXPECT_NE(file->SetContent("new", 3), VE_OK) << "a locked file is not replaced under its holder";
+        EXPECT_EQ(scope.GetContext()->GetErrorList()[0]->GetError(), MakeVErrorFromErrno(EACCES));
+        EXPECT_EQ(Read(PathOf("locked")), "data");
+    }
     VFileDesc* desc = nullptr;
     EXPECT_EQ(file->Open(FA_MAX, &desc), VE_OK) << "best access reads instead";
     delete desc;

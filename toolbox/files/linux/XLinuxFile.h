@@ -18,7 +18,8 @@
 //   (EINVAL), link + unlink, which fails on an existing target too. Never a plain rename.
 // - SetContent replaces the file whole: the bytes go to a hidden temporary sibling, which is
 //   synced and then renamed over the file (through a final link, over the link's target). A
-//   failure removes the sibling and leaves the old file as it was. The rename makes a new inode:
+//   failure removes the sibling and leaves the old file as it was. A file that another descriptor
+//   holds locked is refused with EACCES, as opening it for writing would be. The rename makes a new inode:
 //   other hard links to the old file keep the old content; the mode is kept, the owner only when
 //   running as root.
 // - CreateSymbolicLink makes the link under a temporary sibling name and renames it over the

@@ -884,6 +884,30 @@ VError XLinuxFile::SetContent(const void* inData, size_t inSize) const
     {
         return Errno(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
     }
+    // The old file is locked as an exclusive open would lock it, so that a file another descriptor
+    // holds locked is refused (EACCES) rather than replaced under it.
+    int oldFd = -1;
+    if (replacing)
+    {
+        oldFd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (oldFd >= 0 && ::flock(oldFd, LOCK_EX | LOCK_NB) != 0)
+        {
+            int failure = errno == EWOULDBLOCK ? EACCES : errno;
+            ::close(oldFd);
+            return Errno(failure);
+        }
+    }
+    struct OldFileLock
+    {
+        int fFd;
+        ~OldFileLock()
+        {
+            if (fFd >= 0)
+            {
+                ::close(fFd);
+            }
+        }
+    } oldLock{oldFd};
     const std::string temporary = TemporarySibling(target);
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
