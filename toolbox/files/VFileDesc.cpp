@@ -1,5 +1,6 @@
 #include "toolbox/files/VFileDesc.h"
 
+#include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
 #include "toolbox/kernel/strings/VString.h"
 
@@ -10,6 +11,24 @@ namespace zorn
 {
 
 VFileDesc::VFileDesc(const VFilePath& inPath, int inFd) : fPath(inPath), fImpl(inFd) {}
+
+VFileDesc::VFileDesc(const VFile* inFile, int inFd, FileAccess inAccess)
+    : fFile(RetainRefCountable(inFile)), fAccess(inAccess), fImpl(inFd)
+{
+    if (fFile != nullptr)
+    {
+        fPath = fFile->GetPath();
+    }
+}
+
+VFileDesc::~VFileDesc()
+{
+    // The descriptor (fImpl) closes after the file is released; neither depends on the other.
+    if (fFile != nullptr)
+    {
+        fFile->Release();
+    }
+}
 
 VError VFileDesc::_Report(VError inCode, VError inDefault, size_t inCount, int64_t inOffset) const
 {

@@ -3,8 +3,8 @@
 // VFileErrors naming the file, and the count, offset and size of the transfer.
 //
 // Choices made where several were possible:
-// - Until files hand out descriptors, a descriptor is made from a path, which may be empty
-//   (errors then carry "n/a" for the name and path).
+// - Files hand out descriptors that retain them; a descriptor may also be made from a path alone,
+//   which may be empty (errors then carry "n/a" for the name and path).
 // - Error codes follow the file layer's rule (PushFileErrorForCode) with these defaults: reading
 //   215, writing 216, SetSize 219, Flush 217, GetSize 218. The absolute GetData also pushes the
 //   end of data ('zorn' 200); GetDataAtPos returns it without a push.
@@ -21,6 +21,17 @@ namespace zorn
 {
 
 class VFileError;
+class VFile;
+
+// How a file is opened: 0 read only; 1 read-write with an exclusive lock; 2 read-write with a
+// shared lock; 3 read-write with an exclusive lock when it can be had, else read only.
+enum FileAccess : int32_t
+{
+    FA_READ = 0,
+    FA_READ_WRITE = 1,
+    FA_SHARED = 2,
+    FA_MAX = 3,
+};
 
 constexpr VError VE_FILE_CANNOT_GET_POS = MakeVError(kCOMPONENT_ZORN, 213);
 constexpr VError VE_FILE_CANNOT_SET_POS = MakeVError(kCOMPONENT_ZORN, 214);
@@ -35,7 +46,9 @@ class VFileDesc : public VObject
 public:
     // Takes over inFd.
     VFileDesc(const VFilePath& inPath, int inFd);
-    ~VFileDesc() override = default;
+    // Takes over inFd and retains the file (which may be null); inAccess is the access asked for.
+    VFileDesc(const VFile* inFile, int inFd, FileAccess inAccess);
+    ~VFileDesc() override;
     VFileDesc(const VFileDesc&) = delete;
     VFileDesc& operator=(const VFileDesc&) = delete;
 
@@ -57,6 +70,9 @@ public:
     VError Flush() const;
 
     const VFilePath& GetPath() const { return fPath; }
+    // The file the descriptor was opened from (not retained for the caller), null when none.
+    const VFile* GetParentVFile() const { return fFile; }
+    FileAccess GetMode() const { return fAccess; }
     XLinuxFileDesc& GetImpl() const { return fImpl; }
 
 private:
@@ -64,6 +80,8 @@ private:
     VError _Report(VError inCode, VError inDefault, size_t inCount, int64_t inOffset) const;
 
     VFilePath fPath;
+    const VFile* fFile = nullptr;
+    FileAccess fAccess = FA_READ;
     mutable XLinuxFileDesc fImpl;
 };
 

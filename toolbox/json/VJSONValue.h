@@ -55,6 +55,7 @@ class VJSONStamp;
 class VCompareOptions;
 class VValueSingle;
 class VTime;
+class IFile;
 
 // The value types. The codes are stored in the compact stream form and ordered by CompareTo.
 enum JSONType : int32_t
@@ -210,6 +211,12 @@ public:
     // The value's JSON text, written by VJSONWriter with these options (see there); returns the
     // writer's error, with outText unchanged on an error.
     VError Stringify(VString& outText, uint32_t inOptions = 0) const;
+    // The value's JSON text stored in the file as UTF-8 (VJSONWriter::StringifyValueToFile); built
+    // with the file layer.
+    VError SaveToFile(IFile* inFile, uint32_t inOptions = 0) const;
+    // Parses the file's text into this value (options 192 with inDates, else 0); built with the
+    // file layer and the importer.
+    VError LoadFromFile(IFile* inFile, bool inDates = false);
 
     // The object's property (no language context); undefined when this is not an object.
     VJSONValue GetProperty(const VString& inName) const;

@@ -1,5 +1,9 @@
 #include "toolbox/process/VProcess.h"
 
+#include "platform/Bundle.h"
+#include "toolbox/files/VFile.h"
+#include "toolbox/files/VFolder.h"
+
 #include "toolbox/kernel/system/VSystem.h"
 
 namespace zorn
@@ -85,6 +89,45 @@ bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
     std::lock_guard lock(fTokenMutex);
     // Unsigned difference: right across a wrap of the millisecond count.
     return !fActivityTokens.empty() || VSystem::GetCurrentTime() - fLastTokenRelease < inMilliseconds;
+}
+
+VFolder* VProcess::RetainFolder(uint32_t inKind) const
+{
+    if (inKind != kFolderExecutable)
+    {
+        return nullptr;
+    }
+    std::string executable = platform::GetMainExecutablePath();
+    size_t slash = executable.find_last_of('/');
+    if (slash == std::string::npos)
+    {
+        return nullptr;
+    }
+    VFilePath folder;
+    XLinuxFile::GetFilePathFromPosixPath(executable.substr(0, slash + 1).c_str(), true, folder);
+    return folder.IsValid() ? new VFolder(folder) : nullptr;
+}
+
+VFile* VProcess::RetainFile(uint32_t inKind, const VString& inName, uint32_t inSecondKind) const
+{
+    for (uint32_t kind : {inKind, inSecondKind})
+    {
+        if (kind == 0)
+        {
+            continue;
+        }
+        VRefPtr<VFolder> folder(RetainFolder(kind), true);
+        if (!folder)
+        {
+            continue;
+        }
+        VRefPtr<VFile> file(new VFile(*folder, inName, FPS_POSIX), true);
+        if (file->Exists())
+        {
+            return file.Forget();
+        }
+    }
+    return nullptr;
 }
 
 } // namespace zorn

@@ -18,6 +18,10 @@
 namespace zorn
 {
 
+class VFile;
+class VFolder;
+class VString;
+
 class VProcess : public VObject, public IProcessServices
 {
 public:
@@ -41,6 +45,15 @@ public:
     void UnregisterActivityToken(VActivityToken* inToken) override;
     // Whether a token is registered, or the last one went away less than inMilliseconds ago.
     bool HasSomeActivityTokens(uint32_t inMilliseconds);
+
+    // Folder kinds of RetainFolder: so far 'EXEC', the folder of the running executable.
+    static constexpr uint32_t kFolderExecutable = 0x45584543; // 'EXEC'
+    // A new folder (one reference) of the kind, null for a kind not known here or when the
+    // executable's path is not known.
+    VFolder* RetainFolder(uint32_t inKind) const;
+    // A new file (one reference) for inName in the folder of inKind when it exists there, else in
+    // the folder of inSecondKind (when not 0) when it exists there, else null.
+    VFile* RetainFile(uint32_t inKind, const VString& inName, uint32_t inSecondKind = 0) const;
 
 private:
     // Guards the two token fields. The toolbox's VCriticalSection takes its place once the lock

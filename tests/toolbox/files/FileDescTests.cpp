@@ -1,3 +1,4 @@
+#include "tests/toolbox/files/SmallTmpfs.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileError.h"
@@ -9,9 +10,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using namespace zorn;
 
@@ -175,6 +179,33 @@ TEST_F(FileDescs, InjectedFaults)
     size_t none = 9;
     EXPECT_NE(desc.PutData("ab", 2, 0, &none), VE_OK);
     EXPECT_EQ(none, 0U);
+}
+
+// A real full disk: a 64 KiB tmpfs takes part of a 256 KiB write. The seam above covers kernels
+// that refuse the namespaces.
+TEST_F(FileDescs, FullDiskReportsTheBytesWritten)
+{
+    test::SmallTmpfs disk(64 * 1024);
+    if (!disk.IsMounted())
+    {
+        GTEST_SKIP() << "no user and mount namespaces here; the fault seam covers this path";
+    }
+    const std::string path = disk.PathOf("full.bin");
+    VFileDesc desc(VFilePath(), ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+    std::vector<char> bytes(256 * 1024, 'z');
+    size_t written = 0;
+    StErrorContextInstaller scope;
+    VError code = desc.PutData(bytes.data(), bytes.size(), 0, &written);
+    EXPECT_EQ(code, EncodedNativeErrorToVError(MakeVErrorFromErrno(ENOSPC), VE_FILE_CANNOT_WRITE));
+    struct stat status = {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(written, static_cast<size_t>(status.st_size));
+    EXPECT_LT(written, bytes.size());
+    const auto& errors = scope.GetContext()->GetErrorList();
+    ASSERT_EQ(errors.size(), 2U);
+    EXPECT_EQ(errors[0]->GetError(), MakeVErrorFromErrno(ENOSPC));
+    EXPECT_EQ(errors[1]->GetError(), MakeVError(kCOMPONENT_ZORN, 216));
+    EXPECT_EQ(Number(errors[1], "count"), 256 * 1024);
 }
 
 } // namespace

@@ -1,9 +1,13 @@
+#include "platform/Bundle.h"
+#include "toolbox/files/VFile.h"
+#include "toolbox/files/VFolder.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/tasks/VActivityToken.h"
 #include "toolbox/process/VProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -89,6 +93,28 @@ TEST(Process, TokenWithoutProcess)
         EXPECT_FALSE(process.HasSomeActivityTokens(0));
     }
     (new VActivityToken(VString("after")))->Release();
+}
+
+// Files beside the executable are found through the 'EXEC' folder; a missing one, or an unknown
+// kind, gives null.
+TEST(Process, FilesBesideTheExecutable)
+{
+    VProcess process;
+    VRefPtr<VFolder> folder(process.RetainFolder(VProcess::kFolderExecutable), true);
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->Exists());
+    EXPECT_EQ(process.RetainFolder(0x52535243), nullptr) << "'RSRC' is not known yet";
+
+    std::string executable = platform::GetMainExecutablePath();
+    std::string beside = executable.substr(0, executable.rfind('/') + 1) + "process-test.prm";
+    EXPECT_EQ(process.RetainFile(VProcess::kFolderExecutable, VString("process-test.prm")), nullptr);
+    std::ofstream(beside) << "{}";
+    VRefPtr<VFile> file(process.RetainFile(VProcess::kFolderExecutable, VString("process-test.prm")), true);
+    ASSERT_TRUE(file);
+    VString posix;
+    file->GetPlatformPath(posix, FPS_POSIX);
+    EXPECT_EQ(posix.GetLength(), static_cast<int32_t>(beside.size()));
+    std::remove(beside.c_str());
 }
 
 } // namespace

@@ -1,9 +1,33 @@
 // Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
 // extensions live in this linux/ back end.
 //
-// XLinuxFile: the file layer's Linux back end. So far it holds the conversions between the
-// toolbox's colon path form and POSIX paths, and the coding of file names at the system boundary,
-// which paths, URLs, files and folders share. The file operations themselves come with files.
+// XLinuxFile: the file layer's Linux back end, one per VFile. It carries out the file's operations
+// with system calls on the file's POSIX path and returns 64-bit codes ('POSX' + errno for system
+// failures, 'zorn' for the toolbox's own), never pushing errors except where a member says so. It
+// also holds the conversions between the toolbox's colon path form and POSIX paths, and the coding
+// of file names at the system boundary, which paths, URLs, files and folders share.
+//
+// Operations (choices and limits):
+// - Open: O_CLOEXEC always; O_NOFOLLOW unless option 0x80 (Linux has no way to open a link
+//   itself: a final link without 0x80 fails with ELOOP); option 2 creates (0644), 4 truncates;
+//   access 1 and 2 open read-write and take flock(LOCK_EX / LOCK_SH | LOCK_NB), a lock held
+//   elsewhere giving EACCES at once; access 3 tries 1, then 0; option 8 advises sequential reading,
+//   0x20/0x40 advise dropping the cache after the open (no O_DIRECT); option 1 (a resource fork)
+//   gives ENOTSUP.
+// - Rename never replaces: renameat2(RENAME_NOREPLACE); where the file system lacks the flag
+//   (EINVAL), link + unlink, which fails on an existing target too. Never a plain rename.
+// - SetContent replaces the file whole: the bytes go to a hidden temporary sibling, which is
+//   synced and then renamed over the file (through a final link, over the link's target). A
+//   failure removes the sibling and leaves the old file as it was. A file that another descriptor
+//   holds locked is refused with EACCES, as opening it for writing would be. The rename makes a new inode:
+//   other hard links to the old file keep the old content; the mode is kept, the owner only when
+//   running as root.
+// - CreateSymbolicLink makes the link under a temporary sibling name and renames it over the
+//   link path, so a failure never leaves neither the old item nor the new link.
+// - Times: statx (a null creation time where the file system records none); setting a creation
+//   time is ignored. Attribute bit 1 is the immutable flag (FS_IOC_GETFLAGS), bit 2 a name
+//   beginning with '.' (setting it succeeds and changes nothing).
+// - Aliases are symbolic links; RevealInFinder opens the parent folder with xdg-open, detached.
 //
 // Choices and limits:
 // - Linux has one volume: the root "/", named kRootVolumeName in the colon form ("Root:a:b" is
@@ -21,19 +45,112 @@
 // - Path forms are std::string or VString of any length: no fixed buffers.
 #pragma once
 
+#include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zorn
 {
 
+class VFile;
+class VFileDesc;
 class VFilePath;
+class VFileSystem;
+class VTime;
+enum FileAccess : int32_t;
 
 class XLinuxFile
 {
 public:
+    // Open options.
+    static constexpr uint32_t kOpenResourceFork = 0x1;
+    static constexpr uint32_t kOpenCreate = 0x2;
+    static constexpr uint32_t kOpenTruncate = 0x4;
+    static constexpr uint32_t kOpenReadAhead = 0x8;
+    static constexpr uint32_t kOpenNoCache = 0x20;
+    static constexpr uint32_t kOpenNoCacheToo = 0x40;
+    static constexpr uint32_t kOpenFollowLink = 0x80;
+    // Create option: replace an existing file.
+    static constexpr uint32_t kCreateReplace = 0x4;
+
+    XLinuxFile() = default;
+    // Takes a copy of the POSIX path instead of computing it from the owner's path.
+    explicit XLinuxFile(const char* inPosixPath);
+    virtual ~XLinuxFile() = default;
+    XLinuxFile(const XLinuxFile&) = delete;
+    XLinuxFile& operator=(const XLinuxFile&) = delete;
+
+    // Binds the owner and, when no POSIX path was given, computes it from the owner's path.
+    void Init(const VFile* inOwner);
+    const std::string& GetPosixPathBytes() const { return fPosixPath; }
+    VError GetPosixPath(VString& outPath) const;
+
+    VError _Open(FileAccess inAccess, uint32_t inOptions, int* outFd) const;
+    VError Open(FileAccess inAccess, uint32_t inOptions, VFileDesc** outDesc) const;
+    VError Create(uint32_t inOptions) const;
+    VError Delete() const;
+    // Renames a POSIX path without ever replacing what is at inTo.
+    static VError RenamePath(const char* inFrom, const char* inTo);
+    // The new file (bound to the owner's file system) through outNew on success, else null.
+    VError Rename(const VString& inNewName, VFile** outNew) const;
+
+    bool Exists() const;
+    VError GetSize(int64_t* outSize) const;
+    VError GetResourceForkSize(int64_t* outSize) const;
+    bool HasResourceFork() const { return false; }
+    bool IsSymbolicLink() const;
+    VError ReadSymbolicLink(VString& outText) const;
+
+    static VError GetTimeAttributes(const char* inPath, bool inFollow, VTime* outModified, VTime* outCreated,
+                                    VTime* outAccessed);
+    VError GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const;
+    static VError SetTimeAttributes(const char* inPath, const VTime* inModified, const VTime* inCreated,
+                                    const VTime* inAccessed);
+    VError SetTimeAttributes(const VTime* inModified, const VTime* inCreated, const VTime* inAccessed) const;
+
+    static VError GetPathAttributes(const char* inPath, bool inFollow, uint32_t& outAttributes);
+    static VError SetPathAttributes(const char* inPath, bool inFollow, uint32_t inAttributes);
+    VError GetFileAttributes(uint32_t& outAttributes) const;
+    VError SetFileAttributes(uint32_t inAttributes) const;
+    // r = 4, w = 2, x = 1 for the calling process.
+    static VError GetEffectivePermission(const char* inPath, uint32_t& outPermission);
+    static VError UnlockPath(const char* inPath, bool inFollow);
+    VError Unlock() const { return UnlockPath(fPosixPath.c_str(), true); }
+
+    VError GetPermissions(uint16_t* outMode) const;
+    VError SetPermissions(uint16_t inMode) const;
+    VError MakeWritableByAll() const;
+    bool IsWritableByAll() const;
+    VError GetOwner(uint32_t& outUid, uint32_t& outGid) const;
+    VError GetKind(uint32_t* outKind) const;
+
+    // With a descriptor, its file system; else the path's, or its parent's when it is missing.
+    static VError GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal,
+                                     bool inWithQuotas, const VFileDesc* inDesc);
+
+    VError RevealInFinder() const;
+
+    bool IsAliasFile() const { return IsSymbolicLink(); }
+    // The target of a link (a non-link pushes 'zorn' 611 for the owner and returns it).
+    VError ResolveAlias(VFilePath& outTarget) const;
+    VError CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const;
+    VError CreateAlias(const VFilePath& inTarget, const VFilePath* inRelativeTo) const;
+
+    // What folders need until their own back end: a folder (a final link followed) is there;
+    // mkdir with mode 0755, an existing folder giving 0.
+    static bool FolderExists(const char* inPath);
+    static VError MakeFolder(const char* inPath);
+
+    // Replaces the whole content (above).
+    VError SetContent(const void* inData, size_t inSize) const;
+
+    // For tests: the call that renames without replacing (renameat2's signature); null restores it.
+    using RenameCall = int (*)(int, const char*, int, const char*, unsigned int);
+    static void SetRenameCall(RenameCall inCall);
+
     // The name of the one volume, the root "/", in the colon form. It holds no ':'.
     static constexpr const char16_t* kRootVolumeName = u"Root";
 
@@ -76,6 +193,11 @@ public:
     // component). An empty path gives an empty result. False, with outPath empty, when the path
     // must exist and does not, or when no ancestor resolves (a relative text without '/').
     static bool RealPath(const std::string& inPath, bool inMustExist, std::string& outPath);
+
+private:
+    const VFile* fOwner = nullptr;
+    std::string fPosixPath;
+    bool fPathGiven = false;
 };
 
 } // namespace zorn

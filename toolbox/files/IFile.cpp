@@ -1,0 +1,135 @@
+#include "toolbox/files/IFile.h"
+
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/json/VJSONWriter.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/charsets/VTextConverter.h"
+#include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/strings/VString.h"
+
+namespace zorn
+{
+
+// ---------------------------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------------------------
+
+void IFileSystemObject::GetName(VString& outName) const
+{
+    GetPath().GetName(outName);
+}
+
+void IFileSystemObject::GetExtension(VString& outExtension) const
+{
+    GetPath().GetExtension(outExtension);
+}
+
+bool IFileSystemObject::MatchExtension(const VString& inExtension) const
+{
+    return GetPath().MatchExtension(inExtension, false);
+}
+
+void IFile::GetNameWithoutExtension(VString& outName) const
+{
+    GetPath().GetFileName(outName, false);
+}
+
+void IFolder::GetNameWithoutExtension(VString& outName) const
+{
+    GetPath().GetFolderName(outName, false);
+}
+
+bool IFolder::IsSameFolder(const IFolder* inOther) const
+{
+    if (inOther == nullptr)
+    {
+        return false;
+    }
+    VString mine;
+    VString theirs;
+    GetPath().GetPath(mine);
+    inOther->GetPath().GetPath(theirs);
+    return mine.EqualToString(theirs, false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Content as text and JSON
+// ---------------------------------------------------------------------------------------------
+
+VError IFile::GetContentAsString(VString& outText, CharSet inCharSet, ECarriageReturnMode inMode) const
+{
+    StErrorContextInstaller scope(true, false);
+    VFileContentBuffer content;
+    if (GetContent(content) != VE_OK)
+    {
+        outText.Clear();
+    }
+    else
+    {
+        outText.FromBlockWithOptionalBOM(content.GetDataPtr(), content.GetDataSize(), inCharSet);
+        outText.ConvertCarriageReturns(inMode);
+    }
+    return scope.GetLastError();
+}
+
+VError IFile::SetContentAsString(const VString& inText, CharSet inCharSet, ECarriageReturnMode inMode,
+                                 bool inWithBOM) const
+{
+    StErrorContextInstaller scope(true, false);
+    VString text(inText);
+    text.ConvertCarriageReturns(inMode);
+    VRefPtr<VFromUnicodeConverter> converter(VTextConverters::Get()->RetainFromUnicodeConverter(inCharSet),
+                                             true);
+    if (converter == nullptr || !converter->IsValid())
+    {
+        _PushRetainedError(new VErrorBase(VE_FILE_CANNOT_CONVERT_TEXT));
+        return scope.GetLastError();
+    }
+    VFileContentBuffer bytes;
+    size_t markSize = 0;
+    const uint8_t* mark = VTextConverters::GetBOMForCharSet(inCharSet, markSize);
+    bool ok = true;
+    if (inWithBOM && mark != nullptr && text.GetLength() > 0)
+    {
+        ok = bytes.AddData(mark, markSize);
+    }
+    ok = ok && converter->ConvertToBuffer(text.GetCPointer(), text.GetLength(), bytes);
+    if (ok)
+    {
+        SetContent(bytes.GetDataPtr(), bytes.GetDataSize());
+    }
+    else if (scope.GetLastError() == VE_OK)
+    {
+        _PushRetainedError(new VErrorBase(VE_FILE_CANNOT_CONVERT_TEXT));
+    }
+    return scope.GetLastError();
+}
+
+VError IFile::SetContentAsJSON(const VJSONValue& inValue, CharSet inCharSet, ECarriageReturnMode inMode,
+                               bool inWithBOM) const
+{
+    StErrorContextInstaller scope(true, false);
+    VString text;
+    VError result = inValue.Stringify(text, VJSONWriter::kQuoted | VJSONWriter::kPretty);
+    if (result == VE_OK)
+    {
+        SetContentAsString(text, inCharSet, inMode, inWithBOM);
+    }
+    // The writer may answer without pushing: its code is then the result.
+    return scope.GetLastError() != VE_OK ? scope.GetLastError() : result;
+}
+
+VError IFile::CopyContentTo(const IFile* inDestination) const
+{
+    StErrorContextInstaller scope(true, false);
+    VFileContentBuffer content;
+    if (GetContent(content) == VE_OK && inDestination != nullptr)
+    {
+        inDestination->SetContent(content.GetDataPtr(), content.GetDataSize());
+    }
+    return scope.GetLastError();
+}
+
+} // namespace zorn

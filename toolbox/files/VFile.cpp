@@ -1,0 +1,557 @@
+#include "toolbox/files/VFile.h"
+
+#include "toolbox/files/VFileError.h"
+#include "toolbox/files/VFileSystem.h"
+#include "toolbox/files/VFolder.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/kernel/values/VTime.h"
+#include "toolbox/kernel/values/VUUID.h"
+
+#include <cstdlib>
+#include <memory>
+
+namespace zorn
+{
+
+namespace
+{
+
+constexpr VError kMemoryFull = MakeVError(kCOMPONENT_ZORN, 100);
+
+void AddInteger(VFileError& ioError, const char* inName, uint32_t inValue)
+{
+    ioError.SetLong(VString(inName), static_cast<int32_t>(inValue));
+}
+
+void ResetTimes(VTime* outModified, VTime* outCreated, VTime* outAccessed)
+{
+    for (VTime* time : {outModified, outCreated, outAccessed})
+    {
+        if (time != nullptr)
+        {
+            time->SetNull(true);
+        }
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+// ---------------------------------------------------------------------------------------------
+
+VFile::VFile(const VFilePath& inPath, VFileSystem* inFileSystem)
+    : fPath(inPath), fFileSystem(RetainRefCountable(inFileSystem))
+{
+    fImpl.Init(this);
+}
+
+VFile::VFile(const VString& inFullPath, FilePathStyle inStyle) : fPath(inFullPath, inStyle)
+{
+    fImpl.Init(this);
+}
+
+VFile::VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
+{
+    fPath.FromRelativePath(inFolder.GetPathRef(), inRelativePath, inStyle);
+    VFileSystem* fileSystem = inFolder.GetFileSystem();
+    if (fileSystem != nullptr && fPath.IsChildOf(fileSystem->GetRoot()))
+    {
+        fFileSystem = RetainRefCountable(fileSystem);
+    }
+    fImpl.Init(this);
+}
+
+VFile::VFile(const VFilePath& inBase, const VString& inRelativePath, FilePathStyle inStyle)
+    : fPath(inBase, inRelativePath, inStyle)
+{
+    fImpl.Init(this);
+}
+
+VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem)
+    : fImpl(inPosixPath), fPath(inPath), fFileSystem(RetainRefCountable(inFileSystem))
+{
+    fImpl.Init(this);
+}
+
+VFile::VFile(const VFile& inOther)
+    : VObject(inOther), IFile(inOther), fPath(inOther.fPath),
+      fFileSystem(RetainRefCountable(inOther.fFileSystem))
+{
+    fImpl.Init(this);
+}
+
+VFile::~VFile()
+{
+    delete fVolumeInfo.exchange(nullptr);
+    ReleaseRefCountable(&fFileSystem);
+}
+
+VString VFile::GetTemporaryFolderPosixPath()
+{
+    const char* folder = std::getenv("TMPDIR");
+    VString path(folder != nullptr && folder[0] != 0 ? folder : "/tmp/");
+    if (path.GetUniChar(path.GetLength()) != u'/')
+    {
+        path.AppendUniChar(u'/');
+    }
+    return path;
+}
+
+VFile* VFile::CreateTemporaryFile()
+{
+    VString name;
+    VUUID(true).GetString(name);
+    VString posix = GetTemporaryFolderPosixPath() + VString("zrn_") + name;
+    auto* file = new VFile(posix, FPS_POSIX);
+    if (file->Create(0) != VE_OK)
+    {
+        file->Release();
+        return nullptr;
+    }
+    return file;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reporting
+// ---------------------------------------------------------------------------------------------
+
+VError VFile::_Report(VError inCode, VError inDefault, const std::function<void(VFileError&)>& inAdd) const
+{
+    return PushFileErrorForCode(fPath, inCode, inDefault, inAdd);
+}
+
+VError VFile::_Push(VError inCode) const
+{
+    _PushRetainedError(new VFileError(fPath, inCode));
+    return inCode;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+// ---------------------------------------------------------------------------------------------
+
+void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
+{
+    if (inStyle == FPS_POSIX)
+    {
+        fImpl.GetPosixPath(outPath);
+    }
+    else
+    {
+        VFolder::GetPlatformPathOf(fPath, inStyle, outPath);
+    }
+}
+
+VString VFile::GetPathWithFileSystem() const
+{
+    VString posix;
+    fImpl.GetPosixPath(posix);
+    return VFolder::PathWithFileSystem(fPath, fFileSystem, posix);
+}
+
+IFolder* VFile::RetainParentFolder(bool inCheckAccess) const
+{
+    return VFolder::RetainParentOf(fPath, fFileSystem, inCheckAccess);
+}
+
+bool VFile::Exists() const
+{
+    if (!fPath.IsFile())
+    {
+        return false;
+    }
+    if (fFileSystem != nullptr && fFileSystem->GetAttributesCache() != nullptr &&
+        fFileSystem->GetAttributesCache()->FileExists(fPath))
+    {
+        return true;
+    }
+    return fImpl.Exists();
+}
+
+bool VFile::IsSameFile(const VFile* inOther) const
+{
+    if (inOther == nullptr)
+    {
+        return false;
+    }
+    VString mine;
+    VString theirs;
+    fPath.GetPath(mine);
+    inOther->fPath.GetPath(theirs);
+    return mine.EqualToString(theirs, false);
+}
+
+VError VFile::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const
+{
+    if (fFileSystem != nullptr && fFileSystem->GetAttributesCache() != nullptr &&
+        fFileSystem->GetAttributesCache()->GetTimeAttributes(fPath, outModified, outCreated, outAccessed))
+    {
+        return VE_OK;
+    }
+    VError code =
+        _Report(fImpl.GetTimeAttributes(outModified, outCreated, outAccessed), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    if (code != VE_OK)
+    {
+        ResetTimes(outModified, outCreated, outAccessed);
+    }
+    return code;
+}
+
+VError VFile::GetSize(int64_t* outSize) const
+{
+    VError code = _Report(fImpl.GetSize(outSize), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    if (code != VE_OK && outSize != nullptr)
+    {
+        *outSize = 0;
+    }
+    return code;
+}
+
+VError VFile::GetResourceForkSize(int64_t* outSize) const
+{
+    VError code = _Report(fImpl.GetResourceForkSize(outSize), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    if (code != VE_OK && outSize != nullptr)
+    {
+        *outSize = 0;
+    }
+    return code;
+}
+
+VError VFile::SetTimeAttributes(const VTime* inModified, const VTime* inCreated,
+                                const VTime* inAccessed) const
+{
+    return _Report(fImpl.SetTimeAttributes(inModified, inCreated, inAccessed), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFile::GetFileAttributes(uint32_t& outAttributes) const
+{
+    VError code = _Report(fImpl.GetFileAttributes(outAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    if (code != VE_OK)
+    {
+        outAttributes = 0;
+    }
+    return code;
+}
+
+VError VFile::SetFileAttributes(uint32_t inAttributes) const
+{
+    return _Report(fImpl.SetFileAttributes(inAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWithQuotas, uint32_t inCacheMs,
+                                 const VFileDesc* inDesc) const
+{
+    auto ask = [&](int64_t* outAskedFree, int64_t* outAskedTotal)
+    {
+        VError code = XLinuxFile::GetVolumeFreeSpace(fImpl.GetPosixPathBytes().c_str(), outAskedFree,
+                                                     outAskedTotal, inWithQuotas, inDesc);
+        return _Report(code, VE_FILE_CANNOT_GET_ATTRIBUTES);
+    };
+    int64_t freeBytes = 0;
+    int64_t totalBytes = 0;
+    VError code = VE_OK;
+    if (inCacheMs == 0)
+    {
+        code = ask(&freeBytes, &totalBytes);
+    }
+    else
+    {
+        const uint32_t now = VSystem::GetCurrentTime();
+        std::unique_ptr<VolumeInfo> info(fVolumeInfo.exchange(nullptr));
+        if (info != nullptr)
+        {
+            // Wrap-safe distance either way.
+            const uint32_t age =
+                now - info->fStamp < info->fStamp - now ? now - info->fStamp : info->fStamp - now;
+            if (age > inCacheMs || info->fWithQuotas != inWithQuotas)
+            {
+                info.reset();
+            }
+        }
+        if (info == nullptr)
+        {
+            code = ask(&freeBytes, &totalBytes);
+            if (code == VE_OK)
+            {
+                info = std::make_unique<VolumeInfo>(VolumeInfo{now, inWithQuotas, freeBytes, totalBytes});
+            }
+        }
+        if (info != nullptr)
+        {
+            freeBytes = info->fFree;
+            totalBytes = info->fTotal;
+            delete fVolumeInfo.exchange(info.release());
+        }
+    }
+    if (code != VE_OK)
+    {
+        freeBytes = 0;
+        totalBytes = 0;
+    }
+    if (outFree != nullptr)
+    {
+        *outFree = freeBytes;
+    }
+    if (outTotal != nullptr)
+    {
+        *outTotal = totalBytes;
+    }
+    return code;
+}
+
+VError VFile::MAC_GetKind(uint32_t* outKind) const
+{
+    return _Report(fImpl.GetKind(outKind), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFile::MAC_GetCreator(uint32_t* outCreator) const
+{
+    return _Report(fImpl.GetKind(outCreator), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFile::Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const
+{
+    return _Report(fImpl.GetOwner(outUid, outGid), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFile::MAC_GetPermissions(uint16_t* outMode) const
+{
+    return _Report(fImpl.GetPermissions(outMode), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFile::MAC_SetPermissions(uint16_t inMode) const
+{
+    return _Report(fImpl.SetPermissions(inMode), VE_FILE_CANNOT_SET_ATTRIBUTES);
+}
+
+VError VFile::MAC_MakeWritableByAll() const
+{
+    return _Report(fImpl.MakeWritableByAll(), VE_FILE_CANNOT_SET_ATTRIBUTES);
+}
+
+VError VFile::Unlock() const
+{
+    return _Report(fImpl.Unlock(), VE_FILE_CANNOT_SET_ATTRIBUTES);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations
+// ---------------------------------------------------------------------------------------------
+
+VError VFile::Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions) const
+{
+    return _Report(fImpl.Open(inAccess, inOptions, outDesc), VE_FILE_CANNOT_OPEN,
+                   [&](VFileError& ioError)
+                   {
+                       AddInteger(ioError, "access", static_cast<uint32_t>(inAccess));
+                       AddInteger(ioError, "options", inOptions);
+                   });
+}
+
+VError VFile::Create(uint32_t inOptions) const
+{
+    return _Report(fImpl.Create(inOptions), VE_FILE_CANNOT_CREATE,
+                   [&](VFileError& ioError) { AddInteger(ioError, "options", inOptions); });
+}
+
+VError VFile::Rename(const VString& inNewName, VFile** outNew) const
+{
+    return _Report(fImpl.Rename(inNewName, outNew), VE_FILE_CANNOT_RENAME,
+                   [&](VFileError& ioError) { ioError.SetString(VString("newname"), inNewName); });
+}
+
+VError VFile::Delete() const
+{
+    if (!fPath.IsValid())
+    {
+        return _Push(VE_FILE_CANNOT_DELETE);
+    }
+    if (!fImpl.Exists())
+    {
+        return VE_OK;
+    }
+    return _Report(fImpl.Delete(), VE_FILE_CANNOT_DELETE);
+}
+
+VError VFile::MAC_CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const
+{
+    VError code = fImpl.CreateSymbolicLink(inTarget, inAbsolute);
+    if (code != VE_OK)
+    {
+        _PushRetainedError(new VFileError(fPath, code));
+    }
+    return code;
+}
+
+VError VFile::CreateAlias(const VFilePath& inTarget, const VFilePath* inRelativeTo) const
+{
+    return _Report(fImpl.CreateAlias(inTarget, inRelativeTo), VE_FILE_CANNOT_CREATE_ALIAS);
+}
+
+VError VFile::ResolveAlias(VFilePath& outTarget) const
+{
+    VError code = _Report(fImpl.ResolveAlias(outTarget), VE_FILE_CANNOT_RESOLVE_ALIAS);
+    if (code != VE_OK)
+    {
+        outTarget.Clear();
+    }
+    return code;
+}
+
+bool VFile::RevealInFinder() const
+{
+    return _Report(fImpl.RevealInFinder(), VE_FILE_CANNOT_REVEAL) == VE_OK;
+}
+
+VError VFile::ResolveAliasFile(VFile** ioFile, bool inDeleteIfUnresolved)
+{
+    if (ioFile == nullptr || *ioFile == nullptr || !(*ioFile)->IsAliasFile())
+    {
+        return VE_OK;
+    }
+    VFile* alias = *ioFile;
+    VFilePath target;
+    VError code = VE_OK;
+    {
+        // The failure is reported below, as 611 or by deleting the alias.
+        StErrorContextInstaller quiet(false, true);
+        code = alias->fImpl.ResolveAlias(target);
+    }
+    if (code == VE_OK && target.IsFile())
+    {
+        *ioFile = new VFile(target);
+        alias->Release();
+        return VE_OK;
+    }
+    if (inDeleteIfUnresolved)
+    {
+        return alias->Delete();
+    }
+    if (code != VE_OK)
+    {
+        return alias->_Report(code, VE_FILE_CANNOT_RESOLVE_ALIAS);
+    }
+    return alias->_Push(VE_FILE_ALIAS_TO_FOLDER);
+}
+
+VError VFile::ResolveAliasFile(VRefPtr<VFile>& ioFile, bool inDeleteIfUnresolved)
+{
+    VFile* file = ioFile.Forget();
+    VError code = ResolveAliasFile(&file, inDeleteIfUnresolved);
+    ioFile.Adopt(file);
+    return code;
+}
+
+VFile* VFile::CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath,
+                                    FilePathStyle inStyle)
+{
+    auto* file = new VFile(inFolder, inRelativePath, inStyle);
+    if (ResolveAliasFile(&file, true) != VE_OK)
+    {
+        ReleaseRefCountable(&file);
+    }
+    return file;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole content
+// ---------------------------------------------------------------------------------------------
+
+VError VFile::GetContent(VFileContentBuffer& outContent) const
+{
+    VFileDesc* desc = nullptr;
+    VError code = Open(FA_READ, &desc, XLinuxFile::kOpenFollowLink);
+    if (code != VE_OK)
+    {
+        return code;
+    }
+    std::unique_ptr<VFileDesc> owned(desc);
+    const int64_t size = desc->GetSize();
+    if (size < 0 || static_cast<uint64_t>(size) > SIZE_MAX ||
+        !outContent.SetAllocatedSize(static_cast<size_t>(size)))
+    {
+        _PushRetainedError(new VFileError(fPath, kMemoryFull));
+        return kMemoryFull;
+    }
+    outContent.SetDataSize(0);
+    size_t read = 0;
+    code = desc->GetData(outContent.GetDataPtr(), static_cast<size_t>(size), 0, &read);
+    outContent.SetDataSize(read);
+    return code;
+}
+
+VError VFile::GetData(void* outBuffer, size_t inCount, size_t* outRead) const
+{
+    if (outRead != nullptr)
+    {
+        *outRead = 0;
+    }
+    VFileDesc* desc = nullptr;
+    VError code = Open(FA_READ, &desc, XLinuxFile::kOpenFollowLink);
+    if (code != VE_OK)
+    {
+        return code;
+    }
+    std::unique_ptr<VFileDesc> owned(desc);
+    return desc->GetData(outBuffer, inCount, 0, outRead);
+}
+
+VError VFile::_CreateParentFolders() const
+{
+    VFilePath parent;
+    if (!fPath.GetParent(parent))
+    {
+        return VE_OK;
+    }
+    return VFolder(parent, fFileSystem).CreateRecursive();
+}
+
+VError VFile::SetContent(const void* inData, size_t inSize) const
+{
+    VError code = _CreateParentFolders();
+    if (code != VE_OK)
+    {
+        return code;
+    }
+    return _Report(fImpl.SetContent(inData, inSize), VE_FILE_CANNOT_WRITE,
+                   [&](VFileError& ioError)
+                   {
+                       ioError.SetLong(VString("count"),
+                                       static_cast<int32_t>(std::min<size_t>(inSize, INT32_MAX)));
+                       ioError.SetLong8(VString("offset"), 0);
+                   });
+}
+
+VError VFile::AppendContent(const void* inData, size_t inSize) const
+{
+    VError code = _CreateParentFolders();
+    if (code != VE_OK)
+    {
+        return code;
+    }
+    VFileDesc* desc = nullptr;
+    code = Open(FA_READ_WRITE, &desc, XLinuxFile::kOpenFollowLink | XLinuxFile::kOpenCreate);
+    if (code != VE_OK)
+    {
+        return code;
+    }
+    std::unique_ptr<VFileDesc> owned(desc);
+    const int64_t end = desc->GetSize();
+    return desc->PutData(inData, inSize, end);
+}
+
+bool VFile::IsWritable() const
+{
+    StErrorContextInstaller quiet(false, true);
+    VFileDesc* desc = nullptr;
+    if (Open(FA_READ_WRITE, &desc, XLinuxFile::kOpenFollowLink) != VE_OK)
+    {
+        return false;
+    }
+    delete desc;
+    return true;
+}
+
+} // namespace zorn

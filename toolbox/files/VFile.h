@@ -1,0 +1,151 @@
+// VFile: the toolbox's reference-counted handle on one file (or symbolic link) named by a path.
+// It holds no open descriptor: Open hands out a VFileDesc. Every operation goes to the Linux back
+// end (XLinuxFile), whose native failures become pushed VFileErrors by the file layer's rule
+// (PushFileErrorForCode), with a default code and parameters per operation:
+//   Open 602 ("access", "options"), Create 607 ("options"), Rename 601 ("newname"), Delete 604,
+//   queries 608, setters 609, CreateAlias 610, ResolveAlias 611, RevealInFinder 612.
+//
+// Choices made where several were possible:
+// - Queries with out-values reset them on any failure (sizes 0, times null, the path cleared).
+// - Delete of a missing file returns 0 and pushes nothing; an invalid path pushes 604.
+// - GetContent sizes its buffer to the file exactly; a buffer that cannot grow gives 'zorn' 100.
+// - SetContent creates the missing parent folders and replaces the file whole through a temporary
+//   sibling (see XLinuxFile): a failure leaves the old content; other hard links to the file keep
+//   the old content, the mode is kept, the owner only when running as root.
+// - CreateTemporaryFile names files "zrn_" + a random UUID's text in $TMPDIR, else /tmp.
+// - Copy, move and trash are not here yet; nor are file kinds, nor the URL forms (which wait for
+//   URLs that parse).
+#pragma once
+
+#include "toolbox/files/IFile.h"
+#include "toolbox/files/VFileDesc.h"
+#include "toolbox/files/VFilePath.h"
+#include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace zorn
+{
+
+class VFolder;
+class VFileError;
+
+constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
+constexpr VError VE_FILE_CANNOT_OPEN = MakeVError(kCOMPONENT_ZORN, 602);
+constexpr VError VE_FILE_CANNOT_DELETE = MakeVError(kCOMPONENT_ZORN, 604);
+constexpr VError VE_FILE_CANNOT_COPY = MakeVError(kCOMPONENT_ZORN, 605);
+constexpr VError VE_FILE_CANNOT_MOVE = MakeVError(kCOMPONENT_ZORN, 606);
+constexpr VError VE_FILE_CANNOT_CREATE = MakeVError(kCOMPONENT_ZORN, 607);
+constexpr VError VE_FILE_CANNOT_GET_ATTRIBUTES = MakeVError(kCOMPONENT_ZORN, 608);
+constexpr VError VE_FILE_CANNOT_SET_ATTRIBUTES = MakeVError(kCOMPONENT_ZORN, 609);
+constexpr VError VE_FILE_CANNOT_CREATE_ALIAS = MakeVError(kCOMPONENT_ZORN, 610);
+constexpr VError VE_FILE_CANNOT_RESOLVE_ALIAS = MakeVError(kCOMPONENT_ZORN, 611);
+constexpr VError VE_FILE_CANNOT_REVEAL = MakeVError(kCOMPONENT_ZORN, 612);
+constexpr VError VE_FILE_ALIAS_TO_FOLDER = MakeVError(kCOMPONENT_ZORN, 617);
+
+class VFile : public VObject, public IFile
+{
+public:
+    VFile(const VFilePath& inPath, VFileSystem* inFileSystem = nullptr);
+    VFile(const VString& inFullPath, FilePathStyle inStyle = FPS_NATIVE);
+    // Relative to the folder, taking its file system unless the result lies outside its root.
+    VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle = FPS_NATIVE);
+    VFile(const VFilePath& inBase, const VString& inRelativePath, FilePathStyle inStyle = FPS_NATIVE);
+    // The back end uses this POSIX path as it is instead of computing one from inPath.
+    VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem);
+    VFile(const VFile& inOther);
+    VFile& operator=(const VFile&) = delete;
+    ~VFile() override;
+
+    // A new empty file "zrn_<uuid>" in the temporary folder (one reference for the caller), null
+    // with the error pushed when it cannot be created.
+    static VFile* CreateTemporaryFile();
+    // The temporary folder's POSIX path: $TMPDIR when set and not empty, else "/tmp/"; ends with '/'.
+    static VString GetTemporaryFolderPosixPath();
+
+    // IFileSystemObject
+    VFilePath GetPath() const override { return fPath; }
+    VFileSystem* GetFileSystem() const override { return fFileSystem; }
+    void GetPlatformPath(VString& outPath, FilePathStyle inStyle) const override;
+    VString GetPathWithFileSystem() const override;
+    IFolder* RetainParentFolder(bool inCheckAccess) const override;
+    bool Exists() const override;
+    VError GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const override;
+
+    // IFile
+    VError GetContent(VFileContentBuffer& outContent) const override;
+    VError GetData(void* outBuffer, size_t inCount, size_t* outRead) const override;
+    VError SetContent(const void* inData, size_t inSize) const override;
+    VError AppendContent(const void* inData, size_t inSize) const override;
+    VError Delete() const override;
+    bool IsWritable() const override;
+    VError GetSize(int64_t* outSize) const override;
+
+    const VFilePath& GetPathRef() const { return fPath; }
+    bool IsSameFile(const VFile* inOther) const;
+    bool IsAliasFile() const { return fImpl.IsAliasFile(); }
+    bool MAC_IsSymbolicLink() const { return fImpl.IsSymbolicLink(); }
+    bool MAC_IsWritableByAll() const { return fImpl.IsWritableByAll(); }
+    bool HasResourceFork() const { return fImpl.HasResourceFork(); }
+
+    VError Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions = 0) const;
+    VError Create(uint32_t inOptions = 0) const;
+    VError Rename(const VString& inNewName, VFile** outNew = nullptr) const;
+    VError GetResourceForkSize(int64_t* outSize) const;
+    VError SetTimeAttributes(const VTime* inModified, const VTime* inCreated, const VTime* inAccessed) const;
+    VError GetFileAttributes(uint32_t& outAttributes) const;
+    VError SetFileAttributes(uint32_t inAttributes) const;
+    // With inCacheMs > 0, an answer of at most that age (for the same inWithQuotas) is reused.
+    VError GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal = nullptr, bool inWithQuotas = true,
+                              uint32_t inCacheMs = 0, const VFileDesc* inDesc = nullptr) const;
+    VError MAC_GetKind(uint32_t* outKind) const;
+    VError MAC_GetCreator(uint32_t* outCreator) const;
+    VError MAC_SetKind(uint32_t) const { return VE_OK; }
+    VError MAC_SetCreator(uint32_t) const { return VE_OK; }
+    VError Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const;
+    VError MAC_GetPermissions(uint16_t* outMode) const;
+    VError MAC_SetPermissions(uint16_t inMode) const;
+    VError MAC_MakeWritableByAll() const;
+    // Pushes its failure with the back end's code as it stands (no default code).
+    VError MAC_CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const;
+    VError CreateAlias(const VFilePath& inTarget, const VFilePath* inRelativeTo) const;
+    VError ResolveAlias(VFilePath& outTarget) const;
+    bool RevealInFinder() const;
+    VError Unlock() const;
+
+    // Replaces *ioFile by the file its alias names: 0 when it is null or no alias. A target that
+    // is a folder, or one that cannot be resolved, deletes the alias with inDeleteIfUnresolved;
+    // else pushes 617 or 611 for it and returns that.
+    static VError ResolveAliasFile(VFile** ioFile, bool inDeleteIfUnresolved);
+    static VError ResolveAliasFile(VRefPtr<VFile>& ioFile, bool inDeleteIfUnresolved);
+    // The file, resolved as above; null (released) on error.
+    static VFile* CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath,
+                                        FilePathStyle inStyle = FPS_NATIVE);
+
+    const XLinuxFile& GetImpl() const { return fImpl; }
+
+private:
+    struct VolumeInfo
+    {
+        uint32_t fStamp;
+        bool fWithQuotas;
+        int64_t fFree;
+        int64_t fTotal;
+    };
+
+    // The file layer's rule for this file, with the parameters added by inAdd.
+    VError _Report(VError inCode, VError inDefault, const std::function<void(VFileError&)>& inAdd = {}) const;
+    // Pushes a plain file error with no native code; returns it.
+    VError _Push(VError inCode) const;
+    VError _CreateParentFolders() const;
+
+    XLinuxFile fImpl;
+    VFilePath fPath;
+    VFileSystem* fFileSystem = nullptr;
+    mutable std::atomic<VolumeInfo*> fVolumeInfo{nullptr};
+};
+
+} // namespace zorn
