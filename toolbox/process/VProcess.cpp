@@ -1,6 +1,7 @@
 #include "toolbox/process/VProcess.h"
 
 #include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/process/VMetricsManager.h"
 
 namespace zorn
 {
@@ -14,7 +15,8 @@ std::atomic<VProcess*>& Instance()
 }
 } // namespace
 
-VProcess::VProcess() : fLastTokenRelease(VSystem::GetCurrentTime())
+VProcess::VProcess()
+    : fLastTokenRelease(VSystem::GetCurrentTime()), fMetricsManager(std::make_unique<VMetricsManager>())
 {
     Instance().store(this, std::memory_order_release);
     IProcessServices::Set(this);

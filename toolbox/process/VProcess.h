@@ -1,7 +1,7 @@
 // VProcess: the application object, one per process. While it exists it is the process that the
 // runtime asks for its services (IProcessServices): it registers itself when built and
 // unregisters when destroyed. It keeps the registry of activity tokens, which tells whether the
-// program is busy.
+// program is busy, and owns the metrics manager, which records nothing until it is started.
 //
 // The services that start-up creates (international manager, logger, class store) are null until
 // it has run. A process built directly, as tests do, has none of them and runs no start-up step.
@@ -12,11 +12,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 
 namespace zorn
 {
+
+class VMetricsManager;
 
 class VProcess : public VObject, public IProcessServices
 {
@@ -42,6 +45,9 @@ public:
     // Whether a token is registered, or the last one went away less than inMilliseconds ago.
     bool HasSomeActivityTokens(uint32_t inMilliseconds);
 
+    // The process's metrics manager, made with the process.
+    VMetricsManager* GetMetricsManager() const { return fMetricsManager.get(); }
+
 private:
     // Guards the two token fields. The toolbox's VCriticalSection takes its place once the lock
     // classes exist.
@@ -51,6 +57,7 @@ private:
     uint32_t fLastTokenRelease;
     bool fFibers = false;
     std::atomic<ILocalizer*> fLocalizer{nullptr};
+    std::unique_ptr<VMetricsManager> fMetricsManager;
 };
 
 } // namespace zorn
