@@ -69,7 +69,8 @@ VJSONArray* VMetricsManager::Collect() const
     {
         VRefPtr<VJSONObject> record(new VJSONObject(), true);
         record->SetProperty(ActivityKindKey(), VJSONValue(static_cast<double>(_KindBit(metric.fKind))));
-        record->SetProperty(ActivityDurationKey(), VJSONValue(static_cast<double>(metric.fDurationMs) / 1000.0));
+        record->SetProperty(ActivityDurationKey(),
+                            VJSONValue(static_cast<double>(metric.fDurationMs) / 1000.0));
         if (metric.fData != nullptr)
         {
             VJSONCloner cloner;

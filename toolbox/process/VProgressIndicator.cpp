@@ -25,9 +25,8 @@ namespace
 const detail::VProgressAccess kStreamProgressAccess{
     [](VProgressIndicator* inIndicator) { inIndicator->Retain(); },
     [](VProgressIndicator* inIndicator) { inIndicator->Release(); },
-    [](VProgressIndicator* inIndicator, int64_t inMax, const VString& inTitle) {
-        inIndicator->BeginSession(inMax, inTitle);
-    },
+    [](VProgressIndicator* inIndicator, int64_t inMax, const VString& inTitle)
+    { inIndicator->BeginSession(inMax, inTitle); },
     [](VProgressIndicator* inIndicator, int64_t inValue) { return inIndicator->Progress(inValue); },
     [](VProgressIndicator* inIndicator) { inIndicator->EndSession(); },
 };
@@ -113,8 +112,8 @@ bool VProgressIndicator::Unlock() const
 
 // Sessions
 
-void VProgressIndicator::BeginSession(int64_t inMax, int64_t inValue, const VString& inTitle, bool inCanInterrupt,
-                                      IProgressInfoCollector* inCollector)
+void VProgressIndicator::BeginSession(int64_t inMax, int64_t inValue, const VString& inTitle,
+                                      bool inCanInterrupt, IProgressInfoCollector* inCollector)
 {
     StProgressLocker locker(fStateLock, VProgressLockOrder::eRank_State);
     ++fChangeCounter;
@@ -148,7 +147,8 @@ void VProgressIndicator::BeginSession(int64_t inMax, const VString& inTitle)
     BeginSession(inMax, 0, inTitle, GetDefaultCanInterrupt(), fDefaultCollector);
 }
 
-void VProgressIndicator::BeginSession(int64_t inMax, const VString& inTitle, IProgressInfoCollector* inCollector)
+void VProgressIndicator::BeginSession(int64_t inMax, const VString& inTitle,
+                                      IProgressInfoCollector* inCollector)
 {
     BeginSession(inMax, 0, inTitle, GetDefaultCanInterrupt(), inCollector);
 }
@@ -417,7 +417,8 @@ bool VProgressIndicator::GetProgressInfo(const VUUID& inSessionID, VProgressIndi
         return true;
     }
     auto found = std::find_if(fOuterSessions.begin(), fOuterSessions.end(),
-                              [&](const VProgressIndicatorInfo& inSession) { return inSession.GetUUID() == inSessionID; });
+                              [&](const VProgressIndicatorInfo& inSession)
+                              { return inSession.GetUUID() == inSessionID; });
     if (found == fOuterSessions.end())
     {
         return false;
@@ -438,7 +439,8 @@ void VProgressIndicator::_CheckCollectInfo()
     std::vector<VProgressIndicatorInfo*> sessions;
     sessions.reserve(fOuterSessions.size() + 1);
     bool outermost = true;
-    auto collect = [&](VProgressIndicatorInfo& ioSession) {
+    auto collect = [&](VProgressIndicatorInfo& ioSession)
+    {
         // Collectors run here, on the worker's thread.
         if (IProgressInfoCollector* collector = ioSession.GetCollector())
         {

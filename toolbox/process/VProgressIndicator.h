@@ -70,7 +70,8 @@ public:
                       IProgressInfoCollector* inCollector);
     // A session without a maximum (-1); its snapshot is built at once.
     void BeginUndeterminedSession(const VString& inTitle);
-    void BeginUndeterminedSession(const VString& inTitle, bool inCanInterrupt, IProgressInfoCollector* inCollector);
+    void BeginUndeterminedSession(const VString& inTitle, bool inCanInterrupt,
+                                  IProgressInfoCollector* inCollector);
     // Closes the innermost session (after any mirrored ones); nothing when none is open.
     void EndSession();
     // Restarts the current session in place.
@@ -99,9 +100,13 @@ public:
     // The current session's message with its placeholders filled; empty without a session.
     void GetMessage(VString& outMessage) const;
     // Sets the current session's collector, handing back the previous one when asked.
-    void SetProgressInfoCollector(IProgressInfoCollector* inCollector, IProgressInfoCollector** outPrevious = nullptr);
+    void SetProgressInfoCollector(IProgressInfoCollector* inCollector,
+                                  IProgressInfoCollector** outPrevious = nullptr);
     // The collector an outermost session gets when its opener gives none (not owned).
-    void SetDefaultProgressInfoCollector(IProgressInfoCollector* inCollector) { fDefaultCollector = inCollector; }
+    void SetDefaultProgressInfoCollector(IProgressInfoCollector* inCollector)
+    {
+        fDefaultCollector = inCollector;
+    }
     // The current session becomes a copy of the record.
     void SetProgressInfo(const VProgressIndicatorInfo& inInfo);
     // The open session with that uuid (the current one first); false when none.

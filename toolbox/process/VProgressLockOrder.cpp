@@ -46,7 +46,8 @@ void Record(const VCriticalSection& inLock, int inRank)
 void Forget(const VCriticalSection& inLock)
 {
     auto& held = HeldLocks();
-    auto found = std::find_if(held.rbegin(), held.rend(), [&](const auto& entry) { return entry.first == &inLock; });
+    auto found =
+        std::find_if(held.rbegin(), held.rend(), [&](const auto& entry) { return entry.first == &inLock; });
     if (found != held.rend())
     {
         held.erase(std::next(found).base());

@@ -280,7 +280,8 @@ TEST(ProgressIndicator, MessagesFillTheirPlaceholders)
     record.SetMessageText(VString("{duration}|{startTime}"));
     VString message;
     record.GetMessage(message);
-    EXPECT_EQ(message.Find(VString("{")), 0) << "the duration and start placeholders are filled: " << to_string(message);
+    EXPECT_EQ(message.Find(VString("{")), 0)
+        << "the duration and start placeholders are filled: " << to_string(message);
 }
 
 TEST(ProgressIndicator, TheJSONFormOfARecord)
@@ -302,8 +303,9 @@ TEST(ProgressIndicator, TheJSONFormOfARecord)
     {
         names.push_back(to_string(property.fKey.GetString()));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"message", "maxValue", "currentValue", "interruptible", "remote", "uuid",
-                                               "taskId", "startTime", "duration", "files"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"message", "maxValue", "currentValue", "interruptible", "remote",
+                                        "uuid", "taskId", "startTime", "duration", "files"}));
     EXPECT_EQ(Text(object->GetProperty(VString("message"))), "from the collector")
         << "the collected object is merged over the record's own properties";
     EXPECT_EQ(object->GetProperty(VString("maxValue")).GetNumber(), 12);

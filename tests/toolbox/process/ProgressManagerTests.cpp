@@ -89,7 +89,8 @@ TEST(MetricsManager, CollectsDeepCopiesAndKeepsTheRecords)
     ASSERT_NE(copy, nullptr);
     EXPECT_NE(copy, data.Get()) << "a deep copy, not the pushed object";
     EXPECT_EQ(copy->GetProperty(VString("files")).GetNumber(), 3);
-    EXPECT_FALSE(ElementObject(*first, 1)->HasOwnProperty(VString("activityData"))) << "pushed without an object";
+    EXPECT_FALSE(ElementObject(*first, 1)->HasOwnProperty(VString("activityData")))
+        << "pushed without an object";
 }
 
 // A registry with a process (for its metrics manager) for each test.
@@ -189,7 +190,10 @@ TEST_F(ProgressManagerTest, CreatesStandardIndicatorsThroughItsFactory)
     class Factory : public IProgressIndicatorFactory
     {
     public:
-        VProgressIndicator* CreateProgressIndicator(int32_t, uint32_t) override { return new VProgressIndicator(); }
+        VProgressIndicator* CreateProgressIndicator(int32_t, uint32_t) override
+        {
+            return new VProgressIndicator();
+        }
     } factory;
     VProgressManager::SetStdProgressFactory(&factory);
     VRefPtr<VProgressIndicator> made(VProgressManager::CreateStdProgress(0, 0), true);

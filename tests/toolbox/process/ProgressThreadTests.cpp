@@ -32,25 +32,28 @@ TEST_F(ProgressTasks, ADyingTaskStopsValueCallsOnlyWhenInterruptible)
         bool fMessageAndValue = false;
         bool fNotInterruptible = false;
     } results;
-    VRefPtr<VTask> task = NewTask([&] {
-        VProgressIndicator indicator;
-        indicator.BeginSession(10, VString("work"));
-        results.fBeforeKill = indicator.Progress(1);
-        VTask::GetCurrent()->Kill();
-        results.fProgress = indicator.Progress(2);
-        results.fIncrement = indicator.Increment(1);
-        results.fMessageAndValue = indicator.SetMessageAndValue(VString("still"), 4);
-        indicator.SetCanInterrupt(false, false);
-        results.fNotInterruptible = indicator.Progress(5);
-        indicator.EndSession();
-    });
+    VRefPtr<VTask> task = NewTask(
+        [&]
+        {
+            VProgressIndicator indicator;
+            indicator.BeginSession(10, VString("work"));
+            results.fBeforeKill = indicator.Progress(1);
+            VTask::GetCurrent()->Kill();
+            results.fProgress = indicator.Progress(2);
+            results.fIncrement = indicator.Increment(1);
+            results.fMessageAndValue = indicator.SetMessageAndValue(VString("still"), 4);
+            indicator.SetCanInterrupt(false, false);
+            results.fNotInterruptible = indicator.Progress(5);
+            indicator.EndSession();
+        });
     ASSERT_TRUE(task->Run());
     ASSERT_TRUE(task->WaitForDeath(10000));
     EXPECT_TRUE(results.fBeforeKill);
     EXPECT_FALSE(results.fProgress) << "a dying task is told to stop";
     EXPECT_FALSE(results.fIncrement);
     EXPECT_TRUE(results.fMessageAndValue) << "message calls do not look at the task";
-    EXPECT_TRUE(results.fNotInterruptible) << "without the default can-interrupt flag the task is not checked";
+    EXPECT_TRUE(results.fNotInterruptible)
+        << "without the default can-interrupt flag the task is not checked";
 }
 
 // The worker's stack at any moment: an outer session over the steps and, inside it, a session
@@ -78,22 +81,25 @@ TEST(ProgressThreads, ReadersSeeConsistentSnapshotsOfABusyWorker)
     std::atomic<bool> done{false};
     std::atomic<int> summaries{0};
 
-    std::thread worker([&] {
-        indicator->BeginSession(kSteps, VString("all"));
-        for (int64_t step = 0; step < kSteps; ++step)
+    std::thread worker(
+        [&]
         {
-            indicator->Progress(step);
-            indicator->BeginSession(10, VString("step"));
-            for (int64_t value = 1; value <= 10; ++value)
+            indicator->BeginSession(kSteps, VString("all"));
+            for (int64_t step = 0; step < kSteps; ++step)
             {
-                indicator->Progress(value);
+                indicator->Progress(step);
+                indicator->BeginSession(10, VString("step"));
+                for (int64_t value = 1; value <= 10; ++value)
+                {
+                    indicator->Progress(value);
+                }
+                indicator->EndSession();
             }
             indicator->EndSession();
-        }
-        indicator->EndSession();
-        done = true;
-    });
-    auto reader = [&] {
+            done = true;
+        });
+    auto reader = [&]
+    {
         while (!done)
         {
             VProgressSessionInfo summary;
@@ -112,20 +118,22 @@ TEST(ProgressThreads, ReadersSeeConsistentSnapshotsOfABusyWorker)
     };
     std::thread reader1(reader);
     std::thread reader2(reader);
-    std::thread lister([&] {
-        while (!done)
+    std::thread lister(
+        [&]
         {
-            std::vector<VRefPtr<VRefCountedSessionInfo>> infos;
-            VProgressManager::GetAllProgressInfo(infos);
-            for (const auto& info : infos)
+            while (!done)
             {
-                ExpectConsistent(*info, kSteps);
+                std::vector<VRefPtr<VRefCountedSessionInfo>> infos;
+                VProgressManager::GetAllProgressInfo(infos);
+                for (const auto& info : infos)
+                {
+                    ExpectConsistent(*info, kSteps);
+                }
+                VRefPtr<VProgressIndicator> found(VProgressManager::RetainProgress(indicator->GetID()), true);
+                EXPECT_EQ(found.Get(), indicator.Get());
             }
-            VRefPtr<VProgressIndicator> found(VProgressManager::RetainProgress(indicator->GetID()), true);
-            EXPECT_EQ(found.Get(), indicator.Get());
-        }
-        EXPECT_EQ(VProgressLockOrder::GetHeldCount(), 0);
-    });
+            EXPECT_EQ(VProgressLockOrder::GetHeldCount(), 0);
+        });
     worker.join();
     reader1.join();
     reader2.join();
