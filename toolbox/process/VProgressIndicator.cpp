@@ -251,7 +251,8 @@ bool VProgressIndicator::_CheckTask(bool inGoOn) const
     return inGoOn;
 }
 
-bool VProgressIndicator::Progress(int64_t inValue)
+bool VProgressIndicator::_Report(const VString* inMessage, EValueStep inStep, int64_t inOperand,
+                                 bool inCheckTask)
 {
     _CheckCollectInfo();
     if (fSessionCount == 0)
@@ -259,58 +260,51 @@ bool VProgressIndicator::Progress(int64_t inValue)
         return true;
     }
     ++fChangeCounter;
-    fCurrent.SetValue(inValue);
-    return _CheckTask(DoProgress());
+    if (inMessage != nullptr)
+    {
+        fCurrent.SetMessageText(*inMessage);
+    }
+    int64_t value = fCurrent.GetValue();
+    switch (inStep)
+    {
+    case eValueStep_Set:
+        value = inOperand;
+        break;
+    case eValueStep_Add:
+        value += inOperand;
+        break;
+    case eValueStep_Subtract:
+        value -= inOperand;
+        break;
+    }
+    fCurrent.SetValue(value);
+    bool goOn = DoProgress();
+    return inCheckTask ? _CheckTask(goOn) : goOn;
+}
+
+bool VProgressIndicator::Progress(int64_t inValue)
+{
+    return _Report(nullptr, eValueStep_Set, inValue, true);
 }
 
 bool VProgressIndicator::Increment(int64_t inDelta)
 {
-    _CheckCollectInfo();
-    if (fSessionCount == 0)
-    {
-        return true;
-    }
-    ++fChangeCounter;
-    fCurrent.SetValue(fCurrent.GetValue() + inDelta);
-    return _CheckTask(DoProgress());
+    return _Report(nullptr, eValueStep_Add, inDelta, true);
 }
 
 bool VProgressIndicator::Decrement(int64_t inDelta)
 {
-    _CheckCollectInfo();
-    if (fSessionCount == 0)
-    {
-        return true;
-    }
-    ++fChangeCounter;
-    fCurrent.SetValue(fCurrent.GetValue() - inDelta);
-    return _CheckTask(DoProgress());
+    return _Report(nullptr, eValueStep_Subtract, inDelta, true);
 }
 
 bool VProgressIndicator::SetMessageAndValue(const VString& inMessage, int64_t inValue)
 {
-    _CheckCollectInfo();
-    if (fSessionCount == 0)
-    {
-        return true;
-    }
-    ++fChangeCounter;
-    fCurrent.SetMessageText(inMessage);
-    fCurrent.SetValue(inValue);
-    return DoProgress();
+    return _Report(&inMessage, eValueStep_Set, inValue, false);
 }
 
 bool VProgressIndicator::SetMessageAndIncrementValue(const VString& inMessage, int64_t inDelta)
 {
-    _CheckCollectInfo();
-    if (fSessionCount == 0)
-    {
-        return true;
-    }
-    ++fChangeCounter;
-    fCurrent.SetMessageText(inMessage);
-    fCurrent.SetValue(fCurrent.GetValue() + inDelta);
-    return DoProgress();
+    return _Report(&inMessage, eValueStep_Add, inDelta, false);
 }
 
 void VProgressIndicator::SetMessage(const VString& inMessage)

@@ -150,6 +150,17 @@ protected:
     void _Init();
 
 private:
+    enum EValueStep
+    {
+        eValueStep_Set,
+        eValueStep_Add,
+        eValueStep_Subtract
+    };
+
+    // The steps of every value call: serve a snapshot request; with a session open, count the
+    // change, store the message (when given) and the value, ask DoProgress and, with inCheckTask,
+    // the task's state.
+    bool _Report(const VString* inMessage, EValueStep inStep, int64_t inOperand, bool inCheckTask);
     // Builds and publishes a snapshot when one was asked for and a session is open.
     void _CheckCollectInfo();
     void _CloseOneSession();
