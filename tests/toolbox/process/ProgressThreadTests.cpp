@@ -147,7 +147,7 @@ TEST(ProgressThreads, ReadersSeeConsistentSnapshotsOfABusyWorker)
 TEST(ProgressThreads, ALookupRacingTheLastReleaseNeverGetsADeadIndicator)
 {
     VProgressManager::Init();
-    for (int round = 0; round < 200; ++round)
+    for (int round = 0; round < 500; ++round)
     {
         auto* indicator = new VProgressIndicator();
         VUUID id = indicator->GetID();
