@@ -61,6 +61,7 @@ TEST(ProgressStreams, AUserAbortStopsAReadHalfway)
         EXPECT_EQ(stream.GetLastError(), VE_STREAM_USER_ABORTED) << "the stop is kept";
         EXPECT_LT(stream.GetPos(), static_cast<int64_t>(size));
         EXPECT_GT(stream.GetPos(), indicator->fStopAfter);
+        EXPECT_LE(indicator->fHighestValue, static_cast<int64_t>(size));
         EXPECT_EQ(stream.GetData(block.data(), block.size()), VE_STREAM_USER_ABORTED);
         stream.CloseReading();
         EXPECT_EQ(indicator->GetSessionCount(), 0) << "closing ends the session";
