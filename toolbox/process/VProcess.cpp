@@ -5,6 +5,7 @@
 #include "toolbox/files/VFolder.h"
 
 #include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/process/VMetricsManager.h"
 
 namespace zorn
 {
@@ -18,7 +19,8 @@ std::atomic<VProcess*>& Instance()
 }
 } // namespace
 
-VProcess::VProcess() : fLastTokenRelease(VSystem::GetCurrentTime())
+VProcess::VProcess()
+    : fLastTokenRelease(VSystem::GetCurrentTime()), fMetricsManager(std::make_unique<VMetricsManager>())
 {
     Instance().store(this, std::memory_order_release);
     IProcessServices::Set(this);

@@ -1,7 +1,7 @@
 // VProcess: the application object, one per process. While it exists it is the process that the
 // runtime asks for its services (IProcessServices): it registers itself when built and
 // unregisters when destroyed. It keeps the registry of activity tokens, which tells whether the
-// program is busy.
+// program is busy, and owns the metrics manager, which records nothing until it is started.
 //
 // The services that start-up creates (international manager, logger, class store) are null until
 // it has run. A process built directly, as tests do, has none of them and runs no start-up step.
@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 
@@ -21,6 +22,7 @@ namespace zorn
 class VFile;
 class VFolder;
 class VString;
+class VMetricsManager;
 
 class VProcess : public VObject, public IProcessServices
 {
@@ -54,6 +56,8 @@ public:
     // A new file (one reference) for inName in the folder of inKind when it exists there, else in
     // the folder of inSecondKind (when not 0) when it exists there, else null.
     VFile* RetainFile(uint32_t inKind, const VString& inName, uint32_t inSecondKind = 0) const;
+    // The process's metrics manager, made with the process.
+    VMetricsManager* GetMetricsManager() const { return fMetricsManager.get(); }
 
 private:
     // Guards the two token fields. The toolbox's VCriticalSection takes its place once the lock
@@ -64,6 +68,7 @@ private:
     uint32_t fLastTokenRelease;
     bool fFibers = false;
     std::atomic<ILocalizer*> fLocalizer{nullptr};
+    std::unique_ptr<VMetricsManager> fMetricsManager;
 };
 
 } // namespace zorn

@@ -24,6 +24,7 @@ class IRefCountable;
 class VErrorBase;
 class VJSONValue;
 class VJSONObject;
+class VProgressIndicator;
 class VString;
 class VBlob;
 class VTime;
@@ -57,6 +58,19 @@ struct VJSONObjectAccess
     void (*fSetBool)(VJSONObject* ioObject, const VString& inName, bool inValue);
     // True, with the value, when the property is JSON true or false.
     bool (*fGetBool)(const VJSONObject* inObject, const VString& inName, bool& outValue);
+};
+
+// Progress indicators as streams use them (VStream::SetProgressIndicator). The process layer,
+// which builds the indicators, installs the table when it makes the first one, so a stream that
+// is given an indicator always finds it. Every entry is set.
+struct VProgressAccess
+{
+    void (*fRetain)(VProgressIndicator* inIndicator);
+    void (*fRelease)(VProgressIndicator* inIndicator);
+    void (*fBeginSession)(VProgressIndicator* inIndicator, int64_t inMax, const VString& inTitle);
+    // Sets the session's value; false when the user or the task's death asks to stop.
+    bool (*fProgress)(VProgressIndicator* inIndicator, int64_t inValue);
+    void (*fEndSession)(VProgressIndicator* inIndicator);
 };
 
 // A JSON value as the scalar kinds read it.
@@ -108,6 +122,8 @@ struct VKernelHooks
     // Paths from the bytes of a full POSIX path; a null text clears the path (VSystem's executable
     // search).
     std::atomic<void (*)(const char* inPosixPath, VFilePath& outPath)> fSetFilePathFromPosix{nullptr};
+    // Progress indicators of streams.
+    std::atomic<const VProgressAccess*> fProgressAccess{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -141,6 +157,12 @@ inline bool SetFilePathFromPosix(const char* inPosixPath, VFilePath& outPath)
 inline const VJSONObjectAccess* JSONObjects()
 {
     return KernelHooks().fJSONObjectAccess.load(std::memory_order_acquire);
+}
+
+// The progress indicators' table, or null while no indicator was ever made.
+inline const VProgressAccess* ProgressIndicators()
+{
+    return KernelHooks().fProgressAccess.load(std::memory_order_acquire);
 }
 
 inline void SetJSONUndefined(VJSONValue& ioValue)

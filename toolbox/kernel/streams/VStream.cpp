@@ -3,6 +3,7 @@
 #include "toolbox/kernel/base/ByteSwap.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/memory/VCppMemMgr.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -31,6 +32,75 @@ struct FreeBlock
 };
 
 } // namespace
+
+VStream::~VStream()
+{
+    SetProgressIndicator(nullptr);
+}
+
+// Progress
+
+void VStream::SetProgressIndicator(VProgressIndicator* inIndicator)
+{
+    if (inIndicator == fProgress)
+    {
+        return;
+    }
+    // An indicator exists only once the process layer installed the table.
+    const detail::VProgressAccess* access = detail::ProgressIndicators();
+    if (access == nullptr)
+    {
+        return;
+    }
+    _EndProgress();
+    if (inIndicator != nullptr)
+    {
+        access->fRetain(inIndicator);
+    }
+    if (fProgress != nullptr)
+    {
+        access->fRelease(fProgress);
+    }
+    fProgress = inIndicator;
+}
+
+void VStream::_BeginProgress(bool inReading)
+{
+    if (fProgress == nullptr)
+    {
+        return;
+    }
+    const detail::VProgressAccess* access = detail::ProgressIndicators();
+    if (inReading)
+    {
+        access->fBeginSession(fProgress, DoGetSize(), VString("Reading From Stream"));
+    }
+    else
+    {
+        access->fBeginSession(fProgress, -1, VString("Writing to Stream"));
+    }
+    fProgressSessionOpen = true;
+}
+
+bool VStream::_AdvanceProgress()
+{
+    if (!fProgressSessionOpen)
+    {
+        return true;
+    }
+    return detail::ProgressIndicators()->fProgress(fProgress, fPosition);
+}
+
+void VStream::_EndProgress()
+{
+    if (fProgressSessionOpen)
+    {
+        fProgressSessionOpen = false;
+        detail::ProgressIndicators()->fEndSession(fProgress);
+    }
+}
+
+// Errors
 
 VError VStream::_ThrowStreamError(VError inError)
 {
@@ -269,7 +339,7 @@ VError VStream::PutData(const void* inData, size_t inCount)
         return fLastError;
     }
     fPosition += static_cast<int64_t>(inCount);
-    if (!_AdvanceProgress(inCount))
+    if (!_AdvanceProgress())
     {
         return _ThrowStreamError(VE_STREAM_USER_ABORTED);
     }
@@ -301,7 +371,7 @@ VError VStream::GetData(void* outData, size_t inCount, size_t* outCount)
     {
         *outCount = count;
     }
-    if (_KeepError(error) == VE_OK && !_AdvanceProgress(count))
+    if (_KeepError(error) == VE_OK && !_AdvanceProgress())
     {
         return _ThrowStreamError(VE_STREAM_USER_ABORTED);
     }

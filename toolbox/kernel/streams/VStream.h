@@ -26,9 +26,13 @@
 // its line endings converted to the stream's mode (LF by default), through the converters of
 // VTextConverters; a set without one gives 'zorn' 208 when the stream opens or the set changes.
 //
-// Progress reporting belongs to the process layer: when it is built a stream can carry a
-// progress indicator that every read and write advances (and that can stop the stream with
-// 'zorn' 206). Until then a stream has none and its progress steps do nothing.
+// Progress: a stream may carry a progress indicator (a process-layer object, reached through
+// VKernelHooks). Opening for reading begins a session "Reading From Stream" whose maximum is the
+// size; opening for writing a session "Writing to Stream" without a maximum (-1); closing ends it.
+// After each read or write the session's value is set to the position, so bytes given back with
+// UngetData and read again are not counted twice and a read never reports more than the size. When
+// the indicator answers stop, the stream raises and keeps 'zorn' 206. An indicator set while the
+// stream is open reports from the next opening on.
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
@@ -41,6 +45,7 @@ namespace zorn
 {
 
 class VArrayString;
+class VProgressIndicator;
 class VString;
 class VValue;
 
@@ -63,7 +68,8 @@ class VStream : public VObject
 {
 public:
     VStream() = default;
-    ~VStream() override = default;
+    // Ends a progress session still open and releases the indicator.
+    ~VStream() override;
     VStream(const VStream&) = delete;
     VStream& operator=(const VStream&) = delete;
 
@@ -94,6 +100,10 @@ public:
     CharSet GetCharSet() const { return fCharSet; }
     void SetCarriageReturnMode(ECarriageReturnMode inMode) { fCarriageReturnMode = inMode; }
     ECarriageReturnMode GetCarriageReturnMode() const { return fCarriageReturnMode; }
+
+    // The indicator is retained (null removes it); a session open on the previous one ends.
+    void SetProgressIndicator(VProgressIndicator* inIndicator);
+    VProgressIndicator* GetProgressIndicator() const { return fProgress; }
 
     // The kept error, 0 when none.
     VError GetLastError() const { return fLastError; }
@@ -226,10 +236,10 @@ private:
     template <class T>
     VError _GetNumber(T& outValue);
 
-    // Progress steps: a session per opening, an advance per transfer (false: the user stopped).
-    void _BeginProgress(bool /*inReading*/) {}
-    bool _AdvanceProgress(size_t /*inCount*/) { return true; }
-    void _EndProgress() {}
+    // Progress steps: a session per opening, the position after each transfer (false: stop).
+    void _BeginProgress(bool inReading);
+    bool _AdvanceProgress();
+    void _EndProgress();
 
     int64_t fPosition = 0;
     bool fIsReading = false;
@@ -240,6 +250,8 @@ private:
     VError fLastError = VE_OK;
     CharSet fCharSet = CharSet::VTC_StdLib_char;
     ECarriageReturnMode fCarriageReturnMode = eCRM_LF;
+    VProgressIndicator* fProgress = nullptr; // retained
+    bool fProgressSessionOpen = false;
 };
 
 } // namespace zorn

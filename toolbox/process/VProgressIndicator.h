@@ -1,0 +1,196 @@
+// VProgressIndicator: the toolbox's nested progress object. A long operation opens a session with
+// a maximum and a title, reports values while it works and closes the session; an operation called
+// from inside it opens a nested session on the same indicator, so one indicator carries a stack of
+// sessions and one fraction done. Every value call answers whether to go on: false when the user
+// stopped, or (with the default can-interrupt flag on) when the calling task is dying. Other
+// threads read the indicator through snapshots that the worker's own thread builds on request, so
+// no reader walks the live stack of a busy worker. Each indicator is registered with the
+// VProgressManager for its whole life.
+//
+// Choices made where several were possible:
+// - Only the worker (the thread that opens the sessions) reports values, messages and sessions;
+//   those calls take no lock for the value. Readers on other threads use UpdateSessionsInfos,
+//   RetainSessionsInfos and GetProgressInfo(VProgressSessionInfo&), which touch only the
+//   snapshot, the requested stamp and a few atomic counters.
+// - A summary's fraction done is computed from the snapshot it reports, not from the live stack,
+//   which the worker changes without a lock: the slots and the fraction always agree.
+// - The closing of the last session records it as a metric once: DoMetrics then clears the
+//   session's metrics-pending flag, so unregistering the indicator does not record it again.
+// - The title, the user info and the default collector have setters (SetTitle, SetUserInfo,
+//   SetDefaultProgressInfoCollector); the user info is what the manager finds indicators by.
+// - The bag form (SaveInfoToBag) writes the indicator's own attributes ("UserInfo",
+//   "SessionCount", "Title", "CanInterrupt"); the session records' bags, remote pictures and
+//   mirroring belong to the remote exchange and are not built here. The mirroring fields exist so
+//   that EndSession and the summary already treat mirrored sessions as they must.
+// - Locks: the progress manager's lock, then the state lock, then the snapshot lock, then the
+//   metrics manager's lock (VProgressLockOrder checks the order in debug builds).
+#pragma once
+
+#include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/locks/VCriticalSection.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VUUID.h"
+#include "toolbox/process/VProgressIndicatorInfo.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+
+namespace zorn
+{
+
+class VValueBag;
+class VValueSingle;
+
+class VProgressIndicator : public VObject, public IRefCountable
+{
+public:
+    // A new id; registered with the progress manager when it exists.
+    VProgressIndicator();
+    // The given id and first session version.
+    VProgressIndicator(const VUUID& inID, int32_t inSessionVersion);
+    ~VProgressIndicator() override;
+    VProgressIndicator(const VProgressIndicator&) = delete;
+    VProgressIndicator& operator=(const VProgressIndicator&) = delete;
+
+    const VUUID& GetID() const { return fID; }
+    // The state lock (session stack and current session).
+    bool Lock() const;
+    bool Unlock() const;
+
+    // Sessions. The short forms take value 0, the default can-interrupt flag and, where they have
+    // no collector argument, the default collector.
+    void BeginSession(int64_t inMax, int64_t inValue, const VString& inTitle, bool inCanInterrupt,
+                      IProgressInfoCollector* inCollector);
+    void BeginSession(int64_t inMax, const VString& inTitle);
+    void BeginSession(int64_t inMax, const VString& inTitle, IProgressInfoCollector* inCollector);
+    void BeginSession(int64_t inMax, const VString& inTitle, bool inCanInterrupt,
+                      IProgressInfoCollector* inCollector);
+    // A session without a maximum (-1); its snapshot is built at once.
+    void BeginUndeterminedSession(const VString& inTitle);
+    void BeginUndeterminedSession(const VString& inTitle, bool inCanInterrupt,
+                                  IProgressInfoCollector* inCollector);
+    // Closes the innermost session (after any mirrored ones); nothing when none is open.
+    void EndSession();
+    // Restarts the current session in place.
+    void Reset(const VString& inTitle, int64_t inMax, int64_t inValue);
+    int32_t GetSessionCount() const { return fSessionCount.load(std::memory_order_acquire); }
+    uint32_t GetSessionVersion() const { return fSessionVersion.load(std::memory_order_acquire); }
+    uint32_t GetChangeCounter() const { return fChangeCounter.load(std::memory_order_relaxed); }
+
+    // Values: true to go on, false to stop. Without a session they change nothing (true).
+    bool Progress(int64_t inValue);
+    bool Increment(int64_t inDelta = 1);
+    bool Decrement(int64_t inDelta = 1);
+    // These do not look at the task's death.
+    bool SetMessageAndValue(const VString& inMessage, int64_t inValue);
+    bool SetMessageAndIncrementValue(const VString& inMessage, int64_t inDelta = 1);
+    void SetMessage(const VString& inMessage);
+    void SetMaxValue(int64_t inMax);
+    // 0 without a session.
+    int64_t GetMaxValue() const;
+    int64_t GetCurrentValue() const;
+    // With inCurrentSession, the current session's flag (when one is open); else the default.
+    void SetCanInterrupt(bool inCanInterrupt, bool inCurrentSession);
+    bool GetDefaultCanInterrupt() const { return fDefaultCanInterrupt.load(std::memory_order_relaxed); }
+    void SetAttribute(const VString& inName, const VValueSingle& inValue);
+    void RemoveAttribute(const VString& inName);
+    // The current session's message with its placeholders filled; empty without a session.
+    void GetMessage(VString& outMessage) const;
+    // Sets the current session's collector, handing back the previous one when asked.
+    void SetProgressInfoCollector(IProgressInfoCollector* inCollector,
+                                  IProgressInfoCollector** outPrevious = nullptr);
+    // The collector an outermost session gets when its opener gives none (not owned).
+    void SetDefaultProgressInfoCollector(IProgressInfoCollector* inCollector)
+    {
+        fDefaultCollector = inCollector;
+    }
+    // The current session becomes a copy of the record.
+    void SetProgressInfo(const VProgressIndicatorInfo& inInfo);
+    // The open session with that uuid (the current one first); false when none.
+    bool GetProgressInfo(const VUUID& inSessionID, VProgressIndicatorInfo& outInfo) const;
+
+    // Readers on other threads.
+    // Asks the worker for a fresh snapshot (when a session is open).
+    void UpdateSessionsInfos();
+    // The last snapshot with a reference, null before the first.
+    VRefCountedSessionInfo* RetainSessionsInfos() const;
+    // The summary of the last snapshot (asking for a fresh one); false when there is none yet, or,
+    // while mirrored sessions are open, when the indicator is busy or idle.
+    bool GetProgressInfo(VProgressSessionInfo& outInfo);
+    // The fraction done of the live stack (the worker's, or under the state lock).
+    float ComputePercentDone() const;
+    float _ComputePercentDone() const;
+
+    // Identity for owners and viewers.
+    void SetTitle(const VString& inTitle);
+    void GetTitle(VString& outTitle) const;
+    void SetUserInfo(const VString& inUserInfo);
+    void GetUserInfo(VString& outUserInfo) const;
+    bool IsUserAborted() const { return fUserAbort.load(std::memory_order_relaxed) != 0; }
+
+    // "UserInfo", "SessionCount", "Title", "CanInterrupt", under the state lock; 0.
+    virtual VError SaveInfoToBag(VValueBag& ioBag);
+    virtual bool IsManagerValid() const { return true; }
+    // Records the current session as a metric when it is pending and the process records progress.
+    void DoMetrics();
+
+protected:
+    // Hooks: after a session opened (the new count), before one closes (the count before).
+    virtual void DoBeginSession(int32_t /*inSessionCount*/) {}
+    virtual void DoEndSession(int32_t /*inSessionCount*/) {}
+    // Yields the task; false when the user stopped.
+    virtual bool DoProgress();
+    // Leaves the manager before the object goes, so that no lookup can find it while it dies.
+    void DoOnRefCountZero() override;
+
+    // Sets the counters and flags back to their construction values (sessions untouched).
+    void _Init();
+
+private:
+    enum EValueStep
+    {
+        eValueStep_Set,
+        eValueStep_Add,
+        eValueStep_Subtract
+    };
+
+    // The steps of every value call: serve a snapshot request; with a session open, count the
+    // change, store the message (when given) and the value, ask DoProgress and, with inCheckTask,
+    // the task's state.
+    bool _Report(const VString* inMessage, EValueStep inStep, int64_t inOperand, bool inCheckTask);
+    // Builds and publishes a snapshot when one was asked for and a session is open.
+    void _CheckCollectInfo();
+    void _CloseOneSession();
+    // Closes the mirrored sessions down to the base.
+    void _CloseMirroredSessions();
+    // The task's death stops a value call when the default can-interrupt flag is on.
+    bool _CheckTask(bool inGoOn) const;
+    // Fills the summary from a stack of sessions, outermost first.
+    static void _FillSummary(const VProgressIndicatorInfo* const* inSessions, size_t inCount,
+                             VProgressSessionInfo& outInfo);
+
+    VUUID fID;
+    mutable VCriticalSection fStateLock;
+    std::deque<VProgressIndicatorInfo> fOuterSessions;
+    VProgressIndicatorInfo fCurrent;
+    std::atomic<int32_t> fSessionCount{0};
+    std::atomic<int32_t> fMirroring{0};
+    uint32_t fRemoteSessionVersion = 0;
+    int32_t fMirroringBase = 0;
+    std::atomic<bool> fDefaultCanInterrupt{true};
+    VString fTitle;    // under the state lock
+    VString fUserInfo; // under the state lock
+    std::atomic<uint32_t> fSessionVersion{0};
+    std::atomic<int32_t> fUserAbort{0};
+    std::atomic<uint32_t> fChangeCounter{0};
+    IProgressInfoCollector* fDefaultCollector = nullptr;
+    mutable VCriticalSection fSnapshotLock;
+    VRefCountedSessionInfo* fSnapshot = nullptr; // one reference, under the snapshot lock
+    uint32_t fServedStamp = 0xFFFFFFFF;
+    std::atomic<uint32_t> fRequestedStamp{0};
+};
+
+} // namespace zorn
