@@ -109,9 +109,8 @@ void BM_FormatVTime_Zorn(benchmark::State& state)
 
 void BM_FormatVTime_ICU(benchmark::State& state)
 {
-    std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kMedium,
-                                                icu::Locale("en_US")));
+    std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
+        icu::DateFormat::kMedium, icu::DateFormat::kMedium, icu::Locale("en_US")));
     if (format == nullptr)
     {
         state.SkipWithError("createDateTimeInstance failed");
@@ -134,24 +133,15 @@ BENCHMARK(BM_PatternNamed_ICU);
 BENCHMARK(BM_FormatVTime_Zorn);
 BENCHMARK(BM_FormatVTime_ICU);
 
-void PrintSpeed(const bench::BenchRunTimes& inTimes, const char* inLabel, const char* inOurs,
-                const char* inPeer)
-{
-    double ratio = inTimes.Ratio(inPeer, inOurs);
-    if (ratio >= 0)
-    {
-        std::printf("  %-50s %.2f\n", inLabel, ratio);
-    }
-}
-
 void PrintRatios(const bench::BenchRunTimes& inTimes)
 {
     std::printf("\nSpeed relative to the peer (peer time / ours; above 1 is faster):\n");
-    PrintSpeed(inTimes, "FormatDateTimeWithPattern (numeric) vs SimpleDateFormat", "BM_PatternNumeric_Zorn",
-               "BM_PatternNumeric_ICU");
-    PrintSpeed(inTimes, "FormatDateTimeWithPattern (names) vs SimpleDateFormat", "BM_PatternNamed_Zorn",
-               "BM_PatternNamed_ICU");
-    PrintSpeed(inTimes, "FormatVTime (medium, medium) vs DateFormat", "BM_FormatVTime_Zorn", "BM_FormatVTime_ICU");
+    bench::PrintSpeed(inTimes, "FormatDateTimeWithPattern (numeric) vs SimpleDateFormat",
+                      "BM_PatternNumeric_Zorn", "BM_PatternNumeric_ICU");
+    bench::PrintSpeed(inTimes, "FormatDateTimeWithPattern (names) vs SimpleDateFormat",
+                      "BM_PatternNamed_Zorn", "BM_PatternNamed_ICU");
+    bench::PrintSpeed(inTimes, "FormatVTime (medium, medium) vs DateFormat", "BM_FormatVTime_Zorn",
+                      "BM_FormatVTime_ICU");
 }
 
 } // namespace

@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* inData, size_t inSize)
     Check(manager != nullptr);
     VString monthName("month");
     VString text;
-    manager->FormatDateTimeWithPattern(time, pattern, (flags & 1) != 0, (flags & 2) != 0 ? &monthName : nullptr,
-                                       text);
+    manager->FormatDateTimeWithPattern(time, pattern, (flags & 1) != 0,
+                                       (flags & 2) != 0 ? &monthName : nullptr, text);
     // No field is wider than 999 units, nor a name longer than a few dozen.
     Check(text.GetLength() <= static_cast<int32_t>(units.size()) * 1000 + 1);
     return 0;

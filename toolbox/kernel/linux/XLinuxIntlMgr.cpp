@@ -415,46 +415,38 @@ void XLinuxIntlMgr::FormatVDuration(const VDuration& inDuration, VString& outTex
 
 void XLinuxIntlMgr::GetMonthName(int32_t inMonth, bool inAbbreviated, VString& outName) const
 {
-    std::lock_guard lock(fCaches->fMutex);
-    if (inMonth < 1 || inMonth > 12)
+    if (inMonth >= 1 && inMonth <= 12)
     {
-        return;
-    }
-    icu::DateFormatSymbols* symbols = fCaches->Symbols(fLocaleName);
-    if (symbols == nullptr)
-    {
-        return;
-    }
-    int32_t count = 0;
-    const icu::UnicodeString* names = symbols->getMonths(count, icu::DateFormatSymbols::FORMAT,
-                                                         inAbbreviated ? icu::DateFormatSymbols::ABBREVIATED
-                                                                       : icu::DateFormatSymbols::WIDE);
-    if (names != nullptr && inMonth <= count)
-    {
-        ToVString(names[inMonth - 1], outName);
+        _GetCalendarName(false, inMonth - 1, inAbbreviated, outName);
     }
 }
 
 void XLinuxIntlMgr::GetWeekDayName(int32_t inDay, bool inAbbreviated, VString& outName) const
 {
-    std::lock_guard lock(fCaches->fMutex);
-    if (inDay < 0 || inDay > 6)
+    // ICU's weekdays are numbered from 1 (Sunday); entry 0 is empty.
+    if (inDay >= 0 && inDay <= 6)
     {
-        return;
+        _GetCalendarName(true, inDay + 1, inAbbreviated, outName);
     }
+}
+
+void XLinuxIntlMgr::_GetCalendarName(bool inWeekDay, int32_t inIndex, bool inAbbreviated,
+                                     VString& outName) const
+{
+    std::lock_guard lock(fCaches->fMutex);
     icu::DateFormatSymbols* symbols = fCaches->Symbols(fLocaleName);
     if (symbols == nullptr)
     {
         return;
     }
-    // ICU's weekdays are numbered from 1 (Sunday); entry 0 is empty.
+    const auto width = inAbbreviated ? icu::DateFormatSymbols::ABBREVIATED : icu::DateFormatSymbols::WIDE;
     int32_t count = 0;
-    const icu::UnicodeString* names = symbols->getWeekdays(count, icu::DateFormatSymbols::FORMAT,
-                                                           inAbbreviated ? icu::DateFormatSymbols::ABBREVIATED
-                                                                         : icu::DateFormatSymbols::WIDE);
-    if (names != nullptr && inDay + 1 < count)
+    const icu::UnicodeString* names = inWeekDay
+                                          ? symbols->getWeekdays(count, icu::DateFormatSymbols::FORMAT, width)
+                                          : symbols->getMonths(count, icu::DateFormatSymbols::FORMAT, width);
+    if (names != nullptr && inIndex < count)
     {
-        ToVString(names[inDay + 1], outName);
+        ToVString(names[inIndex], outName);
     }
 }
 

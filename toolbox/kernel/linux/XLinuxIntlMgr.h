@@ -101,6 +101,9 @@ public:
 private:
     struct Caches;
 
+    // Entry inIndex of ICU's weekday (1 Sunday .. 7) or month (0 .. 11) names.
+    void _GetCalendarName(bool inWeekDay, int32_t inIndex, bool inAbbreviated, VString& outName) const;
+
     uint32_t fDialectCode;
     std::string fLocaleName;
     std::unique_ptr<Caches> fCaches;
