@@ -116,7 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* inData, size_t inSize)
 
     // The pattern: UTF-16LE units after the split.
     std::vector<UniChar> units((restSize - split) / 2);
-    std::memcpy(units.data(), rest + split, units.size() * sizeof(UniChar));
+    if (!units.empty())
+    {
+        std::memcpy(units.data(), rest + split, units.size() * sizeof(UniChar));
+    }
     VString pattern;
     pattern.AppendUniChars(units.data(), static_cast<int32_t>(units.size()));
     VIntlMgr* manager = Manager((flags >> 2) & 3);
