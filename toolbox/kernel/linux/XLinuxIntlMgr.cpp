@@ -411,6 +411,36 @@ void XLinuxIntlMgr::FormatVDuration(const VDuration& inDuration, VString& outTex
     }
 }
 
+// Case
+
+bool XLinuxIntlMgr::ToUpperLowerCase(const UniChar* inSource, int32_t inSourceLength, UniChar* outDestination,
+                                     int32_t& ioDestinationLength, bool inUpper)
+{
+    if (inSourceLength <= 0)
+    {
+        ioDestinationLength = 0;
+        return true;
+    }
+    // Mapped whole first: ICU leaves a destination that is too small undefined.
+    icu::UnicodeString text(reinterpret_cast<const UChar*>(inSource), inSourceLength);
+    if (inUpper)
+    {
+        text.toUpper(icu::Locale::getRoot());
+    }
+    else
+    {
+        text.toLower(icu::Locale::getRoot());
+    }
+    int32_t length = text.isBogus() ? 0 : text.length();
+    int32_t copied = std::min(length, std::max(ioDestinationLength, 0));
+    if (copied > 0)
+    {
+        text.extract(0, copied, reinterpret_cast<UChar*>(outDestination));
+    }
+    ioDestinationLength = length;
+    return length != 0;
+}
+
 // Calendar names
 
 void XLinuxIntlMgr::GetMonthName(int32_t inMonth, bool inAbbreviated, VString& outName) const

@@ -98,6 +98,12 @@ public:
     void GetMonthName(int32_t inMonth, bool inAbbreviated, VString& outName) const;
     void GetWeekDayName(int32_t inDay, bool inAbbreviated, VString& outName) const;
 
+    // Maps the case of a buffer by the rules that hold for every locale: the result's length goes
+    // to ioDestinationLength after as much of it as fits (the length on entry) was copied. True
+    // when the source is empty or the result is not.
+    static bool ToUpperLowerCase(const UniChar* inSource, int32_t inSourceLength, UniChar* outDestination,
+                                 int32_t& ioDestinationLength, bool inUpper);
+
 private:
     struct Caches;
 

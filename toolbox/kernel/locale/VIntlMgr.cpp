@@ -879,6 +879,23 @@ void VIntlMgr::ToUpperLowerCaseNoDialect(VString& ioText, bool inUpper)
     MapCase(ioText, "", inUpper);
 }
 
+bool VIntlMgr::DebugConvertString(const void* inSource, int32_t inSourceBytes, CharSet inSourceCharSet,
+                                  void* outDestination, int32_t& ioDestinationBytes,
+                                  CharSet inDestinationCharSet)
+{
+    if (inSourceCharSet != inDestinationCharSet)
+    {
+        return false;
+    }
+    int32_t bytes = std::max(std::min(inSourceBytes, ioDestinationBytes), 0);
+    if (bytes > 0)
+    {
+        std::memcpy(outDestination, inSource, static_cast<size_t>(bytes));
+    }
+    ioDestinationBytes = bytes;
+    return true;
+}
+
 // Dates and times
 
 double VIntlMgr::MillisecondsOfUTCParts(const DateTimeParts& inDate)

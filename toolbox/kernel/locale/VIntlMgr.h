@@ -222,6 +222,18 @@ public:
     void ToUpperLowerCase(VString& ioText, bool inFlag, bool inUpper) const;
     // The same by the rules that hold for every locale, for code that has no manager.
     static void ToUpperLowerCaseNoDialect(VString& ioText, bool inUpper);
+    // A buffer mapped by the rules that hold for every locale (XLinuxIntlMgr::ToUpperLowerCase).
+    static bool ToUpperLowerCase(const UniChar* inSource, int32_t inSourceLength, UniChar* outDestination,
+                                 int32_t& ioDestinationLength, bool inUpper)
+    {
+        return XLinuxIntlMgr::ToUpperLowerCase(inSource, inSourceLength, outDestination, ioDestinationLength,
+                                               inUpper);
+    }
+    // A debugging aid that converts nothing: with both character sets the same it copies as many
+    // bytes as both sizes allow, sets ioDestinationBytes to that and returns true; else false.
+    static bool DebugConvertString(const void* inSource, int32_t inSourceBytes, CharSet inSourceCharSet,
+                                   void* outDestination, int32_t& ioDestinationBytes,
+                                   CharSet inDestinationCharSet);
 
     // The date part (short, medium or full) or the time part (short, medium or long) of a UTC
     // date, in the manager's locale; gmt true shows it in UTC, false in the local time zone.

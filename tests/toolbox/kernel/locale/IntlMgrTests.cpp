@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -348,6 +349,34 @@ TEST(IntlMgr, CaseMappingFollowsTheDialect)
     Make(1031)->ToUpperLowerCase(sharp, false, true);
     ASSERT_EQ(sharp.GetLength(), 600);
     EXPECT_EQ(sharp.FindUniChar(0x00DF), 0);
+}
+
+// The buffer form maps without a locale and reports the whole length, copying what fits.
+TEST(IntlMgr, CaseMappingOfABuffer)
+{
+    const UniChar* source = reinterpret_cast<const UniChar*>(u"stra\u00dfe i");
+    UniChar buffer[9] = {};
+    int32_t length = 9;
+    EXPECT_TRUE(VIntlMgr::ToUpperLowerCase(source, 8, buffer, length, true));
+    EXPECT_EQ(length, 9);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer), 9), u"STRASSE I");
+    length = 3;
+    UniChar small[4] = {u'x', u'x', u'x', u'x'};
+    EXPECT_TRUE(VIntlMgr::ToUpperLowerCase(source, 8, small, length, true));
+    EXPECT_EQ(length, 9);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(small), 4), u"STRx");
+    length = 5;
+    EXPECT_TRUE(VIntlMgr::ToUpperLowerCase(source, 0, small, length, false));
+    EXPECT_EQ(length, 0);
+
+    char bytes[4] = {};
+    int32_t size = 4;
+    EXPECT_TRUE(
+        VIntlMgr::DebugConvertString("abcdef", 6, CharSet::VTC_UTF_8, bytes, size, CharSet::VTC_UTF_8));
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(std::string(bytes, 4), "abcd");
+    EXPECT_FALSE(
+        VIntlMgr::DebugConvertString("abc", 3, CharSet::VTC_UTF_8, bytes, size, CharSet::VTC_UTF_16));
 }
 
 TEST(IntlMgr, DateAndTimeFormats)
