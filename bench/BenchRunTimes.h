@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -105,6 +106,18 @@ public:
 private:
     BenchRunTimes fTimes;
 };
+
+// Prints one line "label ratio" of the peer's time over ours (above 1: ours is faster); nothing
+// when either did not run.
+inline void PrintSpeed(const BenchRunTimes& inTimes, const char* inLabel, const char* inOurs,
+                       const char* inPeer)
+{
+    double ratio = inTimes.Ratio(inPeer, inOurs);
+    if (ratio >= 0)
+    {
+        std::printf("  %-56s %.2f\n", inLabel, ratio);
+    }
+}
 
 // Runs the registered benchmarks, five repetitions in random order by default so that a busy
 // machine disturbs both sides alike (flags given on the command line come later and win), then

@@ -96,21 +96,11 @@ BENCHMARK(BM_FormatDate_ICU);
 BENCHMARK(BM_Rfc3339_Zorn);
 BENCHMARK(BM_Rfc3339_snprintf);
 
-void PrintSpeed(const bench::BenchRunTimes& inTimes, const char* inLabel, const char* inOurs,
-                const char* inPeer)
-{
-    double ratio = inTimes.Ratio(inPeer, inOurs);
-    if (ratio >= 0)
-    {
-        std::printf("  %-40s %.2f\n", inLabel, ratio);
-    }
-}
-
 void PrintRatios(const bench::BenchRunTimes& inTimes)
 {
     std::printf("\nSpeed relative to the peer (peer time / ours; above 1 is faster):\n");
-    PrintSpeed(inTimes, "FormatDate(VTime) vs udat_format", "BM_FormatDate_Zorn", "BM_FormatDate_ICU");
-    PrintSpeed(inTimes, "GetRfc3339String(1) vs snprintf", "BM_Rfc3339_Zorn", "BM_Rfc3339_snprintf");
+    bench::PrintSpeed(inTimes, "FormatDate(VTime) vs udat_format", "BM_FormatDate_Zorn", "BM_FormatDate_ICU");
+    bench::PrintSpeed(inTimes, "GetRfc3339String(1) vs snprintf", "BM_Rfc3339_Zorn", "BM_Rfc3339_snprintf");
 }
 
 } // namespace

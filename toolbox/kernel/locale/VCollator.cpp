@@ -290,6 +290,22 @@ bool VCollator::EqualString_Like(const UniChar* inText, int32_t inTextLength, co
     return CompareString_Like(inText, inTextLength, inPattern, inPatternLength, inDiacritical) == CR_EQUAL;
 }
 
+bool VCollator::IsPatternCompatibleWithDichotomyAndDiacritics(const UniChar* inPattern,
+                                                              int32_t inPatternLength) const
+{
+    for (int32_t i = 0; i < inPatternLength; ++i)
+    {
+        UniChar unit = inPattern[i];
+        bool kana = (unit >= 0x3040 && unit <= 0x3094) || (unit >= 0x309D && unit <= 0x309E) ||
+                    (unit >= 0x30A1 && unit <= 0x30FE) || (unit >= 0xFF65 && unit <= 0xFF9F);
+        if (kana || (unit == fWildChar && i != inPatternLength - 1))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
 CompareResult VCollator::_CompareString_Like_IgnoreWildCharInMiddle(const UniChar* inText,
                                                                     int32_t inTextLength,
                                                                     const UniChar* inPattern,

@@ -81,6 +81,14 @@ public:
     bool EqualString_Like(const UniChar* inText, int32_t inTextLength, const UniChar* inPattern,
                           int32_t inPatternLength, bool inDiacritical) const;
 
+    // Whether an index can serve the pattern by ordered comparison (a binary search over sorted
+    // keys): true for an empty pattern; false when the wild character stands anywhere but at the
+    // last unit, or when the pattern holds Japanese kana (hiragana U+3040-U+3094 and
+    // U+309D-U+309E, katakana U+30A1-U+30FE, half-width katakana U+FF65-U+FF9F), whose collated
+    // order does not follow their prefixes.
+    bool IsPatternCompatibleWithDichotomyAndDiacritics(const UniChar* inPattern,
+                                                       int32_t inPatternLength) const;
+
     // The collator that collated operations use while no international manager is reachable: it
     // compares code units (the diacritical flag makes no difference) and is shared by the whole
     // process, so its settings must not be changed.

@@ -1,24 +1,18 @@
 #include "toolbox/kernel/locale/VIntlMgr.h"
 
+#include "platform/PreferredLanguages.h"
 #include "toolbox/kernel/locale/VCollator_system.h"
-#include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VTask.h"
 #include "toolbox/kernel/values/VCompareOptions.h"
+#include "toolbox/kernel/values/VDuration.h"
 #include "toolbox/kernel/values/VTime.h"
 
-#include <unicode/ucal.h>
 #include <unicode/uchar.h>
-#include <unicode/udat.h>
-#include <unicode/uloc.h>
-#include <unicode/unum.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <mutex>
 #include <strings.h>
 
 namespace zorn
@@ -239,137 +233,47 @@ uint32_t KnownDialect(uint32_t inCode, bool* outFound = nullptr)
     return code;
 }
 
-// The dialect of a language and an optional sub-tag, compared without case. Without a row for
-// the sub-tag, the fallback takes the language's row that has none.
-bool DialectOfLanguage(const char* inLanguage, const char* inSubTag, bool inFallBackToLanguage,
-                       bool inDefaultSubLanguage, uint32_t& outCode)
+// A column of the code's first row into a string; whether it is not empty.
+bool ColumnText(uint32_t inCode, const char* DialectRow::*inColumn, VString& outText)
 {
-    outCode = kUnresolved;
-    if (inSubTag != nullptr && *inSubTag != 0)
+    outText.Clear();
+    if (const DialectRow* row = FindRow(inCode))
     {
-        for (const DialectRow& row : kDialects)
-        {
-            if (strcasecmp(row.fISO6391, inLanguage) == 0 && strcasecmp(row.fSubTag, inSubTag) == 0)
-            {
-                outCode = row.fCode;
-                return true;
-            }
-        }
-        if (!inFallBackToLanguage)
+        outText.FromCString(row->*inColumn);
+    }
+    return !outText.IsEmpty();
+}
+
+// The text as ASCII, at most 255 bytes; false for any other unit.
+bool ToASCII(const VString& inText, std::string& outText)
+{
+    outText.clear();
+    for (int32_t i = 0; i < inText.GetLength() && i < 255; ++i)
+    {
+        UniChar unit = inText.GetCPointer()[i];
+        if (unit == 0 || unit > 127)
         {
             return false;
         }
-        inDefaultSubLanguage = true; // the fallback always names the language's default dialect
+        outText.push_back(static_cast<char>(unit));
     }
-    for (const DialectRow& row : kDialects)
+    return true;
+}
+
+std::vector<std::string> SplitAt(const std::string& inText, char inSeparator)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;)
     {
-        if (strcasecmp(row.fISO6391, inLanguage) == 0 && *row.fSubTag == 0)
+        size_t cut = inText.find(inSeparator, start);
+        parts.push_back(inText.substr(start, cut == std::string::npos ? std::string::npos : cut - start));
+        if (cut == std::string::npos)
         {
-            outCode = inDefaultSubLanguage ? DefaultSubLanguage(row.fCode) : row.fCode;
-            return true;
+            return parts;
         }
+        start = cut + 1;
     }
-    return false;
-}
-
-// A locale name from the environment ("fr_CH.UTF-8@euro") without its character set and
-// modifier; empty for the C and POSIX locales.
-std::string StripLocaleName(const char* inName)
-{
-    std::string name(inName == nullptr ? "" : inName);
-    name = name.substr(0, name.find_first_of(".@"));
-    return name == "C" || name == "POSIX" ? std::string() : name;
-}
-
-const char* FirstSetVariable(std::initializer_list<const char*> inNames)
-{
-    for (const char* name : inNames)
-    {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != 0)
-        {
-            return value;
-        }
-    }
-    return nullptr;
-}
-
-// The user's own locale: LC_ALL, LC_MESSAGES, LANG.
-std::string UserLocaleName()
-{
-    return StripLocaleName(FirstSetVariable({"LC_ALL", "LC_MESSAGES", "LANG"}));
-}
-
-// The preferred language: the first entry of LANGUAGE, else the user's locale.
-std::string PreferredLanguageName()
-{
-    if (const char* languages = FirstSetVariable({"LANGUAGE"}))
-    {
-        std::string first(languages);
-        first = StripLocaleName(first.substr(0, first.find(':')).c_str());
-        if (!first.empty())
-        {
-            return first;
-        }
-    }
-    return UserLocaleName();
-}
-
-// The dialect of a locale name: language and region ("fr_CH": 4108), else language and script
-// (ICU's likely script: "zh_TW" is zh-Hant, 1028), else the language's default dialect ("en_IN":
-// 1033); 1033 when the language is not in the table.
-uint32_t DialectOfLocaleName(const std::string& inName)
-{
-    char canonical[ULOC_FULLNAME_CAPACITY] = "";
-    char maximized[ULOC_FULLNAME_CAPACITY] = "";
-    char language[ULOC_LANG_CAPACITY] = "";
-    char region[ULOC_COUNTRY_CAPACITY] = "";
-    char script[ULOC_SCRIPT_CAPACITY] = "";
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_canonicalize(inName.c_str(), canonical, sizeof(canonical), &status);
-    uloc_getLanguage(canonical, language, sizeof(language), &status);
-    uloc_getCountry(canonical, region, sizeof(region), &status);
-    uloc_addLikelySubtags(canonical, maximized, sizeof(maximized), &status);
-    uloc_getScript(maximized, script, sizeof(script), &status);
-    uint32_t code = kUnresolved;
-    if (U_FAILURE(status) || inName.empty())
-    {
-        return kFallbackDialect;
-    }
-    if ((*region != 0 && DialectOfLanguage(language, region, false, true, code)) ||
-        (*script != 0 && DialectOfLanguage(language, script, false, true, code)) ||
-        DialectOfLanguage(language, nullptr, true, true, code))
-    {
-        return code;
-    }
-    return kFallbackDialect;
-}
-
-std::string LanguageOfLocaleName(const std::string& inName)
-{
-    char language[ULOC_LANG_CAPACITY] = "";
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_getLanguage(inName.c_str(), language, sizeof(language), &status);
-    return U_SUCCESS(status) ? std::string(language) : std::string();
-}
-
-std::string CanonicalLocaleName(const std::string& inName)
-{
-    char canonical[ULOC_FULLNAME_CAPACITY] = "";
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_canonicalize(inName.c_str(), canonical, sizeof(canonical), &status);
-    return U_SUCCESS(status) ? std::string(canonical) : std::string();
-}
-
-// Days from 1970-01-01 to a proleptic Gregorian date (month 1..12).
-int64_t DaysFromCivil(int64_t inYear, int64_t inMonth, int64_t inDay)
-{
-    inYear -= inMonth <= 2 ? 1 : 0;
-    int64_t era = (inYear >= 0 ? inYear : inYear - 399) / 400;
-    int64_t yearOfEra = inYear - era * 400;
-    int64_t dayOfYear = (153 * (inMonth + (inMonth > 2 ? -3 : 9)) + 2) / 5 + inDay - 1;
-    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
 }
 
 // ICU maps case into a buffer; the result replaces the text only when the mapping succeeded.
@@ -409,45 +313,68 @@ void MapCase(VString& ioText, const char* inLocale, bool inUpper)
     }
 }
 
+// What a short pattern tells, its quoted text skipped: whether it shows "a", the first unit that
+// is not an ASCII letter, and the order in which "M", "d" and "y" first appear.
+struct PatternScan
+{
+    bool fHasAMPM = false;
+    UniChar fSeparator = 0;
+    std::string fDateLetters;
+};
+
+PatternScan ScanPattern(const VString& inPattern)
+{
+    PatternScan scan;
+    const UniChar* units = inPattern.GetCPointer();
+    for (int32_t i = 0; i < inPattern.GetLength(); ++i)
+    {
+        UniChar unit = units[i];
+        if (unit == u'\'' || unit == u'"')
+        {
+            while (++i < inPattern.GetLength() && units[i] != unit)
+            {
+            }
+            continue;
+        }
+        bool letter = (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z');
+        if (unit == u'a')
+        {
+            scan.fHasAMPM = true;
+        }
+        else if ((unit == u'M' || unit == u'd' || unit == u'y') &&
+                 scan.fDateLetters.find(static_cast<char>(unit)) == std::string::npos)
+        {
+            scan.fDateLetters.push_back(static_cast<char>(unit));
+        }
+        else if (!letter && scan.fSeparator == 0)
+        {
+            scan.fSeparator = unit;
+        }
+    }
+    return scan;
+}
+
 } // namespace
 
 // Creation
 
-// The date formatters of a manager, opened on first use: ICU takes some 30 µs to open one, and a
-// few hundred nanoseconds to format with it. A formatter is not safe to use from two threads at
-// once, and a process's manager serves every task without its own: the mutex serialises them.
-struct VIntlMgr::DateFormatCache
-{
-    struct Slot
-    {
-        UDateFormat* fFormat = nullptr;
-        uint32_t fZoneGeneration = 0; // VSystem's, when the formatter is in the local zone
-    };
-
-    DateFormatCache() = default;
-    DateFormatCache(const DateFormatCache&) = delete;
-    DateFormatCache& operator=(const DateFormatCache&) = delete;
-    ~DateFormatCache()
-    {
-        for (Slot& slot : fSlots)
-        {
-            udat_close(slot.fFormat);
-        }
-    }
-    // [date or time of day][style][local or GMT]
-    static size_t Index(bool inTimeOfDay, int inStyle, bool inGMT)
-    {
-        return (inTimeOfDay ? 6u : 0u) + static_cast<size_t>(inStyle) * 2 + (inGMT ? 1u : 0u);
-    }
-
-    std::mutex fMutex;
-    Slot fSlots[12];
-};
-
 VIntlMgr::VIntlMgr(uint32_t inDialectCode, uint32_t inCollationDialectCode, uint8_t inOptions)
-    : fDialectCode(inDialectCode), fCollationDialectCode(inCollationDialectCode), fOptions(inOptions),
-      fDateFormats(std::make_unique<DateFormatCache>())
+    : fPlatform(inDialectCode), fDialectCode(inDialectCode), fCollationDialectCode(inCollationDialectCode),
+      fOptions(inOptions)
 {
+}
+
+VIntlMgr::VIntlMgr(const VIntlMgr& inOther, VCollator* inCollator)
+    : VObject(), IRefCountable(), fPlatform(inOther.fPlatform), fWordOptions(inOther.fWordOptions),
+      fDialectCode(inOther.fDialectCode), fCollationDialectCode(inOther.fCollationDialectCode),
+      fOptions(inOther.fOptions), fCollator(inCollator), fAMSymbol(inOther.fAMSymbol),
+      fPMSymbol(inOther.fPMSymbol), fTwelveHourClock(inOther.fTwelveHourClock),
+      fDecimalSeparator(inOther.fDecimalSeparator), fThousandsSeparator(inOther.fThousandsSeparator),
+      fDateSeparator(inOther.fDateSeparator), fTimeSeparator(inOther.fTimeSeparator),
+      fCurrencySymbol(inOther.fCurrencySymbol), fDateOrder(inOther.fDateOrder)
+{
+    std::copy(std::begin(inOther.fDatePatterns), std::end(inOther.fDatePatterns), std::begin(fDatePatterns));
+    std::copy(std::begin(inOther.fTimePatterns), std::end(inOther.fTimePatterns), std::begin(fTimePatterns));
 }
 
 VIntlMgr::~VIntlMgr()
@@ -480,17 +407,6 @@ VIntlMgr* VIntlMgr::Create(uint32_t inDialectCode, uint32_t inCollationDialectCo
     }
 
     VIntlMgr* manager = new VIntlMgr(dialect, collationDialect, inOptions);
-    manager->fLocaleName = GetICULocaleNameForDialect(dialect);
-    // The system dialect takes the user's own locale when it is of the same language.
-    if (dialect == ResolveDialectCode(0))
-    {
-        std::string user = CanonicalLocaleName(UserLocaleName());
-        const char* language = GetISO6391LanguageCode(dialect);
-        if (!user.empty() && language != nullptr && LanguageOfLocaleName(user) == language)
-        {
-            manager->fLocaleName = user;
-        }
-    }
     manager->fCollator =
         VCollator_system::Create(collationDialect, dialect == collationDialect ? manager : nullptr);
     if (manager->fCollator == nullptr)
@@ -506,33 +422,7 @@ VIntlMgr* VIntlMgr::Create(uint32_t inDialectCode, uint32_t inCollationDialectCo
 VIntlMgr* VIntlMgr::Clone() const
 {
     VCollator* collator = fCollator->Clone();
-    if (collator == nullptr)
-    {
-        return nullptr;
-    }
-    VIntlMgr* clone = new VIntlMgr(fDialectCode, fCollationDialectCode, fOptions);
-    clone->fCollator = collator;
-    clone->fLocaleName = fLocaleName;
-    clone->fDecimalSeparator = fDecimalSeparator;
-    std::lock_guard lock(fDateFormats->fMutex);
-    for (size_t i = 0; i < std::size(fDateFormats->fSlots); ++i)
-    {
-        const DateFormatCache::Slot& slot = fDateFormats->fSlots[i];
-        if (slot.fFormat != nullptr)
-        {
-            UErrorCode status = U_ZERO_ERROR;
-            UDateFormat* copy = udat_clone(slot.fFormat, &status);
-            if (U_SUCCESS(status))
-            {
-                clone->fDateFormats->fSlots[i] = {copy, slot.fZoneGeneration};
-            }
-            else
-            {
-                udat_close(copy);
-            }
-        }
-    }
-    return clone;
+    return collator != nullptr ? new VIntlMgr(*this, collator) : nullptr;
 }
 
 void VIntlMgr::Reset()
@@ -542,15 +432,55 @@ void VIntlMgr::Reset()
 
 void VIntlMgr::_LoadLocaleVariables()
 {
-    UErrorCode status = U_ZERO_ERROR;
-    UNumberFormat* format = unum_open(UNUM_DECIMAL, nullptr, 0, fLocaleName.c_str(), nullptr, &status);
-    UChar separator[16];
-    int32_t length = unum_getSymbol(format, UNUM_DECIMAL_SEPARATOR_SYMBOL, separator, 16, &status);
-    if (U_SUCCESS(status))
+    XLinuxIntlMgr::LocaleData data;
+    fPlatform.LoadLocaleData(data);
+    fDecimalSeparator = data.fDecimalSeparator;
+    fThousandsSeparator = data.fGroupingSeparator;
+    fCurrencySymbol = data.fCurrencySymbol;
+    // The generic currency sign stands where a locale has no currency of its own.
+    if (fCurrencySymbol.GetLength() == 1 && fCurrencySymbol.GetCPointer()[0] == 0x00A4)
     {
-        fDecimalSeparator.FromUniCString(reinterpret_cast<const UniChar*>(separator), length);
+        fCurrencySymbol.FromUniChar(0x20AC);
     }
-    unum_close(format);
+    fAMSymbol = data.fAMSymbol;
+    fPMSymbol = data.fPMSymbol;
+    std::copy(std::begin(data.fDatePatterns), std::end(data.fDatePatterns), std::begin(fDatePatterns));
+    std::copy(std::begin(data.fTimePatterns), std::end(data.fTimePatterns), std::begin(fTimePatterns));
+
+    PatternScan time = ScanPattern(fTimePatterns[0]);
+    fTwelveHourClock = time.fHasAMPM;
+    fTimeSeparator.Clear();
+    if (time.fSeparator != 0)
+    {
+        fTimeSeparator.FromUniChar(time.fSeparator);
+    }
+    PatternScan date = ScanPattern(fDatePatterns[0]);
+    fDateSeparator.Clear();
+    if (date.fSeparator != 0)
+    {
+        fDateSeparator.FromUniChar(date.fSeparator);
+    }
+    static constexpr const char* kOrders[] = {"Mdy", "dMy", "yMd", "Myd", "dyM", "ydM"};
+    fDateOrder = 0;
+    for (uint32_t order = 0; order < std::size(kOrders); ++order)
+    {
+        if (date.fDateLetters == kOrders[order])
+        {
+            fDateOrder = order;
+        }
+    }
+}
+
+const VString& VIntlMgr::GetDatePattern(int32_t inStyle) const
+{
+    static const VString sEmpty;
+    return inStyle >= 0 && inStyle < 4 ? fDatePatterns[inStyle] : sEmpty;
+}
+
+const VString& VIntlMgr::GetTimePattern(int32_t inStyle) const
+{
+    static const VString sEmpty;
+    return inStyle >= 0 && inStyle < 4 ? fTimePatterns[inStyle] : sEmpty;
 }
 
 VIntlMgr* VIntlMgr::GetCurrent()
@@ -564,7 +494,7 @@ VCollator* VIntlMgr::GetCurrentCollator()
     return manager != nullptr ? manager->fCollator : VCollator::GetBinaryCollator();
 }
 
-// Dialect codes
+// System dialect
 
 uint32_t VIntlMgr::ResolveDialectCode(uint32_t inDialectCode)
 {
@@ -572,26 +502,165 @@ uint32_t VIntlMgr::ResolveDialectCode(uint32_t inDialectCode)
     {
         return inDialectCode;
     }
-    // Computed once; concurrent first calls compute the same value.
-    static std::atomic<uint32_t> sSystemDialect{kUnresolved};
-    uint32_t dialect = sSystemDialect.load(std::memory_order_relaxed);
-    if (dialect == kUnresolved)
+    // Filled once, by the first caller; concurrent first callers wait for it.
+    static const uint32_t sSystemDialect = GetSystemUIDialectCode();
+    return sSystemDialect;
+}
+
+uint32_t VIntlMgr::GetDialectCodeWithSystemLanguage(const std::string& inLanguage)
+{
+    std::string language = platform::LanguageOfLocaleName(inLanguage);
+    uint32_t dialect = kUnresolved;
+    if (language.empty() ||
+        !GetDialectCodeWithRFC3066BisLanguageCode(VString(language.c_str()), dialect, true, true))
     {
-        dialect = DialectOfLocaleName(PreferredLanguageName());
-        sSystemDialect.store(dialect, std::memory_order_relaxed);
+        dialect = kFallbackDialect;
     }
     return dialect;
 }
+
+void VIntlMgr::GetSystemUIDialectCodes(std::vector<uint32_t>& outDialectCodes)
+{
+    outDialectCodes.clear();
+    for (const std::string& language : platform::GetPreferredLanguages())
+    {
+        outDialectCodes.push_back(GetDialectCodeWithSystemLanguage(language));
+    }
+    if (outDialectCodes.empty())
+    {
+        outDialectCodes.push_back(kFallbackDialect);
+    }
+}
+
+uint32_t VIntlMgr::GetSystemUIDialectCode()
+{
+    std::vector<std::string> languages = platform::GetPreferredLanguages();
+    return languages.empty() ? kFallbackDialect : GetDialectCodeWithSystemLanguage(languages.front());
+}
+
+bool VIntlMgr::IsSystemUIDialectIdeographic()
+{
+    static constexpr uint32_t kIdeographic[] = {1028, 1041, 1042, 2052, 2066, 3076, 4100};
+    return std::ranges::find(kIdeographic, GetSystemUIDialectCode()) != std::end(kIdeographic);
+}
+
+// Dialect table
 
 bool VIntlMgr::IsDialectCode(uint32_t inDialectCode)
 {
     return FindRow(inDialectCode) != nullptr;
 }
 
+bool VIntlMgr::IsRightToLeftDialect(uint32_t inDialectCode)
+{
+    uint32_t primary = ResolveDialectCode(inDialectCode) & 1023;
+    return primary == 1 || primary == 13 || primary == 32 || primary == 41;
+}
+
+void VIntlMgr::GetAllDialects(std::vector<uint32_t>& outDialectCodes)
+{
+    outDialectCodes.reserve(outDialectCodes.size() + std::size(kDialects));
+    for (const DialectRow& row : kDialects)
+    {
+        outDialectCodes.push_back(row.fCode);
+    }
+}
+
+void VIntlMgr::GetDialectsHavingCollator(std::vector<std::pair<VString, uint32_t>>& outDialects)
+{
+    for (const DialectRow& row : kDialects)
+    {
+        outDialects.emplace_back(VString(FindRow(row.fCode)->fISO6391), row.fCode);
+    }
+}
+
+uint32_t VIntlMgr::DialectCodeToScriptCode(uint32_t inDialectCode)
+{
+    struct Script
+    {
+        uint32_t fScript;
+        bool fRegionalVariants; // the table's other codes of the same primary language too
+        std::initializer_list<uint32_t> fCodes;
+    };
+    static const Script kScripts[] = {
+        {1, false, {1041}},
+        {2, false, {1028, 4100}},
+        {3, false, {2052, 3076}},
+        {4, false, {1042, 2066}},
+        {6, false, {1037}},
+        {7, false, {1032}},
+        {8, false, {1026, 1049, 1058, 1059, 1064, 1071, 1092, 1104, 2092, 2115, 3098, 7194}},
+        {9, false, {1029, 1038, 1045, 1051, 1061, 1062, 1063, 1091, 2074}},
+        {10, false, {1050, 1060}},
+        {11, false, {1039, 1080}},
+        {12, false, {1065}},
+        {13, false, {1048}},
+        {14, false, {1054}},
+        {15, false, {1066}},
+        {16, false, {1055}},
+        {5, true, {1025}},
+        {0, true, {1027, 1030, 1031, 1033, 1034, 1035, 1036, 1040, 1043, 1044, 1046, 1052,
+                   1053, 1057, 1068, 1069, 1070, 1078, 1083, 1086, 1106, 1122, 1134}},
+    };
+    // Codes named outright first: 2074 and 3098 share Croatian's primary language.
+    for (const Script& script : kScripts)
+    {
+        if (std::ranges::find(script.fCodes, inDialectCode) != script.fCodes.end())
+        {
+            return script.fScript;
+        }
+    }
+    if (IsDialectCode(inDialectCode))
+    {
+        for (const Script& script : kScripts)
+        {
+            for (uint32_t code : script.fCodes)
+            {
+                if (script.fRegionalVariants && (code & 1023) == (inDialectCode & 1023))
+                {
+                    return script.fScript;
+                }
+            }
+        }
+    }
+    return 0xFFFFFFFF;
+}
+
 const char* VIntlMgr::GetISO6391LanguageCode(uint32_t inDialectCode)
 {
     const DialectRow* row = FindRow(inDialectCode);
     return row != nullptr ? row->fISO6391 : nullptr;
+}
+
+const char* VIntlMgr::GetISO3166RegionCode(uint32_t inDialectCode)
+{
+    const DialectRow* row = FindRow(inDialectCode);
+    return row != nullptr ? row->fRegion : nullptr;
+}
+
+bool VIntlMgr::GetISO6391LanguageCode(uint32_t inDialectCode, VString& outCode)
+{
+    return ColumnText(inDialectCode, &DialectRow::fISO6391, outCode);
+}
+
+bool VIntlMgr::GetISO6392LanguageCode(uint32_t inDialectCode, VString& outCode)
+{
+    return ColumnText(inDialectCode, &DialectRow::fISO6392, outCode);
+}
+
+bool VIntlMgr::GetISOLanguageName(uint32_t inDialectCode, VString& outName)
+{
+    return ColumnText(inDialectCode, &DialectRow::fName, outName);
+}
+
+bool VIntlMgr::GetISO3166RegionCode(uint32_t inDialectCode, VString& outCode)
+{
+    return ColumnText(inDialectCode, &DialectRow::fRegion, outCode);
+}
+
+bool VIntlMgr::GetRFC3066BisSubTagRegionCode(uint32_t inDialectCode, VString& outSubTag)
+{
+    return ColumnText(inDialectCode, &DialectRow::fSubTag, outSubTag);
 }
 
 bool VIntlMgr::GetBCP47LanguageCode(uint32_t inDialectCode, VString& outCode)
@@ -611,52 +680,140 @@ bool VIntlMgr::GetBCP47LanguageCode(uint32_t inDialectCode, VString& outCode)
     return !outCode.IsEmpty();
 }
 
+bool VIntlMgr::GetRFC3066BisLanguageCodeWithDialectCode(uint32_t inDialectCode, VString& outCode,
+                                                        char inSeparator)
+{
+    outCode.Clear();
+    const DialectRow* row = FindRow(inDialectCode);
+    if (row == nullptr || *row->fISO6391 == 0)
+    {
+        return false;
+    }
+    std::string code(row->fISO6391);
+    if (*row->fSubTag != 0)
+    {
+        code.append(1, inSeparator).append(row->fSubTag);
+    }
+    outCode.FromCString(code.c_str());
+    return true;
+}
+
+bool VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode(const char* inLanguage, const char* inSubTag,
+                                                        uint32_t& outDialectCode, bool inFallBackToLanguage,
+                                                        bool inDefaultSubLanguage)
+{
+    outDialectCode = kUnresolved;
+    if (inLanguage == nullptr)
+    {
+        return false;
+    }
+    if (inSubTag != nullptr && *inSubTag != 0)
+    {
+        for (const DialectRow& row : kDialects)
+        {
+            if (strcasecmp(row.fISO6391, inLanguage) == 0 && strcasecmp(row.fSubTag, inSubTag) == 0)
+            {
+                outDialectCode = row.fCode;
+                return true;
+            }
+        }
+        if (!inFallBackToLanguage)
+        {
+            return false;
+        }
+        inDefaultSubLanguage = true; // the fallback always names the language's default dialect
+    }
+    for (const DialectRow& row : kDialects)
+    {
+        if (strcasecmp(row.fISO6391, inLanguage) == 0 && *row.fSubTag == 0)
+        {
+            outDialectCode = inDefaultSubLanguage ? DefaultSubLanguage(row.fCode) : row.fCode;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode(const VString& inCode, uint32_t& outDialectCode,
                                                         bool inFallBackToLanguage, bool inDefaultSubLanguage)
 {
     outDialectCode = kUnresolved;
-    // As ASCII, at most 255 bytes; anything else names no dialect.
     std::string text;
-    for (int32_t i = 0; i < inCode.GetLength() && i < 255; ++i)
+    if (!ToASCII(inCode, text))
     {
-        UniChar unit = inCode.GetCPointer()[i];
-        if (unit == 0 || unit > 127)
-        {
-            return false;
-        }
-        text.push_back(static_cast<char>(unit));
+        return false; // names no dialect
     }
-    size_t dashes = static_cast<size_t>(std::count(text.begin(), text.end(), '-'));
-    size_t underscores = static_cast<size_t>(std::count(text.begin(), text.end(), '_'));
-    if (dashes == 0 && underscores == 0)
+    std::vector<std::string> dashed = SplitAt(text, '-');
+    std::vector<std::string> underscored = SplitAt(text, '_');
+    if (dashed.size() == 1 && underscored.size() == 1)
     {
-        return DialectOfLanguage(text.c_str(), nullptr, inFallBackToLanguage, inDefaultSubLanguage,
-                                 outDialectCode);
+        return GetDialectCodeWithRFC3066BisLanguageCode(text.c_str(), nullptr, outDialectCode,
+                                                        inFallBackToLanguage, inDefaultSubLanguage);
     }
-    char separator = dashes == 1 ? '-' : '_';
-    if ((separator == '-' && underscores != 0) || (separator == '_' && (underscores != 1 || dashes != 0)))
+    const std::vector<std::string>* parts = dashed.size() == 2 ? &dashed : &underscored;
+    if (parts->size() != 2 || (parts == &dashed ? underscored.size() : dashed.size()) != 1)
     {
         return false; // "zh-Hans-CN", "a-b_c"
     }
-    size_t cut = text.find(separator);
-    std::string language = text.substr(0, cut);
-    std::string subTag = text.substr(cut + 1);
-    return DialectOfLanguage(language.c_str(), subTag.c_str(), inFallBackToLanguage, inDefaultSubLanguage,
-                             outDialectCode);
+    return GetDialectCodeWithRFC3066BisLanguageCode((*parts)[0].c_str(), (*parts)[1].c_str(), outDialectCode,
+                                                    inFallBackToLanguage, inDefaultSubLanguage);
+}
+
+bool VIntlMgr::GetDialectCodeWithISOLanguageName(const VString& inName, uint32_t& outDialectCode)
+{
+    std::string name;
+    if (!ToASCII(inName, name))
+    {
+        return false;
+    }
+    for (const DialectRow& row : kDialects)
+    {
+        if (strcasecmp(row.fName, name.c_str()) == 0 && *row.fSubTag == 0)
+        {
+            outDialectCode = (row.fCode & 255) | 1024;
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t VIntlMgr::Compare2RFC3066LanguageCodes(const VString& inCode1, const VString& inCode2)
+{
+    std::string code1;
+    std::string code2;
+    uint32_t dialect = 0;
+    if (!ToASCII(inCode1, code1) || !ToASCII(inCode2, code2) ||
+        !GetDialectCodeWithRFC3066BisLanguageCode(inCode1, dialect, true, true) ||
+        !GetDialectCodeWithRFC3066BisLanguageCode(inCode2, dialect, true, true))
+    {
+        return 0;
+    }
+    std::ranges::transform(code1, code1.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+    std::ranges::transform(code2, code2.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+    if (code1 == code2)
+    {
+        return 4;
+    }
+    std::vector<std::string> parts1 = SplitAt(code1, '-');
+    std::vector<std::string> parts2 = SplitAt(code2, '-');
+    if (parts1.size() == 2 && parts2.size() == 1)
+    {
+        return parts1[0] == parts2[0] ? 3 : 0;
+    }
+    if (parts1.size() == 1 && parts2.size() == 2)
+    {
+        return parts1[0] == parts2[0] ? 2 : 0;
+    }
+    if (parts1.size() == 2 && parts2.size() == 2)
+    {
+        return parts1[0] == parts2[0] ? 1 : 0;
+    }
+    return 0;
 }
 
 std::string VIntlMgr::GetICULocaleNameForDialect(uint32_t inDialectCode)
 {
-    const DialectRow* row = FindRow(inDialectCode);
-    std::string tag = row == nullptr ? std::string("en-US") : std::string(row->fISO6391);
-    if (row != nullptr && *row->fRegion != 0)
-    {
-        tag.append("-").append(row->fRegion);
-    }
-    char name[ULOC_FULLNAME_CAPACITY] = "";
-    UErrorCode status = U_ZERO_ERROR;
-    uloc_forLanguageTag(tag.c_str(), name, sizeof(name), nullptr, &status);
-    return U_SUCCESS(status) && *name != 0 ? std::string(name) : std::string("en_US");
+    return XLinuxIntlMgr::MakeLocaleName(inDialectCode);
 }
 
 // Characters and case
@@ -681,9 +838,40 @@ bool VIntlMgr::IsSpace(UniChar inUnit, bool /*inFlag*/) const
     return inUnit == 0x0020 || inUnit == 0x00A0 || (inUnit >= 0x2000 && inUnit <= 0x200B) || inUnit == 0x3000;
 }
 
+uint32_t VIntlMgr::CharDigitValue(UniChar inUnit)
+{
+    return inUnit >= u'0' && inUnit <= u'9' ? static_cast<uint32_t>(inUnit - u'0') : 0xFFFFFFFF;
+}
+
+bool VIntlMgr::IsAMacCharacter(uint8_t inChar, uint8_t inKind)
+{
+    bool letter = (inChar >= 'a' && inChar <= 'z') || (inChar >= 'A' && inChar <= 'Z');
+    bool digit = inChar >= '0' && inChar <= '9';
+    // Mac Roman accented letters (128..159) and the ligatures and letters 174, 190, 203..207.
+    bool extended = (inChar >= 128 && inChar <= 159) || inChar == 174 || inChar == 190 ||
+                    (inChar >= 203 && inChar <= 207);
+    switch (inKind)
+    {
+    case 0:
+        return inChar == 9 || inChar == 13 || (inChar >= 32 && inChar != 127);
+    case 1:
+        return letter || digit || extended || inChar == '_';
+    case 2:
+        return letter || extended || inChar == '_';
+    case 3:
+        return letter || digit || inChar == '_';
+    case 4:
+        return letter || inChar == '_';
+    case 5:
+        return digit;
+    default:
+        return false;
+    }
+}
+
 void VIntlMgr::ToUpperLowerCase(VString& ioText, bool /*inFlag*/, bool inUpper) const
 {
-    MapCase(ioText, fLocaleName.c_str(), inUpper);
+    MapCase(ioText, GetICULocaleName().c_str(), inUpper);
 }
 
 void VIntlMgr::ToUpperLowerCaseNoDialect(VString& ioText, bool inUpper)
@@ -691,141 +879,91 @@ void VIntlMgr::ToUpperLowerCaseNoDialect(VString& ioText, bool inUpper)
     MapCase(ioText, "", inUpper);
 }
 
+bool VIntlMgr::DebugConvertString(const void* inSource, int32_t inSourceBytes, CharSet inSourceCharSet,
+                                  void* outDestination, int32_t& ioDestinationBytes,
+                                  CharSet inDestinationCharSet)
+{
+    if (inSourceCharSet != inDestinationCharSet)
+    {
+        return false;
+    }
+    int32_t bytes = std::max(std::min(inSourceBytes, ioDestinationBytes), 0);
+    if (bytes > 0)
+    {
+        std::memcpy(outDestination, inSource, static_cast<size_t>(bytes));
+    }
+    ioDestinationBytes = bytes;
+    return true;
+}
+
 // Dates and times
+
+double VIntlMgr::MillisecondsOfUTCParts(const DateTimeParts& inDate)
+{
+    int64_t year = inDate.fYear;
+    int64_t month = inDate.fMonth;
+    year -= month <= 2 ? 1 : 0;
+    int64_t era = (year >= 0 ? year : year - 399) / 400;
+    int64_t yearOfEra = year - era * 400;
+    int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + inDate.fDay - 1;
+    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    int64_t days = era * 146097 + dayOfEra - 719468;
+    return static_cast<double>(days) * 86400000.0 +
+           ((static_cast<double>(inDate.fHour) * 60 + inDate.fMinute) * 60 + inDate.fSecond) * 1000.0;
+}
 
 void VIntlMgr::FormatDate(const DateTimeParts& inDate, VString& outText, EOSFormats inStyle, bool inGMT) const
 {
-    if (inStyle < eOS_SHORT_FORMAT || inStyle > eOS_LONG_FORMAT)
+    static constexpr int kDateStyles[] = {1, 2, 4};
+    outText.Clear();
+    if (inStyle >= eOS_SHORT_FORMAT && inStyle <= eOS_LONG_FORMAT)
     {
-        outText.Clear();
-        return;
+        fPlatform.FormatMilliseconds(MillisecondsOfUTCParts(inDate), outText, kDateStyles[inStyle], 0, inGMT);
     }
-    _FormatDateTime(inDate, outText, false, inStyle, inGMT);
 }
 
 void VIntlMgr::FormatTime(const DateTimeParts& inDate, VString& outText, EOSFormats inStyle, bool inGMT) const
 {
-    if (inStyle < eOS_SHORT_FORMAT || inStyle > eOS_LONG_FORMAT)
+    static constexpr int kTimeStyles[] = {1, 2, 3};
+    outText.Clear();
+    if (inStyle >= eOS_SHORT_FORMAT && inStyle <= eOS_LONG_FORMAT)
     {
-        outText.Clear(); // neither a date nor a time style: nothing to show
-        return;
+        fPlatform.FormatMilliseconds(MillisecondsOfUTCParts(inDate), outText, 0, kTimeStyles[inStyle], inGMT);
     }
-    _FormatDateTime(inDate, outText, true, inStyle, inGMT);
 }
-
-namespace
-{
-
-VIntlMgr::DateTimeParts PartsOf(const VTime& inTime)
-{
-    int16_t parts[7];
-    inTime.GetUTCTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]);
-    return {parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]};
-}
-
-// A formatter of the style for the locale, in GMT or in the default zone, with a proleptic
-// Gregorian calendar; null when ICU cannot make one.
-UDateFormat* OpenDateFormat(const char* inLocale, bool inTimeOfDay, int inStyle, bool inGMT)
-{
-    static constexpr UDateFormatStyle kDateStyles[] = {UDAT_SHORT, UDAT_MEDIUM, UDAT_FULL};
-    static constexpr UDateFormatStyle kTimeStyles[] = {UDAT_SHORT, UDAT_MEDIUM, UDAT_LONG};
-    static const UChar kGMT[] = u"GMT";
-    UErrorCode status = U_ZERO_ERROR;
-    UDateFormat* format = udat_open(inTimeOfDay ? kTimeStyles[inStyle] : UDAT_NONE,
-                                    inTimeOfDay ? UDAT_NONE : kDateStyles[inStyle], inLocale,
-                                    inGMT ? kGMT : nullptr, inGMT ? 3 : -1, nullptr, 0, &status);
-    if (U_FAILURE(status))
-    {
-        udat_close(format);
-        return nullptr;
-    }
-    // The date's parts are proleptic Gregorian: so must the formatter's calendar be, where the
-    // locale's calendar is the Gregorian one (ICU switches to the Julian calendar before 1582).
-    const UCalendar* calendar = udat_getCalendar(format);
-    const char* type = ucal_getType(calendar, &status);
-    if (U_SUCCESS(status) && std::strcmp(type, "gregorian") == 0)
-    {
-        UCalendar* proleptic = ucal_clone(calendar, &status);
-        ucal_setGregorianChange(proleptic, -8.64e15, &status);
-        if (U_SUCCESS(status))
-        {
-            udat_setCalendar(format, proleptic);
-        }
-        ucal_close(proleptic);
-    }
-    return format;
-}
-
-} // namespace
 
 void VIntlMgr::FormatDate(const VTime& inTime, VString& outText, EOSFormats inStyle, bool inGMT) const
 {
-    if (inTime.IsNull())
-    {
-        outText.Clear();
-        return;
-    }
-    FormatDate(PartsOf(inTime), outText, inStyle, inGMT);
+    fPlatform.FormatDate(inTime, outText, inStyle, inGMT);
 }
 
 void VIntlMgr::FormatTime(const VTime& inTime, VString& outText, EOSFormats inStyle, bool inGMT) const
 {
-    if (inTime.IsNull())
-    {
-        outText.Clear();
-        return;
-    }
-    FormatTime(PartsOf(inTime), outText, inStyle, inGMT);
+    fPlatform.FormatTime(inTime, outText, inStyle, inGMT);
 }
 
-void VIntlMgr::_FormatDateTime(const DateTimeParts& inDate, VString& outText, bool inTimeOfDay, int inStyle,
-                               bool inGMT) const
+void VIntlMgr::FormatDuration(const VDuration& inDuration, VString& outText, EOSFormats inStyle) const
+{
+    fPlatform.FormatDuration(inDuration, outText, inStyle);
+}
+
+void VIntlMgr::GetMonthName(int32_t inMonth, bool inAbbreviated, VString& outName) const
+{
+    outName.Clear();
+    fPlatform.GetMonthName(inMonth, inAbbreviated, outName);
+}
+
+void VIntlMgr::GetWeekDayName(int32_t inDay, bool inAbbreviated, VString& outName) const
+{
+    outName.Clear();
+    fPlatform.GetWeekDayName(inDay, inAbbreviated, outName);
+}
+
+int32_t VIntlMgr::CustomFormatTime(const VTime& /*inTime*/, const VString& /*inPattern*/,
+                                   VString& outText) const
 {
     outText.Clear();
-    double milliseconds =
-        static_cast<double>(DaysFromCivil(inDate.fYear, inDate.fMonth, inDate.fDay)) * 86400000.0 +
-        ((static_cast<double>(inDate.fHour) * 60 + inDate.fMinute) * 60 + inDate.fSecond) * 1000.0;
-
-    std::lock_guard lock(fDateFormats->fMutex);
-    DateFormatCache::Slot& slot = fDateFormats->fSlots[DateFormatCache::Index(inTimeOfDay, inStyle, inGMT)];
-    // A local formatter holds the zone it was opened in: after a change of zone it is opened again.
-    const uint32_t generation = inGMT ? 0 : VSystem::GetTimeZoneGeneration();
-    if (slot.fFormat != nullptr && slot.fZoneGeneration != generation)
-    {
-        udat_close(slot.fFormat);
-        slot.fFormat = nullptr;
-    }
-    if (slot.fFormat == nullptr)
-    {
-        slot.fFormat = OpenDateFormat(fLocaleName.c_str(), inTimeOfDay, inStyle, inGMT);
-        slot.fZoneGeneration = generation;
-        if (slot.fFormat == nullptr)
-        {
-            return;
-        }
-    }
-    UDateFormat* format = slot.fFormat;
-    UErrorCode status = U_ZERO_ERROR;
-    UChar buffer[256];
-    int32_t length = udat_format(format, milliseconds, buffer, 256, nullptr, &status);
-    if (status == U_BUFFER_OVERFLOW_ERROR && length > 0)
-    {
-        status = U_ZERO_ERROR;
-        UniChar* units = outText.GetCPointerForWrite(length);
-        if (units != nullptr)
-        {
-            length =
-                udat_format(format, milliseconds, reinterpret_cast<UChar*>(units), length, nullptr, &status);
-            if (U_SUCCESS(status) || status == U_STRING_NOT_TERMINATED_WARNING)
-            {
-                outText.Validate(length);
-            }
-        }
-    }
-    else if (U_SUCCESS(status))
-    {
-        outText.FromUniCString(reinterpret_cast<const UniChar*>(buffer), length);
-    }
+    return 0;
 }
 
 // Comparison

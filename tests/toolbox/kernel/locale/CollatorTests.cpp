@@ -317,6 +317,39 @@ TEST(Collator, CloneKeepsSettings)
     EXPECT_EQ(collator->GetWildChar(), u'*');
 }
 
+TEST(Collator, PatternsAnIndexCanServe)
+{
+    VRefPtr<VCollator> collator = MakeCollator(1033);
+    struct Row
+    {
+        const char* fWhat;
+        const char16_t* fPattern;
+        bool fCompatible;
+    };
+    const Row rows[] = {
+        {"empty", u"", true},
+        {"plain", u"abc", true},
+        {"wild character last", u"a@", true},
+        {"wild character first", u"@a", false},
+        {"wild character inside", u"a@b", false},
+        {"two wild characters at the end", u"a@@", false},
+        {"hiragana", u"a\u3042", false},
+        {"katakana", u"\u30A2", false},
+        {"half-width katakana", u"\uFF71@", false},
+        {"kanji is not kana", u"\u4E00@", true},
+        {"just past the hiragana range", u"\u3095", true},
+    };
+    for (const Row& row : rows)
+    {
+        EXPECT_EQ(collator->IsPatternCompatibleWithDichotomyAndDiacritics(Units(row.fPattern),
+                                                                          Length(row.fPattern)),
+                  row.fCompatible)
+            << row.fWhat;
+    }
+    collator->SetWildChar(u'*');
+    EXPECT_TRUE(collator->IsPatternCompatibleWithDichotomyAndDiacritics(Units(u"@a*"), 3));
+}
+
 // Several threads compare and search through one collator at once (checked under ThreadSanitizer).
 TEST(Collator, SharedBetweenThreads)
 {

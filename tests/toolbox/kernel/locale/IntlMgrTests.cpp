@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -71,6 +73,181 @@ TEST(IntlMgr, DialectOfLanguageCode)
             << row.fCode;
         EXPECT_EQ(dialect, row.fDialect) << row.fCode;
     }
+    // Without the fallbacks: a language alone gives its own row, a missing sub-tag nothing.
+    uint32_t dialect = 0;
+    EXPECT_TRUE(VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode("pt", nullptr, dialect, false, false));
+    EXPECT_EQ(dialect, 2070u);
+    EXPECT_FALSE(VIntlMgr::GetDialectCodeWithRFC3066BisLanguageCode("pt", "PT", dialect, false, false));
+    EXPECT_EQ(dialect, 0xFFFFFFFEu);
+}
+
+TEST(IntlMgr, LanguageCodesOfDialects)
+{
+    struct Row
+    {
+        const char* fWhat;
+        uint32_t fCode;
+        char fSeparator;
+        const char* fRFC; // null: false
+        const char* fBCP47;
+    };
+    const Row rows[] = {
+        {"script sub-tag against region", 1028, '-', "zh-Hant", "zh-TW"},
+        {"region sub-tag with a dash", 2057, '-', "en-gb", "en-GB"},
+        {"region sub-tag with an underscore", 2057, '_', "en_gb", "en-GB"},
+        {"no sub-tag", 1033, '-', "en", "en-US"},
+        {"no region", 1, '-', "ar", "ar"},
+        {"duplicate code: the first row wins", 1050, '-', "hr", "hr-HR"},
+        {"unknown code", 5000, '-', nullptr, nullptr},
+    };
+    for (const Row& row : rows)
+    {
+        VString rfc("stale");
+        EXPECT_EQ(VIntlMgr::GetRFC3066BisLanguageCodeWithDialectCode(row.fCode, rfc, row.fSeparator),
+                  row.fRFC != nullptr)
+            << row.fWhat;
+        EXPECT_EQ(Utf8(rfc), row.fRFC == nullptr ? "" : row.fRFC) << row.fWhat;
+        VString bcp;
+        VIntlMgr::GetBCP47LanguageCode(row.fCode, bcp);
+        EXPECT_EQ(Utf8(bcp), row.fBCP47 == nullptr ? "" : row.fBCP47) << row.fWhat;
+    }
+
+    // The other columns, first row of a duplicated code; an empty column is false.
+    VString text;
+    EXPECT_TRUE(VIntlMgr::GetISO6392LanguageCode(1065, text));
+    EXPECT_EQ(Utf8(text), "per");
+    EXPECT_TRUE(VIntlMgr::GetISOLanguageName(1081, text));
+    EXPECT_EQ(Utf8(text), "india");
+    EXPECT_TRUE(VIntlMgr::GetISO6391LanguageCode(1044, text));
+    EXPECT_EQ(Utf8(text), "no");
+    EXPECT_FALSE(VIntlMgr::GetISO3166RegionCode(94, text));
+    EXPECT_TRUE(VIntlMgr::GetRFC3066BisSubTagRegionCode(2074, text));
+    EXPECT_EQ(Utf8(text), "Latn");
+    EXPECT_STREQ(VIntlMgr::GetISO3166RegionCode(4108), "CH");
+    EXPECT_EQ(VIntlMgr::GetISO3166RegionCode(5000), nullptr);
+
+    // Every row, duplicates included, and the language of each code's first row.
+    std::vector<uint32_t> all;
+    VIntlMgr::GetAllDialects(all);
+    ASSERT_EQ(all.size(), 154u);
+    EXPECT_EQ(std::count(all.begin(), all.end(), 1050u), 2);
+    std::vector<std::pair<VString, uint32_t>> collators;
+    VIntlMgr::GetDialectsHavingCollator(collators);
+    ASSERT_EQ(collators.size(), 154u);
+    for (const auto& [language, code] : collators)
+    {
+        if (code == 1050)
+        {
+            EXPECT_EQ(Utf8(language), "hr");
+        }
+    }
+}
+
+TEST(IntlMgr, DialectOfLanguageName)
+{
+    struct Row
+    {
+        const char* fName;
+        bool fFound;
+        uint32_t fDialect;
+    };
+    const Row rows[] = {
+        {"spanish", true, 1110}, // the first row without sub-tag is Galician's
+        {"English", true, 1033}, {"sami", true, 1083},
+        {"india", true, 1095}, // the first row so named: Gujarati
+        {"klingon", false, 7},   {"", false, 7},
+    };
+    for (const Row& row : rows)
+    {
+        uint32_t dialect = 7;
+        EXPECT_EQ(VIntlMgr::GetDialectCodeWithISOLanguageName(VString(row.fName), dialect), row.fFound)
+            << row.fName;
+        EXPECT_EQ(dialect, row.fDialect) << row.fName;
+    }
+}
+
+TEST(IntlMgr, CompareLanguageCodes)
+{
+    struct Row
+    {
+        const char* fWhat;
+        const char* fCode1;
+        const char* fCode2;
+        int32_t fResult;
+    };
+    const Row rows[] = {
+        {"same text", "en", "en", 4},
+        {"same text but for case", "EN-gb", "en-GB", 4},
+        {"region of the second's language", "fr-CH", "fr", 3},
+        {"language of the second's region", "fr", "fr-CH", 2},
+        {"two regions of one language", "fr-CH", "fr-BE", 1},
+        {"two languages", "fr-CH", "de-CH", 0},
+        {"a language alone against another", "fr", "de", 0},
+        {"a code naming no dialect", "xx", "en", 0},
+        {"underscore form is another shape", "en_GB", "en", 0},
+    };
+    for (const Row& row : rows)
+    {
+        EXPECT_EQ(VIntlMgr::Compare2RFC3066LanguageCodes(VString(row.fCode1), VString(row.fCode2)),
+                  row.fResult)
+            << row.fWhat;
+    }
+}
+
+TEST(IntlMgr, DialectClasses)
+{
+    struct Row
+    {
+        uint32_t fCode;
+        uint32_t fScript;
+        bool fRightToLeft;
+    };
+    const Row rows[] = {
+        {1033, 0, false},          {2057, 0, false},
+        {2070, 0, false},          {1041, 1, false},
+        {1028, 2, false},          {4100, 2, false},
+        {2052, 3, false},          {1042, 4, false},
+        {14337, 5, true},          {1, 5, true},
+        {1037, 6, true},           {1049, 8, false},
+        {3098, 8, false},          {2074, 9, false},
+        {1050, 10, false},         {1065, 12, true},
+        {1055, 16, false},         {1056, 0xFFFFFFFF, true},
+        {1110, 0xFFFFFFFF, false}, {5000, 0xFFFFFFFF, false},
+    };
+    for (const Row& row : rows)
+    {
+        EXPECT_EQ(VIntlMgr::DialectCodeToScriptCode(row.fCode), row.fScript) << row.fCode;
+        EXPECT_EQ(VIntlMgr::IsRightToLeftDialect(row.fCode), row.fRightToLeft) << row.fCode;
+    }
+}
+
+TEST(IntlMgr, MacCharacterKindsAndDigitValues)
+{
+    struct Row
+    {
+        uint8_t fChar;
+        bool fKinds[6]; // kinds 0 to 5
+    };
+    const Row rows[] = {
+        {'a', {true, true, true, true, true, false}},      {'7', {true, true, false, true, false, true}},
+        {'_', {true, true, true, true, true, false}},      {'-', {true, false, false, false, false, false}},
+        {9, {true, false, false, false, false, false}},    {10, {false, false, false, false, false, false}},
+        {127, {false, false, false, false, false, false}}, {135, {true, true, true, false, false, false}},
+        {174, {true, true, true, false, false, false}},    {175, {true, false, false, false, false, false}},
+    };
+    for (const Row& row : rows)
+    {
+        for (uint8_t kind = 0; kind < 6; ++kind)
+        {
+            EXPECT_EQ(VIntlMgr::IsAMacCharacter(row.fChar, kind), row.fKinds[kind])
+                << int{row.fChar} << " kind " << int{kind};
+        }
+        EXPECT_FALSE(VIntlMgr::IsAMacCharacter(row.fChar, 6));
+    }
+    EXPECT_EQ(VIntlMgr::CharDigitValue(u'0'), 0u);
+    EXPECT_EQ(VIntlMgr::CharDigitValue(u'9'), 9u);
+    EXPECT_EQ(VIntlMgr::CharDigitValue(0x0661), 0xFFFFFFFFu); // Arabic-Indic one: not "0".."9"
+    EXPECT_EQ(VIntlMgr::CharDigitValue(u'a'), 0xFFFFFFFFu);
 }
 
 TEST(IntlMgr, CreateFallsBackToKnownDialects)
@@ -172,6 +349,34 @@ TEST(IntlMgr, CaseMappingFollowsTheDialect)
     Make(1031)->ToUpperLowerCase(sharp, false, true);
     ASSERT_EQ(sharp.GetLength(), 600);
     EXPECT_EQ(sharp.FindUniChar(0x00DF), 0);
+}
+
+// The buffer form maps without a locale and reports the whole length, copying what fits.
+TEST(IntlMgr, CaseMappingOfABuffer)
+{
+    const UniChar* source = reinterpret_cast<const UniChar*>(u"stra\u00dfe i");
+    UniChar buffer[9] = {};
+    int32_t length = 9;
+    EXPECT_TRUE(VIntlMgr::ToUpperLowerCase(source, 8, buffer, length, true));
+    EXPECT_EQ(length, 9);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buffer), 9), u"STRASSE I");
+    length = 3;
+    UniChar small[4] = {u'x', u'x', u'x', u'x'};
+    EXPECT_TRUE(VIntlMgr::ToUpperLowerCase(source, 8, small, length, true));
+    EXPECT_EQ(length, 9);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(small), 4), u"STRx");
+    length = 5;
+    EXPECT_TRUE(VIntlMgr::ToUpperLowerCase(source, 0, small, length, false));
+    EXPECT_EQ(length, 0);
+
+    char bytes[4] = {};
+    int32_t size = 4;
+    EXPECT_TRUE(
+        VIntlMgr::DebugConvertString("abcdef", 6, CharSet::VTC_UTF_8, bytes, size, CharSet::VTC_UTF_8));
+    EXPECT_EQ(size, 4);
+    EXPECT_EQ(std::string(bytes, 4), "abcd");
+    EXPECT_FALSE(
+        VIntlMgr::DebugConvertString("abc", 3, CharSet::VTC_UTF_8, bytes, size, CharSet::VTC_UTF_16));
 }
 
 TEST(IntlMgr, DateAndTimeFormats)

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace zorn;
 using zorn::test::StIntlTestProcess;
@@ -59,4 +61,25 @@ TEST(TaskIntl, TasksCloneTheProcessSettingsAndChangeTheirOwn)
 
     EXPECT_TRUE(VTaskMgr::Get()->KillAllTasks(10000));
     VTaskMgr::Get()->DeInit();
+}
+
+// The system dialect is read once, whichever task asks first (checked under ThreadSanitizer: CTest
+// runs this test in a process of its own, so these are the first calls).
+TEST(TaskIntl, ConcurrentFirstCallsAgreeOnTheSystemDialect)
+{
+    std::vector<uint32_t> dialects(8, 0);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < dialects.size(); ++i)
+    {
+        threads.emplace_back([&dialects, i] { dialects[i] = VIntlMgr::ResolveDialectCode(0); });
+    }
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    for (uint32_t dialect : dialects)
+    {
+        EXPECT_EQ(dialect, VIntlMgr::ResolveDialectCode(static_cast<uint32_t>(-1)));
+        EXPECT_TRUE(VIntlMgr::IsDialectCode(dialect));
+    }
 }
