@@ -447,6 +447,14 @@ VError VString::GetJSONString(VString& outJSONString, JSONStringOptions inOption
     return VE_OK;
 }
 
+UniChar* VString::WriteJSONEscapedUnits(const UniChar* inUnits, int32_t inCount, UniChar* outText,
+                                        JSONStringOptions inOptions)
+{
+    const bool ampersand = (inOptions & kJSONEscapeAmpersandApostrophe) != 0;
+    return WriteJSONEscaped(inUnits, inCount, outText, ampersand ? kJSONEscapesWithAmpersand : kJSONEscapes,
+                            ampersand);
+}
+
 VError VString::FromJSONString(const VString& inJSONString, JSONStringOptions inOptions)
 {
     const UniChar* units = inJSONString.GetCPointer();

@@ -56,26 +56,46 @@ void SetASCII(VString& outText, const char* inBegin, const char* inEnd)
     outText.FromCString(text.c_str());
 }
 
+// The longest text of the two forms below: "-1.2345678901234E-308" and "-9007199254740991".
+constexpr size_t kMaxFormLength = 24;
+static_assert(kMaxFormLength <= VReal::kMaxJSONUnits);
+
 // "%.14G": the shortest of the fixed and exponential forms with 14 significant digits, upper case.
-void FormatGeneral14(double inValue, VString& outText)
+// Written at outText (room for kMaxFormLength); returns the end.
+char* WriteGeneral14(double inValue, char* outText)
 {
-    char text[48];
-    auto result = std::to_chars(text, text + sizeof(text), inValue, std::chars_format::general, 14);
-    std::transform(text, result.ptr, text,
+    auto result = std::to_chars(outText, outText + kMaxFormLength, inValue, std::chars_format::general, 14);
+    std::transform(outText, result.ptr, outText,
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-    SetASCII(outText, text, result.ptr);
+    return result.ptr;
 }
 
-// Integers within +-(2^53 - 1) in integer form; false for any other number.
-bool FormatExactInteger(double inValue, VString& outText)
+// Integers within +-(2^53 - 1) in integer form, written at outText (room for kMaxFormLength);
+// returns the end, or null for any other number.
+char* WriteExactInteger(double inValue, char* outText)
 {
     if (!(std::fabs(inValue) <= kMaxExactInteger) || inValue != std::trunc(inValue))
     {
+        return nullptr;
+    }
+    return std::to_chars(outText, outText + kMaxFormLength, static_cast<int64_t>(inValue)).ptr;
+}
+
+void FormatGeneral14(double inValue, VString& outText)
+{
+    char text[kMaxFormLength];
+    SetASCII(outText, text, WriteGeneral14(inValue, text));
+}
+
+bool FormatExactInteger(double inValue, VString& outText)
+{
+    char text[kMaxFormLength];
+    char* end = WriteExactInteger(inValue, text);
+    if (end == nullptr)
+    {
         return false;
     }
-    char text[24];
-    auto result = std::to_chars(text, text + sizeof(text), static_cast<int64_t>(inValue));
-    SetASCII(outText, text, result.ptr);
+    SetASCII(outText, text, end);
     return true;
 }
 
@@ -479,14 +499,24 @@ void VReal::RealToXMLString(double inValue, VString& outText)
 
 void VReal::RealToJSONString(double inValue, VString& outText)
 {
+    UniChar units[kMaxJSONUnits];
+    outText.FromUniCString(units, RealToJSONUnits(inValue, units));
+}
+
+int32_t VReal::RealToJSONUnits(double inValue, UniChar* outText)
+{
+    char text[kMaxFormLength];
+    char* end = text;
     if (!std::isfinite(inValue))
     {
-        outText.FromCString("null");
+        end = std::copy_n("null", 4, text);
     }
-    else if (!FormatExactInteger(inValue, outText))
+    else if ((end = WriteExactInteger(inValue, text)) == nullptr)
     {
-        FormatGeneral14(inValue, outText);
+        end = WriteGeneral14(inValue, text);
     }
+    std::copy(text, end, outText);
+    return static_cast<int32_t>(end - text);
 }
 
 void VReal::GetString(VString& outValue) const
