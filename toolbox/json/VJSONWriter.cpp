@@ -352,7 +352,22 @@ void VJSONWriter::_AppendJSONString(std::u16string_view inUnits, TextOut& ioOut)
         ioOut.SetEnd(d);
         return;
     }
-    size_t chunk = std::min(count, kEscapeChunk);
+    if (count <= kEscapeChunk)
+    {
+        UniChar* d = ioOut.Reserve(6 * count + 2);
+        if (quoted)
+        {
+            *d++ = '"';
+        }
+        d = VString::WriteJSONEscapedUnits(units, static_cast<int32_t>(count), d, fOptions);
+        if (quoted)
+        {
+            *d++ = '"';
+        }
+        ioOut.SetEnd(d);
+        return;
+    }
+    size_t chunk = kEscapeChunk;
     UniChar* d = ioOut.Reserve(6 * chunk + 2);
     if (quoted)
     {
@@ -591,7 +606,9 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, TextOut& ioOut)
     }
     if (!handled)
     {
-        if (inObject->IsEmpty())
+        // A plain object is empty without properties; a native one is asked.
+        if (inObject->GetImplementation() == nullptr ? inObject->GetOwnProperties().empty()
+                                                     : inObject->IsEmpty())
         {
             ioOut.Append(Literal(u"{}"));
         }
@@ -667,7 +684,11 @@ VError VJSONWriter::_AppendMember(std::u16string_view inName, const VJSONValue& 
     const size_t start = ioOut.GetSize();
     _AppendIndent(ioOut);
     _AppendJSONString(inName, ioOut);
-    ioOut.Append((fOptions & kPretty) != 0 ? Literal(u": ") : Literal(u":"));
+    ioOut.Push(':');
+    if ((fOptions & kPretty) != 0)
+    {
+        ioOut.Push(' ');
+    }
     VError error = _AppendValue(inValue, ioOut);
     if (error == VE_OK)
     {

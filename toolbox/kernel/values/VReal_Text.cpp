@@ -219,15 +219,66 @@ char* WriteGeneral14(double inValue, char* outText)
     return std::to_chars(d, outText + kMaxFormLength, magnitude).ptr;
 }
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Integers within +-(2^53 - 1) in integer form, written at outText (room for kMaxFormLength);
-// returns the end, or null for any other number.
-char* WriteExactInteger(double inValue, char* outText)
+// returns the end, or null for any other number. The digits are written two at a time from the
+// end, in bytes or in UTF-16 units.
+template <class TChar>
+TChar* WriteExactInteger(double inValue, TChar* outText)
 {
-    if (!(std::fabs(inValue) <= kMaxExactInteger) || inValue != std::trunc(inValue))
+    if (!(std::fabs(inValue) <= kMaxExactInteger))
     {
         return nullptr;
     }
-    return std::to_chars(outText, outText + kMaxFormLength, static_cast<int64_t>(inValue)).ptr;
+    const auto integer = static_cast<int64_t>(inValue);
+    if (static_cast<double>(integer) != inValue)
+    {
+        return nullptr;
+    }
+    TChar* d = outText;
+    if (integer < 0)
+    {
+        *d++ = '-';
+    }
+    const auto value = static_cast<uint64_t>(integer < 0 ? -integer : integer);
+    // floor(log10(v)) is t or t - 1 for t = floor(bit width x log10(2)); v = value | 1 has the
+    // digit count of value, 0 included.
+    const uint64_t counted = value | 1;
+    const int estimate = (std::bit_width(counted) * 1233) >> 12;
+    const int length = estimate + (counted >= kPowersOf10[estimate] ? 1 : 0);
+    TChar* const end = d + length;
+    TChar* p = end;
+    auto writePair = [&p](size_t inPair)
+    {
+        *--p = static_cast<TChar>(kDigitPairs[inPair * 2 + 1]);
+        *--p = static_cast<TChar>(kDigitPairs[inPair * 2]);
+    };
+    uint64_t high = value;
+    while (high > UINT32_MAX)
+    {
+        writePair(static_cast<size_t>(high % 100));
+        high /= 100;
+    }
+    // The rest in 32 bits, where a division is cheaper.
+    auto rest = static_cast<uint32_t>(high);
+    while (rest >= 100)
+    {
+        writePair(rest % 100);
+        rest /= 100;
+    }
+    if (rest >= 10)
+    {
+        writePair(rest);
+    }
+    else
+    {
+        *--p = static_cast<TChar>('0' + rest);
+    }
+    return end;
 }
 
 void FormatGeneral14(double inValue, VString& outText)
@@ -654,16 +705,12 @@ void VReal::RealToJSONString(double inValue, VString& outText)
 
 int32_t VReal::RealToJSONUnits(double inValue, UniChar* outText)
 {
+    if (UniChar* end = WriteExactInteger(inValue, outText))
+    {
+        return static_cast<int32_t>(end - outText);
+    }
     char text[kMaxFormLength];
-    char* end = text;
-    if (!std::isfinite(inValue))
-    {
-        end = std::copy_n("null", 4, text);
-    }
-    else if ((end = WriteExactInteger(inValue, text)) == nullptr)
-    {
-        end = WriteGeneral14(inValue, text);
-    }
+    char* end = std::isfinite(inValue) ? WriteGeneral14(inValue, text) : std::copy_n("null", 4, text);
     std::copy(text, end, outText);
     return static_cast<int32_t>(end - text);
 }

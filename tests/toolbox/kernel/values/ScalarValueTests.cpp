@@ -312,6 +312,9 @@ TEST(ScalarValues, RealXMLAndJSONTexts)
         {9007199254740992.0, "9.007199254741E+15", "9.007199254741E+15"},
         {-0.0, "0", "0"},
         {-12.0, "-12", "-12"},
+        {-7.0, "-7", "-7"},
+        {100.0, "100", "100"},
+        {1234567.0, "1234567", "1234567"},
         {1.0 / 3.0, "0.33333333333333", "0.33333333333333"},
         {kNaN, "NaN", "null"},
         {kInf, "INF", "null"},
@@ -384,6 +387,15 @@ TEST(ScalarValues, RealTextIsTheCLibrarysG14Form)
         }
     }
     EXPECT_EQ(0, mismatches);
+
+    // Integers within 2^53 in integer form, of every digit count.
+    for (int i = 0; i < 20000; ++i)
+    {
+        const auto integer = static_cast<int64_t>(random() >> (11 + random() % 53)) * (i % 2 == 0 ? 1 : -1);
+        VString json;
+        VReal::RealToJSONString(static_cast<double>(integer), json);
+        ASSERT_EQ(Text(json), std::to_string(integer));
+    }
 }
 
 TEST(ScalarValues, ReadingXMLText)
