@@ -14,8 +14,10 @@
 // - Null and undefined write "null"; a null container pointer writes "undefined"; numbers go
 //   through VReal::RealToJSONString (non-finite numbers are "null"); a date is written as the
 //   time of 00:00 UTC of its day (local midnight with 0x80).
-// - Every Stringify call replaces its output. The text is written into one growing buffer; on
-//   any error the output is left as it was and the open path and level are restored.
+// - Every Stringify call replaces its output. The text is written into one block grown by
+//   reallocation, with strings escaped and numbers formatted straight into it, and a long text
+//   becomes the output string's own buffer without a copy. On any error (running out of memory
+//   included: 'zorn' 107) the output is left as it was and the open path and level are restored.
 // - The stop of 0x4000: each container adds the length of every member or element text it wrote
 //   (nested texts are counted again by their container), an array stops after the element at
 //   which 513 or more were already counted, an object after the member at which more than 512
