@@ -237,11 +237,17 @@ void VJSONWriter::_AppendIndent(TextOut& ioOut) const
 {
     if ((fOptions & kPretty) != 0)
     {
+        // The tabs go four at a time, the last group possibly past the prefix (within the room
+        // reserved), to be written over by what follows.
+        constexpr uint64_t kFourTabs = 0x0009000900090009;
         const size_t tabs = static_cast<size_t>(std::max(0, fLevel));
-        UniChar* d = ioOut.Reserve(tabs + 1);
+        UniChar* d = ioOut.Reserve(tabs + 4);
         *d++ = '\n';
-        d = std::fill_n(d, tabs, static_cast<UniChar>('\t'));
-        ioOut.SetEnd(d);
+        for (size_t i = 0; i < tabs; i += 4)
+        {
+            std::memcpy(d + i, &kFourTabs, sizeof(kFourTabs));
+        }
+        ioOut.SetEnd(d + tabs);
     }
 }
 

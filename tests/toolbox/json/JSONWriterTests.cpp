@@ -82,6 +82,9 @@ TEST_F(JSONWriterText, ExactTexts)
                      {"b", MakeArray({VJSONValue(1.0), MakeObject({{"c", VJSONValue(Str("d"))}})})},
                      {"e", VJSONValue(JSON_null)}}),
          9, u"{\n\t\"a\": 1,\n\t\"b\": [\n\t\t1,\n\t\t{\n\t\t\t\"c\": \"d\"\n\t\t}\n\t],\n\t\"e\": null\n}"},
+        {"five levels, pretty (tabs written in groups of four)",
+         MakeArray({MakeArray({MakeArray({MakeArray({MakeArray({VJSONValue(1.0)})})})})}), 9,
+         u"[\n\t[\n\t\t[\n\t\t\t[\n\t\t\t\t[\n\t\t\t\t\t1\n\t\t\t\t]\n\t\t\t]\n\t\t]\n\t]\n]"},
         {"insertion order is kept", MakeObject({{"z", VJSONValue(1.0)}, {"a", VJSONValue(2.0)}}), 1,
          u"{\"z\":1,\"a\":2}"},
     };
