@@ -101,19 +101,25 @@ private:
     static constexpr size_t kExtraUnits = static_cast<size_t>(VString::kAdoptedBlockExtraUnits);
 
     void _Grow(size_t inCount);
-    static UniChar* _Resize(UniChar* inBlock, size_t inUnits);
-    static void _Free(UniChar* inBlock);
+    UniChar* _Resize(UniChar* inBlock, size_t inUnits);
+    void _Free(UniChar* inBlock);
 
     UniChar* fBegin = nullptr;
     UniChar* fEnd = nullptr;
     // The end of the room for text: the block's end less kExtraUnits.
     UniChar* fLimit = nullptr;
+    // The manager the block comes from, null for the C library's (before the manager exists).
+    VCppMemMgr* fManager = nullptr;
 };
 
 UniChar* VJSONWriter::TextOut::_Resize(UniChar* inBlock, size_t inUnits)
 {
     const size_t bytes = inUnits * sizeof(UniChar);
-    if (VCppMemMgr* manager = sCppMemMgr)
+    if (inBlock == nullptr)
+    {
+        fManager = sCppMemMgr;
+    }
+    if (VCppMemMgr* manager = fManager)
     {
         return static_cast<UniChar*>(manager->Realloc(inBlock, bytes));
     }
@@ -126,7 +132,7 @@ void VJSONWriter::TextOut::_Free(UniChar* inBlock)
     {
         return;
     }
-    if (VCppMemMgr* manager = sCppMemMgr)
+    if (VCppMemMgr* manager = fManager)
     {
         manager->Free(inBlock);
     }
@@ -159,7 +165,7 @@ void VJSONWriter::TextOut::_Grow(size_t inCount)
 bool VJSONWriter::TextOut::MoveTo(VString& outText)
 {
     const size_t length = GetSize();
-    if (length <= kCopiedLength || sCppMemMgr == nullptr)
+    if (length <= kCopiedLength || fManager == nullptr || fManager != sCppMemMgr)
     {
         VString text(fBegin, static_cast<int32_t>(length));
         if (static_cast<size_t>(text.GetLength()) != length)
