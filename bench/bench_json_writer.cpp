@@ -7,6 +7,9 @@
 //   - nlohmann ordered_json dump() (UTF-8), compact and with one tab of indent.
 // Depth: arrays of the same number of numbers nested 1 to 900 deep, compact; the time per
 // number must stay flat as the depth grows.
+// The program ends with each peer's time over ours per file and form (five repetitions in random
+// order by default, the fastest of each kept).
+#include "bench/BenchRunTimes.h"
 #include "tests/toolbox/json/JSONTape.h"
 #include "toolbox/json/VJSONWriter.h"
 
@@ -137,6 +140,28 @@ void BM_WriterDepth(benchmark::State& ioState)
 }
 BENCHMARK(BM_WriterDepth)->Arg(1)->Arg(8)->Arg(64)->Arg(256)->Arg(512)->Arg(900);
 
+// Speed relative to each peer, per file and form: the peer's time over ours (above 1 is faster).
+void PrintSpeeds(const bench::BenchRunTimes& inTimes)
+{
+    std::printf("\nSpeed relative to the peer (peer's time / ours; above 1 is faster):\n");
+    for (const char* name : {"twitter", "citm_catalog", "canada"})
+    {
+        for (const char* form : {"compact", "pretty"})
+        {
+            const std::string suffix = std::string(name) + "/" + form;
+            const std::string ours = "zorn::VJSONWriter/" + suffix;
+            for (const char* peer : {"rapidjson::Writer/", "nlohmann::ordered_json::dump/"})
+            {
+                const double ratio = inTimes.Ratio(peer + suffix, ours);
+                if (ratio > 0)
+                {
+                    std::printf("  %-22s vs %-30s %.2fx\n", suffix.c_str(), peer, ratio);
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -153,8 +178,5 @@ int main(int argc, char** argv)
                          ZORN_JSON_TESTDATA);
         }
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithRatios(argc, argv, PrintSpeeds);
 }

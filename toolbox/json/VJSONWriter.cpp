@@ -6,11 +6,14 @@
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONPropertyIterator.h"
+#include "toolbox/kernel/memory/VCppMemMgr.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VTime.h"
 
 #include <algorithm>
-#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace zorn
 {
@@ -21,37 +24,178 @@ namespace
 // Past this many open containers the path is also kept in a hash set.
 constexpr size_t kLinearPathLimit = 32;
 
-constexpr std::u16string_view kCircularMarker = u"\"[circular]\"";
+// Strings are escaped this many units at a time, so that the room reserved for their escaped
+// form (six units per unit) stays small however long they are.
+constexpr size_t kEscapeChunk = 4096;
 
-// Whether string escaping would copy the units as they are.
-bool NeedsNoEscape(std::u16string_view inUnits, bool inEscapeAmpersandApostrophe)
-{
-    for (char16_t unit : inUnits)
-    {
-        if (unit < 0x80 && (unit < 0x20 || unit == '"' || unit == '\\' || unit == 0x7F ||
-                            (inEscapeAmpersandApostrophe && (unit == '&' || unit == '\''))))
-        {
-            return false;
-        }
-    }
-    return true;
-}
+// The longest text a string can hold.
+constexpr size_t kMaxTextLength = 0x7FFFFFFC;
 
-void AppendTo(std::u16string& ioOut, const VString& inText)
+template <size_t N>
+std::u16string_view Literal(const char16_t (&inText)[N])
 {
-    ioOut.append(reinterpret_cast<const char16_t*>(inText.GetCPointer()),
-                 static_cast<size_t>(inText.GetLength()));
+    return {inText, N - 1};
 }
 
 } // namespace
 
-VJSONWriter::VJSONWriter(VDBLanguageContext* inContext, uint32_t inOptions)
-    : fContext(inContext), fOptions(inOptions), fIndentUnit(static_cast<UniChar>('\t'))
+// -------------------------------------------------------------------------------------------------
+// The text being written
+
+// One block from the process memory manager (the C library's before the manager exists), grown
+// by reallocation: a large block is then moved by the system rather than copied, and its pages
+// are not touched again. The finished text is handed to the output string without a copy. The
+// block always keeps the units a string needs beyond its text (terminator and count).
+class VJSONWriter::TextOut
 {
-    if ((fOptions & kPretty) != 0)
+public:
+    TextOut() = default;
+    TextOut(const TextOut&) = delete;
+    TextOut& operator=(const TextOut&) = delete;
+    ~TextOut() { _Free(fBegin); }
+
+    // Room for inCount more units at the returned write position; SetEnd then says how many were
+    // written. Throws std::bad_alloc when the text cannot grow.
+    UniChar* Reserve(size_t inCount)
     {
-        fLinePrefix.FromUniChar('\n');
+        if (static_cast<size_t>(fLimit - fEnd) < inCount)
+        {
+            _Grow(inCount);
+        }
+        return fEnd;
     }
+    void SetEnd(UniChar* inEnd) { fEnd = inEnd; }
+
+    void Push(UniChar inUnit)
+    {
+        *Reserve(1) = inUnit;
+        ++fEnd;
+    }
+    void Append(const UniChar* inUnits, size_t inCount)
+    {
+        UniChar* d = Reserve(inCount);
+        if (inCount != 0)
+        {
+            std::memcpy(d, inUnits, inCount * sizeof(UniChar));
+        }
+        fEnd = d + inCount;
+    }
+    void Append(std::u16string_view inUnits)
+    {
+        Append(reinterpret_cast<const UniChar*>(inUnits.data()), inUnits.size());
+    }
+    void Append(const VString& inText)
+    {
+        Append(inText.GetCPointer(), static_cast<size_t>(inText.GetLength()));
+    }
+
+    size_t GetSize() const { return static_cast<size_t>(fEnd - fBegin); }
+
+    // Replaces outText with the text; false, outText unchanged, when it cannot be had.
+    bool MoveTo(VString& outText);
+
+private:
+    static constexpr size_t kFirstBlockUnits = 256;
+    // Texts up to this length are copied into the string, which sizes its buffer to fit.
+    static constexpr size_t kCopiedLength = 4096;
+    static constexpr size_t kExtraUnits = static_cast<size_t>(VString::kAdoptedBlockExtraUnits);
+
+    void _Grow(size_t inCount);
+    UniChar* _Resize(UniChar* inBlock, size_t inUnits);
+    void _Free(UniChar* inBlock);
+
+    UniChar* fBegin = nullptr;
+    UniChar* fEnd = nullptr;
+    // The end of the room for text: the block's end less kExtraUnits.
+    UniChar* fLimit = nullptr;
+    // The manager the block comes from, null for the C library's (before the manager exists).
+    VCppMemMgr* fManager = nullptr;
+};
+
+UniChar* VJSONWriter::TextOut::_Resize(UniChar* inBlock, size_t inUnits)
+{
+    const size_t bytes = inUnits * sizeof(UniChar);
+    if (inBlock == nullptr)
+    {
+        fManager = sCppMemMgr;
+    }
+    if (VCppMemMgr* manager = fManager)
+    {
+        return static_cast<UniChar*>(manager->Realloc(inBlock, bytes));
+    }
+    return static_cast<UniChar*>(std::realloc(inBlock, bytes));
+}
+
+void VJSONWriter::TextOut::_Free(UniChar* inBlock)
+{
+    if (inBlock == nullptr)
+    {
+        return;
+    }
+    if (VCppMemMgr* manager = fManager)
+    {
+        manager->Free(inBlock);
+    }
+    else
+    {
+        std::free(inBlock);
+    }
+}
+
+void VJSONWriter::TextOut::_Grow(size_t inCount)
+{
+    const size_t size = GetSize();
+    if (inCount > kMaxTextLength - size)
+    {
+        throw std::bad_alloc();
+    }
+    const size_t capacity = static_cast<size_t>(fLimit - fBegin);
+    const size_t units =
+        std::min(std::max({size + inCount, 2 * capacity, kFirstBlockUnits}), kMaxTextLength) + kExtraUnits;
+    UniChar* block = _Resize(fBegin, units);
+    if (block == nullptr)
+    {
+        throw std::bad_alloc();
+    }
+    fBegin = block;
+    fEnd = block + size;
+    fLimit = block + units - kExtraUnits;
+}
+
+bool VJSONWriter::TextOut::MoveTo(VString& outText)
+{
+    const size_t length = GetSize();
+    if (length <= kCopiedLength || fManager == nullptr || fManager != sCppMemMgr)
+    {
+        VString text(fBegin, static_cast<int32_t>(length));
+        if (static_cast<size_t>(text.GetLength()) != length)
+        {
+            return false; // raised by the string
+        }
+        outText = std::move(text);
+        return true;
+    }
+    size_t units = static_cast<size_t>(fLimit - fBegin) + kExtraUnits;
+    // A block much larger than its text gives the rest back; shrinking does not move a block.
+    if (units - length > length / 4 + kExtraUnits)
+    {
+        if (UniChar* block = _Resize(fBegin, length + kExtraUnits))
+        {
+            fBegin = block;
+            units = length + kExtraUnits;
+        }
+    }
+    if (!outText.AdoptBlock(fBegin, static_cast<int32_t>(length), static_cast<int64_t>(units)))
+    {
+        return false;
+    }
+    fBegin = fEnd = fLimit = nullptr;
+    return true;
+}
+
+VJSONWriter::VJSONWriter(VDBLanguageContext* inContext, uint32_t inOptions)
+    : fContext(inContext), fOptions(inOptions)
+{
 }
 
 VJSONWriter::~VJSONWriter() = default;
@@ -62,34 +206,28 @@ VJSONWriter::~VJSONWriter() = default;
 void VJSONWriter::IncrementLevel()
 {
     ++fLevel;
-    if ((fOptions & kPretty) != 0)
-    {
-        fLinePrefix.AppendString(fIndentUnit);
-    }
 }
 
 void VJSONWriter::DecrementLevel()
 {
     --fLevel;
-    if ((fOptions & kPretty) != 0)
+}
+
+VString VJSONWriter::_GetLinePrefix() const
+{
+    VString prefix(static_cast<UniChar>('\n'));
+    for (int32_t level = 0; level < fLevel; ++level)
     {
-        fLinePrefix.Truncate(std::max(0, fLinePrefix.GetLength() - fIndentUnit.GetLength()));
+        prefix.AppendUniChar('\t');
     }
+    return prefix;
 }
 
 void VJSONWriter::InsertIndentString(VString& ioText) const
 {
     if ((fOptions & kPretty) != 0)
     {
-        ioText.Insert(fLinePrefix, 0);
-    }
-}
-
-void VJSONWriter::_AppendIndent(std::u16string& ioOut) const
-{
-    if ((fOptions & kPretty) != 0)
-    {
-        AppendTo(ioOut, fLinePrefix);
+        ioText.Insert(_GetLinePrefix(), 0);
     }
 }
 
@@ -97,99 +235,100 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
 {
     if ((fOptions & kPretty) != 0)
     {
-        ioText.AppendString(fLinePrefix);
+        ioText.AppendString(_GetLinePrefix());
+    }
+}
+
+void VJSONWriter::_AppendIndent(TextOut& ioOut) const
+{
+    if ((fOptions & kPretty) != 0)
+    {
+        // The tabs go four at a time, the last group possibly past the prefix (within the room
+        // reserved), to be written over by what follows.
+        constexpr uint64_t kFourTabs = 0x0009000900090009;
+        const size_t tabs = static_cast<size_t>(std::max(0, fLevel));
+        UniChar* d = ioOut.Reserve(tabs + 4);
+        *d++ = '\n';
+        for (size_t i = 0; i < tabs; i += 4)
+        {
+            std::memcpy(d + i, &kFourTabs, sizeof(kFourTabs));
+        }
+        ioOut.SetEnd(d + tabs);
     }
 }
 
 // -------------------------------------------------------------------------------------------------
 // Public operations: each writes into its own buffer and replaces the output only on success.
 
-VError VJSONWriter::_Replace(VError inError, const std::u16string& inText, VString& outText)
-{
-    if (inError != VE_OK)
-    {
-        return inError;
-    }
-    if (inText.size() >= 0x7FFFFFFF)
-    {
-        return _ThrowError(VE_STRING_ALLOC_FAILED);
-    }
-    VString text(reinterpret_cast<const UniChar*>(inText.data()), static_cast<int32_t>(inText.size()));
-    if (text.GetLength() != static_cast<int32_t>(inText.size()))
-    {
-        return VE_STRING_ALLOC_FAILED; // raised by the string
-    }
-    outText = std::move(text);
-    return VE_OK;
-}
-
-// The writing itself appends to a standard string, whose appends are inline and whose growth
-// doubles. Running out of memory there ends the call with 'zorn' 107 and no exception.
+// Only an allocation can throw: running out of memory ends the call with 'zorn' 107 and no
+// exception, the path and level put back as the unwinding left them.
 template <class TWrite>
 VError VJSONWriter::_WriteAndReplace(TWrite&& inWrite, VString& outText)
 {
-    std::u16string text;
     const size_t depth = fOpen.size();
     const int32_t level = fLevel;
-    VError error = VE_OK;
     try
     {
-        error = inWrite(text);
+        TextOut text;
+        VError error = inWrite(text);
+        if (error != VE_OK)
+        {
+            return error;
+        }
+        return text.MoveTo(outText) ? VE_OK : VE_STRING_ALLOC_FAILED; // raised by the string
     }
     catch (const std::exception&)
     {
-        // Only an allocation can throw: put the path and level back as the unwinding left them.
         while (fOpen.size() > depth)
         {
             _PopOpen();
         }
-        while (fLevel > level)
-        {
-            DecrementLevel();
-        }
+        fLevel = level;
         return _ThrowError(VE_STRING_ALLOC_FAILED);
     }
-    return _Replace(error, text, outText);
 }
 
 VError VJSONWriter::StringifyValue(const VJSONValue& inValue, VString& outText)
 {
-    return _WriteAndReplace([&](std::u16string& ioOut) { return _AppendValue(inValue, ioOut); }, outText);
+    return _WriteAndReplace([&](TextOut& ioOut) { return _AppendValue(inValue, ioOut); }, outText);
 }
 
 VError VJSONWriter::StringifyObject(const VJSONObject* inObject, VString& outText)
 {
-    return _WriteAndReplace([&](std::u16string& ioOut) { return _AppendObject(inObject, ioOut); }, outText);
+    return _WriteAndReplace([&](TextOut& ioOut) { return _AppendObject(inObject, ioOut); }, outText);
 }
 
 VError VJSONWriter::StringifyArray(const VJSONArray* inArray, VString& outText)
 {
-    return _WriteAndReplace([&](std::u16string& ioOut) { return _AppendArray(inArray, ioOut); }, outText);
+    return _WriteAndReplace([&](TextOut& ioOut) { return _AppendArray(inArray, ioOut); }, outText);
 }
 
 // -------------------------------------------------------------------------------------------------
 // Values
 
-VError VJSONWriter::_AppendValue(const VJSONValue& inValue, std::u16string& ioOut)
+VError VJSONWriter::_AppendValue(const VJSONValue& inValue, TextOut& ioOut)
 {
     switch (inValue.GetType())
     {
     case JSON_null:
     case JSON_undefined:
-        AppendTo(ioOut, VJSONValue::NullString());
+        ioOut.Append(Literal(u"null"));
         return VE_OK;
     case JSON_false:
-        AppendTo(ioOut, VJSONValue::FalseString());
+        ioOut.Append(Literal(u"false"));
         return VE_OK;
     case JSON_true:
-        AppendTo(ioOut, VJSONValue::TrueString());
+        ioOut.Append(Literal(u"true"));
         return VE_OK;
     case JSON_string:
-        return _AppendJSONString(inValue.GetStringUnits(), ioOut);
-    case JSON_number:
-        VReal::RealToJSONString(inValue.GetNumber(), fNumber);
-        AppendTo(ioOut, fNumber);
+        _AppendJSONString(inValue.GetStringUnits(), ioOut);
         return VE_OK;
+    case JSON_number:
+    {
+        UniChar* d = ioOut.Reserve(VReal::kMaxJSONUnits);
+        ioOut.SetEnd(d + VReal::RealToJSONUnits(inValue.GetNumber(), d));
+        return VE_OK;
+    }
     case JSON_object:
         return _AppendObject(inValue.GetObject(), ioOut);
     case JSON_array:
@@ -200,34 +339,73 @@ VError VJSONWriter::_AppendValue(const VJSONValue& inValue, std::u16string& ioOu
     return VE_OK;
 }
 
-VError VJSONWriter::_AppendJSONString(std::u16string_view inUnits, std::u16string& ioOut)
+// The string's JSON form escaped straight into the output, as VString::GetJSONString writes it.
+void VJSONWriter::_AppendJSONString(std::u16string_view inUnits, TextOut& ioOut) const
 {
-    // Most strings have nothing to escape: they go straight into the output.
-    if ((fOptions & kRaw) != 0 || NeedsNoEscape(inUnits, (fOptions & kEscapeAmpersandApostrophe) != 0))
+    const bool quoted = (fOptions & kQuoted) != 0;
+    const auto* units = reinterpret_cast<const UniChar*>(inUnits.data());
+    size_t count = inUnits.size();
+    if ((fOptions & kRaw) != 0)
     {
-        const bool quoted = (fOptions & kQuoted) != 0;
+        UniChar* d = ioOut.Reserve(count + 2);
         if (quoted)
         {
-            ioOut.push_back(u'"');
+            *d++ = '"';
         }
-        ioOut.append(inUnits);
+        if (count != 0)
+        {
+            std::memcpy(d, units, count * sizeof(UniChar));
+        }
+        d += count;
         if (quoted)
         {
-            ioOut.push_back(u'"');
+            *d++ = '"';
         }
-        return VE_OK;
+        ioOut.SetEnd(d);
+        return;
     }
-    fUnits.FromUniString(reinterpret_cast<const UniChar*>(inUnits.data()),
-                         static_cast<int32_t>(inUnits.size()));
-    VError error = fUnits.GetJSONString(fEscaped, fOptions);
-    if (error == VE_OK)
+    if (count <= kEscapeChunk)
     {
-        AppendTo(ioOut, fEscaped);
+        UniChar* d = ioOut.Reserve(6 * count + 2);
+        if (quoted)
+        {
+            *d++ = '"';
+        }
+        d = VString::WriteJSONEscapedUnits(units, static_cast<int32_t>(count), d, fOptions);
+        if (quoted)
+        {
+            *d++ = '"';
+        }
+        ioOut.SetEnd(d);
+        return;
     }
-    return error;
+    size_t chunk = kEscapeChunk;
+    UniChar* d = ioOut.Reserve(6 * chunk + 2);
+    if (quoted)
+    {
+        *d++ = '"';
+    }
+    for (;;)
+    {
+        d = VString::WriteJSONEscapedUnits(units, static_cast<int32_t>(chunk), d, fOptions);
+        units += chunk;
+        count -= chunk;
+        if (count == 0)
+        {
+            break;
+        }
+        ioOut.SetEnd(d);
+        chunk = std::min(count, kEscapeChunk);
+        d = ioOut.Reserve(6 * chunk + 1);
+    }
+    if (quoted)
+    {
+        *d++ = '"';
+    }
+    ioOut.SetEnd(d);
 }
 
-VError VJSONWriter::_AppendDate(const VJSONValue& inValue, std::u16string& ioOut)
+VError VJSONWriter::_AppendDate(const VJSONValue& inValue, TextOut& ioOut)
 {
     short year = 0;
     short month = 0;
@@ -246,7 +424,7 @@ VError VJSONWriter::_AppendDate(const VJSONValue& inValue, std::u16string& ioOut
     VError error = time.GetJSONString(text, fOptions);
     if (error == VE_OK)
     {
-        AppendTo(ioOut, text);
+        ioOut.Append(text);
     }
     return error;
 }
@@ -292,7 +470,7 @@ void VJSONWriter::_PopOpen()
     fOpen.pop_back();
 }
 
-bool VJSONWriter::_CountAndCheckStop(int32_t inLength, uint32_t inThreshold)
+bool VJSONWriter::_CountAndCheckStop(size_t inLength, uint32_t inThreshold)
 {
     if ((fOptions & kTruncate) == 0)
     {
@@ -306,16 +484,16 @@ bool VJSONWriter::_CountAndCheckStop(int32_t inLength, uint32_t inThreshold)
     return false;
 }
 
-void VJSONWriter::_CloseContainer(std::u16string& ioOut, bool inTruncated, UniChar inClose)
+void VJSONWriter::_CloseContainer(TextOut& ioOut, bool inTruncated, UniChar inClose)
 {
     _AppendIndent(ioOut);
     if (!inTruncated)
     {
-        ioOut.push_back(inClose);
+        ioOut.Push(inClose);
     }
     else if (!fEllipsisWritten)
     {
-        ioOut.append(u"...");
+        ioOut.Append(Literal(u"..."));
         fEllipsisWritten = true;
     }
 }
@@ -323,16 +501,16 @@ void VJSONWriter::_CloseContainer(std::u16string& ioOut, bool inTruncated, UniCh
 // -------------------------------------------------------------------------------------------------
 // Arrays
 
-VError VJSONWriter::_AppendArray(const VJSONArray* inArray, std::u16string& ioOut)
+VError VJSONWriter::_AppendArray(const VJSONArray* inArray, TextOut& ioOut)
 {
     if (inArray == nullptr)
     {
-        AppendTo(ioOut, VJSONValue::UndefinedString());
+        ioOut.Append(VJSONValue::UndefinedString());
         return VE_OK;
     }
     if (inArray->GetCount() == 0)
     {
-        ioOut.append(u"[]");
+        ioOut.Append(Literal(u"[]"));
         return VE_OK;
     }
     if (_IsOpen(inArray))
@@ -346,7 +524,7 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, std::u16string& ioOu
     }
     _PushOpen(inArray);
     IncrementLevel();
-    ioOut.push_back('[');
+    ioOut.Push('[');
     VError error = VE_OK;
     bool truncated = false;
     // Elements are read by reference: the writer holds no lock and the array does not change
@@ -356,16 +534,16 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, std::u16string& ioOu
     {
         if (i > 0)
         {
-            ioOut.push_back(',');
+            ioOut.Push(',');
         }
-        const int32_t start = static_cast<int32_t>(ioOut.size());
+        const size_t start = ioOut.GetSize();
         _AppendIndent(ioOut);
         error = _AppendValue(elements[i], ioOut);
         if (error != VE_OK)
         {
             break;
         }
-        if (_CountAndCheckStop(static_cast<int32_t>(ioOut.size()) - start, kTruncateCount + 1))
+        if (_CountAndCheckStop(ioOut.GetSize() - start, kTruncateCount + 1))
         {
             truncated = true;
             break;
@@ -383,18 +561,18 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, std::u16string& ioOu
 // -------------------------------------------------------------------------------------------------
 // Objects
 
-VError VJSONWriter::_AppendObject(const VJSONObject* inObject, std::u16string& ioOut)
+VError VJSONWriter::_AppendObject(const VJSONObject* inObject, TextOut& ioOut)
 {
     if (inObject == nullptr)
     {
-        AppendTo(ioOut, VJSONValue::UndefinedString());
+        ioOut.Append(VJSONValue::UndefinedString());
         return VE_OK;
     }
     if (_IsOpen(inObject))
     {
         if ((fOptions & kCircularText) != 0)
         {
-            ioOut.append(kCircularMarker);
+            ioOut.Append(Literal(u"\"[circular]\""));
             return VE_OK;
         }
         return _ThrowError(VE_JSON_CIRCULAR_ARRAY);
@@ -433,21 +611,23 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, std::u16string& i
                 error = stored;
                 if (error == VE_OK)
                 {
-                    AppendTo(ioOut, text);
+                    ioOut.Append(text);
                 }
             }
         }
     }
     if (!handled)
     {
-        if (inObject->IsEmpty())
+        // A plain object is empty without properties; a native one is asked.
+        if (inObject->GetImplementation() == nullptr ? inObject->GetOwnProperties().empty()
+                                                     : inObject->IsEmpty())
         {
-            ioOut.append(u"{}");
+            ioOut.Append(Literal(u"{}"));
         }
         else
         {
             IncrementLevel();
-            ioOut.push_back('{');
+            ioOut.Push('{');
             bool truncated = false;
             error = _AppendMembers(inObject, ioOut, truncated);
             DecrementLevel();
@@ -461,7 +641,7 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, std::u16string& i
     return error;
 }
 
-VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, std::u16string& ioOut, bool& outTruncated)
+VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, TextOut& ioOut, bool& outTruncated)
 {
     VError error = VE_OK;
     bool first = true;
@@ -472,7 +652,7 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, std::u16string& 
         {
             if (!first)
             {
-                ioOut.push_back(',');
+                ioOut.Push(',');
             }
             first = false;
             error = _AppendMember(property.fKey.GetUnits(), property.fValue, ioOut, outTruncated);
@@ -488,7 +668,7 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, std::u16string& 
     {
         if (!first)
         {
-            ioOut.push_back(',');
+            ioOut.Push(',');
         }
         first = false;
         const VString& name = i.GetName();
@@ -510,21 +690,21 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, std::u16string& 
     return error;
 }
 
-VError VJSONWriter::_AppendMember(std::u16string_view inName, const VJSONValue& inValue,
-                                  std::u16string& ioOut, bool& outTruncated)
+VError VJSONWriter::_AppendMember(std::u16string_view inName, const VJSONValue& inValue, TextOut& ioOut,
+                                  bool& outTruncated)
 {
-    const int32_t start = static_cast<int32_t>(ioOut.size());
+    const size_t start = ioOut.GetSize();
     _AppendIndent(ioOut);
-    VError error = _AppendJSONString(inName, ioOut);
-    if (error != VE_OK)
+    _AppendJSONString(inName, ioOut);
+    ioOut.Push(':');
+    if ((fOptions & kPretty) != 0)
     {
-        return error;
+        ioOut.Push(' ');
     }
-    ioOut.append((fOptions & kPretty) != 0 ? u": " : u":");
-    error = _AppendValue(inValue, ioOut);
+    VError error = _AppendValue(inValue, ioOut);
     if (error == VE_OK)
     {
-        outTruncated = _CountAndCheckStop(static_cast<int32_t>(ioOut.size()) - start, kTruncateCount + 1);
+        outTruncated = _CountAndCheckStop(ioOut.GetSize() - start, kTruncateCount + 1);
     }
     return error;
 }

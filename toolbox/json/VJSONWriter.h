@@ -14,8 +14,10 @@
 // - Null and undefined write "null"; a null container pointer writes "undefined"; numbers go
 //   through VReal::RealToJSONString (non-finite numbers are "null"); a date is written as the
 //   time of 00:00 UTC of its day (local midnight with 0x80).
-// - Every Stringify call replaces its output. The text is written into one growing buffer; on
-//   any error the output is left as it was and the open path and level are restored.
+// - Every Stringify call replaces its output. The text is written into one block grown by
+//   reallocation, with strings escaped and numbers formatted straight into it, and a long text
+//   becomes the output string's own buffer without a copy. On any error (running out of memory
+//   included: 'zorn' 107) the output is left as it was and the open path and level are restored.
 // - The stop of 0x4000: each container adds the length of every member or element text it wrote
 //   (nested texts are counted again by their container), an array stops after the element at
 //   which 513 or more were already counted, an object after the member at which more than 512
@@ -34,7 +36,6 @@
 
 #include <cstdint>
 #include <set>
-#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -92,42 +93,41 @@ public:
     VDBLanguageContext* GetLanguageContext() const { return fContext; }
 
 private:
+    // The text being written (defined in the source).
+    class TextOut;
+
     // Append the text of one value or container to ioOut. On an error ioOut may hold a partial
-    // text; the public operations write into a separate buffer and drop it.
-    VError _AppendValue(const VJSONValue& inValue, std::u16string& ioOut);
-    VError _AppendObject(const VJSONObject* inObject, std::u16string& ioOut);
-    VError _AppendArray(const VJSONArray* inArray, std::u16string& ioOut);
-    VError _AppendMembers(const VJSONObject* inObject, std::u16string& ioOut, bool& outTruncated);
-    VError _AppendMember(std::u16string_view inName, const VJSONValue& inValue, std::u16string& ioOut,
+    // text; the public operations write into a separate buffer and drop it. Running out of memory
+    // while the text grows throws std::bad_alloc, which the public operations turn into 'zorn' 107.
+    VError _AppendValue(const VJSONValue& inValue, TextOut& ioOut);
+    VError _AppendObject(const VJSONObject* inObject, TextOut& ioOut);
+    VError _AppendArray(const VJSONArray* inArray, TextOut& ioOut);
+    VError _AppendMembers(const VJSONObject* inObject, TextOut& ioOut, bool& outTruncated);
+    VError _AppendMember(std::u16string_view inName, const VJSONValue& inValue, TextOut& ioOut,
                          bool& outTruncated);
-    VError _AppendJSONString(std::u16string_view inUnits, std::u16string& ioOut);
-    VError _AppendDate(const VJSONValue& inValue, std::u16string& ioOut);
+    void _AppendJSONString(std::u16string_view inUnits, TextOut& ioOut) const;
+    VError _AppendDate(const VJSONValue& inValue, TextOut& ioOut);
     // Counts a written member or element text; true when the writing must stop after it.
-    bool _CountAndCheckStop(int32_t inLength, uint32_t inThreshold);
-    void _CloseContainer(std::u16string& ioOut, bool inTruncated, UniChar inClose);
+    bool _CountAndCheckStop(size_t inLength, uint32_t inThreshold);
+    void _CloseContainer(TextOut& ioOut, bool inTruncated, UniChar inClose);
     bool _IsOpen(const void* inContainer) const;
     void _PushOpen(const void* inContainer);
     void _PopOpen();
-    VError _Replace(VError inError, const std::u16string& inText, VString& outText);
     template <class TWrite>
     VError _WriteAndReplace(TWrite&& inWrite, VString& outText);
-    void _AppendIndent(std::u16string& ioOut) const;
+    void _AppendIndent(TextOut& ioOut) const;
+    // The pretty form's line prefix: a line feed and one tab per open level.
+    VString _GetLinePrefix() const;
 
     VDBLanguageContext* fContext;
     uint32_t fOptions;
     int32_t fLevel = 0;
-    VString fIndentUnit;
-    VString fLinePrefix;
     std::vector<const void*> fOpen;
     // Mirrors fOpen once the path is deep, so that a membership test stays constant.
     std::unordered_set<const void*> fOpenSet;
     std::set<const VJSONObject*> fSeen;
     uint32_t fCharacterCount = 0;
     bool fEllipsisWritten = false;
-    // Reused for the units of a string or name before escaping, and its escaped form.
-    VString fUnits;
-    VString fEscaped;
-    VString fNumber;
 };
 
 } // namespace zorn

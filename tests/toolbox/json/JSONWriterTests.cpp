@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
 using namespace zorn;
 using namespace zorn::test;
@@ -81,6 +82,9 @@ TEST_F(JSONWriterText, ExactTexts)
                      {"b", MakeArray({VJSONValue(1.0), MakeObject({{"c", VJSONValue(Str("d"))}})})},
                      {"e", VJSONValue(JSON_null)}}),
          9, u"{\n\t\"a\": 1,\n\t\"b\": [\n\t\t1,\n\t\t{\n\t\t\t\"c\": \"d\"\n\t\t}\n\t],\n\t\"e\": null\n}"},
+        {"five levels, pretty (tabs written in groups of four)",
+         MakeArray({MakeArray({MakeArray({MakeArray({MakeArray({VJSONValue(1.0)})})})})}), 9,
+         u"[\n\t[\n\t\t[\n\t\t\t[\n\t\t\t\t[\n\t\t\t\t\t1\n\t\t\t\t]\n\t\t\t]\n\t\t]\n\t]\n]"},
         {"insertion order is kept", MakeObject({{"z", VJSONValue(1.0)}, {"a", VJSONValue(2.0)}}), 1,
          u"{\"z\":1,\"a\":2}"},
     };
@@ -237,6 +241,48 @@ TEST(JSONWriterTruncate, StopsAfterTheElementAtWhich513WereCounted)
     VString description;
     object.GetObject()->GetDescription(description, true);
     EXPECT_EQ(text, Text(description)) << "a truncated description is the same text";
+}
+
+// Texts longer than a string's escaping chunk (4096 units) and than the writer's first block:
+// escapes on both sides of the chunk boundaries, and a text handed over as the output string's
+// own buffer, which copies share, writes copy and the last owner frees.
+TEST(JSONWriterLongTexts, AreWrittenWholeIntoAStringOfTheirOwn)
+{
+    std::u16string units(10000, u'a');
+    const std::pair<size_t, char16_t> specials[] = {{0, u'"'},      {4095, u'\n'}, {4096, u'&'},
+                                                    {8191, u'\\'},  {8192, u'\''}, {5000, u'\u00E9'},
+                                                    {9999, u'\x01'}};
+    for (auto [at, unit] : specials)
+    {
+        units[at] = unit;
+    }
+    const VString string(reinterpret_cast<const UniChar*>(units.data()), static_cast<int32_t>(units.size()));
+    for (uint32_t options : {0x1U, 0x401U, 0x0U})
+    {
+        VString expected;
+        ASSERT_EQ(VE_OK, string.GetJSONString(expected, options));
+        EXPECT_EQ(Text(expected), Write(VJSONValue(string), options)) << "options " << options;
+    }
+
+    VJSONValue array(JSON_array);
+    std::u16string expected = u"[";
+    for (int i = 0; i < 3000; ++i)
+    {
+        array.GetArray()->Push(VJSONValue(static_cast<double>(i)));
+        expected += Text(VString(std::to_string(i).c_str())) + u",";
+    }
+    array.GetArray()->Push(VJSONValue(Str("end")));
+    expected += u"\"end\"]";
+    VJSONWriter writer(1);
+    VString text;
+    ASSERT_EQ(VE_OK, writer.StringifyValue(array, text));
+    EXPECT_EQ(expected, Text(text));
+    VString copy(text);
+    copy.AppendUniChar('!');
+    EXPECT_EQ(expected + u"!", Text(copy));
+    EXPECT_EQ(expected, Text(text)) << "a write to a copy leaves the text as it was";
+    text.AppendString(copy);
+    EXPECT_EQ(expected + expected + u"!", Text(text));
 }
 
 class JSONWriterDepth : public TaskManagerTest

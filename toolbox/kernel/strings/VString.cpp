@@ -411,6 +411,25 @@ UniChar* VString::RetainBuffer(int32_t& outLength, int32_t& outCapacity) const
     return buffer;
 }
 
+bool VString::AdoptBlock(UniChar* inBlock, int32_t inLength, int64_t inBlockUnits)
+{
+    constexpr int32_t kMaxCapacity = 0x7FFFFFFC;
+    if (inBlock == nullptr || sCppMemMgr == nullptr || inLength < 0 || inLength > kMaxCapacity ||
+        inBlockUnits < static_cast<int64_t>(inLength) + kAdoptedBlockExtraUnits)
+    {
+        return false;
+    }
+    // The count's two units lie at CountIndex(capacity) <= capacity + 2, within the block.
+    const auto capacity =
+        static_cast<int32_t>(std::min<int64_t>(inBlockUnits - kAdoptedBlockExtraUnits, kMaxCapacity));
+    _SetBuffer(inBlock, inLength, capacity, 0);
+    fString[inLength] = 0;
+    BufferCount(inBlock, capacity).store(1, std::memory_order_relaxed);
+    fFlags &= static_cast<uint8_t>(~kNull);
+    SetDirty(true);
+    return true;
+}
+
 void VInlineString::Retain() const
 {
     if (fString != nullptr)

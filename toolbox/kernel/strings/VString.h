@@ -163,6 +163,14 @@ public:
     // buffers are copied into a new counted one. Empty or null strings, and allocation failure,
     // give null and 0, 0.
     UniChar* RetainBuffer(int32_t& outLength, int32_t& outCapacity) const;
+    // The units a block needs beyond its text to be adopted: the terminator and the count.
+    static constexpr int64_t kAdoptedBlockExtraUnits = 4;
+    // Takes over inBlock, a block of inBlockUnits units from the process memory manager whose
+    // first inLength units are the text, as this string's own counted buffer (not null, dirty),
+    // so that a writer can hand over what it wrote without a copy. False, the block not taken
+    // and the string unchanged, without a memory manager, with a null block, or when inLength is
+    // negative, above 0x7FFFFFFC or leaves less than kAdoptedBlockExtraUnits in the block.
+    bool AdoptBlock(UniChar* inBlock, int32_t inLength, int64_t inBlockUnits);
 
     void Swap(VString& ioOther);
 
@@ -383,6 +391,11 @@ public:
     // U+0080 up (lone surrogates too) are written as they are. 'zorn' 107, out unchanged, when
     // 6 x length + 4 units exceed 0x7FFFFFFF or cannot be allocated.
     VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
+    // The escaping of GetJSONString without quotes, for writers that append to a buffer of their
+    // own: the units' JSON form (bit 1024 of inOptions read, the others not) written at outText,
+    // which has room for 6 units per unit. Returns the end of what was written.
+    static UniChar* WriteJSONEscapedUnits(const UniChar* inUnits, int32_t inCount, UniChar* outText,
+                                          JSONStringOptions inOptions);
     // Decodes the JSON escapes (bit 16: a plain copy): \b \f \n \r \t, \u and four hex
     // digits (with fewer, or other units, the 'u' alone), any other escaped unit as itself; a
     // final lone backslash is dropped. Returns 0; a result that cannot be allocated raises

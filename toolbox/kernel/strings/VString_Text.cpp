@@ -260,16 +260,21 @@ UniChar* WriteJSONEscaped(const UniChar* inUnits, int32_t inCount, UniChar* outT
     const __m128i del = _mm_set1_epi16(0x7F);
     const __m128i ampersand = _mm_set1_epi16(inEscapeAmpersandApostrophe ? '&' : '"');
     const __m128i apostrophe = _mm_set1_epi16(inEscapeAmpersandApostrophe ? '\'' : '"');
+    // Two mask bits per unit to escape.
+    auto specials = [&](__m128i inBlock)
+    {
+        __m128i special = _mm_cmpeq_epi16(_mm_subs_epu16(inBlock, lastControl), zero); // below U+0020
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(inBlock, quote));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(inBlock, backslash));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(inBlock, del));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(inBlock, ampersand));
+        special = _mm_or_si128(special, _mm_cmpeq_epi16(inBlock, apostrophe));
+        return _mm_movemask_epi8(special);
+    };
     for (; end - s >= 8; s += 8)
     {
         __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-        __m128i special = _mm_cmpeq_epi16(_mm_subs_epu16(units, lastControl), zero); // below U+0020
-        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, quote));
-        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, backslash));
-        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, del));
-        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, ampersand));
-        special = _mm_or_si128(special, _mm_cmpeq_epi16(units, apostrophe));
-        if (_mm_movemask_epi8(special) == 0)
+        if (specials(units) == 0)
         {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d), units);
             d += 8;
@@ -278,6 +283,30 @@ UniChar* WriteJSONEscaped(const UniChar* inUnits, int32_t inCount, UniChar* outT
         for (int i = 0; i < 8; ++i)
         {
             d = WriteJSONUnit(s[i], d, inEscapes);
+        }
+    }
+    // The last units without a loop where they need no escape: the block of the last eight units
+    // (those before s in it were then written as they are, so it is rewritten whole over them), or
+    // for four to seven units in all, the first and the last four.
+    const ptrdiff_t rest = end - s;
+    if (rest > 0 && inCount >= 8)
+    {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 8));
+        if (specials(units) == 0)
+        {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d - (8 - rest)), units);
+            return d + rest;
+        }
+    }
+    else if (rest >= 4)
+    {
+        __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+        __m128i last = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(end - 4));
+        if (specials(_mm_unpacklo_epi64(first, last)) == 0)
+        {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d), first);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(d + rest - 4), last);
+            return d + rest;
         }
     }
 #else
@@ -445,6 +474,14 @@ VError VString::GetJSONString(VString& outJSONString, JSONStringOptions inOption
         outJSONString = std::move(target);
     }
     return VE_OK;
+}
+
+UniChar* VString::WriteJSONEscapedUnits(const UniChar* inUnits, int32_t inCount, UniChar* outText,
+                                        JSONStringOptions inOptions)
+{
+    const bool ampersand = (inOptions & kJSONEscapeAmpersandApostrophe) != 0;
+    return WriteJSONEscaped(inUnits, inCount, outText, ampersand ? kJSONEscapesWithAmpersand : kJSONEscapes,
+                            ampersand);
 }
 
 VError VString::FromJSONString(const VString& inJSONString, JSONStringOptions inOptions)

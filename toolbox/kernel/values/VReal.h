@@ -44,6 +44,11 @@ public:
 
     static void RealToXMLString(double inValue, VString& outText);
     static void RealToJSONString(double inValue, VString& outText);
+    // The units a RealToJSONUnits text can take.
+    static constexpr int32_t kMaxJSONUnits = 32;
+    // RealToJSONString's text written at outText (room for kMaxJSONUnits), for writers that
+    // append to a buffer of their own; returns the number of units written.
+    static int32_t RealToJSONUnits(double inValue, UniChar* outText);
 
     // The comparison of all real forms (see the header comment); an epsilon of 0 asks for exact
     // equality.

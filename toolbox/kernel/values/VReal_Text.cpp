@@ -56,26 +56,246 @@ void SetASCII(VString& outText, const char* inBegin, const char* inEnd)
     outText.FromCString(text.c_str());
 }
 
-// "%.14G": the shortest of the fixed and exponential forms with 14 significant digits, upper case.
-void FormatGeneral14(double inValue, VString& outText)
+// The longest text of the two forms below: "-1.2345678901234E-308" and "-9007199254740991".
+constexpr size_t kMaxFormLength = 24;
+static_assert(kMaxFormLength <= VReal::kMaxJSONUnits);
+
+// "%.14G" through the standard library's conversion with a precision: exact, but several times
+// slower than the integer arithmetic below, which serves the usual magnitudes.
+char* WriteGeneral14Exact(double inValue, char* outText)
 {
-    char text[48];
-    auto result = std::to_chars(text, text + sizeof(text), inValue, std::chars_format::general, 14);
-    std::transform(text, result.ptr, text,
+    auto result = std::to_chars(outText, outText + kMaxFormLength, inValue, std::chars_format::general, 14);
+    std::transform(outText, result.ptr, outText,
                    [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
-    SetASCII(outText, text, result.ptr);
+    return result.ptr;
 }
 
-// Integers within +-(2^53 - 1) in integer form; false for any other number.
+__extension__ using UInt128 = unsigned __int128;
+
+constexpr int kPrecision = 14;
+constexpr uint64_t kPowersOf10[] = {1ULL,
+                                    10ULL,
+                                    100ULL,
+                                    1000ULL,
+                                    10000ULL,
+                                    100000ULL,
+                                    1000000ULL,
+                                    10000000ULL,
+                                    100000000ULL,
+                                    1000000000ULL,
+                                    10000000000ULL,
+                                    100000000000ULL,
+                                    1000000000000ULL,
+                                    10000000000000ULL,
+                                    100000000000000ULL,
+                                    1000000000000000ULL,
+                                    10000000000000000ULL,
+                                    100000000000000000ULL,
+                                    1000000000000000000ULL,
+                                    10000000000000000000ULL};
+
+// The 14 significant digits of a number from 1e-5 to below 1e14, rounded as the C library rounds
+// (to nearest, ties to even), by exact integer arithmetic: the number is m x 2^-s with a 53-bit m,
+// and the digits are m x 10^p x 2^-s for the p that leaves 14 digits before the point. Fills
+// outDigits (no trailing zeros) and outExponent (the decimal exponent after rounding); returns the
+// number of digits, or 0 outside that range.
+int GetDigits14(double inMagnitude, char* outDigits, int& outExponent)
+{
+    if (!(inMagnitude >= 1e-5 && inMagnitude < 1e14))
+    {
+        return 0;
+    }
+    // A normal number: the stored 52 bits and the implicit one; its value is m x 2^(e - 1075).
+    const auto bits = std::bit_cast<uint64_t>(inMagnitude);
+    const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int shift = 1075 - static_cast<int>(bits >> 52); // from 7 to 70
+    // floor(log10(m x 2^-shift)) within one: log10(2) is about 78913 / 2^18.
+    int exponent = ((52 - shift) * 78913) >> 18;
+    uint64_t digits = 0;
+    for (;;)
+    {
+        const int power = kPrecision - 1 - exponent;
+        if (power < 0 || power >= static_cast<int>(std::size(kPowersOf10)))
+        {
+            return 0;
+        }
+        const UInt128 product = static_cast<UInt128>(mantissa) * kPowersOf10[power];
+        const UInt128 whole = product >> shift;
+        if (whole >= kPowersOf10[kPrecision])
+        {
+            ++exponent;
+            continue;
+        }
+        if (whole < kPowersOf10[kPrecision - 1])
+        {
+            --exponent;
+            continue;
+        }
+        const UInt128 rest = product & ((UInt128{1} << shift) - 1);
+        const UInt128 half = UInt128{1} << (shift - 1);
+        digits = static_cast<uint64_t>(whole);
+        if (rest > half || (rest == half && (digits & 1) != 0))
+        {
+            ++digits;
+        }
+        if (digits == kPowersOf10[kPrecision])
+        {
+            digits = kPowersOf10[kPrecision - 1];
+            ++exponent;
+        }
+        break;
+    }
+    // Two halves of seven digits, each written two digits at a time.
+    auto writeSeven = [](uint32_t inValue, char* outText)
+    {
+        for (int i = 6; i > 0; i -= 2)
+        {
+            const uint32_t pair = inValue % 100;
+            inValue /= 100;
+            outText[i] = static_cast<char>('0' + pair % 10);
+            outText[i - 1] = static_cast<char>('0' + pair / 10);
+        }
+        outText[0] = static_cast<char>('0' + inValue);
+    };
+    writeSeven(static_cast<uint32_t>(digits / 10000000), outDigits);
+    writeSeven(static_cast<uint32_t>(digits % 10000000), outDigits + 7);
+    int count = kPrecision;
+    while (count > 1 && outDigits[count - 1] == '0')
+    {
+        --count;
+    }
+    outExponent = exponent;
+    return count;
+}
+
+// "%.14G": the shortest of the fixed and exponential forms with 14 significant digits, upper case.
+// Written at outText (room for kMaxFormLength); returns the end.
+char* WriteGeneral14(double inValue, char* outText)
+{
+    char digits[kPrecision];
+    int exponent = 0;
+    const int count = GetDigits14(std::fabs(inValue), digits, exponent);
+    if (count == 0)
+    {
+        return WriteGeneral14Exact(inValue, outText);
+    }
+    char* d = outText;
+    if (inValue < 0)
+    {
+        *d++ = '-';
+    }
+    if (exponent >= -4 && exponent < kPrecision)
+    {
+        if (exponent < 0)
+        {
+            *d++ = '0';
+            *d++ = '.';
+            d = std::fill_n(d, -exponent - 1, '0');
+            return std::copy_n(digits, count, d);
+        }
+        const int whole = exponent + 1;
+        d = std::copy_n(digits, std::min(count, whole), d);
+        if (count <= whole)
+        {
+            return std::fill_n(d, whole - count, '0');
+        }
+        *d++ = '.';
+        return std::copy(digits + whole, digits + count, d);
+    }
+    // Only 1e14 itself, rounded up from below, and 1e-5 to 1e-4 reach the exponential form here.
+    *d++ = digits[0];
+    if (count > 1)
+    {
+        *d++ = '.';
+        d = std::copy(digits + 1, digits + count, d);
+    }
+    *d++ = 'E';
+    *d++ = exponent < 0 ? '-' : '+';
+    const int magnitude = std::abs(exponent);
+    if (magnitude < 10)
+    {
+        *d++ = '0';
+    }
+    return std::to_chars(d, outText + kMaxFormLength, magnitude).ptr;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Integers within +-(2^53 - 1) in integer form, written at outText (room for kMaxFormLength);
+// returns the end, or null for any other number. The digits are written two at a time from the
+// end, in bytes or in UTF-16 units.
+template <class TChar>
+TChar* WriteExactInteger(double inValue, TChar* outText)
+{
+    if (!(std::fabs(inValue) <= kMaxExactInteger))
+    {
+        return nullptr;
+    }
+    const auto integer = static_cast<int64_t>(inValue);
+    if (static_cast<double>(integer) != inValue)
+    {
+        return nullptr;
+    }
+    TChar* d = outText;
+    if (integer < 0)
+    {
+        *d++ = '-';
+    }
+    const auto value = static_cast<uint64_t>(integer < 0 ? -integer : integer);
+    // floor(log10(v)) is t or t - 1 for t = floor(bit width x log10(2)); v = value | 1 has the
+    // digit count of value, 0 included.
+    const uint64_t counted = value | 1;
+    const int estimate = (std::bit_width(counted) * 1233) >> 12;
+    const int length = estimate + (counted >= kPowersOf10[estimate] ? 1 : 0);
+    TChar* const end = d + length;
+    TChar* p = end;
+    auto writePair = [&p](size_t inPair)
+    {
+        *--p = static_cast<TChar>(kDigitPairs[inPair * 2 + 1]);
+        *--p = static_cast<TChar>(kDigitPairs[inPair * 2]);
+    };
+    uint64_t high = value;
+    while (high > UINT32_MAX)
+    {
+        writePair(static_cast<size_t>(high % 100));
+        high /= 100;
+    }
+    // The rest in 32 bits, where a division is cheaper.
+    auto rest = static_cast<uint32_t>(high);
+    while (rest >= 100)
+    {
+        writePair(rest % 100);
+        rest /= 100;
+    }
+    if (rest >= 10)
+    {
+        writePair(rest);
+    }
+    else
+    {
+        *--p = static_cast<TChar>('0' + rest);
+    }
+    return end;
+}
+
+void FormatGeneral14(double inValue, VString& outText)
+{
+    char text[kMaxFormLength];
+    SetASCII(outText, text, WriteGeneral14(inValue, text));
+}
+
 bool FormatExactInteger(double inValue, VString& outText)
 {
-    if (!(std::fabs(inValue) <= kMaxExactInteger) || inValue != std::trunc(inValue))
+    char text[kMaxFormLength];
+    char* end = WriteExactInteger(inValue, text);
+    if (end == nullptr)
     {
         return false;
     }
-    char text[24];
-    auto result = std::to_chars(text, text + sizeof(text), static_cast<int64_t>(inValue));
-    SetASCII(outText, text, result.ptr);
+    SetASCII(outText, text, end);
     return true;
 }
 
@@ -479,14 +699,20 @@ void VReal::RealToXMLString(double inValue, VString& outText)
 
 void VReal::RealToJSONString(double inValue, VString& outText)
 {
-    if (!std::isfinite(inValue))
+    UniChar units[kMaxJSONUnits];
+    outText.FromUniCString(units, RealToJSONUnits(inValue, units));
+}
+
+int32_t VReal::RealToJSONUnits(double inValue, UniChar* outText)
+{
+    if (UniChar* end = WriteExactInteger(inValue, outText))
     {
-        outText.FromCString("null");
+        return static_cast<int32_t>(end - outText);
     }
-    else if (!FormatExactInteger(inValue, outText))
-    {
-        FormatGeneral14(inValue, outText);
-    }
+    char text[kMaxFormLength];
+    char* end = std::isfinite(inValue) ? WriteGeneral14(inValue, text) : std::copy_n("null", 4, text);
+    std::copy(text, end, outText);
+    return static_cast<int32_t>(end - text);
 }
 
 void VReal::GetString(VString& outValue) const

@@ -10,6 +10,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 
 using namespace zorn;
 using zorn::test::Text;
@@ -160,6 +161,32 @@ TEST(StringJSON, Escaping)
     VString self = Str(u"a\"b");
     self.GetJSONString(self, 1);
     EXPECT_EQ(Text(self), u"\"a\\\"b\"");
+}
+
+// Escaping goes eight units at a time, then takes the last units as a block or two halves where
+// it can: one unit to escape at every place of strings of every length up to three blocks.
+TEST(StringJSON, EscapingAtEveryPlaceOfShortAndBlockLengthStrings)
+{
+    const std::pair<char16_t, std::u16string> specials[] = {
+        {u'"', u"\\\""}, {u'\n', u"\\n"}, {u'\x7F', u"\\u007F"}, {u'\'', u"\\u0027"}};
+    for (size_t length = 1; length <= 24; ++length)
+    {
+        const std::u16string plain(length, u'\xE9');
+        VString json;
+        ASSERT_EQ(Str(plain).GetJSONString(json, 1024), VE_OK);
+        EXPECT_EQ(Text(json), plain) << "length " << length;
+        for (size_t at = 0; at < length; ++at)
+        {
+            for (const auto& [unit, escaped] : specials)
+            {
+                std::u16string text = plain;
+                text[at] = unit;
+                ASSERT_EQ(Str(text).GetJSONString(json, 1024), VE_OK);
+                EXPECT_EQ(Text(json), plain.substr(0, at) + escaped + plain.substr(at + 1))
+                    << "length " << length << " at " << at;
+            }
+        }
+    }
 }
 
 TEST(StringJSON, Decoding)

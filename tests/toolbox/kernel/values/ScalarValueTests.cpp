@@ -9,10 +9,13 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <random>
+#include <vector>
 
 // The JSON library is above the kernel; these tests stand in for its values through the kernel
 // hooks, as the library does when it starts.
@@ -309,6 +312,9 @@ TEST(ScalarValues, RealXMLAndJSONTexts)
         {9007199254740992.0, "9.007199254741E+15", "9.007199254741E+15"},
         {-0.0, "0", "0"},
         {-12.0, "-12", "-12"},
+        {-7.0, "-7", "-7"},
+        {100.0, "100", "100"},
+        {1234567.0, "1234567", "1234567"},
         {1.0 / 3.0, "0.33333333333333", "0.33333333333333"},
         {kNaN, "NaN", "null"},
         {kInf, "INF", "null"},
@@ -322,6 +328,73 @@ TEST(ScalarValues, RealXMLAndJSONTexts)
         VReal::RealToJSONString(row.fValue, json);
         EXPECT_EQ(Text(xml), row.fXML) << row.fXML;
         EXPECT_EQ(Text(json), row.fJSON) << row.fJSON;
+    }
+}
+
+// The "%.14G" text is built from the shortest digits that read back, rounded to 14: it must be the
+// C library's own on numbers of every magnitude (random bit patterns), on decimals of 15 to 17
+// digits (the rounding), on exact 15-digit midpoints, and where rounding carries through nines.
+TEST(ScalarValues, RealTextIsTheCLibrarysG14Form)
+{
+    std::vector<double> values = {0.1,
+                                  1e-5,
+                                  1e-4,
+                                  0.00012345678901234,
+                                  99999999999999.5,
+                                  9.99999999999995,
+                                  1.00000000000005,
+                                  999999999999999.0,
+                                  1e14,
+                                  1e15,
+                                  123456789012345.0,
+                                  -2.5e-300,
+                                  5e-324,
+                                  std::numeric_limits<double>::max(),
+                                  1e22,
+                                  1e21,
+                                  -1.5};
+    std::mt19937_64 random(20261210);
+    for (int i = 0; i < 30000; ++i)
+    {
+        const double fromBits = std::bit_cast<double>(random());
+        if (std::isfinite(fromBits))
+        {
+            values.push_back(fromBits);
+        }
+        // 15 to 17 significant digits, then a 14-digit mantissa with a final 5 (a midpoint), at
+        // exponents around the switch between the fixed and exponential forms.
+        const int exponent = static_cast<int>(random() % 40) - 20;
+        char text[64];
+        std::snprintf(text, sizeof(text), "%.*fe%d", 14 + static_cast<int>(random() % 3),
+                      1 + static_cast<double>(random() % 9000000) / 1000000.0, exponent);
+        values.push_back(std::strtod(text, nullptr));
+        std::snprintf(text, sizeof(text), "%llu.%013llu5e%d",
+                      static_cast<unsigned long long>(1 + random() % 9),
+                      static_cast<unsigned long long>(random() % 10000000000000ULL), exponent);
+        values.push_back(std::strtod(text, nullptr));
+    }
+    int mismatches = 0;
+    for (double value : values)
+    {
+        char expected[64];
+        std::snprintf(expected, sizeof(expected), "%.14G", value);
+        VString text;
+        VReal(value).GetString(text);
+        if (Text(text) != expected && ++mismatches <= 5)
+        {
+            ADD_FAILURE() << std::bit_cast<uint64_t>(value) << ": " << Text(text) << " instead of "
+                          << expected;
+        }
+    }
+    EXPECT_EQ(0, mismatches);
+
+    // Integers within 2^53 in integer form, of every digit count.
+    for (int i = 0; i < 20000; ++i)
+    {
+        const auto integer = static_cast<int64_t>(random() >> (11 + random() % 53)) * (i % 2 == 0 ? 1 : -1);
+        VString json;
+        VReal::RealToJSONString(static_cast<double>(integer), json);
+        ASSERT_EQ(Text(json), std::to_string(integer));
     }
 }
 
