@@ -71,9 +71,14 @@ public:
     // The largest index at which setting by path may grow an array.
     static constexpr int64_t kMaxPathIndex = 999999;
 
-    // Retains the implementation (may be null). One reference, the creator's. With inUnmonitored
-    // the object is left out of the task counter below.
-    explicit VJSONObject(IJSONObject* inImplementation = nullptr, bool inUnmonitored = false);
+    // Retains the implementation (may be null). One reference, the creator's.
+    explicit VJSONObject(IJSONObject* inImplementation = nullptr);
+    // Also retains the storage locker (may be null): a locker makes the object shared. With
+    // inUnmonitored the object is left out of the task counter below.
+    VJSONObject(IJSONObject* inImplementation, VStorageLocker* inLocker, bool inUnmonitored = false);
+    // With inShared, a shared object with a new storage locker of its own (unbound: it may still
+    // join another shared graph).
+    VJSONObject(IJSONObject* inImplementation, bool inShared);
     VJSONObject(const VJSONObject&) = delete;
     VJSONObject& operator=(const VJSONObject&) = delete;
 
@@ -176,6 +181,34 @@ public:
     void SetStorageLocker(VStorageLocker* inLocker);
     // 0 without a locker; else the locker's id, negated for a class-internal or unbound locker.
     int32_t GetSharedID() const;
+    // Whether the object has a locker (read without taking a lock, for a quick test).
+    bool HasStorageLocker() const { return fLocker.load(std::memory_order_relaxed) != nullptr; }
+    // A locker, else what the native implementation's IJSON_IsSharable answers.
+    bool IsShared() const;
+    // A locker, or a graph with a shared member.
+    bool IsSharedGraph() const;
+    void MakeGraphShared();
+    // For a shared object and a container value: when the value's tree can take this object's
+    // locker (plain containers, the same locker or an unbound one, sharable natives), every
+    // container of it takes it. This object's locker is bound in any case.
+    void MakeValueSharedIfNecessary(VJSONValue& ioValue);
+
+    // Reference counting: a container in a graph keeps the graph's total, and a release that
+    // leaves a garbage cycle frees it (VJSONGraph). Shared containers do both under
+    // StGraphLocker::sMutex; plain ones take no lock.
+    uint32_t Retain(const char* inDebugInfo = nullptr) const override;
+    uint32_t Release(const char* inDebugInfo = nullptr) const override;
+
+    // The object graph (see VJSONGraph): null until the object is linked with another container.
+    VJSONGraph* GetGraph() const { return fGraph.load(std::memory_order_acquire); }
+    // For native implementations that hold containers: links (unlinks) one into this object's
+    // graph, so that a cycle through it is counted.
+    void ConnectImplementationProperty(const VJSONValue& inValue);
+    void DisconnectImplementationProperty(const VJSONValue& inValue);
+    // The references of the own properties are no longer counted in the graph (they stay stored).
+    void DisconnectAll();
+    // Takes the properties out of the graph's counts and removes them all.
+    void ClearFromGraph();
 
 protected:
     ~VJSONObject() override;
@@ -183,6 +216,14 @@ protected:
 private:
     // The iterators hold positions in fProperties, and trust them while fRemovals is unchanged.
     friend class VJSONPropertyIteratorBase;
+    friend class VJSONGraph;
+
+    // Empties the properties of a member being collected (no counting: the graph does that).
+    void _EmptyForGraph();
+    // The store of SetOwnProperty once the checks are passed: replaces or appends, links a
+    // container value and unlinks the value it replaces.
+    template <class TValue>
+    void _StoreOwnProperty(std::u16string_view inUnits, uint32_t inHash, TValue&& inValue);
 
     static constexpr uint32_t kNoEntry = UINT32_MAX;
 
@@ -207,16 +248,18 @@ private:
     // full; empty while the object has kLinearLimit properties or fewer (unless it was filled at
     // once with more).
     std::vector<uint32_t> fIndex;
-    // The object graph, the storage locker and the script class attach here when they exist.
-    [[maybe_unused]] VJSONGraph* fGraph = nullptr;
-    IJSONObject* fImplementation = nullptr; // retained
-    VStorageLocker* fLocker = nullptr;      // retained; changed under StGraphLocker::sMutex
+    // The script class attaches here once it exists.
+    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
+    IJSONObject* fImplementation = nullptr;    // retained
+    // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-object test of the
+    // unlocked paths is a plain load).
+    std::atomic<VStorageLocker*> fLocker{nullptr};
     VJSONStamp* fStamp = nullptr;           // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;
-    [[maybe_unused]] uint32_t fContainerCount = 0;
+    uint32_t fContainerCount = 0; // references counted in the graph (VJSONGraph)
     [[maybe_unused]] bool fUnderConstruction = false;
     bool fUnmonitored;
 };

@@ -6,6 +6,7 @@
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 
 namespace zorn
 {
@@ -117,6 +118,13 @@ int32_t VStorageLocker::GetOwnerID() const
 {
     StLocker<VCriticalSection> lock(&fSection);
     return fOwnerID;
+}
+
+bool VStorageLocker::IsInUseByCurrentTask() const
+{
+    const int32_t task = VTaskMgr::GetCurrentTaskID();
+    StLocker<VCriticalSection> lock(&fSection);
+    return fUseCount > 0 && task != 0 && fOwnerID == task;
 }
 
 int32_t VStorageLocker::GetUseCount() const

@@ -1,0 +1,67 @@
+// StJSONChangeLock: the locks of one change to a JSON object or array. A plain container in a
+// plain graph takes none. A shared one (a storage locker, or a graph with a shared member), or one
+// receiving a shared value, takes StGraphLocker::sMutex and then its locker's critical section,
+// in that order; neither is ever held while a task waits for a locker.
+#pragma once
+
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/json/VStorageLocker.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/errors/VError.h"
+
+namespace zorn
+{
+
+// Whether the value is an object or array that is shared or in a shared graph.
+bool IsSharedContainerValue(const VJSONValue& inValue);
+
+class StJSONChangeLock
+{
+public:
+    // inContainer: a VJSONObject or VJSONArray; inValue: the value being stored, or null;
+    // inSharedValues: the values being stored include shared ones.
+    template <class TContainer>
+    StJSONChangeLock(const TContainer* inContainer, const VJSONValue* inValue, bool inSharedValues = false)
+        : fLocked(inSharedValues || inContainer->IsSharedGraph() ||
+                  (inValue != nullptr && (inValue->IsObject() || inValue->IsArray()) &&
+                   IsSharedContainerValue(*inValue)))
+    {
+        if (fLocked)
+        {
+            StGraphLocker::sMutex.Lock();
+            fLocker = inContainer->GetStorageLocker();
+            if (fLocker)
+            {
+                fLocker->GetCriticalSection().Lock();
+            }
+        }
+    }
+    ~StJSONChangeLock()
+    {
+        if (fLocker)
+        {
+            fLocker->GetCriticalSection().Unlock();
+        }
+        if (fLocked)
+        {
+            StGraphLocker::sMutex.Unlock();
+        }
+    }
+    StJSONChangeLock(const StJSONChangeLock&) = delete;
+    StJSONChangeLock& operator=(const StJSONChangeLock&) = delete;
+
+    // The container's locker (null for a plain container).
+    VStorageLocker* GetLocker() const { return fLocker.Get(); }
+    // Whether the calling task may change the container: it has no locker, or the task holds it.
+    // Otherwise inError is raised.
+    bool MayChange(VError inError) const;
+    // For a shared container: whether inValue may be stored (VStorageLocker::Assign for an object or
+    // array; other values may). The error is raised when not.
+    bool MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const;
+
+private:
+    VRefPtr<VStorageLocker> fLocker;
+    bool fLocked;
+};
+
+} // namespace zorn
