@@ -1,7 +1,8 @@
-// StJSONChangeLock: the locks of one change to a JSON object or array. A plain container in a
+// StJSONChangeLock: the locks of one change to a JSON object or array, or of one read of it. A plain container in a
 // plain graph takes none. A shared one (a storage locker, or a graph with a shared member), or one
 // receiving a shared value, takes StGraphLocker::sMutex and then its locker's critical section,
-// in that order; neither is ever held while a task waits for a locker.
+// in that order; neither is ever held while a task waits for a locker. A read takes them only for
+// a container with a locker.
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"
@@ -26,15 +27,16 @@ public:
                   (inValue != nullptr && (inValue->IsObject() || inValue->IsArray()) &&
                    IsSharedContainerValue(*inValue)))
     {
-        if (fLocked)
-        {
-            StGraphLocker::sMutex.Lock();
-            fLocker = inContainer->GetStorageLocker();
-            if (fLocker)
-            {
-                fLocker->GetCriticalSection().Lock();
-            }
-        }
+        _Lock(inContainer);
+    }
+    // The lock of a read: taken only for a container with a locker.
+    struct ReadOnly
+    {
+    };
+    template <class TContainer>
+    StJSONChangeLock(const TContainer* inContainer, ReadOnly) : fLocked(inContainer->HasStorageLocker())
+    {
+        _Lock(inContainer);
     }
     ~StJSONChangeLock()
     {
@@ -60,6 +62,20 @@ public:
     bool MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const;
 
 private:
+    template <class TContainer>
+    void _Lock(const TContainer* inContainer)
+    {
+        if (fLocked)
+        {
+            StGraphLocker::sMutex.Lock();
+            fLocker = inContainer->GetStorageLocker();
+            if (fLocker)
+            {
+                fLocker->GetCriticalSection().Lock();
+            }
+        }
+    }
+
     VRefPtr<VStorageLocker> fLocker;
     bool fLocked;
 };

@@ -172,11 +172,13 @@ void VJSONArray::_Connect(size_t inIndex)
 
 VJSONValue VJSONArray::GetAt(size_t inIndex) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     return inIndex < fValues.size() ? fValues[inIndex] : VJSONValue(JSON_undefined);
 }
 
 bool VJSONArray::GetAt(size_t inIndex, VJSONValue& outValue) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (inIndex >= fValues.size())
     {
         outValue.SetUndefined();
@@ -188,11 +190,13 @@ bool VJSONArray::GetAt(size_t inIndex, VJSONValue& outValue) const
 
 void VJSONArray::GetValues(std::vector<VJSONValue>& outValues) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     outValues = fValues;
 }
 
 uint32_t VJSONArray::GetStampAt(size_t inIndex) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     return inIndex < fValues.size() ? fValues[inIndex].GetStamp() : 0;
 }
 
@@ -207,6 +211,7 @@ void VJSONArray::TouchStampAt(size_t inIndex)
 bool VJSONArray::Find(const VJSONValue& inValue, const VCompareOptions& inOptions, size_t inStart,
                       size_t* outIndex) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     for (size_t i = inStart; i < fValues.size(); ++i)
     {
         if (fValues[i].CompareTo(inValue, inOptions) == CR_EQUAL)

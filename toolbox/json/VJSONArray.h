@@ -1,7 +1,10 @@
 // VJSONArray: the reference-counted JSON array, an ordered vector of VJSONValues (copies, each with
-// its own stamp) sharing the change stamp of its tree. Like objects, arrays are plain until storage
-// lockers and the object graph exist, and belong to one task at a time: the locker checks and the
-// graph's connections of the operations below attach in those layers.
+// its own stamp) sharing the change stamp of its tree. Like objects, plain arrays belong to one task
+// at a time and take no lock. A locked array (one with a storage locker) is changed only by the
+// task holding the locker: every change refuses with 'ZqRT' -10720 otherwise, leaving the array as
+// it was, and a container stored into it is first brought under its locker (VStorageLocker::Assign).
+// Stored containers are linked into the object graph (VJSONGraph), removed ones unlinked; the
+// builder path (AppendOwn, AssignValues) links only in an array that is already in a graph.
 //
 // Every operation that changes the elements counts a change of its tree's stamp; one that refuses
 // or has nothing to do (an index past the end, nothing to remove or append) counts none, and

@@ -296,6 +296,7 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     const VJSONValue* found = FindOwnProperty(inName);
     return found != nullptr ? *found : VJSONValue(JSON_undefined);
 }
@@ -330,6 +331,7 @@ bool VJSONObject::HasOwnProperty(const VString& inName) const
     {
         return true;
     }
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     return _Find(inName) < fProperties.size();
 }
 
@@ -551,6 +553,7 @@ bool VJSONObject::IsEmpty() const
 
 VJSONObject::NamedValues VJSONObject::GetInternalProperties() const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     NamedValues values;
     values.reserve(fProperties.size());
     for (const OwnProperty& property : fProperties)
@@ -637,6 +640,7 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
             return stamp;
         }
     }
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     const VJSONValue* found = FindOwnProperty(inName);
     // A class getter of that name answers with the tree's change counter once script classes
     // exist.

@@ -16,8 +16,16 @@
 // and names. An object shared between tasks carries a storage locker (VStorageLocker), set by
 // SetStorageLocker, by a store into a shared container or by a clone with the cloner's locker; it
 // then answers "__LockerID" with the locker's id and is a "Shared Object" when nothing else names
-// its class. Script classes and the object graph attach in later layers; until they exist an
-// object has no class and no graph.
+// its class. A shared object may be changed only by the task that holds its locker ('ZqRT' -10719;
+// "__LockerID" is refused without an error), a container stored into it is first brought under
+// the locker (VStorageLocker::Assign: -10721, -10724, -10725, -10753, the object unchanged), and a
+// class-internal locker takes no scalar but null (-10727). Its reads and changes take
+// StGraphLocker::sMutex and then its locker's critical section (StJSONChangeLock); a plain object
+// takes no lock. Script classes attach in a later layer; until then an object has no class.
+//
+// Object graph: a container stored by a setter is linked into the object graph (VJSONGraph), which
+// frees reference cycles; the builder path links nothing until a setter links the tree. Retain
+// and Release keep the graph's reference total (see VJSONGraph for the locks they take).
 //
 // Dropping the last reference to an object whose properties hold the last references to further
 // containers never recurses: the children go to the task's pending release list (VJSONRelease),

@@ -173,6 +173,27 @@ void SetLockerDeep(const VJSONValue& inRoot, VStorageLocker* inLocker)
     }
 }
 
+// MakeValueSharedIfNecessary of objects and arrays.
+template <class TContainer>
+void ShareValueTree(const TContainer* inContainer, const VJSONValue& inValue)
+{
+    if (!inContainer->HasStorageLocker() || !(inValue.IsObject() || inValue.IsArray()))
+    {
+        return;
+    }
+    StGraphLocker lock;
+    VRefPtr<VStorageLocker> locker = inContainer->GetStorageLocker();
+    if (!locker)
+    {
+        return;
+    }
+    if (CanMakeShared(inValue, locker.Get()))
+    {
+        SetLockerDeep(inValue, locker.Get());
+    }
+    locker->Bind();
+}
+
 } // namespace
 
 bool IsSharedContainerValue(const VJSONValue& inValue)
@@ -246,21 +267,7 @@ void VJSONObject::MakeGraphShared()
 
 void VJSONObject::MakeValueSharedIfNecessary(VJSONValue& ioValue)
 {
-    if (!HasStorageLocker() || !(ioValue.IsObject() || ioValue.IsArray()))
-    {
-        return;
-    }
-    StGraphLocker lock;
-    VRefPtr<VStorageLocker> locker = GetStorageLocker();
-    if (!locker)
-    {
-        return;
-    }
-    if (CanMakeShared(ioValue, locker.Get()))
-    {
-        SetLockerDeep(ioValue, locker.Get());
-    }
-    locker->Bind();
+    ShareValueTree(this, ioValue);
 }
 
 VRefPtr<VStorageLocker> VJSONArray::GetStorageLocker() const
@@ -294,21 +301,7 @@ void VJSONArray::MakeGraphShared()
 
 void VJSONArray::MakeValueSharedIfNecessary(VJSONValue& ioValue)
 {
-    if (!HasStorageLocker() || !(ioValue.IsObject() || ioValue.IsArray()))
-    {
-        return;
-    }
-    StGraphLocker lock;
-    VRefPtr<VStorageLocker> locker = GetStorageLocker();
-    if (!locker)
-    {
-        return;
-    }
-    if (CanMakeShared(ioValue, locker.Get()))
-    {
-        SetLockerDeep(ioValue, locker.Get());
-    }
-    locker->Bind();
+    ShareValueTree(this, ioValue);
 }
 
 } // namespace zorn

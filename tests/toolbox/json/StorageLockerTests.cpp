@@ -606,6 +606,29 @@ TEST_F(StorageLockerTest, SharedObjectsRefuseChangesOutsideTheirUse)
     EXPECT_EQ(LockerOf(object)->GetOwnerID(), 0);
 }
 
+TEST_F(StorageLockerTest, MakeValueSharedSpreadsTheLockerOverAPlainTree)
+{
+    VJSONValue object;
+    object.AdoptObject(new VJSONObject(nullptr, true));
+    VStorageLocker* locker = LockerOf(object);
+    VJSONValue plain = MakeObject({{"list", MakeArray({MakeObject({})})}});
+    object.GetObject()->MakeValueSharedIfNecessary(plain);
+    EXPECT_EQ(LockerOf(plain), locker);
+    VJSONValue list = plain.GetObject()->GetProperty(Str("list"));
+    EXPECT_EQ(LockerOf(list), locker);
+    EXPECT_EQ(LockerOf(list.GetArray()->GetAt(0)), locker);
+    EXPECT_FALSE(locker->IsUnbound()) << "the object's locker is bound in any case";
+
+    // A tree with a container of another bound graph cannot take the locker: nothing changes.
+    VJSONValue other = MakeArray({});
+    Share(other, NewLocker(true).Get());
+    VJSONValue mixed = MakeArray({});
+    mixed.GetArray()->Push(other);
+    object.GetObject()->MakeValueSharedIfNecessary(mixed);
+    EXPECT_EQ(LockerOf(mixed), nullptr);
+    EXPECT_NE(LockerOf(other), locker);
+}
+
 // Four tasks read and change one shared graph under its locker (and make cycles through it) while
 // a fifth takes references to its members under the locker and drops them outside it.
 TEST_F(StorageLockerTest, TasksShareAGraphUnderItsLocker)
