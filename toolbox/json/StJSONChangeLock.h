@@ -1,8 +1,8 @@
-// StJSONChangeLock: the locks of one change to a JSON object or array, or of one read of it. A plain container in a
-// plain graph takes none. A shared one (a storage locker, or a graph with a shared member), or one
-// receiving a shared value, takes StGraphLocker::sMutex and then its locker's critical section,
-// in that order; neither is ever held while a task waits for a locker. A read takes them only for
-// a container with a locker.
+// StJSONChangeLock: the locks of one change to a JSON object or array, or of one read of it. A plain
+// container in a plain graph takes none. A shared one (a storage locker, or a graph with a shared member), or
+// one receiving a shared value, takes StGraphLocker::sMutex and then its locker's critical section, in that
+// order; neither is ever held while a task waits for a locker. A read takes them only for a container with a
+// locker.
 #pragma once
 
 #include "toolbox/json/VJSONValue.h"

@@ -200,7 +200,7 @@ private:
     // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-array test of the
     // unlocked paths is a plain load).
     std::atomic<VStorageLocker*> fLocker{nullptr};
-    VJSONStamp* fStamp = nullptr;      // retained
+    VJSONStamp* fStamp = nullptr; // retained
 };
 
 } // namespace zorn

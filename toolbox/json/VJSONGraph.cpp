@@ -285,7 +285,8 @@ void VJSONGraph::Connect(VJSONObject* inTargetObject, VJSONArray* inTargetArray,
     {
         return;
     }
-    StGraphLockerIf lock(NeedsGraphLock(inTargetObject, inTargetArray) || NeedsGraphLock(inValueObject, inValueArray));
+    StGraphLockerIf lock(NeedsGraphLock(inTargetObject, inTargetArray) ||
+                         NeedsGraphLock(inValueObject, inValueArray));
     VJSONGraph* targetGraph = _Slot(target).load(std::memory_order_acquire);
     VJSONGraph* valueGraph = _Slot(value).load(std::memory_order_acquire);
     if (targetGraph == nullptr && valueGraph == nullptr)
@@ -460,8 +461,10 @@ void VJSONGraph::_FreeMembers(const std::vector<Node>& inMembers)
     }
 }
 
-int64_t VJSONGraph::ReleaseDependenciesIfNecessary(VJSONGraph* inGraph, const std::vector<VJSONObject*>& inObjects,
-                                                   const std::vector<VJSONArray*>& inArrays, int64_t inReferences)
+int64_t VJSONGraph::ReleaseDependenciesIfNecessary(VJSONGraph* inGraph,
+                                                   const std::vector<VJSONObject*>& inObjects,
+                                                   const std::vector<VJSONArray*>& inArrays,
+                                                   int64_t inReferences)
 {
     int64_t sum = 0;
     for (VJSONObject* object : inObjects)

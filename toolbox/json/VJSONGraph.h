@@ -74,8 +74,10 @@ public:
     // is inReferences the list is garbage and is emptied and released. It returns the sum.
     static void ReleaseObjectDependenciesIfNecessary(VJSONObject* inObject);
     static void ReleaseArrayDependenciesIfNecessary(VJSONArray* inArray);
-    static int64_t ReleaseDependenciesIfNecessary(VJSONGraph* inGraph, const std::vector<VJSONObject*>& inObjects,
-                                                  const std::vector<VJSONArray*>& inArrays, int64_t inReferences);
+    static int64_t ReleaseDependenciesIfNecessary(VJSONGraph* inGraph,
+                                                  const std::vector<VJSONObject*>& inObjects,
+                                                  const std::vector<VJSONArray*>& inArrays,
+                                                  int64_t inReferences);
     // For a member's release, before its count drops: when the reference being released is the
     // last one from outside the graph, frees every member (true). Otherwise takes the reference
     // off the graph's total (false).

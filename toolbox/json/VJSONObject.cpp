@@ -43,8 +43,8 @@ VJSONObject::VJSONObject(IJSONObject* inImplementation)
 }
 
 VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inShared)
-    : VJSONObject(inImplementation, inShared ? VRefPtr<VStorageLocker>(new VStorageLocker(), true).Get() : nullptr,
-                  false)
+    : VJSONObject(inImplementation,
+                  inShared ? VRefPtr<VStorageLocker>(new VStorageLocker(), true).Get() : nullptr, false)
 {
 }
 
@@ -412,7 +412,8 @@ void VJSONObject::_StoreOwnProperty(std::u16string_view inUnits, uint32_t inHash
         _Append(VJSONKey(inUnits), VJSONValue(std::forward<TValue>(inValue)));
         VJSONGraph::Connect(this, nullptr, fProperties.back().fValue);
     }
-    else if (graph == nullptr && !fProperties[position].fValue.IsObject() && !fProperties[position].fValue.IsArray())
+    else if (graph == nullptr && !fProperties[position].fValue.IsObject() &&
+             !fProperties[position].fValue.IsArray())
     {
         // Assignment releases the old value only once the new one is stored.
         fProperties[position].fValue = std::forward<TValue>(inValue);

@@ -258,11 +258,11 @@ private:
     std::vector<uint32_t> fIndex;
     // The script class attaches here once it exists.
     std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
-    IJSONObject* fImplementation = nullptr;    // retained
+    IJSONObject* fImplementation = nullptr;   // retained
     // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-object test of the
     // unlocked paths is a plain load).
     std::atomic<VStorageLocker*> fLocker{nullptr};
-    VJSONStamp* fStamp = nullptr;           // retained
+    VJSONStamp* fStamp = nullptr; // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).

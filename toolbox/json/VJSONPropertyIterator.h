@@ -8,8 +8,8 @@
 // implementation answers), then its entries, positions in the object's own properties with their
 // keys, whose values are copies of the stored ones (GetOwnValue reads them by reference). A name
 // the implementation reports that is also an own property is visited once, as an entry. An object
-// that is shared between tasks (a storage locker, or a sharable implementation) is walked by names only, own properties in
-// insertion order. The object stores its properties in insertion order, so the storage order of
+// that is shared between tasks (a storage locker, or a sharable implementation) is walked by names only, own
+// properties in insertion order. The object stores its properties in insertion order, so the storage order of
 // the unordered iterators is insertion order too.
 //
 // Use:

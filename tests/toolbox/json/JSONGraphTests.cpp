@@ -41,7 +41,10 @@ public:
     StLiveContainers(const StLiveContainers&) = delete;
     StLiveContainers& operator=(const StLiveContainers&) = delete;
 
-    uint32_t Count() const { return VJSONObject::sTaskCounter - fObjects + VJSONArray::sTaskCounter - fArrays; }
+    uint32_t Count() const
+    {
+        return VJSONObject::sTaskCounter - fObjects + VJSONArray::sTaskCounter - fArrays;
+    }
 
 private:
     uint32_t fObjects;
@@ -172,7 +175,8 @@ TEST(JSONGraph, CyclesAreFreedAndTheRestIsKept)
              VJSONCloner cloner;
              ASSERT_EQ(cloner.CloneValue(copy = a), VE_OK);
              EXPECT_NE(copy.GetObject(), a.GetObject());
-             EXPECT_EQ(copy.GetObject()->GetProperty(Str("b")).GetArray()->GetAt(0).GetObject(), copy.GetObject());
+             EXPECT_EQ(copy.GetObject()->GetProperty(Str("b")).GetArray()->GetAt(0).GetObject(),
+                       copy.GetObject());
          }},
         {"replacing a property by itself and dropping it from a cycle",
          [](StLiveContainers& ioLive)
@@ -220,7 +224,10 @@ TEST(JSONGraph, RandomLinksAndReleasesAgainstAModelOfReachability)
         nodes[i].fHeld.push_back(value);
     }
     auto valueOf = [&](int inNode)
-    { return nodes[inNode].fObject != nullptr ? VJSONValue(nodes[inNode].fObject) : VJSONValue(nodes[inNode].fArray); };
+    {
+        return nodes[inNode].fObject != nullptr ? VJSONValue(nodes[inNode].fObject)
+                                                : VJSONValue(nodes[inNode].fArray);
+    };
     auto reachable = [&]
     {
         std::set<int> seen;

@@ -465,11 +465,14 @@ TEST_F(StorageLockerTest, SettersOfSharedContainers)
     };
     const Row rows[] = {
         {"-10719: a shared object not in use", [&] { return bound(JSON_object); }, false,
-         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); }, VE_JSON_OBJECT_NOT_IN_USE},
+         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); },
+         VE_JSON_OBJECT_NOT_IN_USE},
         {"-10720: a locked array not in use", [&] { return bound(JSON_array); }, false,
-         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); }, VE_JSON_ARRAY_NOT_IN_USE},
+         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); },
+         VE_JSON_ARRAY_NOT_IN_USE},
         {"-10721: a plain object into a shared array", [&] { return bound(JSON_array); }, true,
-         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(JSON_object)); }, VE_JSON_NOT_SHARED},
+         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(JSON_object)); },
+         VE_JSON_NOT_SHARED},
         {"-10724: an object of another shared graph", [&] { return bound(JSON_array); }, true,
          [&](const VJSONValue& inTarget)
          {
@@ -483,7 +486,8 @@ TEST_F(StorageLockerTest, SettersOfSharedContainers)
          },
          VE_JSON_OBJECT_IN_OTHER_GRAPH},
         {"-10725: an array of another shared graph", [&] { return bound(JSON_object); }, true,
-         [&](const VJSONValue& inTarget) { return store(inTarget, bound(JSON_array)); }, VE_JSON_ARRAY_IN_OTHER_GRAPH},
+         [&](const VJSONValue& inTarget) { return store(inTarget, bound(JSON_array)); },
+         VE_JSON_ARRAY_IN_OTHER_GRAPH},
         {"-10727: a number into a class-internal object",
          []
          {
@@ -570,7 +574,8 @@ TEST_F(StorageLockerTest, SharedObjectsRefuseChangesOutsideTheirUse)
     {
         VJSONUser user(object);
         ASSERT_TRUE(object.GetObject()->SetProperty(Str("a"), VJSONValue(1.0)));
-        ASSERT_TRUE(object.GetObject()->SetProperty(Str("list"), list)) << "the fresh array takes the object's locker";
+        ASSERT_TRUE(object.GetObject()->SetProperty(Str("list"), list))
+            << "the fresh array takes the object's locker";
         EXPECT_FALSE(object.GetObject()->SetProperty(Str("__LockerID"), VJSONValue(2.0))) << "refused";
         EXPECT_TRUE(object.GetObject()->HasOwnProperty(Str("__LockerID")));
         ASSERT_TRUE(list.GetArray()->Push(VJSONValue(1.0)));
