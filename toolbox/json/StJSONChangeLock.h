@@ -56,12 +56,17 @@ public:
     VStorageLocker* GetLocker() const { return fLocker.Get(); }
     // Whether the calling task may change the container: it has no locker, or the task holds it.
     // Otherwise inError is raised.
-    bool MayChange(VError inError) const;
+    bool MayChange(VError inError) const { return !fLocker || _MayChange(inError); }
     // For a shared container: whether inValue may be stored (VStorageLocker::Assign for an object or
     // array; other values may). The error is raised when not.
-    bool MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const;
+    bool MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const
+    {
+        return !fLocker || !(inValue.IsObject() || inValue.IsArray()) || _MayStore(inTarget, inValue);
+    }
 
 private:
+    bool _MayChange(VError inError) const;
+    bool _MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const;
     template <class TContainer>
     void _Lock(const TContainer* inContainer)
     {

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 namespace zorn
@@ -105,9 +106,12 @@ VJSONArray::~VJSONArray()
 {
     // The references of the elements are no longer counted in the graph, and the array leaves
     // it; the values themselves are released below.
-    VJSONGraph::Leave(this);
+    if (GetGraph() != nullptr)
+    {
+        VJSONGraph::Leave(this);
+    }
     // A shared container's locker goes with it; no other container can reach this one now.
-    if (VStorageLocker* locker = fLocker.exchange(nullptr, std::memory_order_relaxed))
+    if (VStorageLocker* locker = fLocker.load(std::memory_order_relaxed))
     {
         locker->Release();
     }
@@ -125,11 +129,19 @@ VJSONArray::~VJSONArray()
 
 uint32_t VJSONArray::Retain(const char* inDebugInfo) const
 {
+    if (GetGraph() == nullptr && !HasStorageLocker())
+    {
+        return IRefCountable::Retain(inDebugInfo);
+    }
     return VJSONGraph::RetainMember(this, inDebugInfo);
 }
 
 uint32_t VJSONArray::Release(const char* inDebugInfo) const
 {
+    if (GetGraph() == nullptr && !HasStorageLocker())
+    {
+        return IRefCountable::Release(inDebugInfo);
+    }
     return VJSONGraph::ReleaseMember(this, inDebugInfo);
 }
 
@@ -268,9 +280,18 @@ bool VJSONArray::_Push(TValue&& inValue, bool inLink)
 {
     // The value is taken before room is made: it may be one of this array's elements.
     VJSONValue value(std::forward<TValue>(inValue));
-    StJSONChangeLock lock(this, &value);
-    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE) || !lock.MayStore(this, value) ||
-        !_Reserve(fValues.size() + 1))
+    // A reader's fresh array (the builder path, no graph, no locker) takes no lock and checks
+    // nothing.
+    std::optional<StJSONChangeLock> lock;
+    if (inLink || GetGraph() != nullptr || HasStorageLocker())
+    {
+        lock.emplace(this, &value);
+        if (!lock->MayChange(VE_JSON_ARRAY_NOT_IN_USE) || !lock->MayStore(this, value))
+        {
+            return false;
+        }
+    }
+    if (!_Reserve(fValues.size() + 1))
     {
         return false;
     }

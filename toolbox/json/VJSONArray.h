@@ -26,6 +26,7 @@
 // leaves the order as it was ('zorn' 917).
 #pragma once
 
+#include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -161,7 +162,11 @@ public:
     int32_t GetSharedID() const;
     bool HasStorageLocker() const { return fLocker.load(std::memory_order_relaxed) != nullptr; }
     // A locker, or a graph with a shared member.
-    bool IsSharedGraph() const;
+    bool IsSharedGraph() const
+    {
+        VJSONGraph* graph = GetGraph();
+        return HasStorageLocker() || (graph != nullptr && graph->IsShared());
+    }
     void MakeGraphShared();
     // As VJSONObject::MakeValueSharedIfNecessary.
     void MakeValueSharedIfNecessary(VJSONValue& ioValue);

@@ -73,9 +73,12 @@ VJSONObject::~VJSONObject()
     }
     // The references of the properties are no longer counted in the graph, and the object leaves
     // it; the values themselves are released below.
-    VJSONGraph::Leave(this);
+    if (GetGraph() != nullptr)
+    {
+        VJSONGraph::Leave(this);
+    }
     // A shared container's locker goes with it; no other container can reach this one now.
-    if (VStorageLocker* locker = fLocker.exchange(nullptr, std::memory_order_relaxed))
+    if (VStorageLocker* locker = fLocker.load(std::memory_order_relaxed))
     {
         locker->Release();
     }
@@ -94,11 +97,19 @@ VJSONObject::~VJSONObject()
 
 uint32_t VJSONObject::Retain(const char* inDebugInfo) const
 {
+    if (GetGraph() == nullptr && !HasStorageLocker())
+    {
+        return IRefCountable::Retain(inDebugInfo);
+    }
     return VJSONGraph::RetainMember(this, inDebugInfo);
 }
 
 uint32_t VJSONObject::Release(const char* inDebugInfo) const
 {
+    if (GetGraph() == nullptr && !HasStorageLocker())
+    {
+        return IRefCountable::Release(inDebugInfo);
+    }
     return VJSONGraph::ReleaseMember(this, inDebugInfo);
 }
 

@@ -42,6 +42,7 @@
 #pragma once
 
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONKey.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
@@ -194,7 +195,11 @@ public:
     // A locker, else what the native implementation's IJSON_IsSharable answers.
     bool IsShared() const;
     // A locker, or a graph with a shared member.
-    bool IsSharedGraph() const;
+    bool IsSharedGraph() const
+    {
+        VJSONGraph* graph = GetGraph();
+        return HasStorageLocker() || (graph != nullptr && graph->IsShared());
+    }
     void MakeGraphShared();
     // For a shared object and a container value: when the value's tree can take this object's
     // locker (plain containers, the same locker or an unbound one, sharable natives), every

@@ -60,11 +60,6 @@ bool IsSharableNative(const VJSONObject* inObject)
     return implementation != nullptr && implementation->IJSON_IsSharable(inObject, sharable);
 }
 
-bool InSharedGraph(VJSONGraph* inGraph)
-{
-    return inGraph != nullptr && inGraph->IsShared();
-}
-
 VStorageLocker::Container ContainerOf(const VJSONValue& inValue)
 {
     if (VJSONObject* object = inValue.GetObject())
@@ -209,9 +204,9 @@ bool IsSharedContainerValue(const VJSONValue& inValue)
     return false;
 }
 
-bool StJSONChangeLock::MayChange(VError inError) const
+bool StJSONChangeLock::_MayChange(VError inError) const
 {
-    if (!fLocker || fLocker->IsInUseByCurrentTask())
+    if (fLocker->IsInUseByCurrentTask())
     {
         return true;
     }
@@ -219,12 +214,8 @@ bool StJSONChangeLock::MayChange(VError inError) const
     return false;
 }
 
-bool StJSONChangeLock::MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const
+bool StJSONChangeLock::_MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const
 {
-    if (!fLocker || !(inValue.IsObject() || inValue.IsArray()))
-    {
-        return true;
-    }
     VRefPtr<VStorageLocker> valueLocker = LockerOf(inValue);
     return VStorageLocker::Assign(inTarget, fLocker.Get(), ContainerOf(inValue), valueLocker.Get());
 }
@@ -249,11 +240,6 @@ int32_t VJSONObject::GetSharedID() const
 bool VJSONObject::IsShared() const
 {
     return HasStorageLocker() || IsSharableNative(this);
-}
-
-bool VJSONObject::IsSharedGraph() const
-{
-    return HasStorageLocker() || InSharedGraph(GetGraph());
 }
 
 void VJSONObject::MakeGraphShared()
@@ -283,11 +269,6 @@ void VJSONArray::SetStorageLocker(VStorageLocker* inLocker)
 int32_t VJSONArray::GetSharedID() const
 {
     return SharedIDOf(fLocker);
-}
-
-bool VJSONArray::IsSharedGraph() const
-{
-    return HasStorageLocker() || InSharedGraph(GetGraph());
 }
 
 void VJSONArray::MakeGraphShared()
