@@ -322,14 +322,15 @@ bool VJSONArray::AppendOwn(VJSONValue&& inValue)
 
 bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
 {
-    StJSONChangeLock lock(this, nullptr);
-    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
+    // A reader's fresh array (no graph, no locker) takes no lock and has nothing to check or link.
+    const bool plain = GetGraph() == nullptr && !HasStorageLocker();
+    std::optional<StJSONChangeLock> lock;
+    if (!plain)
     {
-        return false;
-    }
-    for (const VJSONValue& value : inValues)
-    {
-        if (!lock.MayStore(this, value))
+        lock.emplace(this, nullptr);
+        if (!lock->MayChange(VE_JSON_ARRAY_NOT_IN_USE) ||
+            !std::all_of(inValues.begin(), inValues.end(),
+                         [&](const VJSONValue& inValue) { return lock->MayStore(this, inValue); }))
         {
             return false;
         }
@@ -360,14 +361,16 @@ bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
     _CountTreeChange();
     // The previous elements are released after the array no longer holds them. A fresh array of a
     // reader is in no graph: its elements are linked when it is.
+    if (plain)
+    {
+        values.swap(fValues);
+        return true;
+    }
     DisconnectAll(0);
     values.swap(fValues);
-    if (GetGraph() != nullptr || lock.GetLocker() != nullptr)
+    for (size_t i = 0; i < fValues.size(); ++i)
     {
-        for (size_t i = 0; i < fValues.size(); ++i)
-        {
-            _Connect(i);
-        }
+        _Connect(i);
     }
     return true;
 }
