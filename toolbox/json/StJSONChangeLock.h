@@ -15,6 +15,8 @@ namespace zorn
 
 // Whether the value is an object or array that is shared or in a shared graph.
 bool IsSharedContainerValue(const VJSONValue& inValue);
+// The storage locker of an object or array value (retained), null for other values.
+VRefPtr<VStorageLocker> StorageLockerOf(const VJSONValue& inValue);
 
 class StJSONChangeLock
 {

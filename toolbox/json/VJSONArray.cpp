@@ -129,19 +129,11 @@ VJSONArray::~VJSONArray()
 
 uint32_t VJSONArray::Retain(const char* inDebugInfo) const
 {
-    if (GetGraph() == nullptr && !HasStorageLocker())
-    {
-        return IRefCountable::Retain(inDebugInfo);
-    }
     return VJSONGraph::RetainMember(this, inDebugInfo);
 }
 
 uint32_t VJSONArray::Release(const char* inDebugInfo) const
 {
-    if (GetGraph() == nullptr && !HasStorageLocker())
-    {
-        return IRefCountable::Release(inDebugInfo);
-    }
     return VJSONGraph::ReleaseMember(this, inDebugInfo);
 }
 

@@ -217,15 +217,10 @@ void VJSONGraph::CollectReferences(VJSONObject* inObject, VJSONArray* inArray)
 // Reference counting
 
 template <class TContainer>
-uint32_t VJSONGraph::RetainMember(const TContainer* inContainer, const char* inDebugInfo)
+uint32_t VJSONGraph::_RetainLinked(const TContainer* inContainer, const char* inDebugInfo)
 {
-    VJSONGraph* graph = inContainer->GetGraph();
-    if (graph == nullptr && !inContainer->HasStorageLocker())
-    {
-        return inContainer->IRefCountable::Retain(inDebugInfo);
-    }
     StGraphLockerIf lock(inContainer->IsSharedGraph());
-    if ((graph = inContainer->GetGraph()) != nullptr)
+    if (VJSONGraph* graph = inContainer->GetGraph())
     {
         graph->fReferenceTotal.fetch_add(1, std::memory_order_acq_rel);
     }
@@ -233,25 +228,20 @@ uint32_t VJSONGraph::RetainMember(const TContainer* inContainer, const char* inD
 }
 
 template <class TContainer>
-uint32_t VJSONGraph::ReleaseMember(const TContainer* inContainer, const char* inDebugInfo)
+uint32_t VJSONGraph::_ReleaseLinked(const TContainer* inContainer, const char* inDebugInfo)
 {
-    VJSONGraph* graph = inContainer->GetGraph();
-    if (graph == nullptr && !inContainer->HasStorageLocker())
-    {
-        return inContainer->IRefCountable::Release(inDebugInfo);
-    }
     StGraphLockerIf lock(inContainer->IsSharedGraph());
-    if ((graph = inContainer->GetGraph()) != nullptr)
+    if (VJSONGraph* graph = inContainer->GetGraph())
     {
         ReleaseGraphDependenciesIfNecessary(graph);
     }
     return inContainer->IRefCountable::Release(inDebugInfo);
 }
 
-template uint32_t VJSONGraph::RetainMember(const VJSONObject*, const char*);
-template uint32_t VJSONGraph::RetainMember(const VJSONArray*, const char*);
-template uint32_t VJSONGraph::ReleaseMember(const VJSONObject*, const char*);
-template uint32_t VJSONGraph::ReleaseMember(const VJSONArray*, const char*);
+template uint32_t VJSONGraph::_RetainLinked(const VJSONObject*, const char*);
+template uint32_t VJSONGraph::_RetainLinked(const VJSONArray*, const char*);
+template uint32_t VJSONGraph::_ReleaseLinked(const VJSONObject*, const char*);
+template uint32_t VJSONGraph::_ReleaseLinked(const VJSONArray*, const char*);
 
 // ------------------------------------------------------------------------------------------------
 // Linking

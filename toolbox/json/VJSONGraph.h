@@ -100,9 +100,23 @@ public:
     // total, and its release frees the graph when it is garbage (under StGraphLocker::sMutex for a
     // shared container or graph). A plain container in no graph counts its own references alone.
     template <class TContainer>
-    static uint32_t RetainMember(const TContainer* inContainer, const char* inDebugInfo);
+    static uint32_t RetainMember(const TContainer* inContainer, const char* inDebugInfo)
+    {
+        if (inContainer->GetGraph() == nullptr && !inContainer->HasStorageLocker())
+        {
+            return inContainer->IRefCountable::Retain(inDebugInfo);
+        }
+        return _RetainLinked(inContainer, inDebugInfo);
+    }
     template <class TContainer>
-    static uint32_t ReleaseMember(const TContainer* inContainer, const char* inDebugInfo);
+    static uint32_t ReleaseMember(const TContainer* inContainer, const char* inDebugInfo)
+    {
+        if (inContainer->GetGraph() == nullptr && !inContainer->HasStorageLocker())
+        {
+            return inContainer->IRefCountable::Release(inDebugInfo);
+        }
+        return _ReleaseLinked(inContainer, inDebugInfo);
+    }
 
     // For a member's destructor: the references its properties or elements held are no longer
     // counted, and it leaves the graph (whose reference it gives back).
@@ -113,6 +127,11 @@ public:
     static void Uncount(VJSONGraph* inGraph, const VJSONValue& inValue);
 
 private:
+    template <class TContainer>
+    static uint32_t _RetainLinked(const TContainer* inContainer, const char* inDebugInfo);
+    template <class TContainer>
+    static uint32_t _ReleaseLinked(const TContainer* inContainer, const char* inDebugInfo);
+
     // A container of the graph, object or array.
     struct Node
     {

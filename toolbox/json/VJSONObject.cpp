@@ -97,19 +97,11 @@ VJSONObject::~VJSONObject()
 
 uint32_t VJSONObject::Retain(const char* inDebugInfo) const
 {
-    if (GetGraph() == nullptr && !HasStorageLocker())
-    {
-        return IRefCountable::Retain(inDebugInfo);
-    }
     return VJSONGraph::RetainMember(this, inDebugInfo);
 }
 
 uint32_t VJSONObject::Release(const char* inDebugInfo) const
 {
-    if (GetGraph() == nullptr && !HasStorageLocker())
-    {
-        return IRefCountable::Release(inDebugInfo);
-    }
     return VJSONGraph::ReleaseMember(this, inDebugInfo);
 }
 

@@ -69,19 +69,6 @@ VStorageLocker::Container ContainerOf(const VJSONValue& inValue)
     return inValue.GetArray();
 }
 
-VRefPtr<VStorageLocker> LockerOf(const VJSONValue& inValue)
-{
-    if (const VJSONObject* object = inValue.GetObject())
-    {
-        return object->GetStorageLocker();
-    }
-    if (const VJSONArray* array = inValue.GetArray())
-    {
-        return array->GetStorageLocker();
-    }
-    return nullptr;
-}
-
 // Whether every container of the tree can take inLocker (see MakeValueSharedIfNecessary).
 bool CanMakeShared(const VJSONValue& inRoot, const VStorageLocker* inLocker)
 {
@@ -97,7 +84,7 @@ bool CanMakeShared(const VJSONValue& inRoot, const VStorageLocker* inLocker)
         {
             continue;
         }
-        VRefPtr<VStorageLocker> locker = LockerOf(value);
+        VRefPtr<VStorageLocker> locker = StorageLockerOf(value);
         if (locker)
         {
             if (locker.Get() != inLocker && !locker->IsUnbound())
@@ -140,7 +127,7 @@ void SetLockerDeep(const VJSONValue& inRoot, VStorageLocker* inLocker)
     {
         VJSONValue value = std::move(pending.back());
         pending.pop_back();
-        VRefPtr<VStorageLocker> locker = LockerOf(value);
+        VRefPtr<VStorageLocker> locker = StorageLockerOf(value);
         if (locker.Get() == inLocker)
         {
             continue;
@@ -189,7 +176,30 @@ void ShareValueTree(const TContainer* inContainer, const VJSONValue& inValue)
     locker->Bind();
 }
 
+template <class TContainer>
+void MakeGraphSharedOf(const TContainer* inContainer)
+{
+    StGraphLocker lock;
+    if (VJSONGraph* graph = inContainer->GetGraph())
+    {
+        graph->MakeShared();
+    }
+}
+
 } // namespace
+
+VRefPtr<VStorageLocker> StorageLockerOf(const VJSONValue& inValue)
+{
+    if (const VJSONObject* object = inValue.GetObject())
+    {
+        return object->GetStorageLocker();
+    }
+    if (const VJSONArray* array = inValue.GetArray())
+    {
+        return array->GetStorageLocker();
+    }
+    return nullptr;
+}
 
 bool IsSharedContainerValue(const VJSONValue& inValue)
 {
@@ -216,7 +226,7 @@ bool StJSONChangeLock::_MayChange(VError inError) const
 
 bool StJSONChangeLock::_MayStore(VStorageLocker::Container inTarget, const VJSONValue& inValue) const
 {
-    VRefPtr<VStorageLocker> valueLocker = LockerOf(inValue);
+    VRefPtr<VStorageLocker> valueLocker = StorageLockerOf(inValue);
     return VStorageLocker::Assign(inTarget, fLocker.Get(), ContainerOf(inValue), valueLocker.Get());
 }
 
@@ -244,11 +254,7 @@ bool VJSONObject::IsShared() const
 
 void VJSONObject::MakeGraphShared()
 {
-    StGraphLocker lock;
-    if (VJSONGraph* graph = GetGraph())
-    {
-        graph->MakeShared();
-    }
+    MakeGraphSharedOf(this);
 }
 
 void VJSONObject::MakeValueSharedIfNecessary(VJSONValue& ioValue)
@@ -273,11 +279,7 @@ int32_t VJSONArray::GetSharedID() const
 
 void VJSONArray::MakeGraphShared()
 {
-    StGraphLocker lock;
-    if (VJSONGraph* graph = GetGraph())
-    {
-        graph->MakeShared();
-    }
+    MakeGraphSharedOf(this);
 }
 
 void VJSONArray::MakeValueSharedIfNecessary(VJSONValue& ioValue)

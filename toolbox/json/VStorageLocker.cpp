@@ -1,6 +1,7 @@
 #include "toolbox/json/VStorageLocker.h"
 
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
@@ -227,25 +228,10 @@ VJSONUser::VJSONUser(const VJSONArray* inArray, bool inTryOnly)
 {
 }
 
-namespace
+VJSONUser::VJSONUser(const VJSONValue& inValue, bool inTryOnly)
+    : VJSONUser(StorageLockerOf(inValue), inTryOnly)
 {
-
-VRefPtr<VStorageLocker> LockerOf(const VJSONValue& inValue)
-{
-    if (const VJSONObject* object = inValue.GetObject())
-    {
-        return object->GetStorageLocker();
-    }
-    if (const VJSONArray* array = inValue.GetArray())
-    {
-        return array->GetStorageLocker();
-    }
-    return nullptr;
 }
-
-} // namespace
-
-VJSONUser::VJSONUser(const VJSONValue& inValue, bool inTryOnly) : VJSONUser(LockerOf(inValue), inTryOnly) {}
 
 VJSONUser::~VJSONUser()
 {

@@ -56,6 +56,16 @@ VJSONGraph* GraphOf(const VJSONValue& inValue)
     return inValue.GetObject() != nullptr ? inValue.GetObject()->GetGraph() : inValue.GetArray()->GetGraph();
 }
 
+// a.b = b and b.a = a; b's holder is dropped, so a alone is held from outside.
+VJSONValue MakeMutualPair()
+{
+    VJSONValue a(JSON_object);
+    VJSONValue b(JSON_object);
+    a.GetObject()->SetProperty(Str("b"), b);
+    b.GetObject()->SetProperty(Str("a"), a);
+    return a;
+}
+
 TEST(JSONGraph, CyclesAreFreedAndTheRestIsKept)
 {
     struct Row
@@ -69,11 +79,7 @@ TEST(JSONGraph, CyclesAreFreedAndTheRestIsKept)
         {"two objects referring to each other",
          [](StLiveContainers& ioLive)
          {
-             VJSONValue a(JSON_object);
-             VJSONValue b(JSON_object);
-             a.GetObject()->SetProperty(Str("b"), b);
-             b.GetObject()->SetProperty(Str("a"), a);
-             b.SetNull();
+             VJSONValue a = MakeMutualPair();
              EXPECT_EQ(ioLive.Count(), 2U) << "a holds b";
              EXPECT_TRUE(GraphOf(a)->HasCycle());
          }},
@@ -125,11 +131,7 @@ TEST(JSONGraph, CyclesAreFreedAndTheRestIsKept)
         {"a Disconnect with an outside reference left frees nothing",
          [](StLiveContainers& ioLive)
          {
-             VJSONValue a(JSON_object);
-             VJSONValue b(JSON_object);
-             a.GetObject()->SetProperty(Str("b"), b);
-             b.GetObject()->SetProperty(Str("a"), a);
-             b.SetNull();
+             VJSONValue a = MakeMutualPair();
              VJSONValue held = a.GetObject()->GetProperty(Str("b"));
              held.GetObject()->RemoveProperty(Str("a"));
              EXPECT_EQ(ioLive.Count(), 2U);
@@ -181,13 +183,10 @@ TEST(JSONGraph, CyclesAreFreedAndTheRestIsKept)
         {"replacing a property by itself and dropping it from a cycle",
          [](StLiveContainers& ioLive)
          {
-             VJSONValue a(JSON_object);
-             VJSONValue b(JSON_object);
-             a.GetObject()->SetProperty(Str("b"), b);
-             b.GetObject()->SetProperty(Str("a"), a);
+             VJSONValue a = MakeMutualPair();
              a.GetObject()->SetProperty(Str("b"), *a.GetObject()->FindOwnProperty(Str("b")));
              EXPECT_EQ(ioLive.Count(), 2U);
-             b.GetObject()->SetProperty(Str("a"), VJSONValue(1.0));
+             a.GetObject()->GetProperty(Str("b")).GetObject()->SetProperty(Str("a"), VJSONValue(1.0));
              EXPECT_EQ(ioLive.Count(), 2U);
          }},
     };
