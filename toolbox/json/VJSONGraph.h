@@ -19,8 +19,9 @@
 //   value is left held only by its own cycle (ReleaseObjectDependenciesIfNecessary), which is
 //   then freed at once.
 // - References a native implementation (IJSONObject) holds are counted when it connects them
-//   (VJSONObject::ConnectImplementationProperty), but a collection cannot empty them: a cycle
-//   through an implementation is kept.
+//   (VJSONObject::ConnectImplementationProperty) and must be disconnected by it, at the latest in
+//   its IJSON_DoDisconnectDependencies; a collection cannot empty them, so a cycle through an
+//   implementation is kept.
 // - Lock order: a graph with the shared flag (a member with a storage locker, or a sharable native
 //   object) is changed, and its members retained and released, under StGraphLocker::sMutex; each
 //   member is read under its storage locker's critical section, taken after sMutex. Plain graphs
