@@ -1,8 +1,10 @@
 #include "toolbox/json/VJSONArray.h"
 
+#include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
+#include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 namespace zorn
@@ -84,7 +87,14 @@ std::vector<size_t> SortedOrder(size_t inCount, Before&& inBefore)
 
 } // namespace
 
-VJSONArray::VJSONArray()
+VJSONArray::VJSONArray() : VJSONArray(static_cast<VStorageLocker*>(nullptr)) {}
+
+VJSONArray::VJSONArray(bool inLocked)
+    : VJSONArray(inLocked ? VRefPtr<VStorageLocker>(new VStorageLocker(), true).Get() : nullptr)
+{
+}
+
+VJSONArray::VJSONArray(VStorageLocker* inLocker) : fLocker(RetainRefCountable(inLocker))
 {
     if (IsMonitoredTask())
     {
@@ -94,9 +104,17 @@ VJSONArray::VJSONArray()
 
 VJSONArray::~VJSONArray()
 {
+    // The references of the elements are no longer counted in the graph, and the array leaves
+    // it; the values themselves are released below.
+    if (GetGraph() != nullptr)
+    {
+        VJSONGraph::Leave(this);
+    }
     // A shared container's locker goes with it; no other container can reach this one now.
-    ReleaseRefCountable(&fLocker);
-    // The graph's counts of the container elements are given back here once the graph exists.
+    if (VStorageLocker* locker = fLocker.load(std::memory_order_relaxed))
+    {
+        locker->Release();
+    }
     if (IsMonitoredTask())
     {
         sTaskCounter.fetch_sub(1, std::memory_order_relaxed);
@@ -109,15 +127,62 @@ VJSONArray::~VJSONArray()
     }
 }
 
+uint32_t VJSONArray::Retain(const char* inDebugInfo) const
+{
+    return VJSONGraph::RetainMember(this, inDebugInfo);
+}
+
+uint32_t VJSONArray::Release(const char* inDebugInfo) const
+{
+    return VJSONGraph::ReleaseMember(this, inDebugInfo);
+}
+
+void VJSONArray::DisconnectAll(size_t inFrom)
+{
+    StGraphLockerIf lock(IsSharedGraph());
+    if (VJSONGraph* graph = GetGraph())
+    {
+        for (size_t i = inFrom; i < fValues.size(); ++i)
+        {
+            VJSONGraph::Uncount(graph, fValues[i]);
+        }
+    }
+}
+
+void VJSONArray::ClearFromGraph()
+{
+    DisconnectAll(0);
+    _EmptyForGraph();
+}
+
+void VJSONArray::_EmptyForGraph()
+{
+    std::vector<VJSONValue> old;
+    old.swap(fValues);
+    _CountTreeChange();
+    // From the back, after the array no longer holds them.
+    while (!old.empty())
+    {
+        old.pop_back();
+    }
+}
+
+void VJSONArray::_Connect(size_t inIndex)
+{
+    VJSONGraph::Connect(nullptr, this, fValues[inIndex]);
+}
+
 // Reading
 
 VJSONValue VJSONArray::GetAt(size_t inIndex) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     return inIndex < fValues.size() ? fValues[inIndex] : VJSONValue(JSON_undefined);
 }
 
 bool VJSONArray::GetAt(size_t inIndex, VJSONValue& outValue) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (inIndex >= fValues.size())
     {
         outValue.SetUndefined();
@@ -129,11 +194,13 @@ bool VJSONArray::GetAt(size_t inIndex, VJSONValue& outValue) const
 
 void VJSONArray::GetValues(std::vector<VJSONValue>& outValues) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     outValues = fValues;
 }
 
 uint32_t VJSONArray::GetStampAt(size_t inIndex) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     return inIndex < fValues.size() ? fValues[inIndex].GetStamp() : 0;
 }
 
@@ -148,6 +215,7 @@ void VJSONArray::TouchStampAt(size_t inIndex)
 bool VJSONArray::Find(const VJSONValue& inValue, const VCompareOptions& inOptions, size_t inStart,
                       size_t* outIndex) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     for (size_t i = inStart; i < fValues.size(); ++i)
     {
         if (fValues[i].CompareTo(inValue, inOptions) == CR_EQUAL)
@@ -162,9 +230,9 @@ bool VJSONArray::Find(const VJSONValue& inValue, const VCompareOptions& inOption
     return false;
 }
 
-// Writing. A locked array is changed only by the task that holds its storage locker, and stored
-// containers are brought under that locker and connected to the graph, once lockers and the
-// graph exist; until then every array is plain.
+// Writing. A locked array is changed only by the task that holds its storage locker ('ZqRT'
+// -10720 otherwise), stored containers are brought under that locker (VStorageLocker::Assign), and
+// stored containers are linked into the graph and removed ones unlinked (VJSONGraph).
 
 void VJSONArray::_CountTreeChange()
 {
@@ -200,37 +268,65 @@ bool VJSONArray::_Reserve(size_t inCount)
 }
 
 template <class TValue>
-bool VJSONArray::_Push(TValue&& inValue)
+bool VJSONArray::_Push(TValue&& inValue, bool inLink)
 {
     // The value is taken before room is made: it may be one of this array's elements.
     VJSONValue value(std::forward<TValue>(inValue));
+    // A reader's fresh array (the builder path, no graph, no locker) takes no lock and checks
+    // nothing.
+    std::optional<StJSONChangeLock> lock;
+    if (inLink || GetGraph() != nullptr || HasStorageLocker())
+    {
+        lock.emplace(this, &value);
+        if (!lock->MayChange(VE_JSON_ARRAY_NOT_IN_USE) || !lock->MayStore(this, value))
+        {
+            return false;
+        }
+    }
     if (!_Reserve(fValues.size() + 1))
     {
         return false;
     }
     VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
     fValues.push_back(std::move(value));
+    if (inLink || GetGraph() != nullptr)
+    {
+        _Connect(fValues.size() - 1);
+    }
     return true;
 }
 
 bool VJSONArray::Push(const VJSONValue& inValue)
 {
-    return _Push(inValue);
+    return _Push(inValue, true);
 }
 
 bool VJSONArray::Push(VJSONValue&& inValue)
 {
     inValue.TakeNewStamp();
-    return _Push(std::move(inValue));
+    return _Push(std::move(inValue), true);
 }
 
 bool VJSONArray::AppendOwn(VJSONValue&& inValue)
 {
-    return _Push(std::move(inValue));
+    return _Push(std::move(inValue), false);
 }
 
 bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
 {
+    // A reader's fresh array (no graph, no locker) takes no lock and has nothing to check or link.
+    const bool plain = GetGraph() == nullptr && !HasStorageLocker();
+    std::optional<StJSONChangeLock> lock;
+    if (!plain)
+    {
+        lock.emplace(this, nullptr);
+        if (!lock->MayChange(VE_JSON_ARRAY_NOT_IN_USE) ||
+            !std::all_of(inValues.begin(), inValues.end(),
+                         [&](const VJSONValue& inValue) { return lock->MayStore(this, inValue); }))
+        {
+            return false;
+        }
+    }
     std::vector<VJSONValue> values;
     if (inValues.size() > kMaxCount)
     {
@@ -255,8 +351,19 @@ bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
     }
     values.assign(std::make_move_iterator(inValues.begin()), std::make_move_iterator(inValues.end()));
     _CountTreeChange();
-    // The previous elements are released after the array no longer holds them.
+    // The previous elements are released after the array no longer holds them. A fresh array of a
+    // reader is in no graph: its elements are linked when it is.
+    if (plain)
+    {
+        values.swap(fValues);
+        return true;
+    }
+    DisconnectAll(0);
     values.swap(fValues);
+    for (size_t i = 0; i < fValues.size(); ++i)
+    {
+        _Connect(i);
+    }
     return true;
 }
 
@@ -265,6 +372,11 @@ bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
     // The copy (with its new stamp) is taken first: inValue may be one of this array's elements,
     // which growing moves.
     VJSONValue value(inValue);
+    StJSONChangeLock lock(this, &value);
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE) || !lock.MayStore(this, value))
+    {
+        return false;
+    }
     if (inGrow && inIndex >= fValues.size())
     {
         // An index at kMaxCount or beyond cannot be reached (and inIndex + 1 would wrap for the
@@ -284,13 +396,23 @@ bool VJSONArray::SetAt(size_t inIndex, const VJSONValue& inValue, bool inGrow)
         return false;
     }
     VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
-    // Assignment releases the old value only once the new one is stored.
+    // The old value is unlinked once the new one is linked, and released last (after the array no
+    // longer holds it).
+    VJSONGraph* graph = GetGraph();
+    VJSONValue old(std::move(fValues[inIndex]));
     fValues[inIndex] = std::move(value);
+    _Connect(inIndex);
+    VJSONGraph::Disconnect(graph, old);
     return true;
 }
 
 bool VJSONArray::Resize(size_t inCount, JSONType inFill)
 {
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
+    {
+        return false;
+    }
     if (inCount > fValues.size() && !_Reserve(inCount))
     {
         return false;
@@ -298,6 +420,7 @@ bool VJSONArray::Resize(size_t inCount, JSONType inFill)
     _CountTreeChange();
     if (inCount < fValues.size())
     {
+        DisconnectAll(inCount);
         // The removed values are released after the vector no longer holds them.
         std::vector<VJSONValue> removed(
             std::make_move_iterator(fValues.begin() + static_cast<ptrdiff_t>(inCount)),
@@ -318,6 +441,15 @@ bool VJSONArray::Resize(size_t inCount, JSONType inFill)
         {
             array->SetJSONStamp(fStamp);
         }
+        else
+        {
+            continue;
+        }
+        // A new empty container closes no cycle: it is linked only into a graph that exists.
+        if (GetGraph() != nullptr || lock.GetLocker() != nullptr)
+        {
+            _Connect(fValues.size() - 1);
+        }
     }
     return true;
 }
@@ -328,17 +460,33 @@ void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)
     {
         return;
     }
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
+    {
+        return;
+    }
     size_t end = inCount > fValues.size() - inIndex ? fValues.size() : inIndex + inCount;
     auto first = fValues.begin() + static_cast<ptrdiff_t>(inIndex);
     auto last = fValues.begin() + static_cast<ptrdiff_t>(end);
     std::vector<VJSONValue> removed(std::make_move_iterator(first), std::make_move_iterator(last));
     fValues.erase(first, last);
     _CountTreeChange();
+    VJSONGraph* graph = GetGraph();
+    for (const VJSONValue& value : removed)
+    {
+        VJSONGraph::Disconnect(graph, value);
+    }
 }
 
 void VJSONArray::Clear()
 {
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
+    {
+        return;
+    }
     _CountTreeChange();
+    DisconnectAll(0);
     std::vector<VJSONValue> removed;
     removed.swap(fValues);
 }
@@ -349,6 +497,18 @@ bool VJSONArray::Concatenate(const VJSONArray& inOther)
     if (count == 0)
     {
         return true;
+    }
+    StJSONChangeLock lock(this, nullptr, inOther.IsSharedGraph());
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
+    {
+        return false;
+    }
+    for (const VJSONValue& value : inOther.fValues)
+    {
+        if (!lock.MayStore(this, value))
+        {
+            return false;
+        }
     }
     if (count > kMaxCount - fValues.size() || !_Reserve(fValues.size() + count))
     {
@@ -363,19 +523,34 @@ bool VJSONArray::Concatenate(const VJSONArray& inOther)
     for (size_t i = 0; i < count; ++i)
     {
         fValues.push_back(inOther.fValues[i]);
+        _Connect(fValues.size() - 1);
     }
     return true;
 }
 
 void VJSONArray::SwapValues(std::vector<VJSONValue>& ioValues)
 {
-    _CountTreeChange();
-    fValues.swap(ioValues);
-    for (const VJSONValue& value : fValues)
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
     {
-        if (IsContainer(value))
+        return;
+    }
+    for (const VJSONValue& value : ioValues)
+    {
+        if (!lock.MayStore(this, value))
         {
-            VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+            return;
+        }
+    }
+    _CountTreeChange();
+    DisconnectAll(0);
+    fValues.swap(ioValues);
+    for (size_t i = 0; i < fValues.size(); ++i)
+    {
+        if (IsContainer(fValues[i]))
+        {
+            VJSONValue::CheckAndUpdateJsonStamp(fValues[i], fStamp);
+            _Connect(i);
         }
     }
 }
@@ -385,6 +560,11 @@ VError VJSONArray::Sort(IJSONValueComparator* inComparator)
     if (inComparator == nullptr)
     {
         return _ThrowError(VE_INVALID_PARAMETER);
+    }
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_ARRAY_NOT_IN_USE))
+    {
+        return VE_JSON_ARRAY_NOT_IN_USE;
     }
     _CountTreeChange();
     size_t count = fValues.size();
@@ -460,7 +640,7 @@ VError VJSONArray::JoinAsString(const VString& inSeparator, VString& outString, 
                                 bool inNullAsText) const
 {
     outString.Clear();
-    // The array is used through its storage locker for the whole join once lockers exist.
+    VJSONUser user(this);
     std::vector<VString> texts;
     texts.reserve(fValues.size());
     for (const VJSONValue& value : fValues)
@@ -501,7 +681,8 @@ VJSONValue VJSONArray::GetSelectedRows(const VJSONValue& inSelection) const
     {
         return result;
     }
-    // Both arrays are used through their storage lockers here once lockers exist.
+    VJSONUser user(this);
+    VJSONUser selectionUser(selection);
     VCompareOptions options;
     options.SetIntlManager(VIntlMgr::GetCurrent());
     options.SetEpsilon(1e-06);
@@ -605,7 +786,14 @@ VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
         {
             return error;
         }
+        // A copy met before (held twice, or in a cycle) links the clone into a graph; from then
+        // on its other elements are linked as they come.
+        bool link = ioCloner.TookCopyAgain() || clone->GetGraph() != nullptr;
         clone->fValues.push_back(std::move(value));
+        if (link)
+        {
+            clone->_Connect(clone->fValues.size() - 1);
+        }
     }
     return VE_OK;
 }

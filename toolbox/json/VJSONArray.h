@@ -1,7 +1,10 @@
 // VJSONArray: the reference-counted JSON array, an ordered vector of VJSONValues (copies, each with
-// its own stamp) sharing the change stamp of its tree. Like objects, arrays are plain until storage
-// lockers and the object graph exist, and belong to one task at a time: the locker checks and the
-// graph's connections of the operations below attach in those layers.
+// its own stamp) sharing the change stamp of its tree. Like objects, plain arrays belong to one task
+// at a time and take no lock. A locked array (one with a storage locker) is changed only by the
+// task holding the locker: every change refuses with 'ZqRT' -10720 otherwise, leaving the array as
+// it was, and a container stored into it is first brought under its locker (VStorageLocker::Assign).
+// Stored containers are linked into the object graph (VJSONGraph), removed ones unlinked; the
+// builder path (AppendOwn, AssignValues) links only in an array that is already in a graph.
 //
 // Every operation that changes the elements counts a change of its tree's stamp; one that refuses
 // or has nothing to do (an index past the end, nothing to remove or append) counts none, and
@@ -23,6 +26,7 @@
 // leaves the order as it was ('zorn' 917).
 #pragma once
 
+#include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -59,6 +63,10 @@ public:
 
     // An empty array; one reference, the creator's.
     VJSONArray();
+    // A locked array: with the locker (retained; null for a plain array), or with a new locker of
+    // its own (inLocked, unbound) that it alone holds.
+    explicit VJSONArray(VStorageLocker* inLocker);
+    explicit VJSONArray(bool inLocked);
     VJSONArray(const VJSONArray&) = delete;
     VJSONArray& operator=(const VJSONArray&) = delete;
 
@@ -152,23 +160,52 @@ public:
     void SetStorageLocker(VStorageLocker* inLocker);
     // 0 without a locker; else the locker's id, negated for a class-internal or unbound locker.
     int32_t GetSharedID() const;
+    bool HasStorageLocker() const { return fLocker.load(std::memory_order_relaxed) != nullptr; }
+    // A locker, or a graph with a shared member.
+    bool IsSharedGraph() const
+    {
+        VJSONGraph* graph = GetGraph();
+        return HasStorageLocker() || (graph != nullptr && graph->IsShared());
+    }
+    void MakeGraphShared();
+    // As VJSONObject::MakeValueSharedIfNecessary.
+    void MakeValueSharedIfNecessary(VJSONValue& ioValue);
+
+    // Reference counting with the object graph, as for VJSONObject.
+    uint32_t Retain(const char* inDebugInfo = nullptr) const override;
+    uint32_t Release(const char* inDebugInfo = nullptr) const override;
+    // The object graph (see VJSONGraph): null until the array is linked with another container.
+    VJSONGraph* GetGraph() const { return fGraph.load(std::memory_order_acquire); }
+    // The references of the elements from inFrom on are no longer counted in the graph.
+    void DisconnectAll(size_t inFrom = 0);
+    // Takes the elements out of the graph's counts and removes them all.
+    void ClearFromGraph();
 
 protected:
     ~VJSONArray() override;
 
 private:
+    friend class VJSONGraph;
+
+    // Empties the elements of a member being collected (no counting: the graph does that).
+    void _EmptyForGraph();
+    // Links the element at inIndex into the graph when it is an object or array.
+    void _Connect(size_t inIndex);
     void _CountTreeChange();
     // Whether the array can hold inCount elements: reserves room for them, else raises 'zorn' 100.
     bool _Reserve(size_t inCount);
+    // inLink: link a container value into the graph (the builder path links only in an array
+    // that is already in a graph).
     template <class TValue>
-    bool _Push(TValue&& inValue);
+    bool _Push(TValue&& inValue, bool inLink);
 
     std::vector<VJSONValue> fValues;
-    // The object graph and the storage locker attach here when they exist.
-    [[maybe_unused]] VJSONGraph* fGraph = nullptr;
-    [[maybe_unused]] uint32_t fContainerCount = 0;
-    VStorageLocker* fLocker = nullptr; // retained; changed under StGraphLocker::sMutex
-    VJSONStamp* fStamp = nullptr;      // retained
+    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
+    uint32_t fContainerCount = 0;             // references counted in the graph (VJSONGraph)
+    // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-array test of the
+    // unlocked paths is a plain load).
+    std::atomic<VStorageLocker*> fLocker{nullptr};
+    VJSONStamp* fStamp = nullptr; // retained
 };
 
 } // namespace zorn

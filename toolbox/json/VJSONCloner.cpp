@@ -76,6 +76,7 @@ uint32_t VJSONCloner::TakeStamps(uint32_t inCount)
 
 VError VJSONCloner::CloneMember(const VJSONValue& inSource, VJSONValue& outValue)
 {
+    fTookCopyAgain = false;
     if (const VJSONObject* object = inSource.GetObject())
     {
         return CloneObject(object, outValue);
@@ -106,11 +107,14 @@ VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
                 outValue.SetUndefined();
                 return guard.GetError();
             }
-            return inSource->Clone(outValue, *this);
+            VError error = inSource->Clone(outValue, *this);
+            fTookCopyAgain = false; // the members' copies set it meanwhile
+            return error;
         }
         auto found = fCopies.find(inSource);
         if (found != fCopies.end())
         {
+            fTookCopyAgain = true;
             outValue = found->second.fCopy;
             return VE_OK;
         }
@@ -128,6 +132,7 @@ VError VJSONCloner::_CloneContainer(const T* inSource, VJSONValue& outValue)
                                                       VRefPtr<const IRefCountable>(inSource)})
                           .first->second;
         VError error = inSource->Clone(entry.fCopy, *this);
+        fTookCopyAgain = false;
         outValue = entry.fCopy;
         return error;
     }

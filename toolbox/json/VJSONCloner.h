@@ -51,6 +51,9 @@ public:
     // For the containers' Clone: outValue (which keeps its stamp) becomes the copy of inSource, a
     // member of the container being cloned. A copy of a scalar is a plain copy.
     VError CloneMember(const VJSONValue& inSource, VJSONValue& outValue);
+    // Whether the last CloneMember gave a copy made before (its source is met a second time):
+    // the container receiving it must link it into its graph.
+    bool TookCopyAgain() const { return fTookCopyAgain; }
     // The first of inCount consecutive stamps for the copies of one container, from blocks the
     // cloner takes from the process-wide counter (VJSONValue::NextStamps).
     uint32_t TakeStamps(uint32_t inCount);
@@ -67,6 +70,7 @@ private:
     static constexpr uint32_t kStampBlock = 256;
 
     uint32_t fMode;
+    bool fTookCopyAgain = false;
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
     std::unordered_map<const void*, Copy> fCopies;

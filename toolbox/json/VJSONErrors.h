@@ -32,6 +32,11 @@ constexpr VError VE_JSON_NO_BINARY_FORM = MakeVError(kCOMPONENT_ZORN, 915);
 constexpr VError VE_JSON_SORT_COMPARATOR_FAILED = MakeVError(kCOMPONENT_ZORN, 917);
 // An array index past the end where the array may not grow.
 constexpr VError VE_JSON_INDEX_OUT_OF_RANGE = MakeVError(kCOMPONENT_SCRIPT, -10713);
+// A change to a shared object (array) by a task that does not hold its storage locker.
+constexpr VError VE_JSON_OBJECT_NOT_IN_USE = MakeVError(kCOMPONENT_SCRIPT, -10719);
+constexpr VError VE_JSON_ARRAY_NOT_IN_USE = MakeVError(kCOMPONENT_SCRIPT, -10720);
+// A value other than an object, an array or null stored into a class-internal shared object.
+constexpr VError VE_JSON_SCALAR_IN_CLASS_INTERNAL = MakeVError(kCOMPONENT_SCRIPT, -10727);
 // A value that is neither shared nor a sharable native object stored into a shared container.
 constexpr VError VE_JSON_NOT_SHARED = MakeVError(kCOMPONENT_SCRIPT, -10721);
 // An object (array) of one shared graph stored into another shared graph.

@@ -1,8 +1,11 @@
 #include "toolbox/json/VJSONObject.h"
 
+#include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
+#include "toolbox/json/VJSONErrors.h"
+#include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONReleaseQueue.h"
 #include "toolbox/json/VJSONStamp.h"
 #include "toolbox/json/VStorageLocker.h"
@@ -19,6 +22,11 @@ std::atomic<uint32_t> VJSONObject::sTaskCounter{0};
 namespace
 {
 
+bool IsLockerIDName(const VString& inName)
+{
+    return inName.GetLength() == 10 && inName.EqualToUSASCIICString("__LockerID");
+}
+
 bool IsMonitoredTask()
 {
     uint32_t task = VJSONObject::sTaskToMonitor.load(std::memory_order_relaxed);
@@ -29,8 +37,20 @@ bool IsMonitoredTask()
 
 // Construction
 
-VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inUnmonitored)
-    : fImplementation(RetainRefCountable(inImplementation)), fUnmonitored(inUnmonitored)
+VJSONObject::VJSONObject(IJSONObject* inImplementation)
+    : VJSONObject(inImplementation, static_cast<VStorageLocker*>(nullptr), false)
+{
+}
+
+VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inShared)
+    : VJSONObject(inImplementation,
+                  inShared ? VRefPtr<VStorageLocker>(new VStorageLocker(), true).Get() : nullptr, false)
+{
+}
+
+VJSONObject::VJSONObject(IJSONObject* inImplementation, VStorageLocker* inLocker, bool inUnmonitored)
+    : fImplementation(RetainRefCountable(inImplementation)), fLocker(RetainRefCountable(inLocker)),
+      fUnmonitored(inUnmonitored)
 {
     // The first object of a program that reached no other JSON code yet connects the kernel.
     static const bool sHooksInstalled = (VJSONValue::InstallKernelHooks(), true);
@@ -47,11 +67,20 @@ VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inUnmonitored)
 
 VJSONObject::~VJSONObject()
 {
-    // A shared container's locker goes with it; no other container can reach this one now.
-    ReleaseRefCountable(&fLocker);
     if (fImplementation != nullptr)
     {
         fImplementation->IJSON_DoDisconnectDependencies(this);
+    }
+    // The references of the properties are no longer counted in the graph, and the object leaves
+    // it; the values themselves are released below.
+    if (GetGraph() != nullptr)
+    {
+        VJSONGraph::Leave(this);
+    }
+    // A shared container's locker goes with it; no other container can reach this one now.
+    if (VStorageLocker* locker = fLocker.load(std::memory_order_relaxed))
+    {
+        locker->Release();
     }
     if (!fUnmonitored && IsMonitoredTask())
     {
@@ -64,6 +93,54 @@ VJSONObject::~VJSONObject()
     {
         VJSONReleaseQueue::Defer(property.fValue);
     }
+}
+
+uint32_t VJSONObject::Retain(const char* inDebugInfo) const
+{
+    return VJSONGraph::RetainMember(this, inDebugInfo);
+}
+
+uint32_t VJSONObject::Release(const char* inDebugInfo) const
+{
+    return VJSONGraph::ReleaseMember(this, inDebugInfo);
+}
+
+void VJSONObject::ConnectImplementationProperty(const VJSONValue& inValue)
+{
+    VJSONGraph::Connect(this, nullptr, inValue, false);
+}
+
+void VJSONObject::DisconnectImplementationProperty(const VJSONValue& inValue)
+{
+    VJSONGraph::Disconnect(GetGraph(), inValue);
+}
+
+void VJSONObject::DisconnectAll()
+{
+    StGraphLockerIf lock(IsSharedGraph());
+    if (VJSONGraph* graph = GetGraph())
+    {
+        for (const OwnProperty& property : fProperties)
+        {
+            VJSONGraph::Uncount(graph, property.fValue);
+        }
+    }
+}
+
+void VJSONObject::ClearFromGraph()
+{
+    DisconnectAll();
+    _EmptyForGraph();
+}
+
+void VJSONObject::_EmptyForGraph()
+{
+    std::vector<OwnProperty> old;
+    old.swap(fProperties);
+    std::vector<uint32_t>().swap(fIndex);
+    ++fRemovals;
+    _CountTreeChange();
+    // old goes last: the values are released after the object no longer holds them.
 }
 
 // Storage
@@ -165,6 +242,12 @@ const VJSONValue* VJSONObject::FindOwnProperty(const VString& inName) const
 
 void VJSONObject::AppendOwn(VJSONKey&& inKey, VJSONValue&& inValue)
 {
+    if (GetGraph() != nullptr || HasStorageLocker())
+    {
+        // Not a fresh object of a reader: the store links the value and checks the locker.
+        _SetOwnProperty(inKey.GetString(), std::move(inValue));
+        return;
+    }
     if (fStamp != nullptr)
     {
         VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
@@ -203,7 +286,7 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
         }
     }
     // A shared object answers its locker's id under this name, which no property can take.
-    if (inName.GetLength() == 10 && inName.EqualToUSASCIICString("__LockerID"))
+    if (IsLockerIDName(inName))
     {
         if (int32_t id = GetSharedID(); id != 0)
         {
@@ -216,6 +299,7 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     const VJSONValue* found = FindOwnProperty(inName);
     return found != nullptr ? *found : VJSONValue(JSON_undefined);
 }
@@ -246,6 +330,11 @@ bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inConte
 
 bool VJSONObject::HasOwnProperty(const VString& inName) const
 {
+    if (HasStorageLocker() && IsLockerIDName(inName))
+    {
+        return true;
+    }
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     return _Find(inName) < fProperties.size();
 }
 
@@ -291,20 +380,58 @@ bool VJSONObject::SetOwnProperty(const VString& inName, const VJSONValue& inValu
 template <class TValue>
 bool VJSONObject::_SetOwnProperty(const VString& inName, TValue&& inValue)
 {
-    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
     std::u16string_view units = VJSONKey::Units(inName);
     uint32_t hash = VJSONKey::HashOf(units);
-    size_t position = _Find(units, hash);
-    if (position < fProperties.size())
+    StJSONChangeLock lock(this, &inValue);
+    if (VStorageLocker* locker = lock.GetLocker())
+    {
+        if (IsLockerIDName(inName))
+        {
+            return false;
+        }
+        if (!lock.MayChange(VE_JSON_OBJECT_NOT_IN_USE) || !lock.MayStore(this, inValue))
+        {
+            return false;
+        }
+        if (locker->IsClassInternal() && !inValue.IsObject() && !inValue.IsArray() && !inValue.IsNull() &&
+            !inValue.IsUndefined())
+        {
+            _ThrowError(VE_JSON_SCALAR_IN_CLASS_INTERNAL);
+            return false;
+        }
+    }
+    _StoreOwnProperty(units, hash, std::forward<TValue>(inValue));
+    return true;
+}
+
+template <class TValue>
+void VJSONObject::_StoreOwnProperty(std::u16string_view inUnits, uint32_t inHash, TValue&& inValue)
+{
+    VJSONValue::CheckAndUpdateJsonStamp(inValue, fStamp);
+    size_t position = _Find(inUnits, inHash);
+    VJSONGraph* graph = GetGraph();
+    if (position >= fProperties.size())
+    {
+        _Append(VJSONKey(inUnits), VJSONValue(std::forward<TValue>(inValue)));
+        VJSONGraph::Connect(this, nullptr, fProperties.back().fValue);
+    }
+    else if (graph == nullptr && !fProperties[position].fValue.IsObject() &&
+             !fProperties[position].fValue.IsArray())
     {
         // Assignment releases the old value only once the new one is stored.
         fProperties[position].fValue = std::forward<TValue>(inValue);
+        VJSONGraph::Connect(this, nullptr, fProperties[position].fValue);
     }
     else
     {
-        _Append(VJSONKey(units), VJSONValue(std::forward<TValue>(inValue)));
+        // The value is taken first: it may be the very value it replaces. The old value is unlinked
+        // once the new one is linked, and released last.
+        VJSONValue value(std::forward<TValue>(inValue));
+        VJSONValue old(std::move(fProperties[position].fValue));
+        fProperties[position].fValue = std::move(value);
+        VJSONGraph::Connect(this, nullptr, fProperties[position].fValue);
+        VJSONGraph::Disconnect(graph, old);
     }
-    return true;
 }
 
 bool VJSONObject::SetProperties(const NamedValues& inValues, VDBLanguageContext* inContext)
@@ -345,6 +472,11 @@ void VJSONObject::RemoveProperty(const VString& inName)
 
 void VJSONObject::RemoveOwnProperty(const VString& inName)
 {
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_OBJECT_NOT_IN_USE))
+    {
+        return;
+    }
     _CountTreeChange();
     size_t position = _Find(inName);
     if (position < fProperties.size())
@@ -361,6 +493,7 @@ void VJSONObject::_RemoveInternalProperty(size_t inPosition)
     fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(inPosition));
     ++fRemovals;
     _RebuildIndex(fProperties.size());
+    VJSONGraph::Disconnect(GetGraph(), removed.fValue);
 }
 
 bool VJSONObject::ClearProperty(const VString& inName, VDBLanguageContext* inContext)
@@ -385,6 +518,18 @@ void VJSONObject::Clear()
 
 void VJSONObject::ClearInternalProperties()
 {
+    StJSONChangeLock lock(this, nullptr);
+    if (!lock.MayChange(VE_JSON_OBJECT_NOT_IN_USE))
+    {
+        return;
+    }
+    if (VJSONGraph* graph = GetGraph())
+    {
+        for (const OwnProperty& property : fProperties)
+        {
+            VJSONGraph::Uncount(graph, property.fValue);
+        }
+    }
     std::vector<OwnProperty> old;
     old.swap(fProperties);
     std::vector<uint32_t>().swap(fIndex);
@@ -412,6 +557,7 @@ bool VJSONObject::IsEmpty() const
 
 VJSONObject::NamedValues VJSONObject::GetInternalProperties() const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     NamedValues values;
     values.reserve(fProperties.size());
     for (const OwnProperty& property : fProperties)
@@ -498,6 +644,7 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
             return stamp;
         }
     }
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     const VJSONValue* found = FindOwnProperty(inName);
     // A class getter of that name answers with the tree's change counter once script classes
     // exist.
@@ -609,6 +756,8 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     // this object finds it.
     VJSONObject* target = clone.Get();
     outClone.AdoptObject(clone.Forget());
+    // A clone with the cloner's locker is filled while this task holds that locker.
+    VJSONUser user(target);
     return CloneProperties(ioCloner, target);
 }
 
@@ -622,7 +771,8 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
     // A target that is not this object and that nothing else watches (the new clone) takes the
     // copies directly: the names are this object's, so they are distinct, and the index is built
     // once at the end.
-    bool direct = ioTarget != this && ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr;
+    bool direct = ioTarget != this && ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr &&
+                  ioTarget->GetGraph() == nullptr && !ioTarget->HasStorageLocker();
     size_t count = fProperties.size();
     if (direct)
     {
@@ -647,7 +797,14 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
         }
         if (direct)
         {
+            // A copy met before (the source is held twice, or in a cycle) links the clone into a
+            // graph; from then on the clone's other members are linked as they come.
+            bool link = ioCloner.TookCopyAgain() || ioTarget->GetGraph() != nullptr;
             ioTarget->fProperties.push_back(OwnProperty{fProperties[i].fKey, std::move(value)});
+            if (link)
+            {
+                VJSONGraph::Connect(ioTarget, nullptr, ioTarget->fProperties.back().fValue);
+            }
         }
         else
         {

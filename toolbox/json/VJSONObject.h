@@ -16,8 +16,16 @@
 // and names. An object shared between tasks carries a storage locker (VStorageLocker), set by
 // SetStorageLocker, by a store into a shared container or by a clone with the cloner's locker; it
 // then answers "__LockerID" with the locker's id and is a "Shared Object" when nothing else names
-// its class. Script classes and the object graph attach in later layers; until they exist an
-// object has no class and no graph.
+// its class. A shared object may be changed only by the task that holds its locker ('ZqRT' -10719;
+// "__LockerID" is refused without an error), a container stored into it is first brought under
+// the locker (VStorageLocker::Assign: -10721, -10724, -10725, -10753, the object unchanged), and a
+// class-internal locker takes no scalar but null (-10727). Its reads and changes take
+// StGraphLocker::sMutex and then its locker's critical section (StJSONChangeLock); a plain object
+// takes no lock. Script classes attach in a later layer; until then an object has no class.
+//
+// Object graph: a container stored by a setter is linked into the object graph (VJSONGraph), which
+// frees reference cycles; the builder path links nothing until a setter links the tree. Retain
+// and Release keep the graph's reference total (see VJSONGraph for the locks they take).
 //
 // Dropping the last reference to an object whose properties hold the last references to further
 // containers never recurses: the children go to the task's pending release list (VJSONRelease),
@@ -34,6 +42,7 @@
 #pragma once
 
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONKey.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
@@ -71,9 +80,14 @@ public:
     // The largest index at which setting by path may grow an array.
     static constexpr int64_t kMaxPathIndex = 999999;
 
-    // Retains the implementation (may be null). One reference, the creator's. With inUnmonitored
-    // the object is left out of the task counter below.
-    explicit VJSONObject(IJSONObject* inImplementation = nullptr, bool inUnmonitored = false);
+    // Retains the implementation (may be null). One reference, the creator's.
+    explicit VJSONObject(IJSONObject* inImplementation = nullptr);
+    // Also retains the storage locker (may be null): a locker makes the object shared. With
+    // inUnmonitored the object is left out of the task counter below.
+    VJSONObject(IJSONObject* inImplementation, VStorageLocker* inLocker, bool inUnmonitored = false);
+    // With inShared, a shared object with a new storage locker of its own (unbound: it may still
+    // join another shared graph).
+    VJSONObject(IJSONObject* inImplementation, bool inShared);
     VJSONObject(const VJSONObject&) = delete;
     VJSONObject& operator=(const VJSONObject&) = delete;
 
@@ -176,6 +190,38 @@ public:
     void SetStorageLocker(VStorageLocker* inLocker);
     // 0 without a locker; else the locker's id, negated for a class-internal or unbound locker.
     int32_t GetSharedID() const;
+    // Whether the object has a locker (read without taking a lock, for a quick test).
+    bool HasStorageLocker() const { return fLocker.load(std::memory_order_relaxed) != nullptr; }
+    // A locker, else what the native implementation's IJSON_IsSharable answers.
+    bool IsShared() const;
+    // A locker, or a graph with a shared member.
+    bool IsSharedGraph() const
+    {
+        VJSONGraph* graph = GetGraph();
+        return HasStorageLocker() || (graph != nullptr && graph->IsShared());
+    }
+    void MakeGraphShared();
+    // For a shared object and a container value: when the value's tree can take this object's
+    // locker (plain containers, the same locker or an unbound one, sharable natives), every
+    // container of it takes it. This object's locker is bound in any case.
+    void MakeValueSharedIfNecessary(VJSONValue& ioValue);
+
+    // Reference counting: a container in a graph keeps the graph's total, and a release that
+    // leaves a garbage cycle frees it (VJSONGraph). Shared containers do both under
+    // StGraphLocker::sMutex; plain ones take no lock.
+    uint32_t Retain(const char* inDebugInfo = nullptr) const override;
+    uint32_t Release(const char* inDebugInfo = nullptr) const override;
+
+    // The object graph (see VJSONGraph): null until the object is linked with another container.
+    VJSONGraph* GetGraph() const { return fGraph.load(std::memory_order_acquire); }
+    // For native implementations that hold containers: links (unlinks) one into this object's
+    // graph, so that a cycle through it is counted.
+    void ConnectImplementationProperty(const VJSONValue& inValue);
+    void DisconnectImplementationProperty(const VJSONValue& inValue);
+    // The references of the own properties are no longer counted in the graph (they stay stored).
+    void DisconnectAll();
+    // Takes the properties out of the graph's counts and removes them all.
+    void ClearFromGraph();
 
 protected:
     ~VJSONObject() override;
@@ -183,6 +229,14 @@ protected:
 private:
     // The iterators hold positions in fProperties, and trust them while fRemovals is unchanged.
     friend class VJSONPropertyIteratorBase;
+    friend class VJSONGraph;
+
+    // Empties the properties of a member being collected (no counting: the graph does that).
+    void _EmptyForGraph();
+    // The store of SetOwnProperty once the checks are passed: replaces or appends, links a
+    // container value and unlinks the value it replaces.
+    template <class TValue>
+    void _StoreOwnProperty(std::u16string_view inUnits, uint32_t inHash, TValue&& inValue);
 
     static constexpr uint32_t kNoEntry = UINT32_MAX;
 
@@ -207,16 +261,18 @@ private:
     // full; empty while the object has kLinearLimit properties or fewer (unless it was filled at
     // once with more).
     std::vector<uint32_t> fIndex;
-    // The object graph, the storage locker and the script class attach here when they exist.
-    [[maybe_unused]] VJSONGraph* fGraph = nullptr;
-    IJSONObject* fImplementation = nullptr; // retained
-    VStorageLocker* fLocker = nullptr;      // retained; changed under StGraphLocker::sMutex
-    VJSONStamp* fStamp = nullptr;           // retained
+    // The script class attaches here once it exists.
+    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
+    IJSONObject* fImplementation = nullptr;   // retained
+    // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-object test of the
+    // unlocked paths is a plain load).
+    std::atomic<VStorageLocker*> fLocker{nullptr};
+    VJSONStamp* fStamp = nullptr; // retained
     [[maybe_unused]] VJSONClass* fClass = nullptr;
     uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;
-    [[maybe_unused]] uint32_t fContainerCount = 0;
+    uint32_t fContainerCount = 0; // references counted in the graph (VJSONGraph)
     [[maybe_unused]] bool fUnderConstruction = false;
     bool fUnmonitored;
 };

@@ -59,10 +59,8 @@ void VJSONPropertyIteratorBase::_RemoveOwnNamesFromList()
 
 bool VJSONPropertyIteratorBase::_ListsOwnPropertiesByName() const
 {
-    // An object with a storage locker is listed by name too, once lockers exist.
-    IJSONObject* implementation = fObject->GetImplementation();
-    bool sharable = false;
-    return implementation != nullptr && implementation->IJSON_IsSharable(fObject, sharable);
+    // A shared object's properties are read under its lock (by GetProperty), never held.
+    return fObject->IsShared();
 }
 
 void VJSONPropertyIteratorBase::_AddEntry(size_t inPosition)
@@ -199,17 +197,24 @@ VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* inObje
 }
 
 VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* inObject)
-    : VJSONPropertyIteratorBase(inObject), fWritableObject(inObject)
+    : VJSONPropertyIteratorBase(inObject), fUser(inObject), fWritableObject(inObject)
 {
     if (fObject == nullptr)
     {
         return;
     }
-    // The iterator uses the object's storage locker from here on once lockers exist. Without the
-    // implementation's names, the class's getter names are listed here once script classes exist.
+    // Without the implementation's names, the class's getter names are listed here once script
+    // classes exist. A shared object is walked by name, as by the other iterators.
     _AddImplementationNames();
     _RemoveOwnNamesFromList();
-    _AddOwnEntries(false);
+    if (_ListsOwnPropertiesByName())
+    {
+        _AddOwnNames(false);
+    }
+    else
+    {
+        _AddOwnEntries(false);
+    }
     _Start();
 }
 

@@ -8,8 +8,8 @@
 // implementation answers), then its entries, positions in the object's own properties with their
 // keys, whose values are copies of the stored ones (GetOwnValue reads them by reference). A name
 // the implementation reports that is also an own property is visited once, as an entry. An object
-// whose implementation may be shared between tasks is walked by names only, own properties in
-// insertion order. The object stores its properties in insertion order, so the storage order of
+// that is shared between tasks (a storage locker, or a sharable implementation) is walked by names only, own
+// properties in insertion order. The object stores its properties in insertion order, so the storage order of
 // the unordered iterators is insertion order too.
 //
 // Use:
@@ -24,6 +24,7 @@
 #pragma once
 
 #include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VStorageLocker.h"
 
 #include <cstdint>
 #include <vector>
@@ -127,8 +128,8 @@ public:
     VJSONValue GetValue(VDBLanguageContext* inContext = nullptr) const { return _GetValue(inContext); }
 };
 
-// Storage order, changing values on the way. While it exists it uses the object's storage
-// locker, once lockers exist.
+// Storage order, changing values on the way. While it exists it uses the object's storage locker
+// (VJSONUser), so that its changes pass the locker check.
 class VJSONPropertyIterator : public VJSONPropertyIteratorBase
 {
 public:
@@ -146,6 +147,7 @@ public:
     bool SetValue(const VJSONValue& inValue, VDBLanguageContext* inContext = nullptr);
 
 private:
+    VJSONUser fUser;
     VJSONObject* fWritableObject;
 };
 

@@ -1,11 +1,13 @@
 #include "toolbox/json/VStorageLocker.h"
 
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 
 namespace zorn
 {
@@ -119,6 +121,13 @@ int32_t VStorageLocker::GetOwnerID() const
     return fOwnerID;
 }
 
+bool VStorageLocker::IsInUseByCurrentTask() const
+{
+    const int32_t task = VTaskMgr::GetCurrentTaskID();
+    StLocker<VCriticalSection> lock(&fSection);
+    return fUseCount > 0 && task != 0 && fOwnerID == task;
+}
+
 int32_t VStorageLocker::GetUseCount() const
 {
     StLocker<VCriticalSection> lock(&fSection);
@@ -219,25 +228,10 @@ VJSONUser::VJSONUser(const VJSONArray* inArray, bool inTryOnly)
 {
 }
 
-namespace
+VJSONUser::VJSONUser(const VJSONValue& inValue, bool inTryOnly)
+    : VJSONUser(StorageLockerOf(inValue), inTryOnly)
 {
-
-VRefPtr<VStorageLocker> LockerOf(const VJSONValue& inValue)
-{
-    if (const VJSONObject* object = inValue.GetObject())
-    {
-        return object->GetStorageLocker();
-    }
-    if (const VJSONArray* array = inValue.GetArray())
-    {
-        return array->GetStorageLocker();
-    }
-    return nullptr;
 }
-
-} // namespace
-
-VJSONUser::VJSONUser(const VJSONValue& inValue, bool inTryOnly) : VJSONUser(LockerOf(inValue), inTryOnly) {}
 
 VJSONUser::~VJSONUser()
 {

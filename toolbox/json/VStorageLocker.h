@@ -70,6 +70,8 @@ public:
     // The owning task's id (0 when free) and its use count, read under the critical section.
     int32_t GetOwnerID() const;
     int32_t GetUseCount() const;
+    // Whether the calling task holds the locker (a container it guards may be changed).
+    bool IsInUseByCurrentTask() const;
     VCriticalSection& GetCriticalSection() const { return fSection; }
 
     static std::atomic<uint32_t> sNextID;
@@ -120,6 +122,32 @@ public:
     StGraphLocker& operator=(const StGraphLocker&) = delete;
 
     static VCriticalSection sMutex;
+};
+
+// Takes StGraphLocker::sMutex for a scope when asked to (the lock of shared graphs; plain ones
+// take none).
+class StGraphLockerIf
+{
+public:
+    explicit StGraphLockerIf(bool inNeeded) : fLocked(inNeeded)
+    {
+        if (fLocked)
+        {
+            StGraphLocker::sMutex.Lock();
+        }
+    }
+    ~StGraphLockerIf()
+    {
+        if (fLocked)
+        {
+            StGraphLocker::sMutex.Unlock();
+        }
+    }
+    StGraphLockerIf(const StGraphLockerIf&) = delete;
+    StGraphLockerIf& operator=(const StGraphLockerIf&) = delete;
+
+private:
+    bool fLocked;
 };
 
 // Holds a locker's critical section for a scope (nothing for a null locker).

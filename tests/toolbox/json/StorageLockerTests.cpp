@@ -5,12 +5,15 @@
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
+#include "toolbox/json/VJSONGraph.h"
+#include "toolbox/json/VJSONPropertyIterator.h"
 #include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 
 using namespace zorn;
 using namespace zorn::test;
@@ -420,6 +423,287 @@ TEST_F(StorageLockerTest, ClonesTakeTheClonersLockerOrShareSharedContainers)
     VJSONValue copy;
     ASSERT_EQ(inner.GetArray()->Clone(copy, sharing), VE_OK);
     EXPECT_NE(copy.GetArray(), inner.GetArray()) << "a plain array is copied";
+}
+
+// Stores through the containers' own setters: one row per refusal code, and the stores that go in.
+// A refused store leaves the target as it was.
+TEST_F(StorageLockerTest, SettersOfSharedContainers)
+{
+    auto newShared = [](JSONType inType)
+    {
+        VJSONValue value;
+        if (inType == JSON_object)
+        {
+            value.AdoptObject(new VJSONObject(nullptr, true));
+        }
+        else
+        {
+            value.AdoptArray(new VJSONArray(true));
+        }
+        return value;
+    };
+    auto bound = [&](JSONType inType)
+    {
+        VJSONValue value = newShared(inType);
+        LockerOf(value)->Bind();
+        return value;
+    };
+    auto countOf = [](const VJSONValue& inValue)
+    { return inValue.IsObject() ? inValue.GetObject()->GetOwnCount() : inValue.GetArray()->GetCount(); };
+    auto store = [](const VJSONValue& inTarget, const VJSONValue& inValue)
+    {
+        return inTarget.IsObject() ? inTarget.GetObject()->SetProperty(Str("v"), inValue)
+                                   : inTarget.GetArray()->Push(inValue);
+    };
+    struct Row
+    {
+        const char* fWhat;
+        std::function<VJSONValue()> fTarget;
+        bool fUseTarget; // the test's task holds the target's locker
+        std::function<bool(const VJSONValue&)> fStore;
+        VError fError; // VE_OK: stored
+    };
+    const Row rows[] = {
+        {"-10719: a shared object not in use", [&] { return bound(JSON_object); }, false,
+         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); },
+         VE_JSON_OBJECT_NOT_IN_USE},
+        {"-10720: a locked array not in use", [&] { return bound(JSON_array); }, false,
+         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); },
+         VE_JSON_ARRAY_NOT_IN_USE},
+        {"-10721: a plain object into a shared array", [&] { return bound(JSON_array); }, true,
+         [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(JSON_object)); },
+         VE_JSON_NOT_SHARED},
+        {"-10724: an object of another shared graph", [&] { return bound(JSON_array); }, true,
+         [&](const VJSONValue& inTarget)
+         {
+             VJSONValue first = bound(JSON_array);
+             VJSONValue object = newShared(JSON_object);
+             {
+                 VJSONUser user(first);
+                 EXPECT_TRUE(store(first, object));
+             }
+             return store(inTarget, object);
+         },
+         VE_JSON_OBJECT_IN_OTHER_GRAPH},
+        {"-10725: an array of another shared graph", [&] { return bound(JSON_object); }, true,
+         [&](const VJSONValue& inTarget) { return store(inTarget, bound(JSON_array)); },
+         VE_JSON_ARRAY_IN_OTHER_GRAPH},
+        {"-10727: a number into a class-internal object",
+         []
+         {
+             VRefPtr<VStorageLocker> locker(new VStorageLocker(true), true);
+             VJSONValue value;
+             value.AdoptObject(new VJSONObject(nullptr, locker.Get()));
+             return value;
+         },
+         true, [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue(1.0)); },
+         VE_JSON_SCALAR_IN_CLASS_INTERNAL},
+        {"-10753: a fresh shared object another task uses", [&] { return bound(JSON_array); }, true,
+         [&](const VJSONValue& inTarget)
+         {
+             VJSONValue object = newShared(JSON_object);
+             std::atomic<int> stage{0};
+             VRefPtr<VTask> worker = NewTask(
+                 [&]
+                 {
+                     VJSONUser user(object);
+                     stage = 1;
+                     WaitFor([&] { return stage == 2; });
+                 });
+             EXPECT_TRUE(worker->Run());
+             EXPECT_TRUE(WaitFor([&] { return stage == 1; }));
+             bool stored = store(inTarget, object);
+             stage = 2;
+             EXPECT_TRUE(worker->WaitForDeath(10000));
+             return stored;
+         },
+         VE_JSON_SHARED_VALUE_IN_USE},
+        {"a fresh shared object joins a shared array and takes its locker", [&] { return bound(JSON_array); },
+         true,
+         [&](const VJSONValue& inTarget)
+         {
+             VJSONValue object = newShared(JSON_object);
+             bool stored = store(inTarget, object);
+             EXPECT_EQ(LockerOf(object), LockerOf(inTarget));
+             EXPECT_EQ(object.GetObject()->GetGraph(), inTarget.GetArray()->GetGraph());
+             EXPECT_TRUE(object.GetObject()->GetGraph()->IsShared());
+             return stored;
+         },
+         VE_OK},
+        {"a sharable native object goes into a shared object", [&] { return bound(JSON_object); }, true,
+         [&](const VJSONValue& inTarget)
+         {
+             VRefPtr<SharableNative> native(new SharableNative(), true);
+             VJSONValue object;
+             object.AdoptObject(new VJSONObject(native.Get()));
+             return store(inTarget, object);
+         },
+         VE_OK},
+        {"null goes into a class-internal object",
+         []
+         {
+             VRefPtr<VStorageLocker> locker(new VStorageLocker(true), true);
+             VJSONValue value;
+             value.AdoptObject(new VJSONObject(nullptr, locker.Get()));
+             return value;
+         },
+         true, [&](const VJSONValue& inTarget) { return store(inTarget, VJSONValue::sNull); }, VE_OK},
+    };
+    for (const Row& row : rows)
+    {
+        VJSONValue target = row.fTarget();
+        const size_t before = countOf(target);
+        bool stored = false;
+        {
+            VJSONUser user(row.fUseTarget ? target : VJSONValue::sNull);
+            StErrorContextInstaller errors;
+            stored = row.fStore(target);
+            EXPECT_EQ(errors.GetLastError(), row.fError) << row.fWhat;
+        }
+        EXPECT_EQ(stored, row.fError == VE_OK) << row.fWhat;
+        EXPECT_EQ(countOf(target), before + (stored ? 1 : 0)) << row.fWhat << ": a refusal changes nothing";
+    }
+}
+
+TEST_F(StorageLockerTest, SharedObjectsRefuseChangesOutsideTheirUse)
+{
+    VJSONValue object;
+    object.AdoptObject(new VJSONObject(nullptr, true));
+    VJSONValue list;
+    list.AdoptArray(new VJSONArray(true));
+    {
+        VJSONUser user(object);
+        ASSERT_TRUE(object.GetObject()->SetProperty(Str("a"), VJSONValue(1.0)));
+        ASSERT_TRUE(object.GetObject()->SetProperty(Str("list"), list))
+            << "the fresh array takes the object's locker";
+        EXPECT_FALSE(object.GetObject()->SetProperty(Str("__LockerID"), VJSONValue(2.0))) << "refused";
+        EXPECT_TRUE(object.GetObject()->HasOwnProperty(Str("__LockerID")));
+        ASSERT_TRUE(list.GetArray()->Push(VJSONValue(1.0)));
+    }
+    StErrorContextInstaller errors;
+    object.GetObject()->RemoveProperty(Str("a"));
+    object.GetObject()->Clear();
+    EXPECT_EQ(errors.GetLastError(), VE_JSON_OBJECT_NOT_IN_USE);
+    EXPECT_EQ(object.GetObject()->GetOwnCount(), 2U);
+    list.GetArray()->RemoveAt(0);
+    list.GetArray()->Clear();
+    EXPECT_FALSE(list.GetArray()->SetAt(0, VJSONValue(2.0), false));
+    EXPECT_FALSE(list.GetArray()->Resize(5, JSON_null));
+    EXPECT_EQ(errors.GetLastError(), VE_JSON_ARRAY_NOT_IN_USE);
+    struct Ascending : IJSONValueComparator
+    {
+        bool CompareValues(const VJSONValue& inA, const VJSONValue& inB) override
+        {
+            return inA.GetNumber() < inB.GetNumber();
+        }
+    } ascending;
+    EXPECT_EQ(list.GetArray()->Sort(&ascending), VE_JSON_ARRAY_NOT_IN_USE);
+    EXPECT_EQ(list.GetArray()->GetCount(), 1U);
+
+    // The changing iterator holds the locker while it walks; a shared object is walked by name.
+    {
+        VJSONPropertyIterator walk(object.GetObject());
+        ASSERT_TRUE(walk.IsValid());
+        EXPECT_EQ(walk.GetOwnValue(), nullptr) << "listed by name, not by entry";
+        EXPECT_TRUE(walk.SetValue(VJSONValue(3.0)));
+    }
+    EXPECT_EQ(object.GetObject()->GetProperty(Str("a")).GetNumber(), 3.0);
+    EXPECT_EQ(LockerOf(object)->GetOwnerID(), 0);
+}
+
+TEST_F(StorageLockerTest, MakeValueSharedSpreadsTheLockerOverAPlainTree)
+{
+    VJSONValue object;
+    object.AdoptObject(new VJSONObject(nullptr, true));
+    VStorageLocker* locker = LockerOf(object);
+    VJSONValue plain = MakeObject({{"list", MakeArray({MakeObject({})})}});
+    object.GetObject()->MakeValueSharedIfNecessary(plain);
+    EXPECT_EQ(LockerOf(plain), locker);
+    VJSONValue list = plain.GetObject()->GetProperty(Str("list"));
+    EXPECT_EQ(LockerOf(list), locker);
+    EXPECT_EQ(LockerOf(list.GetArray()->GetAt(0)), locker);
+    EXPECT_FALSE(locker->IsUnbound()) << "the object's locker is bound in any case";
+
+    // A tree with a container of another bound graph cannot take the locker: nothing changes.
+    VJSONValue other = MakeArray({});
+    Share(other, NewLocker(true).Get());
+    VJSONValue mixed = MakeArray({});
+    mixed.GetArray()->Push(other);
+    object.GetObject()->MakeValueSharedIfNecessary(mixed);
+    EXPECT_EQ(LockerOf(mixed), nullptr);
+    EXPECT_NE(LockerOf(other), locker);
+}
+
+// Four tasks read and change one shared graph under its locker (and make cycles through it) while
+// a fifth takes references to its members under the locker and drops them outside it.
+TEST_F(StorageLockerTest, TasksShareAGraphUnderItsLocker)
+{
+    constexpr int kRounds = 150;
+    VJSONValue root;
+    root.AdoptObject(new VJSONObject(nullptr, true));
+    {
+        VJSONUser user(root);
+        VJSONValue list;
+        list.AdoptArray(new VJSONArray(true));
+        ASSERT_TRUE(root.GetObject()->SetProperty(Str("list"), list));
+        ASSERT_TRUE(root.GetObject()->SetProperty(Str("n"), VJSONValue(0.0)));
+    }
+    std::atomic<bool> stop{false};
+    auto writer = [&]
+    {
+        for (int i = 0; i < kRounds; ++i)
+        {
+            VJSONUser user(root);
+            VJSONObject* object = root.GetObject();
+            object->SetProperty(Str("n"), VJSONValue(object->GetProperty(Str("n")).GetNumber() + 1));
+            VJSONValue item;
+            item.AdoptObject(new VJSONObject(nullptr, true));
+            VJSONArray* list = object->GetProperty(Str("list")).GetArray();
+            list->Push(item);
+            item.GetObject()->SetProperty(Str("root"), root); // a cycle through the root
+            if (list->GetCount() > 8)
+            {
+                list->RemoveAt(0);
+            }
+        }
+    };
+    std::vector<VRefPtr<VTask>> tasks;
+    for (int i = 0; i < 4; ++i)
+    {
+        tasks.push_back(NewTask(writer));
+    }
+    VRefPtr<VTask> dropper = NewTask(
+        [&]
+        {
+            while (!stop)
+            {
+                VJSONValue list;
+                VJSONValue item;
+                {
+                    VJSONUser user(root);
+                    list = root.GetObject()->GetProperty(Str("list"));
+                    item = list.GetArray()->GetAt(0);
+                }
+                // Released without the locker: under the graph lock only.
+                item.SetNull();
+                list.SetNull();
+            }
+        });
+    for (VRefPtr<VTask>& task : tasks)
+    {
+        ASSERT_TRUE(task->Run());
+    }
+    ASSERT_TRUE(dropper->Run());
+    for (VRefPtr<VTask>& task : tasks)
+    {
+        ASSERT_TRUE(task->WaitForDeath(60000));
+    }
+    stop = true;
+    ASSERT_TRUE(dropper->WaitForDeath(10000));
+    VJSONUser user(root);
+    EXPECT_EQ(root.GetObject()->GetProperty(Str("n")).GetNumber(), 4.0 * kRounds);
+    EXPECT_EQ(root.GetObject()->GetProperty(Str("list")).GetArray()->GetCount(), 8U);
+    EXPECT_TRUE(root.GetObject()->GetGraph()->HasCycle());
 }
 
 } // namespace
