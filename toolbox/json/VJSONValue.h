@@ -55,6 +55,7 @@ class VJSONStamp;
 class VCompareOptions;
 class VValueSingle;
 class VTime;
+class IFile;
 
 // The value types. The codes are stored in the compact stream form and ordered by CompareTo.
 enum JSONType : int32_t
@@ -210,6 +211,12 @@ public:
     // The value's JSON text, written by VJSONWriter with these options (see there); returns the
     // writer's error, with outText unchanged on an error.
     VError Stringify(VString& outText, uint32_t inOptions = 0) const;
+    // Reads JSON text into this value (VJSONImporter, lenient) with importer options 0; with
+    // inDates 192 (marked and ISO dates), with both flags 576 (only "!!dddd-dd-dd!!" dates).
+    VError ParseFromString(const VString& inText, bool inDates = false, bool inMarkedDatesOnly = false);
+    // The same from a file's UTF-8 text (VJSONImporter::ParseFile, options 0 or 192). Built with
+    // the file back end.
+    VError LoadFromFile(IFile* inFile, bool inDates = false);
 
     // The object's property (no language context); undefined when this is not an object.
     VJSONValue GetProperty(const VString& inName) const;
