@@ -475,7 +475,7 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
     if (error == VE_OK && fPathTable != nullptr && value.IsObject())
     {
         VString path = fCurrentPath;
-        fCurrentPath = VString(u"}");
+        fCurrentPath = CVSTR_struct(u"}");
         _RecordPath(static_cast<int32_t>(fCursor - fLineStart) - 1);
         fCurrentPath = path;
     }
