@@ -44,24 +44,24 @@ std::atomic<uint64_t> sAllocations{0};
 #if ZORN_COUNT_ALLOCATIONS
 extern "C"
 {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* malloc(size_t inSize)
-{
-    sAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(inSize);
-}
-void* calloc(size_t inCount, size_t inSize)
-{
-    sAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(inCount, inSize);
-}
-void* realloc(void* inBlock, size_t inSize)
-{
-    sAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(inBlock, inSize);
-}
+    void* __libc_malloc(size_t);
+    void* __libc_calloc(size_t, size_t);
+    void* __libc_realloc(void*, size_t);
+    void* malloc(size_t inSize)
+    {
+        sAllocations.fetch_add(1, std::memory_order_relaxed);
+        return __libc_malloc(inSize);
+    }
+    void* calloc(size_t inCount, size_t inSize)
+    {
+        sAllocations.fetch_add(1, std::memory_order_relaxed);
+        return __libc_calloc(inCount, inSize);
+    }
+    void* realloc(void* inBlock, size_t inSize)
+    {
+        sAllocations.fetch_add(1, std::memory_order_relaxed);
+        return __libc_realloc(inBlock, inSize);
+    }
 }
 #endif
 
@@ -90,9 +90,9 @@ void ParseAndFree(benchmark::State& ioState, const Inputs& inInputs, TParse&& in
         inParse();
     }
     ioState.SetBytesProcessed(static_cast<int64_t>(ioState.iterations() * inInputs.fUTF8.size()));
-    ioState.counters["allocs/KB"] =
-        ZORN_COUNT_ALLOCATIONS ? static_cast<double>(allocations) * 1024.0 / static_cast<double>(inInputs.fUTF8.size())
-                               : 0.0;
+    ioState.counters["allocs/KB"] = ZORN_COUNT_ALLOCATIONS ? static_cast<double>(allocations) * 1024.0 /
+                                                                 static_cast<double>(inInputs.fUTF8.size())
+                                                           : 0.0;
 }
 
 // The parse or the free alone: inMake builds a document into a holder that the loop drops.
@@ -154,25 +154,25 @@ void RegisterDocument(const char* inName, const std::string& inUTF8)
         };
     };
     benchmark::RegisterBenchmark(("parse+free/zorn::VJSONImporter" + suffix).c_str(), ours(0));
-    benchmark::RegisterBenchmark(
-        ("parse+free/rapidjson::Document16" + suffix).c_str(),
-        [inputs](benchmark::State& ioState)
-        {
-            ParseAndFree(ioState, *inputs,
-                         [&]
-                         {
-                             Document16 document;
-                             document.Parse(inputs->fUTF16.c_str());
-                             benchmark::DoNotOptimize(document.IsObject());
-                         });
-        });
+    benchmark::RegisterBenchmark(("parse+free/rapidjson::Document16" + suffix).c_str(),
+                                 [inputs](benchmark::State& ioState)
+                                 {
+                                     ParseAndFree(ioState, *inputs,
+                                                  [&]
+                                                  {
+                                                      Document16 document;
+                                                      document.Parse(inputs->fUTF16.c_str());
+                                                      benchmark::DoNotOptimize(document.IsObject());
+                                                  });
+                                 });
     benchmark::RegisterBenchmark(("parse+free/nlohmann::ordered_json" + suffix).c_str(),
                                  [inputs](benchmark::State& ioState)
                                  {
                                      ParseAndFree(ioState, *inputs,
                                                   [&]
                                                   {
-                                                      auto document = nlohmann::ordered_json::parse(inputs->fUTF8);
+                                                      auto document =
+                                                          nlohmann::ordered_json::parse(inputs->fUTF8);
                                                       benchmark::DoNotOptimize(document.is_object());
                                                   });
                                  });
@@ -197,25 +197,25 @@ void RegisterDocument(const char* inName, const std::string& inUTF8)
         benchmark::RegisterBenchmark((kind + "/zorn::VJSONImporter" + suffix).c_str(),
                                      [inputs, timeFree](benchmark::State& ioState)
                                      {
-                                         ParseOnly<VJSONValue>(ioState, *inputs, timeFree,
-                                                               [&](VJSONValue& outValue)
-                                                               {
-                                                                   VJSONImporter::ParseString(inputs->fText,
-                                                                                              outValue, 0);
-                                                               });
+                                         ParseOnly<VJSONValue>(
+                                             ioState, *inputs, timeFree,
+                                             [&](VJSONValue& outValue)
+                                             { VJSONImporter::ParseString(inputs->fText, outValue, 0); });
                                      });
         benchmark::RegisterBenchmark((kind + "/rapidjson::Document16" + suffix).c_str(),
                                      [inputs, timeFree](benchmark::State& ioState)
                                      {
                                          ParseOnly<Document16>(ioState, *inputs, timeFree,
-                                                               [&](Document16& outDocument)
-                                                               { outDocument.Parse(inputs->fUTF16.c_str()); });
+                                                               [&](Document16& outDocument) {
+                                                                   outDocument.Parse(inputs->fUTF16.c_str());
+                                                               });
                                      });
         benchmark::RegisterBenchmark((kind + "/nlohmann::ordered_json" + suffix).c_str(),
                                      [inputs, timeFree](benchmark::State& ioState)
                                      {
                                          ParseOnly<nlohmann::ordered_json>(
-                                             ioState, *inputs, timeFree, [&](nlohmann::ordered_json& outDocument)
+                                             ioState, *inputs, timeFree,
+                                             [&](nlohmann::ordered_json& outDocument)
                                              { outDocument = nlohmann::ordered_json::parse(inputs->fUTF8); });
                                      });
     }
@@ -226,18 +226,18 @@ void RegisterDocument(const char* inName, const std::string& inUTF8)
                                  ours(VJSONImporter::kMarkedDates | VJSONImporter::kISODates));
     benchmark::RegisterBenchmark(("options/zorn::VJSONImporter/0x100" + suffix).c_str(),
                                  ours(VJSONImporter::kStorageLocker));
-    benchmark::RegisterBenchmark(("utf8_to_utf16/VString::FromBlock" + suffix).c_str(),
-                                 [inputs](benchmark::State& ioState)
-                                 {
-                                     ParseAndFree(ioState, *inputs,
-                                                  [&]
-                                                  {
-                                                      VString text;
-                                                      text.FromBlock(inputs->fUTF8.data(), inputs->fUTF8.size(),
-                                                                     CharSet::VTC_UTF_8);
-                                                      benchmark::DoNotOptimize(text.GetCPointer());
-                                                  });
-                                 });
+    benchmark::RegisterBenchmark(
+        ("utf8_to_utf16/VString::FromBlock" + suffix).c_str(),
+        [inputs](benchmark::State& ioState)
+        {
+            ParseAndFree(ioState, *inputs,
+                         [&]
+                         {
+                             VString text;
+                             text.FromBlock(inputs->fUTF8.data(), inputs->fUTF8.size(), CharSet::VTC_UTF_8);
+                             benchmark::DoNotOptimize(text.GetCPointer());
+                         });
+        });
 }
 
 } // namespace

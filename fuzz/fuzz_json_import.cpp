@@ -130,7 +130,8 @@ bool SameValue(const VJSONValue& inFirst, const VJSONValue& inSecond)
         }
         for (size_t i = 0; i < first.size(); ++i)
         {
-            if (first[i].fKey.GetUnits() != second[i].fKey.GetUnits() || !SameValue(first[i].fValue, second[i].fValue))
+            if (first[i].fKey.GetUnits() != second[i].fKey.GetUnits() ||
+                !SameValue(first[i].fValue, second[i].fValue))
             {
                 return false;
             }
@@ -176,13 +177,15 @@ bool HasNonFiniteNumber(const VJSONValue& inValue)
 // - a "__PRIVATE_BINARY_OBJECT" member: the importer decodes it (when a reader is registered);
 // - nesting deeper than StJSONNestingGuard allows: the importer stops with 'zorn' 108;
 // - a number beyond the doubles: the grammar admits it (it reads as an infinity), nlohmann refuses;
-// - a leading byte-order mark: nlohmann skips it, the grammar has none.
+// - a leading byte-order mark: nlohmann skips it, the grammar has none;
+// - a NUL byte: nlohmann's lexer takes it for the end of the text.
 bool Exception(std::string_view inUTF8, const Reading& inStrict)
 {
     static const std::regex sSurrogateEscape(R"(\\u[dD][89abcdefABCDEF])");
     return std::regex_search(inUTF8.begin(), inUTF8.end(), sSurrogateEscape) ||
            inUTF8.find("__PRIVATE_BINARY_OBJECT") != std::string_view::npos || inStrict.fTooDeep ||
-           (inStrict.fResult == VE_OK && HasNonFiniteNumber(inStrict.fValue)) || inUTF8.starts_with("\xEF\xBB\xBF");
+           (inStrict.fResult == VE_OK && HasNonFiniteNumber(inStrict.fValue)) ||
+           inUTF8.starts_with("\xEF\xBB\xBF") || inUTF8.find('\0') != std::string_view::npos;
 }
 
 } // namespace

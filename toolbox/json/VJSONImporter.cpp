@@ -105,15 +105,9 @@ VString Borrowed(std::u16string_view inUnits)
 } // namespace
 
 VJSONImporter::VJSONImporter(const VString& inText, uint32_t inOptions)
-    : fText(inText),
-      fOptions(inOptions),
-      fTextLength(fText.GetLength()),
-      fCursor(fText.GetCPointer()),
-      fTextStart(fCursor),
-      fTokenStart(fCursor),
-      fLineStart(fCursor),
-      fMarkedDatesOnly((inOptions & kMarkedDatesOnly) != 0),
-      fTextEnd(fCursor + fTextLength)
+    : fText(inText), fOptions(inOptions), fTextLength(fText.GetLength()), fCursor(fText.GetCPointer()),
+      fTextStart(fCursor), fTokenStart(fCursor), fLineStart(fCursor),
+      fMarkedDatesOnly((inOptions & kMarkedDatesOnly) != 0), fTextEnd(fCursor + fTextLength)
 {
     if ((fOptions & kPathsAndLines) != 0)
     {
@@ -212,8 +206,9 @@ JsonToken VJSONImporter::_ScanString(VError* outError)
     while (fTextEnd - unit >= 8)
     {
         __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(unit));
-        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
-                                    _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
+        __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
+                         _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
         auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
         if (mask != 0)
         {
@@ -541,7 +536,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         }
         if (token != jsonString)
         {
-            error = _ThrowErrorInvalidToken(_FoundToken(token), hasMember ? kExpectedName : kExpectedNameOrEnd);
+            error =
+                _ThrowErrorInvalidToken(_FoundToken(token), hasMember ? kExpectedName : kExpectedNameOrEnd);
             break;
         }
         if (strict && !fTokenIsString)
@@ -549,7 +545,8 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             error = _ThrowErrorInvalidToken(_FoundToken(token), kExpectedName);
             break;
         }
-        std::u16string_view name(reinterpret_cast<const char16_t*>(fTokenUnits), static_cast<size_t>(fTokenLength));
+        std::u16string_view name(reinterpret_cast<const char16_t*>(fTokenUnits),
+                                 static_cast<size_t>(fTokenLength));
         if (paths)
         {
             if (!name.empty())
@@ -656,7 +653,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         }
         if (token != jsonBeginObject && token != jsonBeginArray && token != jsonString)
         {
-            error = _ThrowErrorInvalidToken(_FoundToken(token), index == 0 ? kExpectedElement : kExpectedValue);
+            error =
+                _ThrowErrorInvalidToken(_FoundToken(token), index == 0 ? kExpectedElement : kExpectedValue);
             break;
         }
         if (paths)
@@ -715,7 +713,8 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
 
 VError VJSONImporter::_StringToValue(const char16_t* inExpected, VJSONValue& outValue)
 {
-    std::u16string_view units(reinterpret_cast<const char16_t*>(fTokenUnits), static_cast<size_t>(fTokenLength));
+    std::u16string_view units(reinterpret_cast<const char16_t*>(fTokenUnits),
+                              static_cast<size_t>(fTokenLength));
     if (fTokenIsString)
     {
         if ((fOptions & (kMarkedDates | kISODates)) == 0 || !_ReadDate(units, outValue))
@@ -867,12 +866,14 @@ bool VJSONImporter::_ReadDate(std::u16string_view inUnits, VJSONValue& outValue)
             return true;
         }
     }
-    return (fOptions & kISODates) != 0 && length == 10 && Borrowed(inUnits).IsISODate() && readAsDate(inUnits);
+    return (fOptions & kISODates) != 0 && length == 10 && Borrowed(inUnits).IsISODate() &&
+           readAsDate(inUnits);
 }
 
 VError VJSONImporter::_DecodeBinaryObject(VJSONValue& ioValue)
 {
-    const VJSONValue* member = ioValue.GetObject()->FindOwnProperty(CVSTR_struct(VJSONBinaryObject::sPropertyName));
+    const VJSONValue* member =
+        ioValue.GetObject()->FindOwnProperty(CVSTR_struct(VJSONBinaryObject::sPropertyName));
     if (member == nullptr || !member->IsString())
     {
         return VE_OK;
@@ -1001,7 +1002,8 @@ std::u16string VJSONImporter::_FoundToken(JsonToken inToken) const
     std::u16string found;
     if (inToken == jsonString && !fTokenIsString)
     {
-        AppendVisible(found, {reinterpret_cast<const char16_t*>(fTokenUnits), static_cast<size_t>(fTokenLength)});
+        AppendVisible(found,
+                      {reinterpret_cast<const char16_t*>(fTokenUnits), static_cast<size_t>(fTokenLength)});
     }
     else
     {

@@ -68,7 +68,8 @@ Imported Collect(const std::function<VError(VJSONValue&)>& inParse)
         if (number == 550)
         {
             out.fSource = Parameter(error, "source");
-            out.fLine = static_cast<int32_t>(error->GetParameters()->GetProperty(VString("line")).GetNumber());
+            out.fLine =
+                static_cast<int32_t>(error->GetParameters()->GetProperty(VString("line")).GetNumber());
             out.fPosition =
                 static_cast<int32_t>(error->GetParameters()->GetProperty(VString("position")).GetNumber());
         }
@@ -183,9 +184,10 @@ TEST_F(JSONImporter, LenientGrammarAndItsErrors)
         {"comma after an element where a value begins", u"[1,,]", 0, u"[1]", "551 550", u",", kValue},
         {"closing brace as the value", u"}", 0, u"undefined", "551 550", u"}", kValue},
         {"nested failure drops the inner container", u"[1,[2,]", 0, u"[1]", "553 550"},
-        {"escapes", u"[\"a\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\\q\"]", 0, u"[\"a\\\"\\\\/\\b\\f\\n\\r\\t\u00e9q\"]", ""},
-        {"\\u: a first non-digit counts as 0, a later one is skipped", u"[\"\\uZ041\\u0Z41\"]", 0, u"[\"AA\"]",
-         ""},
+        {"escapes", u"[\"a\\\"\\\\\\/\\b\\f\\n\\r\\t\\u00e9\\q\"]", 0,
+         u"[\"a\\\"\\\\/\\b\\f\\n\\r\\t\u00e9q\"]", ""},
+        {"\\u: a first non-digit counts as 0, a later one is skipped", u"[\"\\uZ041\\u0Z41\"]", 0,
+         u"[\"AA\"]", ""},
         {"\\u cut by the end: the string as read", u"\"a\\u12", 0, u"\"a\"", ""},
         {"a raw NUL is dropped", u"[\"a\0b\"]"sv, 0, u"[\"ab\"]", ""},
         {"control units separate tokens", u"[1\v,\f2]", 0, u"[1,2]", ""},
@@ -346,7 +348,8 @@ TEST_F(JSONImporter, NumbersEqualGetRealBitForBit)
             double number = std::bit_cast<double>(bits);
             if (numbers.size() % 4 == 1)
             {
-                number = static_cast<double>(bits >> 11) / static_cast<double>(uint64_t{1} << (bits & 31)); // short forms
+                number = static_cast<double>(bits >> 11) /
+                         static_cast<double>(uint64_t{1} << (bits & 31)); // short forms
             }
             if (!std::isfinite(number))
             {
@@ -575,7 +578,8 @@ TEST_F(JSONImporter, BinaryObjectMemberGoesToTheRegisteredReader)
     EXPECT_EQ(Written(Import(text, 0).fValue), u"[3,{\"x\":1}]");
     EXPECT_EQ(Written(Import(u"{\"__PRIVATE_BINARY_OBJECT\":\"not base64!\"}", 0).fValue),
               u"{\"__PRIVATE_BINARY_OBJECT\":\"not base64!\"}");
-    EXPECT_EQ(Written(Import(u"{\"__PRIVATE_BINARY_OBJECT\":12}", 0).fValue), u"{\"__PRIVATE_BINARY_OBJECT\":12}");
+    EXPECT_EQ(Written(Import(u"{\"__PRIVATE_BINARY_OBJECT\":12}", 0).fValue),
+              u"{\"__PRIVATE_BINARY_OBJECT\":12}");
     Imported failed = Import(u"[{\"__PRIVATE_BINARY_OBJECT\":\"ZmFpbA==\"}]", 0);
     EXPECT_EQ(failed.fResult, VE_STREAM_EOF) << "the reader's error is the result";
     VJSONBinaryObject::RegisterReader(nullptr);
