@@ -95,6 +95,19 @@ void AppendVisible(std::u16string& ioText, std::u16string_view inUnits)
     }
 }
 
+// One more open container for a scope.
+class StLevel
+{
+public:
+    explicit StLevel(int32_t& ioLevel) : fLevel(ioLevel) { ++fLevel; }
+    ~StLevel() { --fLevel; }
+    StLevel(const StLevel&) = delete;
+    StLevel& operator=(const StLevel&) = delete;
+
+private:
+    int32_t& fLevel;
+};
+
 // A borrowed VString over units that the caller keeps alive.
 VString Borrowed(std::u16string_view inUnits)
 {
@@ -159,6 +172,27 @@ JsonToken VJSONImporter::_NextToken(VError* outError)
         {
             break;
         }
+#if defined(__SSE2__)
+        // Indentation: runs of spaces and tabs, eight units at a time.
+        if (*unit == u' ' || *unit == u'\t')
+        {
+            const __m128i space = _mm_set1_epi16(u' ');
+            const __m128i tab = _mm_set1_epi16(u'\t');
+            while (fTextEnd - unit >= 9)
+            {
+                __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(unit + 1));
+                auto blanks = static_cast<uint32_t>(_mm_movemask_epi8(
+                    _mm_or_si128(_mm_cmpeq_epi16(units, space), _mm_cmpeq_epi16(units, tab))));
+                if (blanks != 0xFFFF)
+                {
+                    unit += std::countr_one(blanks) / 2;
+                    break;
+                }
+                unit += 8;
+            }
+            continue;
+        }
+#endif
         if (*unit == u'\n' || *unit == u'\r')
         {
             _CountLineBreak(unit);
@@ -461,12 +495,15 @@ VError VJSONImporter::ParseString(const VString& inText, VJSONValue& outValue, u
 VError VJSONImporter::Parse(VJSONValue& outValue)
 {
     VError error = VE_OK;
-    VJSONValue value;
+    // The value goes on the element stack, as an array's elements do.
+    const size_t first = fElements.size();
     JsonToken token = _NextToken(&error);
     if (error == VE_OK)
     {
-        error = _ParseValue(token, kExpectedValue, value);
+        error = _ParseValue(token, kExpectedValue, nullptr);
     }
+    VJSONValue value = fElements.size() > first ? std::move(fElements.back()) : VJSONValue();
+    fElements.resize(first);
     if (error == VE_OK && fPathTable != nullptr && value.IsObject())
     {
         VString path = fCurrentPath;
@@ -490,28 +527,64 @@ VError VJSONImporter::Parse(VJSONValue& outValue)
     return error;
 }
 
-VError VJSONImporter::_ParseValue(JsonToken inToken, const char16_t* inExpected, VJSONValue& outValue)
+void VJSONImporter::_Emit(VJSONKey* ioKey, VJSONValue&& inValue)
+{
+    if (ioKey != nullptr)
+    {
+        fMembers.push_back({std::move(*ioKey), std::move(inValue)});
+    }
+    else
+    {
+        fElements.push_back(std::move(inValue));
+    }
+}
+
+VJSONKey VJSONImporter::_Key(std::u16string_view inName)
+{
+    if (inName.empty())
+    {
+        return VJSONKey();
+    }
+    if (fKeyCache == nullptr)
+    {
+        fKeyCache = std::make_unique<VJSONKey[]>(kKeyCacheSize);
+    }
+    // Names of one document repeat: a slot chosen by the length and three units answers most of
+    // them with one comparison.
+    size_t mix = inName.size() * 0x9E3779B1u ^ static_cast<size_t>(inName.front()) * 31 ^
+                 static_cast<size_t>(inName.back()) * 131 ^
+                 static_cast<size_t>(inName[inName.size() / 2]) * 7;
+    VJSONKey& cached = fKeyCache[(mix ^ (mix >> 9)) & (kKeyCacheSize - 1)];
+    if (!cached.HasUnits(inName))
+    {
+        cached = fBuilder.Key(inName);
+    }
+    return cached;
+}
+
+VError VJSONImporter::_ParseValue(JsonToken inToken, const char16_t* inExpected, VJSONKey* ioKey)
 {
     switch (inToken)
     {
     case jsonBeginObject:
-        return _ParseObject(outValue);
+        return _ParseObject(ioKey);
     case jsonBeginArray:
-        return _ParseArray(outValue);
+        return _ParseArray(ioKey);
     case jsonString:
-        return _StringToValue(inExpected, outValue);
+        return _StringToValue(inExpected, ioKey);
     default:
         return _ThrowErrorInvalidToken(_FoundToken(inToken), inExpected);
     }
 }
 
-VError VJSONImporter::_ParseObject(VJSONValue& outValue)
+VError VJSONImporter::_ParseObject(VJSONKey* ioKey)
 {
     StJSONNestingGuard guard;
     if (guard.Failed())
     {
         return _ThrowErrorMalformed();
     }
+    StLevel level(fLevel);
     const bool strict = (fOptions & kStrict) != 0;
     const bool paths = fPathTable != nullptr;
     const size_t first = fMembers.size();
@@ -559,7 +632,7 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
             }
             _RecordPath(static_cast<int32_t>(fCursor - fLineStart) - fTokenLength - 2);
         }
-        VJSONKey key = fBuilder.Key(name);
+        VJSONKey key = _Key(name);
         hasBinaryName = hasBinaryName || name == kBinaryObjectName;
         token = _NextToken(&error);
         if (error != VE_OK)
@@ -576,13 +649,11 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         {
             break;
         }
-        VJSONValue value;
-        error = _ParseValue(token, kExpectedValue, value);
+        error = _ParseValue(token, kExpectedValue, &key);
         if (error != VE_OK)
         {
             break;
         }
-        fMembers.push_back({std::move(key), std::move(value)});
         hasMember = true;
         if (paths)
         {
@@ -610,21 +681,27 @@ VError VJSONImporter::_ParseObject(VJSONValue& outValue)
         fMembers.resize(first);
     }
     _GiveLocker(object.GetObject(), nullptr);
-    outValue = std::move(object);
     if (error == VE_OK && hasBinaryName)
     {
-        error = _DecodeBinaryObject(outValue);
+        error = _DecodeBinaryObject(object);
+    }
+    // A container that failed is dropped, unless it is the outermost: the caller then receives
+    // it as read so far.
+    if (error == VE_OK || fLevel == 1)
+    {
+        _Emit(ioKey, std::move(object));
     }
     return error;
 }
 
-VError VJSONImporter::_ParseArray(VJSONValue& outValue)
+VError VJSONImporter::_ParseArray(VJSONKey* ioKey)
 {
     StJSONNestingGuard guard;
     if (guard.Failed())
     {
         return _ThrowErrorMalformed();
     }
+    StLevel level(fLevel);
     const bool paths = fPathTable != nullptr;
     const size_t first = fElements.size();
     const int32_t pathLength = fCurrentPath.GetLength();
@@ -670,13 +747,11 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
             }
             _RecordPath(column);
         }
-        VJSONValue value;
-        error = _ParseValue(token, kExpectedElement, value);
+        error = _ParseValue(token, kExpectedElement, nullptr);
         if (error != VE_OK)
         {
             break;
         }
-        fElements.push_back(std::move(value));
         ++index;
         if (paths)
         {
@@ -707,45 +782,48 @@ VError VJSONImporter::_ParseArray(VJSONValue& outValue)
         fElements.resize(first);
     }
     _GiveLocker(nullptr, array.GetArray());
-    outValue = std::move(array);
+    if (error == VE_OK || fLevel == 1)
+    {
+        _Emit(ioKey, std::move(array));
+    }
     return error;
 }
 
-VError VJSONImporter::_StringToValue(const char16_t* inExpected, VJSONValue& outValue)
+VError VJSONImporter::_StringToValue(const char16_t* inExpected, VJSONKey* ioKey)
 {
     std::u16string_view units(reinterpret_cast<const char16_t*>(fTokenUnits),
                               static_cast<size_t>(fTokenLength));
     if (fTokenIsString)
     {
-        if ((fOptions & (kMarkedDates | kISODates)) == 0 || !_ReadDate(units, outValue))
+        if ((fOptions & (kMarkedDates | kISODates)) == 0 || !_ReadDate(units, ioKey))
         {
-            outValue = fBuilder.String(units);
+            _Emit(ioKey, fBuilder.String(units));
         }
         return VE_OK;
     }
     if (units == u"null")
     {
-        outValue = fBuilder.Null();
+        _Emit(ioKey, fBuilder.Null());
         return VE_OK;
     }
     if (units == u"true" || units == u"false")
     {
-        outValue = fBuilder.Bool(units.size() == 4);
+        _Emit(ioKey, fBuilder.Bool(units.size() == 4));
         return VE_OK;
     }
     if (units.front() == u'-' || IsDigit(units.front()))
     {
-        return _ReadNumber(units, outValue);
+        return _ReadNumber(units, ioKey);
     }
     if ((fOptions & kStrict) != 0)
     {
         return _ThrowErrorInvalidToken(_FoundToken(jsonString), inExpected);
     }
-    outValue = fBuilder.String(units);
+    _Emit(ioKey, fBuilder.String(units));
     return VE_OK;
 }
 
-VError VJSONImporter::_ReadNumber(std::u16string_view inWord, VJSONValue& outValue)
+VError VJSONImporter::_ReadNumber(std::u16string_view inWord, VJSONKey* ioKey)
 {
     // The syntax: -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-U+2212]? [0-9]+)?
     const size_t length = inWord.size();
@@ -833,13 +911,13 @@ VError VJSONImporter::_ReadNumber(std::u16string_view inWord, VJSONValue& outVal
             number = VString(bytes).GetReal();
         }
     }
-    outValue = fBuilder.Number(number);
+    _Emit(ioKey, fBuilder.Number(number));
     return VE_OK;
 }
 
-bool VJSONImporter::_ReadDate(std::u16string_view inUnits, VJSONValue& outValue)
+bool VJSONImporter::_ReadDate(std::u16string_view inUnits, VJSONKey* ioKey)
 {
-    auto readAsDate = [&outValue](std::u16string_view inText)
+    auto readAsDate = [this, ioKey](std::u16string_view inText)
     {
         VTime time;
         // A text the time reader refuses stays a string rather than becoming null.
@@ -847,7 +925,7 @@ bool VJSONImporter::_ReadDate(std::u16string_view inUnits, VJSONValue& outValue)
         {
             return false;
         }
-        outValue = VJSONValue(time);
+        _Emit(ioKey, VJSONValue(time));
         return true;
     };
     const size_t length = inUnits.size();

@@ -50,6 +50,7 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -167,12 +168,17 @@ private:
     JsonToken _UnterminatedString(VError* outError);
     void _CountLineBreak(const UniChar* inUnit);
 
-    VError _ParseValue(JsonToken inToken, const char16_t* inExpected, VJSONValue& outValue);
-    VError _ParseObject(VJSONValue& outValue);
-    VError _ParseArray(VJSONValue& outValue);
-    VError _StringToValue(const char16_t* inExpected, VJSONValue& outValue);
-    VError _ReadNumber(std::u16string_view inWord, VJSONValue& outValue);
-    bool _ReadDate(std::u16string_view inUnits, VJSONValue& outValue);
+    // Values read go on the stacks: a member's (with the name in ioKey, moved from) or, with a null
+    // ioKey, an element's. A value that failed is not put, except the outermost container.
+    VError _ParseValue(JsonToken inToken, const char16_t* inExpected, VJSONKey* ioKey);
+    VError _ParseObject(VJSONKey* ioKey);
+    VError _ParseArray(VJSONKey* ioKey);
+    VError _StringToValue(const char16_t* inExpected, VJSONKey* ioKey);
+    VError _ReadNumber(std::u16string_view inWord, VJSONKey* ioKey);
+    bool _ReadDate(std::u16string_view inUnits, VJSONKey* ioKey);
+    void _Emit(VJSONKey* ioKey, VJSONValue&& inValue);
+    // The interned key of a name.
+    VJSONKey _Key(std::u16string_view inName);
     VError _DecodeBinaryObject(VJSONValue& ioValue);
     void _GiveLocker(VJSONObject* inObject, VJSONArray* inArray);
     void _RecordPath(int32_t inOffset);
@@ -214,6 +220,11 @@ private:
     VJSONBuilder fBuilder;
     std::vector<VJSONObject::OwnProperty> fMembers;
     std::vector<VJSONValue> fElements;
+    // The containers open in this parse.
+    int32_t fLevel = 0;
+    // The last key of each slot, chosen by a mix of the name's units (created on the first name).
+    static constexpr size_t kKeyCacheSize = 512;
+    std::unique_ptr<VJSONKey[]> fKeyCache;
 };
 
 } // namespace zorn
