@@ -659,14 +659,8 @@ VError VJSONImporter::_ParseObject(VJSONKey* ioKey)
         {
             fCurrentPath.Truncate(pathLength);
         }
-        token = _NextToken(&error);
-        if (error != VE_OK || token == jsonEndObject)
+        if (!_NextAfterItem(jsonEndObject, kExpectedObjectNext, error))
         {
-            break;
-        }
-        if (token != jsonComma)
-        {
-            error = _ThrowErrorInvalidToken(_FoundAtTokenStart(), kExpectedObjectNext);
             break;
         }
     }
@@ -692,6 +686,21 @@ VError VJSONImporter::_ParseObject(VJSONKey* ioKey)
         _Emit(ioKey, std::move(object));
     }
     return error;
+}
+
+bool VJSONImporter::_NextAfterItem(JsonToken inClose, const char16_t* inExpected, VError& outError)
+{
+    JsonToken token = _NextToken(&outError);
+    if (outError != VE_OK || token == inClose)
+    {
+        return false;
+    }
+    if (token != jsonComma)
+    {
+        outError = _ThrowErrorInvalidToken(_FoundAtTokenStart(), inExpected);
+        return false;
+    }
+    return true;
 }
 
 VError VJSONImporter::_ParseArray(VJSONKey* ioKey)
@@ -757,14 +766,8 @@ VError VJSONImporter::_ParseArray(VJSONKey* ioKey)
         {
             fCurrentPath.Truncate(pathLength);
         }
-        token = _NextToken(&error);
-        if (error != VE_OK || token == jsonEndArray)
+        if (!_NextAfterItem(jsonEndArray, kExpectedArrayNext, error))
         {
-            break;
-        }
-        if (token != jsonComma)
-        {
-            error = _ThrowErrorInvalidToken(_FoundAtTokenStart(), kExpectedArrayNext);
             break;
         }
     }
@@ -989,10 +992,14 @@ void VJSONImporter::_GiveLocker(VJSONObject* inObject, VJSONArray* inArray)
 
 void VJSONImporter::_RecordPath(int32_t inOffset)
 {
-    VJSONValue record(JSON_object);
-    record.GetObject()->SetProperty(CVSTR_struct(sLineKey), VJSONValue(static_cast<double>(fLine)));
-    record.GetObject()->SetProperty(CVSTR_struct(sOffsetKey), VJSONValue(static_cast<double>(inOffset)));
-    fPathTable->SetProperty(fCurrentPath, std::move(record));
+    // The table and its records are fresh plain objects: they are filled on the builder path.
+    VJSONObject::OwnProperty fields[] = {
+        {_Key(sLineKey), fBuilder.Number(fLine)},
+        {_Key(sOffsetKey), fBuilder.Number(inOffset)},
+    };
+    VJSONValue record = fBuilder.Object();
+    record.GetObject()->AssignOwn(fields);
+    fPathTable->AppendOwn(VJSONKey(fCurrentPath), std::move(record));
 }
 
 // ---- Errors ----

@@ -177,6 +177,9 @@ private:
     VError _ReadNumber(std::u16string_view inWord, VJSONKey* ioKey);
     bool _ReadDate(std::u16string_view inUnits, VJSONKey* ioKey);
     void _Emit(VJSONKey* ioKey, VJSONValue&& inValue);
+    // After a member or an element: true when a comma announces another; false at inClose or on
+    // an error (in outError, the invalid token's expected text inExpected).
+    bool _NextAfterItem(JsonToken inClose, const char16_t* inExpected, VError& outError);
     // The interned key of a name.
     VJSONKey _Key(std::u16string_view inName);
     VError _DecodeBinaryObject(VJSONValue& ioValue);
