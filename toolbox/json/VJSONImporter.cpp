@@ -547,14 +547,24 @@ VJSONKey VJSONImporter::_Key(std::u16string_view inName)
     }
     if (fKeyCache == nullptr)
     {
-        fKeyCache = std::make_unique<VJSONKey[]>(kKeyCacheSize);
+        fKeyCache = std::make_unique<VJSONKey[]>(size_t{1} << kKeyCacheBits);
     }
-    // Names of one document repeat: a slot chosen by the length and three units answers most of
-    // them with one comparison.
-    size_t mix = inName.size() * 0x9E3779B1u ^ static_cast<size_t>(inName.front()) * 31 ^
-                 static_cast<size_t>(inName.back()) * 131 ^
-                 static_cast<size_t>(inName[inName.size() / 2]) * 7;
-    VJSONKey& cached = fKeyCache[(mix ^ (mix >> 9)) & (kKeyCacheSize - 1)];
+    // Names of one document repeat: a slot chosen by a hash of the length and of the first and
+    // last four units answers most of them with one comparison.
+    const size_t length = inName.size();
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 4)
+    {
+        std::memcpy(&head, inName.data(), sizeof(head));
+        std::memcpy(&tail, inName.data() + length - 4, sizeof(tail));
+    }
+    else
+    {
+        std::memcpy(&head, inName.data(), length * sizeof(char16_t));
+    }
+    uint64_t mix = (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ length;
+    VJSONKey& cached = fKeyCache[(mix ^ (mix >> 29)) * 0x94D049BB133111EBULL >> (64 - kKeyCacheBits)];
     if (!cached.HasUnits(inName))
     {
         cached = fBuilder.Key(inName);

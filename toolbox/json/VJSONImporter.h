@@ -225,8 +225,9 @@ private:
     std::vector<VJSONValue> fElements;
     // The containers open in this parse.
     int32_t fLevel = 0;
-    // The last key of each slot, chosen by a mix of the name's units (created on the first name).
-    static constexpr size_t kKeyCacheSize = 512;
+    // The last key of each of 2^kKeyCacheBits slots, chosen by a hash of the name's units (made
+    // on the first name).
+    static constexpr int kKeyCacheBits = 10;
     std::unique_ptr<VJSONKey[]> fKeyCache;
 };
 
