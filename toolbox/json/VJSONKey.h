@@ -19,7 +19,7 @@ namespace zorn
 class VJSONKey
 {
 public:
-    VJSONKey() : fBlock(nullptr), fHash(HashOf({})), fLength(0) {}
+    VJSONKey() : fBlock(nullptr), fHash(EmptyHash()), fLength(0) {}
     // A new block holding a copy of the units; with no units, the empty name.
     explicit VJSONKey(std::u16string_view inUnits);
     explicit VJSONKey(const VString& inName) : VJSONKey(Units(inName)) {}
@@ -36,7 +36,7 @@ public:
     {
         inOther.fBlock = nullptr;
         inOther.fLength = 0;
-        inOther.fHash = HashOf({});
+        inOther.fHash = EmptyHash();
     }
     VJSONKey& operator=(const VJSONKey& inOther) noexcept
     {
@@ -89,6 +89,12 @@ public:
     {
         size_t hash = std::hash<std::u16string_view>()(inUnits);
         return static_cast<uint32_t>(hash ^ (hash >> 32));
+    }
+    // The hash of the empty name, computed once: moves and empty keys take it without hashing.
+    static uint32_t EmptyHash()
+    {
+        static const uint32_t sEmptyHash = HashOf({});
+        return sEmptyHash;
     }
     static std::u16string_view Units(const VString& inName)
     {

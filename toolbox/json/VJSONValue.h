@@ -214,8 +214,11 @@ public:
     // The value's JSON text stored in the file as UTF-8 (VJSONWriter::StringifyValueToFile); built
     // with the file layer.
     VError SaveToFile(IFile* inFile, uint32_t inOptions = 0) const;
-    // Parses the file's text into this value (options 192 with inDates, else 0); built with the
-    // file layer and the importer.
+    // Reads JSON text into this value (VJSONImporter, lenient) with importer options 0; with
+    // inDates 192 (marked and ISO dates), with both flags 576 (only "!!dddd-dd-dd!!" dates).
+    VError ParseFromString(const VString& inText, bool inDates = false, bool inMarkedDatesOnly = false);
+    // The same from a file's UTF-8 text (VJSONImporter::ParseFile, options 0 or 192). Built with
+    // the file layer.
     VError LoadFromFile(IFile* inFile, bool inDates = false);
 
     // The object's property (no language context); undefined when this is not an object.

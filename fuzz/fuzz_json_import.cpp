@@ -1,0 +1,228 @@
+// The JSON text importer on arbitrary input. Valid UTF-8 is read as text; anything else is taken
+// two bytes a UTF-16 unit. Oracles:
+// - nothing breaks at any depth, in any mode (the sanitizers watch);
+// - round trip: when the lenient reading succeeds, its compact text (VJSONWriter option 0x1)
+//   reads strictly into an equal value, numbers within the writer's 14 significant digits and a
+//   non-finite number read back as null;
+// - differential, on UTF-8 input: the strict mode accepts exactly what nlohmann's json::accept
+//   accepts, except where the two are known to part (Exception below).
+#include "toolbox/json/StJSONNestingGuard.h"
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONImporter.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONWriter.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <string_view>
+
+using namespace zorn;
+
+namespace
+{
+
+void Check(bool inCondition)
+{
+    if (!inCondition)
+    {
+        std::abort();
+    }
+}
+
+class FuzzProcess final : public IProcessServices
+{
+public:
+    VIntlMgr* GetIntlMgr() const override { return nullptr; }
+    ILogger* GetLogger() const override { return nullptr; }
+    ILocalizer* GetLocalizer() const override { return nullptr; }
+    VJSONClassStore* GetClassStore() const override { return nullptr; }
+    bool IsFibersEnabled() const override { return false; }
+};
+
+// The thread becomes the main task once, so that the errors of a parse can be read.
+void StartTasks()
+{
+    static const bool sStarted = []
+    {
+        static FuzzProcess sProcess;
+        IProcessServices::Set(&sProcess);
+        return VTaskMgr::Get()->Init(&sProcess);
+    }();
+    Check(sStarted);
+}
+
+struct Reading
+{
+    VError fResult = VE_OK;
+    VJSONValue fValue;
+    bool fTooDeep = false; // 'zorn' 108
+};
+
+Reading Read(const VString& inText, uint32_t inOptions)
+{
+    Reading reading;
+    StErrorContextInstaller errors(false);
+    reading.fResult = VJSONImporter::ParseString(inText, reading.fValue, inOptions);
+    reading.fTooDeep = errors.GetContext()->Find(VE_JSON_NESTING_TOO_DEEP) != nullptr;
+    // Every failure is 550 (a report) or the nesting error, never a silent success or another code.
+    Check(reading.fResult == VE_OK || reading.fResult == VE_JSON_MALFORMED);
+    return reading;
+}
+
+bool SameNumber(double inFirst, double inSecond)
+{
+    if (inFirst == inSecond)
+    {
+        return true;
+    }
+    return std::abs(inFirst - inSecond) <= 1e-13 * std::abs(inFirst);
+}
+
+// The round trip's equality: the written and re-read value against the first reading.
+bool SameValue(const VJSONValue& inFirst, const VJSONValue& inSecond)
+{
+    if (inFirst.IsNumber() && !std::isfinite(inFirst.GetNumber()))
+    {
+        return inSecond.IsNull();
+    }
+    if (inFirst.GetType() != inSecond.GetType())
+    {
+        return false;
+    }
+    switch (inFirst.GetType())
+    {
+    case JSON_string:
+        return inFirst.GetStringUnits() == inSecond.GetStringUnits();
+    case JSON_number:
+        return SameNumber(inFirst.GetNumber(), inSecond.GetNumber());
+    case JSON_array:
+    {
+        std::span<const VJSONValue> first = inFirst.GetArray()->GetElements();
+        std::span<const VJSONValue> second = inSecond.GetArray()->GetElements();
+        if (first.size() != second.size())
+        {
+            return false;
+        }
+        for (size_t i = 0; i < first.size(); ++i)
+        {
+            if (!SameValue(first[i], second[i]))
+            {
+                return false;
+            }
+        }
+        return true;
+    }
+    case JSON_object:
+    {
+        std::span<const VJSONObject::OwnProperty> first = inFirst.GetObject()->GetOwnProperties();
+        std::span<const VJSONObject::OwnProperty> second = inSecond.GetObject()->GetOwnProperties();
+        if (first.size() != second.size())
+        {
+            return false;
+        }
+        for (size_t i = 0; i < first.size(); ++i)
+        {
+            if (first[i].fKey.GetUnits() != second[i].fKey.GetUnits() ||
+                !SameValue(first[i].fValue, second[i].fValue))
+            {
+                return false;
+            }
+        }
+        return true;
+    }
+    default:
+        return true;
+    }
+}
+
+bool HasNonFiniteNumber(const VJSONValue& inValue)
+{
+    if (inValue.IsNumber())
+    {
+        return !std::isfinite(inValue.GetNumber());
+    }
+    if (inValue.IsArray())
+    {
+        for (const VJSONValue& element : inValue.GetArray()->GetElements())
+        {
+            if (HasNonFiniteNumber(element))
+            {
+                return true;
+            }
+        }
+    }
+    if (inValue.IsObject())
+    {
+        for (const auto& property : inValue.GetObject()->GetOwnProperties())
+        {
+            if (HasNonFiniteNumber(property.fValue))
+            {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Where the strict mode and nlohmann part, by design:
+// - a \u escape of a surrogate: the RFC's grammar admits lone surrogates, nlohmann refuses them;
+// - a "__PRIVATE_BINARY_OBJECT" member: the importer decodes it (when a reader is registered);
+// - nesting deeper than StJSONNestingGuard allows: the importer stops with 'zorn' 108;
+// - a number beyond the doubles: the grammar admits it (it reads as an infinity), nlohmann refuses;
+// - a leading byte-order mark: nlohmann skips it, the grammar has none;
+// - a NUL byte: nlohmann's lexer takes it for the end of the text.
+bool Exception(std::string_view inUTF8, const Reading& inStrict)
+{
+    static const std::regex sSurrogateEscape(R"(\\u[dD][89abcdefABCDEF])");
+    return std::regex_search(inUTF8.begin(), inUTF8.end(), sSurrogateEscape) ||
+           inUTF8.find("__PRIVATE_BINARY_OBJECT") != std::string_view::npos || inStrict.fTooDeep ||
+           (inStrict.fResult == VE_OK && HasNonFiniteNumber(inStrict.fValue)) ||
+           inUTF8.starts_with("\xEF\xBB\xBF") || inUTF8.find('\0') != std::string_view::npos;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    StartTasks();
+    VString text;
+    const bool isUTF8 = text.FromBlock(data, size, CharSet::VTC_UTF_8);
+    if (!isUTF8)
+    {
+        text.FromBlock(data, size & ~size_t{1}, CharSet::VTC_UTF_16);
+    }
+
+    // Every option at once besides the strict and quiet ones, for the paths, dates and lockers.
+    Read(text, VJSONImporter::kPathsAndLines | VJSONImporter::kMarkedDates | VJSONImporter::kISODates |
+                   VJSONImporter::kStorageLocker);
+    Read(text, VJSONImporter::kStrict | VJSONImporter::kQuiet | VJSONImporter::kUndefinedOnError);
+
+    Reading lenient = Read(text, 0);
+    if (lenient.fResult == VE_OK)
+    {
+        VString written;
+        if (lenient.fValue.Stringify(written, VJSONWriter::kQuoted) == VE_OK)
+        {
+            Reading again = Read(written, VJSONImporter::kStrict);
+            Check(again.fResult == VE_OK);
+            Check(SameValue(lenient.fValue, again.fValue));
+        }
+    }
+
+    Reading strict = Read(text, VJSONImporter::kStrict);
+    if (isUTF8)
+    {
+        std::string_view bytes(reinterpret_cast<const char*>(data), size);
+        bool accepted = nlohmann::json::accept(bytes);
+        Check(accepted == (strict.fResult == VE_OK) || Exception(bytes, strict));
+    }
+    return 0;
+}

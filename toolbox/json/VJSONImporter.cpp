@@ -1,0 +1,1123 @@
+#include "toolbox/json/VJSONImporter.h"
+
+#include "toolbox/json/StJSONNestingGuard.h"
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONBinaryObject.h"
+#include "toolbox/json/VStorageLocker.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/values/VTime.h"
+
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zorn
+{
+
+namespace
+{
+
+// The units that end a bare word without being part of it: below 33 (consumed with the word) and
+// the delimiters " , : [ ] { } (left for the next token).
+constexpr bool IsWordStop(UniChar inUnit)
+{
+    return inUnit < 33 || inUnit == u'"' || inUnit == u',' || inUnit == u':' || inUnit == u'[' ||
+           inUnit == u']' || inUnit == u'{' || inUnit == u'}';
+}
+
+struct WordStops
+{
+    bool fStop[128];
+    constexpr WordStops() : fStop()
+    {
+        for (UniChar unit = 0; unit < 128; ++unit)
+        {
+            fStop[unit] = IsWordStop(unit);
+        }
+    }
+};
+constexpr WordStops kWordStops;
+
+// The white space of the strict grammar.
+constexpr bool IsStrictBlank(UniChar inUnit)
+{
+    return inUnit == u' ' || inUnit == u'\t' || inUnit == u'\n' || inUnit == u'\r';
+}
+
+int HexDigit(UniChar inUnit)
+{
+    if (inUnit >= u'0' && inUnit <= u'9')
+    {
+        return inUnit - u'0';
+    }
+    if (inUnit >= u'a' && inUnit <= u'f')
+    {
+        return inUnit - u'a' + 10;
+    }
+    if (inUnit >= u'A' && inUnit <= u'F')
+    {
+        return inUnit - u'A' + 10;
+    }
+    return -1;
+}
+
+bool IsDigit(UniChar inUnit)
+{
+    return inUnit >= u'0' && inUnit <= u'9';
+}
+
+constexpr UniChar kMinusSign = 0x2212;
+
+constexpr std::u16string_view kBinaryObjectName(VJSONBinaryObject::sPropertyName);
+
+// "U+XXXX" for a control unit, so that a report never carries invisible text.
+void AppendVisible(std::u16string& ioText, std::u16string_view inUnits)
+{
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    for (char16_t unit : inUnits)
+    {
+        if (unit < 0x20)
+        {
+            ioText += u"U+00";
+            ioText += kHex[unit >> 4];
+            ioText += kHex[unit & 0xF];
+        }
+        else
+        {
+            ioText += unit;
+        }
+    }
+}
+
+// One more open container for a scope.
+class StLevel
+{
+public:
+    explicit StLevel(int32_t& ioLevel) : fLevel(ioLevel) { ++fLevel; }
+    ~StLevel() { --fLevel; }
+    StLevel(const StLevel&) = delete;
+    StLevel& operator=(const StLevel&) = delete;
+
+private:
+    int32_t& fLevel;
+};
+
+// A borrowed VString over units that the caller keeps alive.
+VString Borrowed(std::u16string_view inUnits)
+{
+    return VString(const_cast<UniChar*>(reinterpret_cast<const UniChar*>(inUnits.data())),
+                   static_cast<int32_t>(inUnits.size()), SIZE_MAX);
+}
+
+} // namespace
+
+VJSONImporter::VJSONImporter(const VString& inText, uint32_t inOptions)
+    : fText(inText), fOptions(inOptions), fTextLength(fText.GetLength()), fCursor(fText.GetCPointer()),
+      fTextStart(fCursor), fTokenStart(fCursor), fLineStart(fCursor),
+      fMarkedDatesOnly((inOptions & kMarkedDatesOnly) != 0), fTextEnd(fCursor + fTextLength)
+{
+    if ((fOptions & kPathsAndLines) != 0)
+    {
+        fPathTable = new VJSONObject();
+    }
+}
+
+VJSONImporter::~VJSONImporter()
+{
+    if (fPathTable != nullptr)
+    {
+        fPathTable->Release();
+    }
+}
+
+const char16_t* VJSONImporter::GetTokenText(JsonToken inToken)
+{
+    static constexpr const char16_t* kTexts[] = {u"", u"{", u"}", u"[", u"]", u",", u":", u"\"", u"!"};
+    return inToken >= jsonEnd && inToken <= jsonNotProduced ? kTexts[inToken] : u"";
+}
+
+// ---- Tokens ----
+
+void VJSONImporter::_CountLineBreak(const UniChar* inUnit)
+{
+    if (*inUnit == u'\n' || (inUnit + 1 == fTextEnd || inUnit[1] != u'\n'))
+    {
+        ++fLine;
+        fLineStart = inUnit + 1;
+    }
+}
+
+JsonToken VJSONImporter::_NextToken(VError* outError)
+{
+    fTokenUnits = nullptr;
+    fTokenLength = 0;
+    fTokenIsString = false;
+    fTokenStart = fCursor;
+    const bool strict = (fOptions & kStrict) != 0;
+    const UniChar* unit = fCursor;
+    for (;; ++unit)
+    {
+        if (unit == fTextEnd)
+        {
+            fCursor = unit;
+            return jsonEnd;
+        }
+        if (*unit >= 33)
+        {
+            break;
+        }
+#if defined(__SSE2__)
+        // Indentation: runs of spaces and tabs, eight units at a time.
+        if (*unit == u' ' || *unit == u'\t')
+        {
+            const __m128i space = _mm_set1_epi16(u' ');
+            const __m128i tab = _mm_set1_epi16(u'\t');
+            while (fTextEnd - unit >= 9)
+            {
+                __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(unit + 1));
+                auto blanks = static_cast<uint32_t>(_mm_movemask_epi8(
+                    _mm_or_si128(_mm_cmpeq_epi16(units, space), _mm_cmpeq_epi16(units, tab))));
+                if (blanks != 0xFFFF)
+                {
+                    unit += std::countr_one(blanks) / 2;
+                    break;
+                }
+                unit += 8;
+            }
+            continue;
+        }
+#endif
+        if (*unit == u'\n' || *unit == u'\r')
+        {
+            _CountLineBreak(unit);
+        }
+        else if (strict && *unit != u' ' && *unit != u'\t')
+        {
+            break; // strict: a control unit is no blank and starts a word that cannot be valid
+        }
+    }
+    fCursor = unit + 1;
+    switch (*unit)
+    {
+    case u'{':
+        return jsonBeginObject;
+    case u'}':
+        return jsonEndObject;
+    case u'[':
+        return jsonBeginArray;
+    case u']':
+        return jsonEndArray;
+    case u',':
+        return jsonComma;
+    case u':':
+        return jsonColon;
+    case u'"':
+        return _ScanString(outError);
+    default:
+        fCursor = unit;
+        _ScanWord();
+        return jsonString;
+    }
+}
+
+JsonToken VJSONImporter::_ScanString(VError* outError)
+{
+    fTokenIsString = true;
+    const UniChar* start = fCursor;
+    const UniChar* unit = start;
+#if defined(__SSE2__)
+    // Eight units at a time up to the first quote, backslash or unit below 0x20.
+    const __m128i quote = _mm_set1_epi16(u'"');
+    const __m128i backslash = _mm_set1_epi16(u'\\');
+    const __m128i control = _mm_set1_epi16(0x1F);
+    const __m128i zero = _mm_setzero_si128();
+    while (fTextEnd - unit >= 8)
+    {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(unit));
+        __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
+                         _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
+        auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+        if (mask != 0)
+        {
+            unit += std::countr_zero(mask) / 2;
+            break;
+        }
+        unit += 8;
+    }
+#endif
+    for (; unit != fTextEnd; ++unit)
+    {
+        UniChar c = *unit;
+        if (c == u'"')
+        {
+            fTokenUnits = start;
+            fTokenLength = static_cast<int32_t>(unit - start);
+            fCursor = unit + 1;
+            return jsonString;
+        }
+        if (c == u'\\' || c < 0x20)
+        {
+            return _ScanEscapedString(unit, outError);
+        }
+    }
+    fTokenUnits = start;
+    fTokenLength = static_cast<int32_t>(fTextEnd - start);
+    return _UnterminatedString(outError);
+}
+
+JsonToken VJSONImporter::_ScanEscapedString(const UniChar* inRunEnd, VError* outError)
+{
+    const bool strict = (fOptions & kStrict) != 0;
+    fScratch.assign(reinterpret_cast<const char16_t*>(fCursor), reinterpret_cast<const char16_t*>(inRunEnd));
+    auto fail = [&](std::u16string_view inFound, const char16_t* inExpected)
+    {
+        VError error = _ThrowErrorInvalidToken(inFound, inExpected);
+        if (outError != nullptr)
+        {
+            *outError = error;
+        }
+        fTokenUnits = nullptr;
+        fTokenLength = 0;
+        return jsonEnd;
+    };
+    const UniChar* unit = inRunEnd;
+    while (unit != fTextEnd)
+    {
+        UniChar c = *unit;
+        if (c == u'"')
+        {
+            fTokenUnits = reinterpret_cast<const UniChar*>(fScratch.data());
+            fTokenLength = static_cast<int32_t>(fScratch.size());
+            fCursor = unit + 1;
+            return jsonString;
+        }
+        if (c == u'\\')
+        {
+            if (fTextEnd - unit < 2)
+            {
+                break;
+            }
+            UniChar escaped = unit[1];
+            switch (escaped)
+            {
+            case u'b':
+                fScratch += u'\b';
+                break;
+            case u'f':
+                fScratch += u'\f';
+                break;
+            case u'n':
+                fScratch += u'\n';
+                break;
+            case u'r':
+                fScratch += u'\r';
+                break;
+            case u't':
+                fScratch += u'\t';
+                break;
+            case u'u':
+            {
+                if (fTextEnd - unit < 6)
+                {
+                    fCursor = fTextEnd;
+                    fTokenUnits = reinterpret_cast<const UniChar*>(fScratch.data());
+                    fTokenLength = static_cast<int32_t>(fScratch.size());
+                    return _UnterminatedString(outError);
+                }
+                const UniChar* digits = unit + 2;
+                if (strict)
+                {
+                    for (int i = 0; i < 4; ++i)
+                    {
+                        if (HexDigit(digits[i]) < 0)
+                        {
+                            std::u16string found;
+                            AppendVisible(found, {reinterpret_cast<const char16_t*>(unit), 6});
+                            return fail(found, kExpectedHexDigit);
+                        }
+                    }
+                }
+                // A first unit that is no digit counts as 0; a later one is skipped.
+                int first = HexDigit(digits[0]);
+                uint32_t value = first < 0 ? 0 : static_cast<uint32_t>(first);
+                for (int i = 1; i < 4; ++i)
+                {
+                    int digit = HexDigit(digits[i]);
+                    if (digit >= 0)
+                    {
+                        value = value * 16 + static_cast<uint32_t>(digit);
+                    }
+                }
+                fScratch += static_cast<char16_t>(value);
+                unit += 6;
+                continue;
+            }
+            default:
+                if (strict && escaped != u'"' && escaped != u'\\' && escaped != u'/')
+                {
+                    std::u16string found(u"\\");
+                    AppendVisible(found, {reinterpret_cast<const char16_t*>(&escaped), 1});
+                    return fail(found, kExpectedEscape);
+                }
+                if (escaped == u'\n' || escaped == u'\r')
+                {
+                    _CountLineBreak(unit + 1);
+                }
+                fScratch += static_cast<char16_t>(escaped);
+                break;
+            }
+            unit += 2;
+            continue;
+        }
+        if (c < 0x20)
+        {
+            if (strict)
+            {
+                std::u16string found;
+                AppendVisible(found, {reinterpret_cast<const char16_t*>(unit), 1});
+                return fail(found, kExpectedEscape);
+            }
+            if (c == 0)
+            {
+                ++unit; // a raw NUL is dropped
+                continue;
+            }
+            if (c == u'\n' || c == u'\r')
+            {
+                _CountLineBreak(unit);
+            }
+        }
+        fScratch += static_cast<char16_t>(c);
+        ++unit;
+    }
+    fTokenUnits = reinterpret_cast<const UniChar*>(fScratch.data());
+    fTokenLength = static_cast<int32_t>(fScratch.size());
+    return _UnterminatedString(outError);
+}
+
+JsonToken VJSONImporter::_UnterminatedString(VError* outError)
+{
+    fCursor = fTextEnd;
+    if ((fOptions & kStrict) == 0)
+    {
+        return jsonString; // the string as read
+    }
+    VError error = _ThrowErrorWithToken(VE_JSON_UNTERMINATED_STRING, u"\"");
+    if (outError != nullptr)
+    {
+        *outError = error;
+    }
+    fTokenUnits = nullptr;
+    fTokenLength = 0;
+    return jsonEnd;
+}
+
+void VJSONImporter::_ScanWord()
+{
+    const bool strict = (fOptions & kStrict) != 0;
+    const UniChar* start = fCursor;
+    const UniChar* unit = start;
+    for (; unit != fTextEnd; ++unit)
+    {
+        UniChar c = *unit;
+        if (c >= 128 || !kWordStops.fStop[c])
+        {
+            continue;
+        }
+        if (c >= 33)
+        {
+            break; // a delimiter, left for the next token
+        }
+        if (strict && !IsStrictBlank(c))
+        {
+            continue; // strict: part of a word that cannot be valid
+        }
+        fTokenUnits = start;
+        fTokenLength = static_cast<int32_t>(unit - start);
+        if (c == u'\n' || c == u'\r')
+        {
+            _CountLineBreak(unit);
+        }
+        fCursor = unit + 1;
+        return;
+    }
+    fTokenUnits = start;
+    fTokenLength = static_cast<int32_t>(unit - start);
+    fCursor = unit;
+}
+
+JsonToken VJSONImporter::GetNextJSONToken(VString& outToken, bool* outIsString, VError* outError)
+{
+    VError error = VE_OK;
+    JsonToken token = _NextToken(&error);
+    outToken.Clear();
+    if (token == jsonString && fTokenLength > 0)
+    {
+        outToken.FromUniCString(fTokenUnits, fTokenLength);
+    }
+    if (outIsString != nullptr)
+    {
+        *outIsString = fTokenIsString;
+    }
+    if (outError != nullptr)
+    {
+        *outError = error;
+    }
+    return token;
+}
+
+JsonToken VJSONImporter::GetNextJSONToken(VError* outError)
+{
+    VError error = VE_OK;
+    JsonToken token = _NextToken(&error);
+    if (outError != nullptr)
+    {
+        *outError = error;
+    }
+    return token;
+}
+
+// ---- Values ----
+
+VError VJSONImporter::ParseString(const VString& inText, VJSONValue& outValue, uint32_t inOptions)
+{
+    VJSONImporter importer(inText, inOptions);
+    return importer.Parse(outValue);
+}
+
+VError VJSONImporter::Parse(VJSONValue& outValue)
+{
+    VError error = VE_OK;
+    // The value goes on the element stack, as an array's elements do.
+    const size_t first = fElements.size();
+    JsonToken token = _NextToken(&error);
+    if (error == VE_OK)
+    {
+        error = _ParseValue(token, kExpectedValue, nullptr);
+    }
+    VJSONValue value = fElements.size() > first ? std::move(fElements.back()) : VJSONValue();
+    fElements.resize(first);
+    if (error == VE_OK && fPathTable != nullptr && value.IsObject())
+    {
+        VString path = fCurrentPath;
+        fCurrentPath = CVSTR_struct(u"}");
+        _RecordPath(static_cast<int32_t>(fCursor - fLineStart) - 1);
+        fCurrentPath = path;
+    }
+    if (error == VE_OK && (fOptions & kStrict) != 0)
+    {
+        token = _NextToken(&error);
+        if (error == VE_OK && token != jsonEnd)
+        {
+            error = _ThrowErrorInvalidToken(_FoundAtTokenStart(), kExpectedEndOfText);
+        }
+    }
+    if (error != VE_OK && (fOptions & kUndefinedOnError) != 0)
+    {
+        value.SetUndefined();
+    }
+    outValue = std::move(value);
+    return error;
+}
+
+void VJSONImporter::_Emit(VJSONKey* ioKey, VJSONValue&& inValue)
+{
+    if (ioKey != nullptr)
+    {
+        fMembers.push_back({std::move(*ioKey), std::move(inValue)});
+    }
+    else
+    {
+        fElements.push_back(std::move(inValue));
+    }
+}
+
+VJSONKey VJSONImporter::_Key(std::u16string_view inName)
+{
+    if (inName.empty())
+    {
+        return VJSONKey();
+    }
+    if (fKeyCache == nullptr)
+    {
+        fKeyCache = std::make_unique<VJSONKey[]>(size_t{1} << kKeyCacheBits);
+    }
+    // Names of one document repeat: a slot chosen by a hash of the length and of the first and
+    // last four units answers most of them with one comparison.
+    const size_t length = inName.size();
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 4)
+    {
+        std::memcpy(&head, inName.data(), sizeof(head));
+        std::memcpy(&tail, inName.data() + length - 4, sizeof(tail));
+    }
+    else
+    {
+        std::memcpy(&head, inName.data(), length * sizeof(char16_t));
+    }
+    uint64_t mix = (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ length;
+    VJSONKey& cached = fKeyCache[(mix ^ (mix >> 29)) * 0x94D049BB133111EBULL >> (64 - kKeyCacheBits)];
+    if (!cached.HasUnits(inName))
+    {
+        cached = fBuilder.Key(inName);
+    }
+    return cached;
+}
+
+VError VJSONImporter::_ParseValue(JsonToken inToken, const char16_t* inExpected, VJSONKey* ioKey)
+{
+    switch (inToken)
+    {
+    case jsonBeginObject:
+        return _ParseObject(ioKey);
+    case jsonBeginArray:
+        return _ParseArray(ioKey);
+    case jsonString:
+        return _StringToValue(inExpected, ioKey);
+    default:
+        return _ThrowErrorInvalidToken(_FoundToken(inToken), inExpected);
+    }
+}
+
+VError VJSONImporter::_ParseObject(VJSONKey* ioKey)
+{
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return _ThrowErrorMalformed();
+    }
+    StLevel level(fLevel);
+    const bool strict = (fOptions & kStrict) != 0;
+    const bool paths = fPathTable != nullptr;
+    const size_t first = fMembers.size();
+    const int32_t pathLength = fCurrentPath.GetLength();
+    bool hasMember = false;
+    bool hasBinaryName = false;
+    VError error = VE_OK;
+    for (;;)
+    {
+        JsonToken token = _NextToken(&error);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        if (token == jsonEndObject)
+        {
+            if (hasMember)
+            {
+                error = _ThrowErrorWithToken(VE_JSON_TRAILING_COMMA, u"}");
+            }
+            break;
+        }
+        if (token != jsonString)
+        {
+            error =
+                _ThrowErrorInvalidToken(_FoundToken(token), hasMember ? kExpectedName : kExpectedNameOrEnd);
+            break;
+        }
+        if (strict && !fTokenIsString)
+        {
+            error = _ThrowErrorInvalidToken(_FoundToken(token), kExpectedName);
+            break;
+        }
+        std::u16string_view name(reinterpret_cast<const char16_t*>(fTokenUnits),
+                                 static_cast<size_t>(fTokenLength));
+        if (paths)
+        {
+            if (!name.empty())
+            {
+                if (fCurrentPath.GetLength() > 0 && name.front() != u'[')
+                {
+                    fCurrentPath.AppendUniChar(u'.');
+                }
+                fCurrentPath.AppendUniChars(fTokenUnits, fTokenLength);
+            }
+            _RecordPath(static_cast<int32_t>(fCursor - fLineStart) - fTokenLength - 2);
+        }
+        VJSONKey key = _Key(name);
+        hasBinaryName = hasBinaryName || name == kBinaryObjectName;
+        token = _NextToken(&error);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        if (token != jsonColon)
+        {
+            error = _ThrowErrorInvalidToken(_FoundAtTokenStart(), kExpectedColon);
+            break;
+        }
+        token = _NextToken(&error);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        error = _ParseValue(token, kExpectedValue, &key);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        hasMember = true;
+        if (paths)
+        {
+            fCurrentPath.Truncate(pathLength);
+        }
+        if (!_NextAfterItem(jsonEndObject, kExpectedObjectNext, error))
+        {
+            break;
+        }
+    }
+    if (paths)
+    {
+        fCurrentPath.Truncate(pathLength);
+    }
+    VJSONValue object = fBuilder.Object();
+    if (fMembers.size() > first)
+    {
+        object.GetObject()->AssignOwn(std::span(fMembers).subspan(first));
+        fMembers.resize(first);
+    }
+    _GiveLocker(object.GetObject(), nullptr);
+    if (error == VE_OK && hasBinaryName)
+    {
+        error = _DecodeBinaryObject(object);
+    }
+    // A container that failed is dropped, unless it is the outermost: the caller then receives
+    // it as read so far.
+    if (error == VE_OK || fLevel == 1)
+    {
+        _Emit(ioKey, std::move(object));
+    }
+    return error;
+}
+
+bool VJSONImporter::_NextAfterItem(JsonToken inClose, const char16_t* inExpected, VError& outError)
+{
+    JsonToken token = _NextToken(&outError);
+    if (outError != VE_OK || token == inClose)
+    {
+        return false;
+    }
+    if (token != jsonComma)
+    {
+        outError = _ThrowErrorInvalidToken(_FoundAtTokenStart(), inExpected);
+        return false;
+    }
+    return true;
+}
+
+VError VJSONImporter::_ParseArray(VJSONKey* ioKey)
+{
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return _ThrowErrorMalformed();
+    }
+    StLevel level(fLevel);
+    const bool paths = fPathTable != nullptr;
+    const size_t first = fElements.size();
+    const int32_t pathLength = fCurrentPath.GetLength();
+    size_t index = 0;
+    VError error = VE_OK;
+    for (;;)
+    {
+        if (paths)
+        {
+            fCurrentPath.AppendUniChar(u'[');
+            fCurrentPath.AppendLong8(static_cast<int64_t>(index));
+            fCurrentPath.AppendUniChar(u']');
+        }
+        JsonToken token = _NextToken(&error);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        if (token == jsonEndArray)
+        {
+            if (index > 0)
+            {
+                error = _ThrowErrorWithToken(VE_JSON_TRAILING_COMMA, u"]");
+            }
+            break;
+        }
+        if (token != jsonBeginObject && token != jsonBeginArray && token != jsonString)
+        {
+            error =
+                _ThrowErrorInvalidToken(_FoundToken(token), index == 0 ? kExpectedElement : kExpectedValue);
+            break;
+        }
+        if (paths)
+        {
+            int32_t column = static_cast<int32_t>(fCursor - fLineStart);
+            if (token == jsonString)
+            {
+                column -= fTokenLength + (fCursor[-1] == u'"' ? 2 : 0);
+            }
+            else
+            {
+                column -= 1;
+            }
+            _RecordPath(column);
+        }
+        error = _ParseValue(token, kExpectedElement, nullptr);
+        if (error != VE_OK)
+        {
+            break;
+        }
+        ++index;
+        if (paths)
+        {
+            fCurrentPath.Truncate(pathLength);
+        }
+        if (!_NextAfterItem(jsonEndArray, kExpectedArrayNext, error))
+        {
+            break;
+        }
+    }
+    if (paths)
+    {
+        fCurrentPath.Truncate(pathLength);
+    }
+    VJSONValue array = fBuilder.Array();
+    if (fElements.size() > first)
+    {
+        if (!array.GetArray()->AssignValues(std::span(fElements).subspan(first)) && error == VE_OK)
+        {
+            error = VE_MEMORY_FULL;
+        }
+        fElements.resize(first);
+    }
+    _GiveLocker(nullptr, array.GetArray());
+    if (error == VE_OK || fLevel == 1)
+    {
+        _Emit(ioKey, std::move(array));
+    }
+    return error;
+}
+
+VError VJSONImporter::_StringToValue(const char16_t* inExpected, VJSONKey* ioKey)
+{
+    std::u16string_view units(reinterpret_cast<const char16_t*>(fTokenUnits),
+                              static_cast<size_t>(fTokenLength));
+    if (fTokenIsString)
+    {
+        if ((fOptions & (kMarkedDates | kISODates)) == 0 || !_ReadDate(units, ioKey))
+        {
+            _Emit(ioKey, fBuilder.String(units));
+        }
+        return VE_OK;
+    }
+    if (units == u"null")
+    {
+        _Emit(ioKey, fBuilder.Null());
+        return VE_OK;
+    }
+    if (units == u"true" || units == u"false")
+    {
+        _Emit(ioKey, fBuilder.Bool(units.size() == 4));
+        return VE_OK;
+    }
+    if (units.front() == u'-' || IsDigit(units.front()))
+    {
+        return _ReadNumber(units, ioKey);
+    }
+    if ((fOptions & kStrict) != 0)
+    {
+        return _ThrowErrorInvalidToken(_FoundToken(jsonString), inExpected);
+    }
+    _Emit(ioKey, fBuilder.String(units));
+    return VE_OK;
+}
+
+VError VJSONImporter::_ReadNumber(std::u16string_view inWord, VJSONKey* ioKey)
+{
+    // The syntax: -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-U+2212]? [0-9]+)?
+    const size_t length = inWord.size();
+    size_t at = 0;
+    bool negative = inWord[0] == u'-';
+    if (negative)
+    {
+        ++at;
+    }
+    const size_t firstDigit = at;
+    bool valid = at < length && IsDigit(inWord[at]);
+    if (valid && inWord[at++] != u'0')
+    {
+        while (at < length && IsDigit(inWord[at]))
+        {
+            ++at;
+        }
+    }
+    const size_t integerDigits = at - firstDigit;
+    bool simple = true;
+    bool minusSign = false;
+    if (valid && at < length && inWord[at] == u'.')
+    {
+        simple = false;
+        valid = ++at < length && IsDigit(inWord[at]);
+        while (at < length && IsDigit(inWord[at]))
+        {
+            ++at;
+        }
+    }
+    if (valid && at < length && (inWord[at] == u'e' || inWord[at] == u'E'))
+    {
+        simple = false;
+        ++at;
+        if (at < length && (inWord[at] == u'+' || inWord[at] == u'-' || inWord[at] == kMinusSign))
+        {
+            minusSign = inWord[at] == kMinusSign;
+            ++at;
+        }
+        valid = at < length && IsDigit(inWord[at]);
+        while (at < length && IsDigit(inWord[at]))
+        {
+            ++at;
+        }
+    }
+    if (!valid || at != length || (minusSign && (fOptions & kStrict) != 0))
+    {
+        return _ThrowErrorInvalidToken(_FoundToken(jsonString), kExpectedNumber);
+    }
+    double number;
+    if (simple && integerDigits <= 15)
+    {
+        // Exact: fifteen digits stay below 2^53.
+        uint64_t magnitude = 0;
+        for (size_t i = firstDigit; i < length; ++i)
+        {
+            magnitude = magnitude * 10 + static_cast<uint64_t>(inWord[i] - u'0');
+        }
+        number = static_cast<double>(magnitude);
+        if (negative)
+        {
+            number = -number;
+        }
+    }
+    else
+    {
+        // The text is ASCII now (U+2212 becomes '-'); from_chars rounds correctly, as strtod does.
+        char stackUnits[128];
+        std::string heapUnits;
+        char* bytes = stackUnits;
+        if (length >= sizeof(stackUnits))
+        {
+            heapUnits.resize(length + 1);
+            bytes = heapUnits.data();
+        }
+        for (size_t i = 0; i < length; ++i)
+        {
+            bytes[i] = inWord[i] == kMinusSign ? '-' : static_cast<char>(inWord[i]);
+        }
+        bytes[length] = '\0';
+        auto [end, status] = std::from_chars(bytes, bytes + length, number);
+        if (status != std::errc())
+        {
+            // Out of range: the C library gives the same zero, subnormal or infinity as GetReal.
+            number = VString(bytes).GetReal();
+        }
+    }
+    _Emit(ioKey, fBuilder.Number(number));
+    return VE_OK;
+}
+
+bool VJSONImporter::_ReadDate(std::u16string_view inUnits, VJSONKey* ioKey)
+{
+    auto readAsDate = [this, ioKey](std::u16string_view inText)
+    {
+        VTime time;
+        // A text the time reader refuses stays a string rather than becoming null.
+        if (!time.FromXMLString(Borrowed(inText)))
+        {
+            return false;
+        }
+        _Emit(ioKey, VJSONValue(time));
+        return true;
+    };
+    const size_t length = inUnits.size();
+    if ((fOptions & kMarkedDates) != 0)
+    {
+        if (fMarkedDatesOnly)
+        {
+            if (length == 14 && Borrowed(inUnits).IsNonAmbigousDate() && readAsDate(inUnits))
+            {
+                return true;
+            }
+        }
+        else if (length >= 4 && inUnits.starts_with(u"!!") && inUnits.ends_with(u"!!") &&
+                 readAsDate(inUnits.substr(2, length - 4)))
+        {
+            return true;
+        }
+    }
+    return (fOptions & kISODates) != 0 && length == 10 && Borrowed(inUnits).IsISODate() &&
+           readAsDate(inUnits);
+}
+
+VError VJSONImporter::_DecodeBinaryObject(VJSONValue& ioValue)
+{
+    const VJSONValue* member =
+        ioValue.GetObject()->FindOwnProperty(CVSTR_struct(VJSONBinaryObject::sPropertyName));
+    if (member == nullptr || !member->IsString())
+    {
+        return VE_OK;
+    }
+    bool decoded = false;
+    VString text = Borrowed(member->GetStringUnits());
+    VJSONValue value;
+    VError error = VJSONBinaryObject::DecodeText(text, value, &decoded);
+    if (decoded)
+    {
+        ioValue = std::move(value);
+    }
+    return error;
+}
+
+void VJSONImporter::_GiveLocker(VJSONObject* inObject, VJSONArray* inArray)
+{
+    if ((fOptions & kStorageLocker) == 0)
+    {
+        return;
+    }
+    if (fStorageLocker == nullptr)
+    {
+        fStorageLocker = VRefPtr<VStorageLocker>(new VStorageLocker(), true);
+    }
+    if (inObject != nullptr)
+    {
+        inObject->SetStorageLocker(fStorageLocker.Get());
+    }
+    else
+    {
+        inArray->SetStorageLocker(fStorageLocker.Get());
+    }
+}
+
+void VJSONImporter::_RecordPath(int32_t inOffset)
+{
+    // The table and its records are fresh plain objects: they are filled on the builder path.
+    VJSONObject::OwnProperty fields[] = {
+        {_Key(sLineKey), fBuilder.Number(fLine)},
+        {_Key(sOffsetKey), fBuilder.Number(inOffset)},
+    };
+    VJSONValue record = fBuilder.Object();
+    record.GetObject()->AssignOwn(fields);
+    fPathTable->AppendOwn(VJSONKey(fCurrentPath), std::move(record));
+}
+
+// ---- Errors ----
+
+VError VJSONImporter::_ThrowErrorMalformed()
+{
+    // The report points at the failing token's first unit that is not a blank.
+    const bool strict = (fOptions & kStrict) != 0;
+    const UniChar* at = fTokenStart;
+    while (at != fTextEnd && *at < 33 && (!strict || IsStrictBlank(*at)))
+    {
+        ++at;
+    }
+    int32_t lineFeeds = 0;
+    int32_t returns = 0;
+    const UniChar* lastLineFeed = nullptr;
+    const UniChar* lastReturn = nullptr;
+    for (const UniChar* unit = fTextStart; unit != at; ++unit)
+    {
+        if (*unit == u'\n')
+        {
+            ++lineFeeds;
+            lastLineFeed = unit;
+        }
+        else if (*unit == u'\r')
+        {
+            ++returns;
+            lastReturn = unit;
+        }
+    }
+    const UniChar* lastBreak = lineFeeds > returns ? lastLineFeed : lastReturn;
+    const UniChar* lineFirst = lastBreak == nullptr ? fTextStart : lastBreak + 1;
+    auto* error = new VErrorBase(VE_JSON_MALFORMED);
+    VString source = fSourceName;
+    if (!source.IsEmpty())
+    {
+        source.AppendCString(", ");
+    }
+    error->SetString(CVSTR_struct(kParamSource), source);
+    error->SetLong(CVSTR_struct(kParamLine), 1 + std::max(lineFeeds, returns));
+    error->SetLong(CVSTR_struct(kParamPosition), 1 + static_cast<int32_t>(at - lineFirst));
+    _PushRetainedError(error);
+    return VE_JSON_MALFORMED;
+}
+
+VError VJSONImporter::_ThrowErrorInvalidToken(std::u16string_view inFound, const char16_t* inExpected)
+{
+    if ((fOptions & kQuiet) == 0)
+    {
+        auto* error = new VErrorBase(inFound.empty() ? VE_JSON_UNEXPECTED_END : VE_JSON_INVALID_TOKEN);
+        error->SetString(CVSTR_struct(kParamFound), Borrowed(inFound));
+        error->SetString(CVSTR_struct(kParamExpected), CVSTR_struct(inExpected));
+        _PushRetainedError(error);
+        _ThrowErrorMalformed();
+    }
+    return VE_JSON_MALFORMED;
+}
+
+VError VJSONImporter::_ThrowErrorWithToken(VError inError, const char16_t* inToken)
+{
+    auto* error = new VErrorBase(inError);
+    error->SetString(CVSTR_struct(kParamToken), CVSTR_struct(inToken));
+    _PushRetainedError(error);
+    return _ThrowErrorMalformed();
+}
+
+std::u16string VJSONImporter::_FoundAtTokenStart() const
+{
+    const bool strict = (fOptions & kStrict) != 0;
+    const UniChar* at = fTokenStart;
+    while (at != fTextEnd && *at < 33 && (!strict || IsStrictBlank(*at)))
+    {
+        ++at;
+    }
+    std::u16string found;
+    if (at != fTextEnd)
+    {
+        AppendVisible(found, {reinterpret_cast<const char16_t*>(at), 1});
+    }
+    return found;
+}
+
+std::u16string VJSONImporter::_FoundToken(JsonToken inToken) const
+{
+    std::u16string found;
+    if (inToken == jsonString && !fTokenIsString)
+    {
+        AppendVisible(found,
+                      {reinterpret_cast<const char16_t*>(fTokenUnits), static_cast<size_t>(fTokenLength)});
+    }
+    else
+    {
+        found = GetTokenText(inToken);
+    }
+    return found;
+}
+
+// ---- The value's entry ----
+
+VError VJSONValue::ParseFromString(const VString& inText, bool inDates, bool inMarkedDatesOnly)
+{
+    uint32_t options = 0;
+    if (inDates)
+    {
+        options = inMarkedDatesOnly ? VJSONImporter::kMarkedDates | VJSONImporter::kMarkedDatesOnly
+                                    : VJSONImporter::kMarkedDates | VJSONImporter::kISODates;
+    }
+    return VJSONImporter::ParseString(inText, *this, options);
+}
+
+} // namespace zorn
