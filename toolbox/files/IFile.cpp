@@ -1,5 +1,6 @@
 #include "toolbox/files/IFile.h"
 
+#include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/json/VJSONWriter.h"
 #include "toolbox/kernel/base/VRefPtr.h"
@@ -105,6 +106,19 @@ VError IFile::SetContentAsString(const VString& inText, CharSet inCharSet, ECarr
         _PushRetainedError(new VErrorBase(VE_FILE_CANNOT_CONVERT_TEXT));
     }
     return scope.GetLastError();
+}
+
+VError IFile::GetContentAsJSON(VJSONValue& outValue, CharSet inCharSet) const
+{
+    StErrorContextInstaller scope(true, false);
+    VString text;
+    VError result = GetContentAsString(text, inCharSet, eCRM_NONE);
+    if (result == VE_OK)
+    {
+        VJSONImporter importer(text, VJSONImporter::kMarkedDatesOnly);
+        result = importer.Parse(outValue);
+    }
+    return scope.GetLastError() != VE_OK ? scope.GetLastError() : result;
 }
 
 VError IFile::SetContentAsJSON(const VJSONValue& inValue, CharSet inCharSet, ECarriageReturnMode inMode,

@@ -9,7 +9,8 @@
 // - GetContentAsString: a byte-order mark at the start overrides the given set.
 // - SetContentAsString: no converter for the set, or an invalid one, gives 'zorn' 208; an empty
 //   text writes an empty file without a mark, even when a mark is asked for.
-// - GetContentAsJSON parses with the JSON importer (options 512); it is built with the importer.
+// - GetContentAsJSON: the text read with line endings kept, parsed by the JSON importer with
+//   option 512 (lenient; no date conversion).
 #pragma once
 
 #include "toolbox/files/VFilePath.h"

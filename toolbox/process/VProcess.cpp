@@ -3,6 +3,10 @@
 #include "platform/Bundle.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/locks/SpinLock.h"
 
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/process/VMetricsManager.h"
@@ -17,6 +21,42 @@ std::atomic<VProcess*>& Instance()
     static std::atomic<VProcess*> sInstance{nullptr};
     return sInstance;
 }
+
+// The spin lock's settings from "spinlock.prm" beside the executable, read when the task manager
+// starts under a process. A missing or malformed file, or one that holds no JSON object, leaves the
+// settings as they are and reports nothing: the file is an optional tuning aid.
+void ReadSpinLockSettings()
+{
+    VProcess* process = VProcess::Get();
+    if (process == nullptr)
+    {
+        return;
+    }
+    StErrorContextInstaller silent(false, true);
+    VRefPtr<VFile> file(process->RetainFile(VProcess::kFolderExecutable, VString("spinlock.prm")), true);
+    VJSONValue settings;
+    if (!file || file->GetContentAsJSON(settings, CharSet::VTC_UTF_8) != VE_OK || !settings.IsObject())
+    {
+        return;
+    }
+    VJSONValue mode = settings.GetProperty(VString("mode"));
+    VJSONValue maxSpins = settings.GetProperty(VString("maxSpins"));
+    VJSONValue yield = settings.GetProperty(VString("yieldAfterCheckEvent"));
+    VString modeText;
+    if (mode.IsString())
+    {
+        mode.GetString(modeText);
+    }
+    double spins = maxSpins.IsNumber() ? maxSpins.GetNumber() : 0;
+    bool yieldFlag = yield.IsBool() && yield.GetBool();
+    SpinLock::ApplySettings(mode.IsString() ? &modeText : nullptr, maxSpins.IsNumber() ? &spins : nullptr,
+                            yield.IsBool() ? &yieldFlag : nullptr);
+}
+
+// A program that makes a process links this file, so the reader is there before the task manager
+// starts.
+[[maybe_unused]] const bool sSpinLockReaderInstalled =
+    (detail::KernelHooks().fReadSpinLockSettings.store(&ReadSpinLockSettings), true);
 } // namespace
 
 VProcess::VProcess()

@@ -5,6 +5,7 @@
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/json/VJSONWriter.h"
@@ -585,6 +586,48 @@ TEST_F(Files, JSONWriterLeavesTheFileWhenItFails)
     EXPECT_NE(value.SaveToFile(file.Get(), VJSONWriter::kQuoted), VE_OK);
     EXPECT_EQ(Read(PathOf("value.json")), "{\"a\":1}");
     object->RemoveProperty(VString("self"));
+}
+
+// JSON files are read as UTF-8 with their line endings kept; a syntax error names the file by its
+// POSIX path, and a missing file gives the file's error, not a JSON one.
+TEST_F(Files, JSONFilesAreReadWithTheirPathInErrors)
+{
+    Write(PathOf("good.json"), "{\"a\": [1, \"\xC3\xA9\"]}\r\n");
+    VJSONValue value;
+    ASSERT_EQ(value.LoadFromFile(FileAt(PathOf("good.json")).Get()), VE_OK);
+    VString accented;
+    value.GetProperty(VString("a")).GetArray()->GetAt(1).GetString(accented);
+    EXPECT_EQ(accented.GetLength(), 1);
+    EXPECT_EQ(accented.GetUniChar(1), 0xE9);
+    VJSONValue same;
+    ASSERT_EQ(FileAt(PathOf("good.json"))->GetContentAsJSON(same, CharSet::VTC_UTF_8), VE_OK);
+    VString text;
+    VString sameText;
+    value.Stringify(text, VJSONWriter::kQuoted);
+    same.Stringify(sameText, VJSONWriter::kQuoted);
+    EXPECT_TRUE(text.EqualToStringRaw(sameText));
+
+    Write(PathOf("bad.json"), "[1,\n2,]");
+    {
+        StErrorContextInstaller scope(false, true);
+        VJSONValue bad;
+        EXPECT_EQ(VJSONImporter::ParseFile(FileAt(PathOf("bad.json")).Get(), bad, 0), VE_JSON_MALFORMED);
+        VErrorBase* last = scope.GetContext()->GetErrorList().back();
+        VString source;
+        last->GetParameters()->GetProperty(VString("source")).GetString(source);
+        EXPECT_TRUE(source.EqualToStringRaw(VString((PathOf("bad.json") + ", ").c_str())));
+        EXPECT_EQ(last->GetParameters()->GetProperty(VString("line")).GetNumber(), 2);
+    }
+    {
+        StErrorContextInstaller scope(false, true);
+        VJSONValue missing;
+        VError error = missing.LoadFromFile(FileAt(PathOf("missing.json")).Get());
+        EXPECT_NE(error, VE_OK);
+        EXPECT_NE(error, VE_JSON_MALFORMED);
+    }
+    VJSONValue none(1.0);
+    EXPECT_EQ(VJSONImporter::ParseFile(nullptr, none, 0), VE_OK);
+    EXPECT_TRUE(none.IsUndefined());
 }
 
 TEST_F(Files, FileSystemsAndFreeSpace)

@@ -2,7 +2,9 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/locks/SpinLock.h"
 #include "toolbox/kernel/tasks/VActivityToken.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/process/VProcess.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +116,47 @@ TEST(Process, FilesBesideTheExecutable)
     VString posix;
     file->GetPlatformPath(posix, FPS_POSIX);
     EXPECT_EQ(posix.GetLength(), static_cast<int32_t>(beside.size()));
+    std::remove(beside.c_str());
+}
+
+// "spinlock.prm" beside the executable sets the spin lock's strategy when the task manager starts
+// under a process; a file that holds no JSON object changes nothing.
+TEST(Process, SpinLockSettingsBesideTheExecutable)
+{
+    std::string executable = platform::GetMainExecutablePath();
+    std::string beside = executable.substr(0, executable.rfind('/') + 1) + "spinlock.prm";
+    struct Row
+    {
+        const char* fDescription;
+        const char* fContent;
+        SpinLock::AcquireProc fStrategy;
+        int32_t fMaxSpins;
+        bool fYield;
+    };
+    const Row rows[] = {
+        {"every setting", R"({"mode": "alwaysSleep", "maxSpins": 7.9, "yieldAfterCheckEvent": true})",
+         &SpinLock::AcquireAlwaysSleep, 7, true},
+        {"an unknown mode keeps the strategy", R"({"mode": "fast", "maxSpins": 3})",
+         &SpinLock::AcquireMaxSpinsThenLoopYields, 3, false},
+        {"an array changes nothing", R"([{"mode": "alwaysSleep"}])", &SpinLock::AcquireMaxSpinsThenLoopYields,
+         1, false},
+        {"malformed text changes nothing", R"({"mode": )", &SpinLock::AcquireMaxSpinsThenLoopYields, 1,
+         false},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fDescription);
+        std::ofstream(beside) << row.fContent;
+        {
+            VProcess process;
+            ASSERT_TRUE(VTaskMgr::Get()->Init(&process));
+            EXPECT_EQ(SpinLock::GetAcquireProc(), row.fStrategy);
+            EXPECT_EQ(SpinLock::GetMaxSpins(), row.fMaxSpins);
+            EXPECT_EQ(SpinLock::GetYieldAfterCheckEvent(), row.fYield);
+            VTaskMgr::Get()->DeInit();
+        }
+        SpinLock::ResetSettings();
+    }
     std::remove(beside.c_str());
 }
 

@@ -124,6 +124,9 @@ struct VKernelHooks
     std::atomic<void (*)(const char* inPosixPath, VFilePath& outPath)> fSetFilePathFromPosix{nullptr};
     // Progress indicators of streams.
     std::atomic<const VProgressAccess*> fProgressAccess{nullptr};
+    // Reads the spin lock's settings file and hands its values to SpinLock::ApplySettings
+    // (SpinLock::Configure, when the task manager starts).
+    std::atomic<void (*)()> fReadSpinLockSettings{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -151,6 +154,15 @@ inline bool SetFilePathFromPosix(const char* inPosixPath, VFilePath& outPath)
     }
     hook(inPosixPath, outPath);
     return true;
+}
+
+// Reads the spin lock's settings file, when the process layer has started.
+inline void ReadSpinLockSettings()
+{
+    if (auto hook = KernelHooks().fReadSpinLockSettings.load())
+    {
+        hook();
+    }
 }
 
 // The JSON object access, or null while the JSON layer has not started.

@@ -1,5 +1,6 @@
 #include "toolbox/kernel/locks/SpinLock.h"
 
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VTask.h"
@@ -18,7 +19,6 @@ std::atomic<bool> SpinLock::sYieldAfterCheckEvent{false};
 
 namespace
 {
-std::atomic<SpinLock::SettingsReader> sSettingsReader{nullptr};
 
 // Up to inMaxSpins attempts in a row (at least one).
 bool Spin(SpinLockWord* ioWord, int32_t inMaxSpins)
@@ -101,15 +101,7 @@ void SpinLock::Configure()
     {
         return;
     }
-    if (SettingsReader reader = sSettingsReader.load())
-    {
-        reader();
-    }
-}
-
-void SpinLock::SetSettingsReader(SettingsReader inReader)
-{
-    sSettingsReader.store(inReader);
+    detail::ReadSpinLockSettings();
 }
 
 void SpinLock::ApplySettings(const VString* inMode, const double* inMaxSpins,

@@ -31,7 +31,7 @@ public:
     static void Unlock(SpinLockWord* ioWord) { sUnlock.load(std::memory_order_relaxed)(ioWord); }
 
     // Reads "spinlock.prm" beside the executable, when only the main task exists. The file is read
-    // by the layer that owns files and JSON, which hands the values to ApplySettings.
+    // by the process layer (an entry of VKernelHooks), which hands the values to ApplySettings.
     static void Configure();
 
     // The settings of "spinlock.prm"; a null argument leaves that setting as it is. An unknown
@@ -58,10 +58,6 @@ public:
         uint32_t previous = ioWord->fetch_or(kHeldBit, std::memory_order_acquire);
         return (previous & kHeldBit) == 0;
     }
-
-    // The settings file's hook: the file layer installs a reader that calls ApplySettings.
-    using SettingsReader = void (*)();
-    static void SetSettingsReader(SettingsReader inReader);
 
 private:
     // Atomic only so that a late Configure cannot tear a pointer another thread is reading.
