@@ -385,7 +385,8 @@ namespace
 std::function<void(VFileError&)> CopyParameters(const VFilePath& inDestination, uint32_t inOptions,
                                                 const std::string& inFailedItem)
 {
-    return [&inDestination, inOptions, &inFailedItem](VFileError& ioError) {
+    return [&inDestination, inOptions, &inFailedItem](VFileError& ioError)
+    {
         VString destination;
         VFolder::GetPlatformPathOf(inDestination, FPS_NATIVE, destination);
         ioError.SetString(VString("destination"), destination);
@@ -422,8 +423,8 @@ VError VFile::_Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, V
         return _Push(VE_FILE_CANNOT_COPY);
     }
     std::string failedItem;
-    return _Report(fImpl.Copy(inDestination, inFileSystem, outNew, inOptions, &failedItem), VE_FILE_CANNOT_COPY,
-                   CopyParameters(inDestination, inOptions, failedItem));
+    return _Report(fImpl.Copy(inDestination, inFileSystem, outNew, inOptions, &failedItem),
+                   VE_FILE_CANNOT_COPY, CopyParameters(inDestination, inOptions, failedItem));
 }
 
 VError VFile::_Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
@@ -438,8 +439,8 @@ VError VFile::_Move(const VFilePath& inDestination, VFileSystem* inFileSystem, V
         return _Push(VE_FILE_CANNOT_MOVE);
     }
     std::string failedItem;
-    return _Report(fImpl.Move(inDestination, inFileSystem, outNew, inOptions, &failedItem), VE_FILE_CANNOT_MOVE,
-                   CopyParameters(inDestination, inOptions, failedItem));
+    return _Report(fImpl.Move(inDestination, inFileSystem, outNew, inOptions, &failedItem),
+                   VE_FILE_CANNOT_MOVE, CopyParameters(inDestination, inOptions, failedItem));
 }
 
 VError VFile::CopyTo(const VFilePath& inDestination, VFile** outNew, uint32_t inOptions) const

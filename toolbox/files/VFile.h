@@ -161,8 +161,10 @@ private:
     // Pushes a plain file error with no native code; returns it.
     VError _Push(VError inCode) const;
     VError _CreateParentFolders() const;
-    VError _Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions) const;
-    VError _Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions) const;
+    VError _Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                 uint32_t inOptions) const;
+    VError _Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                 uint32_t inOptions) const;
     // The file system handed on to a copy or move to inDestination: this one when the
     // destination lies under its root, else none.
     VFileSystem* _FileSystemFor(const VFilePath& inDestination) const;

@@ -97,8 +97,8 @@ void Describe(const std::string& inRoot, const std::string& inRelative, bool inO
     struct stat status = {};
     ASSERT_EQ(::lstat(path.c_str(), &status), 0) << path;
     std::ostringstream line;
-    line << inRelative << " type=" << (status.st_mode & S_IFMT) << " mode=" << std::oct << (status.st_mode & 07777)
-         << std::dec;
+    line << inRelative << " type=" << (status.st_mode & S_IFMT) << " mode=" << std::oct
+         << (status.st_mode & 07777) << std::dec;
     if (inOwners)
     {
         line << " owner=" << status.st_uid << ":" << status.st_gid;
@@ -112,7 +112,8 @@ void Describe(const std::string& inRoot, const std::string& inRelative, bool inO
         line << " data=" << Read(path);
         if (status.st_nlink > 1)
         {
-            auto [found, inserted] = ioInodes.emplace(std::make_pair(status.st_dev, status.st_ino), inRelative);
+            auto [found, inserted] =
+                ioInodes.emplace(std::make_pair(status.st_dev, status.st_ino), inRelative);
             line << " inode-of=" << found->second;
         }
         char names[1024] = {};
@@ -121,13 +122,15 @@ void Describe(const std::string& inRoot, const std::string& inRelative, bool inO
         {
             char value[256] = {};
             ssize_t length = ::getxattr(path.c_str(), name, value, sizeof(value));
-            line << " " << name << "=" << std::string(value, static_cast<size_t>(std::max<ssize_t>(length, 0)));
+            line << " " << name << "="
+                 << std::string(value, static_cast<size_t>(std::max<ssize_t>(length, 0)));
         }
     }
     if (S_ISLNK(status.st_mode))
     {
         char target[4096] = {};
-        line << " link=" << std::string(target, static_cast<size_t>(::readlink(path.c_str(), target, sizeof(target))));
+        line << " link="
+             << std::string(target, static_cast<size_t>(::readlink(path.c_str(), target, sizeof(target))));
     }
     outLines.push_back(line.str());
     if (S_ISDIR(status.st_mode))
@@ -201,7 +204,8 @@ protected:
             Write(inRoot + "/owned", "o");
             ASSERT_EQ(::chown((inRoot + "/owned").c_str(), 1234, 5678), 0);
         }
-        for (const char* name : {"/secret", "/first", "/tool", "/fifo", "/Versions/A/tool", "/Versions/A", "/empty"})
+        for (const char* name :
+             {"/secret", "/first", "/tool", "/fifo", "/Versions/A/tool", "/Versions/A", "/empty"})
         {
             SetMtime(inRoot + name, 1000000000);
         }
@@ -347,31 +351,31 @@ bool Hit(const char* inCall)
 XLinuxCopyCalls FaultyCalls()
 {
     XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
-    calls.fFiclone = [](int, int) {
+    calls.fFiclone = [](int, int)
+    {
         errno = EOPNOTSUPP;
         return -1;
     };
-    calls.fCopyFileRange = [](int inIn, loff_t* inInOff, int inOut, loff_t* inOutOff, size_t, unsigned inFlags) {
+    calls.fCopyFileRange =
+        [](int inIn, loff_t* inInOff, int inOut, loff_t* inOutOff, size_t, unsigned inFlags)
+    {
         // The "write" rows need the read/write path; small chunks make several calls per file.
         if (std::strcmp(sFault.fCall, "write") == 0)
         {
             errno = EXDEV;
             return ssize_t{-1};
         }
-        return Hit("copy_file_range") ? ssize_t{-1} : ::copy_file_range(inIn, inInOff, inOut, inOutOff, 4096, inFlags);
+        return Hit("copy_file_range") ? ssize_t{-1}
+                                      : ::copy_file_range(inIn, inInOff, inOut, inOutOff, 4096, inFlags);
     };
-    calls.fWrite = [](int inFd, const void* inData, size_t inSize) {
-        return Hit("write") ? ssize_t{-1} : ::write(inFd, inData, std::min<size_t>(inSize, 4096));
-    };
-    calls.fMkdirat = [](int inDir, const char* inName, mode_t inMode) {
-        return Hit("mkdirat") ? -1 : ::mkdirat(inDir, inName, inMode);
-    };
-    calls.fFsetxattr = [](int inFd, const char* inName, const void* inValue, size_t inSize, int inFlags) {
-        return Hit("fsetxattr") ? -1 : ::fsetxattr(inFd, inName, inValue, inSize, inFlags);
-    };
-    calls.fRenameat2 = [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags) {
-        return Hit("renameat2") ? -1 : ::renameat2(inFromDir, inFrom, inToDir, inTo, inFlags);
-    };
+    calls.fWrite = [](int inFd, const void* inData, size_t inSize)
+    { return Hit("write") ? ssize_t{-1} : ::write(inFd, inData, std::min<size_t>(inSize, 4096)); };
+    calls.fMkdirat = [](int inDir, const char* inName, mode_t inMode)
+    { return Hit("mkdirat") ? -1 : ::mkdirat(inDir, inName, inMode); };
+    calls.fFsetxattr = [](int inFd, const char* inName, const void* inValue, size_t inSize, int inFlags)
+    { return Hit("fsetxattr") ? -1 : ::fsetxattr(inFd, inName, inValue, inSize, inFlags); };
+    calls.fRenameat2 = [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags)
+    { return Hit("renameat2") ? -1 : ::renameat2(inFromDir, inFrom, inToDir, inTo, inFlags); };
     calls.fSyncfs = [](int inFd) { return Hit("syncfs") ? -1 : ::syncfs(inFd); };
     return calls;
 }
@@ -405,7 +409,8 @@ TEST_F(CopyEngine, FaultsLoseNothing)
     };
     for (const Fault& fault : faults)
     {
-        SCOPED_TRACE(std::string(fault.fCall) + " #" + std::to_string(fault.fNth) + " " + std::strerror(fault.fErrno));
+        SCOPED_TRACE(std::string(fault.fCall) + " #" + std::to_string(fault.fNth) + " " +
+                     std::strerror(fault.fErrno));
         sFault = fault;
         XLinuxCopyEngine::SetCalls(FaultyCalls());
 
@@ -539,7 +544,8 @@ TEST_F(CopyEngine, HomeTrashFollowsTheSpecification)
     Write(PathOf("folder/inside"), "i");
     const std::string odd = "my f\xc3\xa9te 100%";
     Write(PathOf(odd), "odd");
-    for (const std::string& item : {PathOf("one/report.txt"), PathOf("two/report.txt"), PathOf("folder"), PathOf(odd)})
+    for (const std::string& item :
+         {PathOf("one/report.txt"), PathOf("two/report.txt"), PathOf("folder"), PathOf(odd)})
     {
         EXPECT_EQ(XLinuxCopyEngine::MoveToTrash(item), VE_OK) << item;
         EXPECT_FALSE(Exists(item));
@@ -563,7 +569,8 @@ TEST_F(CopyEngine, HomeTrashFollowsTheSpecification)
     EXPECT_EQ(Read(trash + "/files/folder/inside"), "i");
 
     const std::string info = InfoOf(trash, "report.txt.2");
-    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + PathOf("two/report.txt") + "\nDeletionDate=", 0), 0u) << info;
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + PathOf("two/report.txt") + "\nDeletionDate=", 0), 0u)
+        << info;
     EXPECT_NE(InfoOf(trash, odd).find("/my%20f%C3%A9te%20100%25\n"), std::string::npos) << InfoOf(trash, odd);
     // DeletionDate=YYYY-MM-DDThh:mm:ss
     const std::string date = info.substr(info.find("DeletionDate=") + 13);
@@ -605,7 +612,8 @@ TEST(CopyEngineTrash, TopdirTrashOnAnotherDevice)
         int index = 0;
         for (const Case& c : cases)
         {
-            ::system(("rm -rf " + mount + "/.Trash " + mount + "/.Trash-" + uid + " " + mount + "/elsewhere").c_str());
+            ::system(("rm -rf " + mount + "/.Trash " + mount + "/.Trash-" + uid + " " + mount + "/elsewhere")
+                         .c_str());
             if (std::strcmp(c.fShared, "link") == 0)
             {
                 ::mkdir((mount + "/elsewhere").c_str(), 01777);
@@ -677,7 +685,8 @@ TEST_F(CopyEngine, FileOperationsReportTheirErrors)
         EXPECT_EQ(errors[0]->GetError(), MakeVErrorFromErrno(EEXIST));
         const auto* error = dynamic_cast<const VFileError*>(errors[1]);
         ASSERT_NE(error, nullptr);
-        EXPECT_TRUE(error->GetFilePath().GetPath(FPS_NATIVE).EqualToStringRaw(file.GetPathRef().GetPath(FPS_NATIVE)));
+        EXPECT_TRUE(
+            error->GetFilePath().GetPath(FPS_NATIVE).EqualToStringRaw(file.GetPathRef().GetPath(FPS_NATIVE)));
         VString destination;
         error->GetParameters()->GetProperty(VString("destination")).GetString(destination);
         EXPECT_TRUE(destination.EqualToStringRaw(other.GetPathRef().GetPath(FPS_NATIVE)));
@@ -731,10 +740,12 @@ TEST_F(CopyEngine, BlockingWorkRunsInlineOutsideFibers)
     XLinuxCopyEngine::RunBlockingOffFiber([&] { ran = std::this_thread::get_id(); });
     EXPECT_EQ(ran, std::this_thread::get_id());
     std::thread::id taskThread;
-    VRefPtr<VTask> task = NewTask([&] {
-        taskThread = std::this_thread::get_id();
-        XLinuxCopyEngine::RunBlockingOffFiber([&] { ran = std::this_thread::get_id(); });
-    });
+    VRefPtr<VTask> task = NewTask(
+        [&]
+        {
+            taskThread = std::this_thread::get_id();
+            XLinuxCopyEngine::RunBlockingOffFiber([&] { ran = std::this_thread::get_id(); });
+        });
     ASSERT_TRUE(task->Run());
     ASSERT_TRUE(task->WaitForDeath(10000));
     EXPECT_EQ(ran, taskThread);

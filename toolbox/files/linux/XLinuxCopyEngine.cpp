@@ -221,6 +221,10 @@ struct CopyContext
     int fRootDir = -1; // the destination's folder: hard links are made relative to it
     std::map<std::pair<dev_t, ino_t>, std::string> fLinked;
     std::string fFailedItem;
+    // Set once the destination's file system has refused a reflink or an in-kernel copy, so that
+    // the other files of the tree do not ask again.
+    bool fNoClone = false;
+    bool fNoCopyRange = false;
 };
 
 bool IsIgnoredXattrFailure(int inErrno, const char* inName)
@@ -274,19 +278,35 @@ int CopyXattrs(const CopyContext& inContext, int inFrom, int inTo)
     return 0;
 }
 
-int CopyData(const XLinuxCopyCalls& inCalls, int inFrom, int inTo)
+bool IsUnsupported(int inErrno)
 {
-    if (inCalls.fFiclone(inTo, inFrom) == 0)
+    return inErrno == EXDEV || inErrno == ENOSYS || inErrno == EOPNOTSUPP || inErrno == EINVAL ||
+           inErrno == ENOTTY;
+}
+
+int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
+{
+    const XLinuxCopyCalls& inCalls = ioContext.fCalls;
+    if (!ioContext.fNoClone)
     {
-        return 0;
+        if (inCalls.fFiclone(inTo, inFrom) == 0)
+        {
+            return 0;
+        }
+        ioContext.fNoClone = IsUnsupported(errno);
     }
-    bool copied = false;
-    for (;;)
+    off_t copied = 0;
+    while (!ioContext.fNoCopyRange)
     {
         ssize_t count = inCalls.fCopyFileRange(inFrom, nullptr, inTo, nullptr, size_t{1} << 30, 0);
         if (count > 0)
         {
-            copied = true;
+            copied += count;
+            // The size seen at the start is what is copied; no call to find the end.
+            if (copied >= inSize)
+            {
+                return 0;
+            }
             continue;
         }
         if (count == 0)
@@ -298,8 +318,9 @@ int CopyData(const XLinuxCopyCalls& inCalls, int inFrom, int inTo)
             continue;
         }
         // Nothing copied yet and the kernel cannot do it here: fall back to reading and writing.
-        if (!copied && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
+        if (copied == 0 && IsUnsupported(errno))
         {
+            ioContext.fNoCopyRange = true;
             break;
         }
         return errno;
@@ -359,7 +380,8 @@ int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, cons
              int inToDir, const char* inToName, const std::string& inToRelative);
 
 int CopyFolder(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
-               int inToDir, const char* inToName, const std::string& inToRelative, const struct stat& inStatus)
+               int inToDir, const char* inToName, const std::string& inToRelative,
+               const struct stat& inStatus)
 {
     const XLinuxCopyCalls& calls = ioContext.fCalls;
     StFd from(calls.fOpenat(inFromDir, inFromName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
@@ -383,8 +405,8 @@ int CopyFolder(CopyContext& ioContext, int inFromDir, const char* inFromName, co
     }
     for (const std::string& name : names)
     {
-        int failure = CopyNode(ioContext, from.Get(), name.c_str(), inFromPath + "/" + name, to.Get(), name.c_str(),
-                               inToRelative + "/" + name);
+        int failure = CopyNode(ioContext, from.Get(), name.c_str(), inFromPath + "/" + name, to.Get(),
+                               name.c_str(), inToRelative + "/" + name);
         if (failure != 0)
         {
             return failure;
@@ -403,7 +425,9 @@ int CopyFile(CopyContext& ioContext, int inFromDir, const char* inFromName, int 
         auto found = ioContext.fLinked.find(key);
         if (found != ioContext.fLinked.end())
         {
-            return calls.fLinkat(ioContext.fRootDir, found->second.c_str(), inToDir, inToName, 0) == 0 ? 0 : errno;
+            return calls.fLinkat(ioContext.fRootDir, found->second.c_str(), inToDir, inToName, 0) == 0
+                       ? 0
+                       : errno;
         }
     }
     StFd from(calls.fOpenat(inFromDir, inFromName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
@@ -416,7 +440,7 @@ int CopyFile(CopyContext& ioContext, int inFromDir, const char* inFromName, int 
     {
         return errno;
     }
-    if (int failure = CopyData(calls, from.Get(), to.Get()); failure != 0)
+    if (int failure = CopyData(ioContext, from.Get(), to.Get(), inStatus.st_size); failure != 0)
     {
         return failure;
     }
@@ -432,8 +456,8 @@ int CopyFile(CopyContext& ioContext, int inFromDir, const char* inFromName, int 
 }
 
 // Links and FIFOs: made by name, then owner, mode (FIFOs) and times, no link followed.
-int CopySpecial(CopyContext& ioContext, int inFromDir, const char* inFromName, int inToDir, const char* inToName,
-                const struct stat& inStatus)
+int CopySpecial(CopyContext& ioContext, int inFromDir, const char* inFromName, int inToDir,
+                const char* inToName, const struct stat& inStatus)
 {
     const XLinuxCopyCalls& calls = ioContext.fCalls;
     if (S_ISLNK(inStatus.st_mode))
@@ -462,7 +486,8 @@ int CopySpecial(CopyContext& ioContext, int inFromDir, const char* inFromName, i
     {
         return errno;
     }
-    if (ioContext.fAsRoot && ::fchownat(inToDir, inToName, inStatus.st_uid, inStatus.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+    if (ioContext.fAsRoot &&
+        ::fchownat(inToDir, inToName, inStatus.st_uid, inStatus.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
     {
         return errno;
     }
@@ -485,7 +510,8 @@ int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, cons
     }
     else if (S_ISDIR(status.st_mode))
     {
-        failure = CopyFolder(ioContext, inFromDir, inFromName, inFromPath, inToDir, inToName, inToRelative, status);
+        failure =
+            CopyFolder(ioContext, inFromDir, inFromName, inFromPath, inToDir, inToName, inToRelative, status);
     }
     else if (S_ISREG(status.st_mode))
     {
@@ -689,7 +715,8 @@ int FindTrash(const std::string& inItem, dev_t inDevice, std::string& outTrash, 
     const std::string uid = std::to_string(::getuid());
     struct stat shared = {};
     const std::string sharedPath = base + "/.Trash";
-    if (::lstat(sharedPath.c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX) != 0)
+    if (::lstat(sharedPath.c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) &&
+        (shared.st_mode & S_ISVTX) != 0)
     {
         outTrash = sharedPath + "/" + uid;
         if (MakePrivateFolder(outTrash) == 0)
@@ -719,8 +746,9 @@ std::string TrashInfoText(const std::string& inPathText)
 
 XLinuxCopyCalls XLinuxCopyEngine::GetSystemCalls()
 {
-    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,    &::write,   &::mkdirat,     &::fsetxattr,
-                           &::renameat2,   &::syncfs,          &::linkat, &::symlinkat, &SystemOpenat};
+    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,      &::write,
+                           &::mkdirat,     &::fsetxattr,       &::renameat2, &::syncfs,
+                           &::linkat,      &::symlinkat,       &SystemOpenat};
 }
 
 const XLinuxCopyCalls& XLinuxCopyEngine::GetCalls()
@@ -783,15 +811,16 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
         return Errno(EEXIST);
     }
     const std::string staging = StagingName(name);
-    int failure = CopyNode(context, AT_FDCWD, inSource.c_str(), inSource, parentFd.Get(), staging.c_str(), staging);
+    int failure =
+        CopyNode(context, AT_FDCWD, inSource.c_str(), inSource, parentFd.Get(), staging.c_str(), staging);
     if (failure == 0 && context.fCalls.fSyncfs(parentFd.Get()) != 0)
     {
         failure = errno;
     }
     if (failure == 0)
     {
-        failure = RenameIn(context.fCalls, parentFd.Get(), staging.c_str(), parentFd.Get(), name.c_str(), inReplace,
-                           S_ISDIR(source.st_mode));
+        failure = RenameIn(context.fCalls, parentFd.Get(), staging.c_str(), parentFd.Get(), name.c_str(),
+                           inReplace, S_ISDIR(source.st_mode));
     }
     if (failure != 0)
     {
@@ -926,10 +955,12 @@ void XLinuxCopyEngine::RunBlockingOffFiber(const std::function<void()>& inFuncti
         return;
     }
     VSyncEvent done;
-    std::thread worker([&] {
-        inFunction();
-        done.Unlock();
-    });
+    std::thread worker(
+        [&]
+        {
+            inFunction();
+            done.Unlock();
+        });
     done.Lock();
     worker.join();
 }

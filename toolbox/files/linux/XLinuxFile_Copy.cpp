@@ -33,10 +33,12 @@ VError XLinuxFile::_CopyOrMove(bool inCopy, const VFilePath& inDestination, VFil
     }
     const bool replace = (inOptions & kCopyReplace) != 0;
     VError code = VE_OK;
-    XLinuxCopyEngine::RunBlockingOffFiber([&] {
-        code = inCopy ? XLinuxCopyEngine::Copy(fPosixPath, to, replace, outFailedItem)
-                      : XLinuxCopyEngine::Move(fPosixPath, to, replace, outFailedItem);
-    });
+    XLinuxCopyEngine::RunBlockingOffFiber(
+        [&]
+        {
+            code = inCopy ? XLinuxCopyEngine::Copy(fPosixPath, to, replace, outFailedItem)
+                          : XLinuxCopyEngine::Move(fPosixPath, to, replace, outFailedItem);
+        });
     if (code == VE_OK && outNew != nullptr)
     {
         *outNew = new VFile(target, inFileSystem);
