@@ -286,10 +286,10 @@ bool IsUnsupported(int inErrno)
 
 int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
 {
-    const XLinuxCopyCalls& inCalls = ioContext.fCalls;
+    const XLinuxCopyCalls& calls = ioContext.fCalls;
     if (!ioContext.fNoClone)
     {
-        if (inCalls.fFiclone(inTo, inFrom) == 0)
+        if (calls.fFiclone(inTo, inFrom) == 0)
         {
             return 0;
         }
@@ -298,7 +298,7 @@ int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
     off_t copied = 0;
     while (!ioContext.fNoCopyRange)
     {
-        ssize_t count = inCalls.fCopyFileRange(inFrom, nullptr, inTo, nullptr, size_t{1} << 30, 0);
+        ssize_t count = calls.fCopyFileRange(inFrom, nullptr, inTo, nullptr, size_t{1} << 30, 0);
         if (count > 0)
         {
             copied += count;
@@ -328,7 +328,7 @@ int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
     std::vector<char> buffer(size_t{256} * 1024);
     for (;;)
     {
-        ssize_t count = inCalls.fRead(inFrom, buffer.data(), buffer.size());
+        ssize_t count = calls.fRead(inFrom, buffer.data(), buffer.size());
         if (count < 0)
         {
             if (errno == EINTR)
@@ -343,7 +343,7 @@ int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
         }
         for (ssize_t done = 0; done < count;)
         {
-            ssize_t written = inCalls.fWrite(inTo, buffer.data() + done, static_cast<size_t>(count - done));
+            ssize_t written = calls.fWrite(inTo, buffer.data() + done, static_cast<size_t>(count - done));
             if (written < 0)
             {
                 if (errno == EINTR)
