@@ -152,6 +152,18 @@ std::vector<std::string> Describe(const std::string& inRoot, bool inOwners)
     return lines;
 }
 
+// A bound Unix socket at inPath (closed; the name stays).
+bool MakeSocket(const std::string& inPath)
+{
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, inPath.c_str(), sizeof(address.sun_path) - 1);
+    bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound;
+}
+
 void SetMtime(const std::string& inPath, time_t inSeconds)
 {
     const struct timespec times[2] = {{inSeconds, 0}, {inSeconds, 123456789}};
@@ -243,12 +255,7 @@ TEST_F(CopyEngine, RefusesWhatCannotBeCopied)
     ASSERT_EQ(::mkdir(source.c_str(), 0755), 0);
     Write(source + "/a", "a");
     const std::string socketPath = source + "/socket";
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ::close(fd);
+    ASSERT_TRUE(MakeSocket(socketPath));
     std::string failed;
     EXPECT_EQ(XLinuxCopyEngine::Copy(source, PathOf("copy"), false, &failed), MakeVErrorFromErrno(ENOTSUP));
     EXPECT_EQ(failed, socketPath);
@@ -698,12 +705,7 @@ TEST_F(CopyEngine, FileOperationsReportTheirErrors)
     // A socket named in the error as the item that could not be copied.
     {
         const std::string socketPath = PathOf("socket");
-        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        ::close(fd);
+        ASSERT_TRUE(MakeSocket(socketPath));
         VFile socketFile(VString(socketPath.c_str()), FPS_POSIX);
         StErrorContextInstaller scope;
         EXPECT_NE(socketFile.CopyTo(sub), VE_OK);
