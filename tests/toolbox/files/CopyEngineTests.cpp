@@ -531,6 +531,36 @@ TEST_F(CopyEngine, KilledCopyLeavesNothingHalfDone)
 // Trash
 // ---------------------------------------------------------------------------------------------
 
+// $XDG_DATA_HOME set for the scope, restored after.
+class StDataHome
+{
+public:
+    explicit StDataHome(const std::string& inFolder)
+    {
+        const char* old = std::getenv("XDG_DATA_HOME");
+        fHad = old != nullptr;
+        fOld = fHad ? old : "";
+        ::setenv("XDG_DATA_HOME", inFolder.c_str(), 1);
+    }
+    ~StDataHome()
+    {
+        if (fHad)
+        {
+            ::setenv("XDG_DATA_HOME", fOld.c_str(), 1);
+        }
+        else
+        {
+            ::unsetenv("XDG_DATA_HOME");
+        }
+    }
+    StDataHome(const StDataHome&) = delete;
+    StDataHome& operator=(const StDataHome&) = delete;
+
+private:
+    bool fHad;
+    std::string fOld;
+};
+
 std::string InfoOf(const std::string& inTrash, const std::string& inName)
 {
     return Read(inTrash + "/info/" + inName + ".trashinfo");
@@ -539,9 +569,7 @@ std::string InfoOf(const std::string& inTrash, const std::string& inName)
 TEST_F(CopyEngine, HomeTrashFollowsTheSpecification)
 {
     const std::string data = PathOf("data");
-    const char* oldData = std::getenv("XDG_DATA_HOME");
-    const std::string saved = oldData != nullptr ? oldData : "";
-    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+    StDataHome dataHome(data);
 
     ASSERT_EQ(::mkdir(PathOf("one").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir(PathOf("two").c_str(), 0755), 0);
@@ -556,14 +584,6 @@ TEST_F(CopyEngine, HomeTrashFollowsTheSpecification)
     {
         EXPECT_EQ(XLinuxCopyEngine::MoveToTrash(item), VE_OK) << item;
         EXPECT_FALSE(Exists(item));
-    }
-    if (oldData != nullptr)
-    {
-        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-    }
-    else
-    {
-        ::unsetenv("XDG_DATA_HOME");
     }
 
     const std::string trash = data + "/Trash";
@@ -583,6 +603,74 @@ TEST_F(CopyEngine, HomeTrashFollowsTheSpecification)
     const std::string date = info.substr(info.find("DeletionDate=") + 13);
     EXPECT_EQ(date.size(), 20u);
     EXPECT_EQ(date[10], 'T');
+}
+
+// The output of a shell command.
+std::string Output(const std::string& inCommand)
+{
+    std::string text;
+    if (FILE* pipe = ::popen(inCommand.c_str(), "r"))
+    {
+        char buffer[4096];
+        while (size_t count = std::fread(buffer, 1, sizeof(buffer), pipe))
+        {
+            text.append(buffer, count);
+        }
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+TEST_F(CopyEngine, TrashToolsSeeAndRestoreWhatIsTrashed)
+{
+    if (std::system("command -v trash-list >/dev/null && command -v trash-restore >/dev/null") != 0)
+    {
+        GTEST_SKIP() << "trash-cli is not installed";
+    }
+    const std::string data = PathOf("data");
+    StDataHome dataHome(data);
+
+    // Each item alone in its folder, so that restoring by folder picks it.
+    struct Item
+    {
+        std::string fFolder;
+        std::string fName;
+    };
+    const Item items[] = {
+        {"one", "report.txt"},
+        {"two", "report.txt"}, // the same name again
+        {"three", "folder"},
+        {"four", "my f\xc3\xaate"}, // spaces and non-ASCII
+    };
+    for (const Item& item : items)
+    {
+        ASSERT_EQ(::mkdir(PathOf(item.fFolder).c_str(), 0755), 0);
+        const std::string path = PathOf(item.fFolder + "/" + item.fName);
+        if (item.fName == "folder")
+        {
+            ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+            Write(path + "/inside", item.fFolder);
+        }
+        else
+        {
+            Write(path, item.fFolder);
+        }
+        ASSERT_EQ(XLinuxCopyEngine::MoveToTrash(path), VE_OK);
+    }
+    const std::string listed = Output("trash-list 2>&1");
+    for (const Item& item : items)
+    {
+        EXPECT_NE(listed.find(" " + PathOf(item.fFolder + "/" + item.fName) + "\n"), std::string::npos)
+            << listed;
+    }
+    for (const Item& item : items)
+    {
+        const std::string folder = PathOf(item.fFolder);
+        Output("cd '" + folder + "' && echo 0 | trash-restore '" + folder + "' 2>&1");
+        const std::string path = PathOf(item.fFolder + "/" + item.fName);
+        EXPECT_EQ(Read(item.fName == "folder" ? path + "/inside" : path), item.fFolder) << item.fName;
+    }
+    EXPECT_TRUE(List(data + "/Trash/files").empty());
 }
 
 TEST(CopyEngineTrash, TopdirTrashOnAnotherDevice)
