@@ -23,7 +23,9 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -566,10 +568,35 @@ bool IsInside(int inDir, const struct stat& inSource)
     return false;
 }
 
-// Removes the staging siblings for inName left by processes that are gone.
-void RemoveStaleSiblings(int inDir, const std::string& inName)
+// Whether this process has not yet looked for stale siblings in the folder open at inDir (then it
+// is noted as looked at). A folder is listed once per process, so that copying many files into one
+// folder does not list it again for each. Folders are told apart by device, inode and birth time
+// (an inode number is reused once a folder is gone); without a birth time, every copy looks.
+bool IsFirstLookIn(int inDir)
 {
-    const std::string prefix = "." + inName + ".partial-";
+    struct statx status = {};
+    if (::statx(inDir, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0 ||
+        (status.stx_mask & STATX_BTIME) == 0)
+    {
+        return true;
+    }
+    using Key = std::tuple<uint32_t, uint32_t, uint64_t, int64_t, uint32_t>;
+    static std::mutex sMutex;
+    static std::set<Key> sLookedAt;
+    std::lock_guard<std::mutex> lock(sMutex);
+    return sLookedAt
+        .emplace(status.stx_dev_major, status.stx_dev_minor, status.stx_ino, status.stx_btime.tv_sec,
+                 status.stx_btime.tv_nsec)
+        .second;
+}
+
+// Removes the staging siblings left by processes that are gone.
+void RemoveStaleSiblings(int inDir)
+{
+    if (!IsFirstLookIn(inDir))
+    {
+        return;
+    }
     std::vector<std::string> names;
     if (ListFolder(inDir, names) != 0)
     {
@@ -577,13 +604,16 @@ void RemoveStaleSiblings(int inDir, const std::string& inName)
     }
     for (const std::string& name : names)
     {
-        if (name.compare(0, prefix.size(), prefix) != 0)
+        // ".<name>.partial-<pid>-<n>"
+        const size_t marker = name.rfind(".partial-");
+        if (name.empty() || name[0] != '.' || marker == std::string::npos || marker == 0)
         {
             continue;
         }
         char* end = nullptr;
-        long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-        if (pid <= 0 || end == nullptr || *end != '-')
+        long pid = std::strtol(name.c_str() + marker + 9, &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-' || end[1] == '\0' ||
+            std::strspn(end + 1, "0123456789") != std::strlen(end + 1))
         {
             continue;
         }
@@ -800,7 +830,7 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
         }
         return Errno(failure);
     }
-    RemoveStaleSiblings(parentFd.Get(), name);
+    RemoveStaleSiblings(parentFd.Get());
     if (S_ISDIR(source.st_mode) && IsInside(parentFd.Get(), source))
     {
         return Errno(EINVAL);

@@ -20,8 +20,9 @@
 //   source (compared by device and inode of the destination's ancestors) is refused with EINVAL.
 // - Staging: ".<name>.partial-<pid>-<n>" in the destination folder; syncfs once, then
 //   renameat2(RENAME_NOREPLACE) into place, or a plain (atomic) rename over the destination with
-//   inReplace. A failure removes the sibling; siblings whose process is gone are removed before
-//   the next copy to the same destination folder and name.
+//   inReplace. A failure removes the sibling. Siblings whose process is gone are removed by the
+//   first copy this process makes into that folder (a folder is listed once per process, so
+//   that copying many files into one folder stays linear).
 // - Replacing an existing folder is not done here (a rename cannot replace a non-empty folder,
 //   ENOTEMPTY): the folder layer removes the old tree first, as it decides.
 //
