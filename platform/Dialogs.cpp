@@ -32,8 +32,8 @@ constexpr auto kTerminationGrace = std::chrono::seconds(3);
 
 struct Button
 {
-    const char* fLabel;
-    int32_t fAnswer;
+    const char* fLabel = nullptr;
+    int32_t fAnswer = 0;
 };
 
 // zenity's question: the OK-labelled button (exit 0), the cancel-labelled one (exit 1, also a
@@ -43,7 +43,7 @@ struct ZenityLayout
     Button fOK;
     Button fCancel;
     Button fExtra; // null label: none
-    bool fDefaultCancel;
+    bool fDefaultCancel = false;
 };
 
 const Button kOK{"OK", kDialogAnswerOK};

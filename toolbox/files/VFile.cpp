@@ -375,6 +375,122 @@ VError VFile::Delete() const
     return _Report(fImpl.Delete(), VE_FILE_CANNOT_DELETE);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Copy, move, trash
+// ---------------------------------------------------------------------------------------------
+
+namespace
+{
+
+std::function<void(VFileError&)> CopyParameters(const VFilePath& inDestination, uint32_t inOptions,
+                                                const std::string& inFailedItem)
+{
+    return [&inDestination, inOptions, &inFailedItem](VFileError& ioError)
+    {
+        VString destination;
+        VFolder::GetPlatformPathOf(inDestination, FPS_NATIVE, destination);
+        ioError.SetString(VString("destination"), destination);
+        AddInteger(ioError, "options", inOptions);
+        if (!inFailedItem.empty())
+        {
+            VString item;
+            XLinuxFile::DecodeNameBytes(inFailedItem.data(), inFailedItem.size(), item);
+            ioError.SetString(VString("item"), item);
+        }
+    };
+}
+
+} // namespace
+
+VFileSystem* VFile::_FileSystemFor(const VFilePath& inDestination) const
+{
+    if (fFileSystem != nullptr && inDestination.IsSameOrChildOf(fFileSystem->GetRoot()))
+    {
+        return fFileSystem;
+    }
+    return nullptr;
+}
+
+VError VFile::_Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                    uint32_t inOptions) const
+{
+    if (outNew != nullptr)
+    {
+        *outNew = nullptr;
+    }
+    if (!fPath.IsValid() || !inDestination.IsValid())
+    {
+        return _Push(VE_FILE_CANNOT_COPY);
+    }
+    std::string failedItem;
+    return _Report(fImpl.Copy(inDestination, inFileSystem, outNew, inOptions, &failedItem),
+                   VE_FILE_CANNOT_COPY, CopyParameters(inDestination, inOptions, failedItem));
+}
+
+VError VFile::_Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                    uint32_t inOptions) const
+{
+    if (outNew != nullptr)
+    {
+        *outNew = nullptr;
+    }
+    if (!inDestination.IsValid())
+    {
+        return _Push(VE_FILE_CANNOT_MOVE);
+    }
+    std::string failedItem;
+    return _Report(fImpl.Move(inDestination, inFileSystem, outNew, inOptions, &failedItem),
+                   VE_FILE_CANNOT_MOVE, CopyParameters(inDestination, inOptions, failedItem));
+}
+
+VError VFile::CopyTo(const VFilePath& inDestination, VFile** outNew, uint32_t inOptions) const
+{
+    return _Copy(inDestination, _FileSystemFor(inDestination), outNew, inOptions);
+}
+
+VError VFile::CopyTo(const VFile& inDestination, uint32_t inOptions) const
+{
+    return _Copy(inDestination.GetPathRef(), nullptr, nullptr, inOptions);
+}
+
+VError VFile::CopyTo(const VFolder& inDestination, VFile** outNew, uint32_t inOptions) const
+{
+    return _Copy(inDestination.GetPathRef(), inDestination.GetFileSystem(), outNew, inOptions);
+}
+
+VError VFile::CopyFrom(const VFile& inSource, uint32_t inOptions) const
+{
+    return inSource._Copy(fPath, nullptr, nullptr, inOptions);
+}
+
+VError VFile::Move(const VFilePath& inDestination, VFile** outNew, uint32_t inOptions) const
+{
+    return _Move(inDestination, _FileSystemFor(inDestination), outNew, inOptions);
+}
+
+VError VFile::Move(const VFolder& inDestination, VFile** outNew, uint32_t inOptions) const
+{
+    return _Move(inDestination.GetPathRef(), inDestination.GetFileSystem(), outNew, inOptions);
+}
+
+VError VFile::Move(const VFile& inDestination, uint32_t inOptions) const
+{
+    return _Move(inDestination.GetPathRef(), inDestination.GetFileSystem(), nullptr, inOptions);
+}
+
+VError VFile::MoveToTrash() const
+{
+    if (!fPath.IsValid())
+    {
+        return _Push(VE_FILE_CANNOT_DELETE);
+    }
+    if (!fImpl.Exists())
+    {
+        return VE_OK;
+    }
+    return _Report(fImpl.MoveToTrash(), VE_FILE_CANNOT_DELETE);
+}
+
 VError VFile::MAC_CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const
 {
     VError code = fImpl.CreateSymbolicLink(inTarget, inAbsolute);

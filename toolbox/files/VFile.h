@@ -13,8 +13,13 @@
 //   sibling (see XLinuxFile): a failure leaves the old content; other hard links to the file keep
 //   the old content, the mode is kept, the owner only when running as root.
 // - CreateTemporaryFile names files "zrn_" + a random UUID's text in $TMPDIR, else /tmp.
-// - Copy, move and trash are not here yet; nor are file kinds, nor the URL forms (which wait for
-//   URLs that parse).
+// - Copy and move go through the copy engine (XLinuxCopyEngine): the copy is staged under a
+//   hidden sibling and takes the destination's name whole; option 4 (kCopyReplace) replaces an
+//   existing destination only then, and without it an existing destination fails. A failure
+//   concerning one item of what is copied carries that item's POSIX path as "item".
+// - MoveToTrash follows the freedesktop.org trash (see XLinuxCopyEngine); like Delete it returns 0
+//   for a missing file and pushes 604 for an invalid path.
+// - File kinds and the URL forms are not here yet (they wait for URLs that parse).
 #pragma once
 
 #include "toolbox/files/IFile.h"
@@ -94,6 +99,21 @@ public:
     VError Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions = 0) const;
     VError Create(uint32_t inOptions = 0) const;
     VError Rename(const VString& inNewName, VFile** outNew = nullptr) const;
+
+    // Copy option: replace an existing destination (once the copy is whole).
+    static constexpr uint32_t kCopyReplace = XLinuxFile::kCopyReplace;
+    // A folder path as destination takes this file's name. outNew, when given, receives the new
+    // file (bound to this file's file system when the destination lies under its root), else null.
+    VError CopyTo(const VFilePath& inDestination, VFile** outNew = nullptr, uint32_t inOptions = 0) const;
+    VError CopyTo(const VFile& inDestination, uint32_t inOptions = 0) const;
+    // Bound to the folder's file system.
+    VError CopyTo(const VFolder& inDestination, VFile** outNew = nullptr, uint32_t inOptions = 0) const;
+    // Copies inSource to this file's path; the error names the source.
+    VError CopyFrom(const VFile& inSource, uint32_t inOptions = 0) const;
+    VError Move(const VFilePath& inDestination, VFile** outNew = nullptr, uint32_t inOptions = 0) const;
+    VError Move(const VFolder& inDestination, VFile** outNew = nullptr, uint32_t inOptions = 0) const;
+    VError Move(const VFile& inDestination, uint32_t inOptions = 0) const;
+    VError MoveToTrash() const;
     VError GetResourceForkSize(int64_t* outSize) const;
     VError SetTimeAttributes(const VTime* inModified, const VTime* inCreated, const VTime* inAccessed) const;
     VError GetFileAttributes(uint32_t& outAttributes) const;
@@ -141,6 +161,13 @@ private:
     // Pushes a plain file error with no native code; returns it.
     VError _Push(VError inCode) const;
     VError _CreateParentFolders() const;
+    VError _Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                 uint32_t inOptions) const;
+    VError _Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                 uint32_t inOptions) const;
+    // The file system handed on to a copy or move to inDestination: this one when the
+    // destination lies under its root, else none.
+    VFileSystem* _FileSystemFor(const VFilePath& inDestination) const;
 
     XLinuxFile fImpl;
     VFilePath fPath;

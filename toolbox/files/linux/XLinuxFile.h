@@ -147,6 +147,18 @@ public:
     // Replaces the whole content (above).
     VError SetContent(const void* inData, size_t inSize) const;
 
+    // Copy option: replace an existing destination once the copy is whole.
+    static constexpr uint32_t kCopyReplace = 0x4;
+    // Copy and move through the engine (XLinuxCopyEngine) to inDestination, this file's name
+    // appended when it is a folder path; off the fibers' thread when the caller is a fiber task.
+    // outNew, when given, receives a new VFile bound to inFileSystem on success, else null;
+    // outFailedItem the POSIX path of the item a failure concerns (empty when none).
+    VError Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions,
+                std::string* outFailedItem) const;
+    VError Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions,
+                std::string* outFailedItem) const;
+    VError MoveToTrash() const;
+
     // For tests: the call that renames without replacing (renameat2's signature); null restores it.
     using RenameCall = int (*)(int, const char*, int, const char*, unsigned int);
     static void SetRenameCall(RenameCall inCall);
@@ -195,6 +207,9 @@ public:
     static bool RealPath(const std::string& inPath, bool inMustExist, std::string& outPath);
 
 private:
+    VError _CopyOrMove(bool inCopy, const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
+                       uint32_t inOptions, std::string* outFailedItem) const;
+
     const VFile* fOwner = nullptr;
     std::string fPosixPath;
     bool fPathGiven = false;

@@ -1,0 +1,998 @@
+// Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
+// extensions live in this linux/ back end.
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
+
+#include "toolbox/kernel/locks/VSyncEvent.h"
+#include "toolbox/kernel/tasks/VTask.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace zorn
+{
+
+namespace
+{
+
+// ---------------------------------------------------------------------------------------------
+// The system calls and their seam
+// ---------------------------------------------------------------------------------------------
+
+int SystemFiclone(int inDest, int inSource)
+{
+    return ::ioctl(inDest, FICLONE, inSource);
+}
+
+int SystemOpenat(int inDir, const char* inName, int inFlags, mode_t inMode)
+{
+    return ::openat(inDir, inName, inFlags, inMode);
+}
+
+std::mutex& CallsMutex()
+{
+    static std::mutex sMutex;
+    return sMutex;
+}
+
+XLinuxCopyCalls& CurrentCalls()
+{
+    static XLinuxCopyCalls sCalls = XLinuxCopyEngine::GetSystemCalls();
+    return sCalls;
+}
+
+// A snapshot of the calls, so that a test swapping them mid-operation changes nothing under way.
+XLinuxCopyCalls TakeCalls()
+{
+    std::lock_guard<std::mutex> lock(CallsMutex());
+    return CurrentCalls();
+}
+
+VError Errno(int inErrno)
+{
+    return inErrno == 0 ? VE_OK : MakeVErrorFromErrno(inErrno);
+}
+
+// A descriptor closed at scope exit.
+class StFd
+{
+public:
+    explicit StFd(int inFd = -1) : fFd(inFd) {}
+    ~StFd()
+    {
+        if (fFd >= 0)
+        {
+            ::close(fFd);
+        }
+    }
+    StFd(const StFd&) = delete;
+    StFd& operator=(const StFd&) = delete;
+    int Get() const { return fFd; }
+
+private:
+    int fFd;
+};
+
+// Names of a folder open at inFd (read through a duplicate), "." and ".." left out.
+int ListFolder(int inFd, std::vector<std::string>& outNames)
+{
+    outNames.clear();
+    int copy = ::fcntl(inFd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+    {
+        return errno;
+    }
+    DIR* dir = ::fdopendir(copy);
+    if (dir == nullptr)
+    {
+        int failure = errno;
+        ::close(copy);
+        return failure;
+    }
+    ::rewinddir(dir);
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir))
+    {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        {
+            outNames.emplace_back(entry->d_name);
+        }
+        errno = 0;
+    }
+    int failure = errno;
+    ::closedir(dir);
+    return failure;
+}
+
+// Removes inName in the folder inDir, a folder with all it holds; no link is followed. Folders
+// without owner write and search access get them first (a copied read-only folder must go too).
+int RemoveAt(int inDir, const char* inName)
+{
+    struct stat status = {};
+    if (::fstatat(inDir, inName, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    {
+        return errno == ENOENT ? 0 : errno;
+    }
+    if (!S_ISDIR(status.st_mode))
+    {
+        return ::unlinkat(inDir, inName, 0) == 0 || errno == ENOENT ? 0 : errno;
+    }
+    StFd fd(::openat(inDir, inName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0)
+    {
+        if (errno != EACCES || ::fchmodat(inDir, inName, (status.st_mode & 07777) | 0700, 0) != 0)
+        {
+            return errno;
+        }
+        return RemoveAt(inDir, inName);
+    }
+    if ((status.st_mode & 0300) != 0300)
+    {
+        ::fchmod(fd.Get(), (status.st_mode & 07777) | 0700);
+    }
+    std::vector<std::string> names;
+    if (int failure = ListFolder(fd.Get(), names); failure != 0)
+    {
+        return failure;
+    }
+    for (const std::string& name : names)
+    {
+        if (int failure = RemoveAt(fd.Get(), name.c_str()); failure != 0)
+        {
+            return failure;
+        }
+    }
+    return ::unlinkat(inDir, inName, AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+void SplitPath(const std::string& inPath, std::string& outParent, std::string& outName)
+{
+    std::string path = inPath;
+    while (path.size() > 1 && path.back() == '/')
+    {
+        path.pop_back();
+    }
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+    {
+        outParent = ".";
+        outName = path;
+    }
+    else
+    {
+        outParent = slash == 0 ? "/" : path.substr(0, slash);
+        outName = path.substr(slash + 1);
+    }
+    if (outName == "." || outName == "..")
+    {
+        outName.clear();
+    }
+}
+
+// Renames inFrom to inTo in the folder inDir, never replacing unless inReplace. Where the file
+// system lacks RENAME_NOREPLACE (EINVAL), a non-folder is linked under the new name and unlinked
+// under the old one, which never replaces either.
+int RenameIn(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir, const char* inTo,
+             bool inReplace, bool inIsFolder)
+{
+    if (inCalls.fRenameat2(inFromDir, inFrom, inToDir, inTo, inReplace ? 0 : RENAME_NOREPLACE) == 0)
+    {
+        return 0;
+    }
+    int failure = errno;
+    if (failure != EINVAL || inReplace || inIsFolder)
+    {
+        return failure;
+    }
+    if (inCalls.fLinkat(inFromDir, inFrom, inToDir, inTo, 0) != 0)
+    {
+        return errno;
+    }
+    ::unlinkat(inFromDir, inFrom, 0);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copy
+// ---------------------------------------------------------------------------------------------
+
+struct CopyContext
+{
+    XLinuxCopyCalls fCalls;
+    bool fAsRoot = false;
+    int fRootDir = -1; // the destination's folder: hard links are made relative to it
+    std::map<std::pair<dev_t, ino_t>, std::string> fLinked;
+    std::string fFailedItem;
+    // Set once the destination's file system has refused a reflink or an in-kernel copy, so that
+    // the other files of the tree do not ask again.
+    bool fNoClone = false;
+    bool fNoCopyRange = false;
+};
+
+bool IsIgnoredXattrFailure(int inErrno, const char* inName)
+{
+    if (inErrno == ENOTSUP || inErrno == EOPNOTSUPP)
+    {
+        return true;
+    }
+    // Only root may set most namespaces other than user.*; like cp -a, a copy made by someone
+    // else keeps what it may.
+    return inErrno == EPERM && std::strncmp(inName, "user.", 5) != 0;
+}
+
+int CopyXattrs(const CopyContext& inContext, int inFrom, int inTo)
+{
+    ssize_t size = ::flistxattr(inFrom, nullptr, 0);
+    if (size < 0)
+    {
+        return errno == ENOTSUP || errno == EOPNOTSUPP ? 0 : errno;
+    }
+    std::vector<char> names(static_cast<size_t>(size) + 1);
+    size = ::flistxattr(inFrom, names.data(), names.size());
+    if (size < 0)
+    {
+        return errno;
+    }
+    std::vector<char> value;
+    for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1)
+    {
+        ssize_t length = ::fgetxattr(inFrom, name, nullptr, 0);
+        if (length < 0)
+        {
+            if (errno == ENODATA)
+            {
+                continue;
+            }
+            return errno;
+        }
+        value.resize(static_cast<size_t>(length) + 1);
+        length = ::fgetxattr(inFrom, name, value.data(), value.size());
+        if (length < 0)
+        {
+            return errno;
+        }
+        if (inContext.fCalls.fFsetxattr(inTo, name, value.data(), static_cast<size_t>(length), 0) != 0 &&
+            !IsIgnoredXattrFailure(errno, name))
+        {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+bool IsUnsupported(int inErrno)
+{
+    return inErrno == EXDEV || inErrno == ENOSYS || inErrno == EOPNOTSUPP || inErrno == EINVAL ||
+           inErrno == ENOTTY;
+}
+
+int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
+{
+    const XLinuxCopyCalls& calls = ioContext.fCalls;
+    if (!ioContext.fNoClone)
+    {
+        if (calls.fFiclone(inTo, inFrom) == 0)
+        {
+            return 0;
+        }
+        ioContext.fNoClone = IsUnsupported(errno);
+    }
+    off_t copied = 0;
+    while (!ioContext.fNoCopyRange)
+    {
+        ssize_t count = calls.fCopyFileRange(inFrom, nullptr, inTo, nullptr, size_t{1} << 30, 0);
+        if (count > 0)
+        {
+            copied += count;
+            // The size seen at the start is what is copied; no call to find the end.
+            if (copied >= inSize)
+            {
+                return 0;
+            }
+            continue;
+        }
+        if (count == 0)
+        {
+            return 0;
+        }
+        if (errno == EINTR)
+        {
+            continue;
+        }
+        // Nothing copied yet and the kernel cannot do it here: fall back to reading and writing.
+        if (copied == 0 && IsUnsupported(errno))
+        {
+            ioContext.fNoCopyRange = true;
+            break;
+        }
+        return errno;
+    }
+    std::vector<char> buffer(size_t{256} * 1024);
+    for (;;)
+    {
+        ssize_t count = calls.fRead(inFrom, buffer.data(), buffer.size());
+        if (count < 0)
+        {
+            if (errno == EINTR)
+            {
+                continue;
+            }
+            return errno;
+        }
+        if (count == 0)
+        {
+            return 0;
+        }
+        for (ssize_t done = 0; done < count;)
+        {
+            ssize_t written = calls.fWrite(inTo, buffer.data() + done, static_cast<size_t>(count - done));
+            if (written < 0)
+            {
+                if (errno == EINTR)
+                {
+                    continue;
+                }
+                return errno;
+            }
+            done += written;
+        }
+    }
+}
+
+// Owner (as root), extended attributes, mode and times of an open copy.
+int FinishOpenItem(const CopyContext& inContext, int inFrom, int inTo, const struct stat& inStatus)
+{
+    if (inContext.fAsRoot && ::fchown(inTo, inStatus.st_uid, inStatus.st_gid) != 0)
+    {
+        return errno;
+    }
+    if (int failure = CopyXattrs(inContext, inFrom, inTo); failure != 0)
+    {
+        return failure;
+    }
+    if (::fchmod(inTo, inStatus.st_mode & 07777) != 0)
+    {
+        return errno;
+    }
+    const struct timespec times[2] = {inStatus.st_atim, inStatus.st_mtim};
+    return ::futimens(inTo, times) == 0 ? 0 : errno;
+}
+
+int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
+             int inToDir, const char* inToName, const std::string& inToRelative);
+
+int CopyFolder(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
+               int inToDir, const char* inToName, const std::string& inToRelative,
+               const struct stat& inStatus)
+{
+    const XLinuxCopyCalls& calls = ioContext.fCalls;
+    StFd from(calls.fOpenat(inFromDir, inFromName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (from.Get() < 0)
+    {
+        return errno;
+    }
+    if (calls.fMkdirat(inToDir, inToName, 0700) != 0)
+    {
+        return errno;
+    }
+    StFd to(calls.fOpenat(inToDir, inToName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (to.Get() < 0)
+    {
+        return errno;
+    }
+    std::vector<std::string> names;
+    if (int failure = ListFolder(from.Get(), names); failure != 0)
+    {
+        return failure;
+    }
+    for (const std::string& name : names)
+    {
+        int failure = CopyNode(ioContext, from.Get(), name.c_str(), inFromPath + "/" + name, to.Get(),
+                               name.c_str(), inToRelative + "/" + name);
+        if (failure != 0)
+        {
+            return failure;
+        }
+    }
+    return FinishOpenItem(ioContext, from.Get(), to.Get(), inStatus);
+}
+
+int CopyFile(CopyContext& ioContext, int inFromDir, const char* inFromName, int inToDir, const char* inToName,
+             const std::string& inToRelative, const struct stat& inStatus)
+{
+    const XLinuxCopyCalls& calls = ioContext.fCalls;
+    const auto key = std::make_pair(inStatus.st_dev, inStatus.st_ino);
+    if (inStatus.st_nlink > 1)
+    {
+        auto found = ioContext.fLinked.find(key);
+        if (found != ioContext.fLinked.end())
+        {
+            return calls.fLinkat(ioContext.fRootDir, found->second.c_str(), inToDir, inToName, 0) == 0
+                       ? 0
+                       : errno;
+        }
+    }
+    StFd from(calls.fOpenat(inFromDir, inFromName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0));
+    if (from.Get() < 0)
+    {
+        return errno;
+    }
+    StFd to(calls.fOpenat(inToDir, inToName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (to.Get() < 0)
+    {
+        return errno;
+    }
+    if (int failure = CopyData(ioContext, from.Get(), to.Get(), inStatus.st_size); failure != 0)
+    {
+        return failure;
+    }
+    if (int failure = FinishOpenItem(ioContext, from.Get(), to.Get(), inStatus); failure != 0)
+    {
+        return failure;
+    }
+    if (inStatus.st_nlink > 1)
+    {
+        ioContext.fLinked.emplace(key, inToRelative);
+    }
+    return 0;
+}
+
+// Links and FIFOs: made by name, then owner, mode (FIFOs) and times, no link followed.
+int CopySpecial(CopyContext& ioContext, int inFromDir, const char* inFromName, int inToDir,
+                const char* inToName, const struct stat& inStatus)
+{
+    const XLinuxCopyCalls& calls = ioContext.fCalls;
+    if (S_ISLNK(inStatus.st_mode))
+    {
+        std::vector<char> target(static_cast<size_t>(inStatus.st_size) + 2);
+        for (;;)
+        {
+            ssize_t length = ::readlinkat(inFromDir, inFromName, target.data(), target.size());
+            if (length < 0)
+            {
+                return errno;
+            }
+            if (static_cast<size_t>(length) < target.size())
+            {
+                target[static_cast<size_t>(length)] = '\0';
+                break;
+            }
+            target.resize(target.size() * 2); // the link grew since lstat
+        }
+        if (calls.fSymlinkat(target.data(), inToDir, inToName) != 0)
+        {
+            return errno;
+        }
+    }
+    else if (::mkfifoat(inToDir, inToName, 0600) != 0)
+    {
+        return errno;
+    }
+    if (ioContext.fAsRoot &&
+        ::fchownat(inToDir, inToName, inStatus.st_uid, inStatus.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+    {
+        return errno;
+    }
+    if (S_ISFIFO(inStatus.st_mode) && ::fchmodat(inToDir, inToName, inStatus.st_mode & 07777, 0) != 0)
+    {
+        return errno;
+    }
+    const struct timespec times[2] = {inStatus.st_atim, inStatus.st_mtim};
+    return ::utimensat(inToDir, inToName, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
+             int inToDir, const char* inToName, const std::string& inToRelative)
+{
+    struct stat status = {};
+    int failure = 0;
+    if (::fstatat(inFromDir, inFromName, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    {
+        failure = errno;
+    }
+    else if (S_ISDIR(status.st_mode))
+    {
+        failure =
+            CopyFolder(ioContext, inFromDir, inFromName, inFromPath, inToDir, inToName, inToRelative, status);
+    }
+    else if (S_ISREG(status.st_mode))
+    {
+        failure = CopyFile(ioContext, inFromDir, inFromName, inToDir, inToName, inToRelative, status);
+    }
+    else if (S_ISLNK(status.st_mode) || S_ISFIFO(status.st_mode))
+    {
+        failure = CopySpecial(ioContext, inFromDir, inFromName, inToDir, inToName, status);
+    }
+    else
+    {
+        failure = ENOTSUP; // devices and sockets
+    }
+    if (failure != 0 && ioContext.fFailedItem.empty())
+    {
+        ioContext.fFailedItem = inFromPath;
+    }
+    return failure;
+}
+
+// Whether the folder open at inDir, or one of its ancestors, is the item inSource.
+bool IsInside(int inDir, const struct stat& inSource)
+{
+    int current = ::fcntl(inDir, F_DUPFD_CLOEXEC, 0);
+    while (current >= 0)
+    {
+        struct stat status = {};
+        if (::fstat(current, &status) != 0)
+        {
+            break;
+        }
+        if (status.st_dev == inSource.st_dev && status.st_ino == inSource.st_ino)
+        {
+            ::close(current);
+            return true;
+        }
+        int parent = ::openat(current, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        struct stat parentStatus = {};
+        bool atRoot = parent < 0 || ::fstat(parent, &parentStatus) != 0 ||
+                      (parentStatus.st_dev == status.st_dev && parentStatus.st_ino == status.st_ino);
+        ::close(current);
+        current = parent;
+        if (atRoot)
+        {
+            break;
+        }
+    }
+    if (current >= 0)
+    {
+        ::close(current);
+    }
+    return false;
+}
+
+// Whether this process has not yet looked for stale siblings in the folder open at inDir (then it
+// is noted as looked at). A folder is listed once per process, so that copying many files into one
+// folder does not list it again for each. Folders are told apart by device, inode and birth time
+// (an inode number is reused once a folder is gone); without a birth time, every copy looks.
+bool IsFirstLookIn(int inDir)
+{
+    struct statx status = {};
+    if (::statx(inDir, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0 ||
+        (status.stx_mask & STATX_BTIME) == 0)
+    {
+        return true;
+    }
+    using Key = std::tuple<uint32_t, uint32_t, uint64_t, int64_t, uint32_t>;
+    static std::mutex sMutex;
+    static std::set<Key> sLookedAt;
+    std::lock_guard<std::mutex> lock(sMutex);
+    return sLookedAt
+        .emplace(status.stx_dev_major, status.stx_dev_minor, status.stx_ino, status.stx_btime.tv_sec,
+                 status.stx_btime.tv_nsec)
+        .second;
+}
+
+// Removes the staging siblings left by processes that are gone.
+void RemoveStaleSiblings(int inDir)
+{
+    if (!IsFirstLookIn(inDir))
+    {
+        return;
+    }
+    std::vector<std::string> names;
+    if (ListFolder(inDir, names) != 0)
+    {
+        return;
+    }
+    for (const std::string& name : names)
+    {
+        // ".<name>.partial-<pid>-<n>"
+        const size_t marker = name.rfind(".partial-");
+        if (name.empty() || name[0] != '.' || marker == std::string::npos || marker == 0)
+        {
+            continue;
+        }
+        char* end = nullptr;
+        long pid = std::strtol(name.c_str() + marker + 9, &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-' || end[1] == '\0' ||
+            std::strspn(end + 1, "0123456789") != std::strlen(end + 1))
+        {
+            continue;
+        }
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+        {
+            RemoveAt(inDir, name.c_str());
+        }
+    }
+}
+
+std::string StagingName(const std::string& inName)
+{
+    static std::atomic<uint32_t> sCounter{0};
+    return "." + inName + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(++sCounter);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trash
+// ---------------------------------------------------------------------------------------------
+
+std::string PercentEncode(const std::string& inPath)
+{
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string text;
+    for (unsigned char byte : inPath)
+    {
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+            std::strchr("-._~/", byte) != nullptr)
+        {
+            text += static_cast<char>(byte);
+        }
+        else
+        {
+            text += '%';
+            text += kHex[byte >> 4];
+            text += kHex[byte & 0xF];
+        }
+    }
+    return text;
+}
+
+// Makes a folder (mode 0700) unless it exists; it must then be a folder and no link.
+int MakePrivateFolder(const std::string& inPath)
+{
+    if (::mkdir(inPath.c_str(), 0700) != 0 && errno != EEXIST)
+    {
+        return errno;
+    }
+    struct stat status = {};
+    if (::lstat(inPath.c_str(), &status) != 0)
+    {
+        return errno;
+    }
+    return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+}
+
+int MakeFolderChain(const std::string& inPath)
+{
+    for (size_t slash = inPath.find('/', 1); slash != std::string::npos; slash = inPath.find('/', slash + 1))
+    {
+        ::mkdir(inPath.substr(0, slash).c_str(), 0700);
+    }
+    return ::mkdir(inPath.c_str(), 0700) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+std::string HomeDataFolder()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && data[0] == '/')
+    {
+        return data;
+    }
+    const char* home = std::getenv("HOME");
+    std::string base;
+    if (home != nullptr && home[0] == '/')
+    {
+        base = home;
+    }
+    else if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr)
+    {
+        base = entry->pw_dir;
+    }
+    else
+    {
+        return {};
+    }
+    return base + "/.local/share";
+}
+
+// The trash folder for an item on device inDevice whose absolute path is inItem, with the
+// "Path=" text; a code on failure.
+int FindTrash(const std::string& inItem, dev_t inDevice, std::string& outTrash, std::string& outPathText)
+{
+    std::string data = HomeDataFolder();
+    if (!data.empty() && MakeFolderChain(data) == 0)
+    {
+        struct stat status = {};
+        if (::stat(data.c_str(), &status) == 0 && status.st_dev == inDevice)
+        {
+            outTrash = data + "/Trash";
+            outPathText = inItem;
+            return MakePrivateFolder(outTrash);
+        }
+    }
+    // The item's $topdir: the highest ancestor still on its device.
+    std::string top = inItem.substr(0, inItem.rfind('/'));
+    for (;;)
+    {
+        if (top.empty())
+        {
+            top = "/";
+            break;
+        }
+        size_t slash = top.rfind('/');
+        std::string up = slash == 0 ? "/" : top.substr(0, slash);
+        struct stat status = {};
+        if (::stat(up.c_str(), &status) != 0 || status.st_dev != inDevice)
+        {
+            break;
+        }
+        top = up;
+        if (top == "/")
+        {
+            break;
+        }
+    }
+    const std::string base = top == "/" ? "" : top;
+    outPathText = inItem.substr(base.size() + 1);
+    const std::string uid = std::to_string(::getuid());
+    struct stat shared = {};
+    const std::string sharedPath = base + "/.Trash";
+    if (::lstat(sharedPath.c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) &&
+        (shared.st_mode & S_ISVTX) != 0)
+    {
+        outTrash = sharedPath + "/" + uid;
+        if (MakePrivateFolder(outTrash) == 0)
+        {
+            return 0;
+        }
+    }
+    outTrash = base + "/.Trash-" + uid;
+    return MakePrivateFolder(outTrash);
+}
+
+std::string TrashInfoText(const std::string& inPathText)
+{
+    std::time_t now = std::time(nullptr);
+    struct tm local = {};
+    ::localtime_r(&now, &local);
+    char date[32];
+    std::strftime(date, sizeof(date), "%Y-%m-%dT%H:%M:%S", &local);
+    return "[Trash Info]\nPath=" + PercentEncode(inPathText) + "\nDeletionDate=" + date + "\n";
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The engine
+// ---------------------------------------------------------------------------------------------
+
+XLinuxCopyCalls XLinuxCopyEngine::GetSystemCalls()
+{
+    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,      &::write,
+                           &::mkdirat,     &::fsetxattr,       &::renameat2, &::syncfs,
+                           &::linkat,      &::symlinkat,       &SystemOpenat};
+}
+
+const XLinuxCopyCalls& XLinuxCopyEngine::GetCalls()
+{
+    return CurrentCalls();
+}
+
+void XLinuxCopyEngine::SetCalls(const XLinuxCopyCalls& inCalls)
+{
+    std::lock_guard<std::mutex> lock(CallsMutex());
+    CurrentCalls() = inCalls;
+}
+
+void XLinuxCopyEngine::ResetCalls()
+{
+    SetCalls(GetSystemCalls());
+}
+
+VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& inDestination, bool inReplace,
+                              std::string* outFailedItem)
+{
+    if (outFailedItem != nullptr)
+    {
+        outFailedItem->clear();
+    }
+    std::string parent;
+    std::string name;
+    SplitPath(inDestination, parent, name);
+    if (name.empty() || inSource.empty())
+    {
+        return Errno(EINVAL);
+    }
+    CopyContext context;
+    context.fCalls = TakeCalls();
+    context.fAsRoot = ::geteuid() == 0;
+    StFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parentFd.Get() < 0)
+    {
+        return Errno(errno);
+    }
+    context.fRootDir = parentFd.Get();
+    struct stat source = {};
+    if (::lstat(inSource.c_str(), &source) != 0)
+    {
+        int failure = errno;
+        if (outFailedItem != nullptr)
+        {
+            *outFailedItem = inSource;
+        }
+        return Errno(failure);
+    }
+    RemoveStaleSiblings(parentFd.Get());
+    if (S_ISDIR(source.st_mode) && IsInside(parentFd.Get(), source))
+    {
+        return Errno(EINVAL);
+    }
+    struct stat existing = {};
+    if (!inReplace && ::fstatat(parentFd.Get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+    {
+        return Errno(EEXIST);
+    }
+    const std::string staging = StagingName(name);
+    int failure =
+        CopyNode(context, AT_FDCWD, inSource.c_str(), inSource, parentFd.Get(), staging.c_str(), staging);
+    if (failure == 0 && context.fCalls.fSyncfs(parentFd.Get()) != 0)
+    {
+        failure = errno;
+    }
+    if (failure == 0)
+    {
+        failure = RenameIn(context.fCalls, parentFd.Get(), staging.c_str(), parentFd.Get(), name.c_str(),
+                           inReplace, S_ISDIR(source.st_mode));
+    }
+    if (failure != 0)
+    {
+        RemoveAt(parentFd.Get(), staging.c_str());
+        if (outFailedItem != nullptr)
+        {
+            *outFailedItem = context.fFailedItem;
+        }
+    }
+    return Errno(failure);
+}
+
+VError XLinuxCopyEngine::Move(const std::string& inSource, const std::string& inDestination, bool inReplace,
+                              std::string* outFailedItem)
+{
+    if (outFailedItem != nullptr)
+    {
+        outFailedItem->clear();
+    }
+    struct stat source = {};
+    if (::lstat(inSource.c_str(), &source) != 0)
+    {
+        return Errno(errno);
+    }
+    const XLinuxCopyCalls calls = TakeCalls();
+    int failure = RenameIn(calls, AT_FDCWD, inSource.c_str(), AT_FDCWD, inDestination.c_str(), inReplace,
+                           S_ISDIR(source.st_mode));
+    if (failure != EXDEV)
+    {
+        return Errno(failure);
+    }
+    // Across file systems: the source goes only once its copy is in place.
+    if (VError code = Copy(inSource, inDestination, inReplace, outFailedItem); code != VE_OK)
+    {
+        return code;
+    }
+    return RemoveTree(inSource);
+}
+
+VError XLinuxCopyEngine::RemoveTree(const std::string& inPath)
+{
+    return Errno(RemoveAt(AT_FDCWD, inPath.c_str()));
+}
+
+VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)
+{
+    std::string parent;
+    std::string name;
+    SplitPath(inItem, parent, name);
+    if (name.empty())
+    {
+        return Errno(EINVAL);
+    }
+    char* real = ::realpath(parent.c_str(), nullptr);
+    if (real == nullptr)
+    {
+        return Errno(errno);
+    }
+    const std::string item = std::string(std::strcmp(real, "/") == 0 ? "" : real) + "/" + name;
+    std::free(real);
+    struct stat status = {};
+    if (::lstat(item.c_str(), &status) != 0)
+    {
+        return Errno(errno);
+    }
+    std::string trash;
+    std::string pathText;
+    if (int failure = FindTrash(item, status.st_dev, trash, pathText); failure != 0)
+    {
+        return Errno(failure);
+    }
+    if (int failure = MakePrivateFolder(trash + "/files"); failure != 0)
+    {
+        return Errno(failure);
+    }
+    if (int failure = MakePrivateFolder(trash + "/info"); failure != 0)
+    {
+        return Errno(failure);
+    }
+    StFd files(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    StFd info(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (files.Get() < 0 || info.Get() < 0)
+    {
+        return Errno(errno);
+    }
+    const XLinuxCopyCalls calls = TakeCalls();
+    const std::string text = TrashInfoText(pathText);
+    for (unsigned number = 1;; ++number)
+    {
+        const std::string trashName = number == 1 ? name : name + "." + std::to_string(number);
+        const std::string infoName = trashName + ".trashinfo";
+        int fd = ::openat(info.Get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+        {
+            if (errno == EEXIST)
+            {
+                continue;
+            }
+            return Errno(errno);
+        }
+        bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        int writeFailure = written ? 0 : (errno != 0 ? errno : EIO);
+        if (::close(fd) != 0 && written)
+        {
+            written = false;
+            writeFailure = errno;
+        }
+        if (!written)
+        {
+            ::unlinkat(info.Get(), infoName.c_str(), 0);
+            return Errno(writeFailure);
+        }
+        if (calls.fRenameat2(AT_FDCWD, item.c_str(), files.Get(), trashName.c_str(), RENAME_NOREPLACE) == 0)
+        {
+            return VE_OK;
+        }
+        int failure = errno;
+        ::unlinkat(info.Get(), infoName.c_str(), 0);
+        if (failure != EEXIST && failure != ENOTEMPTY)
+        {
+            return Errno(failure);
+        }
+    }
+}
+
+void XLinuxCopyEngine::RunBlockingOffFiber(const std::function<void()>& inFunction)
+{
+    VTask* task = VTask::GetCurrent();
+    if (task == nullptr || !task->IsFiber())
+    {
+        inFunction();
+        return;
+    }
+    VSyncEvent done;
+    std::thread worker(
+        [&]
+        {
+            inFunction();
+            done.Unlock();
+        });
+    done.Lock();
+    worker.join();
+}
+
+} // namespace zorn
