@@ -17,15 +17,6 @@
 using namespace zorn;
 using namespace zorn::test;
 
-// Xerces-C 3.2 loses one small declaration per external DTD it reads (allocated while it scans
-// the document type, never handed to us), whether the DTD came from the folder or was refused and
-// read as empty. Its library is built without frame pointers, so only the prolog frame shows.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:xercesc_3_2::IGXMLScanner::scanDocTypeDecl\nleak:xercesc_3_2::XMLScanner::scanProlog\n";
-}
-
 namespace
 {
 
