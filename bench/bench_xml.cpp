@@ -38,7 +38,8 @@ constexpr int kRepetitions = 20;
 
 const std::string& Document()
 {
-    static const std::string sDocument = []() {
+    static const std::string sDocument = []()
+    {
         std::ifstream in(kDocumentPath, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }();
@@ -55,7 +56,10 @@ public:
         Retain();
         return this;
     }
-    void SetAttribute(const VString& /*inName*/, const VString& inValue) override { fUnits += inValue.GetLength(); }
+    void SetAttribute(const VString& /*inName*/, const VString& inValue) override
+    {
+        fUnits += inValue.GetLength();
+    }
     void SetText(const VString& inText) override { fUnits += inText.GetLength(); }
 
     int64_t fElements = 0;
@@ -102,8 +106,8 @@ void BM_Parse_XercesSAX2(benchmark::State& state)
     reader->setErrorHandler(&handler);
     for (auto _ : state)
     {
-        xml::MemBufInputSource source(reinterpret_cast<const XMLByte*>(document.data()), document.size(), "bench",
-                                      false);
+        xml::MemBufInputSource source(reinterpret_cast<const XMLByte*>(document.data()), document.size(),
+                                      "bench", false);
         reader->parse(source);
         if (reader->getErrorCount() != 0)
         {
@@ -150,7 +154,8 @@ void PrintRatios(const bench::BenchRunTimes& inTimes)
     if (ours > 0)
     {
         // Times are in the benchmarks' unit (milliseconds).
-        std::printf("  %-56s %.1f\n", "VXMLParser MB/s", static_cast<double>(Document().size()) / 1e6 / (ours / 1e3));
+        std::printf("  %-56s %.1f\n", "VXMLParser MB/s",
+                    static_cast<double>(Document().size()) / 1e6 / (ours / 1e3));
     }
 }
 

@@ -108,7 +108,8 @@ void IXMLHandler::processingInstruction(const VString& inTarget, const VString& 
     VString name;
     VString token;
     bool inValue = false;
-    auto endToken = [&]() {
+    auto endToken = [&]()
+    {
         if (inValue)
         {
             _UnquoteValue(token);

@@ -38,6 +38,8 @@ public:
     virtual void SetText(const VString& inText);
     // A retained file for the system ID, or null.
     virtual VFile* ResolveEntity(const VString& inSystemID);
+    // Named like the SAX call it receives.
+    // NOLINTNEXTLINE(readability-identifier-naming)
     virtual void processingInstruction(const VString& inTarget, const VString& inData);
     virtual void StartStyleSheet();
     virtual void SetStyleSheetAttribute(const VString& inName, const VString& inValue);

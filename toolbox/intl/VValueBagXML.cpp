@@ -19,7 +19,8 @@ constexpr int32_t kStreamVersion = 1;
 
 // The bag's XML under the element name, without declaration. The bag writes its own XML; that
 // writer is not part of the value bag yet, so nothing can be written so far.
-VError _BagToXML(const VValueBag& /*inBag*/, const VString& /*inElementName*/, bool /*inIndent*/, VString& outXML)
+VError _BagToXML(const VValueBag& /*inBag*/, const VString& /*inElementName*/, bool /*inIndent*/,
+                 VString& outXML)
 {
     outXML.Clear();
     return _ThrowError(VE_UNIMPLEMENTED);
@@ -150,19 +151,19 @@ VError ReadBagFromStreamInXML(VValueBag& outBag, VStream* inStream)
     return error;
 }
 
-VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValueBag& outBag, uint32_t inParseFlags,
-                      const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
+VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValueBag& outBag,
+                      uint32_t inParseFlags, const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
 {
-    return _LoadBag([&](VXMLParser& parser,
-                        IXMLHandler* handler) { parser.Parse(inText, handler, inParseFlags); },
+    return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
+                    { parser.Parse(inText, handler, inParseFlags); },
                     inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
 }
 
 VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& outBag, uint32_t inParseFlags,
                       const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
 {
-    return _LoadBag([&](VXMLParser& parser,
-                        IXMLHandler* handler) { parser.Parse(inFile, handler, inParseFlags); },
+    return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
+                    { parser.Parse(inFile, handler, inParseFlags); },
                     inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
 }
 

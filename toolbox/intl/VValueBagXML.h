@@ -33,12 +33,14 @@ class VFolder;
 class VStream;
 class VValueBag;
 
-VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inElementName, IFile* inFile, bool inIndent);
+VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inElementName, IFile* inFile,
+                           bool inIndent);
 VError WriteBagToStreamInXML(const VValueBag& inBag, VStream* inStream);
 VError ReadBagFromStreamInXML(VValueBag& outBag, VStream* inStream);
 
-VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValueBag& outBag, uint32_t inParseFlags,
-                      const VString* inEntitiesBaseURL = nullptr, VFolder* inEntitiesFolder = nullptr);
+VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValueBag& outBag,
+                      uint32_t inParseFlags, const VString* inEntitiesBaseURL = nullptr,
+                      VFolder* inEntitiesFolder = nullptr);
 VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& outBag, uint32_t inParseFlags,
                       const VString* inEntitiesBaseURL = nullptr, VFolder* inEntitiesFolder = nullptr);
 

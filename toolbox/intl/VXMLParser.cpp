@@ -131,7 +131,8 @@ bool _IsInsideFolder(const VFile* inFile, const VFolder* inFolder)
     {
         return false;
     }
-    auto [folderEnd, fileAt] = std::mismatch(realFolder.begin(), realFolder.end(), realFile.begin(), realFile.end());
+    auto [folderEnd, fileAt] =
+        std::mismatch(realFolder.begin(), realFolder.end(), realFile.begin(), realFile.end());
     return folderEnd == realFolder.end() && fileAt != realFile.end();
 }
 
@@ -164,7 +165,8 @@ VFile* VXMLParser::ResolveEntity(const VString& inSystemID)
     return ResolveEntityFromFolder(fEntitiesBaseURL, fEntitiesFolder, inSystemID);
 }
 
-VFile* VXMLParser::ResolveEntityFromFolder(const VString& inBaseURL, VFolder* inFolder, const VString& inSystemID)
+VFile* VXMLParser::ResolveEntityFromFolder(const VString& inBaseURL, VFolder* inFolder,
+                                           const VString& inSystemID)
 {
     if (inFolder == nullptr || !inSystemID.BeginsWith(inBaseURL, false))
     {
@@ -205,8 +207,7 @@ namespace
 class SAX_Handlers : public xml::XMLDocumentHandler, public xml::EntityResolver, public xml::ErrorHandler
 {
 public:
-    SAX_Handlers(xml::SAXParser* inParser, VXMLParser* inOwner, IXMLHandler* inRoot)
-        : fParser(inParser), fOwner(inOwner)
+    SAX_Handlers(VXMLParser* inOwner, IXMLHandler* inRoot) : fOwner(inOwner)
     {
         inRoot->Retain();
         fStack.push_back(inRoot);
@@ -227,9 +228,10 @@ public:
     int32_t GetRefusedCount() const { return fRefusedCount; }
 
     // Document events.
-    void startElement(const xml::XMLElementDecl& inDecl, const unsigned int /*inURIId*/, const XMLCh* const /*inPrefix*/,
-                      const xml::RefVectorOf<xml::XMLAttr>& inAttributes, const XMLSize_t inAttributeCount,
-                      const bool inIsEmpty, const bool /*inIsRoot*/) override
+    void startElement(const xml::XMLElementDecl& inDecl, const unsigned int /*inURIId*/,
+                      const XMLCh* const /*inPrefix*/, const xml::RefVectorOf<xml::XMLAttr>& inAttributes,
+                      const XMLSize_t inAttributeCount, const bool inIsEmpty,
+                      const bool /*inIsRoot*/) override
     {
         VString name = _ToVString(inDecl.getFullName());
         IXMLHandler* top = fStack.empty() ? nullptr : fStack.back();
@@ -263,8 +265,8 @@ public:
         child->Release();
     }
 
-    void endElement(const xml::XMLElementDecl& inDecl, const unsigned int /*inURIId*/, const bool /*inIsRoot*/,
-                    const XMLCh* const /*inPrefix*/) override
+    void endElement(const xml::XMLElementDecl& inDecl, const unsigned int /*inURIId*/,
+                    const bool /*inIsRoot*/, const XMLCh* const /*inPrefix*/) override
     {
         if (fStack.empty())
         {
@@ -377,7 +379,6 @@ private:
         _PushRetainedError(error);
     }
 
-    xml::SAXParser* fParser;
     VXMLParser* fOwner;
     std::deque<IXMLHandler*> fStack;
     int32_t fRefusedCount = 0;
@@ -443,7 +444,8 @@ bool VXMLParser::_Parse(const _SourceMaker& inSource, IXMLHandler* inHandler, ui
             parser.setDoSchema(true);
             if (!fExternalSchemaLocation.IsEmpty())
             {
-                parser.setExternalSchemaLocation(reinterpret_cast<const XMLCh*>(fExternalSchemaLocation.GetCPointer()));
+                parser.setExternalSchemaLocation(
+                    reinterpret_cast<const XMLCh*>(fExternalSchemaLocation.GetCPointer()));
             }
             if (!fExternalNoNamespaceSchemaLocation.IsEmpty())
             {
@@ -456,7 +458,7 @@ bool VXMLParser::_Parse(const _SourceMaker& inSource, IXMLHandler* inHandler, ui
         parser.setLoadExternalDTD((inFlags & XML_LoadExternalDTD) != 0);
         fPassUnspecifiedAttributes = (inFlags & XML_PassUnspecifiedAttributes) != 0;
 
-        SAX_Handlers handlers(&parser, this, inHandler);
+        SAX_Handlers handlers(this, inHandler);
         parser.installAdvDocHandler(&handlers);
         parser.setErrorHandler(&handlers);
         parser.setEntityResolver(&handlers);
@@ -492,9 +494,11 @@ bool VXMLParser::Parse(IFile* inFile, IXMLHandler* inHandler, uint32_t inFlags)
     inFile->GetPlatformPath(path, FPS_POSIX);
     if (dynamic_cast<VFile*>(inFile) != nullptr)
     {
-        return _Parse(_SourceMaker([&path]() {
-                          return new xml::LocalFileInputSource(reinterpret_cast<const XMLCh*>(path.GetCPointer()));
-                      }),
+        return _Parse(_SourceMaker(
+                          [&path]() {
+                              return new xml::LocalFileInputSource(
+                                  reinterpret_cast<const XMLCh*>(path.GetCPointer()));
+                          }),
                       inHandler, inFlags);
     }
     VFileContentBuffer content;
@@ -502,11 +506,13 @@ bool VXMLParser::Parse(IFile* inFile, IXMLHandler* inHandler, uint32_t inFlags)
     {
         return false;
     }
-    return _Parse(_SourceMaker([&content, &path]() {
-                      return new xml::MemBufInputSource(static_cast<const XMLByte*>(content.GetDataPtr()),
-                                                        content.GetDataSize(),
-                                                        reinterpret_cast<const XMLCh*>(path.GetCPointer()), false);
-                  }),
+    return _Parse(_SourceMaker(
+                      [&content, &path]()
+                      {
+                          return new xml::MemBufInputSource(
+                              static_cast<const XMLByte*>(content.GetDataPtr()), content.GetDataSize(),
+                              reinterpret_cast<const XMLCh*>(path.GetCPointer()), false);
+                      }),
                   inHandler, inFlags);
 }
 
@@ -515,8 +521,9 @@ bool VXMLParser::Parse(const void* inData, size_t inSize, IXMLHandler* inHandler
     static const XMLByte kEmpty[1] = {0};
     const auto* bytes = inData != nullptr ? static_cast<const XMLByte*>(inData) : kEmpty;
     size_t size = inData != nullptr ? inSize : 0;
-    return _Parse(_SourceMaker([bytes, size]() { return new xml::MemBufInputSource(bytes, size, "frommem", false); }),
-                  inHandler, inFlags);
+    return _Parse(
+        _SourceMaker([bytes, size]() { return new xml::MemBufInputSource(bytes, size, "frommem", false); }),
+        inHandler, inFlags);
 }
 
 bool VXMLParser::Parse(const VString& inText, IXMLHandler* inHandler, uint32_t inFlags)
@@ -525,11 +532,13 @@ bool VXMLParser::Parse(const VString& inText, IXMLHandler* inHandler, uint32_t i
     const auto* bytes =
         inText.GetCPointer() != nullptr ? reinterpret_cast<const XMLByte*>(inText.GetCPointer()) : kEmpty;
     size_t size = static_cast<size_t>(inText.GetLength()) * 2;
-    return _Parse(_SourceMaker([bytes, size]() {
-                      auto* source = new xml::MemBufInputSource(bytes, size, "frommem", false);
-                      source->setEncoding(xml::XMLUni::fgUTF16LEncodingString);
-                      return source;
-                  }),
+    return _Parse(_SourceMaker(
+                      [bytes, size]()
+                      {
+                          auto* source = new xml::MemBufInputSource(bytes, size, "frommem", false);
+                          source->setEncoding(xml::XMLUni::fgUTF16LEncodingString);
+                          return source;
+                      }),
                   inHandler, inFlags);
 }
 

@@ -84,7 +84,8 @@ public:
     // collator, not diacritical) is removed once, the rest is a path relative to the folder with
     // "/" as separator. Null without a folder, for another base URL, for a path that leaves the
     // folder, or when no such file exists.
-    static VFile* ResolveEntityFromFolder(const VString& inBaseURL, VFolder* inFolder, const VString& inSystemID);
+    static VFile* ResolveEntityFromFolder(const VString& inBaseURL, VFolder* inFolder,
+                                          const VString& inSystemID);
 
     bool IsPassUnspecifiedAttributes() const { return fPassUnspecifiedAttributes; }
     const VString& GetExternalSchemaLocation() const { return fExternalSchemaLocation; }

@@ -73,7 +73,8 @@ TEST_F(ValueBagXML, LoadReturnsTheParseError)
 // The stream form: version word 1, then the XML as a string.
 TEST_F(ValueBagXML, StreamFormReadsVersionOneAndRefusesOthers)
 {
-    auto streamWith = [](int32_t inVersion, const char* inXML) {
+    auto streamWith = [](int32_t inVersion, const char* inXML)
+    {
         auto stream = std::make_unique<VPtrStream>();
         stream->OpenWriting();
         stream->PutLongs(&inVersion, 1);

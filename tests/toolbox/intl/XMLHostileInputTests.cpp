@@ -167,10 +167,15 @@ TEST_F(XMLHostile, ExternalDTDLoadsOnlyFromInsideTheFolder)
         CallLog calls;
     };
     const Case cases[] = {
-        {"inside: loaded, its default reaches the handler", "http://example.org/ents/in.dtd", true,
+        {"inside: loaded, its default reaches the handler",
+         "http://example.org/ents/in.dtd",
+         true,
          {"start r", "attr d=from-inside", "end r"}},
         {"outside, by absolute path: refused", fRoot + "/outside.dtd", false, {"start r", "end r"}},
-        {"outside, by climbing: refused", "http://example.org/ents/../outside.dtd", false, {"start r", "end r"}},
+        {"outside, by climbing: refused",
+         "http://example.org/ents/../outside.dtd",
+         false,
+         {"start r", "end r"}},
     };
     for (const Case& c : cases)
     {
@@ -181,7 +186,8 @@ TEST_F(XMLHostile, ExternalDTDLoadsOnlyFromInsideTheFolder)
         StErrorContextInstaller errors(false, true);
         VXMLParser parser;
         parser.SetEntitiesLocalFolder(VString("http://example.org/ents/"), fFolder);
-        EXPECT_EQ(parser.Parse(VString(document.c_str()), handler, XML_LoadExternalDTD | XML_PassUnspecifiedAttributes),
+        EXPECT_EQ(parser.Parse(VString(document.c_str()), handler,
+                               XML_LoadExternalDTD | XML_PassUnspecifiedAttributes),
                   c.ok);
         EXPECT_EQ(*log, c.calls);
         handler->Release();

@@ -23,21 +23,23 @@ TEST(XMLInit, CountedAcrossThreads)
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
     {
-        threads.emplace_back([&failures]() {
-            for (int i = 0; i < 20; ++i)
+        threads.emplace_back(
+            [&failures]()
             {
-                VXMLParser::Init();
-                auto log = std::make_shared<CallLog>();
-                auto* handler = new RecordingHandler(log);
-                VXMLParser parser;
-                if (!parser.Parse(VString("<r a=\"1\"><c>t</c></r>"), handler, 0) || log->size() != 6)
+                for (int i = 0; i < 20; ++i)
                 {
-                    ++failures;
+                    VXMLParser::Init();
+                    auto log = std::make_shared<CallLog>();
+                    auto* handler = new RecordingHandler(log);
+                    VXMLParser parser;
+                    if (!parser.Parse(VString("<r a=\"1\"><c>t</c></r>"), handler, 0) || log->size() != 6)
+                    {
+                        ++failures;
+                    }
+                    handler->Release();
+                    VXMLParser::DeInit();
                 }
-                handler->Release();
-                VXMLParser::DeInit();
-            }
-        });
+            });
     }
     for (std::thread& thread : threads)
     {
