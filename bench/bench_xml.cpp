@@ -146,11 +146,11 @@ BENCHMARK(BM_Parse_Expat)->Repetitions(kRepetitions)->Unit(benchmark::kMilliseco
 void PrintRatios(const bench::BenchRunTimes& inTimes)
 {
     std::printf("\nSpeed relative to the peer (peer time / ours; above 1 is faster):\n");
-    bench::PrintSpeed(inTimes, "VXMLParser + handler stack vs Xerces SAX2, empty handlers", "BM_Parse_Zorn",
-                      "BM_Parse_XercesSAX2");
-    bench::PrintSpeed(inTimes, "VXMLParser + handler stack vs expat, empty handlers", "BM_Parse_Zorn",
-                      "BM_Parse_Expat");
-    double ours = inTimes.Find("BM_Parse_Zorn");
+    bench::PrintSpeed(inTimes, "VXMLParser + handler stack vs Xerces SAX2, empty handlers",
+                      "BM_Parse_Zorn/repeats:20", "BM_Parse_XercesSAX2/repeats:20");
+    bench::PrintSpeed(inTimes, "VXMLParser + handler stack vs expat, empty handlers",
+                      "BM_Parse_Zorn/repeats:20", "BM_Parse_Expat/repeats:20");
+    double ours = inTimes.Find("BM_Parse_Zorn/repeats:20");
     if (ours > 0)
     {
         // Times are in the benchmarks' unit (milliseconds).

@@ -1,21 +1,12 @@
 #include "toolbox/intl/IXMLHandler.h"
 
 #include "toolbox/files/VFile.h"
-#include "toolbox/files/VFolder.h"
 #include "toolbox/intl/VXMLParser.h"
 
 #include <xercesc/util/XMLChar.hpp>
 
 namespace zorn
 {
-
-IXMLHandler::~IXMLHandler()
-{
-    if (fEntitiesFolder != nullptr)
-    {
-        fEntitiesFolder->Release();
-    }
-}
 
 IXMLHandler* IXMLHandler::StartElement(const VString& /*inElementName*/)
 {
@@ -30,7 +21,7 @@ void IXMLHandler::SetText(const VString& /*inText*/) {}
 
 VFile* IXMLHandler::ResolveEntity(const VString& inSystemID)
 {
-    return VXMLParser::ResolveEntityFromFolder(fEntitiesBaseURL, fEntitiesFolder, inSystemID);
+    return VXMLParser::ResolveEntityFromFolder(fEntitiesBaseURL, fEntitiesFolder.Get(), inSystemID);
 }
 
 void IXMLHandler::StartStyleSheet() {}
@@ -41,15 +32,7 @@ void IXMLHandler::EndStyleSheet() {}
 
 void IXMLHandler::SetEntitiesLocalFolder(const VString& inBaseURL, VFolder* inFolder)
 {
-    if (inFolder != nullptr)
-    {
-        inFolder->Retain();
-    }
-    if (fEntitiesFolder != nullptr)
-    {
-        fEntitiesFolder->Release();
-    }
-    fEntitiesFolder = inFolder;
+    fEntitiesFolder.Set(inFolder);
     fEntitiesBaseURL = inBaseURL;
 }
 

@@ -14,15 +14,16 @@
 //   into StartStyleSheet / SetStyleSheetAttribute / EndStyleSheet; other targets are ignored.
 #pragma once
 
+#include "toolbox/files/VFolder.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
 {
 
 class VFile;
-class VFolder;
 
 class IXMLHandler : public IRefCountable
 {
@@ -30,7 +31,7 @@ public:
     IXMLHandler() = default;
     IXMLHandler(const IXMLHandler&) = delete;
     IXMLHandler& operator=(const IXMLHandler&) = delete;
-    ~IXMLHandler() override;
+    ~IXMLHandler() override = default;
 
     virtual IXMLHandler* StartElement(const VString& inElementName);
     virtual void EndElement(const VString& inElementName);
@@ -47,7 +48,7 @@ public:
 
     // Retains the new folder, releases the old one and keeps the base URL.
     void SetEntitiesLocalFolder(const VString& inBaseURL, VFolder* inFolder);
-    VFolder* GetEntitiesFolder() const { return fEntitiesFolder; }
+    VFolder* GetEntitiesFolder() const { return fEntitiesFolder.Get(); }
 
     // The XML 1.0 "Char" production.
     static bool IsXMLChar(UniChar inChar);
@@ -56,7 +57,7 @@ public:
 
 private:
     VString fEntitiesBaseURL;
-    VFolder* fEntitiesFolder = nullptr;
+    VRefPtr<VFolder> fEntitiesFolder;
 };
 
 class VNullXMLHandler : public VObject, public IXMLHandler

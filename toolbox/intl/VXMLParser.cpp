@@ -138,31 +138,15 @@ bool _IsInsideFolder(const VFile* inFile, const VFolder* inFolder)
 
 } // namespace
 
-VXMLParser::~VXMLParser()
-{
-    if (fEntitiesFolder != nullptr)
-    {
-        fEntitiesFolder->Release();
-    }
-}
-
 void VXMLParser::SetEntitiesLocalFolder(const VString& inBaseURL, VFolder* inFolder)
 {
-    if (inFolder != nullptr)
-    {
-        inFolder->Retain();
-    }
-    if (fEntitiesFolder != nullptr)
-    {
-        fEntitiesFolder->Release();
-    }
-    fEntitiesFolder = inFolder;
+    fEntitiesFolder.Set(inFolder);
     fEntitiesBaseURL = inBaseURL;
 }
 
 VFile* VXMLParser::ResolveEntity(const VString& inSystemID)
 {
-    return ResolveEntityFromFolder(fEntitiesBaseURL, fEntitiesFolder, inSystemID);
+    return ResolveEntityFromFolder(fEntitiesBaseURL, fEntitiesFolder.Get(), inSystemID);
 }
 
 VFile* VXMLParser::ResolveEntityFromFolder(const VString& inBaseURL, VFolder* inFolder,

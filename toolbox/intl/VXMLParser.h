@@ -23,7 +23,9 @@
 //   time.
 #pragma once
 
+#include "toolbox/files/VFolder.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/strings/VString.h"
 
@@ -36,7 +38,6 @@ namespace zorn
 class IFile;
 class IXMLHandler;
 class VFile;
-class VFolder;
 
 constexpr VError VE_XML_ERROR = MakeVError(kCOMPONENT_XML, 2);
 constexpr VError VE_XML_FATAL_ERROR = MakeVError(kCOMPONENT_XML, 3);
@@ -59,7 +60,7 @@ public:
     VXMLParser() = default;
     VXMLParser(const VXMLParser&) = delete;
     VXMLParser& operator=(const VXMLParser&) = delete;
-    ~VXMLParser() override;
+    ~VXMLParser() override = default;
 
     // Counted initialisation and termination of the XML library; Init returns true.
     static bool Init();
@@ -77,7 +78,7 @@ public:
     bool Parse(const VString& inText, IXMLHandler* inHandler, uint32_t inFlags);
 
     void SetEntitiesLocalFolder(const VString& inBaseURL, VFolder* inFolder);
-    VFolder* GetEntitiesFolder() const { return fEntitiesFolder; }
+    VFolder* GetEntitiesFolder() const { return fEntitiesFolder.Get(); }
     // A retained file for the system ID from this parser's folder, or null.
     VFile* ResolveEntity(const VString& inSystemID);
     // The file that the system ID names inside the folder: the base URL (compared through the
@@ -96,7 +97,7 @@ private:
     bool _Parse(const _SourceMaker& inSource, IXMLHandler* inHandler, uint32_t inFlags);
 
     VString fEntitiesBaseURL;
-    VFolder* fEntitiesFolder = nullptr;
+    VRefPtr<VFolder> fEntitiesFolder;
     bool fPassUnspecifiedAttributes = false;
     VString fExternalSchemaLocation;
     VString fExternalNoNamespaceSchemaLocation;
