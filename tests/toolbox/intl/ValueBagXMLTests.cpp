@@ -1,0 +1,109 @@
+#include "tests/toolbox/intl/XMLTestSupport.h"
+#include "toolbox/intl/VValueBagXML.h"
+#include "toolbox/kernel/streams/VPtrStream.h"
+#include "toolbox/kernel/values/VBagArray.h"
+#include "toolbox/kernel/values/VValueBag.h"
+
+#include <gtest/gtest.h>
+
+using namespace zorn;
+using namespace zorn::test;
+
+namespace
+{
+
+class ValueBagXML : public XMLTest
+{
+};
+
+std::string StringOf(const VValueBag& inBag, const char* inName)
+{
+    VString value;
+    return inBag.GetString(VValueBag::StKey(inName), value) ? to_string(value) : "<none>";
+}
+
+TEST_F(ValueBagXML, LoadsAttributesChildrenAndText)
+{
+    VValueBag bag;
+    const char* document = "<r a=\"x&lt;y\" n=\"5\"><item k=\"1\"/><item k=\"2\">t<![CDATA[u]]>v</item>"
+                           "<other/></r>";
+    EXPECT_EQ(LoadBagFromXML(VString(document), VString("r"), bag, 0), VE_OK);
+    EXPECT_EQ(StringOf(bag, "a"), "x<y");
+    // Every value reads back as a string.
+    EXPECT_EQ(StringOf(bag, "n"), "5");
+    VBagArray* items = bag.GetElements(VValueBag::StKey("item"));
+    ASSERT_NE(items, nullptr);
+    ASSERT_EQ(items->GetCount(), 2);
+    EXPECT_EQ(StringOf(*items->GetNth(1), "k"), "1");
+    EXPECT_EQ(StringOf(*items->GetNth(2), "k"), "2");
+    // The chunks of text join in the CDATA attribute.
+    EXPECT_EQ(StringOf(*items->GetNth(2), "<>"), "tuv");
+    ASSERT_NE(bag.GetElements(VValueBag::StKey("other")), nullptr);
+}
+
+TEST_F(ValueBagXML, RootNameDecidesWhatIsLoaded)
+{
+    struct Case
+    {
+        const char* what;
+        const char* expected;
+        bool filled;
+    };
+    const Case cases[] = {
+        {"the expected name", "r", true},
+        {"another name: empty bag, no error", "s", false},
+        {"no name: any root", "", true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        VValueBag bag;
+        EXPECT_EQ(LoadBagFromXML(VString("<r a=\"1\"><c/></r>"), VString(c.expected), bag, 0), VE_OK);
+        EXPECT_EQ(!bag.IsEmpty(), c.filled);
+        EXPECT_EQ(StringOf(bag, "a"), c.filled ? "1" : "<none>");
+    }
+}
+
+TEST_F(ValueBagXML, LoadReturnsTheParseError)
+{
+    VValueBag bag;
+    EXPECT_EQ(LoadBagFromXML(VString("<r><x></r>"), VString(), bag, 0), VE_XML_FATAL_ERROR);
+}
+
+// The stream form: version word 1, then the XML as a string.
+TEST_F(ValueBagXML, StreamFormReadsVersionOneAndRefusesOthers)
+{
+    auto streamWith = [](int32_t inVersion, const char* inXML)
+    {
+        auto stream = std::make_unique<VPtrStream>();
+        stream->OpenWriting();
+        stream->PutLongs(&inVersion, 1);
+        VString(inXML).WriteToStream(stream.get());
+        stream->CloseWriting();
+        stream->OpenReading();
+        return stream;
+    };
+    const char* xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><bag a=\"1\"><c b=\"2\"/></bag>";
+
+    VValueBag bag;
+    auto good = streamWith(1, xml);
+    EXPECT_EQ(ReadBagFromStreamInXML(bag, good.get()), VE_OK);
+    EXPECT_EQ(StringOf(bag, "a"), "1");
+    ASSERT_NE(bag.GetElements(VValueBag::StKey("c")), nullptr);
+
+    VValueBag untouched;
+    untouched.SetString(VValueBag::StKey("keep"), VString("me"));
+    StErrorContextInstaller errors(false, true);
+    auto later = streamWith(2, xml);
+    EXPECT_EQ(ReadBagFromStreamInXML(untouched, later.get()), VE_STREAM_BAD_SIGNATURE);
+    EXPECT_EQ(StringOf(untouched, "keep"), "me");
+    EXPECT_EQ(StringOf(untouched, "a"), "<none>");
+}
+
+TEST_F(ValueBagXML, WritingToNoFileWritesNothing)
+{
+    VValueBag bag;
+    EXPECT_EQ(WriteBagToFileInXML(bag, VString("r"), nullptr, false), VE_OK);
+}
+
+} // namespace

@@ -1,0 +1,248 @@
+#include "toolbox/intl/VValueBagXML.h"
+
+#include "toolbox/files/IFile.h"
+#include "toolbox/files/VFolder.h"
+#include "toolbox/intl/VXMLParser.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/streams/VStream.h"
+#include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/kernel/values/VBagArray.h"
+#include "toolbox/kernel/values/VValueBag.h"
+
+namespace zorn
+{
+
+namespace
+{
+
+constexpr int32_t kStreamVersion = 1;
+
+// The bag's XML under the element name, without declaration. The bag writes its own XML; that
+// writer is not part of the value bag yet, so nothing can be written so far.
+VError _BagToXML(const VValueBag& /*inBag*/, const VString& /*inElementName*/, bool /*inIndent*/,
+                 VString& outXML)
+{
+    outXML.Clear();
+    return _ThrowError(VE_UNIMPLEMENTED);
+}
+
+// Holds back the calling task's debug reports and breaks for the scope.
+class StQuietDebugReports
+{
+public:
+    StQuietDebugReports() : fTask(VTask::GetCurrent())
+    {
+        if (fTask != nullptr)
+        {
+            fTask->GetDebugContext().StartLowLevelMode();
+            fTask->GetDebugContext().DisableBreak();
+        }
+    }
+    ~StQuietDebugReports()
+    {
+        if (fTask != nullptr)
+        {
+            fTask->GetDebugContext().EnableBreak();
+            fTask->GetDebugContext().StopLowLevelMode();
+        }
+    }
+    StQuietDebugReports(const StQuietDebugReports&) = delete;
+    StQuietDebugReports& operator=(const StQuietDebugReports&) = delete;
+
+private:
+    VTask* fTask;
+};
+
+template <class TParse>
+VError _LoadBag(const TParse& inParse, const VString& inElementName, VValueBag& outBag,
+                const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
+{
+    StQuietDebugReports quiet;
+    StErrorContextInstaller errors;
+    VXMLParser parser;
+    auto* handler = new VXMLBagHandler_UniqueElement(&outBag, inElementName);
+    if (inEntitiesBaseURL != nullptr && inEntitiesFolder != nullptr && inEntitiesFolder->Exists())
+    {
+        handler->SetEntitiesLocalFolder(*inEntitiesBaseURL, inEntitiesFolder);
+    }
+    inParse(parser, handler);
+    handler->Release();
+    return errors.GetLastError();
+}
+
+} // namespace
+
+// -----------------------------------------------------------------------------------------------
+// Writing
+// -----------------------------------------------------------------------------------------------
+
+VError WriteBagToFileInXML(const VValueBag& inBag, const VString& inElementName, IFile* inFile, bool inIndent)
+{
+    if (inFile == nullptr)
+    {
+        return VE_OK;
+    }
+    VString xml;
+    VError error = _BagToXML(inBag, inElementName, inIndent, xml);
+    if (error != VE_OK)
+    {
+        return error;
+    }
+    VString text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    text.AppendString(xml);
+    // SetContent stages the bytes and swaps them in whole: on failure the old file stays as it
+    // was, or no file is left.
+    return inFile->SetContentAsString(text, CharSet::VTC_UTF_8, eCRM_NONE, false);
+}
+
+VError WriteBagToStreamInXML(const VValueBag& inBag, VStream* inStream)
+{
+    if (inStream == nullptr)
+    {
+        return VE_INVALID_PARAMETER;
+    }
+    VString xml;
+    VError error = _BagToXML(inBag, VString("bag"), false, xml);
+    if (error != VE_OK)
+    {
+        return error;
+    }
+    VString text("<?xml version=\"1.0\" encoding=\"UTF-16\"?>");
+    text.AppendString(xml);
+    int32_t version = kStreamVersion;
+    inStream->PutLongs(&version, 1);
+    text.WriteToStream(inStream);
+    return inStream->GetLastError();
+}
+
+// -----------------------------------------------------------------------------------------------
+// Reading
+// -----------------------------------------------------------------------------------------------
+
+VError ReadBagFromStreamInXML(VValueBag& outBag, VStream* inStream)
+{
+    if (inStream == nullptr)
+    {
+        return VE_INVALID_PARAMETER;
+    }
+    int32_t version = 0;
+    VError error = inStream->GetLong(version);
+    if (error != VE_OK)
+    {
+        return error;
+    }
+    if (version != kStreamVersion)
+    {
+        // An unknown form is no success: the bag stays as it was.
+        return _ThrowError(VE_STREAM_BAD_SIGNATURE);
+    }
+    VString text;
+    error = text.ReadFromStream(inStream);
+    if (error != VE_OK)
+    {
+        return error;
+    }
+    StErrorContextInstaller errors;
+    VXMLParser parser;
+    auto* handler = new VXMLBagHandler_UniqueElement(&outBag, VString("bag"));
+    parser.Parse(text, handler, 0);
+    handler->Release();
+    error = errors.GetLastError();
+    return error;
+}
+
+VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValueBag& outBag,
+                      uint32_t inParseFlags, const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
+{
+    return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
+                    { parser.Parse(inText, handler, inParseFlags); },
+                    inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
+}
+
+VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& outBag, uint32_t inParseFlags,
+                      const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
+{
+    return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
+                    { parser.Parse(inFile, handler, inParseFlags); },
+                    inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
+}
+
+// -----------------------------------------------------------------------------------------------
+// Handlers
+// -----------------------------------------------------------------------------------------------
+
+VXMLBagHandler::VXMLBagHandler(VValueBag* inBag) : fBags(new VBagArray)
+{
+    fBags->AddTail(inBag);
+}
+
+VXMLBagHandler::~VXMLBagHandler()
+{
+    fBags->Release();
+}
+
+IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
+{
+    VValueBag* top = fBags->GetNth(fBags->GetCount());
+    if (top == nullptr)
+    {
+        return nullptr;
+    }
+    auto* child = new VValueBag;
+    top->AddElement(VValueBag::StKey(inElementName), child);
+    fBags->AddTail(child);
+    child->Release();
+    Retain();
+    return this;
+}
+
+void VXMLBagHandler::EndElement(const VString& /*inElementName*/)
+{
+    if (fBags->GetCount() > 0)
+    {
+        fBags->DeleteNth(fBags->GetCount());
+    }
+}
+
+void VXMLBagHandler::SetAttribute(const VString& inName, const VString& inValue)
+{
+    if (VValueBag* top = fBags->GetNth(fBags->GetCount()))
+    {
+        top->SetString(VValueBag::StKey(inName), inValue);
+    }
+}
+
+void VXMLBagHandler::SetText(const VString& inText)
+{
+    if (VValueBag* top = fBags->GetNth(fBags->GetCount()))
+    {
+        top->AppendToCData(inText);
+    }
+}
+
+VXMLBagHandler_UniqueElement::VXMLBagHandler_UniqueElement(VValueBag* inBag, const VString& inElementName)
+    : fBag(inBag), fElementName(inElementName)
+{
+    fBag->Retain();
+}
+
+VXMLBagHandler_UniqueElement::~VXMLBagHandler_UniqueElement()
+{
+    fBag->Release();
+}
+
+IXMLHandler* VXMLBagHandler_UniqueElement::StartElement(const VString& inElementName)
+{
+    ++fRootCount;
+    if (fRootCount > 1 || (!fElementName.IsEmpty() && !fElementName.EqualToString(inElementName, false)))
+    {
+        return nullptr;
+    }
+    if (fElementName.IsEmpty())
+    {
+        fElementName = inElementName;
+    }
+    return new VXMLBagHandler(fBag);
+}
+
+} // namespace zorn
