@@ -120,10 +120,14 @@ public:
     uint32_t GetInstanceCount() const { return fInstanceCount.load(std::memory_order_relaxed); }
     uint32_t GetCreationCount() const { return fCreationCount.load(std::memory_order_relaxed); }
 
-    // Native member functions of the root classes and the shared error functions.
+    // Native member functions of the root classes and the shared error functions. Their do_ names
+    // are the ones script hosts know them by, hence the exemption from the naming check.
+    // NOLINTNEXTLINE(readability-identifier-naming)
     static EJSONStatus do_new(const VJSONObject* inFunctionObject, IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
     static EJSONStatus do_errorReadOnlyAttribute(const VJSONObject* inFunctionObject,
                                                  IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
     static EJSONStatus do_errorWriteOnlyAttribute(const VJSONObject* inFunctionObject,
                                                   IJSONFunctionContext* ioContext);
 
@@ -194,7 +198,10 @@ public:
     static VJSONObject* Create(VJSONClass::NativeFunction inFunction, const VString& inName,
                                VJSONClass* inClass, uint32_t inFlags);
 
+    // The do_ names are the ones script hosts know ("apply" and "call" of class "Function").
+    // NOLINTNEXTLINE(readability-identifier-naming)
     static EJSONStatus do_apply(const VJSONObject* inFunctionObject, IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
     static EJSONStatus do_call(const VJSONObject* inFunctionObject, IJSONFunctionContext* ioContext);
 
     // IJSONObject
