@@ -3,6 +3,7 @@
 #include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONGraph.h"
@@ -49,9 +50,28 @@ VJSONObject::VJSONObject(IJSONObject* inImplementation, bool inShared)
 }
 
 VJSONObject::VJSONObject(IJSONObject* inImplementation, VStorageLocker* inLocker, bool inUnmonitored)
+    : VJSONObject(nullptr, inImplementation, inLocker, inUnmonitored)
+{
+}
+
+VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, bool inShared)
+    : VJSONObject(inClassObject, inImplementation,
+                  inShared ? VRefPtr<VStorageLocker>(new VStorageLocker(), true).Get() : nullptr, false)
+{
+}
+
+VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, VStorageLocker* inLocker,
+                         bool inUnmonitored)
     : fImplementation(RetainRefCountable(inImplementation)), fLocker(RetainRefCountable(inLocker)),
       fUnmonitored(inUnmonitored)
 {
+    // The root "Object" class is cached by the store: a plain object pays one relaxed counter.
+    fClass = inClassObject != nullptr ? VJSONClass::CastClassObject(inClassObject)
+                                      : VJSONClassStore::GetProcessObjectClass();
+    if (fClass != nullptr)
+    {
+        fClass->UseClassObject();
+    }
     // The first object of a program that reached no other JSON code yet connects the kernel.
     static const bool sHooksInstalled = (VJSONValue::InstallKernelHooks(), true);
     (void)sHooksInstalled;
@@ -70,6 +90,10 @@ VJSONObject::~VJSONObject()
     if (fImplementation != nullptr)
     {
         fImplementation->IJSON_DoDisconnectDependencies(this);
+    }
+    if (fClass != nullptr)
+    {
+        fClass->UnuseClassObject();
     }
     // The references of the properties are no longer counted in the graph, and the object leaves
     // it; the values themselves are released below.
@@ -293,8 +317,12 @@ VJSONValue VJSONObject::GetProperty(const VString& inName, VDBLanguageContext* i
             return VJSONValue(static_cast<double>(id));
         }
     }
-    // A class's member functions and getters answer for names it lacks once script classes exist.
-    return GetOwnProperty(inName);
+    VJSONValue value = GetOwnProperty(inName);
+    if (value.IsUndefined() && fClass != nullptr)
+    {
+        _GetClassProperty(inName, value, inContext);
+    }
+    return value;
 }
 
 VJSONValue VJSONObject::GetOwnProperty(const VString& inName) const
@@ -324,8 +352,14 @@ bool VJSONObject::HasProperty(const VString& inName, VDBLanguageContext* inConte
     {
         return true;
     }
-    // The class's prototype object is asked here once script classes exist.
-    return false;
+    // The class's functions and getters include its superclasses', which its prototype lacks.
+    if (fClass != nullptr &&
+        (fClass->FindFunction(inName) != nullptr || fClass->FindGetter(inName) != nullptr))
+    {
+        return true;
+    }
+    VJSONObject* prototype = _GetPrototype();
+    return prototype != nullptr && prototype != this && prototype->HasProperty(inName);
 }
 
 bool VJSONObject::HasOwnProperty(const VString& inName) const
@@ -353,13 +387,16 @@ bool VJSONObject::SetProperty(const VString& inName, const VJSONValue& inValue, 
             return status == eJSONStatusDone;
         }
     }
-    // A class's setter of that name is called here once script classes exist.
+    if (bool done = false; _CallClassSetter(inName, inValue, done))
+    {
+        return done;
+    }
     return _SetOwnProperty(inName, inValue);
 }
 
 bool VJSONObject::SetProperty(const VString& inName, VJSONValue&& inValue, VDBLanguageContext* inContext)
 {
-    if (inValue.IsUndefined() || fImplementation != nullptr)
+    if (inValue.IsUndefined() || fImplementation != nullptr || (fClass != nullptr && fClass->HasSetters()))
     {
         return SetProperty(inName, static_cast<const VJSONValue&>(inValue), inContext);
     }
@@ -551,8 +588,8 @@ bool VJSONObject::IsEmpty() const
     {
         return false;
     }
-    // An object whose class has getters is not empty; objects have no class yet.
-    return true;
+    // An object whose class has getters is not empty.
+    return fClass == nullptr || !fClass->HasGetters();
 }
 
 VJSONObject::NamedValues VJSONObject::GetInternalProperties() const
@@ -608,7 +645,12 @@ void VJSONObject::GetClassName(VString& outName) const
     {
         fImplementation->IJSON_GetClassName(this, outName);
     }
-    // The class's name comes next once script classes exist.
+    // A class other than the root "Object" names the object; a plain shared object stays a
+    // "Shared Object".
+    if ((outName.IsNull() || outName.IsEmpty()) && fClass != nullptr && fClass->GetDepth() > 0)
+    {
+        outName = fClass->GetName();
+    }
     if ((outName.IsNull() || outName.IsEmpty()) && GetStorageLocker())
     {
         outName = VString("Shared Object");

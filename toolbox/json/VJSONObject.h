@@ -21,7 +21,8 @@
 // the locker (VStorageLocker::Assign: -10721, -10724, -10725, -10753, the object unchanged), and a
 // class-internal locker takes no scalar but null (-10727). Its reads and changes take
 // StGraphLocker::sMutex and then its locker's critical section (StJSONChangeLock); a plain object
-// takes no lock. Script classes attach in a later layer; until then an object has no class.
+// takes no lock. Script classes: see VJSONClass; an object's class answers the names it lacks (member
+// functions, getters) and takes writes through its setters.
 //
 // Object graph: a container stored by a setter is linked into the object graph (VJSONGraph), which
 // frees reference cycles; the builder path links nothing until a setter links the tree. Retain
@@ -88,6 +89,12 @@ public:
     // With inShared, a shared object with a new storage locker of its own (unbound: it may still
     // join another shared graph).
     VJSONObject(IJSONObject* inImplementation, bool inShared);
+    // The same, of a class: the class object's class (retained while the object lives, through
+    // VJSONClass::UseClassObject). A null class object, and the constructors above, take the
+    // process store's root "Object" class (no class before the store exists).
+    VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, VStorageLocker* inLocker,
+                bool inUnmonitored);
+    VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, bool inShared);
     VJSONObject(const VJSONObject&) = delete;
     VJSONObject& operator=(const VJSONObject&) = delete;
 
@@ -149,8 +156,20 @@ public:
     // strings); with inTruncate cut after about 512 characters and ended with "...". An object
     // the writer refuses (a cycle) leaves outText empty.
     void GetDescription(VString& outText, bool inTruncate, VDBLanguageContext* inContext = nullptr) const;
-    // True while the object has no script class (every object until script classes exist).
-    bool IsGenericObject() const { return fClass == nullptr; }
+    // True without class or with the root class "Object".
+    bool IsGenericObject() const;
+
+    // Script classes. The class and its class object (null without class), its prototype.
+    VJSONClass* GetClass() const { return fClass; }
+    VJSONObject* GetClassObject() const;
+    VJSONObject* _GetPrototype() const;
+    // Walks the class and its superclasses. The class-object form raises 'ZqRT' -10745 (false)
+    // when its argument is not a class object.
+    bool IsInstanceOf(const VJSONClass* inClass) const;
+    bool IsInstanceOf(const VJSONObject* inClassObject) const;
+    // The implementation's call; not handled (1) without one.
+    EJSONStatus CallAsFunction(IJSONFunctionContext* ioContext) const;
+    uint32_t GetConstructionLevel() const { return fConstructionLevel; }
 
     // Paths (see the header comment).
     static VError ExtractPath(const VString& inPath, std::vector<VString>& outParts);
@@ -230,6 +249,15 @@ private:
     // The iterators hold positions in fProperties, and trust them while fRemovals is unchanged.
     friend class VJSONPropertyIteratorBase;
     friend class VJSONGraph;
+    friend class VJSONClassStore;
+
+    // Takes inClass (UseClassObject) in place of the current class, with a construction level.
+    void _SetClass(VJSONClass* inClass, uint32_t inLevel);
+    // The class steps of the property access (VJSONObject_Classes.cpp): true when the class
+    // answered (a member function, or a getter's result).
+    bool _GetClassProperty(const VString& inName, VJSONValue& outValue, VDBLanguageContext* inContext) const;
+    // A setter of the class: true when one ran, with its outcome in outDone.
+    bool _CallClassSetter(const VString& inName, const VJSONValue& inValue, bool& outDone);
 
     // Empties the properties of a member being collected (no counting: the graph does that).
     void _EmptyForGraph();
@@ -268,7 +296,7 @@ private:
     // unlocked paths is a plain load).
     std::atomic<VStorageLocker*> fLocker{nullptr};
     VJSONStamp* fStamp = nullptr; // retained
-    [[maybe_unused]] VJSONClass* fClass = nullptr;
+    VJSONClass* fClass = nullptr; // held through UseClassObject
     uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;

@@ -1,5 +1,7 @@
 #include "toolbox/json/VJSONPropertyIterator.h"
 
+#include "toolbox/json/VJSONClass.h"
+
 #include <algorithm>
 
 namespace zorn
@@ -42,6 +44,14 @@ void VJSONPropertyIteratorBase::_UpdateEntryName()
         std::u16string_view units = fEntries[fEntryPosition].fKey.GetUnits();
         fEntryName.FromUniCString(reinterpret_cast<const UniChar*>(units.data()),
                                   static_cast<int32_t>(units.size()));
+    }
+}
+
+void VJSONPropertyIteratorBase::_AddClassGetterNames()
+{
+    if (VJSONClass* theClass = fObject->GetClass())
+    {
+        theClass->GetGetterNames(fNames);
     }
 }
 
@@ -157,7 +167,7 @@ VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSON
     {
         return;
     }
-    [[maybe_unused]] bool answered = (inOptions & eNoImplementationNames) == 0 && _AddImplementationNames();
+    bool answered = (inOptions & eNoImplementationNames) == 0 && _AddImplementationNames();
     // The implementation's names come first, those of own properties are visited once, as own
     // properties.
     _RemoveOwnNamesFromList();
@@ -169,8 +179,11 @@ VJSONPropertyConstOrderedIterator::VJSONPropertyConstOrderedIterator(const VJSON
     {
         _AddOwnEntries(true);
     }
-    // Unless the implementation answered (or eNoClassGetters), the names of the class's getters
-    // are appended here once script classes exist.
+    // Unless the implementation answered (or eNoClassGetters), the class's getters are listed.
+    if (!answered && (inOptions & eNoClassGetters) == 0)
+    {
+        _AddClassGetterNames();
+    }
     _Start();
 }
 
@@ -181,7 +194,7 @@ VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* inObje
     {
         return;
     }
-    [[maybe_unused]] bool answered = _AddImplementationNames();
+    bool answered = _AddImplementationNames();
     _RemoveOwnNamesFromList();
     if (_ListsOwnPropertiesByName())
     {
@@ -191,8 +204,10 @@ VJSONPropertyConstIterator::VJSONPropertyConstIterator(const VJSONObject* inObje
     {
         _AddOwnEntries(false);
     }
-    // Unless the implementation answered, the class's getter names are appended here once script
-    // classes exist.
+    if (!answered)
+    {
+        _AddClassGetterNames();
+    }
     _Start();
 }
 

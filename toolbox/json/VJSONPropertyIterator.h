@@ -2,7 +2,7 @@
 // (wherever order matters: merging, cloning, writing), VJSONPropertyConstIterator in the object's
 // storage order, and VJSONPropertyIterator may also change values as it walks. Besides the own properties
 // they list the names a native implementation reports, so computed properties are visited too
-// (and a script class's getters, once script classes exist).
+// and a script class's getters.
 //
 // An iterator first visits its list of names, whose values are read with GetProperty (so the
 // implementation answers), then its entries, positions in the object's own properties with their
@@ -54,6 +54,8 @@ protected:
 
     // The implementation's names into fNames; whether it answered.
     bool _AddImplementationNames();
+    // The names of the object's class getters into fNames.
+    void _AddClassGetterNames();
     // Drops from fNames the names that are own properties.
     void _RemoveOwnNamesFromList();
     void _AddEntry(size_t inPosition);

@@ -3,6 +3,7 @@
 #include "platform/Bundle.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
@@ -64,10 +65,20 @@ VProcess::VProcess()
 {
     Instance().store(this, std::memory_order_release);
     IProcessServices::Set(this);
+    // The process class store "zq" with its root classes; from here on every new plain JSON
+    // object has the class "Object".
+    fClassStore.Adopt(new VJSONClassStore(VString("zq")));
+    VJSONClassStore::SetProcessStore(fClassStore.Get());
+    fClassStore->AddRootClasses();
 }
 
 VProcess::~VProcess()
 {
+    if (VJSONClassStore::GetProcessStore() == fClassStore.Get())
+    {
+        VJSONClassStore::SetProcessStore(nullptr);
+    }
+    fClassStore.Clear();
     VProcess* self = this;
     Instance().compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
     if (IProcessServices::Get() == this)
@@ -103,7 +114,7 @@ void VProcess::SetLocalizer(ILocalizer* inLocalizer)
 
 VJSONClassStore* VProcess::GetClassStore() const
 {
-    return nullptr;
+    return fClassStore.Get();
 }
 
 bool VProcess::IsFibersEnabled() const

@@ -7,6 +7,7 @@
 // it has run. A process built directly, as tests do, has none of them and runs no start-up step.
 #pragma once
 
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
 
@@ -68,6 +69,7 @@ private:
     uint32_t fLastTokenRelease;
     bool fFibers = false;
     std::atomic<ILocalizer*> fLocalizer{nullptr};
+    VRefPtr<VJSONClassStore> fClassStore; // made at construction, with its root classes
     std::unique_ptr<VMetricsManager> fMetricsManager;
 };
 

@@ -26,10 +26,13 @@ TEST(Process, RegistersWhileItExists)
         VProcess process;
         EXPECT_EQ(VProcess::Get(), &process);
         EXPECT_EQ(IProcessServices::Get(), &process);
-        // Nothing of start-up ran: its services are absent.
+        // Nothing of start-up ran: its services are absent, but for the class store "zq" with its
+        // root classes, which the process object makes itself.
         EXPECT_EQ(process.GetIntlMgr(), nullptr);
         EXPECT_EQ(process.GetLogger(), nullptr);
-        EXPECT_EQ(process.GetClassStore(), nullptr);
+        ASSERT_NE(process.GetClassStore(), nullptr);
+        EXPECT_EQ(process.GetClassStore()->GetCount(), 3u);
+        EXPECT_EQ(VJSONClassStore::GetProcessStore(), process.GetClassStore());
         EXPECT_EQ(process.GetLocalizer(), nullptr);
         EXPECT_FALSE(process.IsFibersEnabled());
         auto* localizer = reinterpret_cast<ILocalizer*>(alignof(void*)); // never called

@@ -1,0 +1,298 @@
+// Script classes: VJSONClass, the native implementation of a class object; VJSONMemberFunction,
+// the implementation of a native member function's object; VJSONClassStore, a named set of
+// classes. The process owns the store "zq" with the root classes "Object", "Class" and "Function".
+//
+// A class has one superclass, a shared prototype object holding its member functions, getters and
+// setters (property names "get x" and "set x" on the prototype), an instantiator that makes raw
+// instances, and flags. It is finalized by its first SetFunctions, which a second call leaves
+// alone; only a finalized class instantiates ("new" on a class that is not yet finalized gives
+// null, and on one without instantiator 'ZqRT' -10749). A getter without setter makes writes fail
+// with -10702 (a shared read-only-error setter); a setter without getter reads undefined.
+//
+// Lifetime: the class object holds the only reference to its class; each store listing a class
+// holds its class object, and so does the class itself while it has instances (UseClassObject
+// counts them with one relaxed atomic and retains the class object only on 0 -> 1), so a class
+// object lives as long as any instance. The root class objects reference each other through their
+// class ("Object" and "Class" have the class "Class"); the store breaks that cycle when it goes.
+//
+// Left to a later layer: constructors and initialisers beyond the plain call, singletons, super
+// calls, component stores, class identifiers and obsolete classes.
+#pragma once
+
+#include "toolbox/json/IJSONFunctionContext.h"
+#include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/locks/VCriticalSection.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VTime.h"
+
+#include <atomic>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace zorn
+{
+
+class IFile;
+
+constexpr VError VE_JSON_READ_ONLY_PROPERTY = MakeVError(kCOMPONENT_SCRIPT, -10702);
+constexpr VError VE_JSON_CLASS_STORE_READ_ONLY = MakeVError(kCOMPONENT_SCRIPT, -10705);
+constexpr VError VE_JSON_NOT_A_NATIVE_FUNCTION = MakeVError(kCOMPONENT_SCRIPT, -10729);
+constexpr VError VE_JSON_NOT_A_CLASS_INSTANCE_OF = MakeVError(kCOMPONENT_SCRIPT, -10745);
+constexpr VError VE_JSON_SUPERCLASS_NOT_A_CLASS = MakeVError(kCOMPONENT_SCRIPT, -10747);
+constexpr VError VE_JSON_NO_INSTANTIATOR = MakeVError(kCOMPONENT_SCRIPT, -10749);
+constexpr VError VE_JSON_SHARED_INSTANTIATION_REFUSED = MakeVError(kCOMPONENT_SCRIPT, -10759);
+
+class VJSONClass : public VObject, public IJSONObject
+{
+public:
+    using NativeFunction = EJSONStatus (*)(const VJSONObject* inFunctionObject,
+                                           IJSONFunctionContext* ioContext);
+    using Instantiator = VJSONObject* (*)(VJSONObject* inClassObject, IJSONFunctionContext* ioContext);
+
+    struct FunctionDescriptor
+    {
+        VString fName;
+        NativeFunction fFunction = nullptr;
+        uint32_t fFlags = 0; // kFunctionFinal, kFunctionHidden
+    };
+    using NamedFunctions = std::vector<std::pair<VString, VRefPtr<VJSONObject>>>;
+    // Name -> function object (not retained: the prototype and the getter and setter objects hold
+    // them).
+    using FunctionMap = std::unordered_map<std::u16string, VJSONObject*>;
+
+    static constexpr uint32_t kFunctionFinal = 0x1;
+    static constexpr uint32_t kFunctionHidden = 0x2;
+    static constexpr uint32_t kHiddenFunctions = 0x2;
+    static constexpr uint32_t kShared = 0x20;
+    static constexpr uint32_t kSingleton = 0x40;
+    static constexpr uint32_t kSessionSingleton = 0x80;
+
+    // A new class object; a null superclass means the process store's "Object". A superclass
+    // object that is not a class raises -10747 and gives null. The caller owns the reference.
+    static VJSONObject* Create(const VString& inName, VJSONObject* inSuperclassObject, IFile* inFile,
+                               const VString& inStoreName, uint32_t inFlags);
+    static VJSONObject* Create(const VString& inName, const std::vector<FunctionDescriptor>& inFunctions,
+                               VJSONObject* inSuperclassObject, NativeFunction inConstructor,
+                               Instantiator inInstantiator, const VString& inStoreName, uint32_t inFlags);
+    // The class of a class object; null when the object is not one.
+    static VJSONClass* CastClassObject(const VJSONObject* inObject);
+
+    // Both do nothing once the class is finalized.
+    void SetFunctions(const std::vector<FunctionDescriptor>& inFunctions, NativeFunction inConstructor,
+                      Instantiator inInstantiator);
+    void SetFunctions(const NamedFunctions& inFunctions, VJSONObject* inConstructorObject,
+                      Instantiator inInstantiator);
+
+    // A new instance (the caller's reference): null when not finalized; -10749 without instantiator.
+    VJSONObject* CreateInstance(VJSONObject* inClassObject, IJSONFunctionContext* ioContext);
+    static VJSONObject* GenericInstantiator(VJSONObject* inClassObject, IJSONFunctionContext* ioContext);
+    static VJSONObject* SharedObjectInstantiator(VJSONObject* inClassObject, IJSONFunctionContext* ioContext);
+    static VJSONObject* ErrorSharedObjectInstantiator(VJSONObject* inClassObject,
+                                                      IJSONFunctionContext* ioContext);
+
+    void UseClassObject();
+    void UnuseClassObject();
+    void GetGetterNames(std::vector<VString>& ioNames) const;
+    static bool IsFunctionHidden(const VJSONObject* inFunctionObject);
+
+    // Member lookups for instances: the function or getter (setter) object of a name, or null.
+    VJSONObject* FindFunction(const VString& inName) const;
+    VJSONObject* FindGetter(const VString& inName) const;
+    VJSONObject* FindSetter(const VString& inName) const;
+
+    bool HasGetters() const { return !fGetters.empty(); }
+    bool HasSetters() const { return !fSetters.empty(); }
+
+    const VString& GetName() const { return fName; }
+    const VString& GetStoreName() const { return fStoreName; }
+    VJSONObject* GetClassObject() const { return fClassObject; }
+    VJSONClass* GetSuperclass() const { return fSuperclass; }
+    VJSONObject* GetPrototype() const { return fPrototype.Get(); }
+    int32_t GetDepth() const { return fDepth; }
+    uint32_t GetID() const { return fID; }
+    uint32_t GetFlags() const { return fFlags; }
+    bool IsFinalized() const { return fFinalized; }
+    uint32_t GetInstanceCount() const { return fInstanceCount.load(std::memory_order_relaxed); }
+    uint32_t GetCreationCount() const { return fCreationCount.load(std::memory_order_relaxed); }
+
+    // Native member functions of the root classes and the shared error functions. Their do_ names
+    // are the ones script hosts know them by, hence the exemption from the naming check.
+    // NOLINTNEXTLINE(readability-identifier-naming)
+    static EJSONStatus do_new(const VJSONObject* inFunctionObject, IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
+    static EJSONStatus do_errorReadOnlyAttribute(const VJSONObject* inFunctionObject,
+                                                 IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
+    static EJSONStatus do_errorWriteOnlyAttribute(const VJSONObject* inFunctionObject,
+                                                  IJSONFunctionContext* ioContext);
+
+    // IJSONObject
+    EJSONStatus IJSON_GetProperty(const VJSONObject* inObject, const VString& inName, VJSONValue& outValue,
+                                  VDBLanguageContext* inContext) override;
+    EJSONStatus IJSON_SetProperty(VJSONObject* inObject, const VString& inName, const VJSONValue& inValue,
+                                  VDBLanguageContext* inContext) override;
+    EJSONStatus IJSON_RemoveProperty(VJSONObject* inObject, const VString& inName) override;
+    EJSONStatus IJSON_GetPropertyNames(std::vector<VString>& outNames) override;
+    EJSONStatus IJSON_GetDescription(const VJSONObject* inObject, VString& outText) override;
+    EJSONStatus IJSON_Clone(const VJSONObject* inObject, VJSONCloner& ioCloner, VJSONValue& outClone,
+                            VError* outError) override;
+
+    static std::atomic<uint32_t> sSequenceID;
+
+private:
+    friend class VJSONClassStore;
+
+    VJSONClass(const VString& inName, VJSONClass* inSuperclass, VJSONObject* inSuperclassObject,
+               IFile* inFile, const VString& inStoreName, uint32_t inFlags);
+    ~VJSONClass() override;
+    // Drops the member functions (the store breaks the root classes' cycles with it).
+    void _ReleaseMembers();
+    // The class object is made after the class; the class keeps a pointer to it.
+    void _SetClassObject(VJSONObject* inObject) { fClassObject = inObject; }
+    // Records inFunction under the property name in the getter (setter) object and map.
+    static void _Record(VRefPtr<VJSONObject>& ioHolder, FunctionMap& ioMap, const VString& inName,
+                        VJSONObject* inFunction);
+    static VJSONObject* _Lookup(const FunctionMap& inMap, const VString& inName);
+    // The store's "Object" class object; the class objects of "Class" and "Function" made with
+    // no process store yet use the store given here.
+    static VJSONObject* _NewClassObject(VJSONClass* inClass, VJSONClass* inClassOfClassObject);
+
+    VString fName;
+    VString fStoreName;
+    VJSONObject* fClassObject = nullptr; // not retained
+    VJSONClass* fSuperclass = nullptr;   // not retained
+    VRefPtr<VJSONObject> fSuperclassObject;
+    VRefPtr<VJSONObject> fPrototype;
+    VRefPtr<VJSONObject> fGetterObject;
+    VRefPtr<VJSONObject> fSetterObject;
+    VRefPtr<VJSONObject> fConstructor;
+    VCriticalSection fLock;
+    Instantiator fInstantiator = nullptr;
+    FunctionMap fFunctions;
+    FunctionMap fGetters;
+    FunctionMap fSetters;
+    VRefPtr<VJSONObject> fReadOnlyErrorSetter;
+    VRefPtr<VJSONObject> fWriteOnlyErrorGetter;
+    int32_t fDepth = 0;
+    uint32_t fID = 0;
+    // The definition file lives in the files layer above; its record (and its modification time)
+    // belongs to the obsolete-class check of a later layer. Here: the creation time.
+    VTime fModificationTime;
+    bool fFinalized = false;
+    bool fObsolete = false;
+    uint32_t fFlags = 0;
+    std::atomic<uint32_t> fInstanceCount{0};
+    std::atomic<uint32_t> fCreationCount{0};
+};
+
+class VJSONMemberFunction : public VObject, public IJSONObject
+{
+public:
+    // A shared function object of class "Function" (the caller's reference) named
+    // class name + "." + inName; flag bit 0 sets "final", bit 1 "__hidden".
+    static VJSONObject* Create(VJSONClass::NativeFunction inFunction, const VString& inName,
+                               VJSONClass* inClass, uint32_t inFlags);
+
+    // The do_ names are the ones script hosts know ("apply" and "call" of class "Function").
+    // NOLINTNEXTLINE(readability-identifier-naming)
+    static EJSONStatus do_apply(const VJSONObject* inFunctionObject, IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
+    static EJSONStatus do_call(const VJSONObject* inFunctionObject, IJSONFunctionContext* ioContext);
+
+    // IJSONObject
+    EJSONStatus IJSON_GetProperty(const VJSONObject* inObject, const VString& inName, VJSONValue& outValue,
+                                  VDBLanguageContext* inContext) override;
+    EJSONStatus IJSON_SetProperty(VJSONObject* inObject, const VString& inName, const VJSONValue& inValue,
+                                  VDBLanguageContext* inContext) override;
+    EJSONStatus IJSON_RemoveProperty(VJSONObject* inObject, const VString& inName) override;
+    bool IJSON_Clear(VJSONObject* inObject) override;
+    bool IJSON_IsEmpty(const VJSONObject* inObject) override;
+    EJSONStatus IJSON_GetDescription(const VJSONObject* inObject, VString& outText) override;
+    EJSONStatus IJSON_CloneImpl(const VJSONObject* inObject, VJSONCloner& ioCloner,
+                                VRefPtr<IJSONObject>& outImplementation, bool* outShared,
+                                VError* outError) override;
+    EJSONStatus IJSON_CallAsFunction(const VJSONObject* inObject, IJSONFunctionContext* ioContext) override;
+    VJSONClass* IJSON_GetFunctionClassOwner(const VJSONObject* inObject) override;
+
+private:
+    VJSONMemberFunction(VJSONClass::NativeFunction inFunction, const VString& inFullName,
+                        VJSONClass* inClass);
+
+    VJSONClass::NativeFunction fFunction;
+    VString fFullName;
+    VJSONClass* fClass; // not retained
+};
+
+class VJSONClassStore : public VObject, public IJSONObject
+{
+public:
+    static constexpr uint32_t kNotVisible = 0x1;
+
+    explicit VJSONClassStore(const VString& inName);
+    VJSONClassStore(const VJSONClassStore&) = delete;
+    VJSONClassStore& operator=(const VJSONClassStore&) = delete;
+
+    // The process's store: installed by the process object at start-up (retained), null before.
+    static VJSONClassStore* GetProcessStore() { return sProcessStore.load(std::memory_order_acquire); }
+    static void SetProcessStore(VJSONClassStore* inStore);
+    // The process store's root "Object" class (the class of every new plain object); null before
+    // the store is installed. Cached once, read without a lock.
+    static VJSONClass* GetProcessObjectClass() { return sObjectClass.load(std::memory_order_acquire); }
+
+    void AddRootClasses();
+    void AddClass(VJSONObject* inClassObject, uint32_t inFlags);
+    // A new class of this store, registered visible; the store holds it (the result is not retained).
+    VJSONObject* AddClass(const VString& inName,
+                          const std::vector<VJSONClass::FunctionDescriptor>& inFunctions,
+                          VJSONObject* inSuperclassObject, VJSONClass::NativeFunction inConstructor,
+                          VJSONClass::Instantiator inInstantiator, uint32_t inFlags);
+    // Retained for the caller, or null.
+    VRefPtr<VJSONObject> GetClassObject(const VString& inName, bool inCaseInsensitive = false) const;
+    VRefPtr<VJSONObject> GetVisibleClassObject(const VString& inName, bool inCaseInsensitive = false) const;
+    // Copies, taken under the store lock.
+    std::vector<std::pair<VString, VRefPtr<VJSONObject>>> GetClasses() const;
+    std::vector<std::pair<VString, VRefPtr<VJSONObject>>> GetVisibleClasses() const;
+    size_t GetCount() const;
+
+    const VString& GetName() const { return fName; }
+    VJSONObject* GetRootObjectClass() const { return fRootObject; }
+    VJSONObject* GetRootClassClass() const { return fRootClass; }
+    VJSONObject* GetRootFunctionClass() const { return fRootFunction; }
+
+    // IJSONObject
+    EJSONStatus IJSON_GetProperty(const VJSONObject* inObject, const VString& inName, VJSONValue& outValue,
+                                  VDBLanguageContext* inContext) override;
+    EJSONStatus IJSON_SetProperty(VJSONObject* inObject, const VString& inName, const VJSONValue& inValue,
+                                  VDBLanguageContext* inContext) override;
+    bool IJSON_Clear(VJSONObject* inObject) override;
+    bool IJSON_IsEmpty(const VJSONObject* inObject) override;
+    EJSONStatus IJSON_GetPropertyNames(std::vector<VString>& outNames) override;
+    EJSONStatus IJSON_GetDescription(const VJSONObject* inObject, VString& outText) override;
+
+protected:
+    ~VJSONClassStore() override;
+
+private:
+    using ClassMap = std::unordered_map<std::u16string, VJSONObject*>; // retained
+    static VRefPtr<VJSONObject> _Find(const ClassMap& inMap, const VString& inName, bool inCaseInsensitive);
+    static std::vector<std::pair<VString, VRefPtr<VJSONObject>>> _Copy(const ClassMap& inMap);
+    void _AddClass(VJSONObject* inClassObject, uint32_t inFlags);
+
+    mutable VCriticalSection fLock;
+    VString fName;
+    ClassMap fClasses;
+    ClassMap fVisibleClasses;
+    VJSONObject* fRootObject = nullptr;
+    VJSONObject* fRootClass = nullptr;
+    VJSONObject* fRootFunction = nullptr;
+
+    static std::atomic<VJSONClassStore*> sProcessStore;
+    static std::atomic<VJSONClass*> sObjectClass;
+};
+
+} // namespace zorn
