@@ -46,6 +46,9 @@ class VUUID;
 
 // The framed bag's version is not 1.
 constexpr VError VE_STREAM_BAD_VERSION = MakeVError(kCOMPONENT_ZORN, 212);
+// DumpXML: an attribute value holds a character that XML 1.0 cannot carry, even as a character
+// reference (U+0000-U+0008, U+000B, U+000C, U+000E-U+001F, U+FFFE, U+FFFF, a lone surrogate).
+constexpr VError VE_BAG_XML_INVALID_ATTRIBUTE_CHAR = MakeVError(kCOMPONENT_ZORN, 226);
 
 // Wanted orders of child element names: each record names an element, then up to 10 child names
 // in order (unused places null); the table ends with a record whose name is null.
@@ -183,6 +186,29 @@ public:
     VError _ReadFromStream_v1(VStream* ioStream, int32_t inDepth = 1);
 
     const VPackedDictionary_with_backstore& GetAttributesDictionary() const { return fAttributes; }
+
+    // XML form (VValueBag_XML.cpp). DumpXML appends the bag as one element named inElementName:
+    // attributes in order (the JSON markers left out) with their GetXMLString(1) text, the child
+    // lists in order, then the "<>" character data. With inIndent the element starts at level 0
+    // and children go on their own lines, indented with tabs; without it no line breaks or tabs
+    // are added. A bag without children and character data self-closes.
+    // The output is always well-formed XML 1.0: in attribute values tab, LF and CR are written as
+    // "&#x9;", "&#xA;" and "&#xD;" (so a reader's normalisation keeps them), and a character that
+    // no XML 1.0 document can carry makes the call push VE_BAG_XML_INVALID_ATTRIBUTE_CHAR, append
+    // nothing at all and return that error. Character data drops such characters instead.
+    VError DumpXML(VString& ioOut, const VString& inElementName, bool inIndent) const;
+    // inLevel -1: no indentation.
+    VError _DumpXML(VString& ioOut, const VString& inElementName, int32_t inLevel) const;
+    // The start tag: '<', the name, the attributes, then "/>" for an empty bag or '>'.
+    VError DumpXMLAttributes(VString& ioOut, const VString& inElementName) const;
+    // Appends the "<>" text: as it is when plain, else in a CDATA section (each "]]>" split over
+    // two sections). True when nothing was appended.
+    bool DumpXMLCData(VString& ioOut) const;
+    // Appends min(inLevel, 100) tabs.
+    static void DumpXMLIndentation(VString& ioOut, int32_t inLevel);
+    // False for an empty text; true when the text holds a unit of [inBegin, inEnd); otherwise
+    // true when it holds both a tab, LF or CR and some unit other than those and the space.
+    static bool NeedsEscapeSequence(const VString& inText, const UniChar* inBegin, const UniChar* inEnd);
 
 private:
     using Elements = VPackedDictionary<VBagArray>;
