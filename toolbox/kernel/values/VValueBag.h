@@ -58,6 +58,18 @@ struct StBagElementsOrdering
     const char* fChildNames[10];
 };
 
+// JSON text pieces shared by the JSON writers of bags and bag lists. ioLevel is the nesting level,
+// raised by the Begin calls and lowered by the End calls; without inPretty only the brackets,
+// commas and names are written.
+void AppendJSONNewline(VString& ioOut, bool inPretty);
+void AjustJSONTab(VString& ioOut, int32_t inLevel, bool inPretty);
+void AppendBeginJSONObject(VString& ioOut, int32_t& ioLevel, bool inPretty);
+void AppendEndJSONObject(VString& ioOut, int32_t& ioLevel, bool inPretty);
+void AppendBeginJSONArray(VString& ioOut, int32_t& ioLevel, bool inPretty);
+void AppendEndJSONArray(VString& ioOut, int32_t& ioLevel, bool inPretty);
+// The quoted name, then " : " when pretty, else ':'.
+void AppendJSONPropertyName(VString& ioOut, int32_t inLevel, bool inPretty, const VString& inName);
+
 // Objects that save themselves into a bag (and may load from one).
 class IBaggable
 {
@@ -209,6 +221,18 @@ public:
     // False for an empty text; true when the text holds a unit of [inBegin, inEnd); otherwise
     // true when it holds both a tab, LF or CR and some unit other than those and the space.
     static bool NeedsEscapeSequence(const VString& inText, const UniChar* inBegin, const UniChar* inEnd);
+
+    // JSON form (VValueBag_JSON.cpp). Attributes become members in order ("<>" as "__CDATA", the
+    // markers left out; values by their own GetJSONString(513), "null" when missing or null),
+    // then each element name an array of its bags' objects. A list of one bag is an object
+    // instead when the bag carries "____objectunic" or with kJSONOneBagAsObject. A bag carrying
+    // "____FakeArrayElement" is written as that attribute's value. kJSONPretty adds line feeds
+    // and tab indentation.
+    static constexpr uint32_t kJSONPretty = 8;
+    static constexpr uint32_t kJSONOneBagAsObject = 32;
+    // Clears ioOut and writes the bag's object; returns 0.
+    VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
+    void _GetJSONString(VString& ioOut, int32_t& ioLevel, bool inPretty, uint32_t inOptions) const;
 
 private:
     using Elements = VPackedDictionary<VBagArray>;
