@@ -233,6 +233,18 @@ public:
     // Clears ioOut and writes the bag's object; returns 0.
     VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
     void _GetJSONString(VString& ioOut, int32_t& ioLevel, bool inPretty, uint32_t inOptions) const;
+    // Reading and JSON values need the JSON layer; without it they return VE_UNIMPLEMENTED.
+    // FromJSONString reads an object text into the bag with the JSON importer (kJSONMarkedDatesOnly
+    // asks for the fourteen-unit marked dates only); FromJSONValue reads the value's text.
+    static constexpr uint32_t kJSONMarkedDatesOnly = 4096;
+    VError FromJSONString(const VString& inJSONString, JSONStringOptions inOptions = 0) override;
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
+    // outValue becomes the object of BuildJSONObject, or undefined when there is none.
+    VError GetJSONValue(VJSONValue& outJSONValue) const override;
+    VError GetJSONValue(VJSONValue& outJSONValue, JSONStringOptions inOptions) const;
+    // The bag's JSON text parsed into a new object (one reference); null, with the error, when
+    // parsing fails, and null when the result is no object.
+    VJSONObject* BuildJSONObject(VError& outError) const;
 
 private:
     using Elements = VPackedDictionary<VBagArray>;

@@ -1,4 +1,5 @@
 // The JSON text of a bag: an object of its attributes, then of its element lists.
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
@@ -177,6 +178,68 @@ VError VValueBag::GetJSONString(VString& outJSONString, JSONStringOptions inOpti
     int32_t level = 0;
     _GetJSONString(outJSONString, level, (inOptions & kJSONPretty) != 0, inOptions);
     return VE_OK;
+}
+
+} // namespace zorn
+
+namespace zorn
+{
+
+VError VValueBag::FromJSONString(const VString& inJSONString, JSONStringOptions inOptions)
+{
+    const detail::VBagJSONAccess* access = detail::BagJSON();
+    if (access == nullptr)
+    {
+        return _ThrowError(VE_UNIMPLEMENTED);
+    }
+    // The importer's option 512: marked dates only.
+    return access->fTextToBag(inJSONString, *this, (inOptions & kJSONMarkedDatesOnly) != 0 ? 512 : 0);
+}
+
+VError VValueBag::FromJSONValue(const VJSONValue& inJSONValue)
+{
+    const detail::VBagJSONAccess* access = detail::BagJSON();
+    if (access == nullptr)
+    {
+        return _ThrowError(VE_UNIMPLEMENTED);
+    }
+    VString text;
+    VError err = access->fStringify(inJSONValue, text, 1);
+    return err != VE_OK ? err : FromJSONString(text, 0);
+}
+
+VJSONObject* VValueBag::BuildJSONObject(VError& outError) const
+{
+    outError = VE_OK;
+    const detail::VBagJSONAccess* access = detail::BagJSON();
+    if (access == nullptr)
+    {
+        outError = _ThrowError(VE_UNIMPLEMENTED);
+        return nullptr;
+    }
+    VString text;
+    GetJSONString(text, 0);
+    return access->fParseObject(text, outError);
+}
+
+VError VValueBag::GetJSONValue(VJSONValue& outJSONValue, JSONStringOptions) const
+{
+    VError err = VE_OK;
+    VJSONObject* object = BuildJSONObject(err);
+    if (const detail::VBagJSONAccess* access = detail::BagJSON())
+    {
+        access->fSetObject(outJSONValue, object);
+    }
+    if (object != nullptr)
+    {
+        detail::JSONObjects()->fRelease(object);
+    }
+    return err;
+}
+
+VError VValueBag::GetJSONValue(VJSONValue& outJSONValue) const
+{
+    return GetJSONValue(outJSONValue, 0);
 }
 
 } // namespace zorn
