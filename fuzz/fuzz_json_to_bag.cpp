@@ -4,49 +4,20 @@
 // - round trip: a bag read successfully is written (GetJSONString) and read again into a bag
 //   whose text is the same. Numbers are written with 14 significant digits, so comparing the
 //   texts compares them by value within that precision (an integral real comes back an integer).
+#include "fuzz/FuzzTasks.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
-#include "toolbox/kernel/hooks/IProcessServices.h"
-#include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 using namespace zorn;
+using zorn::fuzz::Check;
+using zorn::fuzz::StartTasks;
 
 namespace
 {
-
-void Check(bool inCondition)
-{
-    if (!inCondition)
-    {
-        std::abort();
-    }
-}
-
-class FuzzProcess final : public IProcessServices
-{
-public:
-    VIntlMgr* GetIntlMgr() const override { return nullptr; }
-    ILogger* GetLogger() const override { return nullptr; }
-    ILocalizer* GetLocalizer() const override { return nullptr; }
-    VJSONClassStore* GetClassStore() const override { return nullptr; }
-    bool IsFibersEnabled() const override { return false; }
-};
-
-// The thread becomes the main task once, so that the errors of a read have a context.
-void StartTasks()
-{
-    static const bool sStarted = []
-    {
-        static FuzzProcess sProcess;
-        IProcessServices::Set(&sProcess);
-        return VTaskMgr::Get()->Init(&sProcess);
-    }();
-    Check(sStarted);
-}
 
 VError Read(const VString& inText, VValueBag& ioBag, uint32_t inOptions)
 {

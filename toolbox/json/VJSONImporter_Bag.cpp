@@ -230,6 +230,11 @@ VError VJSONImporter::_ReadBagMembers(VValueBag& ioBag)
                 ioBag.SetString(VValueBag::StKey(name), token);
             }
         }
+        else if (name.EqualToUSASCIICString("__CDATA") && isString)
+        {
+            // Character data is text, whatever it looks like.
+            ioBag.SetString(VValueBag::CDataAttributeName(), token);
+        }
         else if (name.EqualToUSASCIICString("__CDATA"))
         {
             err = _BagScalar(ioBag, VString("<>"), token, isString);
