@@ -6,14 +6,13 @@
 //   non-finite number read back as null;
 // - differential, on UTF-8 input: the strict mode accepts exactly what nlohmann's json::accept
 //   accepts, except where the two are known to part (Exception below).
+#include "fuzz/FuzzTasks.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONWriter.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
-#include "toolbox/kernel/hooks/IProcessServices.h"
-#include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <nlohmann/json.hpp>
 
@@ -25,39 +24,11 @@
 #include <string_view>
 
 using namespace zorn;
+using zorn::fuzz::Check;
+using zorn::fuzz::StartTasks;
 
 namespace
 {
-
-void Check(bool inCondition)
-{
-    if (!inCondition)
-    {
-        std::abort();
-    }
-}
-
-class FuzzProcess final : public IProcessServices
-{
-public:
-    VIntlMgr* GetIntlMgr() const override { return nullptr; }
-    ILogger* GetLogger() const override { return nullptr; }
-    ILocalizer* GetLocalizer() const override { return nullptr; }
-    VJSONClassStore* GetClassStore() const override { return nullptr; }
-    bool IsFibersEnabled() const override { return false; }
-};
-
-// The thread becomes the main task once, so that the errors of a parse can be read.
-void StartTasks()
-{
-    static const bool sStarted = []
-    {
-        static FuzzProcess sProcess;
-        IProcessServices::Set(&sProcess);
-        return VTaskMgr::Get()->Init(&sProcess);
-    }();
-    Check(sStarted);
-}
 
 struct Reading
 {

@@ -141,6 +141,13 @@ public:
     // Parse with the file's POSIX path as the source name. Built with the file back end.
     static VError ParseFile(IFile* inFile, VJSONValue& outValue, uint32_t inOptions);
 
+    // Reads one object straight into the bag (VJSONImporter_Bag.cpp): members become attributes
+    // ("__CDATA" the character data), objects child bags marked "____objectunic", arrays lists of
+    // child bags (scalars in "____FakeArrayElement"). Bare words with '.', 'e' or 'E', and
+    // integers beyond int64, are reals; other words that are no number are strings (strict: 551).
+    // Nesting is guarded as Parse's: 108, then 550.
+    VError JSONObjectToBag(class VValueBag& ioBag);
+
     // The tokenizer: the next token, with its text (quoted strings unescaped) and whether it was
     // quoted. A failure (strict: an unterminated string) gives jsonEnd with 550 in *outError.
     JsonToken GetNextJSONToken(VString& outToken, bool* outIsString, VError* outError);
@@ -183,6 +190,9 @@ private:
     // The interned key of a name.
     VJSONKey _Key(std::u16string_view inName);
     VError _DecodeBinaryObject(VJSONValue& ioValue);
+    VError _ReadBagMembers(class VValueBag& ioBag);
+    VError _ReadBagArray(class VValueBag& ioBag, const VString& inName);
+    VError _BagScalar(class VValueBag& ioBag, const VString& inName, const VString& inToken, bool inIsString);
     void _GiveLocker(VJSONObject* inObject, VJSONArray* inArray);
     void _RecordPath(int32_t inOffset);
 
@@ -204,7 +214,7 @@ private:
     const UniChar* fTextStart;
     const UniChar* fTokenStart;
     VString fSourceName;
-    [[maybe_unused]] int32_t fBagDepth = 0; // the value-bag reader's nesting
+    int32_t fBagDepth = 0; // the value-bag reader's nesting
     VString fCurrentPath;
     VJSONObject* fPathTable = nullptr; // one reference
     int32_t fLine = 1;

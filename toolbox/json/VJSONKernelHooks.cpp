@@ -5,6 +5,7 @@
 // first JSON object.
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
+#include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 
@@ -161,6 +162,39 @@ void GetStringOrNull(const VJSONValue& inValue, VString& outString)
     }
 }
 
+VError TextToBag(const VString& inText, VValueBag& ioBag, uint32_t inImporterOptions)
+{
+    VJSONImporter importer(inText, inImporterOptions);
+    return importer.JSONObjectToBag(ioBag);
+}
+
+VJSONObject* ParseObject(const VString& inText, VError& outError)
+{
+    VJSONValue value;
+    outError = value.ParseFromString(inText);
+    return outError == VE_OK ? value.RetainObject() : nullptr;
+}
+
+void SetObjectOrUndefined(VJSONValue& ioValue, VJSONObject* inObject)
+{
+    if (inObject == nullptr)
+    {
+        ioValue.SetUndefined();
+    }
+    else
+    {
+        ioValue.SetObject(inObject);
+    }
+}
+
+constexpr detail::VBagJSONAccess kBagJSONAccess = {
+    TextToBag,
+    [](const VJSONValue& inValue, VString& outText, uint32_t inOptions)
+    { return inValue.Stringify(outText, inOptions); },
+    ParseObject,
+    SetObjectOrUndefined,
+};
+
 // Runs before main in every program linked with the library.
 [[maybe_unused]] const bool sInstalledBeforeMain = (VJSONValue::InstallKernelHooks(), true);
 
@@ -180,6 +214,7 @@ void VJSONValue::InstallKernelHooks()
     hooks.fGetJSONString.store(GetStringOrNull);
     hooks.fSetJSONTime.store([](VJSONValue& ioValue, const VTime& inTime) { ioValue.SetTime(inTime); });
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
+    hooks.fBagJSONAccess.store(&kBagJSONAccess, std::memory_order_release);
 }
 
 } // namespace zorn

@@ -51,7 +51,7 @@ TEST(StringPlaceholders, Format)
     VJSONValue empty(JSON_object);
     VString text("{name}");
     EXPECT_EQ(Text(text.Format(empty.GetObject(), true)), u"{name}") << "empty object";
-    EXPECT_EQ(Text(text.Format(nullptr, true)), u"{name}") << "null object";
+    EXPECT_EQ(Text(text.Format(static_cast<const VJSONObject*>(nullptr), true)), u"{name}") << "null object";
 }
 
 TEST(StringPlaceholders, FormatWithTemplate)

@@ -28,6 +28,7 @@ class VProgressIndicator;
 class VString;
 class VBlob;
 class VTime;
+class VValueBag;
 class VFilePath;
 
 namespace detail
@@ -71,6 +72,21 @@ struct VProgressAccess
     // Sets the session's value; false when the user or the task's death asks to stop.
     bool (*fProgress)(VProgressIndicator* inIndicator, int64_t inValue);
     void (*fEndSession)(VProgressIndicator* inIndicator);
+};
+
+// The JSON layer's side of the value bags' JSON form (VValueBag_JSON.cpp). Every entry is set.
+struct VBagJSONAccess
+{
+    // Reads a JSON object text into the bag (VJSONImporter::JSONObjectToBag with the importer
+    // options); returns the importer's error.
+    VError (*fTextToBag)(const VString& inText, VValueBag& ioBag, uint32_t inImporterOptions);
+    // The value's JSON text (VJSONValue::Stringify).
+    VError (*fStringify)(const VJSONValue& inValue, VString& outText, uint32_t inOptions);
+    // The text parsed by VJSONValue::ParseFromString: the object, retained; null when the text
+    // fails (outError set) or is no object (outError 0).
+    VJSONObject* (*fParseObject)(const VString& inText, VError& outError);
+    // Makes the value the object, or undefined for null.
+    void (*fSetObject)(VJSONValue& ioValue, VJSONObject* inObject);
 };
 
 // A JSON value as the scalar kinds read it.
@@ -124,6 +140,8 @@ struct VKernelHooks
     std::atomic<void (*)(const char* inPosixPath, VFilePath& outPath)> fSetFilePathFromPosix{nullptr};
     // Progress indicators of streams.
     std::atomic<const VProgressAccess*> fProgressAccess{nullptr};
+    // The value bags' JSON form.
+    std::atomic<const VBagJSONAccess*> fBagJSONAccess{nullptr};
     // Reads the spin lock's settings file and hands its values to SpinLock::ApplySettings
     // (SpinLock::Configure, when the task manager starts).
     std::atomic<void (*)()> fReadSpinLockSettings{nullptr};
@@ -169,6 +187,12 @@ inline void ReadSpinLockSettings()
 inline const VJSONObjectAccess* JSONObjects()
 {
     return KernelHooks().fJSONObjectAccess.load(std::memory_order_acquire);
+}
+
+// The value bags' JSON entries, or null while the JSON layer has not started.
+inline const VBagJSONAccess* BagJSON()
+{
+    return KernelHooks().fBagJSONAccess.load(std::memory_order_acquire);
 }
 
 // The progress indicators' table, or null while no indicator was ever made.

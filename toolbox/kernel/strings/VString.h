@@ -18,6 +18,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ template <size_t kGranularity, size_t kDivisor, size_t kMaxIncrement, class TMem
 class VMemoryBuffer;
 class VCollator;
 class VArrayString;
+class VValueBag;
 
 // A string buffer held without a VString: length, a counted buffer with one reference on it,
 // capacity. A null buffer stands for the empty string. Fields are adjacent, as stored.
@@ -544,6 +546,9 @@ public:
     // or empty object, or a string below two units, changes nothing; so does any object while no
     // JSON library is installed.
     VString& Format(const VJSONObject* inObject, bool inRemoveAbsent);
+    // The same with a bag's attributes (each read as its text); a null bag or one with neither
+    // attributes nor elements changes nothing. Defined with the bags (VString_BagFormat.cpp).
+    VString& Format(const VValueBag* inBag, bool inRemoveAbsent);
     // Expands "{{path}}" markers of this template into outResult (appended): the path is read
     // with the object's GetPropertyWithPath; a value that is neither null nor undefined is
     // appended as its text, and the marker disappears otherwise. Pieces are found with the
@@ -553,6 +558,9 @@ public:
 protected:
     // The printf engine: appends the formatted text (see Printf).
     void _Printf(const char* inFormat, va_list inArgs);
+    // The placeholder scan of Format: inLookup gives a name's text, false when absent.
+    VString& _FormatPlaceholders(const std::function<bool(const VString&, VString&)>& inLookup,
+                                 bool inRemoveAbsent);
     // Empties the string before a numeric setter or Printf: an own writable heap buffer below 33
     // units is kept with length 0; any other heap buffer is given up for the inline one.
     void _EmptyForFormat();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -548,7 +549,19 @@ VString Printf(const char* inFormat, ...)
 VString& VString::Format(const VJSONObject* inObject, bool inRemoveAbsent)
 {
     const detail::VJSONObjectAccess* json = detail::JSONObjects();
-    if (json == nullptr || inObject == nullptr || json->fIsEmpty(inObject) || fLength < 2)
+    if (json == nullptr || inObject == nullptr || json->fIsEmpty(inObject))
+    {
+        return *this;
+    }
+    return _FormatPlaceholders([json, inObject](const VString& inName, VString& outText)
+                               { return json->fGetText(inObject, inName, outText); },
+                               inRemoveAbsent);
+}
+
+VString& VString::_FormatPlaceholders(const std::function<bool(const VString&, VString&)>& inLookup,
+                                      bool inRemoveAbsent)
+{
+    if (fLength < 2)
     {
         return *this;
     }
@@ -581,7 +594,7 @@ VString& VString::Format(const VJSONObject* inObject, bool inRemoveAbsent)
         {
             pos = close + 1;
         }
-        else if (json->fGetText(inObject, name, text))
+        else if (inLookup(name, text))
         {
             Replace(text, open + 1, close - open + 1);
             pos = open + text.GetLength();

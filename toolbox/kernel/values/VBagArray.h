@@ -20,6 +20,7 @@ namespace zorn
 
 class VValueBag;
 class VStream;
+class VString;
 
 class VBagArray : public VObject, public IRefCountable
 {
@@ -44,6 +45,8 @@ public:
     void SetNth(VValueBag* inBag, int32_t inIndex);
     // The n-th bag retained; out of range (or null there), a new empty bag. Never null.
     VValueBag* RetainNth(int32_t inIndex) const;
+    // Appends the list as a JSON array of its bags' objects (VValueBag::_GetJSONString).
+    void _GetJSONString(VString& ioOut, int32_t& ioLevel, bool inPretty, uint32_t inOptions) const;
     // Releases and removes the n-th bag.
     void DeleteNth(int32_t inIndex);
     // Removes (and releases) the first entry that is this bag.

@@ -46,6 +46,9 @@ class VUUID;
 
 // The framed bag's version is not 1.
 constexpr VError VE_STREAM_BAD_VERSION = MakeVError(kCOMPONENT_ZORN, 212);
+// DumpXML: an attribute value holds a character that XML 1.0 cannot carry, even as a character
+// reference (U+0000-U+0008, U+000B, U+000C, U+000E-U+001F, U+FFFE, U+FFFF, a lone surrogate).
+constexpr VError VE_BAG_XML_INVALID_ATTRIBUTE_CHAR = MakeVError(kCOMPONENT_ZORN, 226);
 
 // Wanted orders of child element names: each record names an element, then up to 10 child names
 // in order (unused places null); the table ends with a record whose name is null.
@@ -54,6 +57,18 @@ struct StBagElementsOrdering
     const char* fElementName;
     const char* fChildNames[10];
 };
+
+// JSON text pieces shared by the JSON writers of bags and bag lists. ioLevel is the nesting level,
+// raised by the Begin calls and lowered by the End calls; without inPretty only the brackets,
+// commas and names are written.
+void AppendJSONNewline(VString& ioOut, bool inPretty);
+void AjustJSONTab(VString& ioOut, int32_t inLevel, bool inPretty);
+void AppendBeginJSONObject(VString& ioOut, int32_t& ioLevel, bool inPretty);
+void AppendEndJSONObject(VString& ioOut, int32_t& ioLevel, bool inPretty);
+void AppendBeginJSONArray(VString& ioOut, int32_t& ioLevel, bool inPretty);
+void AppendEndJSONArray(VString& ioOut, int32_t& ioLevel, bool inPretty);
+// The quoted name, then " : " when pretty, else ':'.
+void AppendJSONPropertyName(VString& ioOut, int32_t inLevel, bool inPretty, const VString& inName);
 
 // Objects that save themselves into a bag (and may load from one).
 class IBaggable
@@ -183,6 +198,53 @@ public:
     VError _ReadFromStream_v1(VStream* ioStream, int32_t inDepth = 1);
 
     const VPackedDictionary_with_backstore& GetAttributesDictionary() const { return fAttributes; }
+
+    // XML form (VValueBag_XML.cpp). DumpXML appends the bag as one element named inElementName:
+    // attributes in order (the JSON markers left out) with their GetXMLString(1) text, the child
+    // lists in order, then the "<>" character data. With inIndent the element starts at level 0
+    // and children go on their own lines, indented with tabs; without it no line breaks or tabs
+    // are added. A bag without children and character data self-closes.
+    // The output is always well-formed XML 1.0: in attribute values tab, LF and CR are written as
+    // "&#x9;", "&#xA;" and "&#xD;" (so a reader's normalisation keeps them), and a character that
+    // no XML 1.0 document can carry makes the call push VE_BAG_XML_INVALID_ATTRIBUTE_CHAR, append
+    // nothing at all and return that error. Character data drops such characters instead.
+    VError DumpXML(VString& ioOut, const VString& inElementName, bool inIndent) const;
+    // inLevel -1: no indentation.
+    VError _DumpXML(VString& ioOut, const VString& inElementName, int32_t inLevel) const;
+    // The start tag: '<', the name, the attributes, then "/>" for an empty bag or '>'.
+    VError DumpXMLAttributes(VString& ioOut, const VString& inElementName) const;
+    // Appends the "<>" text: as it is when plain, else in a CDATA section (each "]]>" split over
+    // two sections). True when nothing was appended.
+    bool DumpXMLCData(VString& ioOut) const;
+    // Appends min(inLevel, 100) tabs.
+    static void DumpXMLIndentation(VString& ioOut, int32_t inLevel);
+    // False for an empty text; true when the text holds a unit of [inBegin, inEnd); otherwise
+    // true when it holds both a tab, LF or CR and some unit other than those and the space.
+    static bool NeedsEscapeSequence(const VString& inText, const UniChar* inBegin, const UniChar* inEnd);
+
+    // JSON form (VValueBag_JSON.cpp). Attributes become members in order ("<>" as "__CDATA", the
+    // markers left out; values by their own GetJSONString(513), "null" when missing or null),
+    // then each element name an array of its bags' objects. A list of one bag is an object
+    // instead when the bag carries "____objectunic" or with kJSONOneBagAsObject. A bag carrying
+    // "____FakeArrayElement" is written as that attribute's value. kJSONPretty adds line feeds
+    // and tab indentation.
+    static constexpr uint32_t kJSONPretty = 8;
+    static constexpr uint32_t kJSONOneBagAsObject = 32;
+    // Clears ioOut and writes the bag's object; returns 0.
+    VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
+    void _GetJSONString(VString& ioOut, int32_t& ioLevel, bool inPretty, uint32_t inOptions) const;
+    // Reading and JSON values need the JSON layer; without it they return VE_UNIMPLEMENTED.
+    // FromJSONString reads an object text into the bag with the JSON importer (kJSONMarkedDatesOnly
+    // asks for the fourteen-unit marked dates only); FromJSONValue reads the value's text.
+    static constexpr uint32_t kJSONMarkedDatesOnly = 4096;
+    VError FromJSONString(const VString& inJSONString, JSONStringOptions inOptions = 0) override;
+    VError FromJSONValue(const VJSONValue& inJSONValue) override;
+    // outValue becomes the object of BuildJSONObject, or undefined when there is none.
+    VError GetJSONValue(VJSONValue& outJSONValue) const override;
+    VError GetJSONValue(VJSONValue& outJSONValue, JSONStringOptions inOptions) const;
+    // The bag's JSON text parsed into a new object (one reference); null, with the error, when
+    // parsing fails, and null when the result is no object.
+    VJSONObject* BuildJSONObject(VError& outError) const;
 
 private:
     using Elements = VPackedDictionary<VBagArray>;
