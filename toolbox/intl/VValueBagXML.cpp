@@ -17,13 +17,11 @@ namespace
 
 constexpr int32_t kStreamVersion = 1;
 
-// The bag's XML under the element name, without declaration. The bag writes its own XML; that
-// writer is not part of the value bag yet, so nothing can be written so far.
-VError _BagToXML(const VValueBag& /*inBag*/, const VString& /*inElementName*/, bool /*inIndent*/,
-                 VString& outXML)
+// The bag's XML under the element name, without declaration (indented from level 0, or not at all).
+VError _BagToXML(const VValueBag& inBag, const VString& inElementName, bool inIndent, VString& outXML)
 {
     outXML.Clear();
-    return _ThrowError(VE_UNIMPLEMENTED);
+    return inBag.DumpXML(outXML, inElementName, inIndent);
 }
 
 // Holds back the calling task's debug reports and breaks for the scope.

@@ -12,8 +12,9 @@
 // - Stream form: a 32-bit version word 1 in the stream's byte order, then the XML text (with the
 //   UTF-16 declaration, element "bag") as a VString. Another version is refused with 'zorn' 207
 //   and leaves the bag unchanged.
-// - The writers put the bag's own XML (VValueBag's DumpXML and DumpXMLCData) after the
-//   declaration; until the bag can write itself as XML they return 'zorn' 2 and write nothing.
+// - The writers put the bag's own XML (VValueBag::DumpXML: a line feed before each child element,
+//   tabs only when indenting) after the declaration; DumpXML's error is returned and nothing is
+//   written. Read back, those line feeds become the parent's character data, as all text does.
 //   A file is written through its staged SetContent: a failed rewrite leaves the old file as it
 //   was, a failed first write leaves no file. A null file returns 0 and writes nothing.
 #pragma once

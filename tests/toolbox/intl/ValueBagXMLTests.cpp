@@ -1,10 +1,17 @@
 #include "tests/toolbox/intl/XMLTestSupport.h"
+#include "toolbox/files/VFile.h"
 #include "toolbox/intl/VValueBagXML.h"
 #include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/values/VBagArray.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 
 using namespace zorn;
 using namespace zorn::test;
@@ -104,6 +111,74 @@ TEST_F(ValueBagXML, WritingToNoFileWritesNothing)
 {
     VValueBag bag;
     EXPECT_EQ(WriteBagToFileInXML(bag, VString("r"), nullptr, false), VE_OK);
+}
+
+// The file form byte for byte: declaration without a line end, UTF-8 without a mark, LF only, no
+// final line feed; a tab before each child when indented.
+TEST_F(ValueBagXML, FileFormByteForByte)
+{
+    char folder[] = "/tmp/zorn-bagxml-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/bag.xml";
+    VRefPtr<VFile> file(new VFile(VString(path.c_str()), FPS_POSIX), true);
+    auto written = [&](const VValueBag& inBag, const char* inName, bool inIndent)
+    {
+        EXPECT_EQ(WriteBagToFileInXML(inBag, VString(inName), file.Get(), inIndent), VE_OK);
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+
+    VValueBag root;
+    root.SetString(VValueBag::StKey("a"), VString("x<y"));
+    root.SetLong(VValueBag::StKey("n"), 5);
+    EXPECT_EQ(written(root, "r", false), declaration + "<r a=\"x&lt;y\" n=\"5\"/>") << "attributes only";
+
+    for (const char* name : {"c1", "c2"})
+    {
+        VValueBag* child = new VValueBag;
+        child->SetString(VValueBag::StKey("k"), VString(name));
+        root.AddElement(VValueBag::StKey("c"), child);
+        child->Release();
+    }
+    EXPECT_EQ(written(root, "r", false),
+              declaration + "<r a=\"x&lt;y\" n=\"5\">\n<c k=\"c1\"/>\n<c k=\"c2\"/></r>")
+        << "two children, no indentation";
+    EXPECT_EQ(written(root, "r", true),
+              declaration + "<r a=\"x&lt;y\" n=\"5\">\n\t<c k=\"c1\"/>\n\t<c k=\"c2\"/>\n</r>")
+        << "indented";
+
+    VValueBag link;
+    link.SetString(VValueBag::StKey("name"), VString("App é"));
+    link.SetString(VValueBag::StKey("path"), VString("/opt/a&b"));
+    EXPECT_EQ(written(link, "database_shortcut", false),
+              declaration + "<database_shortcut name=\"App \xC3\xA9\" path=\"/opt/a&amp;b\"/>")
+        << "the link file's shape";
+    std::remove(path.c_str());
+    ::rmdir(folder);
+}
+
+// What the stream writer puts is what the stream reader takes.
+TEST_F(ValueBagXML, StreamFormRoundTrip)
+{
+    VValueBag bag;
+    bag.SetString(VValueBag::StKey("a"), VString("1 < 2"));
+    VValueBag* child = new VValueBag;
+    child->SetLong(VValueBag::StKey("b"), 2);
+    bag.AddElement(VValueBag::StKey("c"), child);
+    child->Release();
+
+    VPtrStream stream;
+    stream.OpenWriting();
+    ASSERT_EQ(WriteBagToStreamInXML(bag, &stream), VE_OK);
+    stream.CloseWriting();
+    stream.OpenReading();
+    VValueBag back;
+    ASSERT_EQ(ReadBagFromStreamInXML(back, &stream), VE_OK);
+    EXPECT_EQ(StringOf(back, "a"), "1 < 2");
+    const VBagArray* children = back.GetElements(VValueBag::StKey("c"));
+    ASSERT_NE(children, nullptr);
+    EXPECT_EQ(StringOf(*children->GetNth(1), "b"), "2");
 }
 
 } // namespace

@@ -201,9 +201,10 @@ public:
 
     // XML form (VValueBag_XML.cpp). DumpXML appends the bag as one element named inElementName:
     // attributes in order (the JSON markers left out) with their GetXMLString(1) text, the child
-    // lists in order, then the "<>" character data. With inIndent the element starts at level 0
-    // and children go on their own lines, indented with tabs; without it no line breaks or tabs
-    // are added. A bag without children and character data self-closes.
+    // lists in order, then the "<>" character data. Each child starts on a line of its own; with
+    // inIndent the element starts at level 0, children are indented with tabs and the end tag of
+    // a bag with children goes on its own line; without it no tabs are added. A bag without
+    // children and character data self-closes.
     // The output is always well-formed XML 1.0: in attribute values tab, LF and CR are written as
     // "&#x9;", "&#xA;" and "&#xD;" (so a reader's normalisation keeps them), and a character that
     // no XML 1.0 document can carry makes the call push VE_BAG_XML_INVALID_ATTRIBUTE_CHAR, append

@@ -269,10 +269,8 @@ VError VValueBag::_DumpXML(VString& ioOut, const VString& inElementName, int32_t
         const VBagArray* list = GetNthElementName(i, &name);
         for (int32_t j = 1; list != nullptr && j <= list->GetCount() && err == VE_OK; ++j)
         {
-            if (inLevel >= 0)
-            {
-                ioOut.AppendUniChar(0xA);
-            }
+            // Each child starts on its own line, indented or not.
+            ioOut.AppendUniChar(0xA);
             err = list->GetNth(j)->_DumpXML(ioOut, name, childLevel);
         }
     }

@@ -124,7 +124,7 @@ TEST(BagXML, WritesTheExactText)
              b.AddElement(Key("c"), child2);
          },
          true, "<e a=\"1\">\n\t<c i=\"1\"/>\n\t<c>\n\t\t<g>t</g>\n\t</c>\n</e>"},
-        {"two levels with a list, flat",
+        {"two levels with a list, flat: each child on its own line, no tabs",
          [](VValueBag& b)
          {
              Bag child1, child2;
@@ -134,7 +134,7 @@ TEST(BagXML, WritesTheExactText)
              b.AddElement(Key("c"), child2);
              b.SetString(Key("<>"), "x");
          },
-         false, "<e><c i=\"1\"/><c i=\"2\"/>x</e>"},
+         false, "<e>\n<c i=\"1\"/>\n<c i=\"2\"/>x</e>"},
     };
     for (const XMLCase& c : cases)
     {
