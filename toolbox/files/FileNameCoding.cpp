@@ -1,5 +1,6 @@
 #include "toolbox/files/FileNameCoding.h"
 
+#include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <array>
@@ -27,23 +28,6 @@ constexpr std::array<bool, 129> MakeReservedTable()
 }
 
 constexpr std::array<bool, 129> kReserved = MakeReservedTable();
-
-int HexDigitValue(UniChar inChar)
-{
-    if (inChar >= '0' && inChar <= '9')
-    {
-        return inChar - '0';
-    }
-    if (inChar >= 'A' && inChar <= 'F')
-    {
-        return inChar - 'A' + 10;
-    }
-    if (inChar >= 'a' && inChar <= 'f')
-    {
-        return inChar - 'a' + 10;
-    }
-    return -1;
-}
 
 } // namespace
 

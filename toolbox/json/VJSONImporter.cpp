@@ -5,6 +5,7 @@
 #include "toolbox/json/VJSONBinaryObject.h"
 #include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/values/VTime.h"
 
 #include <bit>
@@ -48,23 +49,6 @@ constexpr WordStops kWordStops;
 constexpr bool IsStrictBlank(UniChar inUnit)
 {
     return inUnit == u' ' || inUnit == u'\t' || inUnit == u'\n' || inUnit == u'\r';
-}
-
-int HexDigit(UniChar inUnit)
-{
-    if (inUnit >= u'0' && inUnit <= u'9')
-    {
-        return inUnit - u'0';
-    }
-    if (inUnit >= u'a' && inUnit <= u'f')
-    {
-        return inUnit - u'a' + 10;
-    }
-    if (inUnit >= u'A' && inUnit <= u'F')
-    {
-        return inUnit - u'A' + 10;
-    }
-    return -1;
 }
 
 bool IsDigit(UniChar inUnit)
@@ -336,7 +320,7 @@ JsonToken VJSONImporter::_ScanEscapedString(const UniChar* inRunEnd, VError* out
                 {
                     for (int i = 0; i < 4; ++i)
                     {
-                        if (HexDigit(digits[i]) < 0)
+                        if (HexDigitValue(digits[i]) < 0)
                         {
                             std::u16string found;
                             AppendVisible(found, {reinterpret_cast<const char16_t*>(unit), 6});
@@ -345,11 +329,11 @@ JsonToken VJSONImporter::_ScanEscapedString(const UniChar* inRunEnd, VError* out
                     }
                 }
                 // A first unit that is no digit counts as 0; a later one is skipped.
-                int first = HexDigit(digits[0]);
+                int first = HexDigitValue(digits[0]);
                 uint32_t value = first < 0 ? 0 : static_cast<uint32_t>(first);
                 for (int i = 1; i < 4; ++i)
                 {
-                    int digit = HexDigit(digits[i]);
+                    int digit = HexDigitValue(digits[i]);
                     if (digit >= 0)
                     {
                         value = value * 16 + static_cast<uint32_t>(digit);

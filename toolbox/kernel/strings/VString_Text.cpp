@@ -5,6 +5,7 @@
 #include "toolbox/kernel/memory/VCppMemMgr.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/strings/Base64Coder.h"
+#include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <array>
@@ -25,24 +26,6 @@ constexpr JSONStringOptions kJSONRaw = 0x10;
 constexpr JSONStringOptions kJSONEscapeAmpersandApostrophe = 0x400;
 
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
-
-// The value of a hexadecimal digit, -1 for any other unit.
-int HexValue(UniChar inUnit)
-{
-    if (inUnit >= '0' && inUnit <= '9')
-    {
-        return inUnit - '0';
-    }
-    if (inUnit >= 'A' && inUnit <= 'F')
-    {
-        return inUnit - 'A' + 10;
-    }
-    if (inUnit >= 'a' && inUnit <= 'f')
-    {
-        return inUnit - 'a' + 10;
-    }
-    return -1;
-}
 
 bool IsDigit(UniChar inUnit)
 {
@@ -162,9 +145,9 @@ int32_t MatchXMLEntity(const UniChar* inText, int32_t inCount, UniChar outUnits[
     uint32_t value = 0;
     bool tooLarge = false;
     int32_t i = 3;
-    for (; i < inCount && HexValue(inText[i]) >= 0; ++i)
+    for (; i < inCount && HexDigitValue(inText[i]) >= 0; ++i)
     {
-        value = (value << 4) | static_cast<uint32_t>(HexValue(inText[i]));
+        value = (value << 4) | static_cast<uint32_t>(HexDigitValue(inText[i]));
         tooLarge = tooLarge || value > 0x10FFFF;
         if (tooLarge)
         {
@@ -539,9 +522,9 @@ VError VString::FromJSONString(const VString& inJSONString, JSONStringOptions in
         {
             int32_t value = 0;
             int32_t digits = 0;
-            while (digits < 4 && i + 1 + digits < length && HexValue(units[i + 1 + digits]) >= 0)
+            while (digits < 4 && i + 1 + digits < length && HexDigitValue(units[i + 1 + digits]) >= 0)
             {
-                value = (value << 4) | HexValue(units[i + 1 + digits]);
+                value = (value << 4) | HexDigitValue(units[i + 1 + digits]);
                 ++digits;
             }
             if (digits == 4)

@@ -4,6 +4,7 @@
 #include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/streams/VStream.h"
+#include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/system/VSystem.h"
 
@@ -11,29 +12,6 @@
 
 namespace zorn
 {
-
-namespace
-{
-
-// The value of a hexadecimal digit, or -1.
-int HexValue(UniChar inChar)
-{
-    if (inChar >= '0' && inChar <= '9')
-    {
-        return inChar - '0';
-    }
-    if (inChar >= 'A' && inChar <= 'F')
-    {
-        return inChar - 'A' + 10;
-    }
-    if (inChar >= 'a' && inChar <= 'f')
-    {
-        return inChar - 'a' + 10;
-    }
-    return -1;
-}
-
-} // namespace
 
 constinit const VUUID VUUID::sNullUUID;
 
@@ -160,8 +138,8 @@ void VUUID::FromBuffer(const char* inText)
     {
         for (size_t i = 0; i < sizeof(buffer.fBytes); ++i)
         {
-            int high = HexValue(static_cast<unsigned char>(inText[2 * i]));
-            int low = HexValue(static_cast<unsigned char>(inText[2 * i + 1]));
+            int high = HexDigitValue(static_cast<unsigned char>(inText[2 * i]));
+            int low = HexDigitValue(static_cast<unsigned char>(inText[2 * i + 1]));
             buffer.fBytes[i] = static_cast<uint8_t>((std::max(high, 0) << 4) | std::max(low, 0));
         }
     }
@@ -174,7 +152,7 @@ void VUUID::FromString(const VString& inValue)
     int digits = 0;
     for (int32_t i = 0; i < inValue.GetLength() && digits < 32; ++i)
     {
-        int value = HexValue(inValue.GetCPointer()[i]);
+        int value = HexDigitValue(inValue.GetCPointer()[i]);
         if (value >= 0)
         {
             buffer.fBytes[digits / 2] |= static_cast<uint8_t>(digits % 2 == 0 ? value << 4 : value);
