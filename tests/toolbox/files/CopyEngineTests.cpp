@@ -525,6 +525,22 @@ TEST_F(CopyEngine, KilledCopyLeavesNothingHalfDone)
     ASSERT_EQ(XLinuxCopyEngine::Copy(source, destination, false), VE_OK);
     EXPECT_FALSE(HasStagingSibling(fFolder));
     EXPECT_EQ(Describe(destination, false), expected);
+
+    // A process that already copied into the folder still cleans what a later crash leaves: a
+    // sibling of a gone process appears after this process's copy (past a clock tick, so the
+    // folder's time changes), and the next copy into the folder removes it.
+    pid_t gone = ::fork();
+    if (gone == 0)
+    {
+        ::_exit(0);
+    }
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string left = fFolder + "/.copy.partial-" + std::to_string(gone) + "-1";
+    ASSERT_EQ(::mkdir(left.c_str(), 0755), 0);
+    Write(left + "/half", "h");
+    ASSERT_EQ(XLinuxCopyEngine::Copy(source + "/f0/1", PathOf("one"), false), VE_OK);
+    EXPECT_FALSE(Exists(left));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -23,7 +23,6 @@
 #include <ctime>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <tuple>
 #include <utility>
@@ -568,32 +567,68 @@ bool IsInside(int inDir, const struct stat& inSource)
     return false;
 }
 
-// Whether this process has not yet looked for stale siblings in the folder open at inDir (then it
-// is noted as looked at). A folder is listed once per process, so that copying many files into one
-// folder does not list it again for each. Folders are told apart by device, inode and birth time
-// (an inode number is reused once a folder is gone); without a birth time, every copy looks.
-bool IsFirstLookIn(int inDir)
+// Staging siblings left by killed processes are looked for before each copy, but a folder is
+// listed again only when it changed since this process last saw it: copying many files into one
+// folder then lists it once, not once per file. A folder is known by device, inode and birth time
+// (an inode number is reused once a folder is gone) and "unchanged" means the same modification
+// time as when it was last noted. Without a birth time every copy lists the folder. A sibling made
+// within the same clock tick as this process's own last change can be missed until the folder
+// changes again; it is only a hidden leftover, never the destination.
+class StaleSiblingWatch
 {
-    struct statx status = {};
-    if (::statx(inDir, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0 ||
-        (status.stx_mask & STATX_BTIME) == 0)
+public:
+    // Whether the folder open at inDir changed since it was last noted (or was never noted).
+    static bool ChangedSinceNoted(int inDir)
     {
+        Key key;
+        Stamp stamp;
+        if (!_Read(inDir, key, stamp))
+        {
+            return true;
+        }
+        std::lock_guard<std::mutex> lock(sMutex);
+        auto found = sNoted.find(key);
+        return found == sNoted.end() || found->second != stamp;
+    }
+
+    // Notes the folder's present modification time, after this process's own change to it.
+    static void Note(int inDir)
+    {
+        Key key;
+        Stamp stamp;
+        if (_Read(inDir, key, stamp))
+        {
+            std::lock_guard<std::mutex> lock(sMutex);
+            sNoted[key] = stamp;
+        }
+    }
+
+private:
+    using Key = std::tuple<uint32_t, uint32_t, uint64_t, int64_t, uint32_t>;
+    using Stamp = std::pair<int64_t, uint32_t>;
+
+    static bool _Read(int inDir, Key& outKey, Stamp& outStamp)
+    {
+        struct statx status = {};
+        if (::statx(inDir, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME | STATX_MTIME, &status) != 0 ||
+            (status.stx_mask & (STATX_BTIME | STATX_MTIME)) != (STATX_BTIME | STATX_MTIME))
+        {
+            return false;
+        }
+        outKey = Key(status.stx_dev_major, status.stx_dev_minor, status.stx_ino, status.stx_btime.tv_sec,
+                     status.stx_btime.tv_nsec);
+        outStamp = Stamp(status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec);
         return true;
     }
-    using Key = std::tuple<uint32_t, uint32_t, uint64_t, int64_t, uint32_t>;
-    static std::mutex sMutex;
-    static std::set<Key> sLookedAt;
-    std::lock_guard<std::mutex> lock(sMutex);
-    return sLookedAt
-        .emplace(status.stx_dev_major, status.stx_dev_minor, status.stx_ino, status.stx_btime.tv_sec,
-                 status.stx_btime.tv_nsec)
-        .second;
-}
+
+    static inline std::mutex sMutex;
+    static inline std::map<Key, Stamp> sNoted;
+};
 
 // Removes the staging siblings left by processes that are gone.
 void RemoveStaleSiblings(int inDir)
 {
-    if (!IsFirstLookIn(inDir))
+    if (!StaleSiblingWatch::ChangedSinceNoted(inDir))
     {
         return;
     }
@@ -622,6 +657,7 @@ void RemoveStaleSiblings(int inDir)
             RemoveAt(inDir, name.c_str());
         }
     }
+    StaleSiblingWatch::Note(inDir);
 }
 
 std::string StagingName(const std::string& inName)
@@ -860,6 +896,7 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
             *outFailedItem = context.fFailedItem;
         }
     }
+    StaleSiblingWatch::Note(parentFd.Get());
     return Errno(failure);
 }
 
