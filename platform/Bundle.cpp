@@ -1,7 +1,10 @@
 #include "platform/Bundle.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zorn::platform
@@ -44,6 +47,7 @@ bool ReadSmallFile(const std::string& inPath, std::string& outBytes)
         outBytes.append(buffer, count);
         if (outBytes.size() > kMaxPropertyListSize)
         {
+            errno = EFBIG;
             ok = false;
             break;
         }
@@ -88,16 +92,23 @@ struct MainBundle
         {
             return;
         }
-        std::string bytes;
         PlistValue root;
-        std::string plistPath = fFolder == "/" ? "/Contents/Info.plist" : fFolder + "/Contents/Info.plist";
-        if (ReadSmallFile(plistPath, bytes) && ParsePropertyList(bytes, root) &&
-            root.GetType() == PlistValue::Type::Dict)
+        if (ReadBundleInfo(fFolder, root))
         {
             fInfo = std::move(root);
         }
     }
 };
+
+std::string ContentsOf(std::string_view inBundleFolder)
+{
+    std::string path(inBundleFolder);
+    if (path.empty() || path.back() != '/')
+    {
+        path += '/';
+    }
+    return path + "Contents/";
+}
 
 // Built on first use, so that it exists whenever the first caller comes, even before main.
 MainBundle& TheMainBundle()
@@ -195,6 +206,68 @@ void SetMainBundleFolderForTests(std::string_view inFolder)
         bundle.fTestFolder.pop_back();
     }
     bundle.fLoaded = false;
+}
+
+bool ReadBundleInfo(std::string_view inBundleFolder, PlistValue& outInfo, std::string* outError)
+{
+    const std::string path = ContentsOf(inBundleFolder) + "Info.plist";
+    std::string bytes;
+    if (!ReadSmallFile(path, bytes))
+    {
+        if (outError != nullptr)
+        {
+            *outError = "cannot read " + path + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+        }
+        return false;
+    }
+    std::string reason;
+    PlistValue root;
+    if (!ParsePropertyList(bytes, root, &reason) || root.GetType() != PlistValue::Type::Dict)
+    {
+        if (outError != nullptr)
+        {
+            *outError = path + ": " + (reason.empty() ? "the root is not a dict" : reason);
+        }
+        return false;
+    }
+    outInfo = std::move(root);
+    return true;
+}
+
+std::string GetBundleExecutablePath(std::string_view inBundleFolder, std::string* outError)
+{
+    auto fail = [outError](std::string inReason)
+    {
+        if (outError != nullptr)
+        {
+            *outError = std::move(inReason);
+        }
+        return std::string();
+    };
+    PlistValue info;
+    std::string reason;
+    if (!ReadBundleInfo(inBundleFolder, info, &reason))
+    {
+        return fail(reason);
+    }
+    const PlistValue* name = info.Find("CFBundleExecutable");
+    if (name == nullptr || !name->IsString() || name->GetText().empty())
+    {
+        return fail("no CFBundleExecutable in " + ContentsOf(inBundleFolder) + "Info.plist");
+    }
+    const std::string& text = name->GetText();
+    if (text.find('/') != std::string::npos || text == "." || text == ".." ||
+        text.find('\0') != std::string::npos)
+    {
+        return fail("CFBundleExecutable is not a plain file name: " + text);
+    }
+    const std::string path = ContentsOf(inBundleFolder) + "MacOS/" + text;
+    struct stat status = {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    {
+        return fail("not a regular file: " + path);
+    }
+    return path;
 }
 
 } // namespace zorn::platform

@@ -38,6 +38,16 @@ std::optional<PlistValue> GetMainBundleInfoValue(std::string_view inKey);
 // string.
 std::optional<std::string> GetMainBundleInfoString(std::string_view inKey);
 
+// Reads <inBundleFolder>/Contents/Info.plist. False, with a short reason in outError when given,
+// when the file is missing or unreadable, malformed, or its root is not a dict.
+bool ReadBundleInfo(std::string_view inBundleFolder, PlistValue& outInfo, std::string* outError = nullptr);
+
+// The path of a bundle's executable: <bundle>/Contents/MacOS/<CFBundleExecutable>. The bundle may
+// come from elsewhere (an update), so the name must be a plain name ('/' nowhere, not "." or "..")
+// of a regular file that is not a symbolic link: the path never leads outside Contents/MacOS. Its
+// execute bits are not checked. Empty, with a short reason in outError when given, otherwise.
+std::string GetBundleExecutablePath(std::string_view inBundleFolder, std::string* outError = nullptr);
+
 // For tests: makes inFolder the main bundle, read as a bundle (its Contents/Info.plist is read
 // anew). An empty text returns to the running program's own bundle.
 void SetMainBundleFolderForTests(std::string_view inFolder);

@@ -104,7 +104,9 @@ public:
         return ok && ::posix_spawn_file_actions_addclosefrom_np(&fActions, STDERR_FILENO + 1) == 0;
     }
 
-    pid_t Spawn(const std::string& inProgram, const std::vector<std::string>& inArguments)
+    // glibc's posix_spawn returns only once the child's exec has succeeded or failed, and then
+    // returns the exec's error: a pid means the program runs.
+    pid_t Spawn(const std::string& inProgram, const std::vector<std::string>& inArguments, int& outError)
     {
         std::vector<char*> argv;
         argv.reserve(inArguments.size() + 2);
@@ -115,11 +117,8 @@ public:
         }
         argv.push_back(nullptr);
         pid_t pid = -1;
-        if (::posix_spawn(&pid, inProgram.c_str(), &fActions, &fAttributes, argv.data(), environ) != 0)
-        {
-            return -1;
-        }
-        return pid;
+        outError = ::posix_spawn(&pid, inProgram.c_str(), &fActions, &fAttributes, argv.data(), environ);
+        return outError == 0 ? pid : -1;
     }
 
 private:
@@ -177,14 +176,28 @@ std::string SearchExecutable(std::string_view inName)
 }
 
 pid_t SpawnProgram(const std::string& inProgram, const std::vector<std::string>& inArguments,
-                   const SpawnSettings& inSettings)
+                   const SpawnSettings& inSettings, int* outError)
 {
+    int failure = 0;
     SpawnPlan plan;
-    if (inProgram.empty() || !plan.Prepare(inSettings))
+    pid_t pid = -1;
+    if (inProgram.empty())
     {
-        return -1;
+        failure = ENOENT;
     }
-    return plan.Spawn(inProgram, inArguments);
+    else if (!plan.Prepare(inSettings))
+    {
+        failure = ENOMEM;
+    }
+    else
+    {
+        pid = plan.Spawn(inProgram, inArguments, failure);
+    }
+    if (outError != nullptr)
+    {
+        *outError = failure;
+    }
+    return pid;
 }
 
 int WaitForChild(pid_t inPid)

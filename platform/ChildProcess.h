@@ -34,9 +34,10 @@ struct SpawnSettings
 };
 
 // Starts inProgram (a path) with inArguments after argv[0], in this process's environment.
-// The child's pid, or -1 when it could not be started.
+// The child's pid once the program runs (its exec succeeded), or -1 when it could not be started,
+// with the reason as an errno value in outError when given.
 pid_t SpawnProgram(const std::string& inProgram, const std::vector<std::string>& inArguments,
-                   const SpawnSettings& inSettings);
+                   const SpawnSettings& inSettings, int* outError = nullptr);
 
 // Waits for a child of this process to end and reaps it (interruptions are retried). Its wait
 // status, or -1 when it is no child of this process.
