@@ -638,15 +638,6 @@ TEST(CopyEngineTrash, TopdirTrashOnAnotherDevice)
 // Files
 // ---------------------------------------------------------------------------------------------
 
-std::string Parameter(const VErrorBase* inError, const char* inName)
-{
-    VString text;
-    inError->GetParameters()->GetProperty(VString(inName)).GetString(text);
-    std::string bytes;
-    XLinuxFile::EncodeNameBytes(text, bytes);
-    return bytes;
-}
-
 TEST_F(CopyEngine, FileOperationsReportTheirErrors)
 {
     Write(PathOf("a"), "a");

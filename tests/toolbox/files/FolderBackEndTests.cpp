@@ -139,37 +139,28 @@ TEST_F(FolderBackEnd, DeleteForcedNeverEntersAnotherFileSystem)
     ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((tree + "/mnt").c_str(), 0755), 0);
     Write(tree + "/plain", "p");
-    // In a child with a mount namespace of its own (a user namespace too when not root).
-    pid_t child = ::fork();
-    if (child == 0)
-    {
-        const int flags = ::geteuid() == 0 ? CLONE_NEWNS : CLONE_NEWNS | CLONE_NEWUSER;
-        if (::unshare(flags) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", (tree + "/mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
-        {
-            ::_exit(77);
-        }
-        Write(tree + "/mnt/inside", "i");
-        const bool parentLocked = SetImmutable(fFolder, true);
-        VFolder folder(VString((tree + "/").c_str()), FPS_POSIX);
-        int failures = 0;
-        failures += folder.GetImpl().DeleteForced() == MakeVErrorFromErrno(EBUSY) ? 0 : 1;
-        failures += Read(tree + "/mnt/inside") == "i" ? 0 : 2;
-        uint32_t attributes = 0;
-        XLinuxFile::GetPathAttributes(fFolder.c_str(), true, attributes);
-        failures += !parentLocked || (attributes & 1) != 0 ? 0 : 4;
-        SetImmutable(fFolder, false);
-        ::umount((tree + "/mnt").c_str());
-        ::_exit(failures);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77)
+    const int result =
+        RunWithTmpfsMounted(tree + "/mnt", "1m",
+                            [&]
+                            {
+                                Write(tree + "/mnt/inside", "i");
+                                const bool parentLocked = SetImmutable(fFolder, true);
+                                VFolder folder(VString((tree + "/").c_str()), FPS_POSIX);
+                                int failures = 0;
+                                failures +=
+                                    folder.GetImpl().DeleteForced() == MakeVErrorFromErrno(EBUSY) ? 0 : 1;
+                                failures += Read(tree + "/mnt/inside") == "i" ? 0 : 2;
+                                uint32_t attributes = 0;
+                                XLinuxFile::GetPathAttributes(fFolder.c_str(), true, attributes);
+                                failures += !parentLocked || (attributes & 1) != 0 ? 0 : 4;
+                                SetImmutable(fFolder, false);
+                                return failures;
+                            });
+    if (result == 77)
     {
         GTEST_SKIP() << "the kernel refuses a mount namespace here";
     }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: result, 2: the mounted file lost, 4: the parent's flag lost";
+    EXPECT_EQ(result, 0) << "1: result, 2: the mounted file lost, 4: the parent's flag lost";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -62,15 +62,6 @@ XLinuxCopyCalls FailingCalls(int inNth)
     return calls;
 }
 
-std::string Parameter(const VErrorBase* inError, const char* inName)
-{
-    VString text;
-    inError->GetParameters()->GetProperty(VString(inName)).GetString(text);
-    std::string bytes;
-    XLinuxFile::EncodeNameBytes(text, bytes);
-    return bytes;
-}
-
 // The folder errors pushed in a scope, by code.
 std::vector<VError> Codes(const StErrorContextInstaller& inScope)
 {
@@ -295,42 +286,34 @@ TEST_F(Folder, BackupGoesToTheTrashOrIsDeletedByForce)
     // On another device: its topdir trash; where that cannot be made, the updater deletes.
     const std::string mount = PathOf("mnt");
     ASSERT_EQ(::mkdir(mount.c_str(), 0755), 0);
-    pid_t child = ::fork();
-    if (child == 0)
-    {
-        const int flags = ::geteuid() == 0 ? CLONE_NEWNS : CLONE_NEWNS | CLONE_NEWUSER;
-        if (::unshare(flags) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=4m") != 0)
+    const int result = RunWithTmpfsMounted(
+        mount, "4m",
+        [&]
         {
-            ::_exit(77);
-        }
-        int failures = 0;
-        const std::string uid = std::to_string(::getuid());
-        MakeBundle(mount + "/My_old0001.app", "1");
-        VRefPtr<VFolder> onDevice(FolderAt(mount + "/My_old0001.app"), true);
-        failures += onDevice->MoveToTrash() == VE_OK ? 0 : 1;
-        failures += Exists(mount + "/.Trash-" + uid + "/files/My_old0001.app/Contents/Info.plist") ? 0 : 2;
-        // No usable trash: .Trash-<uid> is a file.
-        std::system(("rm -rf " + mount + "/.Trash-" + uid).c_str());
-        Write(mount + "/.Trash-" + uid, "not a folder");
-        MakeBundle(mount + "/My_old0002.app", "1");
-        VRefPtr<VFolder> second(FolderAt(mount + "/My_old0002.app"), true);
-        {
-            StErrorContextInstaller scope;
-            failures += second->MoveToTrash() == VE_FOLDER_CANNOT_TRASH ? 0 : 4;
-        }
-        failures += second->DeleteForced() == VE_OK && !Exists(mount + "/My_old0002.app") ? 0 : 8;
-        ::umount(mount.c_str());
-        ::_exit(failures);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77)
+            int failures = 0;
+            const std::string uid = std::to_string(::getuid());
+            MakeBundle(mount + "/My_old0001.app", "1");
+            VRefPtr<VFolder> onDevice(FolderAt(mount + "/My_old0001.app"), true);
+            failures += onDevice->MoveToTrash() == VE_OK ? 0 : 1;
+            failures +=
+                Exists(mount + "/.Trash-" + uid + "/files/My_old0001.app/Contents/Info.plist") ? 0 : 2;
+            // No usable trash: .Trash-<uid> is a file.
+            std::system(("rm -rf " + mount + "/.Trash-" + uid).c_str());
+            Write(mount + "/.Trash-" + uid, "not a folder");
+            MakeBundle(mount + "/My_old0002.app", "1");
+            VRefPtr<VFolder> second(FolderAt(mount + "/My_old0002.app"), true);
+            {
+                StErrorContextInstaller scope;
+                failures += second->MoveToTrash() == VE_FOLDER_CANNOT_TRASH ? 0 : 4;
+            }
+            failures += second->DeleteForced() == VE_OK && !Exists(mount + "/My_old0002.app") ? 0 : 8;
+            return failures;
+        });
+    if (result == 77)
     {
         GTEST_SKIP() << "the kernel refuses a mount namespace here";
     }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1, 2: the topdir trash; 4: the failed trash; 8: the forced delete";
+    EXPECT_EQ(result, 0) << "1, 2: the topdir trash; 4: the failed trash; 8: the forced delete";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,19 +1,29 @@
 // Shared pieces of the file tests that look at trees on disk: reading and writing bytes,
-// listing a folder, and a manifest of a tree (types, modes, times, contents, link texts,
-// extended attributes and hard-link groups) to compare two trees item by item.
+// listing a folder, a manifest of a tree (types, modes, times, contents, link texts, extended
+// attributes and hard-link groups) to compare two trees item by item, a file error's parameter,
+// and a child process with a tmpfs mounted in a mount namespace of its own.
 #pragma once
+
+#include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -130,6 +140,44 @@ inline void SetMtime(const std::string& inPath, time_t inSeconds)
 {
     const struct timespec times[2] = {{inSeconds, 0}, {inSeconds, 123456789}};
     ASSERT_EQ(::utimensat(AT_FDCWD, inPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << inPath;
+}
+
+// A parameter of an error as the bytes of the name it holds.
+inline std::string Parameter(const VErrorBase* inError, const char* inName)
+{
+    VString text;
+    inError->GetParameters()->GetProperty(VString(inName)).GetString(text);
+    std::string bytes;
+    XLinuxFile::EncodeNameBytes(text, bytes);
+    return bytes;
+}
+
+// Runs inBody in a child that has a mount namespace of its own (a user namespace too when not
+// root) with a tmpfs of inSize mounted at inMountPoint; the child's exit status is inBody's
+// result (0 for success). 77 means the kernel refused the namespace or the mount.
+inline int RunWithTmpfsMounted(const std::string& inMountPoint, const char* inSize,
+                               const std::function<int()>& inBody)
+{
+    pid_t child = ::fork();
+    if (child == 0)
+    {
+        const int flags = ::geteuid() == 0 ? CLONE_NEWNS : CLONE_NEWNS | CLONE_NEWUSER;
+        const std::string options = std::string("size=") + inSize;
+        if (::unshare(flags) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", inMountPoint.c_str(), "tmpfs", 0, options.c_str()) != 0)
+        {
+            ::_exit(77);
+        }
+        const int result = inBody();
+        ::umount(inMountPoint.c_str());
+        ::_exit(result);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+    {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 } // namespace zorn::test

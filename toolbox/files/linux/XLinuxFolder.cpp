@@ -9,15 +9,12 @@
 
 #include <fcntl.h>
 #include <fts.h>
-#include <spawn.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <thread>
 
 namespace zorn
 {
@@ -268,26 +265,7 @@ VError XLinuxFolder::MoveToTrash() const
 
 VError XLinuxFolder::RevealInFinder() const
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    ::posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd <= 2; ++fd)
-    {
-        ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    }
-    ::posix_spawnattr_init(&attributes);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    char program[] = "xdg-open";
-    std::string folder = fPosixPath;
-    char* arguments[] = {program, folder.data(), nullptr};
-    pid_t child = 0;
-    // Detached in its own session; a failure to start is not reported (the result is always 0).
-    if (::posix_spawnp(&child, program, &actions, &attributes, arguments, environ) == 0)
-    {
-        std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
-    }
-    ::posix_spawnattr_destroy(&attributes);
-    ::posix_spawn_file_actions_destroy(&actions);
+    XLinuxFile::OpenDetached(fPosixPath);
     return VE_OK;
 }
 
