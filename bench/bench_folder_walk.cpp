@@ -4,6 +4,7 @@
 // alternate, twenty of each after one warm-up of each (warm dentry cache). Counters: each side's
 // median in milliseconds and their ratio (iterators / nftw), and the files each walk saw. The
 // tree is made under $ZORN_BENCH_DIR, else $TMPDIR, else /tmp, and removed at the end.
+#include "bench/BenchFolders.h"
 #include "toolbox/files/VFSObjectIterator.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
@@ -26,19 +27,8 @@ namespace
 {
 
 using namespace zorn;
-
-std::string BaseFolder()
-{
-    for (const char* name : {"ZORN_BENCH_DIR", "TMPDIR"})
-    {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] == '/')
-        {
-            return value;
-        }
-    }
-    return "/tmp";
-}
+using bench::BaseFolder;
+using bench::Median;
 
 void MakeTree(const std::string& inRoot)
 {
@@ -72,12 +62,6 @@ int CountEntry(const char*, const struct stat*, int inType, struct FTW*)
         ++sNftwFiles;
     }
     return 0;
-}
-
-double Median(std::vector<double> inTimes)
-{
-    std::sort(inTimes.begin(), inTimes.end());
-    return inTimes[inTimes.size() / 2];
 }
 
 void BM_FolderWalkAgainstNftw(benchmark::State& ioState)

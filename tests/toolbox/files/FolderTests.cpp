@@ -476,6 +476,13 @@ TEST_F(Folder, RelativesStayInTheirFileSystem)
     EXPECT_EQ(inside.GetFileSystem(), fileSystem.Get());
     EXPECT_EQ(inside.GetImpl().GetPosixPathBytes(), PathOf("fs/in/"));
 
+    // Identity is exact: Linux file systems tell case apart.
+    VFolder same(VString(PathOf("fs/").c_str()), FPS_POSIX);
+    VFolder upper(VString(PathOf("FS/").c_str()), FPS_POSIX);
+    EXPECT_TRUE(root->IsSameFolder(&same));
+    EXPECT_FALSE(root->IsSameFolder(&upper));
+    EXPECT_FALSE(root->IsSameFolder(nullptr));
+
     VString text;
     root->GetPlatformPath(text, static_cast<FilePathStyle>(2));
     EXPECT_TRUE(text.IsEmpty());
