@@ -133,6 +133,53 @@ TEST_F(FolderBackEnd, DeleteForcedRemovesLockedTreesAndKeepsWhatLinksLeadTo)
     EXPECT_EQ(ModeOf(parent), parentMode);
 }
 
+TEST_F(FolderBackEnd, DeleteForcedRestoresTheParentsModeAfterAFailure)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    // Owned by an unprivileged user, who cannot write the parent (mode 0555): one tree only they
+    // own, and one holding a folder of root's that they cannot empty.
+    const uid_t user = 65534;
+    const std::string parent = PathOf("parent");
+    ASSERT_EQ(::chmod(fFolder.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(parent.c_str(), 0755), 0);
+    for (const char* tree : {"/own", "/mixed"})
+    {
+        ASSERT_EQ(::mkdir((parent + tree).c_str(), 0755), 0);
+        Write(parent + tree + "/file", "f");
+        ASSERT_EQ(::chown((parent + tree + "/file").c_str(), user, user), 0);
+        ASSERT_EQ(::chown((parent + tree).c_str(), user, user), 0);
+    }
+    ASSERT_EQ(::mkdir((parent + "/mixed/roots").c_str(), 0755), 0);
+    Write(parent + "/mixed/roots/kept", "k");
+    ASSERT_EQ(::chown(parent.c_str(), user, user), 0);
+    ASSERT_EQ(::chmod(parent.c_str(), 0555), 0);
+
+    pid_t child = ::fork();
+    if (child == 0)
+    {
+        if (::setgid(user) != 0 || ::setuid(user) != 0)
+        {
+            ::_exit(77);
+        }
+        int failures = 0;
+        VFolder own(VString((parent + "/own/").c_str()), FPS_POSIX);
+        failures += own.GetImpl().DeleteForced() == VE_OK && !Exists(parent + "/own") ? 0 : 1;
+        failures += ModeOf(parent) == 0555 ? 0 : 2;
+        VFolder mixed(VString((parent + "/mixed/").c_str()), FPS_POSIX);
+        failures += mixed.GetImpl().DeleteForced() == MakeVErrorFromErrno(EACCES) ? 0 : 4;
+        failures += ModeOf(parent) == 0555 ? 0 : 8;
+        ::_exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the own tree; 2, 8: the parent's mode; 4: the failure";
+    EXPECT_EQ(Read(parent + "/mixed/roots/kept"), "k");
+}
+
 TEST_F(FolderBackEnd, DeleteForcedNeverEntersAnotherFileSystem)
 {
     const std::string tree = PathOf("tree");
