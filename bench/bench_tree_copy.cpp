@@ -7,6 +7,7 @@
 // under $ZORN_BENCH_DIR, else $TMPDIR, else /tmp, and removed at the end. With
 // ZORN_BENCH_NO_SYNC=1 the engine's syncfs is replaced by nothing (through its fault seam), to
 // show what the flush costs on a disk that others write to as well.
+#include "bench/BenchFolders.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 
 #include <benchmark/benchmark.h>
@@ -32,19 +33,8 @@ namespace
 {
 
 using namespace zorn;
-
-std::string BaseFolder()
-{
-    for (const char* name : {"ZORN_BENCH_DIR", "TMPDIR"})
-    {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] == '/')
-        {
-            return value;
-        }
-    }
-    return "/tmp";
-}
+using bench::BaseFolder;
+using bench::Median;
 
 void WriteFile(const std::string& inPath, size_t inSize, std::mt19937& ioRandom)
 {
@@ -94,12 +84,6 @@ int RunCp(const std::string& inFrom, const std::string& inTo)
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-double Median(std::vector<double> inTimes)
-{
-    std::sort(inTimes.begin(), inTimes.end());
-    return inTimes[inTimes.size() / 2];
 }
 
 void BM_TreeCopyAgainstCp(benchmark::State& ioState)

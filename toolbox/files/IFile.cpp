@@ -52,7 +52,7 @@ bool IFolder::IsSameFolder(const IFolder* inOther) const
     VString theirs;
     GetPath().GetPath(mine);
     inOther->GetPath().GetPath(theirs);
-    return mine.EqualToString(theirs, false);
+    return mine.EqualToStringRaw(theirs);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -15,16 +15,20 @@
 
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/kernel/base/IRefCountable.h"
+#include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/base/ZornTypes.h"
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace zorn
 {
 
+class IFileAttributeAccessor;
 class IFolder;
 class VFileSystem;
 class VJSONValue;
@@ -84,9 +88,26 @@ public:
 class IFolder : public IFileSystemObject
 {
 public:
+    // Iteration callbacks: true goes on, false stops the walk.
+    using FileCallback = std::function<bool(IFile*, IFileAttributeAccessor*)>;
+    using FolderCallback = std::function<bool(IFolder*, IFileAttributeAccessor*)>;
+
     void GetNameWithoutExtension(VString& outName) const override;
 
-    // False for null; else whether the two ':' path texts are equal (diacritics ignored).
+    // A folder relative to this one (one reference), bound to inFileSystem, else to this folder's;
+    // null when the result is no folder path or the file system refuses it.
+    virtual IFolder* RetainRelativeFolder(const VString& inRelativePath, FilePathStyle inStyle,
+                                          VFileSystem* inFileSystem) const = 0;
+    // Appends the folder's files and sub-folders (retained) to the given vectors (null: not
+    // listed), invisible items only with inIncludeInvisible.
+    virtual void GetElements(std::vector<VRefPtr<IFile>>* outFiles, std::vector<VRefPtr<IFolder>>* outFolders,
+                             bool inIncludeInvisible) const = 0;
+    virtual bool IterateFiles(const FileCallback& inCallback, uint32_t inOptions) const = 0;
+    virtual bool IterateFolders(const FolderCallback& inCallback, uint32_t inOptions) const = 0;
+    virtual IFile* _RetainRelativeIFile(const VString& inRelativePath, FilePathStyle inStyle) const = 0;
+
+    // False for null; else whether the two ':' path texts are equal, compared exactly (Linux file
+    // systems tell case and accents apart).
     bool IsSameFolder(const IFolder* inOther) const;
 };
 

@@ -1,6 +1,7 @@
 #include "toolbox/files/VFileAttributesCache.h"
 
 #include "toolbox/files/IFile.h"
+#include "toolbox/files/VFSObjectIterator.h"
 #include "toolbox/files/VFilePath.h"
 
 #include <mutex>
@@ -51,6 +52,25 @@ bool VFileAttributesCache::GetTimeAttributes(const VFilePath& inPath, VTime* out
         outAccessed->FromTime(times.fAccessed);
     }
     return true;
+}
+
+void VFileAttributesCache::CollectFileAttributes(Map& ioMap, const IFolder* inFolder)
+{
+    if (inFolder == nullptr)
+    {
+        return;
+    }
+    inFolder->IterateFiles(
+        [&ioMap](IFile* inFile, IFileAttributeAccessor* inAccessor)
+        {
+            Attributes times;
+            if (inAccessor->GetTime(&times.fModified, &times.fCreated, &times.fAccessed) == VE_OK)
+            {
+                ioMap.emplace(KeyOf(inFile->GetPath()), times);
+            }
+            return true;
+        },
+        4);
 }
 
 void VFileAttributesCache::CollectFileAttributes(Map& ioMap, const IFile* inFile)

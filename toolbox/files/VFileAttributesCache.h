@@ -7,8 +7,8 @@
 // - Readers take the shared lock and never block each other; SwapMap and Clear take the exclusive
 //   lock. A cache is filled by collecting into a map of one's own, then swapping it in, so readers
 //   never see a half-filled cache.
-// - Collecting from a folder walks its files with folder iteration; it is built with folder
-//   iteration.
+// - Collecting from a folder walks its files one level deep (IterateFiles with option 4, invisible
+//   files left out) and takes each file's times from the walker.
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"

@@ -1,4 +1,5 @@
 #include "tests/toolbox/files/SmallTmpfs.h"
+#include "tests/toolbox/files/TreeTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
@@ -33,48 +34,10 @@
 #include <vector>
 
 using namespace zorn;
+using namespace zorn::test;
 
 namespace
 {
-
-std::string Read(const std::string& inPath)
-{
-    std::ifstream in(inPath, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Write(const std::string& inPath, const std::string& inBytes)
-{
-    std::ofstream(inPath, std::ios::binary) << inBytes;
-}
-
-bool Exists(const std::string& inPath)
-{
-    struct stat status = {};
-    return ::lstat(inPath.c_str(), &status) == 0;
-}
-
-// Names in a folder, "." and ".." left out.
-std::vector<std::string> List(const std::string& inFolder)
-{
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(inFolder.c_str()))
-    {
-        while (const dirent* entry = ::readdir(dir))
-        {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-            {
-                names.push_back(name);
-            }
-        }
-        ::closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 bool HasStagingSibling(const std::string& inFolder)
 {
@@ -88,70 +51,6 @@ bool HasStagingSibling(const std::string& inFolder)
     return false;
 }
 
-// One line per item below inRoot: type, mode, owner (with inOwners), size, mtime, content or link
-// text, user.* attributes and, for names of one inode, the first name of that inode.
-void Describe(const std::string& inRoot, const std::string& inRelative, bool inOwners,
-              std::map<std::pair<dev_t, ino_t>, std::string>& ioInodes, std::vector<std::string>& outLines)
-{
-    const std::string path = inRoot + inRelative;
-    struct stat status = {};
-    ASSERT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    std::ostringstream line;
-    line << inRelative << " type=" << (status.st_mode & S_IFMT) << " mode=" << std::oct
-         << (status.st_mode & 07777) << std::dec;
-    if (inOwners)
-    {
-        line << " owner=" << status.st_uid << ":" << status.st_gid;
-    }
-    if (!S_ISDIR(status.st_mode))
-    {
-        line << " mtime=" << status.st_mtim.tv_sec << "." << status.st_mtim.tv_nsec;
-    }
-    if (S_ISREG(status.st_mode))
-    {
-        line << " data=" << Read(path);
-        if (status.st_nlink > 1)
-        {
-            auto [found, inserted] =
-                ioInodes.emplace(std::make_pair(status.st_dev, status.st_ino), inRelative);
-            line << " inode-of=" << found->second;
-        }
-        char names[1024] = {};
-        ssize_t size = ::listxattr(path.c_str(), names, sizeof(names));
-        for (const char* name = names; size > 0 && name < names + size; name += std::strlen(name) + 1)
-        {
-            char value[256] = {};
-            ssize_t length = ::getxattr(path.c_str(), name, value, sizeof(value));
-            line << " " << name << "="
-                 << std::string(value, static_cast<size_t>(std::max<ssize_t>(length, 0)));
-        }
-    }
-    if (S_ISLNK(status.st_mode))
-    {
-        char target[4096] = {};
-        line << " link="
-             << std::string(target, static_cast<size_t>(::readlink(path.c_str(), target, sizeof(target))));
-    }
-    outLines.push_back(line.str());
-    if (S_ISDIR(status.st_mode))
-    {
-        line << " mtime=" << status.st_mtim.tv_sec;
-        outLines.back() = line.str();
-        for (const std::string& name : List(path))
-        {
-            Describe(inRoot, inRelative + "/" + name, inOwners, ioInodes, outLines);
-        }
-    }
-}
-
-std::vector<std::string> Describe(const std::string& inRoot, bool inOwners)
-{
-    std::map<std::pair<dev_t, ino_t>, std::string> inodes;
-    std::vector<std::string> lines;
-    Describe(inRoot, "", inOwners, inodes, lines);
-    return lines;
-}
-
 // A bound Unix socket at inPath (closed; the name stays).
 bool MakeSocket(const std::string& inPath)
 {
@@ -162,12 +61,6 @@ bool MakeSocket(const std::string& inPath)
     bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     ::close(fd);
     return bound;
-}
-
-void SetMtime(const std::string& inPath, time_t inSeconds)
-{
-    const struct timespec times[2] = {{inSeconds, 0}, {inSeconds, 123456789}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, inPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << inPath;
 }
 
 class CopyEngine : public test::TaskManagerTest
@@ -760,15 +653,6 @@ TEST(CopyEngineTrash, TopdirTrashOnAnotherDevice)
 // ---------------------------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------------------------
-
-std::string Parameter(const VErrorBase* inError, const char* inName)
-{
-    VString text;
-    inError->GetParameters()->GetProperty(VString(inName)).GetString(text);
-    std::string bytes;
-    XLinuxFile::EncodeNameBytes(text, bytes);
-    return bytes;
-}
 
 TEST_F(CopyEngine, FileOperationsReportTheirErrors)
 {

@@ -132,6 +132,8 @@ public:
                                      bool inWithQuotas, const VFileDesc* inDesc);
 
     VError RevealInFinder() const;
+    // Opens a path with xdg-open, detached in a session of its own and not waited for.
+    static void OpenDetached(const std::string& inPath);
 
     bool IsAliasFile() const { return IsSymbolicLink(); }
     // The target of a link (a non-link pushes 'zorn' 611 for the owner and returns it).

@@ -735,9 +735,8 @@ VError XLinuxFile::GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int6
     return VE_OK;
 }
 
-VError XLinuxFile::RevealInFinder() const
+void XLinuxFile::OpenDetached(const std::string& inPath)
 {
-    std::string folder = FolderOf(fPosixPath);
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     ::posix_spawn_file_actions_init(&actions);
@@ -748,7 +747,8 @@ VError XLinuxFile::RevealInFinder() const
     ::posix_spawnattr_init(&attributes);
     ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     char program[] = "xdg-open";
-    char* arguments[] = {program, folder.data(), nullptr};
+    std::string path = inPath;
+    char* arguments[] = {program, path.data(), nullptr};
     pid_t child = 0;
     // Not waited for: the opener runs detached in its own session; a failure to start is not
     // reported, as the design asks.
@@ -758,6 +758,11 @@ VError XLinuxFile::RevealInFinder() const
     }
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
+}
+
+VError XLinuxFile::RevealInFinder() const
+{
+    OpenDetached(FolderOf(fPosixPath));
     return VE_OK;
 }
 

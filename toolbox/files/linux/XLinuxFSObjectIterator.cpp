@@ -1,0 +1,278 @@
+// Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
+// extensions live in this linux/ back end.
+#include "toolbox/files/linux/XLinuxFSObjectIterator.h"
+
+#include "toolbox/files/IFile.h"
+#include "toolbox/files/VFile.h"
+#include "toolbox/files/VFileSystem.h"
+#include "toolbox/files/VFolder.h"
+#include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxFolder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace zorn
+{
+
+namespace
+{
+
+std::atomic<bool> sIgnoreEntryTypes{false};
+
+// The real path of an open descriptor; empty when the system does not tell (a path longer than
+// a page, for instance).
+std::string RealPathOfDescriptor(int inFd)
+{
+    const std::string link = "/proc/self/fd/" + std::to_string(inFd);
+    std::string text(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(link.c_str(), text.data(), text.size());
+    if (length <= 0 || static_cast<size_t>(length) >= text.size() || text[0] != '/')
+    {
+        return {};
+    }
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+unsigned char TypeOfMode(mode_t inMode)
+{
+    if (S_ISDIR(inMode))
+    {
+        return DT_DIR;
+    }
+    if (S_ISREG(inMode))
+    {
+        return DT_REG;
+    }
+    return S_ISLNK(inMode) ? DT_LNK : DT_UNKNOWN;
+}
+
+bool NameIsInvisible(const std::string& inPath)
+{
+    const size_t slash = inPath.find_last_of('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return start < inPath.size() && inPath[start] == '.';
+}
+
+} // namespace
+
+void XLinuxFSObjectIterator::SetIgnoreEntryTypesForTests(bool inIgnore)
+{
+    sIgnoreEntryTypes = inIgnore;
+}
+
+XLinuxFSObjectIterator::XLinuxFSObjectIterator(const VFolder* inFolder, uint32_t inOptions)
+    : fOptions(inOptions), fFileSystem(inFolder != nullptr ? inFolder->GetFileSystem() : nullptr)
+{
+    if (inFolder == nullptr || !inFolder->GetPathRef().IsFolder())
+    {
+        return;
+    }
+    const std::string& given = inFolder->GetImpl().GetPosixPathBytes();
+    const int fd = XLinuxFolder::OpenPath(given, O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+    {
+        return;
+    }
+    fStream = ::fdopendir(fd);
+    if (fStream == nullptr)
+    {
+        ::close(fd);
+        return;
+    }
+    fRealPath = RealPathOfDescriptor(fd);
+    if (fRealPath.empty())
+    {
+        fRealPath = given;
+        fFolderPath = inFolder->GetPathRef();
+    }
+    else
+    {
+        XLinuxFile::GetFilePathFromPosixPath(fRealPath.c_str(), true, fFolderPath);
+    }
+    if (fRealPath.back() != '/')
+    {
+        fRealPath += '/';
+    }
+    if (fFileSystem != nullptr)
+    {
+        std::string root;
+        if (XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(fFileSystem->GetRoot()), true,
+                                 root) &&
+            !root.empty())
+        {
+            while (root.size() > 1 && root.back() == '/')
+            {
+                root.pop_back();
+            }
+            fRootRealPath = root == "/" ? std::string() : root;
+            fHasRootPath = true;
+        }
+    }
+}
+
+XLinuxFSObjectIterator::~XLinuxFSObjectIterator()
+{
+    if (fStream != nullptr)
+    {
+        ::closedir(fStream);
+    }
+}
+
+bool XLinuxFSObjectIterator::_IsConfined(const std::string& inRealPath) const
+{
+    // The root's real path is kept without its final '/' ("" for "/"): an item lies inside when it
+    // is the root, or the root followed by '/' begins its path.
+    const size_t length = fRootRealPath.size();
+    if (inRealPath.compare(0, length, fRootRealPath) != 0)
+    {
+        return false;
+    }
+    return inRealPath.size() == length || inRealPath[length] == '/';
+}
+
+bool XLinuxFSObjectIterator::GetNextPath(VFilePath& outPath, std::string& outPosixPath, bool& outIsFolder)
+{
+    if (fStream == nullptr)
+    {
+        return false;
+    }
+    for (;;)
+    {
+        errno = 0;
+        const dirent* entry = ::readdir(fStream);
+        if (entry == nullptr)
+        {
+            return false;
+        }
+        if (_Accept(*entry, outPath, outPosixPath, outIsFolder))
+        {
+            return true;
+        }
+    }
+}
+
+bool XLinuxFSObjectIterator::_Accept(const dirent& inEntry, VFilePath& outPath, std::string& outPosixPath,
+                                     bool& outIsFolder)
+{
+    const char* name = inEntry.d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+    {
+        return false;
+    }
+    unsigned char type = sIgnoreEntryTypes ? static_cast<unsigned char>(DT_UNKNOWN) : inEntry.d_type;
+    if (type != DT_UNKNOWN && type != DT_DIR && type != DT_REG && type != DT_LNK)
+    {
+        return false;
+    }
+    const bool invisibleAllowed = (fOptions & kInvisible) != 0;
+    if (!invisibleAllowed && name[0] == '.')
+    {
+        return false;
+    }
+    struct stat status = {};
+    if (type == DT_UNKNOWN)
+    {
+        if (::fstatat(::dirfd(fStream), name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        {
+            return false;
+        }
+        type = TypeOfMode(status.st_mode);
+        if (type == DT_UNKNOWN)
+        {
+            return false;
+        }
+    }
+    outPosixPath = fRealPath + name;
+    bool resolved = false;
+    if ((fOptions & kResolveLinks) != 0 && type == DT_LNK)
+    {
+        // realpath follows the whole chain without opening anything: a loop or a dangling link
+        // fails, and a FIFO at the end is never opened.
+        std::unique_ptr<char, decltype(&std::free)> target(::realpath(outPosixPath.c_str(), nullptr),
+                                                           &std::free);
+        if (target == nullptr || ::lstat(target.get(), &status) != 0)
+        {
+            return false;
+        }
+        outPosixPath = target.get();
+        type = TypeOfMode(status.st_mode);
+        if (type != DT_DIR && type != DT_REG)
+        {
+            return false;
+        }
+        if (!invisibleAllowed && NameIsInvisible(outPosixPath))
+        {
+            return false;
+        }
+        resolved = true;
+    }
+    outIsFolder = type == DT_DIR;
+    if ((outIsFolder && (fOptions & kFolders) == 0) || (!outIsFolder && (fOptions & kFiles) == 0))
+    {
+        return false;
+    }
+    if (fHasRootPath && !_IsConfined(outPosixPath))
+    {
+        return false;
+    }
+    if (resolved)
+    {
+        XLinuxFile::GetFilePathFromPosixPath(outPosixPath.c_str(), outIsFolder, outPath);
+    }
+    else
+    {
+        VString text;
+        XLinuxFile::DecodeNameBytes(name, std::strlen(name), text);
+        // The colon form holds a name's ':' as '/'.
+        text.Exchange(u':', u'/');
+        outPath = fFolderPath;
+        if (!(outIsFolder ? outPath.ToSubFolder(text) : outPath.ToSubFile(text)))
+        {
+            return false;
+        }
+    }
+    if (!outPath.IsValid())
+    {
+        return false;
+    }
+    if (outIsFolder)
+    {
+        outPosixPath += '/';
+    }
+    return fFileSystem == nullptr || fHasRootPath || outPath.IsChildOf(fFileSystem->GetRoot());
+}
+
+VFolder* XLinuxFolderIterator::Next()
+{
+    VFilePath path;
+    std::string posix;
+    bool isFolder = false;
+    if (!GetNextPath(path, posix, isFolder))
+    {
+        return nullptr;
+    }
+    return new VFolder(posix.c_str(), path, GetFileSystem());
+}
+
+VFile* XLinuxFileIterator::Next()
+{
+    VFilePath path;
+    std::string posix;
+    bool isFolder = false;
+    if (!GetNextPath(path, posix, isFolder))
+    {
+        return nullptr;
+    }
+    return new VFile(posix.c_str(), path, GetFileSystem());
+}
+
+} // namespace zorn
