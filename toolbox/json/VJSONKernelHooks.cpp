@@ -187,12 +187,20 @@ void SetObjectOrUndefined(VJSONValue& ioValue, VJSONObject* inObject)
     }
 }
 
+VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag)
+{
+    VString text;
+    VError err = VJSONValue(const_cast<VJSONObject*>(inObject)).Stringify(text, 1);
+    return err != VE_OK ? err : TextToBag(text, ioBag, 512);
+}
+
 constexpr detail::VBagJSONAccess kBagJSONAccess = {
     TextToBag,
     [](const VJSONValue& inValue, VString& outText, uint32_t inOptions)
     { return inValue.Stringify(outText, inOptions); },
     ParseObject,
     SetObjectOrUndefined,
+    ObjectToBag,
 };
 
 // Runs before main in every program linked with the library.

@@ -87,6 +87,9 @@ struct VBagJSONAccess
     VJSONObject* (*fParseObject)(const VString& inText, VError& outError);
     // Makes the value the object, or undefined for null.
     void (*fSetObject)(VJSONValue& ioValue, VJSONObject* inObject);
+    // Reads the object into the bag through its text (Stringify, then JSONObjectToBag with the
+    // marked dates only, so that strings stay strings); returns the first error.
+    VError (*fObjectToBag)(const VJSONObject* inObject, VValueBag& ioBag);
 };
 
 // A JSON value as the scalar kinds read it.
