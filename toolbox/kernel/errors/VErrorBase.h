@@ -80,10 +80,11 @@ public:
 
     // Bag form (VErrorBase_Bag.cpp, with the value bags): "error_code" (VLong8, the whole code),
     // "task_id" (VLong), "task_name" (string), each replaced or appended, then the parameters as
-    // the only element "parameters" (read from the parameters' JSON text; nothing is stored when
-    // that fails or the JSON layer is absent). Returns 0. Parameters keep what a bag's JSON form
-    // carries: strings stay strings, numbers keep 14 significant digits, an empty array and a
-    // nested array are lost (the second fails the whole conversion), and a null becomes "".
+    // the only element "parameters" (as the JSON importer reads an object into a bag, but strings
+    // stay strings; nothing is stored when that fails or the JSON layer is absent). Returns 0.
+    // Read back, parameters keep what a bag's JSON text carries: numbers keep 14 significant
+    // digits, an empty array is lost, a null becomes "", and an array inside an array leaves the
+    // whole element out.
     VError SaveToBag(VValueBag& ioBag) const;
     // Reads what SaveToBag wrote; an absent attribute leaves its field, an absent "parameters"
     // the parameters. A bag read from outside may hold anything: a field of the wrong kind or

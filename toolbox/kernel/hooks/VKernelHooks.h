@@ -87,8 +87,8 @@ struct VBagJSONAccess
     VJSONObject* (*fParseObject)(const VString& inText, VError& outError);
     // Makes the value the object, or undefined for null.
     void (*fSetObject)(VJSONValue& ioValue, VJSONObject* inObject);
-    // Reads the object into the bag through its text (Stringify, then JSONObjectToBag with the
-    // marked dates only, so that strings stay strings); returns the first error.
+    // Reads the object into the bag as VJSONImporter::JSONObjectToBag reads its text, except that
+    // strings stay strings (no date is read out of them); an array inside an array fails.
     VError (*fObjectToBag)(const VJSONObject* inObject, VValueBag& ioBag);
 };
 

@@ -1,0 +1,86 @@
+// Saved error contexts read back from their stored JSON form, on arbitrary input (valid UTF-8 as
+// text, anything else two bytes a UTF-16 unit). Oracles:
+// - nothing breaks (the sanitizers watch); a refused element is always VE_ERROR_BAG_INVALID or
+//   the JSON layer's error, and a task stops at the first one while a context skips it;
+// - round trip: the errors read are saved, written as JSON, read and loaded again, and come back
+//   with the same codes, tasks and parameters, in the same order.
+#include "fuzz/FuzzTasks.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/kernel/values/VValueBag.h"
+
+#include <cstdint>
+
+using namespace zorn;
+using zorn::fuzz::Check;
+using zorn::fuzz::StartTasks;
+
+namespace
+{
+
+bool SameError(const VErrorBase& inOne, const VErrorBase& inOther)
+{
+    VString oneName;
+    VString otherName;
+    int32_t oneID = 0;
+    int32_t otherID = 0;
+    inOne.GetTaskName(oneName, &oneID);
+    inOther.GetTaskName(otherName, &otherID);
+    VString oneParameters;
+    VString otherParameters;
+    VJSONValue(inOne.GetParameters()).Stringify(oneParameters);
+    VJSONValue(inOther.GetParameters()).Stringify(otherParameters);
+    return inOne.GetError() == inOther.GetError() && oneID == otherID &&
+           oneName.EqualToStringRaw(otherName) && oneParameters.EqualToStringRaw(otherParameters);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    StartTasks();
+    VString text;
+    if (!text.FromBlock(data, size, CharSet::VTC_UTF_8))
+    {
+        text.FromBlock(data, size & ~size_t{1}, CharSet::VTC_UTF_16);
+    }
+    StErrorContextInstaller errors(false);
+    VRefPtr<VValueBag> bag(new VValueBag(), true);
+    if (bag->FromJSONString(text) != VE_OK)
+    {
+        return 0;
+    }
+    VRefPtr<VErrorContext> loaded(new VErrorContext(), true);
+    loaded->LoadFromBag(*bag);
+
+    // A task pushes the same errors up to the first refused element.
+    {
+        StErrorContextInstaller scope;
+        VError err = VTask::GetCurrent()->GetErrorContext(true)->PushErrorsFromBag(*bag);
+        const auto& pushed = scope.GetContext()->GetErrorList();
+        const size_t read = pushed.size() - (err != VE_OK ? 1 : 0);
+        Check(read <= loaded->GetErrorList().size());
+        for (size_t i = 0; i < read; ++i)
+        {
+            Check(SameError(*pushed[i], *loaded->GetErrorList()[i]));
+        }
+    }
+
+    VRefPtr<VValueBag> saved(new VValueBag(), true);
+    loaded->SaveToBag(*saved);
+    VString written;
+    saved->GetJSONString(written);
+    VRefPtr<VValueBag> stored(new VValueBag(), true);
+    Check(stored->FromJSONString(written) == VE_OK);
+    VRefPtr<VErrorContext> again(new VErrorContext(), true);
+    Check(again->LoadFromBag(*stored) == VE_OK);
+    Check(again->GetErrorList().size() == loaded->GetErrorList().size());
+    for (size_t i = 0; i < again->GetErrorList().size(); ++i)
+    {
+        Check(SameError(*again->GetErrorList()[i], *loaded->GetErrorList()[i]));
+    }
+    return 0;
+}
