@@ -1,10 +1,11 @@
 // Saved error contexts read back from their stored JSON form, on arbitrary input (valid UTF-8 as
 // text, anything else two bytes a UTF-16 unit). Oracles:
-// - nothing breaks (the sanitizers watch); a refused element is always VE_ERROR_BAG_INVALID or
-//   the JSON layer's error, and a task stops at the first one while a context skips it;
+// - nothing breaks (the sanitizers watch), and a task pushes the errors a context reads, up to
+//   the first element refused;
 // - round trip: the errors read are saved, written as JSON, read and loaded again, and come back
 //   with the same codes, tasks and parameters, in the same order.
 #include "fuzz/FuzzTasks.h"
+#include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
@@ -42,11 +43,7 @@ bool SameError(const VErrorBase& inOne, const VErrorBase& inOther)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     StartTasks();
-    VString text;
-    if (!text.FromBlock(data, size, CharSet::VTC_UTF_8))
-    {
-        text.FromBlock(data, size & ~size_t{1}, CharSet::VTC_UTF_16);
-    }
+    const VString text = zorn::fuzz::TextOfInput(data, size);
     StErrorContextInstaller errors(false);
     VRefPtr<VValueBag> bag(new VValueBag(), true);
     if (bag->FromJSONString(text) != VE_OK)
@@ -61,11 +58,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         StErrorContextInstaller scope;
         VError err = VTask::GetCurrent()->GetErrorContext(true)->PushErrorsFromBag(*bag);
         const auto& pushed = scope.GetContext()->GetErrorList();
-        const size_t read = pushed.size() - (err != VE_OK ? 1 : 0);
-        Check(read <= loaded->GetErrorList().size());
-        for (size_t i = 0; i < read; ++i)
+        // A refused field pushes one error; the JSON layer's refusals may push more.
+        if (err == VE_OK || err == VE_ERROR_BAG_INVALID)
         {
-            Check(SameError(*pushed[i], *loaded->GetErrorList()[i]));
+            const size_t read = pushed.size() - (err != VE_OK ? 1 : 0);
+            Check(read <= loaded->GetErrorList().size());
+            for (size_t i = 0; i < read; ++i)
+            {
+                Check(SameError(*pushed[i], *loaded->GetErrorList()[i]));
+            }
         }
     }
 
@@ -74,7 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VString written;
     saved->GetJSONString(written);
     VRefPtr<VValueBag> stored(new VValueBag(), true);
-    Check(stored->FromJSONString(written) == VE_OK);
+    if (stored->FromJSONString(written) != VE_OK)
+    {
+        // Saved, a lone "error" object becomes a list: one level deeper, which may pass the limit.
+        Check(errors.GetContext()->Find(VE_JSON_NESTING_TOO_DEEP) != nullptr);
+        return 0;
+    }
     VRefPtr<VErrorContext> again(new VErrorContext(), true);
     Check(again->LoadFromBag(*stored) == VE_OK);
     Check(again->GetErrorList().size() == loaded->GetErrorList().size());
