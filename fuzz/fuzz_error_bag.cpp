@@ -2,10 +2,10 @@
 // text, anything else two bytes a UTF-16 unit). Oracles:
 // - nothing breaks (the sanitizers watch), and a task pushes the errors a context reads, up to
 //   the first element refused;
-// - round trip: the errors read are saved, written as JSON, read and loaded again, and come back
-//   with the same codes, tasks and parameters, in the same order.
+// - round trip: the errors read are saved and loaded again, and come back with the same codes
+//   and tasks in the same order, and, from the second round on, the same parameters. (The JSON text between
+//   is the bag reader's own contract, fuzzed by fuzz_json_to_bag: it reads ten-unit dates out of strings.)
 #include "fuzz/FuzzTasks.h"
-#include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
@@ -22,7 +22,7 @@ using zorn::fuzz::StartTasks;
 namespace
 {
 
-bool SameError(const VErrorBase& inOne, const VErrorBase& inOther)
+bool SameError(const VErrorBase& inOne, const VErrorBase& inOther, bool inWithParameters)
 {
     VString oneName;
     VString otherName;
@@ -35,7 +35,17 @@ bool SameError(const VErrorBase& inOne, const VErrorBase& inOther)
     VJSONValue(inOne.GetParameters()).Stringify(oneParameters);
     VJSONValue(inOther.GetParameters()).Stringify(otherParameters);
     return inOne.GetError() == inOther.GetError() && oneID == otherID &&
-           oneName.EqualToStringRaw(otherName) && oneParameters.EqualToStringRaw(otherParameters);
+           oneName.EqualToStringRaw(otherName) &&
+           (!inWithParameters || oneParameters.EqualToStringRaw(otherParameters));
+}
+
+VRefPtr<VErrorContext> SavedAndLoaded(const VErrorContext& inContext)
+{
+    VRefPtr<VValueBag> saved(new VValueBag(), true);
+    inContext.SaveToBag(*saved);
+    VRefPtr<VErrorContext> loaded(new VErrorContext(), true);
+    Check(loaded->LoadFromBag(*saved) == VE_OK);
+    return loaded;
 }
 
 } // namespace
@@ -65,28 +75,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Check(read <= loaded->GetErrorList().size());
             for (size_t i = 0; i < read; ++i)
             {
-                Check(SameError(*pushed[i], *loaded->GetErrorList()[i]));
+                Check(SameError(*pushed[i], *loaded->GetErrorList()[i], true));
             }
         }
     }
 
-    VRefPtr<VValueBag> saved(new VValueBag(), true);
-    loaded->SaveToBag(*saved);
-    VString written;
-    saved->GetJSONString(written);
-    VRefPtr<VValueBag> stored(new VValueBag(), true);
-    if (stored->FromJSONString(written) != VE_OK)
-    {
-        // Saved, a lone "error" object becomes a list: one level deeper, which may pass the limit.
-        Check(errors.GetContext()->Find(VE_JSON_NESTING_TOO_DEEP) != nullptr);
-        return 0;
-    }
-    VRefPtr<VErrorContext> again(new VErrorContext(), true);
-    Check(again->LoadFromBag(*stored) == VE_OK);
+    // Codes, tasks and order survive a save and load; the parameters too, once a null a bag read
+    // from outside may hold has become "" (a bag's new attribute cannot be null).
+    VRefPtr<VErrorContext> again = SavedAndLoaded(*loaded);
+    VRefPtr<VErrorContext> third = SavedAndLoaded(*again);
     Check(again->GetErrorList().size() == loaded->GetErrorList().size());
+    Check(third->GetErrorList().size() == loaded->GetErrorList().size());
     for (size_t i = 0; i < again->GetErrorList().size(); ++i)
     {
-        Check(SameError(*again->GetErrorList()[i], *loaded->GetErrorList()[i]));
+        Check(SameError(*again->GetErrorList()[i], *loaded->GetErrorList()[i], false));
+        Check(SameError(*third->GetErrorList()[i], *again->GetErrorList()[i], true));
     }
     return 0;
 }

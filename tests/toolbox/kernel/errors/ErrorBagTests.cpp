@@ -58,7 +58,7 @@ TEST_F(ErrorBags, AnErrorWithParametersComesBackUnchanged)
 {
     VRefPtr<VErrorBase> error(new VErrorBase(kUpdater), true);
     error->SetString(Str("p1"), Str("a \"b\".txt"));
-    error->SetString(Str("day"), Str("2024-01-31")); // strings that read as dates stay strings
+    error->SetString(Str("day"), Str("2024-01-31")); // strings that read as dates stay strings in bags
     error->SetString(Str("marked"), Str("!!2024-01-31!!"));
     error->SetLong(Str("count"), -7);
     error->SetLong8(Str("size"), 5000000000);
