@@ -3,8 +3,10 @@
 #pragma once
 
 #include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace zorn::fuzz
@@ -38,6 +40,17 @@ inline void StartTasks()
         return VTaskMgr::Get()->Init(&sProcess);
     }();
     Check(sStarted);
+}
+
+// The input as text: valid UTF-8 as such, anything else two bytes a UTF-16 unit.
+inline VString TextOfInput(const uint8_t* inData, size_t inSize)
+{
+    VString text;
+    if (!text.FromBlock(inData, inSize, CharSet::VTC_UTF_8))
+    {
+        text.FromBlock(inData, inSize & ~size_t{1}, CharSet::VTC_UTF_16);
+    }
+    return text;
 }
 
 } // namespace zorn::fuzz

@@ -33,11 +33,7 @@ VError Read(const VString& inText, VValueBag& ioBag, uint32_t inOptions)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     StartTasks();
-    VString text;
-    if (!text.FromBlock(data, size, CharSet::VTC_UTF_8))
-    {
-        text.FromBlock(data, size & ~size_t{1}, CharSet::VTC_UTF_16);
-    }
+    const VString text = zorn::fuzz::TextOfInput(data, size);
     VValueBag strict;
     Read(text, strict, VJSONImporter::kStrict | 512);
     VValueBag bag;

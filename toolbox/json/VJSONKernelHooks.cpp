@@ -3,11 +3,17 @@
 // installed before main in every program linked with this library (the library's link options pull
 // this file in even when the program names nothing of it), and again, to the same effect, by the
 // first JSON object.
+#include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
+#include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/values/VTime.h"
+#include "toolbox/kernel/values/VValueBag.h"
+
+#include <cmath>
 
 namespace zorn
 {
@@ -187,12 +193,124 @@ void SetObjectOrUndefined(VJSONValue& ioValue, VJSONObject* inObject)
     }
 }
 
+VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag);
+
+// One scalar as JSONObjectToBag stores it, but without reading dates out of strings: a string
+// stays a string, a number is a VLong8 when integral within 64 bits, a JSON date a VTime.
+void ScalarToBag(const VJSONValue& inValue, const VValueBag::StKey& inKey, VValueBag& ioBag)
+{
+    if (inValue.IsString())
+    {
+        VString text;
+        inValue.GetString(text);
+        ioBag.SetString(inKey, text);
+    }
+    else if (inValue.IsNumber())
+    {
+        const double number = inValue.GetNumber();
+        if (std::trunc(number) == number && number >= -0x1p63 && number < 0x1p63)
+        {
+            ioBag.SetLong8(inKey, static_cast<int64_t>(number));
+        }
+        else
+        {
+            ioBag.SetReal(inKey, number);
+        }
+    }
+    else if (inValue.IsBool())
+    {
+        ioBag.SetBool(inKey, inValue.GetBool());
+    }
+    else if (inValue.IsDate())
+    {
+        VTime time;
+        inValue.GetTime(time);
+        ioBag.SetTime(inKey, time);
+    }
+    else if (inValue.IsNull())
+    {
+        ioBag.SetString(inKey, VString(true));
+    }
+}
+
+// An array as a list of the name: objects as bags, scalars as "____FakeArrayElement" bags. An
+// array inside an array has no bag form.
+VError ArrayToBag(const VJSONArray& inArray, const VValueBag::StKey& inKey, VValueBag& ioBag)
+{
+    static const VValueBag::StKey sFakeElement("____FakeArrayElement");
+    for (size_t i = 0; i < inArray.GetCount(); ++i)
+    {
+        const VJSONValue element = inArray.GetAt(i);
+        if (element.IsArray())
+        {
+            return _ThrowError(VE_UNIMPLEMENTED);
+        }
+        VRefPtr<VValueBag> child(new VValueBag(), true);
+        if (element.IsObject())
+        {
+            if (VError err = ObjectToBag(element.GetObject(), *child); err != VE_OK)
+            {
+                return err;
+            }
+        }
+        else
+        {
+            ScalarToBag(element, sFakeElement, *child);
+        }
+        ioBag.AddElement(inKey, child.Get());
+    }
+    return VE_OK;
+}
+
+// The object as JSONObjectToBag reads its text ("__CDATA" as the character data, objects as
+// single elements marked "____objectunic"), walked directly so that nothing is re-read.
+VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag)
+{
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return VE_JSON_NESTING_TOO_DEEP;
+    }
+    for (const VJSONObject::OwnProperty& property : inObject->GetOwnProperties())
+    {
+        const VString name = property.fKey.GetString();
+        const VValueBag::StKey key(name);
+        const VJSONValue& value = property.fValue;
+        VError err = VE_OK;
+        if (value.IsObject())
+        {
+            VRefPtr<VValueBag> child(new VValueBag(), true);
+            child->SetBool(VValueBag::StKey("____objectunic"), true);
+            err = ObjectToBag(value.GetObject(), *child);
+            if (err == VE_OK)
+            {
+                ioBag.AddElement(key, child.Get());
+            }
+        }
+        else if (value.IsArray())
+        {
+            err = ArrayToBag(*value.GetArray(), key, ioBag);
+        }
+        else
+        {
+            ScalarToBag(value, name.EqualToUSASCIICString("__CDATA") ? VValueBag::CDataAttributeName() : key,
+                        ioBag);
+        }
+        if (err != VE_OK)
+        {
+            return err;
+        }
+    }
+    return VE_OK;
+}
+
 constexpr detail::VBagJSONAccess kBagJSONAccess = {
     TextToBag,
     [](const VJSONValue& inValue, VString& outText, uint32_t inOptions)
     { return inValue.Stringify(outText, inOptions); },
     ParseObject,
     SetObjectOrUndefined,
+    ObjectToBag,
 };
 
 // Runs before main in every program linked with the library.

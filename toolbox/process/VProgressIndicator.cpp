@@ -38,23 +38,6 @@ void InstallStreamAccess()
                                                                   std::memory_order_acq_rel);
 }
 
-// The attributes of an extra-info bag as a JSON object (the bag holds attributes only).
-VJSONObject* ExtraInfoToJSON(const VValueBag& inBag)
-{
-    auto* object = new VJSONObject();
-    for (int32_t index = 1; index <= inBag.GetAttributesCount(); ++index)
-    {
-        VString name;
-        if (const VValueSingle* value = inBag.GetNthAttribute(index, &name))
-        {
-            VJSONValue jsonValue;
-            value->GetJSONValue(jsonValue);
-            object->SetProperty(name, std::move(jsonValue));
-        }
-    }
-    return object;
-}
-
 } // namespace
 
 // Construction
@@ -620,8 +603,11 @@ void VProgressIndicator::DoMetrics()
     description->SetProperty(VString("infoMessage"), VJSONValue(text));
     if (VRefPtr<VValueBag> extraInfo(fCurrent.RetainExtraInfoBag(), true); extraInfo)
     {
-        VRefPtr<VJSONObject> extraObject(ExtraInfoToJSON(*extraInfo), true);
-        description->SetProperty(VString("extraInfo"), VJSONValue(extraObject.Get()));
+        VError err = VE_OK;
+        if (VRefPtr<VJSONObject> extraObject(extraInfo->BuildJSONObject(err), true); extraObject)
+        {
+            description->SetProperty(VString("extraInfo"), VJSONValue(extraObject.Get()));
+        }
     }
     if (VJSONObject* collected = fCurrent.GetCollectedInfo())
     {

@@ -24,6 +24,12 @@ namespace zorn
 
 class ILocalizer;
 class VJSONObject;
+class VValueBag;
+
+// A saved error's bag that cannot be read back: "error_code" or "task_id" that is no integer of
+// its size, "task_name" that is no string, "parameters" that is no object, or an "error" element
+// without a code. The parameter "p1" names the attribute or element.
+constexpr VError VE_ERROR_BAG_INVALID = MakeVError(kCOMPONENT_ZORN, 227);
 
 class VErrorBase : public VObject, public IRefCountable
 {
@@ -71,6 +77,20 @@ public:
     // (the description), and "extraDescription" and "seriousError" when the parameters hold them.
     // Null while the JSON layer has not started.
     VJSONObject* CreateJSONObject() const;
+
+    // Bag form (VErrorBase_Bag.cpp, with the value bags): "error_code" (VLong8, the whole code),
+    // "task_id" (VLong), "task_name" (string), each replaced or appended, then the parameters as
+    // the only element "parameters" (as the JSON importer reads an object into a bag, but strings
+    // stay strings; nothing is stored when that fails or the JSON layer is absent). Returns 0.
+    // Read back, parameters keep what a bag's JSON text carries: numbers keep 14 significant
+    // digits, an empty array is lost, a null becomes "", and an array inside an array leaves the
+    // whole element out.
+    VError SaveToBag(VValueBag& ioBag) const;
+    // Reads what SaveToBag wrote; an absent attribute leaves its field, an absent "parameters"
+    // the parameters. A bag read from outside may hold anything: a field of the wrong kind or
+    // range, or parameters that are no object, push VE_ERROR_BAG_INVALID (or the JSON layer's
+    // error) and change nothing.
+    VError LoadFromBag(const VValueBag& inBag);
 
     // Localizers per component (not owned). Registered at start-up, read afterwards.
     static void RegisterLocalizer(OsType inComponent, ILocalizer* inLocalizer);

@@ -18,6 +18,7 @@ namespace zorn
 class VErrorBase;
 class VJSONValue;
 class VString;
+class VValueBag;
 
 class VErrorContext : public VObject, public IRefCountable
 {
@@ -63,6 +64,13 @@ public:
     // Undefined when the context holds no errors; otherwise an array of each error's
     // CreateJSONObject, oldest first. Nothing while the JSON layer has not started.
     void SaveToJSONArray(VJSONValue& outValue) const;
+    // Bag form (VErrorContext_Bag.cpp): one element "error" per error, oldest first, each the
+    // error's own SaveToBag form; returns 0.
+    VError SaveToBag(VValueBag& ioBag) const;
+    // Appends an error read from each "error" element, oldest first; an element that does not
+    // read (see VErrorBase::LoadFromBag; a missing "error_code" too) pushes its error on the
+    // task and is skipped. Returns the first such error, or 0.
+    VError LoadFromBag(const VValueBag& inBag);
 
 private:
     std::vector<VErrorBase*> fErrors; // retained, oldest first
@@ -97,6 +105,12 @@ public:
     void MergeAndFlushLastContext(bool inSilent);
     // Appends every error of every context, outermost first, to ioContext.
     void GetErrors(VErrorContext& ioContext) const;
+    // Pushes (PushError) an error read from each "error" element of a saved context's bag, oldest
+    // first, stopping at the first element that does not read; returns its error, or 0.
+    VError PushErrorsFromBag(const VValueBag& inBag);
+    // Adds an element "__ERROR" per error, in the order of GetErrors, with "message" (the
+    // description), "componentSignature" (the four letters) and "errCode" (the number, a VLong).
+    void BuildErrorStack(VValueBag& ioBag) const;
 
     VErrorBase* GetFirst() const;
     VErrorBase* GetLast() const;

@@ -87,6 +87,9 @@ struct VBagJSONAccess
     VJSONObject* (*fParseObject)(const VString& inText, VError& outError);
     // Makes the value the object, or undefined for null.
     void (*fSetObject)(VJSONValue& ioValue, VJSONObject* inObject);
+    // Reads the object into the bag as VJSONImporter::JSONObjectToBag reads its text, except that
+    // strings stay strings (no date is read out of them); an array inside an array fails.
+    VError (*fObjectToBag)(const VJSONObject* inObject, VValueBag& ioBag);
 };
 
 // A JSON value as the scalar kinds read it.

@@ -222,6 +222,17 @@ public:
     // False for an empty text; true when the text holds a unit of [inBegin, inEnd); otherwise
     // true when it holds both a tab, LF or CR and some unit other than those and the space.
     static bool NeedsEscapeSequence(const VString& inText, const UniChar* inBegin, const UniChar* inEnd);
+    // The typed value an XML attribute text shows (a new value, the caller's). Spaces around the
+    // text (VIntlMgr::IsSpace; U+0020 alone without international settings) are ignored, and a
+    // sign '+', '-' or U+2212 may lead. Numbers: digits, optionally '.' and digits, optionally an
+    // exponent: a VReal when there is a '.' or an exponent, else a VLong below 2^31 in magnitude,
+    // else a VLong8 (-2^63 included); a number out of range, or longer than 199 units, is no
+    // number. "INF" and "-INF" give infinities ("+INF" is text), "NaN" a quiet NaN, "true" and
+    // "false" a VBoolean (exact case). Without a sign, a text that is no number and starts with a
+    // hexadecimal digit or '{' may be a UUID: 32 hexadecimal digits of either case, with '-' or
+    // U+2212 between digits, in braces or not, nothing after the last digit; all zero gives the
+    // null UUID. Any other text is a VString of the whole text, spaces included.
+    static VValueSingle* ParseXMLValue(const VString& inText);
 
     // JSON form (VValueBag_JSON.cpp). Attributes become members in order ("<>" as "__CDATA", the
     // markers left out; values by their own GetJSONString(513), "null" when missing or null),

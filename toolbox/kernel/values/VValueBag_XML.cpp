@@ -1,11 +1,20 @@
 // The XML text of a bag: one element per bag, attributes in the start tag, child lists as child
 // elements, the "<>" character data as element content.
 #include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/locale/VIntlMgr.h"
+#include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VReal.h"
+#include "toolbox/kernel/values/VScalarValues.h"
+#include "toolbox/kernel/values/VUUID.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
 
 namespace zorn
 {
@@ -299,6 +308,193 @@ VError VValueBag::DumpXML(VString& ioOut, const VString& inElementName, bool inI
         ioOut.Truncate(start);
     }
     return err;
+}
+
+// Typed values from attribute texts
+
+namespace
+{
+
+constexpr UniChar kMinusSign = 0x2212;
+constexpr size_t kMaxNumberLength = 199;
+
+bool IsASCIIDigit(UniChar inUnit)
+{
+    return inUnit >= u'0' && inUnit <= u'9';
+}
+
+// The number that [inBegin, inEnd) wholly is, or null: an integer unless it has a '.' or an
+// exponent. The ASCII copy given to the converters keeps the sign.
+VValueSingle* ParseNumber(const UniChar* inBegin, const UniChar* inEnd, bool inNegative)
+{
+    std::string ascii;
+    if (inNegative)
+    {
+        ascii.push_back('-');
+    }
+    const UniChar* at = inBegin;
+    auto copyDigits = [&]
+    {
+        const UniChar* start = at;
+        for (; at < inEnd && IsASCIIDigit(*at); ++at)
+        {
+            ascii.push_back(static_cast<char>(*at));
+        }
+        return at > start;
+    };
+    copyDigits();
+    bool real = false;
+    if (at < inEnd && *at == u'.')
+    {
+        real = true;
+        ascii.push_back('.');
+        ++at;
+        copyDigits();
+    }
+    if (at < inEnd && (*at == u'e' || *at == u'E'))
+    {
+        real = true;
+        ascii.push_back('E');
+        ++at;
+        if (at < inEnd && (*at == u'-' || *at == kMinusSign || *at == u'+'))
+        {
+            ascii.push_back(*at == u'+' ? '+' : '-');
+            ++at;
+        }
+        if (!copyDigits())
+        {
+            return nullptr;
+        }
+    }
+    if (at != inEnd || ascii.size() > kMaxNumberLength)
+    {
+        return nullptr;
+    }
+    const char* first = ascii.data();
+    const char* last = ascii.data() + ascii.size();
+    if (real)
+    {
+        double number = 0;
+        auto [ptr, ec] = std::from_chars(first, last, number);
+        if (ec != std::errc() || ptr != last)
+        {
+            return nullptr; // out of range either way, or nothing converted
+        }
+        return new VReal(number);
+    }
+    int64_t integer = 0;
+    auto [ptr, ec] = std::from_chars(first, last, integer);
+    if (ec != std::errc() || ptr != last)
+    {
+        return nullptr;
+    }
+    constexpr int64_t kLongLimit = int64_t{1} << 31;
+    if (integer > -kLongLimit && integer < kLongLimit)
+    {
+        return new VLong(static_cast<int32_t>(integer));
+    }
+    return new VLong8(integer);
+}
+
+// The UUID that [inBegin, inEnd) is: 32 hexadecimal digits, '-' or U+2212 allowed after a digit
+// and before the next one, optionally in braces. Null when it is none.
+VValueSingle* ParseUUID(const UniChar* inBegin, const UniChar* inEnd)
+{
+    if (inEnd - inBegin < 32)
+    {
+        return nullptr;
+    }
+    if (*inBegin == u'{')
+    {
+        if (inEnd[-1] != u'}')
+        {
+            return nullptr;
+        }
+        ++inBegin;
+        --inEnd;
+    }
+    VUUIDBuffer buffer;
+    int digits = 0;
+    bool afterDigit = false;
+    for (const UniChar* at = inBegin; at < inEnd; ++at)
+    {
+        const int value = HexDigitValue(*at);
+        if (value >= 0 && digits < 32)
+        {
+            buffer.fBytes[digits / 2] =
+                static_cast<uint8_t>(buffer.fBytes[digits / 2] | (digits % 2 == 0 ? value << 4 : value));
+            ++digits;
+            afterDigit = true;
+        }
+        else if ((*at == u'-' || *at == kMinusSign) && afterDigit && digits < 32)
+        {
+            afterDigit = false;
+        }
+        else
+        {
+            return nullptr;
+        }
+    }
+    return digits == 32 ? new VUUID(buffer) : nullptr;
+}
+
+bool Is(const UniChar* inBegin, const UniChar* inEnd, std::u16string_view inWord)
+{
+    return std::u16string_view(reinterpret_cast<const char16_t*>(inBegin),
+                               static_cast<size_t>(inEnd - inBegin)) == inWord;
+}
+
+} // namespace
+
+VValueSingle* VValueBag::ParseXMLValue(const VString& inText)
+{
+    const UniChar* begin = inText.GetCPointer();
+    const UniChar* end = begin + inText.GetLength();
+    const VIntlMgr* manager = VIntlMgr::GetCurrent();
+    auto isSpace = [manager](UniChar inUnit)
+    { return manager != nullptr ? manager->IsSpace(inUnit) : inUnit == u' '; };
+    while (begin < end && isSpace(*begin))
+    {
+        ++begin;
+    }
+    while (end > begin && isSpace(end[-1]))
+    {
+        --end;
+    }
+    const UniChar sign =
+        begin < end && (*begin == u'+' || *begin == u'-' || *begin == kMinusSign) ? *begin : 0;
+    const bool negative = sign == u'-' || sign == kMinusSign;
+    const UniChar* rest = sign != 0 ? begin + 1 : begin;
+    VValueSingle* value = nullptr;
+    if (rest < end)
+    {
+        const UniChar first = *rest;
+        if (IsASCIIDigit(first))
+        {
+            value = ParseNumber(rest, end, negative);
+        }
+        else if (first == u'I' && Is(rest, end, u"INF") && sign != u'+')
+        {
+            value = new VReal(negative ? -std::numeric_limits<double>::infinity()
+                                       : std::numeric_limits<double>::infinity());
+        }
+        else if (first == u'N' && sign == 0 && Is(rest, end, u"NaN"))
+        {
+            static const double sQuietNaN = std::numeric_limits<double>::quiet_NaN();
+            value = new VReal(sQuietNaN);
+        }
+        else if (sign == 0 && (Is(rest, end, u"true") || Is(rest, end, u"false")))
+        {
+            value = new VBoolean(first == u't');
+        }
+        // A UUID that no reading above took; every hexadecimal start is tried, so a UUID reads back
+        // as one whatever its first digit.
+        if (value == nullptr && sign == 0 && (first == u'{' || HexDigitValue(first) >= 0))
+        {
+            value = ParseUUID(rest, end);
+        }
+    }
+    return value != nullptr ? value : new VString(inText);
 }
 
 } // namespace zorn

@@ -13,7 +13,9 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -250,6 +252,84 @@ TEST(BagXML, NeedsEscapeSequence)
     EXPECT_FALSE(VValueBag::NeedsEscapeSequence(VString("a b"), nullptr, nullptr));
     EXPECT_FALSE(VValueBag::NeedsEscapeSequence(VString(" \t\n"), nullptr, nullptr));
     EXPECT_TRUE(VValueBag::NeedsEscapeSequence(VString("a\tb"), list, list));
+}
+
+// The typed value of an attribute text: its kind, and its text (a real: its number).
+TEST(BagXML, ParseXMLValue)
+{
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const std::u16string longNumber = u"0." + std::u16string(200, u'0') + u"1";
+    struct Row
+    {
+        const char* fWhat;
+        std::u16string fText;
+        ValueKind fKind;
+        std::u16string fShown; // GetString, for every kind but VReal
+        double fReal = 0;
+    };
+    const Row rows[] = {
+        {"small integer", u"42", VK_LONG, u"42"},
+        {"spaces around are ignored", u" 42 ", VK_LONG, u"42"},
+        {"integer of 2^31 and more", u"3000000000", VK_LONG8, u"3000000000"},
+        {"-2^31 + 1 is a VLong", u"-2147483647", VK_LONG, u"-2147483647"},
+        {"-2^31 is not below 2^31 in magnitude", u"-2147483648", VK_LONG8, u"-2147483648"},
+        {"-2^63", u"-9223372036854775808", VK_LONG8, u"-9223372036854775808"},
+        {"2^63 overflows: text", u"9223372036854775808", VK_STRING, u"9223372036854775808"},
+        {"exponent", u"1.5e3", VK_REAL, u"", 1500},
+        {"minus signs U+2212 before the number and the exponent", u"\u22122.5E\u22122", VK_REAL, u"", -0.025},
+        {"a '.' without decimals", u"7.", VK_REAL, u"", 7},
+        {"out of range: text", u"1e999", VK_STRING, u"1e999"},
+        {"exponent without digits: text", u"1e", VK_STRING, u"1e"},
+        {"two points: text", u"1.5.2", VK_STRING, u"1.5.2"},
+        {"longer than 199 units: text", longNumber, VK_STRING, longNumber},
+        {"true", u"true", VK_BOOLEAN, u"true"},
+        {"false", u"false", VK_BOOLEAN, u"false"},
+        {"True is text", u"True", VK_STRING, u"True"},
+        {"a signed word is text", u"-true", VK_STRING, u"-true"},
+        {"INF", u"INF", VK_REAL, u"", kInf},
+        {"-INF", u"-INF", VK_REAL, u"", -kInf},
+        {"U+2212 INF", u"\u2212INF", VK_REAL, u"", -kInf},
+        {"+INF is text", u"+INF", VK_STRING, u"+INF"},
+        {"-NaN is text", u"-NaN", VK_STRING, u"-NaN"},
+        {"UUID starting with a digit", u"0123456789abcdef0123456789ABCDEF", VK_UUID,
+         u"0123456789ABCDEF0123456789ABCDEF"},
+        {"UUID starting with 'a', dashed, in braces", u"{a1234567-89ab-cdef-0123-456789abcdef}", VK_UUID,
+         u"A123456789ABCDEF0123456789ABCDEF"},
+        {"UUID starting with 'f'", u"f1234567\u221289ab-cdef-0123-456789abcdef", VK_UUID,
+         u"F123456789ABCDEF0123456789ABCDEF"},
+        {"UUID with two dashes in a row: text", u"a1234567--89abcdef0123456789abcdef", VK_STRING,
+         u"a1234567--89abcdef0123456789abcdef"},
+        {"UUID with a '{' and no '}': text", u"{a123456789abcdef0123456789abcdef", VK_STRING,
+         u"{a123456789abcdef0123456789abcdef"},
+        {"33 digits: text", u"a123456789abcdef0123456789abcdef0", VK_STRING,
+         u"a123456789abcdef0123456789abcdef0"},
+        {"signed UUID: text", u"-a123456789abcdef0123456789abcdef", VK_STRING,
+         u"-a123456789abcdef0123456789abcdef"},
+        {"plain word keeps its spaces", u" hello ", VK_STRING, u" hello "},
+        {"empty", u"", VK_STRING, u""},
+    };
+    for (const Row& row : rows)
+    {
+        std::unique_ptr<VValueSingle> value(VValueBag::ParseXMLValue(Units(row.fText)));
+        ASSERT_NE(nullptr, value) << row.fWhat;
+        EXPECT_EQ(row.fKind, value->GetValueKind()) << row.fWhat;
+        if (row.fKind == VK_REAL)
+        {
+            EXPECT_EQ(row.fReal, value->GetReal()) << row.fWhat;
+            continue;
+        }
+        VString shown;
+        value->GetString(shown);
+        EXPECT_EQ(row.fShown, Text(shown)) << row.fWhat;
+    }
+
+    std::unique_ptr<VValueSingle> nan(VValueBag::ParseXMLValue(Units(u"NaN")));
+    ASSERT_EQ(VK_REAL, nan->GetValueKind());
+    EXPECT_TRUE(std::isnan(nan->GetReal()));
+    std::unique_ptr<VValueSingle> zero(
+        VValueBag::ParseXMLValue(Units(u"00000000-0000-0000-0000-000000000000")));
+    ASSERT_EQ(VK_UUID, zero->GetValueKind());
+    EXPECT_TRUE(zero->IsNull()) << "all zero is the null UUID";
 }
 
 } // namespace
