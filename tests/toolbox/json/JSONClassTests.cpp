@@ -1,6 +1,7 @@
 // Script classes: the root classes of a store, finalizing with SetFunctions, instantiation,
 // getters and setters through instances, "apply" and "call", and a class object living as long as
 // its instances.
+#include "tests/toolbox/json/JSONClassTestSupport.h"
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/VJSONClass.h"
@@ -19,32 +20,6 @@ using namespace zorn::test;
 
 namespace
 {
-
-class JSONClass : public TaskManagerTest
-{
-protected:
-    void SetUp() override
-    {
-        TaskManagerTest::SetUp();
-        fStore = new VJSONClassStore(Str("zq"));
-        VJSONClassStore::SetProcessStore(fStore);
-        fStore->AddRootClasses();
-    }
-    void TearDown() override
-    {
-        VJSONClassStore::SetProcessStore(nullptr);
-        fStore->Release();
-        TaskManagerTest::TearDown();
-    }
-
-    VJSONClassStore* fStore = nullptr;
-};
-
-std::u16string ClassNameOf(const VJSONObject* inObject)
-{
-    VJSONClass* theClass = inObject->GetClass();
-    return theClass == nullptr ? u"" : Text(theClass->GetName());
-}
 
 // Native functions of the test classes.
 EJSONStatus GetDouble(const VJSONObject*, IJSONFunctionContext* ioContext)
@@ -82,20 +57,6 @@ VRefPtr<VJSONObject> MakeClass(VJSONObject* inSuper = nullptr)
             {{Str("get double"), GetDouble, 0}, {Str("set secret"), SetSecret, 0}, {Str("echo"), Echo, 0}},
             inSuper, nullptr, VJSONClass::GenericInstantiator, Str("zq"), 0),
         true);
-}
-
-VJSONValue CallFunction(VJSONObject* inFunction, VJSONObject* inThis, std::vector<VJSONValue> inParams,
-                        EJSONStatus* outStatus = nullptr)
-{
-    VJSONFunctionContext context(inThis, nullptr, &inParams, nullptr, nullptr);
-    EJSONStatus status = inFunction->CallAsFunction(&context);
-    if (outStatus != nullptr)
-    {
-        *outStatus = status;
-    }
-    VJSONValue result;
-    context.GetResult(result);
-    return result;
 }
 
 TEST_F(JSONClass, RootClassesAndTheClassOfObjects)
