@@ -199,14 +199,40 @@ TEST_F(JSONClass, ApplyAndCall)
     EXPECT_EQ(errors.GetLastError(), VE_JSON_NOT_A_NATIVE_FUNCTION);
 }
 
+template <class Iterator>
+std::u16string Walk(Iterator&& ioIterator)
+{
+    std::u16string visited;
+    for (; ioIterator.IsValid(); ++ioIterator)
+    {
+        visited += (visited.empty() ? u"" : u",") + Text(ioIterator.GetName()) + u"=" +
+                   TextOf(ioIterator.GetValue());
+    }
+    return visited;
+}
+
 TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
 {
-    VRefPtr<VJSONObject> thing = MakeClass();
+    VRefPtr<VJSONObject> doubler(VJSONClass::Create(Str("Doubler"), {{Str("get double"), GetDouble, 0}},
+                                                    nullptr, nullptr, VJSONClass::GenericInstantiator,
+                                                    Str("zq"), 0),
+                                 true);
     VRefPtr<VJSONObject> instance(
-        VJSONClass::CastClassObject(thing.Get())->CreateInstance(thing.Get(), nullptr), true);
-    instance->SetProperty(Str("a"), VJSONValue(1.0));
+        VJSONClass::CastClassObject(doubler.Get())->CreateInstance(doubler.Get(), nullptr), true);
+    instance->SetOwnProperty(Str("n"), VJSONValue(3.0));
+    instance->SetOwnProperty(Str("a"), VJSONValue(1.0));
+    using Ordered = VJSONPropertyConstOrderedIterator;
+    EXPECT_EQ(Walk(Ordered(instance.Get(), 0)), u"n=3,a=1,double=6");
+    EXPECT_EQ(Walk(Ordered(instance.Get(), Ordered::eNoClassGetters)), u"n=3,a=1");
+    EXPECT_EQ(Walk(VJSONPropertyConstIterator(instance.Get())), u"n=3,a=1,double=6");
+    EXPECT_EQ(Walk(VJSONPropertyIterator(instance.Get())), u"n=3,a=1,double=6");
+
+    // A getter named like an own property is visited once, as the own property.
+    instance->SetOwnProperty(Str("double"), VJSONValue(0.0));
+    EXPECT_EQ(Walk(Ordered(instance.Get(), 0)), u"n=3,a=1,double=0");
+
     std::vector<VString> names;
-    VJSONClass::CastClassObject(thing.Get())->GetGetterNames(names);
+    VJSONClass::CastClassObject(MakeClass().Get())->GetGetterNames(names);
     std::vector<std::u16string> texts;
     for (const VString& name : names)
     {
