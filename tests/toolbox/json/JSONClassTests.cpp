@@ -243,6 +243,24 @@ TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
         << "secret has the write-only getter";
 }
 
+TEST_F(JSONClass, AGettersStampFollowsTheWholeTree)
+{
+    VRefPtr<VJSONObject> doubler(VJSONClass::Create(Str("Doubler"), {{Str("get double"), GetDouble, 0}},
+                                                    nullptr, nullptr, VJSONClass::GenericInstantiator,
+                                                    Str("zq"), 0),
+                                 true);
+    VRefPtr<VJSONObject> instance(
+        VJSONClass::CastClassObject(doubler.Get())->CreateInstance(doubler.Get(), nullptr), true);
+    instance->SetProperty(Str("n"), VJSONValue(3.0));
+    EXPECT_EQ(instance->GetJSONStamp(), nullptr);
+    uint32_t before = instance->GetPropertyStamp(Str("double"));
+    ASSERT_NE(instance->GetJSONStamp(), nullptr) << "the tree's counter is made on first need";
+    EXPECT_EQ(instance->GetPropertyStamp(Str("double")), before) << "reading changes nothing";
+    instance->SetProperty(Str("n"), VJSONValue(4.0));
+    EXPECT_NE(instance->GetPropertyStamp(Str("double")), before) << "the value it computes from changed";
+    EXPECT_EQ(instance->GetPropertyStamp(Str("missing")), 0u);
+}
+
 TEST_F(JSONClass, AClassObjectLivesWhileItsInstancesDo)
 {
     VJSONObject* instance = nullptr;
