@@ -6,6 +6,8 @@
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 
+#include <cmath>
+
 namespace zorn
 {
 
@@ -329,21 +331,6 @@ VJSONObject* VJSONClass::ErrorSharedObjectInstantiator(VJSONObject* /*inClassObj
     return nullptr;
 }
 
-void VJSONClass::UseClassObject()
-{
-    fCreationCount.fetch_add(1, std::memory_order_relaxed);
-    // Only the first instance retains the class object, so an instance costs one counter.
-    if (fInstanceCount.fetch_add(1, std::memory_order_relaxed) == 0)
-        fClassObject->Retain();
-}
-
-void VJSONClass::UnuseClassObject()
-{
-    // acq_rel: the last instance's release must see every use before it.
-    if (fInstanceCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        fClassObject->Release();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Native functions
 
@@ -421,8 +408,17 @@ EJSONStatus VJSONClass::IJSON_SetProperty(VJSONObject* /*inObject*/, const VStri
     const Keywords& k = K();
     if (inName.EqualToStringRaw(k.fCreationCount))
     {
-        fCreationCount.store(static_cast<uint32_t>(static_cast<int64_t>(inValue.GetNumber())),
-                             std::memory_order_relaxed);
+        // Truncated to an integer; a number out of the 64-bit range (or NaN) counts as 0 rather
+        // than an undefined conversion.
+        double number = inValue.GetNumber();
+        int64_t whole =
+            std::isfinite(number) && std::fabs(number) < 9.2e18 ? static_cast<int64_t>(number) : 0;
+        uint64_t created = static_cast<uint32_t>(whole);
+        uint64_t counts = fCounts.load(std::memory_order_relaxed);
+        while (!fCounts.compare_exchange_weak(counts, (created << kCreationShift) | (counts & kInstanceMask),
+                                              std::memory_order_relaxed))
+        {
+        }
         return eJSONStatusDone;
     }
     for (const VString* name :

@@ -173,8 +173,19 @@ public:
     // The definition file, not retained; null for none.
     IFile* GetFile() const { return fFile; }
 
-    void UseClassObject();
-    void UnuseClassObject();
+    // Called for every object that takes or drops the class (inline: every new plain object pays
+    // this). Only the first instance retains the class object, so an instance costs one addition.
+    void UseClassObject()
+    {
+        if ((fCounts.fetch_add(kOneCreatedInstance, std::memory_order_relaxed) & kInstanceMask) == 0)
+            fClassObject->Retain();
+    }
+    void UnuseClassObject()
+    {
+        // acq_rel: the last instance's release must see every use before it.
+        if ((fCounts.fetch_sub(1, std::memory_order_acq_rel) & kInstanceMask) == 1)
+            fClassObject->Release();
+    }
     void GetGetterNames(std::vector<VString>& ioNames) const;
     static bool IsFunctionHidden(const VJSONObject* inFunctionObject);
 
@@ -195,8 +206,14 @@ public:
     uint32_t GetID() const { return fID; }
     uint32_t GetFlags() const { return fFlags; }
     bool IsFinalized() const { return fFinalized; }
-    uint32_t GetInstanceCount() const { return fInstanceCount.load(std::memory_order_relaxed); }
-    uint32_t GetCreationCount() const { return fCreationCount.load(std::memory_order_relaxed); }
+    uint32_t GetInstanceCount() const
+    {
+        return static_cast<uint32_t>(fCounts.load(std::memory_order_relaxed) & kInstanceMask);
+    }
+    uint32_t GetCreationCount() const
+    {
+        return static_cast<uint32_t>(fCounts.load(std::memory_order_relaxed) >> kCreationShift);
+    }
 
     // Native member functions of the root classes and the shared error functions. Their do_ names
     // are the ones script hosts know them by, hence the exemption from the naming check.
@@ -281,8 +298,13 @@ private:
     bool fFinalized = false;
     std::atomic<bool> fObsolete{false};
     uint32_t fFlags = 0;
-    std::atomic<uint32_t> fInstanceCount{0};
-    std::atomic<uint32_t> fCreationCount{0};
+    // The creation count (high 32 bits) and the instance count (low 32 bits) in one word, so that
+    // taking the class costs every new object one atomic addition; the instance count never goes
+    // below 0, so its decrement never borrows from the creation count.
+    static constexpr int kCreationShift = 32;
+    static constexpr uint64_t kInstanceMask = 0xFFFFFFFFu;
+    static constexpr uint64_t kOneCreatedInstance = (uint64_t{1} << kCreationShift) | 1u;
+    std::atomic<uint64_t> fCounts{0};
 };
 
 class VJSONMemberFunction : public VObject, public IJSONObject
@@ -372,6 +394,7 @@ public:
     using FileMap = std::unordered_map<std::u16string, IFile*>;
     // Removes the classes whose file left inFiles or is obsolete, and the classes without file that
     // inFiles names or that are obsolete; appends the names of the removed classes that had a file.
+    // The root classes are never removed.
     void RemoveObsoleteClasses(const FileMap& inFiles, std::vector<VString>& ioRemoved);
     // Releases the singleton of every class (also when the store goes).
     void ReleaseSingletons();

@@ -457,6 +457,12 @@ void VJSONClassStore::RemoveObsoleteClasses(const FileMap& inFiles, std::vector<
         for (auto it = fClasses.begin(); it != fClasses.end();)
         {
             VJSONClass* theClass = VJSONClass::CastClassObject(it->second);
+            // The root classes stay: the store and every plain object depend on them.
+            if (it->second == fRootObject || it->second == fRootClass || it->second == fRootFunction)
+            {
+                ++it;
+                continue;
+            }
             bool listed = inFiles.count(it->first) != 0;
             bool hasFile = theClass->GetFile() != nullptr;
             if ((hasFile ? !listed : listed) || theClass->IsObsolete())

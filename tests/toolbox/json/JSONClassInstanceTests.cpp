@@ -450,6 +450,12 @@ TEST_F(JSONClass, RemovingObsoleteClassesWithoutFiles)
     }
     EXPECT_FALSE(store->GetClassObject(Str("Heir")));
     EXPECT_EQ(store->GetCount(), 1u);
+
+    // The root classes stay, named or not: the store and every plain object use them.
+    fStore->RemoveObsoleteClasses({{u"Object", nullptr}, {u"Function", nullptr}}, removed);
+    EXPECT_EQ(fStore->GetCount(), 3u);
+    VJSONValue plain(JSON_object);
+    EXPECT_EQ(ClassNameOf(plain.GetObject()), u"Object");
 }
 
 TEST_F(JSONClass, PropertiesOfAClassObject)

@@ -199,26 +199,20 @@ TEST_F(JSONClass, ApplyAndCall)
     EXPECT_EQ(errors.GetLastError(), VE_JSON_NOT_A_NATIVE_FUNCTION);
 }
 
-template <class Iterator>
-std::u16string Walk(Iterator&& ioIterator)
-{
-    std::u16string visited;
-    for (; ioIterator.IsValid(); ++ioIterator)
-    {
-        visited += (visited.empty() ? u"" : u",") + Text(ioIterator.GetName()) + u"=" +
-                   TextOf(ioIterator.GetValue());
-    }
-    return visited;
-}
-
-TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
+// An instance of a class with the getter "double" (twice its "n").
+VRefPtr<VJSONObject> NewDoubler()
 {
     VRefPtr<VJSONObject> doubler(VJSONClass::Create(Str("Doubler"), {{Str("get double"), GetDouble, 0}},
                                                     nullptr, nullptr, VJSONClass::GenericInstantiator,
                                                     Str("zq"), 0),
                                  true);
-    VRefPtr<VJSONObject> instance(
+    return VRefPtr<VJSONObject>(
         VJSONClass::CastClassObject(doubler.Get())->CreateInstance(doubler.Get(), nullptr), true);
+}
+
+TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
+{
+    VRefPtr<VJSONObject> instance = NewDoubler();
     instance->SetOwnProperty(Str("n"), VJSONValue(3.0));
     instance->SetOwnProperty(Str("a"), VJSONValue(1.0));
     using Ordered = VJSONPropertyConstOrderedIterator;
@@ -245,12 +239,7 @@ TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
 
 TEST_F(JSONClass, AGettersStampFollowsTheWholeTree)
 {
-    VRefPtr<VJSONObject> doubler(VJSONClass::Create(Str("Doubler"), {{Str("get double"), GetDouble, 0}},
-                                                    nullptr, nullptr, VJSONClass::GenericInstantiator,
-                                                    Str("zq"), 0),
-                                 true);
-    VRefPtr<VJSONObject> instance(
-        VJSONClass::CastClassObject(doubler.Get())->CreateInstance(doubler.Get(), nullptr), true);
+    VRefPtr<VJSONObject> instance = NewDoubler();
     instance->SetProperty(Str("n"), VJSONValue(3.0));
     EXPECT_EQ(instance->GetJSONStamp(), nullptr);
     uint32_t before = instance->GetPropertyStamp(Str("double"));
