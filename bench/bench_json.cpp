@@ -20,7 +20,9 @@
 //   - Destroy: dropping the tree, against ordered_json and the RapidJSON document;
 //   - BuildDestroy (citm_catalog): building and dropping the tree with the process's class store
 //     installed (every object takes the root class "Object") against the same without it; the
-//     last column of the ratio table is the cost of the classes (the aim: below 1.05).
+//     last column of the ratio table is the cost of the classes (the aim: below 1.05). On a busy
+//     machine run it with --benchmark_enable_random_interleaving=true and repetitions, so that
+//     both sides see the same load.
 // Before the benchmarks the program prints the heap bytes per value (mallinfo2, glibc) of each
 // library's tree.
 
