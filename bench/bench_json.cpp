@@ -17,7 +17,12 @@
 //   - Clone: VJSONCloner against ordered_json's copy constructor;
 //   - Walk: a recursive walk in insertion order reading every name, string and number by reference,
 //     against the same walk of ordered_json;
-//   - Destroy: dropping the tree, against ordered_json and the RapidJSON document.
+//   - Destroy: dropping the tree, against ordered_json and the RapidJSON document;
+//   - BuildDestroy (citm_catalog): building and dropping the tree with the process's class store
+//     installed (every object takes the root class "Object") against the same without it; the
+//     last column of the ratio table is the cost of the classes (the aim: below 1.05). On a busy
+//     machine run it with --benchmark_enable_random_interleaving=true and repetitions, so that
+//     both sides see the same load.
 // Before the benchmarks the program prints the heap bytes per value (mallinfo2, glibc) of each
 // library's tree.
 
@@ -25,6 +30,7 @@
 #include "tests/toolbox/json/JSONTape.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONBuilder.h"
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
@@ -487,6 +493,36 @@ void RegisterDocument(const Document& inDocument)
                 tree.reset();
             }
         });
+    if (inDocument.fName != "citm_catalog")
+    {
+        return;
+    }
+    // Build and destroy with and without the process's class store: with it, every new object
+    // takes the root class "Object" (one counter per object).
+    auto buildAndDestroy = [document](benchmark::State& state, bool inWithClasses)
+    {
+        VRefPtr<VJSONClassStore> store;
+        if (inWithClasses)
+        {
+            store.Adopt(new VJSONClassStore(VString("zq")));
+            VJSONClassStore::SetProcessStore(store.Get());
+            store->AddRootClasses();
+        }
+        for (auto _ : state)
+        {
+            VJSONValue tree = Replay(document->fTape);
+            benchmark::DoNotOptimize(tree);
+            tree.SetNull();
+        }
+        if (inWithClasses)
+        {
+            VJSONClassStore::SetProcessStore(nullptr);
+        }
+    };
+    add("BuildDestroy", "ZornObject",
+        [buildAndDestroy](benchmark::State& state) { buildAndDestroy(state, false); });
+    add("BuildDestroy", "ZornClasses",
+        [buildAndDestroy](benchmark::State& state) { buildAndDestroy(state, true); });
 }
 
 // Heap bytes in use (glibc's count of small and mapped blocks).
@@ -553,7 +589,8 @@ public:
     {
         TimesReporter::Finalize();
         const zorn::bench::BenchRunTimes& runTimes = Times();
-        std::printf("\n%-22s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject");
+        std::printf("\n%-22s %26s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject",
+                    "with classes/without");
         // Names look like "BM_GetHit<ZornObject>/1000" or "BM_Build<RapidObject>/canada", with
         // "/iterations:N" after them for a fixed count: one row per operation and size.
         std::map<std::string, std::map<std::string, double>> rows;
@@ -580,7 +617,8 @@ public:
                            ? 0.0
                            : peer->second / zorn->second;
             };
-            std::printf("%-22s %26.2f %26.2f\n", row.c_str(), ratio("NlohmannObject"), ratio("RapidObject"));
+            std::printf("%-22s %26.2f %26.2f %26.3f\n", row.c_str(), ratio("NlohmannObject"),
+                        ratio("RapidObject"), ratio("ZornClasses"));
         }
     }
 };

@@ -8,6 +8,7 @@
 #include "toolbox/kernel/charsets/VTextConverters.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
@@ -145,5 +146,27 @@ VError IFile::CopyContentTo(const IFile* inDestination) const
     }
     return scope.GetLastError();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Definition files of script classes
+// ---------------------------------------------------------------------------------------------
+
+namespace
+{
+
+const detail::VClassFileAccess sClassFileAccess{
+    [](IFile* inFile) { inFile->Retain(); },
+    [](IFile* inFile) { inFile->Release(); },
+    [](const IFile* inFile, VTime& outTime) { return inFile->GetTimeAttributes(&outTime, nullptr, nullptr); },
+    [](const IFile* inFile) { return inFile->Exists(); },
+    [](const IFile* inFile, VString& outPath) { outPath = inFile->GetPathWithFileSystem(); },
+};
+
+// A program that holds a file links this file, so a class is never given a file before the
+// entry is there.
+[[maybe_unused]] const bool sClassFileAccessInstalled =
+    (detail::KernelHooks().fClassFileAccess.store(&sClassFileAccess), true);
+
+} // namespace
 
 } // namespace zorn

@@ -3,6 +3,10 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VStorageLocker.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
+
+#include <cmath>
 
 namespace zorn
 {
@@ -63,14 +67,28 @@ VJSONClass::VJSONClass(const VString& inName, VJSONClass* inSuperclass, VJSONObj
       fID(sSequenceID.fetch_add(1, std::memory_order_relaxed) + 1),
       fFlags((inFlags & kSessionSingleton) != 0 ? (inFlags | kShared | kSingleton) : inFlags)
 {
-    // The modification time of a definition file is read by the obsolete-class check of a later
-    // layer; without a file the class records its creation.
-    (void)inFile;
-    VTime::Now(fModificationTime);
+    const detail::VClassFileAccess* files = detail::KernelHooks().fClassFileAccess.load();
+    if (inFile != nullptr && files != nullptr)
+    {
+        files->fRetain(inFile);
+        fFile = inFile;
+        // The obsolete check compares with this; an unreadable time counts as the creation.
+        StErrorContextInstaller quiet(false, false);
+        if (files->fGetModificationTime(inFile, fModificationTime) != VE_OK)
+            VTime::Now(fModificationTime);
+    }
+    else
+    {
+        VTime::Now(fModificationTime);
+    }
     fInstantiator = (fFlags & kShared) != 0 ? SharedObjectInstantiator : GenericInstantiator;
 }
 
-VJSONClass::~VJSONClass() = default;
+VJSONClass::~VJSONClass()
+{
+    if (fFile != nullptr)
+        detail::KernelHooks().fClassFileAccess.load()->fRelease(fFile);
+}
 
 VJSONObject* VJSONClass::_NewClassObject(VJSONClass* inClass, VJSONClass* inClassOfClassObject)
 {
@@ -167,14 +185,25 @@ void VJSONClass::SetFunctions(const NamedFunctions& inFunctions, VJSONObject* in
         fGetters = fSuperclass->fGetters;
         fSetters = fSuperclass->fSetters;
     }
-    for (const auto& [name, function] : inFunctions)
+    std::vector<VRefPtr<VJSONObject>> overriders;
+    for (const auto& [name, given] : inFunctions)
     {
+        VJSONObject* function = given.Get();
+        // An inherited final function stays out of reach: the override raises -10750 instead.
+        VJSONObject* inherited = _Lookup(fFunctions, name);
+        if (inherited != nullptr && inherited->GetOwnProperty(K().fFinal).GetBool())
+        {
+            overriders.emplace_back(
+                VJSONMemberFunction::Create(do_errorOverridingFinalFunction, name, this, kFunctionFinal),
+                true);
+            function = overriders.back().Get();
+        }
         {
             VJSONUser user(fPrototype.Get());
-            if (!fPrototype->SetProperty(name, VJSONValue(function.Get())))
+            if (!fPrototype->SetProperty(name, VJSONValue(function)))
                 continue;
         }
-        fFunctions[Key(name)] = function.Get();
+        fFunctions[Key(name)] = function;
         int32_t blank = name.FindUniChar(u' ');
         if (blank <= 1)
             continue;
@@ -183,14 +212,15 @@ void VJSONClass::SetFunctions(const NamedFunctions& inFunctions, VJSONObject* in
         name.GetSubString(1, blank - 1, prefix);
         name.GetSubString(blank + 1, name.GetLength() - blank, property);
         {
-            VJSONUser user(function.Get());
-            function->SetProperty(K().fEventName, VJSONValue(prefix));
+            VJSONUser user(function);
+            function->SetOwnProperty(K().fEventName, VJSONValue(prefix));
         }
         if (prefix.EqualToStringRaw(VString("get")))
-            _Record(fGetterObject, fGetters, property, function.Get());
+            _Record(fGetterObject, fGetters, property, function);
         else if (prefix.EqualToStringRaw(VString("set")))
-            _Record(fSetterObject, fSetters, property, function.Get());
-        // "init" initialisers belong to the construction machinery of a later layer.
+            _Record(fSetterObject, fSetters, property, function);
+        else if (prefix.EqualToStringRaw(VString("init")))
+            _Record(fInitObject, fInits, property, function);
     }
     // Getters without setters share one read-only-error setter, setters without getters one
     // write-only-error getter.
@@ -220,7 +250,8 @@ void VJSONClass::_ReleaseMembers()
     fFunctions.clear();
     fGetters.clear();
     fSetters.clear();
-    for (VRefPtr<VJSONObject>* holder : {&fPrototype, &fGetterObject, &fSetterObject})
+    fInits.clear();
+    for (VRefPtr<VJSONObject>* holder : {&fPrototype, &fGetterObject, &fSetterObject, &fInitObject})
     {
         if (*holder)
         {
@@ -300,21 +331,6 @@ VJSONObject* VJSONClass::ErrorSharedObjectInstantiator(VJSONObject* /*inClassObj
     return nullptr;
 }
 
-void VJSONClass::UseClassObject()
-{
-    fCreationCount.fetch_add(1, std::memory_order_relaxed);
-    // Only the first instance retains the class object, so an instance costs one counter.
-    if (fInstanceCount.fetch_add(1, std::memory_order_relaxed) == 0)
-        fClassObject->Retain();
-}
-
-void VJSONClass::UnuseClassObject()
-{
-    // acq_rel: the last instance's release must see every use before it.
-    if (fInstanceCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        fClassObject->Release();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Native functions
 
@@ -323,9 +339,10 @@ EJSONStatus VJSONClass::do_new(const VJSONObject* /*inFunctionObject*/, IJSONFun
     VJSONObject* classObject = ioContext->GetThisObject();
     VJSONClass* theClass = CastClassObject(classObject);
     VRefPtr<VJSONObject> instance;
-    // Singletons and constructors belong to a later layer; here "new" instantiates.
-    if (theClass != nullptr)
-        instance.Adopt(theClass->CreateInstance(classObject, ioContext));
+    if (theClass != nullptr && (theClass->fFlags & kSingleton) != 0)
+        instance = theClass->GetSingleton(ioContext->GetLanguageContext(), ioContext);
+    else if (theClass != nullptr)
+        instance.Adopt(theClass->_NewConstructedInstance(classObject, ioContext));
     ioContext->SetResult(instance ? VJSONValue(instance.Get()) : VJSONValue(JSON_null));
     return eJSONStatusDone;
 }
@@ -348,11 +365,22 @@ EJSONStatus VJSONClass::do_errorWriteOnlyAttribute(const VJSONObject* /*inFuncti
 // IJSONObject of a class object
 
 EJSONStatus VJSONClass::IJSON_GetProperty(const VJSONObject* /*inObject*/, const VString& inName,
-                                          VJSONValue& outValue, VDBLanguageContext* /*inContext*/)
+                                          VJSONValue& outValue, VDBLanguageContext* inContext)
 {
     const Keywords& k = K();
     if (inName.EqualToStringRaw(k.fPrototype))
         outValue.SetObject(fPrototype.Get());
+    else if (inName.EqualToStringRaw(k.fMe) && (fFlags & kSingleton) != 0)
+    {
+        VRefPtr<VJSONObject> singleton = GetSingleton(inContext, nullptr);
+        outValue = singleton ? VJSONValue(singleton.Get()) : VJSONValue(JSON_null);
+    }
+    else if (inName.EqualToStringRaw(k.fFile) && fFile != nullptr)
+    {
+        VString path;
+        detail::KernelHooks().fClassFileAccess.load()->fGetPathWithFileSystem(fFile, path);
+        outValue.SetString(path);
+    }
     else if (inName.EqualToStringRaw(k.fName))
         outValue.SetString(fName);
     else if (inName.EqualToStringRaw(k.fSuperclass))
@@ -380,8 +408,17 @@ EJSONStatus VJSONClass::IJSON_SetProperty(VJSONObject* /*inObject*/, const VStri
     const Keywords& k = K();
     if (inName.EqualToStringRaw(k.fCreationCount))
     {
-        fCreationCount.store(static_cast<uint32_t>(static_cast<int64_t>(inValue.GetNumber())),
-                             std::memory_order_relaxed);
+        // Truncated to an integer; a number out of the 64-bit range (or NaN) counts as 0 rather
+        // than an undefined conversion.
+        double number = inValue.GetNumber();
+        int64_t whole =
+            std::isfinite(number) && std::fabs(number) < 9.2e18 ? static_cast<int64_t>(number) : 0;
+        uint64_t created = static_cast<uint32_t>(whole);
+        uint64_t counts = fCounts.load(std::memory_order_relaxed);
+        while (!fCounts.compare_exchange_weak(counts, (created << kCreationShift) | (counts & kInstanceMask),
+                                              std::memory_order_relaxed))
+        {
+        }
         return eJSONStatusDone;
     }
     for (const VString* name :

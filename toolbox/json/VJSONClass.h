@@ -2,21 +2,40 @@
 // the implementation of a native member function's object; VJSONClassStore, a named set of
 // classes. The process owns the store "zq" with the root classes "Object", "Class" and "Function".
 //
-// A class has one superclass, a shared prototype object holding its member functions, getters and
-// setters (property names "get x" and "set x" on the prototype), an instantiator that makes raw
-// instances, and flags. It is finalized by its first SetFunctions, which a second call leaves
-// alone; only a finalized class instantiates ("new" on a class that is not yet finalized gives
-// null, and on one without instantiator 'ZqRT' -10749). A getter without setter makes writes fail
-// with -10702 (a shared read-only-error setter); a setter without getter reads undefined.
+// A class has one superclass, a shared prototype object holding its member functions, getters,
+// setters and initialisers (property names "get x", "set x" and "init x" on the prototype), an
+// optional constructor, an instantiator that makes raw instances, and flags. It is finalized by
+// its first SetFunctions, which a second call leaves alone; only a finalized class instantiates
+// ("new" on a class that is not yet finalized gives null, and on one without instantiator 'ZqRT'
+// -10749). A getter without setter makes writes fail with -10702 (a shared read-only-error
+// setter); a setter without getter reads undefined. A member that overrides an inherited function
+// marked "final" is replaced by a function that raises -10750 with its description
+// (Sub.name) when called: the class still builds, and the final function is never reached
+// through it.
+//
+// Construction ("new", ConstructInstance): the instance's construction level counts the classes
+// from the root that need no constructor; the initialisers of the class run, then the most derived
+// constructor. A constructor calls CallSuperConstructor (from a context whose scope function is
+// the constructor, as a script host sets it), which runs the skipped superclasses' initialisers
+// and constructors; a constructor that returns without it gives -10748. Afterwards the level is the
+// class's depth and the instance is no longer under construction.
+//
+// Singletons: a shared singleton class (shared and singleton, not session) keeps its one instance
+// in a slot guarded by the class lock, read and retained under that lock; ReleaseSingleton empties
+// the slot under the lock and releases the instance outside it. Plain and session singletons
+// belong to the process's singleton provider (IProcessServices::GetSingletonProvider); without one
+// they are null.
+//
+// Definition files: a class may be made from a file (IFile, of the files layer above). The class
+// holds it through the kernel's class-file entry (detail::VClassFileAccess); without that entry or
+// without a file the class records its creation time, has no "__file" and is obsolete only when
+// flagged so.
 //
 // Lifetime: the class object holds the only reference to its class; each store listing a class
 // holds its class object, and so does the class itself while it has instances (UseClassObject
 // counts them with one relaxed atomic and retains the class object only on 0 -> 1), so a class
 // object lives as long as any instance. The root class objects reference each other through their
 // class ("Object" and "Class" have the class "Class"); the store breaks that cycle when it goes.
-//
-// Left to a later layer: constructors and initialisers beyond the plain call, singletons, super
-// calls, component stores, class identifiers and obsolete classes.
 #pragma once
 
 #include "toolbox/json/IJSONFunctionContext.h"
@@ -29,6 +48,7 @@
 #include "toolbox/kernel/values/VTime.h"
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -38,13 +58,32 @@ namespace zorn
 {
 
 class IFile;
+class VJSONClass;
+class VJSONClassStore;
+
+// The process's provider of plain and session singletons (held by a script host's process object,
+// IProcessServices::GetSingletonProvider).
+class IJSONSingletonProvider
+{
+public:
+    virtual ~IJSONSingletonProvider() = default;
+    // The singleton of inClass for the language context; null for none.
+    virtual VRefPtr<VJSONObject> GetSingleton(VJSONClass* inClass, VDBLanguageContext* inLanguageContext,
+                                              IJSONFunctionContext* ioContext) = 0;
+};
 
 constexpr VError VE_JSON_READ_ONLY_PROPERTY = MakeVError(kCOMPONENT_SCRIPT, -10702);
 constexpr VError VE_JSON_CLASS_STORE_READ_ONLY = MakeVError(kCOMPONENT_SCRIPT, -10705);
+constexpr VError VE_JSON_SUPER_MEMBER_NOT_NATIVE = MakeVError(kCOMPONENT_SCRIPT, -10707);
 constexpr VError VE_JSON_NOT_A_NATIVE_FUNCTION = MakeVError(kCOMPONENT_SCRIPT, -10729);
+constexpr VError VE_JSON_SUPER_OUTSIDE_CLASS_FUNCTION = MakeVError(kCOMPONENT_SCRIPT, -10736);
 constexpr VError VE_JSON_NOT_A_CLASS_INSTANCE_OF = MakeVError(kCOMPONENT_SCRIPT, -10745);
+constexpr VError VE_JSON_SUPER_CONSTRUCTOR_OUTSIDE_CONSTRUCTOR = MakeVError(kCOMPONENT_SCRIPT, -10746);
 constexpr VError VE_JSON_SUPERCLASS_NOT_A_CLASS = MakeVError(kCOMPONENT_SCRIPT, -10747);
+constexpr VError VE_JSON_SUPER_CONSTRUCTOR_SKIPPED = MakeVError(kCOMPONENT_SCRIPT, -10748);
 constexpr VError VE_JSON_NO_INSTANTIATOR = MakeVError(kCOMPONENT_SCRIPT, -10749);
+constexpr VError VE_JSON_OVERRIDING_FINAL_FUNCTION = MakeVError(kCOMPONENT_SCRIPT, -10750);
+constexpr VError VE_JSON_INSTANCE_NEEDS_CONSTRUCTOR = MakeVError(kCOMPONENT_SCRIPT, -10751);
 constexpr VError VE_JSON_SHARED_INSTANTIATION_REFUSED = MakeVError(kCOMPONENT_SCRIPT, -10759);
 
 class VJSONClass : public VObject, public IJSONObject
@@ -95,8 +134,58 @@ public:
     static VJSONObject* ErrorSharedObjectInstantiator(VJSONObject* inClassObject,
                                                       IJSONFunctionContext* ioContext);
 
-    void UseClassObject();
-    void UnuseClassObject();
+    // A retained instance of a class object (null when it is not one), constructed with the
+    // arguments as the constructor's parameters.
+    static VRefPtr<VJSONObject> CreateInstanceFromClassObject(VJSONObject* inClassObject,
+                                                              VDBLanguageContext* inLanguageContext,
+                                                              std::vector<VJSONValue>* inArguments);
+    // Runs the initialisers and the constructors on a new instance (see the header comment).
+    void ConstructInstance(VJSONObject* ioInstance, IJSONFunctionContext* ioContext);
+    // Not handled (1) without constructor; else the constructor's status, or -10748 (failed) when
+    // it skipped a superclass constructor.
+    EJSONStatus CallConstructor(VJSONObject* ioInstance, IJSONFunctionContext* ioContext);
+    // Called by a constructor: runs the superclass constructors not yet run; -10746 outside one.
+    static EJSONStatus CallSuperConstructor(IJSONFunctionContext* ioContext);
+    // Marks an instance built without constructors: -10751 (naming the class) when one of its
+    // classes has a constructor; the level is set in both cases.
+    static VError FinalizeInstance(VJSONObject* ioInstance);
+    static VError FinalizeInstanceAllowingConstructor(VJSONObject* ioInstance);
+
+    // Singletons: null for a class that is not one (see the header comment). Retained.
+    VRefPtr<VJSONObject> GetSingleton(VDBLanguageContext* inLanguageContext, IJSONFunctionContext* ioContext);
+    VRefPtr<VJSONObject> GetInternalSingleton(VDBLanguageContext* inLanguageContext,
+                                              IJSONFunctionContext* ioContext);
+    void ReleaseSingleton();
+
+    // Class identifiers: "Name" (in inStore), "cs.Name" (inStore), "cs.Component.Name",
+    // "Component.Name" (a component store of inStore), "Zq.Name" (the process store); the
+    // prefixes "Zq" and "cs" in any case. Retained, or null.
+    static VRefPtr<VJSONObject> GetClassObjectFromID(VJSONClassStore* inStore, const VString& inID);
+    // Whether this class or a superclass is the one the id names; an empty id matches.
+    bool MatchClassID(VJSONClassStore* inStore, const VString& inID) const;
+    bool _MatchClassID(const VString& inStoreName, const VString& inClassName) const;
+
+    // The obsolete flag, else (for a class with a definition file) whether the file is gone or
+    // newer than the recorded time; then the superclass's answer.
+    bool IsObsolete() const;
+    // Script hosts flag a class whose definition they replaced.
+    void SetObsolete() { fObsolete.store(true, std::memory_order_relaxed); }
+    // The definition file, not retained; null for none.
+    IFile* GetFile() const { return fFile; }
+
+    // Called for every object that takes or drops the class (inline: every new plain object pays
+    // this). Only the first instance retains the class object, so an instance costs one addition.
+    void UseClassObject()
+    {
+        if ((fCounts.fetch_add(kOneCreatedInstance, std::memory_order_relaxed) & kInstanceMask) == 0)
+            fClassObject->Retain();
+    }
+    void UnuseClassObject()
+    {
+        // acq_rel: the last instance's release must see every use before it.
+        if ((fCounts.fetch_sub(1, std::memory_order_acq_rel) & kInstanceMask) == 1)
+            fClassObject->Release();
+    }
     void GetGetterNames(std::vector<VString>& ioNames) const;
     static bool IsFunctionHidden(const VJSONObject* inFunctionObject);
 
@@ -117,8 +206,14 @@ public:
     uint32_t GetID() const { return fID; }
     uint32_t GetFlags() const { return fFlags; }
     bool IsFinalized() const { return fFinalized; }
-    uint32_t GetInstanceCount() const { return fInstanceCount.load(std::memory_order_relaxed); }
-    uint32_t GetCreationCount() const { return fCreationCount.load(std::memory_order_relaxed); }
+    uint32_t GetInstanceCount() const
+    {
+        return static_cast<uint32_t>(fCounts.load(std::memory_order_relaxed) & kInstanceMask);
+    }
+    uint32_t GetCreationCount() const
+    {
+        return static_cast<uint32_t>(fCounts.load(std::memory_order_relaxed) >> kCreationShift);
+    }
 
     // Native member functions of the root classes and the shared error functions. Their do_ names
     // are the ones script hosts know them by, hence the exemption from the naming check.
@@ -130,6 +225,9 @@ public:
     // NOLINTNEXTLINE(readability-identifier-naming)
     static EJSONStatus do_errorWriteOnlyAttribute(const VJSONObject* inFunctionObject,
                                                   IJSONFunctionContext* ioContext);
+    // NOLINTNEXTLINE(readability-identifier-naming)
+    static EJSONStatus do_errorOverridingFinalFunction(const VJSONObject* inFunctionObject,
+                                                       IJSONFunctionContext* ioContext);
 
     // IJSONObject
     EJSONStatus IJSON_GetProperty(const VJSONObject* inObject, const VString& inName, VJSONValue& outValue,
@@ -144,8 +242,19 @@ public:
 
     static std::atomic<uint32_t> sSequenceID;
 
+protected:
+    // The initialisers of this class on an instance (shared classes: inside the instance's user);
+    // _CallProperties runs them, stopping at the first that does not succeed.
+    virtual EJSONStatus _InitProperties(VJSONObject* ioInstance, IJSONFunctionContext* ioContext);
+    virtual EJSONStatus _CallProperties(VJSONObject* ioInstance, IJSONFunctionContext* ioContext);
+
 private:
     friend class VJSONClassStore;
+
+    // The instance of "new": instantiated and constructed; null when not finalized.
+    VJSONObject* _NewConstructedInstance(VJSONObject* inClassObject, IJSONFunctionContext* ioContext);
+    // Empties the singleton slot under the class lock; the caller releases the instance.
+    VRefPtr<VJSONObject> _TakeSingleton();
 
     VJSONClass(const VString& inName, VJSONClass* inSuperclass, VJSONObject* inSuperclassObject,
                IFile* inFile, const VString& inStoreName, uint32_t inFlags);
@@ -171,23 +280,31 @@ private:
     VRefPtr<VJSONObject> fGetterObject;
     VRefPtr<VJSONObject> fSetterObject;
     VRefPtr<VJSONObject> fConstructor;
+    VRefPtr<VJSONObject> fSingleton; // guarded by fLock
     VCriticalSection fLock;
     Instantiator fInstantiator = nullptr;
     FunctionMap fFunctions;
     FunctionMap fGetters;
     FunctionMap fSetters;
+    VRefPtr<VJSONObject> fInitObject;
+    FunctionMap fInits;
     VRefPtr<VJSONObject> fReadOnlyErrorSetter;
     VRefPtr<VJSONObject> fWriteOnlyErrorGetter;
     int32_t fDepth = 0;
     uint32_t fID = 0;
-    // The definition file lives in the files layer above; its record (and its modification time)
-    // belongs to the obsolete-class check of a later layer. Here: the creation time.
+    IFile* fFile = nullptr; // retained through the class-file entry
+    // The definition file's modification time at creation; the creation time without file.
     VTime fModificationTime;
     bool fFinalized = false;
-    bool fObsolete = false;
+    std::atomic<bool> fObsolete{false};
     uint32_t fFlags = 0;
-    std::atomic<uint32_t> fInstanceCount{0};
-    std::atomic<uint32_t> fCreationCount{0};
+    // The creation count (high 32 bits) and the instance count (low 32 bits) in one word, so that
+    // taking the class costs every new object one atomic addition; the instance count never goes
+    // below 0, so its decrement never borrows from the creation count.
+    static constexpr int kCreationShift = 32;
+    static constexpr uint64_t kInstanceMask = 0xFFFFFFFFu;
+    static constexpr uint64_t kOneCreatedInstance = (uint64_t{1} << kCreationShift) | 1u;
+    std::atomic<uint64_t> fCounts{0};
 };
 
 class VJSONMemberFunction : public VObject, public IJSONObject
@@ -259,6 +376,29 @@ public:
     std::vector<std::pair<VString, VRefPtr<VJSONObject>>> GetVisibleClasses() const;
     size_t GetCount() const;
 
+    // Component stores, retained by this one under their names.
+    void AddComponentClassStore(const VString& inName, VJSONClassStore* inStore);
+    VRefPtr<VJSONClassStore> GetComponentClassStore(const VString& inName) const;
+    std::vector<std::pair<VString, VRefPtr<VJSONClassStore>>> GetComponentClassStores() const;
+    void RemoveComponentClassStores();
+
+    // "Component.Name" names a class of a component store, "Name" one of this store. Retained.
+    VRefPtr<VJSONObject> GetClassObjectFromIdentifier(const VString& inID) const;
+    VRefPtr<VJSONObject> GetSingletonObjectFromIdentifier(const VString& inID,
+                                                          VDBLanguageContext* inLanguageContext) const;
+    // Appends inPrefix + name for each visible shared singleton class, then "component.name" for
+    // those of the component stores.
+    void GetPublicSharedSingletonIdentifiers(std::vector<VString>& ioIDs, const VString& inPrefix) const;
+
+    // Current definition files by class name (not retained).
+    using FileMap = std::unordered_map<std::u16string, IFile*>;
+    // Removes the classes whose file left inFiles or is obsolete, and the classes without file that
+    // inFiles names or that are obsolete; appends the names of the removed classes that had a file.
+    // The root classes are never removed.
+    void RemoveObsoleteClasses(const FileMap& inFiles, std::vector<VString>& ioRemoved);
+    // Releases the singleton of every class (also when the store goes).
+    void ReleaseSingletons();
+
     const VString& GetName() const { return fName; }
     VJSONObject* GetRootObjectClass() const { return fRootObject; }
     VJSONObject* GetRootClassClass() const { return fRootClass; }
@@ -287,6 +427,7 @@ private:
     VString fName;
     ClassMap fClasses;
     ClassMap fVisibleClasses;
+    std::unordered_map<std::u16string, VJSONClassStore*> fComponentStores; // retained
     VJSONObject* fRootObject = nullptr;
     VJSONObject* fRootClass = nullptr;
     VJSONObject* fRootFunction = nullptr;

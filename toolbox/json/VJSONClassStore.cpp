@@ -14,6 +14,11 @@ std::u16string Key(const VString& inName)
                           static_cast<size_t>(inName.GetLength()));
 }
 
+VString NameOf(const std::u16string& inKey)
+{
+    return VString(reinterpret_cast<const UniChar*>(inKey.data()), static_cast<int32_t>(inKey.size()));
+}
+
 // Calls inFunction with a context of its own (this values, arguments) and hands the result and
 // its kind on to the caller's context; status 1 means the call was not handled.
 EJSONStatus CallWithOwnContext(VJSONObject* inFunction, const VJSONValue& inThis,
@@ -53,9 +58,9 @@ VJSONObject* VJSONMemberFunction::Create(VJSONClass::NativeFunction inFunction, 
     {
         VJSONUser user(object);
         if ((inFlags & VJSONClass::kFunctionFinal) != 0)
-            object->SetProperty(VString("final"), VJSONValue(JSON_true));
+            object->SetOwnProperty(VString("final"), VJSONValue(JSON_true));
         if ((inFlags & VJSONClass::kFunctionHidden) != 0)
-            object->SetProperty(VString("__hidden"), VJSONValue(JSON_true));
+            object->SetOwnProperty(VString("__hidden"), VJSONValue(JSON_true));
     }
     return object;
 }
@@ -174,6 +179,7 @@ VJSONClassStore::VJSONClassStore(const VString& inName) : fName(inName) {}
 
 VJSONClassStore::~VJSONClassStore()
 {
+    ReleaseSingletons();
     // The root classes reference themselves: the class objects of "Object" and "Class" have the
     // class "Class", and the member functions on their prototypes have the class "Function". Take
     // those back so the root classes go with the store's references.
@@ -191,6 +197,7 @@ VJSONClassStore::~VJSONClassStore()
         classObject->Release();
     for (auto& [name, classObject] : fClasses)
         classObject->Release();
+    RemoveComponentClassStores();
 }
 
 void VJSONClassStore::SetProcessStore(VJSONClassStore* inStore)
@@ -338,11 +345,183 @@ size_t VJSONClassStore::GetCount() const
     return fClasses.size();
 }
 
+// ---------------------------------------------------------------------------------------------
+// Component stores and identifiers
+
+void VJSONClassStore::AddComponentClassStore(const VString& inName, VJSONClassStore* inStore)
+{
+    if (inStore == nullptr)
+        return;
+    inStore->Retain();
+    VJSONClassStore* old = nullptr;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        VJSONClassStore*& slot = fComponentStores[Key(inName)];
+        old = slot;
+        slot = inStore;
+    }
+    ReleaseRefCountable(&old);
+}
+
+VRefPtr<VJSONClassStore> VJSONClassStore::GetComponentClassStore(const VString& inName) const
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    auto found = fComponentStores.find(Key(inName));
+    return found == fComponentStores.end() ? nullptr : VRefPtr<VJSONClassStore>(found->second);
+}
+
+std::vector<std::pair<VString, VRefPtr<VJSONClassStore>>> VJSONClassStore::GetComponentClassStores() const
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    std::vector<std::pair<VString, VRefPtr<VJSONClassStore>>> copy;
+    copy.reserve(fComponentStores.size());
+    for (const auto& [name, store] : fComponentStores)
+        copy.emplace_back(
+            VString(reinterpret_cast<const UniChar*>(name.data()), static_cast<int32_t>(name.size())),
+            VRefPtr<VJSONClassStore>(store));
+    return copy;
+}
+
+void VJSONClassStore::RemoveComponentClassStores()
+{
+    std::unordered_map<std::u16string, VJSONClassStore*> removed;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        removed.swap(fComponentStores);
+    }
+    for (auto& [name, store] : removed)
+        store->Release();
+}
+
+VRefPtr<VJSONObject> VJSONClassStore::GetClassObjectFromIdentifier(const VString& inID) const
+{
+    int32_t dot = inID.FindUniChar(u'.');
+    if (dot <= 1)
+        return GetClassObject(inID);
+    VString component;
+    VString name;
+    inID.GetSubString(1, dot - 1, component);
+    inID.GetSubString(dot + 1, inID.GetLength() - dot, name);
+    VRefPtr<VJSONClassStore> store = GetComponentClassStore(component);
+    return store ? store->GetClassObject(name) : nullptr;
+}
+
+VRefPtr<VJSONObject>
+VJSONClassStore::GetSingletonObjectFromIdentifier(const VString& inID,
+                                                  VDBLanguageContext* inLanguageContext) const
+{
+    VRefPtr<VJSONObject> classObject = GetClassObjectFromIdentifier(inID);
+    VJSONClass* theClass = VJSONClass::CastClassObject(classObject.Get());
+    return theClass != nullptr ? theClass->GetSingleton(inLanguageContext, nullptr) : nullptr;
+}
+
+namespace
+{
+
+bool IsPublicSharedSingleton(const VJSONObject* inClassObject)
+{
+    constexpr uint32_t kBoth = VJSONClass::kShared | VJSONClass::kSingleton;
+    VJSONClass* theClass = VJSONClass::CastClassObject(inClassObject);
+    return theClass != nullptr && (theClass->GetFlags() & kBoth) == kBoth;
+}
+
+} // namespace
+
+void VJSONClassStore::GetPublicSharedSingletonIdentifiers(std::vector<VString>& ioIDs,
+                                                          const VString& inPrefix) const
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    for (const auto& [name, classObject] : fVisibleClasses)
+    {
+        if (IsPublicSharedSingleton(classObject))
+            ioIDs.push_back(inPrefix + NameOf(name));
+    }
+    for (const auto& [component, store] : fComponentStores)
+    {
+        for (const auto& [name, classObject] : store->GetVisibleClasses())
+        {
+            if (IsPublicSharedSingleton(classObject.Get()))
+                ioIDs.push_back(NameOf(component) + VString(".") + name);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Obsolete classes and singletons
+
+void VJSONClassStore::RemoveObsoleteClasses(const FileMap& inFiles, std::vector<VString>& ioRemoved)
+{
+    std::vector<VJSONObject*> released;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        for (auto it = fClasses.begin(); it != fClasses.end();)
+        {
+            VJSONClass* theClass = VJSONClass::CastClassObject(it->second);
+            // The root classes stay: the store and every plain object depend on them.
+            if (it->second == fRootObject || it->second == fRootClass || it->second == fRootFunction)
+            {
+                ++it;
+                continue;
+            }
+            bool listed = inFiles.count(it->first) != 0;
+            bool hasFile = theClass->GetFile() != nullptr;
+            if ((hasFile ? !listed : listed) || theClass->IsObsolete())
+            {
+                if (hasFile)
+                    ioRemoved.push_back(NameOf(it->first));
+                auto visible = fVisibleClasses.find(it->first);
+                if (visible != fVisibleClasses.end() && visible->second == it->second)
+                {
+                    released.push_back(visible->second);
+                    fVisibleClasses.erase(visible);
+                }
+                released.push_back(it->second);
+                it = fClasses.erase(it);
+            }
+            else
+            {
+                ++it;
+            }
+        }
+    }
+    // A class object may go with its last reference: outside the store lock.
+    for (VJSONObject* classObject : released)
+        classObject->Release();
+}
+
+void VJSONClassStore::ReleaseSingletons()
+{
+    std::vector<VRefPtr<VJSONObject>> singletons;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        for (const auto& [name, classObject] : fClasses)
+        {
+            if (VRefPtr<VJSONObject> taken = VJSONClass::CastClassObject(classObject)->_TakeSingleton())
+                singletons.push_back(std::move(taken));
+        }
+    }
+    // The instances go outside the store lock (their release may ask the store for classes).
+}
+
+// ---------------------------------------------------------------------------------------------
+// IJSONObject of a store
+
 EJSONStatus VJSONClassStore::IJSON_GetProperty(const VJSONObject* /*inObject*/, const VString& inName,
                                                VJSONValue& outValue, VDBLanguageContext* /*inContext*/)
 {
-    VRefPtr<VJSONObject> found = GetClassObject(inName);
-    outValue = found ? VJSONValue(found.Get()) : VJSONValue(JSON_undefined);
+    if (VRefPtr<VJSONObject> found = GetClassObject(inName))
+    {
+        outValue = VJSONValue(found.Get());
+    }
+    else if (VRefPtr<VJSONClassStore> component = GetComponentClassStore(inName))
+    {
+        VRefPtr<VJSONObject> object(new VJSONObject(nullptr, component.Get(), false), true);
+        outValue = VJSONValue(object.Get());
+    }
+    else
+    {
+        outValue = VJSONValue(JSON_undefined);
+    }
     return eJSONStatusDone;
 }
 

@@ -686,10 +686,19 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
             return stamp;
         }
     }
+    if (fClass != nullptr && fClass->HasGetters() && fClass->FindGetter(inName) != nullptr)
+    {
+        // A computed property changes with anything in the tree: the tree's change counter.
+        StJSONChangeLock lock(this, nullptr);
+        if (fStamp == nullptr)
+        {
+            VRefPtr<VJSONStamp> created(new VJSONStamp, true);
+            const_cast<VJSONObject*>(this)->SetJSONStamp(created.Get());
+        }
+        return fStamp->GetValue();
+    }
     StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     const VJSONValue* found = FindOwnProperty(inName);
-    // A class getter of that name answers with the tree's change counter once script classes
-    // exist.
     return found == nullptr ? 0 : found->GetStamp();
 }
 

@@ -170,6 +170,8 @@ public:
     // The implementation's call; not handled (1) without one.
     EJSONStatus CallAsFunction(IJSONFunctionContext* ioContext) const;
     uint32_t GetConstructionLevel() const { return fConstructionLevel; }
+    // Set while VJSONClass::ConstructInstance runs the initialisers and constructors.
+    bool IsUnderConstruction() const { return fUnderConstruction; }
 
     // Paths (see the header comment).
     static VError ExtractPath(const VString& inPath, std::vector<VString>& outParts);
@@ -250,6 +252,7 @@ private:
     friend class VJSONPropertyIteratorBase;
     friend class VJSONGraph;
     friend class VJSONClassStore;
+    friend class VJSONClass; // construction level and flag
 
     // Takes inClass (UseClassObject) in place of the current class, with a construction level.
     void _SetClass(VJSONClass* inClass, uint32_t inLevel);
@@ -301,7 +304,7 @@ private:
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;
     uint32_t fContainerCount = 0; // references counted in the graph (VJSONGraph)
-    [[maybe_unused]] bool fUnderConstruction = false;
+    bool fUnderConstruction = false;
     bool fUnmonitored;
 };
 

@@ -14,11 +14,24 @@ VJSONPropertyIteratorBase::VJSONPropertyIteratorBase(const VJSONObject* inObject
 {
 }
 
-const VString& VJSONPropertyIteratorBase::GetName() const
+const VString* VJSONPropertyIteratorBase::_CurrentListedName() const
 {
     if (fNamePosition < fNames.size())
     {
-        return fNames[fNamePosition];
+        return &fNames[fNamePosition];
+    }
+    if (fEntryPosition >= fEntries.size() && fGetterPosition < fGetterNames.size())
+    {
+        return &fGetterNames[fGetterPosition];
+    }
+    return nullptr;
+}
+
+const VString& VJSONPropertyIteratorBase::GetName() const
+{
+    if (const VString* name = _CurrentListedName())
+    {
+        return *name;
     }
     if (fEntryPosition < fEntries.size())
     {
@@ -49,9 +62,11 @@ void VJSONPropertyIteratorBase::_UpdateEntryName()
 
 void VJSONPropertyIteratorBase::_AddClassGetterNames()
 {
-    if (VJSONClass* theClass = fObject->GetClass())
+    if (VJSONClass* theClass = fObject->GetClass(); theClass != nullptr && theClass->HasGetters())
     {
-        theClass->GetGetterNames(fNames);
+        theClass->GetGetterNames(fGetterNames);
+        std::erase_if(fGetterNames,
+                      [this](const VString& inName) { return fObject->HasOwnProperty(inName); });
     }
 }
 
@@ -123,6 +138,7 @@ void VJSONPropertyIteratorBase::_Start()
 {
     fNamePosition = 0;
     fEntryPosition = 0;
+    fGetterPosition = 0;
     _SkipRemovedEntries();
 }
 
@@ -136,14 +152,18 @@ void VJSONPropertyIteratorBase::_Next()
     {
         ++fEntryPosition;
     }
+    else if (fGetterPosition < fGetterNames.size())
+    {
+        ++fGetterPosition;
+    }
     _SkipRemovedEntries();
 }
 
 VJSONValue VJSONPropertyIteratorBase::_GetValue(VDBLanguageContext* inContext) const
 {
-    if (fNamePosition < fNames.size())
+    if (const VString* name = _CurrentListedName())
     {
-        return fObject->GetProperty(fNames[fNamePosition], inContext);
+        return fObject->GetProperty(*name, inContext);
     }
     if (fEntryPosition < fEntries.size())
     {
@@ -218,9 +238,9 @@ VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* inObject)
     {
         return;
     }
-    // Without the implementation's names, the class's getter names are listed here once script
-    // classes exist. A shared object is walked by name, as by the other iterators.
-    _AddImplementationNames();
+    // Without the implementation's names, the class's getter names are listed. A shared object is
+    // walked by name, as by the other iterators.
+    bool answered = _AddImplementationNames();
     _RemoveOwnNamesFromList();
     if (_ListsOwnPropertiesByName())
     {
@@ -229,6 +249,10 @@ VJSONPropertyIterator::VJSONPropertyIterator(VJSONObject* inObject)
     else
     {
         _AddOwnEntries(false);
+    }
+    if (!answered)
+    {
+        _AddClassGetterNames();
     }
     _Start();
 }

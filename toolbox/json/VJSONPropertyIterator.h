@@ -6,7 +6,9 @@
 //
 // An iterator first visits its list of names, whose values are read with GetProperty (so the
 // implementation answers), then its entries, positions in the object's own properties with their
-// keys, whose values are copies of the stored ones (GetOwnValue reads them by reference). A name
+// keys, whose values are copies of the stored ones (GetOwnValue reads them by reference), and last
+// the names of the class's getters (read with GetProperty, so the getter runs); a getter named like
+// an own property is visited once, as that property. A name
 // the implementation reports that is also an own property is visited once, as an entry. An object
 // that is shared between tasks (a storage locker, or a sharable implementation) is walked by names only, own
 // properties in insertion order. The object stores its properties in insertion order, so the storage order of
@@ -40,7 +42,11 @@ public:
     VJSONPropertyIteratorBase& operator=(const VJSONPropertyIteratorBase&) = delete;
 
     // Whether the iterator stands on a property.
-    bool IsValid() const { return fNamePosition < fNames.size() || fEntryPosition < fEntries.size(); }
+    bool IsValid() const
+    {
+        return fNamePosition < fNames.size() || fEntryPosition < fEntries.size() ||
+               fGetterPosition < fGetterNames.size();
+    }
     // The current property's name; the empty string past the end.
     const VString& GetName() const;
     // The stored value of the current own property, by reference (valid until the object next
@@ -54,7 +60,7 @@ protected:
 
     // The implementation's names into fNames; whether it answered.
     bool _AddImplementationNames();
-    // The names of the object's class getters into fNames.
+    // The names of the object's class getters, listed after the own properties.
     void _AddClassGetterNames();
     // Drops from fNames the names that are own properties.
     void _RemoveOwnNamesFromList();
@@ -69,6 +75,9 @@ protected:
     VJSONValue _GetValue(VDBLanguageContext* inContext) const;
     // Whether the current property is an own property's entry (rather than a listed name).
     bool _IsOnEntry() const { return fNamePosition >= fNames.size() && fEntryPosition < fEntries.size(); }
+    // The listed name the iterator stands on (before or after the entries); null on an entry or
+    // past the end.
+    const VString* _CurrentListedName() const;
     // Whether the object's own properties are listed by name: an implementation that may be shared
     // (or, once they exist, a storage locker) means the properties are read under its lock, never held.
     bool _ListsOwnPropertiesByName() const;
@@ -92,6 +101,8 @@ private:
     size_t fNamePosition = 0;
     std::vector<Entry> fEntries;
     size_t fEntryPosition = 0;
+    std::vector<VString> fGetterNames;
+    size_t fGetterPosition = 0;
     // The name of the current entry, made when the iterator moves onto it.
     VString fEntryName;
     uint64_t fRemovals;

@@ -1,6 +1,7 @@
 // Script classes: the root classes of a store, finalizing with SetFunctions, instantiation,
 // getters and setters through instances, "apply" and "call", and a class object living as long as
 // its instances.
+#include "tests/toolbox/json/JSONClassTestSupport.h"
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/VJSONClass.h"
@@ -19,32 +20,6 @@ using namespace zorn::test;
 
 namespace
 {
-
-class JSONClass : public TaskManagerTest
-{
-protected:
-    void SetUp() override
-    {
-        TaskManagerTest::SetUp();
-        fStore = new VJSONClassStore(Str("zq"));
-        VJSONClassStore::SetProcessStore(fStore);
-        fStore->AddRootClasses();
-    }
-    void TearDown() override
-    {
-        VJSONClassStore::SetProcessStore(nullptr);
-        fStore->Release();
-        TaskManagerTest::TearDown();
-    }
-
-    VJSONClassStore* fStore = nullptr;
-};
-
-std::u16string ClassNameOf(const VJSONObject* inObject)
-{
-    VJSONClass* theClass = inObject->GetClass();
-    return theClass == nullptr ? u"" : Text(theClass->GetName());
-}
 
 // Native functions of the test classes.
 EJSONStatus GetDouble(const VJSONObject*, IJSONFunctionContext* ioContext)
@@ -82,20 +57,6 @@ VRefPtr<VJSONObject> MakeClass(VJSONObject* inSuper = nullptr)
             {{Str("get double"), GetDouble, 0}, {Str("set secret"), SetSecret, 0}, {Str("echo"), Echo, 0}},
             inSuper, nullptr, VJSONClass::GenericInstantiator, Str("zq"), 0),
         true);
-}
-
-VJSONValue CallFunction(VJSONObject* inFunction, VJSONObject* inThis, std::vector<VJSONValue> inParams,
-                        EJSONStatus* outStatus = nullptr)
-{
-    VJSONFunctionContext context(inThis, nullptr, &inParams, nullptr, nullptr);
-    EJSONStatus status = inFunction->CallAsFunction(&context);
-    if (outStatus != nullptr)
-    {
-        *outStatus = status;
-    }
-    VJSONValue result;
-    context.GetResult(result);
-    return result;
 }
 
 TEST_F(JSONClass, RootClassesAndTheClassOfObjects)
@@ -238,14 +199,34 @@ TEST_F(JSONClass, ApplyAndCall)
     EXPECT_EQ(errors.GetLastError(), VE_JSON_NOT_A_NATIVE_FUNCTION);
 }
 
+// An instance of a class with the getter "double" (twice its "n").
+VRefPtr<VJSONObject> NewDoubler()
+{
+    VRefPtr<VJSONObject> doubler(VJSONClass::Create(Str("Doubler"), {{Str("get double"), GetDouble, 0}},
+                                                    nullptr, nullptr, VJSONClass::GenericInstantiator,
+                                                    Str("zq"), 0),
+                                 true);
+    return VRefPtr<VJSONObject>(
+        VJSONClass::CastClassObject(doubler.Get())->CreateInstance(doubler.Get(), nullptr), true);
+}
+
 TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
 {
-    VRefPtr<VJSONObject> thing = MakeClass();
-    VRefPtr<VJSONObject> instance(
-        VJSONClass::CastClassObject(thing.Get())->CreateInstance(thing.Get(), nullptr), true);
-    instance->SetProperty(Str("a"), VJSONValue(1.0));
+    VRefPtr<VJSONObject> instance = NewDoubler();
+    instance->SetOwnProperty(Str("n"), VJSONValue(3.0));
+    instance->SetOwnProperty(Str("a"), VJSONValue(1.0));
+    using Ordered = VJSONPropertyConstOrderedIterator;
+    EXPECT_EQ(Walk(Ordered(instance.Get(), 0)), u"n=3,a=1,double=6");
+    EXPECT_EQ(Walk(Ordered(instance.Get(), Ordered::eNoClassGetters)), u"n=3,a=1");
+    EXPECT_EQ(Walk(VJSONPropertyConstIterator(instance.Get())), u"n=3,a=1,double=6");
+    EXPECT_EQ(Walk(VJSONPropertyIterator(instance.Get())), u"n=3,a=1,double=6");
+
+    // A getter named like an own property is visited once, as the own property.
+    instance->SetOwnProperty(Str("double"), VJSONValue(0.0));
+    EXPECT_EQ(Walk(Ordered(instance.Get(), 0)), u"n=3,a=1,double=0");
+
     std::vector<VString> names;
-    VJSONClass::CastClassObject(thing.Get())->GetGetterNames(names);
+    VJSONClass::CastClassObject(MakeClass().Get())->GetGetterNames(names);
     std::vector<std::u16string> texts;
     for (const VString& name : names)
     {
@@ -254,6 +235,19 @@ TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::u16string>{u"double", u"secret"}))
         << "secret has the write-only getter";
+}
+
+TEST_F(JSONClass, AGettersStampFollowsTheWholeTree)
+{
+    VRefPtr<VJSONObject> instance = NewDoubler();
+    instance->SetProperty(Str("n"), VJSONValue(3.0));
+    EXPECT_EQ(instance->GetJSONStamp(), nullptr);
+    uint32_t before = instance->GetPropertyStamp(Str("double"));
+    ASSERT_NE(instance->GetJSONStamp(), nullptr) << "the tree's counter is made on first need";
+    EXPECT_EQ(instance->GetPropertyStamp(Str("double")), before) << "reading changes nothing";
+    instance->SetProperty(Str("n"), VJSONValue(4.0));
+    EXPECT_NE(instance->GetPropertyStamp(Str("double")), before) << "the value it computes from changed";
+    EXPECT_EQ(instance->GetPropertyStamp(Str("missing")), 0u);
 }
 
 TEST_F(JSONClass, AClassObjectLivesWhileItsInstancesDo)

@@ -28,19 +28,6 @@ VJSONValue Letters(const char* inNames)
     return object;
 }
 
-// "name=value" for each visited property, joined with ",".
-template <class Iterator>
-std::u16string Walk(Iterator&& ioIterator)
-{
-    std::u16string visited;
-    for (; ioIterator.IsValid(); ++ioIterator)
-    {
-        visited += (visited.empty() ? u"" : u",") + Text(ioIterator.GetName()) + u"=" +
-                   TextOf(ioIterator.GetValue());
-    }
-    return visited;
-}
-
 // The visited names, sorted: for the iterators in the map's order.
 template <class Iterator>
 std::u16string SortedNames(Iterator&& ioIterator)

@@ -60,4 +60,17 @@ inline std::u16string NamesOf(const VJSONObject* inObject)
     return names;
 }
 
+// "name=value" for each visited property, joined with ",".
+template <class Iterator>
+std::u16string Walk(Iterator&& ioIterator)
+{
+    std::u16string visited;
+    for (; ioIterator.IsValid(); ++ioIterator)
+    {
+        visited += (visited.empty() ? u"" : u",") + Text(ioIterator.GetName()) + u"=" +
+                   TextOf(ioIterator.GetValue());
+    }
+    return visited;
+}
+
 } // namespace zorn::test

@@ -13,6 +13,7 @@ class VIntlMgr;
 class ILogger;
 class ILocalizer;
 class VJSONClassStore;
+class IJSONSingletonProvider;
 class VActivityToken;
 
 class IProcessServices
@@ -25,6 +26,9 @@ public:
     virtual ILogger* GetLogger() const = 0;
     virtual ILocalizer* GetLocalizer() const = 0;
     virtual VJSONClassStore* GetClassStore() const = 0;
+    // The provider of script classes' plain and session singletons, which a script host sets up;
+    // null otherwise (those singletons are then null).
+    virtual IJSONSingletonProvider* GetSingletonProvider() const { return nullptr; }
     // Whether tasks may run as fibers; false unless the process enables them.
     virtual bool IsFibersEnabled() const = 0;
 

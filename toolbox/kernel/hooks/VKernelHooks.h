@@ -30,6 +30,7 @@ class VBlob;
 class VTime;
 class VValueBag;
 class VFilePath;
+class IFile;
 
 namespace detail
 {
@@ -92,6 +93,19 @@ struct VBagJSONAccess
     VError (*fObjectToBag)(const VJSONObject* inObject, VValueBag& ioBag);
 };
 
+// A script class's definition file (an IFile of the files layer) as the JSON layer's classes use
+// it. The files layer installs the table before any file exists. Every entry is set.
+struct VClassFileAccess
+{
+    void (*fRetain)(IFile* inFile);
+    void (*fRelease)(IFile* inFile);
+    // The file's modification time; the file layer's error (outTime null) when it cannot be read.
+    VError (*fGetModificationTime)(const IFile* inFile, VTime& outTime);
+    bool (*fExists)(const IFile* inFile);
+    // "/" + file system name + path below its root, or the POSIX path.
+    void (*fGetPathWithFileSystem)(const IFile* inFile, VString& outPath);
+};
+
 // A JSON value as the scalar kinds read it.
 struct JSONScalar
 {
@@ -148,6 +162,8 @@ struct VKernelHooks
     // Reads the spin lock's settings file and hands its values to SpinLock::ApplySettings
     // (SpinLock::Configure, when the task manager starts).
     std::atomic<void (*)()> fReadSpinLockSettings{nullptr};
+    // Definition files of script classes.
+    std::atomic<const VClassFileAccess*> fClassFileAccess{nullptr};
 };
 
 // The process-wide hook table, built on first use.
