@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <vector>
 
 namespace zorn
 {
@@ -30,6 +31,12 @@ class VBlob;
 class VTime;
 class VValueBag;
 class VFilePath;
+class IFile;
+class IFolder;
+class VJSONPointerResolver;
+class VJSONPointerContext;
+template <class T>
+class VRefPtr;
 
 namespace detail
 {
@@ -89,6 +96,21 @@ struct VBagJSONAccess
     void (*fSetObject)(VJSONValue& ioValue, VJSONObject* inObject);
 };
 
+// The file layer's side of JSON pointers (VJSONPointerResolver): the folders a resolver holds and
+// the documents it reads from files. The file layer installs it before main. Every entry is set.
+struct VJSONDocumentAccess
+{
+    // The reference count of a folder (the folder itself, as IRefCountable).
+    IRefCountable* (*fFolderRefCount)(IFolder* inFolder);
+    // The root and folder of a document part naming a file (VJSONPointerResolver::LoadDocument);
+    // false, with its error recorded by the resolver, when there is none.
+    bool (*fLoadFileDocument)(VJSONPointerResolver& ioResolver, VJSONPointerContext& ioContext,
+                              const VString& inText, const VString& inDocumentPart, VJSONValue& outRoot,
+                              VRefPtr<IRefCountable>& outFolderHold, IFolder*& outFolder);
+    // Appends every file of the run (retained) to ioFiles.
+    void (*fCollectFiles)(const VJSONPointerContext& inContext, std::vector<VRefPtr<IFile>>& ioFiles);
+};
+
 // A JSON value as the scalar kinds read it.
 struct JSONScalar
 {
@@ -145,6 +167,8 @@ struct VKernelHooks
     // Reads the spin lock's settings file and hands its values to SpinLock::ApplySettings
     // (SpinLock::Configure, when the task manager starts).
     std::atomic<void (*)()> fReadSpinLockSettings{nullptr};
+    // The JSON pointers' documents in files.
+    std::atomic<const VJSONDocumentAccess*> fJSONDocumentAccess{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -193,6 +217,12 @@ inline const VJSONObjectAccess* JSONObjects()
 inline const VBagJSONAccess* BagJSON()
 {
     return KernelHooks().fBagJSONAccess.load(std::memory_order_acquire);
+}
+
+// The JSON pointers' file entries, or null while the file layer has not started.
+inline const VJSONDocumentAccess* JSONDocuments()
+{
+    return KernelHooks().fJSONDocumentAccess.load(std::memory_order_acquire);
 }
 
 // The progress indicators' table, or null while no indicator was ever made.
