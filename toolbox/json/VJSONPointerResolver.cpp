@@ -507,16 +507,6 @@ void VJSONPointerResolver::ResolveRecursively(VJSONValue& ioValue, bool inPatch,
     StErrorContextInstaller errors(false, true);
 
     _ResolveRecursively(context, ioValue);
-    // References inside loaded documents are resolved against their own documents and folders.
-    while (!context.fPending.empty())
-    {
-        auto pending = std::move(context.fPending);
-        context.fPending.clear();
-        for (auto& [resolver, value] : pending)
-        {
-            resolver->_ResolveRecursively(context, value);
-        }
-    }
     const detail::VJSONDocumentAccess* access = detail::JSONDocuments();
     if (outFiles != nullptr && access != nullptr && !context.fLoadedFiles.empty())
     {
@@ -536,39 +526,65 @@ bool VJSONPointerResolver::_ResolveRecursively(Context& ioContext, VJSONValue& i
     {
         return false;
     }
+    // A reference is followed to the end of its chain (a target may be a reference itself, in this
+    // document or another), so the holder gets the final value; each link is held on the resolving
+    // stack meanwhile, so a chain that comes back to one of its links is a cycle (908).
+    VRefPtr<VJSONPointerResolver> owner(this);
+    bool changed = false;
+    bool descend = ioValue.IsArray();
+    size_t chainStart = ioContext.fResolving.size();
+    while (VJSONObject* current = ioValue.GetObject())
+    {
+        VRefPtr<VJSONPointerResolver> next;
+        bool onStack = false;
+        VRefPtr<VJSONObject> hold(current);
+        if (!owner->Resolve(ioContext, ioValue, &next, &onStack, &descend))
+        {
+            if (onStack && changed)
+            {
+                owner->_ThrowURIError(ioContext, VE_JSON_POINTER_CYCLE);
+                ioValue.SetUndefined();
+                descend = false;
+            }
+            break;
+        }
+        changed = true;
+        descend = false;
+        ioContext.fResolving.push_back(current);
+        if (next.Get() != nullptr)
+        {
+            owner = std::move(next);
+        }
+    }
+    ioContext.fResolving.resize(chainStart);
+    if (descend)
+    {
+        // The contents are resolved against the document they belong to.
+        owner->_ResolveContents(ioContext, ioValue);
+    }
+    return changed;
+}
+
+void VJSONPointerResolver::_ResolveContents(Context& ioContext, VJSONValue& ioValue)
+{
     if (VJSONObject* object = ioValue.GetObject())
     {
-        VRefPtr<VJSONPointerResolver> newResolver;
-        bool onStack = false;
-        bool descend = false;
-        if (Resolve(ioContext, ioValue, &newResolver, &onStack, &descend))
+        for (VJSONPropertyConstOrderedIterator i(object, VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
+             i.IsValid(); ++i)
         {
-            if (newResolver.Get() != nullptr)
+            VJSONValue member = i.GetValue();
+            if (_ResolveRecursively(ioContext, member) && !member.IsUndefined())
             {
-                ioContext.fPending.emplace_back(std::move(newResolver), ioValue);
-            }
-            return true;
-        }
-        if (descend)
-        {
-            for (VJSONPropertyConstOrderedIterator i(object, VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
-                 i.IsValid(); ++i)
-            {
-                VJSONValue member = i.GetValue();
-                if (_ResolveRecursively(ioContext, member) && !member.IsUndefined())
-                {
-                    object->SetProperty(i.GetName(), member);
-                }
+                object->SetProperty(i.GetName(), member);
             }
         }
-        return false;
     }
-    if (VJSONArray* array = ioValue.GetArray())
+    else if (VJSONArray* array = ioValue.GetArray())
     {
-        // An array shared by several members, or holding itself, is walked once.
+        // An array shared by several holders, or holding itself, is walked once.
         if (!ioContext.fHandledArrays.try_emplace(array, array).second)
         {
-            return false;
+            return;
         }
         for (size_t i = 0; i < array->GetCount(); ++i)
         {
@@ -579,7 +595,6 @@ bool VJSONPointerResolver::_ResolveRecursively(Context& ioContext, VJSONValue& i
             }
         }
     }
-    return false;
 }
 
 } // namespace zorn

@@ -16,7 +16,10 @@
 // - Array steps accept decimal digits only, without a leading zero; "-" (the element after the
 //   last) designates nothing here and gives 909.
 // - The objects handled in one run are held (retained) for the run, so an object freed on the way
-//   can never be taken for a new one at the same address.
+//   can never be taken for a new one at the same address; arrays are walked once per run too.
+// - ResolveRecursively follows a reference whose target is itself a reference to the end of the
+//   chain, and resolves the references inside a target from another document at once, against
+//   that document and its folder; a chain that comes back to one of its links is 908.
 // - A resolver, its contexts and its cache belong to one task; nothing here takes a lock.
 //
 // Error records (elements of GetErrors, in order): "code" (number), "component" (four letters),
@@ -100,9 +103,6 @@ public:
     std::map<const VJSONArray*, VRefPtr<VJSONArray>> fHandledArrays;
     // The reference objects being resolved, outermost first.
     std::vector<const VJSONObject*> fResolving;
-    // Values of loaded documents whose own references are still to be resolved, with the
-    // resolver of their document.
-    std::vector<std::pair<VRefPtr<VJSONPointerResolver>, VJSONValue>> fPending;
     // Every document file met, by its POSIX path.
     std::unordered_map<std::u16string, LoadedFile> fLoadedFiles;
     bool fPatch = false;
@@ -167,7 +167,10 @@ public:
     static void DecodeURIText(VString& ioText);
 
 private:
+    // Resolves the value (following a chain of references to its end) and then its contents;
+    // whether the value changed.
     bool _ResolveRecursively(Context& ioContext, VJSONValue& ioValue);
+    void _ResolveContents(Context& ioContext, VJSONValue& ioValue);
 
     VJSONValue fRoot;
     IFolder* fBaseFolder = nullptr;

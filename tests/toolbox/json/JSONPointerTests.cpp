@@ -161,6 +161,21 @@ TEST_F(JSONPointer, RecursiveResolutionGoesOnAfterFailures)
     EXPECT_EQ(Written(value.GetProperty(Str("chain"))), u"\"end\"") << "references on the way are followed";
 }
 
+TEST_F(JSONPointer, ChainsOfReferencesAreFollowedToTheirEnd)
+{
+    VJSONValue chain = Parse(u"{\"p\":{\"$ref\":\"#/q\"},\"q\":{\"$ref\":\"#/r\"},\"r\":1}");
+    VJSONPointerResolver resolver(chain, nullptr, nullptr);
+    resolver.ResolveRecursively(chain, false, nullptr);
+    EXPECT_EQ(Written(chain), u"{\"p\":1,\"q\":1,\"r\":1}") << "p does not keep q's reference";
+    EXPECT_EQ(Codes(resolver), "");
+
+    VJSONValue loop = Parse(u"{\"x\":{\"$ref\":\"#/y\"},\"y\":{\"$ref\":\"#/x\"}}");
+    VJSONPointerResolver looping(loop, nullptr, nullptr);
+    looping.ResolveRecursively(loop, false, nullptr);
+    EXPECT_NE(Codes(looping).find("908"), std::string::npos);
+    EXPECT_TRUE(loop.GetProperty(Str("x")).GetObject()->HasOwnProperty(Str("$ref")));
+}
+
 TEST_F(JSONPointer, SharedAndCyclicArraysAreWalkedOnce)
 {
     VJSONValue list = MakeArray({Reference(u"#/x")});
