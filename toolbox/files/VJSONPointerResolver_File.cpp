@@ -47,8 +47,8 @@ IRefCountable* FolderRefCount(IFolder* inFolder)
 }
 
 bool LoadFileDocument(VJSONPointerResolver& ioResolver, VJSONPointerContext& ioContext, const VString& inText,
-                      const VString& inDocumentPart, VJSONValue& outRoot, VRefPtr<IRefCountable>& outFolderHold,
-                      IFolder*& outFolder)
+                      const VString& inDocumentPart, VJSONValue& outRoot,
+                      VRefPtr<IRefCountable>& outFolderHold, IFolder*& outFolder)
 {
     return ioResolver._LoadFileDocument(ioContext, inText, inDocumentPart, outRoot, outFolderHold, outFolder);
 }
@@ -107,8 +107,8 @@ bool VJSONPointerResolver::_LoadFileDocument(Context& ioContext, const VString& 
     VFilePath path = file->GetPath();
     VString posixPath;
     path.GetPosixPath(posixPath);
-    ioContext.fLoadedFiles.try_emplace(KeyOf(posixPath),
-                                       VJSONPointerContext::LoadedFile{file.Get(), VRefPtr<IRefCountable>(file.Get())});
+    ioContext.fLoadedFiles.try_emplace(
+        KeyOf(posixPath), VJSONPointerContext::LoadedFile{file.Get(), VRefPtr<IRefCountable>(file.Get())});
 
     VJSONValue root = fCache->GetValue(path);
     if (root.IsUndefined())

@@ -110,110 +110,111 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
         }
         switch (tag)
         {
-            case JSONCompact::kNull:
-                outValue.SetNull();
+        case JSONCompact::kNull:
+            outValue.SetNull();
+            return VE_OK;
+        case JSONCompact::kFalse:
+            outValue.SetBool(false);
+            return VE_OK;
+        case JSONCompact::kTrue:
+            outValue.SetBool(true);
+            return VE_OK;
+        case JSONCompact::kUndefined:
+            outValue.SetUndefined();
+            return VE_OK;
+        case JSONCompact::kString:
+        {
+            uint32_t length = 0;
+            if (!_Read(&length, 4) || length > _Left() / 2)
+            {
+                return _ThrowError(VE_STREAM_EOF);
+            }
+            outValue.SetString(
+                VString(reinterpret_cast<const UniChar*>(fData + fPosition), static_cast<int32_t>(length)));
+            fPosition += static_cast<size_t>(length) * 2;
+            return VE_OK;
+        }
+        case JSONCompact::kNumber:
+        {
+            double number = 0;
+            if (!_Read(&number, 8))
+            {
+                fPosition = fSize;
                 return VE_OK;
-            case JSONCompact::kFalse:
-                outValue.SetBool(false);
+            }
+            outValue.SetNumber(number);
+            return VE_OK;
+        }
+        case JSONCompact::kDate:
+        {
+            int64_t milliseconds = 0;
+            if (!_Read(&milliseconds, 8))
+            {
+                fPosition = fSize;
                 return VE_OK;
-            case JSONCompact::kTrue:
-                outValue.SetBool(true);
-                return VE_OK;
-            case JSONCompact::kUndefined:
+            }
+            VTime time;
+            time.FromMilliseconds(milliseconds);
+            outValue.SetTime(time);
+            return VE_OK;
+        }
+        case JSONCompact::kObject:
+        {
+            uint16_t next = 0;
+            if (_Left() >= 2 &&
+                (std::memcpy(&next, fData + fPosition, 2), next == JSONCompact::kSkippedMarker))
+            {
+                // Undefined, the marker left to be read next.
                 outValue.SetUndefined();
                 return VE_OK;
-            case JSONCompact::kString:
+            }
+            outValue.AdoptObject(new VJSONObject());
+            _Stamp(outValue);
+            outContainer = true;
+            return VE_OK;
+        }
+        case JSONCompact::kArray:
+        {
+            uint32_t count = 0;
+            if (!_Read(&count, 4))
             {
-                uint32_t length = 0;
-                if (!_Read(&length, 4) || length > _Left() / 2)
-                {
-                    return _ThrowError(VE_STREAM_EOF);
-                }
-                outValue.SetString(VString(reinterpret_cast<const UniChar*>(fData + fPosition),
-                                           static_cast<int32_t>(length)));
-                fPosition += static_cast<size_t>(length) * 2;
+                return _ThrowError(VE_STREAM_EOF);
+            }
+            if (count == JSONCompact::kUndefinedArrayCount)
+            {
+                outValue.SetUndefined();
                 return VE_OK;
             }
-            case JSONCompact::kNumber:
+            // Every element takes at least one byte.
+            if (count > _Left())
             {
-                double number = 0;
-                if (!_Read(&number, 8))
-                {
-                    fPosition = fSize;
-                    return VE_OK;
-                }
-                outValue.SetNumber(number);
-                return VE_OK;
+                return _ThrowError(VE_STREAM_EOF);
             }
-            case JSONCompact::kDate:
+            VJSONArray* array = new VJSONArray();
+            outValue.AdoptArray(array);
+            if (!array->Resize(count, JSON_undefined))
             {
-                int64_t milliseconds = 0;
-                if (!_Read(&milliseconds, 8))
-                {
-                    fPosition = fSize;
-                    return VE_OK;
-                }
-                VTime time;
-                time.FromMilliseconds(milliseconds);
-                outValue.SetTime(time);
-                return VE_OK;
+                outValue.SetUndefined();
+                return _ThrowError(VE_MEMORY_FULL);
             }
-            case JSONCompact::kObject:
+            _Stamp(outValue);
+            outContainer = true;
+            outCount = count;
+            return VE_OK;
+        }
+        case JSONCompact::kReference:
+            return _GetReference(outValue);
+        default:
+        {
+            // A reserved record: its size word counts itself.
+            uint32_t size = 0;
+            if (!_Read(&size, 4) || size < 4 || size - 4 > _Left())
             {
-                uint16_t next = 0;
-                if (_Left() >= 2 && (std::memcpy(&next, fData + fPosition, 2), next == JSONCompact::kSkippedMarker))
-                {
-                    // Undefined, the marker left to be read next.
-                    outValue.SetUndefined();
-                    return VE_OK;
-                }
-                outValue.AdoptObject(new VJSONObject());
-                _Stamp(outValue);
-                outContainer = true;
-                return VE_OK;
+                return _ThrowError(VE_STREAM_EOF);
             }
-            case JSONCompact::kArray:
-            {
-                uint32_t count = 0;
-                if (!_Read(&count, 4))
-                {
-                    return _ThrowError(VE_STREAM_EOF);
-                }
-                if (count == JSONCompact::kUndefinedArrayCount)
-                {
-                    outValue.SetUndefined();
-                    return VE_OK;
-                }
-                // Every element takes at least one byte.
-                if (count > _Left())
-                {
-                    return _ThrowError(VE_STREAM_EOF);
-                }
-                VJSONArray* array = new VJSONArray();
-                outValue.AdoptArray(array);
-                if (!array->Resize(count, JSON_undefined))
-                {
-                    outValue.SetUndefined();
-                    return _ThrowError(VE_MEMORY_FULL);
-                }
-                _Stamp(outValue);
-                outContainer = true;
-                outCount = count;
-                return VE_OK;
-            }
-            case JSONCompact::kReference:
-                return _GetReference(outValue);
-            default:
-            {
-                // A reserved record: its size word counts itself.
-                uint32_t size = 0;
-                if (!_Read(&size, 4) || size < 4 || size - 4 > _Left())
-                {
-                    return _ThrowError(VE_STREAM_EOF);
-                }
-                fPosition += size - 4;
-                break;
-            }
+            fPosition += size - 4;
+            break;
+        }
         }
     }
 }
@@ -334,8 +335,8 @@ VString PayloadString(const uint8_t* inPayload, size_t inSize, size_t& ioPositio
 
 } // namespace
 
-VError VJSONBinaryImporter::_ApplySignature(VJSONObject* ioObject, uint32_t inSignature, const uint8_t* inPayload,
-                                            size_t inPayloadSize)
+VError VJSONBinaryImporter::_ApplySignature(VJSONObject* ioObject, uint32_t inSignature,
+                                            const uint8_t* inPayload, size_t inPayloadSize)
 {
     if (inSignature == JSONCompact::kClassSignature)
     {

@@ -68,7 +68,7 @@ private:
     const uint8_t* fData;
     size_t fSize;
     size_t fPosition = 0;
-    VJSONStamp* fStamp = nullptr; // retained
+    VJSONStamp* fStamp = nullptr;              // retained
     VJSONPointerResolver* fResolver = nullptr; // retained
 };
 

@@ -182,7 +182,7 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
                                        const VJSONKey* inName, size_t inIndex)
 {
     JSONType type = inValue.GetType();
-    const void* container = type == JSON_object ? static_cast<const void*>(inValue.GetObject())
+    const void* container = type == JSON_object  ? static_cast<const void*>(inValue.GetObject())
                             : type == JSON_array ? static_cast<const void*>(inValue.GetArray())
                                                  : nullptr;
     if (container != nullptr)
@@ -210,36 +210,36 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
     }
     switch (type)
     {
-        case JSON_string:
-        {
-            std::u16string_view units = inValue.GetStringUnits();
-            _PutInteger(ioBuffer, JSONCompact::kString);
-            _PutInteger(ioBuffer, static_cast<uint32_t>(units.size()));
-            _Put(ioBuffer, units.data(), units.size() * 2);
-            break;
-        }
-        case JSON_number:
-        {
-            double number = inValue.GetNumber();
-            _PutInteger(ioBuffer, JSONCompact::kNumber);
-            _Put(ioBuffer, &number, sizeof(number));
-            break;
-        }
-        case JSON_date:
-        {
-            VTime time;
-            inValue.GetTime(time);
-            _PutInteger(ioBuffer, JSONCompact::kDate);
-            _PutInteger(ioBuffer, static_cast<int64_t>(time.GetMilliseconds()));
-            break;
-        }
-        case JSON_object:
-        case JSON_array: // a null container
-            _PutInteger(ioBuffer, JSONCompact::kNull);
-            break;
-        default: // null, false, true, undefined: the type is the tag
-            _PutInteger(ioBuffer, static_cast<uint8_t>(type));
-            break;
+    case JSON_string:
+    {
+        std::u16string_view units = inValue.GetStringUnits();
+        _PutInteger(ioBuffer, JSONCompact::kString);
+        _PutInteger(ioBuffer, static_cast<uint32_t>(units.size()));
+        _Put(ioBuffer, units.data(), units.size() * 2);
+        break;
+    }
+    case JSON_number:
+    {
+        double number = inValue.GetNumber();
+        _PutInteger(ioBuffer, JSONCompact::kNumber);
+        _Put(ioBuffer, &number, sizeof(number));
+        break;
+    }
+    case JSON_date:
+    {
+        VTime time;
+        inValue.GetTime(time);
+        _PutInteger(ioBuffer, JSONCompact::kDate);
+        _PutInteger(ioBuffer, static_cast<int64_t>(time.GetMilliseconds()));
+        break;
+    }
+    case JSON_object:
+    case JSON_array: // a null container
+        _PutInteger(ioBuffer, JSONCompact::kNull);
+        break;
+    default: // null, false, true, undefined: the type is the tag
+        _PutInteger(ioBuffer, static_cast<uint8_t>(type));
+        break;
     }
     return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
 }
@@ -306,7 +306,8 @@ VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioB
             {
                 return error;
             }
-            if (VError error = _StreamValue(property.fValue, ioBuffer, inObject, &property.fKey, 0); error != VE_OK)
+            if (VError error = _StreamValue(property.fValue, ioBuffer, inObject, &property.fKey, 0);
+                error != VE_OK)
             {
                 return error;
             }

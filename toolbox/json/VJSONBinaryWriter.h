@@ -103,8 +103,8 @@ private:
 
     VError _Begin(Buffer& ioBuffer, size_t& outStart);
     VError _End(VError inError, Buffer& ioBuffer, size_t inStart);
-    VError _StreamValue(const VJSONValue& inValue, Buffer& ioBuffer, const void* inParent, const VJSONKey* inName,
-                        size_t inIndex);
+    VError _StreamValue(const VJSONValue& inValue, Buffer& ioBuffer, const void* inParent,
+                        const VJSONKey* inName, size_t inIndex);
     VError _StreamObject(const VJSONObject* inObject, Buffer& ioBuffer);
     VError _StreamArray(const VJSONArray* inArray, Buffer& ioBuffer);
     VError _StreamTrailer(const VJSONObject* inObject, uint32_t inSignature, Buffer& ioBuffer);

@@ -29,7 +29,8 @@ bool VJSONObjectFactory::IsSignatureSupported(uint32_t inSignature) const
 
 IJSONObject* VJSONObjectFactory::CreateForSignature(VJSONObject* inObject, uint32_t inSignature,
                                                     const void* inPayload, size_t inPayloadSize,
-                                                    VRefPtr<VJSONObject>& outClassObject, VError* outError) const
+                                                    VRefPtr<VJSONObject>& outClassObject,
+                                                    VError* outError) const
 {
     Creator creator = nullptr;
     {

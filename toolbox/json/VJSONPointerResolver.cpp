@@ -119,7 +119,8 @@ VJSONPointerResolver::~VJSONPointerResolver()
     }
 }
 
-void VJSONPointerResolver::_ThrowError(VError inError, const VString* inPointerURI, const VString* inReferredPath)
+void VJSONPointerResolver::_ThrowError(VError inError, const VString* inPointerURI,
+                                       const VString* inReferredPath)
 {
     VRefPtr<VErrorBase> error(new VErrorBase(inError), true);
     if (inPointerURI != nullptr)
@@ -178,7 +179,8 @@ void VJSONPointerResolver::DecodeURIText(VString& ioText)
         // without two hexadecimal digits, is copied as it is.
         size_t runStart = i;
         bytes.clear();
-        while (i + 2 < text.size() && text[i] == u'%' && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0)
+        while (i + 2 < text.size() && text[i] == u'%' && HexDigitValue(text[i + 1]) >= 0 &&
+               HexDigitValue(text[i + 2]) >= 0)
         {
             bytes.push_back(static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
             i += 3;
@@ -207,7 +209,8 @@ void VJSONPointerResolver::DecodeURIText(VString& ioText)
 // ---------------------------------------------------------------------------------------------
 // One reference
 
-bool VJSONPointerResolver::ResolveOnePointer(VJSONObject* inObject, bool inResolveOnTheWay, VJSONValue& outValue)
+bool VJSONPointerResolver::ResolveOnePointer(VJSONObject* inObject, bool inResolveOnTheWay,
+                                             VJSONValue& outValue)
 {
     StErrorContextInstaller errors(false, true);
     Context context;
@@ -234,7 +237,8 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
         *outDescend = ioValue.IsArray();
         return false;
     }
-    if (std::find(ioContext.fResolving.begin(), ioContext.fResolving.end(), object) != ioContext.fResolving.end())
+    if (std::find(ioContext.fResolving.begin(), ioContext.fResolving.end(), object) !=
+        ioContext.fResolving.end())
     {
         *outOnStack = true;
         return false;
@@ -281,15 +285,15 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
     }
     if (outNewResolver != nullptr && !documentRoot.IsUndefined())
     {
-        *outNewResolver = VRefPtr<VJSONPointerResolver>(new VJSONPointerResolver(documentRoot, folder, fCache.Get()),
-                                                        true);
+        *outNewResolver =
+            VRefPtr<VJSONPointerResolver>(new VJSONPointerResolver(documentRoot, folder, fCache.Get()), true);
     }
     return true;
 }
 
 bool VJSONPointerResolver::ResolvePointerURI(Context& ioContext, const VString& inText, VJSONValue& outValue,
-                                             VJSONValue* outDocumentRoot, VRefPtr<IRefCountable>* outFolderHold,
-                                             IFolder** outFolder)
+                                             VJSONValue* outDocumentRoot,
+                                             VRefPtr<IRefCountable>* outFolderHold, IFolder** outFolder)
 {
     outValue.SetUndefined();
     std::u16string_view text = Units(inText);
@@ -342,9 +346,9 @@ bool VJSONPointerResolver::ResolvePointerURI(Context& ioContext, const VString& 
     return resolved;
 }
 
-bool VJSONPointerResolver::LoadDocument(Context& ioContext, const VString& inText, const VString& inDocumentPart,
-                                        VJSONValue& outRoot, VRefPtr<IRefCountable>& outFolderHold,
-                                        IFolder*& outFolder)
+bool VJSONPointerResolver::LoadDocument(Context& ioContext, const VString& inText,
+                                        const VString& inDocumentPart, VJSONValue& outRoot,
+                                        VRefPtr<IRefCountable>& outFolderHold, IFolder*& outFolder)
 {
     if (inDocumentPart.IsEmpty())
     {
@@ -360,10 +364,12 @@ bool VJSONPointerResolver::LoadDocument(Context& ioContext, const VString& inTex
         _ThrowError(VE_JSON_POINTER_NO_DOCUMENT, &inText, &inDocumentPart);
         return false;
     }
-    return access->fLoadFileDocument(*this, ioContext, inText, inDocumentPart, outRoot, outFolderHold, outFolder);
+    return access->fLoadFileDocument(*this, ioContext, inText, inDocumentPart, outRoot, outFolderHold,
+                                     outFolder);
 }
 
-bool VJSONPointerResolver::ResolvePointerString(Context& ioContext, const VString& inFragment, VJSONValue& ioValue)
+bool VJSONPointerResolver::ResolvePointerString(Context& ioContext, const VString& inFragment,
+                                                VJSONValue& ioValue)
 {
     std::u16string_view fragment = Units(inFragment);
     if (fragment.empty())
@@ -379,8 +385,8 @@ bool VJSONPointerResolver::ResolvePointerString(Context& ioContext, const VStrin
     while (true)
     {
         size_t end = fragment.find(u'/', start);
-        std::u16string_view part =
-            fragment.substr(start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
+        std::u16string_view part = fragment.substr(
+            start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start);
         if (!ResolveOnePart(ioContext, ioValue, FromUnits(part)))
         {
             return false;
@@ -403,8 +409,9 @@ bool VJSONPointerResolver::ResolveOnePart(Context& ioContext, VJSONValue& ioValu
             _ThrowURIError(ioContext, VE_JSON_POINTER_UNSUPPORTED);
             return false;
         }
-        bool digits = !part.empty() && std::all_of(part.begin(), part.end(),
-                                                   [](char16_t inUnit) { return inUnit >= u'0' && inUnit <= u'9'; });
+        bool digits =
+            !part.empty() && std::all_of(part.begin(), part.end(),
+                                         [](char16_t inUnit) { return inUnit >= u'0' && inUnit <= u'9'; });
         if (!digits || (part.size() > 1 && part.front() == u'0'))
         {
             _ThrowURIError(ioContext, VE_JSON_POINTER_BAD_SYNTAX);
@@ -455,7 +462,8 @@ bool VJSONPointerResolver::ResolveOnePart(Context& ioContext, VJSONValue& ioValu
     return true;
 }
 
-void VJSONPointerResolver::PatchPointerValue(Context& /*ioContext*/, VJSONValue& ioValue, const VJSONValue& inTarget)
+void VJSONPointerResolver::PatchPointerValue(Context& /*ioContext*/, VJSONValue& ioValue,
+                                             const VJSONValue& inTarget)
 {
     const VJSONObject* reference = ioValue.GetObject();
     const VJSONObject* target = inTarget.GetObject();
@@ -465,7 +473,8 @@ void VJSONPointerResolver::PatchPointerValue(Context& /*ioContext*/, VJSONValue&
         return;
     }
     bool onlyReference = true;
-    for (VJSONPropertyConstOrderedIterator i(reference, VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
+    for (VJSONPropertyConstOrderedIterator i(reference,
+                                             VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
          i.IsValid(); ++i)
     {
         if (!i.GetName().EqualToStringRaw(RefName()))
@@ -485,7 +494,8 @@ void VJSONPointerResolver::PatchPointerValue(Context& /*ioContext*/, VJSONValue&
     {
         merged->SetProperty(i.GetName(), i.GetValue());
     }
-    for (VJSONPropertyConstOrderedIterator i(reference, VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
+    for (VJSONPropertyConstOrderedIterator i(reference,
+                                             VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
          i.IsValid(); ++i)
     {
         if (!i.GetName().EqualToStringRaw(RefName()))
@@ -499,7 +509,8 @@ void VJSONPointerResolver::PatchPointerValue(Context& /*ioContext*/, VJSONValue&
 // ---------------------------------------------------------------------------------------------
 // Throughout a value
 
-void VJSONPointerResolver::ResolveRecursively(VJSONValue& ioValue, bool inPatch, std::vector<VRefPtr<IFile>>* outFiles)
+void VJSONPointerResolver::ResolveRecursively(VJSONValue& ioValue, bool inPatch,
+                                              std::vector<VRefPtr<IFile>>* outFiles)
 {
     Context context;
     context.fPatch = inPatch;
@@ -569,7 +580,8 @@ void VJSONPointerResolver::_ResolveContents(Context& ioContext, VJSONValue& ioVa
 {
     if (VJSONObject* object = ioValue.GetObject())
     {
-        for (VJSONPropertyConstOrderedIterator i(object, VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
+        for (VJSONPropertyConstOrderedIterator i(object,
+                                                 VJSONPropertyConstOrderedIterator::eOwnPropertiesOnly);
              i.IsValid(); ++i)
         {
             VJSONValue member = i.GetValue();

@@ -105,7 +105,8 @@ TEST_F(JSONCompact, WrittenBytes)
 {
     VJSONValue x(JSON_object);
     VJSONValue shared = MakeObject({{"a", x}, {"b", x}});
-    EXPECT_EQ(Write(shared), Cat({{0x05}, Name("a"), {0x05, 0xFF, 0xFF}, Name("b"), {0xFF}, Text32("#/a"), {0xFF, 0xFF}}))
+    EXPECT_EQ(Write(shared),
+              Cat({{0x05}, Name("a"), {0x05, 0xFF, 0xFF}, Name("b"), {0xFF}, Text32("#/a"), {0xFF, 0xFF}}))
         << "a container met again is a reference to its first place";
 
     VJSONValue cycle(JSON_object);
@@ -119,8 +120,9 @@ TEST_F(JSONCompact, WrittenBytes)
     cycle.GetObject()->RemoveProperty(Str("self"));
 
     VJSONValue escaped = MakeObject({{"a/b~", x}, {"r", x}});
-    EXPECT_EQ(Write(escaped), Cat({{0x05}, Name("a/b~"), {0x05, 0xFF, 0xFF}, Name("r"), {0xFF},
-                                   Text32("#/a~1b~0"), {0xFF, 0xFF}}));
+    EXPECT_EQ(
+        Write(escaped),
+        Cat({{0x05}, Name("a/b~"), {0x05, 0xFF, 0xFF}, Name("r"), {0xFF}, Text32("#/a~1b~0"), {0xFF, 0xFF}}));
 
     VJSONValue inList = MakeArray({VJSONValue(JSON_null), x, x});
     EXPECT_EQ(Write(inList), Cat({{0x06, 3, 0, 0, 0, 0x00, 0x05, 0xFF, 0xFF, 0xFF}, Text32("#/1")}));
@@ -129,7 +131,8 @@ TEST_F(JSONCompact, WrittenBytes)
     EXPECT_EQ(Write(VJSONValue(JSON_array)), (Bytes{0x06, 0, 0, 0, 0}));
     EXPECT_EQ(Write(VJSONValue(VString("hi"))), Cat({{0x03}, Text32("hi")}));
     EXPECT_EQ(Write(VJSONValue(1.0)), (Bytes{0x04, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
-    EXPECT_EQ(Write(MakeArray({VJSONValue(JSON_true), VJSONValue(JSON_false), VJSONValue(), VJSONValue(JSON_null)})),
+    EXPECT_EQ(Write(MakeArray(
+                  {VJSONValue(JSON_true), VJSONValue(JSON_false), VJSONValue(), VJSONValue(JSON_null)})),
               (Bytes{0x06, 4, 0, 0, 0, 0x02, 0x01, 0x07, 0x00}));
     VJSONValue date;
     date.SetDate(1970, 1, 2);
@@ -168,12 +171,21 @@ TEST_F(JSONCompact, ReadBytesTable)
         {{0x05, 0x02, 0x00, 'a', 0}, VE_STREAM_EOF, u"{}", "a name cut short"},
         {{0x05, 0x01, 0x00, 'a', 0, 0x02}, VE_STREAM_EOF, u"{\"a\":true}", "no trailer; the member stays"},
         {{0x05, 0x00, 0x80, 0xFC, 0xFF, 0xFF, 0xFF}, VE_OK, u"{}", "skipped markers"},
-        {{0x05, 0x01, 0x00, 'a', 0, 0x02, 0xFE, 0xFF, 0xFF, 0xFF}, VE_OK, u"{\"a\":true}", "0xFFFE after a member"},
-        {{0x05, 0xFD, 0xFF, 1, 2, 3, 4, 9, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF}, VE_STREAM_EOF, u"{}",
+        {{0x05, 0x01, 0x00, 'a', 0, 0x02, 0xFE, 0xFF, 0xFF, 0xFF},
+         VE_OK,
+         u"{\"a\":true}",
+         "0xFFFE after a member"},
+        {{0x05, 0xFD, 0xFF, 1, 2, 3, 4, 9, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF},
+         VE_STREAM_EOF,
+         u"{}",
          "a payload past the end"},
-        {{0x05, 0xFD, 0xFF, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}, VE_OK, u"{}",
+        {{0x05, 0xFD, 0xFF, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0},
+         VE_OK,
+         u"{}",
          "an unknown signature reads as a plain object"},
-        {{0x05, 0xFD, 0xFF, 1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, VE_STREAM_EOF, u"{}",
+        {{0x05, 0xFD, 0xFF, 1, 2, 3, 4, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+         VE_STREAM_EOF,
+         u"{}",
          "a 64-bit payload length"},
         {Cat({{0xFF}, Text32("#")}), VE_OK, u"undefined", "a reference with nothing before it"},
         {Cat({{0x06, 2, 0, 0, 0, 0x06, 0, 0, 0, 0, 0xFF}, Text32("#/9")}), VE_OK, u"[[],null]",
@@ -191,10 +203,18 @@ TEST_F(JSONCompact, ReadBytesTable)
 
 TEST_F(JSONCompact, SharedAndCyclicContainersComeBackAsOne)
 {
-    Read shared = ReadBytes(
-        Cat({{0x05}, Name("a"), {0x05}, Name("k"), {0x02, 0xFF, 0xFF}, Name("b"), {0xFF}, Text32("#/a"), {0xFF, 0xFF}}));
+    Read shared = ReadBytes(Cat({{0x05},
+                                 Name("a"),
+                                 {0x05},
+                                 Name("k"),
+                                 {0x02, 0xFF, 0xFF},
+                                 Name("b"),
+                                 {0xFF},
+                                 Text32("#/a"),
+                                 {0xFF, 0xFF}}));
     ASSERT_EQ(shared.fError, VE_OK);
-    EXPECT_EQ(shared.fValue.GetProperty(Str("a")).GetObject(), shared.fValue.GetProperty(Str("b")).GetObject());
+    EXPECT_EQ(shared.fValue.GetProperty(Str("a")).GetObject(),
+              shared.fValue.GetProperty(Str("b")).GetObject());
 
     Read cycle = ReadBytes(Cat({{0x05}, Name("self"), {0xFF}, Text32("#"), {0xFF, 0xFF}}));
     ASSERT_EQ(cycle.fError, VE_OK);
@@ -298,8 +318,8 @@ public:
         *outEqual = other != nullptr && other->fBytes == fBytes;
         return eJSONStatusDone;
     }
-    static IJSONObject* Create(VJSONObject*, uint32_t, const void* inPayload, size_t inSize, VRefPtr<VJSONObject>&,
-                               VError*)
+    static IJSONObject* Create(VJSONObject*, uint32_t, const void* inPayload, size_t inSize,
+                               VRefPtr<VJSONObject>&, VError*)
     {
         auto* made = new Payload();
         made->fBytes.assign(static_cast<const char*>(inPayload), inSize);
@@ -315,7 +335,9 @@ TEST_F(JSONCompact, NativeObjectsGoThroughTheFactory)
     native->SetProperty(Str("m"), VJSONValue(1.0));
     VJSONValue value(native.Get());
     Bytes bytes = Write(value);
-    EXPECT_EQ(bytes, Cat({{0x05}, Name("m"), {0x04, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0xFD, 0xFF, 0x31, 0x74, 0x73, 0x54},
+    EXPECT_EQ(bytes, Cat({{0x05},
+                          Name("m"),
+                          {0x04, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0xFD, 0xFF, 0x31, 0x74, 0x73, 0x54},
                           {3, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'}}));
 
     EXPECT_EQ(ReadBytes(bytes).fValue.GetObject()->GetImplementation(), nullptr) << "not registered: plain";
@@ -343,7 +365,8 @@ TEST_F(JSONCompact, NativeObjectsGoThroughTheFactory)
 TEST_F(JSONCompact, StringifyFallsBackOnlyWhenTextCannotCarryTheValue)
 {
     VString text;
-    ASSERT_EQ(MakeObject({{"a", VJSONValue(1.0)}}).Stringify(text, VJSONWriter::kQuoted | VJSONWriter::kBinaryFallback),
+    ASSERT_EQ(MakeObject({{"a", VJSONValue(1.0)}})
+                  .Stringify(text, VJSONWriter::kQuoted | VJSONWriter::kBinaryFallback),
               VE_OK);
     EXPECT_EQ(Text(text), u"{\"a\":1}");
 

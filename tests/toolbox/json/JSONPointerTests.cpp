@@ -135,7 +135,8 @@ TEST_F(JSONPointer, PatchMergesTheReferenceWithItsTarget)
     VJSONPointerResolver patching(patched, nullptr, nullptr);
     patching.ResolveRecursively(patched, true, nullptr);
     EXPECT_EQ(Written(patched.GetProperty(Str("ref"))), u"{\"k\":1,\"extra\":2}");
-    EXPECT_EQ(Written(patched.GetProperty(Str("base"))), u"{\"k\":1,\"extra\":0}") << "the target is not changed";
+    EXPECT_EQ(Written(patched.GetProperty(Str("base"))), u"{\"k\":1,\"extra\":0}")
+        << "the target is not changed";
     EXPECT_EQ(patched.GetProperty(Str("plain")).GetObject(), patched.GetProperty(Str("base")).GetObject())
         << "a reference with no other member is replaced";
 
@@ -148,9 +149,10 @@ TEST_F(JSONPointer, PatchMergesTheReferenceWithItsTarget)
 
 TEST_F(JSONPointer, RecursiveResolutionGoesOnAfterFailures)
 {
-    VJSONValue value = Parse(u"{\"a\":{\"$ref\":\"#/b/x\"},\"b\":{\"$ref\":\"#/a/y\"},"
-                             u"\"list\":[{\"$ref\":\"#/nothing\"},{\"$ref\":\"#/c/0\"}],\"c\":[7],"
-                             u"\"chain\":{\"$ref\":\"#/d/e\"},\"d\":{\"$ref\":\"#/f\"},\"f\":{\"e\":\"end\"}}");
+    VJSONValue value =
+        Parse(u"{\"a\":{\"$ref\":\"#/b/x\"},\"b\":{\"$ref\":\"#/a/y\"},"
+              u"\"list\":[{\"$ref\":\"#/nothing\"},{\"$ref\":\"#/c/0\"}],\"c\":[7],"
+              u"\"chain\":{\"$ref\":\"#/d/e\"},\"d\":{\"$ref\":\"#/f\"},\"f\":{\"e\":\"end\"}}");
     VJSONPointerResolver resolver(value, nullptr, nullptr);
     resolver.ResolveRecursively(value, false, nullptr);
     const std::string codes = Codes(resolver);
@@ -196,9 +198,9 @@ TEST_F(JSONPointer, PercentDecoding)
         const char16_t* fDecoded;
     };
     const Case cases[] = {
-        {"a%20b", u"a b"},   {"%C3%A9", u"\u00e9"}, {"e%CC%81", u"\u00e9"}, {"100%", u"100%"},
-        {"x%4", u"x%4"},     {"%zz", u"%zz"},       {"%FF%FE", u"%FF%FE"},  {"+", u"+"},
-        {"%2f%2F", u"//"},
+        {"a%20b", u"a b"},     {"%C3%A9", u"\u00e9"}, {"e%CC%81", u"\u00e9"},
+        {"100%", u"100%"},     {"x%4", u"x%4"},       {"%zz", u"%zz"},
+        {"%FF%FE", u"%FF%FE"}, {"+", u"+"},           {"%2f%2F", u"//"},
     };
     for (const Case& c : cases)
     {
