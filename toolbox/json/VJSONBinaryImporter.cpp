@@ -110,19 +110,19 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
         }
         switch (tag)
         {
-        case JSONCompact::kNull:
+        case json_compact::kNull:
             outValue.SetNull();
             return VE_OK;
-        case JSONCompact::kFalse:
+        case json_compact::kFalse:
             outValue.SetBool(false);
             return VE_OK;
-        case JSONCompact::kTrue:
+        case json_compact::kTrue:
             outValue.SetBool(true);
             return VE_OK;
-        case JSONCompact::kUndefined:
+        case json_compact::kUndefined:
             outValue.SetUndefined();
             return VE_OK;
-        case JSONCompact::kString:
+        case json_compact::kString:
         {
             uint32_t length = 0;
             if (!_Read(&length, 4) || length > _Left() / 2)
@@ -134,7 +134,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             fPosition += static_cast<size_t>(length) * 2;
             return VE_OK;
         }
-        case JSONCompact::kNumber:
+        case json_compact::kNumber:
         {
             double number = 0;
             if (!_Read(&number, 8))
@@ -145,7 +145,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             outValue.SetNumber(number);
             return VE_OK;
         }
-        case JSONCompact::kDate:
+        case json_compact::kDate:
         {
             int64_t milliseconds = 0;
             if (!_Read(&milliseconds, 8))
@@ -158,11 +158,11 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             outValue.SetTime(time);
             return VE_OK;
         }
-        case JSONCompact::kObject:
+        case json_compact::kObject:
         {
             uint16_t next = 0;
             if (_Left() >= 2 &&
-                (std::memcpy(&next, fData + fPosition, 2), next == JSONCompact::kSkippedMarker))
+                (std::memcpy(&next, fData + fPosition, 2), next == json_compact::kSkippedMarker))
             {
                 // Undefined, the marker left to be read next.
                 outValue.SetUndefined();
@@ -173,14 +173,14 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             outContainer = true;
             return VE_OK;
         }
-        case JSONCompact::kArray:
+        case json_compact::kArray:
         {
             uint32_t count = 0;
             if (!_Read(&count, 4))
             {
                 return _ThrowError(VE_STREAM_EOF);
             }
-            if (count == JSONCompact::kUndefinedArrayCount)
+            if (count == json_compact::kUndefinedArrayCount)
             {
                 outValue.SetUndefined();
                 return VE_OK;
@@ -202,7 +202,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             outCount = count;
             return VE_OK;
         }
-        case JSONCompact::kReference:
+        case json_compact::kReference:
             return _GetReference(outValue);
         default:
         {
@@ -267,7 +267,7 @@ VError VJSONBinaryImporter::_GetObjectContents(VJSONObject* ioObject)
         {
             return _ThrowError(VE_STREAM_EOF);
         }
-        if (header <= JSONCompact::kMaxNameLength)
+        if (header <= json_compact::kMaxNameLength)
         {
             if (header > _Left() / 2)
             {
@@ -289,11 +289,11 @@ VError VJSONBinaryImporter::_GetObjectContents(VJSONObject* ioObject)
                 return error;
             }
         }
-        else if (header == JSONCompact::kPlainTrailer)
+        else if (header == json_compact::kPlainTrailer)
         {
             return VE_OK;
         }
-        else if (header == JSONCompact::kSignatureTrailer)
+        else if (header == json_compact::kSignatureTrailer)
         {
             uint32_t signature = 0;
             uint64_t length = 0;
@@ -338,7 +338,7 @@ VString PayloadString(const uint8_t* inPayload, size_t inSize, size_t& ioPositio
 VError VJSONBinaryImporter::_ApplySignature(VJSONObject* ioObject, uint32_t inSignature,
                                             const uint8_t* inPayload, size_t inPayloadSize)
 {
-    if (inSignature == JSONCompact::kClassSignature)
+    if (inSignature == json_compact::kClassSignature)
     {
         size_t position = 0;
         VString storeName = PayloadString(inPayload, inPayloadSize, position);

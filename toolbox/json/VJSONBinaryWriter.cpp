@@ -168,7 +168,7 @@ bool VJSONBinaryWriter::_PutInteger(Buffer& ioBuffer, T inValue)
 
 VError VJSONBinaryWriter::_WriteName(std::u16string_view inName, Buffer& ioBuffer)
 {
-    if (inName.size() > JSONCompact::kMaxNameLength)
+    if (inName.size() > json_compact::kMaxNameLength)
     {
         VString name(reinterpret_cast<const UniChar*>(inName.data()), static_cast<int32_t>(inName.size()));
         return _ThrowError(VE_INVALID_PARAMETER, &name);
@@ -192,7 +192,7 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
         {
             VString pointer;
             _BuildPointer(container, pointer);
-            _PutInteger(ioBuffer, JSONCompact::kReference);
+            _PutInteger(ioBuffer, json_compact::kReference);
             _PutInteger(ioBuffer, static_cast<uint32_t>(pointer.GetLength()));
             _Put(ioBuffer, pointer.GetCPointer(), static_cast<size_t>(pointer.GetLength()) * 2);
             return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
@@ -213,7 +213,7 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
     case JSON_string:
     {
         std::u16string_view units = inValue.GetStringUnits();
-        _PutInteger(ioBuffer, JSONCompact::kString);
+        _PutInteger(ioBuffer, json_compact::kString);
         _PutInteger(ioBuffer, static_cast<uint32_t>(units.size()));
         _Put(ioBuffer, units.data(), units.size() * 2);
         break;
@@ -221,7 +221,7 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
     case JSON_number:
     {
         double number = inValue.GetNumber();
-        _PutInteger(ioBuffer, JSONCompact::kNumber);
+        _PutInteger(ioBuffer, json_compact::kNumber);
         _Put(ioBuffer, &number, sizeof(number));
         break;
     }
@@ -229,13 +229,13 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
     {
         VTime time;
         inValue.GetTime(time);
-        _PutInteger(ioBuffer, JSONCompact::kDate);
+        _PutInteger(ioBuffer, json_compact::kDate);
         _PutInteger(ioBuffer, static_cast<int64_t>(time.GetMilliseconds()));
         break;
     }
     case JSON_object:
     case JSON_array: // a null container
-        _PutInteger(ioBuffer, JSONCompact::kNull);
+        _PutInteger(ioBuffer, json_compact::kNull);
         break;
     default: // null, false, true, undefined: the type is the tag
         _PutInteger(ioBuffer, static_cast<uint8_t>(type));
@@ -252,7 +252,7 @@ VError VJSONBinaryWriter::_StreamArray(const VJSONArray* inArray, Buffer& ioBuff
         return guard.GetError();
     }
     std::span<const VJSONValue> elements = inArray->GetElements();
-    _PutInteger(ioBuffer, JSONCompact::kArray);
+    _PutInteger(ioBuffer, json_compact::kArray);
     _PutInteger(ioBuffer, static_cast<uint32_t>(elements.size()));
     if (fFailed)
     {
@@ -292,7 +292,7 @@ VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioB
         return guard.GetError();
     }
     uint32_t signature = implementation != nullptr ? implementation->IJSON_GetBinarySignature() : 0;
-    _PutInteger(ioBuffer, JSONCompact::kObject);
+    _PutInteger(ioBuffer, json_compact::kObject);
     if (fFailed)
     {
         return _ThrowError(VE_MEMORY_FULL);
@@ -338,7 +338,7 @@ VError VJSONBinaryWriter::_StreamTrailer(const VJSONObject* inObject, uint32_t i
     IJSONObject* implementation = inObject->GetImplementation();
     if (inSignature != 0)
     {
-        _PutInteger(ioBuffer, JSONCompact::kSignatureTrailer);
+        _PutInteger(ioBuffer, json_compact::kSignatureTrailer);
         _PutInteger(ioBuffer, inSignature);
         if (fFailed)
         {
@@ -361,13 +361,13 @@ VError VJSONBinaryWriter::_StreamTrailer(const VJSONObject* inObject, uint32_t i
                  (objectClass->GetDepth() == 0 && objectClass->GetName().EqualToUSASCIICString("Object"));
     if (plain)
     {
-        _PutInteger(ioBuffer, JSONCompact::kPlainTrailer);
+        _PutInteger(ioBuffer, json_compact::kPlainTrailer);
         return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
     }
     const VString& store = objectClass->GetStoreName();
     const VString& name = objectClass->GetName();
-    _PutInteger(ioBuffer, JSONCompact::kSignatureTrailer);
-    _PutInteger(ioBuffer, JSONCompact::kClassSignature);
+    _PutInteger(ioBuffer, json_compact::kSignatureTrailer);
+    _PutInteger(ioBuffer, json_compact::kClassSignature);
     _PutInteger(ioBuffer, static_cast<uint64_t>(store.GetLength() + name.GetLength()) * 2 + 4);
     for (const VString* text : {&store, &name})
     {

@@ -43,7 +43,7 @@ class VJSONObject;
 class VJSONValue;
 
 // Record tags and trailer markers of the compact stream form.
-namespace JSONCompact
+namespace json_compact
 {
 constexpr uint8_t kNull = 0x00;
 constexpr uint8_t kFalse = 0x01;
@@ -61,7 +61,7 @@ constexpr uint16_t kSignatureTrailer = 0xFFFD;
 constexpr uint16_t kMaxNameLength = 0x7FFF;
 constexpr uint32_t kUndefinedArrayCount = 0xFFFFFFFE;
 constexpr uint32_t kClassSignature = 0x2A2A2A2A; // '****'
-} // namespace JSONCompact
+} // namespace json_compact
 
 class VJSONBinaryWriter : public VObject
 {

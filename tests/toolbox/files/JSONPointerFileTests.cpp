@@ -1,4 +1,5 @@
 #include "tests/StringTestSupport.h"
+#include "tests/toolbox/json/JSONPointerTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/IFile.h"
 #include "toolbox/files/VFolder.h"
@@ -51,29 +52,6 @@ protected:
         VJSONValue value;
         EXPECT_EQ(value.ParseFromString(VString(inText)), VE_OK);
         return value;
-    }
-    static std::u16string Written(const VJSONValue& inValue)
-    {
-        if (inValue.IsUndefined())
-        {
-            return u"undefined";
-        }
-        VString text;
-        EXPECT_EQ(inValue.Stringify(text, 1), VE_OK);
-        return Text(text);
-    }
-    static std::string Codes(const VJSONPointerResolver& inResolver)
-    {
-        std::string codes;
-        if (VJSONArray* errors = inResolver.GetErrors())
-        {
-            for (const VJSONValue& record : errors->GetElements())
-            {
-                codes += (codes.empty() ? "" : ",") +
-                         std::to_string(static_cast<int>(record.GetProperty(VString("code")).GetNumber()));
-            }
-        }
-        return codes;
     }
 
     std::filesystem::path fRoot;

@@ -1,3 +1,4 @@
+#include "tests/toolbox/json/JSONPointerTestSupport.h"
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/IJSONObject.h"
@@ -88,16 +89,6 @@ protected:
         VJSONBinaryImporter importer(inBytes.data(), inBytes.size());
         read.fError = importer.GetValue(read.fValue);
         return read;
-    }
-    static std::u16string Written(const VJSONValue& inValue)
-    {
-        if (inValue.IsUndefined())
-        {
-            return u"undefined";
-        }
-        VString text;
-        EXPECT_EQ(inValue.Stringify(text, 1), VE_OK);
-        return Text(text);
     }
 };
 

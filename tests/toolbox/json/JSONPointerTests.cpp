@@ -1,3 +1,4 @@
+#include "tests/toolbox/json/JSONPointerTestSupport.h"
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/VJSONArray.h"
@@ -24,33 +25,9 @@ protected:
         EXPECT_EQ(value.ParseFromString(VString(reinterpret_cast<const UniChar*>(inText))), VE_OK);
         return value;
     }
-    static std::u16string Written(const VJSONValue& inValue)
-    {
-        if (inValue.IsUndefined())
-        {
-            return u"undefined";
-        }
-        VString text;
-        EXPECT_EQ(inValue.Stringify(text, 1), VE_OK);
-        return Text(text);
-    }
     static VJSONValue Reference(const char16_t* inPointer)
     {
         return MakeObject({{"$ref", VJSONValue(VString(reinterpret_cast<const UniChar*>(inPointer)))}});
-    }
-    // The codes of the resolver's error records, comma-separated.
-    static std::string Codes(const VJSONPointerResolver& inResolver)
-    {
-        std::string codes;
-        if (VJSONArray* errors = inResolver.GetErrors())
-        {
-            for (const VJSONValue& record : errors->GetElements())
-            {
-                codes += (codes.empty() ? "" : ",") +
-                         std::to_string(static_cast<int>(record.GetProperty(Str("code")).GetNumber()));
-            }
-        }
-        return codes;
     }
 };
 
