@@ -5,6 +5,7 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONBinaryWriter.h"
 #include "toolbox/json/VJSONClass.h"
+#include "toolbox/json/VJSONKey.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONObjectFactory.h"
 #include "toolbox/json/VJSONPointerResolver.h"
@@ -101,6 +102,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
 {
     outContainer = false;
     outCount = 0;
+    fReferenceRead = false;
     while (true)
     {
         uint8_t tag = 0;
@@ -190,19 +192,14 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             {
                 return _ThrowError(VE_STREAM_EOF);
             }
-            VJSONArray* array = new VJSONArray();
-            outValue.AdoptArray(array);
-            if (!array->Resize(count, JSON_undefined))
-            {
-                outValue.SetUndefined();
-                return _ThrowError(VE_MEMORY_FULL);
-            }
+            outValue.AdoptArray(new VJSONArray());
             _Stamp(outValue);
             outContainer = true;
             outCount = count;
             return VE_OK;
         }
         case json_compact::kReference:
+            fReferenceRead = true;
             return _GetReference(outValue);
         default:
         {
@@ -245,10 +242,22 @@ VError VJSONBinaryImporter::_GetArrayContents(VJSONArray* ioArray, uint32_t inCo
         bool container = false;
         uint32_t count = 0;
         VError error = _GetValue(element, container, count);
-        ioArray->SetAt(i, element, false);
-        if (error == VE_OK && container)
+        if (container)
         {
+            // Stored before its contents, which may refer to it.
+            VJSONValue held = element;
+            if (!ioArray->AppendOwn(std::move(held)))
+            {
+                return _ThrowError(VE_MEMORY_FULL);
+            }
             error = _GetContents(element, count);
+        }
+        else if (!(fReferenceRead && (element.IsObject() || element.IsArray())
+                       ? ioArray->Push(element)
+                       : ioArray->AppendOwn(std::move(element))))
+        {
+            // A container met again is stored by the setter, which links a cycle into the graph.
+            return _ThrowError(VE_MEMORY_FULL);
         }
         if (error != VE_OK)
         {
@@ -273,16 +282,28 @@ VError VJSONBinaryImporter::_GetObjectContents(VJSONObject* ioObject)
             {
                 return _ThrowError(VE_STREAM_EOF);
             }
-            VString name(reinterpret_cast<const UniChar*>(fData + fPosition), static_cast<int32_t>(header));
+            VJSONKey name(std::u16string_view(reinterpret_cast<const char16_t*>(fData + fPosition), header));
             fPosition += static_cast<size_t>(header) * 2;
             VJSONValue value;
             bool container = false;
             uint32_t count = 0;
             VError error = _GetValue(value, container, count);
-            ioObject->SetProperty(name, value);
-            if (error == VE_OK && container)
+            if (container)
             {
+                // Stored before its contents, which may refer to it.
+                VJSONValue held = value;
+                ioObject->AppendOwn(std::move(name), std::move(held));
                 error = _GetContents(value, count);
+            }
+            else if (value.IsUndefined() || (fReferenceRead && (value.IsObject() || value.IsArray())))
+            {
+                // The setter removes a member set to undefined, and links a container met again
+                // (a cycle) into the graph.
+                ioObject->SetProperty(name.GetString(), value);
+            }
+            else
+            {
+                ioObject->AppendOwn(std::move(name), std::move(value));
             }
             if (error != VE_OK)
             {

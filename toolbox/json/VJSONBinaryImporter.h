@@ -70,6 +70,7 @@ private:
     size_t fPosition = 0;
     VJSONStamp* fStamp = nullptr;              // retained
     VJSONPointerResolver* fResolver = nullptr; // retained
+    bool fReferenceRead = false;               // the last record read was a reference
 };
 
 } // namespace zorn

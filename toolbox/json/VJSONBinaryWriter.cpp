@@ -59,48 +59,35 @@ VString ToVString(const std::u16string& inUnits)
 // ---------------------------------------------------------------------------------------------
 // Entry points
 
-VError VJSONBinaryWriter::_Begin(Buffer& ioBuffer, size_t& outStart)
-{
-    outStart = ioBuffer.GetDataSize();
-    fFailed = false;
-    return VE_OK;
-}
-
-VError VJSONBinaryWriter::_End(VError inError, Buffer& ioBuffer, size_t inStart)
-{
-    if (inError != VE_OK)
-    {
-        // No half record stays behind.
-        ioBuffer.SetDataSize(inStart);
-    }
-    return inError;
-}
-
 VError VJSONBinaryWriter::StreamValue(const VJSONValue& inValue, Buffer& ioBuffer)
 {
-    size_t start = 0;
-    _Begin(ioBuffer, start);
-    return _End(_StreamValue(inValue, ioBuffer, nullptr, nullptr, 0), ioBuffer, start);
+    size_t start = ioBuffer.GetDataSize();
+    fFailed = false;
+    VError error = _StreamValue(inValue, ioBuffer, nullptr);
+    if (error != VE_OK)
+    {
+        // No half record stays behind.
+        ioBuffer.SetDataSize(start);
+    }
+    return error;
 }
 
 VError VJSONBinaryWriter::StreamObject(const VJSONObject* inObject, Buffer& ioBuffer)
 {
-    VJSONValue value;
-    value.SetObject(const_cast<VJSONObject*>(inObject));
-    if (inObject == nullptr)
+    VJSONValue value(JSON_null);
+    if (inObject != nullptr)
     {
-        value.SetNull();
+        value.SetObject(const_cast<VJSONObject*>(inObject));
     }
     return StreamValue(value, ioBuffer);
 }
 
 VError VJSONBinaryWriter::StreamArray(const VJSONArray* inArray, Buffer& ioBuffer)
 {
-    VJSONValue value;
-    value.SetArray(const_cast<VJSONArray*>(inArray));
-    if (inArray == nullptr)
+    VJSONValue value(JSON_null);
+    if (inArray != nullptr)
     {
-        value.SetNull();
+        value.SetArray(const_cast<VJSONArray*>(inArray));
     }
     return StreamValue(value, ioBuffer);
 }
@@ -116,34 +103,8 @@ void VJSONBinaryWriter::BuildPathPointerString(const PathPart* inPart, VString& 
     for (auto i = parts.rbegin(); i != parts.rend(); ++i)
     {
         const PathPart* part = *i;
-        std::u16string_view name;
-        if (part->fName != nullptr)
-        {
-            name = {reinterpret_cast<const char16_t*>(part->fName->GetCPointer()),
-                    static_cast<size_t>(part->fName->GetLength())};
-        }
-        AppendStep(text, name, part->fName == nullptr, part->fIndex);
-    }
-    outText = ToVString(text);
-}
-
-void VJSONBinaryWriter::_BuildPointer(const void* inContainer, VString& outText) const
-{
-    std::vector<const Written*> steps;
-    for (const void* at = inContainer; at != nullptr;)
-    {
-        const Written& written = fWritten.at(at);
-        if (written.fParent == nullptr)
-        {
-            break;
-        }
-        steps.push_back(&written);
-        at = written.fParent;
-    }
-    std::u16string text(u"#");
-    for (auto i = steps.rbegin(); i != steps.rend(); ++i)
-    {
-        AppendStep(text, (*i)->fName.GetUnits(), (*i)->fIsElement, (*i)->fIndex);
+        AppendStep(text, part->fName != nullptr ? part->fName->GetUnits() : std::u16string_view(),
+                   part->fName == nullptr, part->fIndex);
     }
     outText = ToVString(text);
 }
@@ -178,35 +139,32 @@ VError VJSONBinaryWriter::_WriteName(std::u16string_view inName, Buffer& ioBuffe
     return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
 }
 
-VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuffer, const void* inParent,
-                                       const VJSONKey* inName, size_t inIndex)
+VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuffer, const PathPart* inPart)
 {
     JSONType type = inValue.GetType();
-    const void* container = type == JSON_object  ? static_cast<const void*>(inValue.GetObject())
-                            : type == JSON_array ? static_cast<const void*>(inValue.GetArray())
-                                                 : nullptr;
+    const IRefCountable* container =
+        type == JSON_object  ? static_cast<const IRefCountable*>(inValue.GetObject())
+        : type == JSON_array ? static_cast<const IRefCountable*>(inValue.GetArray())
+                             : nullptr;
     if (container != nullptr)
     {
-        auto [entry, inserted] = fWritten.try_emplace(container);
-        if (!inserted)
+        // The start is always entered; below it, a container held only by its parent cannot be
+        // met again.
+        if (inPart == nullptr || container->GetRefCount() > 1)
         {
-            VString pointer;
-            _BuildPointer(container, pointer);
-            _PutInteger(ioBuffer, json_compact::kReference);
-            _PutInteger(ioBuffer, static_cast<uint32_t>(pointer.GetLength()));
-            _Put(ioBuffer, pointer.GetCPointer(), static_cast<size_t>(pointer.GetLength()) * 2);
-            return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
+            auto [entry, inserted] = fWritten.try_emplace(container);
+            if (!inserted)
+            {
+                const VString& pointer = entry->second;
+                _PutInteger(ioBuffer, json_compact::kReference);
+                _PutInteger(ioBuffer, static_cast<uint32_t>(pointer.GetLength()));
+                _Put(ioBuffer, pointer.GetCPointer(), static_cast<size_t>(pointer.GetLength()) * 2);
+                return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
+            }
+            BuildPathPointerString(inPart, entry->second);
         }
-        Written& written = entry->second;
-        written.fParent = inParent;
-        written.fIsElement = inName == nullptr;
-        written.fIndex = inIndex;
-        if (inName != nullptr)
-        {
-            written.fName = *inName;
-        }
-        return type == JSON_object ? _StreamObject(inValue.GetObject(), ioBuffer)
-                                   : _StreamArray(inValue.GetArray(), ioBuffer);
+        return type == JSON_object ? _StreamObject(inValue.GetObject(), ioBuffer, inPart)
+                                   : _StreamArray(inValue.GetArray(), ioBuffer, inPart);
     }
     switch (type)
     {
@@ -244,7 +202,7 @@ VError VJSONBinaryWriter::_StreamValue(const VJSONValue& inValue, Buffer& ioBuff
     return fFailed ? _ThrowError(VE_MEMORY_FULL) : VE_OK;
 }
 
-VError VJSONBinaryWriter::_StreamArray(const VJSONArray* inArray, Buffer& ioBuffer)
+VError VJSONBinaryWriter::_StreamArray(const VJSONArray* inArray, Buffer& ioBuffer, const PathPart* inPart)
 {
     StJSONNestingGuard guard;
     if (guard.Failed())
@@ -260,7 +218,8 @@ VError VJSONBinaryWriter::_StreamArray(const VJSONArray* inArray, Buffer& ioBuff
     }
     for (size_t i = 0; i < elements.size(); ++i)
     {
-        if (VError error = _StreamValue(elements[i], ioBuffer, inArray, nullptr, i); error != VE_OK)
+        const PathPart part{inPart, nullptr, i};
+        if (VError error = _StreamValue(elements[i], ioBuffer, &part); error != VE_OK)
         {
             return error;
         }
@@ -268,7 +227,7 @@ VError VJSONBinaryWriter::_StreamArray(const VJSONArray* inArray, Buffer& ioBuff
     return VE_OK;
 }
 
-VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioBuffer)
+VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioBuffer, const PathPart* inPart)
 {
     IJSONObject* implementation = inObject->GetImplementation();
     if (implementation != nullptr)
@@ -280,10 +239,8 @@ VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioB
         if (replacement.GetObject() != inObject)
         {
             // Written in the object's place, under the object's own path.
-            const Written written = fWritten.at(inObject);
             fWritten.erase(inObject);
-            return _StreamValue(replacement, ioBuffer, written.fParent,
-                                written.fIsElement ? nullptr : &written.fName, written.fIndex);
+            return _StreamValue(replacement, ioBuffer, inPart);
         }
     }
     StJSONNestingGuard guard;
@@ -306,8 +263,8 @@ VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioB
             {
                 return error;
             }
-            if (VError error = _StreamValue(property.fValue, ioBuffer, inObject, &property.fKey, 0);
-                error != VE_OK)
+            const PathPart part{inPart, &property.fKey, 0};
+            if (VError error = _StreamValue(property.fValue, ioBuffer, &part); error != VE_OK)
             {
                 return error;
             }
@@ -324,7 +281,8 @@ VError VJSONBinaryWriter::_StreamObject(const VJSONObject* inObject, Buffer& ioB
             {
                 return error;
             }
-            if (VError error = _StreamValue(i.GetValue(), ioBuffer, inObject, &name, 0); error != VE_OK)
+            const PathPart part{inPart, &name, 0};
+            if (VError error = _StreamValue(i.GetValue(), ioBuffer, &part); error != VE_OK)
             {
                 return error;
             }

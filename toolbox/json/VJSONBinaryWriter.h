@@ -14,6 +14,9 @@
 // then of the class name), any other signature for a native implementation's own payload.
 //
 // Choices and limits:
+// - Only containers held by more than one reference are entered in the table of those written
+//   (with their pointer text, built from the path of the walk): a container held once cannot be
+//   met again, and most containers of a tree are.
 // - Pointer texts are "#", then "/" and the member name (with "~" as "~0", then "/" as "~1") or
 //   the decimal index per step. The container given to StreamValue, StreamObject or StreamArray
 //   is "#", so a reference back to it is written as one.
@@ -72,7 +75,7 @@ public:
     struct PathPart
     {
         const PathPart* fParent = nullptr;
-        const VString* fName = nullptr; // null for an element
+        const VJSONKey* fName = nullptr; // null for an element
         size_t fIndex = 0;
     };
 
@@ -92,30 +95,19 @@ public:
     static void BuildPathPointerString(const PathPart* inPart, VString& outText);
 
 private:
-    // Where a container was first written: its parent container (null for the start) and the step.
-    struct Written
-    {
-        const void* fParent = nullptr;
-        VJSONKey fName;
-        bool fIsElement = false;
-        size_t fIndex = 0;
-    };
-
-    VError _Begin(Buffer& ioBuffer, size_t& outStart);
-    VError _End(VError inError, Buffer& ioBuffer, size_t inStart);
-    VError _StreamValue(const VJSONValue& inValue, Buffer& ioBuffer, const void* inParent,
-                        const VJSONKey* inName, size_t inIndex);
-    VError _StreamObject(const VJSONObject* inObject, Buffer& ioBuffer);
-    VError _StreamArray(const VJSONArray* inArray, Buffer& ioBuffer);
+    VError _StreamValue(const VJSONValue& inValue, Buffer& ioBuffer, const PathPart* inPart);
+    VError _StreamObject(const VJSONObject* inObject, Buffer& ioBuffer, const PathPart* inPart);
+    VError _StreamArray(const VJSONArray* inArray, Buffer& ioBuffer, const PathPart* inPart);
     VError _StreamTrailer(const VJSONObject* inObject, uint32_t inSignature, Buffer& ioBuffer);
     VError _WriteName(std::u16string_view inName, Buffer& ioBuffer);
-    void _BuildPointer(const void* inContainer, VString& outText) const;
     bool _Put(Buffer& ioBuffer, const void* inData, size_t inSize);
     template <class T>
     bool _PutInteger(Buffer& ioBuffer, T inValue);
 
     uint32_t fOptions;
-    std::unordered_map<const void*, Written> fWritten;
+    // The pointer texts of the containers written so far that hold more than one reference: a
+    // container held once cannot be met again.
+    std::unordered_map<const void*, VString> fWritten;
     bool fFailed = false;
 };
 

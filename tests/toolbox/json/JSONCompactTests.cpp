@@ -6,6 +6,7 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONBinaryImporter.h"
 #include "toolbox/json/VJSONBinaryWriter.h"
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONObjectFactory.h"
 #include "toolbox/json/VJSONValue.h"
@@ -351,6 +352,34 @@ TEST_F(JSONCompact, NativeObjectsGoThroughTheFactory)
     EXPECT_TRUE(parsed.DeepEqualTo(value, VCompareOptions()));
     EXPECT_TRUE(factory.UnRegisterSignature(Payload::kSignature));
     EXPECT_FALSE(factory.UnRegisterSignature(Payload::kSignature));
+}
+
+TEST_F(JSONCompact, ScriptClassesComeBackFromTheProcessStore)
+{
+    VJSONClassStore* store = new VJSONClassStore(Str("zq"));
+    VJSONClassStore::SetProcessStore(store);
+    store->AddRootClasses();
+    VRefPtr<VJSONObject> thing(
+        VJSONClass::Create(Str("Thing"), {}, nullptr, nullptr, VJSONClass::GenericInstantiator, Str("zq"), 0), true);
+    store->AddClass(thing.Get(), 0);
+    VRefPtr<VJSONObject> instance(VJSONClass::CastClassObject(thing.Get())->CreateInstance(thing.Get(), nullptr),
+                                  true);
+    instance->SetProperty(Str("a"), VJSONValue(JSON_true));
+
+    Bytes bytes = Write(VJSONValue(instance.Get()));
+    EXPECT_EQ(bytes, Cat({{0x05}, Name("a"), {0x02, 0xFD, 0xFF, '*', '*', '*', '*', 18, 0, 0, 0, 0, 0, 0, 0},
+                          Name("zq"), Name("Thing")}));
+    Read read = ReadBytes(bytes);
+    ASSERT_EQ(read.fError, VE_OK);
+    EXPECT_EQ(read.fValue.GetObject()->GetClass(), VJSONClass::CastClassObject(thing.Get()));
+    EXPECT_EQ(Write(VJSONValue(JSON_object)), (Bytes{0x05, 0xFF, 0xFF})) << "the root Object class is plain";
+
+    VJSONClassStore::SetProcessStore(nullptr);
+    read.fValue.SetUndefined();
+    Read unknown = ReadBytes(bytes);
+    EXPECT_EQ(unknown.fError, VE_OK) << "without the store the instance reads as a plain object";
+    EXPECT_EQ(Written(unknown.fValue), u"{\"a\":true}");
+    store->Release();
 }
 
 TEST_F(JSONCompact, StringifyFallsBackOnlyWhenTextCannotCarryTheValue)
