@@ -22,6 +22,24 @@ namespace zorn
 
 static_assert(std::endian::native == std::endian::little, "the compact form is read as it lies in memory");
 
+namespace
+{
+
+// The UTF-16 units at inData: in place when aligned, else copied into ioScratch (records follow
+// one another without padding).
+std::u16string_view Units(const uint8_t* inData, size_t inCount, std::u16string& ioScratch)
+{
+    if (reinterpret_cast<uintptr_t>(inData) % alignof(char16_t) == 0)
+    {
+        return {reinterpret_cast<const char16_t*>(inData), inCount};
+    }
+    ioScratch.resize(inCount);
+    std::memcpy(ioScratch.data(), inData, inCount * 2);
+    return ioScratch;
+}
+
+} // namespace
+
 VJSONBinaryImporter::VJSONBinaryImporter(const void* inData, size_t inSize, VJSONStamp* inStamp)
     : fData(static_cast<const uint8_t*>(inData)), fSize(inData != nullptr ? inSize : 0), fStamp(inStamp)
 {
@@ -113,13 +131,13 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
         switch (tag)
         {
         case json_compact::kNull:
-            outValue.SetNull();
+            outValue = fBuilder.Null();
             return VE_OK;
         case json_compact::kFalse:
-            outValue.SetBool(false);
+            outValue = fBuilder.Bool(false);
             return VE_OK;
         case json_compact::kTrue:
-            outValue.SetBool(true);
+            outValue = fBuilder.Bool(true);
             return VE_OK;
         case json_compact::kUndefined:
             outValue.SetUndefined();
@@ -131,8 +149,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             {
                 return _ThrowError(VE_STREAM_EOF);
             }
-            outValue.SetString(
-                VString(reinterpret_cast<const UniChar*>(fData + fPosition), static_cast<int32_t>(length)));
+            outValue = fBuilder.String(Units(fData + fPosition, length, fScratch));
             fPosition += static_cast<size_t>(length) * 2;
             return VE_OK;
         }
@@ -144,7 +161,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
                 fPosition = fSize;
                 return VE_OK;
             }
-            outValue.SetNumber(number);
+            outValue = fBuilder.Number(number);
             return VE_OK;
         }
         case json_compact::kDate:
@@ -170,7 +187,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
                 outValue.SetUndefined();
                 return VE_OK;
             }
-            outValue.AdoptObject(new VJSONObject());
+            outValue = fBuilder.Object();
             _Stamp(outValue);
             outContainer = true;
             return VE_OK;
@@ -192,7 +209,7 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
             {
                 return _ThrowError(VE_STREAM_EOF);
             }
-            outValue.AdoptArray(new VJSONArray());
+            outValue = fBuilder.Array();
             _Stamp(outValue);
             outContainer = true;
             outCount = count;
@@ -282,7 +299,7 @@ VError VJSONBinaryImporter::_GetObjectContents(VJSONObject* ioObject)
             {
                 return _ThrowError(VE_STREAM_EOF);
             }
-            VJSONKey name(std::u16string_view(reinterpret_cast<const char16_t*>(fData + fPosition), header));
+            VJSONKey name = fBuilder.Key(Units(fData + fPosition, header, fScratch));
             fPosition += static_cast<size_t>(header) * 2;
             VJSONValue value;
             bool container = false;
@@ -349,7 +366,9 @@ VString PayloadString(const uint8_t* inPayload, size_t inSize, size_t& ioPositio
         ioPosition = inSize;
         return VString();
     }
-    VString text(reinterpret_cast<const UniChar*>(inPayload + ioPosition), static_cast<int32_t>(length));
+    std::u16string scratch;
+    std::u16string_view units = Units(inPayload + ioPosition, length, scratch);
+    VString text(reinterpret_cast<const UniChar*>(units.data()), static_cast<int32_t>(units.size()));
     ioPosition += static_cast<size_t>(length) * 2;
     return text;
 }
@@ -399,7 +418,8 @@ VError VJSONBinaryImporter::_GetReference(VJSONValue& outValue)
     {
         return _ThrowError(VE_STREAM_EOF);
     }
-    VString text(reinterpret_cast<const UniChar*>(fData + fPosition), static_cast<int32_t>(length));
+    std::u16string_view units = Units(fData + fPosition, length, fScratch);
+    VString text(reinterpret_cast<const UniChar*>(units.data()), static_cast<int32_t>(units.size()));
     fPosition += static_cast<size_t>(length) * 2;
     outValue.SetUndefined();
     // Only pointers into this value: a document part would name a file.

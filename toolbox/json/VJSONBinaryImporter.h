@@ -21,12 +21,14 @@
 // The importer reads the data in place and does not own it.
 #pragma once
 
+#include "toolbox/json/VJSONBuilder.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/errors/VError.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace zorn
 {
@@ -70,7 +72,10 @@ private:
     size_t fPosition = 0;
     VJSONStamp* fStamp = nullptr;              // retained
     VJSONPointerResolver* fResolver = nullptr; // retained
-    bool fReferenceRead = false;               // the last record read was a reference
+    bool fReferenceRead = false;
+    VJSONBuilder fBuilder;   // stamps, interned names
+    std::u16string fScratch; // units of a record that is not aligned               // the last record read
+                             // was a reference
 };
 
 } // namespace zorn
