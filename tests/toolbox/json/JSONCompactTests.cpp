@@ -360,15 +360,19 @@ TEST_F(JSONCompact, ScriptClassesComeBackFromTheProcessStore)
     VJSONClassStore::SetProcessStore(store);
     store->AddRootClasses();
     VRefPtr<VJSONObject> thing(
-        VJSONClass::Create(Str("Thing"), {}, nullptr, nullptr, VJSONClass::GenericInstantiator, Str("zq"), 0), true);
+        VJSONClass::Create(Str("Thing"), {}, nullptr, nullptr, VJSONClass::GenericInstantiator, Str("zq"), 0),
+        true);
     store->AddClass(thing.Get(), 0);
-    VRefPtr<VJSONObject> instance(VJSONClass::CastClassObject(thing.Get())->CreateInstance(thing.Get(), nullptr),
-                                  true);
+    VRefPtr<VJSONObject> instance(
+        VJSONClass::CastClassObject(thing.Get())->CreateInstance(thing.Get(), nullptr), true);
     instance->SetProperty(Str("a"), VJSONValue(JSON_true));
 
     Bytes bytes = Write(VJSONValue(instance.Get()));
-    EXPECT_EQ(bytes, Cat({{0x05}, Name("a"), {0x02, 0xFD, 0xFF, '*', '*', '*', '*', 18, 0, 0, 0, 0, 0, 0, 0},
-                          Name("zq"), Name("Thing")}));
+    EXPECT_EQ(bytes, Cat({{0x05},
+                          Name("a"),
+                          {0x02, 0xFD, 0xFF, '*', '*', '*', '*', 18, 0, 0, 0, 0, 0, 0, 0},
+                          Name("zq"),
+                          Name("Thing")}));
     Read read = ReadBytes(bytes);
     ASSERT_EQ(read.fError, VE_OK);
     EXPECT_EQ(read.fValue.GetObject()->GetClass(), VJSONClass::CastClassObject(thing.Get()));
