@@ -1,5 +1,6 @@
 #include "toolbox/json/VJSONBinaryObject.h"
 
+#include "toolbox/json/VJSONBinaryImporter.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/strings/Base64Coder.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -9,7 +10,7 @@
 namespace zorn
 {
 
-std::atomic<VJSONBinaryObject::Reader> VJSONBinaryObject::sReader{nullptr};
+std::atomic<VJSONBinaryObject::Reader> VJSONBinaryObject::sReader{&VJSONBinaryImporter::ReadValue};
 
 VError VJSONBinaryObject::DecodeText(const VString& inBase64, VJSONValue& outValue, bool* outDecoded)
 {

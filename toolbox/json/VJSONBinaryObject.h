@@ -1,7 +1,8 @@
 // VJSONBinaryObject: the "__PRIVATE_BINARY_OBJECT" member, by which JSON text carries a value
 // written in the compact stream form, Base64-encoded. The readers of JSON text (the importer, the
-// value bag's JSON form) decode it here alone. The compact stream reader registers itself once;
-// until one is registered nothing is decoded and the object stays as read.
+// value bag's JSON form) decode it here alone, with the compact stream reader
+// (VJSONBinaryImporter::ReadValue) unless another reader was registered; with none registered
+// (RegisterReader(nullptr)) nothing is decoded and the object stays as read.
 //
 // Choices: text that is not Base64 (standard alphabet, RFC 4648) is not a compact form and is
 // left as read, without an error; the reader's own error is the decoding's result.

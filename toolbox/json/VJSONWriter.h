@@ -58,6 +58,8 @@ public:
     static constexpr uint32_t kRefuseBinary = 0x100;
     static constexpr uint32_t kShortTimes = 0x200;
     static constexpr uint32_t kEscapeAmpersandApostrophe = 0x400;
+    // VJSONValue::Stringify only: what the text cannot carry goes in the compact form, in Base64.
+    static constexpr uint32_t kBinaryFallback = 0x800;
     static constexpr uint32_t kDateMarkers = 0x1000;
     static constexpr uint32_t kCircularText = 0x2000;
     static constexpr uint32_t kTruncate = 0x4000;

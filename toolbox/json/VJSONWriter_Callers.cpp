@@ -1,17 +1,51 @@
 // The object model's entries into the text writer: a value's JSON text and an object's
 // description.
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/VJSONBinaryObject.h"
+#include "toolbox/json/VJSONBinaryWriter.h"
+#include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/json/VJSONWriter.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 
 namespace zorn
 {
 
 VError VJSONValue::Stringify(VString& outText, uint32_t inOptions) const
 {
-    VJSONWriter writer(inOptions);
-    return writer.StringifyValue(*this, outText);
+    if ((inOptions & VJSONWriter::kBinaryFallback) == 0)
+    {
+        VJSONWriter writer(inOptions);
+        return writer.StringifyValue(*this, outText);
+    }
+    // The text when it can carry the value: no binary natives, only generic objects, no container
+    // twice; else the compact form, Base64-encoded, as the one member of an object.
+    VJSONWriter writer(inOptions | VJSONWriter::kRefuseBinary | VJSONWriter::kGenericOnly |
+                       VJSONWriter::kRefuseRepeats);
+    StErrorContextInstaller errors;
+    VError error = writer.StringifyValue(*this, outText);
+    if (error != VE_JSON_CIRCULAR_ARRAY && error != VE_JSON_BINARY_OBJECT && error != VE_JSON_NOT_GENERIC &&
+        error != VE_JSON_OBJECT_REPEATED)
+    {
+        return error;
+    }
+    errors.Flush();
+    VJSONBinaryWriter::Buffer bytes;
+    VJSONBinaryWriter binaryWriter(64);
+    if (error = binaryWriter.StreamValue(*this, bytes); error != VE_OK)
+    {
+        return error;
+    }
+    VString base64;
+    if (!base64.EncodeBase64(bytes.GetDataPtr(), bytes.GetDataSize()))
+    {
+        return _ThrowError(VE_MEMORY_FULL);
+    }
+    VRefPtr<VJSONObject> holder(new VJSONObject(), true);
+    holder->SetProperty(VString(reinterpret_cast<const UniChar*>(VJSONBinaryObject::sPropertyName)),
+                        VJSONValue(base64));
+    return writer.StringifyObject(holder.Get(), outText);
 }
 
 void VJSONObject::GetDescription(VString& outText, bool inTruncate, VDBLanguageContext* inContext) const

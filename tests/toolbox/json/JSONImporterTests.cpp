@@ -571,7 +571,9 @@ TEST_F(JSONImporter, BinaryObjectMemberGoesToTheRegisteredReader)
 {
     const std::u16string_view text = u"[{\"__PRIVATE_BINARY_OBJECT\":\"AAEC\"},{\"x\":1}]";
     // Without a reader the object stays as read.
-    ASSERT_EQ(VJSONBinaryObject::GetReader(), nullptr);
+    const VJSONBinaryObject::Reader compactReader = VJSONBinaryObject::GetReader();
+    ASSERT_NE(compactReader, nullptr) << "the compact stream reader is there from the start";
+    VJSONBinaryObject::RegisterReader(nullptr);
     EXPECT_EQ(Written(Import(text, 0).fValue), u"[{\"__PRIVATE_BINARY_OBJECT\":\"AAEC\"},{\"x\":1}]");
 
     VJSONBinaryObject::RegisterReader(&CountingReader);
@@ -582,7 +584,7 @@ TEST_F(JSONImporter, BinaryObjectMemberGoesToTheRegisteredReader)
               u"{\"__PRIVATE_BINARY_OBJECT\":12}");
     Imported failed = Import(u"[{\"__PRIVATE_BINARY_OBJECT\":\"ZmFpbA==\"}]", 0);
     EXPECT_EQ(failed.fResult, VE_STREAM_EOF) << "the reader's error is the result";
-    VJSONBinaryObject::RegisterReader(nullptr);
+    VJSONBinaryObject::RegisterReader(compactReader);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <vector>
 
 namespace zorn
 {
@@ -31,6 +32,11 @@ class VTime;
 class VValueBag;
 class VFilePath;
 class IFile;
+class IFolder;
+class VJSONPointerResolver;
+class VJSONPointerContext;
+template <class T>
+class VRefPtr;
 
 namespace detail
 {
@@ -106,6 +112,21 @@ struct VClassFileAccess
     void (*fGetPathWithFileSystem)(const IFile* inFile, VString& outPath);
 };
 
+// The file layer's side of JSON pointers (VJSONPointerResolver): the folders a resolver holds and
+// the documents it reads from files. The file layer installs it before main. Every entry is set.
+struct VJSONDocumentAccess
+{
+    // The reference count of a folder (the folder itself, as IRefCountable).
+    IRefCountable* (*fFolderRefCount)(IFolder* inFolder);
+    // The root and folder of a document part naming a file (VJSONPointerResolver::LoadDocument);
+    // false, with its error recorded by the resolver, when there is none.
+    bool (*fLoadFileDocument)(VJSONPointerResolver& ioResolver, VJSONPointerContext& ioContext,
+                              const VString& inText, const VString& inDocumentPart, VJSONValue& outRoot,
+                              VRefPtr<IRefCountable>& outFolderHold, IFolder*& outFolder);
+    // Appends every file of the run (retained) to ioFiles.
+    void (*fCollectFiles)(const VJSONPointerContext& inContext, std::vector<VRefPtr<IFile>>& ioFiles);
+};
+
 // A JSON value as the scalar kinds read it.
 struct JSONScalar
 {
@@ -164,6 +185,8 @@ struct VKernelHooks
     std::atomic<void (*)()> fReadSpinLockSettings{nullptr};
     // Definition files of script classes.
     std::atomic<const VClassFileAccess*> fClassFileAccess{nullptr};
+    // The JSON pointers' documents in files.
+    std::atomic<const VJSONDocumentAccess*> fJSONDocumentAccess{nullptr};
 };
 
 // The process-wide hook table, built on first use.
@@ -212,6 +235,12 @@ inline const VJSONObjectAccess* JSONObjects()
 inline const VBagJSONAccess* BagJSON()
 {
     return KernelHooks().fBagJSONAccess.load(std::memory_order_acquire);
+}
+
+// The JSON pointers' file entries, or null while the file layer has not started.
+inline const VJSONDocumentAccess* JSONDocuments()
+{
+    return KernelHooks().fJSONDocumentAccess.load(std::memory_order_acquire);
 }
 
 // The progress indicators' table, or null while no indicator was ever made.

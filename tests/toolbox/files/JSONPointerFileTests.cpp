@@ -1,0 +1,125 @@
+#include "tests/StringTestSupport.h"
+#include "tests/toolbox/json/JSONPointerTestSupport.h"
+#include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/files/IFile.h"
+#include "toolbox/files/VFolder.h"
+#include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONPointerResolver.h"
+#include "toolbox/json/VJSONValue.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <stdlib.h>
+
+using namespace zorn;
+using namespace zorn::test;
+
+namespace
+{
+
+// A temporary folder of JSON documents, and a resolver over main.json in it.
+class JSONPointerFiles : public TaskManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        TaskManagerTest::SetUp();
+        char pattern[] = "/tmp/zorn-json-pointers-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        fRoot = pattern;
+        std::filesystem::create_directory(fRoot / "sub");
+        Put("other.json", R"({"x":{"v":1},"back":{"$ref":"sub/third.json#/y"}})");
+        Put("sub/third.json", R"({"y":"third","up":{"$ref":"../other.json#/x/v"}})");
+        Put("bad.json", R"({"x":)");
+        fFolder = VRefPtr<VFolder>(new VFolder(VString((fRoot.string() + "/").c_str()), FPS_POSIX), true);
+    }
+    void TearDown() override
+    {
+        fFolder = nullptr;
+        std::filesystem::remove_all(fRoot);
+        TaskManagerTest::TearDown();
+    }
+    void Put(const char* inName, const char* inText) const { std::ofstream(fRoot / inName) << inText; }
+
+    static VJSONValue Parse(const char* inText)
+    {
+        VJSONValue value;
+        EXPECT_EQ(value.ParseFromString(VString(inText)), VE_OK);
+        return value;
+    }
+
+    std::filesystem::path fRoot;
+    VRefPtr<VFolder> fFolder;
+};
+
+TEST_F(JSONPointerFiles, DocumentsAreReadRelativeToTheirFolderOncePerCache)
+{
+    VJSONValue value = Parse(R"({"a":{"$ref":"other.json#/x"},"b":{"$ref":"other.json#/x/v"},)"
+                             R"("c":{"$ref":"other.json#/back"}})");
+    VRefPtr<VJSONFileCache> cache(new VJSONFileCache(), true);
+    VJSONPointerResolver resolver(value, fFolder.Get(), cache.Get());
+    std::vector<VRefPtr<IFile>> files;
+    resolver.ResolveRecursively(value, false, &files);
+    EXPECT_EQ(Codes(resolver), "");
+    EXPECT_EQ(Written(value), u"{\"a\":{\"v\":1},\"b\":1,\"c\":\"third\"}");
+    EXPECT_EQ(cache->GetCount(), 2u) << "other.json and sub/third.json, each parsed once";
+    EXPECT_EQ(files.size(), 2u);
+
+    // A later resolution with the same cache does not read the file again.
+    Put("other.json", R"({"x":"changed"})");
+    VJSONValue again = Parse(R"({"a":{"$ref":"other.json#/x/v"}})");
+    VJSONPointerResolver second(again, fFolder.Get(), cache.Get());
+    second.ResolveRecursively(again, false, nullptr);
+    EXPECT_EQ(Written(again), u"{\"a\":1}");
+}
+
+TEST_F(JSONPointerFiles, ReferencesInsideLoadedDocumentsUseTheirOwnFolder)
+{
+    VJSONValue value = Parse(R"({"t":{"$ref":"sub/third.json#"}})");
+    VJSONPointerResolver resolver(value, fFolder.Get(), nullptr);
+    resolver.ResolveRecursively(value, false, nullptr);
+    EXPECT_EQ(Written(value.GetProperty(VString("t")).GetProperty(VString("up"))), u"1")
+        << "../other.json from sub/";
+}
+
+TEST_F(JSONPointerFiles, MissingUnreadableAndForbiddenDocuments)
+{
+    struct Case
+    {
+        const char* fPointer;
+        const char* fCodes;
+        const char* fWhy;
+    };
+    const Case cases[] = {
+        {"missing.json#/x", "913", "no such file"},
+        {"bad.json#/x", "912", "not JSON"},
+        {"sub/#/x", "913", "a folder is no document"},
+        {"/etc/hostname#", "913", "full paths name no document"},
+    };
+    for (const Case& c : cases)
+    {
+        VJSONValue reference = Parse((std::string(R"({"$ref":")") + c.fPointer + "\"}").c_str());
+        VJSONPointerResolver resolver(reference, fFolder.Get(), nullptr);
+        VJSONValue result;
+        EXPECT_TRUE(resolver.ResolveOnePointer(reference.GetObject(), true, result)) << c.fWhy;
+        EXPECT_TRUE(result.IsUndefined()) << c.fWhy;
+        EXPECT_EQ(Codes(resolver), c.fCodes) << c.fWhy;
+        ASSERT_NE(resolver.GetErrors(), nullptr);
+        EXPECT_TRUE(resolver.GetErrors()->GetAt(0).GetProperty(VString("referredPath")).IsString()) << c.fWhy;
+    }
+
+    // Without a base folder nothing is read.
+    VJSONValue reference = Parse(R"({"$ref":"other.json#/x"})");
+    VJSONPointerResolver resolver(reference, nullptr, nullptr);
+    VJSONValue result;
+    resolver.ResolveOnePointer(reference.GetObject(), true, result);
+    EXPECT_EQ(Codes(resolver), "913");
+}
+
+} // namespace
