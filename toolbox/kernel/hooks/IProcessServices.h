@@ -14,6 +14,7 @@ class ILogger;
 class ILocalizer;
 class VJSONClassStore;
 class VActivityToken;
+class VString;
 
 class IProcessServices
 {
@@ -27,6 +28,9 @@ public:
     virtual VJSONClassStore* GetClassStore() const = 0;
     // Whether tasks may run as fibers; false unless the process enables them.
     virtual bool IsFibersEnabled() const = 0;
+
+    // The "source" of log records that name none (the product name); empty by default.
+    virtual VString GetLogSourceIdentifier() const;
 
     // Activity tokens register themselves while they exist. A process that keeps no registry
     // ignores them.

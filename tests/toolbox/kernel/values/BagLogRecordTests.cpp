@@ -1,6 +1,7 @@
 // The record bags that errors, failed assertions and debug messages become on their way to the
 // process logger. The writers are installed before main; nothing in the test installs them.
 #include "tests/StringTestSupport.h"
+#include "tests/toolbox/kernel/LoggerTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/errors/VDebugMgr.h"
@@ -21,7 +22,7 @@ namespace
 {
 
 // Keeps the text of every attribute of every record it is given.
-class RecordingLogger : public ILogger
+class RecordingLogger : public StubLogger
 {
 public:
     using Record = std::map<std::string, std::string>;
@@ -57,7 +58,8 @@ TEST(BagLogRecords, ErrorRecord)
               (RecordingLogger::Record{
                   {"level", "6"},
                   {"message", "out of memory"},
-                  {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))}}));
+                  {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))},
+                  {"source", ""}})) << "no process, no source identifier";
     EXPECT_EQ(logger.fRecords[1].count("component_signature"), 0u) << "no component, no signature";
 }
 
