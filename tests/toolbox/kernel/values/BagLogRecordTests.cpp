@@ -7,6 +7,7 @@
 #include "toolbox/kernel/errors/VDebugMgr.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/ILoggerBagKeys.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,32 @@ TEST(BagLogRecords, AssertRecord)
     EXPECT_NE(first["stack_crawl"].find(" <- "), std::string::npos) << first["stack_crawl"];
     EXPECT_EQ(first["stack_crawl"].find('\n'), std::string::npos);
     EXPECT_EQ(logger.fRecords[1]["file_name"], "plain.cpp");
+}
+
+TEST(BagLogRecords, CondensedStackCrawls)
+{
+    struct Case
+    {
+        const char* description;
+        const char* crawl;
+        const char* condensed;
+    };
+    const Case cases[] = {
+        {"arguments, namespace and a final const go", "zorn::VFile::Open(int) const", "VFile::Open"},
+        {"lines are joined innermost first", "zorn::A::f()\nzorn::B::g(char const*)\nmain", "A::f <- B::g <- main"},
+        {"thunks lose their prefix", "non-virtual thunk to zorn::VTask::Run()", "VTask::Run"},
+        {"only the first parenthesis pair goes, up to the first ')'",
+         "zorn::Call(std::function<void (int)>) const", "Call>)"},
+        {"a const inside the line stays", "f(int) const volatile", "f const volatile"},
+        {"a ')' before the first '(' keeps the line whole", "odd) name(x", "odd) name(x"},
+        {"empty lines vanish", "\nzorn::A::f()\n\n", "A::f"},
+    };
+    for (const Case& c : cases)
+    {
+        VString condensed;
+        CondenseStackCrawl(VString(c.crawl), condensed);
+        EXPECT_EQ(Ascii(condensed), c.condensed) << c.description;
+    }
 }
 
 class LoggingProcess : public BareProcess
