@@ -148,7 +148,8 @@ public:
 BenchProcess& Process()
 {
     static BenchProcess sProcess;
-    static bool sStarted = [] {
+    static bool sStarted = []
+    {
         IProcessServices::Set(&sProcess);
         return VTaskMgr::Get()->Init(&sProcess);
     }();
@@ -230,15 +231,15 @@ void BM_Produce_Zorn(benchmark::State& ioState)
             {
                 messages.emplace_back(Message(i).c_str());
             }
-            double seconds = RunThreads(threads,
-                                        [&](int, int inCount)
-                                        {
-                                            for (int i = 0; i < inCount; ++i)
-                                            {
-                                                logger.LogMessage(EML_Information, messages[static_cast<size_t>(i % kBatch)],
-                                                                  source);
-                                            }
-                                        });
+            double seconds = RunThreads(
+                threads,
+                [&](int, int inCount)
+                {
+                    for (int i = 0; i < inCount; ++i)
+                    {
+                        logger.LogMessage(EML_Information, messages[static_cast<size_t>(i % kBatch)], source);
+                    }
+                });
             ioState.SetIterationTime(seconds);
             fileLogger.Stop(); // delivers what is pending
         }
@@ -262,8 +263,8 @@ void BM_Write_Spdlog(benchmark::State& ioState)
     {
         Folder folder;
         {
-            auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(folder.Path() + "/update.txt", kPieceSize,
-                                                                                kKeep);
+            auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(folder.Path() + "/update.txt",
+                                                                               kPieceSize, kKeep);
             auto logger = std::make_shared<spdlog::logger>("Updater", sink);
             logger->set_pattern(kSpdPattern);
             double seconds = RunThreads(threads,
@@ -291,10 +292,10 @@ void BM_Produce_Spdlog(benchmark::State& ioState)
         size_t dropped = 0;
         {
             auto pool = std::make_shared<spdlog::details::thread_pool>(1000, 1);
-            auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(folder.Path() + "/update.txt", kPieceSize,
-                                                                                kKeep);
-            auto logger = std::make_shared<spdlog::async_logger>("Updater", sink, pool,
-                                                                 spdlog::async_overflow_policy::overrun_oldest);
+            auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(folder.Path() + "/update.txt",
+                                                                               kPieceSize, kKeep);
+            auto logger = std::make_shared<spdlog::async_logger>(
+                "Updater", sink, pool, spdlog::async_overflow_policy::overrun_oldest);
             logger->set_pattern(kSpdPattern);
             double seconds = RunThreads(threads,
                                         [&](int, int inCount)
@@ -320,7 +321,8 @@ void BM_Produce_Spdlog(benchmark::State& ioState)
 log4cxx::AppenderPtr NewRollingAppender(const std::string& inFolder)
 {
     using namespace log4cxx;
-    auto layout = std::make_shared<PatternLayout>(LOG4CXX_STR("%d{yyyy-MM-dd'T'HH:mm:ss.SSS} [%c] %p - %m%n"));
+    auto layout =
+        std::make_shared<PatternLayout>(LOG4CXX_STR("%d{yyyy-MM-dd'T'HH:mm:ss.SSS} [%c] %p - %m%n"));
     auto policy = std::make_shared<rolling::FixedWindowRollingPolicy>();
     policy->setMinIndex(1);
     policy->setMaxIndex(kKeep);
@@ -419,7 +421,8 @@ void PrintRatios(const bench::BenchRunTimes& inTimes)
             for (const char* kind : {"Write", "Produce"})
             {
                 const std::string label = std::string(kind) + " vs " + peer + ", " + threads + " thread(s)";
-                bench::PrintSpeed(inTimes, label.c_str(), (std::string("BM_") + kind + "_Zorn" + suffix).c_str(),
+                bench::PrintSpeed(inTimes, label.c_str(),
+                                  (std::string("BM_") + kind + "_Zorn" + suffix).c_str(),
                                   (std::string("BM_") + kind + "_" + peer + suffix).c_str());
             }
         }

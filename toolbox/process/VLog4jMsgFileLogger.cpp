@@ -71,8 +71,8 @@ void AppendUTF8(std::string& ioBytes, const VString& inText)
     const size_t at = ioBytes.size();
     ioBytes.resize(at + 3 * static_cast<size_t>(inText.GetLength()));
     size_t produced = 0;
-    VTextConverters::Get()->ConvertFromVString(inText, nullptr, ioBytes.data() + at, ioBytes.size() - at, &produced,
-                                               CharSet::VTC_UTF_8);
+    VTextConverters::Get()->ConvertFromVString(inText, nullptr, ioBytes.data() + at, ioBytes.size() - at,
+                                               &produced, CharSet::VTC_UTF_8);
     ioBytes.resize(at + produced);
 }
 
@@ -246,7 +246,8 @@ VTime VLog4jMsgFileLogger::GetStartTime()
 
 const char* VLog4jMsgFileLogger::GetMessageLevelName(int32_t inLevel)
 {
-    static const char* const sNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "WARN", "ERROR", "FATAL"};
+    static const char* const sNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG",
+                                         "INFO", "WARN",  "ERROR",  "FATAL"};
     return inLevel >= 0 && inLevel <= 7 ? sNames[inLevel] : "INFO";
 }
 
@@ -257,8 +258,8 @@ void VLog4jMsgFileLogger::BuildLogFileName(const VString& inName, int32_t inNumb
 
 // ---- Lines ----
 
-void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString& outSource, EMessageLevel& outLevel,
-                                             VString& outMessage)
+void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString& outSource,
+                                             EMessageLevel& outLevel, VString& outMessage)
 {
     outMessage.Clear();
     inRecord->GetString(ILoggerBagKeys::message(), outMessage);
@@ -363,7 +364,8 @@ void VLog4jMsgFileLogger::FormatLocalTime(const VTime& inTime, char (&outText)[6
         local.AddMilliseconds(int64_t{VSystem::GetGMTOffset(true)} * 1000);
         const int32_t ms = local.GetMillisecondsOfDay();
         std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.GetYear(),
-                      local.GetMonth(), local.GetDay(), ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+                      local.GetMonth(), local.GetDay(), ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                      ms % 1000);
         return;
     }
     int16_t year = 0;
@@ -374,8 +376,8 @@ void VLog4jMsgFileLogger::FormatLocalTime(const VTime& inTime, char (&outText)[6
     int16_t second = 0;
     int16_t millisecond = 0;
     inTime.GetLocalTime(year, month, day, hour, minute, second, millisecond);
-    std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", year, month, day, hour, minute,
-                  second, millisecond);
+    std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", year, month, day, hour,
+                  minute, second, millisecond);
 }
 
 void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
@@ -403,7 +405,8 @@ void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
 
     fLine.clear();
     char number[24];
-    auto [end, error] = std::to_chars(number, number + sizeof(number), static_cast<unsigned long long>(sequence));
+    auto [end, error] =
+        std::to_chars(number, number + sizeof(number), static_cast<unsigned long long>(sequence));
     fLine.append(number, end);
     fLine += ' ';
     fLine += timeText;

@@ -26,8 +26,8 @@ std::string PosixBytes(const VFilePath& inPath)
 
 VSplitableLogFile::VSplitableLogFile(VFolder* inFolder, const VString& inBaseName, int32_t inLogNumber,
                                      bool inBinary)
-    : fFolder(inFolder), fBaseName(inBaseName), fLogNumber(inLogNumber), fMaxLogsToKeep(sDefaultMaxLogsToKeep),
-      fBinary(inBinary)
+    : fFolder(inFolder), fBaseName(inBaseName), fLogNumber(inLogNumber),
+      fMaxLogsToKeep(sDefaultMaxLogsToKeep), fBinary(inBinary)
 {
     if (fFolder != nullptr)
     {

@@ -79,8 +79,8 @@ public:
 
     static void BuildLogFileName(const VString& inBaseName, int32_t inNumber, VString& outName);
     // With ".txt" for an empty extension.
-    static void BuildLogFileNameWithExt(const VString& inBaseName, int32_t inNumber, const VString& inExtension,
-                                        VString& outName);
+    static void BuildLogFileNameWithExt(const VString& inBaseName, int32_t inNumber,
+                                        const VString& inExtension, VString& outName);
 
 private:
     // The folder's path with the piece's name; empty without a folder.

@@ -81,7 +81,8 @@ TEST_F(Log4jFileLoggerTest, StartAppendsToTheLastPieceOfTheUnbrokenSeries)
         EXPECT_FALSE(logger->IsStarted());
         std::vector<std::string> lines = Lines(scratch.Read("update_" + std::to_string(c.expected) + ".txt"));
         ASSERT_FALSE(lines.empty()) << c.description;
-        EXPECT_TRUE(lines.back().ends_with("[Updater] INFO - hello ()")) << c.description << ": " << lines.back();
+        EXPECT_TRUE(lines.back().ends_with("[Updater] INFO - hello ()"))
+            << c.description << ": " << lines.back();
     }
 }
 
@@ -153,8 +154,8 @@ TEST_F(Log4jFileLoggerTest, InfosFromRecords)
         const char* message;
     };
     const Case cases[] = {
-        {"nothing printed gives \" ()\"", [](VValueBag& r) { r.SetString(ILoggerBagKeys::message(), VString("m")); },
-         "Updater", 4, "m ()"},
+        {"nothing printed gives \" ()\"",
+         [](VValueBag& r) { r.SetString(ILoggerBagKeys::message(), VString("m")); }, "Updater", 4, "m ()"},
         {"the code's high half names the component; its low half prefixes the message",
          [](VValueBag& r)
          {

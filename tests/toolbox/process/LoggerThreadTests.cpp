@@ -50,9 +50,9 @@ TEST_F(LoggerThreadTest, StartStopAndListenersRaceWithProducers)
             {
                 for (int n = 0; n < 2000 && !done.load(); ++n)
                 {
-                    fLogging.fLogger.LogMessage(EML_Information,
-                                                VString(("p" + std::to_string(p) + " n" + std::to_string(n)).c_str()),
-                                                VString());
+                    fLogging.fLogger.LogMessage(
+                        EML_Information,
+                        VString(("p" + std::to_string(p) + " n" + std::to_string(n)).c_str()), VString());
                     if (n % 64 == 0)
                     {
                         VTask::Sleep(1);
@@ -77,7 +77,8 @@ TEST_F(LoggerThreadTest, StartStopAndListenersRaceWithProducers)
     }
     fileLogger.Stop();
 
-    const std::regex form(R"(^(\d+) \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \[Updater\] INFO - p\d n\d+ \(\)$)");
+    const std::regex form(
+        R"(^(\d+) \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \[Updater\] INFO - p\d n\d+ \(\)$)");
     std::set<uint64_t> sequences;
     size_t lines = 0;
     for (const auto& entry : std::filesystem::directory_iterator(fScratch.Path()))

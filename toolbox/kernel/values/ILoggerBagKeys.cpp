@@ -5,11 +5,11 @@
 namespace zorn
 {
 
-#define ZORN_LOGGER_KEY(type, name)                                                                    \
-    const type& ILoggerBagKeys::name()                                                                 \
-    {                                                                                                  \
-        static const type sKey(#name);                                                                 \
-        return sKey;                                                                                   \
+#define ZORN_LOGGER_KEY(type, name)                                                                          \
+    const type& ILoggerBagKeys::name()                                                                       \
+    {                                                                                                        \
+        static const type sKey(#name);                                                                       \
+        return sKey;                                                                                         \
     }
 
 const StBagKeyWithDefault_EMessageLevel& ILoggerBagKeys::level()

@@ -15,6 +15,8 @@ class VString;
 
 struct ILoggerBagKeys
 {
+    // Each key is named as the attribute it stands for.
+    // NOLINTBEGIN(readability-identifier-naming)
     static const StBagKey_VString& message();
     static const StBagKeyWithDefault_EMessageLevel& level();
     static const StBagKey_VString& source();
@@ -54,6 +56,7 @@ struct ILoggerBagKeys
     static const StBagKey_VString& hostname();
     static const StBagKey_int64& sequence();
     static const StBagKey_VTime& time();
+    // NOLINTEND(readability-identifier-naming)
 
     // All 39 keys, in the order above.
     static constexpr int kCount = 39;

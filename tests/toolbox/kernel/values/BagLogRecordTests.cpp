@@ -60,7 +60,8 @@ TEST(BagLogRecords, ErrorRecord)
                   {"level", "6"},
                   {"message", "out of memory"},
                   {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))},
-                  {"source", ""}})) << "no process, no source identifier";
+                  {"source", ""}}))
+        << "no process, no source identifier";
     EXPECT_EQ(logger.fRecords[1].count("component_signature"), 0u) << "no component, no signature";
 }
 
@@ -90,7 +91,8 @@ TEST(BagLogRecords, CondensedStackCrawls)
     };
     const Case cases[] = {
         {"arguments, namespace and a final const go", "zorn::VFile::Open(int) const", "VFile::Open"},
-        {"lines are joined innermost first", "zorn::A::f()\nzorn::B::g(char const*)\nmain", "A::f <- B::g <- main"},
+        {"lines are joined innermost first", "zorn::A::f()\nzorn::B::g(char const*)\nmain",
+         "A::f <- B::g <- main"},
         {"thunks lose their prefix", "non-virtual thunk to zorn::VTask::Run()", "VTask::Run"},
         {"only the first parenthesis pair goes, up to the first ')'",
          "zorn::Call(std::function<void (int)>) const", "Call>)"},
