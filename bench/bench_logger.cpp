@@ -121,6 +121,21 @@ double RunThreads(int inThreads, Work inWork)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Each of inThreads threads logs its share of the records with inLog(index of the message); the
+// wall time.
+template <class Log>
+double LogOnThreads(int inThreads, Log inLog)
+{
+    return RunThreads(inThreads,
+                      [&](int, int inCount)
+                      {
+                          for (int i = 0; i < inCount; ++i)
+                          {
+                              inLog(i % kBatch);
+                          }
+                      });
+}
+
 void CheckAllWritten(benchmark::State& ioState, int64_t inLines)
 {
     if (inLines != kRecords)
@@ -267,14 +282,7 @@ void BM_Write_Spdlog(benchmark::State& ioState)
                                                                                kPieceSize, kKeep);
             auto logger = std::make_shared<spdlog::logger>("Updater", sink);
             logger->set_pattern(kSpdPattern);
-            double seconds = RunThreads(threads,
-                                        [&](int, int inCount)
-                                        {
-                                            for (int i = 0; i < inCount; ++i)
-                                            {
-                                                logger->info(Message(i % kBatch));
-                                            }
-                                        });
+            double seconds = LogOnThreads(threads, [&](int inIndex) { logger->info(Message(inIndex)); });
             logger->flush();
             ioState.SetIterationTime(seconds);
         }
@@ -297,14 +305,7 @@ void BM_Produce_Spdlog(benchmark::State& ioState)
             auto logger = std::make_shared<spdlog::async_logger>(
                 "Updater", sink, pool, spdlog::async_overflow_policy::overrun_oldest);
             logger->set_pattern(kSpdPattern);
-            double seconds = RunThreads(threads,
-                                        [&](int, int inCount)
-                                        {
-                                            for (int i = 0; i < inCount; ++i)
-                                            {
-                                                logger->info(Message(i % kBatch));
-                                            }
-                                        });
+            double seconds = LogOnThreads(threads, [&](int inIndex) { logger->info(Message(inIndex)); });
             ioState.SetIterationTime(seconds);
             logger.reset();
             dropped = pool->overrun_counter();
@@ -359,14 +360,8 @@ void BM_Write_Log4cxx(benchmark::State& ioState)
         {
             log4cxx::AppenderPtr appender = NewRollingAppender(folder.Path());
             log4cxx::LoggerPtr logger = UpdaterLogger(appender);
-            double seconds = RunThreads(threads,
-                                        [&](int, int inCount)
-                                        {
-                                            for (int i = 0; i < inCount; ++i)
-                                            {
-                                                LOG4CXX_INFO(logger, Message(i % kBatch));
-                                            }
-                                        });
+            double seconds =
+                LogOnThreads(threads, [&](int inIndex) { LOG4CXX_INFO(logger, Message(inIndex)); });
             ioState.SetIterationTime(seconds);
             logger->removeAllAppenders();
             appender->close();
@@ -391,14 +386,8 @@ void BM_Produce_Log4cxx(benchmark::State& ioState)
             log4cxx::helpers::Pool pool;
             async->activateOptions(pool);
             log4cxx::LoggerPtr logger = UpdaterLogger(async);
-            double seconds = RunThreads(threads,
-                                        [&](int, int inCount)
-                                        {
-                                            for (int i = 0; i < inCount; ++i)
-                                            {
-                                                LOG4CXX_INFO(logger, Message(i % kBatch));
-                                            }
-                                        });
+            double seconds =
+                LogOnThreads(threads, [&](int inIndex) { LOG4CXX_INFO(logger, Message(inIndex)); });
             ioState.SetIterationTime(seconds);
             logger->removeAllAppenders();
             async->close(); // writes what the buffer holds, and a summary line of what it discarded

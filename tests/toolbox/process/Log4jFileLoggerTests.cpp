@@ -15,21 +15,9 @@ using namespace zorn::test;
 namespace
 {
 
-class Log4jFileLoggerTest : public TaskManagerTest
+class Log4jFileLoggerTest : public LoggingTest
 {
 protected:
-    void SetUp() override
-    {
-        TaskManagerTest::SetUp();
-        IProcessServices::Set(&fLogging);
-        fLogging.fLogger.Start();
-    }
-    void TearDown() override
-    {
-        fLogging.fLogger.Stop();
-        TaskManagerTest::TearDown();
-    }
-
     std::unique_ptr<VLog4jMsgFileLogger> NewFileLogger(const ScratchFolder& inScratch)
     {
         VRefPtr<VFolder> folder(inScratch.NewFolder(), true);
@@ -48,7 +36,6 @@ protected:
         return lines;
     }
 
-    LoggingProcess fLogging;
     ScratchFolder fScratch;
 };
 

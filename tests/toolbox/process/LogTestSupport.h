@@ -31,6 +31,27 @@ public:
     mutable VLogger fLogger;
 };
 
+// Runs the task manager with a LoggingProcess whose logger is started.
+class LoggingTest : public TaskManagerTest
+{
+protected:
+    void SetUp() override
+    {
+        TaskManagerTest::SetUp();
+        IProcessServices::Set(&fLogging);
+        fLogging.fLogger.Start();
+    }
+    void TearDown() override
+    {
+        fLogging.fLogger.Stop();
+        TaskManagerTest::TearDown();
+    }
+
+    VLogger& Logger() { return fLogging.fLogger; }
+
+    LoggingProcess fLogging;
+};
+
 // Keeps the sequence numbers of the records it is given, and names itself in a shared journal of
 // calls so that the order of listeners shows.
 class KeepingListener : public ILogListener

@@ -14,23 +14,9 @@ using namespace zorn::test;
 namespace
 {
 
-class LoggerTest : public TaskManagerTest
+class LoggerTest : public LoggingTest
 {
 protected:
-    void SetUp() override
-    {
-        TaskManagerTest::SetUp();
-        IProcessServices::Set(&fLogging);
-        Logger().Start();
-    }
-    void TearDown() override
-    {
-        Logger().Stop();
-        TaskManagerTest::TearDown();
-    }
-
-    VLogger& Logger() { return fLogging.fLogger; }
-
     // Files a record of that level with a fresh sequence number; the number.
     int64_t File(EMessageLevel inLevel = EML_Information)
     {
@@ -42,8 +28,6 @@ protected:
         record->Release();
         return sequence;
     }
-
-    LoggingProcess fLogging;
 };
 
 TEST_F(LoggerTest, AFullRingDropsItsOldestRecords)

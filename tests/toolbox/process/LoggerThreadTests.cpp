@@ -15,22 +15,9 @@ using namespace zorn::test;
 namespace
 {
 
-class LoggerThreadTest : public TaskManagerTest
+class LoggerThreadTest : public LoggingTest
 {
 protected:
-    void SetUp() override
-    {
-        TaskManagerTest::SetUp();
-        IProcessServices::Set(&fLogging);
-        fLogging.fLogger.Start();
-    }
-    void TearDown() override
-    {
-        fLogging.fLogger.Stop();
-        TaskManagerTest::TearDown();
-    }
-
-    LoggingProcess fLogging;
     ScratchFolder fScratch;
 };
 
