@@ -117,6 +117,17 @@ VJSONClassStore* VProcess::GetClassStore() const
     return fClassStore.Get();
 }
 
+VString VProcess::GetLogSourceIdentifier() const
+{
+    std::optional<std::string> name = platform::GetMainBundleInfoString("CFBundleName");
+    VString identifier;
+    if (name)
+    {
+        identifier.FromBlock(name->data(), name->size(), CharSet::VTC_UTF_8);
+    }
+    return identifier;
+}
+
 bool VProcess::IsFibersEnabled() const
 {
     return fFibers;

@@ -43,6 +43,8 @@ public:
     void SetLocalizer(ILocalizer* inLocalizer);
     VJSONClassStore* GetClassStore() const override;
     bool IsFibersEnabled() const override;
+    // The product name (the main bundle's "CFBundleName"), empty outside a bundle.
+    VString GetLogSourceIdentifier() const override;
 
     void RegisterActivityToken(VActivityToken* inToken) override;
     void UnregisterActivityToken(VActivityToken* inToken) override;

@@ -3,8 +3,20 @@
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/strings/VString.h"
 
+#include <atomic>
+
 namespace zorn
 {
+
+namespace
+{
+std::atomic<int64_t> sSequenceNumber{0};
+} // namespace
+
+int64_t ILogger::GetSequenceNumber()
+{
+    return sSequenceNumber.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 void ILogger::LogErrorIfNecessary(VErrorBase* inError)
 {

@@ -1,9 +1,15 @@
 #include "toolbox/kernel/hooks/IProcessServices.h"
 
 #include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
 {
+
+VString IProcessServices::GetLogSourceIdentifier() const
+{
+    return VString();
+}
 
 IProcessServices* IProcessServices::Get()
 {

@@ -15,6 +15,7 @@ class ILocalizer;
 class VJSONClassStore;
 class IJSONSingletonProvider;
 class VActivityToken;
+class VString;
 
 class IProcessServices
 {
@@ -31,6 +32,9 @@ public:
     virtual IJSONSingletonProvider* GetSingletonProvider() const { return nullptr; }
     // Whether tasks may run as fibers; false unless the process enables them.
     virtual bool IsFibersEnabled() const = 0;
+
+    // The "source" of log records that name none (the product name); empty by default.
+    virtual VString GetLogSourceIdentifier() const;
 
     // Activity tokens register themselves while they exist. A process that keeps no registry
     // ignores them.

@@ -6,13 +6,15 @@
 // Record keys are the logger's vocabulary: "level" (a VLong; 6 error, 2 assertion, 3 debug),
 // "message", "component_signature" (the high 32 bits of an error code, when not 0), "file_name" and
 // "line_number" (an assertion's place), "stack_crawl" (one line: frames joined by " <- ").
-// The error's own fields and the record's "source" join when the error's bag form and the
-// process logger exist.
+// An error record also carries "source", the process's log source identifier. The error's own
+// fields join it once errors save themselves into bags.
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/linux/XLinuxStackCrawl.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/ILoggerBagKeys.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <cstring>
@@ -24,24 +26,6 @@ namespace zorn
 namespace
 {
 
-const VValueBag::StKey& LevelKey()
-{
-    static const VValueBag::StKey sKey("level");
-    return sKey;
-}
-
-const VValueBag::StKey& MessageKey()
-{
-    static const VValueBag::StKey sKey("message");
-    return sKey;
-}
-
-const VValueBag::StKey& StackCrawlKey()
-{
-    static const VValueBag::StKey sKey("stack_crawl");
-    return sKey;
-}
-
 void RemoveAll(std::u16string& ioText, const std::u16string& inPart)
 {
     for (size_t at = ioText.find(inPart); at != std::u16string::npos; at = ioText.find(inPart, at))
@@ -50,8 +34,8 @@ void RemoveAll(std::u16string& ioText, const std::u16string& inPart)
     }
 }
 
-// One line of a crawl's dump: argument lists, the namespace and thunk prefixes and a final
-// " const" removed, frames joined by " <- ", innermost first.
+} // namespace
+
 void CondenseStackCrawl(const VString& inCrawl, VString& outLine)
 {
     std::u16string text(reinterpret_cast<const char16_t*>(inCrawl.GetCPointer()),
@@ -89,6 +73,16 @@ void CondenseStackCrawl(const VString& inCrawl, VString& outLine)
     outLine = VString(reinterpret_cast<const UniChar*>(result.data()), static_cast<int32_t>(result.size()));
 }
 
+namespace
+{
+
+// The process's log source identifier, empty without a process.
+VString LogSource()
+{
+    IProcessServices* process = IProcessServices::Get();
+    return process != nullptr ? process->GetLogSourceIdentifier() : VString();
+}
+
 // Stores the crawl in one line when it is not empty.
 void SetCondensedCrawl(VValueBag& ioRecord, const VString& inCrawl)
 {
@@ -96,22 +90,23 @@ void SetCondensedCrawl(VValueBag& ioRecord, const VString& inCrawl)
     CondenseStackCrawl(inCrawl, condensed);
     if (!condensed.IsEmpty())
     {
-        ioRecord.SetString(StackCrawlKey(), condensed);
+        ioRecord.SetString(ILoggerBagKeys::stack_crawl(), condensed);
     }
 }
 
 void WriteErrorRecord(ILogger& ioLogger, VErrorBase* inError)
 {
     auto* record = new VValueBag();
-    record->SetLong(LevelKey(), EML_Error);
+    record->SetLong(ILoggerBagKeys::level(), EML_Error);
     VString text;
     inError->GetErrorDescription(text);
-    record->SetString(MessageKey(), text);
+    record->SetString(ILoggerBagKeys::message(), text);
     if (uint32_t component = static_cast<uint32_t>(inError->GetError() >> 32); component != 0)
     {
         // The four characters as an unsigned number stored in a VLong.
-        record->SetLong(VValueBag::StKey("component_signature"), static_cast<int32_t>(component));
+        record->SetLong(ILoggerBagKeys::component_signature(), static_cast<int32_t>(component));
     }
+    record->SetString(ILoggerBagKeys::source(), LogSource());
     inError->GetStackCrawl(text);
     SetCondensedCrawl(*record, text);
     ioLogger.LogBag(record);
@@ -121,15 +116,15 @@ void WriteErrorRecord(ILogger& ioLogger, VErrorBase* inError)
 void WriteAssertRecord(ILogger& ioLogger, const char* inMessage, const char* inFileName, int inLineNumber)
 {
     auto* record = new VValueBag();
-    record->SetLong(LevelKey(), EML_Assert);
+    record->SetLong(ILoggerBagKeys::level(), EML_Assert);
     const char* file = inFileName == nullptr ? "" : inFileName;
     if (const char* slash = std::strrchr(file, '/'))
     {
         file = slash + 1;
     }
-    record->SetString(VValueBag::StKey("file_name"), VString(file));
-    record->SetLong(VValueBag::StKey("line_number"), inLineNumber);
-    record->SetString(MessageKey(), VString(inMessage == nullptr ? "" : inMessage));
+    record->SetString(ILoggerBagKeys::file_name(), VString(file));
+    record->SetLong(ILoggerBagKeys::line_number(), inLineNumber);
+    record->SetString(ILoggerBagKeys::message(), VString(inMessage == nullptr ? "" : inMessage));
     XLinuxStackCrawl crawl;
     crawl.LoadFrames(2, 8);
     VString text;
@@ -142,8 +137,8 @@ void WriteAssertRecord(ILogger& ioLogger, const char* inMessage, const char* inF
 void WriteDebugMessageRecord(ILogger& ioLogger, const VString& inMessage)
 {
     auto* record = new VValueBag();
-    record->SetString(MessageKey(), inMessage);
-    record->SetLong(LevelKey(), EML_Debug);
+    record->SetString(ILoggerBagKeys::message(), inMessage);
+    record->SetLong(ILoggerBagKeys::level(), EML_Debug);
     ioLogger.LogBag(record);
     record->Release();
 }

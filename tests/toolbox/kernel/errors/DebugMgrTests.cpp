@@ -3,6 +3,7 @@
 // once.
 #include "platform/Bundle.h"
 #include "tests/StringTestSupport.h"
+#include "tests/toolbox/kernel/LoggerTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/errors/VDebugMgr.h"
@@ -46,7 +47,7 @@ struct Records
 };
 Records gRecords;
 
-class AcceptingLogger : public ILogger
+class AcceptingLogger : public test::StubLogger
 {
 public:
     bool ShouldLog(EMessageLevel) const override { return true; }

@@ -1,3 +1,4 @@
+#include "tests/toolbox/kernel/LoggerTestSupport.h"
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 
@@ -11,7 +12,7 @@ namespace
 {
 
 // Accepts the levels of a mask; records nothing itself.
-class MaskLogger : public ILogger
+class MaskLogger : public test::StubLogger
 {
 public:
     explicit MaskLogger(uint32_t inMask) : fMask(inMask) {}

@@ -1,11 +1,13 @@
 // The record bags that errors, failed assertions and debug messages become on their way to the
 // process logger. The writers are installed before main; nothing in the test installs them.
 #include "tests/StringTestSupport.h"
+#include "tests/toolbox/kernel/LoggerTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/errors/VDebugMgr.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/ILoggerBagKeys.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +23,7 @@ namespace
 {
 
 // Keeps the text of every attribute of every record it is given.
-class RecordingLogger : public ILogger
+class RecordingLogger : public StubLogger
 {
 public:
     using Record = std::map<std::string, std::string>;
@@ -57,7 +59,9 @@ TEST(BagLogRecords, ErrorRecord)
               (RecordingLogger::Record{
                   {"level", "6"},
                   {"message", "out of memory"},
-                  {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))}}));
+                  {"component_signature", std::to_string(static_cast<int32_t>(kCOMPONENT_ZORN))},
+                  {"source", ""}}))
+        << "no process, no source identifier";
     EXPECT_EQ(logger.fRecords[1].count("component_signature"), 0u) << "no component, no signature";
 }
 
@@ -75,6 +79,33 @@ TEST(BagLogRecords, AssertRecord)
     EXPECT_NE(first["stack_crawl"].find(" <- "), std::string::npos) << first["stack_crawl"];
     EXPECT_EQ(first["stack_crawl"].find('\n'), std::string::npos);
     EXPECT_EQ(logger.fRecords[1]["file_name"], "plain.cpp");
+}
+
+TEST(BagLogRecords, CondensedStackCrawls)
+{
+    struct Case
+    {
+        const char* description;
+        const char* crawl;
+        const char* condensed;
+    };
+    const Case cases[] = {
+        {"arguments, namespace and a final const go", "zorn::VFile::Open(int) const", "VFile::Open"},
+        {"lines are joined innermost first", "zorn::A::f()\nzorn::B::g(char const*)\nmain",
+         "A::f <- B::g <- main"},
+        {"thunks lose their prefix", "non-virtual thunk to zorn::VTask::Run()", "VTask::Run"},
+        {"only the first parenthesis pair goes, up to the first ')'",
+         "zorn::Call(std::function<void (int)>) const", "Call>)"},
+        {"a const inside the line stays", "f(int) const volatile", "f const volatile"},
+        {"a ')' before the first '(' keeps the line whole", "odd) name(x", "odd) name(x"},
+        {"empty lines vanish", "\nzorn::A::f()\n\n", "A::f"},
+    };
+    for (const Case& c : cases)
+    {
+        VString condensed;
+        CondenseStackCrawl(VString(c.crawl), condensed);
+        EXPECT_EQ(Ascii(condensed), c.condensed) << c.description;
+    }
 }
 
 class LoggingProcess : public BareProcess

@@ -1,0 +1,450 @@
+#include "toolbox/process/VLog4jMsgFileLogger.h"
+
+#include "toolbox/files/VFile.h"
+#include "toolbox/files/VFilePath.h"
+#include "toolbox/files/VFolder.h"
+#include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/kernel/values/ILoggerBagKeys.h"
+#include "toolbox/kernel/values/VValueBag.h"
+#include "toolbox/process/VSplitableLogFile.h"
+
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+#include <unordered_map>
+
+namespace zorn
+{
+
+namespace
+{
+
+// What is printed before an attribute's value; empty: the attribute is not printed.
+const std::unordered_map<std::u16string_view, const char*>& AttributePrefixes()
+{
+    static const std::unordered_map<std::u16string_view, const char*> sPrefixes = {
+        {u"message", ""},
+        {u"error_code", ""},
+        {u"level", ""},
+        {u"source", ""},
+        {u"component_signature", ""},
+        {u"task_id", "task="},
+        {u"task_name", "taskName="},
+        {u"socket", "socket="},
+        {u"local_addr", "localAddr="},
+        {u"local_port", "localPort="},
+        {u"peer_addr", "peerAddr="},
+        {u"peer_port", "peerPort="},
+        {u"exchange_id", "exchangeEndpointId="},
+        {u"is_blocking", "blocking="},
+        {u"is_ssl", "SSL="},
+        {u"is_select_io", "selectIO="},
+        {u"ms_timeout", "timeout="},
+        {u"count_bytes_asked", "asked="},
+        {u"count_bytes_sent", "sent="},
+        {u"count_bytes_received", "received="},
+        {u"ms_spent", "executionTime="},
+        {u"dump_offset", "offset="},
+        {u"dump_buffer", "data="},
+        {u"file_name", "fileName="},
+        {u"line_number", "lineNumber="},
+        {u"stack_crawl", "stackCrawl="},
+        {u"user_id", "UUID="},
+    };
+    return sPrefixes;
+}
+
+std::u16string_view Units(const VString& inText)
+{
+    return {reinterpret_cast<const char16_t*>(inText.GetCPointer()), static_cast<size_t>(inText.GetLength())};
+}
+
+// Appends the text's UTF-8 form.
+void AppendUTF8(std::string& ioBytes, const VString& inText)
+{
+    if (inText.IsEmpty())
+    {
+        return;
+    }
+    const size_t at = ioBytes.size();
+    ioBytes.resize(at + 3 * static_cast<size_t>(inText.GetLength()));
+    size_t produced = 0;
+    VTextConverters::Get()->ConvertFromVString(inText, nullptr, ioBytes.data() + at, ioBytes.size() - at,
+                                               &produced, CharSet::VTC_UTF_8);
+    ioBytes.resize(at + produced);
+}
+
+VString ProcessLogSource()
+{
+    IProcessServices* process = IProcessServices::Get();
+    return process != nullptr ? process->GetLogSourceIdentifier() : VString();
+}
+
+} // namespace
+
+// ---- Life ----
+
+VLog4jMsgFileLogger::VLog4jMsgFileLogger(VFolder* inLogFolder, const VString& inLogName)
+    : fLogFolder(inLogFolder), fLogName(inLogName)
+{
+    if (fLogFolder != nullptr)
+    {
+        fLogFolder->Retain();
+    }
+}
+
+VLog4jMsgFileLogger::~VLog4jMsgFileLogger()
+{
+    // Not the virtual one: a subclass is gone by now.
+    VLog4jMsgFileLogger::Stop();
+    if (fLogger != nullptr)
+    {
+        fLogger->Release();
+    }
+    if (fLogFolder != nullptr)
+    {
+        fLogFolder->Release();
+    }
+}
+
+void VLog4jMsgFileLogger::Start()
+{
+    if (fLogFolder == nullptr || fLogName.IsEmpty())
+    {
+        return;
+    }
+    int32_t next = 1;
+    VString name;
+    for (;; ++next)
+    {
+        BuildLogFileName(fLogName, next, name);
+        VFilePath path = fLogFolder->GetPath();
+        if (!path.ToSubFile(name) || !VFile(path).Exists())
+        {
+            break;
+        }
+    }
+    Start(next >= 2 ? next - 1 : 1);
+}
+
+void VLog4jMsgFileLogger::Start(int32_t inNumber)
+{
+    ILogger* logger = nullptr;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        if (fLogFile != nullptr || fLogFolder == nullptr || fLogName.IsEmpty())
+        {
+            return;
+        }
+        auto file = std::make_unique<VSplitableLogFile>(fLogFolder, fLogName, inNumber, false);
+        if (!file->Open(false, false))
+        {
+            return; // the file object closes and goes
+        }
+        fLogFile = std::move(file);
+        fStartTime = VTime(eInitWithCurrentTime);
+        if (fLogger == nullptr)
+        {
+            IProcessServices* process = IProcessServices::Get();
+            fLogger = process != nullptr ? process->GetLogger() : nullptr;
+            if (fLogger != nullptr)
+            {
+                fLogger->Retain();
+            }
+        }
+        logger = fLogger;
+    }
+    // Outside the lock: the "Logger" task takes the process logger's listener lock, then this one.
+    if (logger != nullptr)
+    {
+        logger->AddLogListener(&fListener);
+    }
+}
+
+void VLog4jMsgFileLogger::Stop()
+{
+    ILogger* logger = nullptr;
+    {
+        StLocker<VCriticalSection> lock(&fLock);
+        logger = fLogger;
+    }
+    // Withdrawn even when not started, in case a Start that raced with an earlier Stop registered
+    // it after that Stop: the process logger must never keep a listener that is going away. The
+    // removal delivers the pending records, so they reach the file before it closes.
+    if (logger != nullptr)
+    {
+        logger->RemoveLogListener(&fListener);
+    }
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fLogFile != nullptr)
+    {
+        fLogFile->Close();
+        fLogFile.reset();
+        fStartTime = VTime();
+    }
+}
+
+bool VLog4jMsgFileLogger::IsStarted() const
+{
+    StLocker<VCriticalSection> lock(const_cast<VCriticalSection*>(&fLock));
+    return fLogFile != nullptr;
+}
+
+void VLog4jMsgFileLogger::Flush()
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fLogFile != nullptr)
+    {
+        fLogFile->Flush();
+    }
+}
+
+// ---- Settings ----
+
+void VLog4jMsgFileLogger::SetLogMaxNumberToKeep(int32_t inCount)
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fLogFile != nullptr)
+    {
+        fLogFile->SetMaxLogsToKeep(inCount);
+    }
+}
+
+int32_t VLog4jMsgFileLogger::GetLogMaxNumberToKeep()
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    return fLogFile != nullptr ? fLogFile->GetMaxLogsToKeep() : 0;
+}
+
+void VLog4jMsgFileLogger::GetLogFolderPath(VFilePath& outPath) const
+{
+    if (fLogFolder != nullptr)
+    {
+        outPath = fLogFolder->GetPath();
+    }
+    else
+    {
+        outPath.Clear();
+    }
+}
+
+bool VLog4jMsgFileLogger::ShouldLog(EMessageLevel inLevel)
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    return fLogFile != nullptr && ((fLevelMask >> (static_cast<uint32_t>(inLevel) % 32)) & 1u) != 0;
+}
+
+VTime VLog4jMsgFileLogger::GetStartTime()
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    return fStartTime;
+}
+
+// ---- Names ----
+
+const char* VLog4jMsgFileLogger::GetMessageLevelName(int32_t inLevel)
+{
+    static const char* const sNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG",
+                                         "INFO", "WARN",  "ERROR",  "FATAL"};
+    return inLevel >= 0 && inLevel <= 7 ? sNames[inLevel] : "INFO";
+}
+
+void VLog4jMsgFileLogger::BuildLogFileName(const VString& inName, int32_t inNumber, VString& outName)
+{
+    VSplitableLogFile::BuildLogFileName(inName, inNumber, outName);
+}
+
+// ---- Lines ----
+
+void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString& outSource,
+                                             EMessageLevel& outLevel, VString& outMessage)
+{
+    outMessage.Clear();
+    inRecord->GetString(ILoggerBagKeys::message(), outMessage);
+    int64_t code = 0;
+    inRecord->GetLong8(ILoggerBagKeys::error_code(), code);
+    int32_t level = EML_Information;
+    inRecord->GetLong(ILoggerBagKeys::level(), level);
+    outLevel = static_cast<EMessageLevel>(level);
+    if (!inRecord->GetString(ILoggerBagKeys::source(), outSource))
+    {
+        outSource = ProcessLogSource();
+    }
+
+    uint32_t component = 0;
+    if (int32_t signature = 0; inRecord->GetLong(ILoggerBagKeys::component_signature(), signature))
+    {
+        component = static_cast<uint32_t>(signature);
+    }
+    else
+    {
+        component = static_cast<uint32_t>(static_cast<uint64_t>(code) >> 32);
+    }
+    if (component != 0)
+    {
+        if (!outSource.IsEmpty())
+        {
+            outSource.AppendUniChar('.');
+        }
+        outSource.AppendOsType(component);
+    }
+    if (code != 0)
+    {
+        char prefix[16];
+        std::snprintf(prefix, sizeof(prefix), "[%d] ", static_cast<int32_t>(static_cast<uint32_t>(code)));
+        VString text(prefix);
+        text.AppendString(outMessage);
+        outMessage.FromString(text);
+    }
+
+    outMessage.AppendCString(" (");
+    const auto& prefixes = AttributePrefixes();
+    bool printed = false;
+    VString name;
+    VString value;
+    std::string named;
+    const int32_t count = inRecord->GetAttributesCount();
+    for (int32_t i = 1; i <= count; ++i)
+    {
+        const VValueSingle* single = inRecord->GetNthAttribute(i, &name);
+        if (single == nullptr)
+        {
+            continue;
+        }
+        std::u16string_view units = Units(name);
+        if (units == u"sequence" || units == u"time")
+        {
+            continue;
+        }
+        auto found = prefixes.find(units);
+        if (found != prefixes.end() && found->second[0] == 0)
+        {
+            continue;
+        }
+        if (printed)
+        {
+            outMessage.AppendCString(", ");
+        }
+        if (found != prefixes.end())
+        {
+            outMessage.AppendCString(found->second);
+        }
+        else
+        {
+            outMessage.AppendString(name);
+            outMessage.AppendUniChar('=');
+        }
+        single->GetString(value);
+        const UniChar* units16 = value.GetCPointer();
+        int32_t from = 0;
+        for (int32_t at = 0; at < value.GetLength(); ++at)
+        {
+            if (units16[at] == '\n')
+            {
+                outMessage.AppendUniChars(units16 + from, at - from);
+                outMessage.AppendCString(" ; ");
+                from = at + 1;
+            }
+        }
+        outMessage.AppendUniChars(units16 + from, value.GetLength() - from);
+        printed = true;
+    }
+    outMessage.AppendUniChar(')');
+}
+
+void VLog4jMsgFileLogger::FormatLocalTime(const VTime& inTime, char (&outText)[64])
+{
+    VTime local(inTime);
+    VTime now(eInitWithCurrentTime);
+    const int64_t distance = inTime.GetMilliseconds() - now.GetMilliseconds();
+    if (distance > -60000 && distance < 60000)
+    {
+        local.AddMilliseconds(int64_t{VSystem::GetGMTOffset(true)} * 1000);
+        const int32_t ms = local.GetMillisecondsOfDay();
+        std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.GetYear(),
+                      local.GetMonth(), local.GetDay(), ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
+                      ms % 1000);
+        return;
+    }
+    int16_t year = 0;
+    int16_t month = 0;
+    int16_t day = 0;
+    int16_t hour = 0;
+    int16_t minute = 0;
+    int16_t second = 0;
+    int16_t millisecond = 0;
+    inTime.GetLocalTime(year, month, day, hour, minute, second, millisecond);
+    std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", year, month, day, hour,
+                  minute, second, millisecond);
+}
+
+void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
+{
+    int32_t level = EML_Information;
+    inRecord->GetLong(ILoggerBagKeys::level(), level);
+    if (fLogFile == nullptr || ((fLevelMask >> (static_cast<uint32_t>(level) % 32)) & 1u) == 0 || IsPaused())
+    {
+        return;
+    }
+    VTime time;
+    if (!inRecord->GetTime(ILoggerBagKeys::time(), time))
+    {
+        time = VTime(eInitWithCurrentTime);
+    }
+    char timeText[64];
+    FormatLocalTime(time, timeText);
+    int64_t sequence = 0;
+    if (!inRecord->GetLong8(ILoggerBagKeys::sequence(), sequence))
+    {
+        sequence = ILogger::GetSequenceNumber();
+    }
+    EMessageLevel readLevel = EML_Information;
+    GetLogInfosFromBag(inRecord, fSource, readLevel, fMessage);
+
+    fLine.clear();
+    char number[24];
+    auto [end, error] =
+        std::to_chars(number, number + sizeof(number), static_cast<unsigned long long>(sequence));
+    fLine.append(number, end);
+    fLine += ' ';
+    fLine += timeText;
+    fLine += " [";
+    AppendUTF8(fLine, fSource);
+    fLine += "] ";
+    fLine += GetMessageLevelName(readLevel);
+    fLine += " - ";
+    AppendUTF8(fLine, fMessage);
+    fLine += '\n';
+    fLogFile->AppendString(fLine.c_str());
+}
+
+void VLog4jMsgFileLogger::_PutBatch(const std::vector<const VValueBag*>& inRecords)
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fLogFile == nullptr)
+    {
+        return;
+    }
+    for (const VValueBag* record : inRecords)
+    {
+        _WriteRecord(record);
+    }
+    if (fLogFile != nullptr)
+    {
+        fLogFile->Flush();
+    }
+}
+
+void VLog4jMsgFileLogger::VLog4jLogListener::Put(const std::vector<const VValueBag*>& inRecords)
+{
+    fOwner->_PutBatch(inRecords);
+}
+
+void VLog4jMsgFileLogger::VLog4jLogListener::Put(const VValueBag* inRecord)
+{
+    fOwner->_WriteRecord(inRecord);
+}
+
+} // namespace zorn

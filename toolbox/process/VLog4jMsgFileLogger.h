@@ -1,0 +1,120 @@
+// VLog4jMsgFileLogger: writes the process logger's records into rolling text files
+// (VSplitableLogFile, "<name>_<n>.txt" in the log folder), one log4j-style line per record:
+//   "<sequence> <local time> [<source>] <LEVEL> - <message> (<attributes>)\n"
+// The local time is "YYYY-MM-DDThh:mm:ss.mmm" without a zone. Its embedded listener is registered
+// with the process logger while the file logger is started; the "Logger" task calls it with
+// batches of records.
+//
+// Choices made where several were possible:
+// - Start and Stop register and withdraw the listener outside the file logger's lock: the
+//   "Logger" task delivers under the process logger's listener lock and then takes this lock, so
+//   taking them the other way round could deadlock. Stop withdraws the listener first (which
+//   delivers the pending records into the file) and closes the file after.
+// - A line is formatted into one reusable UTF-8 buffer. The local time uses the zone offset that
+//   VSystem keeps for the current moment; a record more than a minute away from now is converted
+//   through the time zone at its own date.
+// - Records that arrive while not started or paused are dropped, not queued.
+#pragma once
+
+#include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/errors/ILogger.h"
+#include "toolbox/kernel/locks/VCriticalSection.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VTime.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zorn
+{
+
+class VFilePath;
+class VFolder;
+class VSplitableLogFile;
+class VValueBag;
+
+class VLog4jMsgFileLogger : public VObject
+{
+public:
+    // The listener the process logger calls; it lives and dies with its file logger.
+    class VLog4jLogListener : public VObject, public ILogListener
+    {
+    public:
+        explicit VLog4jLogListener(VLog4jMsgFileLogger* inOwner) : fOwner(inOwner) {}
+        // Writes the batch under the file logger's lock when it is started, then flushes once.
+        void Put(const std::vector<const VValueBag*>& inRecords) override;
+        // Writes one line (the caller holds the file logger's lock).
+        void Put(const VValueBag* inRecord);
+
+    protected:
+        // Embedded in its file logger: the last release frees nothing.
+        void DoOnRefCountZero() override {}
+
+    private:
+        VLog4jMsgFileLogger* fOwner;
+    };
+
+    // Retains the folder (which may be null) and copies the name; not started.
+    VLog4jMsgFileLogger(VFolder* inLogFolder, const VString& inLogName);
+    ~VLog4jMsgFileLogger() override;
+    VLog4jMsgFileLogger(const VLog4jMsgFileLogger&) = delete;
+    VLog4jMsgFileLogger& operator=(const VLog4jMsgFileLogger&) = delete;
+
+    // Appends to the highest piece of the unbroken series "<name>_1.txt", "_2", ... (1 when there
+    // is none).
+    virtual void Start();
+    // Opens piece inNumber for appending and registers the listener; nothing when started, or
+    // without folder or name. A piece that cannot be opened leaves the logger not started.
+    void Start(int32_t inNumber);
+    // Withdraws the listener (the pending records reach the file first), then closes the file.
+    virtual void Stop();
+    virtual bool IsStarted() const;
+    void Flush();
+    void Pause() { fPaused.store(true, std::memory_order_relaxed); }
+    void Resume() { fPaused.store(false, std::memory_order_relaxed); }
+    bool IsPaused() const { return fPaused.load(std::memory_order_relaxed); }
+    // Only while started; 0 when not started.
+    void SetLogMaxNumberToKeep(int32_t inCount);
+    int32_t GetLogMaxNumberToKeep();
+    void GetLogFolderPath(VFilePath& outPath) const;
+    void GetLogName(VString& outName) const { outName.FromString(fLogName); }
+    bool ShouldLog(EMessageLevel inLevel);
+    // When the file was opened (the zero time while not started).
+    VTime GetStartTime();
+    ILogListener* GetListener() { return &fListener; }
+
+    // "DUMP" ... "FATAL" for levels 0 to 7; "INFO" for any other.
+    static const char* GetMessageLevelName(int32_t inLevel);
+    // "<name>_<n>.txt".
+    static void BuildLogFileName(const VString& inName, int32_t inNumber, VString& outName);
+    // The record's source (with "." and the component's four characters), level and message (with
+    // the "[code] " prefix and the attribute list " (...)").
+    static void GetLogInfosFromBag(const VValueBag* inRecord, VString& outSource, EMessageLevel& outLevel,
+                                   VString& outMessage);
+    // The local time text of a record's line.
+    static void FormatLocalTime(const VTime& inTime, char (&outText)[64]);
+
+private:
+    // Writes one record's line; the lock is held.
+    void _WriteRecord(const VValueBag* inRecord);
+    void _PutBatch(const std::vector<const VValueBag*>& inRecords);
+
+    VCriticalSection fLock;
+    VTime fStartTime;
+    VFolder* fLogFolder;
+    VString fLogName;
+    std::unique_ptr<VSplitableLogFile> fLogFile;
+    std::atomic<bool> fPaused{false};
+    uint32_t fLevelMask = 0xF0;
+    VLog4jLogListener fListener{this};
+    ILogger* fLogger = nullptr; // retained; the process logger found by the first Start
+    // Reused for every line.
+    std::string fLine;
+    VString fSource;
+    VString fMessage;
+};
+
+} // namespace zorn
