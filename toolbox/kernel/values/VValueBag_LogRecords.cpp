@@ -98,6 +98,7 @@ void WriteErrorRecord(ILogger& ioLogger, VErrorBase* inError)
 {
     auto* record = new VValueBag();
     record->SetLong(ILoggerBagKeys::level(), EML_Error);
+    inError->SaveToBag(*record);
     VString text;
     inError->GetErrorDescription(text);
     record->SetString(ILoggerBagKeys::message(), text);
