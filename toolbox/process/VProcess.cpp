@@ -10,6 +10,7 @@
 #include "toolbox/kernel/locks/SpinLock.h"
 
 #include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/process/VMetricsManager.h"
 
 namespace zorn
@@ -142,6 +143,15 @@ bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
     std::lock_guard lock(fTokenMutex);
     // Unsigned difference: right across a wrap of the millisecond count.
     return !fActivityTokens.empty() || VSystem::GetCurrentTime() - fLastTokenRelease < inMilliseconds;
+}
+
+void VProcess::QuitAsynchronously(const VString* /*inReason*/)
+{
+    if (VTask* main = VTaskMgr::Get()->GetMainTask())
+    {
+        main->Kill();
+        main->SetMessageQueueEvent();
+    }
 }
 
 VFolder* VProcess::RetainFolder(uint32_t inKind) const
