@@ -1,6 +1,7 @@
 // POSIX back end of the process launcher (see the header): spawning, pipes, reaping and killing.
 #include "toolbox/process/posix/XPosixProcessLauncher.h"
 
+#include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/locks/VSyncEvent.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
@@ -23,6 +24,7 @@
 #include <syslog.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -174,7 +176,8 @@ void WatchChild(pid_t inPid)
 // ---- helpers of the launcher ----
 
 // Counts the work still running for Shutdown (the exit watch, the asynchronous reader) and sets
-// the event given to Notify once the count is back to 0.
+// the event given to Notify once the count is back to 0. The event is retained until then, so the
+// waiter may let it go as soon as it passes.
 class XPosixProcessLauncher::WaitGroup
 {
 public:
@@ -185,30 +188,38 @@ public:
     }
     void Leave()
     {
-        std::lock_guard<std::mutex> lock(fMutex);
-        if (--fCount == 0 && fEvent != nullptr)
+        VSyncEvent* event = nullptr;
         {
-            fEvent->Unlock();
-            fEvent = nullptr;
+            std::lock_guard<std::mutex> lock(fMutex);
+            if (--fCount == 0)
+            {
+                event = std::exchange(fEvent, nullptr);
+            }
+        }
+        if (event != nullptr)
+        {
+            event->Unlock();
+            event->Release();
         }
     }
     void Notify(VSyncEvent* inEvent)
     {
-        std::lock_guard<std::mutex> lock(fMutex);
-        if (fCount == 0)
         {
-            inEvent->Unlock();
+            std::lock_guard<std::mutex> lock(fMutex);
+            if (fCount != 0)
+            {
+                inEvent->Retain();
+                fEvent = inEvent;
+                return;
+            }
         }
-        else
-        {
-            fEvent = inEvent;
-        }
+        inEvent->Unlock();
     }
 
 private:
     std::mutex fMutex;
     int fCount = 0;
-    VSyncEvent* fEvent = nullptr;
+    VSyncEvent* fEvent = nullptr; // retained while set
 };
 
 // Kills the child's group when the time limit passes, unless cancelled first.
@@ -935,15 +946,15 @@ int32_t XPosixProcessLauncher::Shutdown(bool inKill, bool inTreeKill)
         {
             fGroup = std::make_unique<WaitGroup>();
         }
-        VSyncEvent done;
+        VRefPtr<VSyncEvent> done(new VSyncEvent(), true);
         if (fIsRunning && fPid > 0)
         {
             fGroup->Enter();
             _WaitForExit();
             fGroup->Leave();
         }
-        fGroup->Notify(&done);
-        done.Lock();
+        fGroup->Notify(done.Get());
+        done->Lock();
         _CloseChannels(false);
     }
     _CancelTimeLimit();
