@@ -133,6 +133,19 @@ void VProcessLauncher::ReadStd(VMemoryBuffer<>* outOutput, VMemoryBuffer<>* outE
         return;
     }
     char piece[4096];
+    // One read of a pipe: whether it is still open; ioGotSome tells that bytes came.
+    auto readPiece = [&piece](int32_t inCount, VMemoryBuffer<>* ioBuffer, bool& ioGotSome)
+    {
+        if (inCount > 0)
+        {
+            ioGotSome = true;
+            if (ioBuffer != nullptr)
+            {
+                ioBuffer->AddData(piece, static_cast<size_t>(inCount));
+            }
+        }
+        return inCount >= 0;
+    };
     bool outputOpen = true;
     bool errorOpen = true;
     while (outputOpen || errorOpen)
@@ -140,29 +153,11 @@ void VProcessLauncher::ReadStd(VMemoryBuffer<>* outOutput, VMemoryBuffer<>* outE
         bool gotSome = false;
         if (outputOpen)
         {
-            int32_t count = fLauncher->ReadFromChild(piece, sizeof(piece));
-            outputOpen = count >= 0;
-            if (count > 0)
-            {
-                gotSome = true;
-                if (outOutput != nullptr)
-                {
-                    outOutput->AddData(piece, static_cast<size_t>(count));
-                }
-            }
+            outputOpen = readPiece(fLauncher->ReadFromChild(piece, sizeof(piece)), outOutput, gotSome);
         }
         if (errorOpen)
         {
-            int32_t count = fLauncher->ReadErrorFromChild(piece, sizeof(piece));
-            errorOpen = count >= 0;
-            if (count > 0)
-            {
-                gotSome = true;
-                if (outError != nullptr)
-                {
-                    outError->AddData(piece, static_cast<size_t>(count));
-                }
-            }
+            errorOpen = readPiece(fLauncher->ReadErrorFromChild(piece, sizeof(piece)), outError, gotSome);
         }
         if (!gotSome && (outputOpen || errorOpen) && !fLauncher->WaitForPipes())
         {
