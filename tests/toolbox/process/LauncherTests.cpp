@@ -2,6 +2,7 @@
 // programs/launcher_child.cpp (its path comes from the build as LAUNCHER_CHILD).
 #include "tests/FakeProgramSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
+#include "toolbox/files/VFilePath.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/process/VProcessLauncher.h"
 
@@ -222,6 +223,25 @@ TEST(Launcher, ArgumentVectorAndInputReachTheChildAsTheyStand)
                                                    nullptr, &status, nullptr),
               0);
     EXPECT_EQ(Text(echoed), "fed to cat");
+}
+
+TEST(Launcher, WorkingFolderAndEnvironmentReachTheChild)
+{
+    std::string folder = test::MakeTemporaryFolder();
+    VFilePath where(VString((folder + "/").c_str()), FPS_POSIX);
+    EnvVarNamesAndValuesMap environment = {{VString("ZORN_ONLY"), VString("\xE2\x82\xAC")}};
+    environment.begin()->second.FromBlock("\xE2\x82\xAC", 3, CharSet::VTC_UTF_8);
+    VMemoryBuffer<> output;
+    int32_t status = 1;
+    ASSERT_EQ(VProcessLauncher::ExecuteCommandLine(VString("sh -c 'pwd;env'"), 0, nullptr, &output, nullptr,
+                                                   &environment, &where, &status, nullptr),
+              0);
+    EXPECT_EQ(status, 0);
+    std::string text = Text(output);
+    EXPECT_EQ(text.substr(0, folder.size() + 1), folder + "\n");
+    EXPECT_NE(text.find("ZORN_ONLY=\xE2\x82\xAC\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("HOME="), std::string::npos) << "the map replaces the process's environment";
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Launcher, OneMebibyteOnEachStreamIsReadWithoutDeadlock)
