@@ -13,6 +13,8 @@
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/process/VMetricsManager.h"
 
+#include <vector>
+
 namespace zorn
 {
 
@@ -147,10 +149,18 @@ bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
 
 void VProcess::QuitAsynchronously(const VString* /*inReason*/)
 {
-    if (VTask* main = VTaskMgr::Get()->GetMainTask())
+    // A reference taken under the manager's lock: once killed, the main task may leave its loop
+    // and be disposed of while this call still wakes it.
+    std::vector<VRefPtr<VTask>> tasks;
+    VTaskMgr::Get()->GetTasks(tasks);
+    for (const VRefPtr<VTask>& task : tasks)
     {
-        main->Kill();
-        main->SetMessageQueueEvent();
+        if (task->IsMain())
+        {
+            task->Kill();
+            task->SetMessageQueueEvent();
+            break;
+        }
     }
 }
 

@@ -76,15 +76,22 @@ int main(int argc, char** argv)
         {
             return 2;
         }
-        Say(1, "ready\n");
     }
     int markerFd = 1;
     if (mode == "devnull")
     {
+        // Standard output is on /dev/null before "ready" goes out on the original one.
+        int original = ::dup(1);
         int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::close(null);
+        Say(original, "ready\n");
+        ::close(original);
         markerFd = 2;
+    }
+    else if (mode != "early")
+    {
+        Say(1, "ready\n");
     }
     VTask* main = VTaskMgr::Get()->GetMainTask();
     int turns = 0;
