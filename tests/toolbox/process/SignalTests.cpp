@@ -16,14 +16,6 @@ namespace
 const std::string kApp = SIGNAL_APP;
 const std::string kInterruptText = "\n (ctrl-c has been received - quit)\n\n";
 
-// ThreadSanitizer puts its own handler in place with the flags given and calls ours later; with the
-// reset-on-delivery flag of SIGQUIT, the first SIGQUIT then sometimes takes the default action.
-#ifdef __SANITIZE_THREAD__
-constexpr bool kResetHandlerUnreliable = true;
-#else
-constexpr bool kResetHandlerUnreliable = false;
-#endif
-
 std::string Text(const VMemoryBuffer<>& inBuffer)
 {
     return std::string(static_cast<const char*>(inBuffer.GetDataPtr()), inBuffer.GetDataSize());
@@ -114,10 +106,6 @@ TEST(TerminationSignals, QuitThroughTheProcessObject)
     };
     for (const Case& c : cases)
     {
-        if (c.fSignal == SIGQUIT && kResetHandlerUnreliable)
-        {
-            continue;
-        }
         AppRun run = SignalApp(c.fMode, {c.fSignal});
         EXPECT_EQ(run.fOutput, c.fOutput) << c.fWhat;
         EXPECT_EQ(run.fError, c.fError) << c.fWhat;
@@ -127,10 +115,6 @@ TEST(TerminationSignals, QuitThroughTheProcessObject)
 
 TEST(TerminationSignals, ASecondSIGQUITTakesTheDefaultAction)
 {
-    if (kResetHandlerUnreliable)
-    {
-        GTEST_SKIP() << "SA_RESETHAND is not reliable under ThreadSanitizer's signal interception";
-    }
     AppRun run = SignalApp("hold", {SIGQUIT, SIGQUIT}, "quit requested\n");
     EXPECT_EQ(run.fOutput, "ready\nquit requested\n");
     EXPECT_EQ(run.fStatus, -127);
