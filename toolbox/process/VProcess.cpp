@@ -10,7 +10,10 @@
 #include "toolbox/kernel/locks/SpinLock.h"
 
 #include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/process/VMetricsManager.h"
+
+#include <vector>
 
 namespace zorn
 {
@@ -153,6 +156,23 @@ bool VProcess::HasSomeActivityTokens(uint32_t inMilliseconds)
     std::lock_guard lock(fTokenMutex);
     // Unsigned difference: right across a wrap of the millisecond count.
     return !fActivityTokens.empty() || VSystem::GetCurrentTime() - fLastTokenRelease < inMilliseconds;
+}
+
+void VProcess::QuitAsynchronously(const VString* /*inReason*/)
+{
+    // A reference taken under the manager's lock: once killed, the main task may leave its loop
+    // and be disposed of while this call still wakes it.
+    std::vector<VRefPtr<VTask>> tasks;
+    VTaskMgr::Get()->GetTasks(tasks);
+    for (const VRefPtr<VTask>& task : tasks)
+    {
+        if (task->IsMain())
+        {
+            task->Kill();
+            task->SetMessageQueueEvent();
+            break;
+        }
+    }
 }
 
 VFolder* VProcess::RetainFolder(uint32_t inKind) const

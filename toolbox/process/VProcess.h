@@ -59,6 +59,11 @@ public:
     // A new file (one reference) for inName in the folder of inKind when it exists there, else in
     // the folder of inSecondKind (when not 0) when it exists there, else null.
     VFile* RetainFile(uint32_t inKind, const VString& inName, uint32_t inSecondKind = 0) const;
+    // Asks the process to quit: kills the main task and wakes its message queue, so that a loop
+    // serving the main task's messages sees the process stop. The reason is not used. Any thread
+    // may call it (the termination-signal watcher does); nothing without a main task.
+    virtual void QuitAsynchronously(const VString* inReason);
+
     // The process's metrics manager, made with the process.
     VMetricsManager* GetMetricsManager() const { return fMetricsManager.get(); }
 

@@ -1,0 +1,36 @@
+// POSIX back end of the process framework: the termination signals of a command-line process.
+//
+// XPosixProcessIPC turns SIGTERM, SIGINT and SIGQUIT into an orderly quit of the process object
+// (VProcess::QuitAsynchronously), so that its main loop ends and the normal shut-down runs.
+// Choices and limits:
+// - Init installs one handler for the three signals, in that order, and stops at the first
+//   failure: SIGTERM blocks SIGINT and SIGQUIT while it runs, SIGINT blocks SIGQUIT and SIGTERM,
+//   SIGQUIT blocks SIGINT and SIGTERM; all restart interrupted calls, and SIGQUIT is reset to its
+//   default action on delivery, so a second SIGQUIT ends the process.
+// - The handler does only async-signal-safe work: with no process object it does nothing; for
+//   SIGINT it writes "\n (ctrl-c has been received - quit)\n\n" to standard output with write(2);
+//   then it writes the signal number to a self-pipe. A watcher thread, started by the first Init,
+//   reads the pipe and asks the process object to quit, so the message always comes first.
+// - Not signalfd: that needs the signals blocked in every thread, threads exist before Init.
+// - The handlers, the pipe and the watcher stay for the life of the process; the destructor does
+//   nothing.
+#pragma once
+
+#include "toolbox/kernel/base/VObject.h"
+
+namespace zorn
+{
+
+class XPosixProcessIPC : public VObject
+{
+public:
+    XPosixProcessIPC() = default;
+    ~XPosixProcessIPC() override = default;
+    XPosixProcessIPC(const XPosixProcessIPC&) = delete;
+    XPosixProcessIPC& operator=(const XPosixProcessIPC&) = delete;
+
+    // Whether all three handlers are installed.
+    bool Init();
+};
+
+} // namespace zorn
