@@ -100,7 +100,7 @@ bool IsEndOfOptions(const VString& inArgument)
 VString Message(const char* inMessage, const VString& inName, const char* inEnd = "`")
 {
     VString line(inMessage);
-    line.AppendString(inName);
+    line.AppendString(VCommandLineParser::ShownText(inName));
     line.AppendCString(inEnd);
     return line;
 }
@@ -391,6 +391,20 @@ bool VCommandLineParser::ValidateLongOptionName(const VString& inName)
         }
     }
     return true;
+}
+
+VString VCommandLineParser::ShownText(const VString& inText)
+{
+    VString shown(inText);
+    for (int32_t i = 1; i <= shown.GetLength(); ++i)
+    {
+        const UniChar unit = shown.GetUniChar(i);
+        if (unit < 0x20 || unit == 0x7F)
+        {
+            shown.SetUniChar(i, u'?');
+        }
+    }
+    return shown;
 }
 
 bool VCommandLineParser::ValidateShortOptionName(UniChar inName)

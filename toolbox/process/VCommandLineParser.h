@@ -34,7 +34,8 @@
 // - Exports to a null output string are printed on standard output instead.
 // - PrintAllArguments prints one line per argument, "[index] text".
 // - Standard input as a value ("-") is off unless SetStandardInputAllowed turns it on.
-// - Output is UTF-8, one line per call with its newline, flushed at once.
+// - Output is UTF-8, one line per call with its newline, flushed at once. Arguments quoted in error
+//   lines show control characters as '?' (ShownText).
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
@@ -147,6 +148,9 @@ public:
     static bool ValidateLongOptionName(const VString& inName);
     // An ASCII letter or digit, or 0 or 32 (no short name).
     static bool ValidateShortOptionName(UniChar inName);
+    // An argument as error lines show it: control characters as '?', so that a message stays one
+    // line and sends the terminal no control sequence.
+    static VString ShownText(const VString& inText);
 
     void Clear() { fInfos.Clear(); }
 

@@ -69,12 +69,12 @@ int32_t VOptionBase::PrintInvalidValue(VCommandLineParser& inParser, const VStri
         {
             VString shown(inValue);
             shown.Truncate(kShownValueLength, true);
-            line.AppendString(shown);
+            line.AppendString(VCommandLineParser::ShownText(shown));
             line.AppendCString("...");
         }
         else
         {
-            line.AppendString(inValue);
+            line.AppendString(VCommandLineParser::ShownText(inValue));
         }
         line.AppendUniChar(u'"');
     }

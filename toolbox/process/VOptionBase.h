@@ -56,7 +56,8 @@ protected:
     // Prints "invalid value for argument '<full name>' got "<value>" <inExpected>" through the
     // parser and returns 1. An option without a name shows "<anonymous>"; a value longer than 80
     // characters shows its first 80 followed by "..."; an empty value shows "empty value " in
-    // place of the quoted value (hence two spaces before inExpected).
+    // place of the quoted value (hence two spaces before inExpected). Control characters show as
+    // '?' (VCommandLineParser::ShownText).
     int32_t PrintInvalidValue(VCommandLineParser& inParser, const VString& inValue, const char* inExpected) const;
 
 private:
