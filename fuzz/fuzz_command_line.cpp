@@ -73,27 +73,40 @@ void Register(VCommandLineParser& ioParser, Variables& ioVariables)
 {
     StOptionsInfos& options = ioParser.GetOptionsInfos();
     ioParser.AddParagraph(VString("\nFuzz\n\t\tevery kind\n"));
-    options.RegisterOption(false, new VArgOption<bool>(u'b', VString("bool"), VString("flag"), &ioVariables.fBool));
-    options.RegisterOption(true, new VArgOption<bool>(32, VString("enabled"), VString("value"), &ioVariables.fBool));
-    options.RegisterOption(true, new VArgOption<int>(u'p', VString("pid"), VString("int"), &ioVariables.fInt));
-    options.RegisterOption(false, new VArgOption<int>(u'i', VString(), VString("int flag"), &ioVariables.fInt));
-    options.RegisterOption(true, new VArgOption<uint32_t>(u'c', VString("u32"), VString(), &ioVariables.fU32));
+    options.RegisterOption(false,
+                           new VArgOption<bool>(u'b', VString("bool"), VString("flag"), &ioVariables.fBool));
+    options.RegisterOption(
+        true, new VArgOption<bool>(32, VString("enabled"), VString("value"), &ioVariables.fBool));
+    options.RegisterOption(true,
+                           new VArgOption<int>(u'p', VString("pid"), VString("int"), &ioVariables.fInt));
+    options.RegisterOption(false,
+                           new VArgOption<int>(u'i', VString(), VString("int flag"), &ioVariables.fInt));
+    options.RegisterOption(true,
+                           new VArgOption<uint32_t>(u'c', VString("u32"), VString(), &ioVariables.fU32));
     options.RegisterOption(true, new VArgOption<int64_t>(32, VString("i64"), VString(), &ioVariables.fI64));
     options.RegisterOption(true, new VArgOption<uint64_t>(32, VString("u64"), VString(), &ioVariables.fU64));
-    options.RegisterOption(true, new VArgOption<VString>(u'l', VString("log-dir"), VString("text"), &ioVariables.fText));
-    options.RegisterOption(false, new VArgOption<VString>(32, VString("text-flag"), VString(), &ioVariables.fText));
-    options.RegisterOption(true, new VArgOption<std::vector<VString>>(32, VString("list"), VString(), &ioVariables.fList));
-    options.RegisterOption(false, new VArgOption<std::vector<VString>>(u'L', VString(), VString(), &ioVariables.fList));
-    options.RegisterOption(true, new VArgOption<VFilePath>(32, VString("path"), VString(), &ioVariables.fPath));
-    options.RegisterOption(true, new VArgOption<VRefPtr<VFile>>(32, VString("file"), VString(), &ioVariables.fFile));
+    options.RegisterOption(
+        true, new VArgOption<VString>(u'l', VString("log-dir"), VString("text"), &ioVariables.fText));
+    options.RegisterOption(false,
+                           new VArgOption<VString>(32, VString("text-flag"), VString(), &ioVariables.fText));
+    options.RegisterOption(
+        true, new VArgOption<std::vector<VString>>(32, VString("list"), VString(), &ioVariables.fList));
+    options.RegisterOption(
+        false, new VArgOption<std::vector<VString>>(u'L', VString(), VString(), &ioVariables.fList));
     options.RegisterOption(true,
-                           new VArgOption<VRefPtr<VFolder>>(32, VString("folder"), VString(), &ioVariables.fFolder));
-    options.RegisterOption(true, new VArgOption<VJSONValue>(u'j', VString("json"), VString(), &ioVariables.fJSON));
+                           new VArgOption<VFilePath>(32, VString("path"), VString(), &ioVariables.fPath));
+    options.RegisterOption(
+        true, new VArgOption<VRefPtr<VFile>>(32, VString("file"), VString(), &ioVariables.fFile));
+    options.RegisterOption(
+        true, new VArgOption<VRefPtr<VFolder>>(32, VString("folder"), VString(), &ioVariables.fFolder));
     options.RegisterOption(true,
-                           new VArgOption<VJSONValue>(32, VString("json-text"), VString(), &ioVariables.fJSONText));
-    options.RegisterOption(true,
-                           new VArgOption<VJSONValue>(32, VString("json-bool"), VString(), &ioVariables.fJSONBool));
-    options.SetPositionalCollector(new VArgOption<std::vector<VString>>(32, VString(), VString(), &ioVariables.fFiles));
+                           new VArgOption<VJSONValue>(u'j', VString("json"), VString(), &ioVariables.fJSON));
+    options.RegisterOption(
+        true, new VArgOption<VJSONValue>(32, VString("json-text"), VString(), &ioVariables.fJSONText));
+    options.RegisterOption(
+        true, new VArgOption<VJSONValue>(32, VString("json-bool"), VString(), &ioVariables.fJSONBool));
+    options.SetPositionalCollector(
+        new VArgOption<std::vector<VString>>(32, VString(), VString(), &ioVariables.fFiles));
     options.SetStandardInputAllowed(true);
 }
 

@@ -131,8 +131,9 @@ public:
         }
         else
         {
-            return Argument<T>::Append(inValue, *fVariable) ? 0
-                                                            : PrintInvalidValue(inParser, inValue, Argument<T>::kExpected);
+            return Argument<T>::Append(inValue, *fVariable)
+                       ? 0
+                       : PrintInvalidValue(inParser, inValue, Argument<T>::kExpected);
         }
     }
 

@@ -107,9 +107,7 @@ VString Message(const char* inMessage, const VString& inName, const char* inEnd 
 
 } // namespace
 
-VCommandLineParser::VCommandLineParser(const std::vector<VString>& inArguments) : fInfos(inArguments)
-{
-}
+VCommandLineParser::VCommandLineParser(const std::vector<VString>& inArguments) : fInfos(inArguments) {}
 
 VCommandLineParser::~VCommandLineParser() = default;
 
@@ -248,7 +246,8 @@ bool VCommandLineParser::_DrawValue(ParseState& ioState, VString& outValue) cons
     return false;
 }
 
-int32_t VCommandLineParser::_DrawAndHandValue(ParseState& ioState, VOptionBase* inOption, const VString& inName)
+int32_t VCommandLineParser::_DrawAndHandValue(ParseState& ioState, VOptionBase* inOption,
+                                              const VString& inName)
 {
     VString value;
     if (!_DrawValue(ioState, value))

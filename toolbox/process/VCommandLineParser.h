@@ -115,7 +115,7 @@ public:
     // The messages of Parse. Those ending with '`' are followed by a name and a closing '`'.
     static constexpr const char* kUnknownOption = "error: unknown option `";
     static constexpr const char* kInvalidValue = "error: invalid value for option  `";
-    static constexpr const char* kValueNotRequired = "error: a value for option `"; // + "` is not required"
+    static constexpr const char* kValueNotRequired = "error: a value for option `";  // + "` is not required"
     static constexpr const char* kMissingValue = "error: missing value for option "; // + the full name
     static constexpr const char* kMissingShortOption = "error: missing short option `";
     static constexpr const char* kStandardInputFailed = "error: failed to read from stdin for option `";

@@ -145,9 +145,9 @@ VString StOptionsInfos::HelpUsage(const VString& inProgramName, bool inColours) 
         }
     }
     text.AppendUniChar(u'\n');
-    AppendOptionLine(text,
-                     VOptionBase(VOptionBase::kNoShortName, VString("help"), VString("Display the help and exit")),
-                     inColours);
+    AppendOptionLine(
+        text, VOptionBase(VOptionBase::kNoShortName, VString("help"), VString("Display the help and exit")),
+        inColours);
     return text;
 }
 

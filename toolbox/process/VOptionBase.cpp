@@ -26,9 +26,7 @@ int32_t VOptionBase::AppendArgument(VCommandLineParser& /*inParser*/, const VStr
     return 1;
 }
 
-void VOptionBase::SetFlag()
-{
-}
+void VOptionBase::SetFlag() {}
 
 bool VOptionBase::AppendFullName(VString& ioText) const
 {

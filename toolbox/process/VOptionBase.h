@@ -58,7 +58,8 @@ protected:
     // characters shows its first 80 followed by "..."; an empty value shows "empty value " in
     // place of the quoted value (hence two spaces before inExpected). Control characters show as
     // '?' (VCommandLineParser::ShownText).
-    int32_t PrintInvalidValue(VCommandLineParser& inParser, const VString& inValue, const char* inExpected) const;
+    int32_t PrintInvalidValue(VCommandLineParser& inParser, const VString& inValue,
+                              const char* inExpected) const;
 
 private:
     UniChar fShortName;

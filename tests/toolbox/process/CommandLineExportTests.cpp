@@ -34,26 +34,32 @@ struct UpdaterLikeOptions
     explicit UpdaterLikeOptions(VCommandLineParser& ioParser)
     {
         StOptionsInfos& options = ioParser.GetOptionsInfos();
-        ioParser.AddParagraph(U16(u"\nZq Updater\n\t\tUpdates an existing Zq application residing at <path of app to "
-                                  u"update> using \t\tnewer versions tored <path of update>\n\n"));
-        options.RegisterOption(true, new VArgOption<int>(32, VString("pid"), VString("Wait for the caller's pid"), &fPid));
+        ioParser.AddParagraph(
+            U16(u"\nZq Updater\n\t\tUpdates an existing Zq application residing at <path of app to "
+                u"update> using \t\tnewer versions tored <path of update>\n\n"));
         options.RegisterOption(
-            false, new VArgOption<bool>(32, VString("silent"),
-                                        VString("ensure that no message is displayed in case of error. Errors are "
-                                                "still logged though"),
-                                        &fSilent));
+            true, new VArgOption<int>(32, VString("pid"), VString("Wait for the caller's pid"), &fPid));
         options.RegisterOption(
-            true, new VArgOption<VString>(32, VString("restart-params"),
-                                          VString("indicates the full path to the ZqLink \t\tfile that will be "
-                                                  "passed back to the restarted application. This does not \t\tapply "
-                                                  "if the application is started as a service"),
-                                          &fText));
+            false,
+            new VArgOption<bool>(32, VString("silent"),
+                                 VString("ensure that no message is displayed in case of error. Errors are "
+                                         "still logged though"),
+                                 &fSilent));
+        options.RegisterOption(
+            true, new VArgOption<VString>(
+                      32, VString("restart-params"),
+                      VString("indicates the full path to the ZqLink \t\tfile that will be "
+                              "passed back to the restarted application. This does not \t\tapply "
+                              "if the application is started as a service"),
+                      &fText));
         options.RegisterOption(true, new VArgOption<VString>(u'l', VString("log-dir"),
-                                                             VString("a \"quoted\" \\ path\rwith a return"), &fText));
+                                                             VString("a \"quoted\" \\ path\rwith a return"),
+                                                             &fText));
         options.RegisterOption(true, new VArgOption<uint32_t>(u'n', VString(), U16(u".count, é"), &fCount));
         options.RegisterOption(false, new VArgOption<bool>(32, VString("a-very-long-option-name-here"),
                                                            VString("'quoted at the start"), &fSilent));
-        options.SetPositionalCollector(new VArgOption<std::vector<VString>>(32, VString(), VString(), &fFiles));
+        options.SetPositionalCollector(
+            new VArgOption<std::vector<VString>>(32, VString(), VString(), &fFiles));
         ioParser.AddParagraph(VString("\nHelp:\n"));
         options.RegisterOption(false, new VArgOption<bool>(32, VString("version"),
                                                            VString("Print the version and exits"), &fSilent));
@@ -109,7 +115,8 @@ bool HasProgram(const char* inName)
 
 TEST(CommandLineHelp, GoldenTexts)
 {
-    const std::vector<VString> arguments{VString("/usr/lib/Zq Updater.app/Contents/MacOS/updater"), VString("--help")};
+    const std::vector<VString> arguments{VString("/usr/lib/Zq Updater.app/Contents/MacOS/updater"),
+                                         VString("--help")};
     for (bool terminal : {false, true})
     {
         VCommandLineParser parser(arguments);
@@ -137,11 +144,11 @@ TEST(CommandLineHelp, WrapPoints)
     };
     const Row rows[] = {
         {"80 characters stay whole", std::string(80, 'a'), std::string(80, 'a')},
-        {"81 without break: cut after 80", std::string(81, 'a'),
-         std::string(80, 'a') + "\n" + blanks + "a"},
+        {"81 without break: cut after 80", std::string(81, 'a'), std::string(80, 'a') + "\n" + blanks + "a"},
         {"after the last space within 80", a40 + " " + std::string(40, 'b'),
          a40 + " \n" + blanks + std::string(40, 'b')},
-        {"after a dot rather than an earlier space", "aa " + std::string(60, 'a') + "." + std::string(30, 'b'),
+        {"after a dot rather than an earlier space",
+         "aa " + std::string(60, 'a') + "." + std::string(30, 'b'),
          "aa " + std::string(60, 'a') + ".\n" + blanks + std::string(30, 'b')},
         {"a break as the 80th character", std::string(79, 'a') + "\t" + "bb",
          std::string(79, 'a') + "\t\n" + blanks + "bb"},
@@ -160,8 +167,8 @@ TEST(CommandLineHelp, WrapPoints)
         parser.GetOptionsInfos().RegisterOption(
             false, new VArgOption<int>(32, VString("w"), VString(row.fDescription.c_str()), &value));
         const std::string help = to_string(parser.GetOptionsInfos().HelpUsage(VString("p"), false));
-        const std::string expected = "Usage: p [OPTION]...\n    --w" + std::string(23, ' ') + row.fLine + "\n" +
-                                     "    --help" + std::string(20, ' ') + "Display the help and exit";
+        const std::string expected = "Usage: p [OPTION]...\n    --w" + std::string(23, ' ') + row.fLine +
+                                     "\n" + "    --help" + std::string(20, ' ') + "Display the help and exit";
         EXPECT_EQ(help, expected) << row.fWhat;
     }
 }
@@ -172,7 +179,8 @@ TEST(CommandLineJSON, LayoutOfASmallRegistry)
     VCommandLineParser parser(arguments);
     int value = 0;
     parser.AddParagraph(VString("Para"));
-    parser.GetOptionsInfos().RegisterOption(true, new VArgOption<int>(u'x', VString("ex"), VString("D\t1"), &value));
+    parser.GetOptionsInfos().RegisterOption(
+        true, new VArgOption<int>(u'x', VString("ex"), VString("D\t1"), &value));
     VString json;
     parser.ExportAsJSON(&json);
     EXPECT_EQ(to_string(json), "{\n"
@@ -234,8 +242,8 @@ std::vector<std::u16string> TextsOf(const VString& inJSON)
 
 TEST(CommandLineJSON, ReadBackUnchanged)
 {
-    const std::vector<VString> arguments{VString("/bin/updater"), VString("--pid"), VString("tab\there \"q\" \\"),
-                                         U16(u"\u0001ctl\u007F é \U0001F600")};
+    const std::vector<VString> arguments{VString("/bin/updater"), VString("--pid"),
+                                         VString("tab\there \"q\" \\"), U16(u"\u0001ctl\u007F é \U0001F600")};
     VCommandLineParser parser(arguments);
     UpdaterLikeOptions options(parser);
     VString json;
@@ -272,7 +280,8 @@ TEST(CommandLineManPage, LinesOfASmallRegistry)
     int value = 0;
     StOptionsInfos& options = parser.GetOptionsInfos();
     parser.AddParagraph(VString("\nSay \"hi\"\t\n"));
-    options.RegisterOption(true, new VArgOption<int>(u'x', VString("log-dir"), VString(".starts\n with a dot"), &value));
+    options.RegisterOption(
+        true, new VArgOption<int>(u'x', VString("log-dir"), VString(".starts\n with a dot"), &value));
     options.RegisterOption(true, new VArgOption<int>(u'n', VString(), VString("a \\ backslash"), &value));
     options.RegisterOption(false, new VArgOption<int>(32, VString("flag"), VString("'quote"), &value));
     options.RegisterOption(false, new VArgOption<int>(u'q', VString(), VString(), &value));

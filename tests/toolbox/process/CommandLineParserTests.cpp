@@ -79,15 +79,21 @@ Outcome ParseWith(const std::vector<std::string>& inArguments, const ParseSetup&
     VString logDir;
     std::vector<VString> files;
     parser.AddParagraph(VString("\nUpdater\n"));
-    options.RegisterOption(true, new VArgOption<int>(32, VString("pid"), VString("Wait for the caller's pid"), &pid));
-    options.RegisterOption(false, new VArgOption<bool>(32, VString("silent"), VString("No message"), &silent));
-    options.RegisterOption(true, new VArgOption<bool>(32, VString("enabled"), VString("On or off"), &enabled));
-    options.RegisterOption(true, new VArgOption<VString>(32, VString("log-dir"), VString("Log folder"), &logDir));
+    options.RegisterOption(
+        true, new VArgOption<int>(32, VString("pid"), VString("Wait for the caller's pid"), &pid));
+    options.RegisterOption(false,
+                           new VArgOption<bool>(32, VString("silent"), VString("No message"), &silent));
+    options.RegisterOption(true,
+                           new VArgOption<bool>(32, VString("enabled"), VString("On or off"), &enabled));
+    options.RegisterOption(true,
+                           new VArgOption<VString>(32, VString("log-dir"), VString("Log folder"), &logDir));
     options.RegisterOption(false, new VArgOption<bool>(u'v', VString(), VString("Verbose"), &verbose));
-    options.RegisterOption(true, new VArgOption<uint32_t>(u'c', VString("count"), VString("How many"), &count));
+    options.RegisterOption(true,
+                           new VArgOption<uint32_t>(u'c', VString("count"), VString("How many"), &count));
     if (inSetup.fCollector)
     {
-        options.SetPositionalCollector(new VArgOption<std::vector<VString>>(32, VString(), VString(), &files));
+        options.SetPositionalCollector(
+            new VArgOption<std::vector<VString>>(32, VString(), VString(), &files));
     }
     options.SetStandardInputAllowed(inSetup.fStandardInput);
 
@@ -126,9 +132,17 @@ TEST_F(CommandLineParser, ParseTable)
     const Row rows[] = {
         {"the program path only", {}, 0, "", {}},
         {"after -- an option is a plain argument", {"--", "--pid"}, 0, "", {.fFiles = {u"--pid"}}},
-        {"a value given to a flag", {"--silent=1"}, 1, "error: a value for option `silent` is not required\n", {}},
+        {"a value given to a flag",
+         {"--silent=1"},
+         1,
+         "error: a value for option `silent` is not required\n",
+         {}},
         {"a flag", {"--silent"}, 0, "", {.fSilent = true}},
-        {"a value search skips options", {"--log-dir", "--pid", "/l", "5"}, 0, "", {.fPid = 5, .fLogDir = u"/l"}},
+        {"a value search skips options",
+         {"--log-dir", "--pid", "/l", "5"},
+         0,
+         "",
+         {.fPid = 5, .fLogDir = u"/l"}},
         {"two value options, then their values in order",
          {"--pid", "--log-dir", "7", "/l", "plain"},
          0,
@@ -141,14 +155,22 @@ TEST_F(CommandLineParser, ParseTable)
          1,
          "invalid value for argument '--pid' got \"/a\"" + pidExpected,
          {}},
-        {"the value search stops at --", {"--pid", "--", "5"}, 1, "error: missing value for option --pid\n", {}},
+        {"the value search stops at --",
+         {"--pid", "--", "5"},
+         1,
+         "error: missing value for option --pid\n",
+         {}},
         {"no value left", {"--pid"}, 1, "error: missing value for option --pid\n", {}},
         {"a short value option without value",
          {"-c"},
          1,
          "error: missing value for option -c, --count\n",
          {}},
-        {"short options together", {"-vc", "3", "f"}, 0, "", {.fVerbose = true, .fCount = 3, .fFiles = {u"f"}}},
+        {"short options together",
+         {"-vc", "3", "f"},
+         0,
+         "",
+         {.fVerbose = true, .fCount = 3, .fFiles = {u"f"}}},
         {"an unknown short option", {"-5"}, 1, "error: missing short option `-5`\n", {}},
         {"an unknown letter after a known one",
          {"-vx"},
@@ -174,9 +196,21 @@ TEST_F(CommandLineParser, ParseTable)
          {.fCollector = false}},
         {"control characters are not echoed", {"--fo\033[2Jo"}, 1, "error: unknown option `fo?[2Jo`\n", {}},
         // Integer values.
-        {"pid beyond int", {"--pid", "3000000000"}, 1, "invalid value for argument '--pid' got \"3000000000\"" + pidExpected, {}},
-        {"pid one above INT32_MAX", {"--pid=2147483648"}, 1, "invalid value for argument '--pid' got \"2147483648\"" + pidExpected, {}},
-        {"pid one below INT32_MIN", {"--pid=-2147483649"}, 1, "invalid value for argument '--pid' got \"-2147483649\"" + pidExpected, {}},
+        {"pid beyond int",
+         {"--pid", "3000000000"},
+         1,
+         "invalid value for argument '--pid' got \"3000000000\"" + pidExpected,
+         {}},
+        {"pid one above INT32_MAX",
+         {"--pid=2147483648"},
+         1,
+         "invalid value for argument '--pid' got \"2147483648\"" + pidExpected,
+         {}},
+        {"pid one below INT32_MIN",
+         {"--pid=-2147483649"},
+         1,
+         "invalid value for argument '--pid' got \"-2147483649\"" + pidExpected,
+         {}},
         {"pid INT32_MIN", {"--pid=-2147483648"}, 0, "", {.fPid = INT32_MIN}},
         {"pid with white space around", {"--pid= 42 "}, 0, "", {.fPid = 42}},
         {"pid of 30 characters", {"--pid=" + std::string(28, '0') + "42"}, 0, "", {.fPid = 42}},
@@ -185,19 +219,39 @@ TEST_F(CommandLineParser, ParseTable)
          1,
          "invalid value for argument '--pid' got \"" + std::string(29, '0') + "42\"" + pidExpected,
          {}},
-        {"pid with a letter", {"--pid=4x"}, 1, "invalid value for argument '--pid' got \"4x\"" + pidExpected, {}},
-        {"pid with an inner sign", {"--pid=1-2"}, 1, "invalid value for argument '--pid' got \"1-2\"" + pidExpected, {}},
+        {"pid with a letter",
+         {"--pid=4x"},
+         1,
+         "invalid value for argument '--pid' got \"4x\"" + pidExpected,
+         {}},
+        {"pid with an inner sign",
+         {"--pid=1-2"},
+         1,
+         "invalid value for argument '--pid' got \"1-2\"" + pidExpected,
+         {}},
         {"pid empty", {"--pid="}, 1, "invalid value for argument '--pid' got empty value " + pidExpected, {}},
         {"a long bad value is cut at 80",
          {"--pid=" + x100},
          1,
          "invalid value for argument '--pid' got \"" + std::string(80, 'x') + "...\"" + pidExpected,
          {}},
-        {"u32 refuses a minus", {"--count=-1"}, 1, "invalid value for argument '-c, --count' got \"-1\" expected an unsigned integral\n", {}},
+        {"u32 refuses a minus",
+         {"--count=-1"},
+         1,
+         "invalid value for argument '-c, --count' got \"-1\" expected an unsigned integral\n",
+         {}},
         {"u32 UINT32_MAX", {"--count=4294967295"}, 0, "", {.fCount = UINT32_MAX}},
-        {"u32 beyond", {"--count=4294967296"}, 1, "invalid value for argument '-c, --count' got \"4294967296\" expected an unsigned integral\n", {}},
+        {"u32 beyond",
+         {"--count=4294967296"},
+         1,
+         "invalid value for argument '-c, --count' got \"4294967296\" expected an unsigned integral\n",
+         {}},
         // Boolean values.
-        {"bool yes", {"--enabled=yes"}, 1, "invalid value for argument '--enabled' got \"yes\" expected 0, 1, true or false\n", {}},
+        {"bool yes",
+         {"--enabled=yes"},
+         1,
+         "invalid value for argument '--enabled' got \"yes\" expected 0, 1, true or false\n",
+         {}},
         {"bool TRUE", {"--enabled=TRUE"}, 0, "", {.fEnabled = true}},
         {"bool 1", {"--enabled", "1"}, 0, "", {.fEnabled = true}},
         // Standard input for "-".
@@ -247,7 +301,8 @@ TEST_F(CommandLineParser, FlagsOfEachKind)
     options.RegisterOption(false, new VArgOption<bool>(32, VString("b"), VString(), &b));
     options.RegisterOption(false, new VArgOption<int>(32, VString("i"), VString(), &i));
     options.RegisterOption(false, new VArgOption<VString>(32, VString("s"), VString(), &s));
-    options.RegisterOption(false, new VArgOption<std::vector<VString>>(32, VString("list"), VString(), &list));
+    options.RegisterOption(false,
+                           new VArgOption<std::vector<VString>>(32, VString("list"), VString(), &list));
     ASSERT_EQ(parser.Parse(), 0);
     EXPECT_TRUE(b);
     EXPECT_EQ(i, 1);
@@ -311,8 +366,8 @@ TEST(CommandLineNames, FullNamesAndValidation)
         bool fValid;
     };
     const NameRow names[] = {
-        {"", true},          {"a", false},     {"log-dir", true}, {"-log", false}, {"log-", false},
-        {"Log", false},      {"l0g", true},    {"a b", false},    {"ab", true},    {"a_b", false},
+        {"", true},     {"a", false},  {"log-dir", true}, {"-log", false}, {"log-", false},
+        {"Log", false}, {"l0g", true}, {"a b", false},    {"ab", true},    {"a_b", false},
     };
     for (const NameRow& row : names)
     {
@@ -424,7 +479,8 @@ TEST_F(CommandLinePaths, ResolvedPathsFilesAndFolders)
         {"a folder with a trailing slash and a dot", "/./", "/", true},
         {"a file", "/file.txt", "/file.txt", false},
         {"a link is followed to its target", "/link", "/file.txt", false},
-        {"a climb back in", "/../" + fFolder.substr(fFolder.rfind('/') + 1) + "/file.txt", "/file.txt", false},
+        {"a climb back in", "/../" + fFolder.substr(fFolder.rfind('/') + 1) + "/file.txt", "/file.txt",
+         false},
         {"a missing item", "/missing", nullptr, false},
         {"a file used as folder", "/file.txt/", nullptr, false},
     };
@@ -467,9 +523,11 @@ TEST_F(CommandLinePaths, RefusedPathPrintsItsLine)
     VCommandLineParser::Streams streams;
     parser.SetStreamsForTesting(&streams);
     VRefPtr<VFolder> app;
-    parser.GetOptionsInfos().RegisterOption(true, new VArgOption<VRefPtr<VFolder>>(32, VString("app"), VString(), &app));
+    parser.GetOptionsInfos().RegisterOption(
+        true, new VArgOption<VRefPtr<VFolder>>(32, VString("app"), VString(), &app));
     EXPECT_EQ(parser.Parse(), 1);
-    EXPECT_EQ(streams.fError, "invalid value for argument '--app' got \"" + fFolder + "/file.txt\" expected an existing folder\n");
+    EXPECT_EQ(streams.fError, "invalid value for argument '--app' got \"" + fFolder +
+                                  "/file.txt\" expected an existing folder\n");
     EXPECT_EQ(app.Get(), nullptr);
 }
 
