@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 namespace zorn
 {
@@ -200,26 +201,32 @@ bool Argument<VFilePath>::Append(const VString& inText, VFilePath& ioValue)
     return true;
 }
 
-bool Argument<VRefPtr<VFile>>::Append(const VString& inText, VRefPtr<VFile>& ioValue)
+namespace
+{
+
+// A new VFile for a resolved file path, or a new VFolder for a folder path.
+template <class Object>
+bool AppendObject(const VString& inText, VRefPtr<Object>& ioValue)
 {
     VFilePath path;
-    if (!ResolvePath(inText, path) || !path.IsFile())
+    if (!ResolvePath(inText, path) || path.IsFolder() != std::is_same_v<Object, VFolder>)
     {
         return false;
     }
-    ioValue.Adopt(new VFile(path));
+    ioValue.Adopt(new Object(path));
     return true;
+}
+
+} // namespace
+
+bool Argument<VRefPtr<VFile>>::Append(const VString& inText, VRefPtr<VFile>& ioValue)
+{
+    return AppendObject(inText, ioValue);
 }
 
 bool Argument<VRefPtr<VFolder>>::Append(const VString& inText, VRefPtr<VFolder>& ioValue)
 {
-    VFilePath path;
-    if (!ResolvePath(inText, path) || !path.IsFolder())
-    {
-        return false;
-    }
-    ioValue.Adopt(new VFolder(path));
-    return true;
+    return AppendObject(inText, ioValue);
 }
 
 // ------------------------------------------------------------------------------------------------

@@ -231,6 +231,10 @@ bool VCommandLineParser::_DrawValue(ParseState& ioState, VString& outValue) cons
     for (; ioState.fCursor < arguments.size(); ++ioState.fCursor)
     {
         const VString& candidate = arguments[ioState.fCursor];
+        if (ioState.fTaken[ioState.fCursor])
+        {
+            continue;
+        }
         if (IsEndOfOptions(candidate))
         {
             return false;

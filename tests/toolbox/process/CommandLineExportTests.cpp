@@ -273,6 +273,28 @@ TEST(CommandLineJSON, ReadBackUnchanged)
     EXPECT_EQ(TextsOf(rewritten), texts);
 }
 
+TEST(CommandLinePrinting, ArgumentsAndExportsOnStandardOutput)
+{
+    const std::vector<VString> arguments{VString("p"), VString("one"), VString("two")};
+    VCommandLineParser parser(arguments);
+    parser.AddParagraph(VString("P"));
+    VCommandLineParser::Streams streams;
+    parser.SetStreamsForTesting(&streams);
+    parser.PrintAllArguments(true);
+    parser.PrintAllArguments(false);
+    EXPECT_EQ(streams.fOutput, "[0] p\n[1] one\n[2] two\n[1] one\n[2] two\n");
+
+    VString json;
+    VString page;
+    parser.ExportAsJSON(&json);
+    parser.ExportAsManPage(&page);
+    streams.fOutput.clear();
+    parser.ExportAsJSON(nullptr);
+    parser.ExportAsManPage(nullptr);
+    EXPECT_EQ(streams.fOutput, to_string(json) + to_string(page));
+    EXPECT_EQ(streams.fError, "");
+}
+
 TEST(CommandLineManPage, LinesOfASmallRegistry)
 {
     const std::vector<VString> arguments{VString("p")};
