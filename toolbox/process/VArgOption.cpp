@@ -26,28 +26,16 @@ bool IsWord(const VString& inText, const char* inWord)
     return inText.EqualToString(VString(inWord), false);
 }
 
-bool IsAnyWord(const VString& inText, std::initializer_list<const char*> inWords)
-{
-    for (const char* word : inWords)
-    {
-        if (IsWord(inText, word))
-        {
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 bool Argument<bool>::Append(const VString& inText, bool& ioValue)
 {
-    if (IsAnyWord(inText, {"1", "true"}))
+    if (inText.EqualToUSASCIICString("1") || IsWord(inText, "true"))
     {
         ioValue = true;
         return true;
     }
-    if (IsAnyWord(inText, {"0", "false"}))
+    if (inText.EqualToUSASCIICString("0") || IsWord(inText, "false"))
     {
         ioValue = false;
         return true;
@@ -241,12 +229,12 @@ bool Argument<VJSONValue>::Append(const VString& inText, VJSONValue& ioValue)
     }
     if (ioValue.IsBool())
     {
-        if (IsAnyWord(inText, {"1", "true", "on"}))
+        if (inText.EqualToUSASCIICString("1") || IsWord(inText, "true") || IsWord(inText, "on"))
         {
             ioValue.SetBool(true);
             return true;
         }
-        if (IsAnyWord(inText, {"0", "false", "off"}))
+        if (inText.EqualToUSASCIICString("0") || IsWord(inText, "false") || IsWord(inText, "off"))
         {
             ioValue.SetBool(false);
             return true;

@@ -28,43 +28,50 @@ VString U16(const std::u16string& inText)
 
 // The updater's own option texts (tabs and line feeds included), a short and long option, a
 // short-only value option, a name too long for the description column and a description that
-// needs cutting.
+// needs cutting. fTexts holds the paragraphs and descriptions in registration order.
 struct UpdaterLikeOptions
 {
-    explicit UpdaterLikeOptions(VCommandLineParser& ioParser)
+    explicit UpdaterLikeOptions(VCommandLineParser& ioParser) : fParser(ioParser)
     {
-        StOptionsInfos& options = ioParser.GetOptionsInfos();
-        ioParser.AddParagraph(
-            U16(u"\nZq Updater\n\t\tUpdates an existing Zq application residing at <path of app to "
-                u"update> using \t\tnewer versions tored <path of update>\n\n"));
-        options.RegisterOption(
-            true, new VArgOption<int>(32, VString("pid"), VString("Wait for the caller's pid"), &fPid));
-        options.RegisterOption(
-            false,
-            new VArgOption<bool>(32, VString("silent"),
-                                 VString("ensure that no message is displayed in case of error. Errors are "
-                                         "still logged though"),
-                                 &fSilent));
-        options.RegisterOption(
-            true, new VArgOption<VString>(
-                      32, VString("restart-params"),
-                      VString("indicates the full path to the ZqLink \t\tfile that will be "
-                              "passed back to the restarted application. This does not \t\tapply "
-                              "if the application is started as a service"),
-                      &fText));
-        options.RegisterOption(true, new VArgOption<VString>(u'l', VString("log-dir"),
-                                                             VString("a \"quoted\" \\ path\rwith a return"),
-                                                             &fText));
-        options.RegisterOption(true, new VArgOption<uint32_t>(u'n', VString(), U16(u".count, é"), &fCount));
-        options.RegisterOption(false, new VArgOption<bool>(32, VString("a-very-long-option-name-here"),
-                                                           VString("'quoted at the start"), &fSilent));
-        options.SetPositionalCollector(
+        Paragraph(U16(u"\nZq Updater\n\t\tUpdates an existing Zq application residing at <path of app to "
+                      u"update> using \t\tnewer versions tored <path of update>\n\n"));
+        Option(true, new VArgOption<int>(32, VString("pid"), VString("Wait for the caller's pid"), &fPid));
+        Option(false,
+               new VArgOption<bool>(32, VString("silent"),
+                                    VString("ensure that no message is displayed in case of error. Errors "
+                                            "are still logged though"),
+                                    &fSilent));
+        Option(true,
+               new VArgOption<VString>(32, VString("restart-params"),
+                                       VString("indicates the full path to the ZqLink \t\tfile that will be "
+                                               "passed back to the restarted application. This does not "
+                                               "\t\tapply if the application is started as a service"),
+                                       &fText));
+        Option(true, new VArgOption<VString>(u'l', VString("log-dir"),
+                                             VString("a \"quoted\" \\ path\rwith a return"), &fText));
+        Option(true, new VArgOption<uint32_t>(u'n', VString(), U16(u".count, \u00E9"), &fCount));
+        Option(false, new VArgOption<bool>(32, VString("a-very-long-option-name-here"),
+                                           VString("'quoted at the start"), &fSilent));
+        ioParser.GetOptionsInfos().SetPositionalCollector(
             new VArgOption<std::vector<VString>>(32, VString(), VString(), &fFiles));
-        ioParser.AddParagraph(VString("\nHelp:\n"));
-        options.RegisterOption(false, new VArgOption<bool>(32, VString("version"),
-                                                           VString("Print the version and exits"), &fSilent));
+        Paragraph(VString("\nHelp:\n"));
+        Option(false, new VArgOption<bool>(32, VString("version"), VString("Print the version and exits"),
+                                           &fSilent));
     }
 
+    void Paragraph(const VString& inText)
+    {
+        fParser.AddParagraph(inText);
+        fTexts.push_back(Text(inText));
+    }
+    void Option(bool inTakesValue, VOptionBase* inOption)
+    {
+        fTexts.push_back(Text(inOption->GetDescription()));
+        fParser.GetOptionsInfos().RegisterOption(inTakesValue, inOption);
+    }
+
+    VCommandLineParser& fParser;
+    std::vector<std::u16string> fTexts;
     int fPid = -1;
     bool fSilent = false;
     uint32_t fCount = 0;
@@ -254,12 +261,9 @@ TEST(CommandLineJSON, ReadBackUnchanged)
     {
         expected.push_back(Text(argument));
     }
+    expected.insert(expected.end(), options.fTexts.begin(), options.fTexts.end());
     const std::vector<std::u16string> texts = TextsOf(json);
-    ASSERT_EQ(texts.size(), arguments.size() + 9);
-    EXPECT_EQ(std::vector<std::u16string>(texts.begin(), texts.begin() + 4), expected);
-    EXPECT_EQ(texts[4].substr(0, 12), u"\nZq Updater\n");
-    EXPECT_EQ(texts[8], u"a \"quoted\" \\ path\rwith a return");
-    EXPECT_EQ(texts[9], u".count, é");
+    EXPECT_EQ(texts, expected);
 
     if (!HasProgram("python3"))
     {
