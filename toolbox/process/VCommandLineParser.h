@@ -33,9 +33,10 @@
 //   description that would begin with '.' or '\'' (a troff request otherwise).
 // - Exports to a null output string are printed on standard output instead.
 // - PrintAllArguments prints one line per argument, "[index] text".
-// - Standard input as a value ("-") is off unless SetStandardInputAllowed turns it on.
-// - Output is UTF-8, one line per call with its newline, flushed at once. Arguments quoted in error
-//   lines show control characters as '?' (ShownText).
+// - Standard input as a value ("-") is off unless SetStandardInputAllowed turns it on. It reaches
+//   "--name=-" and a plain "-"; the value search passes over "-" as it begins with '-'.
+// - Output is UTF-8, each call's text followed by a line break, flushed at once. Arguments quoted
+//   in error lines show control characters as '?' (ShownText).
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
