@@ -1,4 +1,5 @@
 // The sleep notifier, driven through its Linux back end's power messages.
+#include "tests/toolbox/kernel/LoggerTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/values/VValueBag.h"
@@ -16,7 +17,7 @@ namespace zorn
 namespace
 {
 
-class RecordingLogger : public ILogger
+class RecordingLogger : public test::StubLogger
 {
 public:
     using Record = std::map<std::string, std::string>;
