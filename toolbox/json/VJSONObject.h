@@ -252,7 +252,7 @@ private:
     friend class VJSONPropertyIteratorBase;
     friend class VJSONGraph;
     friend class VJSONClassStore;
-    friend class VJSONClass; // construction level and flag
+    friend class VJSONClass;          // construction level and flag
     friend class VJSONBinaryImporter; // gives an object read back its class and implementation
 
     // Takes inClass (UseClassObject) in place of the current class, with a construction level.
