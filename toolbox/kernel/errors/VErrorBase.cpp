@@ -397,6 +397,11 @@ void VErrorBase::GetStackCrawl(VString& outText) const
     fStackCrawl.Dump(outText);
 }
 
+void VErrorBase::GetStackCrawlNames(VString& outText) const
+{
+    fStackCrawl.DumpNames(outText);
+}
+
 VJSONObject* VErrorBase::CreateJSONObject() const
 {
     const detail::VJSONObjectAccess* json = detail::JSONObjects();

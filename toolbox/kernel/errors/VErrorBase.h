@@ -73,6 +73,8 @@ public:
     // The dump of the stack crawl the error carries (see XLinuxStackCrawl::Dump); empty, as
     // nothing captures one when errors are raised.
     void GetStackCrawl(VString& outText) const;
+    // The captured stack as names only, one line per frame (the form log records condense).
+    void GetStackCrawlNames(VString& outText) const;
     // A new JSON object (the caller's reference) with "errCode", "componentSignature", "message"
     // (the description), and "extraDescription" and "seriousError" when the parameters hold them.
     // Null while the JSON layer has not started.

@@ -50,18 +50,33 @@ void XLinuxStackCrawl::Dump(VString& outText) const
         std::snprintf(line, sizeof(line), "   {%u} 0x%016" PRIxPTR " - ", fCount - 1 - i,
                       reinterpret_cast<uintptr_t>(fFrames[i]));
         outText.AppendCString(line);
-        Dl_info info{};
-        if (::dladdr(fFrames[i], &info) != 0 && info.dli_sname != nullptr)
-        {
-            VString name;
-            VSystem::DemangleSymbol(info.dli_sname, name);
-            outText.AppendString(name);
-        }
-        else
-        {
-            outText.AppendCString("<inline>");
-        }
+        _AppendName(i, outText);
         outText.AppendCString("\n");
+    }
+}
+
+void XLinuxStackCrawl::DumpNames(VString& outText) const
+{
+    outText.Clear();
+    for (uint32_t i = 0; i < fCount; ++i)
+    {
+        _AppendName(i, outText);
+        outText.AppendCString("\n");
+    }
+}
+
+void XLinuxStackCrawl::_AppendName(uint32_t inIndex, VString& ioText) const
+{
+    Dl_info info{};
+    if (::dladdr(fFrames[inIndex], &info) != 0 && info.dli_sname != nullptr)
+    {
+        VString name;
+        VSystem::DemangleSymbol(info.dli_sname, name);
+        ioText.AppendString(name);
+    }
+    else
+    {
+        ioText.AppendCString("<inline>");
     }
 }
 

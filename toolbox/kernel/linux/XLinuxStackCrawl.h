@@ -36,11 +36,16 @@ public:
     // "   {N} 0x<address> - <demangled name>\n", "<inline>" for a frame without a name. Empty for
     // an empty crawl.
     void Dump(VString& outText) const;
+    // Only the names, one line per frame, innermost first: "<demangled name>\n", "<inline>" for a
+    // frame without a name. This is the form log records condense.
+    void DumpNames(VString& outText) const;
 
     // Orders by count, then by the addresses from the innermost frame out.
     bool operator<(const XLinuxStackCrawl& inOther) const;
 
 private:
+    void _AppendName(uint32_t inIndex, VString& ioText) const;
+
     void* fFrames[kMaxFrames] = {};
     uint32_t fCount = 0;
 };

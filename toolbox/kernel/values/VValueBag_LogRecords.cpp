@@ -108,7 +108,7 @@ void WriteErrorRecord(ILogger& ioLogger, VErrorBase* inError)
         record->SetLong(ILoggerBagKeys::component_signature(), static_cast<int32_t>(component));
     }
     record->SetString(ILoggerBagKeys::source(), LogSource());
-    inError->GetStackCrawl(text);
+    inError->GetStackCrawlNames(text);
     SetCondensedCrawl(*record, text);
     ioLogger.LogBag(record);
     record->Release();
@@ -129,7 +129,7 @@ void WriteAssertRecord(ILogger& ioLogger, const char* inMessage, const char* inF
     XLinuxStackCrawl crawl;
     crawl.LoadFrames(2, 8);
     VString text;
-    crawl.Dump(text);
+    crawl.DumpNames(text);
     SetCondensedCrawl(*record, text);
     ioLogger.LogBag(record);
     record->Release();

@@ -82,6 +82,7 @@ TEST(BagLogRecords, AssertRecord)
     EXPECT_EQ(first["line_number"], "42");
     EXPECT_NE(first["stack_crawl"].find(" <- "), std::string::npos) << first["stack_crawl"];
     EXPECT_EQ(first["stack_crawl"].find('\n'), std::string::npos);
+    EXPECT_EQ(first["stack_crawl"].find("0x"), std::string::npos) << "names only: " << first["stack_crawl"];
     EXPECT_EQ(logger.fRecords[1]["file_name"], "plain.cpp");
 }
 
