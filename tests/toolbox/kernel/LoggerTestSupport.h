@@ -3,6 +3,12 @@
 #pragma once
 
 #include "toolbox/kernel/errors/ILogger.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/values/VValueBag.h"
+
+#include <map>
+#include <string>
+#include <vector>
 
 namespace zorn::test
 {
@@ -25,6 +31,29 @@ public:
     bool WithInfo(bool) override { return false; }
     bool AddLogListener(ILogListener*) override { return false; }
     bool RemoveLogListener(ILogListener*) override { return false; }
+};
+
+// Accepts every level and keeps the text (UTF-8) of every attribute of every record it is given.
+class RecordingLogger : public StubLogger
+{
+public:
+    using Record = std::map<std::string, std::string>;
+
+    bool ShouldLog(EMessageLevel) const override { return true; }
+    void LogBag(VValueBag* ioRecord) override
+    {
+        Record record;
+        VString name;
+        VString text;
+        for (int32_t i = 1; i <= ioRecord->GetAttributesCount(); ++i)
+        {
+            ioRecord->GetNthAttribute(i, &name)->GetString(text);
+            record[to_string(name)] = to_string(text);
+        }
+        fRecords.push_back(record);
+    }
+
+    std::vector<Record> fRecords;
 };
 
 } // namespace zorn::test

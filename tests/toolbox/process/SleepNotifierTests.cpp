@@ -17,33 +17,11 @@ namespace zorn
 namespace
 {
 
-class RecordingLogger : public test::StubLogger
-{
-public:
-    using Record = std::map<std::string, std::string>;
-
-    bool ShouldLog(EMessageLevel) const override { return true; }
-    void LogBag(VValueBag* ioRecord) override
-    {
-        Record record;
-        VString name;
-        VString text;
-        for (int32_t i = 1; i <= ioRecord->GetAttributesCount(); ++i)
-        {
-            ioRecord->GetNthAttribute(i, &name)->GetString(text);
-            record[to_string(name)] = to_string(text);
-        }
-        fRecords.push_back(record);
-    }
-
-    std::vector<Record> fRecords;
-};
-
 class LoggingProcess : public test::BareProcess
 {
 public:
     ILogger* GetLogger() const override { return &fLogger; }
-    mutable RecordingLogger fLogger;
+    mutable test::RecordingLogger fLogger;
 };
 
 // Records its hooks in a shared journal; optionally unregisters another handler while sleeping.
@@ -119,7 +97,7 @@ TEST_F(SleepNotifierTest, PowerMessagesLogAndNotifyInAddressOrder)
     EXPECT_TRUE(Feed(XLinuxSleepNotifier::kCanSystemSleep));
     EXPECT_FALSE(Feed(XLinuxSleepNotifier::kSystemHasPoweredOn));
     EXPECT_FALSE(Feed(0xE0000320)) << "other messages are ignored";
-    using Record = RecordingLogger::Record;
+    using Record = test::RecordingLogger::Record;
     EXPECT_EQ(
         fProcess.fLogger.fRecords,
         (std::vector<Record>{{{"message", "System is going to sleep"}, {"source", "sleepNotifications"}},

@@ -2,6 +2,7 @@
 // extensions live in this linux/ back end.
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 
+#include "toolbox/files/linux/XLinuxErrno.h"
 #include "toolbox/kernel/locks/VSyncEvent.h"
 #include "toolbox/kernel/tasks/VTask.h"
 
@@ -67,10 +68,7 @@ XLinuxCopyCalls TakeCalls()
     return CurrentCalls();
 }
 
-VError Errno(int inErrno)
-{
-    return inErrno == 0 ? VE_OK : MakeVErrorFromErrno(inErrno);
-}
+using xlinux::Errno;
 
 // A descriptor closed at scope exit.
 class StFd

@@ -7,6 +7,7 @@
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFilePath.h"
+#include "toolbox/files/linux/XLinuxErrno.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/values/VTime.h"
@@ -42,15 +43,8 @@ namespace
 
 constexpr VError kNotAnAlias = MakeVError(kCOMPONENT_ZORN, 611);
 
-VError Errno(int inErrno)
-{
-    return inErrno == 0 ? VE_OK : MakeVErrorFromErrno(inErrno);
-}
-
-VError LastErrno()
-{
-    return Errno(errno);
-}
+using xlinux::Errno;
+using xlinux::LastErrno;
 
 int SystemRenameNoReplace(int inFromDir, const char* inFrom, int inToDir, const char* inTo,
                           unsigned int inFlags)

@@ -5,6 +5,7 @@
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
+#include "toolbox/files/linux/XLinuxErrno.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 
 #include <fcntl.h>
@@ -24,15 +25,8 @@ namespace
 
 constexpr VError kCannotSetPermissions = MakeVError(kCOMPONENT_ZORN, 655);
 
-VError Errno(int inErrno)
-{
-    return inErrno == 0 ? VE_OK : MakeVErrorFromErrno(inErrno);
-}
-
-VError LastErrno()
-{
-    return Errno(errno);
-}
+using xlinux::Errno;
+using xlinux::LastErrno;
 
 // The path without its final '/' (the root stays "/").
 std::string WithoutFinalSlash(const std::string& inPath)

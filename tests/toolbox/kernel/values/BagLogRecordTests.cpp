@@ -22,30 +22,6 @@ using namespace zorn::test;
 namespace
 {
 
-// Keeps the text of every attribute of every record it is given.
-class RecordingLogger : public StubLogger
-{
-public:
-    using Record = std::map<std::string, std::string>;
-
-    bool ShouldLog(EMessageLevel) const override { return true; }
-    void LogBag(VValueBag* ioRecord) override
-    {
-        Record record;
-        VString name;
-        VString text;
-        for (int32_t i = 1; i <= ioRecord->GetAttributesCount(); ++i)
-        {
-            const VValueSingle* value = ioRecord->GetNthAttribute(i, &name);
-            value->GetString(text);
-            record[Ascii(name)] = Ascii(text);
-        }
-        fRecords.push_back(record);
-    }
-
-    std::vector<Record> fRecords;
-};
-
 TEST(BagLogRecords, ErrorRecord)
 {
     RecordingLogger logger;
