@@ -4,14 +4,12 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <string>
 
 namespace zorn
@@ -49,8 +47,6 @@ bool IsUnreservedInURL(unsigned char inByte)
            (inByte >= '0' && inByte <= '9') || inByte == '-' || inByte == '.' || inByte == '_' ||
            inByte == '~' || inByte == '/';
 }
-
-std::atomic<uint32_t> sStagingCounter{0};
 
 } // namespace
 
@@ -466,10 +462,7 @@ VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTa
     // failed copy never costs the old target.
     VString targetName;
     inTarget.GetName(targetName);
-    VString stagingName = VString(".") + targetName + VString(".zrn-replace-");
-    stagingName.AppendLong(static_cast<int32_t>(::getpid()));
-    stagingName.AppendUniChar(u'-');
-    stagingName.AppendLong(static_cast<int32_t>(sStagingCounter.fetch_add(1)));
+    VString stagingName = VString(".") + targetName + VString(XLinuxCopyEngine::MakeStagingSuffix().c_str());
     VRefPtr<VFolder> staging(new VFolder(inDestination, stagingName, FPS_NATIVE), true);
     VError code = fImpl.CopyToNonExistingFolder(inDestination, stagingName);
     if (code != VE_OK)

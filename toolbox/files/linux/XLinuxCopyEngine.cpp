@@ -660,8 +660,7 @@ void RemoveStaleSiblings(int inDir)
 
 std::string StagingName(const std::string& inName)
 {
-    static std::atomic<uint32_t> sCounter{0};
-    return "." + inName + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(++sCounter);
+    return "." + inName + XLinuxCopyEngine::MakeStagingSuffix();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -923,6 +922,12 @@ VError XLinuxCopyEngine::Move(const std::string& inSource, const std::string& in
         return code;
     }
     return RemoveTree(inSource);
+}
+
+std::string XLinuxCopyEngine::MakeStagingSuffix()
+{
+    static std::atomic<uint32_t> sCounter{0};
+    return ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(++sCounter);
 }
 
 VError XLinuxCopyEngine::RemoveTree(const std::string& inPath)

@@ -88,6 +88,11 @@ public:
     // Removes a tree (or a file or link) without following links; 0 when it is absent.
     static VError RemoveTree(const std::string& inPath);
 
+    // ".partial-<pid>-<n>", new on each call: a hidden staging sibling of NAME is named
+    // "." + NAME + this suffix, so that the siblings a killed process leaves are found and removed
+    // before the next copy into the folder.
+    static std::string MakeStagingSuffix();
+
     // Runs inFunction inline, unless the caller is a fiber task: then on a worker thread while
     // the fiber waits on a VSyncEvent, so that a long file operation does not hold the fibers'
     // thread. inFunction must not touch the calling task's error context.
