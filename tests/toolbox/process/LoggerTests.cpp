@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <numeric>
 
 using namespace zorn;
@@ -196,6 +199,54 @@ TEST_F(LoggerTest, TheLoggerTaskDeliversUntilStopped)
     EXPECT_EQ(listener->Sequences().size(), 1u) << "no task, no delivery";
     EXPECT_TRUE(Logger().RemoveLogListener(listener.Get()));
     EXPECT_EQ(listener->Sequences().size(), 2u) << "the removal delivered it";
+}
+
+// Notes when each batch arrives.
+class TimingListener : public ILogListener
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Put(const std::vector<const VValueBag*>&) override
+    {
+        std::lock_guard lock(fMutex);
+        fTimes.push_back(Clock::now());
+    }
+    std::vector<Clock::time_point> Times()
+    {
+        std::lock_guard lock(fMutex);
+        return fTimes;
+    }
+
+private:
+    std::mutex fMutex;
+    std::vector<Clock::time_point> fTimes;
+};
+
+TEST_F(LoggerTest, AThreeQuarterFullRingWakesTheLoggerTask)
+{
+    // After a delivery the task sleeps a full period: a delivery sooner than that proves it was
+    // woken. A busy machine can spoil a round (the burst files slowly, or the ring fills before
+    // the task sleeps, so the wake-up is spent), hence several rounds, of which one must show it.
+    VRefPtr<TimingListener> listener(new TimingListener, true);
+    ASSERT_TRUE(Logger().AddLogListener(listener.Get()));
+    File();
+    ASSERT_TRUE(WaitFor([&] { return !listener->Times().empty(); }));
+    std::chrono::milliseconds soonest = std::chrono::hours(1);
+    for (int round = 0; round < 10 && soonest >= std::chrono::milliseconds(VLogger::kFlushPeriodMs); ++round)
+    {
+        const size_t delivered = listener->Times().size();
+        const TimingListener::Clock::time_point last = listener->Times().back();
+        for (int i = 0; i < VLogger::kWakeCount; ++i)
+        {
+            File();
+        }
+        ASSERT_TRUE(WaitFor([&] { return listener->Times().size() > delivered; }));
+        soonest = std::min(soonest, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        listener->Times()[delivered] - last));
+    }
+    EXPECT_LT(soonest.count(), VLogger::kFlushPeriodMs) << "the burst waited for the periodic flush";
+    EXPECT_TRUE(Logger().RemoveLogListener(listener.Get()));
 }
 
 TEST_F(LoggerTest, ErrorsAreLoggedAndAssertionsNotByDefault)
