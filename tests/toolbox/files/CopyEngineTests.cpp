@@ -582,6 +582,42 @@ TEST_F(CopyEngine, TrashToolsSeeAndRestoreWhatIsTrashed)
     EXPECT_TRUE(List(data + "/Trash/files").empty());
 }
 
+TEST_F(CopyEngine, GioListsWhatIsTrashed)
+{
+    if (std::system("command -v gio >/dev/null && command -v dbus-run-session >/dev/null") != 0)
+    {
+        GTEST_SKIP() << "gio or dbus-run-session is not installed";
+    }
+    const std::string data = PathOf("data");
+    StDataHome dataHome(data);
+    ASSERT_EQ(::mkdir(PathOf("one").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(PathOf("two").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(PathOf("one/folder").c_str(), 0755), 0);
+    Write(PathOf("one/folder/inside"), "i");
+    const std::vector<std::string> items = {PathOf("one/report.txt"), PathOf("two/report.txt"),
+                                            PathOf("one/folder"), PathOf("one/my f\xc3\xaate")};
+    for (const std::string& item : items)
+    {
+        if (item.find("folder") == std::string::npos)
+        {
+            Write(item, "x");
+        }
+        ASSERT_EQ(XLinuxCopyEngine::MoveToTrash(item), VE_OK) << item;
+    }
+    // gio reads the trash through gvfs, started on a session bus of its own (which passes
+    // $XDG_DATA_HOME on). Each line: the item's trash:// URI, a tab, its original path.
+    const std::string listed =
+        Output("timeout 60 dbus-run-session -- gio trash --list 2>&1; echo \"exit $?\"");
+    if (listed.find("exit 0\n") == std::string::npos)
+    {
+        GTEST_SKIP() << "gvfs does not run here: " << listed;
+    }
+    for (const std::string& item : items)
+    {
+        EXPECT_NE(listed.find("\t" + item + "\n"), std::string::npos) << listed;
+    }
+}
+
 TEST(CopyEngineTrash, TopdirTrashOnAnotherDevice)
 {
     if (::geteuid() != 0)

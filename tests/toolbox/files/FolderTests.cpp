@@ -12,15 +12,19 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace zorn;
@@ -256,6 +260,80 @@ TEST_F(Folder, ReplacingCopyKeepsTheOldTargetWhenItFails)
     }
     EXPECT_EQ(Read(PathOf("Apps/My.app/Contents/only-old")), "o");
     EXPECT_TRUE(Exists(PathOf("Apps/My.app/Contents/Resources/en.lproj/Localizable.strings")));
+}
+
+TEST_F(Folder, KilledReplacingCopyLeavesTheOldTargetOrTheNew)
+{
+    // A bundle of some 300 files, so that a random kill lands before, inside or after the copy.
+    MakeBundle(PathOf("new/My.app"), "2");
+    for (int folder = 0; folder < 10; ++folder)
+    {
+        const std::string sub = PathOf("new/My.app/Contents/Resources/r" + std::to_string(folder));
+        ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+        for (int file = 0; file < 30; ++file)
+        {
+            Write(sub + "/" + std::to_string(file), std::string(static_cast<size_t>(file) * 512, 'r'));
+        }
+    }
+    MakeBundle(PathOf("old/My.app"), "1");
+    const std::vector<std::string> oldTree = Describe(PathOf("old/My.app"), false);
+    const std::vector<std::string> newTree = Describe(PathOf("new/My.app"), false);
+    ASSERT_EQ(::mkdir(PathOf("Apps").c_str(), 0755), 0);
+    const std::string target = PathOf("Apps/My.app");
+    VRefPtr<VFolder> apps(FolderAt(PathOf("Apps")), true);
+    VRefPtr<VFolder> source(FolderAt(PathOf("new/My.app")), true);
+    const std::string restore =
+        "rm -rf '" + target + "' && cp -a '" + PathOf("old/My.app") + "' '" + target + "'";
+    ASSERT_EQ(std::system(restore.c_str()), 0);
+    // A child that makes the replacing copy; it says when it begins, since a fork of this
+    // process is slow to get going and the kills are to fall inside the copy itself.
+    auto startCopy = [&]
+    {
+        int ready[2] = {-1, -1};
+        EXPECT_EQ(::pipe(ready), 0);
+        pid_t child = ::fork();
+        if (child == 0)
+        {
+            ::close(ready[0]);
+            const bool told = ::write(ready[1], "r", 1) == 1;
+            const VError code = source->CopyTo(*apps, VString("My.app"), nullptr, VFolder::kCopyReplace);
+            ::_exit(told && code == VE_OK ? 0 : 1);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        return child;
+    };
+    // One whole copy gives the span over which the kills are spread (and a quarter beyond).
+    pid_t child = startCopy();
+    const auto started = std::chrono::steady_clock::now();
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto span =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(Describe(target, false), newTree);
+    ASSERT_EQ(std::system(restore.c_str()), 0);
+    std::mt19937 random(4242);
+    for (int round = 0; round < 15; ++round)
+    {
+        child = startCopy();
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() * 5 / 4 + 1)));
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        const std::vector<std::string> found = Describe(target, false);
+        EXPECT_TRUE(found == oldTree || found == newTree)
+            << "round " << round << ": a mixed or missing target";
+        if (found != oldTree)
+        {
+            ASSERT_EQ(std::system(restore.c_str()), 0);
+        }
+    }
+    // The next replacing copy takes away what the killed ones left beside the target.
+    EXPECT_EQ(source->CopyTo(*apps, VString("My.app"), nullptr, VFolder::kCopyReplace), VE_OK);
+    EXPECT_EQ(Describe(target, false), newTree);
+    EXPECT_EQ(List(PathOf("Apps")), std::vector<std::string>{"My.app"}) << "no staging left";
 }
 
 TEST_F(Folder, BackupGoesToTheTrashOrIsDeletedByForce)

@@ -20,11 +20,14 @@
 //   source (compared by device and inode of the destination's ancestors) is refused with EINVAL.
 // - Staging: ".<name>.partial-<pid>-<n>" in the destination folder; syncfs once, then
 //   renameat2(RENAME_NOREPLACE) into place, or a plain (atomic) rename over the destination with
-//   inReplace. A failure removes the sibling. Siblings whose process is gone are removed by the
-//   first copy this process makes into that folder (a folder is listed once per process, so
-//   that copying many files into one folder stays linear).
+//   inReplace. A failure removes the sibling. Before every copy, siblings whose process is gone
+//   are removed from the destination folder; the folder is listed again only when its
+//   modification time changed since this process last saw it, so that copying many files into
+//   one folder stays linear.
 // - Replacing an existing folder is not done here (a rename cannot replace a non-empty folder,
-//   ENOTEMPTY): the folder layer removes the old tree first, as it decides.
+//   ENOTEMPTY): the folder layer copies the new tree under a sibling named with
+//   MakeStagingSuffix, exchanges the two and removes the old one, so a killed replace leaves only
+//   siblings that the next copy removes.
 //
 // Move: renameat2(RENAME_NOREPLACE) (a plain rename with inReplace); on EXDEV a staged copy, and
 // the source is removed only once the copy is in place.
