@@ -25,6 +25,7 @@
 #include "toolbox/files/IFile.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFilePath.h"
+#include "toolbox/files/VVolumeInfo.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
@@ -148,14 +149,6 @@ public:
     const XLinuxFile& GetImpl() const { return fImpl; }
 
 private:
-    struct VolumeInfo
-    {
-        uint32_t fStamp;
-        bool fWithQuotas;
-        int64_t fFree;
-        int64_t fTotal;
-    };
-
     // The file layer's rule for this file, with the parameters added by inAdd.
     VError _Report(VError inCode, VError inDefault, const std::function<void(VFileError&)>& inAdd = {}) const;
     // Pushes a plain file error with no native code; returns it.
@@ -172,7 +165,7 @@ private:
     XLinuxFile fImpl;
     VFilePath fPath;
     VFileSystem* fFileSystem = nullptr;
-    mutable std::atomic<VolumeInfo*> fVolumeInfo{nullptr};
+    mutable std::atomic<VVolumeInfo*> fVolumeInfo{nullptr}; // one reference, or null
 };
 
 } // namespace zorn
