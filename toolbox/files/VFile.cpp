@@ -1,5 +1,7 @@
 #include "toolbox/files/VFile.h"
 
+#include "toolbox/files/VFileKindManager.h"
+
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
@@ -241,6 +243,18 @@ VError VFile::GetFileAttributes(uint32_t& outAttributes) const
 VError VFile::SetFileAttributes(uint32_t inAttributes) const
 {
     return _Report(fImpl.SetFileAttributes(inAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
+}
+
+bool VFile::ConformsTo(const VFileKind& inKind) const
+{
+    bool result = false;
+    return fImpl.ConformsTo(inKind, &result) == VE_OK && result;
+}
+
+bool VFile::ConformsTo(const VString& inKindID) const
+{
+    VRefPtr<VFileKind> kind(VFileKindManager::Get()->RetainFileKind(inKindID), true);
+    return kind && ConformsTo(*kind);
 }
 
 VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWithQuotas, uint32_t inCacheMs,

@@ -19,7 +19,8 @@
 //   concerning one item of what is copied carries that item's POSIX path as "item".
 // - MoveToTrash follows the freedesktop.org trash (see XLinuxCopyEngine); like Delete it returns 0
 //   for a missing file and pushes 604 for an invalid path.
-// - File kinds and the URL forms are not here yet (they wait for URLs that parse).
+// - File kinds come from the back end's type table (XLinuxFile::ConformsTo). The URL forms are not
+//   here yet (they wait for URLs that parse).
 #pragma once
 
 #include "toolbox/files/IFile.h"
@@ -38,6 +39,7 @@ namespace zorn
 
 class VFolder;
 class VFileError;
+class VFileKind;
 
 constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
 constexpr VError VE_FILE_CANNOT_OPEN = MakeVError(kCOMPONENT_ZORN, 602);
@@ -96,6 +98,11 @@ public:
     bool MAC_IsSymbolicLink() const { return fImpl.IsSymbolicLink(); }
     bool MAC_IsWritableByAll() const { return fImpl.IsWritableByAll(); }
     bool HasResourceFork() const { return fImpl.HasResourceFork(); }
+
+    // The back end's answer (XLinuxFile::ConformsTo); false on error, which is not pushed.
+    bool ConformsTo(const VFileKind& inKind) const;
+    // Through the kind of that ID (VFileKindManager); false when there is none.
+    bool ConformsTo(const VString& inKindID) const;
 
     VError Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions = 0) const;
     VError Create(uint32_t inOptions = 0) const;
