@@ -15,7 +15,7 @@ class VVolumeInfo : public VObject, public IRefCountable
 {
 public:
     // inStamp: VSystem::GetCurrentTime() when measured; inWithQuotas: whether the free space is
-    // the caller's (quotas and reserved blocks counted) or the volume's.
+    // what unprivileged users may still use (reserved blocks left out) or every free block.
     VVolumeInfo(uint32_t inStamp, bool inWithQuotas, int64_t inFree, int64_t inTotal)
         : fStamp(inStamp), fWithQuotas(inWithQuotas), fFree(inFree), fTotal(inTotal)
     {
