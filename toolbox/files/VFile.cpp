@@ -1,5 +1,7 @@
 #include "toolbox/files/VFile.h"
 
+#include "toolbox/files/VFileKindManager.h"
+
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
@@ -84,7 +86,10 @@ VFile::VFile(const VFile& inOther)
 
 VFile::~VFile()
 {
-    delete fVolumeInfo.exchange(nullptr);
+    if (VVolumeInfo* info = fVolumeInfo.exchange(nullptr); info != nullptr)
+    {
+        info->Release();
+    }
     ReleaseRefCountable(&fFileSystem);
 }
 
@@ -240,6 +245,18 @@ VError VFile::SetFileAttributes(uint32_t inAttributes) const
     return _Report(fImpl.SetFileAttributes(inAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
+bool VFile::ConformsTo(const VFileKind& inKind) const
+{
+    bool result = false;
+    return fImpl.ConformsTo(inKind, &result) == VE_OK && result;
+}
+
+bool VFile::ConformsTo(const VString& inKindID) const
+{
+    VRefPtr<VFileKind> kind(VFileKindManager::Get()->RetainFileKind(inKindID), true);
+    return kind && ConformsTo(*kind);
+}
+
 VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWithQuotas, uint32_t inCacheMs,
                                  const VFileDesc* inDesc) const
 {
@@ -259,30 +276,34 @@ VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWit
     else
     {
         const uint32_t now = VSystem::GetCurrentTime();
-        std::unique_ptr<VolumeInfo> info(fVolumeInfo.exchange(nullptr));
-        if (info != nullptr)
+        VRefPtr<VVolumeInfo> info(fVolumeInfo.exchange(nullptr), true);
+        if (info)
         {
             // Wrap-safe distance either way.
-            const uint32_t age =
-                now - info->fStamp < info->fStamp - now ? now - info->fStamp : info->fStamp - now;
-            if (age > inCacheMs || info->fWithQuotas != inWithQuotas)
+            const uint32_t stamp = info->GetStamp();
+            const uint32_t age = now - stamp < stamp - now ? now - stamp : stamp - now;
+            if (age > inCacheMs || info->IsWithQuotas() != inWithQuotas)
             {
-                info.reset();
+                info = nullptr;
             }
         }
-        if (info == nullptr)
+        if (!info)
         {
             code = ask(&freeBytes, &totalBytes);
             if (code == VE_OK)
             {
-                info = std::make_unique<VolumeInfo>(VolumeInfo{now, inWithQuotas, freeBytes, totalBytes});
+                info = VRefPtr<VVolumeInfo>(new VVolumeInfo(now, inWithQuotas, freeBytes, totalBytes), true);
             }
         }
-        if (info != nullptr)
+        if (info)
         {
-            freeBytes = info->fFree;
-            totalBytes = info->fTotal;
-            delete fVolumeInfo.exchange(info.release());
+            freeBytes = info->GetFree();
+            totalBytes = info->GetTotal();
+            // The cache keeps this record's reference; whatever another thread put there goes.
+            if (VVolumeInfo* previous = fVolumeInfo.exchange(info.Forget()); previous != nullptr)
+            {
+                previous->Release();
+            }
         }
     }
     if (code != VE_OK)

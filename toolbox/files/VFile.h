@@ -19,12 +19,14 @@
 //   concerning one item of what is copied carries that item's POSIX path as "item".
 // - MoveToTrash follows the freedesktop.org trash (see XLinuxCopyEngine); like Delete it returns 0
 //   for a missing file and pushes 604 for an invalid path.
-// - File kinds and the URL forms are not here yet (they wait for URLs that parse).
+// - File kinds come from the back end's type table (XLinuxFile::ConformsTo). The URL forms are not
+//   here yet (they wait for URLs that parse).
 #pragma once
 
 #include "toolbox/files/IFile.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFilePath.h"
+#include "toolbox/files/VVolumeInfo.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
@@ -37,6 +39,7 @@ namespace zorn
 
 class VFolder;
 class VFileError;
+class VFileKind;
 
 constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
 constexpr VError VE_FILE_CANNOT_OPEN = MakeVError(kCOMPONENT_ZORN, 602);
@@ -96,6 +99,11 @@ public:
     bool MAC_IsWritableByAll() const { return fImpl.IsWritableByAll(); }
     bool HasResourceFork() const { return fImpl.HasResourceFork(); }
 
+    // The back end's answer (XLinuxFile::ConformsTo); false on error, which is not pushed.
+    bool ConformsTo(const VFileKind& inKind) const;
+    // Through the kind of that ID (VFileKindManager); false when there is none.
+    bool ConformsTo(const VString& inKindID) const;
+
     VError Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions = 0) const;
     VError Create(uint32_t inOptions = 0) const;
     VError Rename(const VString& inNewName, VFile** outNew = nullptr) const;
@@ -148,14 +156,6 @@ public:
     const XLinuxFile& GetImpl() const { return fImpl; }
 
 private:
-    struct VolumeInfo
-    {
-        uint32_t fStamp;
-        bool fWithQuotas;
-        int64_t fFree;
-        int64_t fTotal;
-    };
-
     // The file layer's rule for this file, with the parameters added by inAdd.
     VError _Report(VError inCode, VError inDefault, const std::function<void(VFileError&)>& inAdd = {}) const;
     // Pushes a plain file error with no native code; returns it.
@@ -172,7 +172,7 @@ private:
     XLinuxFile fImpl;
     VFilePath fPath;
     VFileSystem* fFileSystem = nullptr;
-    mutable std::atomic<VolumeInfo*> fVolumeInfo{nullptr};
+    mutable std::atomic<VVolumeInfo*> fVolumeInfo{nullptr}; // one reference, or null
 };
 
 } // namespace zorn

@@ -686,6 +686,62 @@ TEST(CopyEngineTrash, TopdirTrashOnAnotherDevice)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "failed checks";
 }
 
+// A bind mount of a folder of the same file system hides the device boundary: a rename from it to
+// the mount above fails (EXDEV) although both lie on one device. The trash stays on the item's
+// mount: its own $topdir, not the home trash nor the device's top.
+TEST(CopyEngineTrash, BindMountIsItsOwnTopdir)
+{
+    char folder[] = "/tmp/zorn-bind-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string top = folder;
+    const int result = RunWithTmpfsMounted(
+        top, "1m",
+        [&]
+        {
+            int failures = 0;
+            auto check = [&](bool inOk) { failures += inOk ? 0 : 1; };
+            for (const char* name : {"/src", "/bind", "/data"})
+            {
+                ::mkdir((top + name).c_str(), 0755);
+            }
+            if (::mount((top + "/src").c_str(), (top + "/bind").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            {
+                return 77;
+            }
+            // The home trash lies on the same device, on the mount above the bind mount.
+            ::setenv("XDG_DATA_HOME", (top + "/data").c_str(), 1);
+            const std::string uid = std::to_string(::getuid());
+            struct Case
+            {
+                const char* fWhat;
+                std::string fItem;
+                std::string fTrash;
+                const char* fPath; // the "Path=" line
+            };
+            const Case cases[] = {
+                {"under the bind mount", top + "/bind/inside", top + "/bind/.Trash-" + uid, "inside"},
+                {"beside it, on the home trash's mount", top + "/src/beside", top + "/data/Trash", nullptr},
+            };
+            for (const Case& c : cases)
+            {
+                Write(c.fItem, "x");
+                const std::string name = c.fItem.substr(c.fItem.rfind('/') + 1);
+                check(XLinuxCopyEngine::MoveToTrash(c.fItem) == VE_OK);
+                check(Read(c.fTrash + "/files/" + name) == "x");
+                const std::string path = c.fPath != nullptr ? std::string(c.fPath) : c.fItem;
+                check(InfoOf(c.fTrash, name).find("\nPath=" + path + "\n") != std::string::npos);
+            }
+            ::umount((top + "/bind").c_str());
+            return failures;
+        });
+    ::rmdir(folder);
+    if (result == 77)
+    {
+        GTEST_SKIP() << "the kernel refuses a mount namespace with a tmpfs and a bind mount here";
+    }
+    EXPECT_EQ(result, 0) << "failed checks";
+}
+
 // ---------------------------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------------------------

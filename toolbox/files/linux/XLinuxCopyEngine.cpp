@@ -3,6 +3,7 @@
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 
 #include "toolbox/files/linux/XLinuxErrno.h"
+#include "toolbox/files/linux/XLinuxVolumes.h"
 #include "toolbox/kernel/locks/VSyncEvent.h"
 #include "toolbox/kernel/tasks/VTask.h"
 
@@ -736,15 +737,53 @@ std::string HomeDataFolder()
     return base + "/.local/share";
 }
 
+// The mount ID of a path, a final link followed; 0 when the system does not say.
+uint64_t MountIDOf(const std::string& inPath)
+{
+    struct statx status = {};
+    if (::statx(AT_FDCWD, inPath.c_str(), 0, STATX_MNT_ID, &status) == 0 &&
+        (status.stx_mask & STATX_MNT_ID) != 0)
+    {
+        return status.stx_mnt_id;
+    }
+    return 0;
+}
+
+// The mount point of the mount inMountID that holds inPath, from the mount table; read again once
+// when the table does not know that mount yet. Empty when it cannot be told.
+std::string MountPointOf(const std::string& inPath, uint64_t inMountID)
+{
+    XLinuxVolumes& volumes = XLinuxVolumes::Get();
+    XLinuxMountEntry entry;
+    for (int attempt = 0; attempt < 2 && inMountID != 0; ++attempt)
+    {
+        if (attempt == 1 && !volumes.Reload())
+        {
+            break;
+        }
+        if (volumes.GetMountEntryOfPath(inPath, entry) && entry.fMountID == inMountID)
+        {
+            return entry.fMountPoint;
+        }
+    }
+    return {};
+}
+
 // The trash folder for an item on device inDevice whose absolute path is inItem, with the
-// "Path=" text; a code on failure.
+// "Path=" text; a code on failure. A rename cannot leave the mount of the item's folder, and a bind
+// mount of the same file system shows no device boundary: the home trash serves only an item on
+// its own mount, and $topdir is never above the mount point of the item's folder.
 int FindTrash(const std::string& inItem, dev_t inDevice, std::string& outTrash, std::string& outPathText)
 {
+    const std::string folder = inItem.rfind('/') == 0 ? "/" : inItem.substr(0, inItem.rfind('/'));
+    const uint64_t folderMount = MountIDOf(folder);
     std::string data = HomeDataFolder();
     if (!data.empty() && MakeFolderChain(data) == 0)
     {
         struct stat status = {};
-        if (::stat(data.c_str(), &status) == 0 && status.st_dev == inDevice)
+        const uint64_t dataMount = MountIDOf(data);
+        if (::stat(data.c_str(), &status) == 0 && status.st_dev == inDevice &&
+            (folderMount == 0 || dataMount == 0 || folderMount == dataMount))
         {
             outTrash = data + "/Trash";
             outPathText = inItem;
@@ -772,6 +811,10 @@ int FindTrash(const std::string& inItem, dev_t inDevice, std::string& outTrash, 
         {
             break;
         }
+    }
+    if (const std::string mountPoint = MountPointOf(folder, folderMount); mountPoint.size() > top.size())
+    {
+        top = mountPoint;
     }
     const std::string base = top == "/" ? "" : top;
     outPathText = inItem.substr(base.size() + 1);

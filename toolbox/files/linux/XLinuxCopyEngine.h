@@ -39,6 +39,10 @@
 //   do: root-owned items then land in that user's trash.
 // - Other items go to the trash of their $topdir (the highest ancestor on the item's device):
 //   $topdir/.Trash/$uid when .Trash is a real folder with the sticky bit, else $topdir/.Trash-$uid.
+// - A rename cannot leave a mount, and a bind mount of a folder of the same file system shows no
+//   device boundary. So the home trash takes only items whose folder is on its own mount (statx
+//   mount IDs), and $topdir is never above the mount point of the item's folder (the mount table,
+//   XLinuxVolumes, read again when it does not know that mount yet).
 // - "info/NAME.trashinfo" is created exclusively first ("Path=" percent-encoded, absolute in the
 //   home trash, relative to $topdir otherwise; "DeletionDate=" in local time), then the item is
 //   renamed to "files/NAME" without replacing; the info file goes when that fails. Taken names

@@ -57,6 +57,7 @@ namespace zorn
 
 class VFile;
 class VFileDesc;
+class VFileKind;
 class VFilePath;
 class VFileSystem;
 class VTime;
@@ -160,6 +161,24 @@ public:
     VError Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions,
                 std::string* outFailedItem) const;
     VError MoveToTrash() const;
+
+    // File kinds from the built-in type table (XLinuxFile_Kinds.cpp): a new public kind (one
+    // reference) of an identifier, or of the table's first identifier for an extension; null when
+    // the table has none. The table has no OS types: the OS-kind form always gives null.
+    static VFileKind* CreatePublicFileKind(const VString& inID);
+    static VFileKind* CreatePublicFileKindFromExtension(const VString& inExtension);
+    static VFileKind* CreatePublicFileKindFromOsKind(const VString& inOsKind);
+    // Whether inKind is inOther or reaches it through its conforms-to links.
+    static bool IsFileKindConformsTo(const VFileKind& inKind, const VFileKind& inOther);
+    // The identifier of the item's type, a final link followed: a folder is the bundle type of its
+    // extension, else com.apple.package when it is a package (XLinuxFolder::IsPackage), else
+    // public.folder; any other item the table's type of its extension, else public.data. A missing
+    // item gives its errno.
+    VError GetUTIString(VString& outID) const;
+    // For a private kind, whether the extension is one of the kind's; for a public kind, whether
+    // the item's type conforms to it, else whether the extension is one of the kind's. The type's
+    // failure is returned, with *outResult false.
+    VError ConformsTo(const VFileKind& inKind, bool* outResult) const;
 
     // For tests: the call that renames without replacing (renameat2's signature); null restores it.
     using RenameCall = int (*)(int, const char*, int, const char*, unsigned int);
