@@ -81,7 +81,7 @@ public:
     VJSONFileCache& operator=(const VJSONFileCache&) = delete;
 
     // Undefined when absent; an undefined value removes the entry. The VFilePath forms are the
-    // file layer's (VJSONFileCache_File.cpp).
+    // file layer's (VJSONPointerResolver_File.cpp).
     VJSONValue GetValue(const VFilePath& inPath) const;
     void SetValue(const VFilePath& inPath, const VJSONValue& inValue);
     VJSONValue GetValueForPosixPath(const VString& inPosixPath) const;
