@@ -2,8 +2,11 @@
 
 #include "toolbox/files/IFile.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+
+#include <string>
 
 namespace zorn
 {
@@ -50,8 +53,17 @@ VFileSystem::VFileSystem(const VString& inName, IFolder* inRoot, uint32_t inOpti
 
 VFileSystem::~VFileSystem()
 {
-    // Deleting the root with its contents needs the folder back end; until then option 4 is kept
-    // and not acted on.
+    if ((fOptions & kDeleteRootOnClose) != 0)
+    {
+        // A temporary root goes with its contents; what cannot be deleted stays, silently: a
+        // destructor has no caller to report to.
+        auto* folder = dynamic_cast<VFolder*>(fRoot);
+        if (folder != nullptr && folder->Exists())
+        {
+            StErrorContextInstaller nothingKept(false, true);
+            folder->Delete(true);
+        }
+    }
     ReleaseRefCountable(&fRoot);
 }
 
@@ -72,6 +84,36 @@ IFolder* VFileSystem::RetainRootFolder() const
 bool VFileSystem::IsAuthorized(const VFilePath& inPath) const
 {
     return inPath.IsSameOrChildOf(GetRoot());
+}
+
+bool VFileSystem::IsRealPathAuthorized(const VFilePath& inPath) const
+{
+    if (!IsAuthorized(inPath))
+    {
+        return false;
+    }
+    std::string root;
+    std::string item;
+    if (!XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(GetRoot()), false, root) ||
+        !XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(inPath), false, item) ||
+        root.empty() || item.empty())
+    {
+        return false;
+    }
+    while (root.size() > 1 && root.back() == '/')
+    {
+        root.pop_back();
+    }
+    while (item.size() > 1 && item.back() == '/')
+    {
+        item.pop_back();
+    }
+    if (root == "/")
+    {
+        return true;
+    }
+    return item.compare(0, root.size(), root) == 0 &&
+           (item.size() == root.size() || item[root.size()] == '/');
 }
 
 VError VFileSystem::Request(size_t inBytes)
@@ -101,8 +143,9 @@ VError VFileSystem::Relinquish(size_t inBytes)
     }
     if (fQuota != 0)
     {
+        // Giving back more than was taken never makes room beyond the quota.
         std::lock_guard lock(fMutex);
-        fRemaining += inBytes;
+        fRemaining = inBytes >= fQuota - fRemaining ? fQuota : fRemaining + inBytes;
     }
     return VE_OK;
 }

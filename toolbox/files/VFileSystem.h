@@ -1,7 +1,16 @@
 // VFileSystem: a named root folder with access rules. Files and folders bound to it may not leave
 // its root; it may be writable (Request and Relinquish, which a writer calls around the space it
 // takes or frees, check a byte quota), may carry a shared attribute cache, and may delete its root
-// when it goes away. The namespace of file systems and their definition file are another layer.
+// when it goes away (VFileSystemNamespace registers them by name).
+//
+// Choices and limits:
+// - remaining starts at quota - used, 0 when more is used than the quota allows; Relinquish never
+//   raises it above the quota.
+// - IsAuthorized compares paths exactly (VFilePath::IsSameOrChildOf); it is lexical and does not
+//   look at links. IsRealPathAuthorized also follows them, for callers that hand out items by
+//   text from outside.
+// - With kDeleteRootOnClose the destructor deletes an existing VFolder root with its contents
+//   (links inside are removed, not followed), keeping no error.
 #pragma once
 
 #include "toolbox/files/VFileAttributesCache.h"
@@ -46,6 +55,9 @@ public:
     IFolder* RetainRootFolder() const;
     VFileAttributesCache* GetAttributesCache() const { return fCache.Get(); }
     bool IsAuthorized(const VFilePath& inPath) const;
+    // IsAuthorized, and the item's real path (links resolved; for a missing item, that of its
+    // nearest existing parent with the rest appended) lies under the root's real path.
+    bool IsRealPathAuthorized(const VFilePath& inPath) const;
 
     VError Request(size_t inBytes);
     VError Relinquish(size_t inBytes);

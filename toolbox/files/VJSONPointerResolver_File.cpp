@@ -1,11 +1,13 @@
 // The file side of JSON pointers: documents named by a "$ref" text are files relative to the
-// folder of the document that refers to them, parsed once per file cache. Installed into the
+// folder of the document that refers to them, or, with a namespace of file systems, found through
+// it; each is parsed once per file cache. Installed into the
 // kernel's hook table before main in every program linked with the file layer (its link options
 // name the anchor below), so the JSON layer reaches files without depending on them.
 #include "toolbox/files/IFile.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/files/VFileSystem.h"
+#include "toolbox/files/VFileSystemNamespace.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONPointerResolver.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
@@ -46,6 +48,11 @@ IRefCountable* FolderRefCount(IFolder* inFolder)
     return inFolder;
 }
 
+IRefCountable* NamespaceRefCount(VFileSystemNamespace* inNamespace)
+{
+    return inNamespace;
+}
+
 bool LoadFileDocument(VJSONPointerResolver& ioResolver, VJSONPointerContext& ioContext, const VString& inText,
                       const VString& inDocumentPart, VJSONValue& outRoot,
                       VRefPtr<IRefCountable>& outFolderHold, IFolder*& outFolder)
@@ -61,7 +68,8 @@ void CollectFiles(const VJSONPointerContext& inContext, std::vector<VRefPtr<IFil
     }
 }
 
-const detail::VJSONDocumentAccess kDocumentAccess{&FolderRefCount, &LoadFileDocument, &CollectFiles};
+const detail::VJSONDocumentAccess kDocumentAccess{&FolderRefCount, &NamespaceRefCount, &LoadFileDocument,
+                                                  &CollectFiles};
 
 [[maybe_unused]] const bool sInstalledBeforeMain =
     (detail::KernelHooks().fJSONDocumentAccess.store(&kDocumentAccess, std::memory_order_release), true);
@@ -92,10 +100,17 @@ bool VJSONPointerResolver::_LoadFileDocument(Context& ioContext, const VString& 
                                              const VString& inDocumentPart, VJSONValue& outRoot,
                                              VRefPtr<IRefCountable>& outFolderHold, IFolder*& outFolder)
 {
-    // A relative path is looked up in the base folder; a full path, or any path without a base
-    // folder, names no file a reference may read.
+    // With a namespace, only what it finds (a relative path in the base folder, or a file-system
+    // path; never a full path). Without one, a relative path is looked up in the base folder; a
+    // full path, or any path without a base folder, names no file a reference may read.
     VRefPtr<IFile> file;
-    if (fBaseFolder != nullptr && inDocumentPart.GetCPointer()[0] != u'/')
+    if (fFileSystems != nullptr)
+    {
+        file.Adopt(fFileSystems->RetainFile(
+            inDocumentPart, fBaseFolder,
+            VFileSystemNamespace::kExcludePrivate | VFileSystemNamespace::kSearchParents, false));
+    }
+    else if (fBaseFolder != nullptr && inDocumentPart.GetCPointer()[0] != u'/')
     {
         file.Adopt(RetainRelativeFile(*fBaseFolder, inDocumentPart));
     }

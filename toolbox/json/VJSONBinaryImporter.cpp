@@ -107,7 +107,7 @@ VError VJSONBinaryImporter::GetValue(VJSONValue& outValue)
     if (fResolver == nullptr)
     {
         // Pointer texts reach only this value: no folder, so no other document.
-        fResolver = new VJSONPointerResolver(outValue, nullptr, nullptr);
+        fResolver = new VJSONPointerResolver(outValue, nullptr, nullptr, nullptr);
     }
     if (error == VE_OK && container)
     {

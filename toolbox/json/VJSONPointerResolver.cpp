@@ -98,16 +98,25 @@ void VJSONFileCache::SetValueForPosixPath(const VString& inPosixPath, const VJSO
 // Construction and errors
 
 VJSONPointerResolver::VJSONPointerResolver(const VJSONValue& inRoot, IFolder* inBaseFolder,
-                                           VJSONFileCache* inCache)
+                                           VFileSystemNamespace* inFileSystems, VJSONFileCache* inCache)
     : fRoot(inRoot), fCache(inCache != nullptr ? VRefPtr<VJSONFileCache>(inCache)
                                                : VRefPtr<VJSONFileCache>(new VJSONFileCache(), true))
 {
-    // Only the file layer makes folders, and it installs its entries before main.
+    // Only the file layer makes folders and namespaces, and it installs its entries before main.
     const detail::VJSONDocumentAccess* access = detail::JSONDocuments();
-    if (inBaseFolder != nullptr && access != nullptr)
+    if (access == nullptr)
+    {
+        return;
+    }
+    if (inBaseFolder != nullptr)
     {
         fBaseFolder = inBaseFolder;
         fBaseFolderHold = VRefPtr<IRefCountable>(access->fFolderRefCount(inBaseFolder));
+    }
+    if (inFileSystems != nullptr)
+    {
+        fFileSystems = inFileSystems;
+        fFileSystemsHold = VRefPtr<IRefCountable>(access->fNamespaceRefCount(inFileSystems));
     }
 }
 
@@ -285,8 +294,8 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
     }
     if (outNewResolver != nullptr && !documentRoot.IsUndefined())
     {
-        *outNewResolver =
-            VRefPtr<VJSONPointerResolver>(new VJSONPointerResolver(documentRoot, folder, fCache.Get()), true);
+        *outNewResolver = VRefPtr<VJSONPointerResolver>(
+            new VJSONPointerResolver(documentRoot, folder, fFileSystems, fCache.Get()), true);
     }
     return true;
 }

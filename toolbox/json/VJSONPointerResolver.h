@@ -10,6 +10,11 @@
 //   fJSONDocumentAccess entry of VKernelHooks; a program without the file layer has no folder to
 //   give, so every document part there gives 913. The binary reader's resolver has no folder and
 //   never reads a file, whatever its data says.
+// - With a namespace of file systems, a document part is found only through it
+//   (VFileSystemNamespace::RetainFile with look-up bits 3 and no full path): a relative path in
+//   the base folder, "/" + file system + "/" + path in that file system. Without one, a relative
+//   path is looked up in the base folder and a full path names no document. Relative paths are
+//   '/'-separated in both cases.
 // - Document parts with the schemes "http:", "https:" and "file:" are refused (909).
 // - The document part and the fragment are percent-decoded (UTF-8 runs; a '%' among the last two
 //   units, or one not followed by two hexadecimal digits, stays) and composed (NFC).
@@ -46,6 +51,7 @@ namespace zorn
 class IFile;
 class IFolder;
 class VFilePath;
+class VFileSystemNamespace;
 class VJSONArray;
 class VJSONObject;
 class VJSONPointerResolver;
@@ -75,7 +81,7 @@ public:
     VJSONFileCache& operator=(const VJSONFileCache&) = delete;
 
     // Undefined when absent; an undefined value removes the entry. The VFilePath forms are the
-    // file layer's (VJSONFileCache_File.cpp).
+    // file layer's (VJSONPointerResolver_File.cpp).
     VJSONValue GetValue(const VFilePath& inPath) const;
     void SetValue(const VFilePath& inPath, const VJSONValue& inValue);
     VJSONValue GetValueForPosixPath(const VString& inPosixPath) const;
@@ -118,10 +124,10 @@ public:
 
     static constexpr const char16_t* sRefPropertyName = u"$ref";
 
-    // Any pointer may be null; a null cache is replaced by a new one. The folder and the cache are
-    // retained. (Referred paths go through the base folder; the namespace of file systems is not
-    // built yet, and references will go through it when it is.)
-    VJSONPointerResolver(const VJSONValue& inRoot, IFolder* inBaseFolder, VJSONFileCache* inCache);
+    // Any pointer may be null; a null cache is replaced by a new one. The folder, the namespace
+    // and the cache are retained.
+    VJSONPointerResolver(const VJSONValue& inRoot, IFolder* inBaseFolder, VFileSystemNamespace* inFileSystems,
+                         VJSONFileCache* inCache);
     ~VJSONPointerResolver() override;
     VJSONPointerResolver(const VJSONPointerResolver&) = delete;
     VJSONPointerResolver& operator=(const VJSONPointerResolver&) = delete;
@@ -137,6 +143,7 @@ public:
     VJSONArray* GetErrors() const { return fErrors; }
     const VJSONValue& GetRoot() const { return fRoot; }
     IFolder* GetBaseFolder() const { return fBaseFolder; }
+    VFileSystemNamespace* GetFileSystems() const { return fFileSystems; }
     VJSONFileCache* GetFileCache() const { return fCache.Get(); }
 
     // The steps of a resolution.
@@ -175,6 +182,8 @@ private:
     VJSONValue fRoot;
     IFolder* fBaseFolder = nullptr;
     VRefPtr<IRefCountable> fBaseFolderHold;
+    VFileSystemNamespace* fFileSystems = nullptr;
+    VRefPtr<IRefCountable> fFileSystemsHold;
     VRefPtr<VJSONFileCache> fCache;
     VJSONArray* fErrors = nullptr; // one reference
 };

@@ -2,6 +2,7 @@
 #include "tests/toolbox/json/JSONPointerTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/IFile.h"
+#include "toolbox/files/VFileSystemNamespace.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
@@ -63,7 +64,7 @@ TEST_F(JSONPointerFiles, DocumentsAreReadRelativeToTheirFolderOncePerCache)
     VJSONValue value = Parse(R"({"a":{"$ref":"other.json#/x"},"b":{"$ref":"other.json#/x/v"},)"
                              R"("c":{"$ref":"other.json#/back"}})");
     VRefPtr<VJSONFileCache> cache(new VJSONFileCache(), true);
-    VJSONPointerResolver resolver(value, fFolder.Get(), cache.Get());
+    VJSONPointerResolver resolver(value, fFolder.Get(), nullptr, cache.Get());
     std::vector<VRefPtr<IFile>> files;
     resolver.ResolveRecursively(value, false, &files);
     EXPECT_EQ(Codes(resolver), "");
@@ -74,7 +75,7 @@ TEST_F(JSONPointerFiles, DocumentsAreReadRelativeToTheirFolderOncePerCache)
     // A later resolution with the same cache does not read the file again.
     Put("other.json", R"({"x":"changed"})");
     VJSONValue again = Parse(R"({"a":{"$ref":"other.json#/x/v"}})");
-    VJSONPointerResolver second(again, fFolder.Get(), cache.Get());
+    VJSONPointerResolver second(again, fFolder.Get(), nullptr, cache.Get());
     second.ResolveRecursively(again, false, nullptr);
     EXPECT_EQ(Written(again), u"{\"a\":1}");
 }
@@ -82,7 +83,7 @@ TEST_F(JSONPointerFiles, DocumentsAreReadRelativeToTheirFolderOncePerCache)
 TEST_F(JSONPointerFiles, ReferencesInsideLoadedDocumentsUseTheirOwnFolder)
 {
     VJSONValue value = Parse(R"({"t":{"$ref":"sub/third.json#"}})");
-    VJSONPointerResolver resolver(value, fFolder.Get(), nullptr);
+    VJSONPointerResolver resolver(value, fFolder.Get(), nullptr, nullptr);
     resolver.ResolveRecursively(value, false, nullptr);
     EXPECT_EQ(Written(value.GetProperty(VString("t")).GetProperty(VString("up"))), u"1")
         << "../other.json from sub/";
@@ -105,7 +106,7 @@ TEST_F(JSONPointerFiles, MissingUnreadableAndForbiddenDocuments)
     for (const Case& c : cases)
     {
         VJSONValue reference = Parse((std::string(R"({"$ref":")") + c.fPointer + "\"}").c_str());
-        VJSONPointerResolver resolver(reference, fFolder.Get(), nullptr);
+        VJSONPointerResolver resolver(reference, fFolder.Get(), nullptr, nullptr);
         VJSONValue result;
         EXPECT_TRUE(resolver.ResolveOnePointer(reference.GetObject(), true, result)) << c.fWhy;
         EXPECT_TRUE(result.IsUndefined()) << c.fWhy;
@@ -116,10 +117,76 @@ TEST_F(JSONPointerFiles, MissingUnreadableAndForbiddenDocuments)
 
     // Without a base folder nothing is read.
     VJSONValue reference = Parse(R"({"$ref":"other.json#/x"})");
-    VJSONPointerResolver resolver(reference, nullptr, nullptr);
+    VJSONPointerResolver resolver(reference, nullptr, nullptr, nullptr);
     VJSONValue result;
     resolver.ResolveOnePointer(reference.GetObject(), true, result);
     EXPECT_EQ(Codes(resolver), "913");
+}
+
+// With a namespace every document goes through it: relative paths in the base folder, "/" + file
+// system + "/" + path in that file system, full paths never. One cache serves all the resolvers.
+TEST_F(JSONPointerFiles, DocumentsThroughANamespace)
+{
+    Put("sub/bad.json", "not JSON");
+    VRefPtr<VFolder> sub(new VFolder(VString((fRoot.string() + "/sub/").c_str()), FPS_POSIX), true);
+    VRefPtr<VFileSystemNamespace> space(new VFileSystemNamespace(), true);
+    ASSERT_EQ(space->RegisterFileSystem(VString("shared"), sub.Get(), 0), VE_OK);
+    ASSERT_EQ(space->RegisterFileSystem(VString("hidden"), sub.Get(), VFileSystem::kPrivate), VE_OK);
+    const std::string subPath = fRoot.string() + "/sub/";
+    const std::string fullOther = fRoot.string() + "/other.json";
+
+    struct Case
+    {
+        std::string fPointer;
+        const char16_t* fResult;
+        const char* fCodes;
+        std::string fReferredPath; // of the error, when there is one
+        const char* fWhy;
+    };
+    const Case cases[] = {
+        {"other.json#/x", u"{\"v\":1}", "", "", "relative to the base folder"},
+        {"/shared/third.json#/y", u"\"third\"", "", "", "in a file system"},
+        {"/shared/third.json#/y", u"\"third\"", "", "", "the same document again, from the cache"},
+        {fullOther + "#/x", u"undefined", "913", fullOther, "a full path is never read through a namespace"},
+        {"/nowhere/x.json#", u"undefined", "913", "/nowhere/x.json", "an unknown file system"},
+        {"/hidden/third.json#/y", u"undefined", "913", "/hidden/third.json", "a private file system"},
+        {"/shared/../other.json#/x", u"undefined", "913", "/shared/../other.json", "out of the file system"},
+        {"/shared/missing.json#", u"undefined", "913", subPath + "missing.json", "a missing file"},
+        {"/shared/bad.json#", u"undefined", "912", subPath + "bad.json", "not JSON"},
+    };
+    VRefPtr<VJSONFileCache> cache(new VJSONFileCache(), true);
+    for (const Case& c : cases)
+    {
+        VJSONValue reference = Parse((R"({"$ref":")" + c.fPointer + "\"}").c_str());
+        VJSONPointerResolver resolver(reference, fFolder.Get(), space.Get(), cache.Get());
+        VJSONValue result;
+        EXPECT_TRUE(resolver.ResolveOnePointer(reference.GetObject(), true, result)) << c.fWhy;
+        EXPECT_EQ(Written(result), c.fResult) << c.fWhy;
+        EXPECT_EQ(Codes(resolver), c.fCodes) << c.fWhy;
+        if (resolver.GetErrors() != nullptr)
+        {
+            VJSONValue record = resolver.GetErrors()->GetAt(0);
+            VString pointer;
+            VString referred;
+            record.GetProperty(VString("pointerURI")).GetString(pointer);
+            record.GetProperty(VString("referredPath")).GetString(referred);
+            EXPECT_EQ(Text(pointer), Text(VString(c.fPointer.c_str()))) << c.fWhy;
+            EXPECT_EQ(Text(referred), Text(VString(c.fReferredPath.c_str()))) << c.fWhy;
+        }
+    }
+    EXPECT_EQ(cache->GetCount(), 2u) << "other.json and sub/third.json, each parsed once";
+
+    // Throughout a value: each error leaves its member as it was and the next one is resolved; the
+    // references inside a document of a file system stay confined to it.
+    VJSONValue value = Parse(R"({"a":{"$ref":"/shared/bad.json#"},"b":{"$ref":"/shared/third.json#"},)"
+                             R"("c":{"$ref":"/nowhere/x.json#"},"d":{"$ref":"other.json#/x/v"}})");
+    VJSONPointerResolver resolver(value, fFolder.Get(), space.Get(), cache.Get());
+    resolver.ResolveRecursively(value, false, nullptr);
+    EXPECT_EQ(Codes(resolver), "912,913");
+    EXPECT_EQ(Written(value),
+              u"{\"a\":{\"$ref\":\"/shared/bad.json#\"},\"b\":{\"y\":\"third\",\"up\":"
+              u"{\"$ref\":\"../other.json#/x/v\"}},\"c\":{\"$ref\":\"/nowhere/x.json#\"},\"d\":1}")
+        << "../other.json leaves the file system of third.json";
 }
 
 } // namespace

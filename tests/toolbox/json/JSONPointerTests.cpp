@@ -64,7 +64,7 @@ TEST_F(JSONPointer, OnePointerTable)
     };
     for (const Case& c : cases)
     {
-        VJSONPointerResolver resolver(root, nullptr, nullptr);
+        VJSONPointerResolver resolver(root, nullptr, nullptr, nullptr);
         VJSONValue reference = Reference(c.fPointer);
         VJSONValue result;
         EXPECT_TRUE(resolver.ResolveOnePointer(reference.GetObject(), true, result)) << c.fWhy;
@@ -82,7 +82,7 @@ TEST_F(JSONPointer, OnePointerTable)
 
 TEST_F(JSONPointer, ErrorRecordsNameThePointer)
 {
-    VJSONPointerResolver resolver(Parse(u"{\"list\":[]}"), nullptr, nullptr);
+    VJSONPointerResolver resolver(Parse(u"{\"list\":[]}"), nullptr, nullptr, nullptr);
     VJSONValue reference = Reference(u"#/list/0");
     VJSONValue result;
     resolver.ResolveOnePointer(reference.GetObject(), false, result);
@@ -98,7 +98,7 @@ TEST_F(JSONPointer, ErrorRecordsNameThePointer)
 TEST_F(JSONPointer, AnObjectWithoutReferenceIsLeftAlone)
 {
     VJSONValue object = MakeObject({{"$ref", VJSONValue(1.0)}});
-    VJSONPointerResolver resolver(object, nullptr, nullptr);
+    VJSONPointerResolver resolver(object, nullptr, nullptr, nullptr);
     VJSONValue result;
     EXPECT_FALSE(resolver.ResolveOnePointer(object.GetObject(), true, result));
     EXPECT_EQ(result.GetObject(), object.GetObject());
@@ -109,7 +109,7 @@ TEST_F(JSONPointer, PatchMergesTheReferenceWithItsTarget)
     const char16_t* text = u"{\"base\":{\"k\":1,\"extra\":0},\"ref\":{\"$ref\":\"#/base\",\"extra\":2},"
                            u"\"plain\":{\"$ref\":\"#/base\"}}";
     VJSONValue patched = Parse(text);
-    VJSONPointerResolver patching(patched, nullptr, nullptr);
+    VJSONPointerResolver patching(patched, nullptr, nullptr, nullptr);
     patching.ResolveRecursively(patched, true, nullptr);
     EXPECT_EQ(Written(patched.GetProperty(Str("ref"))), u"{\"k\":1,\"extra\":2}");
     EXPECT_EQ(Written(patched.GetProperty(Str("base"))), u"{\"k\":1,\"extra\":0}")
@@ -118,7 +118,7 @@ TEST_F(JSONPointer, PatchMergesTheReferenceWithItsTarget)
         << "a reference with no other member is replaced";
 
     VJSONValue replaced = Parse(text);
-    VJSONPointerResolver replacing(replaced, nullptr, nullptr);
+    VJSONPointerResolver replacing(replaced, nullptr, nullptr, nullptr);
     replacing.ResolveRecursively(replaced, false, nullptr);
     EXPECT_EQ(replaced.GetProperty(Str("ref")).GetObject(), replaced.GetProperty(Str("base")).GetObject());
     EXPECT_EQ(Codes(patching) + Codes(replacing), "");
@@ -130,7 +130,7 @@ TEST_F(JSONPointer, RecursiveResolutionGoesOnAfterFailures)
         Parse(u"{\"a\":{\"$ref\":\"#/b/x\"},\"b\":{\"$ref\":\"#/a/y\"},"
               u"\"list\":[{\"$ref\":\"#/nothing\"},{\"$ref\":\"#/c/0\"}],\"c\":[7],"
               u"\"chain\":{\"$ref\":\"#/d/e\"},\"d\":{\"$ref\":\"#/f\"},\"f\":{\"e\":\"end\"}}");
-    VJSONPointerResolver resolver(value, nullptr, nullptr);
+    VJSONPointerResolver resolver(value, nullptr, nullptr, nullptr);
     resolver.ResolveRecursively(value, false, nullptr);
     const std::string codes = Codes(resolver);
     EXPECT_NE(codes.find("908"), std::string::npos) << "a and b refer to each other: " << codes;
@@ -143,13 +143,13 @@ TEST_F(JSONPointer, RecursiveResolutionGoesOnAfterFailures)
 TEST_F(JSONPointer, ChainsOfReferencesAreFollowedToTheirEnd)
 {
     VJSONValue chain = Parse(u"{\"p\":{\"$ref\":\"#/q\"},\"q\":{\"$ref\":\"#/r\"},\"r\":1}");
-    VJSONPointerResolver resolver(chain, nullptr, nullptr);
+    VJSONPointerResolver resolver(chain, nullptr, nullptr, nullptr);
     resolver.ResolveRecursively(chain, false, nullptr);
     EXPECT_EQ(Written(chain), u"{\"p\":1,\"q\":1,\"r\":1}") << "p does not keep q's reference";
     EXPECT_EQ(Codes(resolver), "");
 
     VJSONValue loop = Parse(u"{\"x\":{\"$ref\":\"#/y\"},\"y\":{\"$ref\":\"#/x\"}}");
-    VJSONPointerResolver looping(loop, nullptr, nullptr);
+    VJSONPointerResolver looping(loop, nullptr, nullptr, nullptr);
     looping.ResolveRecursively(loop, false, nullptr);
     EXPECT_NE(Codes(looping).find("908"), std::string::npos);
     EXPECT_TRUE(loop.GetProperty(Str("x")).GetObject()->HasOwnProperty(Str("$ref")));
@@ -160,7 +160,7 @@ TEST_F(JSONPointer, SharedAndCyclicArraysAreWalkedOnce)
     VJSONValue list = MakeArray({Reference(u"#/x")});
     list.GetArray()->SetAt(1, list, true);
     VJSONValue value = MakeObject({{"x", VJSONValue(1.0)}, {"l1", list}, {"l2", list}});
-    VJSONPointerResolver resolver(value, nullptr, nullptr);
+    VJSONPointerResolver resolver(value, nullptr, nullptr, nullptr);
     resolver.ResolveRecursively(value, false, nullptr);
     EXPECT_EQ(list.GetArray()->GetAt(0).GetNumber(), 1);
     EXPECT_EQ(Codes(resolver), "");

@@ -33,6 +33,7 @@ class VValueBag;
 class VFilePath;
 class IFile;
 class IFolder;
+class VFileSystemNamespace;
 class VJSONPointerResolver;
 class VJSONPointerContext;
 template <class T>
@@ -118,6 +119,8 @@ struct VJSONDocumentAccess
 {
     // The reference count of a folder (the folder itself, as IRefCountable).
     IRefCountable* (*fFolderRefCount)(IFolder* inFolder);
+    // The same for a namespace of file systems.
+    IRefCountable* (*fNamespaceRefCount)(VFileSystemNamespace* inNamespace);
     // The root and folder of a document part naming a file (VJSONPointerResolver::LoadDocument);
     // false, with its error recorded by the resolver, when there is none.
     bool (*fLoadFileDocument)(VJSONPointerResolver& ioResolver, VJSONPointerContext& ioContext,
