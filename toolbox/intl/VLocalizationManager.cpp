@@ -226,6 +226,7 @@ VError VLocalizationManager::AnalyzeXLIFFFile(IFile* inFile, bool inAvoidLanguag
         return VE_INVALID_PARAMETER;
     }
     fRootHandler->SetAvoidLanguageChecking(inAvoidLanguageChecking);
+    fRootHandler->ResetLanguage();
     VString text;
     VError error = inFile->GetContentAsString(text, CharSet::VTC_UTF_8, eCRM_NONE);
     if (error == VE_OK)
