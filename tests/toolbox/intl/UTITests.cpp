@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -105,10 +106,16 @@ TEST(UTIManagerTests, EveryTaskGetsTheSameSingleton)
     for (int round = 0; round < 4; ++round)
     {
         std::vector<VUTIManager*> seen(8, nullptr);
+        std::latch start(static_cast<std::ptrdiff_t>(seen.size()));
         std::vector<std::thread> threads;
         for (size_t i = 0; i < seen.size(); ++i)
         {
-            threads.emplace_back([&seen, i] { seen[i] = VUTIManager::GetUTIManager(); });
+            threads.emplace_back(
+                [&seen, &start, i]
+                {
+                    start.arrive_and_wait();
+                    seen[i] = VUTIManager::GetUTIManager();
+                });
         }
         for (std::thread& thread : threads)
         {

@@ -84,7 +84,9 @@ constexpr uint32_t kTypeMissing = 0x4D697373;  // 'Miss': never registered
 constexpr uint32_t kTypeNeedsNew = 0x52657131; // 'Req1': needs New3 at version 2
 constexpr uint32_t kTypeNeedsOld = 0x52657132; // 'Req2': needs Old1 at version 2
 constexpr uint32_t kTypeNeedsMissing = 0x52657133;
-constexpr uint32_t kTypeHuge = 0x48756765; // 'Huge': a block claiming 1,000,000 requirements
+constexpr uint32_t kTypeHuge = 0x48756765;   // 'Huge': a block claiming 1,000,000 requirements
+constexpr uint32_t kTypeCycleA = 0x43796341; // 'CycA' and 'CycB' need each other
+constexpr uint32_t kTypeCycleB = 0x43796342;
 
 CComponent* CreateTestComponent(uint32_t inType, uint32_t)
 {
@@ -100,6 +102,10 @@ CComponent* CreateTestComponent(uint32_t inType, uint32_t)
         return new TestComponent(inType, Block(1, {{kTypeOld, 2}}));
     case kTypeNeedsMissing:
         return new TestComponent(inType, Block(1, {{kTypeMissing, -1}}));
+    case kTypeCycleA:
+        return new TestComponent(inType, Block(2, {{kTypeCycleB, 2}}));
+    case kTypeCycleB:
+        return new TestComponent(inType, Block(2, {{kTypeCycleA, 1}}));
     case kTypeHuge:
     {
         std::vector<int32_t> block = Block(1);
@@ -182,7 +188,8 @@ TEST_F(ComponentRegistryTests, CreatorsAndInstances)
 
 TEST_F(ComponentRegistryTests, RequirementChecks)
 {
-    for (uint32_t type : {kTypeOld, kTypeNew, kTypeNeedsNew, kTypeNeedsOld, kTypeNeedsMissing, kTypeHuge})
+    for (uint32_t type : {kTypeOld, kTypeNew, kTypeNeedsNew, kTypeNeedsOld, kTypeNeedsMissing, kTypeHuge,
+                          kTypeCycleA, kTypeCycleB})
     {
         ASSERT_EQ(VComponentManager::RegisterComponentCreator(type, CreateTestComponent), VE_OK);
     }
@@ -197,6 +204,7 @@ TEST_F(ComponentRegistryTests, RequirementChecks)
         {"a requirement found in too low a version", kTypeNeedsOld, false},
         {"a requirement not registered", kTypeNeedsMissing, false},
         {"a block claiming a million requirements", kTypeHuge, false},
+        {"two types that need each other", kTypeCycleA, true},
     };
     for (const Row& row : rows)
     {
