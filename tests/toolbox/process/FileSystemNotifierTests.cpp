@@ -62,6 +62,11 @@ struct WatchCase
     std::vector<Step> fSteps;
 };
 
+void PrintTo(const WatchCase& inCase, std::ostream* outStream)
+{
+    *outStream << inCase.fWhat;
+}
+
 class NotifierCaseTest : public FileSystemNotifierTest, public ::testing::WithParamInterface<WatchCase>
 {
 };
@@ -422,10 +427,11 @@ TEST_F(FileSystemNotifierTest, ChangesOfTwoComparisonsAreDeliveredInRuns)
 {
     ScratchTree tree;
     RecordingHandler handler(tree.Root());
-    ASSERT_EQ(Notifier().StartWatchingForChanges(*tree.Folder(), VFileSystemNotifier::eAllKinds, &handler, 0),
-              VE_OK);
-    // Two comparisons before the task runs its messages: the creations, then the deletion of one
-    // of them, reach the handler in one delivery as two runs.
+    ASSERT_EQ(
+        Notifier().StartWatchingForChanges(*tree.Folder(), VFileSystemNotifier::eAllKinds, &handler, 100),
+        VE_OK);
+    // Two comparisons before the task runs its messages: the creations (made well within one
+    // latency), then the deletion of one of them, reach the handler in one delivery as two runs.
     tree.Write("a");
     tree.Write("b");
     ASSERT_TRUE(WaitFor([] { return Main()->IsAnyMessagePending(); }));

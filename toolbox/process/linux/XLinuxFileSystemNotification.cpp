@@ -78,11 +78,17 @@ XLinuxFileSystemNotification::~XLinuxFileSystemNotification()
 
 void XLinuxFileSystemNotification::Shutdown()
 {
-    if (fThread.joinable())
+    std::thread thread;
+    {
+        // The thread may have been started by another task.
+        std::lock_guard lock(fMutex);
+        thread = std::move(fThread);
+    }
+    if (thread.joinable())
     {
         fStopping.store(true, std::memory_order_release);
         _WakeThread();
-        fThread.join();
+        thread.join();
     }
 }
 
