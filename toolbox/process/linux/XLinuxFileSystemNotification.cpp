@@ -333,7 +333,8 @@ VError XLinuxFileSystemNotification::_AddTree(XLinuxChangeData* inWatch, const s
         {
             if (ioCreated != nullptr)
             {
-                _AddChange(inWatch, folder + name, info.fIsFolder, VFileSystemNotifier::eCreated, *ioCreated);
+                _AddChangeToList(inWatch, folder + name, info.fIsFolder, VFileSystemNotifier::eCreated,
+                                 *ioCreated);
             }
             if (info.fIsFolder)
             {
@@ -361,9 +362,9 @@ void XLinuxFileSystemNotification::_DropTree(XLinuxChangeData* inWatch, const st
     }
 }
 
-void XLinuxFileSystemNotification::_AddChange(XLinuxChangeData* inWatch, const std::string& inPath,
-                                              bool inIsFolder, VFileSystemNotifier::EventKind inKind,
-                                              ChangeList& ioChanges) const
+void XLinuxFileSystemNotification::_AddChangeToList(XLinuxChangeData* inWatch, const std::string& inPath,
+                                                    bool inIsFolder, VFileSystemNotifier::EventKind inKind,
+                                                    ChangeList& ioChanges) const
 {
     if ((inWatch->GetMask() & inKind) == 0)
     {
@@ -407,14 +408,15 @@ bool XLinuxFileSystemNotification::_BuildChangeList(XLinuxChangeData* inWatch, c
         {
             _DropTree(inWatch, inFolder + name + "/");
         }
-        _AddChange(inWatch, inFolder + name, info.fIsFolder, VFileSystemNotifier::eDeleted, ioChanges);
+        _AddChangeToList(inWatch, inFolder + name, info.fIsFolder, VFileSystemNotifier::eDeleted, ioChanges);
     }
     for (const auto& [name, info] : fresh)
     {
         auto then = old.find(name);
         if (then == old.end() || then->second.fIsFolder != info.fIsFolder)
         {
-            _AddChange(inWatch, inFolder + name, info.fIsFolder, VFileSystemNotifier::eCreated, ioChanges);
+            _AddChangeToList(inWatch, inFolder + name, info.fIsFolder, VFileSystemNotifier::eCreated,
+                             ioChanges);
             if (info.fIsFolder)
             {
                 _AddTree(inWatch, inFolder + name + "/", &ioChanges, false);
@@ -433,7 +435,7 @@ bool XLinuxFileSystemNotification::_BuildChangeList(XLinuxChangeData* inWatch, c
         }
         else if (info.fSeconds != then->second.fSeconds || info.fNanoseconds != then->second.fNanoseconds)
         {
-            _AddChange(inWatch, inFolder + name, false, VFileSystemNotifier::eModified, ioChanges);
+            _AddChangeToList(inWatch, inFolder + name, false, VFileSystemNotifier::eModified, ioChanges);
         }
     }
     if (gone && inFolder != inWatch->fPosixRoot)
@@ -590,7 +592,8 @@ int XLinuxFileSystemNotification::_DeliverDue()
             if (rootToReport)
             {
                 watch->fRootReported = true;
-                _AddChange(watch.Get(), watch->fPosixRoot, true, VFileSystemNotifier::eDeleted, changes);
+                _AddChangeToList(watch.Get(), watch->fPosixRoot, true, VFileSystemNotifier::eDeleted,
+                                 changes);
                 watch->fSnapshot.clear();
             }
             if (!changes.empty())

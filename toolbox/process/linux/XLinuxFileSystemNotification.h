@@ -16,7 +16,8 @@
 // - Folders are watched with IN_CREATE, IN_DELETE, IN_MODIFY, IN_ATTRIB, IN_CLOSE_WRITE,
 //   IN_MOVED_FROM, IN_MOVED_TO, IN_DELETE_SELF, IN_MOVE_SELF, IN_ONLYDIR and IN_DONT_FOLLOW.
 //   Listings use scandir and lstat: symbolic links are entries, never followed; ".", ".." and
-//   ".DS_Store" are left out, and so is an entry whose lstat fails.
+//   ".DS_Store" are left out, and so is an entry whose lstat fails. The watched folder itself
+//   must not be a link either: a start on one fails with ('POSX', ENOTDIR).
 // - Comparing a folder: a stored name missing from the fresh listing is a deletion, a new name a
 //   creation, a file whose modification time changed a modification; an entry that turned from
 //   file to folder or back is a deletion and a creation. The fresh listing then replaces the
@@ -171,8 +172,8 @@ private:
     void _UnwatchFolder(XLinuxChangeData* inWatch, const std::string& inFolder, bool inRemoveDescriptor);
     // Stops listening: every inotify watch of the watch goes.
     void _StopListening(XLinuxChangeData* inWatch);
-    void _AddChange(XLinuxChangeData* inWatch, const std::string& inPath, bool inIsFolder,
-                    VFileSystemNotifier::EventKind inKind, ChangeList& ioChanges) const;
+    void _AddChangeToList(XLinuxChangeData* inWatch, const std::string& inPath, bool inIsFolder,
+                          VFileSystemNotifier::EventKind inKind, ChangeList& ioChanges) const;
     void _WakeThread() const;
 
     VFileSystemNotifier* const fOwner;
