@@ -14,6 +14,8 @@
 // - AddNewUTI keeps the first declaration of an identifier and ignores later ones; a type without
 //   identifier is not registered. The registry holds a reference on each type; the manager's
 //   destruction detaches every type from the graph (VUTI::_Detach) before releasing it.
+// - The localization manager that will translate type descriptions is kept without a reference:
+//   its owner (the program's start-up) outlives the registry's use of it.
 #pragma once
 
 #include "toolbox/intl/VUTI.h"
@@ -25,6 +27,7 @@
 namespace zorn
 {
 
+class VLocalizationManager;
 class VXMLParser;
 
 class VUTIManager : public VObject, public IRefCountable
@@ -48,6 +51,10 @@ public:
     VUTI* GetUTI(const VString& inIdentifier) const;
     size_t GetUTICount() const { return fUTIs.size(); }
 
+    // The localization manager of the descriptions (not retained; may be null).
+    void SetLocalizationManager(VLocalizationManager* inManager) { fLocalizationManager = inManager; }
+    VLocalizationManager* GetLocalizationManager() const { return fLocalizationManager; }
+
     static bool UTTypeEqual(const VString& inA, const VString& inB) { return inA.EqualToString(inB, false); }
 
 private:
@@ -56,6 +63,7 @@ private:
 
     VUTIMap fUTIs;
     std::unique_ptr<VXMLParser> fParser;
+    VLocalizationManager* fLocalizationManager = nullptr;
 };
 
 } // namespace zorn

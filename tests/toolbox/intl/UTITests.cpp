@@ -1,4 +1,5 @@
 #include "toolbox/intl/VUTI.h"
+#include "toolbox/intl/VLocalizationManager.h"
 #include "toolbox/intl/VUTIManager.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
@@ -98,6 +99,17 @@ TEST(UTIManagerTests, FirstDeclarationOfAnIdentifierStays)
 
     VUTIManager* again = VUTIManager::GetUTIManager();
     EXPECT_EQ(again->GetUTICount(), 0U) << "a new, empty registry after DeInit";
+    VUTIManager::Delete();
+}
+
+TEST(UTIManagerTests, KeepsTheLocalizationManagerItWasGivenWithoutAReference)
+{
+    VRefPtr<VLocalizationManager> localizer(new VLocalizationManager(1033), true);
+    VUTIManager* manager = VUTIManager::GetUTIManager();
+    EXPECT_EQ(manager->GetLocalizationManager(), nullptr);
+    manager->SetLocalizationManager(localizer.Get());
+    EXPECT_EQ(manager->GetLocalizationManager(), localizer.Get());
+    EXPECT_EQ(localizer->GetRefCount(), 1U);
     VUTIManager::Delete();
 }
 
