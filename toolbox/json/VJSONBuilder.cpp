@@ -3,14 +3,38 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 
+#include <cstring>
+
 namespace zorn
 {
+
+size_t VJSONBuilder::_RecentSlot(std::u16string_view inUnits)
+{
+    const size_t length = inUnits.size();
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 4)
+    {
+        std::memcpy(&head, inUnits.data(), sizeof(head));
+        std::memcpy(&tail, inUnits.data() + length - 4, sizeof(tail));
+    }
+    else
+    {
+        std::memcpy(&head, inUnits.data(), length * sizeof(char16_t));
+    }
+    uint64_t mix = (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ length;
+    return static_cast<size_t>((mix ^ (mix >> 29)) * 0x94D049BB133111EBULL >> (64 - kRecentBits));
+}
 
 VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
 {
     if (inUnits.empty())
     {
         return VJSONKey();
+    }
+    if (fRecent == nullptr)
+    {
+        fRecent = std::make_unique<VJSONKey[]>(size_t{1} << kRecentBits);
     }
     VJSONKey& recent = fRecent[_RecentSlot(inUnits)];
     if (recent.HasUnits(inUnits))

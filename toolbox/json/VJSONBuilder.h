@@ -18,6 +18,7 @@
 #include "toolbox/json/VJSONValue.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 
@@ -65,21 +66,17 @@ private:
     };
 
     VJSONValue _Make(JSONType inType);
-    static size_t _RecentSlot(std::u16string_view inUnits)
-    {
-        size_t mix = inUnits.size() * 31 + inUnits.front() * 7 + inUnits.back();
-        return mix % kRecentKeys;
-    }
-
-    // Documents repeat their names: the last key met in each of a few slots (chosen by the name's
-    // length and end units) answers most lookups with one comparison and no hashing.
-    static constexpr size_t kRecentKeys = 61;
+    static size_t _RecentSlot(std::u16string_view inUnits);
     uint32_t _NextStamp();
 
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
     std::unordered_set<VJSONKey, KeyHash, KeyEqual> fKeys;
-    VJSONKey fRecent[kRecentKeys];
+    // Documents repeat their names: the last key met in each of 2^kRecentBits slots, chosen by a
+    // cheap mix of the name's length and first and last four units, answers most lookups with one
+    // comparison and no full hash (made on the first name).
+    static constexpr int kRecentBits = 10;
+    std::unique_ptr<VJSONKey[]> fRecent;
 };
 
 } // namespace zorn
