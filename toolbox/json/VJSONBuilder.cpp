@@ -26,6 +26,24 @@ size_t VJSONBuilder::_RecentSlot(std::u16string_view inUnits)
     return static_cast<size_t>((mix ^ (mix >> 29)) * 0x94D049BB133111EBULL >> (64 - kRecentBits));
 }
 
+VJSONBuilder::~VJSONBuilder()
+{
+    for (const Entry& entry : fKeys)
+    {
+        entry.fKey._RemoveReferences(kLendReserve - entry.fLent);
+    }
+}
+
+VJSONKey VJSONBuilder::_Lend(const Entry& inEntry)
+{
+    if (inEntry.fLent == kLendReserve)
+    {
+        return inEntry.fKey; // the reserve is spent: an ordinary copy
+    }
+    ++inEntry.fLent;
+    return VJSONKey(VJSONKey::Lent{}, inEntry.fKey);
+}
+
 VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
 {
     if (inUnits.empty())
@@ -34,20 +52,22 @@ VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
     }
     if (fRecent == nullptr)
     {
-        fRecent = std::make_unique<VJSONKey[]>(size_t{1} << kRecentBits);
+        fRecent = std::make_unique<const Entry*[]>(size_t{1} << kRecentBits);
     }
-    VJSONKey& recent = fRecent[_RecentSlot(inUnits)];
-    if (recent.HasUnits(inUnits))
+    const Entry*& recent = fRecent[_RecentSlot(inUnits)];
+    if (recent != nullptr && recent->fKey.HasUnits(inUnits))
     {
-        return recent;
+        return _Lend(*recent);
     }
     auto found = fKeys.find(inUnits);
     if (found == fKeys.end())
     {
-        found = fKeys.insert(VJSONKey(inUnits)).first;
+        found = fKeys.insert(Entry{VJSONKey(inUnits)}).first;
+        found->fKey._AddReferences(kLendReserve);
     }
-    recent = *found;
-    return recent;
+    // Set elements stay in place when the set grows.
+    recent = &*found;
+    return _Lend(*found);
 }
 
 uint32_t VJSONBuilder::_NextStamp()
