@@ -16,6 +16,7 @@
 
 #include <bit>
 #include <cstring>
+#include <span>
 
 namespace zorn
 {
@@ -111,7 +112,7 @@ VError VJSONBinaryImporter::GetValue(VJSONValue& outValue)
     }
     if (error == VE_OK && container)
     {
-        error = _GetContents(outValue, count);
+        error = _GetContents(outValue.GetObject(), outValue.GetArray(), count);
     }
     return error;
 }
@@ -233,118 +234,214 @@ VError VJSONBinaryImporter::_GetValue(VJSONValue& outValue, bool& outContainer, 
     }
 }
 
-VError VJSONBinaryImporter::_GetContents(VJSONValue& ioValue, uint32_t inCount)
+VError VJSONBinaryImporter::_GetContents(VJSONObject* ioObject, VJSONArray* ioArray, uint32_t inCount)
 {
     StJSONNestingGuard guard;
     if (guard.Failed())
     {
         return guard.GetError();
     }
-    if (VJSONObject* object = ioValue.GetObject())
+    if (ioObject != nullptr)
     {
-        return _GetObjectContents(object);
+        return _GetObjectContents(ioObject);
     }
-    if (VJSONArray* array = ioValue.GetArray())
+    if (ioArray != nullptr)
     {
-        return _GetArrayContents(array, inCount);
+        return _GetArrayContents(ioArray, inCount);
     }
     return _ThrowError(VE_STREAM_EOF);
 }
 
 VError VJSONBinaryImporter::_GetArrayContents(VJSONArray* ioArray, uint32_t inCount)
 {
-    for (uint32_t i = 0; i < inCount; ++i)
+    fOpen.push_back({nullptr, ioArray, fElements.size()});
+    VError error = VE_OK;
+    for (uint32_t i = 0; i < inCount && error == VE_OK; ++i)
     {
         VJSONValue element;
         bool container = false;
         uint32_t count = 0;
-        VError error = _GetValue(element, container, count);
+        error = _GetValue(element, container, count);
         if (container)
         {
-            // Stored before its contents, which may refer to it.
-            VJSONValue held = element;
-            if (!ioArray->AppendOwn(std::move(held)))
-            {
-                return _ThrowError(VE_MEMORY_FULL);
-            }
-            error = _GetContents(element, count);
+            // Gathered before its contents, which may refer to it; the gathered value holds it.
+            VJSONObject* object = element.GetObject();
+            VJSONArray* array = element.GetArray();
+            fElements.push_back(std::move(element));
+            error = _GetContents(object, array, count);
         }
-        else if (!(fReferenceRead && (element.IsObject() || element.IsArray())
-                       ? ioArray->Push(element)
-                       : ioArray->AppendOwn(std::move(element))))
+        else if (fReferenceRead && (element.IsObject() || element.IsArray()))
         {
             // A container met again is stored by the setter, which links a cycle into the graph.
-            return _ThrowError(VE_MEMORY_FULL);
+            if (!_SettleAll() || !ioArray->Push(element))
+            {
+                error = _ThrowError(VE_MEMORY_FULL);
+            }
         }
-        if (error != VE_OK)
+        else
         {
-            return error;
+            fElements.push_back(std::move(element));
         }
     }
-    return VE_OK;
+    const size_t first = fOpen.back().fFirst;
+    fOpen.pop_back();
+    if (!_Settle(ioArray, first, fElements.size()) && error == VE_OK)
+    {
+        error = _ThrowError(VE_MEMORY_FULL);
+    }
+    fElements.resize(first);
+    return error;
 }
 
 VError VJSONBinaryImporter::_GetObjectContents(VJSONObject* ioObject)
 {
-    while (true)
+    fOpen.push_back({ioObject, nullptr, fMembers.size()});
+    VError error = VE_OK;
+    bool signature = false;
+    uint32_t signatureCode = 0;
+    const uint8_t* payload = nullptr;
+    size_t payloadSize = 0;
+    while (error == VE_OK)
     {
         uint16_t header = 0;
         if (!_Read(&header, 2))
         {
-            return _ThrowError(VE_STREAM_EOF);
+            error = _ThrowError(VE_STREAM_EOF);
+            break;
         }
         if (header <= json_compact::kMaxNameLength)
         {
             if (header > _Left() / 2)
             {
-                return _ThrowError(VE_STREAM_EOF);
+                error = _ThrowError(VE_STREAM_EOF);
+                break;
             }
             VJSONKey name = fBuilder.Key(Units(fData + fPosition, header, fScratch));
             fPosition += static_cast<size_t>(header) * 2;
             VJSONValue value;
             bool container = false;
             uint32_t count = 0;
-            VError error = _GetValue(value, container, count);
+            error = _GetValue(value, container, count);
             if (container)
             {
-                // Stored before its contents, which may refer to it.
-                VJSONValue held = value;
-                ioObject->AppendOwn(std::move(name), std::move(held));
-                error = _GetContents(value, count);
+                // Gathered before its contents, which may refer to it; the gathered value holds it.
+                VJSONObject* object = value.GetObject();
+                VJSONArray* array = value.GetArray();
+                fMembers.push_back({std::move(name), std::move(value)});
+                error = _GetContents(object, array, count);
             }
             else if (value.IsUndefined() || (fReferenceRead && (value.IsObject() || value.IsArray())))
             {
                 // The setter removes a member set to undefined, and links a container met again
                 // (a cycle) into the graph.
+                if (!_SettleAll())
+                {
+                    error = _ThrowError(VE_MEMORY_FULL);
+                    break;
+                }
                 ioObject->SetProperty(name.GetString(), value);
             }
             else
             {
-                ioObject->AppendOwn(std::move(name), std::move(value));
-            }
-            if (error != VE_OK)
-            {
-                return error;
+                fMembers.push_back({std::move(name), std::move(value)});
             }
         }
         else if (header == json_compact::kPlainTrailer)
         {
-            return VE_OK;
+            break;
         }
         else if (header == json_compact::kSignatureTrailer)
         {
-            uint32_t signature = 0;
             uint64_t length = 0;
-            if (!_Read(&signature, 4) || !_Read(&length, 8) || length > _Left())
+            if (!_Read(&signatureCode, 4) || !_Read(&length, 8) || length > _Left())
             {
-                return _ThrowError(VE_STREAM_EOF);
+                error = _ThrowError(VE_STREAM_EOF);
+                break;
             }
-            const uint8_t* payload = fData + fPosition;
-            fPosition += static_cast<size_t>(length);
-            return _ApplySignature(ioObject, signature, payload, static_cast<size_t>(length));
+            payload = fData + fPosition;
+            payloadSize = static_cast<size_t>(length);
+            fPosition += payloadSize;
+            signature = true;
+            break;
         }
         // Any other marker is skipped.
     }
+    const size_t first = fOpen.back().fFirst;
+    fOpen.pop_back();
+    if (!_Settle(ioObject, first, fMembers.size()) && error == VE_OK)
+    {
+        error = _ThrowError(VE_MEMORY_FULL);
+    }
+    fMembers.resize(first);
+    if (error == VE_OK && signature)
+    {
+        error = _ApplySignature(ioObject, signatureCode, payload, payloadSize);
+    }
+    return error;
+}
+
+bool VJSONBinaryImporter::_Settle(VJSONObject* ioObject, size_t inFirst, size_t inEnd)
+{
+    if (inFirst == inEnd)
+    {
+        return true;
+    }
+    std::span<VJSONObject::OwnProperty> members = std::span(fMembers).subspan(inFirst, inEnd - inFirst);
+    if (ioObject->GetOwnCount() == 0)
+    {
+        ioObject->AssignOwn(members);
+        return true;
+    }
+    for (VJSONObject::OwnProperty& member : members)
+    {
+        ioObject->AppendOwn(std::move(member.fKey), std::move(member.fValue));
+    }
+    return true;
+}
+
+bool VJSONBinaryImporter::_Settle(VJSONArray* ioArray, size_t inFirst, size_t inEnd)
+{
+    if (inFirst == inEnd)
+    {
+        return true;
+    }
+    std::span<VJSONValue> elements = std::span(fElements).subspan(inFirst, inEnd - inFirst);
+    if (ioArray->GetCount() == 0)
+    {
+        return ioArray->AssignValues(elements);
+    }
+    for (VJSONValue& element : elements)
+    {
+        if (!ioArray->AppendOwn(std::move(element)))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool VJSONBinaryImporter::_SettleAll()
+{
+    bool settled = true;
+    size_t membersEnd = fMembers.size();
+    size_t elementsEnd = fElements.size();
+    for (auto open = fOpen.rbegin(); open != fOpen.rend(); ++open)
+    {
+        if (open->fObject != nullptr)
+        {
+            settled = _Settle(open->fObject, open->fFirst, membersEnd) && settled;
+            membersEnd = open->fFirst;
+        }
+        else
+        {
+            settled = _Settle(open->fArray, open->fFirst, elementsEnd) && settled;
+            elementsEnd = open->fFirst;
+        }
+        open->fFirst = 0;
+    }
+    fMembers.clear();
+    fElements.clear();
+    return settled;
 }
 
 namespace
@@ -417,6 +514,11 @@ VError VJSONBinaryImporter::_GetReference(VJSONValue& outValue)
     if (!_Read(&length, 4) || length > _Left() / 2)
     {
         return _ThrowError(VE_STREAM_EOF);
+    }
+    // The pointer walks the tree: it must hold everything read so far.
+    if (!_SettleAll())
+    {
+        return _ThrowError(VE_MEMORY_FULL);
     }
     std::u16string_view units = Units(fData + fPosition, length, fScratch);
     VString text(reinterpret_cast<const UniChar*>(units.data()), static_cast<int32_t>(units.size()));

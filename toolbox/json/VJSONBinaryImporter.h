@@ -22,6 +22,7 @@
 #pragma once
 
 #include "toolbox/json/VJSONBuilder.h"
+#include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/errors/VError.h"
@@ -29,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zorn
 {
@@ -59,23 +61,40 @@ private:
     bool _Read(void* outData, size_t inSize);
     // Reads one record; outContainer is true for an object or array whose contents follow.
     VError _GetValue(VJSONValue& outValue, bool& outContainer, uint32_t& outCount);
-    VError _GetContents(VJSONValue& ioValue, uint32_t inCount);
+    // The contents of the object or array just read (held by the caller).
+    VError _GetContents(VJSONObject* ioObject, VJSONArray* ioArray, uint32_t inCount);
     VError _GetObjectContents(VJSONObject* ioObject);
     VError _GetArrayContents(VJSONArray* ioArray, uint32_t inCount);
     VError _ApplySignature(VJSONObject* ioObject, uint32_t inSignature, const uint8_t* inPayload,
                            size_t inPayloadSize);
     VError _GetReference(VJSONValue& outValue);
     void _Stamp(VJSONValue& ioValue) const;
+    // Stores what was gathered for the open containers (see fMembers), from the innermost out.
+    bool _SettleAll();
+    bool _Settle(VJSONObject* ioObject, size_t inFirst, size_t inEnd);
+    bool _Settle(VJSONArray* ioArray, size_t inFirst, size_t inEnd);
 
     const uint8_t* fData;
     size_t fSize;
     size_t fPosition = 0;
     VJSONStamp* fStamp = nullptr;              // retained
     VJSONPointerResolver* fResolver = nullptr; // retained
-    bool fReferenceRead = false;
-    VJSONBuilder fBuilder;   // stamps, interned names
-    std::u16string fScratch; // units of a record that is not aligned               // the last record read
-                             // was a reference
+    bool fReferenceRead = false;               // the last record read was a reference
+    VJSONBuilder fBuilder;                     // stamps, interned names
+    std::u16string fScratch;                   // units of a record that is not aligned
+    // The members and elements of the open containers, gathered until each container ends, so
+    // that it is filled with one exact-size allocation. A container is gathered into its parent
+    // before its contents are read; before a reference is resolved or a member goes through the
+    // setter, everything gathered is stored, so the tree then holds all that was read.
+    struct Open
+    {
+        VJSONObject* fObject; // or
+        VJSONArray* fArray;
+        size_t fFirst; // its first member in fMembers or element in fElements
+    };
+    std::vector<Open> fOpen;
+    std::vector<VJSONObject::OwnProperty> fMembers;
+    std::vector<VJSONValue> fElements;
 };
 
 } // namespace zorn

@@ -3,8 +3,46 @@
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONObject.h"
 
+#include <cstring>
+
 namespace zorn
 {
+
+size_t VJSONBuilder::_RecentSlot(std::u16string_view inUnits)
+{
+    const size_t length = inUnits.size();
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    if (length >= 4)
+    {
+        std::memcpy(&head, inUnits.data(), sizeof(head));
+        std::memcpy(&tail, inUnits.data() + length - 4, sizeof(tail));
+    }
+    else
+    {
+        std::memcpy(&head, inUnits.data(), length * sizeof(char16_t));
+    }
+    uint64_t mix = (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ length;
+    return static_cast<size_t>((mix ^ (mix >> 29)) * 0x94D049BB133111EBULL >> (64 - kRecentBits));
+}
+
+VJSONBuilder::~VJSONBuilder()
+{
+    for (const Entry& entry : fKeys)
+    {
+        entry.fKey._RemoveReferences(kLendReserve - entry.fLent);
+    }
+}
+
+VJSONKey VJSONBuilder::_Lend(const Entry& inEntry)
+{
+    if (inEntry.fLent == kLendReserve)
+    {
+        return inEntry.fKey; // the reserve is spent: an ordinary copy
+    }
+    ++inEntry.fLent;
+    return VJSONKey(VJSONKey::Lent{}, inEntry.fKey);
+}
 
 VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
 {
@@ -12,18 +50,24 @@ VJSONKey VJSONBuilder::Key(std::u16string_view inUnits)
     {
         return VJSONKey();
     }
-    VJSONKey& recent = fRecent[_RecentSlot(inUnits)];
-    if (recent.HasUnits(inUnits))
+    if (fRecent == nullptr)
     {
-        return recent;
+        fRecent = std::make_unique<const Entry*[]>(size_t{1} << kRecentBits);
+    }
+    const Entry*& recent = fRecent[_RecentSlot(inUnits)];
+    if (recent != nullptr && recent->fKey.HasUnits(inUnits))
+    {
+        return _Lend(*recent);
     }
     auto found = fKeys.find(inUnits);
     if (found == fKeys.end())
     {
-        found = fKeys.insert(VJSONKey(inUnits)).first;
+        found = fKeys.insert(Entry{VJSONKey(inUnits)}).first;
+        found->fKey._AddReferences(kLendReserve);
     }
-    recent = *found;
-    return recent;
+    // Set elements stay in place when the set grows.
+    recent = &*found;
+    return _Lend(*found);
 }
 
 uint32_t VJSONBuilder::_NextStamp()

@@ -18,6 +18,7 @@
 #include "toolbox/json/VJSONValue.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 
@@ -30,10 +31,17 @@ public:
     static constexpr uint32_t kStampBlock = 256;
 
     VJSONBuilder() = default;
+    // Settles the references of the keys it lent.
+    ~VJSONBuilder();
     VJSONBuilder(const VJSONBuilder&) = delete;
     VJSONBuilder& operator=(const VJSONBuilder&) = delete;
 
-    // The key for the units: the builder's interned copy, made on first use.
+    // The key for the units: a copy of the builder's interned key, made on first use. The copies
+    // are lent: each interned key carries kLendReserve references from its making, and the builder
+    // counts the copies it hands out and gives back the unused part of the reserve once, when it
+    // ends. A name met n times costs two atomic operations instead of n; a lent copy is an
+    // ordinary key (released by its holder, on any task), and the reserve keeps its block alive
+    // until the builder has settled.
     VJSONKey Key(std::u16string_view inUnits);
 
     VJSONValue Null() { return _Make(JSON_null); }
@@ -50,36 +58,47 @@ public:
     size_t GetKeyCount() const { return fKeys.size(); }
 
 private:
+    // An interned key and the number of copies lent.
+    struct Entry
+    {
+        VJSONKey fKey;
+        mutable uint32_t fLent = 0;
+    };
     struct KeyHash
     {
         using is_transparent = void;
-        size_t operator()(const VJSONKey& inKey) const { return inKey.GetHash(); }
+        size_t operator()(const Entry& inEntry) const { return inEntry.fKey.GetHash(); }
         size_t operator()(std::u16string_view inUnits) const { return VJSONKey::HashOf(inUnits); }
     };
     struct KeyEqual
     {
         using is_transparent = void;
-        bool operator()(const VJSONKey& inA, const VJSONKey& inB) const { return inA == inB; }
-        bool operator()(std::u16string_view inA, const VJSONKey& inB) const { return inB.GetUnits() == inA; }
-        bool operator()(const VJSONKey& inA, std::u16string_view inB) const { return inA.GetUnits() == inB; }
+        bool operator()(const Entry& inA, const Entry& inB) const { return inA.fKey == inB.fKey; }
+        bool operator()(std::u16string_view inA, const Entry& inB) const
+        {
+            return inB.fKey.GetUnits() == inA;
+        }
+        bool operator()(const Entry& inA, std::u16string_view inB) const
+        {
+            return inA.fKey.GetUnits() == inB;
+        }
     };
+    // Far above the copies one document can lend, far below the count's limit.
+    static constexpr uint32_t kLendReserve = uint32_t{1} << 30;
+    static VJSONKey _Lend(const Entry& inEntry);
 
     VJSONValue _Make(JSONType inType);
-    static size_t _RecentSlot(std::u16string_view inUnits)
-    {
-        size_t mix = inUnits.size() * 31 + inUnits.front() * 7 + inUnits.back();
-        return mix % kRecentKeys;
-    }
-
-    // Documents repeat their names: the last key met in each of a few slots (chosen by the name's
-    // length and end units) answers most lookups with one comparison and no hashing.
-    static constexpr size_t kRecentKeys = 61;
+    static size_t _RecentSlot(std::u16string_view inUnits);
     uint32_t _NextStamp();
 
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
-    std::unordered_set<VJSONKey, KeyHash, KeyEqual> fKeys;
-    VJSONKey fRecent[kRecentKeys];
+    std::unordered_set<Entry, KeyHash, KeyEqual> fKeys;
+    // Documents repeat their names: the last key met in each of 2^kRecentBits slots, chosen by a
+    // cheap mix of the name's length and first and last four units, answers most lookups with one
+    // comparison and no full hash (made on the first name).
+    static constexpr int kRecentBits = 10;
+    std::unique_ptr<const Entry*[]> fRecent;
 };
 
 } // namespace zorn

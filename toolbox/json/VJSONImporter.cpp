@@ -525,35 +525,7 @@ void VJSONImporter::_Emit(VJSONKey* ioKey, VJSONValue&& inValue)
 
 VJSONKey VJSONImporter::_Key(std::u16string_view inName)
 {
-    if (inName.empty())
-    {
-        return VJSONKey();
-    }
-    if (fKeyCache == nullptr)
-    {
-        fKeyCache = std::make_unique<VJSONKey[]>(size_t{1} << kKeyCacheBits);
-    }
-    // Names of one document repeat: a slot chosen by a hash of the length and of the first and
-    // last four units answers most of them with one comparison.
-    const size_t length = inName.size();
-    uint64_t head = 0;
-    uint64_t tail = 0;
-    if (length >= 4)
-    {
-        std::memcpy(&head, inName.data(), sizeof(head));
-        std::memcpy(&tail, inName.data() + length - 4, sizeof(tail));
-    }
-    else
-    {
-        std::memcpy(&head, inName.data(), length * sizeof(char16_t));
-    }
-    uint64_t mix = (head * 0x9E3779B97F4A7C15ULL) ^ (tail * 0xC2B2AE3D27D4EB4FULL) ^ length;
-    VJSONKey& cached = fKeyCache[(mix ^ (mix >> 29)) * 0x94D049BB133111EBULL >> (64 - kKeyCacheBits)];
-    if (!cached.HasUnits(inName))
-    {
-        cached = fBuilder.Key(inName);
-    }
-    return cached;
+    return fBuilder.Key(inName);
 }
 
 VError VJSONImporter::_ParseValue(JsonToken inToken, const char16_t* inExpected, VJSONKey* ioKey)

@@ -235,10 +235,6 @@ private:
     std::vector<VJSONValue> fElements;
     // The containers open in this parse.
     int32_t fLevel = 0;
-    // The last key of each of 2^kKeyCacheBits slots, chosen by a hash of the name's units (made
-    // on the first name).
-    static constexpr int kKeyCacheBits = 10;
-    std::unique_ptr<VJSONKey[]> fKeyCache;
 };
 
 } // namespace zorn

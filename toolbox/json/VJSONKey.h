@@ -103,12 +103,39 @@ public:
     }
 
 private:
+    friend class VJSONBuilder;
+
     struct Block
     {
         std::atomic<uint32_t> fReferences;
         char16_t fUnits[1]; // the allocation extends past the declared unit
     };
     void _Release() noexcept;
+    // For a builder that lends copies of its interned keys (see VJSONBuilder::Key): a copy that
+    // takes no reference, the lender accounting for it; and a change of the reference count by a
+    // whole lot of such copies at once.
+    struct Lent
+    {
+    };
+    VJSONKey(Lent, const VJSONKey& inOther) noexcept
+        : fBlock(inOther.fBlock), fHash(inOther.fHash), fLength(inOther.fLength)
+    {
+    }
+    void _AddReferences(uint32_t inCount) const noexcept
+    {
+        if (fBlock != nullptr)
+        {
+            fBlock->fReferences.fetch_add(inCount, std::memory_order_relaxed);
+        }
+    }
+    // Never takes the count to zero: the caller holds a reference of its own.
+    void _RemoveReferences(uint32_t inCount) const noexcept
+    {
+        if (fBlock != nullptr)
+        {
+            fBlock->fReferences.fetch_sub(inCount, std::memory_order_release);
+        }
+    }
 
     Block* fBlock;
     uint32_t fHash;

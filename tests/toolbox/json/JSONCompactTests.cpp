@@ -214,6 +214,49 @@ TEST_F(JSONCompact, SharedAndCyclicContainersComeBackAsOne)
     cycle.fValue.GetObject()->RemoveProperty(Str("self"));
 }
 
+TEST_F(JSONCompact, MembersKeepTheirOrderAroundReferencesAndRemovals)
+{
+    struct Case
+    {
+        Bytes fBytes;
+        const char16_t* fValue;
+        const char* fWhy;
+    };
+    const Case cases[] = {
+        {Cat({{0x05},
+              Name("a"),
+              {0x02},
+              Name("b"),
+              {0x06, 3, 0, 0, 0, 0x01, 0xFF},
+              Text32("#/a"),
+              {0x00},
+              Name("c"),
+              {0x00, 0xFF, 0xFF}}),
+         u"{\"a\":true,\"b\":[false,true,null],\"c\":null}",
+         "a reference inside open containers sees what came before; what follows keeps its place"},
+        {Cat({{0x05},
+              Name("a"),
+              {0x02},
+              Name("b"),
+              {0x01},
+              Name("a"),
+              {0x07},
+              Name("c"),
+              {0x00, 0xFF, 0xFF}}),
+         u"{\"b\":false,\"c\":null}", "undefined removes the earlier member of its name"},
+        {Cat({{0x05}, Name("a"), {0x02}, Name("b"), {0x01}, Name("a"), {0x00, 0xFF, 0xFF}}),
+         u"{\"a\":null,\"b\":false}", "a repeated name keeps its first place and its last value"},
+        {Cat({{0x06, 3, 0, 0, 0, 0x05}, Name("k"), {0x02, 0xFF, 0xFF, 0xFF}, Text32("#/0"), {0x01}}),
+         u"[{\"k\":true},{\"k\":true},false]", "an element met again, between gathered elements"},
+    };
+    for (const Case& c : cases)
+    {
+        Read read = ReadBytes(c.fBytes);
+        EXPECT_EQ(read.fError, VE_OK) << c.fWhy;
+        EXPECT_EQ(Written(read.fValue), std::u16string(c.fValue)) << c.fWhy;
+    }
+}
+
 TEST_F(JSONCompact, WriterRefusals)
 {
     VJSONValue longName(JSON_object);
