@@ -149,6 +149,10 @@ void ExchangeSeparators(VString& ioPath, UniChar inFrom, UniChar inTo)
 
 } // namespace
 
+// ---------------------------------------------------------------------------------------------
+// Path styles
+// ---------------------------------------------------------------------------------------------
+
 void VURL::Convert(VString& ioPath, EURLPathStyle inFrom, EURLPathStyle inTo, bool inRelative)
 {
     if (inFrom == eURL_POSIX_STYLE && inTo == eURL_WIN_STYLE)
@@ -206,14 +210,9 @@ void VURL::POSIX_to_WIN(VString& ioPath)
     ExchangeSeparators(ioPath, '/', '\\');
 }
 
-} // namespace zorn
-
 // ---------------------------------------------------------------------------------------------
 // Percent coding
 // ---------------------------------------------------------------------------------------------
-
-namespace zorn
-{
 
 namespace
 {
