@@ -267,23 +267,66 @@ bool IsUnsafeByte(uint8_t inByte, bool inWithBrackets, std::string_view inExtra)
 // A byte that is no UTF-8, as the file layer carries it in a name (XLinuxFile): U+DC80..U+DCFF.
 constexpr char16_t kByteEscapeBase = 0xDC00;
 
-// The UTF-8 bytes of the text. An unpaired U+DC80..U+DCFF gives the byte it carries, so that a file
-// name that is no UTF-8 keeps its bytes; any other lone surrogate gives U+FFFD.
+bool IsByteEscape(UChar32 inChar)
+{
+    return inChar >= kByteEscapeBase + 0x80 && inChar <= kByteEscapeBase + 0xFF;
+}
+
+// Whether the bytes hold a well-formed UTF-8 sequence anywhere.
+bool HoldsWellFormedSequence(const std::string& inBytes)
+{
+    const auto size = static_cast<int32_t>(inBytes.size());
+    int32_t i = 0;
+    while (i < size)
+    {
+        UChar32 c;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(inBytes.data()), i, size, c);
+        if (c >= 0)
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The UTF-8 bytes of the text. A run of unpaired U+DC80..U+DCFF gives the bytes it carries, so
+// that a file name that is no UTF-8 keeps its bytes, when those bytes read back as the same run
+// (as the file layer requires); any other lone surrogate gives U+FFFD.
 std::string ToUTF8(std::u16string_view inUnits)
 {
     std::string bytes;
     bytes.reserve(inUnits.size());
     const auto length = static_cast<int32_t>(inUnits.size());
+    std::string run;
+    int32_t runUnits = 0;
+    auto flushRun = [&]()
+    {
+        if (HoldsWellFormedSequence(run))
+        {
+            for (int32_t k = 0; k < runUnits; ++k)
+            {
+                bytes.append("\xEF\xBF\xBD");
+            }
+        }
+        else
+        {
+            bytes.append(run);
+        }
+        run.clear();
+        runUnits = 0;
+    };
     int32_t i = 0;
     while (i < length)
     {
         UChar32 c;
         U16_NEXT(inUnits.data(), i, length, c);
-        if (c >= kByteEscapeBase + 0x80 && c <= kByteEscapeBase + 0xFF)
+        if (IsByteEscape(c))
         {
-            bytes.push_back(static_cast<char>(c - kByteEscapeBase));
+            run.push_back(static_cast<char>(c - kByteEscapeBase));
+            ++runUnits;
             continue;
         }
+        flushRun();
         if (U_IS_SURROGATE(c))
         {
             c = 0xFFFD;
@@ -293,6 +336,7 @@ std::string ToUTF8(std::u16string_view inUnits)
         U8_APPEND_UNSAFE(buffer, n, c);
         bytes.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
     }
+    flushRun();
     return bytes;
 }
 

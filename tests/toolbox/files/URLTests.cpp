@@ -182,6 +182,8 @@ TEST(URL, PercentEncoding)
         {"a character beyond the BMP", u"\U0001F600", true, false, false, u"%F0%9F%98%80"},
         {"a lone surrogate", u"a\xD800z", true, false, false, u"a%EF%BF%BDz"},
         {"a file name byte that is no UTF-8", u"caf\xDCE9", true, false, false, u"caf%E9"},
+        {"byte units that would read back as a character", u"\xDCC3\xDCA9", true, false, false,
+         u"%EF%BF%BD%EF%BF%BD"},
         {"brackets when asked", u"[x]", true, false, false, u"%5Bx%5D"},
         {"brackets kept otherwise", u"[x]", false, false, false, u"[x]"},
         {"the unsafe signs", u"<>\"#%{}|\\^`", false, false, false, u"%3C%3E%22%23%25%7B%7D%7C%5C%5E%60"},
