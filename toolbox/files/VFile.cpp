@@ -5,6 +5,7 @@
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/files/VURL.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/values/VTime.h"
@@ -77,6 +78,12 @@ VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFi
     fImpl.Init(this);
 }
 
+VFile::VFile(const VURL& inURL)
+{
+    inURL.GetFilePath(fPath);
+    fImpl.Init(this);
+}
+
 VFile::VFile(const VFile& inOther)
     : VObject(inOther), IFile(inOther), fPath(inOther.fPath),
       fFileSystem(RetainRefCountable(inOther.fFileSystem))
@@ -91,6 +98,27 @@ VFile::~VFile()
         info->Release();
     }
     ReleaseRefCountable(&fFileSystem);
+}
+
+VError VFile::GetURL(VString& outURL, bool inEncoded) const
+{
+    VURL(fPath).GetAbsoluteURL(outURL, inEncoded);
+    return VE_OK;
+}
+
+VError VFile::GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const
+{
+    GetURL(outURL, inEncoded);
+    if (inBase != nullptr)
+    {
+        VString base;
+        inBase->GetURL(base, inEncoded);
+        if (outURL.BeginsWithRawString(base))
+        {
+            outURL.Remove(1, base.GetLength());
+        }
+    }
+    return VE_OK;
 }
 
 VString VFile::GetTemporaryFolderPosixPath()

@@ -19,8 +19,9 @@
 //   concerning one item of what is copied carries that item's POSIX path as "item".
 // - MoveToTrash follows the freedesktop.org trash (see XLinuxCopyEngine); like Delete it returns 0
 //   for a missing file and pushes 604 for an invalid path.
-// - File kinds come from the back end's type table (XLinuxFile::ConformsTo). The URL forms are not
-//   here yet (they wait for URLs that parse).
+// - File kinds come from the back end's type table (XLinuxFile::ConformsTo).
+// - A file built from a URL takes the local path the URL names (VURL::GetFilePath): a URL that
+//   names none (another scheme or host) gives an invalid path, on which operations fail.
 #pragma once
 
 #include "toolbox/files/IFile.h"
@@ -40,6 +41,7 @@ namespace zorn
 class VFolder;
 class VFileError;
 class VFileKind;
+class VURL;
 
 constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
 constexpr VError VE_FILE_CANNOT_OPEN = MakeVError(kCOMPONENT_ZORN, 602);
@@ -64,6 +66,7 @@ public:
     VFile(const VFilePath& inBase, const VString& inRelativePath, FilePathStyle inStyle = FPS_NATIVE);
     // The back end uses this POSIX path as it is instead of computing one from inPath.
     VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem);
+    explicit VFile(const VURL& inURL);
     VFile(const VFile& inOther);
     VFile& operator=(const VFile&) = delete;
     ~VFile() override;
@@ -93,6 +96,10 @@ public:
     VError GetSize(int64_t* outSize) const override;
 
     const VFilePath& GetPathRef() const { return fPath; }
+    // The file URL of the path (VURL::GetAbsoluteURL); always 0.
+    VError GetURL(VString& outURL, bool inEncoded) const;
+    // The same, less inBase's URL when it begins with it.
+    VError GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const;
     bool IsSameFile(const VFile* inOther) const;
     bool IsAliasFile() const { return fImpl.IsAliasFile(); }
     bool MAC_IsSymbolicLink() const { return fImpl.IsSymbolicLink(); }

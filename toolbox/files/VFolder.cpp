@@ -4,6 +4,7 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
+#include "toolbox/files/VURL.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
@@ -39,13 +40,6 @@ VString WithSeparator(const VString& inRelativePath, FilePathStyle inStyle)
         text.AppendUniChar(separator);
     }
     return text;
-}
-
-bool IsUnreservedInURL(unsigned char inByte)
-{
-    return (inByte >= 'a' && inByte <= 'z') || (inByte >= 'A' && inByte <= 'Z') ||
-           (inByte >= '0' && inByte <= '9') || inByte == '-' || inByte == '.' || inByte == '_' ||
-           inByte == '~' || inByte == '/';
 }
 
 } // namespace
@@ -203,31 +197,7 @@ IFile* VFolder::_RetainRelativeIFile(const VString& inRelativePath, FilePathStyl
 
 VError VFolder::GetURL(VString& outURL, bool inEncoded) const
 {
-    const std::string& posix = fImpl.GetPosixPathBytes();
-    if (!inEncoded)
-    {
-        VString path;
-        fImpl.GetPosixPath(path);
-        outURL = VString("file://") + path;
-        return VE_OK;
-    }
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text = "file://";
-    for (char byte : posix)
-    {
-        const auto unit = static_cast<unsigned char>(byte);
-        if (IsUnreservedInURL(unit))
-        {
-            text += byte;
-        }
-        else
-        {
-            text += '%';
-            text += kHex[unit >> 4];
-            text += kHex[unit & 15];
-        }
-    }
-    outURL = VString(text.c_str());
+    VURL(fPath).GetAbsoluteURL(outURL, inEncoded);
     return VE_OK;
 }
 

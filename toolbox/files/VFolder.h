@@ -20,7 +20,7 @@
 //   deleted. A failed copy removes the staging sibling and leaves the old target as it was.
 //   Without an existing target, the staged native copy is tried, then an item-by-item copy.
 // - IsSameFolder and the containment tests compare paths exactly.
-// - GetURL gives a "file://" URL of the POSIX path, percent-encoded.
+// - GetURL gives the file URL of the path (VURL::GetAbsoluteURL).
 #pragma once
 
 #include "toolbox/files/IFile.h"
@@ -146,7 +146,7 @@ public:
     void GetContents(std::vector<VRefPtr<VFile>>* outFiles, std::vector<VRefPtr<VFolder>>* outFolders) const;
     VFile* RetainRelativeFile(const VString& inRelativePath, FilePathStyle inStyle = FPS_NATIVE) const;
 
-    // "file://" + the percent-encoded POSIX path; always 0.
+    // The file URL of the path (VURL::GetAbsoluteURL); always 0.
     VError GetURL(VString& outURL, bool inEncoded) const;
     // The same, less inBase's URL when it begins with it.
     VError GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const;
