@@ -1,5 +1,5 @@
-#include "toolbox/intl/VUTI.h"
 #include "toolbox/intl/VLocalizationManager.h"
+#include "toolbox/intl/VUTI.h"
 #include "toolbox/intl/VUTIManager.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
