@@ -75,6 +75,7 @@ bool VSplitableLogFile::Open(bool inTruncate, bool inNextFree)
             fJustOpened = true;
             return false;
         }
+        fWrittenSinceAsk = -1;
     }
     if (!fHeader.IsEmpty())
     {
@@ -127,9 +128,23 @@ void VSplitableLogFile::Flush()
 
 // ---- Rolling ----
 
+namespace
+{
+constexpr long kPositionAskBytes = 64 * 1024;
+} // namespace
+
 int32_t VSplitableLogFile::CheckLogSize()
 {
-    if (fStream == nullptr || std::ftell(fStream) < kMaxLogSize)
+    if (fStream == nullptr)
+    {
+        return 0;
+    }
+    if (fWrittenSinceAsk < 0 || fWrittenSinceAsk >= kPositionAskBytes)
+    {
+        fPosition = std::ftell(fStream);
+        fWrittenSinceAsk = 0;
+    }
+    if (fPosition < kMaxLogSize)
     {
         return 0;
     }
@@ -179,7 +194,7 @@ void VSplitableLogFile::AppendString(const char* inBytes)
     if (fStream != nullptr)
     {
         CheckEndOfLine();
-        std::fwrite(inBytes, 1, std::strlen(inBytes), fStream);
+        _Wrote(static_cast<long>(std::fwrite(inBytes, 1, std::strlen(inBytes), fStream)));
     }
 }
 
@@ -191,8 +206,9 @@ void VSplitableLogFile::AppendFormattedString(const char* inFormat, ...)
         CheckEndOfLine();
         va_list arguments;
         va_start(arguments, inFormat);
-        std::vfprintf(fStream, inFormat, arguments);
+        const int written = std::vfprintf(fStream, inFormat, arguments);
         va_end(arguments);
+        _Wrote(written > 0 ? written : 0);
     }
 }
 
@@ -200,7 +216,16 @@ void VSplitableLogFile::_WriteText(const VString& inText)
 {
     StStringConverter<char> converter(fCharSet, eCRM_NONE);
     converter.ConvertString(inText);
-    std::fwrite(converter.GetOutput(), 1, converter.GetSize(), fStream);
+    _Wrote(static_cast<long>(std::fwrite(converter.GetOutput(), 1, converter.GetSize(), fStream)));
+}
+
+void VSplitableLogFile::_Wrote(long inBytes)
+{
+    fPosition += inBytes;
+    if (fWrittenSinceAsk >= 0)
+    {
+        fWrittenSinceAsk += inBytes;
+    }
 }
 
 // ---- Names ----

@@ -8,7 +8,10 @@
 // - Opening without truncation uses append mode directly ("a", or "ab" in binary mode): the piece
 //   is created when missing and never emptied, even when it exists but cannot be read.
 // - The roll limit is the stream position (ftell), so text written by another writer to the same
-//   piece counts too; the text that passes the limit stays in the old piece.
+//   piece counts too; the text that passes the limit stays in the old piece. ftell on an
+//   append-mode stream costs a system call, so the position is asked once after opening and then
+//   again after every 64 KiB written; in between, the bytes this object writes are added to it.
+//   With one writer the position is always exact; another writer's text is seen at the next ask.
 // - Each roll deletes one piece, the one numbered n+1-K after rolling from n with K pieces to keep
 //   (K = 0 or less keeps all); a gap left by an earlier setting is not swept.
 // - Errors from creating the folder are dropped; a piece that cannot be opened leaves the object
@@ -88,7 +91,12 @@ private:
     // The text converted to the file's character set, written as it is.
     void _WriteText(const VString& inText);
 
+    // Counts bytes written through the stream into the cached position.
+    void _Wrote(long inBytes);
+
     FILE* fStream = nullptr;
+    long fPosition = 0;        // the stream position as last asked, plus what was written since
+    long fWrittenSinceAsk = 0; // bytes written since the position was last asked; -1 asks at once
     VFolder* fFolder;
     VString fBaseName;
     int32_t fLogNumber;

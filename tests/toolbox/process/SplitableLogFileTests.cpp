@@ -143,6 +143,21 @@ TEST_F(SplitableLogFileTest, RollsOnceThePieceHoldsTheLimit)
     EXPECT_EQ(fScratch.Size(Name(7)), kLimit);
     EXPECT_EQ(fScratch.Read(Name(8)), "c") << "rolling into an existing piece empties it";
 
+    // Filled by its own appends (the position is counted between asks), a piece still rolls on the
+    // first append after it holds the limit, not one earlier or later.
+    ASSERT_TRUE(log->Open(20, true));
+    const std::string mebibyte(1 << 20, 'm');
+    for (int index = 0; index < 10; ++index)
+    {
+        log->AppendString(mebibyte.c_str());
+    }
+    log->AppendFormattedString("%c", 'x');
+    EXPECT_EQ(log->GetLogNumber(), 20);
+    log->AppendString(VString("y"));
+    log->Close();
+    EXPECT_EQ(fScratch.Size(Name(20)), kLimit);
+    EXPECT_EQ(fScratch.Read(Name(21)), "y");
+
     // The number is not padded: 10 follows 9.
     fScratch.MakeSized(Name(9), kLimit);
     ASSERT_TRUE(log->Open(9, false));
