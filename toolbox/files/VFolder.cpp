@@ -203,16 +203,7 @@ VError VFolder::GetURL(VString& outURL, bool inEncoded) const
 
 VError VFolder::GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const
 {
-    GetURL(outURL, inEncoded);
-    if (inBase != nullptr)
-    {
-        VString base;
-        inBase->GetURL(base, inEncoded);
-        if (outURL.BeginsWithRawString(base))
-        {
-            outURL.Remove(1, base.GetLength());
-        }
-    }
+    VURL::GetURLRelativeTo(fPath, inBase, outURL, inEncoded);
     return VE_OK;
 }
 

@@ -781,6 +781,20 @@ void VURL::_BuildEncoded(VString& outURL, bool inLocationWithBrackets) const
     outURL = out;
 }
 
+void VURL::GetURLRelativeTo(const VFilePath& inPath, const VFolder* inBase, VString& outURL, bool inEncoded)
+{
+    VURL(inPath).GetAbsoluteURL(outURL, inEncoded);
+    if (inBase != nullptr)
+    {
+        VString base;
+        inBase->GetURL(base, inEncoded);
+        if (outURL.BeginsWithRawString(base))
+        {
+            outURL.Remove(1, base.GetLength());
+        }
+    }
+}
+
 void VURL::GetAbsoluteURL(VString& outURL, bool inEncoded) const
 {
     if (!inEncoded || fURL.EqualToUSASCIICString("about:blank"))

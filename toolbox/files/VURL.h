@@ -111,6 +111,10 @@ public:
 
     // Getters give a part decoded, or encoded with inEncoded (see above); absent parts are empty.
     void GetAbsoluteURL(VString& outURL, bool inEncoded) const;
+    // The absolute URL of a file or folder path, less inBase's URL when it begins with it (the
+    // GetRelativeURL of files and folders).
+    static void GetURLRelativeTo(const VFilePath& inPath, const VFolder* inBase, VString& outURL,
+                                 bool inEncoded);
     void GetScheme(VString& outScheme, bool inEncoded) const;
     void GetNetworkLocation(VString& outLocation, bool inEncoded) const;
     // eURL_WIN_STYLE turns '/' into '\\', eURL_HFS_STYLE converts to the colon form (full path).
