@@ -129,6 +129,9 @@ VError XLinuxFileSystemNotification::_StartThread()
         try
         {
             fThread = std::thread([this] { _Run(); });
+            // Named here, before the first watch returns, so that it can be told apart in /proc
+            // and in debuggers from the moment it exists.
+            ::pthread_setname_np(fThread.native_handle(), "FS notifier");
         }
         catch (const std::system_error& inError)
         {
@@ -614,8 +617,6 @@ int XLinuxFileSystemNotification::_DeliverDue()
 
 void XLinuxFileSystemNotification::_Run()
 {
-    // Named so that it can be told apart in /proc and in debuggers.
-    ::pthread_setname_np(::pthread_self(), "FS notifier");
     int wait = -1;
     for (;;)
     {
