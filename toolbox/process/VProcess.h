@@ -24,6 +24,9 @@ class VFile;
 class VFolder;
 class VString;
 class VMetricsManager;
+class VFileSystemNamespace;
+class VLogger;
+class VBootLogListener;
 
 class VProcess : public VObject, public IProcessServices
 {
@@ -35,6 +38,26 @@ public:
 
     // The running process, or null before one is built and after it is destroyed.
     static VProcess* Get();
+
+    // Start-up, on the main thread, once: later calls return the first result. The steps run in a
+    // fixed order and the first failure stops them: the system version check, the instance and
+    // the fibers flag (flag 2; both set even when the check failed), the international manager,
+    // the file kinds, the install-folder case check, the task manager (the calling thread becomes
+    // the main task), the debug manager, the progress manager, the file systems, the class store,
+    // and with flag 16 the logger with a boot listener. The version and case checks show an alert
+    // "Initialization failed" before failing.
+    virtual bool Init(uint32_t inFlags);
+    bool IsInitCalled() const { return fInitCalled; }
+    // The root file-system namespace: ".USER_HOME_DIRECTORY" (the Documents folder) and, inside a
+    // bundle with a resources folder, ".PRODUCT_RESOURCES" and the file systems its
+    // "fileSystems.json" defines.
+    VFileSystemNamespace* GetFileSystemNamespace() const { return fFileSystems.Get(); }
+
+    // Start-up steps are numbered 1 to 14 in their order. Tests observe them: the hook is called
+    // before each step with its number and a false answer makes that step fail as a real failure
+    // would (the version and case checks then show their alerts). Null: no hook.
+    using InitStepHook = bool (*)(int inStep);
+    static void SetInitStepHookForTests(InitStepHook inHook);
 
     VIntlMgr* GetIntlMgr() const override;
     ILogger* GetLogger() const override;
@@ -51,8 +74,19 @@ public:
     // Whether a token is registered, or the last one went away less than inMilliseconds ago.
     bool HasSomeActivityTokens(uint32_t inMilliseconds);
 
-    // Folder kinds of RetainFolder: so far 'EXEC', the folder of the running executable.
-    static constexpr uint32_t kFolderExecutable = 0x45584543; // 'EXEC'
+    // Folder kinds of RetainFolder, from the folder of the running executable (Contents/MacOS in a
+    // bundle): 'EXEC' that folder, 'PLST' its parent (Contents), 'BNDL' the bundle, 'RSRC'
+    // Contents/Resources, 'NCMP' Contents/Native Components, and in the resources folder 'DTDs'
+    // DTD, 'XSDs' XSD, 'XSLs' XSL and 'JSNs' JSONSchemas. No kind checks that its folder exists.
+    static constexpr uint32_t kFolderExecutable = 0x45584543;       // 'EXEC'
+    static constexpr uint32_t kFolderContents = 0x504C5354;         // 'PLST'
+    static constexpr uint32_t kFolderBundle = 0x424E444C;           // 'BNDL'
+    static constexpr uint32_t kFolderResources = 0x52535243;        // 'RSRC'
+    static constexpr uint32_t kFolderNativeComponents = 0x4E434D50; // 'NCMP'
+    static constexpr uint32_t kFolderDTDs = 0x44544473;             // 'DTDs'
+    static constexpr uint32_t kFolderXSDs = 0x58534473;             // 'XSDs'
+    static constexpr uint32_t kFolderXSLs = 0x58534C73;             // 'XSLs'
+    static constexpr uint32_t kFolderJSONSchemas = 0x4A534E73;      // 'JSNs'
     // A new folder (one reference) of the kind, null for a kind not known here or when the
     // executable's path is not known.
     VFolder* RetainFolder(uint32_t inKind) const;
@@ -67,7 +101,29 @@ public:
     // The process's metrics manager, made with the process.
     VMetricsManager* GetMetricsManager() const { return fMetricsManager.get(); }
 
+protected:
+    // Whether the system is at least inVersion (14 for the first one this program needs); shows
+    // the start-up alert otherwise. Always true on Linux.
+    virtual bool DoCheckSystemVersion(int32_t inVersion);
+
 private:
+    bool _Init(uint32_t inFlags);
+    void _DeInit();
+    bool _CheckCaseInsensitiveInstallFolder();
+    bool _Init_FileSystems();
+    static bool _Step(int inStep);
+
+    bool fInitCalled = false;
+    bool fInitResult = false;
+    // What start-up made, undone by _DeInit in reverse order.
+    bool fFileKindsInited = false;
+    bool fTaskMgrInited = false;
+    bool fDebugMgrInited = false;
+    bool fProgressInited = false;
+    VRefPtr<VIntlMgr> fIntlMgr;
+    VRefPtr<VFileSystemNamespace> fFileSystems;
+    VRefPtr<VLogger> fLogger;
+    VRefPtr<VBootLogListener> fBootLogListener;
     // Guards the two token fields. The toolbox's VCriticalSection takes its place once the lock
     // classes exist.
     std::mutex fTokenMutex;
