@@ -89,6 +89,15 @@ VProcess::VProcess()
     : fFileSystems(new VFileSystemNamespace(nullptr), true), fLastTokenRelease(VSystem::GetCurrentTime()),
       fMetricsManager(std::make_unique<VMetricsManager>())
 {
+    for (auto [key, field] : {std::pair{"CFBundleName", &fProductName},
+                              std::pair{"CFBundleShortVersionString", &fProductVersion}})
+    {
+        if (std::optional<std::string> value = platform::GetMainBundleInfoString(key))
+        {
+            field->FromBlock(value->data(), value->size(), CharSet::VTC_UTF_8);
+        }
+    }
+    fProductFolderName = fProductName;
     Instance().store(this, std::memory_order_release);
     IProcessServices::Set(this);
     // The process class store "zq" with its root classes; from here on every new plain JSON
@@ -330,13 +339,157 @@ VJSONClassStore* VProcess::GetClassStore() const
 
 VString VProcess::GetLogSourceIdentifier() const
 {
-    std::optional<std::string> name = platform::GetMainBundleInfoString("CFBundleName");
-    VString identifier;
-    if (name)
+    return fProductName;
+}
+
+VRefPtr<VJSONObject> VProcess::GetClassObject(const VString& inStoreName, const VString& inClassName) const
+{
+    if (fClassStore && fClassStore->GetName().EqualToStringRaw(inStoreName))
     {
-        identifier.FromBlock(name->data(), name->size(), CharSet::VTC_UTF_8);
+        return fClassStore->GetClassObject(inClassName);
     }
-    return identifier;
+    return {};
+}
+
+void VProcess::CleanBootLogListener()
+{
+    if (fLogger && fBootLogListener)
+    {
+        for (const VValueBag* record : fBootLogListener->GetRecords())
+        {
+            fLogger->LogBag(const_cast<VValueBag*>(record));
+        }
+        fLogger->RemoveLogListener(fBootLogListener.Get());
+        fBootLogListener.Clear();
+    }
+}
+
+// ---- Product version ----
+
+void VProcess::GetBuildNumber(const VString& inVersion, VString& outBuild)
+{
+    outBuild.Clear();
+    int32_t found = inVersion.Find(VString("build "));
+    if (found > 0)
+    {
+        inVersion.GetSubString(found + 6, inVersion.GetLength() - found - 5, outBuild);
+        outBuild.Trim();
+    }
+}
+
+int32_t VProcess::GetChangeListNumber(const VString& inVersion)
+{
+    VString build;
+    GetBuildNumber(inVersion, build);
+    int32_t dot = build.Find(VString("."));
+    if (dot <= 0)
+    {
+        return 0;
+    }
+    VString after;
+    build.GetSubString(dot + 1, build.GetLength() - dot, after);
+    return after.GetLong();
+}
+
+void VProcess::GetShortProductVersion(const VString& inVersion, VString& outVersion)
+{
+    outVersion = inVersion;
+    int32_t found = inVersion.Find(VString("build "));
+    if (found > 0)
+    {
+        outVersion.Truncate(found - 1);
+    }
+    outVersion.Trim();
+}
+
+void VProcess::GetMainProductVersion(const VString& inVersion, VString& outVersion)
+{
+    GetShortProductVersion(inVersion, outVersion);
+    int32_t dot = outVersion.Find(VString("."));
+    if (dot > 0)
+    {
+        outVersion.Truncate(dot - 1);
+    }
+}
+
+void VProcess::GetBuildNumber(VString& outBuild) const
+{
+    GetBuildNumber(fProductVersion, outBuild);
+}
+
+int32_t VProcess::GetChangeListNumber() const
+{
+    return GetChangeListNumber(fProductVersion);
+}
+
+void VProcess::GetShortProductVersion(VString& outVersion) const
+{
+    GetShortProductVersion(fProductVersion, outVersion);
+}
+
+void VProcess::GetMainProductVersion(VString& outVersion) const
+{
+    GetMainProductVersion(fProductVersion, outVersion);
+}
+
+// ---- Folders ----
+
+VFolder* VProcess::RetainProductSystemFolder(ESystemFolderKind inKind, bool inCreate) const
+{
+    ESystemFolderKind fallback = eFK_None;
+    switch (inKind)
+    {
+    case eFK_CommonPreferences:
+        fallback = eFK_UserPreferences;
+        break;
+    case eFK_CommonApplicationData:
+        fallback = eFK_UserApplicationData;
+        break;
+    case eFK_CommonCache:
+        fallback = eFK_UserCache;
+        break;
+    case eFK_UserDocuments:
+    case eFK_Temporary:
+    case eFK_UserPreferences:
+    case eFK_UserApplicationData:
+    case eFK_UserCache:
+    case eFK_Home:
+        break;
+    default:
+        return VFolder::RetainSystemFolder(inKind, inCreate);
+    }
+    VRefPtr<VFolder> system(VFolder::RetainSystemFolder(inKind, inCreate), true);
+    if (!system)
+    {
+        return nullptr;
+    }
+    VRefPtr<VFolder> folder = system;
+    if (!fProductFolderName.IsEmpty())
+    {
+        folder.Adopt(VFolder::CreateAndResolveAlias(*system, fProductFolderName));
+    }
+    if (folder && folder->Exists())
+    {
+        return folder.Forget();
+    }
+    if (!inCreate || !folder)
+    {
+        return nullptr;
+    }
+    if (fallback == eFK_None)
+    {
+        return folder->CreateRecursive() == VE_OK ? folder.Forget() : nullptr;
+    }
+    {
+        // A common folder is often not writable by the user: its failure is not an error, the
+        // user's folder of the same use serves instead.
+        StErrorContextInstaller dropped(false, true);
+        if (folder->CreateRecursive() == VE_OK)
+        {
+            return folder.Forget();
+        }
+    }
+    return RetainProductSystemFolder(fallback, true);
 }
 
 bool VProcess::IsFibersEnabled() const

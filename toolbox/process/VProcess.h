@@ -7,6 +7,7 @@
 // it has run. A process built directly, as tests do, has none of them and runs no start-up step.
 #pragma once
 
+#include "toolbox/files/VFolder.h"
 #include "toolbox/json/VJSONClass.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
@@ -68,6 +69,40 @@ public:
     bool IsFibersEnabled() const override;
     // The product name (the main bundle's "CFBundleName"), empty outside a bundle.
     VString GetLogSourceIdentifier() const override;
+    // The main bundle's values, read at construction; empty when missing. The product folder name
+    // (the product name) names the product's folders in system folders.
+    const VString& GetProductName() const { return fProductName; }
+    const VString& GetProductVersion() const { return fProductVersion; }
+    const VString& GetProductFolderName() const { return fProductFolderName; }
+
+    // Parts of the product version "<short> build <build>", e.g. "1.2 build 34.5": the build
+    // "34.5" (empty without " build "), the change list 5 (the number after the build's first
+    // ".", 0 without one), the short version "1.2" (all of it without "build "), the main
+    // version "1" (the short version up to its first "."). Texts are trimmed of white space.
+    void GetBuildNumber(VString& outBuild) const;
+    int32_t GetChangeListNumber() const;
+    void GetShortProductVersion(VString& outVersion) const;
+    void GetMainProductVersion(VString& outVersion) const;
+    static void GetBuildNumber(const VString& inVersion, VString& outBuild);
+    static int32_t GetChangeListNumber(const VString& inVersion);
+    static void GetShortProductVersion(const VString& inVersion, VString& outVersion);
+    static void GetMainProductVersion(const VString& inVersion, VString& outVersion);
+
+    // The folder named after the product in the system folder of inKind (one reference), for the
+    // kinds user documents, temporary, common and user preferences, common and user application
+    // data, common and user cache, and home; a symbolic link of that name to a folder leads there.
+    // A missing folder gives null without inCreate, else it is made: when that fails, the common
+    // kinds (preferences, application data, cache) fall back to their user kind, the others give
+    // null. Any other kind gives the system folder itself. Outside a bundle (no product name) the
+    // folders are the system folders themselves.
+    VFolder* RetainProductSystemFolder(ESystemFolderKind inKind, bool inCreate) const;
+
+    // The class object of inClassName when inStoreName is exactly the name of the process's class
+    // store, else null.
+    VRefPtr<VJSONObject> GetClassObject(const VString& inStoreName, const VString& inClassName) const;
+    // Hands the records kept since start-up to the logger and drops the boot listener.
+    void CleanBootLogListener();
+    VBootLogListener* GetBootLogListener() const { return fBootLogListener.Get(); }
 
     void RegisterActivityToken(VActivityToken* inToken) override;
     void UnregisterActivityToken(VActivityToken* inToken) override;
@@ -113,6 +148,9 @@ private:
     bool _Init_FileSystems();
     static bool _Step(int inStep);
 
+    VString fProductName;
+    VString fProductVersion;
+    VString fProductFolderName;
     bool fInitCalled = false;
     bool fInitResult = false;
     // What start-up made, undone by _DeInit in reverse order.
