@@ -20,6 +20,7 @@
 #include "toolbox/process/VLogger.h"
 #include "toolbox/process/VMetricsManager.h"
 #include "toolbox/process/VProgressManager.h"
+#include "toolbox/process/posix/XPosixProcessIPC.h"
 
 #include <vector>
 
@@ -534,6 +535,59 @@ void VProcess::QuitAsynchronously(const VString* /*inReason*/)
             break;
         }
     }
+}
+
+// ---- Running ----
+
+void VProcess::Run()
+{
+    const VString failure("VApplication::DoInit failed");
+    if (!fInitCalled && !VTaskMgr::IsInited() && !Init(0x50))
+    {
+        _ThrowError(MakeVError(kCOMPONENT_ZORN, 4), &failure);
+        return;
+    }
+    VTask* task = VTask::GetCurrent();
+    if (task == nullptr || !task->IsMain() || task->GetState() != TaskState_Running)
+    {
+        return;
+    }
+    if (!Init(0x50))
+    {
+        _ThrowError(MakeVError(kCOMPONENT_ZORN, 4), &failure);
+        return;
+    }
+    task->FlushErrors();
+    // The process was built before the calling thread became the main task.
+    SetMessagingTask(task->GetID());
+    StartMessaging();
+    DoRun();
+    DoQuit();
+    task->Kill();
+    StopMessaging();
+    // The application's work is over: the logger's delivery ends here, not in the destructor,
+    // where its task would still call the process (its activity tokens) while a subclass's part
+    // is already gone. Records filed later are delivered by Flush.
+    if (fLogger)
+    {
+        fLogger->Stop();
+    }
+}
+
+bool VProcess::IsRunning()
+{
+    VTask* mainTask = VTaskMgr::IsInited() ? VTaskMgr::Get()->GetMainTask() : nullptr;
+    return mainTask != nullptr && !mainTask->IsDying();
+}
+
+int32_t VProcess::GetSystemID()
+{
+    return XPosixProcessIPC::GetSystemID();
+}
+
+bool VProcess::IsProcessRunning(int32_t inProcessID)
+{
+    return XPosixProcessIPC::IsProcessRunning(inProcessID);
 }
 
 VFolder* VProcess::RetainFolder(uint32_t inKind) const

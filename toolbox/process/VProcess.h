@@ -11,6 +11,7 @@
 #include "toolbox/json/VJSONClass.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
+#include "toolbox/kernel/messages/IMessageable.h"
 
 #include <atomic>
 #include <cstdint>
@@ -29,7 +30,7 @@ class VFileSystemNamespace;
 class VLogger;
 class VBootLogListener;
 
-class VProcess : public VObject, public IProcessServices
+class VProcess : public VObject, public IProcessServices, public virtual IMessageable
 {
 public:
     VProcess();
@@ -133,6 +134,19 @@ public:
     // may call it (the termination-signal watcher does); nothing without a main task.
     virtual void QuitAsynchronously(const VString* inReason);
 
+    // Runs the application on the main task, once it runs (elsewhere: nothing): start-up with
+    // flags 0x50 when it has not run (first of all when no task manager runs yet, which makes the
+    // calling thread the main task), then the task's errors are flushed, messaging starts, DoRun
+    // and DoQuit run, the main task is killed, messaging stops and the logger stops delivering
+    // (Flush still delivers). A failed start-up raises ('zorn', 4) "VApplication::DoInit failed"
+    // instead; raised before any task exists, that error is dropped (errors need a task).
+    void Run();
+    // Whether the main task exists and is not dying.
+    static bool IsRunning();
+    static int32_t GetSystemID();
+    // Whether a process of that ID exists (one of another user included).
+    static bool IsProcessRunning(int32_t inProcessID);
+
     // The process's metrics manager, made with the process.
     VMetricsManager* GetMetricsManager() const { return fMetricsManager.get(); }
 
@@ -140,6 +154,9 @@ protected:
     // Whether the system is at least inVersion (14 for the first one this program needs); shows
     // the start-up alert otherwise. Always true on Linux.
     virtual bool DoCheckSystemVersion(int32_t inVersion);
+    // The application's work and its end; nothing here.
+    virtual void DoRun() {}
+    virtual void DoQuit() {}
 
 private:
     bool _Init(uint32_t inFlags);

@@ -5,6 +5,10 @@
 #include "tests/FakeProgramSupport.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFileSystemNamespace.h"
+#include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/process/VProcess.h"
@@ -15,6 +19,8 @@
 #include <fstream>
 #include <pwd.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -205,6 +211,89 @@ TEST(ProcessInit, DocumentsFileSystemFallsBackToTheHome)
         EXPECT_EQ(to_string(path), c.fExpected);
     }
     std::filesystem::remove_all(root);
+}
+
+// A process that records what Run calls.
+class RecordingProcess : public VProcess
+{
+public:
+    std::vector<std::string> fCalls;
+
+protected:
+    void DoRun() override { fCalls.emplace_back(IsRunning() ? "run" : "run, main task dying"); }
+    void DoQuit() override { fCalls.emplace_back("quit"); }
+};
+
+TEST(ProcessRun, RunsThenKillsTheMainTask)
+{
+    RecordingProcess process;
+    StErrorContextInstaller errors;
+    process.Run(); // starts the process first
+    EXPECT_TRUE(process.IsInitCalled());
+    EXPECT_EQ(process.fCalls, (std::vector<std::string>{"run", "quit"}));
+    EXPECT_NE(process.GetLogger(), nullptr) << "flags 0x50 ask for the logger";
+    EXPECT_FALSE(VProcess::IsRunning());
+    EXPECT_FALSE(process.IsMessagingStarted());
+    EXPECT_EQ(errors.GetLastError(), VE_OK);
+}
+
+TEST(ProcessRun, NothingOffTheMainTask)
+{
+    RecordingProcess process;
+    ASSERT_TRUE(process.Init(0));
+    std::thread other([&process] { process.Run(); });
+    other.join();
+    EXPECT_TRUE(process.fCalls.empty());
+    EXPECT_TRUE(VProcess::IsRunning());
+}
+
+// Errors need a task: start-up fails after the task manager started, then Run raises.
+TEST(ProcessRun, FailedStartUpRaisesAnError)
+{
+    RecordingProcess process;
+    {
+        StepRecorder recorder(11);
+        ASSERT_FALSE(process.Init(0x50));
+    }
+    ASSERT_TRUE(VTaskMgr::IsInited());
+    StErrorContextInstaller errors(true, true);
+    process.Run();
+    EXPECT_TRUE(process.fCalls.empty());
+    ASSERT_NE(errors.GetContext(), nullptr);
+    VErrorBase* error = errors.GetContext()->GetLast();
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->GetError(), MakeVError(kCOMPONENT_ZORN, 4));
+    ASSERT_NE(error->GetParameters(), nullptr);
+    VString p1;
+    error->GetParameters()->GetProperty(VString("p1")).GetString(p1);
+    EXPECT_EQ(to_string(p1), "VApplication::DoInit failed");
+}
+
+TEST(ProcessRun, ProcessesThatExist)
+{
+    pid_t child = ::fork();
+    if (child == 0)
+    {
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(VProcess::IsProcessRunning(child)) << "exited, not yet reaped";
+    ::waitpid(child, nullptr, 0);
+    struct Case
+    {
+        const char* fWhat;
+        int32_t fPid;
+        bool fRunning;
+    };
+    const Case cases[] = {
+        {"this process", VProcess::GetSystemID(), true},
+        {"init", 1, true},
+        {"a reaped child", static_cast<int32_t>(child), false},
+    };
+    for (const Case& c : cases)
+    {
+        EXPECT_EQ(VProcess::IsProcessRunning(c.fPid), c.fRunning) << c.fWhat;
+    }
 }
 
 } // namespace
