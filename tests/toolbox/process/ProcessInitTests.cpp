@@ -11,7 +11,12 @@
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
+#include "toolbox/process/VArgOption.h"
+#include "toolbox/process/VCommandLineParser.h"
+#include "toolbox/process/VFileSystemNotifier.h"
 #include "toolbox/process/VProcess.h"
+#include "toolbox/process/VProcessIPC.h"
+#include "toolbox/process/VSleepNotifier.h"
 
 #include <gtest/gtest.h>
 
@@ -294,6 +299,84 @@ TEST(ProcessRun, ProcessesThatExist)
     {
         EXPECT_EQ(VProcess::IsProcessRunning(c.fPid), c.fRunning) << c.fWhat;
     }
+}
+
+// An IPC process whose parse collects the plain arguments, then answers as told.
+class ParsingProcess : public VProcessIPC
+{
+public:
+    int32_t fAnswer = 0;
+    int fParses = 0;
+    std::vector<VString> fArguments;
+
+protected:
+    int32_t DoParseCommandLine(VCommandLineParser& ioParser) override
+    {
+        ++fParses;
+        ioParser.GetOptionsInfos().SetPositionalCollector(
+            new VArgOption<std::vector<VString>>(32, VString(), VString(), &fArguments));
+        int32_t parsed = ioParser.Parse();
+        return parsed != 0 ? parsed : fAnswer;
+    }
+};
+
+TEST(ProcessIPC, ParsesTheCommandLineOnce)
+{
+    std::string program = "/opt/app";
+    std::string psn = "-psn_0_123";
+    std::string plain = "file.txt";
+    char* argv[] = {program.data(), psn.data(), plain.data(), nullptr};
+    VProcessIPC::SetCommandLine(3, argv);
+    {
+        ParsingProcess process;
+        EXPECT_EQ(process.GetExitCode(), 1) << "before start-up";
+        EXPECT_TRUE(process.Init(0));
+        EXPECT_EQ(process.GetExitCode(), 0);
+        ASSERT_EQ(process.fArguments.size(), 1u);
+        EXPECT_EQ(to_string(process.fArguments[0]), "file.txt") << "-psn_ never reaches the parse";
+        EXPECT_NE(process.GetSleepNotifier(), nullptr);
+        EXPECT_EQ(process.GetFileSystemNotifier(), nullptr) << "flag 64 only";
+        EXPECT_TRUE(process.Init(0));
+        EXPECT_EQ(process.fParses, 1);
+    }
+    VProcessIPC::SetCommandLine(0, nullptr);
+}
+
+TEST(ProcessIPC, ParseResultGivesExitCode)
+{
+    struct Case
+    {
+        const char* fWhat;
+        int32_t fAnswer;
+        bool fInit;
+        int32_t fExitCode;
+    };
+    const Case cases[] = {
+        {"go on", 0, true, 0},
+        {"help shown: stop without error", 2, false, 0},
+        {"a bad argument", 3, false, 1},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.fWhat);
+        ParsingProcess process;
+        process.fAnswer = c.fAnswer;
+        EXPECT_EQ(process.Init(64), c.fInit);
+        EXPECT_EQ(process.GetExitCode(), c.fExitCode);
+        EXPECT_EQ(process.GetFileSystemNotifier() != nullptr, c.fInit);
+        EXPECT_EQ(process.Init(64), c.fInit);
+        EXPECT_EQ(process.fParses, 1);
+    }
+}
+
+TEST(ProcessIPC, FailedStartUpGivesExitCode1)
+{
+    StepRecorder recorder(5);
+    ParsingProcess process;
+    process.fAnswer = 0;
+    EXPECT_FALSE(process.Init(0));
+    EXPECT_EQ(process.GetExitCode(), 1);
+    EXPECT_EQ(process.fParses, 0);
 }
 
 } // namespace
