@@ -108,7 +108,7 @@ TEST(Process, FilesBesideTheExecutable)
     VRefPtr<VFolder> folder(process.RetainFolder(VProcess::kFolderExecutable), true);
     ASSERT_TRUE(folder);
     EXPECT_TRUE(folder->Exists());
-    EXPECT_EQ(process.RetainFolder(0x52535243), nullptr) << "'RSRC' is not known yet";
+    EXPECT_EQ(process.RetainFolder(0x52535244), nullptr) << "an unknown kind";
 
     std::string executable = platform::GetMainExecutablePath();
     std::string beside = executable.substr(0, executable.rfind('/') + 1) + "process-test.prm";

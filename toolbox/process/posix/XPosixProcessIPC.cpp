@@ -129,4 +129,14 @@ bool XPosixProcessIPC::Init()
     return true;
 }
 
+int32_t XPosixProcessIPC::GetSystemID()
+{
+    return static_cast<int32_t>(::getpid());
+}
+
+bool XPosixProcessIPC::IsProcessRunning(int32_t inProcessID)
+{
+    return ::kill(static_cast<pid_t>(inProcessID), 0) == 0 || errno != ESRCH;
+}
+
 } // namespace zorn

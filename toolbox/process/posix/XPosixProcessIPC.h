@@ -18,6 +18,8 @@
 
 #include "toolbox/kernel/base/VObject.h"
 
+#include <cstdint>
+
 namespace zorn
 {
 
@@ -31,6 +33,12 @@ public:
 
     // Whether all three handlers are installed.
     bool Init();
+
+    // The calling process's ID.
+    static int32_t GetSystemID();
+    // Whether a process of that ID exists: a signal 0 reaches it or fails for another reason than
+    // its absence (a process of another user).
+    static bool IsProcessRunning(int32_t inProcessID);
 };
 
 } // namespace zorn
