@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 
 namespace zorn
 {
@@ -42,6 +45,31 @@ std::string ReadUntil(VProcessLauncher& ioLauncher, const std::string& inText)
     return seen;
 }
 
+// Waits (up to 5 s) until no signal is pending on the process: a process-wide signal may be taken
+// by any of its threads, so one sent just before more input could otherwise be handled after it.
+void WaitUntilSignalsAreTaken(pid_t inPid)
+{
+    const std::string path = "/proc/" + std::to_string(inPid) + "/status";
+    for (int attempt = 0; attempt < 500; ++attempt)
+    {
+        std::ifstream status(path);
+        std::string line;
+        bool pending = false;
+        while (std::getline(status, line))
+        {
+            if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
+            {
+                pending = pending || line.find_first_not_of("0\t ", 7) != std::string::npos;
+            }
+        }
+        if (!pending)
+        {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 struct AppRun
 {
     std::string fOutput;
@@ -75,6 +103,7 @@ AppRun SignalApp(const char* inMode, std::initializer_list<int> inSignals, const
     }
     if (inInput != nullptr)
     {
+        WaitUntilSignalsAreTaken(launcher.GetPid());
         launcher.WriteToChild(inInput, static_cast<uint32_t>(std::strlen(inInput)));
     }
     VMemoryBuffer<> output;
