@@ -1,0 +1,97 @@
+// VUpdateEngine: the updater's application object, one per run. Its start-up parses the command
+// line into the fields below and installs a localization manager in the user's language; its run
+// performs one whole update on the main task (check the bundles, customize a client bundle, let
+// the caller quit, wait for it, swap the bundles, restart the application, dispose of the backup)
+// and logs it; its quit flushes the log.
+//
+// The member functions live in one source per stage: VUpdateEngine.cpp (life cycle and
+// localization), VUpdateEngine_CommandLine.cpp, VUpdateEngine_Customization.cpp,
+// VUpdateEngine_Apply.cpp and VUpdateEngine_Run.cpp.
+//
+// Choices and limits:
+// - The engine is built, initialised and run once, on the main thread; nothing in it is shared
+//   with other threads.
+// - The fields are protected so that tests can drive a stage with the fields set directly.
+#pragma once
+
+#include "toolbox/files/VFilePath.h"
+#include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/strings/VString.h"
+#include "toolbox/process/VProcessIPC.h"
+
+#include <cstdint>
+
+namespace zorn
+{
+
+class VFolder;
+class VJSONObject;
+class VLocalizationManager;
+class VLog4jMsgFileLogger;
+
+class VUpdateEngine : public VProcessIPC
+{
+public:
+    VUpdateEngine();
+    // Releases the localization manager. The file logger is deleted by DoQuit.
+    ~VUpdateEngine() override;
+    VUpdateEngine(const VUpdateEngine&) = delete;
+    VUpdateEngine& operator=(const VUpdateEngine&) = delete;
+
+    // The IPC process's start-up (which parses the command line), then the localization manager.
+    bool Init(uint32_t inFlags) override;
+
+    // A path text as a folder path: "/" is appended when missing; an empty text clears the path.
+    static void FixFolderPathSpec(const VString& inText, FilePathStyle inStyle, VFilePath& outPath);
+
+protected:
+    // Flushes the process logger, then stops and deletes the file logger.
+    void DoQuit() override;
+
+    // The user's language's localization manager over the bundle's localization folders: the
+    // process localizer, the type registry's, and the localizer of the toolbox's, the XML
+    // layer's, the platform's and the updater's errors. Always true.
+    bool _InitLocalizationManager();
+
+    // The run's log file in the log folder; false without one (see the run's source).
+    bool _InitLog();
+    // What DoQuit does to the file logger.
+    void _DeInitLog();
+
+    // The update itself, on the run's error context; false on failure.
+    bool _ApplyUpdate();
+    // Waits for the caller's process to end; false (and an error) when it did not in time.
+    bool _WaitForPidToQuit();
+    // Puts the up-to-date bundle in place of the outdated one; the backup of the outdated one
+    // (one reference), or null on failure with the errors on the context.
+    VFolder* _SwapApplications(const VFolder& inOutdated, const VFolder& inUpToDate,
+                               const VFolder& inInstall);
+    // The first free backup path beside inFolder: its name, "_" + inPrefix and a four-digit
+    // counter. False when every counter is taken (the last one is given anyway).
+    static bool _ComputeTempFolderPath(const VFilePath& inFolder, VFilePath& outPath,
+                                       const VString& inPrefix);
+    // Restarts the installed application; false (and an error) when that failed.
+    bool _LaunchApplication(const VFilePath& inInstall);
+
+    // The client bundle's server link file and executable mode, from the client-information file.
+    bool _FinishClientCustomization();
+    bool _SetIPAdressOnClientPref(const VJSONObject& inInfo, const VFilePath& inBundle);
+    bool _FinishMacClientCustomization(const VJSONObject& inInfo);
+    // "<step>,<value>\n" on standard output, flushed, when the caller asked for reports.
+    void _LogProgressToCaller(const char* inStep, int inValue);
+
+    VFilePath fLogFolder;
+    VFilePath fClientInfoFile;
+    VFilePath fOutdatedBundle;
+    VFilePath fUpToDateBundle;
+    VFilePath fInstallLocation;
+    VLog4jMsgFileLogger* fFileLogger = nullptr;           // owned
+    VLocalizationManager* fLocalizationManager = nullptr; // one reference
+    int32_t fCallerPid = -1;
+    bool fReportToCaller = false;
+    bool fSilent = false;
+    VFilePath fRestartParametersFile;
+    bool fRestartHeadless = false;
+};
+
+} // namespace zorn
