@@ -12,7 +12,8 @@
 //   with VE_UPDATER_BAD_CLIENT_INFO before anything is written; tab, LF and CR become character
 //   references. The file is written whole through a temporary sibling or not at all, and an
 //   existing symbolic link in its place is removed first, so that the write never lands outside
-//   the bundle. A failed write stays on the context and stops the update.
+//   the bundle. A failed write stays on the context and stops the update:
+//   _SetIPAdressOnClientPref then answers false, and the executable is not touched.
 // - The executable is the bundle's "CFBundleExecutable", taken only as a plain name of a regular
 //   file (not a link) in Contents/MacOS: the update supplies it, and it must not lead the mode
 //   change out of the bundle. Any other bundle is left alone, without error. The mode changes
@@ -181,13 +182,7 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& inInfo, const VF
     {
         WriteBagToFileInXML(*bag, rootName, &file, false);
     }
-    if (context.GetLastError() != VE_OK)
-    {
-        const VString shown = filePath.GetPath(FPS_POSIX);
-        LogError("The link file %S could not be written", &shown);
-        return false;
-    }
-    return true;
+    return context.GetLastError() == VE_OK;
 }
 
 bool VUpdateEngine::_FinishMacClientCustomization(const VJSONObject& /*inInfo*/)
