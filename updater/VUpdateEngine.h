@@ -45,6 +45,10 @@ public:
     static void FixFolderPathSpec(const VString& inText, FilePathStyle inStyle, VFilePath& outPath);
 
 protected:
+    // Registers the updater's options, parses, reconciles the two positional bundles with the
+    // bundle options and fills the fields: 0 go on, 2 the version was printed, 1 refused (its
+    // message printed on standard error).
+    int32_t DoParseCommandLine(VCommandLineParser& ioParser) override;
     // Flushes the process logger, then stops and deletes the file logger.
     void DoQuit() override;
 
