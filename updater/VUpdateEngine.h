@@ -76,6 +76,20 @@ protected:
                                        const VString& inPrefix);
     // Restarts the installed application; false (and an error) when that failed.
     bool _LaunchApplication(const VFilePath& inInstall);
+    // Refuses ('UPZq' 4) bundle arguments that are no bundles, before anything is touched.
+    bool _CheckBundleArguments();
+
+    // Test-only: the program that restarts the application (by default zq-open in the running
+    // executable's folder) and the waits of applying, in milliseconds: the caller wait's poll,
+    // limit and settling pause, and the pause between exchange attempts.
+    void _SetOpenerPathForTest(const VString& inPath) { fOpenerPath = inPath; }
+    void _SetApplyWaitsForTest(int32_t inPollMs, int32_t inLimitMs, int32_t inSettleMs, int32_t inRetryMs)
+    {
+        fWaitPollMs = inPollMs;
+        fWaitLimitMs = inLimitMs;
+        fWaitSettleMs = inSettleMs;
+        fRetryPauseMs = inRetryMs;
+    }
 
     // The client bundle's server link file and executable mode, from the client-information file.
     bool _FinishClientCustomization();
@@ -96,6 +110,13 @@ protected:
     bool fSilent = false;
     VFilePath fRestartParametersFile;
     bool fRestartHeadless = false;
+
+    // Applying the update (see the setters above).
+    VString fOpenerPath;
+    int32_t fWaitPollMs = 500;
+    int32_t fWaitLimitMs = 60000;
+    int32_t fWaitSettleMs = 1000;
+    int32_t fRetryPauseMs = 3000;
 };
 
 } // namespace zorn
