@@ -1,6 +1,6 @@
 // A tiny program for the fault shim's test: in the folder given as its argument it makes a
 // folder, creates two files, copies one into the other, renames one and removes it, printing
-// "<function> <result> <errno>" after each call, then "done".
+// "<function> <result> <errno>" after each call (a descriptor shows as 0), then "done".
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -25,9 +25,9 @@ int main(int argc, char** argv)
     const int folder = open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     Report("mkdirat", mkdirat(folder, "made", 0755));
     const int source = openat(folder, "source", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    Report("openat", source);
+    Report("openat", source < 0 ? source : 0);
     const int target = openat(folder, "target", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    Report("openat", target);
+    Report("openat", target < 0 ? target : 0);
     if (source >= 0)
     {
         (void)!write(source, "hello", 5);
