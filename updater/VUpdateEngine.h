@@ -24,6 +24,7 @@
 namespace zorn
 {
 
+class VErrorBase;
 class VFolder;
 class VJSONObject;
 class VLocalizationManager;
@@ -57,8 +58,15 @@ protected:
     // layer's, the platform's and the updater's errors. Always true.
     bool _InitLocalizationManager();
 
+    // One whole update on the main task: the log file, the update, its log lines, and the
+    // notification of a failure; the run's errors pass on to the main task.
+    void DoRun() override;
+
     // The run's log file in the log folder; false without one (see the run's source).
     bool _InitLog();
+    // The failure's alert (Yes/No) with the newest error's text and the log file's path; Yes
+    // opens the log file.
+    void _NotifyFailure(VErrorBase* inNewest);
     // What DoQuit does to the file logger.
     void _DeInitLog();
 
