@@ -112,11 +112,15 @@ inline std::string FakeDialogScript(const std::string& inRecordFolder)
            "dir='" +
            inRecordFolder +
            "'\n"
-           "printf '%s\\0' \"${0##*/}\" \"$@\" > \"$dir/$$.args\"\n"
-           "printf '%s\\0' \"${0##*/}\" \"$@\" > \"$dir/last.args\"\n"
+           // Each record is written under a temporary name and renamed, so that a test that sees
+           // the file never reads it half-written.
+           "printf '%s\\0' \"${0##*/}\" \"$@\" > \"$dir/.$$.own\"\n"
+           "printf '%s\\0' \"${0##*/}\" \"$@\" > \"$dir/.$$.last\"\n"
+           "/bin/mv \"$dir/.$$.own\" \"$dir/$$.args\"\n"
+           "/bin/mv \"$dir/.$$.last\" \"$dir/last.args\"\n"
            "if [ -n \"$FAKE_DIALOG_WAIT\" ]; then\n"
            "  trap 'echo term > \"$dir/$$.term\"; exit 143' TERM\n"
-           "  echo $$ > \"$dir/$$.ready\"\n"
+           "  echo $$ > \"$dir/.$$.tmp\" && /bin/mv \"$dir/.$$.tmp\" \"$dir/$$.ready\"\n"
            "  /bin/sleep 30 & wait\n"
            "  exit 0\n"
            "fi\n"

@@ -24,6 +24,7 @@
 namespace zorn
 {
 
+class VErrorBase;
 class VFolder;
 class VJSONObject;
 class VLocalizationManager;
@@ -45,6 +46,10 @@ public:
     static void FixFolderPathSpec(const VString& inText, FilePathStyle inStyle, VFilePath& outPath);
 
 protected:
+    // Registers the updater's options, parses, reconciles the two positional bundles with the
+    // bundle options and fills the fields: 0 go on, 2 the version was printed, 1 refused (its
+    // message printed on standard error).
+    int32_t DoParseCommandLine(VCommandLineParser& ioParser) override;
     // Flushes the process logger, then stops and deletes the file logger.
     void DoQuit() override;
 
@@ -53,8 +58,15 @@ protected:
     // layer's, the platform's and the updater's errors. Always true.
     bool _InitLocalizationManager();
 
+    // One whole update on the main task: the log file, the update, its log lines, and the
+    // notification of a failure; the run's errors pass on to the main task.
+    void DoRun() override;
+
     // The run's log file in the log folder; false without one (see the run's source).
     bool _InitLog();
+    // The failure's alert (Yes/No) with the newest error's text and the log file's path; Yes
+    // opens the log file.
+    void _NotifyFailure(VErrorBase* inNewest);
     // What DoQuit does to the file logger.
     void _DeInitLog();
 
@@ -72,6 +84,20 @@ protected:
                                        const VString& inPrefix);
     // Restarts the installed application; false (and an error) when that failed.
     bool _LaunchApplication(const VFilePath& inInstall);
+    // Refuses ('UPZq' 4) bundle arguments that are no bundles, before anything is touched.
+    bool _CheckBundleArguments();
+
+    // Test-only: the program that restarts the application (by default zq-open in the running
+    // executable's folder) and the waits of applying, in milliseconds: the caller wait's poll,
+    // limit and settling pause, and the pause between exchange attempts.
+    void _SetOpenerPathForTest(const VString& inPath) { fOpenerPath = inPath; }
+    void _SetApplyWaitsForTest(int32_t inPollMs, int32_t inLimitMs, int32_t inSettleMs, int32_t inRetryMs)
+    {
+        fWaitPollMs = inPollMs;
+        fWaitLimitMs = inLimitMs;
+        fWaitSettleMs = inSettleMs;
+        fRetryPauseMs = inRetryMs;
+    }
 
     // The client bundle's server link file and executable mode, from the client-information file.
     bool _FinishClientCustomization();
@@ -92,6 +118,13 @@ protected:
     bool fSilent = false;
     VFilePath fRestartParametersFile;
     bool fRestartHeadless = false;
+
+    // Applying the update (see the setters above).
+    VString fOpenerPath;
+    int32_t fWaitPollMs = 500;
+    int32_t fWaitLimitMs = 60000;
+    int32_t fWaitSettleMs = 1000;
+    int32_t fRetryPauseMs = 3000;
 };
 
 } // namespace zorn

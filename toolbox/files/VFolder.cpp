@@ -416,6 +416,13 @@ VError VFolder::CopyTo(const VFolder& inDestination, const VString& inNewName, V
     return code;
 }
 
+VError VFolder::ExchangeWith(const VFolder& inOther) const
+{
+    return _Report(
+        XLinuxFolder::ExchangePaths(fImpl.GetPosixPathBytes(), inOther.GetImpl().GetPosixPathBytes()),
+        VE_FOLDER_CANNOT_RENAME);
+}
+
 VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTarget,
                                uint32_t inOptions) const
 {

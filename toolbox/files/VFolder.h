@@ -118,6 +118,11 @@ public:
     VError CopyTo(const VFolder& inDestination, const VString& inNewName, VFolder** outNew = nullptr,
                   uint32_t inOptions = 0) const;
     VError CopyContentsTo(const VFolder& inDestination, uint32_t inOptions = 0) const;
+    // Swaps this folder and inOther in one step (renameat2 RENAME_EXCHANGE): each path names the
+    // other's tree afterwards and neither is ever missing. Both must exist on one file system. A
+    // failure pushes the native code and a 657 for this folder; where the file system cannot
+    // exchange, the native code is 'POSX' EINVAL.
+    VError ExchangeWith(const VFolder& inOther) const;
     bool RevealInFinder(bool inSelectContent = false) const;
 
     // Attributes.

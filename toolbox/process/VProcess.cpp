@@ -142,6 +142,12 @@ ILogger* VProcess::GetLogger() const
     return fLogger.Get();
 }
 
+ILogger* VProcess::GetLogger(EMessageLevel inLevel) const
+{
+    VLogger* logger = fLogger.Get();
+    return logger != nullptr && logger->ShouldLog(inLevel) ? logger : nullptr;
+}
+
 // ---- Start-up ----
 
 void VProcess::SetInitStepHookForTests(InitStepHook inHook)
@@ -620,13 +626,13 @@ VFolder* VProcess::RetainFolder(uint32_t inKind) const
     {
         return nullptr;
     }
-    std::string path = platform::GetMainExecutablePath();
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
+    VFilePath executableFolder;
+    GetExecutableFolderPath(executableFolder);
+    if (!executableFolder.IsValid())
     {
         return nullptr;
     }
-    path.resize(slash + 1);
+    std::string path = to_string(executableFolder.GetPath(FPS_POSIX));
     // Parent steps are taken on the text, so a folder that does not exist still has its path.
     std::string_view rest = relative;
     for (; rest.starts_with("../"); rest.remove_prefix(3))
@@ -641,6 +647,32 @@ VFolder* VProcess::RetainFolder(uint32_t inKind) const
     VFilePath folder;
     XLinuxFile::GetFilePathFromPosixPath(path.c_str(), true, folder);
     return folder.IsValid() ? new VFolder(folder) : nullptr;
+}
+
+void VProcess::GetExecutableFilePath(VFilePath& outPath) const
+{
+    outPath.Clear();
+    const std::string path = platform::GetMainExecutablePath();
+    if (!path.empty())
+    {
+        XLinuxFile::GetFilePathFromPosixPath(path.c_str(), false, outPath);
+    }
+}
+
+VFile* VProcess::RetainExecutableFile() const
+{
+    VFilePath path;
+    GetExecutableFilePath(path);
+    return path.IsValid() ? new VFile(path) : nullptr;
+}
+
+void VProcess::GetExecutableFolderPath(VFilePath& outPath) const
+{
+    GetExecutableFilePath(outPath);
+    if (outPath.IsValid())
+    {
+        outPath.ToFolder();
+    }
 }
 
 VFile* VProcess::RetainFile(uint32_t inKind, const VString& inName, uint32_t inSecondKind) const

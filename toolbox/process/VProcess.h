@@ -10,6 +10,7 @@
 #include "toolbox/files/VFolder.h"
 #include "toolbox/json/VJSONClass.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/messages/IMessageable.h"
 
@@ -63,6 +64,9 @@ public:
 
     VIntlMgr* GetIntlMgr() const override;
     ILogger* GetLogger() const override;
+    // The logger when it exists and would log a record of that level, else null: callers skip
+    // building records nobody keeps.
+    ILogger* GetLogger(EMessageLevel inLevel) const;
     // The process localizer, set by the application; not owned.
     ILocalizer* GetLocalizer() const override;
     void SetLocalizer(ILocalizer* inLocalizer);
@@ -126,6 +130,12 @@ public:
     // A new folder (one reference) of the kind, null for a kind not known here or when the
     // executable's path is not known.
     VFolder* RetainFolder(uint32_t inKind) const;
+    // The running program's executable (resolved from the system, symbolic links followed), a
+    // file for it (one reference) and its folder's path. Invalid paths and null when the system
+    // does not tell.
+    void GetExecutableFilePath(VFilePath& outPath) const;
+    VFile* RetainExecutableFile() const;
+    void GetExecutableFolderPath(VFilePath& outPath) const;
     // A new file (one reference) for inName in the folder of inKind when it exists there, else in
     // the folder of inSecondKind (when not 0) when it exists there, else null.
     VFile* RetainFile(uint32_t inKind, const VString& inName, uint32_t inSecondKind = 0) const;

@@ -186,6 +186,15 @@ TEST(Process, FolderKinds)
         VRefPtr<VFolder> folder(process.RetainFolder(c.fKind), true);
         EXPECT_EQ(folder ? PosixPathOf(folder.Get()) : std::string(), c.fExpected);
     }
+    VFilePath executablePath;
+    process.GetExecutableFilePath(executablePath);
+    EXPECT_EQ(to_string(executablePath.GetPath(FPS_POSIX)), executable);
+    VRefPtr<VFile> executableFile(process.RetainExecutableFile(), true);
+    ASSERT_TRUE(executableFile);
+    EXPECT_TRUE(executableFile->Exists());
+    VFilePath executableFolder;
+    process.GetExecutableFolderPath(executableFolder);
+    EXPECT_EQ(to_string(executableFolder.GetPath(FPS_POSIX)), exec);
     // A file in the resources folder, which this test program lacks: nothing there, nor in a
     // fallback kind without the file.
     EXPECT_EQ(

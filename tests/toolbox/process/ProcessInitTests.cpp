@@ -3,6 +3,7 @@
 // whole process, so the task manager starts and stops once per case.
 #include "platform/Dialogs.h"
 #include "tests/FakeProgramSupport.h"
+#include "tests/toolbox/process/LogTestSupport.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFileSystemNamespace.h"
 #include "toolbox/json/VJSONObject.h"
@@ -12,8 +13,10 @@
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/process/VArgOption.h"
+#include "toolbox/process/VBootLogListener.h"
 #include "toolbox/process/VCommandLineParser.h"
 #include "toolbox/process/VFileSystemNotifier.h"
+#include "toolbox/process/VLogger.h"
 #include "toolbox/process/VProcess.h"
 #include "toolbox/process/VProcessIPC.h"
 #include "toolbox/process/VSleepNotifier.h"
@@ -105,6 +108,35 @@ TEST(ProcessInit, WithoutFlag16ThereIsNoLogger)
     EXPECT_EQ(sSteps, StepsUpTo(13));
     EXPECT_EQ(process.GetLogger(), nullptr);
     EXPECT_TRUE(process.IsFibersEnabled());
+}
+
+// What start-up's logger and class store give: the logger only for levels it keeps, class objects
+// only under the store's exact name, and the boot records handed on when the boot listener goes.
+TEST(ProcessInit, LoggerClassObjectsAndBootRecords)
+{
+    VProcess process;
+    ASSERT_TRUE(process.Init(16));
+    ILogger* logger = process.GetLogger();
+    ASSERT_NE(logger, nullptr);
+    EXPECT_EQ(process.GetLogger(EML_Error), logger);
+    EXPECT_EQ(process.GetLogger(EML_Debug), nullptr) << "debug is not in the default mask";
+
+    EXPECT_TRUE(process.GetClassObject(VString("zq"), VString("Object")));
+    EXPECT_FALSE(process.GetClassObject(VString("ZQ"), VString("Object"))) << "the name compares exactly";
+    EXPECT_FALSE(process.GetClassObject(VString("zq"), VString("NoSuchClass")));
+
+    logger->LogMessage(EML_Information, VString("first"), VString());
+    logger->LogMessage(EML_Error, VString("second"), VString());
+    logger->Flush();
+    ASSERT_NE(process.GetBootLogListener(), nullptr);
+    ASSERT_EQ(process.GetBootLogListener()->GetRecords().size(), 2u);
+    VRefPtr<test::KeepingListener> later(new test::KeepingListener, true);
+    ASSERT_TRUE(logger->AddLogListener(later.Get()));
+    process.CleanBootLogListener();
+    logger->Flush();
+    EXPECT_EQ(process.GetBootLogListener(), nullptr);
+    EXPECT_EQ(later->Sequences().size(), 2u) << "the boot records reach the listeners again";
+    process.CleanBootLogListener(); // nothing left to hand on
 }
 
 // A failure at each step stops the later ones; the version and case checks show their alert.

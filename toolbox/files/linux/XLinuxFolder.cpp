@@ -515,8 +515,9 @@ bool XLinuxFolder::ContainsRealPath(const std::string& inPosixPath) const
 
 VError XLinuxFolder::ExchangePaths(const std::string& inFirst, const std::string& inSecond)
 {
-    return ::renameat2(AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
-                       WithoutFinalSlash(inSecond).c_str(), RENAME_EXCHANGE) == 0
+    // Through the copy engine's calls, so that tests can make the exchange fail as its copies do.
+    return XLinuxCopyEngine::GetCalls().fRenameat2(AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
+                                                   WithoutFinalSlash(inSecond).c_str(), RENAME_EXCHANGE) == 0
                ? VE_OK
                : LastErrno();
 }

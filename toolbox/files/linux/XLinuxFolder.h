@@ -120,8 +120,8 @@ public:
     // Whether inPosixPath, by its real path (links resolved, missing components taken as they
     // stand), is this folder or lies inside it.
     bool ContainsRealPath(const std::string& inPosixPath) const;
-    // Exchanges two items atomically (renameat2 RENAME_EXCHANGE); EINVAL where the file system
-    // cannot.
+    // Exchanges two items atomically (renameat2 RENAME_EXCHANGE, through the copy engine's
+    // replaceable calls); EINVAL where the file system cannot.
     static VError ExchangePaths(const std::string& inFirst, const std::string& inSecond);
     // open(2) with O_CLOEXEC; a path too long for one call is opened a component at a time (links
     // on the way followed), its last component with inFlags.

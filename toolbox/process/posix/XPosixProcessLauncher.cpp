@@ -1,6 +1,7 @@
 // POSIX back end of the process launcher (see the header): spawning, pipes, reaping and killing.
 #include "toolbox/process/posix/XPosixProcessLauncher.h"
 
+#include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/locks/VSyncEvent.h"
@@ -36,6 +37,15 @@ namespace
 
 constexpr VError kTimedOut = MakeVError(kCOMPONENT_ZORN, 8);
 constexpr int kTerminateWaitMs = 5000;
+
+// The bytes of a program path or argument. Arguments are mostly paths, so they cross the system
+// boundary as file names do: the units that stand for bytes that are not UTF-8 become those bytes
+// again. A text that no byte string gives is sent as UTF-8.
+std::string SystemBytes(const VString& inText)
+{
+    std::string bytes;
+    return XLinuxFile::EncodeNameBytes(inText, bytes) ? bytes : to_string(inText);
+}
 
 // ---- descriptors ----
 
@@ -403,7 +413,7 @@ void XPosixProcessLauncher::SetEnvironmentVariables(const EnvVarNamesAndValuesMa
 
 void XPosixProcessLauncher::SetBinaryPath(const VString& inBinaryPath)
 {
-    fBinaryPath = to_string(inBinaryPath);
+    fBinaryPath = SystemBytes(inBinaryPath);
     if (fArguments.empty())
     {
         fArguments.push_back(inBinaryPath);
@@ -589,7 +599,7 @@ int32_t XPosixProcessLauncher::_Spawn(const EnvVarNamesAndValuesMap& inEnvironme
     std::vector<std::string> arguments;
     for (const VString& argument : fArguments)
     {
-        arguments.push_back(to_string(argument));
+        arguments.push_back(SystemBytes(argument));
     }
     if (arguments.empty())
     {

@@ -9,6 +9,8 @@
 // - A program name without '/' is searched on PATH only (empty entries skipped: never the current
 //   folder); when it is not there Start gives ENOENT. A name with '/' is used as it stands, a
 //   relative one from the working folder.
+// - The program path and the arguments go to the system as file names do (XLinuxFile's name
+//   bytes): a path holding bytes that are not UTF-8 reaches the child as those bytes.
 // - The exit is watched through a pidfd; reaping asks for ended children only (a stopped child is
 //   still running). Exit status: the exit code (0-255), -127 for a child ended by a signal, -1 when
 //   the child was reaped elsewhere (SIGCHLD ignored) and its status is lost.

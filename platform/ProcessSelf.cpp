@@ -1,0 +1,50 @@
+#include "platform/ProcessSelf.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zorn::platform
+{
+
+int CurrentProcessId()
+{
+    return static_cast<int>(::getpid());
+}
+
+bool DetachStandardStreams()
+{
+    std::fflush(nullptr);
+    int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+    {
+        return false;
+    }
+    bool replaced = true;
+    for (int target = 0; target <= 2; ++target)
+    {
+        if (null == target)
+        {
+            // /dev/null took a free standard number: keep it there, open across exec like the
+            // others.
+            ::fcntl(target, F_SETFD, 0);
+            continue;
+        }
+        while (::dup2(null, target) < 0)
+        {
+            if (errno != EINTR)
+            {
+                replaced = false;
+                break;
+            }
+        }
+    }
+    if (null > 2)
+    {
+        ::close(null);
+    }
+    return replaced;
+}
+
+} // namespace zorn::platform

@@ -1,0 +1,17 @@
+// What a process does to itself that the toolbox offers no portable call for: knowing its own id,
+// and letting go of its standard streams once its caller stops reading them.
+#pragma once
+
+namespace zorn::platform
+{
+
+// This process's id.
+int CurrentProcessId();
+
+// Flushes every C stream, then puts /dev/null on descriptors 0, 1 and 2 (dup2), so that later
+// writes to the standard streams go nowhere and no file opened afterwards can take one of those
+// numbers. The streams themselves stay open. False when /dev/null could not be opened or put
+// in place (the descriptors then stay as they were, or partly replaced).
+bool DetachStandardStreams();
+
+} // namespace zorn::platform

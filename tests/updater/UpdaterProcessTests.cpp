@@ -1,0 +1,545 @@
+// The updater run as a process, the way an application starts it: Hello.app 1.0 installed in a
+// scratch folder is replaced by Hello.app 2.0. Each case checks the exit status, what the caller
+// reads on the updater's standard output, the log file's lines, the installed bundle, where the
+// backup went and what the (fake) dialog program and xdg-open were given.
+//
+// The scratch folder holds: Apps/Hello.app (installed), New/Hello.app (the update), logs/ (the log
+// folder), data/ (XDG_DATA_HOME, so data/Trash is the Trash), bin/ (fake zenity, kdialog and
+// xdg-open, first on PATH) and records/ (what they were started with). The caller is a
+// "sleep" process the test ends once the updater has said "waitquit".
+#include "tests/FakeProgramSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace zorn::test
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+
+// Every line the updater's own logging functions write.
+const std::regex
+    kUpdaterLine(R"(^\d+ \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} \[Updater\.ZqUP\] (INFO|ERROR) - .* \(\)$)");
+
+std::string BundleVersion(const std::string& inBundle)
+{
+    const std::string plist = ReadWholeFile(inBundle + "/Contents/Info.plist");
+    const size_t key = plist.find("CFBundleShortVersionString");
+    const size_t start = plist.find("<string>", key);
+    if (key == std::string::npos || start == std::string::npos)
+    {
+        return {};
+    }
+    const size_t end = plist.find("</string>", start);
+    return plist.substr(start + 8, end - start - 8);
+}
+
+bool WaitForExit(pid_t inPid, int& outStatus, std::chrono::seconds inTimeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + inTimeout;
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        if (::waitpid(inPid, &outStatus, WNOHANG) == inPid)
+        {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+struct UpdaterResult
+{
+    int fExitCode = -1;
+    std::string fOut;                    // the updater's standard output, to its end
+    bool fOutEndedEarly = false;         // end of file came while the caller was still running
+    std::vector<std::string> fFdTargets; // /proc/<pid>/fd/0..2 while it waited for the caller
+    std::vector<std::string> fLog;       // the log file's lines (empty: no file)
+    std::string fLogFile;
+};
+
+class UpdaterProcess : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fRoot = MakeTemporaryFolder();
+        ASSERT_FALSE(fRoot.empty());
+        ::chmod(fRoot.c_str(), 0755);
+        for (const char* folder : {"Apps", "New", "data", "bin", "records", "home"})
+        {
+            fs::create_directory(fRoot + "/" + folder);
+        }
+        fs::copy(HELLO_1_BUNDLE, fRoot + "/Apps/Hello.app", fs::copy_options::recursive);
+        fs::copy(HELLO_2_BUNDLE, fRoot + "/New/Hello.app", fs::copy_options::recursive);
+        const std::string dialog = FakeDialogScript(fRoot + "/records");
+        WriteScript(fRoot + "/bin/zenity", dialog);
+        WriteScript(fRoot + "/bin/kdialog", dialog);
+        WriteScript(fRoot + "/bin/xdg-open",
+                    "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + fRoot + "/records/xdg-open.args'\n");
+        fUpdater = std::string(UPDATER_BUNDLE) + "/Contents/MacOS/updater";
+    }
+
+    void TearDown() override
+    {
+        // The restarted application runs until told to stop.
+        for (pid_t pid : StartedHelloPids())
+        {
+            ::kill(pid, SIGTERM);
+        }
+        std::error_code ignored;
+        fs::remove_all(fRoot, ignored);
+    }
+
+    std::string Installed() const { return fRoot + "/Apps/Hello.app"; }
+    std::string Update() const { return fRoot + "/New/Hello.app"; }
+    std::string Logs() const { return fRoot + "/logs"; }
+    std::string Trashed(const std::string& inName) const { return fRoot + "/data/Trash/files/" + inName; }
+
+    std::vector<pid_t> StartedHelloPids() const
+    {
+        std::vector<pid_t> pids;
+        std::ifstream marker(fRoot + "/Apps/hello-marker.txt");
+        std::string version;
+        std::string started;
+        int pid = 0;
+        while (marker >> version >> started >> pid)
+        {
+            pids.push_back(pid);
+        }
+        return pids;
+    }
+
+    // The fake dialog program's arguments (its name first); empty when no dialog ran.
+    std::vector<std::string> DialogArguments() const
+    {
+        return ReadRecordedArguments(fRoot + "/records/last.args");
+    }
+
+    // Runs the updater with the arguments ("{pid}" stands for the caller's pid) and the extra
+    // environment, as the caller: reads its output, ends the caller once it said "waitquit", and
+    // waits for the updater's end.
+    UpdaterResult Run(std::vector<std::string> inArguments,
+                      const std::vector<std::string>& inEnvironment = {}, uid_t inUser = 0)
+    {
+        UpdaterResult result;
+        // The caller: a process that would run for long.
+        pid_t caller = -1;
+        const char* sleepArgs[] = {"/bin/sleep", "600", nullptr};
+        EXPECT_EQ(
+            ::posix_spawn(&caller, "/bin/sleep", nullptr, nullptr, const_cast<char**>(sleepArgs), environ),
+            0);
+        for (std::string& argument : inArguments)
+        {
+            if (const size_t at = argument.find("{pid}"); at != std::string::npos)
+            {
+                argument.replace(at, 5, std::to_string(caller));
+            }
+        }
+        // The row's settings first: the first of two same names wins. The dialog answers No
+        // unless a row says otherwise.
+        std::vector<std::string> environment = inEnvironment;
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+        {
+            if (const char* value = std::getenv(name))
+            {
+                environment.push_back(std::string(name) + "=" + value);
+            }
+        }
+        environment.insert(environment.end(), {"PATH=" + fRoot + "/bin:/usr/bin:/bin", "DISPLAY=:99",
+                                               "XDG_DATA_HOME=" + fRoot + "/data", "HOME=" + fRoot + "/home",
+                                               "LANG=C.UTF-8", "FAKE_DIALOG_EXIT=1"});
+        std::vector<char*> envp;
+        for (std::string& entry : environment)
+        {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        const std::string program = fUpdater;
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (std::string& argument : inArguments)
+        {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+
+        int out[2];
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const std::string errFile = fRoot + "/records/stderr.txt";
+        const pid_t updater = ::fork();
+        if (updater == 0)
+        {
+            ::dup2(out[1], STDOUT_FILENO);
+            const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(err, STDERR_FILENO);
+            if (inUser != 0 && (::setgid(inUser) != 0 || ::setuid(inUser) != 0))
+            {
+                ::_exit(126);
+            }
+            ::execve(program.c_str(), argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+
+        // Read until end of file; once "waitquit" came, look at the updater's descriptors, then
+        // end the caller so that the updater goes on.
+        bool callerEnded = false;
+        char buffer[512];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            pollfd poller{out[0], POLLIN, 0};
+            const int ready = ::poll(&poller, 1, 200);
+            if (ready > 0)
+            {
+                const ssize_t got = ::read(out[0], buffer, sizeof(buffer));
+                if (got <= 0)
+                {
+                    result.fOutEndedEarly = !callerEnded;
+                    break;
+                }
+                result.fOut.append(buffer, static_cast<size_t>(got));
+            }
+            if (!callerEnded && result.fOut.find("waitquit,") != std::string::npos &&
+                (ready == 0 || result.fOutEndedEarly))
+            {
+                // Output has gone quiet after the handshake: the updater is waiting.
+                for (int fd = 0; fd <= 2; ++fd)
+                {
+                    std::error_code error;
+                    result.fFdTargets.push_back(
+                        fs::read_symlink("/proc/" + std::to_string(updater) + "/fd/" + std::to_string(fd),
+                                         error)
+                            .string());
+                }
+                ::kill(caller, SIGTERM);
+                callerEnded = true;
+            }
+        }
+        ::close(out[0]);
+        int status = 0;
+        if (!callerEnded)
+        {
+            ::kill(caller, SIGTERM);
+        }
+        ::waitpid(caller, &status, 0);
+        if (WaitForExit(updater, status, std::chrono::seconds(60)))
+        {
+            result.fExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        else
+        {
+            ::kill(updater, SIGKILL);
+            ::waitpid(updater, &status, 0);
+        }
+        ReadLog(result);
+        return result;
+    }
+
+    void ReadLog(UpdaterResult& ioResult) const
+    {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(Logs(), error))
+        {
+            const std::string name = entry.path().filename().string();
+            if (name.size() > 10 && name.compare(name.size() - 10, 10, "_log_1.txt") == 0)
+            {
+                ioResult.fLogFile = entry.path().string();
+            }
+        }
+        if (ioResult.fLogFile.empty())
+        {
+            return;
+        }
+        std::ifstream file(ioResult.fLogFile);
+        for (std::string line; std::getline(file, line);)
+        {
+            ioResult.fLog.push_back(line);
+        }
+    }
+
+    std::string fRoot;
+    std::string fUpdater;
+};
+
+// The updater's own lines, in order, each checked against the line format; the lines logged by
+// the debug manager for errors passed on to the main task (after "Update failed") are skipped.
+std::vector<std::string> UpdaterMessages(const std::vector<std::string>& inLog)
+{
+    std::vector<std::string> messages;
+    for (const std::string& line : inLog)
+    {
+        if (line.find("[Updater.ZqUP]") == std::string::npos)
+        {
+            continue;
+        }
+        EXPECT_TRUE(std::regex_match(line, kUpdaterLine)) << line;
+        const size_t dash = line.find(" - ");
+        messages.push_back(line.substr(dash + 3, line.size() - dash - 3 - 3));
+    }
+    return messages;
+}
+
+bool StartsWith(const std::string& inText, const std::string& inPrefix)
+{
+    return inText.compare(0, inPrefix.size(), inPrefix) == 0;
+}
+
+// The index of the first message starting with inPrefix, or -1.
+int FindMessage(const std::vector<std::string>& inMessages, const std::string& inPrefix)
+{
+    for (size_t i = 0; i < inMessages.size(); ++i)
+    {
+        if (StartsWith(inMessages[i], inPrefix))
+        {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+TEST_F(UpdaterProcess, SuccessReplacesRestartsAndTrashes)
+{
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--log-dir=" + Logs(), Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 0);
+    EXPECT_NE(result.fOut.find("waitquit,-1\n"), std::string::npos) << result.fOut;
+    EXPECT_EQ(BundleVersion(Installed()), "2.0");
+    EXPECT_TRUE(fs::is_directory(Trashed("Hello_old0001.app")));
+    EXPECT_EQ(BundleVersion(Trashed("Hello_old0001.app")), "1.0");
+    EXPECT_FALSE(fs::exists(fRoot + "/Apps/Hello_old0001.app"));
+    EXPECT_NE(ReadWholeFile(fRoot + "/data/Trash/info/Hello_old0001.app.trashinfo")
+                  .find("Path=" + fRoot + "/Apps/Hello_old0001.app\n"),
+              std::string::npos);
+    ASSERT_TRUE(WaitForFile(fRoot + "/Apps/hello-marker.txt"));
+    EXPECT_NE(ReadWholeFile(fRoot + "/Apps/hello-marker.txt").find("2.0 started "), std::string::npos);
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    ASSERT_FALSE(messages.empty()) << "no log file in " << Logs();
+    EXPECT_TRUE(StartsWith(messages.front(), "Updater starting - ")) << messages.front();
+    EXPECT_TRUE(StartsWith(messages.back(), "Update successful - ")) << messages.back();
+    EXPECT_TRUE(DialogArguments().empty());
+    // Standard streams: the caller's pipe ended while the updater waited for it, and the updater
+    // waited with 0-2 on /dev/null.
+    EXPECT_TRUE(result.fOutEndedEarly);
+    EXPECT_EQ(result.fFdTargets, (std::vector<std::string>{"/dev/null", "/dev/null", "/dev/null"}));
+}
+
+// Failures before anything is touched: the installed bundle stays, nothing is trashed, and the
+// notification shows unless asked not to (or the log could not be opened).
+TEST_F(UpdaterProcess, FailuresLogAndNotify)
+{
+    struct Row
+    {
+        const char* fWhat;
+        std::vector<std::string> fArguments; // after --pid and --caller-log
+        int fExitCode;
+        bool fDialog;          // the fake dialog program ran
+        bool fLogLineInDialog; // its text names the log file
+        bool fLogFile;         // a log file was written
+        const char* fError;    // a part of the newest error's text (in the log and the dialog)
+    };
+    const std::string missing = fRoot + "/New/Missing.app";
+    const std::vector<Row> rows = {
+        {"up-to-date bundle missing",
+         {"--log-dir=" + Logs(), Installed(), missing},
+         2,
+         true,
+         true,
+         true,
+         "Missing.app"},
+        {"outdated bundle missing",
+         {"--log-dir=" + Logs(), fRoot + "/Apps/Gone.app", Update()},
+         2,
+         true,
+         true,
+         true,
+         "Gone.app"},
+        {"silent: logged, no dialog",
+         {"--silent", "--log-dir=" + Logs(), Installed(), missing},
+         2,
+         false,
+         false,
+         true,
+         "Missing.app"},
+        {"no log folder: no file, no log line in the dialog",
+         {Installed(), missing},
+         2,
+         true,
+         false,
+         false,
+         "Missing.app"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        std::error_code ignored;
+        fs::remove_all(Logs(), ignored);
+        fs::remove(fRoot + "/records/last.args", ignored);
+        std::vector<std::string> arguments{"--pid={pid}", "--caller-log=1"};
+        arguments.insert(arguments.end(), row.fArguments.begin(), row.fArguments.end());
+        const UpdaterResult result = Run(arguments);
+        EXPECT_EQ(result.fExitCode, row.fExitCode);
+        // The handshake comes only after the checks.
+        EXPECT_EQ(result.fOut.find("waitquit"), std::string::npos) << result.fOut;
+        EXPECT_EQ(BundleVersion(Installed()), "1.0");
+        EXPECT_FALSE(fs::exists(fRoot + "/data/Trash/files"));
+        EXPECT_EQ(!result.fLogFile.empty(), row.fLogFile);
+        if (row.fLogFile)
+        {
+            const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+            ASSERT_GE(messages.size(), 3u);
+            EXPECT_TRUE(StartsWith(messages.front(), "Updater starting - "));
+            const int failed = FindMessage(messages, "Update failed - ");
+            ASSERT_GE(failed, 2);
+            EXPECT_NE(messages[static_cast<size_t>(failed) - 1].find(row.fError), std::string::npos);
+            EXPECT_NE(result.fLog.front().find("] INFO - Updater starting"), std::string::npos);
+        }
+        const std::vector<std::string> dialog = DialogArguments();
+        EXPECT_EQ(!dialog.empty(), row.fDialog);
+        std::string text;
+        for (const std::string& argument : dialog)
+        {
+            text += argument + "\n";
+        }
+        if (row.fDialog)
+        {
+            EXPECT_NE(text.find(row.fError), std::string::npos) << text;
+            EXPECT_NE(text.find("--question"), std::string::npos) << text;
+        }
+        const std::string hint = "More information is available in the log file '" + result.fLogFile + "'";
+        EXPECT_EQ(text.find("More information is available in the log file") != std::string::npos,
+                  row.fLogLineInDialog)
+            << text;
+        if (row.fLogLineInDialog)
+        {
+            EXPECT_NE(text.find(hint), std::string::npos) << text;
+        }
+        EXPECT_FALSE(fs::exists(fRoot + "/records/xdg-open.args"));
+    }
+}
+
+TEST_F(UpdaterProcess, LogFolderThatCannotBeMadeDoesNotStopTheUpdate)
+{
+    std::ofstream(fRoot + "/a-file") << "not a folder";
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--log-dir=" + fRoot + "/a-file/logs", Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 0);
+    EXPECT_EQ(BundleVersion(Installed()), "2.0");
+    EXPECT_TRUE(fs::is_directory(Trashed("Hello_old0001.app")));
+    EXPECT_TRUE(DialogArguments().empty());
+}
+
+TEST_F(UpdaterProcess, UnwritableLogFolderFailsBeforeTouchingAnythingAndNotifiesDespiteSilent)
+{
+    fs::create_directory(Logs());
+    ::chmod(Logs().c_str(), 0555);
+    // Root writes anywhere: the updater then runs as "nobody", for whom the folder is read-only.
+    const uid_t user = ::geteuid() == 0 ? 65534 : 0;
+    ::chmod((fRoot + "/records").c_str(), 0777);
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()}, {},
+            user);
+    EXPECT_EQ(result.fExitCode, 2) << ReadWholeFile(fRoot + "/records/stderr.txt");
+    EXPECT_EQ(result.fOut.find("waitquit"), std::string::npos);
+    EXPECT_TRUE(result.fLogFile.empty());
+    EXPECT_EQ(BundleVersion(Installed()), "1.0");
+    EXPECT_FALSE(fs::exists(fRoot + "/data/Trash/files"));
+    const std::vector<std::string> dialog = DialogArguments();
+    ASSERT_FALSE(dialog.empty());
+    std::string text;
+    for (const std::string& argument : dialog)
+    {
+        text += argument + "\n";
+    }
+    EXPECT_EQ(text.find("More information"), std::string::npos) << text;
+}
+
+// The answer to the notification: Yes opens the log file with xdg-open; No, or a dialog closed
+// without an answer, opens nothing.
+TEST_F(UpdaterProcess, AnswerYesOpensTheLogFile)
+{
+    struct Row
+    {
+        const char* fWhat;
+        const char* fDialogExit;
+        bool fOpened;
+    };
+    const std::vector<Row> rows = {
+        {"Yes", "0", true},
+        {"No", "1", false},
+        {"the dialog killed: no answer", "kill", false},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        std::error_code ignored;
+        fs::remove_all(Logs(), ignored);
+        fs::remove(fRoot + "/records/xdg-open.args", ignored);
+        const UpdaterResult result =
+            Run({"--pid={pid}", "--log-dir=" + Logs(), Installed(), fRoot + "/New/Missing.app"},
+                {std::string("FAKE_DIALOG_EXIT=") + row.fDialogExit});
+        EXPECT_EQ(result.fExitCode, 2);
+        ASSERT_FALSE(DialogArguments().empty());
+        if (row.fOpened)
+        {
+            // Detached: the opener may still be on its way.
+            ASSERT_TRUE(WaitForFile(fRoot + "/records/xdg-open.args"));
+            std::vector<std::string> opened;
+            for (int i = 0; i < 100 && opened.empty(); ++i)
+            {
+                opened = ReadRecordedArguments(fRoot + "/records/xdg-open.args");
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_EQ(opened, std::vector<std::string>{result.fLogFile});
+        }
+        else
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            EXPECT_FALSE(fs::exists(fRoot + "/records/xdg-open.args"));
+        }
+    }
+}
+
+// A copy of Updater.app whose opener fails: the new bundle is in place but not restarted, the run
+// fails, and the backup is kept where it is.
+TEST_F(UpdaterProcess, OpenerFailureKeepsTheBackup)
+{
+    const std::string copy = fRoot + "/Updater.app";
+    fs::copy(UPDATER_BUNDLE, copy, fs::copy_options::recursive);
+    fs::remove(copy + "/Contents/MacOS/zq-open");
+    WriteScript(copy + "/Contents/MacOS/zq-open", "#!/bin/sh\necho 'zq-open: cannot start' >&2\nexit 1\n");
+    fUpdater = copy + "/Contents/MacOS/updater";
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 2);
+    EXPECT_EQ(BundleVersion(Installed()), "2.0");
+    EXPECT_TRUE(fs::is_directory(fRoot + "/Apps/Hello_old0001.app"));
+    EXPECT_EQ(BundleVersion(fRoot + "/Apps/Hello_old0001.app"), "1.0");
+    EXPECT_FALSE(fs::exists(Trashed("Hello_old0001.app")));
+    EXPECT_FALSE(fs::exists(fRoot + "/Apps/hello-marker.txt"));
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(StartsWith(messages.back(), "Update failed - ")) << messages.back();
+}
+
+} // namespace
+} // namespace zorn::test

@@ -1,0 +1,696 @@
+// Applying the update: the bundle checks, the caller's handshake and wait, the swap of the
+// bundles, the restart and the disposal of the backup.
+//
+// Choices and limits:
+// - The install location is never empty nor partly written. The up-to-date bundle is copied whole
+//   into a hidden staging sibling of the install location (".<name>.update-<pid>"), which is then
+//   exchanged with the installed bundle in one step (RENAME_EXCHANGE); the staging name, which
+//   then holds the old bundle, is renamed to the backup name without replacing anything (a taken
+//   name moves on to the next counter). A run killed in between leaves at most a staging sibling,
+//   which the next run moves to the Trash once its process is gone.
+// - Only a busy item (EBUSY, ETXTBSY, EAGAIN, EINTR) makes the exchange try again: five attempts,
+//   the pause between them 3 s; when all fail, four 'UPZq' 11. Any other failure stops at once
+//   with the native error and 'UPZq' 13. Where the file system cannot exchange (EINVAL), the two
+//   renames of the plain design run instead (outdated bundle to backup, staging to install
+//   location), the backup put back when the second fails.
+// - A failure after the exchange exchanges back, so that the old bundle is in place again.
+// - The caller's process counts as gone once the process list lacks it, once the list cannot be
+//   read, or once it is a zombie (ended, waiting for its parent to reap it).
+// - The restart runs the opener (zq-open in this executable's folder, never one found on PATH)
+//   with an argument vector; the log shows the designed "open -a" command text. A non-zero exit
+//   status of the opener is a failed restart: the backup is then kept.
+// - Once the handshake line is written the standard streams are put on /dev/null (not closed), so
+//   no file opened later takes their numbers and later writes go nowhere.
+// - Bundle guard: an install location or outdated bundle that is "/", the home folder or one of
+//   its ancestors, or whose name does not end in ".app", and an up-to-date bundle without
+//   Contents/Info.plist, are refused with 'UPZq' 4 before anything is touched.
+#include "updater/VUpdateEngine.h"
+
+#include "platform/ProcessSelf.h"
+#include "toolbox/files/VFile.h"
+#include "toolbox/files/VFileError.h"
+#include "toolbox/files/VFolder.h"
+#include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/system/VSystem.h"
+#include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/process/VProcessLauncher.h"
+#include "updater/UpdaterErrors.h"
+#include "updater/UpdaterLog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+namespace zorn
+{
+
+namespace
+{
+
+constexpr int kExchangeAttempts = 5;
+constexpr int32_t kLastCounter = 9999;
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers
+// ---------------------------------------------------------------------------------------------
+
+bool HasErrors(const StErrorContextInstaller& inContext)
+{
+    return inContext.GetContext() != nullptr && !inContext.GetContext()->IsEmpty();
+}
+
+// The errno of the first native error of the context, or 0.
+int NativeErrnoOf(const StErrorContextInstaller& inContext)
+{
+    if (inContext.GetContext() == nullptr)
+    {
+        return 0;
+    }
+    for (const VErrorBase* error : inContext.GetContext()->GetErrorList())
+    {
+        if (ComponentOfVError(error->GetError()) == kNATIVE_POSIX)
+        {
+            return NumberOfVError(error->GetError());
+        }
+    }
+    return 0;
+}
+
+void PushNativeErrno(int inErrno)
+{
+    if (inErrno != 0)
+    {
+        _PushRetainedError(new VErrorBase(MakeVErrorFromErrno(inErrno)));
+    }
+}
+
+VString PosixText(const VFilePath& inPath)
+{
+    return inPath.GetPath(FPS_POSIX);
+}
+
+// The POSIX text without a final '/' (except for the root).
+VString PlainPosixText(const VFilePath& inPath)
+{
+    VString text = PosixText(inPath);
+    while (text.GetLength() > 1 && text.GetUniChar(text.GetLength()) == '/')
+    {
+        text.Truncate(text.GetLength() - 1);
+    }
+    return text;
+}
+
+VFilePath ChildPath(const VFilePath& inFolder, const VString& inName)
+{
+    VFilePath path(inFolder);
+    path.ToSubFolder(inName);
+    return path;
+}
+
+VFilePath ParentPath(const VFilePath& inPath)
+{
+    VFilePath parent;
+    inPath.GetParent(parent);
+    return parent;
+}
+
+VString FolderName(const VFilePath& inPath)
+{
+    VString name;
+    inPath.GetFolderName(name, true);
+    return name;
+}
+
+VError PushCopyFailed(const VFilePath& inFrom, const VFilePath& inTo)
+{
+    auto* error = new VErrorBase(VE_UPDATER_COPY_FAILED);
+    error->SetString(VString("from"), PosixText(inFrom));
+    error->SetString(VString("to"), PosixText(inTo));
+    _PushRetainedError(error);
+    return VE_UPDATER_COPY_FAILED;
+}
+
+// The backup path of inFolder for one counter: its name without extension, "_" + prefix and the
+// counter in four digits, with its extension.
+VFilePath BackupPathFor(const VFilePath& inFolder, const VString& inPrefix, int32_t inCounter)
+{
+    VString name;
+    inFolder.GetFolderName(name, false);
+    VString suffix;
+    if (inPrefix.IsEmpty())
+    {
+        suffix.Printf("%04d", inCounter);
+    }
+    else
+    {
+        suffix.Printf("_%S%04d", &inPrefix, inCounter);
+    }
+    name.AppendString(suffix);
+    VFilePath path(inFolder);
+    path.SetFolderName(name, false);
+    return path;
+}
+
+// The counter of the first backup name that names no folder; the last counter, and false in
+// outFree, when all are taken.
+int32_t FirstFreeCounter(const VFilePath& inFolder, const VString& inPrefix, bool* outFree = nullptr)
+{
+    for (int32_t counter = 1; counter <= kLastCounter; ++counter)
+    {
+        VRefPtr<VFolder> candidate(new VFolder(BackupPathFor(inFolder, inPrefix, counter)), true);
+        if (!candidate->Exists())
+        {
+            if (outFree != nullptr)
+            {
+                *outFree = true;
+            }
+            return counter;
+        }
+    }
+    if (outFree != nullptr)
+    {
+        *outFree = false;
+    }
+    return kLastCounter;
+}
+
+// Moves inItem to the backup name of inOutdated with the first free counter, never replacing: a
+// name taken meanwhile (by a file or a folder) moves on to the next counter. The moved folder
+// (one reference), or null with the native errno in outErrno; outPath is the last name tried.
+VFolder* MoveToBackupName(const VFolder& inItem, const VFilePath& inOutdated, VFilePath& outPath,
+                          int& outErrno)
+{
+    outErrno = 0;
+    const VString prefix("old");
+    for (int32_t counter = FirstFreeCounter(inOutdated, prefix);; ++counter)
+    {
+        outPath = BackupPathFor(inOutdated, prefix, counter);
+        VFolder* moved = nullptr;
+        {
+            StErrorContextInstaller attempt(false, true);
+            VRefPtr<VFolder> parent(new VFolder(ParentPath(outPath)), true);
+            if (inItem.Move(*parent, FolderName(outPath), &moved) == VE_OK && moved != nullptr)
+            {
+                return moved;
+            }
+            outErrno = NativeErrnoOf(attempt);
+        }
+        if (moved != nullptr)
+        {
+            moved->Release();
+        }
+        if (outErrno != EEXIST || counter >= kLastCounter)
+        {
+            return nullptr;
+        }
+    }
+}
+
+bool IsBusyErrno(int inErrno)
+{
+    return inErrno == EBUSY || inErrno == ETXTBSY || inErrno == EAGAIN || inErrno == EINTR;
+}
+
+bool IsProcessAlive(int32_t inPid)
+{
+    VString name;
+    return inPid > 0 && VSystem::GetProcessName(inPid, name) && !VSystem::IsProcessZombie(inPid);
+}
+
+// ".<install name>.update-"
+VString StagingPrefix(const VString& inInstallName)
+{
+    return VString(".") + inInstallName + VString(".update-");
+}
+
+// Staging siblings of the install location whose process is gone (or that carry this process's
+// own id, left by an earlier attempt) go to the Trash, so that none of them is lost and the name
+// is free. A failure to trash one is logged and otherwise ignored.
+void TrashStaleStaging(const VFolder& inParent, const VString& inInstallName)
+{
+    const VString prefix = StagingPrefix(inInstallName);
+    std::vector<VRefPtr<IFolder>> folders;
+    inParent.GetElements(nullptr, &folders, true);
+    for (const VRefPtr<IFolder>& folder : folders)
+    {
+        VString name = FolderName(folder->GetPath());
+        if (!name.BeginsWithRawString(prefix) || name.GetLength() == prefix.GetLength())
+        {
+            continue;
+        }
+        VString digits;
+        name.GetSubString(prefix.GetLength() + 1, name.GetLength() - prefix.GetLength(), digits);
+        int32_t pid = 0;
+        bool numeric = true;
+        for (int32_t i = 1; i <= digits.GetLength() && numeric; ++i)
+        {
+            const UniChar unit = digits.GetUniChar(i);
+            numeric = unit >= '0' && unit <= '9' && pid < 100000000;
+            pid = pid * 10 + (unit - '0');
+        }
+        if (!numeric || (pid != platform::CurrentProcessId() && IsProcessAlive(pid)))
+        {
+            continue;
+        }
+        StErrorContextInstaller dropped(false, true);
+        VRefPtr<VFolder> stale(new VFolder(folder->GetPath()), true);
+        VString text = PosixText(stale->GetPathRef());
+        if (stale->MoveToTrash() == VE_OK)
+        {
+            LogInfo("Moved a staging folder left by an interrupted update to the Trash (%S)", &text);
+        }
+        else
+        {
+            LogError("Could not move a staging folder left by an interrupted update to the Trash (%S)",
+                     &text);
+        }
+    }
+}
+
+void RemoveStaging(const VFolder& inStaging)
+{
+    StErrorContextInstaller dropped(false, true);
+    if (inStaging.Exists() && inStaging.DeleteForced() != VE_OK)
+    {
+        VString text = PosixText(inStaging.GetPathRef());
+        LogError("Could not remove the staging folder %S", &text);
+    }
+}
+
+enum class ExchangeResult
+{
+    kDone,
+    kUnsupported, // the file system cannot exchange
+    kBusy,        // every attempt found the item busy
+    kFailed
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The update
+// ---------------------------------------------------------------------------------------------
+
+bool VUpdateEngine::_ApplyUpdate()
+{
+    StErrorContextInstaller errors(true, true);
+    const VFilePath install = fInstallLocation.IsValid() ? fInstallLocation : fOutdatedBundle;
+
+    VRefPtr<VFolder> outdated(new VFolder(fOutdatedBundle), true);
+    VRefPtr<VFolder> upToDate(new VFolder(fUpToDateBundle), true);
+    if (!outdated->Exists())
+    {
+        ThrowErrorWithPath(VE_UPDATER_OUTDATED_MISSING, fOutdatedBundle);
+    }
+    if (!upToDate->Exists())
+    {
+        ThrowErrorWithPath(VE_UPDATER_UPTODATE_MISSING, fUpToDateBundle);
+    }
+    if (HasErrors(errors) || !_CheckBundleArguments())
+    {
+        return false;
+    }
+
+    if (fClientInfoFile.IsValid() && !fClientInfoFile.IsFolder())
+    {
+        _FinishClientCustomization();
+        if (HasErrors(errors))
+        {
+            return false;
+        }
+    }
+
+    if (fReportToCaller)
+    {
+        // The caller reads this line and quits; nobody reads the standard streams afterwards.
+        std::printf("%s,%d\n", "waitquit", -1);
+        std::fflush(stdout);
+        platform::DetachStandardStreams();
+        fReportToCaller = false;
+    }
+
+    LogInfo("Waiting for external process to quit");
+    if (!_WaitForPidToQuit() || HasErrors(errors))
+    {
+        LogError("External process wait failed");
+        _PushRetainedError(new VErrorBase(VE_UPDATER_WAIT_TIMED_OUT));
+        return false;
+    }
+
+    LogInfo("Proceeding with up-to-date application install...");
+    VRefPtr<VFolder> backup(
+        _SwapApplications(VFolder(fOutdatedBundle), VFolder(fUpToDateBundle), VFolder(install)), true);
+    if (HasErrors(errors))
+    {
+        LogError("Up-to-date application install failed");
+        _PushRetainedError(new VErrorBase(VE_UPDATER_INSTALL_FAILED));
+        return false;
+    }
+
+    LogInfo("Proceeding with up-to-date application restart...");
+    if (!_LaunchApplication(install) || HasErrors(errors))
+    {
+        // The backup stays beside the install location.
+        LogError("Up-to-date application restart failed");
+        return false;
+    }
+
+    LogInfo("Up-to-date application restarted");
+    if (backup)
+    {
+        // The Trash's error stays, so the run ends as failed even when the delete succeeds.
+        if (backup->MoveToTrash() != VE_OK || HasErrors(errors))
+        {
+            backup->DeleteForced();
+        }
+    }
+    return !HasErrors(errors);
+}
+
+bool VUpdateEngine::_CheckBundleArguments()
+{
+    VString home;
+    if (VRefPtr<VFolder> homeFolder(VFolder::RetainSystemFolder(eFK_Home), true); homeFolder)
+    {
+        home = PlainPosixText(homeFolder->GetPathRef());
+    }
+    const VFilePath install = fInstallLocation.IsValid() ? fInstallLocation : fOutdatedBundle;
+    std::vector<VFilePath> installed{install};
+    if (!PlainPosixText(install).EqualToStringRaw(PlainPosixText(fOutdatedBundle)))
+    {
+        installed.push_back(fOutdatedBundle);
+    }
+    for (const VFilePath& path : installed)
+    {
+        const VString text = PlainPosixText(path);
+        const char* reason = nullptr;
+        if (text.IsEmpty() || text.EqualToStringRaw(VString("/")))
+        {
+            reason = "it is the root folder";
+        }
+        else if (!home.IsEmpty() &&
+                 (home.EqualToStringRaw(text) || home.BeginsWithRawString(text + VString("/"))))
+        {
+            reason = "it is the home folder or one of its ancestors";
+        }
+        else
+        {
+            // Bundles are often made on case-insensitive volumes: ".APP" is a bundle too.
+            const VString name = FolderName(path);
+            VString extension;
+            if (name.GetLength() > 4)
+            {
+                name.GetSubString(name.GetLength() - 3, 4, extension);
+            }
+            if (extension.CompareToStringRawCase(VString(".app")) != CR_EQUAL)
+            {
+                reason = "its name does not end in \".app\"";
+            }
+        }
+        if (reason != nullptr)
+        {
+            LogError("Refusing to replace %S: %s", &text, reason);
+            ThrowErrorWithPath(VE_UPDATER_NOT_A_BUNDLE, path);
+            return false;
+        }
+    }
+    VRefPtr<VFolder> upToDate(new VFolder(fUpToDateBundle), true);
+    VRefPtr<VFile> plist(upToDate->RetainRelativeFile(VString("Contents/Info.plist"), FPS_POSIX), true);
+    if (!plist || !plist->Exists())
+    {
+        const VString text = PlainPosixText(fUpToDateBundle);
+        LogError("Refusing to install %S: it has no Contents/Info.plist", &text);
+        ThrowErrorWithPath(VE_UPDATER_NOT_A_BUNDLE, fUpToDateBundle);
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The caller's process
+// ---------------------------------------------------------------------------------------------
+
+bool VUpdateEngine::_WaitForPidToQuit()
+{
+    if (fCallerPid < 0)
+    {
+        LogInfo("Skipping process wait (negative pid)");
+        return true;
+    }
+    LogInfo("Waiting for process %d to quit", fCallerPid);
+    const uint32_t start = VSystem::GetCurrentTime();
+    uint32_t now = start;
+    bool found = true;
+    std::vector<int32_t> pids;
+    while (found && static_cast<int64_t>(now - start) < fWaitLimitMs)
+    {
+        // The list appends: a list kept from the last poll would still name the caller.
+        pids.clear();
+        VSystem::GetProcessList(pids);
+        found = pids.empty() || (std::find(pids.begin(), pids.end(), fCallerPid) != pids.end() &&
+                                 !VSystem::IsProcessZombie(fCallerPid));
+        VTask::Sleep(fWaitPollMs);
+        now = VSystem::GetCurrentTime();
+    }
+    if (found)
+    {
+        LogError("Process %d still exists after maximum wait time. Giving up.", fCallerPid);
+        _PushRetainedError(new VErrorBase(VE_UPDATER_WAIT_TIMED_OUT));
+        return false;
+    }
+    VTask::Sleep(fWaitSettleMs);
+    LogInfo("Process %d has quit. Proceeding.", fCallerPid);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The swap
+// ---------------------------------------------------------------------------------------------
+
+bool VUpdateEngine::_ComputeTempFolderPath(const VFilePath& inFolder, VFilePath& outPath,
+                                           const VString& inPrefix)
+{
+    bool free = false;
+    outPath = BackupPathFor(inFolder, inPrefix, FirstFreeCounter(inFolder, inPrefix, &free));
+    return free;
+}
+
+VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFolder& inUpToDate,
+                                          const VFolder& inInstall)
+{
+    const VFilePath& outdatedPath = inOutdated.GetPathRef();
+    if (inOutdated.IsSameFolder(&inUpToDate) || inUpToDate.GetPathRef().IsChildOf(outdatedPath))
+    {
+        ThrowErrorWithPath(VE_UPDATER_SAME_BUNDLE, outdatedPath);
+        return nullptr;
+    }
+
+    const VFilePath& installPath = inInstall.GetPathRef();
+    const VFilePath parentPath = ParentPath(installPath);
+    VRefPtr<VFolder> parent(new VFolder(parentPath), true);
+    if (!parent->Exists() && parent->CreateRecursive(false) != VE_OK)
+    {
+        ThrowErrorWithPath(VE_UPDATER_PARENT_MISSING, parentPath);
+        return nullptr;
+    }
+
+    // The whole new bundle under a hidden sibling first: the install location keeps the old one.
+    const VString installName = FolderName(installPath);
+    TrashStaleStaging(*parent, installName);
+    VString pid;
+    pid.FromLong(platform::CurrentProcessId());
+    const VString stagingName = StagingPrefix(installName) + pid;
+    VRefPtr<VFolder> staging(new VFolder(ChildPath(parentPath, stagingName)), true);
+    if (VError code = inUpToDate.GetImpl().CopyToNonExistingFolder(*parent, stagingName); code != VE_OK)
+    {
+        PushFileErrorForCode(inUpToDate.GetPathRef(), code, VE_FILE_CANNOT_COPY);
+        PushCopyFailed(inUpToDate.GetPathRef(), installPath);
+        LogInfo("Rolling back up-to-date application install");
+        RemoveStaging(*staging);
+        return nullptr;
+    }
+
+    VFilePath backupPath;
+    _ComputeTempFolderPath(outdatedPath, backupPath, VString("old"));
+    const bool installIsOutdated = inInstall.IsSameFolder(&inOutdated);
+
+    ExchangeResult exchange = ExchangeResult::kUnsupported;
+    int failure = 0;
+    if (inInstall.Exists())
+    {
+        exchange = ExchangeResult::kFailed;
+        for (int attempt = 1; attempt <= kExchangeAttempts; ++attempt)
+        {
+            {
+                StErrorContextInstaller attemptErrors(false, true);
+                if (staging->ExchangeWith(inInstall) == VE_OK)
+                {
+                    exchange = ExchangeResult::kDone;
+                    break;
+                }
+                failure = NativeErrnoOf(attemptErrors);
+            }
+            if (failure == EINVAL)
+            {
+                exchange = ExchangeResult::kUnsupported;
+                break;
+            }
+            if (!IsBusyErrno(failure))
+            {
+                break;
+            }
+            if (attempt == kExchangeAttempts)
+            {
+                exchange = ExchangeResult::kBusy;
+                break;
+            }
+            LogDebug("Install location busy, trying again in %d ms", fRetryPauseMs);
+            VTask::Sleep(fRetryPauseMs);
+        }
+    }
+
+    if (exchange == ExchangeResult::kBusy || exchange == ExchangeResult::kFailed)
+    {
+        if (exchange == ExchangeResult::kBusy)
+        {
+            // One error for each attempt that was followed by another.
+            for (int retried = 1; retried < kExchangeAttempts; ++retried)
+            {
+                ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, backupPath);
+            }
+        }
+        else
+        {
+            PushNativeErrno(failure);
+            PushCopyFailed(inUpToDate.GetPathRef(), installPath);
+        }
+        LogInfo("Rolling back up-to-date application install");
+        RemoveStaging(*staging);
+        return nullptr;
+    }
+
+    if (exchange == ExchangeResult::kDone)
+    {
+        // The staging name now holds what was installed. When that was the outdated bundle it
+        // becomes the backup; otherwise the outdated bundle does, and the replaced item goes.
+        const VFolder& toBackup = installIsOutdated ? static_cast<const VFolder&>(*staging) : inOutdated;
+        VFolder* backup = MoveToBackupName(toBackup, outdatedPath, backupPath, failure);
+        if (backup == nullptr)
+        {
+            PushNativeErrno(failure);
+            ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, backupPath);
+            LogInfo("Rolling back up-to-date application install");
+            StErrorContextInstaller undoErrors(true, true);
+            if (staging->ExchangeWith(inInstall) == VE_OK)
+            {
+                RemoveStaging(*staging);
+            }
+            else
+            {
+                // The old bundle stays under the staging name, where the next run finds it.
+                VString text = PosixText(staging->GetPathRef());
+                LogError("Could not put the installed application back; it is kept as %S", &text);
+            }
+            return nullptr;
+        }
+        if (!installIsOutdated)
+        {
+            RemoveStaging(*staging);
+        }
+        return backup;
+    }
+
+    // The file system cannot exchange: the two renames, with the install location missing between
+    // them.
+    VFolder* backup = MoveToBackupName(inOutdated, outdatedPath, backupPath, failure);
+    if (backup == nullptr)
+    {
+        PushNativeErrno(failure);
+        ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, backupPath);
+        LogInfo("Rolling back up-to-date application install");
+        RemoveStaging(*staging);
+        return nullptr;
+    }
+    VFolder* placed = nullptr;
+    if (staging->Move(*parent, installName, &placed) != VE_OK)
+    {
+        PushCopyFailed(inUpToDate.GetPathRef(), installPath);
+        LogInfo("Rolling back up-to-date application install");
+        if (placed != nullptr)
+        {
+            placed->Release();
+        }
+        VRefPtr<VFolder> outdatedParent(new VFolder(ParentPath(outdatedPath)), true);
+        backup->Move(*outdatedParent, FolderName(outdatedPath));
+        backup->Release();
+        RemoveStaging(*staging);
+        return nullptr;
+    }
+    if (placed != nullptr)
+    {
+        placed->Release();
+    }
+    return backup;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The restart
+// ---------------------------------------------------------------------------------------------
+
+bool VUpdateEngine::_LaunchApplication(const VFilePath& inInstall)
+{
+    const VString quote("\"");
+    const VString installText = PosixText(inInstall);
+    VString command = VString("open -a ") + quote + installText + quote;
+    std::vector<VString> arguments{VString("-a"), installText};
+    VString parameters;
+    if (fRestartParametersFile.IsValid())
+    {
+        parameters = PosixText(fRestartParametersFile);
+    }
+    if (!parameters.IsEmpty())
+    {
+        command.AppendString(VString(" --args ") + quote + parameters + quote);
+        arguments.emplace_back("--args");
+        arguments.push_back(parameters);
+        if (fRestartHeadless)
+        {
+            command.AppendString(VString(" --headless"));
+            arguments.emplace_back("--headless");
+        }
+    }
+    else if (fRestartHeadless)
+    {
+        command.AppendString(VString(" --args --headless"));
+        arguments.emplace_back("--args");
+        arguments.emplace_back("--headless");
+    }
+    LogInfo("Restarting installed application (%S)...", &command);
+
+    VString opener = fOpenerPath;
+    if (opener.IsEmpty())
+    {
+        if (VRefPtr<VFolder> executables(RetainFolder(kFolderExecutable), true); executables)
+        {
+            opener = PlainPosixText(executables->GetPathRef()) + VString("/zq-open");
+        }
+    }
+    int32_t exitStatus = 0;
+    const int32_t result =
+        opener.IsEmpty() ? ENOENT
+                         : VProcessLauncher::ExecuteArguments(opener, arguments, 0, nullptr, nullptr, nullptr,
+                                                              nullptr, nullptr, &exitStatus, nullptr);
+    if (result != 0 || exitStatus != 0)
+    {
+        LogError("Failed to restart updated application (returned error %d - exit status %d)", result,
+                 exitStatus);
+        _PushRetainedError(new VErrorBase(VE_UPDATER_RESTART_FAILED));
+        return false;
+    }
+    LogInfo("Updated application restarted, returned %d", exitStatus);
+    return true;
+}
+
+} // namespace zorn
