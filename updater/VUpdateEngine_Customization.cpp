@@ -100,12 +100,15 @@ bool VUpdateEngine::_FinishClientCustomization()
 {
     StErrorContextInstaller context(true);
     VJSONValue info;
+    VError loadError = VE_OK;
     {
         VFile file(fClientInfoFile);
-        info.LoadFromFile(&file);
+        loadError = info.LoadFromFile(&file);
     }
+    // The lenient reader may hand out what it read before an error: a file that is not whole
+    // JSON is refused all the same.
     VRefPtr<VJSONObject> object(info.RetainObject(), true);
-    if (!object)
+    if (loadError != VE_OK || !object)
     {
         _ThrowError(VE_UPDATER_BAD_CLIENT_INFO);
         return false;

@@ -214,6 +214,8 @@ TEST_F(ClientCustomization, BadClientInformationStopsTheUpdate)
     const Row rows[] = {
         {"no file", std::nullopt, true},
         {"not JSON", R"({"ServerPlatform": )", true},
+        {"an object cut short after a whole platform",
+         R"({"ServerPlatform": "x", "BuildIPAdress": "h", "Pub)", true},
         {"not an object", R"(["ServerPlatform", "Mac"])", false},
         {"no platform", R"({"BuildIPAdress": "10.0.0.5"})", false},
         {"a numeric platform", R"({"ServerPlatform": 3, "BuildIPAdress": "10.0.0.5"})", false},
