@@ -59,9 +59,14 @@ function(zorn_add_test name)
     endif()
     gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)
     # gtest_discover_tests cannot pass a list of labels to the tests it finds: a script of our own,
-    # read by CTest after the discovered tests, labels them.
+    # read by CTest after the discovered tests, labels them. A test whose name has "Slow" in it (one
+    # that runs the designed waits of a minute or so) is also labelled "slow", so that
+    # `ctest -LE slow` leaves it out.
     set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
     file(WRITE "${script}"
-         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+         "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\n"
+         "  foreach(test IN LISTS ${name}_TESTS)\n    if(test MATCHES \"Slow\")\n"
+         "      set_tests_properties(\${test} PROPERTIES LABELS \"${labels};slow\")\n    endif()\n"
+         "  endforeach()\nendif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()

@@ -155,9 +155,9 @@ protected:
                 argument.replace(at, 5, std::to_string(caller));
             }
         }
-        // The row's settings first: the first of two same names wins. The dialog answers No
-        // unless a row says otherwise.
-        std::vector<std::string> environment = inEnvironment;
+        // The row's settings replace the defaults of the same name (a shell keeps the last of two
+        // same names, the C library the first). The dialog answers No unless a row says otherwise.
+        std::vector<std::string> environment;
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
         {
             if (const char* value = std::getenv(name))
@@ -168,6 +168,12 @@ protected:
         environment.insert(environment.end(), {"PATH=" + fRoot + "/bin:/usr/bin:/bin", "DISPLAY=:99",
                                                "XDG_DATA_HOME=" + fRoot + "/data", "HOME=" + fRoot + "/home",
                                                "LANG=C.UTF-8", "FAKE_DIALOG_EXIT=1"});
+        for (const std::string& setting : inEnvironment)
+        {
+            const std::string name = setting.substr(0, setting.find('=') + 1);
+            std::erase_if(environment, [&](const std::string& entry) { return entry.rfind(name, 0) == 0; });
+            environment.push_back(setting);
+        }
         std::vector<char*> envp;
         for (std::string& entry : environment)
         {
@@ -203,6 +209,7 @@ protected:
         // Read until end of file; once "waitquit" came, look at the updater's descriptors, then
         // end the caller so that the updater goes on.
         bool callerEnded = false;
+        bool ended = false;
         char buffer[512];
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (std::chrono::steady_clock::now() < deadline)
@@ -214,13 +221,15 @@ protected:
                 const ssize_t got = ::read(out[0], buffer, sizeof(buffer));
                 if (got <= 0)
                 {
+                    ended = true;
                     result.fOutEndedEarly = !callerEnded;
-                    break;
                 }
-                result.fOut.append(buffer, static_cast<size_t>(got));
+                else
+                {
+                    result.fOut.append(buffer, static_cast<size_t>(got));
+                }
             }
-            if (!callerEnded && result.fOut.find("waitquit,") != std::string::npos &&
-                (ready == 0 || result.fOutEndedEarly))
+            if (!callerEnded && result.fOut.find("waitquit,") != std::string::npos && (ready == 0 || ended))
             {
                 // Output has gone quiet after the handshake: the updater is waiting.
                 for (int fd = 0; fd <= 2; ++fd)
@@ -233,6 +242,10 @@ protected:
                 }
                 ::kill(caller, SIGTERM);
                 callerEnded = true;
+            }
+            if (ended)
+            {
+                break;
             }
         }
         ::close(out[0]);

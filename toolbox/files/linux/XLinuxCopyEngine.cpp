@@ -124,7 +124,7 @@ int ListFolder(int inFd, std::vector<std::string>& outNames)
 
 // Removes inName in the folder inDir, a folder with all it holds; no link is followed. Folders
 // without owner write and search access get them first (a copied read-only folder must go too).
-int RemoveAt(int inDir, const char* inName)
+int RemoveAt(const XLinuxCopyCalls& inCalls, int inDir, const char* inName)
 {
     struct stat status = {};
     if (::fstatat(inDir, inName, &status, AT_SYMLINK_NOFOLLOW) != 0)
@@ -133,7 +133,7 @@ int RemoveAt(int inDir, const char* inName)
     }
     if (!S_ISDIR(status.st_mode))
     {
-        return ::unlinkat(inDir, inName, 0) == 0 || errno == ENOENT ? 0 : errno;
+        return inCalls.fUnlinkat(inDir, inName, 0) == 0 || errno == ENOENT ? 0 : errno;
     }
     StFd fd(::openat(inDir, inName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.Get() < 0)
@@ -142,7 +142,7 @@ int RemoveAt(int inDir, const char* inName)
         {
             return errno;
         }
-        return RemoveAt(inDir, inName);
+        return RemoveAt(inCalls, inDir, inName);
     }
     if ((status.st_mode & 0300) != 0300)
     {
@@ -155,12 +155,12 @@ int RemoveAt(int inDir, const char* inName)
     }
     for (const std::string& name : names)
     {
-        if (int failure = RemoveAt(fd.Get(), name.c_str()); failure != 0)
+        if (int failure = RemoveAt(inCalls, fd.Get(), name.c_str()); failure != 0)
         {
             return failure;
         }
     }
-    return ::unlinkat(inDir, inName, AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
+    return inCalls.fUnlinkat(inDir, inName, AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
 }
 
 void SplitPath(const std::string& inPath, std::string& outParent, std::string& outName)
@@ -653,7 +653,7 @@ void RemoveStaleSiblings(int inDir)
         }
         if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
         {
-            RemoveAt(inDir, name.c_str());
+            RemoveAt(TakeCalls(), inDir, name.c_str());
         }
     }
     StaleSiblingWatch::Note(inDir);
@@ -852,9 +852,9 @@ std::string TrashInfoText(const std::string& inPathText)
 
 XLinuxCopyCalls XLinuxCopyEngine::GetSystemCalls()
 {
-    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,      &::write,
-                           &::mkdirat,     &::fsetxattr,       &::renameat2, &::syncfs,
-                           &::linkat,      &::symlinkat,       &SystemOpenat};
+    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,       &::write,
+                           &::mkdirat,     &::fsetxattr,       &::renameat2,  &::syncfs,
+                           &::linkat,      &::symlinkat,       &SystemOpenat, &::unlinkat};
 }
 
 const XLinuxCopyCalls& XLinuxCopyEngine::GetCalls()
@@ -930,7 +930,7 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
     }
     if (failure != 0)
     {
-        RemoveAt(parentFd.Get(), staging.c_str());
+        RemoveAt(context.fCalls, parentFd.Get(), staging.c_str());
         if (outFailedItem != nullptr)
         {
             *outFailedItem = context.fFailedItem;
@@ -975,7 +975,7 @@ std::string XLinuxCopyEngine::MakeStagingSuffix()
 
 VError XLinuxCopyEngine::RemoveTree(const std::string& inPath)
 {
-    return Errno(RemoveAt(AT_FDCWD, inPath.c_str()));
+    return Errno(RemoveAt(TakeCalls(), AT_FDCWD, inPath.c_str()));
 }
 
 VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)

@@ -75,6 +75,7 @@ struct XLinuxCopyCalls
     int (*fLinkat)(int, const char*, int, const char*, int);
     int (*fSymlinkat)(const char*, int, const char*);
     int (*fOpenat)(int, const char*, int, mode_t);
+    int (*fUnlinkat)(int, const char*, int); // removing trees
 };
 
 class XLinuxCopyEngine
