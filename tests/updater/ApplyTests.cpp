@@ -8,6 +8,7 @@
 // and home/ (HOME). Trees are compared as manifests: every path with its type, mode, link text
 // and content hash.
 #include "tests/FakeProgramSupport.h"
+#include "tests/updater/TreeManifest.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxFile.h"
@@ -54,6 +55,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using test::Manifest;
 using test::ReadRecordedArguments;
 using test::ReadWholeFile;
 using test::ScopedEnvironmentVariable;
@@ -142,46 +144,6 @@ bool HasLine(const std::vector<LogLine>& inLines, int32_t inLevel, const std::st
 // ---------------------------------------------------------------------------------------------
 // Trees
 // ---------------------------------------------------------------------------------------------
-
-// One line per item under inRoot, sorted: relative path, type, mode, then the link text or a
-// hash of the content. Empty when inRoot does not exist.
-std::string Manifest(const std::string& inRoot)
-{
-    std::vector<std::string> lines;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(inRoot, error), end; !error && it != end; it.increment(error))
-    {
-        const std::string path = it->path().string();
-        struct stat status = {};
-        if (::lstat(path.c_str(), &status) != 0)
-        {
-            continue;
-        }
-        std::string line = path.substr(inRoot.size());
-        char mode[16];
-        std::snprintf(mode, sizeof(mode), " %04o ", status.st_mode & 07777);
-        if (S_ISLNK(status.st_mode))
-        {
-            line += std::string(" l") + mode + fs::read_symlink(path).string();
-        }
-        else if (S_ISDIR(status.st_mode))
-        {
-            line += std::string(" d") + mode;
-        }
-        else
-        {
-            line += std::string(" f") + mode + std::to_string(std::hash<std::string>()(ReadWholeFile(path)));
-        }
-        lines.push_back(line);
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string manifest;
-    for (const std::string& line : lines)
-    {
-        manifest += line + "\n";
-    }
-    return manifest;
-}
 
 // A small bundle of the version: its property list, an executable, a read-only data file, an
 // empty folder and a relative link.

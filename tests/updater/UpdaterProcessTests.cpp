@@ -8,6 +8,7 @@
 // xdg-open, first on PATH) and records/ (what they were started with). The caller is a
 // "sleep" process the test ends once the updater has said "waitquit".
 #include "tests/FakeProgramSupport.h"
+#include "tests/updater/TreeManifest.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -136,10 +143,12 @@ protected:
     }
 
     // Runs the updater with the arguments ("{pid}" stands for the caller's pid) and the extra
-    // environment, as the caller: reads its output, ends the caller once it said "waitquit", and
-    // waits for the updater's end.
+    // environment, as the caller: reads its output, ends the caller once it said "waitquit"
+    // (unless inCallerQuits is false), and waits for the updater's end. inOnStart, when given, is
+    // called with the updater's pid as soon as it runs.
     UpdaterResult Run(std::vector<std::string> inArguments,
-                      const std::vector<std::string>& inEnvironment = {}, uid_t inUser = 0)
+                      const std::vector<std::string>& inEnvironment = {}, uid_t inUser = 0,
+                      bool inCallerQuits = true, const std::function<void(pid_t)>& inOnStart = nullptr)
     {
         UpdaterResult result;
         // The caller: a process that would run for long.
@@ -205,13 +214,17 @@ protected:
             ::_exit(127);
         }
         ::close(out[1]);
+        if (inOnStart)
+        {
+            inOnStart(updater);
+        }
 
         // Read until end of file; once "waitquit" came, look at the updater's descriptors, then
         // end the caller so that the updater goes on.
         bool callerEnded = false;
         bool ended = false;
         char buffer[512];
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         while (std::chrono::steady_clock::now() < deadline)
         {
             pollfd poller{out[0], POLLIN, 0};
@@ -229,7 +242,8 @@ protected:
                     result.fOut.append(buffer, static_cast<size_t>(got));
                 }
             }
-            if (!callerEnded && result.fOut.find("waitquit,") != std::string::npos && (ready == 0 || ended))
+            if (!callerEnded && result.fFdTargets.empty() &&
+                result.fOut.find("waitquit,") != std::string::npos && (ready == 0 || ended))
             {
                 // Output has gone quiet after the handshake: the updater is waiting.
                 for (int fd = 0; fd <= 2; ++fd)
@@ -240,8 +254,11 @@ protected:
                                          error)
                             .string());
                 }
-                ::kill(caller, SIGTERM);
-                callerEnded = true;
+                if (inCallerQuits)
+                {
+                    ::kill(caller, SIGTERM);
+                    callerEnded = true;
+                }
             }
             if (ended)
             {
@@ -250,12 +267,11 @@ protected:
         }
         ::close(out[0]);
         int status = 0;
-        if (!callerEnded)
+        if (!callerEnded && inCallerQuits)
         {
             ::kill(caller, SIGTERM);
         }
-        ::waitpid(caller, &status, 0);
-        if (WaitForExit(updater, status, std::chrono::seconds(60)))
+        if (WaitForExit(updater, status, std::chrono::seconds(90)))
         {
             result.fExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
@@ -264,6 +280,8 @@ protected:
             ::kill(updater, SIGKILL);
             ::waitpid(updater, &status, 0);
         }
+        ::kill(caller, SIGTERM);
+        ::waitpid(caller, &status, 0);
         ReadLog(result);
         return result;
     }
@@ -328,6 +346,49 @@ int FindMessage(const std::vector<std::string>& inMessages, const std::string& i
         }
     }
     return -1;
+}
+
+// Waits until a staging folder (or the copy engine's partial copy of one) appears in the watched
+// folder; false at the timeout.
+bool WaitForStaging(int inWatch, std::chrono::milliseconds inTimeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + inTimeout;
+    alignas(inotify_event) char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        pollfd poller{inWatch, POLLIN, 0};
+        if (::poll(&poller, 1, 50) <= 0)
+        {
+            continue;
+        }
+        const ssize_t got = ::read(inWatch, buffer, sizeof(buffer));
+        for (ssize_t at = 0; at < got;)
+        {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0 && std::string(event->name).find(".update-") != std::string::npos)
+            {
+                return true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return false;
+}
+
+// The staging folders and partial copies left in inFolder.
+std::vector<std::string> StagingLeft(const std::string& inFolder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(inFolder, error))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".update-") != std::string::npos || name.find(".partial-") != std::string::npos)
+        {
+            names.push_back(name);
+        }
+    }
+    return names;
 }
 
 TEST_F(UpdaterProcess, SuccessReplacesRestartsAndTrashes)
@@ -552,6 +613,354 @@ TEST_F(UpdaterProcess, OpenerFailureKeepsTheBackup)
     const std::vector<std::string> messages = UpdaterMessages(result.fLog);
     ASSERT_FALSE(messages.empty());
     EXPECT_TRUE(StartsWith(messages.back(), "Update failed - ")) << messages.back();
+}
+
+TEST_F(UpdaterProcess, ClientInformationCustomizesTheInstalledBundle)
+{
+    const std::string info = fRoot + "/client.json";
+    std::ofstream(info)
+        << R"({"ServerPlatform": "Linux", "BuildIPAdress": "10.0.0.5", "BuildIPPort": "19813",)"
+        << R"( "PublishName": "Sales"})";
+    const UpdaterResult result = Run({"--pid={pid}", "--caller-log=1", "--log-dir=" + Logs(),
+                                      "--client-info=" + info, Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 0);
+    EXPECT_EQ(BundleVersion(Installed()), "2.0");
+    const std::string link = ReadWholeFile(Installed() + "/Contents/Database/EnginedServer.Zqlink");
+    EXPECT_NE(link.find("server_path=\"10.0.0.5:19813\""), std::string::npos) << link;
+    EXPECT_NE(link.find("server_database_name=\"Sales\""), std::string::npos) << link;
+}
+
+// Errors are dumped newest first, and the notification shows the newest.
+TEST_F(UpdaterProcess, SeveralErrorsAreLoggedNewestFirst)
+{
+    const UpdaterResult result =
+        Run({"--log-dir=" + Logs(), fRoot + "/Apps/Gone.app", fRoot + "/New/Missing.app"});
+    EXPECT_EQ(result.fExitCode, 2);
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    const int failed = FindMessage(messages, "Update failed - ");
+    ASSERT_GE(failed, 3);
+    // "Updater starting", the up-to-date bundle's error (raised last), the outdated one's.
+    EXPECT_NE(messages[1].find("Missing.app"), std::string::npos) << messages[1];
+    EXPECT_NE(messages[2].find("Gone.app"), std::string::npos) << messages[2];
+    std::string text;
+    for (const std::string& argument : DialogArguments())
+    {
+        text += argument + "\n";
+    }
+    EXPECT_NE(text.find("Missing.app"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Gone.app"), std::string::npos) << text;
+}
+
+TEST_F(UpdaterProcess, UnusableTrashDeletesTheBackupAndFails)
+{
+    fs::create_directories(fRoot + "/data");
+    std::ofstream(fRoot + "/data/Trash") << "not a folder";
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 2);
+    EXPECT_EQ(BundleVersion(Installed()), "2.0");
+    EXPECT_FALSE(fs::exists(fRoot + "/Apps/Hello_old0001.app"));
+    ASSERT_TRUE(WaitForFile(fRoot + "/Apps/hello-marker.txt"));
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    EXPECT_NE(FindMessage(messages, "Up-to-date application restarted"), -1);
+    EXPECT_NE(FindMessage(messages, "Update failed - "), -1);
+}
+
+// The designed minute of waiting for a caller that never quits; nothing is touched.
+TEST_F(UpdaterProcess, SlowACallerThatNeverQuits)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()}, {},
+            0, false);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(result.fExitCode, 2);
+    EXPECT_EQ(BundleVersion(Installed()), "1.0");
+    EXPECT_FALSE(fs::exists(fRoot + "/data/Trash/files"));
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    EXPECT_NE(FindMessage(messages, "External process wait failed"), -1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data at stake: runs cut short or starved at every step that touches the disk
+// ---------------------------------------------------------------------------------------------
+
+// The updater copy's opener only records that it ran, so that no application is left running.
+// After each cut the installed bundle must be whole (version 1.0 or 2.0, byte for byte), the old
+// tree must still exist somewhere (in place, as a backup, as a staging folder or in the Trash),
+// and a second run with the same arguments must complete the update.
+class UpdaterCrash : public UpdaterProcess
+{
+protected:
+    void SetUp() override
+    {
+        UpdaterProcess::SetUp();
+        const std::string copy = fRoot + "/Updater.app";
+        fs::copy(UPDATER_BUNDLE, copy, fs::copy_options::recursive);
+        fs::remove(copy + "/Contents/MacOS/zq-open");
+        WriteScript(copy + "/Contents/MacOS/zq-open", "#!/bin/sh\ntouch '" + fRoot + "/records/opened'\n");
+        fUpdater = copy + "/Contents/MacOS/updater";
+        fOld = Manifest(Installed());
+        fNew = Manifest(Update());
+    }
+
+    std::vector<std::string> Arguments() const
+    {
+        return {"--silent", "--log-dir=" + Logs(), Installed(), Update()};
+    }
+
+    // The environment that preloads the fault shim with these settings.
+    static std::vector<std::string> Shim(const std::vector<std::string>& inSettings)
+    {
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        std::vector<std::string> environment{std::string("LD_PRELOAD=") + FAULTSHIM_LIBRARY,
+                                             std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                                                 ":verify_asan_link_order=0"};
+        environment.insert(environment.end(), inSettings.begin(), inSettings.end());
+        return environment;
+    }
+
+    // Where each item beside the installed bundle and in the Trash holds the old tree.
+    bool OldTreeExistsSomewhere() const
+    {
+        std::vector<std::string> places{Installed()};
+        std::error_code error;
+        for (const std::string& folder : {fRoot + "/Apps", fRoot + "/data/Trash/files"})
+        {
+            for (const auto& entry : fs::directory_iterator(folder, error))
+            {
+                places.push_back(entry.path().string());
+            }
+        }
+        return std::any_of(places.begin(), places.end(),
+                           [&](const std::string& place) { return Manifest(place) == fOld; });
+    }
+
+    // The checks after a cut run, then the second run, then version 1.0 back in place.
+    void ExpectWholeAndCompletedByASecondRun()
+    {
+        const std::string installed = Manifest(Installed());
+        EXPECT_TRUE(installed == fOld || installed == fNew) << "the installed bundle is partial or missing";
+        EXPECT_TRUE(OldTreeExistsSomewhere()) << "the old bundle is lost";
+        const UpdaterResult second = Run(Arguments());
+        EXPECT_EQ(second.fExitCode, 0) << ReadWholeFile(fRoot + "/records/stderr.txt");
+        EXPECT_EQ(Manifest(Installed()), fNew);
+        std::error_code ignored;
+        fs::remove_all(fRoot + "/Apps", ignored);
+        fs::remove_all(fRoot + "/data", ignored);
+        fs::remove_all(Logs(), ignored);
+        fs::create_directories(fRoot + "/Apps");
+        fs::create_directories(fRoot + "/data");
+        fs::copy(HELLO_1_BUNDLE, Installed(), fs::copy_options::recursive);
+    }
+
+    std::string fOld;
+    std::string fNew;
+};
+
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_THREAD_SANITIZER() GTEST_SKIP() << "a data test, with runs too slow under ThreadSanitizer"
+#else
+#define SKIP_UNDER_THREAD_SANITIZER() (void)0
+#endif
+
+TEST_F(UpdaterCrash, KilledBeforeAndAfterEveryCallThatTouchesTheDisk)
+{
+    SKIP_UNDER_THREAD_SANITIZER();
+    // How many calls of each function a whole run makes.
+    const std::string counts = fRoot + "/records/counts.txt";
+    const UpdaterResult clean = Run(Arguments(), Shim({"FAULTSHIM_COUNT_FILE=" + counts}));
+    ASSERT_EQ(clean.fExitCode, 0);
+    std::map<std::string, int> calls;
+    std::ifstream countFile(counts);
+    std::string name;
+    int count = 0;
+    while (countFile >> name >> count)
+    {
+        calls[name] = count;
+    }
+    ASSERT_GT(calls["renameat2"], 0);
+    ExpectWholeAndCompletedByASecondRun();
+
+    int cuts = 0;
+    for (const auto& [function, total] : calls)
+    {
+        for (const char* when : {"before", "after"})
+        {
+            for (int call = 1; call <= total; ++call)
+            {
+                SCOPED_TRACE(function + " #" + std::to_string(call) + " " + when);
+                const UpdaterResult cut =
+                    Run(Arguments(),
+                        Shim({"FAULTSHIM_FUNCTION=" + function, "FAULTSHIM_CALL=" + std::to_string(call),
+                              std::string("FAULTSHIM_WHEN=") + when, "FAULTSHIM_ACTION=kill"}));
+                EXPECT_EQ(cut.fExitCode, 128 + SIGKILL);
+                ExpectWholeAndCompletedByASecondRun();
+                ++cuts;
+                if (HasFailure())
+                {
+                    return;
+                }
+            }
+        }
+    }
+    EXPECT_GT(cuts, 10);
+}
+
+// SIGKILL at a random moment shortly after the copy into the staging folder began.
+TEST_F(UpdaterCrash, KilledAtRandomDuringTheSwap)
+{
+    SKIP_UNDER_THREAD_SANITIZER();
+    std::mt19937 random(std::random_device{}());
+    for (int round = 0; round < 30; ++round)
+    {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int delayMs = std::uniform_int_distribution<int>(0, 50)(random);
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, (fRoot + "/Apps").c_str(), IN_CREATE | IN_MOVED_TO), 0);
+        std::thread killer;
+        const UpdaterResult cut =
+            Run(Arguments(), {}, 0, true,
+                [&](pid_t inUpdater)
+                {
+                    killer = std::thread(
+                        [=]
+                        {
+                            WaitForStaging(watch, std::chrono::seconds(20));
+                            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                            ::kill(inUpdater, SIGKILL);
+                        });
+                });
+        killer.join();
+        ::close(watch);
+        ExpectWholeAndCompletedByASecondRun();
+        if (HasFailure())
+        {
+            return;
+        }
+    }
+}
+
+// Quit signals during the copy: a SIGTERM, and two SIGQUITs (the second of which ends the process
+// at once).
+TEST_F(UpdaterCrash, QuitSignalsDuringTheCopy)
+{
+    struct Row
+    {
+        const char* fWhat;
+        std::vector<int> fSignals;
+    };
+    const std::vector<Row> rows = {{"SIGTERM", {SIGTERM}}, {"SIGQUIT twice", {SIGQUIT, SIGQUIT}}};
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, (fRoot + "/Apps").c_str(), IN_CREATE | IN_MOVED_TO), 0);
+        std::thread signaller;
+        Run(Arguments(), {}, 0, true,
+            [&](pid_t inUpdater)
+            {
+                signaller = std::thread(
+                    [=, signals = row.fSignals]
+                    {
+                        WaitForStaging(watch, std::chrono::seconds(20));
+                        for (int signal : signals)
+                        {
+                            ::kill(inUpdater, signal);
+                        }
+                    });
+            });
+        signaller.join();
+        ::close(watch);
+        ExpectWholeAndCompletedByASecondRun();
+    }
+}
+
+// No room, or no right, to write beside the installed bundle: the run fails before the swap with
+// the old bundle intact and no staging folder left.
+TEST_F(UpdaterCrash, NoSpaceLeftFailsWithTheOldBundleIntact)
+{
+    SKIP_UNDER_THREAD_SANITIZER();
+    const UpdaterResult result =
+        Run(Arguments(),
+            Shim({"FAULTSHIM_FUNCTION=copy_file_range", "FAULTSHIM_CALL=1", "FAULTSHIM_ACTION=ENOSPC"}));
+    EXPECT_EQ(result.fExitCode, 2);
+    EXPECT_EQ(Manifest(Installed()), fOld);
+    EXPECT_EQ(StagingLeft(fRoot + "/Apps"), std::vector<std::string>{});
+    ExpectWholeAndCompletedByASecondRun();
+}
+
+TEST_F(UpdaterCrash, AFullFileSystemFailsWithTheOldBundleIntact)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    // A tmpfs holding the installed bundle with 1 MiB to spare, then filled up but for 64 KiB.
+    const std::string mount = fRoot + "/small";
+    fs::create_directory(mount);
+    uintmax_t bundleBytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(HELLO_1_BUNDLE))
+    {
+        bundleBytes += entry.is_regular_file() ? (entry.file_size() + 4095) / 4096 * 4096 + 4096 : 4096;
+    }
+    const std::string size = "size=" + std::to_string(bundleBytes / 1024 + 1024) + "k";
+    const std::string command = "mount -t tmpfs -o " + size + " tmpfs '" + mount + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+    {
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    }
+    struct Unmount
+    {
+        std::string fMount;
+        ~Unmount() { (void)std::system(("umount '" + fMount + "'").c_str()); }
+    } unmount{mount};
+    const std::string installed = mount + "/Hello.app";
+    fs::copy(HELLO_1_BUNDLE, installed, fs::copy_options::recursive);
+    const fs::space_info space = fs::space(mount);
+    {
+        std::ofstream filler(mount + "/filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        for (uintmax_t written = 0; written + 65536 < space.available; written += block.size())
+        {
+            filler << block;
+        }
+    }
+    const std::string old = Manifest(installed);
+    const UpdaterResult result = Run({"--silent", "--log-dir=" + Logs(), installed, Update()});
+    EXPECT_EQ(result.fExitCode, 2);
+    EXPECT_EQ(Manifest(installed), old);
+    EXPECT_EQ(StagingLeft(mount), std::vector<std::string>{});
+    // Room for both versions: the second run completes the update.
+    fs::remove(mount + "/filler");
+    const std::string grow =
+        "mount -o remount,size=" + std::to_string(bundleBytes * 3 / 1024 + 1024) + "k '" + mount + "'";
+    ASSERT_EQ(std::system(grow.c_str()), 0);
+    const UpdaterResult second = Run({"--silent", "--log-dir=" + Logs(), installed, Update()});
+    EXPECT_EQ(second.fExitCode, 0);
+    EXPECT_EQ(Manifest(installed), fNew);
+}
+
+TEST_F(UpdaterCrash, AReadOnlyParentFailsWithTheOldBundleIntact)
+{
+    // Root writes anywhere whatever the modes: the updater then runs as "nobody", for whom the
+    // folder of the installed bundle is read-only.
+    const uid_t user = ::geteuid() == 0 ? 65534 : 0;
+    ::chmod((fRoot + "/Apps").c_str(), 0555);
+    for (const char* folder : {"records", "data"})
+    {
+        ::chmod((fRoot + "/" + folder).c_str(), 0777);
+    }
+    fs::create_directory(Logs());
+    ::chmod(Logs().c_str(), 0777);
+    const UpdaterResult result = Run(Arguments(), {}, user);
+    EXPECT_EQ(result.fExitCode, 2) << ReadWholeFile(fRoot + "/records/stderr.txt");
+    EXPECT_EQ(Manifest(Installed()), fOld);
+    EXPECT_EQ(StagingLeft(fRoot + "/Apps"), std::vector<std::string>{});
+    ::chmod((fRoot + "/Apps").c_str(), 0755);
+    ExpectWholeAndCompletedByASecondRun();
 }
 
 } // namespace

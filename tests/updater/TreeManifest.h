@@ -1,0 +1,65 @@
+// A tree as a text that tests compare: every item under a folder with its type, mode, and link
+// text or content hash, so that "the same tree" means the same paths, kinds, modes, links and
+// bytes.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace zorn::test
+{
+
+// One line per item under inRoot, sorted: relative path, type (d, f, l), mode, then the link
+// text or a hash of the content. Links are not followed. Empty when inRoot does not exist.
+inline std::string Manifest(const std::string& inRoot)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> lines;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(inRoot, error), end; !error && it != end; it.increment(error))
+    {
+        const std::string path = it->path().string();
+        struct stat status = {};
+        if (::lstat(path.c_str(), &status) != 0)
+        {
+            continue;
+        }
+        char mode[16];
+        std::snprintf(mode, sizeof(mode), " %04o ", status.st_mode & 07777);
+        std::string line = path.substr(inRoot.size());
+        if (S_ISLNK(status.st_mode))
+        {
+            line += std::string(" l") + mode + fs::read_symlink(path, error).string();
+        }
+        else if (S_ISDIR(status.st_mode))
+        {
+            line += std::string(" d") + mode;
+        }
+        else
+        {
+            std::ifstream file(path, std::ios::binary);
+            std::ostringstream content;
+            content << file.rdbuf();
+            line += std::string(" f") + mode + std::to_string(std::hash<std::string>()(content.str()));
+        }
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string manifest;
+    for (const std::string& line : lines)
+    {
+        manifest += line + "\n";
+    }
+    return manifest;
+}
+
+} // namespace zorn::test
