@@ -40,7 +40,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <vector>
 
 namespace zorn
@@ -325,8 +324,7 @@ bool VUpdateEngine::_ApplyUpdate()
     if (fReportToCaller)
     {
         // The caller reads this line and quits; nobody reads the standard streams afterwards.
-        std::printf("%s,%d\n", "waitquit", -1);
-        std::fflush(stdout);
+        _LogProgressToCaller("waitquit", -1);
         platform::DetachStandardStreams();
         fReportToCaller = false;
     }
