@@ -59,6 +59,7 @@ using test::Manifest;
 using test::ReadRecordedArguments;
 using test::ReadWholeFile;
 using test::ScopedEnvironmentVariable;
+using test::StagingLeftIn;
 using test::WriteScript;
 
 class TestEngine : public VUpdateEngine
@@ -160,22 +161,6 @@ void MakeBundle(const std::string& inPath, const std::string& inVersion)
         << std::string(70000, static_cast<char>('a' + inVersion.size())) << inVersion;
     ::chmod(data.c_str(), 0440);
     fs::create_directory_symlink("MacOS", inPath + "/Contents/Current");
-}
-
-// The staging and partial-copy siblings left in inFolder.
-std::vector<std::string> Leftovers(const std::string& inFolder)
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(inFolder, error))
-    {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".update-") != std::string::npos || name.find(".partial-") != std::string::npos)
-        {
-            names.push_back(name);
-        }
-    }
-    return names;
 }
 
 VFilePath PathFromPosix(const std::string& inPath, bool inIsFolder)
@@ -382,7 +367,7 @@ protected:
     {
         EXPECT_EQ(Manifest(Installed()), fOldManifest);
         EXPECT_FALSE(fs::exists(Backup()));
-        EXPECT_EQ(Leftovers(fRoot + "/Apps"), std::vector<std::string>{});
+        EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
     }
 
     static TestEngine* sEngine;
@@ -429,7 +414,7 @@ TEST_F(ApplyUpdate, SuccessInstallsRestartsAndTrashesTheBackup)
                   .find("Path=" + fRoot + "/Apps/My_old0001.app\n"),
               std::string::npos);
     EXPECT_FALSE(fs::exists(Backup()));
-    EXPECT_EQ(Leftovers(fRoot + "/Apps"), std::vector<std::string>{});
+    EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
     EXPECT_EQ(ReadRecordedArguments(fRoot + "/records/opener.args"),
               (std::vector<std::string>{"-a", Installed() + "/"}));
     const std::vector<std::string> expected = {
@@ -517,7 +502,7 @@ TEST_F(ApplyUpdate, UnusableTrashDeletesTheBackupAndTheErrorStays)
     EXPECT_FALSE(outcome.fErrors.empty());
     EXPECT_EQ(Manifest(Installed()), fNewManifest);
     EXPECT_FALSE(fs::exists(Backup()));
-    EXPECT_EQ(Leftovers(fRoot + "/Apps"), std::vector<std::string>{});
+    EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
     EXPECT_TRUE(HasLine(outcome.fLines, EML_Information, "Up-to-date application restarted"));
 }
 
@@ -847,7 +832,7 @@ TEST_F(ApplyUpdate, EveryFailingCallOfTheSwapLeavesAWholeBundle)
                     break;
                 }
                 EXPECT_FALSE(outcome.fResult);
-                EXPECT_EQ(Leftovers(fRoot + "/Apps"), std::vector<std::string>{});
+                EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
                 const std::vector<VError> errors = UpdaterErrors(outcome);
                 if (Manifest(Installed()) == fOldManifest)
                 {
@@ -901,7 +886,7 @@ TEST_F(ApplyUpdate, APartialCopyThatCouldNotBeRemovedDoesNotStopTheNextRun)
     }
     EXPECT_EQ(Manifest(Installed()), fOldManifest);
     EXPECT_FALSE(fs::exists(Backup()));
-    ASSERT_EQ(Leftovers(fRoot + "/Apps").size(), 1u);
+    ASSERT_EQ(StagingLeftIn(fRoot + "/Apps").size(), 1u);
     const Outcome second = Apply();
     EXPECT_TRUE(second.fResult);
     EXPECT_EQ(Manifest(Installed()), fNewManifest);
@@ -955,7 +940,7 @@ TEST_F(ApplyUpdate, WithoutExchangeTheTwoRenamesRun)
     }
     EXPECT_EQ(Manifest(Installed()), fNewManifest);
     EXPECT_EQ(Manifest(Trashed()), fOldManifest);
-    EXPECT_EQ(Leftovers(fRoot + "/Apps"), std::vector<std::string>{});
+    EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
 }
 
 // ---------------------------------------------------------------------------------------------

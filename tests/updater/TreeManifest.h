@@ -1,6 +1,6 @@
-// A tree as a text that tests compare: every item under a folder with its type, mode, and link
-// text or content hash, so that "the same tree" means the same paths, kinds, modes, links and
-// bytes.
+// Trees as the updater's tests compare them: a folder as a text of every item under it with its
+// type, mode, and link text or content hash (so that "the same tree" means the same paths, kinds,
+// modes, links and bytes), and the staging folders an update leaves beside a bundle.
 #pragma once
 
 #include <sys/stat.h>
@@ -60,6 +60,23 @@ inline std::string Manifest(const std::string& inRoot)
         manifest += line + "\n";
     }
     return manifest;
+}
+
+// The names in inFolder of the staging folders (".<name>.update-<pid>") and of the copy engine's
+// partial copies (".<name>.partial-<pid>-<n>").
+inline std::vector<std::string> StagingLeftIn(const std::string& inFolder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(inFolder, error))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".update-") != std::string::npos || name.find(".partial-") != std::string::npos)
+        {
+            names.push_back(name);
+        }
+    }
+    return names;
 }
 
 } // namespace zorn::test

@@ -375,22 +375,6 @@ bool WaitForStaging(int inWatch, std::chrono::milliseconds inTimeout)
     return false;
 }
 
-// The staging folders and partial copies left in inFolder.
-std::vector<std::string> StagingLeft(const std::string& inFolder)
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(inFolder, error))
-    {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".update-") != std::string::npos || name.find(".partial-") != std::string::npos)
-        {
-            names.push_back(name);
-        }
-    }
-    return names;
-}
-
 TEST_F(UpdaterProcess, SuccessReplacesRestartsAndTrashes)
 {
     const UpdaterResult result =
@@ -888,7 +872,7 @@ TEST_F(UpdaterCrash, NoSpaceLeftFailsWithTheOldBundleIntact)
             Shim({"FAULTSHIM_FUNCTION=copy_file_range", "FAULTSHIM_CALL=1", "FAULTSHIM_ACTION=ENOSPC"}));
     EXPECT_EQ(result.fExitCode, 2);
     EXPECT_EQ(Manifest(Installed()), fOld);
-    EXPECT_EQ(StagingLeft(fRoot + "/Apps"), std::vector<std::string>{});
+    EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
     ExpectWholeAndCompletedByASecondRun();
 }
 
@@ -932,7 +916,7 @@ TEST_F(UpdaterCrash, AFullFileSystemFailsWithTheOldBundleIntact)
     const UpdaterResult result = Run({"--silent", "--log-dir=" + Logs(), installed, Update()});
     EXPECT_EQ(result.fExitCode, 2);
     EXPECT_EQ(Manifest(installed), old);
-    EXPECT_EQ(StagingLeft(mount), std::vector<std::string>{});
+    EXPECT_EQ(StagingLeftIn(mount), std::vector<std::string>{});
     // Room for both versions: the second run completes the update.
     fs::remove(mount + "/filler");
     const std::string grow =
@@ -958,7 +942,7 @@ TEST_F(UpdaterCrash, AReadOnlyParentFailsWithTheOldBundleIntact)
     const UpdaterResult result = Run(Arguments(), {}, user);
     EXPECT_EQ(result.fExitCode, 2) << ReadWholeFile(fRoot + "/records/stderr.txt");
     EXPECT_EQ(Manifest(Installed()), fOld);
-    EXPECT_EQ(StagingLeft(fRoot + "/Apps"), std::vector<std::string>{});
+    EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
     ::chmod((fRoot + "/Apps").c_str(), 0755);
     ExpectWholeAndCompletedByASecondRun();
 }
