@@ -511,8 +511,12 @@ TEST_F(UpdaterProcess, UnwritableLogFolderFailsBeforeTouchingAnythingAndNotifies
     fs::create_directory(Logs());
     ::chmod(Logs().c_str(), 0555);
     // Root writes anywhere: the updater then runs as "nobody", for whom the folder is read-only.
+    // That user may not reach the build tree (a checkout in a private folder): it runs a copy of
+    // Updater.app in the scratch folder.
     const uid_t user = ::geteuid() == 0 ? 65534 : 0;
     ::chmod((fRoot + "/records").c_str(), 0777);
+    fs::copy(UPDATER_BUNDLE, fRoot + "/Updater.app", fs::copy_options::recursive);
+    fUpdater = fRoot + "/Updater.app/Contents/MacOS/updater";
     const UpdaterResult result =
         Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()}, {},
             user);
