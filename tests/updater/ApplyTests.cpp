@@ -17,6 +17,7 @@
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/strings/VString.h"
+#include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/values/ILoggerBagKeys.h"
 #include "toolbox/kernel/values/VValueBag.h"
 #include "updater/UpdaterErrors.h"
@@ -620,13 +621,6 @@ pid_t Spawn(std::vector<const char*> inArguments)
     return pid;
 }
 
-char ProcessState(pid_t inPid)
-{
-    const std::string stat = ReadWholeFile("/proc/" + std::to_string(inPid) + "/stat");
-    const size_t paren = stat.rfind(')');
-    return paren == std::string::npos || paren + 2 >= stat.size() ? '?' : stat[paren + 2];
-}
-
 // The designed poll (500 ms) and settling pause (1 s), with a limit of 3 s instead of 60 s.
 TEST_F(ApplyUpdate, WaitForTheCaller)
 {
@@ -654,7 +648,7 @@ TEST_F(ApplyUpdate, WaitForTheCaller)
          []
          {
              const pid_t pid = Spawn({"/bin/true"});
-             for (int i = 0; i < 500 && ProcessState(pid) != 'Z'; ++i)
+             for (int i = 0; i < 500 && !VSystem::IsProcessZombie(pid); ++i)
              {
                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
              }

@@ -1,12 +1,12 @@
 // The built updater program (UPDATER_PROGRAM, inside the build's Updater.app) run on the command
 // lines that end before any update starts: its exit status, exactly what it prints, and that it
 // leaves no log file behind.
+#include "tests/ChildOutput.h"
 #include "tests/FakeProgramSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,46 +71,12 @@ RunResult RunUpdater(const std::string& inFolder, const std::vector<std::string>
     }
     ::close(out[1]);
     ::close(err[1]);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* texts[2] = {&result.fOut, &result.fErr};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool killed = false;
-    while (fds[0].fd >= 0 || fds[1].fd >= 0)
+    // A child still writing, or still holding its pipes, at the deadline is killed.
+    const bool killed = !ReadChildOutput(out[0], err[0], result.fOut, result.fErr,
+                                         std::chrono::steady_clock::now() + std::chrono::seconds(60));
+    if (killed)
     {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            ::kill(child, SIGKILL);
-            killed = true;
-            break;
-        }
-        if (::poll(fds, 2, 1000) <= 0)
-        {
-            continue;
-        }
-        for (int index = 0; index < 2; ++index)
-        {
-            if (fds[index].fd >= 0 && fds[index].revents != 0)
-            {
-                char buffer[4096];
-                const ssize_t count = ::read(fds[index].fd, buffer, sizeof(buffer));
-                if (count > 0)
-                {
-                    texts[index]->append(buffer, static_cast<size_t>(count));
-                }
-                else
-                {
-                    ::close(fds[index].fd);
-                    fds[index].fd = -1;
-                }
-            }
-        }
-    }
-    for (const pollfd& fd : fds)
-    {
-        if (fd.fd >= 0)
-        {
-            ::close(fd.fd);
-        }
+        ::kill(child, SIGKILL);
     }
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -1,13 +1,14 @@
 // The opener program, run as a process: its failures, and how the program it starts runs.
+#include "tests/ChildOutput.h"
 #include "tests/FakeProgramSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -53,44 +54,13 @@ RunResult RunOpener(const std::vector<std::string>& inArguments)
     ::close(out[1]);
     ::close(err[1]);
     RunResult result;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* texts[2] = {&result.fOut, &result.fErr};
-    for (int open = 2; open > 0;)
-    {
-        if (::poll(fds, 2, 5000) <= 0)
-        {
-            break; // a pipe held open by another process
-        }
-        for (int index = 0; index < 2; ++index)
-        {
-            if (fds[index].fd >= 0 && fds[index].revents != 0)
-            {
-                char buffer[4096];
-                const ssize_t count = ::read(fds[index].fd, buffer, sizeof(buffer));
-                if (count > 0)
-                {
-                    texts[index]->append(buffer, static_cast<size_t>(count));
-                }
-                else
-                {
-                    ::close(fds[index].fd);
-                    fds[index].fd = -1;
-                    --open;
-                }
-            }
-        }
-    }
-    result.fReachedEnd = fds[0].fd < 0 && fds[1].fd < 0;
+    // Five quiet seconds mean a pipe held open by another process.
+    result.fReachedEnd =
+        ReadChildOutput(out[0], err[0], result.fOut, result.fErr,
+                        std::chrono::steady_clock::now() + std::chrono::minutes(5), std::chrono::seconds(5));
     int status = 0;
     ::waitpid(child, &status, 0);
     result.fExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    for (const pollfd& fd : fds)
-    {
-        if (fd.fd >= 0)
-        {
-            ::close(fd.fd);
-        }
-    }
     return result;
 }
 
