@@ -299,7 +299,8 @@ TEST(SystemStatisticsTests, ProcessorUseAgreesWithProcStat)
     const double expected = static_cast<double>(busy) / static_cast<double>(all);
     EXPECT_GE(use, 0.0);
     EXPECT_LE(use, 1.0);
-    EXPECT_NEAR(use, expected, 0.15);
+    // Both measure nearly the same interval: a share of the whole machine, not of one processor.
+    EXPECT_NEAR(use, expected, 0.05);
     // At least this thread was busy: one processor of the machine, give or take the ticks' grain.
     EXPECT_GE(use, 0.5 / static_cast<double>(after.size()));
 }
@@ -468,7 +469,17 @@ std::string ComparePartitionsWithFindmnt()
 
 TEST(SystemStatisticsTests, PartitionsAgreeWithFindmnt)
 {
-    EXPECT_CHILD_REPORT(ComparePartitionsWithFindmnt());
+    // Other programs may mount or unmount between the two readings: three tries.
+    std::string report;
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        report = ComparePartitionsWithFindmnt();
+        if (report.empty())
+        {
+            break;
+        }
+    }
+    EXPECT_CHILD_REPORT(report);
 }
 
 TEST(SystemStatisticsTests, TmpfsAndLoopMountedExt2AreListedWithTheirSizes)
