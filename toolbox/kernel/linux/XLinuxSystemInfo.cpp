@@ -299,10 +299,17 @@ std::multimap<int, in6_addr> ReadUnusableIPv6Addresses()
         {
             break;
         }
-        int remaining = static_cast<int>(length);
-        for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, remaining);
-             header = NLMSG_NEXT(header, remaining))
+        // Each message within what was read; NLMSG_OK's signed length is not used.
+        size_t next = 0;
+        for (size_t offset = 0; offset + sizeof(nlmsghdr) <= static_cast<size_t>(length); offset = next)
         {
+            auto* header = reinterpret_cast<nlmsghdr*>(buffer.data() + offset);
+            if (header->nlmsg_len < sizeof(nlmsghdr) ||
+                header->nlmsg_len > static_cast<size_t>(length) - offset)
+            {
+                break;
+            }
+            next = offset + NLMSG_ALIGN(header->nlmsg_len);
             if (header->nlmsg_type == NLMSG_DONE || header->nlmsg_type == NLMSG_ERROR)
             {
                 done = true;

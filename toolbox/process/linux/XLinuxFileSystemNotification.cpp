@@ -392,6 +392,8 @@ bool XLinuxFileSystemNotification::_BuildChangeList(XLinuxChangeData* inWatch, c
     auto stored = inWatch->fSnapshot.find(inFolder);
     if (stored == inWatch->fSnapshot.end())
     {
+        // A folder without a listing reports nothing, and its written names go with it.
+        inWatch->fWrittenFiles.erase(inFolder);
         return false;
     }
     Listing fresh;

@@ -74,7 +74,7 @@ VError XLinuxSleepNotifier::Init()
         return VE_OK; // no system bus: no source
     }
     int hasOwner = 0;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* reply = nullptr;
     if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                            "NameHasOwner", &error, &reply, "s", kLogind) < 0 ||
@@ -140,7 +140,7 @@ void XLinuxSleepNotifier::_TakeInhibitor()
     {
         return;
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* reply = nullptr;
     int descriptor = -1;
     if (sd_bus_call_method(fBus, kLogind, kManagerPath, kManager, "Inhibit", &error, &reply, "ssss", "sleep",
