@@ -185,6 +185,8 @@ inline const std::vector<ProducerStep>& ProducerSteps()
              ioIndicator.Increment();
          },
          Picture::eFlag_Current | Picture::eFlag_CanInterrupt},
+        {"closes it", [](VProgressIndicator& ioIndicator) { ioIndicator.EndSession(); },
+         Picture::eFlag_SessionStack},
     };
     return sSteps;
 }
