@@ -155,7 +155,8 @@ public:
                          const VRemoteProgressSessionInfo* inPrevious) const;
     // Applies a picture (see the header's notes); false when it was refused.
     bool UpdateFromRemoteInfo(const VRemoteProgressSessionInfo& inInfo);
-    // Closes the mirrored sessions down to the base and ends mirroring.
+    // Closes the mirrored sessions down to the base and ends mirroring. Both do nothing when the
+    // indicator mirrors nothing: its sessions are then all its own.
     void _CloseRemoteSession();
     // Closes the mirrored sessions down to the base; mirroring goes on (the next whole picture
     // pushes the remote sessions again).

@@ -238,14 +238,21 @@ void VProgressIndicator::_SyncRemoteSessions(const std::deque<VProgressIndicator
 void VProgressIndicator::_CloseRemoteSession()
 {
     StProgressLocker locker(fStateLock, VProgressLockOrder::eRank_State);
-    _CloseMirroredSessions();
-    fMirroring = 0;
+    if (fMirroring != 0)
+    {
+        _CloseMirroredSessions();
+        fMirroring = 0;
+    }
 }
 
 void VProgressIndicator::_CleanRemoteSession()
 {
     StProgressLocker locker(fStateLock, VProgressLockOrder::eRank_State);
-    _CloseMirroredSessions();
+    // Without mirroring the base is stale, and every open session is the indicator's own.
+    if (fMirroring != 0)
+    {
+        _CloseMirroredSessions();
+    }
 }
 
 // Identity

@@ -257,6 +257,14 @@ struct MirrorFixture
 TEST(ProgressMirror, ClosingEndsMirroringAndCleaningKeepsIt)
 {
     {
+        // An indicator that mirrors nothing keeps its own sessions.
+        VProgressIndicator own;
+        own.BeginSession(10, VString("own"));
+        own._CleanRemoteSession();
+        own._CloseRemoteSession();
+        EXPECT_EQ(1, own.GetSessionCount());
+    }
+    {
         MirrorFixture fixture;
         fixture.mirror._CloseRemoteSession();
         EXPECT_EQ(0, fixture.mirror.GetSessionCount());
