@@ -15,7 +15,9 @@
 //   "rateValue", "startTime" and "duration": placeholders are "{name}".
 // - Bag form (kind "VProgressIndicatorInfo", keys in ProgressBagKeys): "fUpdateFlags" says which
 //   fields follow, 1024 for all of them. The user attributes travel as the element "ExtraInfo",
-//   written and read under that one name. A record bag is outside input: a flagged field that is
+//   written and read under that one name; a delta whose attributes version changed always carries
+//   it, empty when the record has no attributes left (read back as none), so that a receiver never
+//   keeps attributes the sender dropped. A record bag is outside input: a flagged field that is
 //   missing, or a flagged "ExtraInfo" that is not exactly one element, is refused with
 //   VE_PROGRESS_BAG_INVALID and the record is left as it was. The uuid, the task id, the collector
 //   and the collected details do not travel.
@@ -119,7 +121,7 @@ public:
 
     // Bag form. Without a previous record every field is written ("fUpdateFlags" 1024, the
     // attributes "ExtraInfo" when there are any); with one only what differs from it (the
-    // attributes when their version differs). Names the kind "VProgressIndicatorInfo"; 0.
+    // attributes, maybe empty, when their version differs). Names the kind "VProgressIndicatorInfo"; 0.
     VError SaveToBag(VValueBag& ioBag, VString& outKind,
                      const VProgressIndicatorInfo* inPrevious = nullptr) const;
     // Takes the fields the bag's "fUpdateFlags" announces (all of them for 1024; the attributes are

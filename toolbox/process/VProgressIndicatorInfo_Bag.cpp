@@ -42,7 +42,9 @@ VError VProgressIndicatorInfo::SaveToBag(VValueBag& ioBag, VString& outKind,
                 flagIf(fCanInterrupt != inPrevious->fCanInterrupt, eUpdate_CanInterrupt);
         if (fExtraInfoVersion != inPrevious->fExtraInfoVersion)
         {
-            flags |= eUpdate_ExtraInfoVersion | flagIf(fExtraInfo != nullptr, eUpdate_ExtraInfo);
+            // The attributes go even when the record has none left, as an empty element: without
+            // it the receiver would keep the attributes it had.
+            flags |= eUpdate_ExtraInfoVersion | eUpdate_ExtraInfo;
         }
     }
     const bool all = flags == eUpdate_All;
@@ -71,9 +73,9 @@ VError VProgressIndicatorInfo::SaveToBag(VValueBag& ioBag, VString& outKind,
     {
         ioBag.SetLong(Keys::ExtraInfoBagVersion(), static_cast<int32_t>(fExtraInfoVersion));
     }
-    if (fExtraInfo != nullptr && (all || (flags & eUpdate_ExtraInfo) != 0))
+    if ((fExtraInfo != nullptr && all) || (flags & eUpdate_ExtraInfo) != 0)
     {
-        VRefPtr<VValueBag> copy(new VValueBag(*fExtraInfo), true);
+        VRefPtr<VValueBag> copy(fExtraInfo != nullptr ? new VValueBag(*fExtraInfo) : new VValueBag(), true);
         ioBag.ReplaceElement(Keys::ExtraInfo(), copy.Get());
     }
     outKind = VString("VProgressIndicatorInfo");
@@ -142,7 +144,8 @@ VError VProgressIndicatorInfo::LoadFromBag(const VValueBag& inBag)
     }
     if (all || (flags & eUpdate_ExtraInfo) != 0)
     {
-        _SetExtraInfoBag(extraInfo);
+        // An empty element stands for no attributes.
+        _SetExtraInfoBag(extraInfo != nullptr && !extraInfo->IsEmpty() ? extraInfo : nullptr);
     }
     return VE_OK;
 }

@@ -93,6 +93,16 @@ TEST(ProgressRecordBag, AFullBagAndDeltasCarryWhatChanged)
          32 | 64,
          {"fExtraInfoBagVersion"},
          true},
+        {"dropped attributes go as an empty element, read back as none",
+         [](VProgressIndicatorInfo& ioRecord)
+         {
+             ioRecord._SetExtraInfoBag(nullptr);
+             ioRecord._SetExtraInfoVersion(9);
+         },
+         true,
+         32 | 64,
+         {"fExtraInfoBagVersion"},
+         true},
     };
     for (const Row& row : rows)
     {
