@@ -6,6 +6,7 @@
 #include "toolbox/kernel/linux/XLinuxFiber.h"
 #include "toolbox/kernel/linux/XLinuxTask.h"
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
+#include "toolbox/kernel/locks/VCriticalSection.h"
 #include "toolbox/kernel/locks/VSyncEvent.h"
 #include "toolbox/kernel/messages/VFunctionMessage.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -238,8 +239,60 @@ TEST_F(Fibers, EventsWaitAndWakeBetweenAFiberAndAThread)
     ASSERT_TRUE(client->WaitForDeath(20000));
     EXPECT_TRUE(answered);
     EXPECT_EQ(ranOn, server->GetID());
+
+    // And a fiber of the same group, whose wait for the answer lets the server run.
+    ranOn = 0;
+    answered = false;
+    VRefPtr<VTask> fiberClient = NewFiber(
+        [&] {
+            answered =
+                VFunctionMessage::PostToAndWait(server.Get(), [&] { ranOn = VTaskMgr::GetCurrentTaskID(); });
+        });
+    ASSERT_TRUE(fiberClient->Run());
+    ASSERT_TRUE(fiberClient->WaitForDeath(20000));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(ranOn, server->GetID());
     server->Kill();
     EXPECT_TRUE(server->WaitForDeath(20000)) << "a kill wakes the fiber's message wait";
+}
+
+TEST_F(Fibers, ACriticalSectionHeldByAnotherFiberIsWaitedForCooperatively)
+{
+    // A blocked thread would keep the holder, a fiber of the same group, from ever running.
+    VCriticalSection section;
+    std::vector<std::string> steps;
+    bool trying = false;
+    VRefPtr<VTask> holder = NewFiber(
+        [&]
+        {
+            section.Lock();
+            steps.push_back("held");
+            while (!trying)
+            {
+                VTaskMgr::Yield();
+            }
+            for (int i = 0; i < 3; ++i)
+            {
+                VTaskMgr::Yield();
+            }
+            steps.push_back("released");
+            section.Unlock();
+        });
+    VRefPtr<VTask> contender = NewFiber(
+        [&]
+        {
+            trying = true;
+            section.Lock();
+            steps.push_back("taken");
+            EXPECT_EQ(section.GetOwnerID(), static_cast<uint32_t>(VTaskMgr::GetCurrentTaskID()));
+            section.Unlock();
+        });
+    ASSERT_TRUE(holder->Run());
+    ASSERT_TRUE(contender->Run());
+    ASSERT_TRUE(holder->WaitForDeath(20000));
+    ASSERT_TRUE(contender->WaitForDeath(20000));
+    EXPECT_EQ(steps, (std::vector<std::string>{"held", "released", "taken"}));
+    EXPECT_EQ(section.GetRecursionCount(), 0);
 }
 
 TEST_F(Fibers, SleepEndsWithItsTimeOrAWakeUp)
