@@ -17,6 +17,8 @@
 //   joins one whose function returned. A fiber whose function started and never finished (it was
 //   left waiting in YieldTo for good) is left parked: its thread stays blocked on its semaphore
 //   for the rest of the process and its stack is not reclaimed; it never runs again.
+// - No per-thread state of a windowing system is carried into fiber threads: Linux has no event
+//   queue bound to the main thread that fibers would need to share.
 #pragma once
 
 #include <atomic>

@@ -439,6 +439,15 @@ TEST_F(Fibers, PlatformTasksNamesAndCPUTimes)
     ASSERT_TRUE(thread->WaitForDeath(20000));
     EXPECT_GE(threadBefore, 0);
     EXPECT_GE(threadAfter, threadBefore + 0.05);
+
+    // Control passes only within a group: not to a thread task, a fiber that never ran, a
+    // finished one, nobody or oneself.
+    VRefPtr<VTask> unstarted = NewFiber([] {});
+    EXPECT_FALSE(VTaskMgr::Get()->YieldToFiber(thread.Get()));
+    EXPECT_FALSE(VTaskMgr::Get()->YieldToFiber(unstarted.Get()));
+    EXPECT_FALSE(VTaskMgr::Get()->YieldToFiber(worker.Get()));
+    EXPECT_FALSE(VTaskMgr::Get()->YieldToFiber(nullptr));
+    EXPECT_FALSE(VTaskMgr::Get()->YieldToFiber(Main()));
 }
 
 TEST(FiberObjects, StacksAreWholePages)
