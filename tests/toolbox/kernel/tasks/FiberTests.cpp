@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <ctime>
@@ -80,7 +81,50 @@ void Burn(double inSeconds)
     }
 }
 
+// A fiber task of the DoRun loop that sleeps long on every turn.
+class SleepyFiber : public VTask
+{
+public:
+    SleepyFiber() : VTask(0, eTaskStyleFiber, {}) {}
+    int fTurns = 0;
+    bool fDeInited = false;
+
+protected:
+    bool DoRun() override
+    {
+        ++fTurns;
+        VTask::Sleep(20000);
+        return true;
+    }
+    void DoDeInit() override { fDeInited = true; }
+};
+
 } // namespace
+
+TEST_F(Fibers, KillAllTasksEndsSleepingFiberLoops)
+{
+    std::vector<VRefPtr<SleepyFiber>> fibers;
+    for (int i = 0; i < 2; ++i)
+    {
+        fibers.emplace_back(new SleepyFiber(), true);
+        ASSERT_TRUE(fibers.back()->Run());
+    }
+    ASSERT_TRUE(YieldUntil(
+        [&]
+        {
+            return std::all_of(fibers.begin(), fibers.end(),
+                               [](auto& f) { return f->GetWaitReason() == eTaskWaitReason_Sleep; });
+        }));
+    auto start = Clock::now();
+    EXPECT_TRUE(VTaskMgr::Get()->KillAllTasks(10000));
+    EXPECT_LT(MillisecondsSince(start), 10000) << "the kill cuts the sleeps short";
+    for (auto& fiber : fibers)
+    {
+        EXPECT_EQ(fiber->GetState(), TaskState_Dead);
+        EXPECT_EQ(fiber->fTurns, 1);
+        EXPECT_TRUE(fiber->fDeInited);
+    }
+}
 
 TEST_F(Fibers, OneFiberOfAGroupRunsAtATime)
 {
