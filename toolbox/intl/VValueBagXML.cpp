@@ -143,7 +143,7 @@ VError ReadBagFromStreamInXML(VValueBag& outBag, VStream* inStream)
     StErrorContextInstaller errors;
     VXMLParser parser;
     auto* handler = new VXMLBagHandler_UniqueElement(&outBag, VString("bag"));
-    parser.Parse(text, handler, 0);
+    parser.Parse(text, handler, XML_RefuseInternalSubset);
     handler->Release();
     error = errors.GetLastError();
     return error;
@@ -153,7 +153,7 @@ VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValu
                       uint32_t inParseFlags, const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
 {
     return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
-                    { parser.Parse(inText, handler, inParseFlags); },
+                    { parser.Parse(inText, handler, inParseFlags | XML_RefuseInternalSubset); },
                     inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
 }
 
@@ -161,7 +161,7 @@ VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& ou
                       const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
 {
     return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
-                    { parser.Parse(inFile, handler, inParseFlags); },
+                    { parser.Parse(inFile, handler, inParseFlags | XML_RefuseInternalSubset); },
                     inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
 }
 

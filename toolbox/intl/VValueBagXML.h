@@ -8,7 +8,9 @@
 // - LoadBagFromXML takes the first root element only, and only when its name matches the
 //   expected one (through the collator, not diacritical; an empty name accepts any root). Another
 //   root leaves the bag untouched and is no error. It returns the last error of the parse, under
-//   a local error context, with the task's debug reports held back for the duration.
+//   a local error context, with the task's debug reports held back for the duration. A bag
+//   needs no document type of its own: an internal subset is refused (an external DTD from the
+//   entities folder, with parse flag 8, still serves).
 // - Stream form: a 32-bit version word 1 in the stream's byte order, then the XML text (with the
 //   UTF-16 declaration, element "bag") as a VString. Another version is refused with 'zorn' 207
 //   and leaves the bag unchanged.
