@@ -172,11 +172,32 @@ VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& ou
 VXMLBagHandler::VXMLBagHandler(VValueBag* inBag) : fBags(new VBagArray)
 {
     fBags->AddTail(inBag);
+    fTexts.emplace_back();
 }
 
 VXMLBagHandler::~VXMLBagHandler()
 {
+    // A parse that stopped early still leaves the text it read.
+    while (fBags->GetCount() > 0)
+    {
+        _FlushText();
+        fBags->DeleteNth(fBags->GetCount());
+    }
     fBags->Release();
+}
+
+void VXMLBagHandler::_FlushText()
+{
+    if (fTexts.empty())
+    {
+        return;
+    }
+    VValueBag* top = fBags->GetNth(fBags->GetCount());
+    if (top != nullptr && !fTexts.back().IsEmpty())
+    {
+        top->AppendToCData(fTexts.back());
+    }
+    fTexts.pop_back();
 }
 
 IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
@@ -189,6 +210,7 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
     auto* child = new VValueBag;
     top->AddElement(VValueBag::StKey(inElementName), child);
     fBags->AddTail(child);
+    fTexts.emplace_back();
     child->Release();
     Retain();
     return this;
@@ -198,6 +220,7 @@ void VXMLBagHandler::EndElement(const VString& /*inElementName*/)
 {
     if (fBags->GetCount() > 0)
     {
+        _FlushText();
         fBags->DeleteNth(fBags->GetCount());
     }
 }
@@ -212,9 +235,9 @@ void VXMLBagHandler::SetAttribute(const VString& inName, const VString& inValue)
 
 void VXMLBagHandler::SetText(const VString& inText)
 {
-    if (VValueBag* top = fBags->GetNth(fBags->GetCount()))
+    if (!fTexts.empty())
     {
-        top->AppendToCData(inText);
+        fTexts.back().AppendString(inText);
     }
 }
 

@@ -26,6 +26,7 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace zorn
 {
@@ -61,7 +62,12 @@ public:
     void SetText(const VString& inText) override;
 
 private:
+    void _FlushText();
+
     VBagArray* fBags; // one reference per entry
+    // The text of each open bag, set into its CDATA attribute once, when the element ends: the
+    // parser's chunks are gathered here rather than re-copied into the bag one by one.
+    std::vector<VString> fTexts;
 };
 
 // The document-level handler: the root element's attributes and content go into the bag itself.
