@@ -166,6 +166,128 @@ VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& ou
 }
 
 // -----------------------------------------------------------------------------------------------
+// DOM forms
+// -----------------------------------------------------------------------------------------------
+
+VError WriteBagToDomXML(const VValueBag& inBag, VXMLDOMNode_opaque* inNode,
+                        std::vector<VXMLDOMNode_opaque*>* inCreatedElements)
+{
+    VXMLDOMElement_opaque* element = IXMLDomWrapper::GetNodeElement(inNode);
+    if (element == nullptr)
+    {
+        return VE_INVALID_PARAMETER;
+    }
+    auto* domElement = reinterpret_cast<XERCES_CPP_NAMESPACE::DOMElement*>(element);
+    return WriteBagToDomXMLElement(inBag, domElement, inCreatedElements) ? VE_OK : VE_UNKNOWN_ERROR;
+}
+
+bool WriteBagToDomXMLElement(const VValueBag& inBag, XERCES_CPP_NAMESPACE::DOMElement* inElement,
+                             std::vector<VXMLDOMNode_opaque*>* inCreatedElements)
+{
+    // Each step: a bag and the element it is written into; children are queued rather than
+    // written by recursion, in document order.
+    struct Step
+    {
+        const VValueBag* fBag;
+        VXMLDOMElement_opaque* fElement;
+    };
+    auto* root = reinterpret_cast<VXMLDOMElement_opaque*>(inElement);
+    if (root == nullptr ||
+        IXMLDomWrapper::GetNodeDocument(IXMLDomWrapper::GetNodeFromNodeElement(root)) == nullptr)
+    {
+        return false;
+    }
+    std::vector<Step> pending{{&inBag, root}};
+    while (!pending.empty())
+    {
+        Step step = pending.back();
+        pending.pop_back();
+        const VValueBag& bag = *step.fBag;
+        for (int32_t i = 1; i <= bag.GetAttributesCount(); ++i)
+        {
+            VString name;
+            const VValueSingle* value = bag.GetNthAttribute(i, &name);
+            if (value == nullptr)
+            {
+                continue;
+            }
+            if (name.EqualToStringRaw(VString("<>")))
+            {
+                // The bag's text becomes the element's text, as in the text form.
+                VString text;
+                value->GetString(text);
+                if (!IXMLDomWrapper::SetNodeElementValue(step.fElement, text))
+                {
+                    return false;
+                }
+                continue;
+            }
+            VString text;
+            if (value->GetValueKind() == VK_STRING)
+            {
+                value->GetString(text);
+            }
+            else
+            {
+                value->GetXMLString(text, 0);
+                text.TranscodeFromXML();
+            }
+            if (!IXMLDomWrapper::SetNodeElementAttribute(step.fElement, name, text, false, nullptr))
+            {
+                return false;
+            }
+        }
+        std::vector<Step> children;
+        for (int32_t i = 1; i <= bag.GetElementNamesCount(); ++i)
+        {
+            VString name;
+            const VBagArray* list = bag.GetNthElementName(i, &name);
+            for (int32_t j = 1; list != nullptr && j <= list->GetCount(); ++j)
+            {
+                const VValueBag* child = list->GetNth(j);
+                if (child == nullptr)
+                {
+                    continue;
+                }
+                VXMLDOMElement_opaque* created = IXMLDomWrapper::AddNodeElement(step.fElement, name);
+                if (created == nullptr)
+                {
+                    return false;
+                }
+                if (inCreatedElements != nullptr)
+                {
+                    inCreatedElements->push_back(IXMLDomWrapper::GetNodeFromNodeElement(created));
+                }
+                children.push_back(Step{child, created});
+            }
+        }
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    return true;
+}
+
+VError ReadBagFromDomXML(VXMLDOMNode_opaque* inNode, VValueBag& outBag)
+{
+    VXMLDOMElement_opaque* element = IXMLDomWrapper::GetNodeElement(inNode);
+    if (element == nullptr)
+    {
+        return VE_XML_ERROR;
+    }
+    VString name;
+    IXMLDomWrapper::GetNodeElementName(element, name);
+    StErrorContextInstaller errors;
+    auto* handler = new VXMLBagHandler_UniqueElement(&outBag, name);
+    bool walked = IXMLDomWrapper::Parse(inNode, handler);
+    handler->Release();
+    VError error = errors.GetLastError();
+    if (error != VE_OK)
+    {
+        return error;
+    }
+    return walked ? VE_OK : VE_XML_ERROR;
+}
+
+// -----------------------------------------------------------------------------------------------
 // Handlers
 // -----------------------------------------------------------------------------------------------
 

@@ -21,6 +21,7 @@
 //   was, a failed first write leaves no file. A null file returns 0 and writes nothing.
 #pragma once
 
+#include "toolbox/intl/IXMLDomWrapper.h"
 #include "toolbox/intl/IXMLHandler.h"
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -47,6 +48,19 @@ VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValu
                       VFolder* inEntitiesFolder = nullptr);
 VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& outBag, uint32_t inParseFlags,
                       const VString* inEntitiesBaseURL = nullptr, VFolder* inEntitiesFolder = nullptr);
+
+// DOM forms. WriteBagToDomXML needs an element node ('zorn' 3 otherwise) and returns 'zorn' 1 when
+// writing fails; attributes are set as text (a string unchanged, another kind by its XML form
+// with the escapes undone, since the serializer escapes), the bag's text the element's text (set
+// before the children are added, so it comes first), each child bag becomes a child element
+// named by its list (appended to inCreatedElements when given). ReadBagFromDomXML needs an
+// element node ('xmlc' 2 otherwise) and reads it as LoadBagFromXML would, with the element's
+// name as the expected one.
+VError WriteBagToDomXML(const VValueBag& inBag, VXMLDOMNode_opaque* inNode,
+                        std::vector<VXMLDOMNode_opaque*>* inCreatedElements);
+bool WriteBagToDomXMLElement(const VValueBag& inBag, XERCES_CPP_NAMESPACE::DOMElement* inElement,
+                             std::vector<VXMLDOMNode_opaque*>* inCreatedElements);
+VError ReadBagFromDomXML(VXMLDOMNode_opaque* inNode, VValueBag& outBag);
 
 // Fills bags below the one it was made with: each child element becomes a new bag added to the
 // current one under the element's name.

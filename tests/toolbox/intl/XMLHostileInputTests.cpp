@@ -1,6 +1,7 @@
 #include "tests/toolbox/intl/XMLTestSupport.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/intl/IXMLDomWrapper.h"
 #include "toolbox/intl/VLocalizationManager.h"
 #include "toolbox/intl/VValueBagXML.h"
 #include "toolbox/intl/VXMLSecurity.h"
@@ -320,6 +321,7 @@ TEST_F(XMLHostile, SmallHostileFilesAreRefusedOrBounded)
         kSAX,   // VXMLParser with the row's flags
         kBag,   // LoadBagFromXML
         kXLIFF, // the localization manager, from a file
+        kDOM,   // IXMLDomWrapper::CreateNodeDocumentFromBuffer
     };
     struct Case
     {
@@ -358,6 +360,17 @@ TEST_F(XMLHostile, SmallHostileFilesAreRefusedOrBounded)
          Reader::kSAX, XML_RefuseInternalSubset, false, "internal subset", 1},
         {"a bag with the long entity", LongEntity(true), Reader::kBag, 0, false, "internal subset", -1},
         {"a bag 100,000 levels deep", Nested(100000), Reader::kBag, 0, false, "deeper than 1000", -1},
+        {"the DOM: a long entity used 8,000 times in content", LongEntity(false), Reader::kDOM, 0, false,
+         "xpansion", -1},
+        {"the DOM: the same in an attribute value", LongEntity(true), Reader::kDOM, 0, false, "", -1},
+        {"the DOM: a parameter entity bomb", ParameterEntityBomb(), Reader::kDOM, 0, false,
+         "parameter entity \"p0\"", 2},
+        {"the DOM: 200,000 nested elements", Nested(200000), Reader::kDOM, 0, false, "deeper than 1000",
+         1001},
+        {"the DOM: an external DTD named", "<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/r.dtd\"><r/>",
+         Reader::kDOM, 0, true, "", -1},
+        {"the DOM: an external entity", "<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><r>&e;</r>",
+         Reader::kDOM, 0, false, "", -1},
         {"an XLIFF file with the long entity",
          "<!DOCTYPE xliff [<!ENTITY e \"" + std::string(40000, 'x') +
              "\">]><xliff><file target-language=\"en\"><body><trans-unit resname=\"k\"><source>" +
@@ -410,6 +423,14 @@ TEST_F(XMLHostile, SmallHostileFilesAreRefusedOrBounded)
             EXPECT_EQ(error, c.accepted ? VE_OK : VE_XML_FATAL_ERROR);
             break;
         }
+        case Reader::kDOM:
+        {
+            VXMLDOMDocument_opaque* document =
+                IXMLDomWrapper::CreateNodeDocumentFromBuffer(c.document.data(), c.document.size(), nullptr);
+            ok = document != nullptr;
+            IXMLDomWrapper::ReleaseNode(IXMLDomWrapper::FromDocument(document));
+            break;
+        }
         case Reader::kXLIFF:
         {
             Write("hostile.xlf", c.document);
@@ -425,7 +446,7 @@ TEST_F(XMLHostile, SmallHostileFilesAreRefusedOrBounded)
         EXPECT_EQ(ok, c.accepted);
         EXPECT_LT(seconds, 30.0);
         EXPECT_LE(delivered, c.document.size() + VXMLSecurity::CharacterLimitFor(c.document.size()));
-        if (!c.accepted && c.reader == Reader::kSAX)
+        if (!c.accepted && (c.reader == Reader::kSAX || c.reader == Reader::kDOM))
         {
             VErrorBase* error = errors.Find(VE_XML_FATAL_ERROR);
             ASSERT_NE(error, nullptr);
