@@ -14,15 +14,6 @@
 #include <new>
 #include <stdexcept>
 
-// Each kernel is also built for processors with AVX2 and FMA and chosen when the program starts
-// (an indirect function); the sanitizers' builds keep the one portable version.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) &&     \
-    !defined(__SANITIZE_THREAD__)
-#define ZORN_VECTOR_KERNEL __attribute__((target_clones("arch=haswell", "default"), noinline))
-#else
-#define ZORN_VECTOR_KERNEL
-#endif
-
 namespace zorn
 {
 
@@ -31,33 +22,54 @@ static_assert(std::endian::native == std::endian::little, "the payload is writte
 namespace
 {
 
-// Four doubles; loads go through the unaligned, aliasing form. Without AVX the compiler splits
-// each into two SSE2 halves.
-using Lanes = double __attribute__((vector_size(32)));
-using UnalignedLanes = double __attribute__((vector_size(32), aligned(8), may_alias));
-constexpr size_t kLanes = 4;
-// Four accumulators of four lanes: enough independent sums to hide the addition's latency.
-constexpr size_t kStep = 4 * kLanes;
+// The kernels are written once over a vector type V of two or four doubles (GCC vector
+// extensions): four accumulators of V hide the addition's latency. They are built twice: with
+// two-double vectors for any processor (SSE2 on x86-64, NEON on ARM), and on x86-64 with
+// four-double vectors for processors with AVX2 and FMA, chosen once at run time.
+using Lanes2 = double __attribute__((vector_size(16)));
+using Lanes4 = double __attribute__((vector_size(32)));
 
-ZORN_VECTOR_KERNEL double SumOfSquaredDifferences(const double* inA, const double* inB, size_t inCount)
+// The unaligned, aliasing form of a vector type, for loads from a double array.
+template <class V>
+struct Unaligned;
+template <>
+struct Unaligned<Lanes2>
 {
-    Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+    using Type = double __attribute__((vector_size(16), aligned(8), may_alias));
+};
+template <>
+struct Unaligned<Lanes4>
+{
+    using Type = double __attribute__((vector_size(32), aligned(8), may_alias));
+};
+
+template <class V>
+[[gnu::always_inline]] inline double SumOfSquaredDifferencesOf(const double* inA, const double* inB,
+                                                               size_t inCount)
+{
+    using U = typename Unaligned<V>::Type;
+    constexpr size_t kLanes = sizeof(V) / sizeof(double);
+    V s0 = {}, s1 = {}, s2 = {}, s3 = {};
     size_t i = 0;
-    for (; i + kStep <= inCount; i += kStep)
+    for (; i + 4 * kLanes <= inCount; i += 4 * kLanes)
     {
-        const auto* a = reinterpret_cast<const UnalignedLanes*>(inA + i);
-        const auto* b = reinterpret_cast<const UnalignedLanes*>(inB + i);
-        const Lanes d0 = a[0] - b[0];
-        const Lanes d1 = a[1] - b[1];
-        const Lanes d2 = a[2] - b[2];
-        const Lanes d3 = a[3] - b[3];
+        const U* a = reinterpret_cast<const U*>(inA + i);
+        const U* b = reinterpret_cast<const U*>(inB + i);
+        const V d0 = a[0] - b[0];
+        const V d1 = a[1] - b[1];
+        const V d2 = a[2] - b[2];
+        const V d3 = a[3] - b[3];
         s0 += d0 * d0;
         s1 += d1 * d1;
         s2 += d2 * d2;
         s3 += d3 * d3;
     }
-    const Lanes s = (s0 + s1) + (s2 + s3);
-    double sum = (s[0] + s[1]) + (s[2] + s[3]);
+    const V s = (s0 + s1) + (s2 + s3);
+    double sum = 0;
+    for (size_t lane = 0; lane < kLanes; ++lane)
+    {
+        sum += s[lane];
+    }
     for (; i < inCount; ++i)
     {
         const double d = inA[i] - inB[i];
@@ -66,21 +78,28 @@ ZORN_VECTOR_KERNEL double SumOfSquaredDifferences(const double* inA, const doubl
     return sum;
 }
 
-ZORN_VECTOR_KERNEL double SumOfProducts(const double* inA, const double* inB, size_t inCount)
+template <class V>
+[[gnu::always_inline]] inline double SumOfProductsOf(const double* inA, const double* inB, size_t inCount)
 {
-    Lanes s0 = {}, s1 = {}, s2 = {}, s3 = {};
+    using U = typename Unaligned<V>::Type;
+    constexpr size_t kLanes = sizeof(V) / sizeof(double);
+    V s0 = {}, s1 = {}, s2 = {}, s3 = {};
     size_t i = 0;
-    for (; i + kStep <= inCount; i += kStep)
+    for (; i + 4 * kLanes <= inCount; i += 4 * kLanes)
     {
-        const auto* a = reinterpret_cast<const UnalignedLanes*>(inA + i);
-        const auto* b = reinterpret_cast<const UnalignedLanes*>(inB + i);
+        const U* a = reinterpret_cast<const U*>(inA + i);
+        const U* b = reinterpret_cast<const U*>(inB + i);
         s0 += a[0] * b[0];
         s1 += a[1] * b[1];
         s2 += a[2] * b[2];
         s3 += a[3] * b[3];
     }
-    const Lanes s = (s0 + s1) + (s2 + s3);
-    double sum = (s[0] + s[1]) + (s[2] + s[3]);
+    const V s = (s0 + s1) + (s2 + s3);
+    double sum = 0;
+    for (size_t lane = 0; lane < kLanes; ++lane)
+    {
+        sum += s[lane];
+    }
     for (; i < inCount; ++i)
     {
         sum += inA[i] * inB[i];
@@ -96,18 +115,21 @@ struct CosineSums
 };
 
 // The three sums of the cosine in one pass over both vectors.
-ZORN_VECTOR_KERNEL CosineSums SumsForCosine(const double* inA, const double* inB, size_t inCount)
+template <class V>
+[[gnu::always_inline]] inline CosineSums SumsForCosineOf(const double* inA, const double* inB, size_t inCount)
 {
-    Lanes ab0 = {}, ab1 = {}, aa0 = {}, aa1 = {}, bb0 = {}, bb1 = {};
+    using U = typename Unaligned<V>::Type;
+    constexpr size_t kLanes = sizeof(V) / sizeof(double);
+    V ab0 = {}, ab1 = {}, aa0 = {}, aa1 = {}, bb0 = {}, bb1 = {};
     size_t i = 0;
     for (; i + 2 * kLanes <= inCount; i += 2 * kLanes)
     {
-        const auto* a = reinterpret_cast<const UnalignedLanes*>(inA + i);
-        const auto* b = reinterpret_cast<const UnalignedLanes*>(inB + i);
-        const Lanes a0 = a[0];
-        const Lanes a1 = a[1];
-        const Lanes b0 = b[0];
-        const Lanes b1 = b[1];
+        const U* a = reinterpret_cast<const U*>(inA + i);
+        const U* b = reinterpret_cast<const U*>(inB + i);
+        const V a0 = a[0];
+        const V a1 = a[1];
+        const V b0 = b[0];
+        const V b1 = b[1];
         ab0 += a0 * b0;
         ab1 += a1 * b1;
         aa0 += a0 * a0;
@@ -115,11 +137,16 @@ ZORN_VECTOR_KERNEL CosineSums SumsForCosine(const double* inA, const double* inB
         bb0 += b0 * b0;
         bb1 += b1 * b1;
     }
-    const Lanes ab = ab0 + ab1;
-    const Lanes aa = aa0 + aa1;
-    const Lanes bb = bb0 + bb1;
-    CosineSums sums{(ab[0] + ab[1]) + (ab[2] + ab[3]), (aa[0] + aa[1]) + (aa[2] + aa[3]),
-                    (bb[0] + bb[1]) + (bb[2] + bb[3])};
+    const V ab = ab0 + ab1;
+    const V aa = aa0 + aa1;
+    const V bb = bb0 + bb1;
+    CosineSums sums;
+    for (size_t lane = 0; lane < kLanes; ++lane)
+    {
+        sums.fAB += ab[lane];
+        sums.fAA += aa[lane];
+        sums.fBB += bb[lane];
+    }
     for (; i < inCount; ++i)
     {
         sums.fAB += inA[i] * inB[i];
@@ -127,6 +154,64 @@ ZORN_VECTOR_KERNEL CosineSums SumsForCosine(const double* inA, const double* inB
         sums.fBB += inB[i] * inB[i];
     }
     return sums;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZORN_VECTOR_WIDE 1
+__attribute__((target("avx2,fma"))) double SumOfSquaredDifferencesWide(const double* inA, const double* inB,
+                                                                       size_t inCount)
+{
+    return SumOfSquaredDifferencesOf<Lanes4>(inA, inB, inCount);
+}
+__attribute__((target("avx2,fma"))) double SumOfProductsWide(const double* inA, const double* inB,
+                                                             size_t inCount)
+{
+    return SumOfProductsOf<Lanes4>(inA, inB, inCount);
+}
+__attribute__((target("avx2,fma"))) CosineSums SumsForCosineWide(const double* inA, const double* inB,
+                                                                 size_t inCount)
+{
+    return SumsForCosineOf<Lanes4>(inA, inB, inCount);
+}
+
+bool HasWideVectors()
+{
+    static const bool sWide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return sWide;
+}
+#endif
+
+double SumOfSquaredDifferences(const double* inA, const double* inB, size_t inCount)
+{
+#ifdef ZORN_VECTOR_WIDE
+    if (HasWideVectors())
+    {
+        return SumOfSquaredDifferencesWide(inA, inB, inCount);
+    }
+#endif
+    return SumOfSquaredDifferencesOf<Lanes2>(inA, inB, inCount);
+}
+
+double SumOfProducts(const double* inA, const double* inB, size_t inCount)
+{
+#ifdef ZORN_VECTOR_WIDE
+    if (HasWideVectors())
+    {
+        return SumOfProductsWide(inA, inB, inCount);
+    }
+#endif
+    return SumOfProductsOf<Lanes2>(inA, inB, inCount);
+}
+
+CosineSums SumsForCosine(const double* inA, const double* inB, size_t inCount)
+{
+#ifdef ZORN_VECTOR_WIDE
+    if (HasWideVectors())
+    {
+        return SumsForCosineWide(inA, inB, inCount);
+    }
+#endif
+    return SumsForCosineOf<Lanes2>(inA, inB, inCount);
 }
 
 EJSONStatus Fail(VError inError)
