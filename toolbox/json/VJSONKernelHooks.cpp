@@ -5,6 +5,7 @@
 // first JSON object.
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONBlob.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONImporter.h"
@@ -346,6 +347,8 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString)
                                { ioValue.SetString(inString); });
     hooks.fGetJSONString.store(GetStringOrNull);
+    hooks.fBlobToJSON.store(VJSONBlob::BlobToJSON);
+    hooks.fBlobFromJSON.store(VJSONBlob::BlobFromJSON);
     hooks.fSetJSONTime.store([](VJSONValue& ioValue, const VTime& inTime) { ioValue.SetTime(inTime); });
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
     hooks.fBagJSONAccess.store(&kBagJSONAccess, std::memory_order_release);
