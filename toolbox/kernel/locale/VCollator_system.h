@@ -14,12 +14,20 @@
 //   collator (the version of the collation rules and of their tailoring for the locale).
 //
 // One ICU collator is kept per strength and neither is changed after construction, so one
-// VCollator_system may be used by several threads at once. Each search opens its own ICU search.
+// VCollator_system may be used by several threads at once. Opening an ICU search costs more than
+// the search itself, so one search per strength is kept for reuse with its last pattern (the
+// pattern's collation elements are then not made again): a call takes it, sets its text (and its
+// pattern when that differs) and hands it back; a call that finds it taken by another thread
+// opens a search of its own.
 #pragma once
 
 #include "toolbox/kernel/locale/VCollator.h"
 
+#include <atomic>
+#include <string>
+
 struct UCollator;
+struct UStringSearch;
 
 namespace zorn
 {
@@ -54,6 +62,14 @@ private:
         return inDiacritical ? fTertiary : fPrimary;
     }
 
+    // An ICU search and the copy of the pattern it reads (ICU keeps a pointer to the pattern).
+    struct CachedSearch
+    {
+        UStringSearch* fSearch = nullptr;
+        std::u16string fPattern;
+        ~CachedSearch();
+    };
+
     VCollator_system(uint32_t inDialectCode, UCollator* inPrimary, UCollator* inTertiary);
     VCollator_system(const VCollator_system& inOther, UCollator* inPrimary, UCollator* inTertiary);
 
@@ -62,6 +78,8 @@ private:
 
     UCollator* fPrimary;
     UCollator* fTertiary;
+    // The searches kept for reuse, primary then tertiary; null while taken or not yet made.
+    mutable std::atomic<CachedSearch*> fSearches[2] = {nullptr, nullptr};
 };
 
 } // namespace zorn

@@ -100,6 +100,10 @@ TEST(Collator, FindReportsTheMatchedLength)
         {"empty pattern", u"abc", u"", false, false, 1, 0},
         {"empty text", u"", u"a", false, false, 0, 0},
         {"absent", u"abc", u"d", false, false, 0, 0},
+        // The search kept between calls: its overlap setting and its pattern must not leak.
+        {"first match after an overlapping last one", u"aaa", u"aa", false, false, 1, 2},
+        {"the same pattern in another text", u"baab", u"aa", false, false, 2, 2},
+        {"last match, no overlap possible", u"aabaa", u"aa", false, true, 4, 2},
     };
     for (const Row& row : rows)
     {
@@ -368,6 +372,9 @@ TEST(Collator, SharedBetweenThreads)
                         collator->EqualString(Units(u"resume"), 6, Units(u"R\u00e9sum\u00e9"), 6, false) &&
                         collator->FindString(Units(kDecomposedResume), 8, Units(u"\u00e9"), 1, true,
                                              &length) == 2 &&
+                        length == 2 &&
+                        collator->FindString(Units(kDecomposedResume), 8, Units(u"um"), 2, true, &length) ==
+                            5 &&
                         length == 2 &&
                         collator->EqualString_Like(Units(u"r\u00e9sum\u00e9"), 6, Units(u"R@M\u00c9"), 4,
                                                    false);
