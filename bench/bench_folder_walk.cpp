@@ -113,7 +113,7 @@ void BM_FolderWalkAgainstNftw(benchmark::State& ioState)
     std::vector<double> nftw;
     for (auto _ : ioState)
     {
-        for (int round = 0; round < 20; ++round)
+        for (int round = 0; round < bench::Rounds(20); ++round)
         {
             iterators.push_back(timeOne(true));
             nftw.push_back(timeOne(false));
