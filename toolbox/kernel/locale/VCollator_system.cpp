@@ -18,6 +18,9 @@ namespace zorn
 namespace
 {
 
+// The searches kept per strength.
+constexpr size_t kKeptSearches = 8;
+
 const UChar* AsUChars(const UniChar* inUnits)
 {
     return reinterpret_cast<const UChar*>(inUnits);
@@ -120,10 +123,6 @@ VCollator_system::CachedSearch::~CachedSearch()
 
 VCollator_system::~VCollator_system()
 {
-    for (std::atomic<CachedSearch*>& search : fSearches)
-    {
-        delete search.load(std::memory_order_acquire);
-    }
     ucol_close(fPrimary);
     ucol_close(fTertiary);
 }
@@ -201,10 +200,25 @@ int32_t VCollator_system::_Search(const UniChar* inText, int32_t inTextLength, c
     }
     else if (inTextLength > 0)
     {
-        std::atomic<CachedSearch*>& slot = fSearches[inDiacritical ? 1 : 0];
-        std::unique_ptr<CachedSearch> search(slot.exchange(nullptr, std::memory_order_acquire));
+        std::vector<std::unique_ptr<CachedSearch>>& kept = fSearches[inDiacritical ? 1 : 0];
         const std::u16string_view pattern(reinterpret_cast<const char16_t*>(inPattern),
                                           static_cast<size_t>(inPatternLength));
+        std::unique_ptr<CachedSearch> search;
+        {
+            std::lock_guard lock(fSearchesLock);
+            auto match = std::find_if(kept.begin(), kept.end(),
+                                      [&](const std::unique_ptr<CachedSearch>& inSearch)
+                                      { return inSearch->fPattern == pattern; });
+            if (match == kept.end() && kept.size() >= kKeptSearches)
+            {
+                match = kept.end() - 1;
+            }
+            if (match != kept.end())
+            {
+                search = std::move(*match);
+                kept.erase(match);
+            }
+        }
         UErrorCode status = U_ZERO_ERROR;
         if (search == nullptr)
         {
@@ -239,11 +253,12 @@ int32_t VCollator_system::_Search(const UniChar* inText, int32_t inTextLength, c
         }
         if (U_SUCCESS(status))
         {
-            // Handed back for the next call, unless another thread's search came back first.
-            CachedSearch* empty = nullptr;
-            if (slot.compare_exchange_strong(empty, search.get(), std::memory_order_acq_rel))
+            // Handed back, first in the list; the least recently used goes beyond the limit.
+            std::lock_guard lock(fSearchesLock);
+            kept.insert(kept.begin(), std::move(search));
+            if (kept.size() > kKeptSearches)
             {
-                search.release();
+                kept.pop_back();
             }
         }
     }

@@ -15,16 +15,19 @@
 //
 // One ICU collator is kept per strength and neither is changed after construction, so one
 // VCollator_system may be used by several threads at once. Opening an ICU search costs more than
-// the search itself, so one search per strength is kept for reuse with its last pattern (the
-// pattern's collation elements are then not made again): a call takes it, sets its text (and its
-// pattern when that differs) and hands it back; a call that finds it taken by another thread
-// opens a search of its own.
+// the search itself, and setting a pattern makes its collation elements again, so searches are
+// kept for reuse, each with its pattern: up to eight per strength, the most recently used first.
+// A call takes the one of its pattern (else the least recently used once eight are kept, its
+// pattern then set again, else a new one), sets its text, and hands it back; a search is never
+// used by two threads at once.
 #pragma once
 
 #include "toolbox/kernel/locale/VCollator.h"
 
-#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 struct UCollator;
 struct UStringSearch;
@@ -78,8 +81,10 @@ private:
 
     UCollator* fPrimary;
     UCollator* fTertiary;
-    // The searches kept for reuse, primary then tertiary; null while taken or not yet made.
-    mutable std::atomic<CachedSearch*> fSearches[2] = {nullptr, nullptr};
+    // The searches kept for reuse, primary then tertiary, the most recently used first; one taken
+    // by a call is out of its list until the call hands it back.
+    mutable std::mutex fSearchesLock;
+    mutable std::vector<std::unique_ptr<CachedSearch>> fSearches[2];
 };
 
 } // namespace zorn

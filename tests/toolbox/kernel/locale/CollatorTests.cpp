@@ -355,6 +355,30 @@ TEST(Collator, PatternsAnIndexCanServe)
 }
 
 // Several threads compare and search through one collator at once (checked under ThreadSanitizer).
+TEST(Collator, FindWithMorePatternsThanSearchesKept)
+{
+    // Twelve patterns in turn, twice, at both strengths: searches are reused, and given other
+    // patterns once more patterns come than are kept.
+    VRefPtr<VCollator> collator = MakeCollator(1033);
+    const std::u16string text = u"abcdefghijklmnop";
+    for (int round = 0; round < 2; ++round)
+    {
+        for (bool diacritical : {false, true})
+        {
+            for (int i = 0; i < 12; ++i)
+            {
+                const char16_t pattern[] = {static_cast<char16_t>(u'a' + i), static_cast<char16_t>(u'b' + i)};
+                int32_t length = 0;
+                EXPECT_EQ(collator->FindString(Units(text.c_str()), Length(text.c_str()), Units(pattern), 2,
+                                               diacritical, &length),
+                          i + 1)
+                    << "round " << round << ", pattern " << i;
+                EXPECT_EQ(length, 2);
+            }
+        }
+    }
+}
+
 TEST(Collator, SharedBetweenThreads)
 {
     VRefPtr<VCollator> collator = MakeCollator(1033);
