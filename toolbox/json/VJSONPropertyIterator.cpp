@@ -11,8 +11,14 @@ namespace zorn
 // The shared walk
 
 VJSONPropertyIteratorBase::VJSONPropertyIteratorBase(const VJSONObject* inObject)
-    : fObject(inObject), fRemovals(inObject != nullptr ? inObject->fRemovals : 0)
+    : fObject(inObject), fRemovals(0)
 {
+    if (fObject != nullptr)
+    {
+        // A shared object's count changes under its lock.
+        StJSONChangeLock lock(fObject, StJSONChangeLock::ReadOnly());
+        fRemovals = fObject->fRemovals;
+    }
 }
 
 const VString* VJSONPropertyIteratorBase::_CurrentListedName() const
