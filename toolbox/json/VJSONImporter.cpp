@@ -128,12 +128,8 @@ VJSONImporter::VJSONImporter(const VString& inText, uint32_t inOptions)
 VError VJSONImporter::DecodeUTF8(const void* inBytes, size_t inSize, uint32_t inOptions,
                                  const VString& inSourceName, VString& outText)
 {
+    // A leading byte-order mark stays: the importer skips it (once) whatever the text came from.
     const auto* bytes = static_cast<const char*>(inBytes);
-    if (inSize >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0)
-    {
-        bytes += 3;
-        inSize -= 3;
-    }
     // A string holds at most 0x7FFFFFFC units, and UTF-8 has at least one byte a unit.
     if (inSize > 0x7FFFFFFC)
     {

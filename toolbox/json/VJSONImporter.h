@@ -146,7 +146,8 @@ public:
     // error gives undefined), parsed as by Parse with the file's POSIX path as the source name.
     // Built with the file back end.
     static VError ParseFile(IFile* inFile, VJSONValue& outValue, uint32_t inOptions);
-    // The text of UTF-8 bytes for the importer, a leading byte-order mark skipped. Each ill-formed
+    // The text of UTF-8 bytes for the importer (a leading byte-order mark is kept as U+FEFF, which
+    // the importer skips, once, as it does in every text). Each ill-formed
     // sequence (its maximal part, as ICU and the Unicode standard take it) becomes U+FFFD; with
     // option 2 (strict) the first one is refused instead: 551 with "found" (its bytes, as
     // "0xC3 0x28") and "expected" "UTF-8", then 550 at its line and position in the decoded text,

@@ -595,10 +595,13 @@ TEST_F(JSONImporter, ByteOrderMarkIsSkippedByEveryEntryPoint)
     VJSONImporter bagReader(StringOf(u"\uFEFF{\"a\":1}"), 0);
     EXPECT_EQ(bagReader.JSONObjectToBag(bag), VE_OK);
     EXPECT_EQ(bag.GetAttributesCount(), 1);
-    // Bytes.
+    // Bytes: the mark is decoded, then skipped by the importer, once.
     VString decoded;
     EXPECT_EQ(VJSONImporter::DecodeUTF8("\xEF\xBB\xBF{}", 5, kStrict, VString(), decoded), VE_OK);
-    EXPECT_EQ(Text(decoded), u"{}");
+    EXPECT_EQ(Text(decoded), u"\uFEFF{}");
+    VString twice;
+    EXPECT_EQ(VJSONImporter::DecodeUTF8("\xEF\xBB\xBF\xEF\xBB\xBF[1]", 9, kStrict, VString(), twice), VE_OK);
+    EXPECT_EQ(Import(Text(twice), kStrict).fCodes, "551 550") << "a second mark is no blank";
 }
 
 // Ill-formed UTF-8 (RFC 3629 and the Unicode standard's maximal parts): refused in strict mode
