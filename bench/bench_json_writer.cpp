@@ -81,8 +81,8 @@ void CheckFullPrecision(const char* inName, const VJSONValue& inTree, const Docu
                          static_cast<int32_t>(buffer.GetSize() / sizeof(char16_t)));
     std::vector<double> expected;
     CollectNumbers(inTree, expected);
-    for (const auto& [writerName, text] :
-         {std::pair{"zorn::VJSONWriter", &ours}, std::pair{"rapidjson", &theirs}})
+    for (const auto& [writerName, text] : {std::pair{"zorn::VJSONWriter", static_cast<const VString*>(&ours)},
+                                           std::pair{"rapidjson", &theirs}})
     {
         VJSONValue reread;
         VJSONImporter::ParseString(*text, reread, 0);
