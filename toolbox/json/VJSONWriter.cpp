@@ -3,6 +3,7 @@
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONPropertyIterator.h"
@@ -653,6 +654,27 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, TextOut& ioOut, 
 {
     VError error = VE_OK;
     bool first = true;
+    const VJSONClass* theClass = inObject->GetClass();
+    if (inObject->GetImplementation() == nullptr && !inObject->HasStorageLocker() &&
+        (theClass == nullptr || !theClass->HasGetters()))
+    {
+        // What the ordered walk gives for an object with no implementation, no getters and no
+        // locker: its own properties in insertion order, read in place (no iterator to build).
+        for (const VJSONObject::OwnProperty& property : inObject->GetOwnProperties())
+        {
+            if (!first)
+            {
+                ioOut.Push(',');
+            }
+            first = false;
+            error = _AppendMember(property.fKey.GetUnits(), property.fValue, ioOut, outTruncated);
+            if (error != VE_OK || outTruncated)
+            {
+                break;
+            }
+        }
+        return error;
+    }
     // The ordered walk with everything (option 0): the implementation's names, the own properties
     // in insertion order, then the class's getters. An own property of a plain object is read by
     // reference; any other name (those of a shared object included) is read with GetProperty,
