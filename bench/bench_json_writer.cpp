@@ -1,6 +1,8 @@
 // The JSON text writer against its peers, on twitter.json, citm_catalog.json and canada.json
 // (the test data of the Debian package golang-github-valyala-fastjson-dev; the cases are left
-// out when it is not installed), compact (options 0x1) and pretty with tabs (0x9):
+// out when it is not installed), compact (options 0x1) and pretty with tabs (0x9). Every writer
+// prints numbers at full precision, texts that read back as the same doubles (ours the shortest,
+// std::to_chars; RapidJSON's Grisu2; nlohmann's Grisu2), so the work is alike:
 //   - VJSONWriter on the tree built by replaying the document's parse events (VJSONBuilder);
 //   - RapidJSON's Writer / PrettyWriter (tab indent) writing a GenericDocument<UTF16<char16_t>>
 //     into a UTF-16 string buffer, the like-for-like peer (UTF-16 in, UTF-16 out);
@@ -11,6 +13,7 @@
 // order by default, the fastest of each kept).
 #include "bench/BenchRunTimes.h"
 #include "tests/toolbox/json/JSONTape.h"
+#include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONWriter.h"
 
 #include <benchmark/benchmark.h>
@@ -20,8 +23,11 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <bit>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace zorn;
 using namespace zorn::test;
@@ -39,6 +45,60 @@ struct Form
     bool fPretty;
 };
 
+// The numbers of a tree in document order.
+void CollectNumbers(const VJSONValue& inValue, std::vector<double>& ioNumbers)
+{
+    if (inValue.IsNumber())
+    {
+        ioNumbers.push_back(inValue.GetNumber());
+    }
+    else if (const VJSONArray* array = inValue.GetArray())
+    {
+        for (const VJSONValue& element : array->GetElements())
+        {
+            CollectNumbers(element, ioNumbers);
+        }
+    }
+    else if (const VJSONObject* object = inValue.GetObject())
+    {
+        for (const VJSONObject::OwnProperty& property : object->GetOwnProperties())
+        {
+            CollectNumbers(property.fValue, ioNumbers);
+        }
+    }
+}
+
+// Like for like: the texts of both writers read back (by our importer) as the very doubles of the
+// tree; says so, or how many numbers differ.
+void CheckFullPrecision(const char* inName, const VJSONValue& inTree, const Document16& inDocument)
+{
+    VString ours;
+    VJSONWriter(1).StringifyValue(inTree, ours);
+    Buffer16 buffer;
+    rapidjson::Writer<Buffer16, rapidjson::UTF16<char16_t>, rapidjson::UTF16<char16_t>> writer(buffer);
+    inDocument.Accept(writer);
+    const VString theirs(reinterpret_cast<const UniChar*>(buffer.GetString()),
+                         static_cast<int32_t>(buffer.GetSize() / sizeof(char16_t)));
+    std::vector<double> expected;
+    CollectNumbers(inTree, expected);
+    for (const auto& [writerName, text] : {std::pair{"zorn::VJSONWriter", static_cast<const VString*>(&ours)},
+                                           std::pair{"rapidjson", &theirs}})
+    {
+        VJSONValue reread;
+        VJSONImporter::ParseString(*text, reread, 0);
+        std::vector<double> numbers;
+        CollectNumbers(reread, numbers);
+        size_t differ = numbers.size() == expected.size() ? 0 : expected.size();
+        for (size_t i = 0; differ == 0 && i < numbers.size(); ++i)
+        {
+            differ += std::bit_cast<uint64_t>(numbers[i]) != std::bit_cast<uint64_t>(expected[i]) ? 1 : 0;
+        }
+        std::fprintf(stderr, "bench_json_writer: %s.json, %s: %zu of %zu numbers %s\n", inName, writerName,
+                     expected.size() - differ, expected.size(),
+                     differ == 0 ? "read back exactly" : "read back");
+    }
+}
+
 void RegisterDocument(const char* inName, const std::string& inText)
 {
     auto tape = std::make_shared<JSONTape>();
@@ -51,6 +111,7 @@ void RegisterDocument(const char* inName, const std::string& inText)
     auto document = std::make_shared<Document16>();
     document->Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(inText.c_str());
     auto ordered = std::make_shared<nlohmann::ordered_json>(nlohmann::ordered_json::parse(inText));
+    CheckFullPrecision(inName, *tree, *document);
     for (const Form& form : {Form{"compact", 0x1, false}, Form{"pretty", 0x9, true}})
     {
         std::string suffix = std::string(inName) + "/" + form.fName;

@@ -1,11 +1,15 @@
 // The JSON text importer on arbitrary input. Valid UTF-8 is read as text; anything else is taken
 // two bytes a UTF-16 unit. Oracles:
-// - nothing breaks at any depth, in any mode (the sanitizers watch);
+// - nothing breaks at any depth, in any mode (the sanitizers watch); a failure is 550, or the
+//   compact-form decoder's error when the text has a "__PRIVATE_BINARY_OBJECT" member;
 // - round trip: when the lenient reading succeeds, its compact text (VJSONWriter option 0x1)
-//   reads strictly into an equal value, numbers within the writer's 14 significant digits and a
-//   non-finite number read back as null;
-// - differential, on UTF-8 input: the strict mode accepts exactly what nlohmann's json::accept
-//   accepts, except where the two are known to part (Exception below).
+//   reads strictly into a deep-equal value, every number bit for bit (a non-finite number reads
+//   back as null), and writing that value again gives the same text;
+// - differential, on the bytes: decoding them strictly as UTF-8 (VJSONImporter::DecodeUTF8) and
+//   reading the text strictly accepts exactly what nlohmann's json::accept accepts, except where
+//   the two are known to part (Exception below); valid UTF-8 decodes as the string's own decoder
+//   reads it.
+#include "fuzz/FuzzJSONText.h"
 #include "fuzz/FuzzTasks.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
@@ -13,9 +17,11 @@
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONWriter.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
 
 #include <nlohmann/json.hpp>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -43,24 +49,25 @@ Reading Read(const VString& inText, uint32_t inOptions)
     StErrorContextInstaller errors(false);
     reading.fResult = VJSONImporter::ParseString(inText, reading.fValue, inOptions);
     reading.fTooDeep = errors.GetContext()->Find(VE_JSON_NESTING_TOO_DEEP) != nullptr;
-    // Every failure is 550 (a report) or the nesting error, never a silent success or another code.
-    Check(reading.fResult == VE_OK || reading.fResult == VE_JSON_MALFORMED);
+    // Every failure is 550 (a report, the nesting error's too), or the decoding error of a binary
+    // object member, which is the documented result; never another code.
+    Check(reading.fResult == VE_OK || reading.fResult == VE_JSON_MALFORMED ||
+          zorn::fuzz::HasBinaryObjectMember(inText));
     return reading;
 }
 
+// The writer's numbers read back exactly, the sign of zero included.
 bool SameNumber(double inFirst, double inSecond)
 {
-    if (inFirst == inSecond)
-    {
-        return true;
-    }
-    return std::abs(inFirst - inSecond) <= 1e-13 * std::abs(inFirst);
+    return std::bit_cast<uint64_t>(inFirst) == std::bit_cast<uint64_t>(inSecond);
 }
 
 // The round trip's equality: the written and re-read value against the first reading.
 bool SameValue(const VJSONValue& inFirst, const VJSONValue& inSecond)
 {
-    if (inFirst.IsNumber() && !std::isfinite(inFirst.GetNumber()))
+    // What the text cannot carry is written null: non-finite numbers, and undefined (which a
+    // binary member may decode to).
+    if ((inFirst.IsNumber() && !std::isfinite(inFirst.GetNumber())) || inFirst.IsUndefined())
     {
         return inSecond.IsNull();
     }
@@ -114,8 +121,14 @@ bool SameValue(const VJSONValue& inFirst, const VJSONValue& inSecond)
     }
 }
 
-bool HasNonFiniteNumber(const VJSONValue& inValue)
+// Whether the value holds what the text writes as null without being null: a non-finite number or
+// undefined.
+bool HasValueWrittenAsNull(const VJSONValue& inValue)
 {
+    if (inValue.IsUndefined())
+    {
+        return true;
+    }
     if (inValue.IsNumber())
     {
         return !std::isfinite(inValue.GetNumber());
@@ -124,7 +137,7 @@ bool HasNonFiniteNumber(const VJSONValue& inValue)
     {
         for (const VJSONValue& element : inValue.GetArray()->GetElements())
         {
-            if (HasNonFiniteNumber(element))
+            if (HasValueWrittenAsNull(element))
             {
                 return true;
             }
@@ -134,7 +147,7 @@ bool HasNonFiniteNumber(const VJSONValue& inValue)
     {
         for (const auto& property : inValue.GetObject()->GetOwnProperties())
         {
-            if (HasNonFiniteNumber(property.fValue))
+            if (HasValueWrittenAsNull(property.fValue))
             {
                 return true;
             }
@@ -148,15 +161,15 @@ bool HasNonFiniteNumber(const VJSONValue& inValue)
 // - a "__PRIVATE_BINARY_OBJECT" member: the importer decodes it (when a reader is registered);
 // - nesting deeper than StJSONNestingGuard allows: the importer stops with 'zorn' 108;
 // - a number beyond the doubles: the grammar admits it (it reads as an infinity), nlohmann refuses;
-// - a leading byte-order mark: nlohmann skips it, the grammar has none;
 // - a NUL byte: nlohmann's lexer takes it for the end of the text.
+// (A leading byte-order mark is skipped by both.)
 bool Exception(std::string_view inUTF8, const Reading& inStrict)
 {
     static const std::regex sSurrogateEscape(R"(\\u[dD][89abcdefABCDEF])");
     return std::regex_search(inUTF8.begin(), inUTF8.end(), sSurrogateEscape) ||
            inUTF8.find("__PRIVATE_BINARY_OBJECT") != std::string_view::npos || inStrict.fTooDeep ||
-           (inStrict.fResult == VE_OK && HasNonFiniteNumber(inStrict.fValue)) ||
-           inUTF8.starts_with("\xEF\xBB\xBF") || inUTF8.find('\0') != std::string_view::npos;
+           (inStrict.fResult == VE_OK && HasValueWrittenAsNull(inStrict.fValue)) ||
+           inUTF8.find('\0') != std::string_view::npos;
 }
 
 } // namespace
@@ -185,15 +198,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Reading again = Read(written, VJSONImporter::kStrict);
             Check(again.fResult == VE_OK);
             Check(SameValue(lenient.fValue, again.fValue));
+            if (!HasValueWrittenAsNull(lenient.fValue))
+            {
+                VCompareOptions options;
+                options.SetDiacritical(true);
+                Check(lenient.fValue.DeepEqualTo(again.fValue, options));
+                VString rewritten;
+                Check(again.fValue.Stringify(rewritten, VJSONWriter::kQuoted) == VE_OK);
+                Check(rewritten.EqualToStringRaw(written));
+            }
         }
     }
 
-    Reading strict = Read(text, VJSONImporter::kStrict);
+    Read(text, VJSONImporter::kStrict);
+
+    // The bytes themselves, as a file's are read.
+    VString decoded;
+    Reading strict;
+    {
+        StErrorContextInstaller errors(false);
+        strict.fResult = VJSONImporter::DecodeUTF8(data, size, VJSONImporter::kStrict, VString(), decoded);
+    }
+    Check(strict.fResult == VE_OK || strict.fResult == VE_JSON_MALFORMED);
     if (isUTF8)
     {
-        std::string_view bytes(reinterpret_cast<const char*>(data), size);
-        bool accepted = nlohmann::json::accept(bytes);
-        Check(accepted == (strict.fResult == VE_OK) || Exception(bytes, strict));
+        Check(strict.fResult == VE_OK);
+        Check(decoded.EqualToStringRaw(text));
     }
+    if (strict.fResult == VE_OK)
+    {
+        strict = Read(decoded, VJSONImporter::kStrict);
+    }
+    VString replaced;
+    Check(VJSONImporter::DecodeUTF8(data, size, 0, VString(), replaced) == VE_OK);
+    Check(strict.fResult != VE_OK || replaced.EqualToStringRaw(decoded));
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    bool accepted = nlohmann::json::accept(bytes);
+    Check(accepted == (strict.fResult == VE_OK) || Exception(bytes, strict));
     return 0;
 }

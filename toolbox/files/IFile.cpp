@@ -113,7 +113,22 @@ VError IFile::GetContentAsJSON(VJSONValue& outValue, CharSet inCharSet) const
 {
     StErrorContextInstaller scope(true, false);
     VString text;
-    VError result = GetContentAsString(text, inCharSet, eCRM_NONE);
+    VError result = VE_OK;
+    if (inCharSet == CharSet::VTC_UTF_8)
+    {
+        // Ill-formed UTF-8 becomes U+FFFD, as the importer's own file reading has it.
+        VFileContentBuffer content;
+        result = GetContent(content);
+        if (result == VE_OK)
+        {
+            result =
+                VJSONImporter::DecodeUTF8(content.GetDataPtr(), content.GetDataSize(), 0, VString(), text);
+        }
+    }
+    else
+    {
+        result = GetContentAsString(text, inCharSet, eCRM_NONE);
+    }
     if (result == VE_OK)
     {
         VJSONImporter importer(text, VJSONImporter::kMarkedDatesOnly);

@@ -88,13 +88,14 @@ bool VFileSystem::IsAuthorized(const VFilePath& inPath) const
 
 bool VFileSystem::IsRealPathAuthorized(const VFilePath& inPath) const
 {
-    if (!IsAuthorized(inPath))
-    {
-        return false;
-    }
+    return IsAuthorized(inPath) && IsRealPathInside(inPath, GetRoot());
+}
+
+bool VFileSystem::IsRealPathInside(const VFilePath& inPath, const VFilePath& inFolder)
+{
     std::string root;
     std::string item;
-    if (!XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(GetRoot()), false, root) ||
+    if (!XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(inFolder), false, root) ||
         !XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(inPath), false, item) ||
         root.empty() || item.empty())
     {

@@ -58,6 +58,8 @@ public:
     // IsAuthorized, and the item's real path (links resolved; for a missing item, that of its
     // nearest existing parent with the rest appended) lies under the root's real path.
     bool IsRealPathAuthorized(const VFilePath& inPath) const;
+    // Whether the item's real path (as above) lies under, or is, the folder's real path.
+    static bool IsRealPathInside(const VFilePath& inPath, const VFilePath& inFolder);
 
     VError Request(size_t inBytes);
     VError Relinquish(size_t inBytes);

@@ -2,6 +2,7 @@
 #include "toolbox/files/IFile.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
@@ -14,15 +15,28 @@ VError VJSONImporter::ParseFile(IFile* inFile, VJSONValue& outValue, uint32_t in
         outValue.SetUndefined();
         return VE_OK;
     }
-    VString text;
-    VError code = inFile->GetContentAsString(text, CharSet::VTC_UTF_8, eCRM_NONE);
+    VFileContentBuffer content;
+    VError code = VE_OK;
+    {
+        // As IFile::GetContentAsString: the read's errors stay with it and its last one is returned.
+        StErrorContextInstaller scope(true, false);
+        inFile->GetContent(content);
+        code = scope.GetLastError();
+    }
     if (code != VE_OK)
     {
         return code;
     }
-    VJSONImporter importer(text, inOptions);
     VString path;
     inFile->GetPlatformPath(path, FPS_POSIX);
+    VString text;
+    code = DecodeUTF8(content.GetDataPtr(), content.GetDataSize(), inOptions, path, text);
+    if (code != VE_OK)
+    {
+        outValue.SetUndefined();
+        return code;
+    }
+    VJSONImporter importer(text, inOptions);
     importer.SetSourceName(path);
     return importer.Parse(outValue);
 }

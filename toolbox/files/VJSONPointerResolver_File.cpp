@@ -114,6 +114,14 @@ bool VJSONPointerResolver::_LoadFileDocument(Context& ioContext, const VString& 
     {
         file.Adopt(RetainRelativeFile(*fBaseFolder, inDocumentPart));
     }
+    // A relative path stays inside the referring document's folder, by its text and by its real
+    // path (links resolved): "..", or a link inside the folder, must not reach other files.
+    if (file.Get() != nullptr && inDocumentPart.GetCPointer()[0] != u'/' &&
+        (fBaseFolder == nullptr || !file->GetPath().IsChildOf(fBaseFolder->GetPath()) ||
+         !VFileSystem::IsRealPathInside(file->GetPath(), fBaseFolder->GetPath())))
+    {
+        file.Clear();
+    }
     if (file.Get() == nullptr)
     {
         _ThrowError(VE_JSON_POINTER_NO_DOCUMENT, &inText, &inDocumentPart);

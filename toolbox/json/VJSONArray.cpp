@@ -206,6 +206,7 @@ uint32_t VJSONArray::GetStampAt(size_t inIndex) const
 
 void VJSONArray::TouchStampAt(size_t inIndex)
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (inIndex < fValues.size())
     {
         fValues[inIndex].TakeNewStamp();
@@ -604,6 +605,7 @@ VError VJSONArray::Sort(IJSONValueComparator* inComparator)
 
 VError VJSONArray::GetString(VString& outString, std::unordered_set<const VJSONArray*>* ioVisited) const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (fValues.empty())
     {
         outString.Clear();
@@ -728,7 +730,14 @@ bool VJSONArray::DeepEqualTo(const VJSONArray* inOther, const VCompareOptions& i
     {
         return true;
     }
-    if (inOther == nullptr || fValues.size() != inOther->fValues.size())
+    if (inOther == nullptr)
+    {
+        return false;
+    }
+    // Both read locks, this array's first, for the whole comparison (the locks are recursive).
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
+    StJSONChangeLock otherLock(inOther, StJSONChangeLock::ReadOnly());
+    if (fValues.size() != inOther->fValues.size())
     {
         return false;
     }

@@ -8,8 +8,13 @@
 #include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/values/VTime.h"
 
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <bit>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -57,6 +62,8 @@ bool IsDigit(UniChar inUnit)
 }
 
 constexpr UniChar kMinusSign = 0x2212;
+constexpr UniChar kByteOrderMark = 0xFEFF;
+constexpr UChar32 kReplacementCharacter = 0xFFFD;
 
 constexpr std::u16string_view kBinaryObjectName(VJSONBinaryObject::sPropertyName);
 
@@ -106,10 +113,78 @@ VJSONImporter::VJSONImporter(const VString& inText, uint32_t inOptions)
       fTextStart(fCursor), fTokenStart(fCursor), fLineStart(fCursor),
       fMarkedDatesOnly((inOptions & kMarkedDatesOnly) != 0), fTextEnd(fCursor + fTextLength)
 {
+    // A byte-order mark opens the text; it is no part of the value, nor of the first line.
+    if (fCursor != fTextEnd && *fCursor == kByteOrderMark)
+    {
+        ++fCursor;
+        fTextStart = fTokenStart = fLineStart = fCursor;
+    }
     if ((fOptions & kPathsAndLines) != 0)
     {
         fPathTable = new VJSONObject();
     }
+}
+
+VError VJSONImporter::DecodeUTF8(const void* inBytes, size_t inSize, uint32_t inOptions,
+                                 const VString& inSourceName, VString& outText)
+{
+    // A leading byte-order mark stays: the importer skips it (once) whatever the text came from.
+    const auto* bytes = static_cast<const char*>(inBytes);
+    // A string holds at most 0x7FFFFFFC units, and UTF-8 has at least one byte a unit.
+    if (inSize > 0x7FFFFFFC)
+    {
+        return _ThrowError(VE_STRING_ALLOC_FAILED);
+    }
+    const auto size = static_cast<int32_t>(inSize);
+    UniChar* units = outText.GetCPointerForWrite(size);
+    if (units == nullptr)
+    {
+        return VE_STRING_ALLOC_FAILED; // raised by the string
+    }
+    int32_t length = 0;
+    int32_t substitutions = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(units), size, &length, bytes, size, kReplacementCharacter,
+                         &substitutions, &status);
+    if (U_FAILURE(status))
+    {
+        outText.Clear();
+        return _ThrowError(VE_STRING_ALLOC_FAILED);
+    }
+    outText.Validate(length);
+    if (substitutions == 0 || (inOptions & kStrict) == 0)
+    {
+        return VE_OK;
+    }
+    // Strict: the first ill-formed sequence is reported where it stands in the decoded text, its
+    // bytes as found. Each U+FFFD before it decoded a U+FFFD of the input, not a bad sequence.
+    int32_t offset = 0;
+    int32_t position = 0;
+    while (offset < size)
+    {
+        const int32_t start = offset;
+        UChar32 c = 0;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(bytes), offset, size, c);
+        if (c < 0)
+        {
+            std::u16string found;
+            for (int32_t i = start; i < offset; ++i)
+            {
+                char hex[8];
+                std::snprintf(hex, sizeof(hex), "%s0x%02X", i == start ? "" : " ",
+                              static_cast<unsigned>(static_cast<uint8_t>(bytes[i])));
+                found.append(hex, hex + std::strlen(hex));
+            }
+            VJSONImporter importer(VString(units, position), inOptions & ~kQuiet);
+            importer.SetSourceName(inSourceName);
+            importer.fTokenStart = importer.fTextEnd;
+            importer._ThrowErrorInvalidToken(found, kExpectedUTF8);
+            outText.Clear();
+            return VE_JSON_MALFORMED;
+        }
+        position += U16_LENGTH(c);
+    }
+    return VE_OK;
 }
 
 VJSONImporter::~VJSONImporter()

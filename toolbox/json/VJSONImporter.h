@@ -38,6 +38,10 @@
 // - An object whose "__PRIVATE_BINARY_OBJECT" member is a string is replaced by the value that
 //   VJSONBinaryObject decodes from it, when a compact stream reader is registered; a reader's error
 //   is the parse result.
+// - A byte-order mark (U+FEFF) at the start of the text is skipped by every entry point, in every
+//   mode: it is never a value, and lines and positions count from behind it. Bytes come in through
+//   DecodeUTF8 (files): ill-formed UTF-8 is refused in strict mode, with its position, and
+//   becomes U+FFFD otherwise.
 // - An importer reads one text once, on one task.
 #pragma once
 
@@ -118,6 +122,7 @@ public:
     static constexpr const char16_t* kExpectedEscape = u"\" \\ / b f n r t u";
     static constexpr const char16_t* kExpectedHexDigit = u"0-9 A-F a-f";
     static constexpr const char16_t* kExpectedEndOfText = u"end of text";
+    static constexpr const char16_t* kExpectedUTF8 = u"UTF-8";
 
     // The name under which a caller may attach the path table to a result, and the keys of a path
     // record.
@@ -136,10 +141,19 @@ public:
     // Reads one value. Without option 2 the text after it is not read.
     VError Parse(VJSONValue& outValue);
     static VError ParseString(const VString& inText, VJSONValue& outValue, uint32_t inOptions);
-    // A null file sets undefined and succeeds; otherwise the file's content read as UTF-8 (line
-    // endings kept; IFile::GetContentAsString, whose error is returned unchanged), parsed as by
-    // Parse with the file's POSIX path as the source name. Built with the file back end.
+    // A null file sets undefined and succeeds; otherwise the file's content (a read error is
+    // returned unchanged) decoded by DecodeUTF8 with these options (line endings kept; a decoding
+    // error gives undefined), parsed as by Parse with the file's POSIX path as the source name.
+    // Built with the file back end.
     static VError ParseFile(IFile* inFile, VJSONValue& outValue, uint32_t inOptions);
+    // The text of UTF-8 bytes for the importer (a leading byte-order mark is kept as U+FEFF, which
+    // the importer skips, once, as it does in every text). Each ill-formed
+    // sequence (its maximal part, as ICU and the Unicode standard take it) becomes U+FFFD; with
+    // option 2 (strict) the first one is refused instead: 551 with "found" (its bytes, as
+    // "0xC3 0x28") and "expected" "UTF-8", then 550 at its line and position in the decoded text,
+    // outText left empty. Pushes nothing on success.
+    static VError DecodeUTF8(const void* inBytes, size_t inSize, uint32_t inOptions,
+                             const VString& inSourceName, VString& outText);
 
     // Reads one object straight into the bag (VJSONImporter_Bag.cpp): members become attributes
     // ("__CDATA" the character data), objects child bags marked "____objectunic", arrays lists of

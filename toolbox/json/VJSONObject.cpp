@@ -580,6 +580,7 @@ void VJSONObject::ClearInternalProperties()
 
 bool VJSONObject::IsEmpty() const
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (!fProperties.empty())
     {
         return false;
@@ -704,6 +705,7 @@ uint32_t VJSONObject::GetPropertyStamp(const VString& inName) const
 
 void VJSONObject::TouchPropertyStamp(const VString& inName)
 {
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (fImplementation != nullptr &&
         fImplementation->IJSON_TouchPropertyStamp(inName) != eJSONStatusNotHandled)
     {
@@ -887,6 +889,9 @@ bool VJSONObject::DeepEqualTo(const VJSONObject* inOther, const VCompareOptions&
     {
         return false;
     }
+    // Both read locks, this object's first, for the whole comparison (the locks are recursive).
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
+    StJSONChangeLock otherLock(inOther, StJSONChangeLock::ReadOnly());
     if (fImplementation != nullptr)
     {
         bool equal = false;

@@ -246,8 +246,7 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
         *outDescend = ioValue.IsArray();
         return false;
     }
-    if (std::find(ioContext.fResolving.begin(), ioContext.fResolving.end(), object) !=
-        ioContext.fResolving.end())
+    if (ioContext.IsResolving(object))
     {
         *outOnStack = true;
         return false;
@@ -266,7 +265,8 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
     reference.GetString(text);
 
     VRefPtr<VJSONObject> hold(object);
-    ioContext.fResolving.push_back(object);
+    const size_t depth = ioContext.fResolving.size();
+    ioContext.PushResolving(object);
     VJSONValue target;
     VJSONValue documentRoot;
     VRefPtr<IRefCountable> folderHold;
@@ -287,7 +287,7 @@ bool VJSONPointerResolver::Resolve(Context& ioContext, VJSONValue& ioValue,
     {
         ioValue.SetUndefined();
     }
-    ioContext.fResolving.pop_back();
+    ioContext.PopResolving(depth);
     if (ioValue.GetObject() != object)
     {
         ioContext.fHandled.erase(object);
@@ -548,21 +548,62 @@ bool VJSONPointerResolver::_ResolveRecursively(Context& ioContext, VJSONValue& i
     }
     // A reference is followed to the end of its chain (a target may be a reference itself, in this
     // document or another), so the holder gets the final value; each link is held on the resolving
-    // stack meanwhile, so a chain that comes back to one of its links is a cycle (908).
+    // stack meanwhile, so a chain that comes back to one of its links is a cycle (908). Without
+    // patch the end is remembered for every link, and a link met again takes it at once.
     VRefPtr<VJSONPointerResolver> owner(this);
     bool changed = false;
     bool descend = ioValue.IsArray();
-    size_t chainStart = ioContext.fResolving.size();
+    const size_t chainStart = ioContext.fResolving.size();
+    std::vector<VRefPtr<VJSONObject>> links;
+    std::vector<VRefPtr<VJSONObject>> failureRecords;
+    VRefPtr<VJSONPointerResolver> failureOwner;
+    // The records that owner made since inCount, as the failure's.
+    auto takeFailure = [&](size_t inCount)
+    {
+        failureOwner = owner;
+        if (VJSONArray* errors = owner->fErrors)
+        {
+            for (size_t i = inCount; i < errors->GetCount(); ++i)
+            {
+                failureRecords.emplace_back(errors->GetAt(i).GetObject());
+            }
+        }
+    };
+    auto errorCount = [&] { return owner->fErrors != nullptr ? owner->fErrors->GetCount() : 0; };
+    bool remembered = false;
     while (VJSONObject* current = ioValue.GetObject())
     {
+        if (!ioContext.fPatch)
+        {
+            auto known = ioContext.fChainEnds.find(current);
+            if (known != ioContext.fChainEnds.end())
+            {
+                const Context::ChainEnd& end = known->second;
+                ioValue = end.fValue;
+                owner = end.fOwner;
+                changed = true;
+                descend = false;
+                remembered = true;
+                failureOwner = end.fFailureOwner;
+                failureRecords = end.fFailureRecords;
+                if (VJSONPointerResolver* failed = end.fFailureOwner.Get())
+                {
+                    failed->_RepeatRecords(end.fFailureRecords);
+                }
+                break;
+            }
+        }
         VRefPtr<VJSONPointerResolver> next;
         bool onStack = false;
         VRefPtr<VJSONObject> hold(current);
+        const size_t before = errorCount();
         if (!owner->Resolve(ioContext, ioValue, &next, &onStack, &descend))
         {
             if (onStack && changed)
             {
+                const size_t cycleBefore = errorCount();
                 owner->_ThrowURIError(ioContext, VE_JSON_POINTER_CYCLE);
+                takeFailure(cycleBefore);
                 ioValue.SetUndefined();
                 descend = false;
             }
@@ -570,19 +611,43 @@ bool VJSONPointerResolver::_ResolveRecursively(Context& ioContext, VJSONValue& i
         }
         changed = true;
         descend = false;
-        ioContext.fResolving.push_back(current);
+        links.push_back(hold);
+        if (ioValue.IsUndefined())
+        {
+            takeFailure(before);
+        }
+        ioContext.PushResolving(current);
         if (next.Get() != nullptr)
         {
             owner = std::move(next);
         }
     }
-    ioContext.fResolving.resize(chainStart);
-    if (descend)
+    ioContext.PopResolving(chainStart);
+    if (!ioContext.fPatch)
+    {
+        for (VRefPtr<VJSONObject>& link : links)
+        {
+            const VJSONObject* key = link.Get();
+            ioContext.fChainEnds.try_emplace(
+                key, Context::ChainEnd{std::move(link), ioValue, owner, failureRecords, failureOwner});
+        }
+    }
+    if (descend && !remembered)
     {
         // The contents are resolved against the document they belong to.
         owner->_ResolveContents(ioContext, ioValue);
     }
     return changed;
+}
+
+void VJSONPointerResolver::_RepeatRecords(const std::vector<VRefPtr<VJSONObject>>& inRecords)
+{
+    for (const VRefPtr<VJSONObject>& record : inRecords)
+    {
+        VRefPtr<VJSONObject> copy(new VJSONObject(), true);
+        copy->MergeWith(record.Get(), false);
+        fErrors->Push(VJSONValue(copy.Get()));
+    }
 }
 
 void VJSONPointerResolver::_ResolveContents(Context& ioContext, VJSONValue& ioValue)

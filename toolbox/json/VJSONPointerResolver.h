@@ -24,7 +24,15 @@
 //   can never be taken for a new one at the same address; arrays are walked once per run too.
 // - ResolveRecursively follows a reference whose target is itself a reference to the end of the
 //   chain, and resolves the references inside a target from another document at once, against
-//   that document and its folder; a chain that comes back to one of its links is 908.
+//   that document and its folder; a chain that comes back to one of its links is 908. Without
+//   patch, each link of a chain followed is remembered with the chain's end, so a later reference
+//   to a link (or the link's own turn in the walk) takes the end at once, and a failed chain's
+//   records are made again for it: the time is linear in the document, not cubic in the chain.
+//   The cycle test is a set. With patch each reference merges its own members on the way, so
+//   chains are walked again from each link (quadratic in a chain's length).
+// - A relative document part names a file inside the folder of the document that holds the
+//   reference, by its text and by its real path ("..", or a link leading out, gives 913), with or
+//   without a namespace.
 // - A resolver, its contexts and its cache belong to one task; nothing here takes a lock.
 //
 // Error records (elements of GetErrors, in order): "code" (number), "component" (four letters),
@@ -42,6 +50,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -107,14 +116,45 @@ public:
     std::map<const VJSONObject*, VRefPtr<VJSONObject>> fHandled;
     // Arrays already walked, each held for the run.
     std::map<const VJSONArray*, VRefPtr<VJSONArray>> fHandledArrays;
-    // The reference objects being resolved, outermost first.
+    // The reference objects being resolved, outermost first; the same as a set, for the cycle test
+    // (PushResolving, PopResolving and IsResolving keep the two together).
     std::vector<const VJSONObject*> fResolving;
+    std::unordered_multiset<const VJSONObject*> fResolvingSet;
+    // Where each link of a chain already followed (patch off) came to, so that the chain is walked
+    // once: its final value, the resolver of the document that holds it, and, when the chain
+    // failed, the error records the failure made (and the resolver that holds them), which every
+    // later reference through that link makes again.
+    struct ChainEnd
+    {
+        VRefPtr<VJSONObject> fLink;
+        VJSONValue fValue;
+        VRefPtr<VJSONPointerResolver> fOwner;
+        std::vector<VRefPtr<VJSONObject>> fFailureRecords;
+        VRefPtr<VJSONPointerResolver> fFailureOwner;
+    };
+    std::unordered_map<const VJSONObject*, ChainEnd> fChainEnds;
     // Every document file met, by its POSIX path.
     std::unordered_map<std::u16string, LoadedFile> fLoadedFiles;
     bool fPatch = false;
     bool fResolveOnTheWay = false;
     // The "$ref" text being followed.
     VString fCurrentPointer;
+
+    void PushResolving(const VJSONObject* inObject)
+    {
+        fResolving.push_back(inObject);
+        fResolvingSet.insert(inObject);
+    }
+    // Drops the innermost objects until inSize are left.
+    void PopResolving(size_t inSize)
+    {
+        while (fResolving.size() > inSize)
+        {
+            fResolvingSet.erase(fResolvingSet.find(fResolving.back()));
+            fResolving.pop_back();
+        }
+    }
+    bool IsResolving(const VJSONObject* inObject) const { return fResolvingSet.contains(inObject); }
 };
 
 class VJSONPointerResolver : public VObject, public IRefCountable
@@ -178,6 +218,8 @@ private:
     // whether the value changed.
     bool _ResolveRecursively(Context& ioContext, VJSONValue& ioValue);
     void _ResolveContents(Context& ioContext, VJSONValue& ioValue);
+    // Records again copies of records a failure made (for a later reference through a failed chain).
+    void _RepeatRecords(const std::vector<VRefPtr<VJSONObject>>& inRecords);
 
     VJSONValue fRoot;
     IFolder* fBaseFolder = nullptr;

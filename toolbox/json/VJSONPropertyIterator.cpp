@@ -1,5 +1,6 @@
 #include "toolbox/json/VJSONPropertyIterator.h"
 
+#include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/VJSONClass.h"
 
 #include <algorithm>
@@ -10,8 +11,14 @@ namespace zorn
 // The shared walk
 
 VJSONPropertyIteratorBase::VJSONPropertyIteratorBase(const VJSONObject* inObject)
-    : fObject(inObject), fRemovals(inObject != nullptr ? inObject->fRemovals : 0)
+    : fObject(inObject), fRemovals(0)
 {
+    if (fObject != nullptr)
+    {
+        // A shared object's count changes under its lock.
+        StJSONChangeLock lock(fObject, StJSONChangeLock::ReadOnly());
+        fRemovals = fObject->fRemovals;
+    }
 }
 
 const VString* VJSONPropertyIteratorBase::_CurrentListedName() const
@@ -35,9 +42,30 @@ const VString& VJSONPropertyIteratorBase::GetName() const
     }
     if (fEntryPosition < fEntries.size())
     {
+        if (fEntryNamePosition != fEntryPosition)
+        {
+            std::u16string_view units = fEntries[fEntryPosition].fKey.GetUnits();
+            fEntryName.FromUniCString(reinterpret_cast<const UniChar*>(units.data()),
+                                      static_cast<int32_t>(units.size()));
+            fEntryNamePosition = fEntryPosition;
+        }
         return fEntryName;
     }
     return VString::GetEmptyString();
+}
+
+std::u16string_view VJSONPropertyIteratorBase::GetNameUnits() const
+{
+    if (const VString* name = _CurrentListedName())
+    {
+        return {reinterpret_cast<const char16_t*>(name->GetCPointer()),
+                static_cast<size_t>(name->GetLength())};
+    }
+    if (fEntryPosition < fEntries.size())
+    {
+        return fEntries[fEntryPosition].fKey.GetUnits();
+    }
+    return {};
 }
 
 const VJSONValue* VJSONPropertyIteratorBase::GetOwnValue() const
@@ -48,16 +76,6 @@ const VJSONValue* VJSONPropertyIteratorBase::GetOwnValue() const
     }
     const OwnProperty* property = _Resolve(fEntries[fEntryPosition]);
     return property != nullptr ? &property->fValue : nullptr;
-}
-
-void VJSONPropertyIteratorBase::_UpdateEntryName()
-{
-    if (_IsOnEntry())
-    {
-        std::u16string_view units = fEntries[fEntryPosition].fKey.GetUnits();
-        fEntryName.FromUniCString(reinterpret_cast<const UniChar*>(units.data()),
-                                  static_cast<int32_t>(units.size()));
-    }
 }
 
 void VJSONPropertyIteratorBase::_AddClassGetterNames()
@@ -96,6 +114,8 @@ void VJSONPropertyIteratorBase::_AddEntry(size_t inPosition)
 // Storage order is insertion order: both orders walk the entries as stored.
 void VJSONPropertyIteratorBase::_AddOwnNames(bool /*inOrdered*/)
 {
+    StJSONChangeLock lock(fObject, StJSONChangeLock::ReadOnly());
+    fNames.reserve(fNames.size() + fObject->fProperties.size());
     for (const OwnProperty& property : fObject->fProperties)
     {
         fNames.push_back(property.fKey.GetString());
@@ -131,7 +151,6 @@ void VJSONPropertyIteratorBase::_SkipRemovedEntries()
     {
         ++fEntryPosition;
     }
-    _UpdateEntryName();
 }
 
 void VJSONPropertyIteratorBase::_Start()

@@ -11,7 +11,8 @@
 // an own property is visited once, as that property. A name
 // the implementation reports that is also an own property is visited once, as an entry. An object
 // that is shared between tasks (a storage locker, or a sharable implementation) is walked by names only, own
-// properties in insertion order. The object stores its properties in insertion order, so the storage order of
+// properties in insertion order, listed under the object's read lock and read by GetProperty, which
+// takes it again. The object stores its properties in insertion order, so the storage order of
 // the unordered iterators is insertion order too.
 //
 // Use:
@@ -29,6 +30,7 @@
 #include "toolbox/json/VStorageLocker.h"
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace zorn
@@ -49,6 +51,8 @@ public:
     }
     // The current property's name; the empty string past the end.
     const VString& GetName() const;
+    // The same as units, valid while the iterator lives (no string is made for an own property).
+    std::u16string_view GetNameUnits() const;
     // The stored value of the current own property, by reference (valid until the object next
     // changes); null on a listed name (read those with GetValue), past the end, or once removed.
     const VJSONValue* GetOwnValue() const;
@@ -94,8 +98,6 @@ private:
     // has removed nothing since the entries were taken (additions move no entry).
     const OwnProperty* _Resolve(const Entry& inEntry) const;
     void _SkipRemovedEntries();
-    // Makes fEntryName the current entry's name.
-    void _UpdateEntryName();
 
     std::vector<VString> fNames;
     size_t fNamePosition = 0;
@@ -103,8 +105,10 @@ private:
     size_t fEntryPosition = 0;
     std::vector<VString> fGetterNames;
     size_t fGetterPosition = 0;
-    // The name of the current entry, made when the iterator moves onto it.
-    VString fEntryName;
+    // The name of the current entry, made when it is first asked for (GetName), and the entry
+    // position it was made for.
+    mutable VString fEntryName;
+    mutable size_t fEntryNamePosition = SIZE_MAX;
     uint64_t fRemovals;
 };
 

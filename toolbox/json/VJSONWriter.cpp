@@ -3,6 +3,7 @@
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONPropertyIterator.h"
@@ -527,26 +528,36 @@ VError VJSONWriter::_AppendArray(const VJSONArray* inArray, TextOut& ioOut)
     ioOut.Push('[');
     VError error = VE_OK;
     bool truncated = false;
-    // Elements are read by reference: the writer holds no lock and the array does not change
-    // while its own task writes it.
-    const std::span<const VJSONValue> elements = inArray->GetElements();
-    for (size_t i = 0; i < elements.size(); ++i)
+    auto appendElement = [&](size_t inIndex, const VJSONValue& inElement)
     {
-        if (i > 0)
+        if (inIndex > 0)
         {
             ioOut.Push(',');
         }
         const size_t start = ioOut.GetSize();
         _AppendIndent(ioOut);
-        error = _AppendValue(elements[i], ioOut);
-        if (error != VE_OK)
-        {
-            break;
-        }
-        if (_CountAndCheckStop(ioOut.GetSize() - start, kTruncateCount + 1))
+        error = _AppendValue(inElement, ioOut);
+        if (error == VE_OK && _CountAndCheckStop(ioOut.GetSize() - start, kTruncateCount + 1))
         {
             truncated = true;
-            break;
+        }
+        return error == VE_OK && !truncated;
+    };
+    if (!inArray->HasStorageLocker())
+    {
+        // A plain array is read by reference: only its own task changes it.
+        const std::span<const VJSONValue> elements = inArray->GetElements();
+        for (size_t i = 0; i < elements.size() && appendElement(i, elements[i]); ++i)
+        {
+        }
+    }
+    else
+    {
+        // A shared array may change under another task that holds its locker: each element is
+        // copied under the read lock (GetAt), and the walk ends where the array ends then.
+        VJSONValue element;
+        for (size_t i = 0; inArray->GetAt(i, element) && appendElement(i, element); ++i)
+        {
         }
     }
     DecrementLevel();
@@ -618,9 +629,7 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, TextOut& ioOut)
     }
     if (!handled)
     {
-        // A plain object is empty without properties; a native one is asked.
-        if (inObject->GetImplementation() == nullptr ? inObject->GetOwnProperties().empty()
-                                                     : inObject->IsEmpty())
+        if (inObject->IsEmpty())
         {
             ioOut.Append(Literal(u"{}"));
         }
@@ -645,9 +654,12 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, TextOut& ioOut, 
 {
     VError error = VE_OK;
     bool first = true;
-    if (inObject->GetImplementation() == nullptr)
+    const VJSONClass* theClass = inObject->GetClass();
+    if (inObject->GetImplementation() == nullptr && !inObject->HasStorageLocker() &&
+        (theClass == nullptr || !theClass->HasGetters()))
     {
-        // A plain object: its own properties in order, by reference (no names list, no copies).
+        // What the ordered walk gives for an object with no implementation, no getters and no
+        // locker: its own properties in insertion order, read in place (no iterator to build).
         for (const VJSONObject::OwnProperty& property : inObject->GetOwnProperties())
         {
             if (!first)
@@ -663,7 +675,10 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, TextOut& ioOut, 
         }
         return error;
     }
-    // A native implementation lists names of its own, whose values it answers.
+    // The ordered walk with everything (option 0): the implementation's names, the own properties
+    // in insertion order, then the class's getters. An own property of a plain object is read by
+    // reference; any other name (those of a shared object included) is read with GetProperty,
+    // under the object's lock, so that implementations and getters answer.
     for (VJSONPropertyConstOrderedIterator i(inObject, 0); i.IsValid(); ++i)
     {
         if (!first)
@@ -671,16 +686,13 @@ VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, TextOut& ioOut, 
             ioOut.Push(',');
         }
         first = false;
-        const VString& name = i.GetName();
-        const std::u16string_view units(reinterpret_cast<const char16_t*>(name.GetCPointer()),
-                                        static_cast<size_t>(name.GetLength()));
         if (const VJSONValue* stored = i.GetOwnValue())
         {
-            error = _AppendMember(units, *stored, ioOut, outTruncated);
+            error = _AppendMember(i.GetNameUnits(), *stored, ioOut, outTruncated);
         }
         else
         {
-            error = _AppendMember(units, i.GetValue(fContext), ioOut, outTruncated);
+            error = _AppendMember(i.GetNameUnits(), i.GetValue(fContext), ioOut, outTruncated);
         }
         if (error != VE_OK || outTruncated)
         {

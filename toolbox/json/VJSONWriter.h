@@ -24,6 +24,15 @@
 //   were. The open containers stay unclosed and "..." follows once, at the innermost stop.
 // - Native implementations are asked first (IJSON_Stringify) and may use the level operations
 //   below to indent their own text.
+// - Members come from the ordered property iterator with option 0: the implementation's names,
+//   the own properties in insertion order, then the class's getters (which run). An object with
+//   no implementation, no getters and no locker, for which that walk is its own properties in
+//   order, is read in place without building an iterator (twice as fast on documents of many
+//   small objects). An object is "{}" when IsEmpty says so.
+// - Locks: the writer holds none of its own. Plain containers are read in place; a shared one
+//   (with a storage locker) is read one member or element at a time under its read lock
+//   (GetProperty, GetAt), so another task holding its locker may change it meanwhile: the text is
+//   then made of the values as each was read, never of freed ones.
 // - Depth is bounded by StJSONNestingGuard: too deep a value gives 'zorn' 108.
 // - A writer is meant for one value and one task at a time: the open path, the seen set, the
 //   character count and the ellipsis flag carry over between calls on the same writer.

@@ -1,6 +1,7 @@
 // The object model's entries into the text writer: a value's JSON text and an object's
 // description.
 #include "toolbox/json/IJSONObject.h"
+#include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/VJSONBinaryObject.h"
 #include "toolbox/json/VJSONBinaryWriter.h"
 #include "toolbox/json/VJSONErrors.h"
@@ -57,6 +58,7 @@ void VJSONObject::GetDescription(VString& outText, bool inTruncate, VDBLanguageC
     }
     VJSONWriter writer(inContext, VJSONWriter::kQuoted | (inTruncate ? VJSONWriter::kTruncate : 0));
     VString text;
+    StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
     if (writer.StringifyObject(this, text) == VE_OK)
     {
         outText = std::move(text);

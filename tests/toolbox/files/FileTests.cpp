@@ -630,6 +630,37 @@ TEST_F(Files, JSONFilesAreReadWithTheirPathInErrors)
     EXPECT_TRUE(none.IsUndefined());
 }
 
+// A file's bytes: a byte-order mark is skipped, ill-formed UTF-8 is refused by a strict read at
+// its place and becomes U+FFFD in the default read (never '?').
+TEST_F(Files, JSONFilesRefuseOrReplaceIllFormedUTF8)
+{
+    Write(PathOf("marked.json"), "\xEF\xBB\xBF[1]");
+    VJSONValue marked;
+    ASSERT_EQ(VJSONImporter::ParseFile(FileAt(PathOf("marked.json")).Get(), marked, VJSONImporter::kStrict),
+              VE_OK);
+    EXPECT_EQ(marked.GetArray()->GetCount(), 1u);
+
+    Write(PathOf("broken.json"), "[\"a\xFF"
+                                 "b\"]");
+    VJSONValue lenient;
+    ASSERT_EQ(VJSONImporter::ParseFile(FileAt(PathOf("broken.json")).Get(), lenient, 0), VE_OK);
+    VString text;
+    lenient.GetArray()->GetAt(0).GetString(text);
+    EXPECT_TRUE(text.EqualToStringRaw(VString(reinterpret_cast<const UniChar*>(u"a\uFFFDb"))));
+    VJSONValue viaContent;
+    ASSERT_EQ(FileAt(PathOf("broken.json"))->GetContentAsJSON(viaContent, CharSet::VTC_UTF_8), VE_OK);
+    viaContent.GetArray()->GetAt(0).GetString(text);
+    EXPECT_TRUE(text.EqualToStringRaw(VString(reinterpret_cast<const UniChar*>(u"a\uFFFDb"))));
+
+    StErrorContextInstaller scope(false, true);
+    VJSONValue strict(1.0);
+    EXPECT_EQ(VJSONImporter::ParseFile(FileAt(PathOf("broken.json")).Get(), strict, VJSONImporter::kStrict),
+              VE_JSON_MALFORMED);
+    EXPECT_TRUE(strict.IsUndefined());
+    VErrorBase* last = scope.GetContext()->GetErrorList().back();
+    EXPECT_EQ(last->GetParameters()->GetProperty(VString("position")).GetNumber(), 4);
+}
+
 TEST_F(Files, FileSystemsAndFreeSpace)
 {
     VRefPtr<VFolder> root(new VFolder(VString((fFolder + "/").c_str()), FPS_POSIX), true);

@@ -82,11 +82,59 @@ TEST_F(JSONPointerFiles, DocumentsAreReadRelativeToTheirFolderOncePerCache)
 
 TEST_F(JSONPointerFiles, ReferencesInsideLoadedDocumentsUseTheirOwnFolder)
 {
-    VJSONValue value = Parse(R"({"t":{"$ref":"sub/third.json#"}})");
+    Put("sub/deeper.json", R"({"z":{"$ref":"fourth.json#/w"}})");
+    Put("sub/fourth.json", R"({"w":"fourth"})");
+    VJSONValue value = Parse(R"({"t":{"$ref":"sub/third.json#"},"d":{"$ref":"sub/deeper.json#/z"}})");
     VJSONPointerResolver resolver(value, fFolder.Get(), nullptr, nullptr);
     resolver.ResolveRecursively(value, false, nullptr);
-    EXPECT_EQ(Written(value.GetProperty(VString("t")).GetProperty(VString("up"))), u"1")
-        << "../other.json from sub/";
+    EXPECT_EQ(Written(value.GetProperty(VString("d"))), u"\"fourth\"")
+        << "fourth.json beside deeper.json, in sub/";
+    EXPECT_TRUE(value.GetProperty(VString("t")).GetProperty(VString("up")).IsObject())
+        << "../other.json leaves sub/: refused, the reference stays";
+}
+
+// A relative reference names a file inside the folder of the document that holds it, after links
+// are resolved: ".." and links that lead out are refused (913) as full paths are, with or without a
+// namespace. They used to read any file the process could.
+TEST_F(JSONPointerFiles, RelativeReferencesStayInTheirDocumentsFolder)
+{
+    std::filesystem::create_directory(fRoot / "sub" / "inner");
+    std::filesystem::create_directory(fRoot / "outside");
+    Put("outside/secret.json", R"({"s":"secret"})");
+    Put("sub/inner/ok.json", R"({"k":"inner"})");
+    std::filesystem::create_symlink(fRoot / "outside" / "secret.json", fRoot / "sub" / "link.json");
+    std::filesystem::create_symlink(fRoot / "outside", fRoot / "sub" / "linkdir");
+    std::filesystem::create_symlink(fRoot / "sub" / "inner" / "ok.json", fRoot / "sub" / "inlink.json");
+    VRefPtr<VFolder> sub(new VFolder(VString((fRoot.string() + "/sub/").c_str()), FPS_POSIX), true);
+    VRefPtr<VFileSystemNamespace> space(new VFileSystemNamespace(nullptr), true);
+    struct Case
+    {
+        const char* fPointer;
+        const char* fCodes;
+        const char* fWhy;
+    };
+    const Case cases[] = {
+        {"inner/ok.json#/k", "", "a folder inside"},
+        {"inner/../third.json#/y", "", "\"..\" that stays inside"},
+        {"inlink.json#/k", "", "a link to a file inside"},
+        {"../other.json#/x", "913", "\"..\" to the parent"},
+        {"inner/../../outside/secret.json#/s", "913", "\"..\" through a folder inside"},
+        {"link.json#/s", "913", "a link to a file outside"},
+        {"linkdir/secret.json#/s", "913", "a link to a folder outside"},
+    };
+    for (VFileSystemNamespace* fileSystems : {static_cast<VFileSystemNamespace*>(nullptr), space.Get()})
+    {
+        for (const Case& c : cases)
+        {
+            SCOPED_TRACE(std::string(c.fWhy) + (fileSystems != nullptr ? ", through a namespace" : ""));
+            VJSONValue reference = Parse((std::string(R"({"$ref":")") + c.fPointer + "\"}").c_str());
+            VJSONPointerResolver resolver(reference, sub.Get(), fileSystems, nullptr);
+            VJSONValue result;
+            resolver.ResolveOnePointer(reference.GetObject(), true, result);
+            EXPECT_EQ(Codes(resolver), c.fCodes);
+            EXPECT_EQ(result.IsUndefined(), *c.fCodes != 0);
+        }
+    }
 }
 
 TEST_F(JSONPointerFiles, MissingUnreadableAndForbiddenDocuments)

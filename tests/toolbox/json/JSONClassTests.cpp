@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -235,6 +236,48 @@ TEST_F(JSONClass, IteratorsListGettersAfterOwnProperties)
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::u16string>{u"double", u"secret"}))
         << "secret has the write-only getter";
+}
+
+// The writer and the description walk the ordered iterator with everything: a getter is a member
+// of the text (it used to be left out, {"n":3} for {"n":3,"double":6}).
+TEST_F(JSONClass, WriterAndDescriptionIncludeGetters)
+{
+    struct Row
+    {
+        const char* fWhat;
+        std::function<void(VJSONObject*)> fFill;
+        uint32_t fOptions;
+        std::u16string fText;
+    };
+    const Row rows[] = {
+        {"after the own properties", [](VJSONObject* o) { o->SetOwnProperty(Str("n"), VJSONValue(3.0)); }, 1,
+         u"{\"n\":3,\"double\":6}"},
+        {"an instance without own properties is not empty", [](VJSONObject*) {}, 1, u"{\"double\":0}"},
+        {"an own property named like the getter is written once",
+         [](VJSONObject* o)
+         {
+             o->SetOwnProperty(Str("n"), VJSONValue(3.0));
+             o->SetOwnProperty(Str("double"), VJSONValue(1.0));
+         },
+         1, u"{\"n\":3,\"double\":1}"},
+        {"pretty", [](VJSONObject* o) { o->SetOwnProperty(Str("n"), VJSONValue(2.0)); }, 9,
+         u"{\n\t\"n\": 2,\n\t\"double\": 4\n}"},
+    };
+    for (const Row& row : rows)
+    {
+        VRefPtr<VJSONObject> instance = NewDoubler();
+        row.fFill(instance.Get());
+        VJSONValue value;
+        value.SetObject(instance.Get());
+        VString text;
+        ASSERT_EQ(VE_OK, value.Stringify(text, row.fOptions)) << row.fWhat;
+        EXPECT_EQ(Text(text), row.fText) << row.fWhat;
+        if (row.fOptions == 1)
+        {
+            instance->GetDescription(text, false);
+            EXPECT_EQ(Text(text), row.fText) << row.fWhat;
+        }
+    }
 }
 
 TEST_F(JSONClass, AGettersStampFollowsTheWholeTree)

@@ -11,6 +11,7 @@
 #include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
 
@@ -201,7 +202,7 @@ TEST_F(JSONImporter, StrictAcceptsExactlyTheGrammar)
         {"vertical tab as white space", u"[1,\v2]", kStrict, u"[1]", "551 550", u"U+000B2", kElement},
         {"form feed ending a number", u"[1\f]", kStrict, u"[]", "551 550", u"1U+000C", kNumber},
         {"no-break space", u"\u00a0[]", kStrict, u"undefined", "551 550", u"\u00a0", kValue},
-        {"byte-order mark", u"\ufeff[]", kStrict, u"undefined", "551 550", u"\ufeff", kValue},
+        {"a byte-order mark is skipped", u"\ufeff[]", kStrict, u"[]", ""},
         {"control unit in a string", u"[\"a\x01z\"]", kStrict, u"[]", "551 550", u"U+0001",
          VJSONImporter::kExpectedEscape},
         {"raw line feed in a string", u"[\"a\nz\"]", kStrict, u"[]", "551 550", u"U+000A",
@@ -552,6 +553,114 @@ TEST_F(JSONImporter, TokenizerGivesTokensWithTheirTexts)
         EXPECT_EQ(Text(token), next.fText);
         EXPECT_EQ(isString, next.fIsString);
         EXPECT_EQ(error, VE_OK);
+    }
+}
+
+// A byte-order mark is skipped wherever the text enters and in every mode: it was once read as a
+// bare word that became the whole value, the document after it dropped.
+TEST_F(JSONImporter, ByteOrderMarkIsSkippedByEveryEntryPoint)
+{
+    struct Row
+    {
+        const char* fWhat;
+        std::u16string_view fText;
+        uint32_t fOptions;
+        std::u16string_view fValue;
+        const char* fCodes;
+    };
+    const Row rows[] = {
+        {"lenient", u"\uFEFF{\"a\":[1,2]}", 0, u"{\"a\":[1,2]}", ""},
+        {"strict", u"\uFEFF{\"a\":[1,2]}", kStrict, u"{\"a\":[1,2]}", ""},
+        {"a scalar", u"\uFEFF12", kStrict, u"12", ""},
+        {"a mark alone is an empty text", u"\uFEFF", kStrict, u"undefined", "554 550"},
+        {"only the first: a second is a bare word", u"\uFEFF\uFEFF1", 0, u"\"\uFEFF1\"", ""},
+        {"inside a string it stays", u"[\"\uFEFF\"]", kStrict, u"[\"\uFEFF\"]", ""},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        Imported imported = Import(row.fText, row.fOptions | VJSONImporter::kUndefinedOnError);
+        EXPECT_EQ(Written(imported.fValue), row.fValue);
+        EXPECT_EQ(imported.fCodes, row.fCodes);
+    }
+    // Positions count from behind the mark.
+    Imported failed = Import(u"\uFEFF[01]", 0);
+    EXPECT_EQ(failed.fCodes, "551 550");
+    EXPECT_EQ(failed.fLine, 1);
+    EXPECT_EQ(failed.fPosition, 2);
+    // The tokenizer and the bag reader.
+    VJSONImporter tokens(StringOf(u"\uFEFF[1]"), kStrict);
+    EXPECT_EQ(tokens.GetNextJSONToken(nullptr), jsonBeginArray);
+    VValueBag bag;
+    VJSONImporter bagReader(StringOf(u"\uFEFF{\"a\":1}"), 0);
+    EXPECT_EQ(bagReader.JSONObjectToBag(bag), VE_OK);
+    EXPECT_EQ(bag.GetAttributesCount(), 1);
+    // Bytes: the mark is decoded, then skipped by the importer, once.
+    VString decoded;
+    EXPECT_EQ(VJSONImporter::DecodeUTF8("\xEF\xBB\xBF{}", 5, kStrict, VString(), decoded), VE_OK);
+    EXPECT_EQ(Text(decoded), u"\uFEFF{}");
+    VString twice;
+    EXPECT_EQ(VJSONImporter::DecodeUTF8("\xEF\xBB\xBF\xEF\xBB\xBF[1]", 9, kStrict, VString(), twice), VE_OK);
+    EXPECT_EQ(Import(Text(twice), kStrict).fCodes, "551 550") << "a second mark is no blank";
+}
+
+// Ill-formed UTF-8 (RFC 3629 and the Unicode standard's maximal parts): refused in strict mode
+// where it stands, each bad sequence one U+FFFD otherwise; it used to become '?' even in strict
+// mode.
+TEST_F(JSONImporter, IllFormedUTF8IsRefusedInStrictModeAndReplacedOtherwise)
+{
+    struct Row
+    {
+        const char* fWhat;
+        std::string_view fBytes;
+        std::u16string_view fLenient; // the decoded text
+        std::u16string_view fFound;   // strict: the bad bytes, empty when well formed
+        int32_t fLine;
+        int32_t fPosition;
+    };
+    const Row rows[] = {
+        {"well formed, all lengths", "[\"a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"]",
+         u"[\"a\u00E9\u20AC\U0001F600\"]", u"", 0, 0},
+        {"a U+FFFD of the input is no error", "\"\xEF\xBF\xBD\"", u"\"\uFFFD\"", u"", 0, 0},
+        {"lone continuation byte", "[\"a\x80\"]", u"[\"a\uFFFD\"]", u"0x80", 1, 4},
+        {"truncated two-byte form at the end", "\"\xC3", u"\"\uFFFD", u"0xC3", 1, 2},
+        {"lead byte followed by ASCII", "\"\xC3(\"", u"\"\uFFFD(\"", u"0xC3", 1, 2},
+        {"overlong form of '/'", "\"\xC0\xAF\"", u"\"\uFFFD\uFFFD\"", u"0xC0", 1, 2},
+        {"encoded surrogate", "\"\xED\xA0\x80\"", u"\"\uFFFD\uFFFD\uFFFD\"", u"0xED", 1, 2},
+        {"beyond U+10FFFF", "\"\xF4\x90\x80\x80\"", u"\"\uFFFD\uFFFD\uFFFD\uFFFD\"", u"0xF4", 1, 2},
+        {"truncated four-byte form: one U+FFFD", "\"\xF0\x9F\x98\"", u"\"\uFFFD\"", u"0xF0 0x9F 0x98", 1, 2},
+        {"on the second line, after a character of two units", "[\n\"\xF0\x9F\x98\x80\xFF\"]",
+         u"[\n\"\U0001F600\uFFFD\"]", u"0xFF", 2, 4},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        VString lenient;
+        EXPECT_EQ(VJSONImporter::DecodeUTF8(row.fBytes.data(), row.fBytes.size(), 0, VString(), lenient),
+                  VE_OK);
+        EXPECT_EQ(Text(lenient), row.fLenient);
+        Imported strict = Collect(
+            [&](VJSONValue&)
+            {
+                VString text;
+                VError error = VJSONImporter::DecodeUTF8(row.fBytes.data(), row.fBytes.size(), kStrict,
+                                                         VString("f.json"), text);
+                EXPECT_EQ(text.IsEmpty(), error != VE_OK);
+                return error;
+            });
+        if (row.fFound.empty())
+        {
+            EXPECT_EQ(strict.fResult, VE_OK);
+            EXPECT_EQ(strict.fCodes, "");
+            continue;
+        }
+        EXPECT_EQ(strict.fResult, VE_JSON_MALFORMED);
+        EXPECT_EQ(strict.fCodes, "551 550");
+        EXPECT_EQ(strict.fFound, row.fFound);
+        EXPECT_EQ(strict.fExpected, u"UTF-8");
+        EXPECT_EQ(strict.fSource, u"f.json, ");
+        EXPECT_EQ(strict.fLine, row.fLine);
+        EXPECT_EQ(strict.fPosition, row.fPosition);
     }
 }
 

@@ -7,8 +7,10 @@
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONGraph.h"
 #include "toolbox/json/VJSONPropertyIterator.h"
+#include "toolbox/json/VJSONWriter.h"
 #include "toolbox/json/VStorageLocker.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/values/VCompareOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -704,6 +706,75 @@ TEST_F(StorageLockerTest, TasksShareAGraphUnderItsLocker)
     EXPECT_EQ(root.GetObject()->GetProperty(Str("n")).GetNumber(), 4.0 * kRounds);
     EXPECT_EQ(root.GetObject()->GetProperty(Str("list")).GetArray()->GetCount(), 8U);
     EXPECT_TRUE(root.GetObject()->GetGraph()->HasCycle());
+}
+
+// One task holds the locker and changes a shared object all the while (members replaced and
+// removed, a nested list grown and shrunk); another writes it, describes it, compares it and
+// touches its stamps meanwhile. Every read takes the read lock (the writer's walk too), so the
+// readers never see a value being freed: these reads gave heap-use-after-free before.
+TEST_F(StorageLockerTest, ReadersOfASharedObjectWhileItsHolderChangesIt)
+{
+    constexpr int kRounds = 300;
+    VJSONValue root;
+    root.AdoptObject(new VJSONObject(nullptr, true));
+    VJSONValue other;
+    other.AdoptObject(new VJSONObject(nullptr, true));
+    {
+        VJSONUser user(root);
+        VJSONValue list;
+        list.AdoptArray(new VJSONArray(true));
+        ASSERT_TRUE(root.GetObject()->SetProperty(Str("list"), list));
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    VRefPtr<VTask> holder = NewTask(
+        [&]
+        {
+            VJSONUser user(root);
+            VJSONObject* object = root.GetObject();
+            VJSONArray* list = object->GetProperty(Str("list")).GetArray();
+            for (int i = 0; i < kRounds; ++i)
+            {
+                // Strings longer than the inline room, so that each replaced one is freed.
+                VString text("a value long enough to live in a buffer of its own, round ");
+                text.AppendLong(i);
+                object->SetProperty(Str(i % 2 == 0 ? "s0" : "s1"), VJSONValue(text));
+                object->RemoveProperty(Str(i % 3 == 0 ? "s0" : "gone"));
+                VJSONValue item(JSON_object);
+                item.GetObject()->SetProperty(Str("text"), VJSONValue(text));
+                list->Push(item);
+                if (list->GetCount() > 6)
+                {
+                    list->RemoveAt(0);
+                }
+            }
+            stop = true;
+        });
+    VRefPtr<VTask> reader = NewTask(
+        [&]
+        {
+            VCompareOptions options;
+            while (!stop || reads == 0)
+            {
+                VJSONObject* object = root.GetObject();
+                VString text;
+                EXPECT_EQ(VE_OK, root.Stringify(text, VJSONWriter::kQuoted));
+                object->GetDescription(text, true);
+                EXPECT_FALSE(object->DeepEqualTo(other.GetObject(), options));
+                EXPECT_FALSE(object->IsEmpty());
+                object->TouchPropertyStamp(Str("s1"));
+                VJSONValue list = object->GetProperty(Str("list"));
+                list.GetArray()->GetString(text, nullptr);
+                list.GetArray()->TouchStampAt(0);
+                EXPECT_FALSE(list.GetArray()->DeepEqualTo(nullptr, options));
+                ++reads;
+            }
+        });
+    ASSERT_TRUE(holder->Run());
+    ASSERT_TRUE(reader->Run());
+    ASSERT_TRUE(holder->WaitForDeath(60000));
+    ASSERT_TRUE(reader->WaitForDeath(60000));
+    EXPECT_GT(reads.load(), 0);
 }
 
 } // namespace

@@ -59,8 +59,8 @@ constexpr VError VE_STREAM_USER_ABORTED = MakeVError(kCOMPONENT_ZORN, 206);
 constexpr VError VE_STREAM_BAD_SIGNATURE = MakeVError(kCOMPONENT_ZORN, 207);
 constexpr VError VE_STREAM_NO_TEXT_CONVERTER = MakeVError(kCOMPONENT_ZORN, 208);
 // Bytes at the end of a text read that the converter cannot take ("unterminated unicode
-// conversion."). The same number as VE_BASE64_NOT_ASCII, as the codes were given.
-constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeVError(kCOMPONENT_ZORN, 210);
+// conversion."). 220, as 210 means a Base64 text that is not ASCII (VE_BASE64_NOT_ASCII).
+constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeVError(kCOMPONENT_ZORN, 220);
 // Giving back more bytes than the position.
 constexpr VError VE_STREAM_CANNOT_UNGET = MakeVError(kCOMPONENT_ZORN, 211);
 

@@ -87,8 +87,9 @@ constexpr int32_t kStreamParamWithKind = static_cast<int32_t>(MakeOsType('V', 'V
 constexpr int32_t kStreamStringPresent = 2;
 constexpr int32_t kStreamStringMissing = static_cast<int32_t>(MakeOsType('N', 'U', 'L', 'L'));
 
-// A stream form of an array that does not hold together (negative count, unknown marker).
-constexpr VError VE_VALUE_ARRAY_STREAM_INVALID = MakeVError(kCOMPONENT_ZORN, 219);
+// A stream form of an array that does not hold together (negative count, unknown marker). 222,
+// as 219 is VFileDesc's "cannot set the size".
+constexpr VError VE_VALUE_ARRAY_STREAM_INVALID = MakeVError(kCOMPONENT_ZORN, 222);
 
 // How Find matches an element e with the searched value v.
 using CompareMethod = int32_t;

@@ -51,8 +51,8 @@ namespace zorn
 {
 
 // Stored dictionary data that does not hold together (a count, length or index cell that
-// points outside its block).
-constexpr VError VE_PACKED_DATA_INVALID = MakeVError(kCOMPONENT_ZORN, 213);
+// points outside its block). 221, as 213 is VFileDesc's "cannot get the position".
+constexpr VError VE_PACKED_DATA_INVALID = MakeVError(kCOMPONENT_ZORN, 221);
 
 // The hash index of a dictionary.
 class _VHashKeyMap

@@ -8,9 +8,14 @@
 //
 // Texts:
 // - GetString: the C library's "%.14G" form ("NAN", "INF" and "-INF" for the non-finite values).
-// - RealToXMLString: an integer between -(2^53 - 1) and 2^53 - 1 in integer form; "NaN", "INF",
-//   "-INF"; anything else in "%.14G" form with '.' as the decimal separator, whatever the locale.
-// - RealToJSONString: the same, with "null" for NaN and the infinities.
+//   It is the text for people (as are VString::FromReal and AppendReal, and so printf-style
+//   formatting): 14 significant digits, which hide the last binary digits of a computed value.
+// - RealToXMLString and RealToJSONString are data forms, which must read back as the same number:
+//   an integer between -(2^53 - 1) and 2^53 - 1 in integer form; -0 as "-0"; anything else as the
+//   shortest text that reads back as exactly this double (std::to_chars: fixed or exponential,
+//   whichever is shorter, with an upper-case "E": 0.1, 1E+300, 9007199254740992, 5E-324), '.' as
+//   the decimal separator whatever the locale. Non-finite values are "NaN", "INF", "-INF" in XML
+//   and "null" in JSON.
 // - ToString (radix 2 to 36, 0 meaning 10): the shortest text in the radix that reads back as
 //   exactly this number, lower-case digits, "-" before negative numbers, "0" for both zeros, and
 //   "NaN", "Infinity", "-Infinity" for the non-finite values. In radix 10 a number whose point

@@ -56,8 +56,9 @@ void SetASCII(VString& outText, const char* inBegin, const char* inEnd)
     outText.FromCString(text.c_str());
 }
 
-// The longest text of the two forms below: "-1.2345678901234E-308" and "-9007199254740991".
-constexpr size_t kMaxFormLength = 24;
+// The longest text of the forms below: "-1.2345678901234E-308", "-9007199254740991" and the
+// shortest round trip "-2.2250738585072014E-308", with room to spare.
+constexpr size_t kMaxFormLength = 32;
 static_assert(kMaxFormLength <= VReal::kMaxJSONUnits);
 
 // "%.14G" through the standard library's conversion with a precision: exact, but several times
@@ -287,16 +288,24 @@ void FormatGeneral14(double inValue, VString& outText)
     SetASCII(outText, text, WriteGeneral14(inValue, text));
 }
 
-bool FormatExactInteger(double inValue, VString& outText)
+// The data form of a finite number, written at outText (room for kMaxFormLength); returns the end.
+// Integers within +-(2^53 - 1) in integer form; any other number as the shortest text that reads
+// back as exactly that number (the standard library's shortest round trip: fixed or exponential,
+// whichever is shorter), with an upper-case "E" as the 14-digit form had. Negative zero is "-0", so
+// that its sign survives a trip through the text.
+char* WriteDataForm(double inValue, char* outText)
 {
-    char text[kMaxFormLength];
-    char* end = WriteExactInteger(inValue, text);
-    if (end == nullptr)
+    if (inValue == 0)
     {
-        return false;
+        return std::signbit(inValue) ? std::copy_n("-0", 2, outText) : std::copy_n("0", 1, outText);
     }
-    SetASCII(outText, text, end);
-    return true;
+    if (char* end = WriteExactInteger(inValue, outText))
+    {
+        return end;
+    }
+    auto result = std::to_chars(outText, outText + kMaxFormLength, inValue);
+    std::replace(outText, result.ptr, 'e', 'E');
+    return result.ptr;
 }
 
 // An unsigned integer of any size, for the exact digit generation.
@@ -691,9 +700,10 @@ void VReal::RealToXMLString(double inValue, VString& outText)
     {
         outText.FromCString(inValue > 0 ? "INF" : "-INF");
     }
-    else if (!FormatExactInteger(inValue, outText))
+    else
     {
-        FormatGeneral14(inValue, outText);
+        char text[kMaxFormLength];
+        SetASCII(outText, text, WriteDataForm(inValue, text));
     }
 }
 
@@ -705,12 +715,15 @@ void VReal::RealToJSONString(double inValue, VString& outText)
 
 int32_t VReal::RealToJSONUnits(double inValue, UniChar* outText)
 {
-    if (UniChar* end = WriteExactInteger(inValue, outText))
+    if (inValue != 0)
     {
-        return static_cast<int32_t>(end - outText);
+        if (UniChar* end = WriteExactInteger(inValue, outText))
+        {
+            return static_cast<int32_t>(end - outText);
+        }
     }
     char text[kMaxFormLength];
-    char* end = std::isfinite(inValue) ? WriteGeneral14(inValue, text) : std::copy_n("null", 4, text);
+    char* end = std::isfinite(inValue) ? WriteDataForm(inValue, text) : std::copy_n("null", 4, text);
     std::copy(text, end, outText);
     return static_cast<int32_t>(end - text);
 }

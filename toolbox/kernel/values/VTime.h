@@ -194,13 +194,15 @@ public:
     };
 
     // RFC 3339. A null time writes "0000-00-00T00:00:00Z" whatever the options. The local form with
-    // an offset never has milliseconds.
+    // an offset never has milliseconds; its offset is the zone's at that instant (summer or winter
+    // time, past rules), today's only for a time without a date.
     void GetRfc3339String(VString& outText, uint32_t inOptions) const;
     // Full form ("2026-12-09T10:30:05.250Z", an offset, or local without either), the date alone
     // (UTC: shorter than 11 characters), a time alone ("10:30", the zero date with that time), or a
     // count of seconds since midnight. False, with a null time, for an empty, unreadable, too long
     // or overflowing text; "0000-00-00T00:00:00Z" and an impossible date give a null time and true.
     // A date alone followed by an offset is refused. Times without a date ignore 'Z' and offsets.
+    // A full form with an offset is the instant at that offset from UTC, whatever the zone here.
     bool FromRfc3339String(const VString& inText);
     void GetXMLString(VString& outValue, JSONStringOptions inOptions = 0) const override
     {

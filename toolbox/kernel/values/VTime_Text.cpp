@@ -9,7 +9,9 @@
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -282,6 +284,25 @@ constexpr const char* kWeekDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fr
 
 // RFC 3339
 
+namespace
+{
+
+// The offset of local parts from UTC parts (year, month, day, hour, minute, second), in seconds.
+int64_t LocalOffsetSeconds(const int16_t (&inUTC)[7], const int16_t (&inLocal)[7])
+{
+    auto seconds = [](const int16_t(&inParts)[7])
+    {
+        using namespace std::chrono;
+        const sys_days day{year{inParts[0]} / month{static_cast<unsigned>(inParts[1])} /
+                           std::chrono::day{static_cast<unsigned>(inParts[2])}};
+        return int64_t{day.time_since_epoch().count()} * 86400 + inParts[3] * 3600 + inParts[4] * 60 +
+               inParts[5];
+    };
+    return seconds(inLocal) - seconds(inUTC);
+}
+
+} // namespace
+
 void VTime::GetRfc3339String(VString& outText, uint32_t inOptions) const
 {
     DateWriter text;
@@ -296,6 +317,8 @@ void VTime::GetRfc3339String(VString& outText, uint32_t inOptions) const
     const bool withMilliseconds = (inOptions & eRfc3339_NoMilliseconds) == 0;
     int16_t parts[7];
     GetUTCTime(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]);
+    int16_t utcParts[7];
+    std::copy(std::begin(parts), std::end(parts), std::begin(utcParts));
     if ((inOptions & eRfc3339_UTC) == 0)
     {
         VSystem::UTCToLocalTime(parts);
@@ -333,8 +356,11 @@ void VTime::GetRfc3339String(VString& outText, uint32_t inOptions) const
         return;
     }
 
-    // Local time with its offset: the zone's offset now, as the design has it.
-    const int64_t offset = VSystem::GetGMTOffset(true);
+    // Local time with the offset in force at that instant (summer or winter time, or a past rule
+    // of the zone): the local fields less the UTC ones, so that the text names the same instant. A
+    // time without a date (the zero date) has no instant: the zone's offset now.
+    const bool hasDate = utcParts[0] != 0 || utcParts[1] != 0 || utcParts[2] != 0;
+    const int64_t offset = hasDate ? LocalOffsetSeconds(utcParts, parts) : VSystem::GetGMTOffset(true);
     const int64_t magnitude = offset < 0 ? -offset : offset;
     if (timeOnly)
     {
@@ -509,10 +535,13 @@ bool VTime::FromRfc3339String(const VString& inText)
             offsetHours = -offsetHours;
             offsetMinutes = -offsetMinutes;
         }
-        FromLocalTime(Part16(year), Part16(month), Part16(day), h, mi, s, 0);
+        // The fields are the time at that offset from UTC, whatever the zone in force here (going
+        // through this zone's local time and today's offset gave another instant whenever the
+        // date's offset differs from today's).
+        FromUTCTime(Part16(year), Part16(month), Part16(day), h, mi, s, 0);
         if (!IsNull())
         {
-            AddSeconds(VSystem::GetGMTOffset(true) - (offsetHours * 60 + offsetMinutes) * 60);
+            AddSeconds(-(offsetHours * 60 + offsetMinutes) * 60);
         }
     }
     else

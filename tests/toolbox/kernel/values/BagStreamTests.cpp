@@ -212,7 +212,7 @@ Bytes Body(std::initializer_list<uint8_t> inBytes)
 
 TEST(BagStream, MalformedBodiesAreRefused)
 {
-    const VError invalid = MakeVError(kCOMPONENT_ZORN, 213);
+    const VError invalid = VE_PACKED_DATA_INVALID;
     struct Row
     {
         const char* fWhat;
@@ -261,10 +261,9 @@ TEST(BagStream, NestingIsCapped)
     Bag bag;
     EXPECT_EQ(Read(*bag, Chain(VValueBag::kMaxStreamDepth), false, false), VE_OK);
     EXPECT_EQ(bag->GetElementNamesCount(), 1);
-    EXPECT_EQ(Read(*bag, Chain(VValueBag::kMaxStreamDepth + 1), false, false),
-              MakeVError(kCOMPONENT_ZORN, 213));
+    EXPECT_EQ(Read(*bag, Chain(VValueBag::kMaxStreamDepth + 1), false, false), VE_PACKED_DATA_INVALID);
     EXPECT_TRUE(IsEmptyBag(*bag));
-    EXPECT_EQ(Read(*bag, Chain(100000), false, false), MakeVError(kCOMPONENT_ZORN, 213))
+    EXPECT_EQ(Read(*bag, Chain(100000), false, false), VE_PACKED_DATA_INVALID)
         << "a deep stream is refused, not a stack overflow";
 }
 

@@ -309,13 +309,21 @@ TEST(ScalarValues, RealXMLAndJSONTexts)
         {1e300, "1E+300", "1E+300"},
         {0.1, "0.1", "0.1"},
         {9007199254740991.0, "9007199254740991", "9007199254740991"},
-        {9007199254740992.0, "9.007199254741E+15", "9.007199254741E+15"},
-        {-0.0, "0", "0"},
+        {9007199254740992.0, "9007199254740992", "9007199254740992"},
+        {9007199254740994.0, "9007199254740994", "9007199254740994"},
+        {0.0, "0", "0"},
+        {-0.0, "-0", "-0"},
         {-12.0, "-12", "-12"},
         {-7.0, "-7", "-7"},
         {100.0, "100", "100"},
         {1234567.0, "1234567", "1234567"},
-        {1.0 / 3.0, "0.33333333333333", "0.33333333333333"},
+        {1.0 / 3.0, "0.3333333333333333", "0.3333333333333333"},
+        {900719925474090.1, "900719925474090.1", "900719925474090.1"},
+        {5e-324, "5E-324", "5E-324"},
+        {-2.2250738585072014e-308, "-2.2250738585072014E-308", "-2.2250738585072014E-308"},
+        {1.7976931348623157e308, "1.7976931348623157E+308", "1.7976931348623157E+308"},
+        {1.5e-7, "1.5E-07", "1.5E-07"},
+        {1e21, "1E+21", "1E+21"},
         {kNaN, "NaN", "null"},
         {kInf, "INF", "null"},
         {-kInf, "-INF", "null"},
@@ -328,6 +336,30 @@ TEST(ScalarValues, RealXMLAndJSONTexts)
         VReal::RealToJSONString(row.fValue, json);
         EXPECT_EQ(Text(xml), row.fXML) << row.fXML;
         EXPECT_EQ(Text(json), row.fJSON) << row.fJSON;
+    }
+}
+
+// The data forms are no copies unless every finite double reads back bit for bit, and no more
+// than 17 significant digits are ever needed.
+TEST(ScalarValues, RealDataFormsReadBackExactly)
+{
+    std::mt19937_64 random(20261211);
+    for (int i = 0; i < 50000; ++i)
+    {
+        const double value = std::bit_cast<double>(random());
+        if (!std::isfinite(value))
+        {
+            continue;
+        }
+        VString json;
+        VString xml;
+        VReal::RealToJSONString(value, json);
+        VReal::RealToXMLString(value, xml);
+        ASSERT_EQ(std::bit_cast<uint64_t>(json.GetReal()), std::bit_cast<uint64_t>(value)) << Text(json);
+        VReal back;
+        ASSERT_TRUE(back.FromXMLString(xml)) << Text(xml);
+        ASSERT_EQ(std::bit_cast<uint64_t>(back.GetReal()), std::bit_cast<uint64_t>(value)) << Text(xml);
+        ASSERT_LE(json.GetLength(), 24) << Text(json);
     }
 }
 

@@ -97,25 +97,57 @@ TEST_F(TimeText, Rfc3339Writer)
     }
 }
 
+// The local form carries the offset in force at the time written, not today's: July in Paris is
+// summer time whenever it is written (it gave "14:00:00+01:00" for 12:00Z when written in winter).
+// The text reads back as the same instant.
 TEST_F(TimeText, Rfc3339LocalForms)
 {
     struct Row
     {
         const char* fZone;
-        const char* fLocal; // the reference time there, without milliseconds
+        VTime fTime;
+        const char* fLocal; // without milliseconds
+        const char* fOffset;
     };
-    const Row rows[] = {{"Europe/Paris", "2026-12-09T11:30:05"}, {"America/New_York", "2026-12-09T05:30:05"}};
+    auto utc = [](int16_t inMonth, int16_t inHour)
+    {
+        VTime time;
+        time.FromUTCTime(2026, inMonth, 1, inHour, 0, 0, 250);
+        return time;
+    };
+    const Row rows[] = {
+        {"Europe/Paris", Reference(), "2026-12-09T11:30:05", "+01:00"},
+        {"Europe/Paris", utc(7, 12), "2026-07-01T14:00:00", "+02:00"},
+        {"Europe/Paris", utc(1, 12), "2026-01-01T13:00:00", "+01:00"},
+        {"Europe/Paris", utc(7, 23), "2026-07-02T01:00:00", "+02:00"},
+        {"America/New_York", Reference(), "2026-12-09T05:30:05", "-05:00"},
+        {"America/New_York", utc(7, 2), "2026-06-30T22:00:00", "-04:00"},
+        {"Asia/Kolkata", utc(7, 12), "2026-07-01T17:30:00", "+05:30"},
+    };
     for (const Row& row : rows)
     {
+        SCOPED_TRACE(std::string(row.fZone) + " " + row.fLocal);
         UseZone(row.fZone);
         const std::string local = row.fLocal;
-        // The offset is the zone's offset now, whatever the date's own.
-        EXPECT_EQ(Rfc3339(Reference(), 0), local + CurrentOffset()) << row.fZone;
-        EXPECT_EQ(Rfc3339(Reference(), 0 + 4), local.substr(11) + CurrentOffset()) << row.fZone;
-        EXPECT_EQ(Rfc3339(Reference(), 2), local + ".250") << row.fZone;
-        EXPECT_EQ(Rfc3339(Reference(), 2 + 32), local) << row.fZone;
-        EXPECT_EQ(Rfc3339(Reference(), 2 + 8), local.substr(0, 10)) << row.fZone;
+        EXPECT_EQ(Rfc3339(row.fTime, 0), local + row.fOffset);
+        EXPECT_EQ(Rfc3339(row.fTime, 0 + 4), local.substr(11) + row.fOffset);
+        EXPECT_EQ(Rfc3339(row.fTime, 2), local + ".250");
+        EXPECT_EQ(Rfc3339(row.fTime, 2 + 32), local);
+        EXPECT_EQ(Rfc3339(row.fTime, 2 + 8), local.substr(0, 10));
+        VString text;
+        row.fTime.GetRfc3339String(text, 0);
+        VTime back;
+        ASSERT_TRUE(back.FromRfc3339String(text));
+        // The local form with an offset has no milliseconds.
+        VTime whole;
+        whole.FromMilliseconds(row.fTime.GetMilliseconds() - row.fTime.GetMilliseconds() % 1000);
+        EXPECT_EQ(Describe(back), Describe(whole)) << "the same instant";
     }
+    // A time without a date has no instant: the zone's offset now.
+    UseZone("Europe/Paris");
+    VTime timeOnly;
+    timeOnly.FromUTCTime(0, 0, 0, 10, 30, 5, 0);
+    EXPECT_EQ(Rfc3339(timeOnly, 4), "10:30:05" + CurrentOffset());
 }
 
 TEST_F(TimeText, Rfc3339Reader)
