@@ -1,0 +1,3 @@
+#include "toolbox/kernel/memory/VMemStats.h"
+
+#include <gtest/gtest.h>
