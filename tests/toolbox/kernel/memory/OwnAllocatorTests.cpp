@@ -714,7 +714,7 @@ int RunRandomSteps(VCppMemMgr& ioManager, uint32_t inSeed, int inSteps)
 int RandomStepCount()
 {
 #if defined(__SANITIZE_THREAD__)
-    return 200000;
+    return 120000;
 #else
     return 1000000;
 #endif
