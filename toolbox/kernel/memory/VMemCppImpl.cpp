@@ -209,7 +209,9 @@ void VMemCppImpl::GetMemUsageInfo(size_t& outTotal, size_t& outUsed)
 void VMemCppImpl::_PushFree(VMemImplBlock* inBlock, uint32_t inSize)
 {
     inBlock->fState = -static_cast<int32_t>(inSize);
-    VMemImplBlock*& head = fFreeLists[GetExactStepFromSize(inSize)];
+    int step = GetExactStepFromSize(inSize);
+    VMemImplBlock*& head = fFreeLists[step];
+    fNonEmptySteps[step / 64] |= uint64_t{1} << (step % 64);
     inBlock->NextFree() = head;
     inBlock->PreviousFree() = nullptr;
     if (head != nullptr)
@@ -229,7 +231,12 @@ void VMemCppImpl::RemoveBlockFromChainList(VMemImplBlock* inBlock)
     }
     else
     {
-        fFreeLists[GetExactStepFromSize(inBlock->GetSize())] = next;
+        int step = GetExactStepFromSize(inBlock->GetSize());
+        fFreeLists[step] = next;
+        if (next == nullptr)
+        {
+            fNonEmptySteps[step / 64] &= ~(uint64_t{1} << (step % 64));
+        }
     }
     if (next != nullptr)
     {
@@ -292,6 +299,24 @@ void VMemCppImpl::_MarkUsed(VMemImplBlock* inBlock, uint32_t inSize, unsigned ch
                                            (inFlag != 0 ? VMemImplBlock::kStatePage : 0));
     inBlock->fTag = inTag;
     fUsedTotal += inSize;
+}
+
+int VMemCppImpl::_HighestNonEmptyStepAbove(int inStep) const
+{
+    for (int word = (kStepCount - 1) / 64; word >= 0 && (word + 1) * 64 - 1 > inStep; --word)
+    {
+        uint64_t bits = fNonEmptySteps[word];
+        int low = inStep + 1 - word * 64; // the lowest bit of this word that counts
+        if (low > 0)
+        {
+            bits &= ~uint64_t{0} << low;
+        }
+        if (bits != 0)
+        {
+            return word * 64 + 63 - __builtin_clzll(bits);
+        }
+    }
+    return -1;
 }
 
 VMemImplBlock* VMemCppImpl::_TakeFromList(VMemImplBlock* inBlock, size_t inBlockSize)
@@ -375,16 +400,10 @@ VMemImplBlock* VMemCppImpl::_MallocLarge(size_t inSize, unsigned char inFlag, un
         }
         else
         {
-            for (int higher = kStepCount - 1; higher > step; --higher)
+            int higher = _HighestNonEmptyStepAbove(step);
+            if (higher != -1 && fFreeLists[higher]->GetSize() >= blockSize)
             {
-                if (fFreeLists[higher] != nullptr)
-                {
-                    if (fFreeLists[higher]->GetSize() >= blockSize)
-                    {
-                        taken = _TakeFromList(fFreeLists[higher], blockSize);
-                    }
-                    break;
-                }
+                taken = _TakeFromList(fFreeLists[higher], blockSize);
             }
         }
     }
@@ -648,6 +667,10 @@ bool VMemCppImpl::Check(void*)
     size_t listed = 0;
     for (int step = 0; step < kStepCount; ++step)
     {
+        if (((fNonEmptySteps[step / 64] >> (step % 64)) & 1) != (fFreeLists[step] != nullptr ? 1 : 0))
+        {
+            return false;
+        }
         VMemImplBlock* previous = nullptr;
         for (VMemImplBlock* block = fFreeLists[step]; block != nullptr; block = block->NextFree())
         {

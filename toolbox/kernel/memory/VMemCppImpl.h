@@ -197,6 +197,8 @@ private:
                                    int inTag);
     void _FreeLarge(VMemImplBlock* inBlock);
     void _PushFree(VMemImplBlock* inBlock, uint32_t inSize);
+    // The highest step above inStep whose list is not empty; -1 when there is none.
+    int _HighestNonEmptyStepAbove(int inStep) const;
     // Tells the block after inBlock (or the region, when inBlock is its last) inBlock's size.
     void _UpdateNextPreviousSize(VMemImplBlock* inBlock);
     void _AddRegion(void* inMemory, size_t inSize, bool inPhysical);
@@ -207,6 +209,8 @@ private:
     int fSiblingCount = 0;
     VMemThreadImpl fSmallBlocks;
     VMemImplBlock* fFreeLists[kStepCount] = {};
+    // One bit per step whose list is not empty, so that the highest such list is found at once.
+    uint64_t fNonEmptySteps[(kStepCount + 63) / 64] = {};
     VMemImplAllocation* fRegions = nullptr;
     VMemImplBlock* fHint = nullptr;
     size_t fRegionTotal = 0;

@@ -99,7 +99,7 @@ void AppendCountLines(std::string& ioText, const std::map<uint64_t, VMemBlockCou
 
 } // namespace
 
-int64_t VMemStats::DumpToStream(VStream* inStream) const
+VError VMemStats::DumpToStream(VStream* inStream) const
 {
     if (inStream == nullptr)
     {
@@ -119,7 +119,7 @@ int64_t VMemStats::DumpToStream(VStream* inStream) const
     AppendTagLines(text, *this);
     VString string;
     string.FromBlock(text.data(), text.size(), CharSet::VTC_UTF_8);
-    return static_cast<int64_t>(inStream->PutText(string));
+    return inStream->PutText(string);
 }
 
 std::string VMemStats::_ComposeDump() const

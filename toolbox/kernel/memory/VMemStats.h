@@ -9,6 +9,8 @@
 // significant first, read as UTF-8.
 #pragma once
 
+#include "toolbox/kernel/errors/VError.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -51,7 +53,7 @@ public:
     void Clear();
 
     // Writes the short form with PutText; returns the stream's error.
-    int64_t DumpToStream(VStream* inStream) const;
+    VError DumpToStream(VStream* inStream) const;
     // The full form, starting with a line feed.
     void GetDumpText(VString& outText) const;
     void Dump() const;

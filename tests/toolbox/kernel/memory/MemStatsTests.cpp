@@ -36,7 +36,7 @@ std::string StreamText(const VMemStats& inStats)
 {
     VPtrStream stream;
     stream.OpenWriting();
-    EXPECT_EQ(inStats.DumpToStream(&stream), 0);
+    EXPECT_EQ(inStats.DumpToStream(&stream), VE_OK);
     stream.CloseWriting();
     return std::string(static_cast<const char*>(stream.GetDataPtr()), stream.GetDataSize());
 }
