@@ -298,9 +298,9 @@ bool VCppMemMgr::CheckBackEnds()
 void* VCppMemMgr::_Walk(size_t inSize, bool inVirtual, OsType inTag, int inSkip)
 {
     int count = static_cast<int>(fBackEnds.size());
-    for (int i = 0; i < count; ++i)
+    int index = fCurrentBackEnd;
+    for (int i = 0; i < count; ++i, index = index + 1 == count ? 0 : index + 1)
     {
-        int index = (fCurrentBackEnd + i) % count;
         if (index == inSkip || index == fPurgedBackEnd)
         {
             continue;
