@@ -474,12 +474,9 @@ bool VMemCppImpl::_Locate(const void* inPointer, Located& outWhere, bool inWalkF
         {
             return false;
         }
+        // The page lies inside the region, so its header can be read; naming this back end's
+        // small-block allocator is what tells a page from other bytes.
         auto* page = reinterpret_cast<VPageAllocationImpl*>(const_cast<char*>(word) - offset);
-        auto* large = reinterpret_cast<VMemImplBlock*>(reinterpret_cast<char*>(page) - sizeof(VMemImplBlock));
-        if (large->fRegion != region || !large->IsUsed() || (large->fState & VMemImplBlock::kStatePage) == 0)
-        {
-            return false;
-        }
         VMemCppImpl* owner = region->fOwner;
         if (page->fAllocator != &owner->fSmallBlocks || page->fBlockSize == 0 ||
             (offset - VPageAllocationImpl::kHeaderSize) % page->fBlockSize != 0 ||
