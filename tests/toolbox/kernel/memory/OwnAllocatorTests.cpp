@@ -719,7 +719,7 @@ int RunRandomSteps(VCppMemMgr& ioManager, uint32_t inSeed, int inSteps)
 int RandomStepCount()
 {
 #if defined(__SANITIZE_THREAD__)
-    return 120000;
+    return 60000;
 #else
     return 1000000;
 #endif
