@@ -31,6 +31,9 @@ public:
     // The process-wide memory manager: built before main by a static initialiser, deleted at exit.
     // Null before it exists and after it is gone; code that allocates blocks must allow for that.
     static VCppMemMgr* sCppMemMgr;
+    // A second manager a program may install for its own use; the toolbox does not read it. It is
+    // cleared together with sCppMemMgr at exit.
+    static VCppMemMgr* sAlternateCppMemMgr;
 };
 
 } // namespace zorn

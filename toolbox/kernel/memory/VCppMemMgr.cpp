@@ -2,6 +2,7 @@
 
 #include "platform/Bundle.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/memory/IMemCppImpl.h"
 #include "toolbox/kernel/memory/VMemCppImpl.h"
 #include "toolbox/kernel/memory/VMemStats.h"
 #include "toolbox/kernel/memory/VMemoryHog.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -16,13 +18,19 @@ namespace zorn
 {
 
 VCppMemMgr* VObject::sCppMemMgr = nullptr;
+VCppMemMgr* VObject::sAlternateCppMemMgr = nullptr;
 
 namespace
 {
 constexpr OsType kTagGrow = MakeOsType('g', 'r', 'o', 'w');
 
+IMemCppImpl* MakeOwnBackEnd(int inIndex)
+{
+    return new (std::nothrow) VMemCppImpl(inIndex);
+}
+
 // Constant-initialised, so that it can be read by the static initialiser below.
-constinit std::atomic<VCppMemMgr::BackEndFactory> sBackEndFactory{nullptr};
+constinit std::atomic<VCppMemMgr::BackEndFactory> sBackEndFactory{&MakeOwnBackEnd};
 
 bool EqualsIgnoringASCIICase(const std::string& inText, const char* inExpected)
 {
@@ -61,6 +69,7 @@ struct MemMgrLifetime
     {
         delete VObject::sCppMemMgr;
         VObject::sCppMemMgr = nullptr;
+        VObject::sAlternateCppMemMgr = nullptr;
     }
 };
 __attribute__((init_priority(101))) MemMgrLifetime sMemMgrLifetime;
@@ -78,7 +87,7 @@ VCppMemMgr::VCppMemMgr(EAllocatorKind inKind, bool inOption1, bool inOption2)
 
 VCppMemMgr::~VCppMemMgr()
 {
-    for (VMemCppImpl* backEnd : fBackEnds)
+    for (IMemCppImpl* backEnd : fBackEnds)
     {
         delete backEnd;
     }
@@ -123,7 +132,16 @@ VCppMemMgr::EAllocatorKind VCppMemMgr::ResolveAllocatorKind(EAllocatorKind inKin
     {
         return inKind;
     }
-    std::optional<std::string> choice = platform::GetMainBundleInfoString("MemoryAllocator");
+    std::optional<std::string> choice;
+    const char* variable = std::getenv("ZORN_MEMORY_ALLOCATOR");
+    if (variable != nullptr && variable[0] != 0)
+    {
+        choice = variable;
+    }
+    else
+    {
+        choice = platform::GetMainBundleInfoString("MemoryAllocator");
+    }
     return choice && EqualsIgnoringASCIICase(*choice, "zorn") ? eAllocatorOwn : eAllocatorStdLib;
 }
 
@@ -143,7 +161,7 @@ void VCppMemMgr::_Init(EAllocatorKind inKind, bool inOption1, bool inOption2)
         {
             for (int i = 0; i < kOwnBackEndCount; ++i)
             {
-                VMemCppImpl* backEnd = factory(i);
+                IMemCppImpl* backEnd = factory(i);
                 if (backEnd == nullptr)
                 {
                     break;
@@ -155,7 +173,7 @@ void VCppMemMgr::_Init(EAllocatorKind inKind, bool inOption1, bool inOption2)
         {
             fStdLib = false;
             fCurrentBackEnd = 0;
-            for (VMemCppImpl* backEnd : fBackEnds)
+            for (IMemCppImpl* backEnd : fBackEnds)
             {
                 backEnd->Init(this);
                 // Without it no back end would hold memory until AddVirtualAllocation, and every
@@ -166,7 +184,7 @@ void VCppMemMgr::_Init(EAllocatorKind inKind, bool inOption1, bool inOption2)
             return;
         }
         // No own allocator in this program: C-library mode serves instead.
-        for (VMemCppImpl* backEnd : fBackEnds)
+        for (IMemCppImpl* backEnd : fBackEnds)
         {
             delete backEnd;
         }
@@ -187,28 +205,102 @@ void VCppMemMgr::_Init(EAllocatorKind inKind, bool inOption1, bool inOption2)
 
 void* VCppMemMgr::Malloc(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd)
 {
-    if (fStdLib)
-    {
-        return fStdLibBackEnd->Malloc(inSize, 0, inVirtual ? 1 : 0, static_cast<int>(inTag));
-    }
-    return _MallocOwn(inSize, inVirtual, inTag, inPreferredBackEnd, true);
+    void* block = fStdLib ? fStdLibBackEnd->Malloc(inSize, 0, inVirtual ? 1 : 0, static_cast<int>(inTag))
+                          : _MallocOwn(inSize, inVirtual, inTag, inPreferredBackEnd, true);
+    return fRecording.load(std::memory_order_relaxed) ? _RecordBlock(block, inSize, inTag) : block;
 }
 
 void* VCppMemMgr::TryToMalloc(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd)
 {
+    void* block = fStdLib ? fStdLibBackEnd->Malloc(inSize, 0, inVirtual ? 1 : 0, static_cast<int>(inTag))
+                          : _MallocOwn(inSize, inVirtual, inTag, inPreferredBackEnd, false);
+    return fRecording.load(std::memory_order_relaxed) ? _RecordBlock(block, inSize, inTag) : block;
+}
+
+void* VCppMemMgr::_RecordBlock(void* inBlock, size_t inSize, OsType inTag)
+{
+    if (inBlock == nullptr)
+    {
+        return inBlock;
+    }
+    std::lock_guard lock(fMutex);
+    VDebugBlockInfo info;
+    info.fSize = inSize;
+    info.fTag = static_cast<int32_t>(inTag);
+    fLeaksChecker.RegisterBlock(info.fCrawl);
+    if (info.fCrawl.GetCount() >= 1)
+    {
+        fDebugBlocks.Add(inBlock, info);
+        fHasDebugBlocks.store(!fDebugBlocks.IsEmpty());
+    }
+    return inBlock;
+}
+
+void VCppMemMgr::_ForgetBlock(void* inBlock)
+{
+    std::lock_guard lock(fMutex);
+    VDebugBlockInfo info;
+    if (fDebugBlocks.Remove(inBlock, info))
+    {
+        fLeaksChecker.UnregisterBlock(info.fCrawl);
+        fHasDebugBlocks.store(!fDebugBlocks.IsEmpty());
+    }
+}
+
+bool VCppMemMgr::SetLeaksCheck(bool inEnabled)
+{
+    std::lock_guard lock(fMutex);
+    fRecording.store(inEnabled);
+    return fLeaksChecker.SetLeaksCheck(inEnabled);
+}
+
+void VCppMemMgr::SetLeaksStackFramesToSkip(int inCount)
+{
+    std::lock_guard lock(fMutex);
+    fLeaksChecker.SetStackFramesToSkip(inCount);
+}
+
+int32_t VCppMemMgr::GetRecordedBlockCount()
+{
+    std::lock_guard lock(fMutex);
+    return fLeaksChecker.GetRecordedBlockCount();
+}
+
+bool VCppMemMgr::DumpLeaks(const char* inName)
+{
+    std::lock_guard lock(fMutex);
+    FILE* file = fLeaksChecker.OpenDumpFile(inName);
+    if (file == nullptr)
+    {
+        return false;
+    }
+    fDebugBlocks.Dump(file);
+    return std::fclose(file) == 0;
+}
+
+bool VCppMemMgr::CheckBackEnds()
+{
     if (fStdLib)
     {
-        return fStdLibBackEnd->Malloc(inSize, 0, inVirtual ? 1 : 0, static_cast<int>(inTag));
+        return true;
     }
-    return _MallocOwn(inSize, inVirtual, inTag, inPreferredBackEnd, false);
+    std::lock_guard lock(fMutex);
+    for (IMemCppImpl* backEnd : fBackEnds)
+    {
+        if (!backEnd->Check(nullptr))
+        {
+            return false;
+        }
+    }
+    return true;
 }
 
 void* VCppMemMgr::_Walk(size_t inSize, bool inVirtual, OsType inTag, int inSkip)
 {
     int count = static_cast<int>(fBackEnds.size());
-    for (int i = 0; i < count; ++i)
+    int index = fCurrentBackEnd;
+    for (int i = 0; i < count; ++i, index = index + 1 == count ? 0 : index + 1)
     {
-        int index = (fCurrentBackEnd + i) % count;
         if (index == inSkip || index == fPurgedBackEnd)
         {
             continue;
@@ -305,6 +397,10 @@ void* VCppMemMgr::Calloc(int inCount, size_t inSize, OsType inTag)
 
 void VCppMemMgr::Free(void* inBlock)
 {
+    if (fHasDebugBlocks.load(std::memory_order_relaxed) && inBlock != nullptr)
+    {
+        _ForgetBlock(inBlock);
+    }
     if (fStdLib)
     {
         fStdLibBackEnd->Free(inBlock);
@@ -328,12 +424,17 @@ void* VCppMemMgr::Realloc(void* inBlock, size_t inSize)
         Free(inBlock);
         return nullptr;
     }
+    size_t oldSize = GetPtrSize(inBlock);
+    if (!fStdLib && oldSize == 0)
+    {
+        return nullptr; // no live block of the back ends: nothing to move
+    }
     void* block = Malloc(inSize, false, kTagGrow, -1);
     if (block == nullptr)
     {
         return nullptr;
     }
-    std::memcpy(block, inBlock, std::min(GetPtrSize(inBlock), inSize));
+    std::memcpy(block, inBlock, std::min(oldSize, inSize));
     Free(inBlock);
     return block;
 }
@@ -360,7 +461,21 @@ bool VCppMemMgr::CheckPtr(const void* inBlock) const
 
 bool VCppMemMgr::CheckVObject(const void* inObject) const
 {
-    return inObject != nullptr && reinterpret_cast<uintptr_t>(inObject) % alignof(void*) == 0;
+    if (inObject == nullptr || reinterpret_cast<uintptr_t>(inObject) % alignof(void*) != 0)
+    {
+        return false;
+    }
+    if (fStdLib || fBackEnds.empty())
+    {
+        return true;
+    }
+    std::lock_guard lock(fMutex);
+    auto* backEnd = dynamic_cast<VMemCppImpl*>(fBackEnds.front());
+    if (backEnd == nullptr || !backEnd->OwnsAddress(inObject))
+    {
+        return true;
+    }
+    return backEnd->IsLiveVirtualBlock(inObject);
 }
 
 void VCppMemMgr::PurgeMem(int inBackEndIndex)
@@ -449,7 +564,7 @@ int32_t VCppMemMgr::CountVirtualAllocations()
     }
     std::lock_guard lock(fMutex);
     int32_t count = 0;
-    for (VMemCppImpl* backEnd : fBackEnds)
+    for (IMemCppImpl* backEnd : fBackEnds)
     {
         count += backEnd->CountAllocations();
     }
@@ -464,7 +579,7 @@ size_t VCppMemMgr::GetAllocatedMem()
     }
     std::lock_guard lock(fMutex);
     size_t total = 0;
-    for (VMemCppImpl* backEnd : fBackEnds)
+    for (IMemCppImpl* backEnd : fBackEnds)
     {
         total += backEnd->GetTotalAllocation();
     }
@@ -488,7 +603,7 @@ void VCppMemMgr::GetMemUsageInfo(size_t& outTotal, size_t& outUsed)
     std::lock_guard lock(fMutex);
     outTotal = 0;
     outUsed = 0;
-    for (VMemCppImpl* backEnd : fBackEnds)
+    for (IMemCppImpl* backEnd : fBackEnds)
     {
         size_t total = 0;
         size_t used = 0;

@@ -6,23 +6,31 @@
 //
 // Two modes, chosen once at construction:
 //  - C-library mode: every call goes to malloc, free and malloc_usable_size, without a lock.
-//  - Own-allocator mode: four back ends (VMemCppImpl) take requests in turn under one recursive
+//  - Own-allocator mode: four back ends (IMemCppImpl) take requests in turn under one recursive
 //    mutex, starting from a current back end; when none can serve, the purge handler is asked to
 //    free memory in one back end after the other. The back ends are made by the factory installed
-//    with SetBackEndFactory; with no factory installed the manager runs in C-library mode. Each
-//    back end gets auto-allocation from the start, so it can obtain memory as soon as it is made,
-//    and requests up to the maximum object size are passed to it; AddVirtualAllocation adds large
-//    regions ahead of need.
+//    with SetBackEndFactory, the own block allocator (VMemCppImpl) by default; with no factory the
+//    manager runs in C-library mode. Each back end gets auto-allocation from the start, so it can
+//    obtain memory as soon as it is made, and requests up to the maximum object size are passed to
+//    it; AddVirtualAllocation adds large regions ahead of need.
 //
-// The allocator kind eAllocatorDefault reads the main bundle's Info.plist key "MemoryAllocator":
-// "zorn" in any case selects the own allocator; no key, "stdlib" or anything else, C-library mode.
+// The allocator kind eAllocatorDefault reads the environment variable ZORN_MEMORY_ALLOCATOR, then
+// the main bundle's Info.plist key "MemoryAllocator": "zorn" in any case selects the own allocator;
+// "stdlib" or anything else, C-library mode. The variable, when set and not empty, wins over
+// Info.plist, so that a whole test run can use the own allocator.
+//
+// Leak checking (SetLeaksCheck, off by default) records the call stack of every block allocated
+// while it is on, until the block is freed; DumpLeaks writes the blocks still recorded into the
+// leak report beside the bundle (VLeaksChecker).
 //
 // Every allocation failure gives null; the manager raises no error of its own.
 #pragma once
 
 #include "toolbox/kernel/base/ZornTypes.h"
 #include "toolbox/kernel/locks/VCriticalSection.h"
+#include "toolbox/kernel/memory/VLeaksChecker.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -32,7 +40,7 @@
 namespace zorn
 {
 
-class VMemCppImpl;
+class IMemCppImpl;
 class VMemCppImpl_stdlib;
 class VMemoryHog;
 class VMemStats;
@@ -52,7 +60,7 @@ public:
     // PurgeMem) and whether this is the first purge of the request; returns the bytes it freed.
     using PurgeHandlerProc = size_t (*)(int inBackEndIndex, size_t inSize, bool inFirstCall);
     // Makes the back end of the given index (0 to 3); null when it cannot.
-    using BackEndFactory = VMemCppImpl* (*)(int inIndex);
+    using BackEndFactory = IMemCppImpl* (*)(int inIndex);
 
     static constexpr int kOwnBackEndCount = 4;
     // A request of at least this size to AddVirtualAllocation adds regions; smaller ones are ignored.
@@ -94,9 +102,22 @@ public:
     size_t GetPtrSize(const void* inBlock) const;
     // Whether inBlock looks like a live block of this manager (in C-library mode: not null).
     bool CheckPtr(const void* inBlock) const;
-    // Whether inObject may be a live VObject. The manager does not allocate objects, so only the
-    // pointer's form is checked: not null and aligned for a pointer.
+    // Whether inObject may be a live VObject: not null and aligned for a pointer. In own-allocator
+    // mode a pointer into the back ends' memory must moreover be the start of a live block that was
+    // asked for as virtual, so a freed object there is refused. Objects elsewhere (the standard
+    // operator new, the stack) cannot be checked further: a dangling pointer to one still passes.
     bool CheckVObject(const void* inObject) const;
+    // Runs every back end's consistency check; true in C-library mode.
+    bool CheckBackEnds();
+
+    // Turns the recording of allocation call stacks on or off; returns the previous state.
+    bool SetLeaksCheck(bool inEnabled);
+    void SetLeaksStackFramesToSkip(int inCount);
+    // The number of blocks recorded and not yet freed.
+    int32_t GetRecordedBlockCount();
+    // Writes the leak report of inName: its head, then each recorded block with its call stack.
+    // False when the report cannot be opened.
+    bool DumpLeaks(const char* inName);
 
     // Runs the purge handler for one back end (0 for -1) outside the mutex, after waiting for a
     // purge that another thread runs. Does nothing in C-library mode.
@@ -129,6 +150,12 @@ public:
 
     bool IsStdLibMode() const { return fStdLib; }
     int GetBackEndCount() const { return static_cast<int>(fBackEnds.size()); }
+    // The back end of the index, or null.
+    IMemCppImpl* GetBackEnd(int inIndex) const
+    {
+        return inIndex >= 0 && inIndex < GetBackEndCount() ? fBackEnds[static_cast<size_t>(inIndex)]
+                                                           : nullptr;
+    }
     size_t GetMaxObjectSize() const { return fMaxObjectSize; }
 
 private:
@@ -137,6 +164,8 @@ private:
     // Asks the back ends in turn from the current one; called with the mutex held.
     void* _Walk(size_t inSize, bool inVirtual, OsType inTag, int inSkip);
     bool _IsPurgeRunningElsewhere() const;
+    void* _RecordBlock(void* inBlock, size_t inSize, OsType inTag);
+    void _ForgetBlock(void* inBlock);
     void _EndPurge();
 
     // Guards everything of own mode below. The purge event is a condition on it: a thread that
@@ -148,7 +177,7 @@ private:
 
     bool fStdLib = true;
     VMemCppImpl_stdlib* fStdLibBackEnd = nullptr;
-    std::vector<VMemCppImpl*> fBackEnds;
+    std::vector<IMemCppImpl*> fBackEnds;
     int fCurrentBackEnd = 0;
     int fPurgedBackEnd = -1;
     size_t fMaxBlockSize = 0;
@@ -159,6 +188,13 @@ private:
 
     VCriticalSection fHogLock;
     std::vector<VMemoryHog*> fHogs;
+
+    // Guarded by fMutex in both modes; fRecording mirrors the checker's state for the
+    // allocation paths of C-library mode, which take no lock otherwise.
+    VLeaksChecker fLeaksChecker;
+    VDebugBlockInfoPool fDebugBlocks;
+    std::atomic<bool> fRecording{false};
+    std::atomic<bool> fHasDebugBlocks{false};
 };
 
 // Block allocation over the process memory manager; all answer null when it does not exist.

@@ -525,9 +525,10 @@ public:
     // precisions before S, A and V are read (a '*' takes its argument) and ignored. Every other
     // conversion is the C library's; its arguments are taken by their real types (length
     // modifiers hh h l ll L j z t q), so object pointers are found after any mix of them.
-    // An object pointer is checked by VCppMemMgr::CheckVObject, which sees only that it is not
-    // null and aligned: a wild pointer is NOT caught and will crash. A null pointer gives
-    // "@@invalid VObject@@"; an object of the wrong class "@@invalid VString@@" or
+    // An object pointer is checked by VCppMemMgr::CheckVObject: it must be non-null and aligned,
+    // and, in own-allocator mode, a pointer into the manager's memory must be a live block asked
+    // for as virtual; any other wild or dangling pointer is NOT caught and will crash. A null
+    // pointer gives "@@invalid VObject@@"; an object of the wrong class "@@invalid VString@@" or
     // "@@invalid VValueSingle@@". %n is refused: it is copied as text, takes no argument and
     // writes nothing. Positional arguments ("%1$d", and "%*2d", which the C library would read
     // as one) are not supported: they are copied as text, as are unknown and unfinished

@@ -1,7 +1,7 @@
 #include "platform/Bundle.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/memory/IMemCppImpl.h"
 #include "toolbox/kernel/memory/VCppMemMgr.h"
-#include "toolbox/kernel/memory/VMemCppImpl.h"
 #include "toolbox/kernel/memory/VMemStats.h"
 #include "toolbox/kernel/memory/VMemoryHog.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -17,6 +17,8 @@
 #include <malloc.h>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -51,10 +53,10 @@ struct TestArena
 
 TestArena* gArena = nullptr;
 
-class TestBackEnd : public VMemCppImpl
+class TestBackEnd : public IMemCppImpl
 {
 public:
-    TestBackEnd(int inIndex, TestArena& ioArena) : VMemCppImpl(inIndex), fArena(ioArena) {}
+    TestBackEnd(int inIndex, TestArena& ioArena) : IMemCppImpl(inIndex), fArena(ioArena) {}
     ~TestBackEnd() override
     {
         for (auto& [owner, region] : fArena.fRegions)
@@ -138,7 +140,7 @@ private:
     TestArena& fArena;
 };
 
-VMemCppImpl* MakeTestBackEnd(int inIndex)
+IMemCppImpl* MakeTestBackEnd(int inIndex)
 {
     return new TestBackEnd(inIndex, *gArena);
 }
@@ -147,7 +149,10 @@ TEST(MemMgrCLibrary, ProcessManagerServesMallocBlocks)
 {
     VCppMemMgr* manager = VObject::sCppMemMgr;
     ASSERT_NE(manager, nullptr) << "built before main";
-    EXPECT_TRUE(manager->IsStdLibMode()) << "a test program has no Info.plist";
+    if (!manager->IsStdLibMode())
+    {
+        GTEST_SKIP() << "the run chose the own allocator (ZORN_MEMORY_ALLOCATOR)";
+    }
 
     void* block = VMemory::NewPtr(100, kTagMemb);
     ASSERT_NE(block, nullptr);
@@ -247,9 +252,23 @@ protected:
         fs::create_directories(fFolder / "Contents");
         fPreviousFactory = VCppMemMgr::SetBackEndFactory(&MakeTestBackEnd);
         gArena = &fArena;
+        // A run in own-allocator mode sets the variable; these tests decide it themselves.
+        if (const char* variable = std::getenv("ZORN_MEMORY_ALLOCATOR"))
+        {
+            fSavedVariable = variable;
+        }
+        ::unsetenv("ZORN_MEMORY_ALLOCATOR");
     }
     void TearDown() override
     {
+        if (fSavedVariable)
+        {
+            ::setenv("ZORN_MEMORY_ALLOCATOR", fSavedVariable->c_str(), 1);
+        }
+        else
+        {
+            ::unsetenv("ZORN_MEMORY_ALLOCATOR");
+        }
         VCppMemMgr::SetBackEndFactory(fPreviousFactory);
         gArena = nullptr;
         platform::SetMainBundleFolderForTests("");
@@ -265,6 +284,7 @@ protected:
     fs::path fFolder;
     VCppMemMgr::BackEndFactory fPreviousFactory = nullptr;
     TestArena fArena;
+    std::optional<std::string> fSavedVariable;
 };
 
 TEST_F(AllocatorChoice, InfoPlistDecidesTheDefaultKind)
@@ -298,6 +318,31 @@ TEST_F(AllocatorChoice, InfoPlistDecidesTheDefaultKind)
     }
     EXPECT_EQ(VCppMemMgr::ResolveAllocatorKind(VCppMemMgr::eAllocatorStdLib), VCppMemMgr::eAllocatorStdLib)
         << "explicit kinds ignore Info.plist";
+}
+
+TEST_F(AllocatorChoice, EnvironmentVariableWinsOverInfoPlist)
+{
+    struct Row
+    {
+        const char* fWhat;
+        const char* fPlist;
+        const char* fVariable;
+        VCppMemMgr::EAllocatorKind fKind;
+    };
+    const Row rows[] = {
+        {"variable zorn over stdlib", "stdlib", "Zorn", VCppMemMgr::eAllocatorOwn},
+        {"variable stdlib over zorn", "zorn", "stdlib", VCppMemMgr::eAllocatorStdLib},
+        {"empty variable: Info.plist decides", "zorn", "", VCppMemMgr::eAllocatorOwn},
+    };
+    for (const Row& row : rows)
+    {
+        UseInfoPlist(std::string("<key>MemoryAllocator</key><string>") + row.fPlist + "</string>");
+        ::setenv("ZORN_MEMORY_ALLOCATOR", row.fVariable, 1);
+        EXPECT_EQ(VCppMemMgr::ResolveAllocatorKind(VCppMemMgr::eAllocatorDefault), row.fKind) << row.fWhat;
+        EXPECT_EQ(VCppMemMgr::ResolveAllocatorKind(VCppMemMgr::eAllocatorStdLib),
+                  VCppMemMgr::eAllocatorStdLib)
+            << row.fWhat << ": explicit kinds ignore it";
+    }
 }
 
 TEST_F(AllocatorChoice, OwnKindWithoutBackEndsFallsBackToCLibrary)
