@@ -428,9 +428,7 @@ VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTa
 {
     // The new tree is made whole under a hidden sibling, then exchanged with the old one, so a
     // failed copy never costs the old target.
-    VString targetName;
-    inTarget.GetName(targetName);
-    VString stagingName = VString(".") + targetName + VString(XLinuxCopyEngine::MakeStagingSuffix().c_str());
+    VString stagingName(XLinuxCopyEngine::MakeStagingName().c_str());
     VRefPtr<VFolder> staging(new VFolder(inDestination, stagingName, FPS_NATIVE), true);
     VError code = fImpl.CopyToNonExistingFolder(inDestination, stagingName);
     if (code != VE_OK)

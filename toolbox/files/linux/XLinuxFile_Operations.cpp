@@ -7,8 +7,12 @@
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFilePath.h"
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxErrno.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 #include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxFolder.h"
+#include "toolbox/files/linux/XLinuxStaging.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/values/VTime.h"
 
@@ -869,6 +873,81 @@ VError XLinuxFile::MakeFolder(const char* inPath)
     return failure == EEXIST && FolderExists(inPath) ? VE_OK : Errno(failure);
 }
 
+namespace
+{
+
+// Writes all of inData at the descriptor's offset; 0 or the errno.
+int WriteAll(int inFd, const void* inData, size_t inSize)
+{
+    const auto* bytes = static_cast<const char*>(inData);
+    for (size_t done = 0; done < inSize;)
+    {
+        const ssize_t written = ::write(inFd, bytes + done, inSize - done);
+        if (written < 0)
+        {
+            if (errno == EINTR)
+            {
+                continue;
+            }
+            return errno;
+        }
+        done += static_cast<size_t>(written);
+    }
+    return 0;
+}
+
+// The new content over the old one in the same file: for a writable file in a folder that cannot
+// hold a sibling. A crash midway leaves a mixed file.
+VError RewriteInPlace(const std::string& inTarget, const void* inData, size_t inSize)
+{
+    XLinuxFd fd(::open(inTarget.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.IsOpen())
+    {
+        return LastErrno();
+    }
+    int failure = WriteAll(fd.Get(), inData, inSize);
+    if (failure == 0 && ::ftruncate(fd.Get(), static_cast<off_t>(inSize)) != 0)
+    {
+        failure = errno;
+    }
+    if (failure == 0 && ::fsync(fd.Get()) != 0)
+    {
+        failure = errno;
+    }
+    if (const int closing = fd.Close(); failure == 0)
+    {
+        failure = closing;
+    }
+    return Errno(failure);
+}
+
+// What the new file takes over from the old one: the owner as root, else the group where the
+// caller belongs to it; extended attributes (ACLs among them) that the caller may set; the mode.
+int TakeOverAttributes(int inOld, const struct stat& inStatus, int inNew)
+{
+    if (::geteuid() == 0)
+    {
+        if (::fchown(inNew, inStatus.st_uid, inStatus.st_gid) != 0)
+        {
+            return errno;
+        }
+    }
+    else if (inStatus.st_gid != ::getegid())
+    {
+        ::fchown(inNew, static_cast<uid_t>(-1), inStatus.st_gid); // refused outside the group
+    }
+    if (inOld >= 0)
+    {
+        if (const int failure = XLinuxCopyEngine::CopyExtendedAttributes(inOld, inNew); failure != 0)
+        {
+            return failure;
+        }
+    }
+    return ::fchmod(inNew, inStatus.st_mode & 07777) == 0 ? 0 : errno;
+}
+
+} // namespace
+
 VError XLinuxFile::SetContent(const void* inData, size_t inSize) const
 {
     std::string target;
@@ -885,89 +964,59 @@ VError XLinuxFile::SetContent(const void* inData, size_t inSize) const
     }
     // The old file is locked as an exclusive open would lock it, so that a file another descriptor
     // holds locked is refused (EACCES) rather than replaced under it.
-    int oldFd = -1;
+    XLinuxFd oldFd;
     if (replacing)
     {
-        oldFd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (oldFd >= 0 && ::flock(oldFd, LOCK_EX | LOCK_NB) != 0)
+        oldFd.Reset(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (oldFd.IsOpen() && ::flock(oldFd.Get(), LOCK_EX | LOCK_NB) != 0)
         {
-            int failure = errno == EWOULDBLOCK ? EACCES : errno;
-            ::close(oldFd);
-            return Errno(failure);
+            return Errno(errno == EWOULDBLOCK ? EACCES : errno);
         }
     }
-    struct OldFileLock
-    {
-        int fFd;
-        ~OldFileLock()
-        {
-            if (fFd >= 0)
-            {
-                ::close(fFd);
-            }
-        }
-    } oldLock{oldFd};
-    const std::string temporary = TemporarySibling(target);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
+    XLinuxFd folder(XLinuxFolder::OpenPath(FolderOf(target), O_RDONLY | O_DIRECTORY));
+    if (!folder.IsOpen())
     {
         return LastErrno();
     }
-    int failure = 0;
-    if (replacing)
+    XLinuxStaging::RemoveLeftovers(folder.Get());
+    const std::string name = NameOf(target);
+    const std::string staging = XLinuxStaging::MakeName();
+    XLinuxFd fd(::openat(folder.Get(), staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.IsOpen())
     {
-        if (::geteuid() == 0)
+        const int failure = errno;
+        if (replacing && (failure == EACCES || failure == EPERM) && ::access(target.c_str(), W_OK) == 0)
         {
-            // Only root can give a file away; elsewhere the new file is the caller's.
-            if (::fchown(fd, old.st_uid, old.st_gid) != 0)
-            {
-                failure = errno;
-            }
+            return RewriteInPlace(target, inData, inSize);
         }
-        if (::fchmod(fd, old.st_mode & 07777) != 0)
-        {
-            failure = errno;
-        }
+        return Errno(failure);
     }
-    const auto* bytes = static_cast<const char*>(inData);
-    size_t done = 0;
-    while (failure == 0 && done < inSize)
+    int failure = replacing ? TakeOverAttributes(oldFd.Get(), old, fd.Get()) : 0;
+    if (failure == 0)
     {
-        ssize_t written = ::write(fd, bytes + done, inSize - done);
-        if (written < 0)
-        {
-            if (errno != EINTR)
-            {
-                failure = errno;
-            }
-            continue;
-        }
-        done += static_cast<size_t>(written);
+        failure = WriteAll(fd.Get(), inData, inSize);
     }
-    if (failure == 0 && ::fsync(fd) != 0)
+    if (failure == 0 && ::fsync(fd.Get()) != 0)
     {
         failure = errno;
     }
-    if (::close(fd) != 0 && failure == 0)
+    if (const int closing = fd.Close(); failure == 0)
     {
-        failure = errno;
+        failure = closing;
     }
-    if (failure == 0 && ::rename(temporary.c_str(), target.c_str()) != 0)
+    if (failure == 0)
     {
-        failure = errno;
+        failure = XLinuxStaging::Place(XLinuxCopyEngine::GetCalls(), folder.Get(), staging.c_str(),
+                                       folder.Get(), name.c_str(), XLinuxStaging::Placement::kReplace);
     }
     if (failure != 0)
     {
-        ::unlink(temporary.c_str());
+        ::unlinkat(folder.Get(), staging.c_str(), 0);
         return Errno(failure);
     }
     // The new name must survive a crash as well as the bytes.
-    int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0)
-    {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    ::fsync(folder.Get());
+    XLinuxStaging::NoteChanged(folder.Get());
     return VE_OK;
 }
 

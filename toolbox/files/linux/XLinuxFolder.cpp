@@ -7,6 +7,7 @@
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxErrno.h"
 #include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxStaging.h"
 
 #include <fcntl.h>
 #include <fts.h>
@@ -516,10 +517,9 @@ bool XLinuxFolder::ContainsRealPath(const std::string& inPosixPath) const
 VError XLinuxFolder::ExchangePaths(const std::string& inFirst, const std::string& inSecond)
 {
     // Through the copy engine's calls, so that tests can make the exchange fail as its copies do.
-    return XLinuxCopyEngine::GetCalls().fRenameat2(AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
-                                                   WithoutFinalSlash(inSecond).c_str(), RENAME_EXCHANGE) == 0
-               ? VE_OK
-               : LastErrno();
+    return Errno(XLinuxStaging::Place(
+        XLinuxCopyEngine::GetCalls(), AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
+        WithoutFinalSlash(inSecond).c_str(), XLinuxStaging::Placement::kExchange));
 }
 
 VError XLinuxFolder::RemoveTree(const std::string& inPosixPath)
