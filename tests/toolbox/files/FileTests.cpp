@@ -16,10 +16,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -535,6 +537,117 @@ TEST_F(Files, SetContentKilledMidwayLeavesOldOrNew)
         std::string now = Read(path);
         EXPECT_TRUE(now == first || now == second) << "round " << round << ": " << now.size() << " bytes";
     }
+    // What the killed writers left goes with the next write to the folder.
+    ASSERT_EQ(FileAt(path)->SetContent("end", 3), VE_OK);
+    EXPECT_EQ(Names(fFolder), std::vector<std::string>{"killed.bin"});
+}
+
+TEST_F(Files, SetContentTakesNamesOfAnyLegalLength)
+{
+    const std::string path = PathOf(std::string(255, 'n'));
+    ASSERT_EQ(FileAt(path)->SetContent("new", 3), VE_OK);
+    ASSERT_EQ(FileAt(path)->SetContent("again", 5), VE_OK);
+    EXPECT_EQ(Read(path), "again");
+    EXPECT_EQ(Names(fFolder).size(), 1U);
+}
+
+namespace
+{
+
+// A POSIX access ACL in the kernel's extended-attribute form: the owner rw, user 1234 r, the
+// group rw, the mask rw, others r.
+std::string SampleAccessACL()
+{
+    struct Entry
+    {
+        uint16_t fTag;
+        uint16_t fPermissions;
+        uint32_t fID;
+    };
+    const Entry entries[] = {{0x01, 6, 0xFFFFFFFF},
+                             {0x02, 4, 1234},
+                             {0x04, 6, 0xFFFFFFFF},
+                             {0x10, 6, 0xFFFFFFFF},
+                             {0x20, 4, 0xFFFFFFFF}};
+    const uint32_t version = 2;
+    std::string bytes(reinterpret_cast<const char*>(&version), sizeof version);
+    bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return bytes;
+}
+
+std::string Attribute(const std::string& inPath, const char* inName)
+{
+    char value[256] = {};
+    const ssize_t length = ::getxattr(inPath.c_str(), inName, value, sizeof value);
+    return length < 0 ? std::string() : std::string(value, static_cast<size_t>(length));
+}
+
+} // namespace
+
+// A caller who is not root rewrites a file of another group it belongs to: group, extended
+// attributes and ACL stay. A writable file in a folder the caller cannot write to is rewritten in
+// place.
+TEST_F(Files, SetContentKeepsWhatTheCallerMaySet)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "needs root to make files of another user and group";
+    }
+    ASSERT_EQ(::chmod(fFolder.c_str(), 0755), 0);
+    const std::string shared = PathOf("shared");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    const std::string data = shared + "/data";
+    Write(data, "old");
+    ASSERT_EQ(::chown(data.c_str(), 65534, 100), 0);
+    ASSERT_EQ(::chmod(data.c_str(), 0664), 0);
+    ASSERT_EQ(::setxattr(data.c_str(), "user.note", "kept", 4, 0), 0);
+    const std::string acl = SampleAccessACL();
+    const bool withACL = ::setxattr(data.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    const std::string aclBefore = Attribute(data, "system.posix_acl_access");
+
+    const std::string closed = PathOf("closed");
+    ASSERT_EQ(::mkdir(closed.c_str(), 0555), 0);
+    const std::string inside = closed + "/file";
+    Write(inside, "old");
+    ASSERT_EQ(::chown(inside.c_str(), 65534, 65534), 0);
+    struct stat before = {};
+    ASSERT_EQ(::stat(inside.c_str(), &before), 0);
+
+    pid_t child = ::fork();
+    if (child == 0)
+    {
+        const gid_t groups[] = {100};
+        if (::setgroups(1, groups) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        {
+            ::_exit(2);
+        }
+        StErrorContextInstaller scope;
+        VFile first(VString(data.c_str()), FPS_POSIX);
+        VFile second(VString(inside.c_str()), FPS_POSIX);
+        ::_exit(first.SetContent("new", 3) == VE_OK && second.SetContent("new", 3) == VE_OK ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    struct stat after = {};
+    ASSERT_EQ(::stat(data.c_str(), &after), 0);
+    EXPECT_EQ(Read(data), "new");
+    EXPECT_EQ(after.st_gid, 100U);
+    EXPECT_EQ(after.st_mode & 07777, 0664U);
+    EXPECT_EQ(Attribute(data, "user.note"), "kept");
+    if (withACL)
+    {
+        EXPECT_EQ(Attribute(data, "system.posix_acl_access"), aclBefore);
+    }
+    EXPECT_EQ(Names(shared), std::vector<std::string>{"data"});
+
+    ASSERT_EQ(::stat(inside.c_str(), &after), 0);
+    EXPECT_EQ(Read(inside), "new");
+    EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten in place";
+    EXPECT_EQ(Names(closed), std::vector<std::string>{"file"});
 }
 
 TEST_F(Files, SetContentInAReadOnlyFolderIsRefused)
