@@ -145,8 +145,10 @@ protected:
         ASSERT_EQ(::symlink(".", (inRoot + "/Versions/self").c_str()), 0);
         // A tree deeper than the descriptors the test allows the copy (see the fidelity test).
         std::string deep = inRoot + "/deep";
-        for (int level = 0; level < 600; ++level, deep += "/d")
+        ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+        for (int level = 1; level < 600; ++level)
         {
+            deep += "/d";
             ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0) << level;
         }
         Write(deep + "/bottom", "b");

@@ -6,6 +6,7 @@
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxErrno.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/files/linux/XLinuxStaging.h"
 
@@ -165,6 +166,24 @@ bool XLinuxFolder::Exists(bool inFollowLinks) const
         }
     }
     return result == 0 && S_ISDIR(status.st_mode);
+}
+
+bool XLinuxFolder::GetIdentity(uint64_t& outDevice, uint64_t& outInode) const
+{
+    struct stat status = {};
+    int result = ::stat(fPosixPath.c_str(), &status);
+    if (result != 0 && errno == ENAMETOOLONG)
+    {
+        XLinuxFd fd(OpenPath(fPosixPath, O_PATH));
+        result = fd.IsOpen() ? ::fstat(fd.Get(), &status) : -1;
+    }
+    if (result != 0)
+    {
+        return false;
+    }
+    outDevice = status.st_dev;
+    outInode = status.st_ino;
+    return true;
 }
 
 VError XLinuxFolder::IsHidden(bool& outHidden) const

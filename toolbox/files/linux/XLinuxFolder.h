@@ -86,6 +86,9 @@ public:
     VError Create() const;
     VError Delete() const;
     bool Exists(bool inFollowLinks) const;
+    // The device and inode of the folder, a final link followed: what tells a folder met again
+    // through a link from a new one. False when the folder cannot be reached.
+    bool GetIdentity(uint64_t& outDevice, uint64_t& outInode) const;
     VError IsHidden(bool& outHidden) const;
     // outNew, when given, receives the new folder (this folder's file system) on success, else null.
     VError Rename(const VString& inNewName, VFolder** outNew) const;
