@@ -418,11 +418,38 @@ VError VFolder::CopyTo(const VFolder& inDestination, const VString& inNewName, V
     return code;
 }
 
-VError VFolder::ExchangeWith(const VFolder& inOther) const
+VError VFolder::ExchangeWith(const VFolder& inOther, const VBusyRetry* inRetry) const
 {
-    return _Report(
-        XLinuxFolder::ExchangePaths(fImpl.GetPosixPathBytes(), inOther.GetImpl().GetPosixPathBytes()),
-        VE_FOLDER_CANNOT_RENAME);
+    const VBusyRetry standard;
+    const VBusyRetry& retry = inRetry != nullptr ? *inRetry : standard;
+    return _Report(XLinuxFolder::ExchangePaths(fImpl.GetPosixPathBytes(),
+                                               inOther.GetImpl().GetPosixPathBytes(), retry.fAttempts,
+                                               retry.fBeforeRetry),
+                   VE_FOLDER_CANNOT_RENAME);
+}
+
+VError VFolder::StageCopyBeside(const VFolder& inTarget, VFolder** outStaging) const
+{
+    *outStaging = nullptr;
+    VFilePath parent;
+    if (!inTarget.GetPathRef().GetParent(parent))
+    {
+        return _Push(VE_FILE_BAD_NAME);
+    }
+    std::string staging;
+    std::string failedItem;
+    const VError code = XLinuxFolder::StageCopy(
+        fImpl.GetPosixPathBytes(), XLinuxFile::AllocatePosixPathFromFilePath(parent), staging, &failedItem);
+    if (code != VE_OK)
+    {
+        VFilePath failed;
+        XLinuxFile::GetFilePathFromPosixPath(failedItem.c_str(), false, failed);
+        return PushFileErrorForCode(failedItem.empty() ? fPath : failed, code, VE_FILE_CANNOT_COPY);
+    }
+    VFilePath path;
+    XLinuxFile::GetFilePathFromPosixPath(staging.c_str(), true, path);
+    *outStaging = new VFolder(staging.c_str(), path, fFileSystem);
+    return VE_OK;
 }
 
 VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTarget,

@@ -533,12 +533,29 @@ bool XLinuxFolder::ContainsRealPath(const std::string& inPosixPath) const
            (theirs.size() == mine.size() || theirs[mine.size()] == '/');
 }
 
-VError XLinuxFolder::ExchangePaths(const std::string& inFirst, const std::string& inSecond)
+VError XLinuxFolder::ExchangePaths(const std::string& inFirst, const std::string& inSecond, int inAttempts,
+                                   const std::function<void(int)>& inBeforeRetry)
 {
     // Through the copy engine's calls, so that tests can make the exchange fail as its copies do.
+    const XLinuxStaging::Retry retry{inAttempts, inBeforeRetry};
     return Errno(XLinuxStaging::Place(
         XLinuxCopyEngine::GetCalls(), AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
-        WithoutFinalSlash(inSecond).c_str(), XLinuxStaging::Placement::kExchange));
+        WithoutFinalSlash(inSecond).c_str(), XLinuxStaging::Placement::kExchange, &retry));
+}
+
+VError XLinuxFolder::StageCopy(const std::string& inSource, const std::string& inFolder,
+                               std::string& outStaging, std::string* outFailedItem)
+{
+    outStaging = WithoutFinalSlash(inFolder) + "/" + XLinuxStaging::MakeName();
+    VError code = VE_OK;
+    XLinuxCopyEngine::RunBlockingOffFiber(
+        [&]
+        { code = XLinuxCopyEngine::Copy(WithoutFinalSlash(inSource), outStaging, false, outFailedItem); });
+    if (code != VE_OK)
+    {
+        outStaging.clear();
+    }
+    return code;
 }
 
 VError XLinuxFolder::RemoveTree(const std::string& inPosixPath)

@@ -43,6 +43,7 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zorn
@@ -125,7 +126,14 @@ public:
     bool ContainsRealPath(const std::string& inPosixPath) const;
     // Exchanges two items atomically (renameat2 RENAME_EXCHANGE, through the copy engine's
     // replaceable calls); EINVAL where the file system cannot.
-    static VError ExchangePaths(const std::string& inFirst, const std::string& inSecond);
+    // Busy items tried again inAttempts times in all, inBeforeRetry (when set) run between two
+    // attempts; where the file system cannot exchange, two renames (XLinuxStaging).
+    static VError ExchangePaths(const std::string& inFirst, const std::string& inSecond, int inAttempts = 5,
+                                const std::function<void(int)>& inBeforeRetry = {});
+    // A staged copy of the tree inSource in the folder inFolder, left under a staging name
+    // (XLinuxStaging) returned in outStaging (a full POSIX path); whole or nothing.
+    static VError StageCopy(const std::string& inSource, const std::string& inFolder, std::string& outStaging,
+                            std::string* outFailedItem = nullptr);
     // open(2) with O_CLOEXEC; a path too long for one call is opened a component at a time (links
     // on the way followed), its last component with inFlags.
     static int OpenPath(const std::string& inPath, int inFlags);

@@ -95,10 +95,11 @@ bool IsFlagRefused(int inErrno)
     return inErrno == EINVAL || inErrno == ENOTSUP || inErrno == EOPNOTSUPP || inErrno == ENOSYS;
 }
 
-// One rename, tried again while the item is busy: five attempts, 10 ms then twice as long each
-// time (at most 150 ms of waiting in all).
-int Rename(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir, const char* inTo,
-           unsigned int inFlags)
+using Retry = XLinuxStaging::Retry;
+
+// One rename, tried again while the item is busy (XLinuxStaging::Retry).
+int Rename(const XLinuxCopyCalls& inCalls, const Retry& inRetry, int inFromDir, const char* inFrom,
+           int inToDir, const char* inTo, unsigned int inFlags)
 {
     auto pause = std::chrono::milliseconds(10);
     for (int attempt = 1;; ++attempt)
@@ -108,19 +109,26 @@ int Rename(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, in
             return 0;
         }
         const int failure = errno;
-        if (!IsBusy(failure) || attempt == 5)
+        if (!IsBusy(failure) || attempt >= inRetry.fAttempts)
         {
             return failure;
         }
-        std::this_thread::sleep_for(pause);
-        pause *= 2;
+        if (inRetry.fBeforeRetry)
+        {
+            inRetry.fBeforeRetry(attempt);
+        }
+        else
+        {
+            std::this_thread::sleep_for(pause);
+            pause *= 2;
+        }
     }
 }
 
-int PlaceWithoutReplacing(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir,
-                          const char* inTo)
+int PlaceWithoutReplacing(const XLinuxCopyCalls& inCalls, const Retry& inRetry, int inFromDir,
+                          const char* inFrom, int inToDir, const char* inTo)
 {
-    int failure = Rename(inCalls, inFromDir, inFrom, inToDir, inTo, RENAME_NOREPLACE);
+    int failure = Rename(inCalls, inRetry, inFromDir, inFrom, inToDir, inTo, RENAME_NOREPLACE);
     if (!IsFlagRefused(failure))
     {
         return failure;
@@ -152,31 +160,32 @@ int PlaceWithoutReplacing(const XLinuxCopyCalls& inCalls, int inFromDir, const c
     {
         return errno;
     }
-    return Rename(inCalls, inFromDir, inFrom, inToDir, inTo, 0);
+    return Rename(inCalls, inRetry, inFromDir, inFrom, inToDir, inTo, 0);
 }
 
-int Exchange(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir, const char* inTo)
+int Exchange(const XLinuxCopyCalls& inCalls, const Retry& inRetry, int inFromDir, const char* inFrom,
+             int inToDir, const char* inTo)
 {
-    int failure = Rename(inCalls, inFromDir, inFrom, inToDir, inTo, RENAME_EXCHANGE);
+    int failure = Rename(inCalls, inRetry, inFromDir, inFrom, inToDir, inTo, RENAME_EXCHANGE);
     if (!IsFlagRefused(failure))
     {
         return failure;
     }
     // Two renames: the old item aside, the new one in, the old one to the staging name.
     const std::string aside = XLinuxStaging::MakeName();
-    failure = Rename(inCalls, inToDir, inTo, inToDir, aside.c_str(), 0);
+    failure = Rename(inCalls, inRetry, inToDir, inTo, inToDir, aside.c_str(), 0);
     if (failure != 0)
     {
         return failure;
     }
-    failure = Rename(inCalls, inFromDir, inFrom, inToDir, inTo, 0);
+    failure = Rename(inCalls, inRetry, inFromDir, inFrom, inToDir, inTo, 0);
     if (failure != 0)
     {
-        Rename(inCalls, inToDir, aside.c_str(), inToDir, inTo, 0);
+        Rename(inCalls, inRetry, inToDir, aside.c_str(), inToDir, inTo, 0);
         return failure;
     }
     // The new item is in place; an old item left under the aside name goes with the leftovers.
-    Rename(inCalls, inToDir, aside.c_str(), inFromDir, inFrom, 0);
+    Rename(inCalls, inRetry, inToDir, aside.c_str(), inFromDir, inFrom, 0);
     return 0;
 }
 
@@ -236,16 +245,18 @@ void XLinuxStaging::NoteChanged(int inDir)
 }
 
 int XLinuxStaging::Place(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir,
-                         const char* inTo, Placement inPlacement)
+                         const char* inTo, Placement inPlacement, const Retry* inRetry)
 {
+    const Retry standard;
+    const Retry& retry = inRetry != nullptr ? *inRetry : standard;
     switch (inPlacement)
     {
     case Placement::kNoReplace:
-        return PlaceWithoutReplacing(inCalls, inFromDir, inFrom, inToDir, inTo);
+        return PlaceWithoutReplacing(inCalls, retry, inFromDir, inFrom, inToDir, inTo);
     case Placement::kReplace:
-        return Rename(inCalls, inFromDir, inFrom, inToDir, inTo, 0);
+        return Rename(inCalls, retry, inFromDir, inFrom, inToDir, inTo, 0);
     case Placement::kExchange:
-        return Exchange(inCalls, inFromDir, inFrom, inToDir, inTo);
+        return Exchange(inCalls, retry, inFromDir, inFrom, inToDir, inTo);
     }
     return EINVAL;
 }

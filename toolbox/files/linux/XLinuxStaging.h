@@ -17,16 +17,17 @@
 // - Placing: kNoReplace is renameat2(RENAME_NOREPLACE), kReplace a plain rename (atomic over a
 //   file), kExchange renameat2(RENAME_EXCHANGE), after which the staging name holds the old item.
 //   Busy failures (EBUSY, ETXTBSY, EAGAIN, EINTR) are tried again, five times in all, with a
-//   growing pause. Where the file system refuses the flag (EINVAL or ENOTSUP: FAT, exFAT, some
-//   FUSE and network file systems), no-replace becomes "link, then unlink" and, where hard links
-//   are refused too, "check absent, then rename"; exchange becomes two renames (the old item
-//   aside under a staging name, the new one in), undone when the second fails. Between those two
-//   renames the destination is briefly absent.
+//   growing pause (10 ms, doubled each time), unless the caller gives its own way to retry. Where the file
+//   system refuses the flag (EINVAL or ENOTSUP: FAT, exFAT, some FUSE and network file systems), no-replace
+//   becomes "link, then unlink" and, where hard links are refused too, "check absent, then rename"; exchange
+//   becomes two renames (the old item aside under a staging name, the new one in), undone when the second
+//   fails. Between those two renames the destination is briefly absent.
 // - Results are errno values (0 for success), as the back ends' other helpers return them.
 #pragma once
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 namespace zorn
@@ -44,6 +45,14 @@ public:
         kExchange
     };
 
+    // How a rename that meets a busy item tries again: attempts in all, and what runs before each
+    // new attempt (given the number of the attempt that failed); without it, a growing pause.
+    struct Retry
+    {
+        int fAttempts = 5;
+        std::function<void(int)> fBeforeRetry;
+    };
+
     // A new staging name (above), unique in this process.
     static std::string MakeName();
     // Whether inName is a staging name; its process in outPid.
@@ -53,9 +62,10 @@ public:
     // Notes the folder's present state after this process's own change to it (see above).
     static void NoteChanged(int inDir);
     // Renames inFrom (in inFromDir) to inTo (in inToDir) as inPlacement says, with the calls of
-    // inCalls (the back ends' fault seam); 0 or the errno.
+    // inCalls (the back ends' fault seam), busy items tried again as inRetry says (the default
+    // above when null); 0 or the errno.
     static int Place(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir,
-                     const char* inTo, Placement inPlacement);
+                     const char* inTo, Placement inPlacement, const Retry* inRetry = nullptr);
 };
 
 } // namespace zorn
