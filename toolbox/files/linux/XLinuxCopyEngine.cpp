@@ -1023,11 +1023,12 @@ VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)
             ::unlinkat(info.Get(), infoName.c_str(), 0);
             return Errno(writeFailure);
         }
-        if (calls.fRenameat2(AT_FDCWD, item.c_str(), files.Get(), trashName.c_str(), RENAME_NOREPLACE) == 0)
+        const int failure = XLinuxStaging::Place(calls, AT_FDCWD, item.c_str(), files.Get(),
+                                                 trashName.c_str(), XLinuxStaging::Placement::kNoReplace);
+        if (failure == 0)
         {
             return VE_OK;
         }
-        int failure = errno;
         ::unlinkat(info.Get(), infoName.c_str(), 0);
         if (failure != EEXIST && failure != ENOTEMPTY)
         {

@@ -172,7 +172,11 @@ int Exchange(const XLinuxCopyCalls& inCalls, const Retry& inRetry, int inFromDir
         return failure;
     }
     // Two renames: the old item aside, the new one in, the old one to the staging name.
-    const std::string aside = XLinuxStaging::MakeName();
+    // Beside inTo: in its folder when inTo is a path, else in inToDir.
+    const std::string to = inTo;
+    const size_t slash = to.rfind('/');
+    const std::string aside =
+        (slash == std::string::npos ? std::string() : to.substr(0, slash + 1)) + XLinuxStaging::MakeName();
     failure = Rename(inCalls, inRetry, inToDir, inTo, inToDir, aside.c_str(), 0);
     if (failure != 0)
     {
