@@ -4,6 +4,7 @@
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
@@ -300,12 +301,18 @@ TEST_F(Files, RenameNeverReplaces)
         SCOPED_TRACE(withoutFlag ? "link + unlink" : "renameat2");
         if (withoutFlag)
         {
-            XLinuxFile::SetRenameCall(
-                [](int, const char*, int, const char*, unsigned int)
+            XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+            calls.fRenameat2 =
+                [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags)
+            {
+                if (inFlags != 0)
                 {
                     errno = EINVAL;
                     return -1;
-                });
+                }
+                return ::renameat(inFromDir, inFrom, inToDir, inTo);
+            };
+            XLinuxCopyEngine::SetCalls(calls);
         }
         auto file = FileAt(PathOf("a"));
         {
@@ -324,7 +331,7 @@ TEST_F(Files, RenameNeverReplaces)
         ASSERT_EQ(renamed->Rename(VString("a")), VE_OK);
         renamed->Release();
     }
-    XLinuxFile::SetRenameCall(nullptr);
+    XLinuxCopyEngine::ResetCalls();
 }
 
 TEST_F(Files, TimesAndAttributes)
@@ -540,6 +547,52 @@ TEST_F(Files, SetContentKilledMidwayLeavesOldOrNew)
     // What the killed writers left goes with the next write to the folder.
     ASSERT_EQ(FileAt(path)->SetContent("end", 3), VE_OK);
     EXPECT_EQ(Names(fFolder), std::vector<std::string>{"killed.bin"});
+}
+
+// The rename that puts the new content in place fails or finds the file busy, through the back
+// ends' one table of calls: a failure leaves the old content and nothing beside it.
+TEST_F(Files, SetContentFaultsLeaveTheOldContent)
+{
+    struct Row
+    {
+        const char* fWhat;
+        int fFailures; // renames that fail before the others pass
+        int fErrno;
+        bool fDone;
+    };
+    const Row rows[] = {
+        {"the rename fails", 1, EIO, false},
+        {"no space for the new name", 1, ENOSPC, false},
+        {"busy twice, then free", 2, EBUSY, true},
+        {"busy at every attempt", 100, ETXTBSY, false},
+    };
+    static int sFailures = 0;
+    static int sErrno = 0;
+    XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+    calls.fRenameat2 = [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags)
+    {
+        if (sFailures > 0)
+        {
+            --sFailures;
+            errno = sErrno;
+            return -1;
+        }
+        return ::renameat2(inFromDir, inFrom, inToDir, inTo, inFlags);
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        Write(PathOf("data"), "old");
+        sFailures = row.fFailures;
+        sErrno = row.fErrno;
+        XLinuxCopyEngine::SetCalls(calls);
+        StErrorContextInstaller scope(false);
+        const VError code = FileAt(PathOf("data"))->SetContent("new", 3);
+        XLinuxCopyEngine::ResetCalls();
+        EXPECT_EQ(code == VE_OK, row.fDone);
+        EXPECT_EQ(Read(PathOf("data")), row.fDone ? "new" : "old");
+        EXPECT_EQ(Names(fFolder), std::vector<std::string>{"data"});
+    }
 }
 
 TEST_F(Files, SetContentTakesNamesOfAnyLegalLength)

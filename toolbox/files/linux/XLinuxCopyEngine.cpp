@@ -277,6 +277,10 @@ int CopySpan(CopyContext& ioContext, int inFrom, int inTo, off_t inLength)
         }
         return errno;
     }
+    if (copied >= inLength)
+    {
+        return 0;
+    }
     std::vector<char> buffer(size_t{256} * 1024);
     while (copied < inLength)
     {
@@ -599,33 +603,27 @@ int CopyNode(CopyContext& ioContext, XLinuxFolderTrail& ioFrom, const std::strin
 // Whether the folder open at inDir, or one of its ancestors, is the item inSource.
 bool IsInside(int inDir, const struct stat& inSource)
 {
-    int current = ::fcntl(inDir, F_DUPFD_CLOEXEC, 0);
-    while (current >= 0)
+    StFd current(::fcntl(inDir, F_DUPFD_CLOEXEC, 0));
+    while (current.IsOpen())
     {
         struct stat status = {};
-        if (::fstat(current, &status) != 0)
+        if (::fstat(current.Get(), &status) != 0)
         {
-            break;
+            return false;
         }
         if (status.st_dev == inSource.st_dev && status.st_ino == inSource.st_ino)
         {
-            ::close(current);
             return true;
         }
-        int parent = ::openat(current, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        StFd parent(::openat(current.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct stat parentStatus = {};
-        bool atRoot = parent < 0 || ::fstat(parent, &parentStatus) != 0 ||
-                      (parentStatus.st_dev == status.st_dev && parentStatus.st_ino == status.st_ino);
-        ::close(current);
-        current = parent;
+        const bool atRoot = !parent.IsOpen() || ::fstat(parent.Get(), &parentStatus) != 0 ||
+                            (parentStatus.st_dev == status.st_dev && parentStatus.st_ino == status.st_ino);
         if (atRoot)
         {
-            break;
+            return false;
         }
-    }
-    if (current >= 0)
-    {
-        ::close(current);
+        current = std::move(parent);
     }
     return false;
 }
@@ -1002,8 +1000,8 @@ VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)
     {
         const std::string trashName = number == 1 ? name : name + "." + std::to_string(number);
         const std::string infoName = trashName + ".trashinfo";
-        int fd = ::openat(info.Get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0)
+        StFd fd(::openat(info.Get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.IsOpen())
         {
             if (errno == EEXIST)
             {
@@ -1011,12 +1009,12 @@ VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)
             }
             return Errno(errno);
         }
-        bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        bool written = ::write(fd.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
         int writeFailure = written ? 0 : (errno != 0 ? errno : EIO);
-        if (::close(fd) != 0 && written)
+        if (const int closing = fd.Close(); closing != 0 && written)
         {
             written = false;
-            writeFailure = errno;
+            writeFailure = closing;
         }
         if (!written)
         {

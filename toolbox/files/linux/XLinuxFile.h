@@ -14,8 +14,9 @@
 //   elsewhere giving EACCES at once; access 3 tries 1, then 0; option 8 advises sequential reading,
 //   0x20/0x40 advise dropping the cache after the open (no O_DIRECT); option 1 (a resource fork)
 //   gives ENOTSUP.
-// - Rename never replaces: renameat2(RENAME_NOREPLACE); where the file system lacks the flag
-//   (EINVAL), link + unlink, which fails on an existing target too. Never a plain rename.
+// - Rename never replaces: renameat2(RENAME_NOREPLACE), with XLinuxStaging's fallbacks where the
+//   file system refuses the flag. Its calls, and SetContent's, are the copy engine's table
+//   (XLinuxCopyEngine::SetCalls), the one fault seam of the back ends.
 // - SetContent replaces the file whole: the bytes go to a staging item beside it (XLinuxStaging,
 //   whose short names fit beside a name of any legal length, and whose leftovers from killed
 //   writers go with the next write to the folder), which is synced and then renamed over the file
@@ -184,10 +185,6 @@ public:
     // the item's type conforms to it, else whether the extension is one of the kind's. The type's
     // failure is returned, with *outResult false.
     VError ConformsTo(const VFileKind& inKind, bool* outResult) const;
-
-    // For tests: the call that renames without replacing (renameat2's signature); null restores it.
-    using RenameCall = int (*)(int, const char*, int, const char*, unsigned int);
-    static void SetRenameCall(RenameCall inCall);
 
     // The name of the one volume, the root "/", in the colon form. It holds no ':'.
     static constexpr const char16_t* kRootVolumeName = u"Root";

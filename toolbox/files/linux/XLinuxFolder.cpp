@@ -121,29 +121,24 @@ int XLinuxFolder::OpenPath(const std::string& inPath, int inFlags)
     }
     const std::string path = WithoutFinalSlash(inPath);
     const size_t last = path.find_last_of('/');
-    fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (size_t start = 1; fd >= 0 && start <= last;)
+    XLinuxFd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (size_t start = 1; folder.IsOpen() && start <= last;)
     {
         const size_t slash = path.find('/', start);
         if (slash > start)
         {
-            const int next =
-                ::openat(fd, path.substr(start, slash - start).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-            ::close(fd);
-            fd = next;
+            folder = XLinuxFd(::openat(folder.Get(), path.substr(start, slash - start).c_str(),
+                                       O_PATH | O_DIRECTORY | O_CLOEXEC));
         }
         start = slash + 1;
     }
-    if (fd < 0)
+    if (!folder.IsOpen())
     {
-        return fd;
+        return -1;
     }
-    const int result =
-        ::openat(fd, last + 1 < path.size() ? path.c_str() + last + 1 : ".", inFlags | O_CLOEXEC);
-    const int failure = errno;
-    ::close(fd);
-    errno = failure;
-    return result;
+    // The folder's descriptor closes with errno kept, as the caller reads it.
+    return ::openat(folder.Get(), last + 1 < path.size() ? path.c_str() + last + 1 : ".",
+                    inFlags | O_CLOEXEC);
 }
 
 bool XLinuxFolder::Exists(bool inFollowLinks) const
@@ -158,12 +153,8 @@ bool XLinuxFolder::Exists(bool inFollowLinks) const
     int result = inFollowLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
     if (result != 0 && errno == ENAMETOOLONG)
     {
-        const int fd = OpenPath(path, O_PATH | (inFollowLinks ? 0 : O_NOFOLLOW));
-        result = fd >= 0 ? ::fstat(fd, &status) : -1;
-        if (fd >= 0)
-        {
-            ::close(fd);
-        }
+        const XLinuxFd fd(OpenPath(path, O_PATH | (inFollowLinks ? 0 : O_NOFOLLOW)));
+        result = fd.IsOpen() ? ::fstat(fd.Get(), &status) : -1;
     }
     return result == 0 && S_ISDIR(status.st_mode);
 }

@@ -71,18 +71,17 @@ int XLinuxFolderTrail::Current()
 int XLinuxFolderTrail::ListNames(int inFd, std::vector<std::string>& outNames)
 {
     outNames.clear();
-    int copy = ::fcntl(inFd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
+    XLinuxFd copy(::fcntl(inFd, F_DUPFD_CLOEXEC, 0));
+    if (!copy.IsOpen())
     {
         return errno;
     }
-    DIR* dir = ::fdopendir(copy);
+    DIR* dir = ::fdopendir(copy.Get());
     if (dir == nullptr)
     {
-        int failure = errno;
-        ::close(copy);
-        return failure;
+        return errno;
     }
+    copy.Release(); // the stream owns it now
     ::rewinddir(dir);
     errno = 0;
     while (const dirent* entry = ::readdir(dir))

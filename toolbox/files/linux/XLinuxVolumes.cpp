@@ -1,4 +1,5 @@
 #include "toolbox/files/linux/XLinuxVolumes.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -58,8 +59,8 @@ std::vector<std::string_view> SplitFields(std::string_view inLine)
 
 bool ReadWholeFile(const char* inPath, std::string& outText)
 {
-    const int fd = ::open(inPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const XLinuxFd fd(::open(inPath, O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen())
     {
         return false;
     }
@@ -68,7 +69,7 @@ bool ReadWholeFile(const char* inPath, std::string& outText)
     bool ok = true;
     for (;;)
     {
-        const ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        const ssize_t count = ::read(fd.Get(), buffer, sizeof(buffer));
         if (count > 0)
         {
             outText.append(buffer, static_cast<size_t>(count));
@@ -83,7 +84,6 @@ bool ReadWholeFile(const char* inPath, std::string& outText)
             break;
         }
     }
-    ::close(fd);
     return ok;
 }
 
