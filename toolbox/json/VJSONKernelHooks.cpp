@@ -133,9 +133,25 @@ bool GetBool(const VJSONObject* inObject, const VString& inName, bool& outValue)
     return true;
 }
 
+void SetObject(VJSONObject* ioObject, const VString& inName, VJSONObject* inValue)
+{
+    ioObject->SetProperty(inName, VJSONValue(inValue));
+}
+
+void SetObjectArray(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t inCount);
+
+void SetObjectArrayProperty(VJSONObject* ioObject, const VString& inName, VJSONObject* const* inValues,
+                            size_t inCount)
+{
+    VJSONValue array;
+    SetObjectArray(array, inValues, inCount);
+    ioObject->SetProperty(inName, array);
+}
+
 constexpr detail::VJSONObjectAccess kObjectAccess = {
-    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString,       SetNumber, GetString,
-    GetNumber,    GetText,   CopyProperty, IsEmpty,       GetTextWithPath, SetBool,   GetBool,
+    CreateObject, CloneDeep, RetainObject, ReleaseObject,          SetString, SetNumber,
+    GetString,    GetNumber, GetText,      CopyProperty,           IsEmpty,   GetTextWithPath,
+    SetBool,      GetBool,   SetObject,    SetObjectArrayProperty,
 };
 
 void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)
