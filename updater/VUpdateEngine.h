@@ -78,6 +78,9 @@ protected:
     // (one reference), or null on failure with the errors on the context.
     VFolder* _SwapApplications(const VFolder& inOutdated, const VFolder& inUpToDate,
                                const VFolder& inInstall);
+    // The swap when nothing is at the install location yet.
+    VFolder* _PlaceIntoEmptyLocation(const VFolder& inOutdated, const VFolder& inStaging,
+                                     const VFolder& inInstall, VFilePath& ioBackupPath);
     // The first free backup path beside inFolder: its name, "_" + inPrefix and a four-digit
     // counter. False when every counter is taken (the last one is given anyway).
     static bool _ComputeTempFolderPath(const VFilePath& inFolder, VFilePath& outPath,

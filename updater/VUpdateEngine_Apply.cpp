@@ -2,17 +2,17 @@
 // bundles, the restart and the disposal of the backup.
 //
 // Choices and limits:
-// - The install location is never empty nor partly written. The up-to-date bundle is copied whole
-//   into a hidden staging sibling of the install location (".<name>.update-<pid>"), which is then
-//   exchanged with the installed bundle in one step (RENAME_EXCHANGE); the staging name, which
-//   then holds the old bundle, is renamed to the backup name without replacing anything (a taken
-//   name moves on to the next counter). A run killed in between leaves at most a staging sibling,
-//   which the next run moves to the Trash once its process is gone.
-// - Only a busy item (EBUSY, ETXTBSY, EAGAIN, EINTR) makes the exchange try again: five attempts,
-//   the pause between them 3 s; when all fail, four 'UPZq' 11. Any other failure stops at once
-//   with the native error and 'UPZq' 13. Where the file system cannot exchange (EINVAL), the two
-//   renames of the plain design run instead (outdated bundle to backup, staging to install
-//   location), the backup put back when the second fails.
+// - The install location is never partly written. The up-to-date bundle is copied whole beside
+//   the install location under a staging name of the file library (VFolder::StageCopyBeside),
+//   which is then exchanged with the installed bundle in one step; the staging name, which then
+//   holds the old bundle, is renamed to the backup name without replacing anything (a taken name
+//   moves on to the next counter). What a killed run leaves under a staging name is removed by the
+//   next staging into that folder once the run's process is gone.
+// - Only a busy install location (the file library's kBusy) makes the exchange try again: five
+//   attempts, the pause between them 3 s; when all fail, four 'UPZq' 11. Any other failure stops
+//   at once with the system's error and 'UPZq' 13. Where the file system cannot exchange (FAT,
+//   exFAT, some FUSE and network file systems), the file library does it with two renames, and
+//   the install location is empty for a moment between them.
 // - A failure after the exchange exchanges back, so that the old bundle is in place again.
 // - The caller's process counts as gone once the process list lacks it, once the list cannot be
 //   read, or once it is a zombie (ended, waiting for its parent to reap it).
@@ -39,7 +39,6 @@
 #include "updater/UpdaterLog.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <vector>
 
 namespace zorn
@@ -60,30 +59,39 @@ bool HasErrors(const StErrorContextInstaller& inContext)
     return inContext.GetContext() != nullptr && !inContext.GetContext()->IsEmpty();
 }
 
-// The errno of the first native error of the context, or 0.
-int NativeErrnoOf(const StErrorContextInstaller& inContext)
+// What a scope's file operations failed with: the file layer's kind of failure, and the first
+// system error, to be pushed again once the scope's own errors are dropped.
+struct FileFailure
 {
-    if (inContext.GetContext() == nullptr)
+    EFileFailure fKind = EFileFailure::kNone;
+    VError fNative = VE_OK;
+
+    explicit FileFailure(const StErrorContextInstaller& inScope)
     {
-        return 0;
-    }
-    for (const VErrorBase* error : inContext.GetContext()->GetErrorList())
-    {
-        if (ComponentOfVError(error->GetError()) == kNATIVE_POSIX)
+        if (inScope.GetContext() == nullptr)
         {
-            return NumberOfVError(error->GetError());
+            return;
+        }
+        fKind = GetFileFailure(*inScope.GetContext());
+        for (const VErrorBase* error : inScope.GetContext()->GetErrorList())
+        {
+            if (GetFileFailure(error->GetError()) != EFileFailure::kOther)
+            {
+                fNative = error->GetError();
+                break;
+            }
         }
     }
-    return 0;
-}
+    FileFailure() = default;
 
-void PushNativeErrno(int inErrno)
-{
-    if (inErrno != 0)
+    void PushNative() const
     {
-        _PushRetainedError(new VErrorBase(MakeVErrorFromErrno(inErrno)));
+        if (fNative != VE_OK)
+        {
+            _PushRetainedError(new VErrorBase(fNative));
+        }
     }
-}
+};
 
 VString PosixText(const VFilePath& inPath)
 {
@@ -99,13 +107,6 @@ VString PlainPosixText(const VFilePath& inPath)
         text.Truncate(text.GetLength() - 1);
     }
     return text;
-}
-
-VFilePath ChildPath(const VFilePath& inFolder, const VString& inName)
-{
-    VFilePath path(inFolder);
-    path.ToSubFolder(inName);
-    return path;
 }
 
 VFilePath ParentPath(const VFilePath& inPath)
@@ -177,11 +178,11 @@ int32_t FirstFreeCounter(const VFilePath& inFolder, const VString& inPrefix, boo
 
 // Moves inItem to the backup name of inOutdated with the first free counter, never replacing: a
 // name taken meanwhile (by a file or a folder) moves on to the next counter. The moved folder
-// (one reference), or null with the native errno in outErrno; outPath is the last name tried.
+// (one reference), or null with the failure in outFailure; outPath is the last name tried.
 VFolder* MoveToBackupName(const VFolder& inItem, const VFilePath& inOutdated, VFilePath& outPath,
-                          int& outErrno)
+                          FileFailure& outFailure)
 {
-    outErrno = 0;
+    outFailure = FileFailure();
     const VString prefix("old");
     for (int32_t counter = FirstFreeCounter(inOutdated, prefix);; ++counter)
     {
@@ -194,76 +195,15 @@ VFolder* MoveToBackupName(const VFolder& inItem, const VFilePath& inOutdated, VF
             {
                 return moved;
             }
-            outErrno = NativeErrnoOf(attempt);
+            outFailure = FileFailure(attempt);
         }
         if (moved != nullptr)
         {
             moved->Release();
         }
-        if (outErrno != EEXIST || counter >= kLastCounter)
+        if (outFailure.fKind != EFileFailure::kExists || counter >= kLastCounter)
         {
             return nullptr;
-        }
-    }
-}
-
-bool IsBusyErrno(int inErrno)
-{
-    return inErrno == EBUSY || inErrno == ETXTBSY || inErrno == EAGAIN || inErrno == EINTR;
-}
-
-bool IsProcessAlive(int32_t inPid)
-{
-    VString name;
-    return inPid > 0 && VSystem::GetProcessName(inPid, name) && !VSystem::IsProcessZombie(inPid);
-}
-
-// ".<install name>.update-"
-VString StagingPrefix(const VString& inInstallName)
-{
-    return VString(".") + inInstallName + VString(".update-");
-}
-
-// Staging siblings of the install location whose process is gone (or that carry this process's
-// own id, left by an earlier attempt) go to the Trash, so that none of them is lost and the name
-// is free. A failure to trash one is logged and otherwise ignored.
-void TrashStaleStaging(const VFolder& inParent, const VString& inInstallName)
-{
-    const VString prefix = StagingPrefix(inInstallName);
-    std::vector<VRefPtr<IFolder>> folders;
-    inParent.GetElements(nullptr, &folders, true);
-    for (const VRefPtr<IFolder>& folder : folders)
-    {
-        VString name = FolderName(folder->GetPath());
-        if (!name.BeginsWithRawString(prefix) || name.GetLength() == prefix.GetLength())
-        {
-            continue;
-        }
-        VString digits;
-        name.GetSubString(prefix.GetLength() + 1, name.GetLength() - prefix.GetLength(), digits);
-        int32_t pid = 0;
-        bool numeric = true;
-        for (int32_t i = 1; i <= digits.GetLength() && numeric; ++i)
-        {
-            const UniChar unit = digits.GetUniChar(i);
-            numeric = unit >= '0' && unit <= '9' && pid < 100000000;
-            pid = pid * 10 + (unit - '0');
-        }
-        if (!numeric || (pid != platform::CurrentProcessId() && IsProcessAlive(pid)))
-        {
-            continue;
-        }
-        StErrorContextInstaller dropped(false, true);
-        VRefPtr<VFolder> stale(new VFolder(folder->GetPath()), true);
-        VString text = PosixText(stale->GetPathRef());
-        if (stale->MoveToTrash() == VE_OK)
-        {
-            LogInfo("Moved a staging folder left by an interrupted update to the Trash (%S)", &text);
-        }
-        else
-        {
-            LogError("Could not move a staging folder left by an interrupted update to the Trash (%S)",
-                     &text);
         }
     }
 }
@@ -277,14 +217,6 @@ void RemoveStaging(const VFolder& inStaging)
         LogError("Could not remove the staging folder %S", &text);
     }
 }
-
-enum class ExchangeResult
-{
-    kDone,
-    kUnsupported, // the file system cannot exchange
-    kBusy,        // every attempt found the item busy
-    kFailed
-};
 
 } // namespace
 
@@ -494,64 +426,40 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         return nullptr;
     }
 
-    // The whole new bundle under a hidden sibling first: the install location keeps the old one.
-    const VString installName = FolderName(installPath);
-    TrashStaleStaging(*parent, installName);
-    VString pid;
-    pid.FromLong(platform::CurrentProcessId());
-    const VString stagingName = StagingPrefix(installName) + pid;
-    VRefPtr<VFolder> staging(new VFolder(ChildPath(parentPath, stagingName)), true);
-    if (VError code = inUpToDate.GetImpl().CopyToNonExistingFolder(*parent, stagingName); code != VE_OK)
+    // The whole new bundle beside the install location first: the install location keeps the old
+    // one meanwhile.
+    VFolder* staged = nullptr;
+    if (inUpToDate.StageCopyBeside(inInstall, &staged) != VE_OK)
     {
-        PushFileErrorForCode(inUpToDate.GetPathRef(), code, VE_FILE_CANNOT_COPY);
         PushCopyFailed(inUpToDate.GetPathRef(), installPath);
         LogInfo("Rolling back up-to-date application install");
-        RemoveStaging(*staging);
         return nullptr;
     }
-
+    VRefPtr<VFolder> staging(staged, true);
     VFilePath backupPath;
     _ComputeTempFolderPath(outdatedPath, backupPath, VString("old"));
-    const bool installIsOutdated = inInstall.IsSameFolder(&inOutdated);
-
-    ExchangeResult exchange = ExchangeResult::kUnsupported;
-    int failure = 0;
-    if (inInstall.Exists())
+    if (!inInstall.Exists())
     {
-        exchange = ExchangeResult::kFailed;
-        for (int attempt = 1; attempt <= kExchangeAttempts; ++attempt)
-        {
-            {
-                StErrorContextInstaller attemptErrors(false, true);
-                if (staging->ExchangeWith(inInstall) == VE_OK)
-                {
-                    exchange = ExchangeResult::kDone;
-                    break;
-                }
-                failure = NativeErrnoOf(attemptErrors);
-            }
-            if (failure == EINVAL)
-            {
-                exchange = ExchangeResult::kUnsupported;
-                break;
-            }
-            if (!IsBusyErrno(failure))
-            {
-                break;
-            }
-            if (attempt == kExchangeAttempts)
-            {
-                exchange = ExchangeResult::kBusy;
-                break;
-            }
-            LogDebug("Install location busy, trying again in %d ms", fRetryPauseMs);
-            VTask::Sleep(fRetryPauseMs);
-        }
+        return _PlaceIntoEmptyLocation(inOutdated, *staging, inInstall, backupPath);
     }
 
-    if (exchange == ExchangeResult::kBusy || exchange == ExchangeResult::kFailed)
+    // The new bundle in, the old one out, in one step; a busy install location is tried again.
+    const VBusyRetry retry{kExchangeAttempts, [this](int)
+                           {
+                               LogDebug("Install location busy, trying again in %d ms", fRetryPauseMs);
+                               VTask::Sleep(fRetryPauseMs);
+                           }};
+    FileFailure failure;
     {
-        if (exchange == ExchangeResult::kBusy)
+        StErrorContextInstaller attempt(false, true);
+        if (staging->ExchangeWith(inInstall, &retry) != VE_OK)
+        {
+            failure = FileFailure(attempt);
+        }
+    }
+    if (failure.fKind != EFileFailure::kNone)
+    {
+        if (failure.fKind == EFileFailure::kBusy)
         {
             // One error for each attempt that was followed by another.
             for (int retried = 1; retried < kExchangeAttempts; ++retried)
@@ -561,7 +469,7 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         }
         else
         {
-            PushNativeErrno(failure);
+            failure.PushNative();
             PushCopyFailed(inUpToDate.GetPathRef(), installPath);
         }
         LogInfo("Rolling back up-to-date application install");
@@ -569,66 +477,69 @@ VFolder* VUpdateEngine::_SwapApplications(const VFolder& inOutdated, const VFold
         return nullptr;
     }
 
-    if (exchange == ExchangeResult::kDone)
+    // The staging name now holds what was installed. When that was the outdated bundle it becomes
+    // the backup; otherwise the outdated bundle does, and the replaced item goes.
+    const bool installIsOutdated = inInstall.IsSameFolder(&inOutdated);
+    const VFolder& toBackup = installIsOutdated ? static_cast<const VFolder&>(*staging) : inOutdated;
+    VFolder* backup = MoveToBackupName(toBackup, outdatedPath, backupPath, failure);
+    if (backup == nullptr)
     {
-        // The staging name now holds what was installed. When that was the outdated bundle it
-        // becomes the backup; otherwise the outdated bundle does, and the replaced item goes.
-        const VFolder& toBackup = installIsOutdated ? static_cast<const VFolder&>(*staging) : inOutdated;
-        VFolder* backup = MoveToBackupName(toBackup, outdatedPath, backupPath, failure);
-        if (backup == nullptr)
-        {
-            PushNativeErrno(failure);
-            ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, backupPath);
-            LogInfo("Rolling back up-to-date application install");
-            StErrorContextInstaller undoErrors(true, true);
-            if (staging->ExchangeWith(inInstall) == VE_OK)
-            {
-                RemoveStaging(*staging);
-            }
-            else
-            {
-                // The old bundle stays under the staging name, where the next run finds it.
-                VString text = PosixText(staging->GetPathRef());
-                LogError("Could not put the installed application back; it is kept as %S", &text);
-            }
-            return nullptr;
-        }
-        if (!installIsOutdated)
+        failure.PushNative();
+        ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, backupPath);
+        LogInfo("Rolling back up-to-date application install");
+        StErrorContextInstaller undoErrors(true, true);
+        if (staging->ExchangeWith(inInstall) == VE_OK)
         {
             RemoveStaging(*staging);
         }
-        return backup;
+        else
+        {
+            // The old bundle stays under the staging name until the next run removes it.
+            VString text = PosixText(staging->GetPathRef());
+            LogError("Could not put the installed application back; it is kept as %S", &text);
+        }
+        return nullptr;
     }
+    if (!installIsOutdated)
+    {
+        RemoveStaging(*staging);
+    }
+    return backup;
+}
 
-    // The file system cannot exchange: the two renames, with the install location missing between
-    // them.
-    VFolder* backup = MoveToBackupName(inOutdated, outdatedPath, backupPath, failure);
+VFolder* VUpdateEngine::_PlaceIntoEmptyLocation(const VFolder& inOutdated, const VFolder& inStaging,
+                                                const VFolder& inInstall, VFilePath& ioBackupPath)
+{
+    // Nothing to exchange with: the outdated bundle to its backup name, the new one to the install
+    // location, the backup put back when the second step fails.
+    const VFilePath& outdatedPath = inOutdated.GetPathRef();
+    FileFailure failure;
+    VFolder* backup = MoveToBackupName(inOutdated, outdatedPath, ioBackupPath, failure);
     if (backup == nullptr)
     {
-        PushNativeErrno(failure);
-        ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, backupPath);
+        failure.PushNative();
+        ThrowErrorWithPaths(VE_UPDATER_RENAME_FAILED, outdatedPath, ioBackupPath);
         LogInfo("Rolling back up-to-date application install");
-        RemoveStaging(*staging);
+        RemoveStaging(inStaging);
         return nullptr;
     }
+    const VFilePath& installPath = inInstall.GetPathRef();
+    VRefPtr<VFolder> parent(new VFolder(ParentPath(installPath)), true);
     VFolder* placed = nullptr;
-    if (staging->Move(*parent, installName, &placed) != VE_OK)
-    {
-        PushCopyFailed(inUpToDate.GetPathRef(), installPath);
-        LogInfo("Rolling back up-to-date application install");
-        if (placed != nullptr)
-        {
-            placed->Release();
-        }
-        VRefPtr<VFolder> outdatedParent(new VFolder(ParentPath(outdatedPath)), true);
-        backup->Move(*outdatedParent, FolderName(outdatedPath));
-        backup->Release();
-        RemoveStaging(*staging);
-        return nullptr;
-    }
+    const VError code = inStaging.Move(*parent, FolderName(installPath), &placed);
     if (placed != nullptr)
     {
         placed->Release();
+    }
+    if (code != VE_OK)
+    {
+        PushCopyFailed(fUpToDateBundle, installPath);
+        LogInfo("Rolling back up-to-date application install");
+        VRefPtr<VFolder> outdatedParent(new VFolder(ParentPath(outdatedPath)), true);
+        backup->Move(*outdatedParent, FolderName(outdatedPath));
+        backup->Release();
+        RemoveStaging(inStaging);
+        return nullptr;
     }
     return backup;
 }
@@ -675,10 +586,14 @@ bool VUpdateEngine::_LaunchApplication(const VFilePath& inInstall)
             opener = PlainPosixText(executables->GetPathRef()) + VString("/zq-open");
         }
     }
+    if (opener.IsEmpty())
+    {
+        LogError("Failed to restart updated application (no opener beside the updater)");
+        _PushRetainedError(new VErrorBase(VE_UPDATER_RESTART_FAILED));
+        return false;
+    }
     int32_t exitStatus = 0;
-    const int32_t result =
-        opener.IsEmpty() ? ENOENT
-                         : VProcessLauncher::ExecuteArguments(opener, arguments, 0, nullptr, nullptr, nullptr,
+    const int32_t result = VProcessLauncher::ExecuteArguments(opener, arguments, 0, nullptr, nullptr, nullptr,
                                                               nullptr, nullptr, &exitStatus, nullptr);
     if (result != 0 || exitStatus != 0)
     {

@@ -23,7 +23,6 @@
 #include "platform/Bundle.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
-#include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/intl/VValueBagXML.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
@@ -191,7 +190,7 @@ bool VUpdateEngine::_SetIPAdressOnClientPref(const VJSONObject& inInfo, const VF
 bool VUpdateEngine::_FinishMacClientCustomization(const VJSONObject& /*inInfo*/)
 {
     StErrorContextInstaller context(true);
-    const std::string bundle = XLinuxFile::AllocatePosixPathFromFilePath(fUpToDateBundle);
+    const std::string bundle = fUpToDateBundle.GetSystemPathBytes();
     std::string reason;
     const std::string executable = platform::GetBundleExecutablePath(bundle, &reason);
     if (executable.empty())
@@ -199,9 +198,7 @@ bool VUpdateEngine::_FinishMacClientCustomization(const VJSONObject& /*inInfo*/)
         LogInfo("The executable of the client bundle is left as it is: %s", reason.c_str());
         return true;
     }
-    VFilePath path;
-    XLinuxFile::GetFilePathFromPosixPath(executable.c_str(), false, path);
-    VFile file(executable.c_str(), path, nullptr);
+    VFile file(VFilePath::FromSystemPathBytes(executable.c_str(), false));
     uint16_t mode = 0;
     if (file.MAC_GetPermissions(&mode) == VE_OK && (mode & 0111) != 0111)
     {

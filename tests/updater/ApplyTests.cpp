@@ -38,6 +38,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -153,7 +154,7 @@ bool HasLine(const std::vector<LogLine>& inLines, int32_t inLevel, const std::st
 
 // A small bundle of the version: its property list, an executable, a read-only data file, an
 // empty folder and a relative link.
-void MakeBundle(const std::string& inPath, const std::string& inVersion)
+void MakeBundle(const std::string& inPath, const std::string& inVersion, bool inWithLink = true)
 {
     fs::create_directories(inPath + "/Contents/MacOS");
     fs::create_directories(inPath + "/Contents/Resources/empty");
@@ -165,7 +166,10 @@ void MakeBundle(const std::string& inPath, const std::string& inVersion)
     std::ofstream(data, std::ios::binary)
         << std::string(70000, static_cast<char>('a' + inVersion.size())) << inVersion;
     ::chmod(data.c_str(), 0440);
-    fs::create_directory_symlink("MacOS", inPath + "/Contents/Current");
+    if (inWithLink)
+    {
+        fs::create_directory_symlink("MacOS", inPath + "/Contents/Current");
+    }
 }
 
 VFilePath PathFromPosix(const std::string& inPath, bool inIsFolder)
@@ -942,6 +946,102 @@ TEST_F(ApplyUpdate, WithoutExchangeTheTwoRenamesRun)
     EXPECT_EQ(Manifest(Installed()), fNewManifest);
     EXPECT_EQ(Manifest(Trashed()), fOldManifest);
     EXPECT_EQ(StagingLeftIn(fRoot + "/Apps"), std::vector<std::string>{});
+}
+
+// ---------------------------------------------------------------------------------------------
+// A file system without rename flags, hard links or links
+// ---------------------------------------------------------------------------------------------
+
+// An exFAT image mounted through FUSE (exfat-fuse on a loop device) for the life of the object;
+// IsMounted false, with the reason in GetReason, where that cannot be done here.
+class StExfatMount
+{
+public:
+    StExfatMount(const std::string& inImage, const std::string& inMountPoint) : fMountPoint(inMountPoint)
+    {
+        if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+        {
+            fReason = "needs root and /dev/fuse";
+            return;
+        }
+        if (std::system("command -v mkfs.exfat mount.exfat-fuse losetup >/dev/null 2>&1") != 0)
+        {
+            fReason = "mkfs.exfat, mount.exfat-fuse or losetup is not installed";
+            return;
+        }
+        fs::create_directories(inMountPoint);
+        const std::string make =
+            "truncate -s 32M '" + inImage + "' && mkfs.exfat '" + inImage + "' >/dev/null 2>&1";
+        FILE* loop = std::system(make.c_str()) == 0
+                         ? ::popen(("losetup -f --show '" + inImage + "' 2>/dev/null").c_str(), "r")
+                         : nullptr;
+        char device[64] = {};
+        if (loop == nullptr || std::fgets(device, sizeof device, loop) == nullptr)
+        {
+            fReason = "no loop device for the image";
+            if (loop != nullptr)
+            {
+                ::pclose(loop);
+            }
+            return;
+        }
+        ::pclose(loop);
+        fDevice = device;
+        fDevice.erase(fDevice.find_last_not_of("\n") + 1);
+        if (std::system(
+                ("mount.exfat-fuse '" + fDevice + "' '" + inMountPoint + "' >/dev/null 2>&1").c_str()) != 0)
+        {
+            fReason = "mount.exfat-fuse failed";
+            return;
+        }
+        fMounted = true;
+    }
+    ~StExfatMount()
+    {
+        if (fMounted)
+        {
+            (void)std::system(("umount '" + fMountPoint + "'").c_str());
+        }
+        if (!fDevice.empty())
+        {
+            (void)std::system(("losetup -d '" + fDevice + "'").c_str());
+        }
+    }
+    StExfatMount(const StExfatMount&) = delete;
+    StExfatMount& operator=(const StExfatMount&) = delete;
+
+    bool IsMounted() const { return fMounted; }
+    const std::string& GetReason() const { return fReason; }
+
+private:
+    std::string fMountPoint;
+    std::string fDevice;
+    std::string fReason;
+    bool fMounted = false;
+};
+
+// exFAT refuses RENAME_NOREPLACE and RENAME_EXCHANGE (EINVAL), hard links and symbolic links: the
+// update still completes, through the file library's fallbacks.
+TEST_F(ApplyUpdate, AnUpdateCompletesOnExfat)
+{
+    const std::string mount = fRoot + "/exfat";
+    StExfatMount exfat(fRoot + "/exfat.img", mount);
+    if (!exfat.IsMounted())
+    {
+        GTEST_SKIP() << "no FUSE exFAT here: " << exfat.GetReason();
+    }
+    const std::string installed = mount + "/Apps/My.app";
+    const std::string update = fRoot + "/New/Plain.app";
+    MakeBundle(installed, "1.0", false);
+    MakeBundle(update, "2.0", false);
+    SetBundles(installed, update);
+    const Outcome outcome = Apply();
+    EXPECT_TRUE(outcome.fResult);
+    EXPECT_EQ(UpdaterErrors(outcome), std::vector<VError>{});
+    EXPECT_NE(ReadWholeFile(installed + "/Contents/MacOS/my").find("2.0"), std::string::npos);
+    // The backup went to the mount's own Trash.
+    EXPECT_FALSE(fs::exists(mount + "/Apps/My_old0001.app"));
+    EXPECT_EQ(StagingLeftIn(mount + "/Apps"), std::vector<std::string>{});
 }
 
 // ---------------------------------------------------------------------------------------------

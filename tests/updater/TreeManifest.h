@@ -62,8 +62,8 @@ inline std::string Manifest(const std::string& inRoot)
     return manifest;
 }
 
-// The names in inFolder of the staging folders (".<name>.update-<pid>") and of the copy engine's
-// partial copies (".<name>.partial-<pid>-<n>").
+// The names in inFolder of staged items (".partial-<pid>-<n>"), and of the older staging forms
+// (".<name>.update-<pid>", ".<name>.partial-<pid>-<n>").
 inline std::vector<std::string> StagingLeftIn(const std::string& inFolder)
 {
     std::vector<std::string> names;

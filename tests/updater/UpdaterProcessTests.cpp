@@ -350,8 +350,7 @@ int FindMessage(const std::vector<std::string>& inMessages, const std::string& i
     return -1;
 }
 
-// Waits until a staging folder (or the copy engine's partial copy of one) appears in the watched
-// folder; false at the timeout.
+// Waits until a staging folder appears in the watched folder; false at the timeout.
 bool WaitForStaging(int inWatch, std::chrono::milliseconds inTimeout)
 {
     const auto deadline = DeadlineIn(inTimeout);
@@ -367,7 +366,7 @@ bool WaitForStaging(int inWatch, std::chrono::milliseconds inTimeout)
         for (ssize_t at = 0; at < got;)
         {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->len > 0 && std::string(event->name).find(".update-") != std::string::npos)
+            if (event->len > 0 && std::string(event->name).find(".partial-") != std::string::npos)
             {
                 return true;
             }

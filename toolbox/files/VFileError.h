@@ -10,8 +10,11 @@
 
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 
 #include <functional>
+
+#include <cstdint>
 
 namespace zorn
 {
@@ -35,5 +38,36 @@ private:
 // - any other code is returned as it is, without a push.
 VError PushFileErrorForCode(const VFilePath& inPath, VError inCode, VError inDefault,
                             const std::function<void(VFileError&)>& inAddParameters = {});
+
+// What a file operation's failure was, named by the file layer so that its callers need no
+// system codes. kBusy: the item is in use (worth trying again); kNoSpace: the disk or a quota is
+// full; kNotPermitted: permissions, a read-only file system or a locked item; kUnsupported: the
+// file system cannot do it; kExists: the name is taken; kMissing: an item or a folder on the way
+// is not there; kOther: anything else.
+enum class EFileFailure : uint8_t
+{
+    kNone,
+    kBusy,
+    kNoSpace,
+    kNotPermitted,
+    kUnsupported,
+    kExists,
+    kMissing,
+    kOther
+};
+
+// The kind of a native code (kNone for 0, kOther for a code that is no native one).
+EFileFailure GetFileFailure(VError inNativeCode);
+// The kind of the first native error in the list of inContext (kNone when it holds none).
+EFileFailure GetFileFailure(const VErrorContext& inContext);
+
+// How an operation that meets a busy item tries again: attempts in all, and what runs between two
+// attempts (a pause, a log line), given the number of the attempt that failed. Without
+// fBeforeRetry the file layer pauses briefly on its own.
+struct VBusyRetry
+{
+    int fAttempts = 5;
+    std::function<void(int)> fBeforeRetry;
+};
 
 } // namespace zorn

@@ -831,4 +831,16 @@ namespace
 
 } // namespace
 
+std::string VFilePath::GetSystemPathBytes() const
+{
+    return XLinuxFile::AllocatePosixPathFromFilePath(*this);
+}
+
+VFilePath VFilePath::FromSystemPathBytes(const char* inBytes, bool inIsFolder)
+{
+    VFilePath path;
+    XLinuxFile::GetFilePathFromPosixPath(inBytes, inIsFolder, path);
+    return path;
+}
+
 } // namespace zorn

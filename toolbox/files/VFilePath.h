@@ -26,6 +26,8 @@
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/strings/VString.h"
 
+#include <string>
+
 namespace zorn
 {
 
@@ -89,6 +91,11 @@ public:
     // Native: the text (also when invalid); POSIX: the POSIX form.
     VString GetPath(FilePathStyle inStyle) const;
     void GetPosixPath(VString& outPath) const;
+    // The bytes by which the system names the path (its POSIX form, escaped bytes of names given
+    // back as they were); empty for an invalid path.
+    std::string GetSystemPathBytes() const;
+    // The path of the bytes of a full system path; with inIsFolder a folder path.
+    static VFilePath FromSystemPathBytes(const char* inBytes, bool inIsFolder);
 
     // Components counting the volume ("Root:a:b:" and "Root:a:f" give 3, "Root:" 1).
     int32_t GetDepth() const;

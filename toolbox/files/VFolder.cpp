@@ -11,7 +11,9 @@
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 
 namespace zorn
 {
@@ -416,11 +418,38 @@ VError VFolder::CopyTo(const VFolder& inDestination, const VString& inNewName, V
     return code;
 }
 
-VError VFolder::ExchangeWith(const VFolder& inOther) const
+VError VFolder::ExchangeWith(const VFolder& inOther, const VBusyRetry* inRetry) const
 {
-    return _Report(
-        XLinuxFolder::ExchangePaths(fImpl.GetPosixPathBytes(), inOther.GetImpl().GetPosixPathBytes()),
-        VE_FOLDER_CANNOT_RENAME);
+    const VBusyRetry standard;
+    const VBusyRetry& retry = inRetry != nullptr ? *inRetry : standard;
+    return _Report(XLinuxFolder::ExchangePaths(fImpl.GetPosixPathBytes(),
+                                               inOther.GetImpl().GetPosixPathBytes(), retry.fAttempts,
+                                               retry.fBeforeRetry),
+                   VE_FOLDER_CANNOT_RENAME);
+}
+
+VError VFolder::StageCopyBeside(const VFolder& inTarget, VFolder** outStaging) const
+{
+    *outStaging = nullptr;
+    VFilePath parent;
+    if (!inTarget.GetPathRef().GetParent(parent))
+    {
+        return _Push(VE_FILE_BAD_NAME);
+    }
+    std::string staging;
+    std::string failedItem;
+    const VError code = XLinuxFolder::StageCopy(
+        fImpl.GetPosixPathBytes(), XLinuxFile::AllocatePosixPathFromFilePath(parent), staging, &failedItem);
+    if (code != VE_OK)
+    {
+        VFilePath failed;
+        XLinuxFile::GetFilePathFromPosixPath(failedItem.c_str(), false, failed);
+        return PushFileErrorForCode(failedItem.empty() ? fPath : failed, code, VE_FILE_CANNOT_COPY);
+    }
+    VFilePath path;
+    XLinuxFile::GetFilePathFromPosixPath(staging.c_str(), true, path);
+    *outStaging = new VFolder(staging.c_str(), path, fFileSystem);
+    return VE_OK;
 }
 
 VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTarget,
@@ -428,9 +457,7 @@ VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTa
 {
     // The new tree is made whole under a hidden sibling, then exchanged with the old one, so a
     // failed copy never costs the old target.
-    VString targetName;
-    inTarget.GetName(targetName);
-    VString stagingName = VString(".") + targetName + VString(XLinuxCopyEngine::MakeStagingSuffix().c_str());
+    VString stagingName(XLinuxCopyEngine::MakeStagingName().c_str());
     VRefPtr<VFolder> staging(new VFolder(inDestination, stagingName, FPS_NATIVE), true);
     VError code = fImpl.CopyToNonExistingFolder(inDestination, stagingName);
     if (code != VE_OK)
@@ -632,26 +659,128 @@ void VFolder::GetElements(std::vector<VRefPtr<IFile>>* outFiles, std::vector<VRe
     }
 }
 
+namespace
+{
+
+// The identities (device, inode) of the folders from where a recursive walk began down to where
+// it stands: a folder met again through a link or a mount is skipped, not walked again.
+using FolderTrail = std::vector<std::pair<uint64_t, uint64_t>>;
+
+// Enters inFolder on the trail; false when it is already there (a cycle).
+bool EnterFolder(const VFolder& inFolder, FolderTrail& ioTrail)
+{
+    std::pair<uint64_t, uint64_t> identity;
+    if (!inFolder.GetImpl().GetIdentity(identity.first, identity.second))
+    {
+        identity = {~uint64_t{0}, ioTrail.size()}; // unreachable: walked once, as an empty folder
+    }
+    if (std::find(ioTrail.begin(), ioTrail.end(), identity) != ioTrail.end())
+    {
+        return false;
+    }
+    ioTrail.push_back(identity);
+    return true;
+}
+
+// A folder's times, for a callback handed a folder taken out of a finished listing.
+class FolderTimes : public IFileAttributeAccessor
+{
+public:
+    explicit FolderTimes(const VFolder& inFolder) : fFolder(inFolder) {}
+    VError GetTime(VTime* outModified, VTime* outCreated, VTime* outAccessed) const override
+    {
+        return fFolder.GetTimeAttributes(outModified, outCreated, outAccessed);
+    }
+
+private:
+    const VFolder& fFolder;
+};
+
+// The sub-folders of inFolder, listed whole before any is walked: a walk holds no listing open
+// while it goes down, so its depth is not limited by descriptors.
+std::vector<VRefPtr<VFolder>> SubFolders(const VFolder& inFolder, uint32_t inOptions)
+{
+    std::vector<VRefPtr<VFolder>> folders;
+    for (VFolderIterator folder(&inFolder, inOptions); folder.IsValid(); ++folder)
+    {
+        folders.emplace_back(folder.Current());
+    }
+    return folders;
+}
+
+bool IterateFilesIn(const VFolder& inFolder, const IFolder::FileCallback& inCallback, uint32_t inOptions,
+                    FolderTrail& ioTrail)
+{
+    bool result = true;
+    for (VFileIterator file(&inFolder, inOptions | kWalkFiles); file.IsValid() && result; ++file)
+    {
+        result = inCallback(file.Current(), &file);
+    }
+    if ((inOptions & kRecursive) == 0 || !result)
+    {
+        return result;
+    }
+    // The folder walker drops bit 4: sub-folders are listed only when the options hold 2.
+    for (const VRefPtr<VFolder>& folder : SubFolders(inFolder, inOptions | kWalkFiles))
+    {
+        if (EnterFolder(*folder, ioTrail))
+        {
+            result = IterateFilesIn(*folder, inCallback, inOptions | kWalkFiles, ioTrail);
+            ioTrail.pop_back();
+            if (!result)
+            {
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+bool IterateFoldersIn(const VFolder& inFolder, const IFolder::FolderCallback& inCallback, uint32_t inOptions,
+                      FolderTrail& ioTrail)
+{
+    if ((inOptions & kRecursive) == 0)
+    {
+        bool result = true;
+        for (VFolderIterator folder(&inFolder, inOptions | kWalkFolders); folder.IsValid() && result;
+             ++folder)
+        {
+            result = inCallback(folder.Current(), &folder);
+        }
+        return result;
+    }
+    for (const VRefPtr<VFolder>& folder : SubFolders(inFolder, inOptions | kWalkFolders))
+    {
+        if (!EnterFolder(*folder, ioTrail))
+        {
+            continue;
+        }
+        FolderTimes times(*folder);
+        bool result = inCallback(folder.Get(), &times);
+        if (result)
+        {
+            result = IterateFoldersIn(*folder, inCallback, inOptions | kWalkFolders, ioTrail);
+        }
+        ioTrail.pop_back();
+        if (!result)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 bool VFolder::IterateFiles(const FileCallback& inCallback, uint32_t inOptions) const
 {
     if (!Exists())
     {
         return true;
     }
-    bool result = true;
-    for (VFileIterator file(this, inOptions | kWalkFiles); file.IsValid() && result; ++file)
-    {
-        result = inCallback(file.Current(), &file);
-    }
-    if ((inOptions & kRecursive) != 0 && result)
-    {
-        // The folder walker drops bit 4: sub-folders are listed only when the options hold 2.
-        for (VFolderIterator folder(this, inOptions | kWalkFiles); folder.IsValid() && result; ++folder)
-        {
-            result = folder->IterateFiles(inCallback, inOptions | kWalkFiles);
-        }
-    }
-    return result;
+    FolderTrail trail;
+    EnterFolder(*this, trail);
+    return IterateFilesIn(*this, inCallback, inOptions, trail);
 }
 
 bool VFolder::IterateFolders(const FolderCallback& inCallback, uint32_t inOptions) const
@@ -660,16 +789,9 @@ bool VFolder::IterateFolders(const FolderCallback& inCallback, uint32_t inOption
     {
         return true;
     }
-    bool result = true;
-    for (VFolderIterator folder(this, inOptions | kWalkFolders); folder.IsValid() && result; ++folder)
-    {
-        result = inCallback(folder.Current(), &folder);
-        if (result && (inOptions & kRecursive) != 0)
-        {
-            result = folder->IterateFolders(inCallback, inOptions | kWalkFolders);
-        }
-    }
-    return result;
+    FolderTrail trail;
+    EnterFolder(*this, trail);
+    return IterateFoldersIn(*this, inCallback, inOptions, trail);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #pragma once
 
 #include "toolbox/files/IFile.h"
+#include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/files/linux/XLinuxFolder.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -120,9 +121,16 @@ public:
     VError CopyContentsTo(const VFolder& inDestination, uint32_t inOptions = 0) const;
     // Swaps this folder and inOther in one step (renameat2 RENAME_EXCHANGE): each path names the
     // other's tree afterwards and neither is ever missing. Both must exist on one file system. A
-    // failure pushes the native code and a 657 for this folder; where the file system cannot
-    // exchange, the native code is 'POSX' EINVAL.
-    VError ExchangeWith(const VFolder& inOther) const;
+    // failure pushes the native code and a 657 for this folder.
+    // Busy items are tried again as inRetry says (the file layer's own short retries when null).
+    // Where the file system cannot exchange (FAT, exFAT, some FUSE and network file systems), two
+    // renames do it, inOther's path briefly naming nothing between them.
+    VError ExchangeWith(const VFolder& inOther, const VBusyRetry* inRetry = nullptr) const;
+    // A copy of this tree made whole beside inTarget (in its parent folder) under a staging name,
+    // for putting in place with ExchangeWith or Move: a new folder for it in *outStaging (one
+    // reference). What killed processes left there is removed first; a failed copy leaves
+    // nothing and pushes the file error of the item it failed on.
+    VError StageCopyBeside(const VFolder& inTarget, VFolder** outStaging) const;
     bool RevealInFinder(bool inSelectContent = false) const;
 
     // Attributes.

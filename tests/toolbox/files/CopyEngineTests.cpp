@@ -17,6 +17,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -65,6 +66,25 @@ bool MakeSocket(const std::string& inPath)
     return bound;
 }
 
+// Lowers the soft limit of open descriptors for the scope.
+class StDescriptorLimit
+{
+public:
+    explicit StDescriptorLimit(rlim_t inLimit)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &fOld);
+        rlimit lowered = fOld;
+        lowered.rlim_cur = inLimit;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~StDescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &fOld); }
+    StDescriptorLimit(const StDescriptorLimit&) = delete;
+    StDescriptorLimit& operator=(const StDescriptorLimit&) = delete;
+
+private:
+    rlimit fOld = {};
+};
+
 class CopyEngine : public test::TaskManagerTest
 {
 protected:
@@ -111,6 +131,29 @@ protected:
             Write(inRoot + "/owned", "o");
             ASSERT_EQ(::chown((inRoot + "/owned").c_str(), 1234, 5678), 0);
         }
+        // A file with holes: 12 KiB of data in 8 MiB.
+        {
+            const int fd = ::open((inRoot + "/sparse").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_GE(fd, 0);
+            const std::string block(4096, 's');
+            for (off_t offset : {off_t{0}, off_t{4} << 20, (off_t{8} << 20) - 4096})
+            {
+                ASSERT_EQ(::pwrite(fd, block.data(), block.size(), offset), 4096);
+            }
+            ::close(fd);
+        }
+        // A name of NAME_MAX bytes, and a link that makes a folder its own child.
+        Write(inRoot + "/" + std::string(255, 'n'), "long");
+        ASSERT_EQ(::symlink(".", (inRoot + "/Versions/self").c_str()), 0);
+        // A tree deeper than the descriptors the test allows the copy (see the fidelity test).
+        std::string deep = inRoot + "/deep";
+        ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+        for (int level = 1; level < 600; ++level)
+        {
+            deep += "/d";
+            ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0) << level;
+        }
+        Write(deep + "/bottom", "b");
         for (const char* name :
              {"/secret", "/first", "/tool", "/fifo", "/Versions/A/tool", "/Versions/A", "/empty"})
         {
@@ -132,10 +175,20 @@ TEST_F(CopyEngine, TreeCopyMatchesCpArchive)
     const std::string reference = PathOf("reference");
     ASSERT_EQ(std::system(("cp -a " + source + " " + reference).c_str()), 0);
     const std::string copy = PathOf("copy");
-    ASSERT_EQ(XLinuxCopyEngine::Copy(source, copy, false), VE_OK);
+    {
+        // Far fewer descriptors than the tree has levels.
+        StDescriptorLimit limit(128);
+        ASSERT_EQ(XLinuxCopyEngine::Copy(source, copy, false), VE_OK);
+    }
 
     const bool owners = ::geteuid() == 0;
     EXPECT_EQ(Describe(copy, owners), Describe(reference, owners));
+    // The holes stay holes: no more blocks than twice cp -a's.
+    struct stat sparse = {};
+    struct stat sparseReference = {};
+    ASSERT_EQ(::stat((copy + "/sparse").c_str(), &sparse), 0);
+    ASSERT_EQ(::stat((reference + "/sparse").c_str(), &sparseReference), 0);
+    EXPECT_LE(sparse.st_blocks, 2 * std::max<blkcnt_t>(sparseReference.st_blocks, 24));
     // The link to outside the tree is a link, not the file it names.
     struct stat status = {};
     ASSERT_EQ(::lstat((copy + "/outside").c_str(), &status), 0);
@@ -338,6 +391,94 @@ TEST_F(CopyEngine, FaultsLoseNothing)
     sFault = {"none", 0, 0};
     EXPECT_EQ(XLinuxCopyEngine::Copy(source, PathOf("copy"), false), VE_OK);
     EXPECT_EQ(Read(PathOf("copy/b/c/three")), std::string(10000, 'd'));
+}
+
+// renameat2 as FAT, exFAT and some FUSE file systems answer it: flags refused with EINVAL; with
+// sBusyRenames, the first renames fail with EBUSY as a file in use would make them.
+bool sNoHardLinks = false;
+int sBusyRenames = 0;
+
+XLinuxCopyCalls FlaglessCalls()
+{
+    XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+    calls.fRenameat2 = [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags)
+    {
+        if (sBusyRenames > 0)
+        {
+            --sBusyRenames;
+            errno = EBUSY;
+            return -1;
+        }
+        if (inFlags != 0)
+        {
+            errno = EINVAL;
+            return -1;
+        }
+        return ::renameat(inFromDir, inFrom, inToDir, inTo);
+    };
+    calls.fLinkat = [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, int inFlags)
+    {
+        if (sNoHardLinks)
+        {
+            errno = EPERM;
+            return -1;
+        }
+        return ::linkat(inFromDir, inFrom, inToDir, inTo, inFlags);
+    };
+    return calls;
+}
+
+TEST_F(CopyEngine, PlacingWorksWhereRenameFlagsAreRefused)
+{
+    const std::string source = PathOf("source");
+    ASSERT_EQ(::mkdir(source.c_str(), 0755), 0);
+    Write(source + "/data", "new");
+    const std::string longName = PathOf(std::string(255, 'L'));
+    struct Row
+    {
+        const char* fWhat;
+        bool fFlagless;
+        bool fNoHardLinks;
+        int fBusy;
+    };
+    const Row rows[] = {
+        {"the system's calls", false, false, 0},
+        {"flags refused: link then unlink", true, false, 0},
+        {"flags and hard links refused: look, then rename", true, true, 0},
+        {"busy twice, then free", false, false, 2},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        sNoHardLinks = row.fNoHardLinks;
+        sBusyRenames = row.fBusy;
+        XLinuxCopyEngine::SetCalls(row.fFlagless || row.fBusy > 0 ? FlaglessCalls()
+                                                                  : XLinuxCopyEngine::GetSystemCalls());
+        // A file and a tree to new names, one of them NAME_MAX bytes long.
+        ASSERT_EQ(XLinuxCopyEngine::Copy(source + "/data", longName, false), VE_OK);
+        EXPECT_EQ(Read(longName), "new");
+        ASSERT_EQ(XLinuxCopyEngine::Copy(source, PathOf("tree"), false), VE_OK);
+        // Never over an existing item without the option.
+        Write(PathOf("kept"), "old");
+        EXPECT_EQ(XLinuxCopyEngine::Copy(source + "/data", PathOf("kept"), false),
+                  MakeVErrorFromErrno(EEXIST));
+        EXPECT_EQ(XLinuxCopyEngine::Copy(source, PathOf("tree"), false), MakeVErrorFromErrno(EEXIST));
+        EXPECT_EQ(Read(PathOf("kept")), "old");
+        // A folder replaced whole: the exchange, or its two renames.
+        Write(PathOf("tree/data"), "changed");
+        VFolder from(VFilePath(VString(source.c_str()) + "/", FPS_POSIX));
+        VFolder into(VFilePath(VString(fFolder.c_str()) + "/", FPS_POSIX));
+        StErrorContextInstaller errors(false);
+        ASSERT_EQ(from.CopyTo(into, VString("tree"), nullptr, VFolder::kCopyReplace), VE_OK);
+        EXPECT_EQ(Read(PathOf("tree/data")), "new");
+        EXPECT_FALSE(HasStagingSibling(fFolder));
+        XLinuxCopyEngine::ResetCalls();
+        for (const std::string& item : {longName, PathOf("tree"), PathOf("kept")})
+        {
+            ASSERT_EQ(XLinuxCopyEngine::RemoveTree(item), VE_OK);
+        }
+    }
+    sNoHardLinks = false;
 }
 
 TEST_F(CopyEngine, FullDiskLosesNothing)

@@ -4,6 +4,7 @@
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
@@ -16,10 +17,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -298,12 +301,18 @@ TEST_F(Files, RenameNeverReplaces)
         SCOPED_TRACE(withoutFlag ? "link + unlink" : "renameat2");
         if (withoutFlag)
         {
-            XLinuxFile::SetRenameCall(
-                [](int, const char*, int, const char*, unsigned int)
+            XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+            calls.fRenameat2 =
+                [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags)
+            {
+                if (inFlags != 0)
                 {
                     errno = EINVAL;
                     return -1;
-                });
+                }
+                return ::renameat(inFromDir, inFrom, inToDir, inTo);
+            };
+            XLinuxCopyEngine::SetCalls(calls);
         }
         auto file = FileAt(PathOf("a"));
         {
@@ -322,7 +331,7 @@ TEST_F(Files, RenameNeverReplaces)
         ASSERT_EQ(renamed->Rename(VString("a")), VE_OK);
         renamed->Release();
     }
-    XLinuxFile::SetRenameCall(nullptr);
+    XLinuxCopyEngine::ResetCalls();
 }
 
 TEST_F(Files, TimesAndAttributes)
@@ -535,6 +544,163 @@ TEST_F(Files, SetContentKilledMidwayLeavesOldOrNew)
         std::string now = Read(path);
         EXPECT_TRUE(now == first || now == second) << "round " << round << ": " << now.size() << " bytes";
     }
+    // What the killed writers left goes with the next write to the folder.
+    ASSERT_EQ(FileAt(path)->SetContent("end", 3), VE_OK);
+    EXPECT_EQ(Names(fFolder), std::vector<std::string>{"killed.bin"});
+}
+
+// The rename that puts the new content in place fails or finds the file busy, through the back
+// ends' one table of calls: a failure leaves the old content and nothing beside it.
+TEST_F(Files, SetContentFaultsLeaveTheOldContent)
+{
+    struct Row
+    {
+        const char* fWhat;
+        int fFailures; // renames that fail before the others pass
+        int fErrno;
+        bool fDone;
+    };
+    const Row rows[] = {
+        {"the rename fails", 1, EIO, false},
+        {"no space for the new name", 1, ENOSPC, false},
+        {"busy twice, then free", 2, EBUSY, true},
+        {"busy at every attempt", 100, ETXTBSY, false},
+    };
+    static int sFailures = 0;
+    static int sErrno = 0;
+    XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+    calls.fRenameat2 = [](int inFromDir, const char* inFrom, int inToDir, const char* inTo, unsigned inFlags)
+    {
+        if (sFailures > 0)
+        {
+            --sFailures;
+            errno = sErrno;
+            return -1;
+        }
+        return ::renameat2(inFromDir, inFrom, inToDir, inTo, inFlags);
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        Write(PathOf("data"), "old");
+        sFailures = row.fFailures;
+        sErrno = row.fErrno;
+        XLinuxCopyEngine::SetCalls(calls);
+        StErrorContextInstaller scope(false);
+        const VError code = FileAt(PathOf("data"))->SetContent("new", 3);
+        XLinuxCopyEngine::ResetCalls();
+        EXPECT_EQ(code == VE_OK, row.fDone);
+        EXPECT_EQ(Read(PathOf("data")), row.fDone ? "new" : "old");
+        EXPECT_EQ(Names(fFolder), std::vector<std::string>{"data"});
+    }
+}
+
+TEST_F(Files, SetContentTakesNamesOfAnyLegalLength)
+{
+    const std::string path = PathOf(std::string(255, 'n'));
+    ASSERT_EQ(FileAt(path)->SetContent("new", 3), VE_OK);
+    ASSERT_EQ(FileAt(path)->SetContent("again", 5), VE_OK);
+    EXPECT_EQ(Read(path), "again");
+    EXPECT_EQ(Names(fFolder).size(), 1U);
+}
+
+namespace
+{
+
+// A POSIX access ACL in the kernel's extended-attribute form: the owner rw, user 1234 r, the
+// group rw, the mask rw, others r.
+std::string SampleAccessACL()
+{
+    struct Entry
+    {
+        uint16_t fTag;
+        uint16_t fPermissions;
+        uint32_t fID;
+    };
+    const Entry entries[] = {{0x01, 6, 0xFFFFFFFF},
+                             {0x02, 4, 1234},
+                             {0x04, 6, 0xFFFFFFFF},
+                             {0x10, 6, 0xFFFFFFFF},
+                             {0x20, 4, 0xFFFFFFFF}};
+    const uint32_t version = 2;
+    std::string bytes(reinterpret_cast<const char*>(&version), sizeof version);
+    bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return bytes;
+}
+
+std::string Attribute(const std::string& inPath, const char* inName)
+{
+    char value[256] = {};
+    const ssize_t length = ::getxattr(inPath.c_str(), inName, value, sizeof value);
+    return length < 0 ? std::string() : std::string(value, static_cast<size_t>(length));
+}
+
+} // namespace
+
+// A caller who is not root rewrites a file of another group it belongs to: group, extended
+// attributes and ACL stay. A writable file in a folder the caller cannot write to is rewritten in
+// place.
+TEST_F(Files, SetContentKeepsWhatTheCallerMaySet)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "needs root to make files of another user and group";
+    }
+    ASSERT_EQ(::chmod(fFolder.c_str(), 0755), 0);
+    const std::string shared = PathOf("shared");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    const std::string data = shared + "/data";
+    Write(data, "old");
+    ASSERT_EQ(::chown(data.c_str(), 65534, 100), 0);
+    ASSERT_EQ(::chmod(data.c_str(), 0664), 0);
+    ASSERT_EQ(::setxattr(data.c_str(), "user.note", "kept", 4, 0), 0);
+    const std::string acl = SampleAccessACL();
+    const bool withACL = ::setxattr(data.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    const std::string aclBefore = Attribute(data, "system.posix_acl_access");
+
+    const std::string closed = PathOf("closed");
+    ASSERT_EQ(::mkdir(closed.c_str(), 0555), 0);
+    const std::string inside = closed + "/file";
+    Write(inside, "old");
+    ASSERT_EQ(::chown(inside.c_str(), 65534, 65534), 0);
+    struct stat before = {};
+    ASSERT_EQ(::stat(inside.c_str(), &before), 0);
+
+    pid_t child = ::fork();
+    if (child == 0)
+    {
+        const gid_t groups[] = {100};
+        if (::setgroups(1, groups) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        {
+            ::_exit(2);
+        }
+        StErrorContextInstaller scope;
+        VFile first(VString(data.c_str()), FPS_POSIX);
+        VFile second(VString(inside.c_str()), FPS_POSIX);
+        ::_exit(first.SetContent("new", 3) == VE_OK && second.SetContent("new", 3) == VE_OK ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    struct stat after = {};
+    ASSERT_EQ(::stat(data.c_str(), &after), 0);
+    EXPECT_EQ(Read(data), "new");
+    EXPECT_EQ(after.st_gid, 100U);
+    EXPECT_EQ(after.st_mode & 07777, 0664U);
+    EXPECT_EQ(Attribute(data, "user.note"), "kept");
+    if (withACL)
+    {
+        EXPECT_EQ(Attribute(data, "system.posix_acl_access"), aclBefore);
+    }
+    EXPECT_EQ(Names(shared), std::vector<std::string>{"data"});
+
+    ASSERT_EQ(::stat(inside.c_str(), &after), 0);
+    EXPECT_EQ(Read(inside), "new");
+    EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten in place";
+    EXPECT_EQ(Names(closed), std::vector<std::string>{"file"});
 }
 
 TEST_F(Files, SetContentInAReadOnlyFolderIsRefused)

@@ -14,6 +14,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -528,6 +529,58 @@ TEST_F(Folder, IterationRecursesOnlyWhereAsked)
     root->GetContents(&fileList, &folderList);
     EXPECT_EQ(fileList.size(), 1U);
     EXPECT_EQ(folderList.size(), 2U);
+}
+
+// Links resolved (option 16) can make a folder its own descendant: the walk skips a folder it is
+// already inside. A tree deeper than the descriptors allowed is walked whole.
+TEST_F(Folder, RecursiveWalksSkipCyclesAndGoToAnyDepth)
+{
+    ASSERT_EQ(::mkdir(PathOf("t").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(PathOf("t/a").c_str(), 0755), 0);
+    Write(PathOf("t/a/file"), "f");
+    ASSERT_EQ(::symlink(".", PathOf("t/self").c_str()), 0);
+    ASSERT_EQ(::symlink("..", PathOf("t/a/up").c_str()), 0);
+    ASSERT_EQ(::symlink("a", PathOf("t/other").c_str()), 0); // no cycle: "a" once more, by its real path
+    std::string deep = PathOf("t/deep");
+    ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0);
+    for (int level = 1; level < 600; ++level)
+    {
+        deep += "/d";
+        ASSERT_EQ(::mkdir(deep.c_str(), 0755), 0) << level;
+    }
+    Write(deep + "/bottom", "b");
+    VRefPtr<VFolder> root(FolderAt(PathOf("t")), true);
+
+    struct rlimit old = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    struct rlimit lowered = old;
+    lowered.rlim_cur = 128;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    int folders = 0;
+    std::multiset<std::string> files;
+    const bool foldersDone = root->IterateFolders(
+        [&](IFolder*, IFileAttributeAccessor*)
+        {
+            ++folders;
+            return folders < 10000;
+        },
+        1 | 2 | 8 | 16);
+    const bool filesDone = root->IterateFiles(
+        [&](IFile* inFile, IFileAttributeAccessor*)
+        {
+            VString name;
+            inFile->GetName(name);
+            files.insert(to_string(name));
+            return files.size() < 10000;
+        },
+        1 | 2 | 8 | 16);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+
+    EXPECT_TRUE(foldersDone);
+    EXPECT_TRUE(filesDone);
+    // "a", "other" (a again), the 600 levels; "self" and "up" are the walk's own ancestors.
+    EXPECT_EQ(folders, 602);
+    EXPECT_EQ(files, (std::multiset<std::string>{"bottom", "file", "file"}));
 }
 
 TEST_F(Folder, RelativesStayInTheirFileSystem)

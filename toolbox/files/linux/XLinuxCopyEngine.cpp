@@ -3,6 +3,9 @@
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 
 #include "toolbox/files/linux/XLinuxErrno.h"
+#include "toolbox/files/linux/XLinuxFd.h"
+#include "toolbox/files/linux/XLinuxFolderTrail.h"
+#include "toolbox/files/linux/XLinuxStaging.h"
 #include "toolbox/files/linux/XLinuxVolumes.h"
 #include "toolbox/kernel/locks/VSyncEvent.h"
 #include "toolbox/kernel/tasks/VTask.h"
@@ -17,6 +20,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -71,96 +75,69 @@ XLinuxCopyCalls TakeCalls()
 
 using xlinux::Errno;
 
-// A descriptor closed at scope exit.
-class StFd
-{
-public:
-    explicit StFd(int inFd = -1) : fFd(inFd) {}
-    ~StFd()
-    {
-        if (fFd >= 0)
-        {
-            ::close(fFd);
-        }
-    }
-    StFd(const StFd&) = delete;
-    StFd& operator=(const StFd&) = delete;
-    int Get() const { return fFd; }
+using StFd = XLinuxFd;
 
-private:
-    int fFd;
-};
-
-// Names of a folder open at inFd (read through a duplicate), "." and ".." left out.
 int ListFolder(int inFd, std::vector<std::string>& outNames)
 {
-    outNames.clear();
-    int copy = ::fcntl(inFd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
+    return XLinuxFolderTrail::ListNames(inFd, outNames);
+}
+
+// Removes inName in the current folder of ioTrail, a folder with all it holds; no link is followed.
+// Folders without owner write and search access get them first (a copied read-only folder must go
+// too). The trail bounds the descriptors held, whatever the depth.
+int RemoveIn(const XLinuxCopyCalls& inCalls, XLinuxFolderTrail& ioTrail, const char* inName)
+{
+    int dir = ioTrail.Current();
+    if (dir < 0 && dir != AT_FDCWD)
     {
         return errno;
     }
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr)
-    {
-        int failure = errno;
-        ::close(copy);
-        return failure;
-    }
-    ::rewinddir(dir);
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir))
-    {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-        {
-            outNames.emplace_back(entry->d_name);
-        }
-        errno = 0;
-    }
-    int failure = errno;
-    ::closedir(dir);
-    return failure;
-}
-
-// Removes inName in the folder inDir, a folder with all it holds; no link is followed. Folders
-// without owner write and search access get them first (a copied read-only folder must go too).
-int RemoveAt(const XLinuxCopyCalls& inCalls, int inDir, const char* inName)
-{
     struct stat status = {};
-    if (::fstatat(inDir, inName, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(dir, inName, &status, AT_SYMLINK_NOFOLLOW) != 0)
     {
         return errno == ENOENT ? 0 : errno;
     }
     if (!S_ISDIR(status.st_mode))
     {
-        return inCalls.fUnlinkat(inDir, inName, 0) == 0 || errno == ENOENT ? 0 : errno;
+        return inCalls.fUnlinkat(dir, inName, 0) == 0 || errno == ENOENT ? 0 : errno;
     }
-    StFd fd(::openat(inDir, inName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.Get() < 0)
+    int failure = ioTrail.Enter(inName);
+    if (failure == EACCES && ::fchmodat(dir, inName, (status.st_mode & 07777) | 0700, 0) == 0)
     {
-        if (errno != EACCES || ::fchmodat(inDir, inName, (status.st_mode & 07777) | 0700, 0) != 0)
-        {
-            return errno;
-        }
-        return RemoveAt(inCalls, inDir, inName);
+        failure = ioTrail.Enter(inName);
     }
-    if ((status.st_mode & 0300) != 0300)
-    {
-        ::fchmod(fd.Get(), (status.st_mode & 07777) | 0700);
-    }
-    std::vector<std::string> names;
-    if (int failure = ListFolder(fd.Get(), names); failure != 0)
+    if (failure != 0)
     {
         return failure;
     }
-    for (const std::string& name : names)
+    int fd = ioTrail.Current();
+    if ((status.st_mode & 0300) != 0300)
     {
-        if (int failure = RemoveAt(inCalls, fd.Get(), name.c_str()); failure != 0)
-        {
-            return failure;
-        }
+        ::fchmod(fd, (status.st_mode & 07777) | 0700);
     }
-    return inCalls.fUnlinkat(inDir, inName, AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
+    std::vector<std::string> names;
+    failure = ListFolder(fd, names);
+    for (size_t index = 0; failure == 0 && index < names.size(); ++index)
+    {
+        failure = RemoveIn(inCalls, ioTrail, names[index].c_str());
+    }
+    ioTrail.Leave();
+    if (failure != 0)
+    {
+        return failure;
+    }
+    dir = ioTrail.Current();
+    if (dir < 0 && dir != AT_FDCWD)
+    {
+        return errno;
+    }
+    return inCalls.fUnlinkat(dir, inName, AT_REMOVEDIR) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+int RemoveAt(const XLinuxCopyCalls& inCalls, int inDir, const char* inName)
+{
+    XLinuxFolderTrail trail(inDir);
+    return RemoveIn(inCalls, trail, inName);
 }
 
 void SplitPath(const std::string& inPath, std::string& outParent, std::string& outName)
@@ -187,27 +164,12 @@ void SplitPath(const std::string& inPath, std::string& outParent, std::string& o
     }
 }
 
-// Renames inFrom to inTo in the folder inDir, never replacing unless inReplace. Where the file
-// system lacks RENAME_NOREPLACE (EINVAL), a non-folder is linked under the new name and unlinked
-// under the old one, which never replaces either.
 int RenameIn(const XLinuxCopyCalls& inCalls, int inFromDir, const char* inFrom, int inToDir, const char* inTo,
-             bool inReplace, bool inIsFolder)
+             bool inReplace)
 {
-    if (inCalls.fRenameat2(inFromDir, inFrom, inToDir, inTo, inReplace ? 0 : RENAME_NOREPLACE) == 0)
-    {
-        return 0;
-    }
-    int failure = errno;
-    if (failure != EINVAL || inReplace || inIsFolder)
-    {
-        return failure;
-    }
-    if (inCalls.fLinkat(inFromDir, inFrom, inToDir, inTo, 0) != 0)
-    {
-        return errno;
-    }
-    ::unlinkat(inFromDir, inFrom, 0);
-    return 0;
+    return XLinuxStaging::Place(inCalls, inFromDir, inFrom, inToDir, inTo,
+                                inReplace ? XLinuxStaging::Placement::kReplace
+                                          : XLinuxStaging::Placement::kNoReplace);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -284,29 +246,19 @@ bool IsUnsupported(int inErrno)
            inErrno == ENOTTY;
 }
 
-int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
+// Copies inLength bytes (fewer when the source ends first) from the present offset of inFrom to
+// the present offset of inTo: in the kernel where it can, else by reading and writing.
+int CopySpan(CopyContext& ioContext, int inFrom, int inTo, off_t inLength)
 {
     const XLinuxCopyCalls& calls = ioContext.fCalls;
-    if (!ioContext.fNoClone)
-    {
-        if (calls.fFiclone(inTo, inFrom) == 0)
-        {
-            return 0;
-        }
-        ioContext.fNoClone = IsUnsupported(errno);
-    }
     off_t copied = 0;
-    while (!ioContext.fNoCopyRange)
+    while (!ioContext.fNoCopyRange && copied < inLength)
     {
-        ssize_t count = calls.fCopyFileRange(inFrom, nullptr, inTo, nullptr, size_t{1} << 30, 0);
+        const auto chunk = static_cast<size_t>(std::min<off_t>(inLength - copied, off_t{1} << 30));
+        ssize_t count = calls.fCopyFileRange(inFrom, nullptr, inTo, nullptr, chunk, 0);
         if (count > 0)
         {
             copied += count;
-            // The size seen at the start is what is copied; no call to find the end.
-            if (copied >= inSize)
-            {
-                return 0;
-            }
             continue;
         }
         if (count == 0)
@@ -325,10 +277,15 @@ int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
         }
         return errno;
     }
-    std::vector<char> buffer(size_t{256} * 1024);
-    for (;;)
+    if (copied >= inLength)
     {
-        ssize_t count = calls.fRead(inFrom, buffer.data(), buffer.size());
+        return 0;
+    }
+    std::vector<char> buffer(size_t{256} * 1024);
+    while (copied < inLength)
+    {
+        const auto chunk = static_cast<size_t>(std::min<off_t>(inLength - copied, off_t(buffer.size())));
+        ssize_t count = calls.fRead(inFrom, buffer.data(), chunk);
         if (count < 0)
         {
             if (errno == EINTR)
@@ -354,7 +311,77 @@ int CopyData(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
             }
             done += written;
         }
+        copied += count;
     }
+    return 0;
+}
+
+// Copies only the data extents of a file with holes (SEEK_DATA / SEEK_HOLE, as cp --sparse=auto
+// does), then sets the size, so the holes stay holes. ENOTSUP (to copy it whole) where the file
+// system cannot tell.
+int CopySparse(CopyContext& ioContext, int inFrom, int inTo, off_t inSize)
+{
+    off_t position = 0;
+    while (position < inSize)
+    {
+        const off_t data = ::lseek(inFrom, position, SEEK_DATA);
+        if (data < 0)
+        {
+            if (errno == ENXIO) // only a hole up to the end
+            {
+                break;
+            }
+            return position == 0 && (errno == EINVAL || errno == ENOTSUP) ? ENOTSUP : errno;
+        }
+        if (data >= inSize)
+        {
+            break;
+        }
+        off_t hole = ::lseek(inFrom, data, SEEK_HOLE);
+        if (hole < 0)
+        {
+            return errno;
+        }
+        hole = std::min(hole, inSize);
+        if (::lseek(inFrom, data, SEEK_SET) < 0 || ::lseek(inTo, data, SEEK_SET) < 0)
+        {
+            return errno;
+        }
+        if (int failure = CopySpan(ioContext, inFrom, inTo, hole - data); failure != 0)
+        {
+            return failure;
+        }
+        position = hole;
+    }
+    return ::ftruncate(inTo, inSize) == 0 ? 0 : errno;
+}
+
+int CopyData(CopyContext& ioContext, int inFrom, int inTo, const struct stat& inStatus)
+{
+    const XLinuxCopyCalls& calls = ioContext.fCalls;
+    if (!ioContext.fNoClone)
+    {
+        if (calls.fFiclone(inTo, inFrom) == 0)
+        {
+            return 0;
+        }
+        ioContext.fNoClone = IsUnsupported(errno);
+    }
+    // Fewer blocks than the size needs: the file has holes. The size seen at the start is what is
+    // copied; no call to find the end.
+    if (static_cast<off_t>(inStatus.st_blocks) * 512 < inStatus.st_size)
+    {
+        const int failure = CopySparse(ioContext, inFrom, inTo, inStatus.st_size);
+        if (failure != ENOTSUP)
+        {
+            return failure;
+        }
+        if (::lseek(inFrom, 0, SEEK_SET) < 0 || ::lseek(inTo, 0, SEEK_SET) < 0)
+        {
+            return errno;
+        }
+    }
+    return CopySpan(ioContext, inFrom, inTo, inStatus.st_size);
 }
 
 // Owner (as root), extended attributes, mode and times of an open copy.
@@ -376,43 +403,77 @@ int FinishOpenItem(const CopyContext& inContext, int inFrom, int inTo, const str
     return ::futimens(inTo, times) == 0 ? 0 : errno;
 }
 
-int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
-             int inToDir, const char* inToName, const std::string& inToRelative);
+int CopyNode(CopyContext& ioContext, XLinuxFolderTrail& ioFrom, const std::string& inFromName,
+             const std::string& inFromPath, XLinuxFolderTrail& ioTo, const std::string& inToName,
+             const std::string& inToRelative);
 
-int CopyFolder(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
-               int inToDir, const char* inToName, const std::string& inToRelative,
-               const struct stat& inStatus)
+// The trail's current folder, -1 (errno set) when it cannot be opened again.
+int CurrentOf(XLinuxFolderTrail& ioTrail)
+{
+    const int fd = ioTrail.Current();
+    return fd >= 0 || fd == AT_FDCWD ? fd : -1;
+}
+
+// Leaves a trail's level at scope exit.
+class StLeave
+{
+public:
+    explicit StLeave(XLinuxFolderTrail& ioTrail) : fTrail(ioTrail) {}
+    ~StLeave() { fTrail.Leave(); }
+    StLeave(const StLeave&) = delete;
+    StLeave& operator=(const StLeave&) = delete;
+
+private:
+    XLinuxFolderTrail& fTrail;
+};
+
+// A folder and what it holds. Both trails go one level down for the folder's contents; they keep
+// a bounded number of descriptors open, so the depth of the tree is not limited by them.
+int CopyFolder(CopyContext& ioContext, XLinuxFolderTrail& ioFrom, const std::string& inFromName,
+               const std::string& inFromPath, XLinuxFolderTrail& ioTo, const std::string& inToName,
+               const std::string& inToRelative, const struct stat& inStatus)
 {
     const XLinuxCopyCalls& calls = ioContext.fCalls;
-    StFd from(calls.fOpenat(inFromDir, inFromName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
-    if (from.Get() < 0)
+    if (int failure = ioFrom.Enter(inFromName, O_NOFOLLOW, calls.fOpenat); failure != 0)
+    {
+        return failure;
+    }
+    StLeave leaveFrom(ioFrom);
+    const int toDir = CurrentOf(ioTo);
+    if (toDir == -1)
     {
         return errno;
     }
-    if (calls.fMkdirat(inToDir, inToName, 0700) != 0)
+    if (calls.fMkdirat(toDir, inToName.c_str(), 0700) != 0)
     {
         return errno;
     }
-    StFd to(calls.fOpenat(inToDir, inToName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
-    if (to.Get() < 0)
+    if (int failure = ioTo.Enter(inToName, O_NOFOLLOW, calls.fOpenat); failure != 0)
     {
-        return errno;
+        return failure;
     }
+    StLeave leaveTo(ioTo);
     std::vector<std::string> names;
-    if (int failure = ListFolder(from.Get(), names); failure != 0)
+    if (int failure = ListFolder(ioFrom.Current(), names); failure != 0)
     {
         return failure;
     }
     for (const std::string& name : names)
     {
-        int failure = CopyNode(ioContext, from.Get(), name.c_str(), inFromPath + "/" + name, to.Get(),
-                               name.c_str(), inToRelative + "/" + name);
+        int failure =
+            CopyNode(ioContext, ioFrom, name, inFromPath + "/" + name, ioTo, name, inToRelative + "/" + name);
         if (failure != 0)
         {
             return failure;
         }
     }
-    return FinishOpenItem(ioContext, from.Get(), to.Get(), inStatus);
+    const int from = CurrentOf(ioFrom);
+    const int to = from == -1 ? -1 : CurrentOf(ioTo);
+    if (to == -1)
+    {
+        return errno;
+    }
+    return FinishOpenItem(ioContext, from, to, inStatus);
 }
 
 int CopyFile(CopyContext& ioContext, int inFromDir, const char* inFromName, int inToDir, const char* inToName,
@@ -440,7 +501,7 @@ int CopyFile(CopyContext& ioContext, int inFromDir, const char* inFromName, int 
     {
         return errno;
     }
-    if (int failure = CopyData(ioContext, from.Get(), to.Get(), inStatus.st_size); failure != 0)
+    if (int failure = CopyData(ioContext, from.Get(), to.Get(), inStatus); failure != 0)
     {
         return failure;
     }
@@ -499,27 +560,34 @@ int CopySpecial(CopyContext& ioContext, int inFromDir, const char* inFromName, i
     return ::utimensat(inToDir, inToName, times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
-int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, const std::string& inFromPath,
-             int inToDir, const char* inToName, const std::string& inToRelative)
+int CopyNode(CopyContext& ioContext, XLinuxFolderTrail& ioFrom, const std::string& inFromName,
+             const std::string& inFromPath, XLinuxFolderTrail& ioTo, const std::string& inToName,
+             const std::string& inToRelative)
 {
     struct stat status = {};
     int failure = 0;
-    if (::fstatat(inFromDir, inFromName, &status, AT_SYMLINK_NOFOLLOW) != 0)
+    const int fromDir = CurrentOf(ioFrom);
+    const int toDir = fromDir == -1 ? -1 : CurrentOf(ioTo);
+    if (toDir == -1)
+    {
+        failure = errno;
+    }
+    else if (::fstatat(fromDir, inFromName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
     {
         failure = errno;
     }
     else if (S_ISDIR(status.st_mode))
     {
-        failure =
-            CopyFolder(ioContext, inFromDir, inFromName, inFromPath, inToDir, inToName, inToRelative, status);
+        failure = CopyFolder(ioContext, ioFrom, inFromName, inFromPath, ioTo, inToName, inToRelative, status);
     }
     else if (S_ISREG(status.st_mode))
     {
-        failure = CopyFile(ioContext, inFromDir, inFromName, inToDir, inToName, inToRelative, status);
+        failure =
+            CopyFile(ioContext, fromDir, inFromName.c_str(), toDir, inToName.c_str(), inToRelative, status);
     }
     else if (S_ISLNK(status.st_mode) || S_ISFIFO(status.st_mode))
     {
-        failure = CopySpecial(ioContext, inFromDir, inFromName, inToDir, inToName, status);
+        failure = CopySpecial(ioContext, fromDir, inFromName.c_str(), toDir, inToName.c_str(), status);
     }
     else
     {
@@ -535,133 +603,29 @@ int CopyNode(CopyContext& ioContext, int inFromDir, const char* inFromName, cons
 // Whether the folder open at inDir, or one of its ancestors, is the item inSource.
 bool IsInside(int inDir, const struct stat& inSource)
 {
-    int current = ::fcntl(inDir, F_DUPFD_CLOEXEC, 0);
-    while (current >= 0)
+    StFd current(::fcntl(inDir, F_DUPFD_CLOEXEC, 0));
+    while (current.IsOpen())
     {
         struct stat status = {};
-        if (::fstat(current, &status) != 0)
-        {
-            break;
-        }
-        if (status.st_dev == inSource.st_dev && status.st_ino == inSource.st_ino)
-        {
-            ::close(current);
-            return true;
-        }
-        int parent = ::openat(current, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        struct stat parentStatus = {};
-        bool atRoot = parent < 0 || ::fstat(parent, &parentStatus) != 0 ||
-                      (parentStatus.st_dev == status.st_dev && parentStatus.st_ino == status.st_ino);
-        ::close(current);
-        current = parent;
-        if (atRoot)
-        {
-            break;
-        }
-    }
-    if (current >= 0)
-    {
-        ::close(current);
-    }
-    return false;
-}
-
-// Staging siblings left by killed processes are looked for before each copy, but a folder is
-// listed again only when it changed since this process last saw it: copying many files into one
-// folder then lists it once, not once per file. A folder is known by device, inode and birth time
-// (an inode number is reused once a folder is gone) and "unchanged" means the same modification
-// time as when it was last noted. Without a birth time every copy lists the folder. A sibling made
-// within the same clock tick as this process's own last change can be missed until the folder
-// changes again; it is only a hidden leftover, never the destination.
-class StaleSiblingWatch
-{
-public:
-    // Whether the folder open at inDir changed since it was last noted (or was never noted).
-    static bool ChangedSinceNoted(int inDir)
-    {
-        Key key;
-        Stamp stamp;
-        if (!_Read(inDir, key, stamp))
-        {
-            return true;
-        }
-        std::lock_guard<std::mutex> lock(sMutex);
-        auto found = sNoted.find(key);
-        return found == sNoted.end() || found->second != stamp;
-    }
-
-    // Notes the folder's present modification time, after this process's own change to it.
-    static void Note(int inDir)
-    {
-        Key key;
-        Stamp stamp;
-        if (_Read(inDir, key, stamp))
-        {
-            std::lock_guard<std::mutex> lock(sMutex);
-            sNoted[key] = stamp;
-        }
-    }
-
-private:
-    using Key = std::tuple<uint32_t, uint32_t, uint64_t, int64_t, uint32_t>;
-    using Stamp = std::pair<int64_t, uint32_t>;
-
-    static bool _Read(int inDir, Key& outKey, Stamp& outStamp)
-    {
-        struct statx status = {};
-        if (::statx(inDir, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME | STATX_MTIME, &status) != 0 ||
-            (status.stx_mask & (STATX_BTIME | STATX_MTIME)) != (STATX_BTIME | STATX_MTIME))
+        if (::fstat(current.Get(), &status) != 0)
         {
             return false;
         }
-        outKey = Key(status.stx_dev_major, status.stx_dev_minor, status.stx_ino, status.stx_btime.tv_sec,
-                     status.stx_btime.tv_nsec);
-        outStamp = Stamp(status.stx_mtime.tv_sec, status.stx_mtime.tv_nsec);
-        return true;
-    }
-
-    static inline std::mutex sMutex;
-    static inline std::map<Key, Stamp> sNoted;
-};
-
-// Removes the staging siblings left by processes that are gone.
-void RemoveStaleSiblings(int inDir)
-{
-    if (!StaleSiblingWatch::ChangedSinceNoted(inDir))
-    {
-        return;
-    }
-    std::vector<std::string> names;
-    if (ListFolder(inDir, names) != 0)
-    {
-        return;
-    }
-    for (const std::string& name : names)
-    {
-        // ".<name>.partial-<pid>-<n>"
-        const size_t marker = name.rfind(".partial-");
-        if (name.empty() || name[0] != '.' || marker == std::string::npos || marker == 0)
+        if (status.st_dev == inSource.st_dev && status.st_ino == inSource.st_ino)
         {
-            continue;
+            return true;
         }
-        char* end = nullptr;
-        long pid = std::strtol(name.c_str() + marker + 9, &end, 10);
-        if (pid <= 0 || end == nullptr || *end != '-' || end[1] == '\0' ||
-            std::strspn(end + 1, "0123456789") != std::strlen(end + 1))
+        StFd parent(::openat(current.Get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        struct stat parentStatus = {};
+        const bool atRoot = !parent.IsOpen() || ::fstat(parent.Get(), &parentStatus) != 0 ||
+                            (parentStatus.st_dev == status.st_dev && parentStatus.st_ino == status.st_ino);
+        if (atRoot)
         {
-            continue;
+            return false;
         }
-        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
-        {
-            RemoveAt(TakeCalls(), inDir, name.c_str());
-        }
+        current = std::move(parent);
     }
-    StaleSiblingWatch::Note(inDir);
-}
-
-std::string StagingName(const std::string& inName)
-{
-    return "." + inName + XLinuxCopyEngine::MakeStagingSuffix();
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -906,7 +870,7 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
         }
         return Errno(failure);
     }
-    RemoveStaleSiblings(parentFd.Get());
+    XLinuxStaging::RemoveLeftovers(parentFd.Get());
     if (S_ISDIR(source.st_mode) && IsInside(parentFd.Get(), source))
     {
         return Errno(EINVAL);
@@ -916,9 +880,10 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
     {
         return Errno(EEXIST);
     }
-    const std::string staging = StagingName(name);
-    int failure =
-        CopyNode(context, AT_FDCWD, inSource.c_str(), inSource, parentFd.Get(), staging.c_str(), staging);
+    const std::string staging = XLinuxStaging::MakeName();
+    XLinuxFolderTrail fromTrail(AT_FDCWD);
+    XLinuxFolderTrail toTrail(parentFd.Get());
+    int failure = CopyNode(context, fromTrail, inSource, inSource, toTrail, staging, staging);
     if (failure == 0 && context.fCalls.fSyncfs(parentFd.Get()) != 0)
     {
         failure = errno;
@@ -926,7 +891,7 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
     if (failure == 0)
     {
         failure = RenameIn(context.fCalls, parentFd.Get(), staging.c_str(), parentFd.Get(), name.c_str(),
-                           inReplace, S_ISDIR(source.st_mode));
+                           inReplace);
     }
     if (failure != 0)
     {
@@ -936,7 +901,7 @@ VError XLinuxCopyEngine::Copy(const std::string& inSource, const std::string& in
             *outFailedItem = context.fFailedItem;
         }
     }
-    StaleSiblingWatch::Note(parentFd.Get());
+    XLinuxStaging::NoteChanged(parentFd.Get());
     return Errno(failure);
 }
 
@@ -953,8 +918,7 @@ VError XLinuxCopyEngine::Move(const std::string& inSource, const std::string& in
         return Errno(errno);
     }
     const XLinuxCopyCalls calls = TakeCalls();
-    int failure = RenameIn(calls, AT_FDCWD, inSource.c_str(), AT_FDCWD, inDestination.c_str(), inReplace,
-                           S_ISDIR(source.st_mode));
+    int failure = RenameIn(calls, AT_FDCWD, inSource.c_str(), AT_FDCWD, inDestination.c_str(), inReplace);
     if (failure != EXDEV)
     {
         return Errno(failure);
@@ -967,10 +931,21 @@ VError XLinuxCopyEngine::Move(const std::string& inSource, const std::string& in
     return RemoveTree(inSource);
 }
 
-std::string XLinuxCopyEngine::MakeStagingSuffix()
+std::string XLinuxCopyEngine::MakeStagingName()
 {
-    static std::atomic<uint32_t> sCounter{0};
-    return ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(++sCounter);
+    return XLinuxStaging::MakeName();
+}
+
+int XLinuxCopyEngine::CopyExtendedAttributes(int inFrom, int inTo)
+{
+    CopyContext context;
+    context.fCalls = TakeCalls();
+    return CopyXattrs(context, inFrom, inTo);
+}
+
+VError XLinuxCopyEngine::RemoveTreeAt(int inDir, const char* inName)
+{
+    return Errno(RemoveAt(TakeCalls(), inDir, inName));
 }
 
 VError XLinuxCopyEngine::RemoveTree(const std::string& inPath)
@@ -1025,8 +1000,8 @@ VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)
     {
         const std::string trashName = number == 1 ? name : name + "." + std::to_string(number);
         const std::string infoName = trashName + ".trashinfo";
-        int fd = ::openat(info.Get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0)
+        StFd fd(::openat(info.Get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.IsOpen())
         {
             if (errno == EEXIST)
             {
@@ -1034,23 +1009,24 @@ VError XLinuxCopyEngine::MoveToTrash(const std::string& inItem)
             }
             return Errno(errno);
         }
-        bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        bool written = ::write(fd.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
         int writeFailure = written ? 0 : (errno != 0 ? errno : EIO);
-        if (::close(fd) != 0 && written)
+        if (const int closing = fd.Close(); closing != 0 && written)
         {
             written = false;
-            writeFailure = errno;
+            writeFailure = closing;
         }
         if (!written)
         {
             ::unlinkat(info.Get(), infoName.c_str(), 0);
             return Errno(writeFailure);
         }
-        if (calls.fRenameat2(AT_FDCWD, item.c_str(), files.Get(), trashName.c_str(), RENAME_NOREPLACE) == 0)
+        const int failure = XLinuxStaging::Place(calls, AT_FDCWD, item.c_str(), files.Get(),
+                                                 trashName.c_str(), XLinuxStaging::Placement::kNoReplace);
+        if (failure == 0)
         {
             return VE_OK;
         }
-        int failure = errno;
         ::unlinkat(info.Get(), infoName.c_str(), 0);
         if (failure != EEXIST && failure != ENOTEMPTY)
         {

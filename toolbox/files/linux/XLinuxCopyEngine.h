@@ -18,15 +18,15 @@
 // - Trees are walked relative to open descriptors (openat with O_NOFOLLOW | O_DIRECTORY), so
 //   neither path length nor a link leads the walk out of the tree. A destination inside the
 //   source (compared by device and inode of the destination's ancestors) is refused with EINVAL.
-// - Staging: ".<name>.partial-<pid>-<n>" in the destination folder; syncfs once, then
-//   renameat2(RENAME_NOREPLACE) into place, or a plain (atomic) rename over the destination with
-//   inReplace. A failure removes the sibling. Before every copy, siblings whose process is gone
-//   are removed from the destination folder; the folder is listed again only when its
-//   modification time changed since this process last saw it, so that copying many files into
-//   one folder stays linear.
+// - Staging (XLinuxStaging): the copy is made under a staging name in the destination folder,
+//   syncfs once, then put in place without replacing, or with a plain (atomic) rename over the
+//   destination with inReplace. A failure removes the staged item. Before every copy, the
+//   leftovers of processes that are gone are removed from the destination folder.
+// - Files with holes keep them (SEEK_DATA / SEEK_HOLE, as cp --sparse=auto); the walk keeps a
+//   bounded number of descriptors open (XLinuxFolderTrail), so no depth is too deep for it.
 // - Replacing an existing folder is not done here (a rename cannot replace a non-empty folder,
 //   ENOTEMPTY): the folder layer copies the new tree under a sibling named with
-//   MakeStagingSuffix, exchanges the two and removes the old one, so a killed replace leaves only
+//   MakeStagingName, exchanges the two and removes the old one, so a killed replace leaves only
 //   siblings that the next copy removes.
 //
 // Move: renameat2(RENAME_NOREPLACE) (a plain rename with inReplace); on EXDEV a staged copy, and
@@ -96,10 +96,15 @@ public:
     // Removes a tree (or a file or link) without following links; 0 when it is absent.
     static VError RemoveTree(const std::string& inPath);
 
-    // ".partial-<pid>-<n>", new on each call: a hidden staging sibling of NAME is named
-    // "." + NAME + this suffix, so that the siblings a killed process leaves are found and removed
-    // before the next copy into the folder.
-    static std::string MakeStagingSuffix();
+    // Copies the extended attributes (ACLs among them) of the open item inFrom to inTo, leaving
+    // out those the caller may not set, as the copies do; 0 or the errno.
+    static int CopyExtendedAttributes(int inFrom, int inTo);
+    // Removes inName in the folder open at inDir (a tree with all it holds); 0 when it is absent.
+    static VError RemoveTreeAt(int inDir, const char* inName);
+
+    // A new staging name for an item beside its destination (XLinuxStaging::MakeName), so that
+    // what a killed process leaves is found and removed before the next staging into the folder.
+    static std::string MakeStagingName();
 
     // Runs inFunction inline, unless the caller is a fiber task: then on a worker thread while
     // the fiber waits on a VSyncEvent, so that a long file operation does not hold the fibers'

@@ -1,6 +1,7 @@
 // Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
 // extensions live in this linux/ back end.
 #include "toolbox/files/linux/XLinuxFSObjectIterator.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 
 #include "toolbox/files/IFile.h"
 #include "toolbox/files/VFile.h"
@@ -77,17 +78,17 @@ XLinuxFSObjectIterator::XLinuxFSObjectIterator(const VFolder* inFolder, uint32_t
         return;
     }
     const std::string& given = inFolder->GetImpl().GetPosixPathBytes();
-    const int fd = XLinuxFolder::OpenPath(given, O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
+    XLinuxFd opened(XLinuxFolder::OpenPath(given, O_RDONLY | O_DIRECTORY));
+    if (!opened.IsOpen())
     {
         return;
     }
-    fStream = ::fdopendir(fd);
+    fStream = ::fdopendir(opened.Get());
     if (fStream == nullptr)
     {
-        ::close(fd);
         return;
     }
+    const int fd = opened.Release(); // the stream owns it now
     fRealPath = RealPathOfDescriptor(fd);
     if (fRealPath.empty())
     {

@@ -14,14 +14,20 @@
 //   elsewhere giving EACCES at once; access 3 tries 1, then 0; option 8 advises sequential reading,
 //   0x20/0x40 advise dropping the cache after the open (no O_DIRECT); option 1 (a resource fork)
 //   gives ENOTSUP.
-// - Rename never replaces: renameat2(RENAME_NOREPLACE); where the file system lacks the flag
-//   (EINVAL), link + unlink, which fails on an existing target too. Never a plain rename.
-// - SetContent replaces the file whole: the bytes go to a hidden temporary sibling, which is
-//   synced and then renamed over the file (through a final link, over the link's target). A
-//   failure removes the sibling and leaves the old file as it was. A file that another descriptor
-//   holds locked is refused with EACCES, as opening it for writing would be. The rename makes a new inode:
-//   other hard links to the old file keep the old content; the mode is kept, the owner only when
-//   running as root.
+// - Rename never replaces: renameat2(RENAME_NOREPLACE), with XLinuxStaging's fallbacks where the
+//   file system refuses the flag. Its calls, and SetContent's, are the copy engine's table
+//   (XLinuxCopyEngine::SetCalls), the one fault seam of the back ends.
+// - SetContent replaces the file whole: the bytes go to a staging item beside it (XLinuxStaging,
+//   whose short names fit beside a name of any legal length, and whose leftovers from killed
+//   writers go with the next write to the folder), which is synced and then renamed over the file
+//   (through a final link, over the link's target). A failure removes the staging item and leaves
+//   the old file as it was. A file that another descriptor holds locked is refused with EACCES,
+//   as opening it for writing would be. The rename makes a new inode: other hard links to the old
+//   file keep the old content. The new file takes the old one's mode, extended attributes and
+//   ACLs that the caller may set, its owner when running as root, else its group when the caller
+//   belongs to that group.
+//   A writable file in a folder where the caller cannot make the staging item (EACCES, EPERM) is
+//   rewritten in place instead: that write is not crash-safe, a crash midway leaving a mixed file.
 // - CreateSymbolicLink makes the link under a temporary sibling name and renames it over the
 //   link path, so a failure never leaves neither the old item nor the new link.
 // - Times: statx (a null creation time where the file system records none); setting a creation
@@ -179,10 +185,6 @@ public:
     // the item's type conforms to it, else whether the extension is one of the kind's. The type's
     // failure is returned, with *outResult false.
     VError ConformsTo(const VFileKind& inKind, bool* outResult) const;
-
-    // For tests: the call that renames without replacing (renameat2's signature); null restores it.
-    using RenameCall = int (*)(int, const char*, int, const char*, unsigned int);
-    static void SetRenameCall(RenameCall inCall);
 
     // The name of the one volume, the root "/", in the colon form. It holds no ':'.
     static constexpr const char16_t* kRootVolumeName = u"Root";

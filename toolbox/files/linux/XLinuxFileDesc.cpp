@@ -23,10 +23,7 @@ constexpr size_t kMaxPiece = 500 * 1048576;
 
 XLinuxFileDesc::~XLinuxFileDesc()
 {
-    if (fFd >= 0)
-    {
-        ::close(fFd);
-    }
+    // The descriptor closes with its owner.
 }
 
 VError XLinuxFileDesc::_Transfer(bool inWriting, void* ioBuffer, size_t& ioCount, int64_t inPosition,
@@ -53,8 +50,8 @@ VError XLinuxFileDesc::_Transfer(bool inWriting, void* ioBuffer, size_t& ioCount
             else
             {
                 auto offset = static_cast<off_t>(start + static_cast<int64_t>(done));
-                moved = inWriting ? ::pwrite(fFd, bytes + done, piece, offset)
-                                  : ::pread(fFd, bytes + done, piece, offset);
+                moved = inWriting ? ::pwrite(fFd.Get(), bytes + done, piece, offset)
+                                  : ::pread(fFd.Get(), bytes + done, piece, offset);
             }
             if (moved < 0)
             {
@@ -107,7 +104,7 @@ VError XLinuxFileDesc::PutData(const void* inBuffer, size_t& ioCount, int64_t in
 VError XLinuxFileDesc::GetSize(int64_t& outSize) const
 {
     struct stat status = {};
-    if (::fstat(fFd, &status) != 0)
+    if (::fstat(fFd.Get(), &status) != 0)
     {
         outSize = 0;
         return MakeVErrorFromErrno(errno);
@@ -118,12 +115,12 @@ VError XLinuxFileDesc::GetSize(int64_t& outSize) const
 
 VError XLinuxFileDesc::SetSize(int64_t inSize) const
 {
-    return ::ftruncate(fFd, static_cast<off_t>(inSize)) == 0 ? VE_OK : MakeVErrorFromErrno(errno);
+    return ::ftruncate(fFd.Get(), static_cast<off_t>(inSize)) == 0 ? VE_OK : MakeVErrorFromErrno(errno);
 }
 
 VError XLinuxFileDesc::Flush() const
 {
-    return ::fsync(fFd) == 0 ? VE_OK : MakeVErrorFromErrno(errno);
+    return ::fsync(fFd.Get()) == 0 ? VE_OK : MakeVErrorFromErrno(errno);
 }
 
 } // namespace zorn

@@ -16,6 +16,7 @@
 //   piece's size, may shorten it, and returns an errno to fail the call with (0: none).
 #pragma once
 
+#include "toolbox/files/linux/XLinuxFd.h"
 #include "toolbox/kernel/errors/VError.h"
 
 #include <cstddef>
@@ -35,7 +36,7 @@ public:
     XLinuxFileDesc(const XLinuxFileDesc&) = delete;
     XLinuxFileDesc& operator=(const XLinuxFileDesc&) = delete;
 
-    int GetFd() const { return fFd; }
+    int GetFd() const { return fFd.Get(); }
     int64_t GetPos() const { return fPosition; }
     void SetPos(int64_t inPosition) { fPosition = inPosition; }
 
@@ -53,7 +54,7 @@ public:
 private:
     VError _Transfer(bool inWriting, void* ioBuffer, size_t& ioCount, int64_t inPosition, bool inFromStart);
 
-    int fFd;
+    XLinuxFd fFd;
     int64_t fPosition = 0;
     FaultInjector fFaultInjector;
 };

@@ -6,7 +6,9 @@
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxErrno.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 #include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxStaging.h"
 
 #include <fcntl.h>
 #include <fts.h>
@@ -119,29 +121,24 @@ int XLinuxFolder::OpenPath(const std::string& inPath, int inFlags)
     }
     const std::string path = WithoutFinalSlash(inPath);
     const size_t last = path.find_last_of('/');
-    fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (size_t start = 1; fd >= 0 && start <= last;)
+    XLinuxFd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (size_t start = 1; folder.IsOpen() && start <= last;)
     {
         const size_t slash = path.find('/', start);
         if (slash > start)
         {
-            const int next =
-                ::openat(fd, path.substr(start, slash - start).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-            ::close(fd);
-            fd = next;
+            folder = XLinuxFd(::openat(folder.Get(), path.substr(start, slash - start).c_str(),
+                                       O_PATH | O_DIRECTORY | O_CLOEXEC));
         }
         start = slash + 1;
     }
-    if (fd < 0)
+    if (!folder.IsOpen())
     {
-        return fd;
+        return -1;
     }
-    const int result =
-        ::openat(fd, last + 1 < path.size() ? path.c_str() + last + 1 : ".", inFlags | O_CLOEXEC);
-    const int failure = errno;
-    ::close(fd);
-    errno = failure;
-    return result;
+    // The folder's descriptor closes with errno kept, as the caller reads it.
+    return ::openat(folder.Get(), last + 1 < path.size() ? path.c_str() + last + 1 : ".",
+                    inFlags | O_CLOEXEC);
 }
 
 bool XLinuxFolder::Exists(bool inFollowLinks) const
@@ -156,14 +153,28 @@ bool XLinuxFolder::Exists(bool inFollowLinks) const
     int result = inFollowLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
     if (result != 0 && errno == ENAMETOOLONG)
     {
-        const int fd = OpenPath(path, O_PATH | (inFollowLinks ? 0 : O_NOFOLLOW));
-        result = fd >= 0 ? ::fstat(fd, &status) : -1;
-        if (fd >= 0)
-        {
-            ::close(fd);
-        }
+        const XLinuxFd fd(OpenPath(path, O_PATH | (inFollowLinks ? 0 : O_NOFOLLOW)));
+        result = fd.IsOpen() ? ::fstat(fd.Get(), &status) : -1;
     }
     return result == 0 && S_ISDIR(status.st_mode);
+}
+
+bool XLinuxFolder::GetIdentity(uint64_t& outDevice, uint64_t& outInode) const
+{
+    struct stat status = {};
+    int result = ::stat(fPosixPath.c_str(), &status);
+    if (result != 0 && errno == ENAMETOOLONG)
+    {
+        XLinuxFd fd(OpenPath(fPosixPath, O_PATH));
+        result = fd.IsOpen() ? ::fstat(fd.Get(), &status) : -1;
+    }
+    if (result != 0)
+    {
+        return false;
+    }
+    outDevice = status.st_dev;
+    outInode = status.st_ino;
+    return true;
 }
 
 VError XLinuxFolder::IsHidden(bool& outHidden) const
@@ -513,13 +524,29 @@ bool XLinuxFolder::ContainsRealPath(const std::string& inPosixPath) const
            (theirs.size() == mine.size() || theirs[mine.size()] == '/');
 }
 
-VError XLinuxFolder::ExchangePaths(const std::string& inFirst, const std::string& inSecond)
+VError XLinuxFolder::ExchangePaths(const std::string& inFirst, const std::string& inSecond, int inAttempts,
+                                   const std::function<void(int)>& inBeforeRetry)
 {
     // Through the copy engine's calls, so that tests can make the exchange fail as its copies do.
-    return XLinuxCopyEngine::GetCalls().fRenameat2(AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
-                                                   WithoutFinalSlash(inSecond).c_str(), RENAME_EXCHANGE) == 0
-               ? VE_OK
-               : LastErrno();
+    const XLinuxStaging::Retry retry{inAttempts, inBeforeRetry};
+    return Errno(XLinuxStaging::Place(
+        XLinuxCopyEngine::GetCalls(), AT_FDCWD, WithoutFinalSlash(inFirst).c_str(), AT_FDCWD,
+        WithoutFinalSlash(inSecond).c_str(), XLinuxStaging::Placement::kExchange, &retry));
+}
+
+VError XLinuxFolder::StageCopy(const std::string& inSource, const std::string& inFolder,
+                               std::string& outStaging, std::string* outFailedItem)
+{
+    outStaging = WithoutFinalSlash(inFolder) + "/" + XLinuxStaging::MakeName();
+    VError code = VE_OK;
+    XLinuxCopyEngine::RunBlockingOffFiber(
+        [&]
+        { code = XLinuxCopyEngine::Copy(WithoutFinalSlash(inSource), outStaging, false, outFailedItem); });
+    if (code != VE_OK)
+    {
+        outStaging.clear();
+    }
+    return code;
 }
 
 VError XLinuxFolder::RemoveTree(const std::string& inPosixPath)

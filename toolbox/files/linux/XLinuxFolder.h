@@ -43,6 +43,7 @@
 #include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zorn
@@ -86,6 +87,9 @@ public:
     VError Create() const;
     VError Delete() const;
     bool Exists(bool inFollowLinks) const;
+    // The device and inode of the folder, a final link followed: what tells a folder met again
+    // through a link from a new one. False when the folder cannot be reached.
+    bool GetIdentity(uint64_t& outDevice, uint64_t& outInode) const;
     VError IsHidden(bool& outHidden) const;
     // outNew, when given, receives the new folder (this folder's file system) on success, else null.
     VError Rename(const VString& inNewName, VFolder** outNew) const;
@@ -122,7 +126,14 @@ public:
     bool ContainsRealPath(const std::string& inPosixPath) const;
     // Exchanges two items atomically (renameat2 RENAME_EXCHANGE, through the copy engine's
     // replaceable calls); EINVAL where the file system cannot.
-    static VError ExchangePaths(const std::string& inFirst, const std::string& inSecond);
+    // Busy items tried again inAttempts times in all, inBeforeRetry (when set) run between two
+    // attempts; where the file system cannot exchange, two renames (XLinuxStaging).
+    static VError ExchangePaths(const std::string& inFirst, const std::string& inSecond, int inAttempts = 5,
+                                const std::function<void(int)>& inBeforeRetry = {});
+    // A staged copy of the tree inSource in the folder inFolder, left under a staging name
+    // (XLinuxStaging) returned in outStaging (a full POSIX path); whole or nothing.
+    static VError StageCopy(const std::string& inSource, const std::string& inFolder, std::string& outStaging,
+                            std::string* outFailedItem = nullptr);
     // open(2) with O_CLOEXEC; a path too long for one call is opened a component at a time (links
     // on the way followed), its last component with inFlags.
     static int OpenPath(const std::string& inPath, int inFlags);

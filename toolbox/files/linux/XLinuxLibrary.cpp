@@ -1,6 +1,7 @@
 // Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
 // extensions live in this linux/ back end.
 #include "toolbox/files/linux/XLinuxLibrary.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 
 #include "platform/Bundle.h"
 #include "toolbox/files/VFileError.h"
@@ -61,19 +62,19 @@ std::string_view LastComponent(std::string_view inFolder)
 // for anything else.
 bool ReadSmallFile(const std::string& inPath, std::string& outContent)
 {
-    int fd = ::open(inPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const XLinuxFd fd(::open(inPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.IsOpen())
     {
         return false;
     }
     struct stat status = {};
-    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+    bool ok = ::fstat(fd.Get(), &status) == 0 && S_ISREG(status.st_mode) &&
               static_cast<uint64_t>(status.st_size) <= XLinuxLibrary::kMaxXSymStubSize;
     outContent.clear();
     char buffer[4096];
     while (ok && outContent.size() <= XLinuxLibrary::kMaxXSymStubSize)
     {
-        ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        ssize_t count = ::read(fd.Get(), buffer, sizeof(buffer));
         if (count < 0 && errno == EINTR)
         {
             continue;
@@ -85,7 +86,6 @@ bool ReadSmallFile(const std::string& inPath, std::string& outContent)
         }
         outContent.append(buffer, static_cast<size_t>(count));
     }
-    ::close(fd);
     return ok && outContent.size() <= XLinuxLibrary::kMaxXSymStubSize;
 }
 

@@ -1,4 +1,5 @@
 #include "toolbox/files/linux/XLinuxVolumes.h"
+#include "toolbox/files/linux/XLinuxFd.h"
 
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -16,8 +17,8 @@ namespace
 
 bool ReadWholeFile(const char* inPath, std::string& outText)
 {
-    const int fd = ::open(inPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const XLinuxFd fd(::open(inPath, O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen())
     {
         return false;
     }
@@ -26,7 +27,7 @@ bool ReadWholeFile(const char* inPath, std::string& outText)
     bool ok = true;
     for (;;)
     {
-        const ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        const ssize_t count = ::read(fd.Get(), buffer, sizeof(buffer));
         if (count > 0)
         {
             outText.append(buffer, static_cast<size_t>(count));
@@ -41,7 +42,6 @@ bool ReadWholeFile(const char* inPath, std::string& outText)
             break;
         }
     }
-    ::close(fd);
     return ok;
 }
 
