@@ -92,6 +92,9 @@ public:
     bool IsWriteOnly() const { return fIsWriteOnly; }
     void SetNeedSwap(bool inSet) { fNeedSwap = inSet; }
     bool NeedSwap() const { return fNeedSwap; }
+    // Whether bytes written since the stream opened for writing have reached their storage (set
+    // by storage streams that buffer, such as the file stream; cleared by OpenWriting).
+    bool IsWrittenToStorage() const { return fWrittenToStorage; }
     void SetBigEndian();
     void SetLittleEndian();
 
@@ -200,6 +203,8 @@ public:
                                          bool* outFoundBOM = nullptr);
 
 protected:
+    void SetWrittenToStorage(bool inSet) { fWrittenToStorage = inSet; }
+
     // Storage hooks. Each returns a VError (raising its own failures); those not pure do nothing.
     virtual VError DoOpenReading() { return VE_OK; }
     virtual VError DoOpenWriting() { return VE_OK; }
@@ -247,6 +252,7 @@ private:
     bool fIsReadOnly = false;
     bool fIsWriteOnly = false;
     bool fNeedSwap = false;
+    bool fWrittenToStorage = false;
     VError fLastError = VE_OK;
     CharSet fCharSet = CharSet::VTC_StdLib_char;
     ECarriageReturnMode fCarriageReturnMode = eCRM_LF;
