@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -286,6 +287,28 @@ TEST_F(FileStreams, AFullDiskAtTheNthWriteBackIsReportedWithWhatIsOnDisk)
     EXPECT_EQ(stream.GetLastError(), full);
     EXPECT_EQ(stream.CloseWriting(), full) << "closing reports the kept failure";
     EXPECT_EQ(ReadFile(), "ABCDEFGHijklmnopqrst") << "the two write-backs before the failure";
+}
+
+} // namespace
+
+namespace
+{
+
+// The file members that have no counterpart on Linux answer "none" and change nothing.
+TEST_F(FileStreams, FileMembersWithoutALinuxCounterpart)
+{
+    fFile->MAC_SetExtensionVisible(false);
+    EXPECT_EQ(ReadFile(), "abcdefghijklmnopqrst");
+    EXPECT_EQ(fFile->GetImpl().AllocResourceForkPath(), nullptr);
+
+    VError error = VE_UNKNOWN_ERROR;
+    std::unique_ptr<VString> id(fFile->GetImpl().RetainUTIString(&error));
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(error, VE_OK);
+    EXPECT_TRUE(id->EqualToUSASCIICString("public.data"));
+    ::unlink(fPath.c_str());
+    EXPECT_EQ(fFile->GetImpl().RetainUTIString(&error), nullptr);
+    EXPECT_EQ(error, MakeVErrorFromErrno(ENOENT));
 }
 
 } // namespace

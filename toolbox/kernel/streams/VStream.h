@@ -64,6 +64,15 @@ constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeVError(kCOMPONENT_ZORN,
 // Giving back more bytes than the position.
 constexpr VError VE_STREAM_CANNOT_UNGET = MakeVError(kCOMPONENT_ZORN, 211);
 
+// The storage a stream reads from or writes to, when it is one block of memory that the stream can
+// show (fValid); other streams answer an empty one.
+struct VStreamUnderlyingData
+{
+    bool fValid = false;
+    const void* fData = nullptr;
+    size_t fSize = 0;
+};
+
 class VStream : public VObject
 {
 public:
@@ -107,6 +116,10 @@ public:
     // The indicator is retained (null removes it); a session open on the previous one ends.
     void SetProgressIndicator(VProgressIndicator* inIndicator);
     VProgressIndicator* GetProgressIndicator() const { return fProgress; }
+
+    // The stream's bytes as one block, when its storage is one (memory streams); the block
+    // belongs to the stream and stays valid until its next write or resize.
+    virtual VStreamUnderlyingData GetUnderlyingData() const { return {}; }
 
     // The kept error, 0 when none.
     VError GetLastError() const { return fLastError; }
