@@ -176,6 +176,45 @@ VError VFileStream::_WriteBack()
     return error;
 }
 
+VError VFileStream::_Refill(int64_t inPosition)
+{
+    fBufferOffset = inPosition;
+    fBufferCount = 0;
+    const int64_t left = fFileSize - inPosition;
+    if (left <= 0)
+    {
+        return VE_OK;
+    }
+    const size_t fill = std::min(fBufferSize, static_cast<size_t>(std::min<int64_t>(left, kLargestBuffer)));
+    return fDesc->GetData(fBuffer, fill, inPosition, &fBufferCount);
+}
+
+VError VFileStream::DoPeekData(const void** outData, size_t* outCount)
+{
+    *outData = nullptr;
+    *outCount = 0;
+    if (!IsReading() || fBuffer == nullptr)
+    {
+        return VE_OK;
+    }
+    const int64_t position = GetPos();
+    if (position < fBufferOffset || position >= fBufferOffset + static_cast<int64_t>(fBufferCount))
+    {
+        // A file that shrank gives the end of data here: what was read is still shown.
+        if (VError error = _Refill(position); error != VE_OK && error != VE_STREAM_EOF)
+        {
+            return error;
+        }
+    }
+    if (position >= fBufferOffset && position < fBufferOffset + static_cast<int64_t>(fBufferCount))
+    {
+        const auto at = static_cast<size_t>(position - fBufferOffset);
+        *outData = fBuffer + at;
+        *outCount = fBufferCount - at;
+    }
+    return VE_OK;
+}
+
 VError VFileStream::DoGetData(void* outData, size_t* ioCount)
 {
     const size_t wanted = *ioCount;
@@ -196,15 +235,7 @@ VError VFileStream::DoGetData(void* outData, size_t* ioCount)
     if (rest > 0 && rest <= fBufferSize)
     {
         // Refill from the position with what the file holds there, then copy.
-        fBufferOffset = position;
-        fBufferCount = 0;
-        const int64_t left = fFileSize - position;
-        if (left > 0)
-        {
-            const size_t fill =
-                std::min(fBufferSize, static_cast<size_t>(std::min<int64_t>(left, kLargestBuffer)));
-            error = fDesc->GetData(fBuffer, fill, position, &fBufferCount);
-        }
+        error = _Refill(position);
         const size_t copied = std::min(rest, fBufferCount);
         std::memcpy(out + delivered, fBuffer, copied);
         delivered += copied;

@@ -65,6 +65,8 @@ protected:
     VError DoSetSize(int64_t inSize) override;
     VError DoSetPos(int64_t inPosition) override;
     VError DoFlush() override;
+    // The buffered bytes at the position, refilling the buffer there first when needed.
+    VError DoPeekData(const void** outData, size_t* outCount) override;
 
 private:
     // Allocates a buffer of inSize bytes, halving on failure; none when even 1 byte fails.
@@ -74,6 +76,8 @@ private:
     // Writes the buffered bytes at their offset; the count becomes 0 when they were written.
     VError _WriteBack();
     void _CloseDesc();
+    // Fills the buffer from inPosition with what the file holds there (up to the buffer's size).
+    VError _Refill(int64_t inPosition);
 
     const VFile* fFile = nullptr; // retained
     VFileDesc* fDesc = nullptr;   // owned, null while closed

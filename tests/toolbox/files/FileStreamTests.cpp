@@ -312,3 +312,35 @@ TEST_F(FileStreams, FileMembersWithoutALinuxCounterpart)
 }
 
 } // namespace
+
+namespace
+{
+
+// Lines read through buffers of every small size, so that lines and CR LF pairs are cut between
+// refills, must come out as through a buffer that holds the whole file.
+TEST_F(FileStreams, TextLinesAcrossRefills)
+{
+    WriteFile("one\r\ntwo\rthree\n\ncaf\xC3\xA9 long line\r\nlast");
+    const char* const expected[] = {"one", "two", "three", "", "caf\xC3\xA9 long line", "last"};
+    for (size_t bufferSize : {1, 2, 3, 4, 5, 7, 64})
+    {
+        SCOPED_TRACE(bufferSize);
+        VFileStream stream(fFile);
+        stream.SetBufferSize(bufferSize);
+        ASSERT_EQ(stream.OpenReading(), VE_OK);
+        stream.SetCharSet(CharSet::VTC_UTF_8);
+        VString line;
+        for (const char* text : expected)
+        {
+            ASSERT_EQ(stream.GetTextLine(line), VE_OK);
+            VString wanted;
+            wanted.FromBlock(text, std::strlen(text), CharSet::VTC_UTF_8);
+            EXPECT_TRUE(line.EqualToStringRaw(wanted)) << text;
+        }
+        StErrorContextInstaller scope;
+        EXPECT_EQ(stream.GetTextLine(line), VE_STREAM_EOF);
+        stream.CloseReading();
+    }
+}
+
+} // namespace

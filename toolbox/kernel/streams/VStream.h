@@ -233,6 +233,10 @@ protected:
     virtual VError DoSetSize(int64_t inSize) = 0;
     virtual VError DoSetPos(int64_t /*inPosition*/) { return VE_OK; }
     virtual VError DoFlush() { return VE_OK; }
+    // The bytes at the position that the stream holds in memory, for reading lines without a
+    // copy (a stream may fill its read buffer for it); none (null, 0) when it holds none. By
+    // default, the underlying block after the position.
+    virtual VError DoPeekData(const void** outData, size_t* outCount);
 
 private:
     // Raises inError (a failure the stream found itself) and keeps it.
@@ -241,6 +245,13 @@ private:
     VError _KeepError(VError inError);
     // Whether text of the set can be converted in the direction the stream opens in.
     static bool _HasTextConverter(CharSet inCharSet);
+
+    // GetTextLine for one-byte sets over the bytes DoPeekData shows; *outDone false when the
+    // stream shows none although bytes remain (the caller then reads through GetData).
+    VError _GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint8_t inSecondEnd, bool inJoinCRLF,
+                                 bool* outDone);
+    // Moves the position over inCount peeked bytes, as a read would.
+    VError _SkipPeeked(size_t inCount);
 
     // The bytes left between the position and the size (0 when none).
     size_t _RemainingBytes();
