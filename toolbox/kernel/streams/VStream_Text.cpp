@@ -310,7 +310,7 @@ VError VStream::_GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint
             {
                 return _ThrowStreamError(VE_STREAM_EOF);
             }
-            if (!outLine.AppendBlock(pieces.data(), pieces.size(), fCharSet))
+            if (!outLine.FromBlock(pieces.data(), pieces.size(), fCharSet))
             {
                 return _ThrowStreamError(VE_MEMORY_FULL);
             }
@@ -337,12 +337,19 @@ VError VStream::_GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint
         bool decoded = true;
         if (pieces.empty())
         {
-            decoded = length == 0 || outLine.AppendBlock(bytes, length, fCharSet);
+            if (length == 0)
+            {
+                outLine.Truncate(0);
+            }
+            else
+            {
+                decoded = outLine.FromBlock(bytes, length, fCharSet);
+            }
         }
         else
         {
             pieces.append(reinterpret_cast<const char*>(bytes), length);
-            decoded = outLine.AppendBlock(pieces.data(), pieces.size(), fCharSet);
+            decoded = outLine.FromBlock(pieces.data(), pieces.size(), fCharSet);
         }
         if (!decoded)
         {
@@ -381,7 +388,16 @@ VError VStream::_GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint
 
 VError VStream::GetTextLine(VString& outLine, bool inKeepLineEnd, UniChar* ioLineEnd)
 {
-    outLine.Clear();
+    const UnitShape shape = ShapeOf(fCharSet);
+    const bool customEnd = ioLineEnd != nullptr && *ioLineEnd != 0;
+    const uint32_t secondEnd = customEnd ? *ioLineEnd : kCR;
+    // Lines read from peeked bytes are decoded over outLine's units, so that a string reused for
+    // every line keeps its buffer.
+    const bool byPeeks = fLastError == VE_OK && fIsReading && shape.fSize == 1 && secondEnd <= 0xFF;
+    if (!byPeeks)
+    {
+        outLine.Clear();
+    }
     if (fLastError != VE_OK)
     {
         return fLastError;
@@ -390,18 +406,20 @@ VError VStream::GetTextLine(VString& outLine, bool inKeepLineEnd, UniChar* ioLin
     {
         return _ThrowStreamError(VE_STREAM_NOT_OPENED_FOR_READING);
     }
-    const UnitShape shape = ShapeOf(fCharSet);
-    const bool customEnd = ioLineEnd != nullptr && *ioLineEnd != 0;
-    const uint32_t secondEnd = customEnd ? *ioLineEnd : kCR;
-    if (shape.fSize == 1 && secondEnd <= 0xFF)
+    if (byPeeks)
     {
         bool done = false;
         VError error =
             _GetTextLineFromPeeks(outLine, inKeepLineEnd, static_cast<uint8_t>(secondEnd), !customEnd, &done);
         if (done)
         {
+            if (error != VE_OK)
+            {
+                outLine.Clear();
+            }
             return error;
         }
+        outLine.Clear();
     }
     std::string lineBytes;
     std::array<uint8_t, kLineBlock> block{};
