@@ -140,6 +140,8 @@ public:
     VError MAC_GetCreator(uint32_t* outCreator) const;
     VError MAC_SetKind(uint32_t) const { return VE_OK; }
     VError MAC_SetCreator(uint32_t) const { return VE_OK; }
+    // Forwards to the back end, which keeps no hidden-extension flag on Linux (nothing happens).
+    void MAC_SetExtensionVisible(bool inVisible) const { fImpl.SetExtensionVisible(inVisible); }
     VError Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const;
     VError MAC_GetPermissions(uint16_t* outMode) const;
     VError MAC_SetPermissions(uint16_t inMode) const;

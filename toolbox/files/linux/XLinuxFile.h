@@ -108,6 +108,11 @@ public:
     VError GetSize(int64_t* outSize) const;
     VError GetResourceForkSize(int64_t* outSize) const;
     bool HasResourceFork() const { return false; }
+    // Linux files have no resource fork, so there is no path to one: always null (as
+    // GetResourceForkSize answers 0).
+    char* AllocResourceForkPath() const { return nullptr; }
+    // Linux keeps no hidden-extension flag: a name shows its extension, whatever is asked.
+    void SetExtensionVisible(bool /*inVisible*/) const {}
     bool IsSymbolicLink() const;
     VError ReadSymbolicLink(VString& outText) const;
 
@@ -181,6 +186,9 @@ public:
     // public.folder; any other item the table's type of its extension, else public.data. A missing
     // item gives its errno.
     VError GetUTIString(VString& outID) const;
+    // The same identifier as a new string owned by the caller; null (with *outError, when given,
+    // set to the failure) when it cannot be had.
+    VString* RetainUTIString(VError* outError = nullptr) const;
     // For a private kind, whether the extension is one of the kind's; for a public kind, whether
     // the item's type conforms to it, else whether the extension is one of the kind's. The type's
     // failure is returned, with *outResult false.

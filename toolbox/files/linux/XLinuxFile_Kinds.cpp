@@ -32,6 +32,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <memory>
 
 namespace zorn
 {
@@ -198,6 +199,17 @@ bool XLinuxFile::IsFileKindConformsTo(const VFileKind& inKind, const VFileKind& 
     std::vector<VString> parents;
     inKind.GetParentIDs(parents);
     return IDConformsTo(inKind.GetID(), parents, inOther.GetID());
+}
+
+VString* XLinuxFile::RetainUTIString(VError* outError) const
+{
+    auto id = std::make_unique<VString>();
+    VError code = GetUTIString(*id);
+    if (outError != nullptr)
+    {
+        *outError = code;
+    }
+    return code == VE_OK ? id.release() : nullptr;
 }
 
 VError XLinuxFile::GetUTIString(VString& outID) const

@@ -16,6 +16,7 @@ public:
 
     const void* GetDataPtr() const { return fData; }
     size_t GetDataSize() const { return fSize; }
+    VStreamUnderlyingData GetUnderlyingData() const override { return {true, fData, fSize}; }
 
 protected:
     VError DoOpenWriting() override { return _ThrowError(VE_STREAM_NOT_OPENED_FOR_WRITING); }

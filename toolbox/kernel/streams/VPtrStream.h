@@ -20,6 +20,10 @@ public:
     size_t GetDataSize() const { return fBuffer.GetDataSize(); }
     // Bytes allocated for the stream.
     size_t GetAllocatedSize() const { return fBuffer.GetAllocatedSize(); }
+    VStreamUnderlyingData GetUnderlyingData() const override
+    {
+        return {true, fBuffer.GetDataPtr(), fBuffer.GetDataSize()};
+    }
 
 protected:
     VError DoPutData(const void* inData, size_t inCount) override;

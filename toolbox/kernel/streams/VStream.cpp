@@ -202,6 +202,7 @@ VError VStream::OpenWriting()
         return _ThrowStreamError(VE_STREAM_NO_TEXT_CONVERTER);
     }
     fPosition = 0;
+    fWrittenToStorage = false;
     if (_KeepError(DoOpenWriting()) == VE_OK)
     {
         fIsWriting = true;

@@ -64,6 +64,15 @@ constexpr VError VE_STREAM_TEXT_CONVERSION_FAILURE = MakeVError(kCOMPONENT_ZORN,
 // Giving back more bytes than the position.
 constexpr VError VE_STREAM_CANNOT_UNGET = MakeVError(kCOMPONENT_ZORN, 211);
 
+// The storage a stream reads from or writes to, when it is one block of memory that the stream can
+// show (fValid); other streams answer an empty one.
+struct VStreamUnderlyingData
+{
+    bool fValid = false;
+    const void* fData = nullptr;
+    size_t fSize = 0;
+};
+
 class VStream : public VObject
 {
 public:
@@ -92,6 +101,9 @@ public:
     bool IsWriteOnly() const { return fIsWriteOnly; }
     void SetNeedSwap(bool inSet) { fNeedSwap = inSet; }
     bool NeedSwap() const { return fNeedSwap; }
+    // Whether bytes written since the stream opened for writing have reached their storage (set
+    // by storage streams that buffer, such as the file stream; cleared by OpenWriting).
+    bool IsWrittenToStorage() const { return fWrittenToStorage; }
     void SetBigEndian();
     void SetLittleEndian();
 
@@ -104,6 +116,10 @@ public:
     // The indicator is retained (null removes it); a session open on the previous one ends.
     void SetProgressIndicator(VProgressIndicator* inIndicator);
     VProgressIndicator* GetProgressIndicator() const { return fProgress; }
+
+    // The stream's bytes as one block, when its storage is one (memory streams); the block
+    // belongs to the stream and stays valid until its next write or resize.
+    virtual VStreamUnderlyingData GetUnderlyingData() const { return {}; }
 
     // The kept error, 0 when none.
     VError GetLastError() const { return fLastError; }
@@ -200,6 +216,8 @@ public:
                                          bool* outFoundBOM = nullptr);
 
 protected:
+    void SetWrittenToStorage(bool inSet) { fWrittenToStorage = inSet; }
+
     // Storage hooks. Each returns a VError (raising its own failures); those not pure do nothing.
     virtual VError DoOpenReading() { return VE_OK; }
     virtual VError DoOpenWriting() { return VE_OK; }
@@ -215,6 +233,10 @@ protected:
     virtual VError DoSetSize(int64_t inSize) = 0;
     virtual VError DoSetPos(int64_t /*inPosition*/) { return VE_OK; }
     virtual VError DoFlush() { return VE_OK; }
+    // The bytes at the position that the stream holds in memory, for reading lines without a
+    // copy (a stream may fill its read buffer for it); none (null, 0) when it holds none. By
+    // default, the underlying block after the position.
+    virtual VError DoPeekData(const void** outData, size_t* outCount);
 
 private:
     // Raises inError (a failure the stream found itself) and keeps it.
@@ -223,6 +245,13 @@ private:
     VError _KeepError(VError inError);
     // Whether text of the set can be converted in the direction the stream opens in.
     static bool _HasTextConverter(CharSet inCharSet);
+
+    // GetTextLine for one-byte sets over the bytes DoPeekData shows; *outDone false when the
+    // stream shows none although bytes remain (the caller then reads through GetData).
+    VError _GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint8_t inSecondEnd, bool inJoinCRLF,
+                                 bool* outDone);
+    // Moves the position over inCount peeked bytes, as a read would.
+    VError _SkipPeeked(size_t inCount);
 
     // The bytes left between the position and the size (0 when none).
     size_t _RemainingBytes();
@@ -247,6 +276,7 @@ private:
     bool fIsReadOnly = false;
     bool fIsWriteOnly = false;
     bool fNeedSwap = false;
+    bool fWrittenToStorage = false;
     VError fLastError = VE_OK;
     CharSet fCharSet = CharSet::VTC_StdLib_char;
     ECarriageReturnMode fCarriageReturnMode = eCRM_LF;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 
 namespace zorn
@@ -259,9 +260,144 @@ VError VStream::GetText(VString& ioText, int32_t inCount, bool inGiveBackCutChar
     return fLastError;
 }
 
+VError VStream::DoPeekData(const void** outData, size_t* outCount)
+{
+    *outData = nullptr;
+    *outCount = 0;
+    const VStreamUnderlyingData data = GetUnderlyingData();
+    if (data.fValid && data.fData != nullptr && static_cast<uint64_t>(fPosition) < data.fSize)
+    {
+        *outData = static_cast<const uint8_t*>(data.fData) + fPosition;
+        *outCount = data.fSize - static_cast<size_t>(fPosition);
+    }
+    return VE_OK;
+}
+
+VError VStream::_SkipPeeked(size_t inCount)
+{
+    fPosition += static_cast<int64_t>(inCount);
+    if (!_AdvanceProgress())
+    {
+        return _ThrowStreamError(VE_STREAM_USER_ABORTED);
+    }
+    return VE_OK;
+}
+
+VError VStream::_GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint8_t inSecondEnd,
+                                      bool inJoinCRLF, bool* outDone)
+{
+    *outDone = true;
+    // Bytes of a line that runs over several peeks; a line inside one peek is decoded in place.
+    std::string pieces;
+    bool first = true;
+    while (true)
+    {
+        const void* peeked = nullptr;
+        size_t count = 0;
+        if (_KeepError(DoPeekData(&peeked, &count)) != VE_OK)
+        {
+            return fLastError;
+        }
+        if (count == 0)
+        {
+            if (first && _RemainingBytes() > 0)
+            {
+                *outDone = false;
+                return VE_OK;
+            }
+            // The end of data ends the last line.
+            if (pieces.empty())
+            {
+                return _ThrowStreamError(VE_STREAM_EOF);
+            }
+            if (!outLine.FromBlock(pieces.data(), pieces.size(), fCharSet))
+            {
+                return _ThrowStreamError(VE_MEMORY_FULL);
+            }
+            return fLastError;
+        }
+        first = false;
+        const auto* bytes = static_cast<const uint8_t*>(peeked);
+        const auto* end = static_cast<const uint8_t*>(std::memchr(bytes, kLF, count));
+        const size_t searched = end != nullptr ? static_cast<size_t>(end - bytes) : count;
+        if (const void* second = std::memchr(bytes, inSecondEnd, searched); second != nullptr)
+        {
+            end = static_cast<const uint8_t*>(second);
+        }
+        if (end == nullptr)
+        {
+            pieces.append(reinterpret_cast<const char*>(bytes), count);
+            if (_SkipPeeked(count) != VE_OK)
+            {
+                return fLastError;
+            }
+            continue;
+        }
+        const auto length = static_cast<size_t>(end - bytes);
+        bool decoded = true;
+        if (pieces.empty())
+        {
+            if (length == 0)
+            {
+                outLine.Truncate(0);
+            }
+            else
+            {
+                decoded = outLine.FromBlock(bytes, length, fCharSet);
+            }
+        }
+        else
+        {
+            pieces.append(reinterpret_cast<const char*>(bytes), length);
+            decoded = outLine.FromBlock(pieces.data(), pieces.size(), fCharSet);
+        }
+        if (!decoded)
+        {
+            return _ThrowStreamError(VE_MEMORY_FULL);
+        }
+        const bool joinLF = inJoinCRLF && *end == kCR;
+        size_t consumed = length + 1;
+        const bool lfInPeek = joinLF && consumed < count;
+        if (lfInPeek && bytes[consumed] == kLF)
+        {
+            ++consumed;
+        }
+        if (_SkipPeeked(consumed) != VE_OK)
+        {
+            return fLastError;
+        }
+        if (joinLF && !lfInPeek)
+        {
+            // The CR ended the peeked bytes: an LF starting the next ones belongs to the same end.
+            if (_KeepError(DoPeekData(&peeked, &count)) != VE_OK)
+            {
+                return fLastError;
+            }
+            if (count > 0 && *static_cast<const uint8_t*>(peeked) == kLF && _SkipPeeked(1) != VE_OK)
+            {
+                return fLastError;
+            }
+        }
+        if (inKeepLineEnd)
+        {
+            outLine.AppendUniChar(kCR);
+        }
+        return fLastError;
+    }
+}
+
 VError VStream::GetTextLine(VString& outLine, bool inKeepLineEnd, UniChar* ioLineEnd)
 {
-    outLine.Clear();
+    const UnitShape shape = ShapeOf(fCharSet);
+    const bool customEnd = ioLineEnd != nullptr && *ioLineEnd != 0;
+    const uint32_t secondEnd = customEnd ? *ioLineEnd : kCR;
+    // Lines read from peeked bytes are decoded over outLine's units, so that a string reused for
+    // every line keeps its buffer.
+    const bool byPeeks = fLastError == VE_OK && fIsReading && shape.fSize == 1 && secondEnd <= 0xFF;
+    if (!byPeeks)
+    {
+        outLine.Clear();
+    }
     if (fLastError != VE_OK)
     {
         return fLastError;
@@ -270,9 +406,21 @@ VError VStream::GetTextLine(VString& outLine, bool inKeepLineEnd, UniChar* ioLin
     {
         return _ThrowStreamError(VE_STREAM_NOT_OPENED_FOR_READING);
     }
-    const UnitShape shape = ShapeOf(fCharSet);
-    const bool customEnd = ioLineEnd != nullptr && *ioLineEnd != 0;
-    const uint32_t secondEnd = customEnd ? *ioLineEnd : kCR;
+    if (byPeeks)
+    {
+        bool done = false;
+        VError error =
+            _GetTextLineFromPeeks(outLine, inKeepLineEnd, static_cast<uint8_t>(secondEnd), !customEnd, &done);
+        if (done)
+        {
+            if (error != VE_OK)
+            {
+                outLine.Clear();
+            }
+            return error;
+        }
+        outLine.Clear();
+    }
     std::string lineBytes;
     std::array<uint8_t, kLineBlock> block{};
     bool ended = false;

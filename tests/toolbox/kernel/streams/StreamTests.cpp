@@ -142,6 +142,38 @@ TEST(PtrStream, GrowsByTheBufferRuleAndExtendsWithZeros)
     EXPECT_EQ(stream.CloseWriting(), VE_OK);
 }
 
+TEST(Stream, MemoryStreamsShowTheirBlockOthersAnEmptyOne)
+{
+    const char bytes[] = "abc";
+    VConstPtrStream fixed(bytes, 3);
+    VStreamUnderlyingData data = fixed.GetUnderlyingData();
+    EXPECT_TRUE(data.fValid);
+    EXPECT_EQ(data.fData, bytes);
+    EXPECT_EQ(data.fSize, 3u);
+
+    VPtrStream grown;
+    data = grown.GetUnderlyingData();
+    EXPECT_TRUE(data.fValid) << "valid even while it holds nothing";
+    EXPECT_EQ(data.fData, nullptr);
+    ASSERT_EQ(grown.OpenWriting(), VE_OK);
+    ASSERT_EQ(grown.PutData("hello", 5), VE_OK);
+    data = grown.GetUnderlyingData();
+    EXPECT_EQ(data.fData, grown.GetDataPtr());
+    EXPECT_EQ(data.fSize, 5u);
+    grown.CloseWriting();
+
+    // The base answer: an empty descriptor.
+    struct Bare : VConstPtrStream
+    {
+        Bare() : VConstPtrStream(nullptr, 0) {}
+        VStreamUnderlyingData GetUnderlyingData() const override { return VStream::GetUnderlyingData(); }
+    };
+    data = Bare().GetUnderlyingData();
+    EXPECT_FALSE(data.fValid);
+    EXPECT_EQ(data.fData, nullptr);
+    EXPECT_EQ(data.fSize, 0u);
+}
+
 TEST(Stream, OpeningRules)
 {
     VPtrStream stream;
