@@ -22,7 +22,9 @@ bool DetachStandardStreams()
         return false;
     }
     bool replaced = true;
-    for (int target = 0; target <= 2; ++target)
+    // Standard output last: a caller that reads it takes its end of file as the sign that this
+    // process has let go of all three, so none may still be its own when that comes.
+    for (int target : {STDIN_FILENO, STDERR_FILENO, STDOUT_FILENO})
     {
         if (null == target)
         {

@@ -8,7 +8,8 @@ namespace zorn::platform
 // This process's id.
 int CurrentProcessId();
 
-// Flushes every C stream, then puts /dev/null on descriptors 0, 1 and 2 (dup2), so that later
+// Flushes every C stream, then puts /dev/null on descriptors 0, 2 and 1 (dup2; standard output
+// last, so that a caller reading it sees its end only once all three are let go), so that later
 // writes to the standard streams go nowhere and no file opened afterwards can take one of those
 // numbers. The streams themselves stay open. False when /dev/null could not be opened or put
 // in place (the descriptors then stay as they were, or partly replaced).

@@ -9,6 +9,8 @@
 // writes <folder>/<pid>.term and exits.
 #pragma once
 
+#include "tests/TestTime.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -94,7 +96,7 @@ inline std::vector<std::string> ReadRecordedArguments(const std::string& inPath)
 inline bool WaitForFile(const std::string& inPath,
                         std::chrono::milliseconds inTimeout = std::chrono::seconds(10))
 {
-    auto deadline = std::chrono::steady_clock::now() + inTimeout;
+    auto deadline = DeadlineIn(inTimeout);
     while (!std::filesystem::exists(inPath))
     {
         if (std::chrono::steady_clock::now() > deadline)

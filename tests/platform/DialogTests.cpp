@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 
 #include "tests/FakeProgramSupport.h"
+#include "tests/TestTime.h"
 
 #include <csignal>
 #include <cstdio>
@@ -306,7 +307,7 @@ TEST(DialogRunTests, AsynchronousDialogsLeaveTheListWhenTheyEnd)
     FakeDialogFolder fake;
     CancelAllDialogs(); // nothing pending: returns at once
     ASSERT_TRUE(ShowDialog("T", "M", 0, nullptr));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = test::DeadlineIn(std::chrono::seconds(10));
     while (CountPendingDialogs() != 0 && std::chrono::steady_clock::now() < deadline)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -326,7 +327,7 @@ TEST(DialogRunTests, CancelAllEndsAndReapsEveryOpenDialog)
     EXPECT_EQ(CountPendingDialogs(), static_cast<size_t>(kDialogs));
     // Each fake's pid, once it is ready for SIGTERM.
     std::vector<pid_t> pids;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = test::DeadlineIn(std::chrono::seconds(10));
     while (pids.size() < kDialogs && std::chrono::steady_clock::now() < deadline)
     {
         pids.clear();

@@ -3,6 +3,7 @@
 // leaves no log file behind.
 #include "tests/ChildOutput.h"
 #include "tests/FakeProgramSupport.h"
+#include "tests/TestTime.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +74,7 @@ RunResult RunUpdater(const std::string& inFolder, const std::vector<std::string>
     ::close(err[1]);
     // A child still writing, or still holding its pipes, at the deadline is killed.
     const bool killed = !ReadChildOutput(out[0], err[0], result.fOut, result.fErr,
-                                         std::chrono::steady_clock::now() + std::chrono::seconds(60));
+                                         test::DeadlineIn(std::chrono::seconds(60)));
     if (killed)
     {
         ::kill(child, SIGKILL);

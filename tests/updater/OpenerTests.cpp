@@ -1,6 +1,7 @@
 // The opener program, run as a process: its failures, and how the program it starts runs.
 #include "tests/ChildOutput.h"
 #include "tests/FakeProgramSupport.h"
+#include "tests/TestTime.h"
 
 #include <gtest/gtest.h>
 
@@ -56,8 +57,8 @@ RunResult RunOpener(const std::vector<std::string>& inArguments)
     RunResult result;
     // Five quiet seconds mean a pipe held open by another process.
     result.fReachedEnd =
-        ReadChildOutput(out[0], err[0], result.fOut, result.fErr,
-                        std::chrono::steady_clock::now() + std::chrono::minutes(5), std::chrono::seconds(5));
+        ReadChildOutput(out[0], err[0], result.fOut, result.fErr, test::DeadlineIn(std::chrono::minutes(5)),
+                        test::Scaled(std::chrono::seconds(5)));
     int status = 0;
     ::waitpid(child, &status, 0);
     result.fExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

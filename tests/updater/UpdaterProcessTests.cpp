@@ -8,6 +8,7 @@
 // xdg-open, first on PATH) and records/ (what they were started with). The caller is a
 // "sleep" process the test ends once the updater has said "waitquit".
 #include "tests/FakeProgramSupport.h"
+#include "tests/TestTime.h"
 #include "tests/updater/TreeManifest.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ std::string BundleVersion(const std::string& inBundle)
 
 bool WaitForExit(pid_t inPid, int& outStatus, std::chrono::seconds inTimeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + inTimeout;
+    const auto deadline = DeadlineIn(inTimeout);
     while (std::chrono::steady_clock::now() < deadline)
     {
         if (::waitpid(inPid, &outStatus, WNOHANG) == inPid)
@@ -224,7 +225,7 @@ protected:
         bool callerEnded = false;
         bool ended = false;
         char buffer[512];
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        const auto deadline = DeadlineIn(std::chrono::seconds(90));
         while (std::chrono::steady_clock::now() < deadline)
         {
             pollfd poller{out[0], POLLIN, 0};
@@ -243,9 +244,10 @@ protected:
                 }
             }
             if (!callerEnded && result.fFdTargets.empty() &&
-                result.fOut.find("waitquit,") != std::string::npos && (ready == 0 || ended))
+                result.fOut.find("waitquit,") != std::string::npos && ended)
             {
-                // Output has gone quiet after the handshake: the updater is waiting.
+                // The pipe ended after the handshake: the updater has let go of its standard
+                // streams (output last) and waits for the caller.
                 for (int fd = 0; fd <= 2; ++fd)
                 {
                     std::error_code error;
@@ -352,7 +354,7 @@ int FindMessage(const std::vector<std::string>& inMessages, const std::string& i
 // folder; false at the timeout.
 bool WaitForStaging(int inWatch, std::chrono::milliseconds inTimeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + inTimeout;
+    const auto deadline = DeadlineIn(inTimeout);
     alignas(inotify_event) char buffer[4096];
     while (std::chrono::steady_clock::now() < deadline)
     {

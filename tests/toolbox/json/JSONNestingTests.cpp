@@ -142,7 +142,8 @@ class JSONNesting : public TaskManagerTest
 {
 };
 
-// One case per depth, so that each stays short under the sanitizers.
+// One case per depth, so that each stays short under the sanitizers: just past the nesting guard,
+// and ten and a hundred times its depth (what holds there holds at any depth: nothing recurses).
 class JSONDeepChains : public TaskManagerTest, public ::testing::WithParamInterface<size_t>
 {
 };
@@ -161,7 +162,7 @@ TEST_P(JSONDeepChains, OnATaskWithASmallStack)
     ASSERT_TRUE(task->WaitForDeath(600000));
 }
 
-INSTANTIATE_TEST_SUITE_P(Depths, JSONDeepChains, ::testing::Values(10000, 100000, 1000000));
+INSTANTIATE_TEST_SUITE_P(Depths, JSONDeepChains, ::testing::Values(1001, 10000, 100000));
 
 TEST_F(JSONNesting, TreesWithinTheCapWalkWhole)
 {

@@ -2,6 +2,8 @@
 // task manager for each test, and a wait for a condition that another thread makes true.
 #pragma once
 
+#include "tests/TestTime.h"
+
 #include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/tasks/VTask.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
@@ -67,7 +69,7 @@ inline int64_t MillisecondsSince(Clock::time_point inStart)
 inline bool WaitFor(const std::function<bool()>& inCondition,
                     std::chrono::milliseconds inLimit = std::chrono::seconds(10))
 {
-    auto deadline = std::chrono::steady_clock::now() + inLimit;
+    auto deadline = test::DeadlineIn(inLimit);
     while (!inCondition())
     {
         if (std::chrono::steady_clock::now() >= deadline)

@@ -2,6 +2,7 @@
 // (IPC_APP_BUNDLE, made by the build): start-up in several places, the command line's text under
 // two locales, and the quit on SIGTERM.
 #include "tests/FakeProgramSupport.h"
+#include "tests/TestTime.h"
 #include "toolbox/process/VProcessLauncher.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,7 @@ std::string Text(const VMemoryBuffer<>& inBuffer)
 struct AppRun
 {
     std::string fOutput;
+    std::string fError; // the app's standard error, shown when a check fails
     int32_t fStatus = -1;
 };
 
@@ -59,7 +61,8 @@ AppRun RunCopy(const std::string& inFolder, bool inWithResources, const std::str
     argument.FromBlock(inArgument.data(), inArgument.size(), CharSet::VTC_UTF_8);
     launcher.AddArgument(argument);
     launcher.AddArgument(VString("-psn_0_42"));
-    launcher.SetWaitClosingChildProcess(60000); // the watchdog
+    launcher.SetWaitClosingChildProcess(
+        static_cast<uint32_t>(test::Scaled(std::chrono::seconds(60)).count()));
     AppRun run;
     if (launcher.Start() != 0)
     {
@@ -85,6 +88,7 @@ AppRun RunCopy(const std::string& inFolder, bool inWithResources, const std::str
     launcher.ReadStd(&output, &error);
     launcher.Shutdown();
     run.fOutput += Text(output);
+    run.fError = Text(error);
     run.fStatus = launcher.GetExitStatus();
     return run;
 }
@@ -123,7 +127,7 @@ TEST(IpcProcess, StartsInBundlesAndQuitsOnSIGTERM)
             ASSERT_NE(::mkdtemp(folder.data()), nullptr);
         }
         AppRun run = RunCopy(folder, c.fWithResources, "x");
-        EXPECT_EQ(run.fStatus, 0);
+        EXPECT_EQ(run.fStatus, 0) << run.fOutput << run.fError;
         EXPECT_NE(run.fOutput.find(std::string("resources ") + (c.fWithResources ? "yes" : "no") + "\n"),
                   std::string::npos)
             << run.fOutput;
@@ -155,7 +159,7 @@ TEST(IpcProcess, NonASCIIArgumentsUnderEitherLocale)
         ScopedEnvironmentVariable ctype("LC_CTYPE", std::nullopt);
         std::string folder = test::MakeTemporaryFolder();
         AppRun run = RunCopy(folder, true, argument);
-        EXPECT_EQ(run.fStatus, 0);
+        EXPECT_EQ(run.fStatus, 0) << run.fOutput << run.fError;
         EXPECT_EQ(run.fOutput.substr(0, run.fOutput.find("resources")),
                   "arg " + Hex(argument) + "\nlocale " + c.fLocale + "\n")
             << "the -psn_ argument is left out";

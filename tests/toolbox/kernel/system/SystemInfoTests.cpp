@@ -1,3 +1,4 @@
+#include "tests/TestTime.h"
 #include "toolbox/kernel/linux/XLinuxSystem.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -179,7 +180,7 @@ TEST(SystemInfoTests, ProcessesFromListToReaping)
 
     EXPECT_FALSE(VSystem::KillProcess(0));
     EXPECT_TRUE(VSystem::KillProcess(child));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto deadline = test::DeadlineIn(std::chrono::seconds(10));
     while (!VSystem::IsProcessZombie(child) && std::chrono::steady_clock::now() < deadline)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
