@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <initializer_list>
 #include <unistd.h>
 
 namespace zorn::platform
