@@ -1,5 +1,6 @@
 // What the benchmark programs that work on trees on disk share: the folder their trees are made
-// in ($ZORN_BENCH_DIR, else $TMPDIR, else /tmp) and the median of a series of times.
+// in ($ZORN_BENCH_DIR, else $TMPDIR, else /tmp), the median of a series of times, and the number of
+// rounds of each side (one under the smoke run, $ZORN_BENCH_SMOKE set).
 #pragma once
 
 #include <algorithm>
@@ -21,6 +22,11 @@ inline std::string BaseFolder()
         }
     }
     return "/tmp";
+}
+
+inline int Rounds(int inFull)
+{
+    return std::getenv("ZORN_BENCH_SMOKE") != nullptr ? 1 : inFull;
 }
 
 inline double Median(std::vector<double> inTimes)

@@ -5,11 +5,13 @@
 // up in turn. The ratio of each pair is what counts: the dictionary should be at least as fast up to 50 keys,
 // the size of log records and bags.
 
+#include "bench/BenchRunTimes.h"
 #include "toolbox/kernel/values/VPackedDictionary.h"
 #include "toolbox/kernel/values/VScalarValues.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -74,3 +76,20 @@ void BM_UnorderedMap(benchmark::State& ioState)
 
 BENCHMARK(BM_PackedDictionary)->Arg(1)->Arg(5)->Arg(6)->Arg(50)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_UnorderedMap)->Arg(1)->Arg(5)->Arg(6)->Arg(50)->Arg(1000)->Arg(10000);
+
+int main(int argc, char** argv)
+{
+    return bench::RunWithRatios(
+        argc, argv,
+        [](const bench::BenchRunTimes& inTimes)
+        {
+            std::printf("Speed relative to std::unordered_map (its time / ours; above 1 is "
+                        "faster):\n");
+            for (const char* keys : {"1", "5", "6", "50", "1000", "10000"})
+            {
+                bench::PrintSpeed(inTimes, (std::string(keys) + " keys").c_str(),
+                                  (std::string("BM_PackedDictionary/") + keys).c_str(),
+                                  (std::string("BM_UnorderedMap/") + keys).c_str());
+            }
+        });
+}

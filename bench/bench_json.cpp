@@ -13,7 +13,8 @@
 // read once, untimed, by RapidJSON's SAX Reader into a tape of parse events (UTF-16 strings), and
 // then:
 //   - Build: VJSONObject trees built by replaying the tape through VJSONBuilder (the path of the
-//     readers), against RapidJSON's UTF-16 DOM parse of the text (GenericDocument<UTF16<char16_t>>);
+//     readers), against the same tape replayed into RapidJSON's UTF-16 DOM
+//     (GenericDocument<UTF16<char16_t>> as its own SAX handler, strings copied);
 //   - Clone: VJSONCloner against ordered_json's copy constructor;
 //   - Walk: a recursive walk in insertion order reading every name, string and number by reference,
 //     against the same walk of ordered_json;
@@ -370,6 +371,53 @@ void ParseRapid(RapidDocument& ioDocument, const std::string& inText)
     ioDocument.Parse<rapidjson::kParseDefaultFlags, rapidjson::UTF8<>>(inText.c_str());
 }
 
+// The document of the tape: the same events handed to the document's own SAX handler, names and
+// strings copied into it as VJSONBuilder copies them.
+void ReplayRapid(RapidDocument& ioDocument, const Tape& inTape)
+{
+    auto replay = [&inTape](RapidDocument& ioHandler)
+    {
+        for (const Tape::Event& event : inTape.fEvents)
+        {
+            switch (event.fKind)
+            {
+            case Tape::kNull:
+                ioHandler.Null();
+                break;
+            case Tape::kFalse:
+                ioHandler.Bool(false);
+                break;
+            case Tape::kTrue:
+                ioHandler.Bool(true);
+                break;
+            case Tape::kNumber:
+                ioHandler.Double(event.fNumber);
+                break;
+            case Tape::kString:
+                ioHandler.String(inTape.Text(event).data(), event.fCount, true);
+                break;
+            case Tape::kKey:
+                ioHandler.Key(inTape.Text(event).data(), event.fCount, true);
+                break;
+            case Tape::kStartObject:
+                ioHandler.StartObject();
+                break;
+            case Tape::kEndObject:
+                ioHandler.EndObject(event.fCount);
+                break;
+            case Tape::kStartArray:
+                ioHandler.StartArray();
+                break;
+            case Tape::kEndArray:
+                ioHandler.EndArray(event.fCount);
+                break;
+            }
+        }
+        return true;
+    };
+    ioDocument.Populate(replay);
+}
+
 // The cases of one document; the names read "BM_<operation><<library>>/<document>" for the ratio
 // table.
 void RegisterDocument(const Document& inDocument)
@@ -404,7 +452,7 @@ void RegisterDocument(const Document& inDocument)
             for (auto _ : state)
             {
                 auto tree = std::make_unique<RapidDocument>();
-                ParseRapid(*tree, document->fText);
+                ReplayRapid(*tree, document->fTape);
                 benchmark::DoNotOptimize(tree->IsObject());
                 state.PauseTiming();
                 tree.reset();
@@ -580,65 +628,51 @@ JSON_BENCH(BM_GetMiss);
 JSON_BENCH(BM_SetHit);
 JSON_BENCH(BM_SetMiss);
 
-// The console output, then a table of each peer's time per operation divided by VJSONObject's
-// (above 1: VJSONObject is faster).
-class RatioReporter : public zorn::bench::TimesReporter
+// A table of each peer's time per operation divided by VJSONObject's (above 1: VJSONObject is
+// faster).
+void PrintRatios(const zorn::bench::BenchRunTimes& inTimes)
 {
-public:
-    void Finalize() override
-    {
-        TimesReporter::Finalize();
-        const zorn::bench::BenchRunTimes& runTimes = Times();
-        std::printf("\n%-22s %26s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject",
-                    "with classes/without");
-        // Names look like "BM_GetHit<ZornObject>/1000" or "BM_Build<RapidObject>/canada", with
-        // "/iterations:N" after them for a fixed count: one row per operation and size.
-        std::map<std::string, std::map<std::string, double>> rows;
-        runTimes.ForEachName(
-            [&](const std::string& inRunName)
-            {
-                std::string name = inRunName.substr(0, inRunName.find("/iterations:"));
-                size_t open = name.find('<');
-                size_t close = name.find('>');
-                size_t slash = name.rfind('/');
-                if (open != std::string::npos && close != std::string::npos && slash != std::string::npos)
-                {
-                    rows[name.substr(3, open - 3) + " " + name.substr(slash + 1)]
-                        [name.substr(open + 1, close - open - 1)] = runTimes.Find(inRunName);
-                }
-            });
-        for (const auto& [row, times] : rows)
+    std::printf("%-22s %26s %26s %26s\n", "time ratio", "nlohmann/VJSONObject", "rapidjson/VJSONObject",
+                "with classes/without");
+    // Names look like "BM_GetHit<ZornObject>/1000" or "BM_Build<RapidObject>/canada", with
+    // "/iterations:N" after them for a fixed count: one row per operation and size.
+    std::map<std::string, std::map<std::string, double>> rows;
+    inTimes.ForEachName(
+        [&](const std::string& inRunName)
         {
-            auto ratio = [&times](const char* inPeer)
+            std::string name = inRunName.substr(0, inRunName.find("/iterations:"));
+            size_t open = name.find('<');
+            size_t close = name.find('>');
+            size_t slash = name.rfind('/');
+            if (open != std::string::npos && close != std::string::npos && slash != std::string::npos)
             {
-                auto peer = times.find(inPeer);
-                auto zorn = times.find("ZornObject");
-                return peer == times.end() || zorn == times.end() || zorn->second <= 0
-                           ? 0.0
-                           : peer->second / zorn->second;
-            };
-            std::printf("%-22s %26.2f %26.2f %26.3f\n", row.c_str(), ratio("NlohmannObject"),
-                        ratio("RapidObject"), ratio("ZornClasses"));
-        }
+                rows[name.substr(3, open - 3) + " " + name.substr(slash + 1)]
+                    [name.substr(open + 1, close - open - 1)] = inTimes.Find(inRunName);
+            }
+        });
+    for (const auto& [row, times] : rows)
+    {
+        auto ratio = [&times](const char* inPeer)
+        {
+            auto peer = times.find(inPeer);
+            auto zorn = times.find("ZornObject");
+            return peer == times.end() || zorn == times.end() || zorn->second <= 0
+                       ? 0.0
+                       : peer->second / zorn->second;
+        };
+        std::printf("%-22s %26.2f %26.2f %26.3f\n", row.c_str(), ratio("NlohmannObject"),
+                    ratio("RapidObject"), ratio("ZornClasses"));
     }
-};
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    {
-        return 1;
-    }
     for (const Document& document : Documents())
     {
         RegisterDocument(document);
     }
     PrintBytesPerValue();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return zorn::bench::RunWithRatios(argc, argv, PrintRatios);
 }

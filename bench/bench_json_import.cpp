@@ -9,6 +9,7 @@
 //   - utf8_to_utf16: the decoding that a file read adds before the importer, on its own.
 // Throughput is in MB/s of the UTF-8 text; "allocs/KB" counts heap allocations (malloc, calloc,
 // realloc, and operator new through them) per KB of UTF-8 text, for one parse+free.
+#include "bench/BenchRunTimes.h"
 #include "tests/toolbox/json/JSONTape.h"
 #include "toolbox/json/VJSONImporter.h"
 
@@ -240,11 +241,49 @@ void RegisterDocument(const char* inName, const std::string& inUTF8)
         });
 }
 
+const char* const kDocuments[] = {"twitter", "citm_catalog", "canada"};
+
+// Each peer's time over ours, per document, for the whole parse+free and its two halves, and each
+// option's time over none.
+void PrintRatios(const bench::BenchRunTimes& inTimes)
+{
+    std::printf("%-28s %-14s %10s %10s %10s\n", "peer time / ours", "document", "parse+free", "parse",
+                "free");
+    for (const char* peer : {"rapidjson::Document16", "nlohmann::ordered_json", "simdjson::dom"})
+    {
+        for (const char* document : kDocuments)
+        {
+            const std::string suffix = std::string("/") + document;
+            std::printf("%-28s %-14s", peer, document);
+            for (const char* kind : {"parse+free", "parse", "free"})
+            {
+                double ratio = inTimes.Ratio(std::string(kind) + "/" + peer + suffix,
+                                             std::string(kind) + "/zorn::VJSONImporter" + suffix);
+                ratio >= 0 ? std::printf(" %10.2f", ratio) : std::printf(" %10s", "-");
+            }
+            std::printf("\n");
+        }
+    }
+    std::printf("%-28s %-14s %10s %10s %10s\n", "option time / none", "document", "0x8", "192", "0x100");
+    for (const char* document : kDocuments)
+    {
+        const std::string suffix = std::string("/") + document;
+        std::printf("%-28s %-14s", "zorn::VJSONImporter", document);
+        for (const char* option : {"0x8", "192", "0x100"})
+        {
+            double ratio = inTimes.Ratio(std::string("options/zorn::VJSONImporter/") + option + suffix,
+                                         "parse+free/zorn::VJSONImporter" + suffix);
+            ratio >= 0 ? std::printf(" %10.2f", ratio) : std::printf(" %10s", "-");
+        }
+        std::printf("\n");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    for (const char* name : {"twitter", "citm_catalog", "canada"})
+    for (const char* name : kDocuments)
     {
         if (std::optional<std::string> text = ReadJSONTestDocument(name))
         {
@@ -256,8 +295,5 @@ int main(int argc, char** argv)
                          ZORN_JSON_TESTDATA);
         }
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunWithRatios(argc, argv, PrintRatios);
 }

@@ -1,8 +1,9 @@
 // Messages between tasks against a std::mutex + std::condition_variable queue of std::function
 // served by a std::thread (its send waits on a mutex and condition variable of its own per call):
 // a round trip (send and wait for the answer), and posting N messages then waiting for the last.
-// The table at the end gives the peer's time divided by ours (above 1: ours is faster).
+// The tables at the end give the peer's time divided by ours (above 1: ours is faster).
 
+#include "bench/BenchRunTimes.h"
 #include "toolbox/kernel/messages/VFunctionMessage.h"
 #include "toolbox/kernel/messages/VMessage.h"
 #include "toolbox/kernel/tasks/VTask.h"
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -162,46 +162,23 @@ BENCHMARK(BM_RoundTrip_Std)->UseRealTime();
 BENCHMARK(BM_PostNThenWait_Zorn)->UseRealTime();
 BENCHMARK(BM_PostNThenWait_Std)->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter
+void PrintRatios(const bench::BenchRunTimes& inTimes)
 {
-public:
-    void ReportRuns(const std::vector<Run>& inRuns) override
-    {
-        ConsoleReporter::ReportRuns(inRuns);
-        for (const Run& run : inRuns)
-        {
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-            {
-                fTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const char* pairs[][2] = {{"BM_RoundTrip_Std/real_time", "BM_RoundTrip_SendTo/real_time"},
-                                  {"BM_RoundTrip_Std/real_time", "BM_RoundTrip_PostToAndWait/real_time"},
-                                  {"BM_PostNThenWait_Std/real_time", "BM_PostNThenWait_Zorn/real_time"}};
-        std::printf("\n%-40s %10s\n", "time ratio (peer / ours)", "ratio");
-        for (const auto& pair : pairs)
-        {
-            if (fTimes.count(pair[0]) != 0 && fTimes.count(pair[1]) != 0 && fTimes[pair[1]] > 0)
-            {
-                std::printf("%-40s %10.2f\n", pair[1], fTimes[pair[0]] / fTimes[pair[1]]);
-            }
-        }
-    }
-
-private:
-    std::map<std::string, double> fTimes;
-};
+    std::printf("Speed relative to the std queue (its time / ours; above 1 is faster):\n");
+    bench::PrintSpeed(inTimes, "round trip, SendTo", "BM_RoundTrip_SendTo/real_time",
+                      "BM_RoundTrip_Std/real_time");
+    bench::PrintSpeed(inTimes, "round trip, PostToAndWait", "BM_RoundTrip_PostToAndWait/real_time",
+                      "BM_RoundTrip_Std/real_time");
+    bench::PrintSpeed(inTimes, "post 1000 then wait", "BM_PostNThenWait_Zorn/real_time",
+                      "BM_PostNThenWait_Std/real_time");
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    bench::TimesReporter reporter;
+    if (!bench::InitializeRepeated(argc, argv, reporter))
     {
         return 1;
     }
@@ -220,8 +197,8 @@ int main(int argc, char** argv)
                           true);
     gServer = server.Get();
     server->Run();
-    RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    bench::PrintRatioTables(reporter.Times(), PrintRatios);
     benchmark::Shutdown();
     VTaskMgr::Get()->KillAllTasks(10000);
     VTaskMgr::Get()->DeInit();

@@ -3,6 +3,7 @@
 // the same line with a %S object, and FormatWithTemplate on a three-marker template. The template
 // splits with the collated GetSubStrings, so its figure includes the cost of collated search.
 
+#include "bench/BenchRunTimes.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -70,3 +71,16 @@ static void BM_FormatWithTemplate(benchmark::State& state)
     state.SetLabel("per template");
 }
 BENCHMARK(BM_FormatWithTemplate)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv)
+{
+    return zorn::bench::RunWithRatios(
+        argc, argv,
+        [](const zorn::bench::BenchRunTimes& inTimes)
+        {
+            std::printf("Speed relative to the peer (its time / ours; above 1 is "
+                        "faster):\n");
+            zorn::bench::PrintSpeed(inTimes, "Printf vs snprintf + FromCString", "BM_LogLine_Printf",
+                                    "BM_LogLine_snprintf_FromCString");
+        });
+}

@@ -4,7 +4,8 @@
 // ten ASCII. Each side converts into a buffer it already holds, so the figures compare the
 // conversions, not allocation. A sixth case decodes 18,000 short strings (5 to 35 bytes, mostly
 // ASCII) each into a new string: a new VString against a new std::u16string filled by ICU, so
-// there the figures include what making a string costs. After the runs the program
+// there the figures include what making a string costs. ASCII of 64 KiB and 1 MiB is also widened
+// against a memcpy of the 2N bytes written (the memory's limit). After the runs the program
 // prints, per class and direction, the time of our code divided by ICU's (below 1: faster),
 // from the fastest of five repetitions run in random order.
 
@@ -15,6 +16,7 @@
 #include <unicode/ustring.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iconv.h>
 #include <random>
 #include <string>
@@ -301,6 +303,36 @@ BENCHMARK(BM_Encode_Iconv)->Apply(ClassArgs);
 BENCHMARK(BM_DecodeShort_Zorn);
 BENCHMARK(BM_DecodeShort_ICU);
 
+// ASCII widening against the memory's own limit: a memcpy of the 2N bytes that the widening
+// writes, between buffers held before the timing.
+void BM_WidenAscii_Zorn(benchmark::State& state)
+{
+    const std::string input(static_cast<size_t>(state.range(0)), 'a');
+    VString text;
+    for (auto _ : state)
+    {
+        text.FromBlock(input.data(), input.size(), CharSet::VTC_UTF_8);
+        benchmark::DoNotOptimize(text.GetCPointer());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * input.size()));
+}
+
+void BM_WidenAscii_Memcpy2N(benchmark::State& state)
+{
+    const std::vector<char> source(2 * static_cast<size_t>(state.range(0)), 'a');
+    std::vector<char> target(source.size());
+    for (auto _ : state)
+    {
+        std::memcpy(target.data(), source.data(), source.size());
+        benchmark::DoNotOptimize(target.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * source.size() / 2));
+}
+
+BENCHMARK(BM_WidenAscii_Zorn)->Arg(64 * 1024)->Arg(1024 * 1024);
+BENCHMARK(BM_WidenAscii_Memcpy2N)->Arg(64 * 1024)->Arg(1024 * 1024);
+
 std::string Name(const char* inDirection, const char* inSide, int inClass)
 {
     char name[64];
@@ -330,6 +362,16 @@ void PrintRatios(const bench::BenchRunTimes& inTimes)
                 std::printf("  iconv %.2f", iconvRatio);
             }
             std::printf("\n");
+        }
+    }
+    for (const char* size : {"65536", "1048576"})
+    {
+        double widen = inTimes.Ratio(std::string("BM_WidenAscii_Memcpy2N/") + size,
+                                     std::string("BM_WidenAscii_Zorn/") + size);
+        if (widen >= 0)
+        {
+            std::printf("  Widen %s ASCII bytes: memcpy of 2N / ours %.2f (above 1 is faster)\n", size,
+                        widen);
         }
     }
     double shortRatio = inTimes.Ratio("BM_DecodeShort_Zorn", "BM_DecodeShort_ICU");

@@ -123,7 +123,7 @@ void BM_TreeCopyAgainstCp(benchmark::State& ioState)
     std::vector<double> cp;
     for (auto _ : ioState)
     {
-        for (int round = 0; round < 10; ++round)
+        for (int round = 0; round < bench::Rounds(10); ++round)
         {
             engine.push_back(timeOne(true));
             cp.push_back(timeOne(false));

@@ -21,6 +21,15 @@ if(ZORN_SANITIZE)
     add_link_options(-fsanitize=${_zorn_sanitizers})
 endif()
 
+# LLVM's linker where it is installed (scripts/setup installs it): the test programs are large
+# (sanitizers, debug information), and linking them is a good part of a build's time with the
+# default linker.
+include(CheckLinkerFlag)
+check_linker_flag(CXX "-fuse-ld=lld" ZORN_HAVE_LLD)
+if(ZORN_HAVE_LLD)
+    add_link_options(-fuse-ld=lld)
+endif()
+
 # libFuzzer needs coverage instrumentation in the libraries under test too, not only in the targets.
 if(ZORN_BUILD_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link)

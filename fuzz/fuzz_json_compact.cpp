@@ -6,6 +6,8 @@
 //   are the same bytes (which compares the values with their shared containers and cycles), and
 //   the two values are deep-equal unless they hold a NaN (never equal to itself);
 // - the value the text importer gives is written to the same bytes.
+// Blob ('JBlb') and vector ('JVec') payloads come back as their native objects: a vector payload
+// that is no whole number of doubles is refused with 'zorn' 3, and the rewrite compares payloads.
 #include "fuzz/FuzzTasks.h"
 #include "toolbox/json/VJSONArray.h"
 #include "toolbox/json/VJSONBinaryImporter.h"
@@ -34,7 +36,7 @@ VError Read(const void* inData, size_t inSize, VJSONValue& outValue)
     VJSONBinaryImporter importer(inData, inSize);
     VError error = importer.GetValue(outValue);
     Check(error == VE_OK || error == VE_STREAM_EOF || error == VE_MEMORY_FULL ||
-          error == VE_JSON_NESTING_TOO_DEEP);
+          error == VE_JSON_NESTING_TOO_DEEP || error == VE_INVALID_PARAMETER);
     return error;
 }
 

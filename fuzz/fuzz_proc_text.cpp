@@ -1,11 +1,15 @@
 // Feeds arbitrary bytes to the readers of system text files: os-release, /proc/cpuinfo,
-// /proc/<pid>/stat, and a dialog program's standard output with its exit code.
+// /proc/<pid>/stat, /proc/self/maps, /proc/meminfo, /proc/stat, /proc/net/dev, and a dialog
+// program's standard output with its exit code.
 #include "platform/Dialogs.h"
 #include "toolbox/kernel/linux/XLinuxSystem.h"
+#include "toolbox/kernel/linux/XLinuxSystemInfo.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -30,6 +34,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         {
             __builtin_trap();
         }
+    }
+
+    using zorn::XLinuxSystemInfo;
+    uintptr_t start = 0;
+    uintptr_t end = 0;
+    if (XLinuxSystemInfo::ParseMapsLine(text, start, end) && end <= start)
+    {
+        __builtin_trap();
+    }
+    uint64_t bytes = 0;
+    XLinuxSystemInfo::ParseMemInfoValue(text, "MemAvailable", bytes);
+    // Each entry comes from a line of its own.
+    std::vector<XLinuxSystemInfo::ProcessorTicks> ticks;
+    XLinuxSystemInfo::ParseProcStat(text, ticks);
+    std::vector<XLinuxSystemInfo::InterfaceCounters> counters;
+    XLinuxSystemInfo::ParseNetDev(text, counters);
+    const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    if (ticks.size() > lines || counters.size() > lines)
+    {
+        __builtin_trap();
     }
 
     if (size >= 2)

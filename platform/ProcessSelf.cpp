@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <initializer_list>
 #include <unistd.h>
 
 namespace zorn::platform
@@ -25,7 +24,8 @@ bool DetachStandardStreams()
     bool replaced = true;
     // Standard output last: a caller that reads it takes its end of file as the sign that this
     // process has let go of all three, so none may still be its own when that comes.
-    for (int target : {STDIN_FILENO, STDERR_FILENO, STDOUT_FILENO})
+    const int targets[] = {STDIN_FILENO, STDERR_FILENO, STDOUT_FILENO};
+    for (int target : targets)
     {
         if (null == target)
         {

@@ -735,6 +735,12 @@ protected:
         const UpdaterResult second = Run(Arguments());
         EXPECT_EQ(second.fExitCode, 0) << ReadWholeFile(fRoot + "/records/stderr.txt");
         EXPECT_EQ(Manifest(Installed()), fNew);
+        ReinstallTheOldBundle();
+    }
+
+    // Version 1.0 alone in place again, with an empty Trash and no log.
+    void ReinstallTheOldBundle()
+    {
         std::error_code ignored;
         fs::remove_all(fRoot + "/Apps", ignored);
         fs::remove_all(fRoot + "/data", ignored);
@@ -754,9 +760,19 @@ protected:
 #define SKIP_UNDER_THREAD_SANITIZER() (void)0
 #endif
 
-TEST_F(UpdaterCrash, KilledBeforeAndAfterEveryCallThatTouchesTheDisk)
+// The cuts at every call are shared out among shards, one test each, so that each shard stays
+// short on a slow machine and the shards run side by side: shard k takes the k-th cut of every
+// kCutShards. Each shard counts the calls of a whole run; the first also checks that run.
+constexpr int kCutShards = 8;
+
+class UpdaterCrashCuts : public UpdaterCrash, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(UpdaterCrashCuts, KilledBeforeAndAfterEveryCallThatTouchesTheDisk)
 {
     SKIP_UNDER_THREAD_SANITIZER();
+    const int shard = GetParam();
     // How many calls of each function a whole run makes.
     const std::string counts = fRoot + "/records/counts.txt";
     const UpdaterResult clean = Run(Arguments(), Shim({"FAULTSHIM_COUNT_FILE=" + counts}));
@@ -770,8 +786,16 @@ TEST_F(UpdaterCrash, KilledBeforeAndAfterEveryCallThatTouchesTheDisk)
         calls[name] = count;
     }
     ASSERT_GT(calls["renameat2"], 0);
-    ExpectWholeAndCompletedByASecondRun();
+    if (shard == 0)
+    {
+        ExpectWholeAndCompletedByASecondRun();
+    }
+    else
+    {
+        ReinstallTheOldBundle();
+    }
 
+    int index = 0;
     int cuts = 0;
     for (const auto& [function, total] : calls)
     {
@@ -779,6 +803,10 @@ TEST_F(UpdaterCrash, KilledBeforeAndAfterEveryCallThatTouchesTheDisk)
         {
             for (int call = 1; call <= total; ++call)
             {
+                if (index++ % kCutShards != shard)
+                {
+                    continue;
+                }
                 SCOPED_TRACE(function + " #" + std::to_string(call) + " " + when);
                 const UpdaterResult cut =
                     Run(Arguments(),
@@ -794,15 +822,23 @@ TEST_F(UpdaterCrash, KilledBeforeAndAfterEveryCallThatTouchesTheDisk)
             }
         }
     }
-    EXPECT_GT(cuts, 10);
+    EXPECT_GT(index, 10) << "fewer calls than a whole run makes";
+    EXPECT_GE(cuts, index / kCutShards);
 }
 
+INSTANTIATE_TEST_SUITE_P(Shards, UpdaterCrashCuts, ::testing::Range(0, kCutShards));
+
 // SIGKILL at a random moment shortly after the copy into the staging folder began.
-TEST_F(UpdaterCrash, KilledAtRandomDuringTheSwap)
+// Five shards of six rounds, run side by side, so that each stays short on a slow machine.
+class UpdaterCrashRandomKills : public UpdaterCrash, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(UpdaterCrashRandomKills, KilledAtRandomDuringTheSwap)
 {
     SKIP_UNDER_THREAD_SANITIZER();
     std::mt19937 random(std::random_device{}());
-    for (int round = 0; round < 30; ++round)
+    for (int round = 0; round < 6; ++round)
     {
         SCOPED_TRACE("round " + std::to_string(round));
         const int delayMs = std::uniform_int_distribution<int>(0, 50)(random);
@@ -831,6 +867,8 @@ TEST_F(UpdaterCrash, KilledAtRandomDuringTheSwap)
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shards, UpdaterCrashRandomKills, ::testing::Range(0, 5));
 
 // Quit signals during the copy: a SIGTERM, and two SIGQUITs (the second of which ends the process
 // at once).

@@ -1,6 +1,7 @@
 #include "toolbox/json/IJSONFunctionContext.h"
 
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONBlob.h"
 #include "toolbox/json/VJSONObject.h"
 
 #include <cmath>
@@ -10,8 +11,6 @@ namespace zorn
 
 // ---------------------------------------------------------------------------------------------
 // IJSONFunctionContext
-
-IJSONFunctionContext::BlobViewOf IJSONFunctionContext::sBlobViewOf = nullptr;
 
 EJSONStatus IJSONFunctionContext::GetParameterList(void** /*outList*/, int* /*outCount*/, void** /*outExtra*/,
                                                    bool* /*outFlag*/)
@@ -110,9 +109,8 @@ VJSONBlobView IJSONFunctionContext::GetBlobParam(int inIndex, bool inOptional)
 {
     VJSONBlobView view;
     VJSONValue value = GetParam(inIndex);
-    if (value.IsObject() && sBlobViewOf != nullptr && sBlobViewOf(value.GetObject(), view))
+    if (value.IsObject() && VJSONBlob::GetView(value.GetObject(), view))
     {
-        view.fFound = 1;
         return view;
     }
     view = VJSONBlobView();

@@ -66,8 +66,8 @@ public:
     virtual int GetParamCount() const = 0;
     // Parameter inIndex (from 1); undefined out of range.
     virtual VJSONValue GetParam(int inIndex) const = 0;
-    // A blob parameter's bytes. Blobs attach in a later layer (sBlobViewOf); until then every
-    // parameter is "not a blob".
+    // A blob parameter's bytes (an object of the class "Blob"); they stay valid while the
+    // parameter holds the blob.
     virtual VJSONBlobView GetBlobParam(int inIndex, bool inOptional);
     virtual VJSONObject* GetScopeThisObject() const = 0;
     virtual VJSONObject* GetScopeFunctionObject() const = 0;
@@ -86,10 +86,6 @@ public:
     VRefPtr<VJSONArray> GetArrayParam(int inIndex);
 
     bool GetParametersValid() const { return fParametersValid; }
-
-    // Set by the blob class: the bytes of an object when its implementation is a blob.
-    using BlobViewOf = bool (*)(const VJSONObject* inObject, VJSONBlobView& outView);
-    static BlobViewOf sBlobViewOf;
 
 protected:
     void _Invalid(VError inError);

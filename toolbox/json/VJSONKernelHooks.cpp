@@ -5,6 +5,7 @@
 // first JSON object.
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONBlob.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONImporter.h"
@@ -134,9 +135,25 @@ bool GetBool(const VJSONObject* inObject, const VString& inName, bool& outValue)
     return true;
 }
 
+void SetObject(VJSONObject* ioObject, const VString& inName, VJSONObject* inValue)
+{
+    ioObject->SetProperty(inName, VJSONValue(inValue));
+}
+
+void SetObjectArray(VJSONValue& ioValue, VJSONObject* const* inObjects, size_t inCount);
+
+void SetObjectArrayProperty(VJSONObject* ioObject, const VString& inName, VJSONObject* const* inValues,
+                            size_t inCount)
+{
+    VJSONValue array;
+    SetObjectArray(array, inValues, inCount);
+    ioObject->SetProperty(inName, array);
+}
+
 constexpr detail::VJSONObjectAccess kObjectAccess = {
-    CreateObject, CloneDeep, RetainObject, ReleaseObject, SetString,       SetNumber, GetString,
-    GetNumber,    GetText,   CopyProperty, IsEmpty,       GetTextWithPath, SetBool,   GetBool,
+    CreateObject, CloneDeep, RetainObject, ReleaseObject,          SetString, SetNumber,
+    GetString,    GetNumber, GetText,      CopyProperty,           IsEmpty,   GetTextWithPath,
+    SetBool,      GetBool,   SetObject,    SetObjectArrayProperty,
 };
 
 void GetScalar(const VJSONValue& inValue, detail::JSONScalar& outScalar)
@@ -467,6 +484,8 @@ void VJSONValue::InstallKernelHooks()
     hooks.fSetJSONString.store([](VJSONValue& ioValue, const VString& inString)
                                { ioValue.SetString(inString); });
     hooks.fGetJSONString.store(GetStringOrNull);
+    hooks.fBlobToJSON.store(VJSONBlob::BlobToJSON);
+    hooks.fBlobFromJSON.store(VJSONBlob::BlobFromJSON);
     hooks.fSetJSONTime.store([](VJSONValue& ioValue, const VTime& inTime) { ioValue.SetTime(inTime); });
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
     hooks.fBagJSONAccess.store(&kBagJSONAccess, std::memory_order_release);

@@ -775,8 +775,9 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
             fImplementation->IJSON_CloneImpl(this, ioCloner, implementation, &shared, &error);
         if (status == eJSONStatusDone)
         {
-            // A clone asked to be shared gets a storage locker of its own once lockers exist.
-            clone.Adopt(new VJSONObject(implementation.Get()));
+            // The clone keeps the class (a native class's functions); one asked to be shared gets a
+            // storage locker of its own once lockers exist.
+            clone.Adopt(new VJSONObject(GetClassObject(), implementation.Get(), nullptr, false));
         }
         else if (status == eJSONStatusNotHandled)
         {

@@ -1,7 +1,16 @@
 #include "toolbox/json/VJSONObjectFactory.h"
 
+#include "toolbox/json/VJSONBlob.h"
+#include "toolbox/json/VJSONVector.h"
+
 namespace zorn
 {
+
+VJSONObjectFactory::VJSONObjectFactory()
+{
+    fCreators[VJSONBlob::kSignature] = VJSONBlob::CreateIJSONObject;
+    fCreators[VJSONVector::kSignature] = VJSONVector::CreateIJSONObject;
+}
 
 VJSONObjectFactory& VJSONObjectFactory::Get()
 {

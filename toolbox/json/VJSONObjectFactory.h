@@ -4,8 +4,7 @@
 // exit; every operation takes the registry's lock, and a creator runs after it is released, so a
 // creator may register or look up signatures itself.
 //
-// The blob and vector objects ('JBlb', 'JVec') register their creators when they exist; until then
-// their objects read back as plain objects with the members they were written with.
+// The factory starts with the creators of the blob and vector objects ('JBlb', 'JVec').
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
@@ -49,7 +48,7 @@ public:
     VJSONObjectFactory& operator=(const VJSONObjectFactory&) = delete;
 
 private:
-    VJSONObjectFactory() = default;
+    VJSONObjectFactory();
     ~VJSONObjectFactory() override = default;
 
     mutable VCriticalSection fLock;

@@ -12,6 +12,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 
@@ -356,16 +357,41 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString&
 
 void VLog4jMsgFileLogger::FormatLocalTime(const VTime& inTime, char (&outText)[64])
 {
+    _FormatLocalTime(inTime, outText, nullptr);
+}
+
+void VLog4jMsgFileLogger::_FormatLocalTime(const VTime& inTime, char (&outText)[64], SecondText* ioCache)
+{
     VTime local(inTime);
     VTime now(eInitWithCurrentTime);
     const int64_t distance = inTime.GetMilliseconds() - now.GetMilliseconds();
     if (distance > -60000 && distance < 60000)
     {
         local.AddMilliseconds(int64_t{VSystem::GetGMTOffset(true)} * 1000);
+        const int64_t milliseconds = local.GetMilliseconds();
+        const int64_t fraction = (milliseconds % 1000 + 1000) % 1000;
+        const int64_t second = (milliseconds - fraction) / 1000;
+        if (ioCache != nullptr && ioCache->fSecond == second)
+        {
+            std::memcpy(outText, ioCache->fText, ioCache->fLength);
+            char* digits = outText + ioCache->fLength;
+            digits[0] = static_cast<char>('0' + fraction / 100);
+            digits[1] = static_cast<char>('0' + fraction / 10 % 10);
+            digits[2] = static_cast<char>('0' + fraction % 10);
+            digits[3] = 0;
+            return;
+        }
         const int32_t ms = local.GetMillisecondsOfDay();
-        std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.GetYear(),
-                      local.GetMonth(), local.GetDay(), ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
-                      ms % 1000);
+        int length = std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d",
+                                   local.GetYear(), local.GetMonth(), local.GetDay(), ms / 3600000,
+                                   ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+        // The milliseconds are the last three characters; what comes before holds for the second.
+        if (ioCache != nullptr && length > 3 && static_cast<size_t>(length - 3) < sizeof(ioCache->fText))
+        {
+            ioCache->fLength = static_cast<size_t>(length - 3);
+            std::memcpy(ioCache->fText, outText, ioCache->fLength);
+            ioCache->fSecond = second;
+        }
         return;
     }
     int16_t year = 0;
@@ -394,7 +420,7 @@ void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
         time = VTime(eInitWithCurrentTime);
     }
     char timeText[64];
-    FormatLocalTime(time, timeText);
+    _FormatLocalTime(time, timeText, &fSecondText);
     int64_t sequence = 0;
     if (!inRecord->GetLong8(ILoggerBagKeys::sequence(), sequence))
     {

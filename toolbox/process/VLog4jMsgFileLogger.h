@@ -12,7 +12,8 @@
 //   delivers the pending records into the file) and closes the file after.
 // - A line is formatted into one reusable UTF-8 buffer. The local time uses the zone offset that
 //   VSystem keeps for the current moment; a record more than a minute away from now is converted
-//   through the time zone at its own date.
+//   through the time zone at its own date. The text of the last local second written is kept, so
+//   that the records of one second only add their milliseconds to it.
 // - Records that arrive while not started or paused are dropped, not queued.
 #pragma once
 
@@ -98,6 +99,16 @@ public:
     static void FormatLocalTime(const VTime& inTime, char (&outText)[64]);
 
 private:
+    // The text up to the milliseconds ("YYYY-MM-DDThh:mm:ss.") of one local second.
+    struct SecondText
+    {
+        int64_t fSecond = INT64_MIN; // local milliseconds / 1000, rounded down
+        size_t fLength = 0;
+        char fText[48] = {};
+    };
+
+    // FormatLocalTime, reusing and updating ioCache (when given) for times near now.
+    static void _FormatLocalTime(const VTime& inTime, char (&outText)[64], SecondText* ioCache);
     // Writes one record's line; the lock is held.
     void _WriteRecord(const VValueBag* inRecord);
     void _PutBatch(const std::vector<const VValueBag*>& inRecords);
@@ -115,6 +126,7 @@ private:
     std::string fLine;
     VString fSource;
     VString fMessage;
+    SecondText fSecondText;
 };
 
 } // namespace zorn

@@ -7,6 +7,7 @@
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/kernel/values/VScalarValues.h"
 #include "toolbox/kernel/values/VValueBag.h"
+#include "toolbox/process/ProgressBagKeys.h"
 #include "toolbox/process/VMetricsManager.h"
 #include "toolbox/process/VProcess.h"
 #include "toolbox/process/VProgressLockOrder.h"
@@ -569,10 +570,25 @@ void VProgressIndicator::GetUserInfo(VString& outUserInfo) const
 VError VProgressIndicator::SaveInfoToBag(VValueBag& ioBag)
 {
     StProgressLocker locker(fStateLock, VProgressLockOrder::eRank_State);
-    ioBag.SetString(StPackedDictionaryKey("UserInfo"), fUserInfo);
-    ioBag.SetLong(StPackedDictionaryKey("SessionCount"), fSessionCount);
-    ioBag.SetString(StPackedDictionaryKey("Title"), fTitle);
-    ioBag.SetBool(StPackedDictionaryKey("CanInterrupt"), GetDefaultCanInterrupt());
+    ioBag.SetString(ProgressBagKeys::UserInfo(), fUserInfo);
+    ioBag.SetLong(ProgressBagKeys::IndicatorSessionCount(), fSessionCount);
+    ioBag.SetString(ProgressBagKeys::Title(), fTitle);
+    ioBag.SetBool(ProgressBagKeys::DefaultCanInterrupt(), GetDefaultCanInterrupt());
+    VString kind;
+    auto addSession = [&](const VProgressIndicatorInfo& inSession)
+    {
+        VRefPtr<VValueBag> record(new VValueBag(), true);
+        inSession.SaveToBag(*record, kind);
+        ioBag.AddElement(ProgressBagKeys::SessionInfo(), record.Get());
+    };
+    for (const VProgressIndicatorInfo& session : fOuterSessions)
+    {
+        addSession(session);
+    }
+    if (fSessionCount != 0)
+    {
+        addSession(fCurrent);
+    }
     return VE_OK;
 }
 

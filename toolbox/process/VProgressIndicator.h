@@ -19,9 +19,21 @@
 // - The title, the user info and the default collector have setters (SetTitle, SetUserInfo,
 //   SetDefaultProgressInfoCollector); the user info is what the manager finds indicators by.
 // - The bag form (SaveInfoToBag) writes the indicator's own attributes ("UserInfo",
-//   "SessionCount", "Title", "CanInterrupt"); the session records' bags, remote pictures and
-//   mirroring belong to the remote exchange and are not built here. The mirroring fields exist so
-//   that EndSession and the summary already treat mirrored sessions as they must.
+//   "SessionCount", "Title", "CanInterrupt") and one full session record "SessionInfo" per open
+//   session, outermost first.
+// - Remote exchange: the worker takes pictures of itself (GetProgressInfo with the previous
+//   picture), a viewer applies them to its own indicator (UpdateFromRemoteInfo), which then
+//   mirrors the worker's sessions above its own (the mirroring base). Pictures are taken with a
+//   try-lock; the worker's value calls write the current session without a lock, so a picture is
+//   consistent when the worker's own thread takes it.
+// - A mirror refuses (false, nothing changed) a picture from an older remote session version than
+//   the one it mirrors (wrap-safe comparison), which a late picture of a closed session is, and a
+//   current-session delta that does not match the mirrored stack (its count differs, or nothing is
+//   mirrored): applying either would show sessions the worker no longer has.
+// - A picture goes whole also when the session version changed since the previous picture: a
+//   session closed and reopened within one millisecond tick keeps its count and start tick.
+// - Mirrored sessions follow the worker's stack in place: a nested session the worker opens or
+//   closes is pushed or closed on the mirror; records are then copied one by one.
 // - Locks: the progress manager's lock, then the state lock, then the snapshot lock, then the
 //   metrics manager's lock (VProgressLockOrder checks the order in debug builds).
 #pragma once
@@ -41,6 +53,8 @@
 namespace zorn
 {
 
+class VRemoteProgressSessionInfo;
+class VStream;
 class VValueBag;
 class VValueSingle;
 
@@ -131,7 +145,36 @@ public:
     void GetUserInfo(VString& outUserInfo) const;
     bool IsUserAborted() const { return fUserAbort.load(std::memory_order_relaxed) != 0; }
 
-    // "UserInfo", "SessionCount", "Title", "CanInterrupt", under the state lock; 0.
+    // The open sessions, outermost first (copies, under the state lock).
+    void GetSessions(std::deque<VProgressIndicatorInfo>& outSessions) const;
+
+    // Remote exchange.
+    // A picture of the sessions, against the previous picture when given: false when the state
+    // lock is busy (try again later) or, with a previous picture, when nothing changed since.
+    bool GetProgressInfo(VRemoteProgressSessionInfo& outInfo,
+                         const VRemoteProgressSessionInfo* inPrevious) const;
+    // Applies a picture (see the header's notes); false when it was refused.
+    bool UpdateFromRemoteInfo(const VRemoteProgressSessionInfo& inInfo);
+    // Closes the mirrored sessions down to the base and ends mirroring. Both do nothing when the
+    // indicator mirrors nothing: its sessions are then all its own.
+    void _CloseRemoteSession();
+    // Closes the mirrored sessions down to the base; mirroring goes on (the next whole picture
+    // pushes the remote sessions again).
+    void _CleanRemoteSession();
+    bool IsMirroring() const { return fMirroring.load(std::memory_order_acquire) != 0; }
+    int32_t GetMirroringBase() const;
+    uint32_t GetRemoteSessionVersion() const;
+    // The identity a viewer needs: "uuid" and "version" (the session version), kind
+    // "VProgressIndicator"; in a stream, a 16-bit byte-order mark reading 1 in the stream's order,
+    // the id as a value with its kind and the session version as a 32-bit integer.
+    VError WriteInfoForRemote(VValueBag& ioBag, VString& outKind) const;
+    VError WriteInfoForRemote(VStream* ioStream) const;
+    // Reads the stream form back; the mark sets the stream's byte order. A mark that reads neither
+    // 1 nor 1 swapped gives VE_STREAM_BAD_SIGNATURE, a value that is no id VE_PROGRESS_BAG_INVALID.
+    static VError ReadInfoForRemote(VStream* ioStream, VUUID& outID, uint32_t& outSessionVersion);
+
+    // "UserInfo", "SessionCount", "Title", "CanInterrupt", then a "SessionInfo" per open session,
+    // under the state lock; 0.
     virtual VError SaveInfoToBag(VValueBag& ioBag);
     virtual bool IsManagerValid() const { return true; }
     // Records the current session as a metric when it is pending and the process records progress.
@@ -166,6 +209,11 @@ private:
     void _CloseOneSession();
     // Closes the mirrored sessions down to the base.
     void _CloseMirroredSessions();
+    // Under the state lock: pushes the records as new sessions, outermost first.
+    void _PushRemoteSessions(const std::deque<VProgressIndicatorInfo>& inSessions, size_t inFrom);
+    // Under the state lock: the mirrored sessions become the records (sessions closed or pushed
+    // until the counts match, then copied).
+    void _SyncRemoteSessions(const std::deque<VProgressIndicatorInfo>& inSessions);
     // The task's death stops a value call when the default can-interrupt flag is on.
     bool _CheckTask(bool inGoOn) const;
     // Fills the summary from a stack of sessions, outermost first.

@@ -13,10 +13,19 @@
 //   collected object, which nobody changes once a collector returned it.
 // - The message is formatted with VString::Format over a JSON object of "maxValue", "curValue",
 //   "rateValue", "startTime" and "duration": placeholders are "{name}".
+// - Bag form (kind "VProgressIndicatorInfo", keys in ProgressBagKeys): "fUpdateFlags" says which
+//   fields follow, 1024 for all of them. The user attributes travel as the element "ExtraInfo",
+//   written and read under that one name; a delta whose attributes version changed always carries
+//   it, empty when the record has no attributes left (read back as none), so that a receiver never
+//   keeps attributes the sender dropped. A record bag is outside input: a flagged field that is
+//   missing, or a flagged "ExtraInfo" that is not exactly one element, is refused with
+//   VE_PROGRESS_BAG_INVALID and the record is left as it was. The uuid, the task id, the collector
+//   and the collected details do not travel.
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/values/VUUID.h"
 
@@ -25,6 +34,9 @@
 
 namespace zorn
 {
+
+// A progress record or picture bag does not hold what its flags announce.
+constexpr VError VE_PROGRESS_BAG_INVALID = MakeVError(kCOMPONENT_ZORN, 1020);
 
 class VJSONObject;
 class VProgressIndicator;
@@ -43,6 +55,19 @@ public:
 class VProgressIndicatorInfo : public VObject
 {
 public:
+    // The fields a record bag or a remote update carries.
+    enum EUpdateFlags : uint32_t
+    {
+        eUpdate_Message = 1,
+        eUpdate_Value = 2,
+        eUpdate_Max = 4,
+        eUpdate_StartTime = 8,
+        eUpdate_CanInterrupt = 16,
+        eUpdate_ExtraInfoVersion = 32,
+        eUpdate_ExtraInfo = 64,
+        eUpdate_All = 1024
+    };
+
     // Value and max 0, no message, started now, metrics pending, interruptible, a new uuid.
     VProgressIndicatorInfo();
     VProgressIndicatorInfo(const VProgressIndicatorInfo& inOther);
@@ -93,6 +118,25 @@ public:
     void GetJSONObject(VJSONObject& ioObject) const;
     // The milliseconds since the session's start.
     uint32_t GetElapsedMs() const;
+
+    // Bag form. Without a previous record every field is written ("fUpdateFlags" 1024, the
+    // attributes "ExtraInfo" when there are any); with one only what differs from it (the
+    // attributes, maybe empty, when their version differs). Names the kind "VProgressIndicatorInfo"; 0.
+    VError SaveToBag(VValueBag& ioBag, VString& outKind,
+                     const VProgressIndicatorInfo* inPrevious = nullptr) const;
+    // Takes the fields the bag's "fUpdateFlags" announces (all of them for 1024; the attributes are
+    // dropped when a full bag has none). Refused bags change nothing (see above).
+    VError LoadFromBag(const VValueBag& inBag);
+    // The bag's "fUpdateFlags" (0 when missing).
+    static uint32_t GetUpdateFlags(const VValueBag& inBag);
+    // Takes the flagged fields of a remote record: 1 message, 2 value, 4 max, 16 can interrupt, 32
+    // extra info version, 64 the attributes; 1024 the whole record as an assignment does. The start
+    // tick only comes with a whole record.
+    void UpdateFromRemoteInfo(const VProgressIndicatorInfo& inInfo, uint32_t inFlags);
+    // The extra info replaced by a copy of the bag (null drops it); the version is not changed.
+    void _SetExtraInfoBag(const VValueBag* inBag);
+    void _SetStartTime(uint32_t inStartTime) { fStartTime = inStartTime; }
+    void _SetExtraInfoVersion(uint32_t inVersion) { fExtraInfoVersion = inVersion; }
 
 private:
     void _CopyFrom(const VProgressIndicatorInfo& inOther);

@@ -2,8 +2,10 @@
 // and notes both events in the process log (level 4, source "sleepNotifications"). The IPC process
 // object owns the one instance and initialises it.
 //
-// On Linux the back end (XLinuxSleepNotifier) has no system source to listen to: Init succeeds and
-// no notification arrives by itself; tests drive it with XLinuxSleepNotifier::FeedPowerMessage.
+// On Linux the back end (XLinuxSleepNotifier) listens to systemd-logind's PrepareForSleep on the
+// system bus, on a thread of its own, so the hooks run on that thread. Without a system bus or
+// logind Init still succeeds and no notification arrives by itself; tests can drive the back end
+// with XLinuxSleepNotifier::FeedPowerMessage.
 //
 // Handlers are kept ordered by address, each with one reference. Notifying copies the set under the
 // lock and calls the hooks without it, so a hook may register or unregister handlers; a handler

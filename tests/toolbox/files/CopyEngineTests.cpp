@@ -1,5 +1,6 @@
 #include "tests/toolbox/files/SmallTmpfs.h"
 #include "tests/toolbox/files/TreeTestSupport.h"
+#include "tests/toolbox/kernel/FiberTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
@@ -875,6 +876,37 @@ TEST_F(CopyEngine, BlockingWorkRunsInlineOutsideFibers)
     ASSERT_TRUE(task->Run());
     ASSERT_TRUE(task->WaitForDeath(10000));
     EXPECT_EQ(ran, taskThread);
+}
+
+class CopyEngineOnFibers : public FiberTaskTest
+{
+};
+
+TEST_F(CopyEngineOnFibers, BlockingWorkRunsOffTheFibersThreadWhileTheGroupGoesOn)
+{
+    // The work waits for another fiber of the caller's group, which could never run if the
+    // caller held its thread (and with it the group's turn) during the work.
+    std::atomic<bool> otherRan{false};
+    std::thread::id ran;
+    std::thread::id fiberThread;
+    VRefPtr<VTask> caller = NewFiber(
+        [&]
+        {
+            fiberThread = std::this_thread::get_id();
+            XLinuxCopyEngine::RunBlockingOffFiber(
+                [&]
+                {
+                    ran = std::this_thread::get_id();
+                    EXPECT_TRUE(WaitFor([&] { return otherRan.load(); }));
+                });
+        });
+    VRefPtr<VTask> other = NewFiber([&] { otherRan = true; });
+    ASSERT_TRUE(caller->Run());
+    ASSERT_TRUE(other->Run());
+    ASSERT_TRUE(caller->WaitForDeath(20000));
+    ASSERT_TRUE(other->WaitForDeath(20000));
+    EXPECT_TRUE(otherRan);
+    EXPECT_NE(ran, fiberThread);
 }
 
 } // namespace

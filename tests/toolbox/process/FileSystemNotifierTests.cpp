@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace zorn;
@@ -446,6 +449,48 @@ TEST_F(FileSystemNotifierTest, ChangesOfTwoComparisonsAreDeliveredInRuns)
     ASSERT_TRUE(WaitFor([stamp] { return Main()->GetMessageQueueStamp() != stamp; }));
     PumpUntil(handler, 2, kSettleMs);
     EXPECT_EQ(handler.TakeCalls(), (std::vector<Call>{{kCreated, {"a", "b"}}, {kDeleted, {"a"}}}));
+}
+
+TEST_F(FileSystemNotifierTest, EveryWriteIsReportedEvenWithinOneClockTick)
+{
+    // Two writes 1 ms apart often share a modification time (on many file systems the clock
+    // ticks every few milliseconds): each write here puts the time back to one fixed value, as if
+    // all fell within one tick, and each pair must still bring a report of its own before the
+    // next pair starts.
+    constexpr int kPairs = 100;
+    ScratchTree tree;
+    tree.Write("f");
+    const std::string path = tree.Path("f");
+    const struct timespec kTick[2] = {{1700000000, 0}, {1700000000, 0}};
+    auto writeWithinTheTick = [&]
+    {
+        tree.Append("f");
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), kTick, 0), 0);
+    };
+    writeWithinTheTick();
+    RecordingHandler handler(tree.Root());
+    ASSERT_EQ(Notifier().StartWatchingForChanges(*tree.Folder(), VFileSystemNotifier::eModified, &handler, 0),
+              VE_OK);
+    size_t reports = 0;
+    for (int pair = 0; pair < kPairs; ++pair)
+    {
+        writeWithinTheTick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        writeWithinTheTick();
+        const auto start = Clock::now();
+        while (reports <= static_cast<size_t>(pair) && MillisecondsSince(start) < 5000)
+        {
+            Main()->ExecuteMessagesWithTimeout(5, false);
+            for (const Call& call : handler.TakeCalls())
+            {
+                EXPECT_EQ(call, (Call{kModified, {"f"}}));
+                reports += call.fPaths.size();
+            }
+        }
+        ASSERT_GT(reports, static_cast<size_t>(pair)) << "no report for pair " << pair;
+    }
+    EXPECT_GE(reports, static_cast<size_t>(kPairs));
+    EXPECT_EQ(Notifier().StopWatchingForChanges(*tree.Folder(), &handler), VE_OK);
 }
 
 } // namespace

@@ -196,6 +196,51 @@ TEST_F(Log4jFileLoggerTest, InfosFromRecords)
     }
 }
 
+TEST_F(Log4jFileLoggerTest, LineTimesOfRecordsInAndAcrossSeconds)
+{
+    // The writer reuses the text of the last second: records in that second, the next one, back
+    // in the earlier one, and far from now must each still show their own time.
+    VTime base(eInitWithCurrentTime);
+    base.AddMilliseconds(-(base.GetMilliseconds() % 1000));
+    VTime yearAgo(base);
+    yearAgo.AddDays(-365);
+    const int64_t offsets[] = {0, 1, 999, 1000, 1999, 998, 2345};
+    std::vector<VTime> times;
+    for (int64_t offset : offsets)
+    {
+        VTime time(base);
+        time.AddMilliseconds(offset);
+        times.push_back(time);
+    }
+    times.push_back(yearAgo);
+    times.push_back(base);
+
+    auto logger = NewFileLogger(fScratch);
+    logger->Start();
+    std::vector<VRefPtr<VValueBag>> records;
+    std::vector<const VValueBag*> batch;
+    for (const VTime& time : times)
+    {
+        VRefPtr<VValueBag> record(new VValueBag(), true);
+        record->SetString(ILoggerBagKeys::message(), VString("m"));
+        record->SetTime(ILoggerBagKeys::time(), time);
+        batch.push_back(record.Get());
+        records.push_back(record);
+    }
+    logger->GetListener()->Put(batch);
+    logger->Stop();
+
+    std::vector<std::string> lines = Lines(fScratch.Read("update_1.txt"));
+    ASSERT_EQ(lines.size(), times.size());
+    for (size_t i = 0; i < times.size(); ++i)
+    {
+        char expected[64];
+        VLog4jMsgFileLogger::FormatLocalTime(times[i], expected);
+        EXPECT_NE(lines[i].find(std::string(" ") + expected + " ["), std::string::npos)
+            << "record " << i << ": " << lines[i];
+    }
+}
+
 TEST(Log4jFileLogger, LevelNames)
 {
     const char* names[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "WARN", "ERROR", "FATAL", "INFO"};

@@ -12,12 +12,7 @@
 //   read (VSystem::GetCurrentTime, an unsigned 32-bit difference) exceeds 2000 ms, and always on
 //   the first look-up, so a table is never used empty because the clock started near 0. Reload
 //   reads it at once. A failed read keeps the previous table.
-// - A line is "ID PARENT MAJOR:MINOR ROOT MOUNTPOINT OPTIONS [OPTIONAL...] - TYPE SOURCE SUPER",
-//   fields separated by single spaces (an empty field stays empty). In ROOT, MOUNTPOINT, SOURCE and
-//   the option texts the kernel's escapes \040 (space), \011 (tab), \012 (newline) and \134
-//   (backslash) are decoded; any other backslash stays as it is. A line that does not have this
-//   form (a missing "-", a number that is not decimal or does not fit 32 bits, a mount point not
-//   beginning with '/') is skipped, never guessed at.
+// - Lines are read by XLinuxMountInfo (its header tells the form and what is skipped).
 // - A mount point whose folder was deleted is listed by the kernel with " (deleted)" appended; it
 //   is kept as written: no live path lies under it, and a folder really named that way stays
 //   reachable.
@@ -30,6 +25,7 @@
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
+#include "toolbox/kernel/linux/XLinuxMountInfo.h"
 #include "toolbox/kernel/locks/VCriticalSection.h"
 #include "toolbox/kernel/strings/VString.h"
 
@@ -41,22 +37,6 @@
 
 namespace zorn
 {
-
-// One line of /proc/self/mountinfo, escapes decoded.
-struct XLinuxMountEntry
-{
-    uint32_t fMountID = 0;
-    uint32_t fParentID = 0;
-    uint32_t fMajor = 0;
-    uint32_t fMinor = 0;
-    std::string fRoot;                        // the folder of the file system seen at the mount point
-    std::string fMountPoint;                  // relative to the process's root
-    std::string fOptions;                     // per-mount options
-    std::vector<std::string> fOptionalFields; // "shared:N", "master:N", ...
-    std::string fType;
-    std::string fSource;
-    std::string fSuperOptions; // per-file-system options
-};
 
 class XLinuxVolumes : public VObject
 {
@@ -87,7 +67,7 @@ public:
     // The mount point of a colon-form volume name: "/" for kRootVolumeName (compared exactly).
     static bool GetMountPathFromVolumeName(const VString& inName, std::string& outMountPath);
 
-    // The parsers, for the table and for tests.
+    // The parsers of XLinuxMountInfo, for the table and for tests.
     // One line, without its final newline; false, outEntry unspecified, for a malformed line.
     static bool ParseMountInfoLine(std::string_view inLine, XLinuxMountEntry& outEntry);
     // Every well-formed line of a whole file; returns the number of lines skipped as malformed.

@@ -67,6 +67,11 @@ struct VJSONObjectAccess
     void (*fSetBool)(VJSONObject* ioObject, const VString& inName, bool inValue);
     // True, with the value, when the property is JSON true or false.
     bool (*fGetBool)(const VJSONObject* inObject, const VString& inName, bool& outValue);
+    // Sets the property to the object (retained by it).
+    void (*fSetObject)(VJSONObject* ioObject, const VString& inName, VJSONObject* inValue);
+    // Sets the property to an array of the objects, in order (each retained by the array).
+    void (*fSetObjectArray)(VJSONObject* ioObject, const VString& inName, VJSONObject* const* inValues,
+                            size_t inCount);
 };
 
 // Progress indicators as streams use them (VStream::SetProgressIndicator). The process layer,

@@ -4,8 +4,10 @@
 #include "toolbox/kernel/linux/XLinuxTask.h"
 
 #include "toolbox/kernel/errors/VError.h"
+#include "toolbox/kernel/linux/XLinuxFiber.h"
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
 #include "toolbox/kernel/tasks/VTask.h"
+#include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -94,6 +96,27 @@ timespec DeadlineIn(int inMs)
 } // namespace
 
 // XLinuxTask
+
+XLinuxTask::XLinuxTask(VTask* inTask) : fTask(inTask) {}
+
+XLinuxTask::~XLinuxTask() = default;
+
+XLinuxFiber* XLinuxTask::GetOrMakeFiberForThread()
+{
+    if (fFiber == nullptr)
+    {
+        fFiber.reset(XLinuxFiber::CreateFiberForThread());
+    }
+    return fFiber.get();
+}
+
+size_t XLinuxTask::RoundStackSize(size_t inSize)
+{
+    long page = ::sysconf(_SC_PAGESIZE);
+    size_t pageSize = page > 0 ? static_cast<size_t>(page) : 4096;
+    size_t size = std::max<size_t>(inSize, PTHREAD_STACK_MIN);
+    return (size + pageSize - 1) / pageSize * pageSize;
+}
 
 void XLinuxTask::_RecordCurrentThread()
 {
@@ -217,10 +240,7 @@ bool XLinuxTask_preemptive::_InitSemaphore()
 
 bool XLinuxTask_preemptive::_CreateThread(size_t inStackSize)
 {
-    long page = ::sysconf(_SC_PAGESIZE);
-    size_t pageSize = page > 0 ? static_cast<size_t>(page) : 4096;
-    size_t stackSize = std::max<size_t>(inStackSize, PTHREAD_STACK_MIN);
-    stackSize = (stackSize + pageSize - 1) / pageSize * pageSize;
+    size_t stackSize = RoundStackSize(inStackSize);
     pthread_attr_t attributes;
     int result = ::pthread_attr_init(&attributes);
     if (result == 0)
@@ -316,6 +336,64 @@ int32_t XLinuxTask_preemptive::GetValueForVTaskID() const
     // A new thread records its id first thing; the creator waits for it here.
     fThreadID.wait(0, std::memory_order_acquire);
     return static_cast<int32_t>(fThreadID.load(std::memory_order_acquire));
+}
+
+// XLinuxTask_fiber
+
+bool XLinuxTask_fiber::Run()
+{
+    // The caller's fiber: its task's, else one of the calling thread's own.
+    XLinuxFiber* parent = nullptr;
+    VTask* current = XLinuxTaskMgr::GetCurrentTask();
+    if (current != nullptr && current->GetPlatformTask() != nullptr)
+    {
+        parent = current->GetPlatformTask()->GetOrMakeFiberForThread();
+    }
+    else
+    {
+        parent = XLinuxTaskMgr::GetThreadFiber();
+    }
+    if (parent == nullptr)
+    {
+        return false;
+    }
+    std::unique_ptr<XLinuxFiber> fiber(XLinuxFiber::Create(fTask->GetStackSize(), [this] { _FiberMain(); }));
+    if (fiber == nullptr)
+    {
+        return false;
+    }
+    fFiber = std::move(fiber);
+    fParentFiber = parent;
+    parent->YieldTo(fFiber.get());
+    return true;
+}
+
+void XLinuxTask_fiber::_FiberMain()
+{
+    _RecordCurrentThread();
+    VTask* task = fTask;
+    // Read now: once the task is dead it may be destroyed, and this object with it.
+    XLinuxFiber* parent = fParentFiber;
+    XLinuxTaskMgr::SetCurrentTask(task);
+    task->_Run();
+    XLinuxTaskMgr::SetCurrentTask(nullptr);
+    task->_SetStateDead();
+    parent->WakeUp();
+}
+
+void XLinuxTask_fiber::WakeUp()
+{
+    fTask->_RaiseWakeFlag();
+}
+
+void XLinuxTask_fiber::Freeze()
+{
+    fTask->_WaitOnWakeFlag(-1);
+}
+
+void XLinuxTask_fiber::Sleep(int inMs)
+{
+    fTask->_WaitOnWakeFlag(inMs);
 }
 
 } // namespace zorn

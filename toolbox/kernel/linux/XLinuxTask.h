@@ -10,6 +10,13 @@
 // stack bounds, then waits on the semaphore until VTask::Run posts it. A WakeUp that comes before
 // Run does not start the task. The thread is joinable and destroying the platform task joins it,
 // so no thread outlives the task it runs.
+//
+// XLinuxTask_fiber runs a cooperative task on a fiber (XLinuxFiber) made by Run: the caller's
+// fiber (its task's, made for its thread on first need) becomes the parent, and control passes to
+// the new fiber at once; from then on the installed fiber scheduler hands control around, and the
+// finished fiber hands it back to its parent. A fiber task sleeps, freezes and is woken through
+// the scheduler, on its task's wake flag. Its ID is the task manager's (fiber tasks share no
+// thread id with anything), and its CPU times are those of its fiber's thread.
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
@@ -17,6 +24,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <pthread.h>
 #include <semaphore.h>
 #include <sys/types.h>
@@ -25,12 +33,13 @@ namespace zorn
 {
 
 class VTask;
+class XLinuxFiber;
 
 class XLinuxTask : public VObject
 {
 public:
-    explicit XLinuxTask(VTask* inTask) : fTask(inTask) {}
-    ~XLinuxTask() override = default;
+    explicit XLinuxTask(VTask* inTask);
+    ~XLinuxTask() override;
     XLinuxTask(const XLinuxTask&) = delete;
     XLinuxTask& operator=(const XLinuxTask&) = delete;
 
@@ -57,6 +66,17 @@ public:
     // Bytes of stack left below the caller's position; meaningful on the task's own thread.
     size_t GetFreeStackSize() const;
 
+    // The task's fiber (owned), null until it has one; the fiber that started it (null for a
+    // thread's own fiber).
+    XLinuxFiber* GetFiber() const { return fFiber.get(); }
+    XLinuxFiber* GetParentFiber() const { return fParentFiber; }
+    // On the task's own thread: its fiber, made for the thread when it has none (null when that
+    // fails), so that the fibers it starts can hand control back to it.
+    XLinuxFiber* GetOrMakeFiberForThread();
+
+    // inSize raised to whole pages, and at least the system's least thread stack.
+    static size_t RoundStackSize(size_t inSize);
+
 protected:
     // Records the calling thread's kernel id and stack bounds.
     void _RecordCurrentThread();
@@ -65,6 +85,8 @@ protected:
     std::atomic<pid_t> fThreadID{0};
     uintptr_t fStackLow = 0; // the lowest address of the stack (stacks grow down)
     size_t fStackSize = 0;
+    std::unique_ptr<XLinuxFiber> fFiber;
+    XLinuxFiber* fParentFiber = nullptr;
 };
 
 class XLinuxTask_preemptive : public XLinuxTask
@@ -98,6 +120,28 @@ private:
     pthread_t fThread{};
     bool fOwnsThread = false; // a thread created here, joined on destruction
     std::atomic<bool> fAbandoned{false};
+};
+
+class XLinuxTask_fiber : public XLinuxTask
+{
+public:
+    explicit XLinuxTask_fiber(VTask* inTask) : XLinuxTask(inTask) {}
+    ~XLinuxTask_fiber() override = default;
+
+    // Makes the task's fiber (replacing any earlier one), makes the calling fiber its parent and
+    // yields to it; returns once control comes back to the caller. Whether the fiber was made.
+    bool Run() override;
+    // Raises the task's wake flag, tells the scheduler, then yields.
+    void WakeUp() override;
+    // Waits through the scheduler until the wake flag changes.
+    void Freeze() override;
+    // The same, at most inMs milliseconds.
+    void Sleep(int inMs) override;
+    bool CheckSystemMessages() override { return false; }
+
+private:
+    // The fiber's function: runs the task, marks it dead and hands control to the parent.
+    void _FiberMain();
 };
 
 } // namespace zorn

@@ -3,10 +3,12 @@
 
 #include "toolbox/kernel/linux/XLinuxTaskMgr.h"
 
+#include "toolbox/kernel/linux/XLinuxFiber.h"
 #include "toolbox/kernel/linux/XLinuxTask.h"
 #include "toolbox/kernel/strings/StStringConverter.h"
 #include "toolbox/kernel/strings/VString.h"
 
+#include <memory>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -44,7 +46,48 @@ XLinuxTask* XLinuxTaskMgr::Create(VTask* inTask, ETaskStyle inStyle)
     {
         return XLinuxTask_preemptive::CreateWithThread(inTask, inTask->GetStackSize());
     }
+    if (inStyle == eTaskStyleFiber && IsFibersEnabled())
+    {
+        return new XLinuxTask_fiber(inTask);
+    }
     return nullptr;
+}
+
+bool XLinuxTaskMgr::YieldToFiber(VTask* inTask)
+{
+    VTask* current = GetCurrentTask();
+    if (inTask == nullptr || current == nullptr || inTask == current ||
+        current->GetPlatformTask() == nullptr || inTask->GetPlatformTask() == nullptr)
+    {
+        return false;
+    }
+    XLinuxTask* from = current->GetPlatformTask();
+    XLinuxTask* to = inTask->GetPlatformTask();
+    XLinuxFiber* fromFiber = from->GetFiber();
+    XLinuxFiber* toFiber = to->GetFiber();
+    // A finished fiber's thread is gone: nothing would ever yield back.
+    if (fromFiber == nullptr || toFiber == nullptr || toFiber->IsFinished())
+    {
+        return false;
+    }
+    const bool siblings = from->GetParentFiber() != nullptr && from->GetParentFiber() == to->GetParentFiber();
+    const bool parentAndChild = from->GetParentFiber() == toFiber || to->GetParentFiber() == fromFiber;
+    if (!siblings && !parentAndChild)
+    {
+        return false;
+    }
+    fromFiber->YieldTo(toFiber);
+    return true;
+}
+
+XLinuxFiber* XLinuxTaskMgr::GetThreadFiber()
+{
+    thread_local std::unique_ptr<XLinuxFiber> tFiber;
+    if (tFiber == nullptr)
+    {
+        tFiber.reset(XLinuxFiber::CreateFiberForThread());
+    }
+    return tFiber.get();
 }
 
 VTask* XLinuxTaskMgr::GetCurrentTask()

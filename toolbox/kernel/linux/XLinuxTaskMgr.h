@@ -18,6 +18,7 @@
 
 #include "toolbox/kernel/tasks/VTask.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,6 +27,7 @@ namespace zorn
 {
 
 class VString;
+class XLinuxFiber;
 class XLinuxTask;
 
 class XLinuxTaskMgr
@@ -42,8 +44,11 @@ public:
     // A platform task wrapping the calling thread, which then runs inTask.
     XLinuxTask* CreateMain(VTask* inTask);
     // A platform task of the style: a thread of its own for a preemptive task (null when it
-    // cannot be made). Fiber tasks get none until fibers exist; nor does any other style.
+    // cannot be made), a fiber task when the process enables fibers; none otherwise.
     XLinuxTask* Create(VTask* inTask, ETaskStyle inStyle);
+    // The process's fiber setting, given by the task manager at Init.
+    void SetFibersEnabled(bool inEnabled) { fFibersEnabled.store(inEnabled, std::memory_order_relaxed); }
+    bool IsFibersEnabled() const { return fFibersEnabled.load(std::memory_order_relaxed); }
 
     // The task the calling thread runs (whether or not the manager is running), or null.
     static VTask* GetCurrentTask();
@@ -63,8 +68,16 @@ public:
     static std::string BuildThreadName(const VString& inName, int32_t inTaskID);
     static std::string CutToSystemThreadName(const std::string& inName);
 
-    // Fibers hand over to each other here once they exist.
-    void YieldToFiber(VTask* /*inTask*/) {}
+    // Hands control from the calling task's fiber to inTask's when both are of one group: they
+    // share a parent, or one started the other. Whether it did (it returns once control comes
+    // back).
+    bool YieldToFiber(VTask* inTask);
+    // The calling thread's own fiber when it runs no task (made on first need, kept for the
+    // thread's life); null when it cannot be made.
+    static XLinuxFiber* GetThreadFiber();
+
+private:
+    std::atomic<bool> fFibersEnabled{false};
 };
 
 } // namespace zorn

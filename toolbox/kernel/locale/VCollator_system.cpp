@@ -9,6 +9,7 @@
 #include <unicode/uset.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 
 namespace zorn
@@ -16,6 +17,9 @@ namespace zorn
 
 namespace
 {
+
+// The searches kept per strength.
+constexpr size_t kKeptSearches = 8;
 
 const UChar* AsUChars(const UniChar* inUnits)
 {
@@ -99,33 +103,6 @@ bool OrdersAsciiByUnits(const UCollator* inCollator)
     return !touchesAscii;
 }
 
-// Owns an ICU search for the duration of one call.
-class StStringSearch
-{
-public:
-    StStringSearch(const UChar* inPattern, int32_t inPatternLength, const UChar* inText, int32_t inTextLength,
-                   const UCollator* inCollator)
-    {
-        UErrorCode status = U_ZERO_ERROR;
-        // ICU reads the collator only; its signature is not const.
-        fSearch = usearch_openFromCollator(inPattern, inPatternLength, inText, inTextLength,
-                                           const_cast<UCollator*>(inCollator), nullptr, &status);
-        if (U_FAILURE(status))
-        {
-            usearch_close(fSearch);
-            fSearch = nullptr;
-        }
-    }
-    ~StStringSearch() { usearch_close(fSearch); }
-    StStringSearch(const StStringSearch&) = delete;
-    StStringSearch& operator=(const StStringSearch&) = delete;
-
-    UStringSearch* Get() const { return fSearch; }
-
-private:
-    UStringSearch* fSearch = nullptr;
-};
-
 } // namespace
 
 VCollator_system::VCollator_system(uint32_t inDialectCode, UCollator* inPrimary, UCollator* inTertiary)
@@ -137,6 +114,11 @@ VCollator_system::VCollator_system(const VCollator_system& inOther, UCollator* i
                                    UCollator* inTertiary)
     : VCollator(inOther), fPrimary(inPrimary), fTertiary(inTertiary)
 {
+}
+
+VCollator_system::CachedSearch::~CachedSearch()
+{
+    usearch_close(fSearch);
 }
 
 VCollator_system::~VCollator_system()
@@ -218,26 +200,65 @@ int32_t VCollator_system::_Search(const UniChar* inText, int32_t inTextLength, c
     }
     else if (inTextLength > 0)
     {
-        StStringSearch search(AsUChars(inPattern), inPatternLength, AsUChars(inText), inTextLength,
-                              _GetICUCollator(inDiacritical));
-        if (UStringSearch* handle = search.Get())
+        std::vector<std::unique_ptr<CachedSearch>>& kept = fSearches[inDiacritical ? 1 : 0];
+        const std::u16string_view pattern(reinterpret_cast<const char16_t*>(inPattern),
+                                          static_cast<size_t>(inPatternLength));
+        std::unique_ptr<CachedSearch> search;
         {
-            UErrorCode status = U_ZERO_ERROR;
+            std::lock_guard lock(fSearchesLock);
+            auto match = std::find_if(kept.begin(), kept.end(),
+                                      [&](const std::unique_ptr<CachedSearch>& inSearch)
+                                      { return inSearch->fPattern == pattern; });
+            if (match == kept.end() && kept.size() >= kKeptSearches)
+            {
+                match = kept.end() - 1;
+            }
+            if (match != kept.end())
+            {
+                search = std::move(*match);
+                kept.erase(match);
+            }
+        }
+        UErrorCode status = U_ZERO_ERROR;
+        if (search == nullptr)
+        {
+            search = std::make_unique<CachedSearch>();
+            search->fPattern = pattern;
+            // ICU reads the collator only; its signature is not const.
+            search->fSearch = usearch_openFromCollator(
+                search->fPattern.data(), inPatternLength, AsUChars(inText), inTextLength,
+                const_cast<UCollator*>(_GetICUCollator(inDiacritical)), nullptr, &status);
+        }
+        else
+        {
+            if (search->fPattern != pattern)
+            {
+                search->fPattern = pattern;
+                usearch_setPattern(search->fSearch, search->fPattern.data(), inPatternLength, &status);
+            }
+            usearch_setText(search->fSearch, AsUChars(inText), inTextLength, &status);
+        }
+        if (U_SUCCESS(status))
+        {
+            UStringSearch* handle = search->fSearch;
             int32_t index = USEARCH_DONE;
-            if (inLast)
-            {
-                // The match that starts last, even where it overlaps an earlier one.
-                usearch_setAttribute(handle, USEARCH_OVERLAP, USEARCH_ON, &status);
-                index = usearch_last(handle, &status);
-            }
-            else
-            {
-                index = usearch_first(handle, &status);
-            }
+            // With overlap, the match that starts last, even where it overlaps an earlier one.
+            usearch_setAttribute(handle, USEARCH_OVERLAP, inLast ? USEARCH_ON : USEARCH_OFF, &status);
+            index = inLast ? usearch_last(handle, &status) : usearch_first(handle, &status);
             if (U_SUCCESS(status) && index != USEARCH_DONE)
             {
                 found = index + 1;
                 length = usearch_getMatchedLength(handle);
+            }
+        }
+        if (U_SUCCESS(status))
+        {
+            // Handed back, first in the list; the least recently used goes beyond the limit.
+            std::lock_guard lock(fSearchesLock);
+            kept.insert(kept.begin(), std::move(search));
+            if (kept.size() > kKeptSearches)
+            {
+                kept.pop_back();
             }
         }
     }

@@ -14,12 +14,23 @@
 //   collator (the version of the collation rules and of their tailoring for the locale).
 //
 // One ICU collator is kept per strength and neither is changed after construction, so one
-// VCollator_system may be used by several threads at once. Each search opens its own ICU search.
+// VCollator_system may be used by several threads at once. Opening an ICU search costs more than
+// the search itself, and setting a pattern makes its collation elements again, so searches are
+// kept for reuse, each with its pattern: up to eight per strength, the most recently used first.
+// A call takes the one of its pattern (else the least recently used once eight are kept, its
+// pattern then set again, else a new one), sets its text, and hands it back; a search is never
+// used by two threads at once.
 #pragma once
 
 #include "toolbox/kernel/locale/VCollator.h"
 
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
 struct UCollator;
+struct UStringSearch;
 
 namespace zorn
 {
@@ -54,6 +65,14 @@ private:
         return inDiacritical ? fTertiary : fPrimary;
     }
 
+    // An ICU search and the copy of the pattern it reads (ICU keeps a pointer to the pattern).
+    struct CachedSearch
+    {
+        UStringSearch* fSearch = nullptr;
+        std::u16string fPattern;
+        ~CachedSearch();
+    };
+
     VCollator_system(uint32_t inDialectCode, UCollator* inPrimary, UCollator* inTertiary);
     VCollator_system(const VCollator_system& inOther, UCollator* inPrimary, UCollator* inTertiary);
 
@@ -62,6 +81,10 @@ private:
 
     UCollator* fPrimary;
     UCollator* fTertiary;
+    // The searches kept for reuse, primary then tertiary, the most recently used first; one taken
+    // by a call is out of its list until the call hands it back.
+    mutable std::mutex fSearchesLock;
+    mutable std::vector<std::unique_ptr<CachedSearch>> fSearches[2];
 };
 
 } // namespace zorn

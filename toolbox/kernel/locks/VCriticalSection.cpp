@@ -47,6 +47,11 @@ bool VCriticalSection::Lock()
 
 void VCriticalSection::_LockContended(uint32_t inState)
 {
+    // A cooperative task may not block its thread: the holder may be a fiber of its own group,
+    // which runs only when this one lets it. It waits through the scheduler, a millisecond at a
+    // time, and tries again on each turn.
+    VTask* current = VTaskMgr::GetCurrentTask();
+    const bool cooperative = current != nullptr && !current->IsPreemptive();
     // Marks the lock as waited for, then sleeps until a release finds it free.
     if (inState != kLockedWithWaiters)
     {
@@ -54,7 +59,15 @@ void VCriticalSection::_LockContended(uint32_t inState)
     }
     while (inState != kFree)
     {
-        XLinuxSystem::FutexWait(&fState, kLockedWithWaiters);
+        if (cooperative)
+        {
+            int unchanged = 0;
+            VTaskMgr::CurrentFiberWaitFlagWithTimeout(&unchanged, 0, 1);
+        }
+        else
+        {
+            XLinuxSystem::FutexWait(&fState, kLockedWithWaiters);
+        }
         inState = fState.exchange(kLockedWithWaiters, std::memory_order_acquire);
     }
 }

@@ -4,7 +4,9 @@
 // Taking a free lock is one compare-and-swap of a state word (free, locked, locked with waiters)
 // and locking again is the owner check alone. A task that finds the lock taken marks it as waited
 // for and sleeps on the state word (a futex); the release that finds waiters wakes one, which
-// competes again. IDs are never 0, so an owner of 0 means free.
+// competes again. IDs are never 0, so an owner of 0 means free. A cooperative task (a fiber, or
+// the main task of a process with fibers) never blocks its thread on a held lock, whose holder may
+// be a fiber of its own group: it waits through the fiber scheduler and retries each millisecond.
 //
 // Each thread counts the sections it holds (first lock to last unlock): VTaskMgr::Init refuses to
 // turn a thread that holds one into the main task, since the thread's ID, and with it the owner

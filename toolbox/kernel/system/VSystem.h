@@ -21,6 +21,25 @@
 //   when the file does not say (some virtual machines and other architectures).
 // - Caches (OS version text, processor text, processor counts) are filled on first use; a race
 //   only computes the same value twice.
+// - Memory figures: the process's from /proc/self/statm and /proc/self/maps, the machine's total
+//   from sysinfo and its free memory as /proc/meminfo's MemAvailable (what new work can take
+//   without swapping, the page cache it may reclaim included), not MemFree.
+// - Processor use is the busy share of all processors together since the previous call, from
+//   /proc/stat: 0 to 1 for the whole machine (not divided again by the processor count). The
+//   application's use is the processor time of all its threads against the wall time since the
+//   previous call (since the process started, at the first call), divided by the logical
+//   processor count: 0 to 1 of the whole machine as well.
+// - Network throughput sums the 64-bit byte counters of /proc/net/dev of every interface but
+//   loopbacks, in the process's network namespace.
+// - The inventories are JSON arrays and need the JSON layer (VKernelHooks): without it they return
+//   false and leave the value alone. Adapters: {"type", "name", "ipAddresses": [{"ip", "type"}]},
+//   the name being the interface's; partitions: {"mountPoint", "capacity", "available" (KiB),
+//   "filesystem", "name" (the file system's label, else the mount point's last name), "disk"}.
+//   "disk" is {"interface", "description", "size" (KiB), "identifier"}: "network" for network file
+//   systems, the members of an md or dm device as an array, the block device otherwise, and for a
+//   file system without a device (tmpfs) an interface "" and its own size. XLinuxSystemInfo tells
+//   where each value comes from.
+// - The samples of processor and network use are process-wide, behind one lock.
 // - Alerts go through the platform's dialog programs (platform/Dialogs.h): without a display or a
 //   dialog program nothing is shown and a given answer place gets eNotificationResponse_Cancelled.
 #pragma once
@@ -35,6 +54,7 @@ namespace zorn
 
 class VString;
 class VFilePath;
+class VJSONValue;
 
 // The answer to an alert (VSystem::DisplayNotification).
 enum ENotificationResponse : int32_t
@@ -82,6 +102,18 @@ public:
     static void* VirtualAllocPhysicalMemory(size_t inSize, const void* inAddress, bool* outFirstTry);
     // Releases a region of VirtualAlloc (inSize as given there). inPhysical is not used.
     static bool VirtualFree(void* inAddress, size_t inSize, bool inPhysical);
+
+    // The mapping that holds inAddress: its size and start, state 0. When inAddress lies in a gap
+    // below a mapping: the distance to it and inAddress, state 1 (free). Above the last mapping
+    // (or when the table cannot be read) all three are 0. Each out-parameter may be null; returns
+    // whether the size is not 0.
+    static bool VirtualQuery(const void* inAddress, size_t* outSize, int32_t* outState, const void** outBase);
+    // The process's virtual and resident sizes, the machine's memory and its available memory, in
+    // bytes; 0 when the system does not tell.
+    static uint64_t VirtualMemoryUsedSize();
+    static uint64_t GetApplicationPhysicalMemSize();
+    static uint64_t GetPhysicalMemSize();
+    static uint64_t GetPhysicalFreeMemSize();
 
     // The real-time clock: nanoseconds since 1970-01-01 UTC (time-ordered identifiers).
     static int64_t GetRealTimeNanoseconds();
@@ -193,6 +225,21 @@ public:
     // outPath is set to it, or cleared when none qualifies. Needs the file layer, which fills
     // paths: without it outPath is left alone and the result is false.
     static bool SearchExecutablePath(const VString& inName, VFilePath& outPath);
+
+    // ---- Statistics and inventories ----
+    // The machine's processor use since the previous call, 0 to 1 in outUse. The first call only
+    // takes the sample: false, outUse 0. False as well when /proc/stat cannot be read.
+    static bool GetProcessorsPercentageUse(double& outUse);
+    // This process's processor use since the previous call, 0 to 1 of the machine; -1 on failure.
+    static double GetApplicationProcessorsPercentageUse();
+    // Clears outStats; then, from the second call on, bytes in and bytes out per second since the
+    // previous call (true). The first call, and one where a total went down (a counter reset),
+    // append nothing and return false; each call that read the counters replaces the sample.
+    static bool GetInOutNetworkStats(std::vector<double>& outStats);
+    // The network adapters with an address that counts, as a JSON array (above).
+    static bool GetNetworkAdaptersInformations(VJSONValue& outAdapters);
+    // The mounted file systems with a size, as a JSON array (above).
+    static bool GetDiskPartitionsInfos(VJSONValue& outPartitions);
 
     // ---- Alerts ----
     // Shows an alert. inFlags & 15 is the button set (1 OK/Cancel, 2 Yes/No, 4 Yes/No/Cancel,

@@ -2,8 +2,12 @@
 // forwards its fiber calls to the installed scheduler; preemptive tasks never reach it.
 //
 // VScheduler_void is the scheduler the task manager installs: every operation returns at once,
-// so a fiber wait through it never blocks. A scheduler that really switches fibers is installed
-// only by a process that enables fibers.
+// so a cooperative wait through it never blocks its thread but spins, trying its condition again
+// and again, until the condition holds. A process that enables fibers (with them its main task
+// is cooperative) is expected to install a scheduler that really hands control from fiber to
+// fiber (VTaskMgr::YieldToFiber) and blocks when none of its fibers can go on, until told that
+// something changed (WakeUpSystemEventPolling, called when an event that a cooperative task
+// waits on is set and when a cooperative task is woken).
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"

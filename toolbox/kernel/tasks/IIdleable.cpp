@@ -8,8 +8,11 @@
 namespace zorn
 {
 
+IIdleable::IIdleable() : fHandle(std::make_shared<std::atomic<IIdleable*>>(this)) {}
+
 IIdleable::~IIdleable()
 {
+    fHandle->store(nullptr, std::memory_order_release);
     StopIdling();
 }
 

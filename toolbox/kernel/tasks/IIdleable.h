@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 namespace zorn
 {
@@ -18,7 +19,7 @@ class VTask;
 class IIdleable
 {
 public:
-    IIdleable() = default;
+    IIdleable();
     virtual ~IIdleable();
     IIdleable(const IIdleable&) = delete;
     IIdleable& operator=(const IIdleable&) = delete;
@@ -35,10 +36,16 @@ public:
     // Calls DoIdle while idling.
     void Idle();
 
+    // The idler while it exists, null once its destruction began: what messages that call it
+    // later (XIdleMessage) hold instead of the idler itself.
+    using Handle = std::shared_ptr<std::atomic<IIdleable*>>;
+    const Handle& GetHandle() const { return fHandle; }
+
 protected:
     virtual void DoIdle() {}
 
 private:
+    Handle fHandle;
     VTask* fTask = nullptr; // one reference while idling
     std::atomic<bool> fIdling{false};
 };

@@ -465,8 +465,8 @@ void VTask::Sleep(int inMs)
     bool reasonSet = current->_SetWaitReason(eTaskWaitReason_Sleep);
     if (!current->fPreemptive)
     {
-        int value = std::atomic_ref<int>(current->fFiberWakeFlag).load();
-        VTaskMgr::CurrentFiberWaitFlagWithTimeout(&current->fFiberWakeFlag, value, inMs);
+        // The main task of a process with fibers is cooperative too, on a thread of its own.
+        current->_WaitOnWakeFlag(inMs);
     }
     else if (current->fPlatformTask != nullptr)
     {
@@ -479,13 +479,37 @@ void VTask::WakeUp()
 {
     if (!fPreemptive)
     {
-        std::atomic_ref<int>(fFiberWakeFlag).fetch_add(1);
-        VTaskMgr::YieldNow();
+        _RaiseWakeFlag();
     }
     else if (fPlatformTask != nullptr)
     {
         fPlatformTask->WakeUp();
     }
+}
+
+void VTask::_RaiseWakeFlag()
+{
+    std::atomic_ref<int>(fFiberWakeFlag).fetch_add(1, std::memory_order_acq_rel);
+    // A scheduler whose fibers all wait learns that one may go on.
+    fManager->WakeUpSystemEventPolling();
+    VTaskMgr::YieldNow();
+}
+
+void VTask::_WaitOnWakeFlag(int inMs)
+{
+    std::atomic_ref<int> flag(fFiberWakeFlag);
+    if (flag.load(std::memory_order_acquire) == fFiberWakeSeen)
+    {
+        if (inMs < 0)
+        {
+            VTaskMgr::CurrentFiberWaitFlag(&fFiberWakeFlag, fFiberWakeSeen);
+        }
+        else
+        {
+            VTaskMgr::CurrentFiberWaitFlagWithTimeout(&fFiberWakeFlag, fFiberWakeSeen, inMs);
+        }
+    }
+    fFiberWakeSeen = flag.load(std::memory_order_acquire);
 }
 
 // Messages

@@ -245,6 +245,7 @@ private:
     friend class VTaskMgr;
     friend class VMessage;
     friend class XLinuxTask_preemptive;
+    friend class XLinuxTask_fiber;
 
     struct MainTaskTag
     {
@@ -264,6 +265,12 @@ private:
     void _RecordKill();
     // After the move to dying: ends the task's message wait and its sleep.
     void _WakeForDeath();
+    // How a cooperative task sleeps and is woken: the wake flag counts wakes; a wait (through the
+    // scheduler, inMs milliseconds or, when negative, without limit) lasts while the flag still
+    // has the value the task last saw, so a wake that came before the wait ends it at once, as a
+    // semaphore would.
+    void _RaiseWakeFlag();
+    void _WaitOnWakeFlag(int inMs);
     void _SetActivityToken(IRefCountable* inToken);
     // Runs inMessage (taken from the queue, or null) and every message queued after it, each in an
     // error context of its own; without one, idles when inIdle. Whether a message ran.
@@ -304,7 +311,8 @@ private:
     std::atomic<VErrorTaskContext*> fErrorContext{nullptr}; // owned, one reference
     bool fFiber = false;
     bool fPreemptive = true;
-    int fFiberWakeFlag = 0;   // what a cooperative sleep waits on
+    int fFiberWakeFlag = 0;   // what a cooperative sleep waits on (atomic_ref)
+    int fFiberWakeSeen = 0;   // its value at the task's last wake; the task's own thread only
     std::vector<void*> fData; // indexed by key - 1; the task's own thread only
     // One reference; only the task's own thread changes it.
     VIntlMgr* fIntlMgr = nullptr;

@@ -56,6 +56,7 @@ bool VTaskMgr::_Init(IProcessServices* inProcess)
     Locker lock(fMutex);
     fScheduler = new VScheduler_void();
     bool fibers = inProcess != nullptr && inProcess->IsFibersEnabled();
+    fPlatform->SetFibersEnabled(fibers);
     VTask* main = new VTask(VTask::MainTaskTag{}, this, GetStackSizeForMainTask(), fibers);
     if (main->fPlatformTask == nullptr)
     {
@@ -72,12 +73,15 @@ bool VTaskMgr::_Init(IProcessServices* inProcess)
     return true;
 }
 
-void VTaskMgr::DeInit()
+bool VTaskMgr::DeInit()
 {
-    if (IsInited())
+    // As for Init: the main task's ID is the owner a held section records.
+    if (!IsInited() || VCriticalSection::GetHeldCountOfCurrentThread() > 0)
     {
-        _DeInit();
+        return false;
     }
+    _DeInit();
+    return true;
 }
 
 void VTaskMgr::_DeInit()
@@ -103,6 +107,7 @@ void VTaskMgr::_DeInit()
         }
         fMainTask.store(nullptr, std::memory_order_release);
         ReleaseRefCountable(&fScheduler);
+        fPlatform->SetFibersEnabled(false);
     }
     main->Release();
 }
@@ -393,18 +398,28 @@ void VTaskMgr::SetDirectUpdate(bool inDirect)
     }
 }
 
-void VTaskMgr::YieldToFiber(VTask* inTask)
+bool VTaskMgr::YieldToFiber(VTask* inTask)
 {
-    fPlatform->YieldToFiber(inTask);
+    return fPlatform->YieldToFiber(inTask);
 }
 
 void VTaskMgr::FiberStoppedBeingScheduled(VTask* inTask)
 {
-    if (inTask != nullptr && inTask->IsFiber() && inTask != GetCurrentTask() &&
-        inTask->GetState() != TaskState_Dead)
+    if (inTask == nullptr || !inTask->IsFiber() || inTask == GetCurrentTask() ||
+        inTask->GetState() == TaskState_Dead)
     {
-        inTask->_SetStateDead();
+        return;
     }
+    // Dead moves only from dying: a fiber stopped while it was running or starting (it never ran
+    // to its end) would otherwise stay alive for good, and those waiting for its death with it.
+    if (inTask->_ChangeState(TaskState_Running, TaskState_Dying) ||
+        inTask->_ChangeState(TaskState_Starting, TaskState_Dying))
+    {
+        inTask->_RecordKill();
+    }
+    // Its own thread will not close its queue: senders to it are released now.
+    inTask->_CloseMessageQueue();
+    inTask->_SetStateDead();
 }
 
 // Delayed messages

@@ -49,8 +49,10 @@ public:
     // be lost).
     bool Init(IProcessServices* inProcess);
     // Disposes of the main task's data, marks it dead and drops it; call on the thread that
-    // called Init, after the other tasks are gone.
-    void DeInit();
+    // called Init, after the other tasks are gone. Refused (false, nothing done) while the
+    // calling thread holds a VCriticalSection: the section records the main task's ID, which
+    // stops being the thread's ID here. Whether the manager was running and stopped.
+    bool DeInit();
 
     VTask* GetMainTask() const { return fMainTask.load(std::memory_order_acquire); }
     // The calling thread's task; null outside Init..DeInit or on a thread without a task.
@@ -90,8 +92,12 @@ public:
     void SetSystemEventPolling(bool inPolling);
     void PollAndExecuteUpdateEvent();
     void SetDirectUpdate(bool inDirect);
-    void YieldToFiber(VTask* inTask);
-    // A fiber that its scheduler will not run again is dead.
+    // Hands control from the calling fiber to inTask's, when both are of one group (see
+    // XLinuxTaskMgr); whether it did.
+    bool YieldToFiber(VTask* inTask);
+    // A fiber task that its scheduler will not run again (not the calling one) dies at once: it
+    // becomes dying, then dead, its queue refuses messages, and those waiting for its death are
+    // woken. Its data keys' destructors do not run (they belong to its own thread).
     void FiberStoppedBeingScheduled(VTask* inTask);
 
     // Keeps a pending message (retained) until inDelayMs milliseconds, counted in whole ticks

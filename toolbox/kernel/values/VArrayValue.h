@@ -21,6 +21,10 @@
 // - Sort bounds: the typed Sort of the numeric arrays and of VArrayBoolean counts from 1; the
 //   Sort of the others (strings, times, durations, blobs) counts from 0, as the multi-criteria
 //   sort does. Bounds outside the array, or first above last, are refused (false).
+// - Integer arrays sort with std::sort on the raw block: equal integers cannot be told apart, so
+//   any correct sort gives the same array, and the library's introsort is the fastest at hand.
+//   Reals keep the shared quicksort, whose order of equal but distinct values (0.0 and -0.0) and
+//   of NaNs the callers see.
 // - Booleans order false before true, both in element comparison and in the whole-array Sort
 //   (which regroups the bits and keeps the count of set bits); descending puts true first.
 // - Blobs order by their bytes (shorter first when one is a prefix of the other).
@@ -52,6 +56,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <type_traits>
@@ -567,6 +572,18 @@ private:
             return false;
         }
         Type* data = Data();
+        if constexpr (std::is_integral_v<Type>)
+        {
+            if (inDescending)
+            {
+                std::sort(data + inFirst - 1, data + inLast, std::greater<Type>());
+            }
+            else
+            {
+                std::sort(data + inFirst - 1, data + inLast);
+            }
+            return true;
+        }
         auto swap = [data](int32_t a, int32_t b)
         {
             Type held = data[a];

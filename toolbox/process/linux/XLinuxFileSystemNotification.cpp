@@ -207,6 +207,7 @@ VError XLinuxFileSystemNotification::StopWatchingForChanges(VFileSystemNotifier:
     _StopListening(watch);
     watch->fSnapshot.clear();
     watch->fChangedFolders.clear();
+    watch->fWrittenFiles.clear();
     std::erase_if(fListening,
                   [watch](const VRefPtr<XLinuxChangeData>& inListed) { return inListed.Get() == watch; });
     return VE_OK;
@@ -357,6 +358,11 @@ void XLinuxFileSystemNotification::_DropTree(XLinuxChangeData* inWatch, const st
     {
         listing = inWatch->fSnapshot.erase(listing);
     }
+    for (auto names = inWatch->fWrittenFiles.lower_bound(inFolder);
+         names != inWatch->fWrittenFiles.end() && StartsWith(names->first, inFolder);)
+    {
+        names = inWatch->fWrittenFiles.erase(names);
+    }
     for (auto watched = inWatch->fWatchedFolders.lower_bound(inFolder);
          watched != inWatch->fWatchedFolders.end() && StartsWith(watched->first, inFolder);)
     {
@@ -386,6 +392,8 @@ bool XLinuxFileSystemNotification::_BuildChangeList(XLinuxChangeData* inWatch, c
     auto stored = inWatch->fSnapshot.find(inFolder);
     if (stored == inWatch->fSnapshot.end())
     {
+        // A folder without a listing reports nothing, and its written names go with it.
+        inWatch->fWrittenFiles.erase(inFolder);
         return false;
     }
     Listing fresh;
@@ -398,6 +406,12 @@ bool XLinuxFileSystemNotification::_BuildChangeList(XLinuxChangeData* inWatch, c
     }
     const size_t before = ioChanges.size();
     const Listing old = std::move(stored->second);
+    std::set<std::string> written;
+    if (auto names = inWatch->fWrittenFiles.find(inFolder); names != inWatch->fWrittenFiles.end())
+    {
+        written = std::move(names->second);
+        inWatch->fWrittenFiles.erase(names);
+    }
 
     // Deletions first: a folder renamed within the tree gives up its inotify watch before its new
     // name takes it.
@@ -437,7 +451,8 @@ bool XLinuxFileSystemNotification::_BuildChangeList(XLinuxChangeData* inWatch, c
                 _AddTree(inWatch, folder, &ioChanges, false);
             }
         }
-        else if (info.fSeconds != then->second.fSeconds || info.fNanoseconds != then->second.fNanoseconds)
+        else if (written.count(name) != 0 || info.fSeconds != then->second.fSeconds ||
+                 info.fNanoseconds != then->second.fNanoseconds)
         {
             _AddChangeToList(inWatch, inFolder + name, false, VFileSystemNotifier::eModified, ioChanges);
         }
@@ -479,7 +494,7 @@ void XLinuxFileSystemNotification::_HandleOverflow()
     }
 }
 
-void XLinuxFileSystemNotification::_HandleEvent(int inDescriptor, uint32_t inMask)
+void XLinuxFileSystemNotification::_HandleEvent(int inDescriptor, uint32_t inMask, const char* inName)
 {
     if ((inMask & IN_Q_OVERFLOW) != 0)
     {
@@ -527,6 +542,11 @@ void XLinuxFileSystemNotification::_HandleEvent(int inDescriptor, uint32_t inMas
         }
         else
         {
+            if ((inMask & (IN_MODIFY | IN_CLOSE_WRITE)) != 0 && (inMask & IN_ISDIR) == 0 &&
+                inName != nullptr && *inName != 0 && watch->fListening)
+            {
+                watch->fWrittenFiles[entry.fFolder].insert(inName);
+            }
             _MarkChanged(watch, entry.fFolder);
         }
     }
@@ -554,7 +574,13 @@ void XLinuxFileSystemNotification::_ReadEvents(bool inDrop)
         {
             struct inotify_event event;
             std::memcpy(&event, fBuffer.data() + offset, sizeof(event));
-            _HandleEvent(event.wd, event.mask);
+            if (offset + sizeof(event) + event.len > static_cast<size_t>(length))
+            {
+                break;
+            }
+            // The name is padded with zero bytes up to len (len 0: the event is about the folder).
+            const char* name = event.len > 0 ? fBuffer.data() + offset + sizeof(event) : nullptr;
+            _HandleEvent(event.wd, event.mask, name);
             offset += sizeof(event) + event.len;
         }
     }

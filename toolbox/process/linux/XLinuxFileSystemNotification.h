@@ -19,8 +19,12 @@
 //   ".DS_Store" are left out, and so is an entry whose lstat fails. The watched folder itself
 //   must not be a link either: a start on one fails with ('POSX', ENOTDIR).
 // - Comparing a folder: a stored name missing from the fresh listing is a deletion, a new name a
-//   creation, a file whose modification time changed a modification; an entry that turned from
-//   file to folder or back is a deletion and a creation. The fresh listing then replaces the
+//   creation; an entry that turned from file to folder or back is a deletion and a creation. A
+//   file is modified when it was written (IN_MODIFY or IN_CLOSE_WRITE since the last comparison)
+//   or its modification time changed (a touch, or writes whose events an overflow dropped): the
+//   written names are kept per folder, since two writes within one tick of the file system's
+//   clock leave the time as it was. A file is reported modified at most once per delivery, and
+//   not when it is reported created or deleted in it. The fresh listing then replaces the
 //   stored one, so a change is reported once. A folder that cannot be listed because it is gone
 //   lists as empty; one that cannot be listed for another reason is compared later.
 // - A folder that appears is snapshotted and watched with its subfolders (watch first, then list,
@@ -88,8 +92,9 @@ public:
         Snapshot fSnapshot;
         const std::string fPosixRoot;
         const int32_t fLatencyMs;
-        std::map<std::string, int> fWatchedFolders; // folder path -> inotify watch descriptor
-        std::set<std::string> fChangedFolders;      // collected until fDeadline
+        std::map<std::string, int> fWatchedFolders;                 // folder path -> inotify watch descriptor
+        std::set<std::string> fChangedFolders;                      // collected until fDeadline
+        std::map<std::string, std::set<std::string>> fWrittenFiles; // folder -> names written
         std::chrono::steady_clock::time_point fDeadline;
         bool fRootGone = false;
         bool fRootReported = false;
@@ -151,7 +156,8 @@ private:
     void _Run();
     // Reads and handles the waiting inotify events; with inDrop, reads and drops them.
     void _ReadEvents(bool inDrop);
-    void _HandleEvent(int inDescriptor, uint32_t inMask);
+    // inName: the entry the event is about, null when it is about the watched folder itself.
+    void _HandleEvent(int inDescriptor, uint32_t inMask, const char* inName);
     void _HandleOverflow();
     // Adds a folder to the collected ones of a listening watch and starts its latency.
     void _MarkChanged(XLinuxChangeData* inWatch, const std::string& inFolder);

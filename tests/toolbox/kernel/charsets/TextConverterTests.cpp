@@ -188,12 +188,15 @@ TEST(TextConverters, UTF8StopsWhenTheTargetIsFull)
 
 // Random byte soup, and random UTF-16 with lone surrogates, against ICU's converters with the same
 // substitutes ('?' when decoding, U+FFFD when encoding): both follow the practice of one
-// substitute per maximal ill-formed piece. The runs of ASCII reach the sixteen-unit paths.
+// substitute per maximal ill-formed piece. The runs of ASCII reach the sixteen- and 32-unit paths,
+// ending at every offset within a block.
 TEST(TextConverters, UTF8MatchesICUOnRandomText)
 {
     std::mt19937 random(1234);
     const std::vector<std::string> pieces = {"a",
                                              "0123456789abcdefghij",
+                                             std::string(33, 'k'),
+                                             std::string(70, 'w'),
                                              "\xC3\xA9",
                                              "\xE2\x82\xAC",
                                              "\xF0\x9F\x98\x80",

@@ -92,9 +92,11 @@ const detail::VJSONObjectAccess kFakeAccess = {
     [](const VJSONObject* inObject)
     { return Fake(inObject)->fStrings.empty() && Fake(inObject)->fNumbers.empty(); },
     [](const VJSONObject*, const VString&, VString&) { return false; },
-    // Error parameters use no booleans.
+    // Error parameters use no booleans, objects or arrays.
     [](VJSONObject*, const VString&, bool) {},
     [](const VJSONObject*, const VString&, bool&) { return false; },
+    [](VJSONObject*, const VString&, VJSONObject*) {},
+    [](VJSONObject*, const VString&, VJSONObject* const*, size_t) {},
 };
 
 class FakeLocalizer : public ILocalizer

@@ -100,6 +100,10 @@ TEST(Collator, FindReportsTheMatchedLength)
         {"empty pattern", u"abc", u"", false, false, 1, 0},
         {"empty text", u"", u"a", false, false, 0, 0},
         {"absent", u"abc", u"d", false, false, 0, 0},
+        // The search kept between calls: its overlap setting and its pattern must not leak.
+        {"first match after an overlapping last one", u"aaa", u"aa", false, false, 1, 2},
+        {"the same pattern in another text", u"baab", u"aa", false, false, 2, 2},
+        {"last match, no overlap possible", u"aabaa", u"aa", false, true, 4, 2},
     };
     for (const Row& row : rows)
     {
@@ -351,6 +355,30 @@ TEST(Collator, PatternsAnIndexCanServe)
 }
 
 // Several threads compare and search through one collator at once (checked under ThreadSanitizer).
+TEST(Collator, FindWithMorePatternsThanSearchesKept)
+{
+    // Twelve patterns in turn, twice, at both strengths: searches are reused, and given other
+    // patterns once more patterns come than are kept.
+    VRefPtr<VCollator> collator = MakeCollator(1033);
+    const std::u16string text = u"abcdefghijklmnop";
+    for (int round = 0; round < 2; ++round)
+    {
+        for (bool diacritical : {false, true})
+        {
+            for (int i = 0; i < 12; ++i)
+            {
+                const char16_t pattern[] = {static_cast<char16_t>(u'a' + i), static_cast<char16_t>(u'b' + i)};
+                int32_t length = 0;
+                EXPECT_EQ(collator->FindString(Units(text.c_str()), Length(text.c_str()), Units(pattern), 2,
+                                               diacritical, &length),
+                          i + 1)
+                    << "round " << round << ", pattern " << i;
+                EXPECT_EQ(length, 2);
+            }
+        }
+    }
+}
+
 TEST(Collator, SharedBetweenThreads)
 {
     VRefPtr<VCollator> collator = MakeCollator(1033);
@@ -368,6 +396,9 @@ TEST(Collator, SharedBetweenThreads)
                         collator->EqualString(Units(u"resume"), 6, Units(u"R\u00e9sum\u00e9"), 6, false) &&
                         collator->FindString(Units(kDecomposedResume), 8, Units(u"\u00e9"), 1, true,
                                              &length) == 2 &&
+                        length == 2 &&
+                        collator->FindString(Units(kDecomposedResume), 8, Units(u"um"), 2, true, &length) ==
+                            5 &&
                         length == 2 &&
                         collator->EqualString_Like(Units(u"r\u00e9sum\u00e9"), 6, Units(u"R@M\u00c9"), 4,
                                                    false);

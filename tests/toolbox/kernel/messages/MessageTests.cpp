@@ -9,6 +9,7 @@
 #include "toolbox/kernel/messages/VMessageQueue.h"
 #include "toolbox/kernel/tasks/IFiberScheduler.h"
 #include "toolbox/kernel/tasks/IIdleable.h"
+#include "toolbox/kernel/tasks/XIdleMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -490,6 +491,39 @@ TEST_F(Messages, TheTaskLoopRunsMessagesInTheirOwnErrorScopesAndIdles)
     EXPECT_TRUE(ServeUntil([&] { return local.fCalls > 0; }));
     local.StopIdling();
     EXPECT_EQ(local.GetIdlingTask(), nullptr);
+}
+
+TEST_F(Messages, IdleMessagesCallTheirIdlerAndPostThemselvesAgainWhileItIdles)
+{
+    // Taken off its task's list of idlers, the idler is called by the messages alone.
+    auto idler = std::make_unique<CountingIdler>();
+    idler->StartIdling();
+    ASSERT_TRUE(Main()->UnregisterIdler(idler.get()));
+    const int32_t delayed = VTaskMgr::Get()->CountDelayedMessages();
+    VRefPtr<XIdleMessage> first(new XIdleMessage(idler.get()), true);
+    ASSERT_TRUE(first->PostTo(Main()));
+    Main()->ExecuteMessages(false);
+    EXPECT_EQ(idler->fCalls, 1);
+    EXPECT_EQ(VTaskMgr::Get()->CountDelayedMessages(), delayed + 1) << "the next one, due 16 ms later";
+    ASSERT_TRUE(ServeUntil([&] { return idler->fCalls >= 3; }));
+
+    // Stopped: the pending message runs, calls nothing and posts no other.
+    idler->StopIdling();
+    const int calls = idler->fCalls;
+    ASSERT_TRUE(ServeUntil(
+        [&]
+        { return VTaskMgr::Get()->CountDelayedMessages() == delayed && !Main()->IsAnyMessagePending(); }));
+    EXPECT_EQ(idler->fCalls, calls);
+
+    // Destroyed while its message waits: the message finds no idler (and touches none).
+    idler->StartIdling();
+    ASSERT_TRUE(Main()->UnregisterIdler(idler.get()));
+    VRefPtr<XIdleMessage> orphan(new XIdleMessage(idler.get()), true);
+    ASSERT_TRUE(orphan->PostTo(Main()));
+    idler.reset();
+    Main()->ExecuteMessages(false);
+    EXPECT_TRUE(orphan->Answered());
+    EXPECT_EQ(VTaskMgr::Get()->CountDelayedMessages(), delayed);
 }
 
 TEST_F(Messages, WaitingTasksRunTheirMessages)

@@ -117,7 +117,7 @@ TEST_F(TaskKills, KillAllTasksAgainstAStubbornTaskLeavesTheProcessorAlone)
     EXPECT_TRUE(VTaskMgr::Get()->KillAllTasks(10000));
 }
 
-TEST(TaskManagerInit, RefusedWhileTheCallingThreadHoldsACriticalSection)
+TEST(TaskManagerInit, InitAndDeInitRefusedWhileTheCallingThreadHoldsACriticalSection)
 {
     BareProcess process;
     IProcessServices::Set(&process);
@@ -150,8 +150,16 @@ TEST(TaskManagerInit, RefusedWhileTheCallingThreadHoldsACriticalSection)
     EXPECT_EQ(section.GetOwnerID(), static_cast<uint32_t>(VTaskMgr::Get()->GetMainTask()->GetID()));
     EXPECT_TRUE(section.TryToLock()) << "the main task owns it";
     section.Unlock();
+
+    // Stopping is refused the same way, at any depth: the section records the main task's ID,
+    // which stops being the thread's ID with DeInit.
+    EXPECT_FALSE(VTaskMgr::Get()->DeInit()) << "the section's owner would be lost";
+    EXPECT_TRUE(VTaskMgr::IsInited());
+    EXPECT_EQ(VTask::GetCurrent(), VTaskMgr::Get()->GetMainTask());
     section.Unlock();
-    VTaskMgr::Get()->DeInit();
+    EXPECT_TRUE(VTaskMgr::Get()->DeInit());
+    EXPECT_FALSE(VTaskMgr::IsInited());
+    EXPECT_FALSE(VTaskMgr::Get()->DeInit()) << "not running";
     IProcessServices::Set(nullptr);
 }
 
