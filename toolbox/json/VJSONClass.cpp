@@ -43,7 +43,8 @@ struct Keywords
     VString fFinal{"final"};
     VString fHidden{"__hidden"};
     VString fDescription{"_description"};
-    VString fEventName{"eventName"};
+    VString fEventName{CVSTR_struct(VJSONClass::sFunctionProperty_eventName)};
+    VString fInit{CVSTR_struct(VJSONClass::sFunctionType_init)};
 };
 
 const Keywords& K()
@@ -219,7 +220,7 @@ void VJSONClass::SetFunctions(const NamedFunctions& inFunctions, VJSONObject* in
             _Record(fGetterObject, fGetters, property, function);
         else if (prefix.EqualToStringRaw(VString("set")))
             _Record(fSetterObject, fSetters, property, function);
-        else if (prefix.EqualToStringRaw(VString("init")))
+        else if (prefix.EqualToStringRaw(K().fInit))
             _Record(fInitObject, fInits, property, function);
     }
     // Getters without setters share one read-only-error setter, setters without getters one

@@ -242,6 +242,32 @@ public:
 
     static std::atomic<uint32_t> sSequenceID;
 
+    // The keyword texts of class definitions, as script hosts name them. The function-type prefix
+    // of property initialisers ("init x" on the prototype), alone and with its blank.
+    // NOLINTBEGIN(readability-identifier-naming)
+    static constexpr const char16_t* sFunctionType_init = u"init";
+    static constexpr const char16_t* sFunctionType_init_withSpace = u"init ";
+    // Properties of function definitions.
+    static constexpr const char16_t* sFunctionProperty_local = u"local";
+    static constexpr const char16_t* sFunctionProperty_exposed = u"exposed";
+    static constexpr const char16_t* sFunctionProperty_onHTTPGet = u"onHTTPGet";
+    static constexpr const char16_t* sFunctionProperty_eventName = u"eventName";
+    static constexpr const char16_t* sFunctionProperty_resultType = u"resultType";
+    static constexpr const char16_t* sFunctionProperty_resultTypeCode = u"resultTypeCode";
+    static constexpr const char16_t* sFunctionProperty_resultClass = u"resultClass";
+    static constexpr const char16_t* sFunctionProperty_shared = u"shared";
+    // Properties of class definitions, their aliases and their declared properties.
+    static constexpr const char16_t* sClassProperty_singleton = u"singleton";
+    static constexpr const char16_t* sClassProperty_session = u"session";
+    static constexpr const char16_t* sClassProperty_aliases = u"aliases";
+    static constexpr const char16_t* sAliasProperty_name = u"name";
+    static constexpr const char16_t* sAliasProperty_path = u"path";
+    static constexpr const char16_t* sClassProperty_properties = u"properties";
+    static constexpr const char16_t* sClassProperty_property_value = u"value";
+    static constexpr const char16_t* sClassProperty_property_type = u"type";
+    static constexpr const char16_t* sClassProperty_property_content = u"content";
+    // NOLINTEND(readability-identifier-naming)
+
 protected:
     // The initialisers of this class on an instance (shared classes: inside the instance's user);
     // _CallProperties runs them, stopping at the first that does not succeed.
@@ -368,6 +394,8 @@ public:
                           const std::vector<VJSONClass::FunctionDescriptor>& inFunctions,
                           VJSONObject* inSuperclassObject, VJSONClass::NativeFunction inConstructor,
                           VJSONClass::Instantiator inInstantiator, uint32_t inFlags);
+    // Class names compare unit for unit, or with A-Z folded to a-z (and nothing else folded).
+    static bool EqualClassName(const VString& inName, const VString& inOther, bool inCaseInsensitive);
     // Retained for the caller, or null.
     VRefPtr<VJSONObject> GetClassObject(const VString& inName, bool inCaseInsensitive = false) const;
     VRefPtr<VJSONObject> GetVisibleClassObject(const VString& inName, bool inCaseInsensitive = false) const;
@@ -435,5 +463,19 @@ private:
     static std::atomic<VJSONClassStore*> sProcessStore;
     static std::atomic<VJSONClass*> sObjectClass;
 };
+
+// Whether the object (the value's object) is an instance of the process store's root class
+// "Function"; false for null, for a value that is no object and without a process store.
+bool IsObjectAFormula(const VJSONObject* inObject);
+bool IsObjectAFormula(const VJSONValue& inValue);
+
+// One instance per class, kept in the caller's map: the instance stored for inClass (retained), else
+// a new instance (VJSONClass::CreateInstance with the class object and ioContext, or without one a
+// function context over inLanguageContext), stored and returned. Null for a null class and when no
+// instance can be made (the class is not finalized, or has no instantiator: -10749); nothing is
+// stored then.
+VRefPtr<VJSONObject> GetSingletonFromMap(std::map<const VJSONClass*, VRefPtr<VJSONObject>>& ioMap,
+                                         const VJSONClass* inClass, VDBLanguageContext* inLanguageContext,
+                                         IJSONFunctionContext* ioContext);
 
 } // namespace zorn

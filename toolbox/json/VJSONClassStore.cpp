@@ -297,10 +297,16 @@ VRefPtr<VJSONObject> VJSONClassStore::_Find(const ClassMap& inMap, const VString
     for (const auto& [name, classObject] : inMap)
     {
         VString candidate(reinterpret_cast<const UniChar*>(name.data()), static_cast<int32_t>(name.size()));
-        if (candidate.CompareToStringRawCase(inName) == CR_EQUAL)
+        if (EqualClassName(candidate, inName, true))
             return VRefPtr<VJSONObject>(classObject);
     }
     return nullptr;
+}
+
+bool VJSONClassStore::EqualClassName(const VString& inName, const VString& inOther, bool inCaseInsensitive)
+{
+    return inCaseInsensitive ? inName.CompareToStringRawCase(inOther) == CR_EQUAL
+                             : inName.EqualToStringRaw(inOther);
 }
 
 VRefPtr<VJSONObject> VJSONClassStore::GetClassObject(const VString& inName, bool inCaseInsensitive) const

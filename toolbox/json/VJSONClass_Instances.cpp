@@ -360,4 +360,47 @@ bool VJSONClass::IsObsolete() const
     return false;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Instances for callers: functions, and one instance per class
+
+bool IsObjectAFormula(const VJSONObject* inObject)
+{
+    const VJSONClassStore* store = VJSONClassStore::GetProcessStore();
+    if (inObject == nullptr || store == nullptr)
+        return false;
+    const VJSONClass* function = VJSONClass::CastClassObject(store->GetRootFunctionClass());
+    return function != nullptr && inObject->IsInstanceOf(function);
+}
+
+bool IsObjectAFormula(const VJSONValue& inValue)
+{
+    return IsObjectAFormula(inValue.GetObject());
+}
+
+VRefPtr<VJSONObject> GetSingletonFromMap(std::map<const VJSONClass*, VRefPtr<VJSONObject>>& ioMap,
+                                         const VJSONClass* inClass, VDBLanguageContext* inLanguageContext,
+                                         IJSONFunctionContext* ioContext)
+{
+    if (inClass == nullptr)
+        return nullptr;
+    if (auto found = ioMap.find(inClass); found != ioMap.end())
+        return found->second;
+    // Instantiating changes the class's counts only; the class itself is the caller's constant.
+    auto* theClass = const_cast<VJSONClass*>(inClass);
+    VJSONObject* classObject = theClass->GetClassObject();
+    VRefPtr<VJSONObject> instance;
+    if (ioContext != nullptr)
+    {
+        instance.Adopt(theClass->CreateInstance(classObject, ioContext));
+    }
+    else
+    {
+        VJSONFunctionContext context(classObject, nullptr, nullptr, nullptr, inLanguageContext);
+        instance.Adopt(theClass->CreateInstance(classObject, &context));
+    }
+    if (instance != nullptr)
+        ioMap[inClass] = instance;
+    return instance;
+}
+
 } // namespace zorn

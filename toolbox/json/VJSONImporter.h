@@ -157,9 +157,10 @@ public:
 
     // Reads one object straight into the bag (VJSONImporter_Bag.cpp): members become attributes
     // ("__CDATA" the character data), objects child bags marked "____objectunic", arrays lists of
-    // child bags (scalars in "____FakeArrayElement"). Bare words with '.', 'e' or 'E', and
-    // integers beyond int64, are reals; other words that are no number are strings (strict: 551).
-    // Nesting is guarded as Parse's: 108, then 550.
+    // child bags (scalars in "____FakeArrayElement"; an array inside an array a child bag whose
+    // VValueBag::kJSONArrayMarker names the list, under the array's own name, of its elements). Bare words
+    // with '.', 'e' or 'E', and integers beyond int64, are reals; other words that are no number are strings
+    // (strict: 551). Nesting is guarded as Parse's: 108, then 550.
     VError JSONObjectToBag(class VValueBag& ioBag);
 
     // The tokenizer: the next token, with its text (quoted strings unescaped) and whether it was

@@ -137,6 +137,23 @@ VError VJSONImporter::_ReadBagArray(VValueBag& ioBag, const VString& inName)
         {
             err = _BagScalar(*child, VString("____FakeArrayElement"), token, isString);
         }
+        else if (next == jsonBeginArray)
+        {
+            // An array inside the array: a child marked with the name of the list that holds its
+            // elements, the array's own name.
+            StJSONNestingGuard guard;
+            if (guard.Failed())
+            {
+                err = _ThrowErrorMalformed();
+            }
+            else
+            {
+                child->SetString(VValueBag::StKey(VValueBag::kJSONArrayMarker), inName);
+                ++fBagDepth;
+                err = _ReadBagArray(*child, inName);
+                --fBagDepth;
+            }
+        }
         else
         {
             err = _ThrowErrorInvalidToken(_FoundToken(next), kExpectedElement);

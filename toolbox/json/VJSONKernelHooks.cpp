@@ -10,6 +10,7 @@
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONObject.h"
+#include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
 #include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VValueBag.h"
@@ -225,7 +226,9 @@ void ScalarToBag(const VJSONValue& inValue, const VValueBag::StKey& inKey, VValu
     else if (inValue.IsNumber())
     {
         const double number = inValue.GetNumber();
-        if (std::trunc(number) == number && number >= -0x1p63 && number < 0x1p63)
+        // -0 stays a real: as an integer it would lose its sign.
+        if (std::trunc(number) == number && number >= -0x1p63 && number < 0x1p63 &&
+            !(number == 0 && std::signbit(number)))
         {
             ioBag.SetLong8(inKey, static_cast<int64_t>(number));
         }
@@ -250,18 +253,21 @@ void ScalarToBag(const VJSONValue& inValue, const VValueBag::StKey& inKey, VValu
     }
 }
 
-// An array as a list of the name: objects as bags, scalars as "____FakeArrayElement" bags. An
-// array inside an array has no bag form.
-VError ArrayToBag(const VJSONArray& inArray, const VValueBag::StKey& inKey, VValueBag& ioBag)
+// An array as a list of the name: objects as bags, scalars as "____FakeArrayElement" bags, an
+// array inside the array as a bag marked with the name, holding its elements under that name.
+VError ArrayToBag(const VJSONArray& inArray, const VString& inName, VValueBag& ioBag)
 {
     static const VValueBag::StKey sFakeElement("____FakeArrayElement");
+    static const VValueBag::StKey sArrayMarker(VValueBag::kJSONArrayMarker);
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return VE_JSON_NESTING_TOO_DEEP;
+    }
+    const VValueBag::StKey key(inName);
     for (size_t i = 0; i < inArray.GetCount(); ++i)
     {
         const VJSONValue element = inArray.GetAt(i);
-        if (element.IsArray())
-        {
-            return _ThrowError(VE_UNIMPLEMENTED);
-        }
         VRefPtr<VValueBag> child(new VValueBag(), true);
         if (element.IsObject())
         {
@@ -270,11 +276,19 @@ VError ArrayToBag(const VJSONArray& inArray, const VValueBag::StKey& inKey, VVal
                 return err;
             }
         }
+        else if (element.IsArray())
+        {
+            child->SetString(sArrayMarker, inName);
+            if (VError err = ArrayToBag(*element.GetArray(), inName, *child); err != VE_OK)
+            {
+                return err;
+            }
+        }
         else
         {
             ScalarToBag(element, sFakeElement, *child);
         }
-        ioBag.AddElement(inKey, child.Get());
+        ioBag.AddElement(key, child.Get());
     }
     return VE_OK;
 }
@@ -306,7 +320,7 @@ VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag)
         }
         else if (value.IsArray())
         {
-            err = ArrayToBag(*value.GetArray(), key, ioBag);
+            err = ArrayToBag(*value.GetArray(), name, ioBag);
         }
         else
         {
@@ -321,6 +335,128 @@ VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag)
     return VE_OK;
 }
 
+// The bag read back as the JSON value its text stands for (VValueBag::_GetJSONString), without
+// the text: scalars that the text would round (reals) or re-read come across directly.
+VError BagToValue(const VValueBag& inBag, bool inListElement, VJSONValue& outValue);
+
+// One attribute value as the JSON value its text stands for.
+VJSONValue ScalarFromBag(const VValueSingle* inValue)
+{
+    if (inValue == nullptr || inValue->IsNull())
+    {
+        return VJSONValue(JSON_null);
+    }
+    switch (inValue->GetValueKind())
+    {
+    case VK_STRING:
+    {
+        VString text;
+        inValue->GetString(text);
+        return VJSONValue(text);
+    }
+    case VK_BOOLEAN:
+        return VJSONValue(inValue->GetBoolean() ? JSON_true : JSON_false);
+    case VK_BYTE:
+    case VK_WORD:
+    case VK_LONG:
+    case VK_LONG8:
+    case VK_REAL:
+        return VJSONValue(inValue->GetReal());
+    default:
+    {
+        // Other kinds (times, UUIDs, durations...) as their text reads.
+        VString text;
+        inValue->GetJSONString(text, 513);
+        VJSONValue value;
+        StErrorContextInstaller quiet(false, true);
+        if (value.ParseFromString(text) != VE_OK)
+        {
+            value = VJSONValue(text);
+        }
+        return value;
+    }
+    }
+}
+
+VError ListToArray(const VBagArray* inList, VJSONValue& outValue)
+{
+    VJSONArray* array = new VJSONArray();
+    outValue.AdoptArray(array);
+    for (int32_t i = 1; inList != nullptr && i <= inList->GetCount(); ++i)
+    {
+        VJSONValue element;
+        if (VError err = BagToValue(*inList->GetNth(i), true, element); err != VE_OK)
+        {
+            return err;
+        }
+        array->Push(std::move(element));
+    }
+    return VE_OK;
+}
+
+VError BagToValue(const VValueBag& inBag, bool inListElement, VJSONValue& outValue)
+{
+    static const VValueBag::StKey sFakeElement("____FakeArrayElement");
+    static const VValueBag::StKey sObjectMarker("____objectunic");
+    static const VValueBag::StKey sArrayMarker(VValueBag::kJSONArrayMarker);
+    StJSONNestingGuard guard;
+    if (guard.Failed())
+    {
+        return VE_JSON_NESTING_TOO_DEEP;
+    }
+    VString name;
+    if (inBag.AttributeExists(sFakeElement))
+    {
+        for (int32_t i = 1; i <= inBag.GetAttributesCount(); ++i)
+        {
+            const VValueSingle* value = inBag.GetNthAttribute(i, &name);
+            if (name.EqualToUSASCIICString("____FakeArrayElement"))
+            {
+                outValue = ScalarFromBag(value);
+                return VE_OK;
+            }
+        }
+    }
+    if (VString listName; inListElement && inBag.GetString(sArrayMarker, listName))
+    {
+        return ListToArray(inBag.GetElements(VValueBag::StKey(listName)), outValue);
+    }
+    VJSONObject* object = new VJSONObject();
+    outValue.AdoptObject(object);
+    for (int32_t i = 1; i <= inBag.GetAttributesCount(); ++i)
+    {
+        const VValueSingle* value = inBag.GetNthAttribute(i, &name);
+        if (name.EqualToUSASCIICString("____objectunic") ||
+            name.EqualToUSASCIICString(VValueBag::kJSONArrayMarker))
+        {
+            continue;
+        }
+        object->SetProperty(name.EqualToUSASCIICString("<>") ? VString("__CDATA") : name,
+                            ScalarFromBag(value));
+    }
+    for (int32_t i = 1; i <= inBag.GetElementNamesCount(); ++i)
+    {
+        const VBagArray* list = inBag.GetNthElementName(i, &name);
+        const VValueBag* only = list != nullptr && list->GetCount() == 1 ? list->GetNth(1) : nullptr;
+        VJSONValue value;
+        VError err = only != nullptr && only->AttributeExists(sObjectMarker) ? BagToValue(*only, false, value)
+                                                                             : ListToArray(list, value);
+        if (err != VE_OK)
+        {
+            return err;
+        }
+        object->SetProperty(name, value);
+    }
+    return VE_OK;
+}
+
+VJSONObject* BagToObject(const VValueBag& inBag, VError& outError)
+{
+    VJSONValue value;
+    outError = BagToValue(inBag, false, value);
+    return outError == VE_OK ? value.RetainObject() : nullptr;
+}
+
 constexpr detail::VBagJSONAccess kBagJSONAccess = {
     TextToBag,
     [](const VJSONValue& inValue, VString& outText, uint32_t inOptions)
@@ -328,6 +464,7 @@ constexpr detail::VBagJSONAccess kBagJSONAccess = {
     ParseObject,
     SetObjectOrUndefined,
     ObjectToBag,
+    BagToObject,
 };
 
 // Runs before main in every program linked with the library.

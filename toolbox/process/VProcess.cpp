@@ -127,6 +127,9 @@ VProcess::~VProcess()
     }
 }
 
+int VProcess::sProcessCommandLineArgc = 0;
+char** VProcess::sProcessCommandLineArgv = nullptr;
+
 VProcess* VProcess::Get()
 {
     return Instance().load(std::memory_order_acquire);

@@ -42,6 +42,12 @@ public:
     // The running process, or null before one is built and after it is destroyed.
     static VProcess* Get();
 
+    // The argument count and vector main received, stored before any task starts
+    // (VProcessIPC::SetCommandLine) and read when the IPC process builds its argument list. The
+    // vector is main's own: it lives as long as the program.
+    static int sProcessCommandLineArgc;
+    static char** sProcessCommandLineArgv;
+
     // Start-up, on the main thread, once: later calls return the first result. The steps run in a
     // fixed order and the first failure stops them: the system version check, the instance and
     // the fibers flag (flag 2; both set even when the check failed), the international manager,

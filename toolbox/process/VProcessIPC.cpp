@@ -16,8 +16,6 @@ namespace zorn
 namespace
 {
 std::atomic<VProcessIPC*> sIPCInstance{nullptr};
-int sArgc = 0;
-char** sArgv = nullptr;
 } // namespace
 
 VProcessIPC::VProcessIPC()
@@ -41,8 +39,8 @@ VProcessIPC* VProcessIPC::GetIPC()
 
 void VProcessIPC::SetCommandLine(int inArgc, char** inArgv)
 {
-    sArgc = inArgv != nullptr ? inArgc : 0;
-    sArgv = inArgv;
+    sProcessCommandLineArgc = inArgv != nullptr ? inArgc : 0;
+    sProcessCommandLineArgv = inArgv;
 }
 
 bool VProcessIPC::Init(uint32_t inFlags)
@@ -62,9 +60,9 @@ bool VProcessIPC::Init(uint32_t inFlags)
     int32_t parsed = 0;
     {
         std::vector<VString> arguments;
-        for (int i = 0; i < sArgc; ++i)
+        for (int i = 0; i < sProcessCommandLineArgc; ++i)
         {
-            const char* argument = sArgv[i];
+            const char* argument = sProcessCommandLineArgv[i];
             if (argument == nullptr || std::strncmp(argument, "-psn_", 5) == 0)
             {
                 continue;

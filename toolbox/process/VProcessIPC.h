@@ -37,7 +37,9 @@ public:
 
     // The IPC process, or null.
     static VProcessIPC* GetIPC();
-    // The command line main received; the pointers must stay valid for the process's life.
+    // Stores the command line main received in VProcess::sProcessCommandLineArgc and
+    // sProcessCommandLineArgv (a null vector counts 0 arguments); the pointers must stay valid for
+    // the process's life.
     static void SetCommandLine(int inArgc, char** inArgv);
 
     // Once: VProcess start-up, the command line's parse, the signal handlers, with flag 64 the

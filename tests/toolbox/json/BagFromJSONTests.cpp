@@ -63,6 +63,8 @@ TEST_F(BagFromJSON, ReadsObjectsArraysAndScalars)
         {"__CDATA is the character data", R"({"__CDATA":"text","a":"b"})", R"({"__CDATA":"text","a":"b"})"},
         {"lenient names and words", R"({a:1, b:word})", R"({"a":1,"b":"word"})"},
         {"empty object", "{}", "{}"},
+        {"arrays inside arrays, empty ones too", R"({"m":[[1,[2,"x"]],[],{"o":[[true],{}]}]})",
+         R"({"m":[[1,[2,"x"]],[],{"o":[[true],{}]}]})"},
     };
     for (const Case& c : cases)
     {
@@ -151,6 +153,10 @@ TEST_F(BagFromJSON, SyntaxErrors)
     }
     Bag arrays;
     EXPECT_EQ("108 550", Read(deepArrays.c_str(), *arrays));
+    std::string nestedArrays = "{\"a\":";
+    nestedArrays.append(100000, '[');
+    Bag nested;
+    EXPECT_EQ("108 550", Read(nestedArrays.c_str(), *nested));
 }
 
 TEST_F(BagFromJSON, ThroughJSONValuesAndBack)

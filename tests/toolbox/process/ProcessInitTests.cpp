@@ -359,6 +359,8 @@ TEST(ProcessIPC, ParsesTheCommandLineOnce)
     std::string plain = "file.txt";
     char* argv[] = {program.data(), psn.data(), plain.data(), nullptr};
     VProcessIPC::SetCommandLine(3, argv);
+    EXPECT_EQ(3, VProcess::sProcessCommandLineArgc);
+    EXPECT_EQ(argv, VProcess::sProcessCommandLineArgv);
     {
         ParsingProcess process;
         EXPECT_EQ(process.GetExitCode(), 1) << "before start-up";
@@ -372,6 +374,10 @@ TEST(ProcessIPC, ParsesTheCommandLineOnce)
         EXPECT_EQ(process.fParses, 1);
     }
     VProcessIPC::SetCommandLine(0, nullptr);
+    EXPECT_EQ(0, VProcess::sProcessCommandLineArgc);
+    EXPECT_EQ(nullptr, VProcess::sProcessCommandLineArgv);
+    VProcessIPC::SetCommandLine(5, nullptr);
+    EXPECT_EQ(0, VProcess::sProcessCommandLineArgc) << "no vector, no arguments";
 }
 
 TEST(ProcessIPC, ParseResultGivesExitCode)

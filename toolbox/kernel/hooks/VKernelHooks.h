@@ -101,8 +101,14 @@ struct VBagJSONAccess
     // Makes the value the object, or undefined for null.
     void (*fSetObject)(VJSONValue& ioValue, VJSONObject* inObject);
     // Reads the object into the bag as VJSONImporter::JSONObjectToBag reads its text, except that
-    // strings stay strings (no date is read out of them); an array inside an array fails.
+    // strings stay strings (no date is read out of them) and that every number that is not an
+    // integer within 64 bits (-0 included) stays a real, so that it comes back bit for bit.
     VError (*fObjectToBag)(const VJSONObject* inObject, VValueBag& ioBag);
+    // The object the bag's JSON text stands for, built from the bag without going through text,
+    // so that reals keep every bit: strings, booleans, numbers and null directly, other kinds
+    // through their JSON text. Retained; null when the bag stands for a scalar ("____FakeArrayElement")
+    // or when the nesting is too deep ('zorn' 108 in outError).
+    VJSONObject* (*fBagToObject)(const VValueBag& inBag, VError& outError);
 };
 
 // A script class's definition file (an IFile of the files layer) as the JSON layer's classes use

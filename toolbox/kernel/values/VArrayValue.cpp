@@ -469,6 +469,7 @@ ZORN_ARRAY_INFO(VArrayTime, VK_ARRAY_TIME)
 ZORN_ARRAY_INFO(VArrayDuration, VK_ARRAY_DURATION)
 ZORN_ARRAY_INFO(VArrayString, VK_ARRAY_STRING)
 ZORN_ARRAY_INFO(VArrayBlob, VK_ARRAY_BLOB)
+ZORN_ARRAY_INFO(VArrayImage, VK_ARRAY_IMAGE)
 
 #undef ZORN_ARRAY_INFO
 
@@ -487,6 +488,11 @@ const VValueInfo* VArrayBlob::GetValueInfo() const
     return &Info();
 }
 
+const VValueInfo* VArrayImage::GetValueInfo() const
+{
+    return &Info();
+}
+
 void InitArrayValueInfos()
 {
     (void)VArrayBoolean::Info();
@@ -499,6 +505,7 @@ void InitArrayValueInfos()
     (void)VArrayDuration::Info();
     (void)VArrayString::Info();
     (void)VArrayBlob::Info();
+    (void)VArrayImage::Info();
 }
 
 } // namespace zorn

@@ -7,8 +7,9 @@
 // Kinds: VArrayBoolean (100, bits), VArrayByte (101), VArrayWord (102), VArrayLong (103),
 // VArrayLong8 (104), VArrayReal (105), VArrayTime (107, VTime stamps), VArrayDuration (108,
 // milliseconds), VArrayString (109, owned VString pointers, null for a missing string) and
-// VArrayBlob (110, owned VBlobWithPtr pointers). Kind 106 does not exist. Kind 111 (arrays of
-// images) is reserved: this program has no image values, so no class of that kind is built.
+// VArrayBlob (110, owned VBlobWithPtr pointers) and VArrayImage (111, owned values of kind 12,
+// images; no value class of kind 12 exists in this program, see VArrayImage). Kind 106 does not
+// exist.
 //
 // Choices made where several were possible:
 // - Indices are 1-based; an invalid index makes getters answer 0 (or clear the output) and
@@ -76,8 +77,10 @@ constexpr ValueKind VK_ARRAY_TIME = 107;
 constexpr ValueKind VK_ARRAY_DURATION = 108;
 constexpr ValueKind VK_ARRAY_STRING = 109;
 constexpr ValueKind VK_ARRAY_BLOB = 110;
-// Reserved for arrays of images; no image value exists in this program.
 constexpr ValueKind VK_ARRAY_IMAGE = 111;
+// The kind of the values an image array holds. No value class of that kind is built here: a
+// program that has images registers its own descriptor of kind 12.
+constexpr ValueKind VK_IMAGE = 12;
 
 constexpr OsType kTagValueArray = MakeOsType('v', 'a', 'r', 'r');
 constexpr OsType kTagSort = MakeOsType('s', 'o', 'r', 't');
@@ -851,6 +854,44 @@ public:
 
     VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
+};
+
+// Images: each element an owned value of kind 12 (made by whatever descriptor of that kind is
+// registered), null for a missing one.
+// - Elements are set from values of kind 12 only (a copy is stored); other values are ignored.
+//   GetValue hands the element to the output's FromValue (a missing element clears the output).
+// - Images are not ordered against single values (CR_UNRELEVANT); between elements a missing
+//   image comes first and two images compare by their own CompareToSameKind.
+// - Stream form: never the kind, even for 'VVAL'; the count, then each image's own stream form,
+//   or 8 zero bytes for a missing one. Each image is read by a new value of the registered kind
+//   12, which must take at least one byte. With no such kind registered the images cannot be
+//   read, nor passed over (their length is their class's business), so a non-empty image array
+//   is refused with 'zorn' 2 (VE_UNIMPLEMENTED) rather than leaving the stream inside them; an
+//   empty one reads as empty.
+class VArrayImage : public VArrayPointersOf<VValueSingle>
+{
+public:
+    explicit VArrayImage(int32_t inCount = 0) { SetCount(inCount); }
+    VArrayImage(const VArrayImage& inOther) { Copy(inOther); }
+
+    static const VValueInfo_array<VArrayImage>& Info();
+    const VValueInfo* GetValueInfo() const override;
+    VValue* Clone() const override { return new VArrayImage(*this); }
+    ValueKind GetElemValueKind() const override { return VK_IMAGE; }
+
+    void FromValue(const VValueSingle& inValue, int32_t inElement) override;
+    void GetValue(VValueSingle& outValue, int32_t inElement) const override;
+    // A copy of the image, or null for an invalid index or a missing image.
+    VValueSingle* CloneValue(int32_t inElement) const override;
+    CompareResult CompareTo(const VValueSingle& inValue, bool inDiacritical,
+                            int32_t inElement) const override;
+    CompareResult CompareElements(const void* inData, int32_t inA, int32_t inB) const override;
+
+    VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
+    VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
+
+protected:
+    int64_t _MinStreamBytesFor(int32_t inCount) const override { return inCount; }
 };
 
 // The descriptor of an array kind: Generate and LoadFromPtr give a new empty array (the raw data

@@ -141,8 +141,14 @@ VError VErrorBase::LoadFromBag(const VValueBag& inBag)
     VJSONObject* parameters = nullptr;
     if (const VBagArray* list = inBag.GetElements(keys.fParameters); list != nullptr && list->GetCount() > 0)
     {
+        const detail::VBagJSONAccess* access = detail::BagJSON();
+        if (access == nullptr)
+        {
+            return _ThrowError(VE_UNIMPLEMENTED);
+        }
+        // Straight from the bag, not through its JSON text, so that reals come back bit for bit.
         VError err = VE_OK;
-        parameters = list->GetNth(1)->BuildJSONObject(err);
+        parameters = access->fBagToObject(*list->GetNth(1), err);
         if (err != VE_OK)
         {
             return err;

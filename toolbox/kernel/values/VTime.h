@@ -224,7 +224,9 @@ public:
     // "Wed, 09 Dec 2026 10:30:05 GMT".
     void GetRfc822String(VString& outText) const;
     // Day, month name, year, hour, minute, second as runs of digits and letters, taken as UTC; the
-    // week day and zone are ignored; a missing part is 0.
+    // week day and zone are ignored; a missing part is 0. The month is its three-letter name, its
+    // full English name, or a beginning of that of at least three letters ("Sept"), in any case;
+    // any other word gives month 0.
     void FromRfc822String(const VString& inText);
 
     // Up to seven numbers (year, month, day, hour, minute, second, millisecond) in UTC, or

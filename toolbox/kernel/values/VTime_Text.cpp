@@ -278,6 +278,11 @@ bool IsAlphaUnit(const VIntlMgr* inManager, UniChar inUnit)
 
 constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// What the RFC 822 reader also takes: the full English names, and their beginnings from three
+// letters on ("Sept").
+constexpr const char* kFullMonthNames[12] = {"January",   "February", "March",    "April",
+                                             "May",       "June",     "July",     "August",
+                                             "September", "October",  "November", "December"};
 constexpr const char* kWeekDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 } // namespace
@@ -721,10 +726,17 @@ void VTime::FromRfc822String(const VString& inText)
     }
     if (pos > nameStart)
     {
-        VString name(units + nameStart, pos - nameStart);
+        const int32_t nameLength = pos - nameStart;
+        VString name(units + nameStart, nameLength);
         for (int month = 0; month < 12; ++month)
         {
-            if (name.EqualToString(VString(kMonthNames[month]), false))
+            VString full(kFullMonthNames[month]);
+            if (nameLength > full.GetLength())
+            {
+                continue;
+            }
+            full.Truncate(std::max<int32_t>(nameLength, 3));
+            if (name.EqualToString(full, false))
             {
                 parts[1] = month + 1;
                 break;

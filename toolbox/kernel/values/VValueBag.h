@@ -240,8 +240,11 @@ public:
     // markers left out; values by their own GetJSONString(513), "null" when missing or null),
     // then each element name an array of its bags' objects. A list of one bag is an object
     // instead when the bag carries "____objectunic" or with kJSONOneBagAsObject. A bag carrying
-    // "____FakeArrayElement" is written as that attribute's value. kJSONPretty adds line feeds
-    // and tab indentation.
+    // "____FakeArrayElement" is written as that attribute's value. An element of a list that
+    // carries kJSONArrayMarker stands for an array inside the array: it is written as the array of
+    // the list its marker names (empty when it has no such list), as the JSON readers make it.
+    // kJSONPretty adds line feeds and tab indentation.
+    static constexpr const char* kJSONArrayMarker = "____property_name_in_jsarray";
     static constexpr uint32_t kJSONPretty = 8;
     static constexpr uint32_t kJSONOneBagAsObject = 32;
     // Clears ioOut and writes the bag's object; returns 0.

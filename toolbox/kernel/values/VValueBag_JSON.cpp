@@ -15,7 +15,7 @@ constexpr JSONStringOptions kValueOptions = 513;
 bool IsMarkerName(const VString& inName)
 {
     return inName.EqualToUSASCIICString("____objectunic") ||
-           inName.EqualToUSASCIICString("____property_name_in_jsarray");
+           inName.EqualToUSASCIICString(VValueBag::kJSONArrayMarker);
 }
 
 void AppendValue(VString& ioOut, const VValueSingle* inValue)
@@ -101,6 +101,7 @@ void AppendJSONPropertyName(VString& ioOut, int32_t inLevel, bool inPretty, cons
 
 void VBagArray::_GetJSONString(VString& ioOut, int32_t& ioLevel, bool inPretty, uint32_t inOptions) const
 {
+    static const VValueBag::StKey sArrayMarker(VValueBag::kJSONArrayMarker);
     AppendBeginJSONArray(ioOut, ioLevel, inPretty);
     for (int32_t i = 1; i <= GetCount(); ++i)
     {
@@ -108,7 +109,21 @@ void VBagArray::_GetJSONString(VString& ioOut, int32_t& ioLevel, bool inPretty, 
         {
             ioOut.AppendUniChar(',');
         }
-        GetNth(i)->_GetJSONString(ioOut, ioLevel, inPretty, inOptions);
+        const VValueBag* element = GetNth(i);
+        VString listName;
+        if (!element->GetString(sArrayMarker, listName))
+        {
+            element->_GetJSONString(ioOut, ioLevel, inPretty, inOptions);
+        }
+        else if (const VBagArray* nested = element->GetElements(VValueBag::StKey(listName)))
+        {
+            nested->_GetJSONString(ioOut, ioLevel, inPretty, inOptions);
+        }
+        else
+        {
+            AppendBeginJSONArray(ioOut, ioLevel, inPretty);
+            AppendEndJSONArray(ioOut, ioLevel, inPretty);
+        }
     }
     AppendEndJSONArray(ioOut, ioLevel, inPretty);
 }

@@ -5,10 +5,12 @@
 #include "tests/toolbox/kernel/values/BagTestSupport.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/streams/VPtrStream.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,63 @@ TEST_F(ErrorBags, AnErrorWithParametersComesBackUnchanged)
         EXPECT_EQ(Main()->GetID(), loadedID);
         EXPECT_EQ(Text(mainName), Text(loadedName));
         EXPECT_EQ(ParametersText(*error), ParametersText(*loaded)) << throughJSON;
+    }
+}
+
+TEST_F(ErrorBags, RealsAndNestedArraysComeBackAsTheyWere)
+{
+    // Reals of every bit (0.1 + 0.2 is not 0.3; -0 keeps its sign) and arrays inside arrays, empty
+    // ones and objects inside them too.
+    VRefPtr<VErrorBase> error(new VErrorBase(kUpdater), true);
+    VJSONObject* parameters = error->GetParameters();
+    const double third = 1.0 / 3;
+    const double sum = 0.1 + 0.2;
+    parameters->SetProperty(Str("third"), VJSONValue(third));
+    parameters->SetProperty(Str("sum"), VJSONValue(sum));
+    parameters->SetProperty(Str("negativeZero"), VJSONValue(-0.0));
+    parameters->SetProperty(
+        Str("matrix"),
+        MakeArray({MakeArray({VJSONValue(1.0), VJSONValue(0.5)}), MakeArray({}),
+                   MakeArray({MakeArray({VJSONValue(Str("deep"))}),
+                              MakeObject({{"in", MakeArray({MakeArray({VJSONValue(1.25)})})}})})}));
+    const std::string matrixText = R"([[1,0.5],[],[["deep"],{"in":[[1.25]]}]])";
+
+    Bag bag;
+    ASSERT_EQ(VE_OK, error->SaveToBag(*bag));
+    // As saved, through the bag's stream form, and through its JSON text (whose reals other than
+    // 1.25 are compared elsewhere: the text's own precision is the writer's).
+    const char* ways[] = {"bag", "stream", "JSON text"};
+    for (const char* way : ways)
+    {
+        VRefPtr<VValueBag> read(bag.fBag);
+        if (std::string(way) == "stream")
+        {
+            VPtrStream stream;
+            ASSERT_EQ(VE_OK, stream.OpenWriting());
+            ASSERT_EQ(VE_OK, bag->WriteToStream(&stream));
+            ASSERT_EQ(VE_OK, stream.CloseWriting());
+            read.Adopt(new VValueBag());
+            ASSERT_EQ(VE_OK, stream.OpenReading());
+            ASSERT_EQ(VE_OK, read->ReadFromStream(&stream));
+        }
+        else if (std::string(way) == "JSON text")
+        {
+            read = ThroughJSON(*bag);
+        }
+        VRefPtr<VErrorBase> loaded(new VErrorBase(), true);
+        StErrorContextInstaller errors;
+        ASSERT_EQ(VE_OK, loaded->LoadFromBag(*read)) << way;
+        const VJSONObject* back = loaded->GetParameters();
+        VString text;
+        back->GetProperty(Str("matrix")).Stringify(text, 1);
+        EXPECT_EQ(matrixText, Ascii(text)) << way;
+        if (std::string(way) != "JSON text")
+        {
+            EXPECT_EQ(third, back->GetProperty(Str("third")).GetNumber()) << way;
+            EXPECT_EQ(sum, back->GetProperty(Str("sum")).GetNumber()) << way;
+            const double zero = back->GetProperty(Str("negativeZero")).GetNumber();
+            EXPECT_TRUE(zero == 0 && std::signbit(zero)) << way;
+        }
     }
 }
 
