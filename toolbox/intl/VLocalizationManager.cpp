@@ -233,7 +233,8 @@ VError VLocalizationManager::AnalyzeXLIFFFile(IFile* inFile, bool inAvoidLanguag
     {
         // What the parser finds wrong stays here: a bad file contributes what it can.
         StErrorContextInstaller parseErrors(false, true);
-        fParser->Parse(text, fRootHandler.Get(), XML_ValidationNever);
+        // Localization files never need a document type of their own, which could declare entities.
+        fParser->Parse(text, fRootHandler.Get(), XML_ValidationNever | XML_RefuseInternalSubset);
     }
     fRootHandler->SetAvoidLanguageChecking(false);
     return error;

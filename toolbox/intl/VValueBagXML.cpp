@@ -143,7 +143,7 @@ VError ReadBagFromStreamInXML(VValueBag& outBag, VStream* inStream)
     StErrorContextInstaller errors;
     VXMLParser parser;
     auto* handler = new VXMLBagHandler_UniqueElement(&outBag, VString("bag"));
-    parser.Parse(text, handler, 0);
+    parser.Parse(text, handler, XML_RefuseInternalSubset);
     handler->Release();
     error = errors.GetLastError();
     return error;
@@ -153,7 +153,7 @@ VError LoadBagFromXML(const VString& inText, const VString& inElementName, VValu
                       uint32_t inParseFlags, const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
 {
     return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
-                    { parser.Parse(inText, handler, inParseFlags); },
+                    { parser.Parse(inText, handler, inParseFlags | XML_RefuseInternalSubset); },
                     inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
 }
 
@@ -161,8 +161,130 @@ VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& ou
                       const VString* inEntitiesBaseURL, VFolder* inEntitiesFolder)
 {
     return _LoadBag([&](VXMLParser& parser, IXMLHandler* handler)
-                    { parser.Parse(inFile, handler, inParseFlags); },
+                    { parser.Parse(inFile, handler, inParseFlags | XML_RefuseInternalSubset); },
                     inElementName, outBag, inEntitiesBaseURL, inEntitiesFolder);
+}
+
+// -----------------------------------------------------------------------------------------------
+// DOM forms
+// -----------------------------------------------------------------------------------------------
+
+VError WriteBagToDomXML(const VValueBag& inBag, VXMLDOMNode_opaque* inNode,
+                        std::vector<VXMLDOMNode_opaque*>* inCreatedElements)
+{
+    VXMLDOMElement_opaque* element = IXMLDomWrapper::GetNodeElement(inNode);
+    if (element == nullptr)
+    {
+        return VE_INVALID_PARAMETER;
+    }
+    auto* domElement = reinterpret_cast<XERCES_CPP_NAMESPACE::DOMElement*>(element);
+    return WriteBagToDomXMLElement(inBag, domElement, inCreatedElements) ? VE_OK : VE_UNKNOWN_ERROR;
+}
+
+bool WriteBagToDomXMLElement(const VValueBag& inBag, XERCES_CPP_NAMESPACE::DOMElement* inElement,
+                             std::vector<VXMLDOMNode_opaque*>* inCreatedElements)
+{
+    // Each step: a bag and the element it is written into; children are queued rather than
+    // written by recursion, in document order.
+    struct Step
+    {
+        const VValueBag* fBag;
+        VXMLDOMElement_opaque* fElement;
+    };
+    auto* root = reinterpret_cast<VXMLDOMElement_opaque*>(inElement);
+    if (root == nullptr ||
+        IXMLDomWrapper::GetNodeDocument(IXMLDomWrapper::GetNodeFromNodeElement(root)) == nullptr)
+    {
+        return false;
+    }
+    std::vector<Step> pending{{&inBag, root}};
+    while (!pending.empty())
+    {
+        Step step = pending.back();
+        pending.pop_back();
+        const VValueBag& bag = *step.fBag;
+        for (int32_t i = 1; i <= bag.GetAttributesCount(); ++i)
+        {
+            VString name;
+            const VValueSingle* value = bag.GetNthAttribute(i, &name);
+            if (value == nullptr)
+            {
+                continue;
+            }
+            if (name.EqualToStringRaw(VString("<>")))
+            {
+                // The bag's text becomes the element's text, as in the text form.
+                VString text;
+                value->GetString(text);
+                if (!IXMLDomWrapper::SetNodeElementValue(step.fElement, text))
+                {
+                    return false;
+                }
+                continue;
+            }
+            VString text;
+            if (value->GetValueKind() == VK_STRING)
+            {
+                value->GetString(text);
+            }
+            else
+            {
+                value->GetXMLString(text, 0);
+                text.TranscodeFromXML();
+            }
+            if (!IXMLDomWrapper::SetNodeElementAttribute(step.fElement, name, text, false, nullptr))
+            {
+                return false;
+            }
+        }
+        std::vector<Step> children;
+        for (int32_t i = 1; i <= bag.GetElementNamesCount(); ++i)
+        {
+            VString name;
+            const VBagArray* list = bag.GetNthElementName(i, &name);
+            for (int32_t j = 1; list != nullptr && j <= list->GetCount(); ++j)
+            {
+                const VValueBag* child = list->GetNth(j);
+                if (child == nullptr)
+                {
+                    continue;
+                }
+                VXMLDOMElement_opaque* created = IXMLDomWrapper::AddNodeElement(step.fElement, name);
+                if (created == nullptr)
+                {
+                    return false;
+                }
+                if (inCreatedElements != nullptr)
+                {
+                    inCreatedElements->push_back(IXMLDomWrapper::GetNodeFromNodeElement(created));
+                }
+                children.push_back(Step{child, created});
+            }
+        }
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    return true;
+}
+
+VError ReadBagFromDomXML(VXMLDOMNode_opaque* inNode, VValueBag& outBag)
+{
+    VXMLDOMElement_opaque* element = IXMLDomWrapper::GetNodeElement(inNode);
+    if (element == nullptr)
+    {
+        return VE_XML_ERROR;
+    }
+    VString name;
+    IXMLDomWrapper::GetNodeElementName(element, name);
+    StErrorContextInstaller errors;
+    auto* handler = new VXMLBagHandler_UniqueElement(&outBag, name);
+    bool walked = IXMLDomWrapper::Parse(inNode, handler);
+    handler->Release();
+    VError error = errors.GetLastError();
+    if (error != VE_OK)
+    {
+        return error;
+    }
+    return walked ? VE_OK : VE_XML_ERROR;
 }
 
 // -----------------------------------------------------------------------------------------------
@@ -172,11 +294,32 @@ VError LoadBagFromXML(IFile* inFile, const VString& inElementName, VValueBag& ou
 VXMLBagHandler::VXMLBagHandler(VValueBag* inBag) : fBags(new VBagArray)
 {
     fBags->AddTail(inBag);
+    fTexts.emplace_back();
 }
 
 VXMLBagHandler::~VXMLBagHandler()
 {
+    // A parse that stopped early still leaves the text it read.
+    while (fBags->GetCount() > 0)
+    {
+        _FlushText();
+        fBags->DeleteNth(fBags->GetCount());
+    }
     fBags->Release();
+}
+
+void VXMLBagHandler::_FlushText()
+{
+    if (fTexts.empty())
+    {
+        return;
+    }
+    VValueBag* top = fBags->GetNth(fBags->GetCount());
+    if (top != nullptr && !fTexts.back().IsEmpty())
+    {
+        top->AppendToCData(fTexts.back());
+    }
+    fTexts.pop_back();
 }
 
 IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
@@ -189,6 +332,7 @@ IXMLHandler* VXMLBagHandler::StartElement(const VString& inElementName)
     auto* child = new VValueBag;
     top->AddElement(VValueBag::StKey(inElementName), child);
     fBags->AddTail(child);
+    fTexts.emplace_back();
     child->Release();
     Retain();
     return this;
@@ -198,6 +342,7 @@ void VXMLBagHandler::EndElement(const VString& /*inElementName*/)
 {
     if (fBags->GetCount() > 0)
     {
+        _FlushText();
         fBags->DeleteNth(fBags->GetCount());
     }
 }
@@ -212,9 +357,9 @@ void VXMLBagHandler::SetAttribute(const VString& inName, const VString& inValue)
 
 void VXMLBagHandler::SetText(const VString& inText)
 {
-    if (VValueBag* top = fBags->GetNth(fBags->GetCount()))
+    if (!fTexts.empty())
     {
-        top->AppendToCData(inText);
+        fTexts.back().AppendString(inText);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/intl/IXMLHandler.h"
+#include "toolbox/intl/VXMLSecurity.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
@@ -16,17 +17,16 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <algorithm>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 namespace zorn
 {
@@ -188,13 +188,24 @@ VFile* VXMLParser::ResolveEntityFromFolder(const VString& inBaseURL, VFolder* in
 namespace
 {
 
-class SAX_Handlers : public xml::XMLDocumentHandler, public xml::EntityResolver, public xml::ErrorHandler
+// The parser of one parse and the receiver of its events: the library's SAX parser, whose
+// document and document-type callbacks are overridden here so that each event goes straight to
+// the handler stack (and the security checks), plus the entity resolver and error handler.
+class SAX_Handlers : public xml::SAXParser, public xml::EntityResolver, public xml::ErrorHandler
 {
 public:
-    SAX_Handlers(VXMLParser* inOwner, IXMLHandler* inRoot) : fOwner(inOwner)
+    SAX_Handlers(VXMLParser* inOwner, IXMLHandler* inRoot, VXMLSecurity& inSecurity)
+        : xml::SAXParser(nullptr, VXMLSecurity::GetMemoryManager()), fOwner(inOwner), fSecurity(inSecurity),
+          fPassUnspecified(inOwner != nullptr && inOwner->IsPassUnspecifiedAttributes())
     {
         inRoot->Retain();
         fStack.push_back(inRoot);
+        setEntityResolver(this);
+        setErrorHandler(this);
+        // Every event comes straight here, the document type's declarations included.
+        _Scanner().setDocHandler(this);
+        _Scanner().setDocTypeHandler(this);
+        fSecurity.Install(_Scanner());
     }
     SAX_Handlers(const SAX_Handlers&) = delete;
     SAX_Handlers& operator=(const SAX_Handlers&) = delete;
@@ -217,9 +228,21 @@ public:
                       const XMLSize_t inAttributeCount, const bool inIsEmpty,
                       const bool /*inIsRoot*/) override
     {
+        if (!inIsEmpty)
+        {
+            fSecurity.StartElement(getScanner());
+        }
+        IXMLHandler* top = fStack.back();
+        if (top == nullptr)
+        {
+            if (!inIsEmpty)
+            {
+                fStack.push_back(nullptr);
+            }
+            return;
+        }
         VString name = _ToVString(inDecl.getFullName());
-        IXMLHandler* top = fStack.empty() ? nullptr : fStack.back();
-        IXMLHandler* child = top == nullptr ? nullptr : top->StartElement(name);
+        IXMLHandler* child = top->StartElement(name);
         if (child == nullptr)
         {
             if (!inIsEmpty)
@@ -233,11 +256,10 @@ public:
             child->Retain();
             fStack.push_back(child);
         }
-        bool passUnspecified = fOwner != nullptr && fOwner->IsPassUnspecifiedAttributes();
         for (XMLSize_t i = 0; i < inAttributeCount; ++i)
         {
             const xml::XMLAttr* attribute = inAttributes.elementAt(i);
-            if (attribute->getSpecified() || passUnspecified)
+            if (attribute->getSpecified() || fPassUnspecified)
             {
                 child->SetAttribute(_ToVString(attribute->getQName()), _ToVString(attribute->getValue()));
             }
@@ -252,7 +274,9 @@ public:
     void endElement(const xml::XMLElementDecl& inDecl, const unsigned int /*inURIId*/,
                     const bool /*inIsRoot*/, const XMLCh* const /*inPrefix*/) override
     {
-        if (fStack.empty())
+        fSecurity.EndElement();
+        // The root handler stays below every element's entry.
+        if (fStack.size() <= 1)
         {
             return;
         }
@@ -267,7 +291,7 @@ public:
 
     void docCharacters(const XMLCh* const inChars, const XMLSize_t inLength, const bool /*inCData*/) override
     {
-        IXMLHandler* top = fStack.empty() ? nullptr : fStack.back();
+        IXMLHandler* top = fStack.back();
         if (top != nullptr)
         {
             top->SetText(_ToVString(inChars, inLength));
@@ -276,26 +300,57 @@ public:
 
     void docPI(const XMLCh* const inTarget, const XMLCh* const inData) override
     {
-        IXMLHandler* top = fStack.empty() ? nullptr : fStack.back();
+        IXMLHandler* top = fStack.back();
         if (top != nullptr && inTarget != nullptr && inData != nullptr)
         {
             top->processingInstruction(_ToVString(inTarget), _ToVString(inData));
         }
     }
 
-    void docComment(const XMLCh* const /*inComment*/) override {}
-    void endDocument() override {}
-    void endEntityReference(const xml::XMLEntityDecl& /*inDecl*/) override {}
     void ignorableWhitespace(const XMLCh* const /*inChars*/, const XMLSize_t /*inLength*/,
                              const bool /*inCData*/) override
     {
     }
-    void resetDocument() override {}
-    void startDocument() override {}
-    void startEntityReference(const xml::XMLEntityDecl& /*inDecl*/) override {}
-    void XMLDecl(const XMLCh* const /*inVersion*/, const XMLCh* const /*inEncoding*/,
-                 const XMLCh* const /*inStandalone*/, const XMLCh* const /*inAutoEncoding*/) override
+
+    // Document type: the security checks, then the library's own handling.
+    void doctypeDecl(const xml::DTDElementDecl& inElement, const XMLCh* const inPublicID,
+                     const XMLCh* const inSystemID, const bool inHasIntSubset,
+                     const bool inHasExtSubset) override
     {
+        fSecurity.DoctypeDecl(_Scanner(), inHasIntSubset, inHasExtSubset);
+        xml::SAXParser::doctypeDecl(inElement, inPublicID, inSystemID, inHasIntSubset, inHasExtSubset);
+    }
+    void startIntSubset() override
+    {
+        fSecurity.StartIntSubset(getScanner());
+        xml::SAXParser::startIntSubset();
+    }
+    void endIntSubset() override
+    {
+        fSecurity.EndIntSubset(_Scanner());
+        xml::SAXParser::endIntSubset();
+    }
+    void startExtSubset() override
+    {
+        fSecurity.StartExtSubset();
+        xml::SAXParser::startExtSubset();
+    }
+    void endExtSubset() override
+    {
+        fSecurity.EndExtSubset(_Scanner());
+        xml::SAXParser::endExtSubset();
+    }
+    void entityDecl(const xml::DTDEntityDecl& inDecl, const bool inIsParameter,
+                    const bool inIsIgnored) override
+    {
+        fSecurity.EntityDecl(getScanner(), inDecl, inIsParameter);
+        xml::SAXParser::entityDecl(inDecl, inIsParameter, inIsIgnored);
+    }
+    void attDef(const xml::DTDElementDecl& inElement, const xml::DTDAttDef& inAttribute,
+                const bool inIgnoring) override
+    {
+        fSecurity.AttributeDefault(getScanner(), inAttribute.getValue());
+        xml::SAXParser::attDef(inElement, inAttribute, inIgnoring);
     }
 
     // The resolver chain is the only way to an external entity: the top handler, then the
@@ -305,7 +360,7 @@ public:
     {
         VString systemID = _ToVString(inSystemID);
         VFile* file = nullptr;
-        IXMLHandler* top = fStack.empty() ? nullptr : fStack.back();
+        IXMLHandler* top = fStack.back();
         if (top != nullptr)
         {
             file = _Accept(top->ResolveEntity(systemID), top->GetEntitiesFolder());
@@ -342,6 +397,9 @@ public:
     void resetErrors() override {}
 
 private:
+    // The scanner, to change its limits and validation as the document type is read.
+    xml::XMLScanner& _Scanner() { return const_cast<xml::XMLScanner&>(getScanner()); }
+
     static VFile* _Accept(VFile* inFile, VFolder* inFolder)
     {
         if (inFile != nullptr && !_IsInsideFolder(inFile, inFolder))
@@ -364,7 +422,10 @@ private:
     }
 
     VXMLParser* fOwner;
-    std::deque<IXMLHandler*> fStack;
+    VXMLSecurity& fSecurity;
+    bool fPassUnspecified;
+    // Never empty: the root handler stays at the bottom.
+    std::vector<IXMLHandler*> fStack;
     int32_t fRefusedCount = 0;
 };
 
@@ -385,10 +446,15 @@ void _ReportException(const VString& inMessage)
 class VXMLParser::_SourceMaker
 {
 public:
-    explicit _SourceMaker(std::function<xml::InputSource*()> inMake) : fMake(std::move(inMake)) {}
+    _SourceMaker(size_t inSize, std::function<xml::InputSource*()> inMake)
+        : fSize(inSize), fMake(std::move(inMake))
+    {
+    }
+    size_t GetSize() const { return fSize; }
     xml::InputSource* Make() const { return fMake(); }
 
 private:
+    size_t fSize;
     std::function<xml::InputSource*()> fMake;
 };
 
@@ -400,13 +466,13 @@ bool VXMLParser::_Parse(const _SourceMaker& inSource, IXMLHandler* inHandler, ui
     }
     StXMLParserInit use;
     bool ok = false;
+    fPassUnspecifiedAttributes = (inFlags & XML_PassUnspecifiedAttributes) != 0;
+    VXMLSecurity security(inSource.GetSize(), (inFlags & XML_RefuseInternalSubset) != 0,
+                          (inFlags & XML_LoadExternalDTD) != 0);
     try
     {
         std::unique_ptr<xml::InputSource> source(inSource.Make());
-        xml::SAXParser parser;
-        xml::SecurityManager security;
-        security.setEntityExpansionLimit(kEntityExpansionLimit);
-        parser.setSecurityManager(&security);
+        SAX_Handlers parser(this, inHandler, security);
         parser.setDisableDefaultEntityResolution(true);
 
         if ((inFlags & XML_ValidationAlways) != 0)
@@ -440,18 +506,23 @@ bool VXMLParser::_Parse(const _SourceMaker& inSource, IXMLHandler* inHandler, ui
         }
         parser.setDoNamespaces(namespaces);
         parser.setLoadExternalDTD((inFlags & XML_LoadExternalDTD) != 0);
-        fPassUnspecifiedAttributes = (inFlags & XML_PassUnspecifiedAttributes) != 0;
 
-        SAX_Handlers handlers(this, inHandler);
-        parser.installAdvDocHandler(&handlers);
-        parser.setErrorHandler(&handlers);
-        parser.setEntityResolver(&handlers);
-        parser.parse(*source);
-        ok = parser.getErrorCount() == 0 && handlers.GetRefusedCount() == 0;
+        bool refused = false;
+        try
+        {
+            parser.parse(*source);
+        }
+        catch (const VXMLSecurity::Refusal& refusal)
+        {
+            VXMLSecurity::ReportRefusal(refusal);
+            refused = true;
+        }
+        ok = !refused && parser.getErrorCount() == 0 && parser.GetRefusedCount() == 0;
     }
     catch (const xml::OutOfMemoryException&)
     {
-        _ReportException(VString("out of memory"));
+        _ReportException(security.WasAllocationRefused() ? security.GetAllocationRefusalMessage()
+                                                         : VString("out of memory"));
     }
     catch (const xml::XMLException& exception)
     {
@@ -478,11 +549,13 @@ bool VXMLParser::Parse(IFile* inFile, IXMLHandler* inHandler, uint32_t inFlags)
     inFile->GetPlatformPath(path, FPS_POSIX);
     if (dynamic_cast<VFile*>(inFile) != nullptr)
     {
-        return _Parse(_SourceMaker(
-                          [&path]() {
-                              return new xml::LocalFileInputSource(
-                                  reinterpret_cast<const XMLCh*>(path.GetCPointer()));
-                          }),
+        std::error_code sizeError;
+        auto fileSize = std::filesystem::file_size(to_string(path), sizeError);
+        return _Parse(_SourceMaker(sizeError ? 0 : static_cast<size_t>(fileSize),
+                                   [&path]() {
+                                       return new xml::LocalFileInputSource(
+                                           reinterpret_cast<const XMLCh*>(path.GetCPointer()));
+                                   }),
                       inHandler, inFlags);
     }
     VFileContentBuffer content;
@@ -490,13 +563,14 @@ bool VXMLParser::Parse(IFile* inFile, IXMLHandler* inHandler, uint32_t inFlags)
     {
         return false;
     }
-    return _Parse(_SourceMaker(
-                      [&content, &path]()
-                      {
-                          return new xml::MemBufInputSource(
-                              static_cast<const XMLByte*>(content.GetDataPtr()), content.GetDataSize(),
-                              reinterpret_cast<const XMLCh*>(path.GetCPointer()), false);
-                      }),
+    return _Parse(_SourceMaker(content.GetDataSize(),
+                               [&content, &path]()
+                               {
+                                   return new xml::MemBufInputSource(
+                                       static_cast<const XMLByte*>(content.GetDataPtr()),
+                                       content.GetDataSize(),
+                                       reinterpret_cast<const XMLCh*>(path.GetCPointer()), false);
+                               }),
                   inHandler, inFlags);
 }
 
@@ -505,9 +579,9 @@ bool VXMLParser::Parse(const void* inData, size_t inSize, IXMLHandler* inHandler
     static const XMLByte kEmpty[1] = {0};
     const auto* bytes = inData != nullptr ? static_cast<const XMLByte*>(inData) : kEmpty;
     size_t size = inData != nullptr ? inSize : 0;
-    return _Parse(
-        _SourceMaker([bytes, size]() { return new xml::MemBufInputSource(bytes, size, "frommem", false); }),
-        inHandler, inFlags);
+    return _Parse(_SourceMaker(size, [bytes, size]()
+                               { return new xml::MemBufInputSource(bytes, size, "frommem", false); }),
+                  inHandler, inFlags);
 }
 
 bool VXMLParser::Parse(const VString& inText, IXMLHandler* inHandler, uint32_t inFlags)
@@ -516,13 +590,13 @@ bool VXMLParser::Parse(const VString& inText, IXMLHandler* inHandler, uint32_t i
     const auto* bytes =
         inText.GetCPointer() != nullptr ? reinterpret_cast<const XMLByte*>(inText.GetCPointer()) : kEmpty;
     size_t size = static_cast<size_t>(inText.GetLength()) * 2;
-    return _Parse(_SourceMaker(
-                      [bytes, size]()
-                      {
-                          auto* source = new xml::MemBufInputSource(bytes, size, "frommem", false);
-                          source->setEncoding(xml::XMLUni::fgUTF16LEncodingString);
-                          return source;
-                      }),
+    return _Parse(_SourceMaker(size,
+                               [bytes, size]()
+                               {
+                                   auto* source = new xml::MemBufInputSource(bytes, size, "frommem", false);
+                                   source->setEncoding(xml::XMLUni::fgUTF16LEncodingString);
+                                   return source;
+                               }),
                   inHandler, inFlags);
 }
 

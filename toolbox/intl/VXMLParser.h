@@ -11,9 +11,13 @@
 // - Parse flags (u32): 1 validation "always"; 2 validation "never" (when 1 is clear; neither:
 //   "auto"); 4 namespaces; 8 load external DTDs; 16 pass attributes the document did not specify
 //   (DTD defaults) to the handlers; 32 schema processing, only when 2 is clear, which also forces
-//   namespaces on and hands over the external schema locations that are set.
-// - Hardening, on every parse: entity expansion is capped at kEntityExpansionLimit; the library
-//   never resolves an external entity itself (nor fetches anything); the only way to an external
+//   namespaces on and hands over the external schema locations that are set; 64 refuse a
+//   document type with an internal subset (for formats that never need one).
+// - Hardening, on every parse: the limits of VXMLSecurity (entity expansions by count and by the
+//   characters they produce, parameter entities, nesting depth, allocation size), each refusal
+//   an 'xmlc' 3 error naming the line. Without flag 8 an external DTD is never read, and a
+//   document naming one parses. The library never resolves an external entity itself (nor
+//   fetches anything); the only way to an external
 //   entity or DTD is the resolver chain (the top handler, then this parser's folder), and a file
 //   is accepted only when it lies inside the entities folder that answered. Any other system ID
 //   (network schemes, absolute paths, "..", a file outside the folder) is refused with an
@@ -50,12 +54,14 @@ enum : uint32_t
     XML_LoadExternalDTD = 8,
     XML_PassUnspecifiedAttributes = 16,
     XML_DoSchema = 32,
+    // Refuse a document type with an internal subset (for formats that never need one).
+    XML_RefuseInternalSubset = 64,
 };
 
 class VXMLParser : public VObject
 {
 public:
-    static constexpr size_t kEntityExpansionLimit = 10000;
+    static constexpr size_t kEntityExpansionLimit = 10000; // the same as VXMLSecurity's
 
     VXMLParser() = default;
     VXMLParser(const VXMLParser&) = delete;

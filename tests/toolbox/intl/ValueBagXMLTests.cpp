@@ -71,6 +71,66 @@ TEST_F(ValueBagXML, RootNameDecidesWhatIsLoaded)
     }
 }
 
+// Depth: 1,000 levels load (and free); 100,000 are refused; a tree of 100,000 levels built in
+// memory frees without recursing.
+TEST_F(ValueBagXML, DeepTreesLoadOrAreRefusedAndFree)
+{
+    auto nested = [](int inDepth)
+    {
+        std::string text;
+        for (int i = 0; i < inDepth; ++i)
+        {
+            text += "<e>";
+        }
+        for (int i = 0; i < inDepth; ++i)
+        {
+            text += "</e>";
+        }
+        return text;
+    };
+    {
+        VValueBag bag;
+        EXPECT_EQ(LoadBagFromXML(VString(nested(1000).c_str()), VString(), bag, 0), VE_OK);
+        int depth = 1;
+        for (VValueBag* at = &bag; at->GetElements(VValueBag::StKey("e")) != nullptr; ++depth)
+        {
+            at = at->GetElements(VValueBag::StKey("e"))->GetNth(1);
+        }
+        EXPECT_EQ(depth, 1000);
+    }
+    {
+        VValueBag bag;
+        EXPECT_EQ(LoadBagFromXML(VString(nested(100000).c_str()), VString(), bag, 0), VE_XML_FATAL_ERROR);
+    }
+    auto* root = new VValueBag;
+    VValueBag* at = root;
+    for (int i = 0; i < 100000; ++i)
+    {
+        auto* child = new VValueBag;
+        at->AddElement(VValueBag::StKey("e"), child);
+        child->Release();
+        at = child;
+    }
+    root->Release();
+}
+
+// Text in 100,000 chunks (one per CDATA section) is gathered whole, once.
+TEST_F(ValueBagXML, TextInManyChunksJoinsOnce)
+{
+    std::string document = "<r>";
+    for (int i = 0; i < 100000; ++i)
+    {
+        document += "<![CDATA[ab]]>";
+    }
+    document += "<c>x</c>tail</r>";
+    VValueBag bag;
+    EXPECT_EQ(LoadBagFromXML(VString(document.c_str()), VString(), bag, 0), VE_OK);
+    std::string text = StringOf(bag, "<>");
+    EXPECT_EQ(text.size(), 200004u);
+    EXPECT_EQ(text.substr(text.size() - 6), "abtail");
+    EXPECT_EQ(StringOf(*bag.GetElements(VValueBag::StKey("c"))->GetNth(1), "<>"), "x");
+}
+
 TEST_F(ValueBagXML, LoadReturnsTheParseError)
 {
     VValueBag bag;

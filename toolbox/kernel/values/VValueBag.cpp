@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace zorn
 {
@@ -135,8 +136,30 @@ VValueBag::Elements* VValueBag::_Elements()
 
 void VValueBag::_DeleteElements()
 {
-    delete fElements;
+    // Deleting a bag's element lists releases its child bags, whose own lists would be deleted
+    // from inside: a deep tree would recurse as deep as it is. Only the outermost deletion on a
+    // thread deletes; the lists of the bags freed meanwhile wait in its queue.
+    thread_local std::vector<Elements*>* sPending = nullptr;
+    if (fElements == nullptr)
+    {
+        return;
+    }
+    Elements* elements = fElements;
     fElements = nullptr;
+    if (sPending != nullptr)
+    {
+        sPending->push_back(elements);
+        return;
+    }
+    std::vector<Elements*> pending{elements};
+    sPending = &pending;
+    while (!pending.empty())
+    {
+        Elements* next = pending.back();
+        pending.pop_back();
+        delete next;
+    }
+    sPending = nullptr;
 }
 
 void VValueBag::Destroy()

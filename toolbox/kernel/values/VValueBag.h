@@ -26,6 +26,8 @@
 //   registered single value or a value that fails to read is refused with 'zorn' 213, and the bag is
 //   left empty. Nothing in the toolbox writes that layout.
 // - No locks: reading can cache value objects and writing can repack (see VPackedDictionary.h).
+// - Freeing a tree does not recurse: the element lists of child bags freed during a deletion wait
+//   in a queue of the thread's outermost deletion, so any depth frees in bounded stack.
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"
