@@ -541,6 +541,25 @@ VString VSharedMimeInfoReader::IdentifierOfMIMEType(const VString& inMIMEType)
     return identifier;
 }
 
+namespace
+{
+
+// Parses with inParse (the parser and the root handler given), then makes the types.
+template <class TParse>
+bool ReadWith(const TParse& inParse, std::vector<VRefPtr<VUTI>>& outTypes)
+{
+    VRefPtr<MimeInfoHandler> root(new MimeInfoHandler(), true);
+    VXMLParser parser;
+    if (!inParse(parser, root.Get()))
+    {
+        return false;
+    }
+    MakeTypes(root->GetRecords(), outTypes);
+    return true;
+}
+
+} // namespace
+
 bool VSharedMimeInfoReader::ReadTypes(VFile* inFile, std::vector<VRefPtr<VUTI>>& outTypes)
 {
     outTypes.clear();
@@ -549,14 +568,9 @@ bool VSharedMimeInfoReader::ReadTypes(VFile* inFile, std::vector<VRefPtr<VUTI>>&
     {
         return false;
     }
-    VRefPtr<MimeInfoHandler> root(new MimeInfoHandler(), true);
-    VXMLParser parser;
-    if (!parser.Parse(inFile, root.Get(), XML_ValidationNever))
-    {
-        return false;
-    }
-    MakeTypes(root->GetRecords(), outTypes);
-    return true;
+    return ReadWith([inFile](VXMLParser& ioParser, IXMLHandler* inRoot)
+                    { return ioParser.Parse(inFile, inRoot, XML_ValidationNever); },
+                    outTypes);
 }
 
 bool VSharedMimeInfoReader::ReadTypes(const void* inData, size_t inSize, std::vector<VRefPtr<VUTI>>& outTypes)
@@ -566,14 +580,9 @@ bool VSharedMimeInfoReader::ReadTypes(const void* inData, size_t inSize, std::ve
     {
         return false;
     }
-    VRefPtr<MimeInfoHandler> root(new MimeInfoHandler(), true);
-    VXMLParser parser;
-    if (!parser.Parse(inData, inSize, root.Get(), XML_ValidationNever))
-    {
-        return false;
-    }
-    MakeTypes(root->GetRecords(), outTypes);
-    return true;
+    return ReadWith([inData, inSize](VXMLParser& ioParser, IXMLHandler* inRoot)
+                    { return ioParser.Parse(inData, inSize, inRoot, XML_ValidationNever); },
+                    outTypes);
 }
 
 } // namespace zorn

@@ -1,5 +1,5 @@
 #include "platform/SharedMimeInfo.h"
-#include "tests/toolbox/intl/LocalizationTestSupport.h"
+#include "tests/toolbox/intl/UTITestSupport.h"
 #include "toolbox/files/VFileKind.h"
 #include "toolbox/files/VFileKindManager.h"
 #include "toolbox/intl/VSharedMimeInfoReader.h"
@@ -18,47 +18,14 @@ using namespace zorn::test;
 namespace
 {
 
-std::string Joined(const std::vector<VString>& inTexts)
-{
-    std::string joined;
-    for (const VString& text : inTexts)
-    {
-        joined += (joined.empty() ? "" : ",") + Utf8(text);
-    }
-    return joined;
-}
-
-class SystemTypesTest : public LocalizationTest
+class SystemTypesTest : public UTITest
 {
 protected:
-    void SetUp() override
-    {
-        LocalizationTest::SetUp();
-        VUTIManager::DeInit();
-        VFileKindManager::DeInit();
-        fManager = VUTIManager::GetUTIManager();
-    }
-    void TearDown() override
-    {
-        VUTIManager::DeInit();
-        VFileKindManager::DeInit();
-        LocalizationTest::TearDown();
-    }
-
     void UseSystemFile(const std::string& inContent)
     {
         WriteBytes("freedesktop.org.xml", inContent);
         fManager->SetSystemTypesFile(File("freedesktop.org.xml").Get());
     }
-
-    std::string Preferred(const VString& inTagClass, const char* inTag)
-    {
-        VRefPtr<VUTI> type(
-            fManager->UTTypeCreatePreferredIdentifierForTag(inTagClass, VString(inTag), VString()), true);
-        return type ? Utf8(type->GetIdentifier()) : std::string("<none>");
-    }
-
-    VUTIManager* fManager = nullptr;
 };
 
 const VString& kExtension = VUTIManager::GetExtensionTagClass();

@@ -1,4 +1,4 @@
-#include "tests/toolbox/intl/LocalizationTestSupport.h"
+#include "tests/toolbox/intl/UTITestSupport.h"
 #include "toolbox/files/VFileKind.h"
 #include "toolbox/files/VFileKindManager.h"
 #include "toolbox/intl/VLocalizationManager.h"
@@ -60,16 +60,6 @@ std::string Exported(const std::string& inDeclarations)
     return "<key>UTExportedTypeDeclarations</key><array>\n" + inDeclarations + "</array>\n";
 }
 
-std::string Joined(const std::vector<VString>& inTexts)
-{
-    std::string joined;
-    for (const VString& text : inTexts)
-    {
-        joined += (joined.empty() ? "" : ",") + Utf8(text);
-    }
-    return joined;
-}
-
 std::string ParentsOf(const VUTI& inType, bool inTemporary)
 {
     std::string joined;
@@ -83,23 +73,14 @@ std::string ParentsOf(const VUTI& inType, bool inTemporary)
     return joined;
 }
 
-class UTIDeclarationTest : public LocalizationTest
+class UTIDeclarationTest : public UTITest
 {
 protected:
     void SetUp() override
     {
-        LocalizationTest::SetUp();
-        VUTIManager::DeInit();
-        VFileKindManager::DeInit();
-        fManager = VUTIManager::GetUTIManager();
-        // The system's types have tests of their own below.
+        UTITest::SetUp();
+        // The system's types have tests of their own (SystemTypesTests.cpp).
         fManager->SetSystemTypesFile(nullptr);
-    }
-    void TearDown() override
-    {
-        VUTIManager::DeInit();
-        VFileKindManager::DeInit();
-        LocalizationTest::TearDown();
     }
 
     bool Load(const std::string& inContent)
@@ -117,14 +98,6 @@ protected:
         return type != nullptr ? *type : sMissing;
     }
 
-    std::string Preferred(const VString& inTagClass, const char* inTag, const char* inConformingTo = "")
-    {
-        VRefPtr<VUTI> type(fManager->UTTypeCreatePreferredIdentifierForTag(inTagClass, VString(inTag),
-                                                                           VString(inConformingTo)),
-                           true);
-        return type ? Utf8(type->GetIdentifier()) : std::string("<none>");
-    }
-
     std::string All(const VString& inTagClass, const char* inTag)
     {
         auto types = fManager->UTTypeCreateAllIdentifiersForTag(inTagClass, VString(inTag), VString());
@@ -140,7 +113,6 @@ protected:
         return joined;
     }
 
-    VUTIManager* fManager = nullptr;
     int fFiles = 0;
 };
 
