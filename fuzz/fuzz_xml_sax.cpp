@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* inData, size_t inSize)
 {
     static const bool sInited = VXMLParser::Init();
     (void)sInited;
-    uint32_t flags = inSize > 0 ? inData[inSize - 1] & 0x3F : 0;
+    uint32_t flags = inSize > 0 ? inData[inSize - 1] & 0x7F : 0;
     auto counts = std::make_shared<Counts>();
     auto* root = new CheckingHandler(counts, VString());
     VXMLParser parser;

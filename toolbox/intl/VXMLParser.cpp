@@ -33,6 +33,8 @@ namespace zorn
 
 namespace xml = XERCES_CPP_NAMESPACE;
 
+static_assert(VXMLParser::kEntityExpansionLimit == VXMLSecurity::kEntityExpansionLimit);
+
 // -----------------------------------------------------------------------------------------------
 // Library initialisation
 // -----------------------------------------------------------------------------------------------
@@ -221,6 +223,10 @@ public:
     }
 
     int32_t GetRefusedCount() const { return fRefusedCount; }
+
+    // The parser's own overloads of the names that the resolver and error handler share.
+    using xml::SAXParser::error;
+    using xml::SAXParser::resolveEntity;
 
     // Document events.
     void startElement(const xml::XMLElementDecl& inDecl, const unsigned int /*inURIId*/,

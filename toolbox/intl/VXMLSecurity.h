@@ -1,9 +1,10 @@
 // VXMLSecurity: the limits that every XML parse of the toolbox runs under, whether it streams
-// (VXMLParser) or builds a document (IXMLDomWrapper). One object serves one parse: it is the
-// parser's memory manager, owns the library's security manager, and is told of the document
-// type's declarations and of each element by the parser, so that a small hostile file can
-// neither stall the parse nor exhaust memory. A refusal ends the parse by throwing
-// VXMLSecurity::Refusal, which the parse driver turns into an 'xmlc' 3 error naming the line.
+// (VXMLParser) or builds a document (IXMLDomWrapper). One object serves one parse, on the thread
+// that parses: it owns the library's security manager, sets the limit of the memory manager that
+// every parser is made with (GetMemoryManager), and is told of the document type's declarations
+// and of each element by the parser, so that a small hostile file can neither stall the parse
+// nor exhaust memory. A refusal ends the parse by throwing VXMLSecurity::Refusal, which the parse
+// driver turns into an 'xmlc' 3 error naming the line.
 //
 // Choices and limits:
 // - Entity expansions: at most kEntityExpansionLimit (counted by the library). The characters
@@ -23,8 +24,9 @@
 // - RefuseInternalSubset: for readers of formats that never need one (localization files,
 //   value bags), any internal subset is refused. A document type naming only an external DTD
 //   is accepted.
-// - Without LoadExternalDTD, an external DTD is never read; under the validation scheme "auto"
-//   such a document is then not validated (its grammar is incomplete), rather than failing.
+// - Without LoadExternalDTD an external DTD is read only to validate "always" (and then only
+//   through the resolvers); under the validation scheme "auto" a document naming one is read
+//   without validation (its grammar would be incomplete), rather than failing.
 // - Elements nest at most kMaxDepth deep.
 #pragma once
 

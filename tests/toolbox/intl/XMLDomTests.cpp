@@ -1,4 +1,6 @@
 #include "tests/toolbox/intl/XMLTestSupport.h"
+#include "toolbox/files/VFile.h"
+#include "toolbox/files/VURL.h"
 #include "toolbox/intl/IXMLDomWrapper.h"
 #include "toolbox/intl/VValueBagXML.h"
 #include "toolbox/kernel/values/VBagArray.h"
@@ -8,6 +10,10 @@
 #include <gtest/gtest.h>
 #include <xercesc/dom/DOM.hpp>
 
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace zorn;
@@ -175,6 +181,38 @@ TEST_F(XMLDom, ElementValues)
     EXPECT_EQ(IXMLDomWrapper::GetNumberOfChildrenNodes(IXMLDomWrapper::GetNodeFromNodeElement(s)), 1);
     // An element without a text first child reads as empty.
     EXPECT_EQ(to_string(IXMLDomWrapper::GetNodeElementValueString(root)), "");
+}
+
+// A copy keeps the document's URI; a document written to a file replaces what was there.
+TEST_F(XMLDom, CopiesAndFiles)
+{
+    const std::string text = "<r><a>x</a></r>";
+    VString uri("file:///tmp/some%20where/doc.xml");
+    VXMLDOMDocument_opaque* document =
+        IXMLDomWrapper::CreateNodeDocumentFromBuffer(text.data(), text.size(), &uri);
+    ASSERT_NE(document, nullptr);
+    fDocuments.push_back(document);
+    VXMLDOMDocument_opaque* copy = IXMLDomWrapper::CloneNodeDocument(IXMLDomWrapper::FromDocument(document));
+    ASSERT_NE(copy, nullptr);
+    fDocuments.push_back(copy);
+    VURL url;
+    EXPECT_TRUE(IXMLDomWrapper::GetDocumentURL(IXMLDomWrapper::FromDocument(copy), url));
+    VString absolute;
+    url.GetAbsoluteURL(absolute, true);
+    EXPECT_EQ(to_string(absolute), "file:///tmp/some%20where/doc.xml");
+
+    char folder[] = "/tmp/zorn-dom-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    std::string name = std::string(folder) + "/out.xml";
+    std::ofstream(name) << "an older and longer content than the document";
+    VFile file(VString(name.c_str()), FPS_POSIX);
+    EXPECT_TRUE(IXMLDomWrapper::WriteToFile(IXMLDomWrapper::FromDocument(copy), file, true));
+    std::ifstream in(name, std::ios::binary);
+    std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(written, Serialize(IXMLDomWrapper::FromDocument(document), true));
+    EXPECT_NE(written.find("<a>x</a>\r"), std::string::npos) << written;
+    ::unlink(name.c_str());
+    ::rmdir(folder);
 }
 
 // Walking a node into handlers: a refused child element fails the walk when it is the last
