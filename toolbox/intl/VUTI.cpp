@@ -105,12 +105,16 @@ const VUTI* VUTI::_FindInWalk(bool inUp, bool inIncludeSelf, const TMatch& inMat
             }
         }
     };
-    seen.insert(this);
     if (inIncludeSelf && inMatch(this))
     {
         return this;
     }
     pushRelatives(this);
+    if (pending.empty())
+    {
+        return nullptr; // most types of a registry are leaves or roots: no set needed
+    }
+    seen.insert(this);
     while (!pending.empty())
     {
         const VUTI* type = pending.back();
