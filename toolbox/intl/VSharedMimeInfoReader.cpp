@@ -316,7 +316,7 @@ public:
         {
             fCaseSensitive = inValue.EqualToUSASCIICString("true");
         }
-        else if (inName.EqualToUSASCIICString("type"))
+        else if (inName.EqualToUSASCIICString("type") && !inValue.IsEmpty())
         {
             if (fChild.EqualToUSASCIICString("alias"))
             {
