@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the reader of shared-mime-info's database. A database that reads must
-// give types with identifiers, which the registry then links; the look-ups of their tags must
-// answer without fault.
+// give types with identifiers, which the registry then links; the MIME types of every registered
+// type must find a type, and the look-ups of their extensions must answer without fault.
 
 #include "fuzz/FuzzTasks.h"
 #include "toolbox/files/VFileKindManager.h"
@@ -29,14 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* inData, size_t inSize)
     }
     VUTIManager* manager = VUTIManager::GetUTIManager();
     manager->SetSystemTypesFile(nullptr);
+    // A type whose identifier an earlier one took is not registered.
+    std::vector<VUTI*> registered;
     for (const VRefPtr<VUTI>& type : types)
     {
         fuzz::Check(!type->GetIdentifier().IsEmpty());
-        manager->AddNewUTI(type.Get());
+        if (manager->AddNewUTI(type.Get()))
+        {
+            registered.push_back(type.Get());
+        }
     }
     manager->ProcessExtractedUTIs();
     size_t checked = 0;
-    for (const VRefPtr<VUTI>& type : types)
+    for (VUTI* type : registered)
     {
         fuzz::Check(type->ConformsToIdentifier(type->GetIdentifier()));
         for (const VString& mime : type->GetMIMETypesVector())

@@ -23,6 +23,9 @@
 // ("public.jpeg" to "public.image" to "public.data" and "public.content") holds.
 //
 // Choices and limits:
+// - Two MIME types that give one identifier (a table row and an alias of another type, or two
+//   derived names, which the installed database never has) give two types of that identifier:
+//   the registry keeps the first.
 // - "inode/*" types (folders, devices) are left out: they are no file contents.
 // - A file larger than kMaxFileSize is refused unread; the parse runs under the parser's limits.
 // - A malformed file gives no types at all (the parser's error is pushed).
