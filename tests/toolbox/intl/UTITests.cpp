@@ -76,6 +76,7 @@ TEST(UTIManagerTests, FirstDeclarationOfAnIdentifierStays)
     VUTIManager* manager = VUTIManager::GetUTIManager();
     ASSERT_NE(manager, nullptr);
     EXPECT_EQ(manager->GetUTICount(), 0U) << "empty until declarations are read";
+    manager->SetSystemTypesFile(nullptr);
 
     VRefPtr<VUTI> first(new VUTI(VString("com.example.doc")), true);
     VRefPtr<VUTI> second(new VUTI(VString("com.example.doc")), true);
