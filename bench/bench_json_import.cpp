@@ -239,6 +239,20 @@ void RegisterDocument(const char* inName, const std::string& inUTF8)
                              benchmark::DoNotOptimize(text.GetCPointer());
                          });
         });
+    // What reading a file costs before the parse.
+    benchmark::RegisterBenchmark(("utf8_to_utf16/VJSONImporter::DecodeUTF8" + suffix).c_str(),
+                                 [inputs](benchmark::State& ioState)
+                                 {
+                                     ParseAndFree(ioState, *inputs,
+                                                  [&]
+                                                  {
+                                                      VString text;
+                                                      VJSONImporter::DecodeUTF8(inputs->fUTF8.data(),
+                                                                                inputs->fUTF8.size(), 0,
+                                                                                VString(), text);
+                                                      benchmark::DoNotOptimize(text.GetCPointer());
+                                                  });
+                                 });
 }
 
 const char* const kDocuments[] = {"twitter", "citm_catalog", "canada"};

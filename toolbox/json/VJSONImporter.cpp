@@ -8,7 +8,6 @@
 #include "toolbox/kernel/strings/HexDigit.h"
 #include "toolbox/kernel/values/VTime.h"
 
-#include <unicode/ustring.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
@@ -66,6 +65,61 @@ constexpr UniChar kByteOrderMark = 0xFEFF;
 constexpr UChar32 kReplacementCharacter = 0xFFFD;
 
 constexpr std::u16string_view kBinaryObjectName(VJSONBinaryObject::sPropertyName);
+
+// UTF-8 to UTF-16 into a buffer of at least inSize units; the units written. Runs of ASCII, the
+// bulk of JSON text, are widened sixteen bytes at a time; any other sequence goes through ICU's
+// U8_NEXT, so an ill-formed one becomes one U+FFFD per maximal part (counted in ioSubstitutions),
+// exactly as u_strFromUTF8WithSub gives it. An ASCII byte never belongs to a longer sequence, so
+// the two paths never split one.
+int32_t WidenUTF8(const uint8_t* inBytes, int32_t inSize, UniChar* outUnits, int32_t& ioSubstitutions)
+{
+    int32_t offset = 0;
+    int32_t length = 0;
+    while (offset < inSize)
+    {
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        while (inSize - offset >= 16)
+        {
+            const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inBytes + offset));
+            const auto high = static_cast<uint32_t>(_mm_movemask_epi8(chunk));
+            if (high != 0)
+            {
+                // The ASCII bytes before the first other one, then that sequence below.
+                const int32_t ascii = std::countr_zero(high);
+                for (int32_t i = 0; i < ascii; ++i)
+                {
+                    outUnits[length++] = inBytes[offset++];
+                }
+                break;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(outUnits + length), _mm_unpacklo_epi8(chunk, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(outUnits + length + 8),
+                             _mm_unpackhi_epi8(chunk, zero));
+            offset += 16;
+            length += 16;
+        }
+        if (offset == inSize)
+        {
+            break;
+        }
+#endif
+        if (inBytes[offset] < 0x80)
+        {
+            outUnits[length++] = inBytes[offset++];
+            continue;
+        }
+        UChar32 c = 0;
+        U8_NEXT(inBytes, offset, inSize, c);
+        if (c < 0)
+        {
+            c = kReplacementCharacter;
+            ++ioSubstitutions;
+        }
+        U16_APPEND_UNSAFE(outUnits, length, c);
+    }
+    return length;
+}
 
 // "U+XXXX" for a control unit, so that a report never carries invisible text.
 void AppendVisible(std::u16string& ioText, std::u16string_view inUnits)
@@ -141,17 +195,8 @@ VError VJSONImporter::DecodeUTF8(const void* inBytes, size_t inSize, uint32_t in
     {
         return VE_STRING_ALLOC_FAILED; // raised by the string
     }
-    int32_t length = 0;
     int32_t substitutions = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(units), size, &length, bytes, size, kReplacementCharacter,
-                         &substitutions, &status);
-    if (U_FAILURE(status))
-    {
-        outText.Clear();
-        return _ThrowError(VE_STRING_ALLOC_FAILED);
-    }
-    outText.Validate(length);
+    outText.Validate(WidenUTF8(reinterpret_cast<const uint8_t*>(bytes), size, units, substitutions));
     if (substitutions == 0 || (inOptions & kStrict) == 0)
     {
         return VE_OK;

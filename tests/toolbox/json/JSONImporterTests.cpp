@@ -14,6 +14,7 @@
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <gtest/gtest.h>
+#include <unicode/ustring.h>
 
 #include <bit>
 #include <cmath>
@@ -661,6 +662,38 @@ TEST_F(JSONImporter, IllFormedUTF8IsRefusedInStrictModeAndReplacedOtherwise)
         EXPECT_EQ(strict.fSource, u"f.json, ");
         EXPECT_EQ(strict.fLine, row.fLine);
         EXPECT_EQ(strict.fPosition, row.fPosition);
+    }
+}
+
+// Long texts, where ASCII runs are widened in blocks: random mixes of ASCII runs, well-formed
+// sequences and ill-formed ones, placed across block edges, decode as ICU decodes them.
+TEST_F(JSONImporter, DecodedUTF8MatchesICUAcrossASCIIBlocks)
+{
+    const std::string_view pieces[] = {
+        "\xC3\xA9",     "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBD", // well formed
+        "\x80",         "\xC3",         "\xC0\xAF",         "\xED\xA0\x80", "\xF4\x90\x80\x80",
+        "\xF0\x9F\x98", "\xFF",
+    };
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 300; ++round)
+    {
+        std::string bytes;
+        while (bytes.size() < 200)
+        {
+            bytes.append(random() % 40, static_cast<char>('a' + random() % 26));
+            bytes.append(pieces[random() % std::size(pieces)]);
+        }
+        std::u16string expected(bytes.size(), u'\0');
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strFromUTF8WithSub(reinterpret_cast<UChar*>(expected.data()), static_cast<int32_t>(expected.size()),
+                             &length, bytes.data(), static_cast<int32_t>(bytes.size()), 0xFFFD, nullptr,
+                             &status);
+        ASSERT_TRUE(U_SUCCESS(status));
+        expected.resize(static_cast<size_t>(length));
+        VString decoded;
+        ASSERT_EQ(VJSONImporter::DecodeUTF8(bytes.data(), bytes.size(), 0, VString(), decoded), VE_OK);
+        ASSERT_EQ(Text(decoded), expected) << "round " << round;
     }
 }
 
