@@ -21,11 +21,17 @@
 //   status of the opener is a failed restart: the backup is then kept.
 // - Once the handshake line is written the standard streams are put on /dev/null (not closed), so
 //   no file opened later takes their numbers and later writes go nowhere.
+// - One update at a time per install location: before any check a run takes an exclusive lock
+//   on the install location's parent folder (platform::FolderLock, which a killed run cannot
+//   leave held) and keeps it to its end. A run that finds it held fails at once with 'UPZq' 15,
+//   touching and restarting nothing. A parent that cannot be opened takes no lock; the checks
+//   that follow then refuse the run.
 // - Bundle guard: an install location or outdated bundle that is "/", the home folder or one of
 //   its ancestors, or whose name does not end in ".app", and an up-to-date bundle without
 //   Contents/Info.plist, are refused with 'UPZq' 4 before anything is touched.
 #include "updater/VUpdateEngine.h"
 
+#include "platform/FolderLock.h"
 #include "platform/ProcessSelf.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
@@ -228,6 +234,19 @@ bool VUpdateEngine::_ApplyUpdate()
 {
     StErrorContextInstaller errors(true, true);
     const VFilePath install = fInstallLocation.IsValid() ? fInstallLocation : fOutdatedBundle;
+
+    platform::FolderLock lock;
+    {
+        VFilePath parent;
+        if (install.GetParent(parent) &&
+            lock.TryLock(to_string(PlainPosixText(parent))) == platform::FolderLock::Outcome::kHeld)
+        {
+            const VString text = PlainPosixText(install);
+            LogError("Another update of %S is running", &text);
+            ThrowErrorWithPath(VE_UPDATER_ALREADY_RUNNING, install);
+            return false;
+        }
+    }
 
     VRefPtr<VFolder> outdated(new VFolder(fOutdatedBundle), true);
     VRefPtr<VFolder> upToDate(new VFolder(fUpToDateBundle), true);
