@@ -26,6 +26,9 @@
 //   leave held) and keeps it to its end. A run that finds it held fails at once with 'UPZq' 15,
 //   touching and restarting nothing. A parent that cannot be opened takes no lock; the checks
 //   that follow then refuse the run.
+// - Once the new bundle is installed and restarted the update has succeeded: the backup goes to
+//   the Trash, or where the Trash refuses it, is deleted; a refused Trash, the delete and its
+//   outcome (with the causes) are logged, and none makes the run fail.
 // - Bundle guard: an install location or outdated bundle that is "/", the home folder or one of
 //   its ancestors, or whose name does not end in ".app", and an up-to-date bundle without
 //   Contents/Info.plist, are refused with 'UPZq' 4 before anything is touched.
@@ -230,6 +233,31 @@ void RemoveStaging(const VFolder& inStaging)
 // The update
 // ---------------------------------------------------------------------------------------------
 
+void VUpdateEngine::_DisposeOfBackup(VFolder& ioBackup)
+{
+    // The new bundle is installed and running by now: what becomes of the backup is logged, and
+    // neither a refused Trash nor a failed delete makes the update a failure.
+    const VString text = PlainPosixText(ioBackup.GetPathRef());
+    {
+        StErrorContextInstaller trash(false, true);
+        if (ioBackup.MoveToTrash() == VE_OK && trash.GetContext()->IsEmpty())
+        {
+            // The usual outcome adds no line: the run's lines stay as they have always been.
+            return;
+        }
+        LogError("The backup %S could not be moved to the Trash; it is deleted instead", &text);
+        DumpErrorStack(trash.GetContext(), true);
+    }
+    StErrorContextInstaller removal(false, true);
+    if (ioBackup.DeleteForced() == VE_OK && removal.GetContext()->IsEmpty())
+    {
+        LogInfo("Backup %S deleted", &text);
+        return;
+    }
+    LogError("The backup %S could not be deleted; it stays in place", &text);
+    DumpErrorStack(removal.GetContext(), true);
+}
+
 bool VUpdateEngine::_ApplyUpdate()
 {
     StErrorContextInstaller errors(true, true);
@@ -309,11 +337,7 @@ bool VUpdateEngine::_ApplyUpdate()
     LogInfo("Up-to-date application restarted");
     if (backup)
     {
-        // The Trash's error stays, so the run ends as failed even when the delete succeeds.
-        if (backup->MoveToTrash() != VE_OK || HasErrors(errors))
-        {
-            backup->DeleteForced();
-        }
+        _DisposeOfBackup(*backup);
     }
     return !HasErrors(errors);
 }

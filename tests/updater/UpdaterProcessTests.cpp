@@ -18,13 +18,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -674,19 +677,61 @@ TEST_F(UpdaterProcess, SeveralErrorsAreLoggedNewestFirst)
     EXPECT_EQ(text.find("Gone.app"), std::string::npos) << text;
 }
 
-TEST_F(UpdaterProcess, UnusableTrashDeletesTheBackupAndFails)
+// A Trash that cannot be made: the backup is deleted instead, and the update, installed and
+// restarted, still succeeds, with the backup's fate in the log.
+TEST_F(UpdaterProcess, UnusableTrashDeletesTheBackupAndSucceeds)
 {
     fs::create_directories(fRoot + "/data");
     std::ofstream(fRoot + "/data/Trash") << "not a folder";
     const UpdaterResult result =
-        Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()});
-    EXPECT_EQ(result.fExitCode, 2);
+        Run({"--pid={pid}", "--caller-log=1", "--log-dir=" + Logs(), Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 0);
     EXPECT_EQ(BundleVersion(Installed()), "2.0");
     EXPECT_FALSE(fs::exists(fRoot + "/Apps/Hello_old0001.app"));
     ASSERT_TRUE(WaitForFile(fRoot + "/Apps/hello-marker.txt"));
     const std::vector<std::string> messages = UpdaterMessages(result.fLog);
-    EXPECT_NE(FindMessage(messages, "Up-to-date application restarted"), -1);
-    EXPECT_NE(FindMessage(messages, "Update failed - "), -1);
+    const int restarted = FindMessage(messages, "Up-to-date application restarted");
+    const std::string backup = fRoot + "/Apps/Hello_old0001.app";
+    const int refused = FindMessage(messages, "The backup " + backup + " could not be moved to the Trash");
+    const int deleted = FindMessage(messages, "Backup " + backup + " deleted");
+    EXPECT_NE(restarted, -1);
+    EXPECT_GT(refused, restarted);
+    EXPECT_GT(deleted, refused);
+    EXPECT_NE(FindMessage(messages, "Update successful - "), -1);
+    EXPECT_TRUE(DialogArguments().empty());
+}
+
+// An item that cannot be copied fails the update with the old bundle in place, and the log
+// names the item.
+TEST_F(UpdaterProcess, AnItemThatCannotBeCopiedIsNamedInTheLog)
+{
+    const std::string socketPath = Update() + "/Contents/socket";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(listener);
+    const std::string oldManifest = Manifest(Installed());
+
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--silent", "--log-dir=" + Logs(), Installed(), Update()});
+    EXPECT_EQ(result.fExitCode, 2);
+    EXPECT_EQ(Manifest(Installed()), oldManifest);
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(),
+                            [&](const std::string& message) {
+                                return message.find("'" + socketPath + "' could not be copied") !=
+                                       std::string::npos;
+                            }))
+        << ::testing::PrintToString(messages);
+    // Every error line is a sentence, not a bare code.
+    for (const std::string& message : messages)
+    {
+        EXPECT_EQ(message.find("Error code:"), std::string::npos) << message;
+    }
 }
 
 // Relative paths are taken from the updater's working folder, not the caller's; an empty one is
