@@ -1,6 +1,7 @@
 #include "platform/ProcessSelf.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,6 +12,16 @@ namespace zorn::platform
 int CurrentProcessId()
 {
     return static_cast<int>(::getpid());
+}
+
+std::string CurrentWorkingFolder()
+{
+    char buffer[PATH_MAX];
+    if (::getcwd(buffer, sizeof(buffer)) == nullptr || buffer[0] != '/')
+    {
+        return std::string();
+    }
+    return std::string(buffer);
 }
 
 bool DetachStandardStreams()

@@ -31,6 +31,7 @@ constexpr VError VE_UPDATER_RENAME_FAILED = MakeUpdaterError(11);    // "srcPath
 constexpr VError VE_UPDATER_PARENT_MISSING = MakeUpdaterError(12);   // "path"
 constexpr VError VE_UPDATER_COPY_FAILED = MakeUpdaterError(13);      // "from", "to"
 constexpr VError VE_UPDATER_SAME_BUNDLE = MakeUpdaterError(14);      // "path"
+constexpr VError VE_UPDATER_ALREADY_RUNNING = MakeUpdaterError(15);  // "path"
 constexpr VError VE_UPDATER_BAD_CLIENT_INFO = MakeUpdaterError(41);  // none
 constexpr VError VE_UPDATER_INSTALL_FAILED = MakeUpdaterError(100);  // none
 constexpr VError VE_UPDATER_LOG_NOT_STARTED = MakeUpdaterError(101); // none

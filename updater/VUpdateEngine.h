@@ -87,6 +87,8 @@ protected:
                                        const VString& inPrefix);
     // Restarts the installed application; false (and an error) when that failed.
     bool _LaunchApplication(const VFilePath& inInstall);
+    // Sends the backup to the Trash, or deletes it where the Trash refuses it; logs the outcome.
+    void _DisposeOfBackup(VFolder& ioBackup);
     // Refuses ('UPZq' 4) bundle arguments that are no bundles, before anything is touched.
     bool _CheckBundleArguments();
 

@@ -21,11 +21,20 @@
 //   status of the opener is a failed restart: the backup is then kept.
 // - Once the handshake line is written the standard streams are put on /dev/null (not closed), so
 //   no file opened later takes their numbers and later writes go nowhere.
+// - One update at a time per install location: before any check a run takes an exclusive lock
+//   on the install location's parent folder (platform::FolderLock, which a killed run cannot
+//   leave held) and keeps it to its end. A run that finds it held fails at once with 'UPZq' 15,
+//   touching and restarting nothing. A parent that cannot be opened takes no lock; the checks
+//   that follow then refuse the run.
+// - Once the new bundle is installed and restarted the update has succeeded: the backup goes to
+//   the Trash, or where the Trash refuses it, is deleted; a refused Trash, the delete and its
+//   outcome (with the causes) are logged, and none makes the run fail.
 // - Bundle guard: an install location or outdated bundle that is "/", the home folder or one of
 //   its ancestors, or whose name does not end in ".app", and an up-to-date bundle without
 //   Contents/Info.plist, are refused with 'UPZq' 4 before anything is touched.
 #include "updater/VUpdateEngine.h"
 
+#include "platform/FolderLock.h"
 #include "platform/ProcessSelf.h"
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
@@ -224,10 +233,48 @@ void RemoveStaging(const VFolder& inStaging)
 // The update
 // ---------------------------------------------------------------------------------------------
 
+void VUpdateEngine::_DisposeOfBackup(VFolder& ioBackup)
+{
+    // The new bundle is installed and running by now: what becomes of the backup is logged, and
+    // neither a refused Trash nor a failed delete makes the update a failure.
+    const VString text = PlainPosixText(ioBackup.GetPathRef());
+    {
+        StErrorContextInstaller trash(false, true);
+        if (ioBackup.MoveToTrash() == VE_OK && trash.GetContext()->IsEmpty())
+        {
+            // The usual outcome adds no line: the run's lines stay as they have always been.
+            return;
+        }
+        LogError("The backup %S could not be moved to the Trash; it is deleted instead", &text);
+        DumpErrorStack(trash.GetContext(), true);
+    }
+    StErrorContextInstaller removal(false, true);
+    if (ioBackup.DeleteForced() == VE_OK && removal.GetContext()->IsEmpty())
+    {
+        LogInfo("Backup %S deleted", &text);
+        return;
+    }
+    LogError("The backup %S could not be deleted; it stays in place", &text);
+    DumpErrorStack(removal.GetContext(), true);
+}
+
 bool VUpdateEngine::_ApplyUpdate()
 {
     StErrorContextInstaller errors(true, true);
     const VFilePath install = fInstallLocation.IsValid() ? fInstallLocation : fOutdatedBundle;
+
+    platform::FolderLock lock;
+    {
+        VFilePath parent;
+        if (install.GetParent(parent) &&
+            lock.TryLock(to_string(PlainPosixText(parent))) == platform::FolderLock::Outcome::kHeld)
+        {
+            const VString text = PlainPosixText(install);
+            LogError("Another update of %S is running", &text);
+            ThrowErrorWithPath(VE_UPDATER_ALREADY_RUNNING, install);
+            return false;
+        }
+    }
 
     VRefPtr<VFolder> outdated(new VFolder(fOutdatedBundle), true);
     VRefPtr<VFolder> upToDate(new VFolder(fUpToDateBundle), true);
@@ -290,11 +337,7 @@ bool VUpdateEngine::_ApplyUpdate()
     LogInfo("Up-to-date application restarted");
     if (backup)
     {
-        // The Trash's error stays, so the run ends as failed even when the delete succeeds.
-        if (backup->MoveToTrash() != VE_OK || HasErrors(errors))
-        {
-            backup->DeleteForced();
-        }
+        _DisposeOfBackup(*backup);
     }
     return !HasErrors(errors);
 }

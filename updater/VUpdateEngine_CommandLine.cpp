@@ -7,13 +7,18 @@
 //   always there.
 // - Bundle paths given both ways must be the same text, unit for unit: Linux file systems tell
 //   "A.app" from "a.app", so a comparison that folds case could accept two different bundles.
-// - Paths are taken as POSIX full paths as they stand; a relative one gives an invalid path,
-//   which the run refuses.
+// - Paths are POSIX paths; a relative one is resolved against the working folder when the
+//   command line is read, before any check, and "." and ".." steps are folded lexically (not
+//   through symbolic links, as a shell's "cd" would). An empty path, or a relative one while the
+//   working folder cannot be known, is refused with the option it came from.
 // - "install-path" is read and not used: the install location is always the outdated bundle.
+#include "platform/ProcessSelf.h"
 #include "toolbox/process/VArgOption.h"
 #include "toolbox/process/VCommandLineParser.h"
 #include "updater/VUpdateEngine.h"
 
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace zorn
@@ -38,6 +43,40 @@ void RegisterValue(StOptionsInfos& ioInfos, const char* inName, const char* inDe
 {
     ioInfos.RegisterOption(true, new VArgOption<T>(VOptionBase::kNoShortName, VString(inName),
                                                    VString(inDescription), inVariable));
+}
+
+// Makes a relative path absolute against the working folder, folding "." and ".." steps. False
+// (and a message naming the option) when the path is empty or the working folder is unknown.
+bool ResolveAgainstWorkingFolder(VCommandLineParser& ioParser, const char* inOption, VString& ioPath)
+{
+    if (ioPath.IsEmpty())
+    {
+        VString message;
+        message.Printf("empty path for %s\n", inOption);
+        ioParser.PrintArgumentError(message);
+        return false;
+    }
+    std::string text = to_string(ioPath);
+    if (text.front() == '/')
+    {
+        return true;
+    }
+    const std::string folder = platform::CurrentWorkingFolder();
+    if (folder.empty())
+    {
+        VString message;
+        message.Printf("cannot resolve the relative path '%S' for %s: the working folder is unknown\n",
+                       &ioPath, inOption);
+        ioParser.PrintArgumentError(message);
+        return false;
+    }
+    std::string resolved = (std::filesystem::path(folder) / text).lexically_normal().string();
+    if (resolved.size() > 1 && resolved.back() == '/')
+    {
+        resolved.pop_back();
+    }
+    ioPath.FromBlock(resolved.data(), resolved.size(), CharSet::VTC_UTF_8);
+    return true;
 }
 
 void RegisterFlag(StOptionsInfos& ioInfos, const char* inName, const char* inDescription, bool* inVariable)
@@ -152,6 +191,15 @@ int32_t VUpdateEngine::DoParseCommandLine(VCommandLineParser& ioParser)
         return ioParser.PrintArgumentError(VString(kOutdatedMismatch));
     }
     if (failed)
+    {
+        return 1;
+    }
+    if (!ResolveAgainstWorkingFolder(ioParser, "--outdated-app", outdatedApp) ||
+        !ResolveAgainstWorkingFolder(ioParser, "--uptodate-app", upToDateApp) ||
+        (!logDir.IsEmpty() && !ResolveAgainstWorkingFolder(ioParser, "--log-dir", logDir)) ||
+        (!restartParams.IsEmpty() &&
+         !ResolveAgainstWorkingFolder(ioParser, "--restart-params", restartParams)) ||
+        (!clientInfo.IsEmpty() && !ResolveAgainstWorkingFolder(ioParser, "--client-info", clientInfo)))
     {
         return 1;
     }

@@ -20,6 +20,8 @@ VFileError::VFileError(const VFilePath& inPath, VError inError) : VErrorBase(inE
     }
     SetString(VString("name"), name);
     SetString(VString("path"), pathText);
+    // The path as users of this system write it, for messages shown to them.
+    SetString(VString("posixPath"), pathText.GetLength() > 0 ? fPath.GetPath(FPS_POSIX) : pathText);
 }
 
 VError PushFileErrorForCode(const VFilePath& inPath, VError inCode, VError inDefault,

@@ -3,8 +3,9 @@
 // pushed file error.
 //
 // Choices made where several were possible:
-// - The parameters "name" and "path" (the ':' path text) are set at construction; both are
-//   "n/a" for an empty path, such as that of a descriptor whose file is not known.
+// - The parameters "name", "path" (the ':' path text) and "posixPath" (the '/' text users
+//   see) are set at construction; all are "n/a" for an empty path, such as that of a descriptor
+//   whose file is not known.
 // - The description is the base one: the path travels in the parameters, not in the text.
 #pragma once
 
