@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <random>
 #include <regex>
@@ -112,6 +113,20 @@ protected:
 
     void TearDown() override
     {
+        // A failed case shows what its last updater run printed and logged.
+        if (HasFailure())
+        {
+            std::string log;
+            for (const std::string& line : fLastRun.fLog)
+            {
+                log += line + "\n";
+            }
+            std::cout << "Last updater run: exit " << fLastRun.fExitCode << "\n-- standard output:\n"
+                      << fLastRun.fOut << "\n-- standard error:\n"
+                      << ReadWholeFile(fRoot + "/records/stderr.txt") << "\n-- log " << fLastRun.fLogFile
+                      << ":\n"
+                      << log;
+        }
         // The restarted application runs until told to stop.
         for (pid_t pid : StartedHelloPids())
         {
@@ -321,6 +336,7 @@ protected:
         ::kill(caller, SIGTERM);
         ::waitpid(caller, &status, 0);
         ReadLog(result);
+        fLastRun = result;
         return result;
     }
 
@@ -349,6 +365,7 @@ protected:
     std::string fRoot;
     std::string fUpdater;
     std::string fWorkingFolder; // the updater's working folder (empty: the test's own)
+    UpdaterResult fLastRun;     // what TearDown shows when the case failed
 };
 
 // The updater's own lines, in order, each checked against the line format; the lines logged by
