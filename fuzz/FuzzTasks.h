@@ -1,10 +1,13 @@
 // What fuzz targets share: the calling thread made the main task of a bare process once, so that
-// the errors a reader pushes have a context to go to.
+// the errors a reader pushes have a context to go to; a working folder for the time of one input.
 #pragma once
 
 #include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -52,5 +55,27 @@ inline VString TextOfInput(const uint8_t* inData, size_t inSize)
     }
     return text;
 }
+
+// Makes inFolder the working folder for the scope, then returns to the one before (so that the
+// fuzzer's own relative paths, its corpus and its crash files, keep their meaning).
+class StWorkingFolder
+{
+public:
+    explicit StWorkingFolder(const char* inFolder)
+        : fPrevious(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        Check(fPrevious >= 0 && ::chdir(inFolder) == 0);
+    }
+    ~StWorkingFolder()
+    {
+        Check(::fchdir(fPrevious) == 0);
+        ::close(fPrevious);
+    }
+    StWorkingFolder(const StWorkingFolder&) = delete;
+    StWorkingFolder& operator=(const StWorkingFolder&) = delete;
+
+private:
+    int fPrevious;
+};
 
 } // namespace zorn::fuzz

@@ -340,6 +340,17 @@ protected:
         return result;
     }
 
+    // The environment that preloads the fault shim with these settings.
+    static std::vector<std::string> Shim(const std::vector<std::string>& inSettings)
+    {
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        std::vector<std::string> environment{std::string("LD_PRELOAD=") + FAULTSHIM_LIBRARY,
+                                             std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
+                                                 ":verify_asan_link_order=0"};
+        environment.insert(environment.end(), inSettings.begin(), inSettings.end());
+        return environment;
+    }
+
     void ReadLog(UpdaterResult& ioResult) const
     {
         std::error_code error;
@@ -694,6 +705,35 @@ TEST_F(UpdaterProcess, SeveralErrorsAreLoggedNewestFirst)
     EXPECT_EQ(text.find("Gone.app"), std::string::npos) << text;
 }
 
+// Command lines that stop before the run end with their status and nothing else: no log file, no
+// handshake, nothing touched, and no report of a sanitizer (whose own status would take the
+// place of the expected one): the process's tasks stop before the engine is destroyed.
+TEST_F(UpdaterProcess, CommandLinesThatStopBeforeTheRunEndCleanly)
+{
+    struct Row
+    {
+        const char* fWhat;
+        std::vector<std::string> fArguments;
+        int fExitCode;
+    };
+    const std::vector<Row> rows = {
+        {"an unknown option", {"--bogus", "--log-dir=" + Logs(), Installed(), Update()}, 1},
+        {"one bundle", {"--log-dir=" + Logs(), Installed()}, 1},
+        {"an empty bundle path", {"--log-dir=" + Logs(), "--outdated-app=", Update()}, 1},
+        {"the version", {"--version", "--log-dir=" + Logs()}, 0},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.fWhat);
+        const UpdaterResult result = Run(row.fArguments);
+        EXPECT_EQ(result.fExitCode, row.fExitCode) << ReadWholeFile(fRoot + "/records/stderr.txt");
+        EXPECT_TRUE(result.fLogFile.empty());
+        EXPECT_EQ(result.fOut.find("waitquit"), std::string::npos);
+        EXPECT_EQ(BundleVersion(Installed()), "1.0");
+        EXPECT_EQ(ReadWholeFile(fRoot + "/records/stderr.txt").find("Sanitizer"), std::string::npos);
+    }
+}
+
 // A Trash that cannot be made: the backup is deleted instead, and the update, installed and
 // restarted, still succeeds, with the backup's fate in the log.
 TEST_F(UpdaterProcess, UnusableTrashDeletesTheBackupAndSucceeds)
@@ -715,6 +755,125 @@ TEST_F(UpdaterProcess, UnusableTrashDeletesTheBackupAndSucceeds)
     EXPECT_GT(refused, restarted);
     EXPECT_GT(deleted, refused);
     EXPECT_NE(FindMessage(messages, "Update successful - "), -1);
+    EXPECT_TRUE(DialogArguments().empty());
+}
+
+// A Trash that cannot be made and a backup that cannot be deleted either: the failed delete is
+// logged and left in place, and the update, installed and restarted, still succeeds. The delete
+// fails at the removal of the backup's folder itself, the last remove() of a run (counted first).
+TEST_F(UpdaterProcess, AFailedDeleteOfTheBackupIsLoggedAndTheUpdateStillSucceeds)
+{
+    std::ofstream(fRoot + "/data/Trash") << "not a folder";
+    const std::vector<std::string> arguments{"--pid={pid}", "--caller-log=1", "--log-dir=" + Logs(),
+                                             Installed(), Update()};
+    const std::string counts = fRoot + "/records/counts.txt";
+    ASSERT_EQ(Run(arguments, Shim({"FAULTSHIM_COUNT_FILE=" + counts})).fExitCode, 0);
+    int removals = 0;
+    {
+        std::ifstream countFile(counts);
+        std::string name;
+        int count = 0;
+        while (countFile >> name >> count)
+        {
+            removals = name == "remove" ? count : removals;
+        }
+    }
+    ASSERT_GT(removals, 0) << ReadWholeFile(counts);
+    ASSERT_TRUE(WaitForFile(fRoot + "/Apps/hello-marker.txt"));
+    for (pid_t pid : StartedHelloPids())
+    {
+        ::kill(pid, SIGTERM);
+    }
+    std::error_code ignored;
+    fs::remove(fRoot + "/Apps/hello-marker.txt", ignored);
+    fs::remove_all(Logs(), ignored);
+    fs::remove_all(Installed(), ignored);
+    fs::copy(HELLO_1_BUNDLE, Installed(), fs::copy_options::recursive);
+
+    const UpdaterResult result =
+        Run(arguments, Shim({"FAULTSHIM_FUNCTION=remove", "FAULTSHIM_CALL=" + std::to_string(removals),
+                             "FAULTSHIM_ACTION=EACCES"}));
+    EXPECT_EQ(result.fExitCode, 0);
+    EXPECT_EQ(BundleVersion(Installed()), "2.0");
+    ASSERT_TRUE(WaitForFile(fRoot + "/Apps/hello-marker.txt"));
+    EXPECT_NE(ReadWholeFile(fRoot + "/Apps/hello-marker.txt").find("2.0 started "), std::string::npos);
+    const std::string backup = fRoot + "/Apps/Hello_old0001.app";
+    EXPECT_TRUE(fs::is_directory(backup));
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    const int restarted = FindMessage(messages, "Up-to-date application restarted");
+    const int refused = FindMessage(messages, "The backup " + backup + " could not be moved to the Trash");
+    const int failed =
+        FindMessage(messages, "The backup " + backup + " could not be deleted; it stays in place");
+    EXPECT_NE(restarted, -1);
+    EXPECT_GT(refused, restarted);
+    EXPECT_GT(failed, refused) << ::testing::PrintToString(messages);
+    EXPECT_EQ(FindMessage(messages, "Backup " + backup + " deleted"), -1);
+    EXPECT_TRUE(StartsWith(messages.back(), "Update successful - ")) << messages.back();
+    EXPECT_TRUE(DialogArguments().empty());
+}
+
+// A regular user's bundle on a mount whose top folder the user cannot write: no Trash can be made
+// there, and the home Trash, on another mount, cannot take it. The backup is deleted, the run
+// succeeds with the new bundle running, and the log says what became of the backup.
+TEST_F(UpdaterProcess, NoTrashOnAMountWithAReadOnlyTopFolderDeletesTheBackupAndSucceeds)
+{
+    if (::geteuid() != 0)
+    {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    const std::string mount = fRoot + "/mnt";
+    fs::create_directory(mount);
+    if (std::system(("mount -t tmpfs -o size=16m,mode=0755 tmpfs '" + mount + "' 2>/dev/null").c_str()) != 0)
+    {
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    }
+    struct Unmount
+    {
+        std::string fMount;
+        ~Unmount() { (void)std::system(("umount -l '" + fMount + "'").c_str()); }
+    } unmount{mount};
+    // "nobody" owns the folder of the installed bundle and the bundle; the mount's top folder
+    // stays root's, read-only for the user.
+    const uid_t user = 65534;
+    const std::string apps = mount + "/Apps";
+    const std::string installed = apps + "/Hello.app";
+    fs::create_directory(apps);
+    fs::copy(HELLO_1_BUNDLE, installed, fs::copy_options::recursive);
+    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + apps + "'").c_str()), 0);
+    for (const char* folder : {"records", "data", "home"})
+    {
+        ::chmod((fRoot + "/" + folder).c_str(), 0777);
+    }
+    fs::create_directory(Logs());
+    ::chmod(Logs().c_str(), 0777);
+
+    const UpdaterResult result =
+        Run({"--pid={pid}", "--caller-log=1", "--log-dir=" + Logs(), installed, Update()}, {}, user);
+    EXPECT_EQ(result.fExitCode, 0) << ReadWholeFile(fRoot + "/records/stderr.txt");
+    EXPECT_EQ(BundleVersion(installed), "2.0");
+    const std::string backup = apps + "/Hello_old0001.app";
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_FALSE(fs::exists(mount + "/.Trash-65534"));
+    ASSERT_TRUE(WaitForFile(apps + "/hello-marker.txt"));
+    EXPECT_NE(ReadWholeFile(apps + "/hello-marker.txt").find("2.0 started "), std::string::npos);
+    {
+        std::ifstream marker(apps + "/hello-marker.txt");
+        std::string version;
+        std::string started;
+        int pid = 0;
+        while (marker >> version >> started >> pid)
+        {
+            ::kill(pid, SIGTERM);
+        }
+    }
+    const std::vector<std::string> messages = UpdaterMessages(result.fLog);
+    const int restarted = FindMessage(messages, "Up-to-date application restarted");
+    const int refused = FindMessage(messages, "The backup " + backup + " could not be moved to the Trash");
+    const int deleted = FindMessage(messages, "Backup " + backup + " deleted");
+    EXPECT_NE(restarted, -1);
+    EXPECT_GT(refused, restarted) << ::testing::PrintToString(messages);
+    EXPECT_GT(deleted, refused);
+    EXPECT_TRUE(StartsWith(messages.back(), "Update successful - ")) << messages.back();
     EXPECT_TRUE(DialogArguments().empty());
 }
 
@@ -767,8 +926,16 @@ TEST_F(UpdaterProcess, RelativePathsResolveAgainstTheWorkingFolder)
 
 // Two runs started together on one installed bundle: exactly one installs and restarts, the other
 // finds the install location taken and fails having changed nothing, for the same new bundle and
-// for two different ones.
-TEST_F(UpdaterProcess, TwoRunsAtOnceOnOneBundleLetOneWin)
+// for two different ones. Twenty rounds, shared out among shards of four, one test each, so that
+// each stays short on a slow machine and the shards run side by side.
+constexpr int kTwoRunsShards = 5;
+constexpr int kTwoRunsRoundsPerShard = 4;
+
+class UpdaterTwoRuns : public UpdaterProcess, public ::testing::WithParamInterface<int>
+{
+};
+
+TEST_P(UpdaterTwoRuns, AtOnceOnOneBundleLetOneWin)
 {
     fs::copy(HELLO_2_BUNDLE, fRoot + "/New/Other.app", fs::copy_options::recursive);
     {
@@ -781,7 +948,8 @@ TEST_F(UpdaterProcess, TwoRunsAtOnceOnOneBundleLetOneWin)
         std::ofstream(plistPath, std::ios::trunc) << plist;
     }
     const std::string newBundles[2][2] = {{Update(), Update()}, {Update(), fRoot + "/New/Other.app"}};
-    for (int round = 0; round < 4; ++round)
+    for (int round = GetParam() * kTwoRunsRoundsPerShard; round < (GetParam() + 1) * kTwoRunsRoundsPerShard;
+         ++round)
     {
         SCOPED_TRACE("round " + std::to_string(round));
         const std::string* bundles = newBundles[round % 2];
@@ -862,6 +1030,8 @@ TEST_F(UpdaterProcess, TwoRunsAtOnceOnOneBundleLetOneWin)
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Shards, UpdaterTwoRuns, ::testing::Range(0, kTwoRunsShards));
+
 // The designed minute of waiting for a caller that never quits; nothing is touched.
 TEST_F(UpdaterProcess, SlowACallerThatNeverQuits)
 {
@@ -903,17 +1073,6 @@ protected:
     std::vector<std::string> Arguments() const
     {
         return {"--silent", "--log-dir=" + Logs(), Installed(), Update()};
-    }
-
-    // The environment that preloads the fault shim with these settings.
-    static std::vector<std::string> Shim(const std::vector<std::string>& inSettings)
-    {
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        std::vector<std::string> environment{std::string("LD_PRELOAD=") + FAULTSHIM_LIBRARY,
-                                             std::string("ASAN_OPTIONS=") + (asan != nullptr ? asan : "") +
-                                                 ":verify_asan_link_order=0"};
-        environment.insert(environment.end(), inSettings.begin(), inSettings.end());
-        return environment;
     }
 
     // Where each item beside the installed bundle and in the Trash holds the old tree.

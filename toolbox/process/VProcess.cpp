@@ -574,9 +574,12 @@ void VProcess::Run()
     DoQuit();
     task->Kill();
     StopMessaging();
-    // The application's work is over: the logger's delivery ends here, not in the destructor,
-    // where its task would still call the process (its activity tokens) while a subclass's part
-    // is already gone. Records filed later are delivered by Flush.
+    // The application's work is over: the logger's delivery ends here, not in the destructor.
+    StopLoggerTask();
+}
+
+void VProcess::StopLoggerTask()
+{
     if (fLogger)
     {
         fLogger->Stop();

@@ -173,6 +173,11 @@ protected:
     // The application's work and its end; nothing here.
     virtual void DoRun() {}
     virtual void DoQuit() {}
+    // Ends the logger's delivery task (records filed later are delivered by Flush). Called once
+    // the application's work is over, and by a subclass whose own start-up fails after this
+    // class's succeeded: the task calls the process (its activity tokens), which must not happen
+    // while a subclass's part is being destroyed.
+    void StopLoggerTask();
 
 private:
     bool _Init(uint32_t inFlags);

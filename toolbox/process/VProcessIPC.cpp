@@ -76,6 +76,9 @@ bool VProcessIPC::Init(uint32_t inFlags)
     fInitResult = parsed == 0;
     if (!fInitResult)
     {
+        // The process will not run, and its destruction follows: what the framework's start-up
+        // set running must stop first.
+        StopLoggerTask();
         return false;
     }
 
@@ -84,6 +87,7 @@ bool VProcessIPC::Init(uint32_t inFlags)
     {
         fInitResult = false;
         fExitCode = 1;
+        StopLoggerTask();
         return false;
     }
     if ((inFlags & 64) != 0)

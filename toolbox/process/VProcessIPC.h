@@ -43,7 +43,9 @@ public:
     static void SetCommandLine(int inArgc, char** inArgv);
 
     // Once: VProcess start-up, the command line's parse, the signal handlers, with flag 64 the
-    // change notifier, the sleep notifier. Later calls return the first result.
+    // change notifier, the sleep notifier. Later calls return the first result. When a step after
+    // the VProcess start-up fails (the process will not run), the logger's task is stopped before
+    // returning, so that the destruction that follows races with no task of the process.
     bool Init(uint32_t inFlags) override;
     int32_t GetExitCode() const { return fExitCode; }
 

@@ -5,7 +5,7 @@
 //
 // Configuration (read once at load, then removed from the environment so that the programs the
 // process starts run unharmed):
-//   FAULTSHIM_FUNCTION  mkdirat, openat, copy_file_range, renameat2 or unlinkat (openat64 counts
+//   FAULTSHIM_FUNCTION  mkdirat, openat, copy_file_range, renameat2, unlinkat or remove (openat64 counts
 //                       as openat); unset: the shim only counts.
 //   FAULTSHIM_CALL      N, 1-based (default 1).
 //   FAULTSHIM_WHEN      "before" (default: the call does not happen) or "after" (it happened).
@@ -42,11 +42,12 @@ enum Watched
     kCopyFileRange,
     kRenameat2,
     kUnlinkat,
+    kRemove,
     kWatchedCount
 };
 
-constexpr const char* kNames[kWatchedCount] = {"mkdirat", "openat", "copy_file_range", "renameat2",
-                                               "unlinkat"};
+constexpr const char* kNames[kWatchedCount] = {"mkdirat",   "openat",   "copy_file_range",
+                                               "renameat2", "unlinkat", "remove"};
 
 struct Settings
 {
@@ -228,6 +229,13 @@ extern "C"
     {
         static auto real = Real<int (*)(int, const char*, int)>("unlinkat");
         return Watch(kUnlinkat, [&] { return real(inFolder, inPath, inFlags); });
+    }
+
+    // The C library's own remove() makes its system calls without the wrappers above.
+    int remove(const char* inPath)
+    {
+        static auto real = Real<int (*)(const char*)>("remove");
+        return Watch(kRemove, [&] { return real(inPath); });
     }
 
 } // extern "C"

@@ -219,8 +219,23 @@ VError XLinuxFile::_Open(FileAccess inAccess, uint32_t inOptions, int* outFd) co
     }
     const bool locking = inAccess == FA_READ_WRITE || inAccess == FA_SHARED;
     flags |= locking ? O_RDWR : O_RDONLY;
-    XLinuxFd opened(::open(fPosixPath.c_str(), flags, mode));
+    // Opening never waits: a FIFO reached through a link would block until a writer came. A FIFO
+    // is no file (Exists says so too) and is refused; anything else gets blocking reads back.
+    XLinuxFd opened(::open(fPosixPath.c_str(), flags | O_NONBLOCK, mode));
     if (!opened.IsOpen())
+    {
+        return LastErrno();
+    }
+    struct stat status = {};
+    if (::fstat(opened.Get(), &status) != 0)
+    {
+        return LastErrno();
+    }
+    if (S_ISFIFO(status.st_mode))
+    {
+        return Errno(ENXIO);
+    }
+    if (::fcntl(opened.Get(), F_SETFL, ::fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK) != 0)
     {
         return LastErrno();
     }
