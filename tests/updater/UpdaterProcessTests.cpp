@@ -926,10 +926,10 @@ TEST_F(UpdaterProcess, RelativePathsResolveAgainstTheWorkingFolder)
 
 // Two runs started together on one installed bundle: exactly one installs and restarts, the other
 // finds the install location taken and fails having changed nothing, for the same new bundle and
-// for two different ones. Twenty rounds, shared out among shards of four, one test each, so that
+// for two different ones. Twenty rounds, shared out among shards of two, one test each, so that
 // each stays short on a slow machine and the shards run side by side.
-constexpr int kTwoRunsShards = 5;
-constexpr int kTwoRunsRoundsPerShard = 4;
+constexpr int kTwoRunsShards = 10;
+constexpr int kTwoRunsRoundsPerShard = 2;
 
 class UpdaterTwoRuns : public UpdaterProcess, public ::testing::WithParamInterface<int>
 {
