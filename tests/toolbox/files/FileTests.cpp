@@ -113,6 +113,8 @@ TEST_F(Files, OpenTable)
     ASSERT_EQ(::chmod(PathOf("readonly").c_str(), 0444), 0);
     ASSERT_EQ(::symlink("regular", PathOf("link").c_str()), 0);
     ASSERT_EQ(::symlink("nowhere", PathOf("dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo(PathOf("fifo").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("fifo", PathOf("fifo-link").c_str()), 0);
     const bool root = ::geteuid() == 0; // root ignores the mode bits
     const int readOnlyWrite = root ? 0 : EACCES;
 
@@ -140,6 +142,8 @@ TEST_F(Files, OpenTable)
         {"dangling", FA_READ, 0x80, ENOENT, "a link to nothing gives the missing target"},
         {"dangling", FA_READ, 0, ELOOP, "or the link itself without 0x80"},
         {"regular", FA_READ_WRITE, 0x4, 0, "truncating opens"},
+        {"fifo-link", FA_READ, 0x80, ENXIO, "a FIFO behind a link is refused, without waiting for a writer"},
+        {"fifo-link", FA_READ_WRITE, 0x80, ENXIO, "also for writing"},
     };
     for (const Row& row : rows)
     {
