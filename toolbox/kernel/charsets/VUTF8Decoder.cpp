@@ -310,133 +310,154 @@ struct PackShuffles
 };
 constexpr PackShuffles kPackShuffles;
 
-// Shuffle indices that move a vector down by k (0..32) bytes, zeros coming in: the sixteen
-// bytes from k.
-struct ShiftDown
+constexpr size_t kBlock = 32;
+constexpr size_t kBlockReach = kBlock + 2; // the bytes a block reads
+constexpr size_t kMaxByCharacters = 256;
+
+// One lane of eight units packed to the front by the starts among its eight bits; the units
+// written (sixteen bytes are stored).
+__attribute__((target("avx2,popcnt"))) inline size_t PackEight(__m128i inUnits, uint32_t inStarts,
+                                                               UniChar* outTarget)
 {
-    std::array<uint8_t, 48> fIndex{};
-    constexpr ShiftDown()
+    const __m128i shuffle =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPackShuffles.fShuffle[inStarts].data()));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(outTarget), _mm_shuffle_epi8(inUnits, shuffle));
+    return static_cast<size_t>(__builtin_popcount(inStarts));
+}
+
+// Sixteen lanes decoded as if a character started in each, from the zero-extended bytes at the
+// lane, one after and two after. The bits above a character's own fall off the 16-bit lanes, or
+// are masked off for two-byte characters.
+__attribute__((target("avx2"))) inline __m256i DecodeLanes(__m256i inFirst, __m256i inSecond, __m256i inThird)
+{
+    const __m256i low6 = _mm256_set1_epi16(0x3F);
+    const __m256i firstTwo = _mm256_or_si256(_mm256_slli_epi16(inFirst, 6), _mm256_and_si256(inSecond, low6));
+    const __m256i two = _mm256_and_si256(firstTwo, _mm256_set1_epi16(0x7FF));
+    const __m256i three = _mm256_or_si256(_mm256_slli_epi16(firstTwo, 6), _mm256_and_si256(inThird, low6));
+    const __m256i isThree = _mm256_cmpgt_epi16(inFirst, _mm256_set1_epi16(0xDF));
+    const __m256i isOther = _mm256_cmpgt_epi16(inFirst, _mm256_set1_epi16(0x7F));
+    return _mm256_blendv_epi8(inFirst, _mm256_blendv_epi8(two, three, isThree), isOther);
+}
+
+// A block as the decoder reads it: the 32 bytes from its start, from one past it and from two
+// past it (the bytes that may end its last characters).
+struct Block
+{
+    __m256i fBytes;
+    __m256i fNext;
+    __m256i fAfter;
+};
+
+__attribute__((target("avx2"))) inline Block LoadBlock(const uint8_t* inBytes)
+{
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(inBytes)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(inBytes + 1)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(inBytes + 2))};
+}
+
+// 32 zero bytes, then 32 bytes of FF: the 32 from (32 - k) keep the bytes from k on.
+struct KeepFrom
+{
+    std::array<uint8_t, 2 * kBlock> fMask{};
+    constexpr KeepFrom()
     {
-        for (size_t i = 0; i < fIndex.size(); ++i)
+        for (size_t i = kBlock; i < fMask.size(); ++i)
         {
-            fIndex[i] = i < 16 ? static_cast<uint8_t>(i) : 0x80;
+            fMask[i] = 0xFF;
         }
     }
 };
-constexpr ShiftDown kShiftDown;
+constexpr KeepFrom kKeepFrom;
 
-constexpr size_t kBlock = 16;
-constexpr size_t kBlockReach = kBlock + 2; // the bytes a block reads
-
-// A block as the decoder reads it: the bytes from its start, from one past it and from two past
-// it (the bytes that may end its last characters).
-struct Block
+__attribute__((target("avx2"))) inline __m256i KeepBytesFrom(__m256i inBytes, unsigned inFrom)
 {
-    __m128i fBytes;
-    __m128i fNext;
-    __m128i fAfter;
-};
+    return _mm256_and_si256(inBytes, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                         kKeepFrom.fMask.data() + kBlock - inFrom)));
+}
 
-// The characters that start in the first inAvailable (1..16) bytes of the block, when every one
-// of them is a well-formed one-, two- or three-byte character: decoded to outTarget (room for 16
-// units), their count in outProduced; the bytes they take (up to 18) returned. 0 when the block
-// holds anything else. Bytes from inAvailable on are zeros when the block is the source's tail.
-__attribute__((target("avx2,popcnt"))) inline size_t DecodeBlock(const Block& inBlock, unsigned inAvailable,
-                                                                 UniChar* outTarget, size_t& outProduced)
+// The block of the 32 bytes that end at inEnd, with the bytes before inFirst (1..31 bytes into
+// it) made zeros (ASCII, which never continues a sequence) and zeros after inEnd: the bytes one
+// and two further are moved down across the halves of the vector.
+__attribute__((target("avx2"))) inline Block LoadEndBlock(const uint8_t* inEnd, unsigned inFirst)
 {
-    const __m128i bytes = inBlock.fBytes;
-    // Bit i of each mask tells of byte i; the continuation mask runs over 18 bytes, since the
+    const __m256i bytes =
+        KeepBytesFrom(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(inEnd - kBlock)), inFirst);
+    const __m256i upper = _mm256_permute2x128_si256(bytes, bytes, 0x81); // the high half, then zeros
+    return {bytes, _mm256_alignr_epi8(upper, bytes, 1), _mm256_alignr_epi8(upper, bytes, 2)};
+}
+
+// The characters that start at lanes inFirst to inLast - 1 (of 32) of the block, when every
+// character of the block is a well-formed one-, two- or three-byte character: decoded to
+// outTarget (room for the lanes' units and 8 more), their count in outProduced; the bytes they
+// take (up to two past the last lane) returned. 0 when the block holds anything else. Bytes
+// outside the lanes are zeros, but for the two after a block's last lane.
+__attribute__((target("avx2,popcnt"))) inline size_t
+DecodeBlock(const Block& inBlock, unsigned inFirst, unsigned inLast, UniChar* outTarget, size_t& outProduced)
+{
+    const __m256i bytes = inBlock.fBytes;
+    const __m256i next = inBlock.fNext;
+    const __m256i after = inBlock.fAfter;
+
+    // Bytes that start no character of one to three bytes: C0, C1 (overlong two-byte forms) and
+    // F0..FF. After E0 a byte below A0 makes an overlong form, after ED one above 9F a surrogate.
+    const __m256i lowNext = _mm256_cmpgt_epi8(_mm256_set1_epi8(-96), next); // 80..9F
+    const __m256i refused = _mm256_or_si256(
+        _mm256_or_si256(_mm256_subs_epu8(bytes, _mm256_set1_epi8(static_cast<char>(0xEF))),
+                        _mm256_cmpeq_epi8(_mm256_and_si256(bytes, _mm256_set1_epi8(static_cast<char>(0xFE))),
+                                          _mm256_set1_epi8(static_cast<char>(0xC0)))),
+        _mm256_or_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xE0))), lowNext),
+            _mm256_andnot_si256(lowNext,
+                                _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xED))))));
+
+    // Bit i of each mask tells of byte i; the continuation mask runs over 34 bytes, since the
     // characters of the last two bytes may end in the next two.
-    const auto nonAscii = static_cast<uint32_t>(_mm_movemask_epi8(bytes));
-    const auto fromC2 =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-63)))) & nonAscii;
-    const auto fromE0 =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-33)))) & nonAscii;
-    const auto fromF0 =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-17)))) & nonAscii;
-    const __m128i contLimit = _mm_set1_epi8(-64); // below: 80..BF
-    const uint32_t cont =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(bytes, contLimit))) |
-        (static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmplt_epi8(inBlock.fAfter, contLimit))) << 2);
-    const uint32_t leads = fromC2 & ~fromF0;  // C2..EF
-    const uint32_t leads3 = fromE0 & ~fromF0; // E0..EF
-    const uint32_t expected = (leads << 1) | (leads3 << 2);
-    // Bytes C0, C1 and F0..FF, and continuation bytes anywhere but where the leads want them.
-    const uint32_t wrongBytes =
-        (nonAscii & ~cont & ~leads) | ((expected ^ cont) & 0xFFFF) | (expected & ~cont);
-
-    // Every lane decoded as if a character started there; the lanes of continuation bytes are
-    // dropped by the packing.
-    const __m256i b0 = _mm256_cvtepu8_epi16(bytes);
-    const __m256i b1 = _mm256_and_si256(_mm256_cvtepu8_epi16(inBlock.fNext), _mm256_set1_epi16(0x3F));
-    const __m256i b2 = _mm256_and_si256(_mm256_cvtepu8_epi16(inBlock.fAfter), _mm256_set1_epi16(0x3F));
-    const __m256i two =
-        _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(b0, _mm256_set1_epi16(0x1F)), 6), b1);
-    const __m256i three =
-        _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(b0, 12), _mm256_slli_epi16(b1, 6)), b2);
-    const __m256i isThree = _mm256_cmpgt_epi16(b0, _mm256_set1_epi16(0xDF));
-    const __m256i isAscii = _mm256_cmpgt_epi16(_mm256_set1_epi16(0x80), b0);
-    // A three-byte character below U+0800 is overlong (after E0, a byte below A0); one in
-    // D800..DFFF is an encoded surrogate (after ED, a byte above 9F).
-    const __m256i top = _mm256_and_si256(three, _mm256_set1_epi16(static_cast<short>(0xF800)));
-    const __m256i wrongThree = _mm256_and_si256(
-        isThree, _mm256_or_si256(_mm256_cmpeq_epi16(top, _mm256_setzero_si256()),
-                                 _mm256_cmpeq_epi16(top, _mm256_set1_epi16(static_cast<short>(0xD800)))));
-    if ((wrongBytes | static_cast<uint32_t>(_mm256_movemask_epi8(wrongThree))) != 0)
+    const __m256i contLimit = _mm256_set1_epi8(-64); // below: 80..BF
+    const auto nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
+    const uint64_t cont = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(contLimit, bytes))) |
+                          (static_cast<uint64_t>(static_cast<uint32_t>(
+                               _mm256_movemask_epi8(_mm256_cmpgt_epi8(contLimit, after))))
+                           << 2);
+    const uint64_t leads3 =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(bytes, _mm256_set1_epi8(-33)))) &
+        nonAscii;
+    const uint64_t leads = nonAscii & ~static_cast<uint32_t>(cont);
+    const uint64_t expected = (leads << 1) | (leads3 << 2);
+    // Continuation bytes exactly where the leads want them: in the block, and in the two bytes
+    // after it where the last characters end.
+    const uint64_t wrongCont = expected ^ (cont & (expected | 0xFFFFFFFFu));
+    if (wrongCont != 0 || _mm256_testz_si256(refused, refused) == 0)
     {
         return 0;
     }
-    const __m256i units = _mm256_blendv_epi8(_mm256_blendv_epi8(two, three, isThree), b0, isAscii);
 
-    const uint32_t starts = ~cont & ((1u << inAvailable) - 1);
-    const uint32_t lowStarts = starts & 0xFF;
-    const uint32_t highStarts = (starts >> 8) & 0xFF;
-    const __m128i low = _mm_shuffle_epi8(
-        _mm256_castsi256_si128(units),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPackShuffles.fShuffle[lowStarts].data())));
-    const __m128i high = _mm_shuffle_epi8(
-        _mm256_extracti128_si256(units, 1),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kPackShuffles.fShuffle[highStarts].data())));
-    const auto lowCount = static_cast<size_t>(__builtin_popcount(lowStarts));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(outTarget), low);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(outTarget + lowCount), high);
-    outProduced = lowCount + static_cast<size_t>(__builtin_popcount(highStarts));
-    return inAvailable + static_cast<size_t>(__builtin_popcount(expected >> 16));
-}
-
-__attribute__((target("avx2"))) inline __m128i Load(const uint8_t* inBytes)
-{
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(inBytes));
-}
-
-// The sixteen bytes from inStart + inOffset of a tail of inLeft bytes, zeros after its end, from
-// the sixteen bytes that end the tail (inLast): byte (kBlock - inLeft + inOffset) of inLast on.
-__attribute__((target("avx2"))) inline __m128i MovedDown(__m128i inLast, const uint8_t* inStart,
-                                                         size_t inLeft, size_t inOffset)
-{
-    if (inLeft >= kBlock + inOffset)
+    const __m256i low = DecodeLanes(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)),
+                                    _mm256_cvtepu8_epi16(_mm256_castsi256_si128(next)),
+                                    _mm256_cvtepu8_epi16(_mm256_castsi256_si128(after)));
+    const __m256i high = DecodeLanes(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)),
+                                     _mm256_cvtepu8_epi16(_mm256_extracti128_si256(next, 1)),
+                                     _mm256_cvtepu8_epi16(_mm256_extracti128_si256(after, 1)));
+    const uint64_t starts = ~cont & ((uint64_t{1} << inLast) - (uint64_t{1} << inFirst));
+    // Groups of eight lanes past the last hold no start and are not stored.
+    size_t produced = 0;
+    if (inFirst < 8)
     {
-        return Load(inStart + inOffset); // wholly inside the source
+        produced = PackEight(_mm256_castsi256_si128(low), starts & 0xFF, outTarget);
     }
-    return _mm_shuffle_epi8(inLast, Load(kShiftDown.fIndex.data() + (kBlock - inLeft + inOffset)));
-}
-
-// The block of the last inLeft (< 18) bytes, zeros after them, without reading past the source:
-// from the sixteen bytes that end it, moved down into place, or from a
-// padded copy when the source is shorter than that.
-__attribute__((target("avx2"))) inline Block TailBlock(const uint8_t* inStart, size_t inLeft,
-                                                       const uint8_t* inSourceBegin)
-{
-    const uint8_t* end = inStart + inLeft;
-    if (end - inSourceBegin >= static_cast<ptrdiff_t>(kBlock))
+    if (inFirst < 16 && inLast > 8)
     {
-        const __m128i last = Load(end - kBlock);
-        return {MovedDown(last, inStart, inLeft, 0), MovedDown(last, inStart, inLeft, 1),
-                MovedDown(last, inStart, inLeft, 2)};
+        produced += PackEight(_mm256_extracti128_si256(low, 1), (starts >> 8) & 0xFF, outTarget + produced);
     }
-    alignas(32) std::array<uint8_t, 2 * kBlock> padded{};
-    std::memcpy(padded.data(), inStart, inLeft);
-    return {Load(padded.data()), Load(padded.data() + 1), Load(padded.data() + 2)};
+    if (inFirst < 24 && inLast > 16)
+    {
+        produced += PackEight(_mm256_castsi256_si128(high), (starts >> 16) & 0xFF, outTarget + produced);
+    }
+    if (inLast > 24)
+    {
+        produced += PackEight(_mm256_extracti128_si256(high, 1), (starts >> 24) & 0xFF, outTarget + produced);
+    }
+    outProduced = produced;
+    return inLast - inFirst + static_cast<size_t>(__builtin_popcountll(expected >> 32));
 }
 
 __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSource, const uint8_t* inEnd,
@@ -446,52 +467,62 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
     const uint8_t* s = ioSource;
     UniChar* d = ioTarget;
     bool clean = true;
+    size_t byCharacters = kBlock;
     while (s < inEnd)
     {
         const auto left = static_cast<size_t>(inEnd - s);
         const auto room = static_cast<size_t>(inTargetEnd - d);
         if (left >= kBlockReach && room >= kBlock)
         {
-            const __m128i bytes = Load(s);
-            if (_mm_movemask_epi8(bytes) == 0)
+            const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+            if (_mm256_movemask_epi8(bytes) == 0)
             {
-                // ASCII: long runs 32 bytes at a time, else these sixteen.
-                if (left >= 64 && room >= 64)
-                {
-                    size_t widened = WidenAsciiBlocksAVX2(s, left, d, room);
-                    s += widened;
-                    d += widened;
-                    continue;
-                }
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_cvtepu8_epi16(bytes));
-                s += kBlock;
-                d += kBlock;
+                // ASCII: a run of 32-byte blocks.
+                size_t widened = WidenAsciiBlocksAVX2(s, left, d, room);
+                s += widened;
+                d += widened;
                 continue;
             }
             size_t produced = 0;
-            if (size_t taken = DecodeBlock({bytes, Load(s + 1), Load(s + 2)}, kBlock, d, produced);
-                taken != 0)
+            if (size_t taken = DecodeBlock(LoadBlock(s), 0, kBlock, d, produced); taken != 0)
             {
                 s += taken;
                 d += produced;
+                byCharacters = kBlock;
                 continue;
             }
         }
         else if (left < kBlockReach)
         {
-            // The last bytes; their units go through a block of their own when the room is short.
-            const Block tail = TailBlock(s, left, begin);
-            const auto available = static_cast<unsigned>(left < kBlock ? left : kBlock);
-            size_t produced = 0;
-            size_t taken = 0;
-            if (room >= kBlock)
+            // The last bytes: as the end of a block of the source's last 32 bytes, or alone in a
+            // block padded with zeros (ASCII, which never continues a sequence) when the source is
+            // shorter. Their units go through a block of their own when the room is short.
+            Block block;
+            unsigned first = 0;
+            unsigned last = 0;
+            if (left < kBlock && s - begin >= static_cast<ptrdiff_t>(kBlock - left))
             {
-                taken = DecodeBlock(tail, available, d, produced);
+                first = static_cast<unsigned>(kBlock - left);
+                last = kBlock;
+                block = LoadEndBlock(inEnd, first);
             }
             else
             {
-                alignas(32) std::array<UniChar, kBlock> units;
-                taken = DecodeBlock(tail, available, units.data(), produced);
+                alignas(32) std::array<uint8_t, 2 * kBlock> padded{};
+                std::memcpy(padded.data(), s, left);
+                block = LoadBlock(padded.data());
+                last = static_cast<unsigned>(left < kBlock ? left : kBlock);
+            }
+            size_t produced = 0;
+            size_t taken = 0;
+            if (room >= left + 8)
+            {
+                taken = DecodeBlock(block, first, last, d, produced);
+            }
+            else
+            {
+                alignas(32) std::array<UniChar, kBlock + 8> units;
+                taken = DecodeBlock(block, first, last, units.data(), produced);
                 if (taken != 0 && produced <= room)
                 {
                     std::memcpy(d, units.data(), produced * sizeof(UniChar));
@@ -508,11 +539,19 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
                 continue;
             }
         }
-        // What the blocks do not take goes by characters, sixteen bytes' worth.
-        if (DecodeCharacters(s, inEnd, left < kBlock ? inEnd : s + kBlock, d, inTargetEnd, clean))
+        // What the blocks do not take goes by characters, a block's worth, and twice as many
+        // after each block refused in a row (text of four-byte characters), up to 256 bytes.
+        const uint8_t* source = s;
+        UniChar* target = d;
+        const bool stopped = DecodeCharacters(source, inEnd, left < byCharacters ? inEnd : s + byCharacters,
+                                              target, inTargetEnd, clean);
+        s = source;
+        d = target;
+        if (stopped)
         {
             break;
         }
+        byCharacters = byCharacters < kMaxByCharacters ? byCharacters * 2 : kMaxByCharacters;
     }
     ioSource = s;
     ioTarget = d;

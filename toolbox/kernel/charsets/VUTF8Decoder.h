@@ -4,12 +4,13 @@
 // - the character path, one character at a time (runs of ASCII by vectors), which alone decides
 //   what is malformed and what a malformed piece becomes;
 // - the block path, on processors with AVX2 (asked once at run time; the build targets plain
-//   x86-64): sixteen bytes at a time, classified with vector compares, checked as a whole and
-//   decoded in 16-bit lanes that are then packed by a shuffle. It takes only blocks of
-//   well-formed one-, two- and three-byte characters; any other block (four-byte characters,
-//   anything malformed, a sequence cut by the end of the source) goes to the character path for
-//   its sixteen bytes. The last bytes of the source are copied into a padded block, so short
-//   pieces such as lines take the block path too.
+//   x86-64): 32 bytes at a time, classified with vector compares, checked as a whole and decoded
+//   in 16-bit lanes that are then packed by shuffles. It takes only blocks of well-formed one-,
+//   two- and three-byte characters; any other block (four-byte characters, anything malformed, a
+//   sequence cut by the end of the source) goes to the character path for its bytes, and for
+//   twice as many after each refusal in a row. The last bytes of the source are decoded as the
+//   end of a block of its last 32 bytes (or from a padded copy when the source is shorter), so
+//   short pieces such as lines take the block path too; nothing past the source is read.
 // The rules are those of VUnicodeConverters.h: each maximal ill-formed subsequence becomes one
 // '?', and a valid but incomplete sequence at the end of the source is left unconsumed.
 #pragma once

@@ -1,5 +1,5 @@
 // The UTF-8 decoder's block path against its character path: every malformed or unusual piece at
-// every byte position around the 16-byte blocks and the padded tail, in exact-size buffers (so that
+// every byte position around the 32-byte blocks and the source's end, in exact-size buffers (so that
 // the sanitizer sees any read past the source), with room to spare and with short room.
 
 #include "toolbox/kernel/charsets/VUTF8Decoder.h"
@@ -110,8 +110,8 @@ const std::vector<Piece>& Pieces()
     return sPieces;
 }
 
-// Every piece at every byte position of texts of 0 to 40 bytes (across the first and second block
-// and the tail), in ASCII, accented, CJK and mixed surroundings. Where the piece cuts a surrounding
+// Every piece at every byte position of texts of 0 to 40 and 60 to 70 bytes (across the first,
+// second and third block and the source's end), in ASCII, accented, CJK and mixed surroundings. Where the piece cuts a surrounding
 // character, the cut makes one more malformed case.
 TEST(UTF8Decoder, BlocksAgreeWithCharactersAtEveryPosition)
 {
@@ -127,7 +127,7 @@ TEST(UTF8Decoder, BlocksAgreeWithCharactersAtEveryPosition)
     };
     for (const auto& fill : fills)
     {
-        for (size_t length = 0; length <= 40; ++length)
+        for (size_t length = 0; length <= 70; length = length == 40 ? 60 : length + 1)
         {
             std::string text;
             for (size_t i = 0; text.size() < length; ++i)
