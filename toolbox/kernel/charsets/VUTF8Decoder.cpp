@@ -86,8 +86,9 @@ bool ProcessorHasAVX2()
 // The character path from ioSource while it is below inStop; a character that starts below
 // inStop is decoded whole, and runs of ASCII may go past it. True when it stopped for good: the
 // target is full or the source ends inside a sequence.
-inline bool DecodeCharacters(const uint8_t*& s, const uint8_t* end, const uint8_t* inStop, UniChar*& d,
-                             UniChar* dEnd, bool& clean)
+__attribute__((always_inline)) inline bool DecodeCharacters(const uint8_t*& s, const uint8_t* end,
+                                                            const uint8_t* inStop, UniChar*& d, UniChar* dEnd,
+                                                            bool& clean)
 {
     while (s < inStop)
     {
