@@ -88,7 +88,7 @@ bool ProcessorHasAVX2()
 // target is full or the source ends inside a sequence.
 __attribute__((always_inline)) inline bool DecodeCharacters(const uint8_t*& s, const uint8_t* end,
                                                             const uint8_t* inStop, UniChar*& d, UniChar* dEnd,
-                                                            bool& clean)
+                                                            UniChar inSubstitute, bool& clean)
 {
     while (s < inStop)
     {
@@ -214,7 +214,7 @@ __attribute__((always_inline)) inline bool DecodeCharacters(const uint8_t*& s, c
             {
                 return true;
             }
-            *d++ = '?';
+            *d++ = inSubstitute;
             ++s;
             clean = false;
             continue;
@@ -252,7 +252,7 @@ __attribute__((always_inline)) inline bool DecodeCharacters(const uint8_t*& s, c
             {
                 return true;
             }
-            *d++ = '?';
+            *d++ = inSubstitute;
             s += taken;
             clean = false;
             continue;
@@ -462,7 +462,8 @@ DecodeBlock(const Block& inBlock, unsigned inFirst, unsigned inLast, UniChar* ou
 }
 
 __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSource, const uint8_t* inEnd,
-                                                           UniChar*& ioTarget, UniChar* inTargetEnd)
+                                                           UniChar*& ioTarget, UniChar* inTargetEnd,
+                                                           UniChar inSubstitute)
 {
     const uint8_t* const begin = ioSource;
     const uint8_t* s = ioSource;
@@ -545,7 +546,7 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
         const uint8_t* source = s;
         UniChar* target = d;
         const bool stopped = DecodeCharacters(source, inEnd, left < byCharacters ? inEnd : s + byCharacters,
-                                              target, inTargetEnd, clean);
+                                              target, inTargetEnd, inSubstitute, clean);
         s = source;
         d = target;
         if (stopped)
@@ -564,10 +565,14 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
 } // namespace
 
 bool VUTF8Decoder::DecodeByCharacters(const uint8_t*& ioSource, const uint8_t* inEnd, UniChar*& ioTarget,
-                                      UniChar* inTargetEnd)
+                                      UniChar* inTargetEnd, UniChar inSubstitute)
 {
+    const uint8_t* s = ioSource;
+    UniChar* d = ioTarget;
     bool clean = true;
-    DecodeCharacters(ioSource, inEnd, inEnd, ioTarget, inTargetEnd, clean);
+    DecodeCharacters(s, inEnd, inEnd, d, inTargetEnd, inSubstitute, clean);
+    ioSource = s;
+    ioTarget = d;
     return clean;
 }
 
@@ -581,15 +586,15 @@ bool VUTF8Decoder::HasBlockPath()
 }
 
 bool VUTF8Decoder::Decode(const uint8_t*& ioSource, const uint8_t* inEnd, UniChar*& ioTarget,
-                          UniChar* inTargetEnd)
+                          UniChar* inTargetEnd, UniChar inSubstitute)
 {
 #if defined(ZORN_UTF8_AVX2)
     if (ProcessorHasAVX2())
     {
-        return DecodeByBlocks(ioSource, inEnd, ioTarget, inTargetEnd);
+        return DecodeByBlocks(ioSource, inEnd, ioTarget, inTargetEnd, inSubstitute);
     }
 #endif
-    return DecodeByCharacters(ioSource, inEnd, ioTarget, inTargetEnd);
+    return DecodeByCharacters(ioSource, inEnd, ioTarget, inTargetEnd, inSubstitute);
 }
 
 } // namespace zorn

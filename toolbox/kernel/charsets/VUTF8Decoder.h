@@ -27,15 +27,17 @@ class VUTF8Decoder
 {
 public:
     // Decodes from ioSource up to inEnd into ioTarget up to inTargetEnd, advancing both; stops
-    // early when the target is full or at an incomplete last sequence. False when a malformed
-    // piece was replaced.
+    // early when the target is full or at an incomplete last sequence. Each malformed piece
+    // becomes inSubstitute ('?' for the converters; U+FFFD gives ICU's u_strFromUTF8WithSub,
+    // once an incomplete last sequence is taken as one more piece). False when a malformed piece
+    // was replaced.
     static bool Decode(const uint8_t*& ioSource, const uint8_t* inEnd, UniChar*& ioTarget,
-                       UniChar* inTargetEnd);
+                       UniChar* inTargetEnd, UniChar inSubstitute = u'?');
 
     // The same by the character path alone: the path of processors without AVX2, and the
     // reference that the block path is tested against.
     static bool DecodeByCharacters(const uint8_t*& ioSource, const uint8_t* inEnd, UniChar*& ioTarget,
-                                   UniChar* inTargetEnd);
+                                   UniChar* inTargetEnd, UniChar inSubstitute = u'?');
 
     // Whether Decode takes the block path on this processor.
     static bool HasBlockPath();

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unicode/ustring.h>
+
 #include <cstring>
 #include <memory>
 #include <random>
@@ -110,9 +112,9 @@ const std::vector<Piece>& Pieces()
     return sPieces;
 }
 
-// Every piece at every byte position of texts of 0 to 40 and 60 to 70 bytes (across the first,
-// second and third block and the source's end), in ASCII, accented, CJK and mixed surroundings. Where the piece cuts a surrounding
-// character, the cut makes one more malformed case.
+// Every piece at every byte position of texts of 0 to 36 and 62 to 68 bytes (across the first,
+// second and third block and the source's end), in ASCII, accented, CJK and mixed surroundings. Where the
+// piece cuts a surrounding character, the cut makes one more malformed case.
 TEST(UTF8Decoder, BlocksAgreeWithCharactersAtEveryPosition)
 {
     const struct
@@ -127,7 +129,7 @@ TEST(UTF8Decoder, BlocksAgreeWithCharactersAtEveryPosition)
     };
     for (const auto& fill : fills)
     {
-        for (size_t length = 0; length <= 70; length = length == 40 ? 60 : length + 1)
+        for (size_t length = 0; length <= 68; length = length == 36 ? 62 : length + 1)
         {
             std::string text;
             for (size_t i = 0; text.size() < length; ++i)
@@ -169,7 +171,7 @@ TEST(UTF8Decoder, BlocksAgreeWithCharactersOnRandomText)
     {
         parts.push_back(piece.fBytes);
     }
-    for (int round = 0; round < 20000; ++round)
+    for (int round = 0; round < 10000; ++round)
     {
         std::string bytes;
         const size_t length = random() % 200;
@@ -212,6 +214,49 @@ TEST(UTF8Decoder, WellFormedTextDecodes)
     EXPECT_TRUE(whole.fClean);
     EXPECT_EQ(whole.fConsumed, bytes.size());
     EXPECT_EQ(std::u16string(whole.fUnits.begin(), whole.fUnits.end()), expected);
+}
+
+// With U+FFFD as the substitute, and an incomplete last sequence taken as one more malformed
+// piece, the decoding is ICU's u_strFromUTF8WithSub: what a reader that wants U+FFFD (JSON text)
+// can take instead of a loop of its own.
+TEST(UTF8Decoder, UnicodeSubstituteGivesICUsDecoding)
+{
+    std::mt19937 random(99);
+    std::vector<std::string> parts = {"a", "\xC3\xA9", "\xE6\x96\x87", "\xF0\x9F\x98\x80",
+                                      std::string(40, 'w')};
+    for (const Piece& piece : Pieces())
+    {
+        parts.push_back(piece.fBytes);
+    }
+    for (int round = 0; round < 5000; ++round)
+    {
+        std::string bytes;
+        const size_t length = random() % 120;
+        while (bytes.size() < length)
+        {
+            bytes += parts[random() % parts.size()];
+        }
+        std::vector<UniChar> units(bytes.size() + 1);
+        const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+        const uint8_t* const end = s + bytes.size();
+        UniChar* d = units.data();
+        bool clean = VUTF8Decoder::Decode(s, end, d, units.data() + units.size(), 0xFFFD);
+        if (s != end)
+        {
+            *d++ = 0xFFFD;
+            clean = false;
+        }
+        std::vector<UChar> icu(bytes.size() + 1);
+        int32_t icuLength = 0;
+        int32_t substitutions = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strFromUTF8WithSub(icu.data(), static_cast<int32_t>(icu.size()), &icuLength, bytes.data(),
+                             static_cast<int32_t>(bytes.size()), 0xFFFD, &substitutions, &status);
+        ASSERT_TRUE(U_SUCCESS(status));
+        ASSERT_EQ(std::u16string(units.data(), d), std::u16string(icu.data(), icu.data() + icuLength))
+            << Hex(bytes);
+        ASSERT_EQ(clean, substitutions == 0) << Hex(bytes);
+    }
 }
 
 } // namespace
