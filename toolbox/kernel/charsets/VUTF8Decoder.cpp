@@ -315,6 +315,40 @@ constexpr size_t kBlock = 32;
 constexpr size_t kBlockReach = kBlock + 2; // the bytes a block reads
 constexpr size_t kMaxByCharacters = 256;
 
+// A 64-bit quarter of a vector of one byte or one 16-bit unit repeated.
+constexpr long long ByteLane(uint8_t inByte)
+{
+    return static_cast<long long>(inByte * 0x0101010101010101ull);
+}
+constexpr long long UnitLane(uint16_t inUnit)
+{
+    return static_cast<long long>(inUnit * 0x0001000100010001ull);
+}
+// The vectors of constants that a block uses, read from memory: the compiler would otherwise
+// build each from an immediate, in three instructions, in every block. Reached through a pointer
+// the compiler cannot see through (Launder), so that it keeps them as operands in memory.
+struct BlockConstants
+{
+    __m256i fLow6{UnitLane(0x3F), UnitLane(0x3F), UnitLane(0x3F), UnitLane(0x3F)};
+    __m256i fLow11{UnitLane(0x7FF), UnitLane(0x7FF), UnitLane(0x7FF), UnitLane(0x7FF)};
+    __m256i fUnitDF{UnitLane(0xDF), UnitLane(0xDF), UnitLane(0xDF), UnitLane(0xDF)};
+    __m256i fUnit7F{UnitLane(0x7F), UnitLane(0x7F), UnitLane(0x7F), UnitLane(0x7F)};
+    __m256i fByteA0{ByteLane(0xA0), ByteLane(0xA0), ByteLane(0xA0), ByteLane(0xA0)};
+    __m256i fByteEF{ByteLane(0xEF), ByteLane(0xEF), ByteLane(0xEF), ByteLane(0xEF)};
+    __m256i fByteFE{ByteLane(0xFE), ByteLane(0xFE), ByteLane(0xFE), ByteLane(0xFE)};
+    __m256i fByteC0{ByteLane(0xC0), ByteLane(0xC0), ByteLane(0xC0), ByteLane(0xC0)};
+    __m256i fByteE0{ByteLane(0xE0), ByteLane(0xE0), ByteLane(0xE0), ByteLane(0xE0)};
+    __m256i fByteED{ByteLane(0xED), ByteLane(0xED), ByteLane(0xED), ByteLane(0xED)};
+    __m256i fByteDF{ByteLane(0xDF), ByteLane(0xDF), ByteLane(0xDF), ByteLane(0xDF)};
+};
+constexpr BlockConstants kBlockConstants;
+
+inline const BlockConstants* Launder(const BlockConstants* inConstants)
+{
+    asm("" : "+r"(inConstants));
+    return inConstants;
+}
+
 // One lane of eight units packed to the front by the starts among its eight bits; the units
 // written (sixteen bytes are stored).
 __attribute__((target("avx2,popcnt"))) inline size_t PackEight(__m128i inUnits, uint32_t inStarts,
@@ -329,14 +363,15 @@ __attribute__((target("avx2,popcnt"))) inline size_t PackEight(__m128i inUnits, 
 // Sixteen lanes decoded as if a character started in each, from the zero-extended bytes at the
 // lane, one after and two after. The bits above a character's own fall off the 16-bit lanes, or
 // are masked off for two-byte characters.
-__attribute__((target("avx2"))) inline __m256i DecodeLanes(__m256i inFirst, __m256i inSecond, __m256i inThird)
+__attribute__((target("avx2"))) inline __m256i DecodeLanes(__m256i inFirst, __m256i inSecond, __m256i inThird,
+                                                           const BlockConstants& inConstants)
 {
-    const __m256i low6 = _mm256_set1_epi16(0x3F);
+    const __m256i low6 = inConstants.fLow6;
     const __m256i firstTwo = _mm256_or_si256(_mm256_slli_epi16(inFirst, 6), _mm256_and_si256(inSecond, low6));
-    const __m256i two = _mm256_and_si256(firstTwo, _mm256_set1_epi16(0x7FF));
+    const __m256i two = _mm256_and_si256(firstTwo, inConstants.fLow11);
     const __m256i three = _mm256_or_si256(_mm256_slli_epi16(firstTwo, 6), _mm256_and_si256(inThird, low6));
-    const __m256i isThree = _mm256_cmpgt_epi16(inFirst, _mm256_set1_epi16(0xDF));
-    const __m256i isOther = _mm256_cmpgt_epi16(inFirst, _mm256_set1_epi16(0x7F));
+    const __m256i isThree = _mm256_cmpgt_epi16(inFirst, inConstants.fUnitDF);
+    const __m256i isOther = _mm256_cmpgt_epi16(inFirst, inConstants.fUnit7F);
     return _mm256_blendv_epi8(inFirst, _mm256_blendv_epi8(two, three, isThree), isOther);
 }
 
@@ -392,8 +427,10 @@ __attribute__((target("avx2"))) inline Block LoadEndBlock(const uint8_t* inEnd, 
 // outTarget (room for the lanes' units and 8 more), their count in outProduced; the bytes they
 // take (up to two past the last lane) returned. 0 when the block holds anything else. Bytes
 // outside the lanes are zeros, but for the two after a block's last lane.
-__attribute__((target("avx2,popcnt"))) inline size_t
-DecodeBlock(const Block& inBlock, unsigned inFirst, unsigned inLast, UniChar* outTarget, size_t& outProduced)
+__attribute__((target("avx2,popcnt"))) inline size_t DecodeBlock(const Block& inBlock, unsigned inFirst,
+                                                                 unsigned inLast, UniChar* outTarget,
+                                                                 size_t& outProduced,
+                                                                 const BlockConstants& inConstants)
 {
     const __m256i bytes = inBlock.fBytes;
     const __m256i next = inBlock.fNext;
@@ -401,27 +438,23 @@ DecodeBlock(const Block& inBlock, unsigned inFirst, unsigned inLast, UniChar* ou
 
     // Bytes that start no character of one to three bytes: C0, C1 (overlong two-byte forms) and
     // F0..FF. After E0 a byte below A0 makes an overlong form, after ED one above 9F a surrogate.
-    const __m256i lowNext = _mm256_cmpgt_epi8(_mm256_set1_epi8(-96), next); // 80..9F
+    const __m256i lowNext = _mm256_cmpgt_epi8(inConstants.fByteA0, next); // 80..9F
     const __m256i refused = _mm256_or_si256(
-        _mm256_or_si256(_mm256_subs_epu8(bytes, _mm256_set1_epi8(static_cast<char>(0xEF))),
-                        _mm256_cmpeq_epi8(_mm256_and_si256(bytes, _mm256_set1_epi8(static_cast<char>(0xFE))),
-                                          _mm256_set1_epi8(static_cast<char>(0xC0)))),
-        _mm256_or_si256(
-            _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xE0))), lowNext),
-            _mm256_andnot_si256(lowNext,
-                                _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(0xED))))));
+        _mm256_or_si256(_mm256_subs_epu8(bytes, inConstants.fByteEF),
+                        _mm256_cmpeq_epi8(_mm256_and_si256(bytes, inConstants.fByteFE), inConstants.fByteC0)),
+        _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(bytes, inConstants.fByteE0), lowNext),
+                        _mm256_andnot_si256(lowNext, _mm256_cmpeq_epi8(bytes, inConstants.fByteED))));
 
     // Bit i of each mask tells of byte i; the continuation mask runs over 34 bytes, since the
     // characters of the last two bytes may end in the next two.
-    const __m256i contLimit = _mm256_set1_epi8(-64); // below: 80..BF
+    const __m256i contLimit = inConstants.fByteC0; // below: 80..BF
     const auto nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
     const uint64_t cont = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(contLimit, bytes))) |
                           (static_cast<uint64_t>(static_cast<uint32_t>(
                                _mm256_movemask_epi8(_mm256_cmpgt_epi8(contLimit, after))))
                            << 2);
     const uint64_t leads3 =
-        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(bytes, _mm256_set1_epi8(-33)))) &
-        nonAscii;
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(bytes, inConstants.fByteDF))) & nonAscii;
     const uint64_t leads = nonAscii & ~static_cast<uint32_t>(cont);
     const uint64_t expected = (leads << 1) | (leads3 << 2);
     // Continuation bytes exactly where the leads want them: in the block, and in the two bytes
@@ -434,10 +467,10 @@ DecodeBlock(const Block& inBlock, unsigned inFirst, unsigned inLast, UniChar* ou
 
     const __m256i low = DecodeLanes(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes)),
                                     _mm256_cvtepu8_epi16(_mm256_castsi256_si128(next)),
-                                    _mm256_cvtepu8_epi16(_mm256_castsi256_si128(after)));
+                                    _mm256_cvtepu8_epi16(_mm256_castsi256_si128(after)), inConstants);
     const __m256i high = DecodeLanes(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1)),
                                      _mm256_cvtepu8_epi16(_mm256_extracti128_si256(next, 1)),
-                                     _mm256_cvtepu8_epi16(_mm256_extracti128_si256(after, 1)));
+                                     _mm256_cvtepu8_epi16(_mm256_extracti128_si256(after, 1)), inConstants);
     const uint64_t starts = ~cont & ((uint64_t{1} << inLast) - (uint64_t{1} << inFirst));
     // Groups of eight lanes past the last hold no start and are not stored.
     size_t produced = 0;
@@ -470,6 +503,7 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
     UniChar* d = ioTarget;
     bool clean = true;
     size_t byCharacters = kBlock;
+    const BlockConstants& constants = *Launder(&kBlockConstants);
     while (s < inEnd)
     {
         const auto left = static_cast<size_t>(inEnd - s);
@@ -486,7 +520,7 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
                 continue;
             }
             size_t produced = 0;
-            if (size_t taken = DecodeBlock(LoadBlock(s), 0, kBlock, d, produced); taken != 0)
+            if (size_t taken = DecodeBlock(LoadBlock(s), 0, kBlock, d, produced, constants); taken != 0)
             {
                 s += taken;
                 d += produced;
@@ -519,12 +553,12 @@ __attribute__((target("avx2,popcnt"))) bool DecodeByBlocks(const uint8_t*& ioSou
             size_t taken = 0;
             if (room >= left + 8)
             {
-                taken = DecodeBlock(block, first, last, d, produced);
+                taken = DecodeBlock(block, first, last, d, produced, constants);
             }
             else
             {
                 alignas(32) std::array<UniChar, kBlock + 8> units;
-                taken = DecodeBlock(block, first, last, units.data(), produced);
+                taken = DecodeBlock(block, first, last, units.data(), produced, constants);
                 if (taken != 0 && produced <= room)
                 {
                     std::memcpy(d, units.data(), produced * sizeof(UniChar));
