@@ -2,15 +2,18 @@
 // decoding and encoding into small targets, encoding into grown blocks, the stack converter, the
 // byte-order mark and encoding guesses, and line-ending conversion of strings and byte buffers.
 // Beyond the sanitizers it checks that counts stay within their buffers and that well-formed
-// Unicode text encodes back to exactly the bytes it came from.
+// Unicode text encodes back to exactly the bytes it came from, and that UTF-8's two decoding paths
+// agree.
 
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/charsets/VUTF8Decoder.h"
 #include "toolbox/kernel/memory/VCppMemMgr.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/strings/StStringConverter.h"
 #include "toolbox/kernel/strings/VString.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -100,10 +103,34 @@ void ExerciseSet(CharSet inCharSet, const uint8_t* inData, size_t inSize)
     Check(written <= sizeof(small));
 }
 
+// UTF-8's block path against its character path, with the room of the whole text and with a
+// short room: the same units, consumed count and verdict.
+void CompareUTF8Paths(const uint8_t* inData, size_t inSize)
+{
+    for (size_t room : {inSize, inSize / 3})
+    {
+        std::vector<UniChar> blocks(room);
+        std::vector<UniChar> characters(room);
+        const uint8_t* blockSource = inData;
+        const uint8_t* characterSource = inData;
+        UniChar* blockTarget = blocks.data();
+        UniChar* characterTarget = characters.data();
+        bool blockClean =
+            VUTF8Decoder::Decode(blockSource, inData + inSize, blockTarget, blocks.data() + room);
+        bool characterClean = VUTF8Decoder::DecodeByCharacters(characterSource, inData + inSize,
+                                                               characterTarget, characters.data() + room);
+        const auto produced = static_cast<size_t>(blockTarget - blocks.data());
+        Check(blockClean == characterClean && blockSource == characterSource &&
+              produced == static_cast<size_t>(characterTarget - characters.data()) &&
+              std::equal(blocks.data(), blockTarget, characters.data()));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    CompareUTF8Paths(data, size);
     static const std::vector<CharSet> sSets = AllCharSets();
     for (CharSet charSet : sSets)
     {

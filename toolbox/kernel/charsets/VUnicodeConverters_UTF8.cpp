@@ -1,304 +1,38 @@
-// UTF-8 to and from UTF-16. Runs of ASCII are widened and narrowed sixteen (or eight) units at a
-// time with SSE2 where the machine has it; long runs are widened 32 units at a time with AVX2 when
-// the processor has it (chosen at run time: the build targets plain x86-64). Everything else goes
-// one character at a time.
+// UTF-8 to and from UTF-16. Decoding is VUTF8Decoder's. In encoding, runs of ASCII are narrowed
+// sixteen units at a time with SSE2 where the machine has it, and units below U+0800 go sixteen at
+// a time without a branch on their length; everything else goes one character at a time.
 
 #include "toolbox/kernel/charsets/VUnicodeConverters.h"
 
-#include <algorithm>
+#include "toolbox/kernel/charsets/VUTF8Decoder.h"
+
 #include <cstddef>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#define ZORN_WIDEN_AVX2 1
-#endif
 
 namespace zorn
 {
 
-namespace
-{
-
-// The range that the byte after a lead byte must fall in; the bytes after that are always
-// 80..BF. These bounds are what rejects overlong forms (E0, F0), encoded surrogates (ED) and
-// code points above U+10FFFF (F4).
-struct LeadInfo
-{
-    uint8_t fTrailing; // 0: not a lead byte
-    uint8_t fLow;
-    uint8_t fHigh;
-};
-
-LeadInfo InfoForLead(uint8_t inLead)
-{
-    if (inLead >= 0xC2 && inLead <= 0xDF)
-    {
-        return {1, 0x80, 0xBF};
-    }
-    if (inLead >= 0xE0 && inLead <= 0xEF)
-    {
-        return {2, static_cast<uint8_t>(inLead == 0xE0 ? 0xA0 : 0x80),
-                static_cast<uint8_t>(inLead == 0xED ? 0x9F : 0xBF)};
-    }
-    if (inLead >= 0xF0 && inLead <= 0xF4)
-    {
-        return {3, static_cast<uint8_t>(inLead == 0xF0 ? 0x90 : 0x80),
-                static_cast<uint8_t>(inLead == 0xF4 ? 0x8F : 0xBF)};
-    }
-    return {0, 0, 0};
-}
-
-#if defined(ZORN_WIDEN_AVX2)
-// Widens whole blocks of 32 ASCII bytes while the source and the room (in units) both hold one;
-// stops at the block that holds a non-ASCII byte, after widening its ASCII prefix. The bytes
-// consumed (as many units were written). Widening all 32 of the last block is harmless: the room
-// is there and only the ASCII prefix is counted.
-__attribute__((target("avx2"))) size_t WidenAsciiBlocksAVX2(const uint8_t* inSource, size_t inBytes,
-                                                            UniChar* outTarget, size_t inRoom)
-{
-    size_t done = 0;
-    while (inBytes - done >= 32 && inRoom - done >= 32)
-    {
-        __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(inSource + done));
-        __m256i low = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(bytes));
-        __m256i high = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(bytes, 1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(outTarget + done), low);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(outTarget + done + 16), high);
-        auto nonAscii = static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
-        if (nonAscii != 0)
-        {
-            return done + static_cast<size_t>(__builtin_ctz(nonAscii));
-        }
-        done += 32;
-    }
-    return done;
-}
-
-// Whether the processor runs AVX2, asked once.
-bool HasAVX2()
-{
-    static const bool sHasAVX2 = []
-    {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return sHasAVX2;
-}
-#endif
-
-} // namespace
-
 bool VToUnicodeConverter_UTF8::Convert(const void* inSource, size_t inSourceBytes, size_t* outConsumed,
                                        UniChar* outTarget, int32_t inMaxUnits, int32_t* outProduced)
 {
-    const uint8_t* s = static_cast<const uint8_t*>(inSource);
-    const uint8_t* const begin = s;
-    const uint8_t* const end = s + inSourceBytes;
+    const auto* s = static_cast<const uint8_t*>(inSource);
     UniChar* d = outTarget;
-    UniChar* const dEnd = outTarget + (inMaxUnits > 0 ? inMaxUnits : 0);
-    bool clean = true;
-
-    while (s < end)
-    {
-        uint8_t c = *s;
-        if (c < 0x80)
-        {
-            // A lone ASCII character between others (spaces and digits in CJK text) is not worth
-            // a vector load.
-            if (end - s >= 2 && s[1] >= 0x80 && d != dEnd)
-            {
-                *d++ = c;
-                ++s;
-                continue;
-            }
-#if defined(ZORN_WIDEN_AVX2)
-            // Long runs (ASCII text) by 32 units at a time.
-            if (end - s >= 64 && dEnd - d >= 64 && HasAVX2())
-            {
-                size_t widened =
-                    WidenAsciiBlocksAVX2(s, static_cast<size_t>(end - s), d, static_cast<size_t>(dEnd - d));
-                s += widened;
-                d += widened;
-                if (s == end || *s >= 0x80)
-                {
-                    continue;
-                }
-            }
-#endif
-#if defined(__SSE2__)
-            const __m128i zero = _mm_setzero_si128();
-            while (end - s >= 16 && dEnd - d >= 16)
-            {
-                __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-                // Widening all sixteen is harmless when fewer are ASCII: the room is there and
-                // only the ASCII prefix is counted.
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi8(bytes, zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi8(bytes, zero));
-                int high = _mm_movemask_epi8(bytes);
-                if (high != 0)
-                {
-                    int ascii = __builtin_ctz(static_cast<unsigned>(high));
-                    s += ascii;
-                    d += ascii;
-                    break;
-                }
-                s += 16;
-                d += 16;
-            }
-            if (s == end || *s >= 0x80)
-            {
-                continue;
-            }
-            c = *s;
-#endif
-            if (d == dEnd)
-            {
-                break;
-            }
-            *d++ = c;
-            ++s;
-            continue;
-        }
-
-        // Well-formed two- and three-byte characters with room to spare, the common non-ASCII
-        // text: decoded without the checks for the end of either buffer, runs of three-byte
-        // characters (CJK text) in a loop of their own. Overlong forms and surrogates are told
-        // by the code point they give; anything unusual goes to the general case.
-        if (end - s >= 3 && dEnd - d >= 1)
-        {
-            if ((c & 0xE0) == 0xC0 && (s[1] & 0xC0) == 0x80 && c >= 0xC2)
-            {
-                *d++ = static_cast<UniChar>(((c & 0x1F) << 6) | (s[1] & 0x3F));
-                s += 2;
-                continue;
-            }
-            if ((c & 0xF0) == 0xE0)
-            {
-                const uint8_t* runStart = s;
-                for (;;)
-                {
-                    if (*s < 0x80)
-                    {
-                        // A lone ASCII character inside the run (spaces, digits, punctuation).
-                        *d++ = *s++;
-                    }
-                    else
-                    {
-                        uint32_t b1 = s[1];
-                        uint32_t b2 = s[2];
-                        if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80)
-                        {
-                            break;
-                        }
-                        uint32_t code =
-                            ((static_cast<uint32_t>(*s) & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
-                        if (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))
-                        {
-                            break;
-                        }
-                        *d++ = static_cast<UniChar>(code);
-                        s += 3;
-                    }
-                    // The run goes on over three-byte characters and over single ASCII characters
-                    // followed by one; longer ASCII runs go to the vector loop.
-                    if (end - s < 3 || d == dEnd ||
-                        !((*s & 0xF0) == 0xE0 || (*s < 0x80 && (s[1] & 0xF0) == 0xE0)))
-                    {
-                        break;
-                    }
-                }
-                if (s != runStart)
-                {
-                    continue;
-                }
-            }
-        }
-
-        // General case: any length, malformed input, the end of either buffer.
-        LeadInfo info = InfoForLead(c);
-        if (info.fTrailing == 0)
-        {
-            if (d == dEnd)
-            {
-                break;
-            }
-            *d++ = '?';
-            ++s;
-            clean = false;
-            continue;
-        }
-        uint32_t code = c & (0x3F >> info.fTrailing);
-        int taken = 1;
-        bool truncated = false;
-        uint8_t low = info.fLow;
-        uint8_t high = info.fHigh;
-        for (; taken <= info.fTrailing; ++taken)
-        {
-            if (s + taken == end)
-            {
-                truncated = true;
-                break;
-            }
-            uint8_t next = s[taken];
-            if (next < low || next > high)
-            {
-                break;
-            }
-            code = (code << 6) | (next & 0x3F);
-            low = 0x80;
-            high = 0xBF;
-        }
-        if (truncated)
-        {
-            // A valid beginning cut by the end of the source: left for the caller's next block.
-            break;
-        }
-        if (taken <= info.fTrailing)
-        {
-            // The lead byte and the continuation bytes that fitted form one ill-formed piece.
-            if (d == dEnd)
-            {
-                break;
-            }
-            *d++ = '?';
-            s += taken;
-            clean = false;
-            continue;
-        }
-        if (code > 0xFFFF)
-        {
-            if (dEnd - d < 2)
-            {
-                break;
-            }
-            code -= 0x10000;
-            *d++ = static_cast<UniChar>(0xD800 + (code >> 10));
-            *d++ = static_cast<UniChar>(0xDC00 + (code & 0x3FF));
-        }
-        else
-        {
-            if (d == dEnd)
-            {
-                break;
-            }
-            *d++ = static_cast<UniChar>(code);
-        }
-        s += taken;
-    }
-
+    const bool clean =
+        VUTF8Decoder::Decode(s, s + inSourceBytes, d, outTarget + (inMaxUnits > 0 ? inMaxUnits : 0));
+    const auto consumed = static_cast<size_t>(s - static_cast<const uint8_t*>(inSource));
     if (outConsumed != nullptr)
     {
-        *outConsumed = static_cast<size_t>(s - begin);
+        *outConsumed = consumed;
     }
     if (outProduced != nullptr)
     {
         *outProduced = static_cast<int32_t>(d - outTarget);
     }
-    return clean && s == end;
+    return clean && consumed == inSourceBytes;
 }
 
 namespace

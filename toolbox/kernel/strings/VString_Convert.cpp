@@ -2,7 +2,7 @@
 
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/charsets/VTextConverters.h"
-#include "toolbox/kernel/charsets/VUnicodeConverters.h"
+#include "toolbox/kernel/charsets/VUTF8Decoder.h"
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
 #include "toolbox/kernel/strings/VString.h"
 
@@ -262,14 +262,15 @@ bool VString::FromBlock(const void* inBuffer, size_t inNbBytes, CharSet inCharSe
         _EnsureWritable(static_cast<int32_t>(inNbBytes), false))
     {
         // UTF-8 is most of the text that comes in, often in short pieces: decoded here without
-        // the registry's retain and release or a virtual call. A byte never gives more than one
-        // unit, so the room is exact for ASCII.
-        static VToUnicodeConverter_UTF8 sUTF8;
-        int32_t produced = 0;
+        // the registry's retain and release or a virtual call, into the whole capacity of the
+        // buffer, so that the decoder's vector stores may run past the text. A byte never gives
+        // more than one unit, so the text always fits.
+        const auto* source = static_cast<const uint8_t*>(inBuffer);
+        UniChar* target = fString;
         bool ok = inNbBytes == 0 ||
-                  sUTF8.VToUnicodeConverter_UTF8::Convert(inBuffer, inNbBytes, nullptr, fString,
-                                                          static_cast<int32_t>(inNbBytes), &produced);
-        fLength = produced;
+                  (VUTF8Decoder::Decode(source, source + inNbBytes, target, fString + fMaxLength) &&
+                   source == static_cast<const uint8_t*>(inBuffer) + inNbBytes);
+        fLength = static_cast<int32_t>(target - fString);
         fString[fLength] = 0;
         fFlags &= static_cast<uint8_t>(~kNull);
         SetDirty(true);
