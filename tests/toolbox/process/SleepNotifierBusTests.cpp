@@ -53,18 +53,37 @@ public:
             << "</listen><auth>EXTERNAL</auth>"
                "<policy context=\"default\"><allow send_destination=\"*\"/><allow own=\"*\"/>"
                "<allow receive_sender=\"*\"/></policy></busconfig>\n";
-        const std::string config = "--config-file=" + fFolder + "/bus.conf";
-        const char* arguments[] = {"dbus-daemon", config.c_str(), "--nofork", "--nopidfile", nullptr};
-        if (::posix_spawnp(&fDaemon, "dbus-daemon", nullptr, nullptr, const_cast<char**>(arguments),
-                           environ) != 0)
+        // The socket file exists from bind() on, before the daemon listens; the address it prints
+        // on descriptor 3 comes only once it accepts connections.
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0)
         {
-            fDaemon = -1;
             return;
         }
-        if (WaitFor([&] { return std::filesystem::exists(socket); }))
+        const std::string config = "--config-file=" + fFolder + "/bus.conf";
+        const char* arguments[] = {"dbus-daemon", config.c_str(),      "--nofork",
+                                   "--nopidfile", "--print-address=3", nullptr};
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
+        const int spawned = ::posix_spawnp(&fDaemon, "dbus-daemon", &actions, nullptr,
+                                           const_cast<char**>(arguments), environ);
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::close(ready[1]);
+        if (spawned != 0)
+        {
+            fDaemon = -1;
+            ::close(ready[0]);
+            return;
+        }
+        pollfd printed{ready[0], POLLIN, 0};
+        char address[512];
+        if (::poll(&printed, 1, static_cast<int>(test::Scaled(std::chrono::seconds(30)).count())) == 1 &&
+            ::read(ready[0], address, sizeof address) > 0)
         {
             fAddress = "unix:path=" + socket;
         }
+        ::close(ready[0]);
     }
     ~PrivateBus()
     {
