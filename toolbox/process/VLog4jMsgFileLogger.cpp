@@ -7,9 +7,11 @@
 #include "toolbox/kernel/hooks/IProcessServices.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/values/ILoggerBagKeys.h"
+#include "toolbox/kernel/values/VLogRecord.h"
 #include "toolbox/kernel/values/VValueBag.h"
 #include "toolbox/process/VSplitableLogFile.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -62,20 +64,43 @@ std::u16string_view Units(const VString& inText)
     return {reinterpret_cast<const char16_t*>(inText.GetCPointer()), static_cast<size_t>(inText.GetLength())};
 }
 
-// Appends the text's UTF-8 form.
-void AppendUTF8(std::string& ioBytes, const VString& inText)
+// Writes the text's UTF-8 form at outBytes, which has room for three bytes a unit; the end.
+char* PutUTF8(char* outBytes, const VString& inText)
 {
-    if (inText.IsEmpty())
+    const UniChar* units = inText.GetCPointer();
+    const int32_t length = inText.GetLength();
+    // Log text is mostly ASCII: narrow every unit while noting whether any was not ASCII (a loop
+    // the compiler vectorises), and convert properly only then.
+    UniChar seen = 0;
+    for (int32_t i = 0; i < length; ++i)
     {
-        return;
+        seen |= units[i];
+        outBytes[i] = static_cast<char>(units[i]);
     }
-    const size_t at = ioBytes.size();
-    ioBytes.resize(at + 3 * static_cast<size_t>(inText.GetLength()));
+    if (seen < 0x80)
+    {
+        return outBytes + length;
+    }
     size_t produced = 0;
-    VTextConverters::Get()->ConvertFromVString(inText, nullptr, ioBytes.data() + at, ioBytes.size() - at,
+    VTextConverters::Get()->ConvertFromVString(inText, nullptr, outBytes, 3 * static_cast<size_t>(length),
                                                &produced, CharSet::VTC_UTF_8);
-    ioBytes.resize(at + produced);
+    return outBytes + produced;
 }
+
+char* PutText(char* outBytes, const char* inText, size_t inLength)
+{
+    std::memcpy(outBytes, inText, inLength);
+    return outBytes + inLength;
+}
+
+template <size_t N>
+char* PutLiteral(char* outBytes, const char (&inText)[N])
+{
+    return PutText(outBytes, inText, N - 1);
+}
+
+// The room a line needs beyond its source and message.
+constexpr size_t kLineFixedBytes = 24 + 64 + 64;
 
 VString ProcessLogSource()
 {
@@ -357,21 +382,24 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString&
 
 void VLog4jMsgFileLogger::FormatLocalTime(const VTime& inTime, char (&outText)[64])
 {
-    _FormatLocalTime(inTime, outText, nullptr);
+    _FormatLocalTime(inTime.GetMilliseconds(), &inTime, Clock::Now(), outText, nullptr);
 }
 
-void VLog4jMsgFileLogger::_FormatLocalTime(const VTime& inTime, char (&outText)[64], SecondText* ioCache)
+VLog4jMsgFileLogger::Clock VLog4jMsgFileLogger::Clock::Now()
 {
-    VTime local(inTime);
-    VTime now(eInitWithCurrentTime);
-    const int64_t distance = inTime.GetMilliseconds() - now.GetMilliseconds();
+    return {VLogRecord::NowMilliseconds(), int64_t{VSystem::GetGMTOffset(true)} * 1000};
+}
+
+size_t VLog4jMsgFileLogger::_FormatLocalTime(int64_t inMilliseconds, const VTime* inTime, const Clock& inNow,
+                                             char* outText, SecondText* ioCache)
+{
+    constexpr size_t kTextSize = 64;
+    const int64_t distance = inMilliseconds - inNow.fNow;
     if (distance > -60000 && distance < 60000)
     {
-        local.AddMilliseconds(int64_t{VSystem::GetGMTOffset(true)} * 1000);
-        const int64_t milliseconds = local.GetMilliseconds();
-        const int64_t fraction = (milliseconds % 1000 + 1000) % 1000;
-        const int64_t second = (milliseconds - fraction) / 1000;
-        if (ioCache != nullptr && ioCache->fSecond == second)
+        const int64_t fraction = (inMilliseconds % 1000 + 1000) % 1000;
+        const int64_t second = (inMilliseconds - fraction) / 1000;
+        if (ioCache != nullptr && ioCache->fSecond == second && ioCache->fOffset == inNow.fOffset)
         {
             std::memcpy(outText, ioCache->fText, ioCache->fLength);
             char* digits = outText + ioCache->fLength;
@@ -379,20 +407,30 @@ void VLog4jMsgFileLogger::_FormatLocalTime(const VTime& inTime, char (&outText)[
             digits[1] = static_cast<char>('0' + fraction / 10 % 10);
             digits[2] = static_cast<char>('0' + fraction % 10);
             digits[3] = 0;
-            return;
+            return ioCache->fLength + 3;
         }
+        VTime local;
+        local.FromMilliseconds(inMilliseconds + inNow.fOffset);
         const int32_t ms = local.GetMillisecondsOfDay();
-        int length = std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d",
-                                   local.GetYear(), local.GetMonth(), local.GetDay(), ms / 3600000,
-                                   ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
-        // The milliseconds are the last three characters; what comes before holds for the second.
+        int length = std::snprintf(outText, kTextSize, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", local.GetYear(),
+                                   local.GetMonth(), local.GetDay(), ms / 3600000, ms / 60000 % 60,
+                                   ms / 1000 % 60, ms % 1000);
+        // The milliseconds are the last three characters; what comes before holds for the second
+        // at that offset (zone offsets are whole seconds).
         if (ioCache != nullptr && length > 3 && static_cast<size_t>(length - 3) < sizeof(ioCache->fText))
         {
             ioCache->fLength = static_cast<size_t>(length - 3);
             std::memcpy(ioCache->fText, outText, ioCache->fLength);
             ioCache->fSecond = second;
+            ioCache->fOffset = inNow.fOffset;
         }
-        return;
+        return length > 0 ? static_cast<size_t>(length) : 0;
+    }
+    VTime time;
+    if (inTime == nullptr)
+    {
+        time.FromMilliseconds(inMilliseconds);
+        inTime = &time;
     }
     int16_t year = 0;
     int16_t month = 0;
@@ -401,12 +439,23 @@ void VLog4jMsgFileLogger::_FormatLocalTime(const VTime& inTime, char (&outText)[
     int16_t minute = 0;
     int16_t second = 0;
     int16_t millisecond = 0;
-    inTime.GetLocalTime(year, month, day, hour, minute, second, millisecond);
-    std::snprintf(outText, sizeof(outText), "%04d-%02d-%02dT%02d:%02d:%02d.%03d", year, month, day, hour,
-                  minute, second, millisecond);
+    inTime->GetLocalTime(year, month, day, hour, minute, second, millisecond);
+    int length = std::snprintf(outText, kTextSize, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", year, month, day,
+                               hour, minute, second, millisecond);
+    return length > 0 ? static_cast<size_t>(length) : 0;
 }
 
-void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
+char* VLog4jMsgFileLogger::_LineRoom(size_t inBytes)
+{
+    if (inBytes > fLineCapacity)
+    {
+        fLineCapacity = std::max(inBytes, 2 * fLineCapacity);
+        fLine = std::make_unique<char[]>(fLineCapacity);
+    }
+    return fLine.get();
+}
+
+void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord, const Clock& inNow)
 {
     int32_t level = EML_Information;
     inRecord->GetLong(ILoggerBagKeys::level(), level);
@@ -420,7 +469,7 @@ void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
         time = VTime(eInitWithCurrentTime);
     }
     char timeText[64];
-    _FormatLocalTime(time, timeText, &fSecondText);
+    const size_t timeLength = _FormatLocalTime(time.GetMilliseconds(), &time, inNow, timeText, &fSecondText);
     int64_t sequence = 0;
     if (!inRecord->GetLong8(ILoggerBagKeys::sequence(), sequence))
     {
@@ -429,21 +478,47 @@ void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord)
     EMessageLevel readLevel = EML_Information;
     GetLogInfosFromBag(inRecord, fSource, readLevel, fMessage);
 
-    fLine.clear();
-    char number[24];
-    auto [end, error] =
-        std::to_chars(number, number + sizeof(number), static_cast<unsigned long long>(sequence));
-    fLine.append(number, end);
-    fLine += ' ';
-    fLine += timeText;
-    fLine += " [";
-    AppendUTF8(fLine, fSource);
-    fLine += "] ";
-    fLine += GetMessageLevelName(readLevel);
-    fLine += " - ";
-    AppendUTF8(fLine, fMessage);
-    fLine += '\n';
-    fLogFile->AppendString(fLine.c_str());
+    char* const line = _LineRoom(kLineFixedBytes + 3 * static_cast<size_t>(fSource.GetLength()) +
+                                 3 * static_cast<size_t>(fMessage.GetLength()));
+    char* out = std::to_chars(line, line + 24, static_cast<unsigned long long>(sequence)).ptr;
+    *out++ = ' ';
+    out = PutText(out, timeText, timeLength);
+    out = PutLiteral(out, " [");
+    out = PutUTF8(out, fSource);
+    out = PutLiteral(out, "] ");
+    const char* levelName = GetMessageLevelName(readLevel);
+    out = PutText(out, levelName, std::strlen(levelName));
+    out = PutLiteral(out, " - ");
+    out = PutUTF8(out, fMessage);
+    *out++ = '\n';
+    fLogFile->AppendBytes(line, static_cast<size_t>(out - line));
+}
+
+void VLog4jMsgFileLogger::_WriteFields(const VLogRecord& inRecord, const Clock& inNow)
+{
+    // The line GetLogInfosFromBag and _WriteRecord give the record's bag: its source has no
+    // component, its message no code, and its attribute list is empty (" ()").
+    const EMessageLevel level = inRecord.GetLevel();
+    if (((fLevelMask >> (static_cast<uint32_t>(level) % 32)) & 1u) == 0 || IsPaused())
+    {
+        return;
+    }
+    const VString& source = inRecord.GetSource();
+    const VString& message = inRecord.GetMessage();
+    char* const line = _LineRoom(kLineFixedBytes + 3 * static_cast<size_t>(source.GetLength()) +
+                                 3 * static_cast<size_t>(message.GetLength()));
+    char* out = std::to_chars(line, line + 24, static_cast<unsigned long long>(inRecord.GetSequence())).ptr;
+    *out++ = ' ';
+    out += _FormatLocalTime(inRecord.GetTimeMilliseconds(), nullptr, inNow, out, &fSecondText);
+    out = PutLiteral(out, " [");
+    out = PutUTF8(out, source);
+    out = PutLiteral(out, "] ");
+    const char* levelName = GetMessageLevelName(level);
+    out = PutText(out, levelName, std::strlen(levelName));
+    out = PutLiteral(out, " - ");
+    out = PutUTF8(out, message);
+    out = PutLiteral(out, " ()\n");
+    fLogFile->AppendBytes(line, static_cast<size_t>(out - line));
 }
 
 void VLog4jMsgFileLogger::_PutBatch(const std::vector<const VValueBag*>& inRecords)
@@ -453,14 +528,34 @@ void VLog4jMsgFileLogger::_PutBatch(const std::vector<const VValueBag*>& inRecor
     {
         return;
     }
+    const Clock now = Clock::Now();
     for (const VValueBag* record : inRecords)
     {
-        _WriteRecord(record);
+        _WriteRecord(record, now);
     }
-    if (fLogFile != nullptr)
+    fLogFile->Flush();
+}
+
+void VLog4jMsgFileLogger::_PutRecords(const std::vector<const VLogRecord*>& inRecords)
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fLogFile == nullptr)
     {
-        fLogFile->Flush();
+        return;
     }
+    const Clock now = Clock::Now();
+    for (const VLogRecord* record : inRecords)
+    {
+        if (record->HasFields())
+        {
+            _WriteFields(*record, now);
+        }
+        else if (const VValueBag* bag = record->GetBag())
+        {
+            _WriteRecord(bag, now);
+        }
+    }
+    fLogFile->Flush();
 }
 
 void VLog4jMsgFileLogger::VLog4jLogListener::Put(const std::vector<const VValueBag*>& inRecords)
@@ -468,9 +563,14 @@ void VLog4jMsgFileLogger::VLog4jLogListener::Put(const std::vector<const VValueB
     fOwner->_PutBatch(inRecords);
 }
 
+void VLog4jMsgFileLogger::VLog4jLogListener::PutRecords(const std::vector<const VLogRecord*>& inRecords)
+{
+    fOwner->_PutRecords(inRecords);
+}
+
 void VLog4jMsgFileLogger::VLog4jLogListener::Put(const VValueBag* inRecord)
 {
-    fOwner->_WriteRecord(inRecord);
+    fOwner->_WriteRecord(inRecord, Clock::Now());
 }
 
 } // namespace zorn

@@ -196,9 +196,12 @@ void VString::FromCString(const char* inCString)
     {
         return;
     }
+    // Through a local pointer: a store through fString could change fString itself as far as the
+    // compiler knows (the source is char), which keeps the loop from being vectorised.
+    UniChar* units = fString;
     for (size_t i = 0; i < length; ++i)
     {
-        fString[i] = static_cast<UniChar>(static_cast<unsigned char>(inCString[i]));
+        units[i] = static_cast<UniChar>(static_cast<unsigned char>(inCString[i]));
     }
     fLength = static_cast<int32_t>(length);
     fString[fLength] = 0;
