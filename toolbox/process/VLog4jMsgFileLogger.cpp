@@ -25,43 +25,39 @@ namespace
 {
 
 // What is printed before an attribute's value; empty: the attribute is not printed.
-const std::unordered_map<std::u16string_view, const char*>& AttributePrefixes()
+// Keyed by the attribute names' bytes, as the bag stores them.
+const std::unordered_map<std::string_view, const char*>& AttributePrefixes()
 {
-    static const std::unordered_map<std::u16string_view, const char*> sPrefixes = {
-        {u"message", ""},
-        {u"error_code", ""},
-        {u"level", ""},
-        {u"source", ""},
-        {u"component_signature", ""},
-        {u"task_id", "task="},
-        {u"task_name", "taskName="},
-        {u"socket", "socket="},
-        {u"local_addr", "localAddr="},
-        {u"local_port", "localPort="},
-        {u"peer_addr", "peerAddr="},
-        {u"peer_port", "peerPort="},
-        {u"exchange_id", "exchangeEndpointId="},
-        {u"is_blocking", "blocking="},
-        {u"is_ssl", "SSL="},
-        {u"is_select_io", "selectIO="},
-        {u"ms_timeout", "timeout="},
-        {u"count_bytes_asked", "asked="},
-        {u"count_bytes_sent", "sent="},
-        {u"count_bytes_received", "received="},
-        {u"ms_spent", "executionTime="},
-        {u"dump_offset", "offset="},
-        {u"dump_buffer", "data="},
-        {u"file_name", "fileName="},
-        {u"line_number", "lineNumber="},
-        {u"stack_crawl", "stackCrawl="},
-        {u"user_id", "UUID="},
+    static const std::unordered_map<std::string_view, const char*> sPrefixes = {
+        {"message", ""},
+        {"error_code", ""},
+        {"level", ""},
+        {"source", ""},
+        {"component_signature", ""},
+        {"task_id", "task="},
+        {"task_name", "taskName="},
+        {"socket", "socket="},
+        {"local_addr", "localAddr="},
+        {"local_port", "localPort="},
+        {"peer_addr", "peerAddr="},
+        {"peer_port", "peerPort="},
+        {"exchange_id", "exchangeEndpointId="},
+        {"is_blocking", "blocking="},
+        {"is_ssl", "SSL="},
+        {"is_select_io", "selectIO="},
+        {"ms_timeout", "timeout="},
+        {"count_bytes_asked", "asked="},
+        {"count_bytes_sent", "sent="},
+        {"count_bytes_received", "received="},
+        {"ms_spent", "executionTime="},
+        {"dump_offset", "offset="},
+        {"dump_buffer", "data="},
+        {"file_name", "fileName="},
+        {"line_number", "lineNumber="},
+        {"stack_crawl", "stackCrawl="},
+        {"user_id", "UUID="},
     };
     return sPrefixes;
-}
-
-std::u16string_view Units(const VString& inText)
-{
-    return {reinterpret_cast<const char16_t*>(inText.GetCPointer()), static_cast<size_t>(inText.GetLength())};
 }
 
 // Writes the text's UTF-8 form at outBytes, which has room for three bytes a unit; the end.
@@ -330,22 +326,27 @@ void VLog4jMsgFileLogger::GetLogInfosFromBag(const VValueBag* inRecord, VString&
     bool printed = false;
     VString name;
     VString value;
-    std::string named;
-    const int32_t count = inRecord->GetAttributesCount();
-    for (int32_t i = 1; i <= count; ++i)
+    // The names are read as the bag stores them, so that the attributes that are not printed are
+    // passed over without making their values.
+    const VPackedDictionary_with_backstore& attributes = inRecord->GetAttributesDictionary();
+    const size_t count = attributes.GetCount();
+    for (size_t i = 0; i < count; ++i)
     {
-        const VValueSingle* single = inRecord->GetNthAttribute(i, &name);
-        if (single == nullptr)
+        size_t length = 0;
+        const char* bytes = attributes.GetKeyAt(i, &length);
+        const std::string_view key(bytes, length);
+        if (key == "sequence" || key == "time")
         {
             continue;
         }
-        std::u16string_view units = Units(name);
-        if (units == u"sequence" || units == u"time")
-        {
-            continue;
-        }
-        auto found = prefixes.find(units);
+        auto found = prefixes.find(key);
         if (found != prefixes.end() && found->second[0] == 0)
+        {
+            continue;
+        }
+        const VValueSingle* single =
+            inRecord->GetNthAttribute(static_cast<int32_t>(i + 1), found == prefixes.end() ? &name : nullptr);
+        if (single == nullptr)
         {
             continue;
         }
