@@ -95,6 +95,14 @@ char* PutLiteral(char* outBytes, const char (&inText)[N])
     return PutText(outBytes, inText, N - 1);
 }
 
+// GetMessageLevelName with its length.
+std::string_view LevelName(int32_t inLevel)
+{
+    static constexpr std::string_view sNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG",
+                                                  "INFO", "WARN",  "ERROR",  "FATAL"};
+    return inLevel >= 0 && inLevel <= 7 ? sNames[inLevel] : sNames[EML_Information];
+}
+
 // The room a line needs beyond its source and message.
 constexpr size_t kLineFixedBytes = 24 + 64 + 64;
 
@@ -268,9 +276,7 @@ VTime VLog4jMsgFileLogger::GetStartTime()
 
 const char* VLog4jMsgFileLogger::GetMessageLevelName(int32_t inLevel)
 {
-    static const char* const sNames[] = {"DUMP", "TRACE", "ASSERT", "DEBUG",
-                                         "INFO", "WARN",  "ERROR",  "FATAL"};
-    return inLevel >= 0 && inLevel <= 7 ? sNames[inLevel] : "INFO";
+    return LevelName(inLevel).data(); // the names are literals, terminated
 }
 
 void VLog4jMsgFileLogger::BuildLogFileName(const VString& inName, int32_t inNumber, VString& outName)
@@ -510,12 +516,28 @@ void VLog4jMsgFileLogger::_WriteFields(const VLogRecord& inRecord, const Clock& 
                                  3 * static_cast<size_t>(message.GetLength()));
     char* out = std::to_chars(line, line + 24, static_cast<unsigned long long>(inRecord.GetSequence())).ptr;
     *out++ = ' ';
-    out += _FormatLocalTime(inRecord.GetTimeMilliseconds(), nullptr, inNow, out, &fSecondText);
+    // The time: most records fall in the second of the record before, whose text is kept.
+    const int64_t time = inRecord.GetTimeMilliseconds();
+    const int64_t fraction = (time % 1000 + 1000) % 1000;
+    if (fSecondText.fSecond == (time - fraction) / 1000 && fSecondText.fOffset == inNow.fOffset &&
+        time - inNow.fNow > -60000 && time - inNow.fNow < 60000)
+    {
+        std::memcpy(out, fSecondText.fText, sizeof(fSecondText.fText)); // the line has room for it
+        out += fSecondText.fLength;
+        out[0] = static_cast<char>('0' + fraction / 100);
+        out[1] = static_cast<char>('0' + fraction / 10 % 10);
+        out[2] = static_cast<char>('0' + fraction % 10);
+        out += 3;
+    }
+    else
+    {
+        out += _FormatLocalTime(time, nullptr, inNow, out, &fSecondText);
+    }
     out = PutLiteral(out, " [");
     out = PutUTF8(out, source);
     out = PutLiteral(out, "] ");
-    const char* levelName = GetMessageLevelName(level);
-    out = PutText(out, levelName, std::strlen(levelName));
+    const std::string_view levelName = LevelName(level);
+    out = PutText(out, levelName.data(), levelName.size());
     out = PutLiteral(out, " - ");
     out = PutUTF8(out, message);
     out = PutLiteral(out, " ()\n");
