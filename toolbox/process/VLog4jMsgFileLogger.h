@@ -16,6 +16,8 @@
 //   second written is kept, so that the records of one second only add their milliseconds to it.
 // - A record made from a message (VLogRecord with fields) is written from its fields, giving the
 //   line its bag would give; a record filed as a bag is read from the bag.
+// - A line is appended by its length, not as a C string: a zero unit in a text is written like
+//   any other character and never cuts the line short of its line feed.
 // - Records that arrive while not started or paused are dropped, not queued.
 #pragma once
 

@@ -340,6 +340,23 @@ TEST_F(Log4jFileLoggerTest, BagsAndMessagesInOneBatchKeepTheirOrder)
     }
 }
 
+TEST_F(Log4jFileLoggerTest, AZeroUnitInAMessageKeepsTheLineWhole)
+{
+    // A line used to go to the file as a C string, so a zero unit cut off the rest of the line and
+    // its line feed, and the next record ran on in the same line.
+    auto logger = NewFileLogger(fScratch);
+    logger->Start();
+    const UniChar units[] = {'a', 0, 'b'};
+    fLogging.fLogger.LogMessage(EML_Information, VString(units, 3), VString());
+    fLogging.fLogger.LogMessage(EML_Information, VString("next"), VString());
+    logger->Stop();
+
+    std::vector<std::string> lines = Lines(fScratch.Read("update_1.txt"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].ends_with(std::string("INFO - a\0b ()", 13))) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with("INFO - next ()")) << lines[1];
+}
+
 TEST(Log4jFileLogger, LevelNames)
 {
     const char* names[] = {"DUMP", "TRACE", "ASSERT", "DEBUG", "INFO", "WARN", "ERROR", "FATAL", "INFO"};
