@@ -2,11 +2,11 @@
 // source "Updater" at level info), on 1 and 10 threads, pieces of 10 MiB, 50 pieces kept.
 //
 // Writing (synchronous): records built in the loop (the message text made for each, as the peers
-// make theirs, into the record LogMessage files) and handed in batches of 1,000 to the log4j file
-// logger's listener, which formats each line, appends it to a VSplitableLogFile and flushes once
-// per batch, against log4cxx's
-// RollingFileAppender (size trigger, fixed window; writing each record, and buffered) and
-// spdlog's rotating_file_sink_mt (stdio-buffered), each called with the message text.
+// make theirs, into the record LogMessage files: fields, no bag) and handed in batches of 1,000 to
+// the log4j file logger's listener, which formats each line, appends it to a VSplitableLogFile
+// and flushes once per batch, against log4cxx's RollingFileAppender (size trigger, fixed window;
+// writing each record, and buffered) and spdlog's rotating_file_sink_mt (stdio-buffered), each
+// called with the message text.
 // Producing (asynchronous): LogMessage on the process logger, its "Logger" task delivering to the
 // file logger, against spdlog's async logger (queue 1000, overrun oldest) and log4cxx's
 // AsyncAppender (buffer 1000, not blocking). The time is the producers' own; the records
