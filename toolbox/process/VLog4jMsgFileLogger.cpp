@@ -452,21 +452,46 @@ size_t VLog4jMsgFileLogger::_FormatLocalTime(int64_t inMilliseconds, const VTime
     return length > 0 ? static_cast<size_t>(length) : 0;
 }
 
-char* VLog4jMsgFileLogger::_LineRoom(size_t inBytes)
+void VLog4jMsgFileLogger::Lines::Clear()
 {
-    if (inBytes > fLineCapacity)
-    {
-        fLineCapacity = std::max(inBytes, 2 * fLineCapacity);
-        fLine = std::make_unique<char[]>(fLineCapacity);
-    }
-    return fLine.get();
+    fSize = 0;
+    fEnds.clear();
 }
 
-void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord, const Clock& inNow)
+char* VLog4jMsgFileLogger::Lines::Room(size_t inBytes)
+{
+    if (fSize + inBytes > fCapacity)
+    {
+        const size_t capacity = std::max(fSize + inBytes, 2 * fCapacity);
+        auto bytes = std::make_unique<char[]>(capacity);
+        if (fSize > 0)
+        {
+            std::memcpy(bytes.get(), fBytes.get(), fSize);
+        }
+        fBytes = std::move(bytes);
+        fCapacity = capacity;
+    }
+    return fBytes.get() + fSize;
+}
+
+void VLog4jMsgFileLogger::Lines::EndLine(const char* inEnd)
+{
+    fSize = static_cast<size_t>(inEnd - fBytes.get());
+    fEnds.push_back(fSize);
+}
+
+VLog4jMsgFileLogger::Lines& VLog4jMsgFileLogger::_ThreadLines()
+{
+    thread_local Lines tLines;
+    tLines.Clear();
+    return tLines;
+}
+
+void VLog4jMsgFileLogger::_MakeRecordLine(const VValueBag* inRecord, const Clock& inNow, Lines& ioLines)
 {
     int32_t level = EML_Information;
     inRecord->GetLong(ILoggerBagKeys::level(), level);
-    if (fLogFile == nullptr || ((fLevelMask >> (static_cast<uint32_t>(level) % 32)) & 1u) == 0 || IsPaused())
+    if (((fLevelMask >> (static_cast<uint32_t>(level) % 32)) & 1u) == 0 || IsPaused())
     {
         return;
     }
@@ -476,34 +501,37 @@ void VLog4jMsgFileLogger::_WriteRecord(const VValueBag* inRecord, const Clock& i
         time = VTime(eInitWithCurrentTime);
     }
     char timeText[64];
-    const size_t timeLength = _FormatLocalTime(time.GetMilliseconds(), &time, inNow, timeText, &fSecondText);
+    const size_t timeLength =
+        _FormatLocalTime(time.GetMilliseconds(), &time, inNow, timeText, &ioLines.fSecondText);
     int64_t sequence = 0;
     if (!inRecord->GetLong8(ILoggerBagKeys::sequence(), sequence))
     {
         sequence = ILogger::GetSequenceNumber();
     }
     EMessageLevel readLevel = EML_Information;
-    GetLogInfosFromBag(inRecord, fSource, readLevel, fMessage);
+    VString& source = ioLines.fSource;
+    VString& message = ioLines.fMessage;
+    GetLogInfosFromBag(inRecord, source, readLevel, message);
 
-    char* const line = _LineRoom(kLineFixedBytes + 3 * static_cast<size_t>(fSource.GetLength()) +
-                                 3 * static_cast<size_t>(fMessage.GetLength()));
+    char* const line = ioLines.Room(kLineFixedBytes + 3 * static_cast<size_t>(source.GetLength()) +
+                                    3 * static_cast<size_t>(message.GetLength()));
     char* out = std::to_chars(line, line + 24, static_cast<unsigned long long>(sequence)).ptr;
     *out++ = ' ';
     out = PutText(out, timeText, timeLength);
     out = PutLiteral(out, " [");
-    out = PutUTF8(out, fSource);
+    out = PutUTF8(out, source);
     out = PutLiteral(out, "] ");
     const char* levelName = GetMessageLevelName(readLevel);
     out = PutText(out, levelName, std::strlen(levelName));
     out = PutLiteral(out, " - ");
-    out = PutUTF8(out, fMessage);
+    out = PutUTF8(out, message);
     *out++ = '\n';
-    fLogFile->AppendBytes(line, static_cast<size_t>(out - line));
+    ioLines.EndLine(out);
 }
 
-void VLog4jMsgFileLogger::_WriteFields(const VLogRecord& inRecord, const Clock& inNow)
+void VLog4jMsgFileLogger::_MakeFieldsLine(const VLogRecord& inRecord, const Clock& inNow, Lines& ioLines)
 {
-    // The line GetLogInfosFromBag and _WriteRecord give the record's bag: its source has no
+    // The line GetLogInfosFromBag and _MakeRecordLine give the record's bag: its source has no
     // component, its message no code, and its attribute list is empty (" ()").
     const EMessageLevel level = inRecord.GetLevel();
     if (((fLevelMask >> (static_cast<uint32_t>(level) % 32)) & 1u) == 0 || IsPaused())
@@ -512,18 +540,19 @@ void VLog4jMsgFileLogger::_WriteFields(const VLogRecord& inRecord, const Clock& 
     }
     const VString& source = inRecord.GetSource();
     const VString& message = inRecord.GetMessage();
-    char* const line = _LineRoom(kLineFixedBytes + 3 * static_cast<size_t>(source.GetLength()) +
-                                 3 * static_cast<size_t>(message.GetLength()));
+    char* const line = ioLines.Room(kLineFixedBytes + 3 * static_cast<size_t>(source.GetLength()) +
+                                    3 * static_cast<size_t>(message.GetLength()));
     char* out = std::to_chars(line, line + 24, static_cast<unsigned long long>(inRecord.GetSequence())).ptr;
     *out++ = ' ';
     // The time: most records fall in the second of the record before, whose text is kept.
     const int64_t time = inRecord.GetTimeMilliseconds();
     const int64_t fraction = (time % 1000 + 1000) % 1000;
-    if (fSecondText.fSecond == (time - fraction) / 1000 && fSecondText.fOffset == inNow.fOffset &&
+    SecondText& cache = ioLines.fSecondText;
+    if (cache.fSecond == (time - fraction) / 1000 && cache.fOffset == inNow.fOffset &&
         time - inNow.fNow > -60000 && time - inNow.fNow < 60000)
     {
-        std::memcpy(out, fSecondText.fText, sizeof(fSecondText.fText)); // the line has room for it
-        out += fSecondText.fLength;
+        std::memcpy(out, cache.fText, sizeof(cache.fText)); // the line has room for it
+        out += cache.fLength;
         out[0] = static_cast<char>('0' + fraction / 100);
         out[1] = static_cast<char>('0' + fraction / 10 % 10);
         out[2] = static_cast<char>('0' + fraction % 10);
@@ -531,7 +560,7 @@ void VLog4jMsgFileLogger::_WriteFields(const VLogRecord& inRecord, const Clock& 
     }
     else
     {
-        out += _FormatLocalTime(time, nullptr, inNow, out, &fSecondText);
+        out += _FormatLocalTime(time, nullptr, inNow, out, &cache);
     }
     out = PutLiteral(out, " [");
     out = PutUTF8(out, source);
@@ -541,44 +570,71 @@ void VLog4jMsgFileLogger::_WriteFields(const VLogRecord& inRecord, const Clock& 
     out = PutLiteral(out, " - ");
     out = PutUTF8(out, message);
     out = PutLiteral(out, " ()\n");
-    fLogFile->AppendBytes(line, static_cast<size_t>(out - line));
+    ioLines.EndLine(out);
+}
+
+void VLog4jMsgFileLogger::_AppendLines(const Lines& inLines)
+{
+    size_t from = 0;
+    for (size_t end : inLines.fEnds)
+    {
+        fLogFile->AppendBytes(inLines.fBytes.get() + from, end - from);
+        from = end;
+    }
+}
+
+bool VLog4jMsgFileLogger::_HasFile()
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    return fLogFile != nullptr;
+}
+
+void VLog4jMsgFileLogger::_WriteBatch(const Lines& inLines)
+{
+    StLocker<VCriticalSection> lock(&fLock);
+    if (fLogFile == nullptr)
+    {
+        return;
+    }
+    _AppendLines(inLines);
+    fLogFile->Flush();
 }
 
 void VLog4jMsgFileLogger::_PutBatch(const std::vector<const VValueBag*>& inRecords)
 {
-    StLocker<VCriticalSection> lock(&fLock);
-    if (fLogFile == nullptr)
+    if (!_HasFile())
     {
-        return;
+        return; // nothing made, no sequence number taken
     }
+    Lines& lines = _ThreadLines();
     const Clock now = Clock::Now();
     for (const VValueBag* record : inRecords)
     {
-        _WriteRecord(record, now);
+        _MakeRecordLine(record, now, lines);
     }
-    fLogFile->Flush();
+    _WriteBatch(lines);
 }
 
 void VLog4jMsgFileLogger::_PutRecords(const std::vector<const VLogRecord*>& inRecords)
 {
-    StLocker<VCriticalSection> lock(&fLock);
-    if (fLogFile == nullptr)
+    if (!_HasFile())
     {
-        return;
+        return; // nothing made, no sequence number taken
     }
+    Lines& lines = _ThreadLines();
     const Clock now = Clock::Now();
     for (const VLogRecord* record : inRecords)
     {
         if (record->HasFields())
         {
-            _WriteFields(*record, now);
+            _MakeFieldsLine(*record, now, lines);
         }
         else if (const VValueBag* bag = record->GetBag())
         {
-            _WriteRecord(bag, now);
+            _MakeRecordLine(bag, now, lines);
         }
     }
-    fLogFile->Flush();
+    _WriteBatch(lines);
 }
 
 void VLog4jMsgFileLogger::VLog4jLogListener::Put(const std::vector<const VValueBag*>& inRecords)
@@ -593,7 +649,13 @@ void VLog4jMsgFileLogger::VLog4jLogListener::PutRecords(const std::vector<const 
 
 void VLog4jMsgFileLogger::VLog4jLogListener::Put(const VValueBag* inRecord)
 {
-    fOwner->_WriteRecord(inRecord, Clock::Now());
+    if (fOwner->fLogFile == nullptr)
+    {
+        return;
+    }
+    Lines& lines = _ThreadLines();
+    fOwner->_MakeRecordLine(inRecord, Clock::Now(), lines);
+    fOwner->_AppendLines(lines);
 }
 
 } // namespace zorn

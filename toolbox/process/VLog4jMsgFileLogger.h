@@ -10,7 +10,8 @@
 //   "Logger" task delivers under the process logger's listener lock and then takes this lock, so
 //   taking them the other way round could deadlock. Stop withdraws the listener first (which
 //   delivers the pending records into the file) and closes the file after.
-// - A line is formatted into one reusable UTF-8 buffer. The local time uses the zone offset that
+// - The lines of a batch are made into a reusable UTF-8 buffer of the delivering thread before the
+//   lock is taken; the lock covers only their appending to the file. The local time uses the zone offset that
 //   VSystem keeps for the current moment; a record more than a minute away from now is converted
 //   through the time zone at its own date (now and its offset are read once per batch). The text of the last
 //   second written is kept, so that the records of one second only add their milliseconds to it.
@@ -122,18 +123,43 @@ private:
         static Clock Now();
     };
 
+    // The lines of one batch, made on the delivering thread (each thread keeps its own) before
+    // the lock is taken, with what making them reuses.
+    struct Lines
+    {
+        std::unique_ptr<char[]> fBytes;
+        size_t fCapacity = 0;
+        size_t fSize = 0;
+        std::vector<size_t> fEnds; // the end of each line
+        VString fSource;
+        VString fMessage;
+        SecondText fSecondText;
+
+        void Clear();
+        // Room for inBytes more bytes after the lines made so far.
+        char* Room(size_t inBytes);
+        // Ends the line being made at inEnd.
+        void EndLine(const char* inEnd);
+    };
+
     // The local time text of a time given in VTime milliseconds (and as a VTime when the caller
     // has one), reusing and updating ioCache (when given) for times within a minute of inNow;
     // the text's length.
     static size_t _FormatLocalTime(int64_t inMilliseconds, const VTime* inTime, const Clock& inNow,
                                    char* outText, SecondText* ioCache);
-    // Writes one record's line; the lock is held.
-    void _WriteRecord(const VValueBag* inRecord, const Clock& inNow);
-    void _WriteFields(const VLogRecord& inRecord, const Clock& inNow);
+    // The calling thread's lines, emptied.
+    static Lines& _ThreadLines();
+    // Make one record's line into ioLines, unless its level is off or the logger is paused.
+    void _MakeRecordLine(const VValueBag* inRecord, const Clock& inNow, Lines& ioLines);
+    void _MakeFieldsLine(const VLogRecord& inRecord, const Clock& inNow, Lines& ioLines);
+    // Appends the lines to the file; the lock is held and the file open.
+    void _AppendLines(const Lines& inLines);
+    // Whether the file is open (IsStarted without the virtual call).
+    bool _HasFile();
+    // Appends the lines under the lock when started, then flushes once.
+    void _WriteBatch(const Lines& inLines);
     void _PutBatch(const std::vector<const VValueBag*>& inRecords);
     void _PutRecords(const std::vector<const VLogRecord*>& inRecords);
-    // The line buffer, with room for at least inBytes.
-    char* _LineRoom(size_t inBytes);
 
     VCriticalSection fLock;
     VTime fStartTime;
@@ -144,12 +170,6 @@ private:
     uint32_t fLevelMask = 0xF0;
     VLog4jLogListener fListener{this};
     ILogger* fLogger = nullptr; // retained; the process logger found by the first Start
-    // Reused for every line.
-    std::unique_ptr<char[]> fLine;
-    size_t fLineCapacity = 0;
-    VString fSource;
-    VString fMessage;
-    SecondText fSecondText;
 };
 
 } // namespace zorn
