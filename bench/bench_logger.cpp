@@ -2,10 +2,11 @@
 // source "Updater" at level info), on 1 and 10 threads, pieces of 10 MiB, 50 pieces kept.
 //
 // Writing (synchronous): records built in the loop (the message text made for each, as the peers
-// make theirs) and handed in batches of 1,000 to the log4j file logger's listener, which formats
-// each line, appends it to a VSplitableLogFile and flushes once per batch, against log4cxx's
-// RollingFileAppender (size trigger, fixed window; writing each record, and buffered) and
-// spdlog's rotating_file_sink_mt (stdio-buffered), each called with the message text.
+// make theirs, into the record LogMessage files: fields, no bag) and handed in batches of 1,000 to
+// the log4j file logger's listener, which formats each line, appends it to a VSplitableLogFile
+// and flushes once per batch, against log4cxx's RollingFileAppender (size trigger, fixed window;
+// writing each record, and buffered) and spdlog's rotating_file_sink_mt (stdio-buffered), each
+// called with the message text.
 // Producing (asynchronous): LogMessage on the process logger, its "Logger" task delivering to the
 // file logger, against spdlog's async logger (queue 1000, overrun oldest) and log4cxx's
 // AsyncAppender (buffer 1000, not blocking). The time is the producers' own; the records
@@ -20,6 +21,7 @@
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 #include "toolbox/kernel/values/ILoggerBagKeys.h"
+#include "toolbox/kernel/values/VLogRecord.h"
 #include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VValueBag.h"
 #include "toolbox/process/VLog4jMsgFileLogger.h"
@@ -187,31 +189,27 @@ void BM_Write_Zorn(benchmark::State& ioState)
             fileLogger.Start(1);
             fileLogger.SetLogMaxNumberToKeep(kKeep);
             // Each thread builds its records in the loop, as the peers build their messages, and
-            // hands them over in batches, as the process logger's task does: source, message, time
-            // and sequence; the file is flushed once per batch.
+            // hands them over in batches, as the process logger's task does: the record LogMessage
+            // files (source, message, time and sequence) in slots that keep their storage, as the
+            // logger's ring does; the file is flushed once per batch.
             const VString source("Updater");
             double seconds = RunThreads(
                 threads,
                 [&](int, int inCount)
                 {
-                    std::vector<const VValueBag*> batch;
+                    std::vector<VLogRecord> slots(kBatch);
+                    std::vector<const VLogRecord*> batch;
                     batch.reserve(kBatch);
                     for (int done = 0; done < inCount; done += kBatch)
                     {
                         for (int i = 0; i < kBatch && done + i < inCount; ++i)
                         {
-                            auto* record = new VValueBag();
-                            record->SetString(ILoggerBagKeys::source(), source);
-                            record->SetString(ILoggerBagKeys::message(), VString(Message(i).c_str()));
-                            record->SetTime(ILoggerBagKeys::time(), VTime(eInitWithCurrentTime));
-                            record->SetLong8(ILoggerBagKeys::sequence(), ILogger::GetSequenceNumber());
-                            batch.push_back(record);
+                            VLogRecord& record = slots[static_cast<size_t>(i)];
+                            record.SetFields(EML_Information, source, VString(Message(i).c_str()),
+                                             VLogRecord::NowMilliseconds(), ILogger::GetSequenceNumber());
+                            batch.push_back(&record);
                         }
-                        fileLogger.GetListener()->Put(batch);
-                        for (const VValueBag* record : batch)
-                        {
-                            record->Release();
-                        }
+                        fileLogger.GetListener()->PutRecords(batch);
                         batch.clear();
                     }
                 });

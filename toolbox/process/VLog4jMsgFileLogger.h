@@ -10,10 +10,15 @@
 //   "Logger" task delivers under the process logger's listener lock and then takes this lock, so
 //   taking them the other way round could deadlock. Stop withdraws the listener first (which
 //   delivers the pending records into the file) and closes the file after.
-// - A line is formatted into one reusable UTF-8 buffer. The local time uses the zone offset that
+// - The lines of a batch are made into a reusable UTF-8 buffer of the delivering thread before the
+//   lock is taken; the lock covers only their appending to the file. The local time uses the zone offset that
 //   VSystem keeps for the current moment; a record more than a minute away from now is converted
-//   through the time zone at its own date. The text of the last local second written is kept, so
-//   that the records of one second only add their milliseconds to it.
+//   through the time zone at its own date (now and its offset are read once per batch). The text of the last
+//   second written is kept, so that the records of one second only add their milliseconds to it.
+// - A record made from a message (VLogRecord with fields) is written from its fields, giving the
+//   line its bag would give; a record filed as a bag is read from the bag.
+// - A line is appended by its length, not as a C string: a zero unit in a text is written like
+//   any other character and never cuts the line short of its line feed.
 // - Records that arrive while not started or paused are dropped, not queued.
 #pragma once
 
@@ -34,6 +39,7 @@ namespace zorn
 
 class VFilePath;
 class VFolder;
+class VLogRecord;
 class VSplitableLogFile;
 class VValueBag;
 
@@ -47,6 +53,8 @@ public:
         explicit VLog4jLogListener(VLog4jMsgFileLogger* inOwner) : fOwner(inOwner) {}
         // Writes the batch under the file logger's lock when it is started, then flushes once.
         void Put(const std::vector<const VValueBag*>& inRecords) override;
+        // The same, writing records made from messages straight from their fields.
+        void PutRecords(const std::vector<const VLogRecord*>& inRecords) override;
         // Writes one line (the caller holds the file logger's lock).
         void Put(const VValueBag* inRecord);
 
@@ -99,19 +107,59 @@ public:
     static void FormatLocalTime(const VTime& inTime, char (&outText)[64]);
 
 private:
-    // The text up to the milliseconds ("YYYY-MM-DDThh:mm:ss.") of one local second.
+    // The text up to the milliseconds ("YYYY-MM-DDThh:mm:ss.") of one second, near now.
     struct SecondText
     {
-        int64_t fSecond = INT64_MIN; // local milliseconds / 1000, rounded down
+        int64_t fSecond = INT64_MIN; // UTC milliseconds / 1000, rounded down
+        int64_t fOffset = 0;         // the zone offset it was made with, in milliseconds
         size_t fLength = 0;
         char fText[48] = {};
     };
+    // Now (VTime milliseconds) and the zone offset for now, read once per batch.
+    struct Clock
+    {
+        int64_t fNow;
+        int64_t fOffset;
+        static Clock Now();
+    };
 
-    // FormatLocalTime, reusing and updating ioCache (when given) for times near now.
-    static void _FormatLocalTime(const VTime& inTime, char (&outText)[64], SecondText* ioCache);
-    // Writes one record's line; the lock is held.
-    void _WriteRecord(const VValueBag* inRecord);
+    // The lines of one batch, made on the delivering thread (each thread keeps its own) before
+    // the lock is taken, with what making them reuses.
+    struct Lines
+    {
+        std::unique_ptr<char[]> fBytes;
+        size_t fCapacity = 0;
+        size_t fSize = 0;
+        std::vector<size_t> fEnds; // the end of each line
+        VString fSource;
+        VString fMessage;
+        SecondText fSecondText;
+
+        void Clear();
+        // Room for inBytes more bytes after the lines made so far.
+        char* Room(size_t inBytes);
+        // Ends the line being made at inEnd.
+        void EndLine(const char* inEnd);
+    };
+
+    // The local time text of a time given in VTime milliseconds (and as a VTime when the caller
+    // has one), reusing and updating ioCache (when given) for times within a minute of inNow;
+    // the text's length.
+    static size_t _FormatLocalTime(int64_t inMilliseconds, const VTime* inTime, const Clock& inNow,
+                                   char* outText, SecondText* ioCache);
+    // The calling thread's lines, emptied.
+    static Lines& _ThreadLines();
+    // Make one record's line into ioLines, unless its level is off or the logger is paused.
+    void _MakeRecordLine(const VValueBag* inRecord, const Clock& inNow, Lines& ioLines);
+    void _MakeFieldsLine(const VLogRecord& inRecord, const Clock& inNow, Lines& ioLines);
+    // Appends the lines to the file; the lock is held and the file open.
+    void _AppendLines(const Lines& inLines);
+    // Whether the file is open (IsStarted without the virtual call).
+    bool _HasFile();
+    // Appends the lines under the lock when started, then flushes once.
+    void _WriteBatch(const Lines& inLines);
     void _PutBatch(const std::vector<const VValueBag*>& inRecords);
+    void _PutRecords(const std::vector<const VLogRecord*>& inRecords);
 
     VCriticalSection fLock;
     VTime fStartTime;
@@ -122,11 +170,6 @@ private:
     uint32_t fLevelMask = 0xF0;
     VLog4jLogListener fListener{this};
     ILogger* fLogger = nullptr; // retained; the process logger found by the first Start
-    // Reused for every line.
-    std::string fLine;
-    VString fSource;
-    VString fMessage;
-    SecondText fSecondText;
 };
 
 } // namespace zorn

@@ -14,7 +14,7 @@ namespace zorn
 
 // ---- Life ----
 
-VLogger::VLogger() = default;
+VLogger::VLogger() : fRing(std::make_unique<Ring>()), fSpare(std::make_unique<Ring>()) {}
 
 VLogger::~VLogger()
 {
@@ -28,12 +28,9 @@ VLogger::~VLogger()
     }
     {
         StLocker<VCriticalSection> lock(&fRingLock);
-        std::vector<const VValueBag*> pending;
+        std::vector<const VLogRecord*> pending;
         _TakePending(pending);
-        for (const VValueBag* record : pending)
-        {
-            record->Release();
-        }
+        _ClearTaken(pending);
     }
     Stop();
     if (VTask* task = fTask.exchange(nullptr))
@@ -97,12 +94,41 @@ void VLogger::LogBag(VValueBag* ioRecord)
     {
         ioRecord->SetLong8(ILoggerBagKeys::sequence(), GetSequenceNumber());
     }
-    ioRecord->Retain();
+    VLogRecord record;
+    record.SetBag(ioRecord);
+    _FileLocked(record);
+}
+
+void VLogger::LogMessage(EMessageLevel inLevel, const VString& inMessage, const VString& inSource)
+{
+    if (!ShouldLog(inLevel))
+    {
+        return;
+    }
+    // The record a bag would carry (source, level, message, time, sequence), kept as fields: the
+    // bag is made at delivery only for a listener that asks for one.
+    VLogRecord record;
+    if (!inSource.IsEmpty())
+    {
+        record.SetFields(inLevel, inSource, inMessage, VLogRecord::NowMilliseconds(), GetSequenceNumber());
+    }
+    else
+    {
+        IProcessServices* process = IProcessServices::Get();
+        record.SetFields(inLevel, process != nullptr ? process->GetLogSourceIdentifier() : VString(),
+                         inMessage, VLogRecord::NowMilliseconds(), GetSequenceNumber());
+    }
+    _FileLocked(record);
+}
+
+void VLogger::_FileLocked(VLogRecord& ioRecord)
+{
     bool wake = false;
     {
         StLocker<VCriticalSection> lock(&fRingLock);
         wake = _File(ioRecord);
     }
+    // ioRecord now holds what the slot held: a dropped record, released here, outside the lock.
     if (wake)
     {
         if (VTask* task = fTask.load(std::memory_order_acquire))
@@ -112,39 +138,14 @@ void VLogger::LogBag(VValueBag* ioRecord)
     }
 }
 
-void VLogger::LogMessage(EMessageLevel inLevel, const VString& inMessage, const VString& inSource)
-{
-    if (!ShouldLog(inLevel))
-    {
-        return;
-    }
-    auto* record = new VValueBag();
-    if (!inSource.IsEmpty())
-    {
-        record->SetString(ILoggerBagKeys::source(), inSource);
-    }
-    else
-    {
-        IProcessServices* process = IProcessServices::Get();
-        record->SetString(ILoggerBagKeys::source(),
-                          process != nullptr ? process->GetLogSourceIdentifier() : VString());
-    }
-    if (inLevel != ILoggerBagKeys::level().Get_Default())
-    {
-        record->SetLong(ILoggerBagKeys::level(), inLevel);
-    }
-    record->SetString(ILoggerBagKeys::message(), inMessage);
-    LogBag(record);
-    record->Release();
-}
-
 void VLogger::AddLogBag(VValueBag* inRecord)
 {
-    inRecord->Retain();
-    _File(inRecord);
+    VLogRecord record;
+    record.SetBag(inRecord);
+    _File(record);
 }
 
-bool VLogger::_File(VValueBag* inRecord)
+bool VLogger::_File(VLogRecord& ioRecord)
 {
     bool wrapped = false;
     if (fCount >= kRingSize)
@@ -153,12 +154,12 @@ bool VLogger::_File(VValueBag* inRecord)
         fCount = 0;
         wrapped = true;
     }
-    if (VValueBag* oldest = fRing[static_cast<size_t>(fCount)])
+    VLogRecord& slot = (*fRing)[static_cast<size_t>(fCount)];
+    if (!slot.IsEmpty())
     {
-        oldest->Release();
         fDropped.fetch_add(1, std::memory_order_relaxed);
     }
-    fRing[static_cast<size_t>(fCount)] = inRecord;
+    slot.Swap(ioRecord);
     ++fCount;
     return wrapped || (!fWrapped && fCount == kWakeCount);
 }
@@ -172,18 +173,19 @@ void VLogger::GetRingState(int32_t& outCount, bool& outWrapped)
 
 // ---- Delivery ----
 
-void VLogger::_TakePending(std::vector<const VValueBag*>& ioRecords)
+void VLogger::_TakePending(std::vector<const VLogRecord*>& ioRecords)
 {
     if (fCount == 0)
     {
         return;
     }
+    fRing.swap(fSpare);
+    const Ring& taken = *fSpare;
     auto take = [&](int32_t inFrom, int32_t inTo)
     {
         for (int32_t i = inFrom; i < inTo; ++i)
         {
-            ioRecords.push_back(fRing[static_cast<size_t>(i)]);
-            fRing[static_cast<size_t>(i)] = nullptr;
+            ioRecords.push_back(&taken[static_cast<size_t>(i)]);
         }
     };
     if (fWrapped)
@@ -195,17 +197,34 @@ void VLogger::_TakePending(std::vector<const VValueBag*>& ioRecords)
     fWrapped = false;
 }
 
+void VLogger::_ClearTaken(const std::vector<const VLogRecord*>& inRecords)
+{
+    for (const VLogRecord* record : inRecords)
+    {
+        const_cast<VLogRecord*>(record)->Clear();
+    }
+}
+
 std::vector<const VValueBag*> VLogger::Read()
 {
+    std::vector<const VLogRecord*> taken;
+    _TakePending(taken);
     std::vector<const VValueBag*> records;
-    _TakePending(records);
+    records.reserve(taken.size());
+    for (const VLogRecord* record : taken)
+    {
+        const VValueBag* bag = record->GetBag();
+        bag->Retain();
+        records.push_back(bag);
+    }
+    _ClearTaken(taken);
     return records;
 }
 
 void VLogger::Flush()
 {
     StLocker<VCriticalSection> order(&fFlushLock);
-    std::vector<const VValueBag*> records;
+    std::vector<const VLogRecord*> records;
     {
         StLocker<VCriticalSection> lock(&fRingLock);
         records.reserve(static_cast<size_t>(fWrapped ? kRingSize : fCount));
@@ -215,15 +234,15 @@ void VLogger::Flush()
     {
         return;
     }
-    StLocker<VCriticalSection> lock(&fListenerLock);
-    for (ILogListener* listener : fListeners)
     {
-        listener->Put(records);
+        StLocker<VCriticalSection> lock(&fListenerLock);
+        for (ILogListener* listener : fListeners)
+        {
+            listener->PutRecords(records);
+        }
     }
-    for (const VValueBag* record : records)
-    {
-        record->Release();
-    }
+    // The spare ring is this flush's alone until its records are emptied (the flush lock).
+    _ClearTaken(records);
 }
 
 // ---- Listeners ----

@@ -11,16 +11,23 @@
 //   alone around the take-out and the delivery, keeps batches taken by two flushing tasks in the
 //   order they were taken.
 // - The level mask and the started flag are read without a lock (atomics).
+// - The ring's slots are records (VLogRecord) that keep their storage: LogMessage files the
+//   message's fields, and the bag a listener may ask for is made only at delivery (and only when
+//   a listener asks). LogBag files the bag itself. The record is made before the ring lock is
+//   taken and swapped into its slot under it; a second ring of empty slots is swapped in at
+//   take-out, so neither filing nor taking out allocates.
 // - Records filed before Start, or after Stop once nobody flushes, are never delivered.
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/errors/ILogger.h"
 #include "toolbox/kernel/locks/VCriticalSection.h"
+#include "toolbox/kernel/values/VLogRecord.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace zorn
@@ -77,15 +84,25 @@ public:
     void GetRingState(int32_t& outCount, bool& outWrapped);
 
 private:
-    // Files the retained record; the ring lock is held by the caller when one is needed.
-    // Whether the "Logger" task should be woken.
-    bool _File(VValueBag* inRecord);
-    // Moves the pending records, oldest first, into ioRecords and empties the ring.
-    void _TakePending(std::vector<const VValueBag*>& ioRecords);
+    using Ring = std::array<VLogRecord, kRingSize>;
+
+    // Stamps and files the record (which then holds the slot's old content, dropped); takes the
+    // ring lock and wakes the "Logger" task when the ring fills.
+    void _FileLocked(VLogRecord& ioRecord);
+    // Swaps the record into the next slot; the ring lock is held by the caller when one is
+    // needed. Whether the "Logger" task should be woken.
+    bool _File(VLogRecord& ioRecord);
+    // Swaps the ring for the empty spare one and lists the pending records, oldest first; the
+    // ring lock is held by the caller when one is needed. The records stay in the spare ring
+    // until _ClearTaken.
+    void _TakePending(std::vector<const VLogRecord*>& ioRecords);
+    // Empties the taken records, making the spare ring ready again.
+    void _ClearTaken(const std::vector<const VLogRecord*>& inRecords);
     // The "Logger" task's body.
     void _Run();
 
-    std::array<VValueBag*, kRingSize> fRing{};
+    std::unique_ptr<Ring> fRing;
+    std::unique_ptr<Ring> fSpare; // all empty between take-outs
     int32_t fCount = 0;
     bool fWrapped = false;
     VCriticalSection fRingLock;

@@ -16,6 +16,8 @@
 //   (K = 0 or less keeps all); a gap left by an earlier setting is not swept.
 // - Errors from creating the folder are dropped; a piece that cannot be opened leaves the object
 //   closed, and appends are then dropped until Open succeeds. Write failures are ignored.
+// - The stream is fully buffered with a 64 KiB buffer (the C library's default is one block), so
+//   a busy log goes to the system in large writes; Flush and Close write what is buffered.
 // - No lock of its own: the owner serialises every call.
 #pragma once
 
@@ -39,6 +41,7 @@ public:
     // The roll limit: 10 MiB plus one byte.
     static constexpr long kMaxLogSize = 0xA00001;
     static int32_t sDefaultMaxLogsToKeep; // 50
+    static constexpr size_t kStreamBufferBytes = 64 * 1024;
 
     // Retains the folder (which may be null); the file stays closed.
     VSplitableLogFile(VFolder* inFolder, const VString& inBaseName, int32_t inLogNumber, bool inBinary);
@@ -66,6 +69,7 @@ public:
     // file's character set with line endings kept, as raw bytes, or formatted by vfprintf.
     void AppendString(const VString& inText);
     void AppendString(const char* inBytes);
+    void AppendBytes(const char* inBytes, size_t inLength);
     void AppendFormattedString(const char* inFormat, ...) __attribute__((format(printf, 2, 3)));
 
     void SetMaxLogsToKeep(int32_t inCount) { fMaxLogsToKeep = inCount; }

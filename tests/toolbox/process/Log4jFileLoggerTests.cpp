@@ -2,6 +2,7 @@
 // records travelling from the process logger into the file.
 #include "tests/StringTestSupport.h"
 #include "tests/toolbox/process/LogTestSupport.h"
+#include "toolbox/kernel/values/VLogRecord.h"
 #include "toolbox/kernel/values/VTime.h"
 #include "toolbox/process/VLog4jMsgFileLogger.h"
 
@@ -239,6 +240,121 @@ TEST_F(Log4jFileLoggerTest, LineTimesOfRecordsInAndAcrossSeconds)
         EXPECT_NE(lines[i].find(std::string(" ") + expected + " ["), std::string::npos)
             << "record " << i << ": " << lines[i];
     }
+}
+
+TEST_F(Log4jFileLoggerTest, ARecordOfAMessageIsWrittenAsItsBagWouldBe)
+{
+    // Records made from messages are written from their fields. Each row's record is written that
+    // way into one file and as its bag into another: the lines must be the same bytes.
+    const int64_t now = VLogRecord::NowMilliseconds();
+    struct Case
+    {
+        const char* description;
+        EMessageLevel level;
+        const char16_t* source;
+        const char16_t* message;
+        int64_t time;
+    };
+    const Case cases[] = {
+        {"info, plain text", EML_Information, u"Updater", u"Copying /a/b to staging", now},
+        {"error, the level named", EML_Error, u"engine", u"copy failed", now + 1},
+        {"warning, a millisecond before the next second", EML_Warning, u"s", u"m", now + 999},
+        {"an empty source and message", EML_Warning, u"", u"", now - 1500},
+        {"text outside ASCII in source and message", EML_Fatal, u"Mise \u00E0 jour",
+         u"\u00C9chec \u65E5\U0001F600", now},
+        {"a line feed stays in the message", EML_Information, u"Updater", u"two\nlines", now},
+        {"a time far from now goes through the zone at its date", EML_Information, u"Updater", u"old",
+         now - int64_t{400} * 86400000},
+    };
+    ScratchFolder fieldsFolder;
+    ScratchFolder bagsFolder;
+    auto fromFields = NewFileLogger(fieldsFolder);
+    auto fromBags = NewFileLogger(bagsFolder);
+    fromFields->Start();
+    fromBags->Start();
+    std::vector<VLogRecord> records(std::size(cases));
+    std::vector<const VLogRecord*> batch;
+    std::vector<const VValueBag*> bags;
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const Case& c = cases[i];
+        records[i].SetFields(c.level, VString(reinterpret_cast<const UniChar*>(c.source)),
+                             VString(reinterpret_cast<const UniChar*>(c.message)), c.time,
+                             static_cast<int64_t>(100 + i));
+        batch.push_back(&records[i]);
+    }
+    fromFields->GetListener()->PutRecords(batch);
+    for (const VLogRecord* record : batch)
+    {
+        bags.push_back(record->GetBag());
+    }
+    fromBags->GetListener()->Put(bags);
+    fromFields->Stop();
+    fromBags->Stop();
+
+    const std::string fields = fieldsFolder.Read("update_1.txt");
+    const std::string expected = bagsFolder.Read("update_1.txt");
+    EXPECT_EQ(Lines(fields).size(), std::size(cases) + 1) << "one line each, the line feed adds one";
+    EXPECT_EQ(fields, expected);
+    // The bag of a record holds the attributes LogMessage gives a record, in its order.
+    const char* names[] = {"source", "level", "message", "time", "sequence"};
+    const VValueBag* bag = records[1].GetBag();
+    ASSERT_EQ(bag->GetAttributesCount(), 5);
+    for (int32_t n = 1; n <= 5; ++n)
+    {
+        VString name;
+        bag->GetNthAttribute(n, &name);
+        EXPECT_EQ(to_string(name), names[n - 1]);
+    }
+    EXPECT_FALSE(records[0].GetBag()->AttributeExists(ILoggerBagKeys::level())) << "info carries no level";
+}
+
+TEST_F(Log4jFileLoggerTest, BagsAndMessagesInOneBatchKeepTheirOrder)
+{
+    // The process logger's batch mixes records filed as bags and records of messages; a bag-only
+    // listener beside the file logger gets every record as a bag, in the same order.
+    auto logger = NewFileLogger(fScratch);
+    logger->Start();
+    VRefPtr<KeepingListener> keeping(new KeepingListener, true);
+    VLogger& process = fLogging.fLogger;
+    ASSERT_TRUE(process.AddLogListener(keeping.Get()));
+    process.LogMessage(EML_Information, VString("first"), VString());
+    VRefPtr<VValueBag> bag(new VValueBag, true);
+    bag->SetString(ILoggerBagKeys::message(), VString("second"));
+    bag->SetLong(ILoggerBagKeys::task_id(), 5);
+    process.LogBag(bag.Get());
+    process.LogMessage(EML_Error, VString("third"), VString("engine"));
+    logger->Stop();
+    process.RemoveLogListener(keeping.Get());
+
+    std::vector<std::string> lines = Lines(fScratch.Read("update_1.txt"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(lines[0].ends_with("[Updater] INFO - first ()")) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with("[Updater] INFO - second (task=5)")) << lines[1];
+    EXPECT_TRUE(lines[2].ends_with("[engine] ERROR - third ()")) << lines[2];
+    std::vector<int64_t> sequences = keeping->Sequences();
+    ASSERT_EQ(sequences.size(), 3u);
+    for (size_t i = 0; i < lines.size(); ++i)
+    {
+        EXPECT_TRUE(lines[i].starts_with(std::to_string(sequences[i]) + " ")) << lines[i];
+    }
+}
+
+TEST_F(Log4jFileLoggerTest, AZeroUnitInAMessageKeepsTheLineWhole)
+{
+    // A line used to go to the file as a C string, so a zero unit cut off the rest of the line and
+    // its line feed, and the next record ran on in the same line.
+    auto logger = NewFileLogger(fScratch);
+    logger->Start();
+    const UniChar units[] = {'a', 0, 'b'};
+    fLogging.fLogger.LogMessage(EML_Information, VString(units, 3), VString());
+    fLogging.fLogger.LogMessage(EML_Information, VString("next"), VString());
+    logger->Stop();
+
+    std::vector<std::string> lines = Lines(fScratch.Read("update_1.txt"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].ends_with(std::string("INFO - a\0b ()", 13))) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with("INFO - next ()")) << lines[1];
 }
 
 TEST(Log4jFileLogger, LevelNames)

@@ -10,7 +10,9 @@
 // its own (detail::SetDebugMessageRecordWriter).
 //
 // ILogListener: what writes records somewhere. Put receives one batch of records in arrival
-// order; a listener that keeps a record beyond the call retains it.
+// order; a listener that keeps a record beyond the call retains it. The logger delivers through
+// PutRecords, which hands each record's bag to Put; a listener that can write a record from its
+// fields (VLogRecord) overrides PutRecords and spares the logger the bags of its messages.
 #pragma once
 
 #include "toolbox/kernel/base/IRefCountable.h"
@@ -22,6 +24,7 @@ namespace zorn
 {
 
 class VValueBag;
+class VLogRecord;
 class VErrorBase;
 class VString;
 
@@ -43,6 +46,9 @@ class ILogListener : public IRefCountable
 public:
     // One batch of records, oldest first. Never entered by two tasks at once.
     virtual void Put(const std::vector<const VValueBag*>& inRecords) = 0;
+    // The same batch as the logger keeps it: by default Put with each record's bag (made from
+    // the record's fields when it has none). Never entered by two tasks at once.
+    virtual void PutRecords(const std::vector<const VLogRecord*>& inRecords);
 };
 
 class ILogger : public IRefCountable

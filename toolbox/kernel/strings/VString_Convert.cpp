@@ -20,7 +20,14 @@ constexpr uint32_t kLF = 0x0A;
 
 bool IsASCII(const char* inText, size_t inLength)
 {
-    return std::all_of(inText, inText + inLength, [](char inChar) { return (inChar & 0x80) == 0; });
+    // No early exit: the whole text is or-ed together, a loop the compiler vectorises (texts are
+    // mostly ASCII, so an exit would rarely be taken anyway).
+    unsigned char seen = 0;
+    for (size_t i = 0; i < inLength; ++i)
+    {
+        seen |= static_cast<unsigned char>(inText[i]);
+    }
+    return (seen & 0x80) == 0;
 }
 
 // An array of 1-, 2- or 4-byte units in a byte block, in either byte order.
@@ -196,9 +203,12 @@ void VString::FromCString(const char* inCString)
     {
         return;
     }
+    // Through a local pointer: a store through fString could change fString itself as far as the
+    // compiler knows (the source is char), which keeps the loop from being vectorised.
+    UniChar* units = fString;
     for (size_t i = 0; i < length; ++i)
     {
-        fString[i] = static_cast<UniChar>(static_cast<unsigned char>(inCString[i]));
+        units[i] = static_cast<UniChar>(static_cast<unsigned char>(inCString[i]));
     }
     fLength = static_cast<int32_t>(length);
     fString[fLength] = 0;
