@@ -3,6 +3,7 @@
 #include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONWriter.h"
 #include "toolbox/kernel/values/VBlob.h"
 
 #include <algorithm>
@@ -167,6 +168,16 @@ void VJSONBlob::BlobToJSON(const VBlob& inBlob, VJSONValue& outValue)
         return;
     }
     outValue.AdoptObject(object);
+}
+
+void VJSONBlob::BlobToJSONText(const VBlob& inBlob, VString& outText)
+{
+    VJSONValue value;
+    BlobToJSON(inBlob, value);
+    if (value.Stringify(outText, VJSONWriter::kQuoted | VJSONWriter::kBinaryFallback) != VE_OK)
+    {
+        outText.FromCString("null");
+    }
 }
 
 bool VJSONBlob::BlobFromJSON(const VJSONValue& inValue, VBlob& ioBlob)
