@@ -43,9 +43,10 @@ struct Unaligned<Lanes4>
     using Type = double __attribute__((vector_size(32), aligned(8), may_alias));
 };
 
-// The sum of a term of a[i] and b[i] over the elements: Term::Add(sum, a, b) adds the term of
-// a and b to the sum, for vectors and doubles alike (by reference: a vector passed by value would
-// change the calling convention between the two builds of a kernel).
+// The sum of a term of a[i] and b[i] over the elements: Term::Of(term, a, b) makes the term of
+// a and b, for vectors and doubles alike (by reference: a vector passed by value would change the
+// calling convention between the two builds of a kernel). The terms are made before they are
+// added, which keeps the machine code of the loops as short as when written out per kernel.
 template <class V, class Term>
 [[gnu::always_inline]] inline double SumOf(const double* inA, const double* inB, size_t inCount)
 {
@@ -357,26 +358,15 @@ bool VVectorData::DoCosineSimilarity(const VVectorData& inA, const VVectorData& 
 
 VJSONObject* VJSONVector::GetClass()
 {
-    static VJSONObject* const sClass = []
-    {
-        const std::vector<VJSONClass::FunctionDescriptor> functions = {
-            {VString("euclideanDistance"), do_euclideanDistance, 0},
-            {VString("dotSimilarity"), do_dotSimilarity, 0},
-            {VString("cosineSimilarity"), do_cosineSimilarity, 0},
-            {VString("toCollection"), do_toCollection, 0},
-        };
-        const VString name("Vector");
-        if (VJSONClassStore* store = VJSONClassStore::GetProcessStore())
-        {
-            VJSONObject* classObject = store->AddClass(name, functions, nullptr, nullptr, do_instantiate, 0);
-            if (classObject != nullptr)
-            {
-                classObject->Retain();
-            }
-            return classObject;
-        }
-        return VJSONClass::Create(name, functions, nullptr, nullptr, do_instantiate, VString("zq"), 0);
-    }();
+    static VJSONObject* const sClass =
+        VJSONClass::CreateNativeClass(VString("Vector"),
+                                      {
+                                          {VString("euclideanDistance"), do_euclideanDistance, 0},
+                                          {VString("dotSimilarity"), do_dotSimilarity, 0},
+                                          {VString("cosineSimilarity"), do_cosineSimilarity, 0},
+                                          {VString("toCollection"), do_toCollection, 0},
+                                      },
+                                      do_instantiate);
     return sClass;
 }
 
@@ -645,18 +635,7 @@ uint32_t VJSONVector::IJSON_GetBinarySignature()
 EJSONStatus VJSONVector::IJSON_WriteToBuffer(VMemoryBuffer<>& ioBuffer, VError* outError)
 {
     const std::vector<double>& values = fData->GetValues();
-    const uint64_t size = values.size() * sizeof(double);
-    if (!ioBuffer.AddData(&size, sizeof(size)) ||
-        !ioBuffer.AddData(values.data(), values.size() * sizeof(double)))
-    {
-        VError error = _ThrowError(VE_MEMORY_FULL);
-        if (outError != nullptr)
-        {
-            *outError = error;
-        }
-        return eJSONStatusFailed;
-    }
-    return eJSONStatusDone;
+    return _WritePayload(ioBuffer, values.data(), values.size() * sizeof(double), outError);
 }
 
 VValueSingle* VJSONVector::IJSON_CreateVValue()
