@@ -94,6 +94,10 @@ struct XLinuxIntlMgr::Caches
     struct Formatter
     {
         std::unique_ptr<icu::DateFormat> fFormat;
+        // A copy of the formatter's calendar (its zone included), set to each time formatted.
+        // DateFormat::format(UDate) copies the calendar, its time zone with it, at every call;
+        // formatting with a calendar of our own spares that (the mutex keeps it to one caller).
+        std::unique_ptr<icu::Calendar> fCalendar;
         uint32_t fZoneGeneration = 0; // VSystem's, when the formatter is in the local zone
     };
     struct TemplateFormatter
@@ -103,9 +107,10 @@ struct XLinuxIntlMgr::Caches
         Formatter fFormatter;
     };
 
-    // A formatter of a slot, opened again when the zone it holds is stale; null when ICU has none.
+    // The formatter of a slot, opened again when the zone it holds is stale; null when ICU has
+    // none.
     template <typename Open>
-    icu::DateFormat* Use(Formatter& ioSlot, bool inUTC, Open&& inOpen)
+    Formatter* Use(Formatter& ioSlot, bool inUTC, Open&& inOpen)
     {
         uint32_t generation = ZoneGeneration(inUTC);
         if (ioSlot.fFormat != nullptr && ioSlot.fZoneGeneration != generation)
@@ -120,9 +125,30 @@ struct XLinuxIntlMgr::Caches
                 return nullptr;
             }
             PrepareFormatter(*ioSlot.fFormat, inUTC);
+            ioSlot.fCalendar.reset(ioSlot.fFormat->getCalendar()->clone());
+            if (ioSlot.fCalendar == nullptr)
+            {
+                ioSlot.fFormat.reset();
+                return nullptr;
+            }
             ioSlot.fZoneGeneration = generation;
         }
-        return ioSlot.fFormat.get();
+        return &ioSlot;
+    }
+
+    // The text of the instant with the slot's formatter, as DateFormat::format(UDate) makes it.
+    static void Format(Formatter& ioSlot, double inMilliseconds, VString& outText)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        ioSlot.fCalendar->setTime(inMilliseconds, status);
+        if (U_FAILURE(status))
+        {
+            outText.Clear();
+            return;
+        }
+        icu::UnicodeString text;
+        icu::FieldPosition position(icu::FieldPosition::DONT_CARE);
+        ToVString(ioSlot.fFormat->format(*ioSlot.fCalendar, text, position), outText);
     }
 
     icu::DateFormatSymbols* Symbols(const std::string& inLocaleName)
@@ -276,17 +302,16 @@ void XLinuxIntlMgr::FormatMilliseconds(double inMilliseconds, VString& outText, 
         return;
     }
     std::lock_guard lock(fCaches->fMutex);
-    icu::DateFormat* format =
+    Caches::Formatter* formatter =
         fCaches->Use(fCaches->fStyled[inDateStyle][inTimeStyle][inUTC ? 1 : 0], inUTC,
                      [&]
                      {
                          return std::unique_ptr<icu::DateFormat>(icu::DateFormat::createDateTimeInstance(
                              kStyles[inDateStyle], kStyles[inTimeStyle], icu::Locale(fLocaleName.c_str())));
                      });
-    if (format != nullptr)
+    if (formatter != nullptr)
     {
-        icu::UnicodeString text;
-        ToVString(format->format(inMilliseconds, text), outText);
+        Caches::Format(*formatter, inMilliseconds, outText);
     }
 }
 
@@ -326,7 +351,7 @@ void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outTex
         templates.push_back({skeleton, inUTC, {}});
         found = templates.end() - 1;
     }
-    icu::DateFormat* format = fCaches->Use(
+    Caches::Formatter* formatter = fCaches->Use(
         found->fFormatter, inUTC,
         [&]() -> std::unique_ptr<icu::DateFormat>
         {
@@ -345,13 +370,12 @@ void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outTex
             auto simple = std::make_unique<icu::SimpleDateFormat>(pattern, locale, status);
             return U_SUCCESS(status) ? std::move(simple) : nullptr;
         });
-    if (format == nullptr)
+    if (formatter == nullptr)
     {
         templates.erase(found);
         return;
     }
-    icu::UnicodeString text;
-    ToVString(format->format(MillisecondsOf(inTime), text), outText);
+    Caches::Format(*formatter, MillisecondsOf(inTime), outText);
 }
 
 // Durations
