@@ -59,6 +59,20 @@ double MillisecondsOf(const VTime& inTime)
     return VIntlMgr::MillisecondsOfUTCParts({parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]});
 }
 
+// GMT as the zone data has it: its offsets come from a table, where the built-in GMT zone
+// (TimeZone::getGMT, a SimpleTimeZone) works each one out from the calendar fields again. Both
+// have the ID "GMT" and give the same texts. The built-in one stands in when the data has none.
+icu::TimeZone* NewGMT()
+{
+    icu::TimeZone* zone = icu::TimeZone::createTimeZone(UNICODE_STRING_SIMPLE("GMT"));
+    if (zone != nullptr && *zone == icu::TimeZone::getUnknown())
+    {
+        delete zone;
+        zone = nullptr;
+    }
+    return zone != nullptr ? zone : icu::TimeZone::getGMT()->clone();
+}
+
 // The date's parts are proleptic Gregorian: so must the formatter's calendar be, where the
 // locale's calendar is the Gregorian one (ICU switches to the Julian calendar before 1582). The
 // zone is GMT or the default one.
@@ -79,7 +93,7 @@ void PrepareFormatter(icu::DateFormat& ioFormat, bool inUTC)
             delete proleptic;
         }
     }
-    ioFormat.adoptTimeZone(inUTC ? icu::TimeZone::getGMT()->clone() : icu::TimeZone::createDefault());
+    ioFormat.adoptTimeZone(inUTC ? NewGMT() : icu::TimeZone::createDefault());
 }
 
 uint32_t ZoneGeneration(bool inUTC)
@@ -286,19 +300,22 @@ void XLinuxIntlMgr::FormatTime(const VTime& inTime, VString& outText, EOSFormats
 void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, int inDateStyle, int inTimeStyle,
                                 bool inUTC) const
 {
-    outText.Clear();
-    if (!inTime.IsNull())
+    if (inTime.IsNull())
     {
-        FormatMilliseconds(MillisecondsOf(inTime), outText, inDateStyle, inTimeStyle, inUTC);
+        outText.Clear();
+        return;
     }
+    FormatMilliseconds(MillisecondsOf(inTime), outText, inDateStyle, inTimeStyle, inUTC);
 }
 
 void XLinuxIntlMgr::FormatMilliseconds(double inMilliseconds, VString& outText, int inDateStyle,
                                        int inTimeStyle, bool inUTC) const
 {
-    outText.Clear();
+    // The text replaces the output's content only at the end, so that a string used again keeps
+    // its buffer; it is cleared where nothing is written.
     if (!IsStyle(inDateStyle) || !IsStyle(inTimeStyle) || (inDateStyle == 0 && inTimeStyle == 0))
     {
+        outText.Clear();
         return;
     }
     std::lock_guard lock(fCaches->fMutex);
@@ -309,10 +326,12 @@ void XLinuxIntlMgr::FormatMilliseconds(double inMilliseconds, VString& outText, 
                          return std::unique_ptr<icu::DateFormat>(icu::DateFormat::createDateTimeInstance(
                              kStyles[inDateStyle], kStyles[inTimeStyle], icu::Locale(fLocaleName.c_str())));
                      });
-    if (formatter != nullptr)
+    if (formatter == nullptr)
     {
-        Caches::Format(*formatter, inMilliseconds, outText);
+        outText.Clear();
+        return;
     }
+    Caches::Format(*formatter, inMilliseconds, outText);
 }
 
 void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, icu::DateFormat& ioFormatter,
@@ -323,7 +342,7 @@ void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, icu::Date
     {
         return;
     }
-    ioFormatter.adoptTimeZone(inUTC ? icu::TimeZone::getGMT()->clone() : icu::TimeZone::createDefault());
+    ioFormatter.adoptTimeZone(inUTC ? NewGMT() : icu::TimeZone::createDefault());
     icu::UnicodeString text;
     ToVString(ioFormatter.format(MillisecondsOf(inTime), text), outText);
 }
@@ -331,9 +350,9 @@ void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, icu::Date
 void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outText, const VString& inTemplate,
                                             bool inUTC) const
 {
-    outText.Clear();
     if (inTime.IsNull())
     {
+        outText.Clear();
         return;
     }
     icu::UnicodeString skeleton = ToUnicodeString(inTemplate);
@@ -373,6 +392,7 @@ void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outTex
     if (formatter == nullptr)
     {
         templates.erase(found);
+        outText.Clear();
         return;
     }
     Caches::Format(*formatter, MillisecondsOf(inTime), outText);
