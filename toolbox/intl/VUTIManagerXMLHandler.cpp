@@ -127,6 +127,48 @@ void VUTIManagerArrayHandler::EndElement(const VString&) {}
 void VUTIManagerArrayHandler::SetText(const VString&) {}
 
 // ---------------------------------------------------------------------------------------------
+// A dict: keys and their values
+// ---------------------------------------------------------------------------------------------
+
+void VUTIManagerDictHandler::SetAttribute(const VString&, const VString&) {}
+
+void VUTIManagerDictHandler::SetText(const VString& inText)
+{
+    if (!fTextFlag)
+    {
+        return;
+    }
+    if (Is(fElementName, kKey))
+    {
+        fLastKey.AppendString(inText);
+    }
+    else if (Is(fElementName, kString))
+    {
+        _SetStringText(inText);
+    }
+}
+
+void VUTIManagerDictHandler::_EnterElement(const VString& inElementName)
+{
+    fElementName = inElementName;
+    if (Is(inElementName, kKey) || Is(inElementName, kString))
+    {
+        fTextFlag = true;
+    }
+}
+
+IXMLHandler* VUTIManagerDictHandler::_HandElementTo(IXMLHandler* inChild)
+{
+    fLastKey.Clear();
+    if (inChild != nullptr)
+    {
+        return inChild;
+    }
+    Retain();
+    return this;
+}
+
+// ---------------------------------------------------------------------------------------------
 // One declaration
 // ---------------------------------------------------------------------------------------------
 
@@ -159,7 +201,7 @@ void VUTIManagerUTIHandler::_FlushValue()
 IXMLHandler* VUTIManagerUTIHandler::StartElement(const VString& inElementName)
 {
     _FlushValue();
-    fElementName = inElementName;
+    _EnterElement(inElementName);
     fOpenElements.push_back(inElementName);
     IXMLHandler* child = nullptr;
     if (fLastKey.IsEmpty())
@@ -184,17 +226,7 @@ IXMLHandler* VUTIManagerUTIHandler::StartElement(const VString& inElementName)
     {
         fValueKey.Clear();
     }
-    if (Is(inElementName, kKey) || Is(inElementName, kString))
-    {
-        fTextFlag = true;
-    }
-    fLastKey.Clear();
-    if (child != nullptr)
-    {
-        return child;
-    }
-    Retain();
-    return this;
+    return _HandElementTo(child);
 }
 
 void VUTIManagerUTIHandler::EndElement(const VString&)
@@ -210,19 +242,9 @@ void VUTIManagerUTIHandler::EndElement(const VString&)
     fOpenElements.pop_back();
 }
 
-void VUTIManagerUTIHandler::SetAttribute(const VString&, const VString&) {}
-
-void VUTIManagerUTIHandler::SetText(const VString& inText)
+void VUTIManagerUTIHandler::_SetStringText(const VString& inText)
 {
-    if (!fTextFlag)
-    {
-        return;
-    }
-    if (Is(fElementName, kKey))
-    {
-        fLastKey.AppendString(inText);
-    }
-    else if (Is(fElementName, kString) && (Is(fValueKey, kIdentifierKey) || Is(fValueKey, kDescriptionKey)))
+    if (Is(fValueKey, kIdentifierKey) || Is(fValueKey, kDescriptionKey))
     {
         fValueText.AppendString(inText);
     }
@@ -238,11 +260,7 @@ VUTIManagerUTIKeyUTISpecificationHandler::VUTIManagerUTIKeyUTISpecificationHandl
 
 IXMLHandler* VUTIManagerUTIKeyUTISpecificationHandler::StartElement(const VString& inElementName)
 {
-    fElementName = inElementName;
-    if (Is(inElementName, kKey) || Is(inElementName, kString))
-    {
-        fTextFlag = true;
-    }
+    _EnterElement(inElementName);
     IXMLHandler* child = nullptr;
     if (!fLastKey.IsEmpty())
     {
@@ -259,13 +277,7 @@ IXMLHandler* VUTIManagerUTIKeyUTISpecificationHandler::StartElement(const VStrin
             child = new VUTIManagerUTIKeyArrayStringHandler(fUTI.Get(), fLastKey);
         }
     }
-    fLastKey.Clear();
-    if (child != nullptr)
-    {
-        return child;
-    }
-    Retain();
-    return this;
+    return _HandElementTo(child);
 }
 
 void VUTIManagerUTIKeyUTISpecificationHandler::EndElement(const VString&)
@@ -277,24 +289,11 @@ void VUTIManagerUTIKeyUTISpecificationHandler::EndElement(const VString&)
     fMIMEType.Clear();
 }
 
-void VUTIManagerUTIKeyUTISpecificationHandler::SetAttribute(const VString&, const VString&) {}
-
-void VUTIManagerUTIKeyUTISpecificationHandler::SetText(const VString& inText)
+void VUTIManagerUTIKeyUTISpecificationHandler::_SetStringText(const VString& inText)
 {
-    if (!fTextFlag)
+    if (VString* buffer = BufferOfTagClass(fValueKey, fExtension, fOSType, fMIMEType); buffer != nullptr)
     {
-        return;
-    }
-    if (Is(fElementName, kKey))
-    {
-        fLastKey.AppendString(inText);
-    }
-    else if (Is(fElementName, kString))
-    {
-        if (VString* buffer = BufferOfTagClass(fValueKey, fExtension, fOSType, fMIMEType); buffer != nullptr)
-        {
-            buffer->AppendString(inText);
-        }
+        buffer->AppendString(inText);
     }
 }
 

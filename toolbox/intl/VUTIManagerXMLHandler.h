@@ -9,6 +9,8 @@
 //   another element (even a second array after the same key) is passed over.
 // - VUTIManagerArrayHandler, the declaration array: one VUTIManagerUTIHandler per "dict"; any
 //   other element is ignored with its content.
+// - VUTIManagerDictHandler, what both dict readers below share: the element being read, the text
+//   of the last "key" and the key a "string" value belongs to.
 // - VUTIManagerUTIHandler, one declaration dict: "UTTypeIdentifier" and "UTTypeDescription"
 //   strings, the "UTTypeConformsTo" array (each string a temporary parent, resolved later by
 //   VUTIManager::ProcessExtractedUTIs) and the "UTTypeTagSpecification" dict; any other key
@@ -76,7 +78,29 @@ private:
     VUTIManager* fManager;
 };
 
-class VUTIManagerUTIHandler : public VObject, public IXMLHandler
+// A dict of a declaration: keys, and the values that directly follow them.
+class VUTIManagerDictHandler : public VObject, public IXMLHandler
+{
+public:
+    void SetAttribute(const VString& inName, const VString& inValue) override;
+    // A key's text is gathered as the last key; a string's goes to _SetStringText.
+    void SetText(const VString& inText) override;
+
+protected:
+    // The element begins: it is the one whose text comes next (when it is a key or a string).
+    void _EnterElement(const VString& inElementName);
+    // The key is forgotten at the element after it; the element is read by the child, or by
+    // this handler (one more reference) when there is none.
+    IXMLHandler* _HandElementTo(IXMLHandler* inChild);
+    virtual void _SetStringText(const VString& inText) = 0;
+
+    VString fElementName;
+    VString fLastKey;
+    VString fValueKey; // the key of the string being read
+    bool fTextFlag = false;
+};
+
+class VUTIManagerUTIHandler : public VUTIManagerDictHandler
 {
 public:
     // Creates the new, empty type.
@@ -84,41 +108,32 @@ public:
 
     IXMLHandler* StartElement(const VString& inElementName) override;
     void EndElement(const VString& inElementName) override;
-    void SetAttribute(const VString& inName, const VString& inValue) override;
-    void SetText(const VString& inText) override;
 
 private:
+    void _SetStringText(const VString& inText) override;
     // Appends the text gathered for the identifier or description to the type. The text of one
     // string is gathered here and given to the type at the next event, so that a long text
     // arriving in many pieces is not copied again for each piece.
     void _FlushValue();
 
     VUTIManager* fManager;
-    VString fElementName;
-    VString fLastKey;
-    VString fValueKey;
     VRefPtr<VUTI> fUTI;
-    bool fTextFlag = false;
     std::vector<VString> fOpenElements;
     VString fValueText;
 };
 
-class VUTIManagerUTIKeyUTISpecificationHandler : public VObject, public IXMLHandler
+class VUTIManagerUTIKeyUTISpecificationHandler : public VUTIManagerDictHandler
 {
 public:
     explicit VUTIManagerUTIKeyUTISpecificationHandler(VUTI* inUTI);
 
     IXMLHandler* StartElement(const VString& inElementName) override;
     void EndElement(const VString& inElementName) override;
-    void SetAttribute(const VString& inName, const VString& inValue) override;
-    void SetText(const VString& inText) override;
 
 private:
+    void _SetStringText(const VString& inText) override;
+
     VRefPtr<VUTI> fUTI;
-    VString fElementName;
-    VString fLastKey;
-    VString fValueKey;
-    bool fTextFlag = false;
     VString fExtension;
     VString fOSType;
     VString fMIMEType;

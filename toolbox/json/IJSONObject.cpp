@@ -78,6 +78,21 @@ EJSONStatus IJSONObject::IJSON_WriteToBuffer(VMemoryBuffer<>&, VError* outError)
     return eJSONStatusFailed;
 }
 
+EJSONStatus IJSONObject::_WritePayload(VMemoryBuffer<>& ioBuffer, const void* inData, uint64_t inSize,
+                                       VError* outError)
+{
+    if (!ioBuffer.AddData(&inSize, sizeof(inSize)) || !ioBuffer.AddData(inData, inSize))
+    {
+        VError error = _ThrowError(VE_MEMORY_FULL);
+        if (outError != nullptr)
+        {
+            *outError = error;
+        }
+        return eJSONStatusFailed;
+    }
+    return eJSONStatusDone;
+}
+
 EJSONStatus IJSONObject::IJSON_GetPropertyNames(std::vector<VString>&)
 {
     return eJSONStatusNotHandled;

@@ -103,6 +103,12 @@ public:
     // Called when an object takes or gives up this implementation.
     virtual void IJSON_DoConnectDependencies(VJSONObject* inObject);
     virtual void IJSON_DoDisconnectDependencies(VJSONObject* inObject);
+
+protected:
+    // For IJSON_WriteToBuffer: a payload as the compact form carries it, a u64 byte count, then the
+    // bytes. When the buffer cannot grow: 'zorn' 100 raised and stored in *outError, and failure.
+    static EJSONStatus _WritePayload(VMemoryBuffer<>& ioBuffer, const void* inData, uint64_t inSize,
+                                     VError* outError);
 };
 
 } // namespace zorn

@@ -1,6 +1,8 @@
 #include "toolbox/json/VJSONBinaryObject.h"
 
 #include "toolbox/json/VJSONBinaryImporter.h"
+#include "toolbox/json/VJSONBinaryWriter.h"
+#include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/strings/Base64Coder.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -41,6 +43,25 @@ VError VJSONBinaryObject::DecodeText(const VString& inBase64, VJSONValue& outVal
         *outDecoded = true;
     }
     return error;
+}
+
+VError VJSONBinaryObject::EncodeValue(const VJSONValue& inValue, VJSONValue& outObject)
+{
+    VJSONBinaryWriter::Buffer bytes;
+    VJSONBinaryWriter writer(64);
+    if (VError error = writer.StreamValue(inValue, bytes); error != VE_OK)
+    {
+        return error;
+    }
+    VString base64;
+    if (!base64.EncodeBase64(bytes.GetDataPtr(), bytes.GetDataSize()))
+    {
+        return _ThrowError(VE_MEMORY_FULL);
+    }
+    VJSONObject* holder = new VJSONObject();
+    holder->SetProperty(VString(reinterpret_cast<const UniChar*>(sPropertyName)), VJSONValue(base64));
+    outObject.AdoptObject(holder);
+    return VE_OK;
 }
 
 } // namespace zorn

@@ -1,6 +1,7 @@
 // VJSONBinaryObject: the "__PRIVATE_BINARY_OBJECT" member, by which JSON text carries a value
-// written in the compact stream form, Base64-encoded. The readers of JSON text (the importer, the
-// value bag's JSON form) decode it here alone, with the compact stream reader
+// written in the compact stream form, Base64-encoded. Writers make that member here
+// (EncodeValue), and the readers of JSON text (the importer, the value bag's JSON form) decode it
+// here alone, with the compact stream reader
 // (VJSONBinaryImporter::ReadValue) unless another reader was registered; with none registered
 // (RegisterReader(nullptr)) nothing is decoded and the object stays as read.
 //
@@ -33,6 +34,10 @@ public:
     // VE_OK), or the reader's error; false, outValue untouched, when there is no reader or the
     // text is not Base64.
     static VError DecodeText(const VString& inBase64, VJSONValue& outValue, bool* outDecoded);
+    // A new object (outObject) whose one member carries the value: its compact stream form
+    // (VJSONBinaryWriter with option 64), Base64-encoded. The stream writer's error, or 'zorn' 100
+    // when the text cannot be made.
+    static VError EncodeValue(const VJSONValue& inValue, VJSONValue& outObject);
 
 private:
     static std::atomic<Reader> sReader;

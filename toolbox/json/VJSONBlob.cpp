@@ -3,6 +3,7 @@
 #include "toolbox/json/VJSONClass.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
+#include "toolbox/json/VJSONWriter.h"
 #include "toolbox/kernel/values/VBlob.h"
 
 #include <algorithm>
@@ -60,21 +61,8 @@ const uint8_t* VJSONBlob::GetData() const
 
 VJSONObject* VJSONBlob::GetClass()
 {
-    static VJSONObject* const sClass = []
-    {
-        const std::vector<VJSONClass::FunctionDescriptor> functions = {{VString("slice"), do_slice, 0}};
-        const VString name("Blob");
-        if (VJSONClassStore* store = VJSONClassStore::GetProcessStore())
-        {
-            VJSONObject* classObject = store->AddClass(name, functions, nullptr, nullptr, do_instantiate, 0);
-            if (classObject != nullptr)
-            {
-                classObject->Retain();
-            }
-            return classObject;
-        }
-        return VJSONClass::Create(name, functions, nullptr, nullptr, do_instantiate, VString("zq"), 0);
-    }();
+    static VJSONObject* const sClass =
+        VJSONClass::CreateNativeClass(VString("Blob"), {{VString("slice"), do_slice, 0}}, do_instantiate);
     return sClass;
 }
 
@@ -167,6 +155,16 @@ void VJSONBlob::BlobToJSON(const VBlob& inBlob, VJSONValue& outValue)
         return;
     }
     outValue.AdoptObject(object);
+}
+
+void VJSONBlob::BlobToJSONText(const VBlob& inBlob, VString& outText)
+{
+    VJSONValue value;
+    BlobToJSON(inBlob, value);
+    if (value.Stringify(outText, VJSONWriter::kQuoted | VJSONWriter::kBinaryFallback) != VE_OK)
+    {
+        outText.FromCString("null");
+    }
 }
 
 bool VJSONBlob::BlobFromJSON(const VJSONValue& inValue, VBlob& ioBlob)
@@ -310,17 +308,7 @@ uint32_t VJSONBlob::IJSON_GetBinarySignature()
 
 EJSONStatus VJSONBlob::IJSON_WriteToBuffer(VMemoryBuffer<>& ioBuffer, VError* outError)
 {
-    const uint64_t size = GetSize();
-    if (!ioBuffer.AddData(&size, sizeof(size)) || !ioBuffer.AddData(GetData(), GetSize()))
-    {
-        VError error = _ThrowError(VE_MEMORY_FULL);
-        if (outError != nullptr)
-        {
-            *outError = error;
-        }
-        return eJSONStatusFailed;
-    }
-    return eJSONStatusDone;
+    return _WritePayload(ioBuffer, GetData(), GetSize(), outError);
 }
 
 } // namespace zorn

@@ -62,6 +62,9 @@ public:
     // object put into a value blob (false when the value is no blob object).
     static void BlobToJSON(const VBlob& inBlob, VJSONValue& outValue);
     static bool BlobFromJSON(const VJSONValue& inValue, VBlob& ioBlob);
+    // A value blob's JSON text: the "Blob" object written with the compact fallback, the quoted
+    // "__PRIVATE_BINARY_OBJECT" object that the JSON readers turn back into a blob.
+    static void BlobToJSONText(const VBlob& inBlob, VString& outText);
 
     // The property name "size".
     // NOLINTNEXTLINE(readability-identifier-naming): the name script hosts know it by

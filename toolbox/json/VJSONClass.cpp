@@ -133,6 +133,22 @@ VJSONObject* VJSONClass::Create(const VString& inName, const std::vector<Functio
     return object;
 }
 
+VJSONObject* VJSONClass::CreateNativeClass(const VString& inName,
+                                           const std::vector<FunctionDescriptor>& inFunctions,
+                                           Instantiator inInstantiator)
+{
+    if (VJSONClassStore* store = VJSONClassStore::GetProcessStore())
+    {
+        VJSONObject* classObject = store->AddClass(inName, inFunctions, nullptr, nullptr, inInstantiator, 0);
+        if (classObject != nullptr)
+        {
+            classObject->Retain();
+        }
+        return classObject;
+    }
+    return Create(inName, inFunctions, nullptr, nullptr, inInstantiator, VString("zq"), 0);
+}
+
 VJSONClass* VJSONClass::CastClassObject(const VJSONObject* inObject)
 {
     return inObject == nullptr ? nullptr : dynamic_cast<VJSONClass*>(inObject->GetImplementation());

@@ -118,6 +118,12 @@ public:
     static VJSONObject* Create(const VString& inName, const std::vector<FunctionDescriptor>& inFunctions,
                                VJSONObject* inSuperclassObject, NativeFunction inConstructor,
                                Instantiator inInstantiator, const VString& inStoreName, uint32_t inFlags);
+    // The class object of a native class the program defines ("Blob", "Vector"), made once by its
+    // owner: a class of the process store, registered visible, when the store exists; else a class
+    // of its own (store "zq", no superclass). Retained for the process's life; null on failure.
+    static VJSONObject* CreateNativeClass(const VString& inName,
+                                          const std::vector<FunctionDescriptor>& inFunctions,
+                                          Instantiator inInstantiator);
     // The class of a class object; null when the object is not one.
     static VJSONClass* CastClassObject(const VJSONObject* inObject);
 

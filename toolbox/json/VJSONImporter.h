@@ -160,7 +160,9 @@ public:
     // child bags (scalars in "____FakeArrayElement"; an array inside an array a child bag whose
     // VValueBag::kJSONArrayMarker names the list, under the array's own name, of its elements). Bare words
     // with '.', 'e' or 'E', and integers beyond int64, are reals; other words that are no number are strings
-    // (strict: 551). Nesting is guarded as Parse's: 108, then 550.
+    // (strict: 551). Nesting is guarded as Parse's: 108, then 550. An object carrying a "Blob" object
+    // ("__PRIVATE_BINARY_OBJECT", decoded as Parse decodes it) becomes a blob attribute (in an array, a
+    // "____FakeArrayElement" blob); the outermost object keeps it under "__PRIVATE_BINARY_OBJECT".
     VError JSONObjectToBag(class VValueBag& ioBag);
 
     // The tokenizer: the next token, with its text (quoted strings unescaped) and whether it was
@@ -229,7 +231,8 @@ private:
     const UniChar* fTextStart;
     const UniChar* fTokenStart;
     VString fSourceName;
-    int32_t fBagDepth = 0; // the value-bag reader's nesting
+    int32_t fBagDepth = 0;     // the value-bag reader's nesting
+    bool fBagReadBlob = false; // the object just read into a bag carried a blob
     VString fCurrentPath;
     VJSONObject* fPathTable = nullptr; // one reference
     int32_t fLine = 1;

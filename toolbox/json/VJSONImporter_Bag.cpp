@@ -1,14 +1,17 @@
 // The importer's reader of objects straight into value bags, without building JSON values.
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONBinaryObject.h"
+#include "toolbox/json/VJSONBlob.h"
 #include "toolbox/json/VJSONImporter.h"
 #include "toolbox/json/VJSONValue.h"
+#include "toolbox/kernel/values/VBlob.h"
 #include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <utility>
 
 namespace zorn
 {
@@ -66,6 +69,21 @@ bool ReadNumber(const VString& inWord, VValueBag& ioBag, const VValueBag::StKey&
     }
     ioBag.SetReal(inKey, number);
     return true;
+}
+
+const VValueBag::StKey& BinaryObjectKey()
+{
+    static const VValueBag::StKey sKey("__PRIVATE_BINARY_OBJECT");
+    return sKey;
+}
+
+// The blob that a child object carried (read into it under "__PRIVATE_BINARY_OBJECT") put into
+// the bag under the key, in place of the child.
+void MoveCarriedBlob(const VValueBag& inChild, VValueBag& ioBag, const VValueBag::StKey& inKey)
+{
+    VBlobWithPtr blob;
+    inChild.GetValue(BinaryObjectKey(), blob);
+    ioBag.SetValue(inKey, blob);
 }
 
 } // namespace
@@ -130,8 +148,17 @@ VError VJSONImporter::_ReadBagArray(VValueBag& ioBag, const VString& inName)
         if (next == jsonBeginObject)
         {
             ++fBagDepth;
+            const bool outer = std::exchange(fBagReadBlob, false);
             err = _ReadBagMembers(*child);
+            const bool carriedBlob = std::exchange(fBagReadBlob, outer);
             --fBagDepth;
+            if (err == VE_OK && carriedBlob)
+            {
+                VValueBag* element = new VValueBag();
+                MoveCarriedBlob(*child, *element, VValueBag::StKey("____FakeArrayElement"));
+                std::swap(child, element);
+                element->Release();
+            }
         }
         else if (next == jsonString)
         {
@@ -198,6 +225,8 @@ VError VJSONImporter::_ReadBagMembers(VValueBag& ioBag)
             return _ThrowErrorInvalidToken(_FoundToken(next), first ? kExpectedNameOrEnd : kExpectedName);
         }
         first = false;
+        const bool binaryName = name.EqualToUSASCIICString("__PRIVATE_BINARY_OBJECT");
+        bool carriesBlob = false;
         next = GetNextJSONToken(&err);
         if (err != VE_OK)
         {
@@ -217,9 +246,15 @@ VError VJSONImporter::_ReadBagMembers(VValueBag& ioBag)
             VValueBag* child = new VValueBag();
             child->SetBool(VValueBag::StKey("____objectunic"), true);
             ++fBagDepth;
+            const bool outer = std::exchange(fBagReadBlob, false);
             err = _ReadBagMembers(*child);
+            const bool carriedBlob = std::exchange(fBagReadBlob, outer);
             --fBagDepth;
-            if (err == VE_OK)
+            if (err == VE_OK && carriedBlob)
+            {
+                MoveCarriedBlob(*child, ioBag, VValueBag::StKey(name));
+            }
+            else if (err == VE_OK)
             {
                 ioBag.AddElement(VValueBag::StKey(name), child);
             }
@@ -233,12 +268,20 @@ VError VJSONImporter::_ReadBagMembers(VValueBag& ioBag)
         {
             err = _ThrowErrorInvalidToken(_FoundToken(next), kExpectedValue);
         }
-        else if (isString && name.EqualToUSASCIICString("__PRIVATE_BINARY_OBJECT"))
+        else if (isString && binaryName)
         {
             VJSONValue value;
             bool decoded = false;
             err = VJSONBinaryObject::DecodeText(token, value, &decoded);
-            if (err == VE_OK && decoded)
+            if (err == VE_OK && decoded && value.IsObject() && VJSONBlob::CastJSONObject(value.GetObject()))
+            {
+                // The object is the blob, as Parse reads it: the caller moves it out.
+                VBlobWithPtr blob;
+                blob.FromJSONValue(value);
+                ioBag.SetValue(BinaryObjectKey(), blob);
+                carriesBlob = true;
+            }
+            else if (err == VE_OK && decoded)
             {
                 err = ioBag.FromJSONValue(value);
             }
@@ -263,6 +306,11 @@ VError VJSONImporter::_ReadBagMembers(VValueBag& ioBag)
         if (err != VE_OK)
         {
             return err;
+        }
+        if (binaryName)
+        {
+            // Parse decodes the last such member only.
+            fBagReadBlob = carriesBlob;
         }
     }
 }

@@ -5,6 +5,7 @@
 // first JSON object.
 #include "toolbox/json/StJSONNestingGuard.h"
 #include "toolbox/json/VJSONArray.h"
+#include "toolbox/json/VJSONBinaryObject.h"
 #include "toolbox/json/VJSONBlob.h"
 #include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONErrors.h"
@@ -12,10 +13,13 @@
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/values/VBlob.h"
 #include "toolbox/kernel/values/VTime.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
 #include <cmath>
+#include <unordered_set>
+#include <vector>
 
 namespace zorn
 {
@@ -213,11 +217,23 @@ void SetObjectOrUndefined(VJSONValue& ioValue, VJSONObject* inObject)
 
 VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag);
 
+bool IsBlob(const VJSONValue& inValue)
+{
+    return inValue.IsObject() && VJSONBlob::CastJSONObject(inValue.GetObject()) != nullptr;
+}
+
 // One scalar as JSONObjectToBag stores it, but without reading dates out of strings: a string
-// stays a string, a number is a VLong8 when integral within 64 bits, a JSON date a VTime.
+// stays a string, a number is a VLong8 when integral within 64 bits, a JSON date a VTime, a
+// "Blob" object a blob.
 void ScalarToBag(const VJSONValue& inValue, const VValueBag::StKey& inKey, VValueBag& ioBag)
 {
-    if (inValue.IsString())
+    if (IsBlob(inValue))
+    {
+        VBlobWithPtr blob;
+        blob.FromJSONValue(inValue);
+        ioBag.SetValue(inKey, blob);
+    }
+    else if (inValue.IsString())
     {
         VString text;
         inValue.GetString(text);
@@ -269,7 +285,7 @@ VError ArrayToBag(const VJSONArray& inArray, const VString& inName, VValueBag& i
     {
         const VJSONValue element = inArray.GetAt(i);
         VRefPtr<VValueBag> child(new VValueBag(), true);
-        if (element.IsObject())
+        if (element.IsObject() && !IsBlob(element))
         {
             if (VError err = ObjectToBag(element.GetObject(), *child); err != VE_OK)
             {
@@ -308,7 +324,7 @@ VError ObjectToBag(const VJSONObject* inObject, VValueBag& ioBag)
         const VValueBag::StKey key(name);
         const VJSONValue& value = property.fValue;
         VError err = VE_OK;
-        if (value.IsObject())
+        if (value.IsObject() && !IsBlob(value))
         {
             VRefPtr<VValueBag> child(new VValueBag(), true);
             child->SetBool(VValueBag::StKey("____objectunic"), true);
@@ -362,6 +378,12 @@ VJSONValue ScalarFromBag(const VValueSingle* inValue)
     case VK_LONG8:
     case VK_REAL:
         return VJSONValue(inValue->GetReal());
+    case VK_BLOB:
+    {
+        VJSONValue value;
+        inValue->GetJSONValue(value);
+        return value;
+    }
     default:
     {
         // Other kinds (times, UUIDs, durations...) as their text reads.
@@ -457,14 +479,112 @@ VJSONObject* BagToObject(const VValueBag& inBag, VError& outError)
     return outError == VE_OK ? value.RetainObject() : nullptr;
 }
 
+// Calls inVisit on each object or array the value holds (itself included), each once, through
+// own members and elements, until inVisit returns true; whether it did. Too deep a value is walked
+// down to the nesting limit (its text fails there anyway).
+template <class Visit>
+bool AnyContainer(const VJSONValue& inValue, std::unordered_set<const void*>& ioSeen, const Visit& inVisit)
+{
+    StJSONNestingGuard guard;
+    const void* container = inValue.IsObject() ? static_cast<const void*>(inValue.GetObject())
+                                               : static_cast<const void*>(inValue.GetArray());
+    if (guard.Failed() || container == nullptr || !ioSeen.insert(container).second)
+    {
+        return false;
+    }
+    if (inVisit(inValue))
+    {
+        return true;
+    }
+    if (const VJSONArray* array = inValue.GetArray())
+    {
+        for (const VJSONValue& element : array->GetElements())
+        {
+            if (AnyContainer(element, ioSeen, inVisit))
+            {
+                return true;
+            }
+        }
+        return false;
+    }
+    for (const VJSONObject::OwnProperty& property : inValue.GetObject()->GetOwnProperties())
+    {
+        if (AnyContainer(property.fValue, ioSeen, inVisit))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The value's text for VValueBag::FromJSONValue: the text of VJSONValue::Stringify, but with
+// every "Blob" object written as the "__PRIVATE_BINARY_OBJECT" object that carries it (in a
+// copy of the value), so that the bag's reader makes a blob of it instead of a child bag.
+VError StringifyForBag(const VJSONValue& inValue, VString& outText, uint32_t inOptions)
+{
+    std::unordered_set<const void*> seen;
+    if (!AnyContainer(inValue, seen, IsBlob))
+    {
+        return inValue.Stringify(outText, inOptions);
+    }
+    VError error = VE_OK;
+    const auto carry = [&error](const VJSONValue& inBlob, VJSONValue& outCarrier)
+    {
+        if (error == VE_OK)
+        {
+            error = VJSONBinaryObject::EncodeValue(inBlob, outCarrier);
+        }
+    };
+    VJSONValue copy = inValue;
+    if (IsBlob(inValue))
+    {
+        carry(inValue, copy);
+    }
+    else if (VJSONCloner cloner; (error = cloner.CloneValue(copy)) != VE_OK)
+    {
+        return error;
+    }
+    seen.clear();
+    AnyContainer(copy, seen,
+                 [&carry](const VJSONValue& inContainer)
+                 {
+                     if (VJSONArray* array = inContainer.GetArray())
+                     {
+                         for (size_t i = 0; i < array->GetCount(); ++i)
+                         {
+                             if (const VJSONValue element = array->GetAt(i); IsBlob(element))
+                             {
+                                 VJSONValue carrier;
+                                 carry(element, carrier);
+                                 array->SetAt(i, carrier, false);
+                             }
+                         }
+                     }
+                     else if (!IsBlob(inContainer))
+                     {
+                         VJSONObject* object = inContainer.GetObject();
+                         std::vector<VString> names;
+                         for (const VJSONObject::OwnProperty& property : object->GetOwnProperties())
+                         {
+                             if (IsBlob(property.fValue))
+                             {
+                                 names.push_back(property.fKey.GetString());
+                             }
+                         }
+                         for (const VString& name : names)
+                         {
+                             VJSONValue carrier;
+                             carry(object->GetOwnProperty(name), carrier);
+                             object->SetOwnProperty(name, carrier);
+                         }
+                     }
+                     return false;
+                 });
+    return error != VE_OK ? error : copy.Stringify(outText, inOptions);
+}
+
 constexpr detail::VBagJSONAccess kBagJSONAccess = {
-    TextToBag,
-    [](const VJSONValue& inValue, VString& outText, uint32_t inOptions)
-    { return inValue.Stringify(outText, inOptions); },
-    ParseObject,
-    SetObjectOrUndefined,
-    ObjectToBag,
-    BagToObject,
+    TextToBag, StringifyForBag, ParseObject, SetObjectOrUndefined, ObjectToBag, BagToObject,
 };
 
 // Runs before main in every program linked with the library.
@@ -486,6 +606,7 @@ void VJSONValue::InstallKernelHooks()
     hooks.fGetJSONString.store(GetStringOrNull);
     hooks.fBlobToJSON.store(VJSONBlob::BlobToJSON);
     hooks.fBlobFromJSON.store(VJSONBlob::BlobFromJSON);
+    hooks.fBlobToJSONText.store(VJSONBlob::BlobToJSONText);
     hooks.fSetJSONTime.store([](VJSONValue& ioValue, const VTime& inTime) { ioValue.SetTime(inTime); });
     hooks.fJSONObjectAccess.store(&kObjectAccess, std::memory_order_release);
     hooks.fBagJSONAccess.store(&kBagJSONAccess, std::memory_order_release);

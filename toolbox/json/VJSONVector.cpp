@@ -43,9 +43,12 @@ struct Unaligned<Lanes4>
     using Type = double __attribute__((vector_size(32), aligned(8), may_alias));
 };
 
-template <class V>
-[[gnu::always_inline]] inline double SumOfSquaredDifferencesOf(const double* inA, const double* inB,
-                                                               size_t inCount)
+// The sum of a term of a[i] and b[i] over the elements: Term::Of(term, a, b) makes the term of
+// a and b, for vectors and doubles alike (by reference: a vector passed by value would change the
+// calling convention between the two builds of a kernel). The terms are made before they are
+// added, which keeps the machine code of the loops as short as when written out per kernel.
+template <class V, class Term>
+[[gnu::always_inline]] inline double SumOf(const double* inA, const double* inB, size_t inCount)
 {
     using U = typename Unaligned<V>::Type;
     constexpr size_t kLanes = sizeof(V) / sizeof(double);
@@ -55,14 +58,15 @@ template <class V>
     {
         const U* a = reinterpret_cast<const U*>(inA + i);
         const U* b = reinterpret_cast<const U*>(inB + i);
-        const V d0 = a[0] - b[0];
-        const V d1 = a[1] - b[1];
-        const V d2 = a[2] - b[2];
-        const V d3 = a[3] - b[3];
-        s0 += d0 * d0;
-        s1 += d1 * d1;
-        s2 += d2 * d2;
-        s3 += d3 * d3;
+        V t0, t1, t2, t3;
+        Term::Of(t0, a[0], b[0]);
+        Term::Of(t1, a[1], b[1]);
+        Term::Of(t2, a[2], b[2]);
+        Term::Of(t3, a[3], b[3]);
+        s0 += t0;
+        s1 += t1;
+        s2 += t2;
+        s3 += t3;
     }
     const V s = (s0 + s1) + (s2 + s3);
     double sum = 0;
@@ -72,40 +76,42 @@ template <class V>
     }
     for (; i < inCount; ++i)
     {
-        const double d = inA[i] - inB[i];
-        sum += d * d;
+        double t;
+        Term::Of(t, inA[i], inB[i]);
+        sum += t;
     }
     return sum;
 }
 
-template <class V>
-[[gnu::always_inline]] inline double SumOfProductsOf(const double* inA, const double* inB, size_t inCount)
+// The kernels, each a Run over a vector type V.
+struct SquaredDifferences
 {
-    using U = typename Unaligned<V>::Type;
-    constexpr size_t kLanes = sizeof(V) / sizeof(double);
-    V s0 = {}, s1 = {}, s2 = {}, s3 = {};
-    size_t i = 0;
-    for (; i + 4 * kLanes <= inCount; i += 4 * kLanes)
+    template <class T, class W>
+    [[gnu::always_inline]] static void Of(T& outTerm, const W& inA, const W& inB)
     {
-        const U* a = reinterpret_cast<const U*>(inA + i);
-        const U* b = reinterpret_cast<const U*>(inB + i);
-        s0 += a[0] * b[0];
-        s1 += a[1] * b[1];
-        s2 += a[2] * b[2];
-        s3 += a[3] * b[3];
+        const T d = inA - inB;
+        outTerm = d * d;
     }
-    const V s = (s0 + s1) + (s2 + s3);
-    double sum = 0;
-    for (size_t lane = 0; lane < kLanes; ++lane)
+    template <class V>
+    [[gnu::always_inline]] static double Run(const double* inA, const double* inB, size_t inCount)
     {
-        sum += s[lane];
+        return SumOf<V, SquaredDifferences>(inA, inB, inCount);
     }
-    for (; i < inCount; ++i)
+};
+
+struct Products
+{
+    template <class T, class W>
+    [[gnu::always_inline]] static void Of(T& outTerm, const W& inA, const W& inB)
     {
-        sum += inA[i] * inB[i];
+        outTerm = inA * inB;
     }
-    return sum;
-}
+    template <class V>
+    [[gnu::always_inline]] static double Run(const double* inA, const double* inB, size_t inCount)
+    {
+        return SumOf<V, Products>(inA, inB, inCount);
+    }
+};
 
 struct CosineSums
 {
@@ -156,22 +162,21 @@ template <class V>
     return sums;
 }
 
+struct SumsForCosine
+{
+    template <class V>
+    [[gnu::always_inline]] static CosineSums Run(const double* inA, const double* inB, size_t inCount)
+    {
+        return SumsForCosineOf<V>(inA, inB, inCount);
+    }
+};
+
 #if defined(__x86_64__) && defined(__GNUC__)
 #define ZORN_VECTOR_WIDE 1
-__attribute__((target("avx2,fma"))) double SumOfSquaredDifferencesWide(const double* inA, const double* inB,
-                                                                       size_t inCount)
+template <class Kernel>
+__attribute__((target("avx2,fma"))) auto RunWide(const double* inA, const double* inB, size_t inCount)
 {
-    return SumOfSquaredDifferencesOf<Lanes4>(inA, inB, inCount);
-}
-__attribute__((target("avx2,fma"))) double SumOfProductsWide(const double* inA, const double* inB,
-                                                             size_t inCount)
-{
-    return SumOfProductsOf<Lanes4>(inA, inB, inCount);
-}
-__attribute__((target("avx2,fma"))) CosineSums SumsForCosineWide(const double* inA, const double* inB,
-                                                                 size_t inCount)
-{
-    return SumsForCosineOf<Lanes4>(inA, inB, inCount);
+    return Kernel::template Run<Lanes4>(inA, inB, inCount);
 }
 
 bool HasWideVectors()
@@ -181,37 +186,17 @@ bool HasWideVectors()
 }
 #endif
 
-double SumOfSquaredDifferences(const double* inA, const double* inB, size_t inCount)
+// The kernel over the widest vectors this processor has.
+template <class Kernel>
+auto Run(const double* inA, const double* inB, size_t inCount)
 {
 #ifdef ZORN_VECTOR_WIDE
     if (HasWideVectors())
     {
-        return SumOfSquaredDifferencesWide(inA, inB, inCount);
+        return RunWide<Kernel>(inA, inB, inCount);
     }
 #endif
-    return SumOfSquaredDifferencesOf<Lanes2>(inA, inB, inCount);
-}
-
-double SumOfProducts(const double* inA, const double* inB, size_t inCount)
-{
-#ifdef ZORN_VECTOR_WIDE
-    if (HasWideVectors())
-    {
-        return SumOfProductsWide(inA, inB, inCount);
-    }
-#endif
-    return SumOfProductsOf<Lanes2>(inA, inB, inCount);
-}
-
-CosineSums SumsForCosine(const double* inA, const double* inB, size_t inCount)
-{
-#ifdef ZORN_VECTOR_WIDE
-    if (HasWideVectors())
-    {
-        return SumsForCosineWide(inA, inB, inCount);
-    }
-#endif
-    return SumsForCosineOf<Lanes2>(inA, inB, inCount);
+    return Kernel::template Run<Lanes2>(inA, inB, inCount);
 }
 
 EJSONStatus Fail(VError inError)
@@ -284,7 +269,7 @@ bool Scaled(std::span<const double> inA, std::span<const double> inB, double inS
 double VVectorData::EuclideanDistance(std::span<const double> inA, std::span<const double> inB)
 {
     const size_t count = std::min(inA.size(), inB.size());
-    const double sum = SumOfSquaredDifferences(inA.data(), inB.data(), count);
+    const double sum = Run<SquaredDifferences>(inA.data(), inB.data(), count);
     if (OutOfRange(sum))
     {
         // Very large or very small elements: the squares left the range of doubles, so the
@@ -293,7 +278,7 @@ double VVectorData::EuclideanDistance(std::span<const double> inA, std::span<con
         const double scale = ScaleOf(inA.first(count), inB.first(count));
         if (scale != 0 && Scaled(inA.first(count), inB.first(count), scale, a, b))
         {
-            return std::sqrt(SumOfSquaredDifferences(a.data(), b.data(), count)) / scale;
+            return std::sqrt(Run<SquaredDifferences>(a.data(), b.data(), count)) / scale;
         }
     }
     return std::sqrt(sum);
@@ -301,7 +286,7 @@ double VVectorData::EuclideanDistance(std::span<const double> inA, std::span<con
 
 double VVectorData::DotProduct(std::span<const double> inA, std::span<const double> inB)
 {
-    return SumOfProducts(inA.data(), inB.data(), std::min(inA.size(), inB.size()));
+    return Run<Products>(inA.data(), inB.data(), std::min(inA.size(), inB.size()));
 }
 
 namespace
@@ -321,7 +306,7 @@ double CosineOf(const CosineSums& inSums)
 double VVectorData::CosineSimilarity(std::span<const double> inA, std::span<const double> inB)
 {
     const size_t count = std::min(inA.size(), inB.size());
-    const CosineSums sums = SumsForCosine(inA.data(), inB.data(), count);
+    const CosineSums sums = Run<SumsForCosine>(inA.data(), inB.data(), count);
     if (OutOfRange(sums.fAA) || OutOfRange(sums.fBB))
     {
         // The cosine does not depend on the scale: taken again on scaled copies.
@@ -329,43 +314,43 @@ double VVectorData::CosineSimilarity(std::span<const double> inA, std::span<cons
         const double scale = ScaleOf(inA.first(count), inB.first(count));
         if (scale != 0 && Scaled(inA.first(count), inB.first(count), scale, a, b))
         {
-            return CosineOf(SumsForCosine(a.data(), b.data(), count));
+            return CosineOf(Run<SumsForCosine>(a.data(), b.data(), count));
         }
     }
     return CosineOf(sums);
 }
 
-bool VVectorData::DoEuclideanDistance(const VVectorData& inA, const VVectorData& inB, double& outDistance)
+namespace
 {
-    outDistance = 0;
+
+// The measure of two vectors of the same length into outResult (else 0 and false).
+template <double (*Measure)(std::span<const double>, std::span<const double>)>
+bool MeasureOfSameLength(const VVectorData& inA, const VVectorData& inB, double& outResult)
+{
+    outResult = 0;
     if (inA.GetLength() != inB.GetLength())
     {
         return false;
     }
-    outDistance = EuclideanDistance(inA.fValues, inB.fValues);
+    outResult = Measure(inA.GetValues(), inB.GetValues());
     return true;
+}
+
+} // namespace
+
+bool VVectorData::DoEuclideanDistance(const VVectorData& inA, const VVectorData& inB, double& outDistance)
+{
+    return MeasureOfSameLength<EuclideanDistance>(inA, inB, outDistance);
 }
 
 bool VVectorData::DoDotProduct(const VVectorData& inA, const VVectorData& inB, double& outProduct)
 {
-    outProduct = 0;
-    if (inA.GetLength() != inB.GetLength())
-    {
-        return false;
-    }
-    outProduct = DotProduct(inA.fValues, inB.fValues);
-    return true;
+    return MeasureOfSameLength<DotProduct>(inA, inB, outProduct);
 }
 
 bool VVectorData::DoCosineSimilarity(const VVectorData& inA, const VVectorData& inB, double& outSimilarity)
 {
-    outSimilarity = 0;
-    if (inA.GetLength() != inB.GetLength())
-    {
-        return false;
-    }
-    outSimilarity = CosineSimilarity(inA.fValues, inB.fValues);
-    return true;
+    return MeasureOfSameLength<CosineSimilarity>(inA, inB, outSimilarity);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -373,26 +358,15 @@ bool VVectorData::DoCosineSimilarity(const VVectorData& inA, const VVectorData& 
 
 VJSONObject* VJSONVector::GetClass()
 {
-    static VJSONObject* const sClass = []
-    {
-        const std::vector<VJSONClass::FunctionDescriptor> functions = {
-            {VString("euclideanDistance"), do_euclideanDistance, 0},
-            {VString("dotSimilarity"), do_dotSimilarity, 0},
-            {VString("cosineSimilarity"), do_cosineSimilarity, 0},
-            {VString("toCollection"), do_toCollection, 0},
-        };
-        const VString name("Vector");
-        if (VJSONClassStore* store = VJSONClassStore::GetProcessStore())
-        {
-            VJSONObject* classObject = store->AddClass(name, functions, nullptr, nullptr, do_instantiate, 0);
-            if (classObject != nullptr)
-            {
-                classObject->Retain();
-            }
-            return classObject;
-        }
-        return VJSONClass::Create(name, functions, nullptr, nullptr, do_instantiate, VString("zq"), 0);
-    }();
+    static VJSONObject* const sClass =
+        VJSONClass::CreateNativeClass(VString("Vector"),
+                                      {
+                                          {VString("euclideanDistance"), do_euclideanDistance, 0},
+                                          {VString("dotSimilarity"), do_dotSimilarity, 0},
+                                          {VString("cosineSimilarity"), do_cosineSimilarity, 0},
+                                          {VString("toCollection"), do_toCollection, 0},
+                                      },
+                                      do_instantiate);
     return sClass;
 }
 
@@ -495,8 +469,8 @@ VJSONObject* VJSONVector::do_instantiate(VJSONObject* /*inClassObject*/, IJSONFu
     return Create(std::move(values));
 }
 
-bool VJSONVector::_GetOperands(IJSONFunctionContext* ioContext, const VVectorData*& outA,
-                               const VVectorData*& outB)
+EJSONStatus VJSONVector::_CallMath(IJSONFunctionContext* ioContext,
+                                   bool (*inMath)(const VVectorData&, const VVectorData&, double&))
 {
     const VJSONVector* self = GetThis(ioContext);
     const VJSONVector* other = nullptr;
@@ -507,63 +481,33 @@ bool VJSONVector::_GetOperands(IJSONFunctionContext* ioContext, const VVectorDat
     }
     if (other == nullptr)
     {
-        _ThrowError(VE_INVALID_PARAMETER);
-        return false;
+        return Fail(VE_INVALID_PARAMETER);
     }
-    if (self->GetData().GetLength() != other->GetData().GetLength())
-    {
-        _ThrowError(VE_JSON_VECTOR_LENGTHS_DIFFER);
-        return false;
-    }
-    outA = &self->GetData();
-    outB = &other->GetData();
-    return true;
-}
-
-namespace
-{
-
-using VectorMath = bool (*)(const VVectorData&, const VVectorData&, double&);
-
-EJSONStatus CallMath(IJSONFunctionContext* ioContext, bool inGotOperands, const VVectorData* inA,
-                     const VVectorData* inB, VectorMath inMath)
-{
     double result = 0;
-    if (!inGotOperands || !inMath(*inA, *inB, result))
+    if (!inMath(self->GetData(), other->GetData(), result))
     {
-        return eJSONStatusFailed;
+        return Fail(VE_JSON_VECTOR_LENGTHS_DIFFER);
     }
     ioContext->SetResult(VJSONValue(result));
     return eJSONStatusDone;
 }
 
-} // namespace
-
 EJSONStatus VJSONVector::do_euclideanDistance(const VJSONObject* /*inFunctionObject*/,
                                               IJSONFunctionContext* ioContext)
 {
-    const VVectorData* a = nullptr;
-    const VVectorData* b = nullptr;
-    const bool got = _GetOperands(ioContext, a, b);
-    return CallMath(ioContext, got, a, b, VVectorData::DoEuclideanDistance);
+    return _CallMath(ioContext, VVectorData::DoEuclideanDistance);
 }
 
 EJSONStatus VJSONVector::do_dotSimilarity(const VJSONObject* /*inFunctionObject*/,
                                           IJSONFunctionContext* ioContext)
 {
-    const VVectorData* a = nullptr;
-    const VVectorData* b = nullptr;
-    const bool got = _GetOperands(ioContext, a, b);
-    return CallMath(ioContext, got, a, b, VVectorData::DoDotProduct);
+    return _CallMath(ioContext, VVectorData::DoDotProduct);
 }
 
 EJSONStatus VJSONVector::do_cosineSimilarity(const VJSONObject* /*inFunctionObject*/,
                                              IJSONFunctionContext* ioContext)
 {
-    const VVectorData* a = nullptr;
-    const VVectorData* b = nullptr;
-    const bool got = _GetOperands(ioContext, a, b);
-    return CallMath(ioContext, got, a, b, VVectorData::DoCosineSimilarity);
+    return _CallMath(ioContext, VVectorData::DoCosineSimilarity);
 }
 
 EJSONStatus VJSONVector::do_toCollection(const VJSONObject* /*inFunctionObject*/,
@@ -691,18 +635,7 @@ uint32_t VJSONVector::IJSON_GetBinarySignature()
 EJSONStatus VJSONVector::IJSON_WriteToBuffer(VMemoryBuffer<>& ioBuffer, VError* outError)
 {
     const std::vector<double>& values = fData->GetValues();
-    const uint64_t size = values.size() * sizeof(double);
-    if (!ioBuffer.AddData(&size, sizeof(size)) ||
-        !ioBuffer.AddData(values.data(), values.size() * sizeof(double)))
-    {
-        VError error = _ThrowError(VE_MEMORY_FULL);
-        if (outError != nullptr)
-        {
-            *outError = error;
-        }
-        return eJSONStatusFailed;
-    }
-    return eJSONStatusDone;
+    return _WritePayload(ioBuffer, values.data(), values.size() * sizeof(double), outError);
 }
 
 VValueSingle* VJSONVector::IJSON_CreateVValue()

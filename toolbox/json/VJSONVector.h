@@ -127,9 +127,10 @@ private:
     explicit VJSONVector(VVectorData* inData) : fData(inData, true) {}
     // A new object of the class "Vector" with this implementation (adopted).
     static VJSONObject* _NewObject(VJSONVector* inImplementation);
-    // The shared part of the three math functions: the two vectors, or status 2.
-    static bool _GetOperands(IJSONFunctionContext* ioContext, const VVectorData*& outA,
-                             const VVectorData*& outB);
+    // The three math functions: this vector and the one parameter, of the same length, given to
+    // inMath, whose number is the result; status 2 with the error otherwise.
+    static EJSONStatus _CallMath(IJSONFunctionContext* ioContext,
+                                 bool (*inMath)(const VVectorData&, const VVectorData&, double&));
 
     VRefPtr<VVectorData> fData;
 };

@@ -3,7 +3,6 @@
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/StJSONChangeLock.h"
 #include "toolbox/json/VJSONBinaryObject.h"
-#include "toolbox/json/VJSONBinaryWriter.h"
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
@@ -32,21 +31,12 @@ VError VJSONValue::Stringify(VString& outText, uint32_t inOptions) const
         return error;
     }
     errors.Flush();
-    VJSONBinaryWriter::Buffer bytes;
-    VJSONBinaryWriter binaryWriter(64);
-    if (error = binaryWriter.StreamValue(*this, bytes); error != VE_OK)
+    VJSONValue holder;
+    if (error = VJSONBinaryObject::EncodeValue(*this, holder); error != VE_OK)
     {
         return error;
     }
-    VString base64;
-    if (!base64.EncodeBase64(bytes.GetDataPtr(), bytes.GetDataSize()))
-    {
-        return _ThrowError(VE_MEMORY_FULL);
-    }
-    VRefPtr<VJSONObject> holder(new VJSONObject(), true);
-    holder->SetProperty(VString(reinterpret_cast<const UniChar*>(VJSONBinaryObject::sPropertyName)),
-                        VJSONValue(base64));
-    return writer.StringifyObject(holder.Get(), outText);
+    return writer.StringifyObject(holder.GetObject(), outText);
 }
 
 void VJSONObject::GetDescription(VString& outText, bool inTruncate, VDBLanguageContext* inContext) const

@@ -10,6 +10,8 @@
 #include "toolbox/json/VJSONVector.h"
 #include "toolbox/json/VJSONWriter.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
+#include "toolbox/kernel/hooks/VKernelHooks.h"
+#include "toolbox/kernel/values/VBagArray.h"
 #include "toolbox/kernel/values/VBlob.h"
 #include "toolbox/kernel/values/VValueBag.h"
 
@@ -17,6 +19,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -277,6 +280,176 @@ TEST_F(BlobVector, ValueBlobsTravelAsBlobObjects)
     VBlobWithPtr fromNumber(bytes.data(), bytes.size());
     fromNumber.FromJSONValue(VJSONValue(3.0));
     EXPECT_TRUE(fromNumber.IsNull());
+}
+
+// The bytes of the bag's attribute when it is a blob.
+std::optional<Bytes> BlobAttribute(const VValueBag& inBag, const char* inName)
+{
+    VString name;
+    for (int32_t i = 1; i <= inBag.GetAttributesCount(); ++i)
+    {
+        const VValueSingle* value = inBag.GetNthAttribute(i, &name);
+        if (name.EqualToUSASCIICString(inName) && value != nullptr && value->GetValueKind() == VK_BLOB)
+        {
+            const VBlob* blob = static_cast<const VBlob*>(value);
+            const uint8_t* data = static_cast<const uint8_t*>(blob->GetDataPtr());
+            return blob->GetSize() == 0 ? Bytes() : Bytes(data, data + blob->GetSize());
+        }
+    }
+    return std::nullopt;
+}
+
+const VValueBag* OnlyElement(const VValueBag& inBag, const char* inName, int32_t inIndex = 1)
+{
+    const VBagArray* list = inBag.GetElements(VValueBag::StKey(inName));
+    return list == nullptr || list->GetCount() < inIndex ? nullptr : list->GetNth(inIndex);
+}
+
+std::string JSONOf(const VValueBag& inBag, uint32_t inOptions = 0)
+{
+    VString text;
+    inBag.GetJSONString(text, inOptions);
+    return to_string(text);
+}
+
+// A bag with blobs in every place a value can stand: attributes (one empty), a child's attribute
+// and an array element.
+VRefPtr<VValueBag> BagWithBlobs()
+{
+    const Bytes data = {0, 1, 2, 0xFE};
+    const Bytes inner = {9};
+    const Bytes element = {7, 7};
+    VRefPtr<VValueBag> bag(new VValueBag(), true);
+    bag->SetValue(VValueBag::StKey("data"), VBlobWithPtr(data.data(), data.size()));
+    bag->SetValue(VValueBag::StKey("empty"), VBlobWithPtr());
+    bag->SetLong(VValueBag::StKey("n"), 3);
+    VRefPtr<VValueBag> child(new VValueBag(), true);
+    child->SetBool(VValueBag::StKey("____objectunic"), true);
+    child->SetValue(VValueBag::StKey("inner"), VBlobWithPtr(inner.data(), inner.size()));
+    bag->AddElement(VValueBag::StKey("child"), child.Get());
+    for (int i = 0; i < 2; ++i)
+    {
+        VRefPtr<VValueBag> item(new VValueBag(), true);
+        if (i == 0)
+        {
+            item->SetValue(VValueBag::StKey("____FakeArrayElement"),
+                           VBlobWithPtr(element.data(), element.size()));
+        }
+        else
+        {
+            item->SetLong(VValueBag::StKey("____FakeArrayElement"), 5);
+        }
+        bag->AddElement(VValueBag::StKey("list"), item.Get());
+    }
+    return bag;
+}
+
+// Every blob of BagWithBlobs is in the bag, as a blob.
+void ExpectBlobsOfBagWithBlobs(const VValueBag& inBag, const char* inWhat)
+{
+    SCOPED_TRACE(inWhat);
+    EXPECT_EQ(BlobAttribute(inBag, "data"), (Bytes{0, 1, 2, 0xFE}));
+    EXPECT_EQ(BlobAttribute(inBag, "empty"), Bytes());
+    const VValueBag* child = OnlyElement(inBag, "child");
+    ASSERT_NE(child, nullptr);
+    EXPECT_EQ(BlobAttribute(*child, "inner"), Bytes{9});
+    const VValueBag* first = OnlyElement(inBag, "list");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(BlobAttribute(*first, "____FakeArrayElement"), (Bytes{7, 7}));
+}
+
+TEST_F(BlobVector, BlobAttributesTravelThroughTheBagsJSONTextAndValues)
+{
+    VRefPtr<VValueBag> bag = BagWithBlobs();
+    ExpectBlobsOfBagWithBlobs(*bag, "the bag as built");
+    const std::string text = JSONOf(*bag);
+
+    // The text is JSON whose blobs read back as "Blob" objects, compact and pretty alike.
+    for (uint32_t options : {0u, VValueBag::kJSONPretty})
+    {
+        VJSONValue parsed;
+        ASSERT_EQ(parsed.ParseFromString(VString(JSONOf(*bag, options).c_str())), VE_OK)
+            << JSONOf(*bag, options);
+        EXPECT_EQ(BytesOf(parsed.GetProperty(Str("data")).GetObject()), (Bytes{0, 1, 2, 0xFE}));
+        EXPECT_EQ(ClassNameOf(parsed.GetProperty(Str("empty")).GetObject()), u"Blob");
+        EXPECT_EQ(BytesOf(parsed.GetProperty(Str("child")).GetProperty(Str("inner")).GetObject()), Bytes{9});
+        EXPECT_EQ(BytesOf(parsed.GetProperty(Str("list")).GetArray()->GetAt(0).GetObject()), (Bytes{7, 7}));
+
+        VRefPtr<VValueBag> back(new VValueBag(), true);
+        ASSERT_EQ(back->FromJSONString(VString(JSONOf(*bag, options).c_str())), VE_OK);
+        ExpectBlobsOfBagWithBlobs(*back, options == 0 ? "text" : "pretty text");
+        EXPECT_EQ(JSONOf(*back), text);
+    }
+
+    // Through the bag's JSON value and back.
+    VJSONValue value;
+    ASSERT_EQ(bag->GetJSONValue(value), VE_OK);
+    EXPECT_EQ(BytesOf(value.GetProperty(Str("data")).GetObject()), (Bytes{0, 1, 2, 0xFE}));
+    VRefPtr<VValueBag> fromValue(new VValueBag(), true);
+    ASSERT_EQ(fromValue->FromJSONValue(value), VE_OK);
+    ExpectBlobsOfBagWithBlobs(*fromValue, "FromJSONValue");
+    EXPECT_EQ(JSONOf(*fromValue), text);
+    EXPECT_EQ(ClassNameOf(value.GetProperty(Str("data")).GetObject()), u"Blob")
+        << "the value is left as it was";
+
+    // Through the direct walks between objects and bags (error parameters use them).
+    const detail::VBagJSONAccess* access = detail::BagJSON();
+    ASSERT_NE(access, nullptr);
+    VError error = VE_OK;
+    VRefPtr<VJSONObject> object(access->fBagToObject(*bag, error), true);
+    ASSERT_EQ(error, VE_OK);
+    ASSERT_NE(object.Get(), nullptr);
+    EXPECT_EQ(BytesOf(object->GetProperty(Str("data")).GetObject()), (Bytes{0, 1, 2, 0xFE}));
+    VRefPtr<VValueBag> walked(new VValueBag(), true);
+    ASSERT_EQ(access->fObjectToBag(object.Get(), *walked), VE_OK);
+    ExpectBlobsOfBagWithBlobs(*walked, "ObjectToBag");
+    EXPECT_EQ(JSONOf(*walked), text);
+}
+
+TEST_F(BlobVector, BlobObjectsOfJSONValuesBecomeBlobAttributes)
+{
+    const Bytes bytes = {1, 2, 3};
+    VRefPtr<VJSONObject> blob = MakeBlob(bytes);
+    VJSONValue value = MakeObject(
+        {{"blob", VJSONValue(blob.Get())},
+         {"nested", MakeObject({{"b", VJSONValue(blob.Get())}, {"d", VJSONValue(Str("2020-01-02"))}})},
+         {"list",
+          MakeArray({VJSONValue(blob.Get()), VJSONValue(1.0), MakeArray({VJSONValue(blob.Get())})})}});
+    VRefPtr<VValueBag> bag(new VValueBag(), true);
+    ASSERT_EQ(bag->FromJSONValue(value), VE_OK);
+    EXPECT_EQ(BlobAttribute(*bag, "blob"), bytes);
+    ASSERT_NE(OnlyElement(*bag, "nested"), nullptr);
+    EXPECT_EQ(BlobAttribute(*OnlyElement(*bag, "nested"), "b"), bytes);
+    ASSERT_NE(OnlyElement(*bag, "list"), nullptr);
+    EXPECT_EQ(BlobAttribute(*OnlyElement(*bag, "list"), "____FakeArrayElement"), bytes);
+    // The rest reads as the value's text always did: a date-like text is a date, an array in the
+    // array a marked child.
+    VTime date;
+    EXPECT_TRUE(OnlyElement(*bag, "nested")->GetTime(VValueBag::StKey("d"), date));
+    const VValueBag* inArray = OnlyElement(*bag, "list", 3);
+    ASSERT_NE(inArray, nullptr);
+    ASSERT_NE(OnlyElement(*inArray, "list"), nullptr);
+    EXPECT_EQ(BlobAttribute(*OnlyElement(*inArray, "list"), "____FakeArrayElement"), bytes);
+    EXPECT_EQ(value.GetProperty(Str("blob")).GetObject(), blob.Get()) << "the value is left as it was";
+
+    // The blob's own text: an object carrying it, which reads back into a bag as the blob under
+    // that member's name, and as the blob one level down.
+    VString blobText;
+    ASSERT_EQ(VBlobWithPtr(bytes.data(), bytes.size()).GetJSONString(blobText), VE_OK);
+    VRefPtr<VValueBag> outer(new VValueBag(), true);
+    ASSERT_EQ(outer->FromJSONString(blobText), VE_OK);
+    EXPECT_EQ(BlobAttribute(*outer, "__PRIVATE_BINARY_OBJECT"), bytes);
+    VRefPtr<VValueBag> again(new VValueBag(), true);
+    ASSERT_EQ(again->FromJSONString(VString(JSONOf(*outer).c_str())), VE_OK);
+    EXPECT_EQ(JSONOf(*again), JSONOf(*outer));
+    // A member of that name holding the carrying object stays an object holding the blob, as
+    // JSON values read it.
+    VRefPtr<VValueBag> deeper(new VValueBag(), true);
+    ASSERT_EQ(
+        deeper->FromJSONString(VString(R"({"a":{"__PRIVATE_BINARY_OBJECT":)") + blobText + VString("}}")),
+        VE_OK);
+    ASSERT_NE(OnlyElement(*deeper, "a"), nullptr);
+    EXPECT_EQ(BlobAttribute(*OnlyElement(*deeper, "a"), "__PRIVATE_BINARY_OBJECT"), bytes);
 }
 
 TEST_F(BlobVector, CompactFormCarriesBothPayloadsAndRefusesEveryTruncation)

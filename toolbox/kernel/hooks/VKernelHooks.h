@@ -93,7 +93,9 @@ struct VBagJSONAccess
     // Reads a JSON object text into the bag (VJSONImporter::JSONObjectToBag with the importer
     // options); returns the importer's error.
     VError (*fTextToBag)(const VString& inText, VValueBag& ioBag, uint32_t inImporterOptions);
-    // The value's JSON text (VJSONValue::Stringify).
+    // The value's JSON text as VValueBag::FromJSONValue reads it: VJSONValue::Stringify, except that
+    // "Blob" objects (as members and elements) are written as the "__PRIVATE_BINARY_OBJECT" objects
+    // that carry them, which the bag's reader turns into blob attributes.
     VError (*fStringify)(const VJSONValue& inValue, VString& outText, uint32_t inOptions);
     // The text parsed by VJSONValue::ParseFromString: the object, retained; null when the text
     // fails (outError set) or is no object (outError 0).
@@ -185,6 +187,9 @@ struct VKernelHooks
     // when the value is such an object, its bytes put into the blob (true) or false.
     std::atomic<void (*)(const VBlob& inBlob, VJSONValue& outValue)> fBlobToJSON{nullptr};
     std::atomic<bool (*)(const VJSONValue& inValue, VBlob& ioBlob)> fBlobFromJSON{nullptr};
+    // The JSON text of that object: the "__PRIVATE_BINARY_OBJECT" object carrying it, as the JSON
+    // readers (the importer, the value bags' reader) turn back into a "Blob" object.
+    std::atomic<void (*)(const VBlob& inBlob, VString& outText)> fBlobToJSONText{nullptr};
     // Times as JSON dates (VJSONValue::SetTime: the UTC day only).
     std::atomic<void (*)(VJSONValue& ioValue, const VTime& inTime)> fSetJSONTime{nullptr};
     // Paths from the bytes of a full POSIX path; a null text clears the path (VSystem's executable

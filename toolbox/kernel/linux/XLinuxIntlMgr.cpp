@@ -59,6 +59,20 @@ double MillisecondsOf(const VTime& inTime)
     return VIntlMgr::MillisecondsOfUTCParts({parts[0], parts[1], parts[2], parts[3], parts[4], parts[5]});
 }
 
+// GMT as the zone data has it: its offsets come from a table, where the built-in GMT zone
+// (TimeZone::getGMT, a SimpleTimeZone) works each one out from the calendar fields again. Both
+// have the ID "GMT" and give the same texts. The built-in one stands in when the data has none.
+icu::TimeZone* NewGMT()
+{
+    icu::TimeZone* zone = icu::TimeZone::createTimeZone(UNICODE_STRING_SIMPLE("GMT"));
+    if (zone != nullptr && *zone == icu::TimeZone::getUnknown())
+    {
+        delete zone;
+        zone = nullptr;
+    }
+    return zone != nullptr ? zone : icu::TimeZone::getGMT()->clone();
+}
+
 // The date's parts are proleptic Gregorian: so must the formatter's calendar be, where the
 // locale's calendar is the Gregorian one (ICU switches to the Julian calendar before 1582). The
 // zone is GMT or the default one.
@@ -79,7 +93,7 @@ void PrepareFormatter(icu::DateFormat& ioFormat, bool inUTC)
             delete proleptic;
         }
     }
-    ioFormat.adoptTimeZone(inUTC ? icu::TimeZone::getGMT()->clone() : icu::TimeZone::createDefault());
+    ioFormat.adoptTimeZone(inUTC ? NewGMT() : icu::TimeZone::createDefault());
 }
 
 uint32_t ZoneGeneration(bool inUTC)
@@ -94,6 +108,10 @@ struct XLinuxIntlMgr::Caches
     struct Formatter
     {
         std::unique_ptr<icu::DateFormat> fFormat;
+        // A copy of the formatter's calendar (its zone included), set to each time formatted.
+        // DateFormat::format(UDate) copies the calendar, its time zone with it, at every call;
+        // formatting with a calendar of our own spares that (the mutex keeps it to one caller).
+        std::unique_ptr<icu::Calendar> fCalendar;
         uint32_t fZoneGeneration = 0; // VSystem's, when the formatter is in the local zone
     };
     struct TemplateFormatter
@@ -103,9 +121,10 @@ struct XLinuxIntlMgr::Caches
         Formatter fFormatter;
     };
 
-    // A formatter of a slot, opened again when the zone it holds is stale; null when ICU has none.
+    // The formatter of a slot, opened again when the zone it holds is stale; null when ICU has
+    // none.
     template <typename Open>
-    icu::DateFormat* Use(Formatter& ioSlot, bool inUTC, Open&& inOpen)
+    Formatter* Use(Formatter& ioSlot, bool inUTC, Open&& inOpen)
     {
         uint32_t generation = ZoneGeneration(inUTC);
         if (ioSlot.fFormat != nullptr && ioSlot.fZoneGeneration != generation)
@@ -120,9 +139,30 @@ struct XLinuxIntlMgr::Caches
                 return nullptr;
             }
             PrepareFormatter(*ioSlot.fFormat, inUTC);
+            ioSlot.fCalendar.reset(ioSlot.fFormat->getCalendar()->clone());
+            if (ioSlot.fCalendar == nullptr)
+            {
+                ioSlot.fFormat.reset();
+                return nullptr;
+            }
             ioSlot.fZoneGeneration = generation;
         }
-        return ioSlot.fFormat.get();
+        return &ioSlot;
+    }
+
+    // The text of the instant with the slot's formatter, as DateFormat::format(UDate) makes it.
+    static void Format(Formatter& ioSlot, double inMilliseconds, VString& outText)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        ioSlot.fCalendar->setTime(inMilliseconds, status);
+        if (U_FAILURE(status))
+        {
+            outText.Clear();
+            return;
+        }
+        icu::UnicodeString text;
+        icu::FieldPosition position(icu::FieldPosition::DONT_CARE);
+        ToVString(ioSlot.fFormat->format(*ioSlot.fCalendar, text, position), outText);
     }
 
     icu::DateFormatSymbols* Symbols(const std::string& inLocaleName)
@@ -260,34 +300,38 @@ void XLinuxIntlMgr::FormatTime(const VTime& inTime, VString& outText, EOSFormats
 void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, int inDateStyle, int inTimeStyle,
                                 bool inUTC) const
 {
-    outText.Clear();
-    if (!inTime.IsNull())
+    if (inTime.IsNull())
     {
-        FormatMilliseconds(MillisecondsOf(inTime), outText, inDateStyle, inTimeStyle, inUTC);
+        outText.Clear();
+        return;
     }
+    FormatMilliseconds(MillisecondsOf(inTime), outText, inDateStyle, inTimeStyle, inUTC);
 }
 
 void XLinuxIntlMgr::FormatMilliseconds(double inMilliseconds, VString& outText, int inDateStyle,
                                        int inTimeStyle, bool inUTC) const
 {
-    outText.Clear();
+    // The text replaces the output's content only at the end, so that a string used again keeps
+    // its buffer; it is cleared where nothing is written.
     if (!IsStyle(inDateStyle) || !IsStyle(inTimeStyle) || (inDateStyle == 0 && inTimeStyle == 0))
     {
+        outText.Clear();
         return;
     }
     std::lock_guard lock(fCaches->fMutex);
-    icu::DateFormat* format =
+    Caches::Formatter* formatter =
         fCaches->Use(fCaches->fStyled[inDateStyle][inTimeStyle][inUTC ? 1 : 0], inUTC,
                      [&]
                      {
                          return std::unique_ptr<icu::DateFormat>(icu::DateFormat::createDateTimeInstance(
                              kStyles[inDateStyle], kStyles[inTimeStyle], icu::Locale(fLocaleName.c_str())));
                      });
-    if (format != nullptr)
+    if (formatter == nullptr)
     {
-        icu::UnicodeString text;
-        ToVString(format->format(inMilliseconds, text), outText);
+        outText.Clear();
+        return;
     }
+    Caches::Format(*formatter, inMilliseconds, outText);
 }
 
 void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, icu::DateFormat& ioFormatter,
@@ -298,7 +342,7 @@ void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, icu::Date
     {
         return;
     }
-    ioFormatter.adoptTimeZone(inUTC ? icu::TimeZone::getGMT()->clone() : icu::TimeZone::createDefault());
+    ioFormatter.adoptTimeZone(inUTC ? NewGMT() : icu::TimeZone::createDefault());
     icu::UnicodeString text;
     ToVString(ioFormatter.format(MillisecondsOf(inTime), text), outText);
 }
@@ -306,9 +350,9 @@ void XLinuxIntlMgr::FormatVTime(const VTime& inTime, VString& outText, icu::Date
 void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outText, const VString& inTemplate,
                                             bool inUTC) const
 {
-    outText.Clear();
     if (inTime.IsNull())
     {
+        outText.Clear();
         return;
     }
     icu::UnicodeString skeleton = ToUnicodeString(inTemplate);
@@ -326,7 +370,7 @@ void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outTex
         templates.push_back({skeleton, inUTC, {}});
         found = templates.end() - 1;
     }
-    icu::DateFormat* format = fCaches->Use(
+    Caches::Formatter* formatter = fCaches->Use(
         found->fFormatter, inUTC,
         [&]() -> std::unique_ptr<icu::DateFormat>
         {
@@ -345,13 +389,13 @@ void XLinuxIntlMgr::FormatVTimeWithTemplate(const VTime& inTime, VString& outTex
             auto simple = std::make_unique<icu::SimpleDateFormat>(pattern, locale, status);
             return U_SUCCESS(status) ? std::move(simple) : nullptr;
         });
-    if (format == nullptr)
+    if (formatter == nullptr)
     {
         templates.erase(found);
+        outText.Clear();
         return;
     }
-    icu::UnicodeString text;
-    ToVString(format->format(MillisecondsOf(inTime), text), outText);
+    Caches::Format(*formatter, MillisecondsOf(inTime), outText);
 }
 
 // Durations

@@ -51,18 +51,6 @@ CompareResult VArrayImage::CompareTo(const VValueSingle&, bool, int32_t) const
     return CR_UNRELEVANT;
 }
 
-CompareResult VArrayImage::CompareElements(const void* inData, int32_t inA, int32_t inB) const
-{
-    const VValueSingle* const* data = static_cast<const VValueSingle* const*>(inData);
-    const VValueSingle* a = data[inA];
-    const VValueSingle* b = data[inB];
-    if (a == nullptr || b == nullptr)
-    {
-        return a == b ? CR_EQUAL : (a == nullptr ? CR_SMALLER : CR_BIGGER);
-    }
-    return a->CompareToSameKind(b);
-}
-
 VError VArrayImage::WriteToStream(VStream* ioStream, int32_t) const
 {
     if (ioStream == nullptr)

@@ -116,16 +116,9 @@ int32_t VArrayString::Find(const VValueSingle& inValue, int32_t inStart, bool in
     return -1;
 }
 
-CompareResult VArrayString::CompareElements(const void* inData, int32_t inA, int32_t inB) const
+CompareResult VArrayString::ComparePresent(const VString& inA, const VString& inB)
 {
-    const VString* const* data = static_cast<const VString* const*>(inData);
-    const VString* a = data[inA];
-    const VString* b = data[inB];
-    if (a == nullptr || b == nullptr)
-    {
-        return a == b ? CR_EQUAL : (a == nullptr ? CR_SMALLER : CR_BIGGER);
-    }
-    return a->CompareToString(*b, true);
+    return inA.CompareToString(inB, true);
 }
 
 VError VArrayString::WriteToStream(VStream* ioStream, int32_t inParam) const
@@ -239,22 +232,15 @@ CompareResult VArrayBlob::CompareTo(const VValueSingle&, bool, int32_t) const
     return CR_UNRELEVANT;
 }
 
-CompareResult VArrayBlob::CompareElements(const void* inData, int32_t inA, int32_t inB) const
+CompareResult VArrayBlob::ComparePresent(const VBlob& inA, const VBlob& inB)
 {
-    const VBlob* const* data = static_cast<const VBlob* const*>(inData);
-    const VBlob* a = data[inA];
-    const VBlob* b = data[inB];
-    if (a == nullptr || b == nullptr)
-    {
-        return a == b ? CR_EQUAL : (a == nullptr ? CR_SMALLER : CR_BIGGER);
-    }
-    const size_t common = std::min(a->GetSize(), b->GetSize());
-    const int bytes = common == 0 ? 0 : std::memcmp(a->GetDataPtr(), b->GetDataPtr(), common);
+    const size_t common = std::min(inA.GetSize(), inB.GetSize());
+    const int bytes = common == 0 ? 0 : std::memcmp(inA.GetDataPtr(), inB.GetDataPtr(), common);
     if (bytes != 0)
     {
         return bytes < 0 ? CR_SMALLER : CR_BIGGER;
     }
-    return detail::CompareNumbers(a->GetSize(), b->GetSize());
+    return detail::CompareNumbers(inA.GetSize(), inB.GetSize());
 }
 
 VError VArrayBlob::WriteToStream(VStream* ioStream, int32_t inParam) const

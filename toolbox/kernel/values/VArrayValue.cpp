@@ -478,21 +478,6 @@ const VValueInfo* VArrayBoolean::GetValueInfo() const
     return &Info();
 }
 
-const VValueInfo* VArrayString::GetValueInfo() const
-{
-    return &Info();
-}
-
-const VValueInfo* VArrayBlob::GetValueInfo() const
-{
-    return &Info();
-}
-
-const VValueInfo* VArrayImage::GetValueInfo() const
-{
-    return &Info();
-}
-
 void InitArrayValueInfos()
 {
     (void)VArrayBoolean::Info();

@@ -737,17 +737,36 @@ private:
     void _SetBit(int32_t inIndex, bool inValue);
 };
 
-// Arrays of owned objects (strings, blobs): each element is a pointer, null for a missing one.
-template <class TObject>
+// Arrays of owned objects (strings, blobs, images): each element is a pointer, null for a missing
+// one. TArray is the array class (its descriptor, its copies), kElemKind its elements' kind. Between
+// elements a missing one comes first and two present ones compare by TArray::ComparePresent.
+template <class TArray, class TObject, ValueKind kElemKind>
 class VArrayPointersOf : public VArrayValue
 {
 public:
-    VArrayPointersOf() : VArrayValue(sizeof(TObject*)) {}
+    explicit VArrayPointersOf(int32_t inCount = 0) : VArrayValue(sizeof(TObject*)) { SetCount(inCount); }
+    VArrayPointersOf(const VArrayPointersOf& inOther) : VArrayValue(sizeof(TObject*)) { Copy(inOther); }
     ~VArrayPointersOf() override { SetCount(0); }
+
+    const VValueInfo* GetValueInfo() const override { return &TArray::Info(); }
+    VValue* Clone() const override { return new TArray(static_cast<const TArray&>(*this)); }
+    ValueKind GetElemValueKind() const override { return kElemKind; }
 
     TObject* GetObject(int32_t inElement) const
     {
         return ValidIndex(inElement) ? Data()[inElement - 1] : nullptr;
+    }
+
+    CompareResult CompareElements(const void* inData, int32_t inA, int32_t inB) const override
+    {
+        const TObject* const* data = static_cast<const TObject* const*>(inData);
+        const TObject* a = data[inA];
+        const TObject* b = data[inB];
+        if (a == nullptr || b == nullptr)
+        {
+            return a == b ? CR_EQUAL : (a == nullptr ? CR_SMALLER : CR_BIGGER);
+        }
+        return TArray::ComparePresent(*a, *b);
     }
 
     void SwapElements(void* ioData, int32_t inA, int32_t inB) override
@@ -784,16 +803,12 @@ protected:
     }
 };
 
-class VArrayString : public VArrayPointersOf<VString>
+class VArrayString : public VArrayPointersOf<VArrayString, VString, VK_STRING>
 {
 public:
-    explicit VArrayString(int32_t inCount = 0) { SetCount(inCount); }
-    VArrayString(const VArrayString& inOther) { Copy(inOther); }
+    using VArrayPointersOf::VArrayPointersOf;
 
     static const VValueInfo_array<VArrayString>& Info();
-    const VValueInfo* GetValueInfo() const override;
-    VValue* Clone() const override { return new VArrayString(*this); }
-    ValueKind GetElemValueKind() const override { return VK_STRING; }
 
     // The element, or a cleared string for an invalid index or a missing element.
     void GetString(VString& outValue, int32_t inElement) const;
@@ -820,8 +835,9 @@ public:
     int32_t Find(const VValueSingle& inValue, int32_t inStart = 1, bool inForward = true,
                  CompareMethod inMethod = CM_EQUAL) const override;
 
-    // A missing string comes before any string; strings compare with the diacritical option.
-    CompareResult CompareElements(const void* inData, int32_t inA, int32_t inB) const override;
+    // Between elements, a missing string comes before any string; strings compare with the
+    // diacritical option.
+    static CompareResult ComparePresent(const VString& inA, const VString& inB);
 
     VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
@@ -830,16 +846,12 @@ private:
     void _SetVia(const VValueSingle& inValue, int32_t inElement);
 };
 
-class VArrayBlob : public VArrayPointersOf<VBlob>
+class VArrayBlob : public VArrayPointersOf<VArrayBlob, VBlob, VK_BLOB>
 {
 public:
-    explicit VArrayBlob(int32_t inCount = 0) { SetCount(inCount); }
-    VArrayBlob(const VArrayBlob& inOther) { Copy(inOther); }
+    using VArrayPointersOf::VArrayPointersOf;
 
     static const VValueInfo_array<VArrayBlob>& Info();
-    const VValueInfo* GetValueInfo() const override;
-    VValue* Clone() const override { return new VArrayBlob(*this); }
-    ValueKind GetElemValueKind() const override { return VK_BLOB; }
 
     // Sets element n from a blob (a missing element is created); other values are ignored.
     void FromValue(const VValueSingle& inValue, int32_t inElement) override;
@@ -849,8 +861,8 @@ public:
     CompareResult CompareTo(const VValueSingle& inValue, bool inDiacritical,
                             int32_t inElement) const override;
 
-    // By bytes; a missing blob before any blob.
-    CompareResult CompareElements(const void* inData, int32_t inA, int32_t inB) const override;
+    // Between elements, by bytes (a missing blob before any blob).
+    static CompareResult ComparePresent(const VBlob& inA, const VBlob& inB);
 
     VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;
@@ -868,16 +880,12 @@ public:
 //   read, nor passed over (their length is their class's business), so a non-empty image array
 //   is refused with 'zorn' 2 (VE_UNIMPLEMENTED) rather than leaving the stream inside them; an
 //   empty one reads as empty.
-class VArrayImage : public VArrayPointersOf<VValueSingle>
+class VArrayImage : public VArrayPointersOf<VArrayImage, VValueSingle, VK_IMAGE>
 {
 public:
-    explicit VArrayImage(int32_t inCount = 0) { SetCount(inCount); }
-    VArrayImage(const VArrayImage& inOther) { Copy(inOther); }
+    using VArrayPointersOf::VArrayPointersOf;
 
     static const VValueInfo_array<VArrayImage>& Info();
-    const VValueInfo* GetValueInfo() const override;
-    VValue* Clone() const override { return new VArrayImage(*this); }
-    ValueKind GetElemValueKind() const override { return VK_IMAGE; }
 
     void FromValue(const VValueSingle& inValue, int32_t inElement) override;
     void GetValue(VValueSingle& outValue, int32_t inElement) const override;
@@ -885,7 +893,10 @@ public:
     VValueSingle* CloneValue(int32_t inElement) const override;
     CompareResult CompareTo(const VValueSingle& inValue, bool inDiacritical,
                             int32_t inElement) const override;
-    CompareResult CompareElements(const void* inData, int32_t inA, int32_t inB) const override;
+    static CompareResult ComparePresent(const VValueSingle& inA, const VValueSingle& inB)
+    {
+        return inA.CompareToSameKind(&inB);
+    }
 
     VError WriteToStream(VStream* ioStream, int32_t inParam = 0) const override;
     VError ReadFromStream(VStream* ioStream, int32_t inParam = 0) override;

@@ -105,6 +105,16 @@ VError VBlob::GetJSONValue(VJSONValue& outJSONValue) const
     return VE_OK;
 }
 
+VError VBlob::GetJSONString(VString& outJSONString, JSONStringOptions inOptions) const
+{
+    if (auto writer = detail::KernelHooks().fBlobToJSONText.load())
+    {
+        writer(*this, outJSONString);
+        return VE_OK;
+    }
+    return VValueSingle::GetJSONString(outJSONString, inOptions);
+}
+
 uint32_t VBlob::GetPackedLength() const
 {
     return static_cast<uint32_t>(std::min<size_t>(GetSize(), std::numeric_limits<uint32_t>::max()));

@@ -22,6 +22,9 @@
 //   blob is written cut to that length.
 // - The JSON forms go through the JSON layer's blob objects (VKernelHooks); until that layer
 //   installs them, GetJSONValue leaves the JSON value alone and FromJSONValue makes the blob null.
+//   The JSON text (GetJSONString, the form a value bag writes) is the quoted
+//   "__PRIVATE_BINARY_OBJECT" object that carries the blob object, whatever the options: JSON
+//   text has no blob of its own, and the JSON readers turn that object back into a blob.
 #pragma once
 
 #include "toolbox/kernel/memory/VMemoryBuffer.h"
@@ -73,6 +76,7 @@ public:
 
     VError FromJSONValue(const VJSONValue& inJSONValue) override;
     VError GetJSONValue(VJSONValue& outJSONValue) const override;
+    VError GetJSONString(VString& outJSONString, JSONStringOptions inOptions = 0) const override;
 
     // The bytes the packed and stream forms carry (GetSize cut to 32 bits).
     uint32_t GetPackedLength() const;

@@ -4,12 +4,16 @@
 #include "tests/toolbox/kernel/TimeZoneTestSupport.h"
 
 #include "toolbox/kernel/base/VRefPtr.h"
+#include "toolbox/kernel/linux/XLinuxIntlMgr.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"
 #include "toolbox/kernel/values/VDuration.h"
 #include "toolbox/kernel/values/VTime.h"
 
 #include <gtest/gtest.h>
+#include <unicode/datefmt.h>
+#include <unicode/timezone.h>
 
+#include <memory>
 #include <string>
 
 using namespace zorn;
@@ -229,6 +233,47 @@ TEST(IntlMgrFormats, NamesAndBackEndForms)
     EXPECT_TRUE(text.IsEmpty());
     english->GetPlatform().FormatVTime(time, text, 5, 1, true);
     EXPECT_TRUE(text.IsEmpty());
+}
+
+// The kept formatters (their own calendar, GMT from the zone data) write what a formatter made for
+// the call writes with ICU's built-in GMT zone: every style pair, several locales, instants in an
+// order that would show a calendar keeping anything from the previous one.
+TEST(IntlMgrFormats, KeptFormattersWriteWhatAFreshFormatterWrites)
+{
+    static const icu::DateFormat::EStyle kStyles[] = {icu::DateFormat::kNone, icu::DateFormat::kShort,
+                                                      icu::DateFormat::kMedium, icu::DateFormat::kLong,
+                                                      icu::DateFormat::kFull};
+    const VTime instants[] = {UTC(2026, 1, 5, 13, 5, 9), UTC(1999, 12, 31, 23, 59, 59),
+                              UTC(2026, 1, 5, 13, 5, 9), UTC(1600, 2, 29, 0, 0, 0),
+                              UTC(9999, 12, 31, 12, 0, 1)};
+    for (uint32_t dialect : {1033u, 1036u, 1041u, 1025u, 1028u})
+    {
+        VRefPtr<VIntlMgr> manager = Make(dialect);
+        const icu::Locale locale(manager->GetPlatform().GetLocaleName().c_str());
+        for (int date = 0; date < 5; ++date)
+        {
+            for (int time = date == 0 ? 1 : 0; time < 5; ++time)
+            {
+                std::unique_ptr<icu::DateFormat> fresh(
+                    icu::DateFormat::createDateTimeInstance(kStyles[date], kStyles[time], locale));
+                ASSERT_NE(fresh, nullptr);
+                fresh->adoptTimeZone(icu::TimeZone::getGMT()->clone());
+                for (const VTime& instant : instants)
+                {
+                    int16_t y, mo, d, h, mi, sec, ms;
+                    instant.GetUTCTime(y, mo, d, h, mi, sec, ms);
+                    icu::UnicodeString expected;
+                    fresh->format(VIntlMgr::MillisecondsOfUTCParts({y, mo, d, h, mi, sec}), expected);
+                    VString text;
+                    manager->GetPlatform().FormatVTime(instant, text, date, time, true);
+                    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(text.GetCPointer()),
+                                             static_cast<size_t>(text.GetLength())),
+                              std::u16string(expected.getBuffer(), static_cast<size_t>(expected.length())))
+                        << dialect << " styles " << date << "/" << time << " year " << y;
+                }
+            }
+        }
+    }
 }
 
 // Elapsed times: hours never wrap into days, no AM/PM marker, the locale's numeric form.
