@@ -188,6 +188,10 @@ private:
     // inRunStart) into fScratch; the cursor ends behind the closing quote.
     JsonToken _ScanEscapedString(const UniChar* inRunStart, VError* outError);
     JsonToken _UnterminatedString(VError* outError);
+    // A bare word that is a number in JSON's ASCII form, scanned and converted in one pass: true
+    // with the word in fTokenUnits and its value in fTokenNumber; false, nothing consumed, for any
+    // other word (which _ScanWord and _ReadNumber then take, errors included).
+    bool _ScanNumber(const UniChar* inStart);
     void _CountLineBreak(const UniChar* inUnit);
 
     // Values read go on the stacks: a member's (with the name in ioKey, moved from) or, with a null
@@ -242,6 +246,8 @@ private:
     const UniChar* fTokenUnits = nullptr;
     int32_t fTokenLength = 0;
     bool fTokenIsString = false;
+    bool fTokenIsNumber = false; // a bare word already converted by _ScanNumber
+    double fTokenNumber = 0;
     std::u16string fScratch;
     // The builder, and the members and elements of the open containers, gathered until each
     // container ends.
