@@ -204,6 +204,39 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The first unit from inUnit on that a string cannot take as it is (a quote, a backslash or a unit
+// below 0x20), or inEnd; eight units at a time.
+inline const UniChar* SkipPlainUnits(const UniChar* inUnit, const UniChar* inEnd)
+{
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16(u'"');
+    const __m128i backslash = _mm_set1_epi16(u'\\');
+    const __m128i control = _mm_set1_epi16(0x1F);
+    const __m128i zero = _mm_setzero_si128();
+    while (inEnd - inUnit >= 8)
+    {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnit));
+        __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
+                         _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
+        auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+        if (mask != 0)
+        {
+            return inUnit + std::countr_zero(mask) / 2;
+        }
+        inUnit += 8;
+    }
+#endif
+    for (; inUnit != inEnd; ++inUnit)
+    {
+        if (*inUnit == u'"' || *inUnit == u'\\' || *inUnit < 0x20)
+        {
+            break;
+        }
+    }
+    return inUnit;
+}
+
 // "U+XXXX" for a control unit, so that a report never carries invisible text.
 void AppendVisible(std::u16string& ioText, std::u16string_view inUnits)
 {
@@ -522,28 +555,7 @@ JsonToken VJSONImporter::_ScanString(VError* outError)
 {
     fTokenIsString = true;
     const UniChar* start = fCursor;
-    const UniChar* unit = start;
-#if defined(__SSE2__)
-    // Eight units at a time up to the first quote, backslash or unit below 0x20.
-    const __m128i quote = _mm_set1_epi16(u'"');
-    const __m128i backslash = _mm_set1_epi16(u'\\');
-    const __m128i control = _mm_set1_epi16(0x1F);
-    const __m128i zero = _mm_setzero_si128();
-    while (fTextEnd - unit >= 8)
-    {
-        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(unit));
-        __m128i hits =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
-                         _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
-        auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
-        if (mask != 0)
-        {
-            unit += std::countr_zero(mask) / 2;
-            break;
-        }
-        unit += 8;
-    }
-#endif
+    const UniChar* unit = SkipPlainUnits(start, fTextEnd);
     for (; unit != fTextEnd; ++unit)
     {
         UniChar c = *unit;
@@ -582,6 +594,16 @@ JsonToken VJSONImporter::_ScanEscapedString(const UniChar* inRunEnd, VError* out
     const UniChar* unit = inRunEnd;
     while (unit != fTextEnd)
     {
+        // The run up to the next quote, backslash or control unit goes in whole.
+        if (const UniChar* stop = SkipPlainUnits(unit, fTextEnd); stop != unit)
+        {
+            fScratch.append(reinterpret_cast<const char16_t*>(unit), reinterpret_cast<const char16_t*>(stop));
+            unit = stop;
+            if (unit == fTextEnd)
+            {
+                break;
+            }
+        }
         UniChar c = *unit;
         if (c == u'"')
         {

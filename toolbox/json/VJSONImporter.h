@@ -27,10 +27,13 @@
 //   above a space of the failing token: line = 1 + the larger of the LF and CR counts before it,
 //   position = 1 + the units since the last LF (when LFs outnumber CRs) or else the last CR, so
 //   a CR LF text reports one position more than its LF twin.
-// - Numbers: a run of at most 15 digits without fraction or exponent is converted exactly; any
-//   other number with std::from_chars, and with strtod in the C locale where that reports a range
-//   error (so underflow gives 0 or a subnormal and overflow an infinity): the same double, bit for
-//   bit, as VString::GetReal gives for the text.
+// - Numbers: a bare word in JSON's ASCII form is checked and converted in the scan that finds it
+//   (digits eight at a time). When its digits make at most 2^53 and its power of ten is within
+//   +-22, the value is that integer times or divided by an exact power of ten, one rounding;
+//   any other number goes through std::from_chars, and through strtod in the C locale where that
+//   reports a range error (so underflow gives 0 or a subnormal and overflow an infinity). Either
+//   way the same double, bit for bit, as VString::GetReal gives for the text. Words of any other
+//   shape (U+2212 in the exponent, errors) take the general word path.
 // - Nesting: each container level holds a StJSONNestingGuard; too deep a text gives 'zorn' 108,
 //   then 550, never a crash.
 // - Speed: the text is scanned in place; names are interned per importer and every value is made

@@ -240,7 +240,7 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
     }
 }
 
-void VJSONWriter::_AppendIndent(TextOut& ioOut) const
+inline void VJSONWriter::_AppendIndent(TextOut& ioOut) const
 {
     if ((fOptions & kPretty) != 0)
     {
@@ -433,7 +433,7 @@ VError VJSONWriter::_AppendDate(const VJSONValue& inValue, TextOut& ioOut)
 // -------------------------------------------------------------------------------------------------
 // The open path and the character count
 
-bool VJSONWriter::_IsOpen(const void* inContainer) const
+inline bool VJSONWriter::_IsOpen(const void* inContainer) const
 {
     if (!fOpenSet.empty())
     {
@@ -442,7 +442,7 @@ bool VJSONWriter::_IsOpen(const void* inContainer) const
     return std::find(fOpen.begin(), fOpen.end(), inContainer) != fOpen.end();
 }
 
-void VJSONWriter::_PushOpen(const void* inContainer)
+inline void VJSONWriter::_PushOpen(const void* inContainer)
 {
     fOpen.push_back(inContainer);
     if (fOpen.size() > kLinearPathLimit)
@@ -458,7 +458,7 @@ void VJSONWriter::_PushOpen(const void* inContainer)
     }
 }
 
-void VJSONWriter::_PopOpen()
+inline void VJSONWriter::_PopOpen()
 {
     if (!fOpenSet.empty())
     {
@@ -471,7 +471,7 @@ void VJSONWriter::_PopOpen()
     fOpen.pop_back();
 }
 
-bool VJSONWriter::_CountAndCheckStop(size_t inLength, uint32_t inThreshold)
+inline bool VJSONWriter::_CountAndCheckStop(size_t inLength, uint32_t inThreshold)
 {
     if ((fOptions & kTruncate) == 0)
     {

@@ -723,9 +723,23 @@ int32_t VReal::RealToJSONUnits(double inValue, UniChar* outText)
         }
     }
     char text[kMaxFormLength];
-    char* end = std::isfinite(inValue) ? WriteDataForm(inValue, text) : std::copy_n("null", 4, text);
-    std::copy(text, end, outText);
-    return static_cast<int32_t>(end - text);
+    char* end = nullptr;
+    if (inValue == 0 || !std::isfinite(inValue))
+    {
+        end = inValue == 0 ? WriteDataForm(inValue, text) : std::copy_n("null", 4, text);
+    }
+    else
+    {
+        // WriteDataForm's text for a number that is no exact integer, widened in the same pass that
+        // raises its exponent letter.
+        end = std::to_chars(text, text + kMaxFormLength, inValue).ptr;
+    }
+    const auto length = static_cast<int32_t>(end - text);
+    for (int32_t i = 0; i < length; ++i)
+    {
+        outText[i] = text[i] == 'e' ? UniChar{'E'} : static_cast<UniChar>(text[i]);
+    }
+    return length;
 }
 
 void VReal::GetString(VString& outValue) const
