@@ -6,7 +6,9 @@
 //   - parse+free: a document read and dropped, each iteration (the targets are on this one);
 //   - parse and free alone, the other half paused;
 //   - our options 8 (paths), 192 (dates) and 0x100 (storage locker) against 0;
-//   - utf8_to_utf16: the decoding that a file read adds before the importer, on its own.
+//   - utf8_to_utf16: the decoding that a file read adds before the importer, on its own;
+//   - parse+free from the UTF-8 bytes: that decoding and the parse, as a file is read (the row
+//     compared with simdjson, which reads the same bytes).
 // Throughput is in MB/s of the UTF-8 text; "allocs/KB" counts heap allocations (malloc, calloc,
 // realloc, and operator new through them) per KB of UTF-8 text, for one parse+free.
 #include "bench/BenchRunTimes.h"
@@ -155,6 +157,23 @@ void RegisterDocument(const char* inName, const std::string& inUTF8)
         };
     };
     benchmark::RegisterBenchmark(("parse+free/zorn::VJSONImporter" + suffix).c_str(), ours(0));
+    // As ParseFile reads a file's bytes: decoded, then parsed.
+    benchmark::RegisterBenchmark(("parse+free/zorn::VJSONImporter(UTF-8)" + suffix).c_str(),
+                                 [inputs](benchmark::State& ioState)
+                                 {
+                                     ParseAndFree(ioState, *inputs,
+                                                  [&]
+                                                  {
+                                                      VString text;
+                                                      VJSONImporter::DecodeUTF8(inputs->fUTF8.data(),
+                                                                                inputs->fUTF8.size(), 0,
+                                                                                VString(), text);
+                                                      VJSONValue value;
+                                                      VJSONImporter importer(text, 0);
+                                                      importer.Parse(value);
+                                                      benchmark::DoNotOptimize(value.GetType());
+                                                  });
+                                 });
     benchmark::RegisterBenchmark(("parse+free/rapidjson::Document16" + suffix).c_str(),
                                  [inputs](benchmark::State& ioState)
                                  {
@@ -277,6 +296,15 @@ void PrintRatios(const bench::BenchRunTimes& inTimes)
             }
             std::printf("\n");
         }
+    }
+    // The scale for reading a file: simdjson on the UTF-8 bytes against our decoding and parse.
+    for (const char* document : kDocuments)
+    {
+        const std::string suffix = std::string("/") + document;
+        double ratio = inTimes.Ratio("parse+free/simdjson::dom" + suffix,
+                                     "parse+free/zorn::VJSONImporter(UTF-8)" + suffix);
+        std::printf("%-28s %-14s", "simdjson::dom, from UTF-8", document);
+        ratio >= 0 ? std::printf(" %10.2f\n", ratio) : std::printf(" %10s\n", "-");
     }
     std::printf("%-28s %-14s %10s %10s %10s\n", "option time / none", "document", "0x8", "192", "0x100");
     for (const char* document : kDocuments)

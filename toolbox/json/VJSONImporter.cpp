@@ -121,6 +121,136 @@ int32_t WidenUTF8(const uint8_t* inBytes, int32_t inSize, UniChar* outUnits, int
     return length;
 }
 
+// A number's text, checked already, as the double VString::GetReal gives for it. The text is made
+// ASCII (U+2212 becomes '-'); from_chars rounds correctly, as strtod does.
+double ReadRealText(const UniChar* inUnits, size_t inLength)
+{
+    char stackUnits[128];
+    std::string heapUnits;
+    char* bytes = stackUnits;
+    if (inLength >= sizeof(stackUnits))
+    {
+        heapUnits.resize(inLength + 1);
+        bytes = heapUnits.data();
+    }
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Eight units at a time while they are ASCII (a U+2212 saturates and is taken below).
+    for (; inLength - i >= 8; i += 8)
+    {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits + i));
+        const __m128i narrow = _mm_packus_epi16(units, units);
+        if (_mm_movemask_epi8(narrow) != 0)
+        {
+            break;
+        }
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i), narrow);
+    }
+#endif
+    for (; i < inLength; ++i)
+    {
+        bytes[i] = inUnits[i] == kMinusSign ? '-' : static_cast<char>(inUnits[i]);
+    }
+    bytes[inLength] = '\0';
+    double number = 0;
+    auto [end, status] = std::from_chars(bytes, bytes + inLength, number);
+    if (status != std::errc())
+    {
+        // Out of range: the C library gives the same zero, subnormal or infinity as GetReal.
+        number = VString(bytes).GetReal();
+    }
+    return number;
+}
+
+// Eight units that are all ASCII digits, as their value; false when one is not a digit. The
+// digits are combined in pairs, then fours, by multiply-adds.
+inline bool ReadEightDigits(const UniChar* inUnits, uint32_t& outValue)
+{
+#if defined(__SSE2__)
+    const __m128i digits =
+        _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnits)), _mm_set1_epi16(u'0'));
+    // A digit is at most 9 as an unsigned unit; any other unit wrapped or is larger.
+    const __m128i excess = _mm_subs_epu16(digits, _mm_set1_epi16(9));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(excess, _mm_setzero_si128())) != 0xFFFF)
+    {
+        return false;
+    }
+    const __m128i pairs = _mm_madd_epi16(digits, _mm_set_epi16(1, 10, 1, 10, 1, 10, 1, 10));
+    const __m128i fours =
+        _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), _mm_set_epi16(0, 0, 0, 0, 1, 100, 1, 100));
+    const auto both = static_cast<uint64_t>(_mm_cvtsi128_si64(fours));
+    outValue = static_cast<uint32_t>(both) * 10000 + static_cast<uint32_t>(both >> 32);
+    return true;
+#else
+    uint32_t value = 0;
+    for (int i = 0; i < 8; ++i)
+    {
+        if (inUnits[i] < u'0' || inUnits[i] > u'9')
+        {
+            return false;
+        }
+        value = value * 10 + static_cast<uint32_t>(inUnits[i] - u'0');
+    }
+    outValue = value;
+    return true;
+#endif
+}
+
+// The digits from inUnit on, appended to ioValue (which wraps past 19 digits); returns the first
+// unit that is no digit.
+inline const UniChar* ReadDigits(const UniChar* inUnit, const UniChar* inEnd, uint64_t& ioValue)
+{
+    uint32_t eight = 0;
+    while (inEnd - inUnit >= 8 && ReadEightDigits(inUnit, eight))
+    {
+        ioValue = ioValue * 100000000 + eight;
+        inUnit += 8;
+    }
+    for (; inUnit != inEnd && *inUnit >= u'0' && *inUnit <= u'9'; ++inUnit)
+    {
+        ioValue = ioValue * 10 + static_cast<uint64_t>(*inUnit - u'0');
+    }
+    return inUnit;
+}
+
+// The powers of ten a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The first unit from inUnit on that a string cannot take as it is (a quote, a backslash or a unit
+// below 0x20), or inEnd; eight units at a time.
+inline const UniChar* SkipPlainUnits(const UniChar* inUnit, const UniChar* inEnd)
+{
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi16(u'"');
+    const __m128i backslash = _mm_set1_epi16(u'\\');
+    const __m128i control = _mm_set1_epi16(0x1F);
+    const __m128i zero = _mm_setzero_si128();
+    while (inEnd - inUnit >= 8)
+    {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(inUnit));
+        __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
+                         _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
+        auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
+        if (mask != 0)
+        {
+            return inUnit + std::countr_zero(mask) / 2;
+        }
+        inUnit += 8;
+    }
+#endif
+    for (; inUnit != inEnd; ++inUnit)
+    {
+        if (*inUnit == u'"' || *inUnit == u'\\' || *inUnit < 0x20)
+        {
+            break;
+        }
+    }
+    return inUnit;
+}
+
 // "U+XXXX" for a control unit, so that a report never carries invisible text.
 void AppendVisible(std::u16string& ioText, std::u16string_view inUnits)
 {
@@ -262,6 +392,7 @@ JsonToken VJSONImporter::_NextToken(VError* outError)
     fTokenUnits = nullptr;
     fTokenLength = 0;
     fTokenIsString = false;
+    fTokenIsNumber = false;
     fTokenStart = fCursor;
     const bool strict = (fOptions & kStrict) != 0;
     const UniChar* unit = fCursor;
@@ -325,37 +456,120 @@ JsonToken VJSONImporter::_NextToken(VError* outError)
         return _ScanString(outError);
     default:
         fCursor = unit;
+        if ((*unit == u'-' || IsDigit(*unit)) && _ScanNumber(unit))
+        {
+            return jsonString;
+        }
         _ScanWord();
         return jsonString;
     }
+}
+
+bool VJSONImporter::_ScanNumber(const UniChar* inStart)
+{
+    // -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?, the digits gathered on the way.
+    const UniChar* const end = fTextEnd;
+    const UniChar* unit = inStart;
+    const bool negative = *unit == u'-';
+    if (negative)
+    {
+        ++unit;
+    }
+    if (unit == end || !IsDigit(*unit))
+    {
+        return false;
+    }
+    uint64_t mantissa = 0; // exact while there are at most 19 digits
+    const UniChar* digitsStart = unit;
+    if (*unit == u'0')
+    {
+        ++unit;
+    }
+    else
+    {
+        unit = ReadDigits(unit, end, mantissa);
+    }
+    ptrdiff_t digits = unit - digitsStart;
+    ptrdiff_t fractionDigits = 0;
+    if (unit != end && *unit == u'.')
+    {
+        const UniChar* fractionStart = ++unit;
+        unit = ReadDigits(unit, end, mantissa);
+        fractionDigits = unit - fractionStart;
+        if (fractionDigits == 0)
+        {
+            return false;
+        }
+        digits += fractionDigits;
+    }
+    int32_t exponent = 0;
+    if (unit != end && (*unit == u'e' || *unit == u'E'))
+    {
+        ++unit;
+        bool negativeExponent = false;
+        if (unit != end && (*unit == u'+' || *unit == u'-'))
+        {
+            negativeExponent = *unit == u'-';
+            ++unit;
+        }
+        const UniChar* exponentStart = unit;
+        for (; unit != end && IsDigit(*unit); ++unit)
+        {
+            if (exponent < 100000) // far past any double; the slow path reads the rest
+            {
+                exponent = exponent * 10 + (*unit - u'0');
+            }
+        }
+        if (unit == exponentStart)
+        {
+            return false;
+        }
+        if (negativeExponent)
+        {
+            exponent = -exponent;
+        }
+    }
+    // The word must end here, as _ScanWord would end it.
+    if (unit != end && (*unit >= 128 || !kWordStops.fStop[*unit] ||
+                        (*unit < 33 && (fOptions & kStrict) != 0 && !IsStrictBlank(*unit))))
+    {
+        return false;
+    }
+    fTokenUnits = inStart;
+    fTokenLength = static_cast<int32_t>(unit - inStart);
+    fTokenIsNumber = true;
+    if (unit != end && *unit < 33)
+    {
+        if (*unit == u'\n' || *unit == u'\r')
+        {
+            _CountLineBreak(unit);
+        }
+        fCursor = unit + 1;
+    }
+    else
+    {
+        fCursor = unit;
+    }
+    // Exact when the digits make at most 2^53 and the power of ten is exact: one rounding, that of
+    // the product or quotient (an integer needs none).
+    constexpr uint64_t kExactLimit = uint64_t{1} << 53;
+    const int32_t power = exponent - static_cast<int32_t>(fractionDigits);
+    if (digits <= 19 && mantissa <= kExactLimit && power >= -22 && power <= 22)
+    {
+        double number = static_cast<double>(mantissa);
+        number = power >= 0 ? number * kExactPowersOfTen[power] : number / kExactPowersOfTen[-power];
+        fTokenNumber = negative ? -number : number;
+        return true;
+    }
+    fTokenNumber = ReadRealText(inStart, static_cast<size_t>(unit - inStart));
+    return true;
 }
 
 JsonToken VJSONImporter::_ScanString(VError* outError)
 {
     fTokenIsString = true;
     const UniChar* start = fCursor;
-    const UniChar* unit = start;
-#if defined(__SSE2__)
-    // Eight units at a time up to the first quote, backslash or unit below 0x20.
-    const __m128i quote = _mm_set1_epi16(u'"');
-    const __m128i backslash = _mm_set1_epi16(u'\\');
-    const __m128i control = _mm_set1_epi16(0x1F);
-    const __m128i zero = _mm_setzero_si128();
-    while (fTextEnd - unit >= 8)
-    {
-        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(unit));
-        __m128i hits =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash)),
-                         _mm_cmpeq_epi16(_mm_subs_epu16(units, control), zero));
-        auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits));
-        if (mask != 0)
-        {
-            unit += std::countr_zero(mask) / 2;
-            break;
-        }
-        unit += 8;
-    }
-#endif
+    const UniChar* unit = SkipPlainUnits(start, fTextEnd);
     for (; unit != fTextEnd; ++unit)
     {
         UniChar c = *unit;
@@ -394,6 +608,16 @@ JsonToken VJSONImporter::_ScanEscapedString(const UniChar* inRunEnd, VError* out
     const UniChar* unit = inRunEnd;
     while (unit != fTextEnd)
     {
+        // The run up to the next quote, backslash or control unit goes in whole.
+        if (const UniChar* stop = SkipPlainUnits(unit, fTextEnd); stop != unit)
+        {
+            fScratch.append(reinterpret_cast<const char16_t*>(unit), reinterpret_cast<const char16_t*>(stop));
+            unit = stop;
+            if (unit == fTextEnd)
+            {
+                break;
+            }
+        }
         UniChar c = *unit;
         if (c == u'"')
         {
@@ -890,6 +1114,11 @@ VError VJSONImporter::_StringToValue(const char16_t* inExpected, VJSONKey* ioKey
         }
         return VE_OK;
     }
+    if (fTokenIsNumber)
+    {
+        _Emit(ioKey, fBuilder.Number(fTokenNumber));
+        return VE_OK;
+    }
     if (units == u"null")
     {
         _Emit(ioKey, fBuilder.Null());
@@ -979,26 +1208,7 @@ VError VJSONImporter::_ReadNumber(std::u16string_view inWord, VJSONKey* ioKey)
     }
     else
     {
-        // The text is ASCII now (U+2212 becomes '-'); from_chars rounds correctly, as strtod does.
-        char stackUnits[128];
-        std::string heapUnits;
-        char* bytes = stackUnits;
-        if (length >= sizeof(stackUnits))
-        {
-            heapUnits.resize(length + 1);
-            bytes = heapUnits.data();
-        }
-        for (size_t i = 0; i < length; ++i)
-        {
-            bytes[i] = inWord[i] == kMinusSign ? '-' : static_cast<char>(inWord[i]);
-        }
-        bytes[length] = '\0';
-        auto [end, status] = std::from_chars(bytes, bytes + length, number);
-        if (status != std::errc())
-        {
-            // Out of range: the C library gives the same zero, subnormal or infinity as GetReal.
-            number = VString(bytes).GetReal();
-        }
+        number = ReadRealText(reinterpret_cast<const UniChar*>(inWord.data()), length);
     }
     _Emit(ioKey, fBuilder.Number(number));
     return VE_OK;

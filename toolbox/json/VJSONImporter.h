@@ -27,10 +27,13 @@
 //   above a space of the failing token: line = 1 + the larger of the LF and CR counts before it,
 //   position = 1 + the units since the last LF (when LFs outnumber CRs) or else the last CR, so
 //   a CR LF text reports one position more than its LF twin.
-// - Numbers: a run of at most 15 digits without fraction or exponent is converted exactly; any
-//   other number with std::from_chars, and with strtod in the C locale where that reports a range
-//   error (so underflow gives 0 or a subnormal and overflow an infinity): the same double, bit for
-//   bit, as VString::GetReal gives for the text.
+// - Numbers: a bare word in JSON's ASCII form is checked and converted in the scan that finds it
+//   (digits eight at a time). When its digits make at most 2^53 and its power of ten is within
+//   +-22, the value is that integer times or divided by an exact power of ten, one rounding;
+//   any other number goes through std::from_chars, and through strtod in the C locale where that
+//   reports a range error (so underflow gives 0 or a subnormal and overflow an infinity). Either
+//   way the same double, bit for bit, as VString::GetReal gives for the text. Words of any other
+//   shape (U+2212 in the exponent, errors) take the general word path.
 // - Nesting: each container level holds a StJSONNestingGuard; too deep a text gives 'zorn' 108,
 //   then 550, never a crash.
 // - Speed: the text is scanned in place; names are interned per importer and every value is made
@@ -190,6 +193,10 @@ private:
     // inRunStart) into fScratch; the cursor ends behind the closing quote.
     JsonToken _ScanEscapedString(const UniChar* inRunStart, VError* outError);
     JsonToken _UnterminatedString(VError* outError);
+    // A bare word that is a number in JSON's ASCII form, scanned and converted in one pass: true
+    // with the word in fTokenUnits and its value in fTokenNumber; false, nothing consumed, for any
+    // other word (which _ScanWord and _ReadNumber then take, errors included).
+    bool _ScanNumber(const UniChar* inStart);
     void _CountLineBreak(const UniChar* inUnit);
 
     // Values read go on the stacks: a member's (with the name in ioKey, moved from) or, with a null
@@ -245,6 +252,8 @@ private:
     const UniChar* fTokenUnits = nullptr;
     int32_t fTokenLength = 0;
     bool fTokenIsString = false;
+    bool fTokenIsNumber = false; // a bare word already converted by _ScanNumber
+    double fTokenNumber = 0;
     std::u16string fScratch;
     // The builder, and the members and elements of the open containers, gathered until each
     // container ends.

@@ -7,13 +7,12 @@
 #include "toolbox/json/VJSONErrors.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONPropertyIterator.h"
-#include "toolbox/kernel/memory/VCppMemMgr.h"
 #include "toolbox/kernel/values/VReal.h"
 #include "toolbox/kernel/values/VTime.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace zorn
@@ -43,17 +42,17 @@ std::u16string_view Literal(const char16_t (&inText)[N])
 // -------------------------------------------------------------------------------------------------
 // The text being written
 
-// One block from the process memory manager (the C library's before the manager exists), grown
-// by reallocation: a large block is then moved by the system rather than copied, and its pages
-// are not touched again. The finished text is handed to the output string without a copy. The
-// block always keeps the units a string needs beyond its text (terminator and count).
+// Chunks of growing size (up to kLargestChunkUnits), each written once, then joined into the
+// output string with one copy. No block is ever moved: growing one large block costs a copy per
+// doubling (the memory manager's Realloc moves every block it grows) and fresh pages each time,
+// while chunks of this size come back from the C library's free lists from one text to the next.
 class VJSONWriter::TextOut
 {
 public:
     TextOut() = default;
     TextOut(const TextOut&) = delete;
     TextOut& operator=(const TextOut&) = delete;
-    ~TextOut() { _Free(fBegin); }
+    ~TextOut() = default;
 
     // Room for inCount more units at the returned write position; SetEnd then says how many were
     // written. Throws std::bad_alloc when the text cannot grow.
@@ -61,7 +60,7 @@ public:
     {
         if (static_cast<size_t>(fLimit - fEnd) < inCount)
         {
-            _Grow(inCount);
+            _NewChunk(inCount);
         }
         return fEnd;
     }
@@ -90,107 +89,76 @@ public:
         Append(inText.GetCPointer(), static_cast<size_t>(inText.GetLength()));
     }
 
-    size_t GetSize() const { return static_cast<size_t>(fEnd - fBegin); }
+    size_t GetSize() const { return fDone + static_cast<size_t>(fEnd - fBegin); }
 
     // Replaces outText with the text; false, outText unchanged, when it cannot be had.
     bool MoveTo(VString& outText);
 
 private:
-    static constexpr size_t kFirstBlockUnits = 256;
-    // Texts up to this length are copied into the string, which sizes its buffer to fit.
-    static constexpr size_t kCopiedLength = 4096;
-    static constexpr size_t kExtraUnits = static_cast<size_t>(VString::kAdoptedBlockExtraUnits);
+    static constexpr size_t kFirstChunkUnits = 256;
+    // 64 KB, below the size the C library maps and unmaps for each block.
+    static constexpr size_t kLargestChunkUnits = 32768;
 
-    void _Grow(size_t inCount);
-    UniChar* _Resize(UniChar* inBlock, size_t inUnits);
-    void _Free(UniChar* inBlock);
+    struct Chunk
+    {
+        std::unique_ptr<UniChar[]> fUnits;
+        size_t fLength;
+    };
 
+    void _NewChunk(size_t inCount);
+
+    // The chunks written before the current one, and their units in all.
+    std::vector<Chunk> fChunks;
+    size_t fDone = 0;
+    std::unique_ptr<UniChar[]> fCurrent;
+    size_t fCurrentUnits = 0;
     UniChar* fBegin = nullptr;
     UniChar* fEnd = nullptr;
-    // The end of the room for text: the block's end less kExtraUnits.
     UniChar* fLimit = nullptr;
-    // The manager the block comes from, null for the C library's (before the manager exists).
-    VCppMemMgr* fManager = nullptr;
 };
 
-UniChar* VJSONWriter::TextOut::_Resize(UniChar* inBlock, size_t inUnits)
-{
-    const size_t bytes = inUnits * sizeof(UniChar);
-    if (inBlock == nullptr)
-    {
-        fManager = sCppMemMgr;
-    }
-    if (VCppMemMgr* manager = fManager)
-    {
-        return static_cast<UniChar*>(manager->Realloc(inBlock, bytes));
-    }
-    return static_cast<UniChar*>(std::realloc(inBlock, bytes));
-}
-
-void VJSONWriter::TextOut::_Free(UniChar* inBlock)
-{
-    if (inBlock == nullptr)
-    {
-        return;
-    }
-    if (VCppMemMgr* manager = fManager)
-    {
-        manager->Free(inBlock);
-    }
-    else
-    {
-        std::free(inBlock);
-    }
-}
-
-void VJSONWriter::TextOut::_Grow(size_t inCount)
+void VJSONWriter::TextOut::_NewChunk(size_t inCount)
 {
     const size_t size = GetSize();
     if (inCount > kMaxTextLength - size)
     {
         throw std::bad_alloc();
     }
-    const size_t capacity = static_cast<size_t>(fLimit - fBegin);
-    const size_t units =
-        std::min(std::max({size + inCount, 2 * capacity, kFirstBlockUnits}), kMaxTextLength) + kExtraUnits;
-    UniChar* block = _Resize(fBegin, units);
-    if (block == nullptr)
+    const size_t units = std::max(
+        inCount, fCurrentUnits == 0 ? kFirstChunkUnits : std::min(2 * fCurrentUnits, kLargestChunkUnits));
+    auto chunk = std::make_unique_for_overwrite<UniChar[]>(units);
+    if (fCurrent != nullptr)
     {
-        throw std::bad_alloc();
+        const auto length = static_cast<size_t>(fEnd - fBegin);
+        fChunks.push_back({std::move(fCurrent), length});
+        fDone += length;
     }
-    fBegin = block;
-    fEnd = block + size;
-    fLimit = block + units - kExtraUnits;
+    fCurrent = std::move(chunk);
+    fCurrentUnits = units;
+    fBegin = fEnd = fCurrent.get();
+    fLimit = fBegin + units;
 }
 
 bool VJSONWriter::TextOut::MoveTo(VString& outText)
 {
     const size_t length = GetSize();
-    if (length <= kCopiedLength || fManager == nullptr || fManager != sCppMemMgr)
+    VString text;
+    if (length != 0)
     {
-        VString text(fBegin, static_cast<int32_t>(length));
-        if (static_cast<size_t>(text.GetLength()) != length)
+        UniChar* d = text.GetCPointerForWrite(static_cast<int32_t>(length));
+        if (d == nullptr)
         {
             return false; // raised by the string
         }
-        outText = std::move(text);
-        return true;
-    }
-    size_t units = static_cast<size_t>(fLimit - fBegin) + kExtraUnits;
-    // A block much larger than its text gives the rest back; shrinking does not move a block.
-    if (units - length > length / 4 + kExtraUnits)
-    {
-        if (UniChar* block = _Resize(fBegin, length + kExtraUnits))
+        for (const Chunk& chunk : fChunks)
         {
-            fBegin = block;
-            units = length + kExtraUnits;
+            std::memcpy(d, chunk.fUnits.get(), chunk.fLength * sizeof(UniChar));
+            d += chunk.fLength;
         }
+        std::memcpy(d, fBegin, static_cast<size_t>(fEnd - fBegin) * sizeof(UniChar));
+        text.Validate(static_cast<int32_t>(length));
     }
-    if (!outText.AdoptBlock(fBegin, static_cast<int32_t>(length), static_cast<int64_t>(units)))
-    {
-        return false;
-    }
-    fBegin = fEnd = fLimit = nullptr;
+    outText = std::move(text);
     return true;
 }
 
@@ -240,7 +208,7 @@ void VJSONWriter::AppendIndentString(VString& ioText) const
     }
 }
 
-void VJSONWriter::_AppendIndent(TextOut& ioOut) const
+inline void VJSONWriter::_AppendIndent(TextOut& ioOut) const
 {
     if ((fOptions & kPretty) != 0)
     {
@@ -433,7 +401,7 @@ VError VJSONWriter::_AppendDate(const VJSONValue& inValue, TextOut& ioOut)
 // -------------------------------------------------------------------------------------------------
 // The open path and the character count
 
-bool VJSONWriter::_IsOpen(const void* inContainer) const
+inline bool VJSONWriter::_IsOpen(const void* inContainer) const
 {
     if (!fOpenSet.empty())
     {
@@ -442,7 +410,7 @@ bool VJSONWriter::_IsOpen(const void* inContainer) const
     return std::find(fOpen.begin(), fOpen.end(), inContainer) != fOpen.end();
 }
 
-void VJSONWriter::_PushOpen(const void* inContainer)
+inline void VJSONWriter::_PushOpen(const void* inContainer)
 {
     fOpen.push_back(inContainer);
     if (fOpen.size() > kLinearPathLimit)
@@ -458,7 +426,7 @@ void VJSONWriter::_PushOpen(const void* inContainer)
     }
 }
 
-void VJSONWriter::_PopOpen()
+inline void VJSONWriter::_PopOpen()
 {
     if (!fOpenSet.empty())
     {
@@ -471,7 +439,7 @@ void VJSONWriter::_PopOpen()
     fOpen.pop_back();
 }
 
-bool VJSONWriter::_CountAndCheckStop(size_t inLength, uint32_t inThreshold)
+inline bool VJSONWriter::_CountAndCheckStop(size_t inLength, uint32_t inThreshold)
 {
     if ((fOptions & kTruncate) == 0)
     {
@@ -629,7 +597,12 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, TextOut& ioOut)
     }
     if (!handled)
     {
-        if (inObject->IsEmpty())
+        // An object with no implementation, no getters and no locker is empty when it has no own
+        // properties; any other answers IsEmpty.
+        const VJSONClass* theClass = inObject->GetClass();
+        const bool plain = inObject->GetImplementation() == nullptr && !inObject->HasStorageLocker() &&
+                           (theClass == nullptr || !theClass->HasGetters());
+        if (plain ? inObject->GetOwnProperties().empty() : inObject->IsEmpty())
         {
             ioOut.Append(Literal(u"{}"));
         }
@@ -638,7 +611,7 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, TextOut& ioOut)
             IncrementLevel();
             ioOut.Push('{');
             bool truncated = false;
-            error = _AppendMembers(inObject, ioOut, truncated);
+            error = _AppendMembers(inObject, plain, ioOut, truncated);
             DecrementLevel();
             if (error == VE_OK)
             {
@@ -650,13 +623,12 @@ VError VJSONWriter::_AppendObject(const VJSONObject* inObject, TextOut& ioOut)
     return error;
 }
 
-VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, TextOut& ioOut, bool& outTruncated)
+VError VJSONWriter::_AppendMembers(const VJSONObject* inObject, bool inPlain, TextOut& ioOut,
+                                   bool& outTruncated)
 {
     VError error = VE_OK;
     bool first = true;
-    const VJSONClass* theClass = inObject->GetClass();
-    if (inObject->GetImplementation() == nullptr && !inObject->HasStorageLocker() &&
-        (theClass == nullptr || !theClass->HasGetters()))
+    if (inPlain)
     {
         // What the ordered walk gives for an object with no implementation, no getters and no
         // locker: its own properties in insertion order, read in place (no iterator to build).

@@ -14,9 +14,9 @@
 // - Null and undefined write "null"; a null container pointer writes "undefined"; numbers go
 //   through VReal::RealToJSONString (non-finite numbers are "null"); a date is written as the
 //   time of 00:00 UTC of its day (local midnight with 0x80).
-// - Every Stringify call replaces its output. The text is written into one block grown by
-//   reallocation, with strings escaped and numbers formatted straight into it, and a long text
-//   becomes the output string's own buffer without a copy. On any error (running out of memory
+// - Every Stringify call replaces its output. The text is written into chunks of growing size (at
+//   most 64 KB each, never moved), with strings escaped and numbers formatted straight into them,
+//   then joined into the output string with one copy. On any error (running out of memory
 //   included: 'zorn' 107) the output is left as it was and the open path and level are restored.
 // - The stop of 0x4000: each container adds the length of every member or element text it wrote
 //   (nested texts are counted again by their container), an array stops after the element at
@@ -113,7 +113,9 @@ private:
     VError _AppendValue(const VJSONValue& inValue, TextOut& ioOut);
     VError _AppendObject(const VJSONObject* inObject, TextOut& ioOut);
     VError _AppendArray(const VJSONArray* inArray, TextOut& ioOut);
-    VError _AppendMembers(const VJSONObject* inObject, TextOut& ioOut, bool& outTruncated);
+    // inPlain: the object has no implementation, no getters and no locker, so its members are its
+    // own properties, read in place.
+    VError _AppendMembers(const VJSONObject* inObject, bool inPlain, TextOut& ioOut, bool& outTruncated);
     VError _AppendMember(std::u16string_view inName, const VJSONValue& inValue, TextOut& ioOut,
                          bool& outTruncated);
     void _AppendJSONString(std::u16string_view inUnits, TextOut& ioOut) const;

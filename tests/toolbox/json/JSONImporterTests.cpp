@@ -313,13 +313,8 @@ TEST_F(JSONImporter, NumbersEqualGetRealBitForBit)
         u"1e309",    // overflow: infinity
         u"1e-400",   // underflow: 0
         u"4.9e-324", // the smallest subnormal
-        u"2.4703282292062327e-324",
-        u"2.4703282292062328e-324",
-        u"2.2250738585072011e-308",
-        u"-0",
-        u"-0.0",
-        u"0.30000000000000004",
-        u"1.7976931348623157e308",
+        u"2.4703282292062327e-324", u"2.4703282292062328e-324", u"2.2250738585072011e-308", u"-0", u"-0.0",
+        u"0.30000000000000004", u"1.7976931348623157e308",
         u"123456789012345",  // 15 digits: the integer path
         u"-999999999999999", // 15 digits, negative
         u"1234567890123456", // 16 digits: not the integer path
@@ -328,6 +323,13 @@ TEST_F(JSONImporter, NumbersEqualGetRealBitForBit)
         u"000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000001",
         u"1e\u22125", // U+2212 signs the exponent
         u"1E+2",
+        // The exact product or quotient: digits within 2^53, a power of ten up to 22.
+        u"9007199254740992",
+        u"9007199254740993e0", // past 2^53: not exact
+        u"123.456", u"-0.000001", u"1.7e22",
+        u"1e23", // 10^23 is not exact
+        u"0.1e-21", u"0.1e-22", u"4503599627370497.5", u"0e400",
+        u"0.000000000000000000001", // 22 digits: past the exact path
     };
     for (std::u16string_view text : texts)
     {

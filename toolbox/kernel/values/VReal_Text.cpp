@@ -4,6 +4,7 @@
 #include "toolbox/kernel/values/VReal.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <clocale>
@@ -225,6 +226,19 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+// The same pairs as two UTF-16 units each, the first in the low half (little-endian order).
+constexpr std::array<uint32_t, 100> MakeDigitPairUnits()
+{
+    std::array<uint32_t, 100> pairs{};
+    for (size_t i = 0; i < 100; ++i)
+    {
+        pairs[i] = static_cast<uint32_t>(kDigitPairs[i * 2]) | static_cast<uint32_t>(kDigitPairs[i * 2 + 1])
+                                                                   << 16;
+    }
+    return pairs;
+}
+constexpr std::array<uint32_t, 100> kDigitPairUnits = MakeDigitPairUnits();
+
 // Integers within +-(2^53 - 1) in integer form, written at outText (room for kMaxFormLength);
 // returns the end, or null for any other number. The digits are written two at a time from the
 // end, in bytes or in UTF-16 units.
@@ -255,8 +269,17 @@ TChar* WriteExactInteger(double inValue, TChar* outText)
     TChar* p = end;
     auto writePair = [&p](size_t inPair)
     {
-        *--p = static_cast<TChar>(kDigitPairs[inPair * 2 + 1]);
-        *--p = static_cast<TChar>(kDigitPairs[inPair * 2]);
+        if constexpr (sizeof(TChar) == 2 && std::endian::native == std::endian::little)
+        {
+            // Both units with one store.
+            p -= 2;
+            std::memcpy(p, &kDigitPairUnits[inPair], sizeof(uint32_t));
+        }
+        else
+        {
+            *--p = static_cast<TChar>(kDigitPairs[inPair * 2 + 1]);
+            *--p = static_cast<TChar>(kDigitPairs[inPair * 2]);
+        }
     };
     uint64_t high = value;
     while (high > UINT32_MAX)
@@ -723,9 +746,23 @@ int32_t VReal::RealToJSONUnits(double inValue, UniChar* outText)
         }
     }
     char text[kMaxFormLength];
-    char* end = std::isfinite(inValue) ? WriteDataForm(inValue, text) : std::copy_n("null", 4, text);
-    std::copy(text, end, outText);
-    return static_cast<int32_t>(end - text);
+    char* end = nullptr;
+    if (inValue == 0 || !std::isfinite(inValue))
+    {
+        end = inValue == 0 ? WriteDataForm(inValue, text) : std::copy_n("null", 4, text);
+    }
+    else
+    {
+        // WriteDataForm's text for a number that is no exact integer, widened in the same pass that
+        // raises its exponent letter.
+        end = std::to_chars(text, text + kMaxFormLength, inValue).ptr;
+    }
+    const auto length = static_cast<int32_t>(end - text);
+    for (int32_t i = 0; i < length; ++i)
+    {
+        outText[i] = text[i] == 'e' ? UniChar{'E'} : static_cast<UniChar>(text[i]);
+    }
+    return length;
 }
 
 void VReal::GetString(VString& outValue) const
