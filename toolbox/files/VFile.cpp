@@ -19,6 +19,9 @@
 namespace zorn
 {
 
+// The option passes to the back end as it stands.
+static_assert(VFile::kCopyReplace == XLinuxFile::kCopyReplace);
+
 namespace
 {
 
