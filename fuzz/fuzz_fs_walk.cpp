@@ -110,7 +110,9 @@ void CheckWalk(const VFolder* inFolder, uint32_t inOptions, const std::string& i
 {
     for (Iterator it(inFolder, inOptions); it.IsValid(); ++it)
     {
-        const std::string posix = it->GetImpl().GetPosixPathBytes();
+        VString text;
+        it->GetPlatformPath(text, FPS_POSIX);
+        const std::string posix = XLinuxFile::AllocatePosixPathFromString(text);
         Check(XLinuxFile::AllocatePosixPathFromFilePath(it->GetPath()) == posix);
         struct stat status = {};
         Check(::lstat(posix.c_str(), &status) == 0);

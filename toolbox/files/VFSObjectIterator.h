@@ -1,7 +1,8 @@
 // VFSObjectIterator: lists a folder's files (VFileIterator) or sub-folders (VFolderIterator) one
 // level deep, one item at a time, through the Linux walker (XLinuxFSObjectIterator, which states
-// the option bits: 2 folders, 4 files, 8 invisible items, 16 links resolved). Recursion is the
-// callers' (VFolder::IterateFiles, IterateFolders).
+// the option bits: 2 folders, 4 files, 8 invisible items, 16 links resolved). The walker hands out
+// paths; the iterator makes the files and folders of them, bound to the listed folder's file
+// system. Recursion is the callers' (VFolder::IterateFiles, IterateFolders).
 //
 // Choices made where several were possible:
 // - The first item is fetched at construction; an iterator whose current item is null is over,
@@ -14,17 +15,19 @@
 
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
-#include "toolbox/files/linux/XLinuxFSObjectIterator.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <type_traits>
 
 namespace zorn
 {
 
 class VTime;
+class XLinuxFSObjectIterator;
 
 // Handed to iteration callbacks with the current item: its times.
 class IFileAttributeAccessor
@@ -36,7 +39,27 @@ public:
 
 constexpr VError VE_ITERATOR_OVER = MakeVError(kCOMPONENT_ZORN, 3);
 
-template <class T, class Impl>
+// What both iterators share: the walker over one folder, for files or for folders, handing out
+// the next item made whole (one reference), null at the end.
+class VFSObjectWalk
+{
+public:
+    VFSObjectWalk(const VFolder& inFolder, uint32_t inOptions, bool inFolders);
+    ~VFSObjectWalk();
+    VFSObjectWalk(const VFSObjectWalk&) = delete;
+    VFSObjectWalk& operator=(const VFSObjectWalk&) = delete;
+
+    VFile* NextFile();
+    VFolder* NextFolder();
+    VFile* Next(VFile*) { return NextFile(); }
+    VFolder* Next(VFolder*) { return NextFolder(); }
+
+private:
+    std::unique_ptr<XLinuxFSObjectIterator> fWalker;
+    VFileSystem* fFileSystem;
+};
+
+template <class T>
 class VFSObjectIterator : public VObject, public IFileAttributeAccessor
 {
 public:
@@ -45,7 +68,7 @@ public:
     {
         if (inFolder != nullptr)
         {
-            fImpl = std::make_unique<Impl>(inFolder, inOptions);
+            fImpl.emplace(*inFolder, inOptions, std::is_same_v<T, VFolder>);
             _Advance();
         }
     }
@@ -78,12 +101,12 @@ public:
 private:
     void _Advance()
     {
-        if (fImpl == nullptr)
+        if (!fImpl)
         {
             fCurrent = nullptr;
             return;
         }
-        fCurrent.Adopt(fImpl->Next());
+        fCurrent.Adopt(fImpl->Next(static_cast<T*>(nullptr)));
         if (fCurrent.Get() == nullptr)
         {
             fImpl.reset();
@@ -98,10 +121,10 @@ private:
     VRefPtr<T> fCurrent;
     uint32_t fCount = 0;
     uint32_t fOptions;
-    std::unique_ptr<Impl> fImpl;
+    std::optional<VFSObjectWalk> fImpl;
 };
 
-using VFileIterator = VFSObjectIterator<VFile, XLinuxFileIterator>;
-using VFolderIterator = VFSObjectIterator<VFolder, XLinuxFolderIterator>;
+using VFileIterator = VFSObjectIterator<VFile>;
+using VFolderIterator = VFSObjectIterator<VFolder>;
 
 } // namespace zorn

@@ -6,6 +6,8 @@
 #include "toolbox/files/VFileSystem.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/VURL.h"
+#include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxFileDesc.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/system/VSystem.h"
 #include "toolbox/kernel/values/VTime.h"
@@ -16,6 +18,9 @@
 
 namespace zorn
 {
+
+// The option passes to the back end as it stands.
+static_assert(VFile::kCopyReplace == XLinuxFile::kCopyReplace);
 
 namespace
 {
@@ -47,12 +52,12 @@ void ResetTimes(VTime* outModified, VTime* outCreated, VTime* outAccessed)
 VFile::VFile(const VFilePath& inPath, VFileSystem* inFileSystem)
     : fPath(inPath), fFileSystem(RetainRefCountable(inFileSystem))
 {
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFile::VFile(const VString& inFullPath, FilePathStyle inStyle) : fPath(inFullPath, inStyle)
 {
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFile::VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathStyle inStyle)
@@ -63,32 +68,41 @@ VFile::VFile(const VFolder& inFolder, const VString& inRelativePath, FilePathSty
     {
         fFileSystem = RetainRefCountable(fileSystem);
     }
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFile::VFile(const VFilePath& inBase, const VString& inRelativePath, FilePathStyle inStyle)
     : fPath(inBase, inRelativePath, inStyle)
 {
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFile::VFile(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem)
-    : fImpl(inPosixPath), fPath(inPath), fFileSystem(RetainRefCountable(inFileSystem))
+    : fImpl(std::string(inPosixPath != nullptr ? inPosixPath : "")), fPath(inPath),
+      fFileSystem(RetainRefCountable(inFileSystem))
 {
-    fImpl.Init(this);
+    if (inPosixPath == nullptr)
+    {
+        _BindPath();
+    }
 }
 
 VFile::VFile(const VURL& inURL)
 {
     inURL.GetFilePath(fPath);
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFile::VFile(const VFile& inOther)
     : VObject(inOther), IFile(inOther), fPath(inOther.fPath),
       fFileSystem(RetainRefCountable(inOther.fFileSystem))
 {
-    fImpl.Init(this);
+    _BindPath();
+}
+
+void VFile::_BindPath()
+{
+    fImpl->SetPosixPathBytes(XLinuxFile::AllocatePosixPathFromFilePath(fPath));
 }
 
 VFile::~VFile()
@@ -160,7 +174,7 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 {
     if (inStyle == FPS_POSIX)
     {
-        fImpl.GetPosixPath(outPath);
+        fImpl->GetPosixPath(outPath);
     }
     else
     {
@@ -171,7 +185,7 @@ void VFile::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 VString VFile::GetPathWithFileSystem() const
 {
     VString posix;
-    fImpl.GetPosixPath(posix);
+    fImpl->GetPosixPath(posix);
     return VFolder::PathWithFileSystem(fPath, fFileSystem, posix);
 }
 
@@ -191,7 +205,32 @@ bool VFile::Exists() const
     {
         return true;
     }
-    return fImpl.Exists();
+    return fImpl->Exists();
+}
+
+bool VFile::IsAliasFile() const
+{
+    return fImpl->IsAliasFile();
+}
+
+bool VFile::MAC_IsSymbolicLink() const
+{
+    return fImpl->IsSymbolicLink();
+}
+
+bool VFile::MAC_IsWritableByAll() const
+{
+    return fImpl->IsWritableByAll();
+}
+
+bool VFile::HasResourceFork() const
+{
+    return fImpl->HasResourceFork();
+}
+
+void VFile::MAC_SetExtensionVisible(bool inVisible) const
+{
+    fImpl->SetExtensionVisible(inVisible);
 }
 
 bool VFile::IsSameFile(const VFile* inOther) const
@@ -214,8 +253,8 @@ VError VFile::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* ou
     {
         return VE_OK;
     }
-    VError code =
-        _Report(fImpl.GetTimeAttributes(outModified, outCreated, outAccessed), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    VError code = _Report(fImpl->GetTimeAttributes(outModified, outCreated, outAccessed),
+                          VE_FILE_CANNOT_GET_ATTRIBUTES);
     if (code != VE_OK)
     {
         ResetTimes(outModified, outCreated, outAccessed);
@@ -225,7 +264,7 @@ VError VFile::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* ou
 
 VError VFile::GetSize(int64_t* outSize) const
 {
-    VError code = _Report(fImpl.GetSize(outSize), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    VError code = _Report(fImpl->GetSize(outSize), VE_FILE_CANNOT_GET_ATTRIBUTES);
     if (code != VE_OK && outSize != nullptr)
     {
         *outSize = 0;
@@ -235,7 +274,7 @@ VError VFile::GetSize(int64_t* outSize) const
 
 VError VFile::GetResourceForkSize(int64_t* outSize) const
 {
-    VError code = _Report(fImpl.GetResourceForkSize(outSize), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    VError code = _Report(fImpl->GetResourceForkSize(outSize), VE_FILE_CANNOT_GET_ATTRIBUTES);
     if (code != VE_OK && outSize != nullptr)
     {
         *outSize = 0;
@@ -246,12 +285,13 @@ VError VFile::GetResourceForkSize(int64_t* outSize) const
 VError VFile::SetTimeAttributes(const VTime* inModified, const VTime* inCreated,
                                 const VTime* inAccessed) const
 {
-    return _Report(fImpl.SetTimeAttributes(inModified, inCreated, inAccessed), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->SetTimeAttributes(inModified, inCreated, inAccessed),
+                   VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFile::GetFileAttributes(uint32_t& outAttributes) const
 {
-    VError code = _Report(fImpl.GetFileAttributes(outAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    VError code = _Report(fImpl->GetFileAttributes(outAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
     if (code != VE_OK)
     {
         outAttributes = 0;
@@ -261,13 +301,13 @@ VError VFile::GetFileAttributes(uint32_t& outAttributes) const
 
 VError VFile::SetFileAttributes(uint32_t inAttributes) const
 {
-    return _Report(fImpl.SetFileAttributes(inAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->SetFileAttributes(inAttributes), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
 bool VFile::ConformsTo(const VFileKind& inKind) const
 {
     bool result = false;
-    return fImpl.ConformsTo(inKind, &result) == VE_OK && result;
+    return fImpl->ConformsTo(inKind, &result) == VE_OK && result;
 }
 
 bool VFile::ConformsTo(const VString& inKindID) const
@@ -281,8 +321,9 @@ VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWit
 {
     auto ask = [&](int64_t* outAskedFree, int64_t* outAskedTotal)
     {
-        VError code = XLinuxFile::GetVolumeFreeSpace(fImpl.GetPosixPathBytes().c_str(), outAskedFree,
-                                                     outAskedTotal, inWithQuotas, inDesc);
+        VError code =
+            XLinuxFile::GetVolumeFreeSpace(fImpl->GetPosixPathBytes().c_str(), outAskedFree, outAskedTotal,
+                                           inWithQuotas, inDesc != nullptr ? inDesc->fImpl->GetFd() : -1);
         return _Report(code, VE_FILE_CANNOT_GET_ATTRIBUTES);
     };
     int64_t freeBytes = 0;
@@ -343,37 +384,37 @@ VError VFile::GetVolumeFreeSpace(int64_t* outFree, int64_t* outTotal, bool inWit
 
 VError VFile::MAC_GetKind(uint32_t* outKind) const
 {
-    return _Report(fImpl.GetKind(outKind), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetKind(outKind), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFile::MAC_GetCreator(uint32_t* outCreator) const
 {
-    return _Report(fImpl.GetKind(outCreator), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetKind(outCreator), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFile::Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const
 {
-    return _Report(fImpl.GetOwner(outUid, outGid), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetOwner(outUid, outGid), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFile::MAC_GetPermissions(uint16_t* outMode) const
 {
-    return _Report(fImpl.GetPermissions(outMode), VE_FILE_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetPermissions(outMode), VE_FILE_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFile::MAC_SetPermissions(uint16_t inMode) const
 {
-    return _Report(fImpl.SetPermissions(inMode), VE_FILE_CANNOT_SET_ATTRIBUTES);
+    return _Report(fImpl->SetPermissions(inMode), VE_FILE_CANNOT_SET_ATTRIBUTES);
 }
 
 VError VFile::MAC_MakeWritableByAll() const
 {
-    return _Report(fImpl.MakeWritableByAll(), VE_FILE_CANNOT_SET_ATTRIBUTES);
+    return _Report(fImpl->MakeWritableByAll(), VE_FILE_CANNOT_SET_ATTRIBUTES);
 }
 
 VError VFile::Unlock() const
 {
-    return _Report(fImpl.Unlock(), VE_FILE_CANNOT_SET_ATTRIBUTES);
+    return _Report(fImpl->Unlock(), VE_FILE_CANNOT_SET_ATTRIBUTES);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -382,7 +423,15 @@ VError VFile::Unlock() const
 
 VError VFile::Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions) const
 {
-    return _Report(fImpl.Open(inAccess, inOptions, outDesc), VE_FILE_CANNOT_OPEN,
+    *outDesc = nullptr;
+    int fd = -1;
+    const VError code = fImpl->Open(inAccess, inOptions, &fd);
+    if (code == VE_OK)
+    {
+        *outDesc = new VFileDesc(this, fd, inAccess);
+        return VE_OK;
+    }
+    return _Report(code, VE_FILE_CANNOT_OPEN,
                    [&](VFileError& ioError)
                    {
                        AddInteger(ioError, "access", static_cast<uint32_t>(inAccess));
@@ -392,13 +441,27 @@ VError VFile::Open(FileAccess inAccess, VFileDesc** outDesc, uint32_t inOptions)
 
 VError VFile::Create(uint32_t inOptions) const
 {
-    return _Report(fImpl.Create(inOptions), VE_FILE_CANNOT_CREATE,
+    return _Report(fImpl->Create(inOptions), VE_FILE_CANNOT_CREATE,
                    [&](VFileError& ioError) { AddInteger(ioError, "options", inOptions); });
 }
 
 VError VFile::Rename(const VString& inNewName, VFile** outNew) const
 {
-    return _Report(fImpl.Rename(inNewName, outNew), VE_FILE_CANNOT_RENAME,
+    if (outNew != nullptr)
+    {
+        *outNew = nullptr;
+    }
+    VFilePath newPath(fPath);
+    if (inNewName.FindUniChar(u':') > 0 || !newPath.SetName(inNewName))
+    {
+        return VE_FILE_BAD_NAME;
+    }
+    const VError code = fImpl->RenameTo(XLinuxFile::AllocatePosixPathFromFilePath(newPath));
+    if (code == VE_OK && outNew != nullptr)
+    {
+        *outNew = new VFile(newPath, fFileSystem);
+    }
+    return _Report(code, VE_FILE_CANNOT_RENAME,
                    [&](VFileError& ioError) { ioError.SetString(VString("newname"), inNewName); });
 }
 
@@ -408,11 +471,11 @@ VError VFile::Delete() const
     {
         return _Push(VE_FILE_CANNOT_DELETE);
     }
-    if (!fImpl.Exists())
+    if (!fImpl->Exists())
     {
         return VE_OK;
     }
-    return _Report(fImpl.Delete(), VE_FILE_CANNOT_DELETE);
+    return _Report(fImpl->Delete(), VE_FILE_CANNOT_DELETE);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -442,6 +505,18 @@ std::function<void(VFileError&)> CopyParameters(const VFilePath& inDestination, 
 
 } // namespace
 
+std::string VFile::_TargetOf(const VFilePath& inDestination, VFilePath& outTarget) const
+{
+    outTarget = inDestination;
+    if (!outTarget.IsFile())
+    {
+        VString name;
+        fPath.GetName(name);
+        outTarget.ToSubFile(name);
+    }
+    return XLinuxFile::AllocatePosixPathFromFilePath(outTarget);
+}
+
 VFileSystem* VFile::_FileSystemFor(const VFilePath& inDestination) const
 {
     if (fFileSystem != nullptr && inDestination.IsSameOrChildOf(fFileSystem->GetRoot()))
@@ -463,8 +538,13 @@ VError VFile::_Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, V
         return _Push(VE_FILE_CANNOT_COPY);
     }
     std::string failedItem;
-    return _Report(fImpl.Copy(inDestination, inFileSystem, outNew, inOptions, &failedItem),
-                   VE_FILE_CANNOT_COPY, CopyParameters(inDestination, inOptions, failedItem));
+    VFilePath target;
+    const VError code = fImpl->Copy(_TargetOf(inDestination, target), inOptions, &failedItem);
+    if (code == VE_OK && outNew != nullptr)
+    {
+        *outNew = new VFile(target, inFileSystem);
+    }
+    return _Report(code, VE_FILE_CANNOT_COPY, CopyParameters(inDestination, inOptions, failedItem));
 }
 
 VError VFile::_Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
@@ -479,8 +559,13 @@ VError VFile::_Move(const VFilePath& inDestination, VFileSystem* inFileSystem, V
         return _Push(VE_FILE_CANNOT_MOVE);
     }
     std::string failedItem;
-    return _Report(fImpl.Move(inDestination, inFileSystem, outNew, inOptions, &failedItem),
-                   VE_FILE_CANNOT_MOVE, CopyParameters(inDestination, inOptions, failedItem));
+    VFilePath target;
+    const VError code = fImpl->Move(_TargetOf(inDestination, target), inOptions, &failedItem);
+    if (code == VE_OK && outNew != nullptr)
+    {
+        *outNew = new VFile(target, inFileSystem);
+    }
+    return _Report(code, VE_FILE_CANNOT_MOVE, CopyParameters(inDestination, inOptions, failedItem));
 }
 
 VError VFile::CopyTo(const VFilePath& inDestination, VFile** outNew, uint32_t inOptions) const
@@ -524,16 +609,18 @@ VError VFile::MoveToTrash() const
     {
         return _Push(VE_FILE_CANNOT_DELETE);
     }
-    if (!fImpl.Exists())
+    if (!fImpl->Exists())
     {
         return VE_OK;
     }
-    return _Report(fImpl.MoveToTrash(), VE_FILE_CANNOT_DELETE);
+    return _Report(fImpl->MoveToTrash(), VE_FILE_CANNOT_DELETE);
 }
 
 VError VFile::MAC_CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const
 {
-    VError code = fImpl.CreateSymbolicLink(inTarget, inAbsolute);
+    VFilePath folder;
+    const bool relative = !inAbsolute && fPath.GetParent(folder);
+    VError code = fImpl->CreateSymbolicLink(inTarget, relative ? &folder : nullptr);
     if (code != VE_OK)
     {
         _PushRetainedError(new VFileError(fPath, code));
@@ -543,12 +630,17 @@ VError VFile::MAC_CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute)
 
 VError VFile::CreateAlias(const VFilePath& inTarget, const VFilePath* inRelativeTo) const
 {
-    return _Report(fImpl.CreateAlias(inTarget, inRelativeTo), VE_FILE_CANNOT_CREATE_ALIAS);
+    return _Report(fImpl->CreateAlias(inTarget, inRelativeTo), VE_FILE_CANNOT_CREATE_ALIAS);
 }
 
 VError VFile::ResolveAlias(VFilePath& outTarget) const
 {
-    VError code = _Report(fImpl.ResolveAlias(outTarget), VE_FILE_CANNOT_RESOLVE_ALIAS);
+    VError code = fImpl->ResolveAlias(outTarget);
+    if (code == XLinuxFile::kNotAnAlias)
+    {
+        _Push(code);
+    }
+    code = _Report(code, VE_FILE_CANNOT_RESOLVE_ALIAS);
     if (code != VE_OK)
     {
         outTarget.Clear();
@@ -558,7 +650,7 @@ VError VFile::ResolveAlias(VFilePath& outTarget) const
 
 bool VFile::RevealInFinder() const
 {
-    return _Report(fImpl.RevealInFinder(), VE_FILE_CANNOT_REVEAL) == VE_OK;
+    return _Report(fImpl->RevealInFinder(), VE_FILE_CANNOT_REVEAL) == VE_OK;
 }
 
 VError VFile::ResolveAliasFile(VFile** ioFile, bool inDeleteIfUnresolved)
@@ -573,7 +665,7 @@ VError VFile::ResolveAliasFile(VFile** ioFile, bool inDeleteIfUnresolved)
     {
         // The failure is reported below, as 611 or by deleting the alias.
         StErrorContextInstaller quiet(false, true);
-        code = alias->fImpl.ResolveAlias(target);
+        code = alias->fImpl->ResolveAlias(target);
     }
     if (code == VE_OK && target.IsFile())
     {
@@ -671,7 +763,7 @@ VError VFile::SetContent(const void* inData, size_t inSize) const
     {
         return code;
     }
-    return _Report(fImpl.SetContent(inData, inSize), VE_FILE_CANNOT_WRITE,
+    return _Report(fImpl->SetContent(inData, inSize), VE_FILE_CANNOT_WRITE,
                    [&](VFileError& ioError)
                    {
                        ioError.SetLong(VString("count"),

@@ -1,7 +1,8 @@
 // VFile: the toolbox's reference-counted handle on one file (or symbolic link) named by a path.
 // It holds no open descriptor: Open hands out a VFileDesc. Every operation goes to the Linux back
-// end (XLinuxFile), whose native failures become pushed VFileErrors by the file layer's rule
-// (PushFileErrorForCode), with a default code and parameters per operation:
+// end (XLinuxFile, held in place and named here only by declaration), whose native failures become pushed
+// VFileErrors by the file layer's rule (PushFileErrorForCode), with a default code and parameters per
+// operation:
 //   Open 602 ("access", "options"), Create 607 ("options"), Rename 601 ("newname"), Delete 604,
 //   queries 608, setters 609, CreateAlias 610, ResolveAlias 611, RevealInFinder 612.
 //
@@ -25,36 +26,26 @@
 #pragma once
 
 #include "toolbox/files/IFile.h"
+#include "toolbox/files/VBackEndStorage.h"
 #include "toolbox/files/VFileDesc.h"
+#include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/files/VVolumeInfo.h"
-#include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace zorn
 {
 
 class VFolder;
 class VFileError;
+class XLinuxFile;
 class VFileKind;
 class VURL;
-
-constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
-constexpr VError VE_FILE_CANNOT_OPEN = MakeVError(kCOMPONENT_ZORN, 602);
-constexpr VError VE_FILE_CANNOT_DELETE = MakeVError(kCOMPONENT_ZORN, 604);
-constexpr VError VE_FILE_CANNOT_COPY = MakeVError(kCOMPONENT_ZORN, 605);
-constexpr VError VE_FILE_CANNOT_MOVE = MakeVError(kCOMPONENT_ZORN, 606);
-constexpr VError VE_FILE_CANNOT_CREATE = MakeVError(kCOMPONENT_ZORN, 607);
-constexpr VError VE_FILE_CANNOT_GET_ATTRIBUTES = MakeVError(kCOMPONENT_ZORN, 608);
-constexpr VError VE_FILE_CANNOT_SET_ATTRIBUTES = MakeVError(kCOMPONENT_ZORN, 609);
-constexpr VError VE_FILE_CANNOT_CREATE_ALIAS = MakeVError(kCOMPONENT_ZORN, 610);
-constexpr VError VE_FILE_CANNOT_RESOLVE_ALIAS = MakeVError(kCOMPONENT_ZORN, 611);
-constexpr VError VE_FILE_CANNOT_REVEAL = MakeVError(kCOMPONENT_ZORN, 612);
-constexpr VError VE_FILE_ALIAS_TO_FOLDER = MakeVError(kCOMPONENT_ZORN, 617);
 
 class VFile : public VObject, public IFile
 {
@@ -101,10 +92,10 @@ public:
     // The same, less inBase's URL when it begins with it.
     VError GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEncoded) const;
     bool IsSameFile(const VFile* inOther) const;
-    bool IsAliasFile() const { return fImpl.IsAliasFile(); }
-    bool MAC_IsSymbolicLink() const { return fImpl.IsSymbolicLink(); }
-    bool MAC_IsWritableByAll() const { return fImpl.IsWritableByAll(); }
-    bool HasResourceFork() const { return fImpl.HasResourceFork(); }
+    bool IsAliasFile() const;
+    bool MAC_IsSymbolicLink() const;
+    bool MAC_IsWritableByAll() const;
+    bool HasResourceFork() const;
 
     // The back end's answer (XLinuxFile::ConformsTo); false on error, which is not pushed.
     bool ConformsTo(const VFileKind& inKind) const;
@@ -116,7 +107,7 @@ public:
     VError Rename(const VString& inNewName, VFile** outNew = nullptr) const;
 
     // Copy option: replace an existing destination (once the copy is whole).
-    static constexpr uint32_t kCopyReplace = XLinuxFile::kCopyReplace;
+    static constexpr uint32_t kCopyReplace = 4;
     // A folder path as destination takes this file's name. outNew, when given, receives the new
     // file (bound to this file's file system when the destination lies under its root), else null.
     VError CopyTo(const VFilePath& inDestination, VFile** outNew = nullptr, uint32_t inOptions = 0) const;
@@ -141,7 +132,7 @@ public:
     VError MAC_SetKind(uint32_t) const { return VE_OK; }
     VError MAC_SetCreator(uint32_t) const { return VE_OK; }
     // Forwards to the back end, which keeps no hidden-extension flag on Linux (nothing happens).
-    void MAC_SetExtensionVisible(bool inVisible) const { fImpl.SetExtensionVisible(inVisible); }
+    void MAC_SetExtensionVisible(bool inVisible) const;
     VError Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const;
     VError MAC_GetPermissions(uint16_t* outMode) const;
     VError MAC_SetPermissions(uint16_t inMode) const;
@@ -162,8 +153,6 @@ public:
     static VFile* CreateAndResolveAlias(const VFolder& inFolder, const VString& inRelativePath,
                                         FilePathStyle inStyle = FPS_NATIVE);
 
-    const XLinuxFile& GetImpl() const { return fImpl; }
-
 private:
     // The file layer's rule for this file, with the parameters added by inAdd.
     VError _Report(VError inCode, VError inDefault, const std::function<void(VFileError&)>& inAdd = {}) const;
@@ -177,8 +166,13 @@ private:
     // The file system handed on to a copy or move to inDestination: this one when the
     // destination lies under its root, else none.
     VFileSystem* _FileSystemFor(const VFilePath& inDestination) const;
+    // Gives the back end the POSIX path of fPath.
+    void _BindPath();
+    // The POSIX path of a copy's or move's target: inDestination, with this file's name when it is
+    // a folder path; outTarget receives that path.
+    std::string _TargetOf(const VFilePath& inDestination, VFilePath& outTarget) const;
 
-    XLinuxFile fImpl;
+    VBackEndStorage<XLinuxFile, 32, alignof(void*)> fImpl;
     VFilePath fPath;
     VFileSystem* fFileSystem = nullptr;
     mutable std::atomic<VVolumeInfo*> fVolumeInfo{nullptr}; // one reference, or null

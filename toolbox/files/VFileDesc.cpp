@@ -2,10 +2,12 @@
 
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileError.h"
+#include "toolbox/files/linux/XLinuxFileDesc.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace zorn
 {
@@ -19,6 +21,16 @@ VFileDesc::VFileDesc(const VFile* inFile, int inFd, FileAccess inAccess)
     {
         fPath = fFile->GetPath();
     }
+}
+
+void XLinuxFileDesc::SetFaultInjectorForTests(const VFileDesc& inDesc, FaultInjector inInjector)
+{
+    inDesc.fImpl->SetFaultInjector(std::move(inInjector));
+}
+
+int64_t VFileDesc::GetPos() const
+{
+    return fImpl->GetPos();
 }
 
 VFileDesc::~VFileDesc()
@@ -37,7 +49,7 @@ VError VFileDesc::_Report(VError inCode, VError inDefault, size_t inCount, int64
         ioError.SetLong(VString("count"), static_cast<int32_t>(std::min<size_t>(inCount, INT32_MAX)));
         ioError.SetLong8(VString("offset"), inOffset);
         int64_t size = 0;
-        if (fImpl.GetSize(size) == VE_OK)
+        if (fImpl->GetSize(size) == VE_OK)
         {
             ioError.SetLong8(VString("size"), size);
         }
@@ -55,7 +67,7 @@ VError VFileDesc::_Report(VError inCode, VError inDefault, size_t inCount, int64
 int64_t VFileDesc::GetSize() const
 {
     int64_t size = 0;
-    VError code = fImpl.GetSize(size);
+    VError code = fImpl->GetSize(size);
     if (code != VE_OK)
     {
         PushFileErrorForCode(fPath, code, VE_FILE_CANNOT_GET_SIZE);
@@ -66,14 +78,14 @@ int64_t VFileDesc::GetSize() const
 
 VError VFileDesc::SetSize(int64_t inSize) const
 {
-    return PushFileErrorForCode(fPath, fImpl.SetSize(inSize), VE_FILE_CANNOT_SET_SIZE,
+    return PushFileErrorForCode(fPath, fImpl->SetSize(inSize), VE_FILE_CANNOT_SET_SIZE,
                                 [&](VFileError& ioError) { ioError.SetLong8(VString("size"), inSize); });
 }
 
 VError VFileDesc::GetData(void* outBuffer, size_t inCount, int64_t inPosition, size_t* outRead) const
 {
     size_t count = inCount;
-    VError code = fImpl.GetData(outBuffer, count, inPosition, true);
+    VError code = fImpl->GetData(outBuffer, count, inPosition, true);
     if (outRead != nullptr)
     {
         *outRead = count;
@@ -83,9 +95,9 @@ VError VFileDesc::GetData(void* outBuffer, size_t inCount, int64_t inPosition, s
 
 VError VFileDesc::GetDataAtPos(void* outBuffer, size_t inCount, int64_t inOffset, size_t* outRead) const
 {
-    const int64_t offset = fImpl.GetPos() + inOffset;
+    const int64_t offset = fImpl->GetPos() + inOffset;
     size_t count = inCount;
-    VError code = fImpl.GetData(outBuffer, count, inOffset, false);
+    VError code = fImpl->GetData(outBuffer, count, inOffset, false);
     if (outRead != nullptr)
     {
         *outRead = count;
@@ -100,7 +112,7 @@ VError VFileDesc::GetDataAtPos(void* outBuffer, size_t inCount, int64_t inOffset
 VError VFileDesc::PutData(const void* inBuffer, size_t inCount, int64_t inPosition, size_t* outWritten) const
 {
     size_t count = inCount;
-    VError code = fImpl.PutData(inBuffer, count, inPosition, true);
+    VError code = fImpl->PutData(inBuffer, count, inPosition, true);
     if (outWritten != nullptr)
     {
         *outWritten = count;
@@ -111,9 +123,9 @@ VError VFileDesc::PutData(const void* inBuffer, size_t inCount, int64_t inPositi
 VError VFileDesc::PutDataAtPos(const void* inBuffer, size_t inCount, int64_t inOffset,
                                size_t* outWritten) const
 {
-    const int64_t offset = fImpl.GetPos() + inOffset;
+    const int64_t offset = fImpl->GetPos() + inOffset;
     size_t count = inCount;
-    VError code = fImpl.PutData(inBuffer, count, inOffset, false);
+    VError code = fImpl->PutData(inBuffer, count, inOffset, false);
     if (outWritten != nullptr)
     {
         *outWritten = count;
@@ -123,13 +135,13 @@ VError VFileDesc::PutDataAtPos(const void* inBuffer, size_t inCount, int64_t inO
 
 VError VFileDesc::SetPos(int64_t inPosition, bool inFromStart) const
 {
-    fImpl.SetPos(inFromStart ? inPosition : fImpl.GetPos() + inPosition);
+    fImpl->SetPos(inFromStart ? inPosition : fImpl->GetPos() + inPosition);
     return VE_OK;
 }
 
 VError VFileDesc::Flush() const
 {
-    return PushFileErrorForCode(fPath, fImpl.Flush(), VE_FILE_CANNOT_FLUSH);
+    return PushFileErrorForCode(fPath, fImpl->Flush(), VE_FILE_CANNOT_FLUSH);
 }
 
 } // namespace zorn

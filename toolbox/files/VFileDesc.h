@@ -11,10 +11,13 @@
 // - "count" is a 32-bit parameter, "offset" and "size" 64-bit; "size" is added only when the
 //   file's size can be read at the time of the failure.
 // - GetPos and SetPos only touch the stored position and never fail.
+// - The transfers are the back end's (XLinuxFileDesc, held in place, named here by declaration
+//   only); tests reach its fault injector through XLinuxFileDesc::SetFaultInjectorForTests.
 #pragma once
 
+#include "toolbox/files/VBackEndStorage.h"
+#include "toolbox/files/VFileAccess.h"
 #include "toolbox/files/VFilePath.h"
-#include "toolbox/files/linux/XLinuxFileDesc.h"
 #include "toolbox/kernel/base/VObject.h"
 
 namespace zorn
@@ -22,16 +25,7 @@ namespace zorn
 
 class VFileError;
 class VFile;
-
-// How a file is opened: 0 read only; 1 read-write with an exclusive lock; 2 read-write with a
-// shared lock; 3 read-write with an exclusive lock when it can be had, else read only.
-enum FileAccess : int32_t
-{
-    FA_READ = 0,
-    FA_READ_WRITE = 1,
-    FA_SHARED = 2,
-    FA_MAX = 3,
-};
+class XLinuxFileDesc;
 
 constexpr VError VE_FILE_CANNOT_GET_POS = MakeVError(kCOMPONENT_ZORN, 213);
 constexpr VError VE_FILE_CANNOT_SET_POS = MakeVError(kCOMPONENT_ZORN, 214);
@@ -64,7 +58,7 @@ public:
                         size_t* outRead = nullptr) const;
     VError PutDataAtPos(const void* inBuffer, size_t inCount, int64_t inOffset = 0,
                         size_t* outWritten = nullptr) const;
-    int64_t GetPos() const { return fImpl.GetPos(); }
+    int64_t GetPos() const;
     // inFromStart: the position becomes inPosition; else it moves by inPosition.
     VError SetPos(int64_t inPosition, bool inFromStart) const;
     VError Flush() const;
@@ -73,16 +67,20 @@ public:
     // The file the descriptor was opened from (not retained for the caller), null when none.
     const VFile* GetParentVFile() const { return fFile; }
     FileAccess GetMode() const { return fAccess; }
-    XLinuxFileDesc& GetImpl() const { return fImpl; }
 
 private:
+    // The file's free-space query measures the open descriptor's file system; the back end's test
+    // seam sets its fault injector.
+    friend class VFile;
+    friend class XLinuxFileDesc;
+
     // Pushes per the file layer's rule, adding count, offset and size.
     VError _Report(VError inCode, VError inDefault, size_t inCount, int64_t inOffset) const;
 
     VFilePath fPath;
     const VFile* fFile = nullptr;
     FileAccess fAccess = FA_READ;
-    mutable XLinuxFileDesc fImpl;
+    mutable VBackEndStorage<XLinuxFileDesc, 64, alignof(void*)> fImpl;
 };
 
 } // namespace zorn

@@ -20,6 +20,20 @@
 namespace zorn
 {
 
+// The file operations' own codes (VFile states which operation gives which).
+constexpr VError VE_FILE_CANNOT_RENAME = MakeVError(kCOMPONENT_ZORN, 601);
+constexpr VError VE_FILE_CANNOT_OPEN = MakeVError(kCOMPONENT_ZORN, 602);
+constexpr VError VE_FILE_CANNOT_DELETE = MakeVError(kCOMPONENT_ZORN, 604);
+constexpr VError VE_FILE_CANNOT_COPY = MakeVError(kCOMPONENT_ZORN, 605);
+constexpr VError VE_FILE_CANNOT_MOVE = MakeVError(kCOMPONENT_ZORN, 606);
+constexpr VError VE_FILE_CANNOT_CREATE = MakeVError(kCOMPONENT_ZORN, 607);
+constexpr VError VE_FILE_CANNOT_GET_ATTRIBUTES = MakeVError(kCOMPONENT_ZORN, 608);
+constexpr VError VE_FILE_CANNOT_SET_ATTRIBUTES = MakeVError(kCOMPONENT_ZORN, 609);
+constexpr VError VE_FILE_CANNOT_CREATE_ALIAS = MakeVError(kCOMPONENT_ZORN, 610);
+constexpr VError VE_FILE_CANNOT_RESOLVE_ALIAS = MakeVError(kCOMPONENT_ZORN, 611);
+constexpr VError VE_FILE_CANNOT_REVEAL = MakeVError(kCOMPONENT_ZORN, 612);
+constexpr VError VE_FILE_ALIAS_TO_FOLDER = MakeVError(kCOMPONENT_ZORN, 617);
+
 class VFileError : public VErrorBase
 {
 public:

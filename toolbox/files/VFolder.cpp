@@ -7,6 +7,7 @@
 #include "toolbox/files/VURL.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxFolder.h"
 #include "toolbox/kernel/errors/VErrorBase.h"
 #include "toolbox/kernel/strings/VString.h"
 #include "toolbox/kernel/tasks/VTaskMgr.h"
@@ -53,12 +54,12 @@ VString WithSeparator(const VString& inRelativePath, FilePathStyle inStyle)
 VFolder::VFolder(const VFilePath& inPath, VFileSystem* inFileSystem)
     : fPath(inPath), fFileSystem(RetainRefCountable(inFileSystem))
 {
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFolder::VFolder(const VString& inFullPath, FilePathStyle inStyle) : fPath(inFullPath, inStyle)
 {
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFolder::VFolder(const VFolder& inParent, const VString& inRelativePath, FilePathStyle inStyle)
@@ -70,20 +71,29 @@ VFolder::VFolder(const VFolder& inParent, const VString& inRelativePath, FilePat
     {
         ReleaseRefCountable(&fFileSystem);
     }
-    fImpl.Init(this);
+    _BindPath();
 }
 
 VFolder::VFolder(const char* inPosixPath, const VFilePath& inPath, VFileSystem* inFileSystem)
-    : fImpl(inPosixPath), fPath(inPath), fFileSystem(RetainRefCountable(inFileSystem))
+    : fImpl(std::string(inPosixPath != nullptr ? inPosixPath : "")), fPath(inPath),
+      fFileSystem(RetainRefCountable(inFileSystem))
 {
-    fImpl.Init(this);
+    if (inPosixPath == nullptr)
+    {
+        _BindPath();
+    }
 }
 
 VFolder::VFolder(const VFolder& inOther)
     : VObject(inOther), IFolder(inOther), fPath(inOther.fPath),
       fFileSystem(RetainRefCountable(inOther.fFileSystem))
 {
-    fImpl.Init(this);
+    _BindPath();
+}
+
+void VFolder::_BindPath()
+{
+    fImpl->SetPosixPathBytes(XLinuxFile::AllocatePosixPathFromFilePath(fPath));
 }
 
 VFolder::~VFolder()
@@ -150,9 +160,9 @@ IFolder* VFolder::RetainParentOf(const VFilePath& inPath, VFileSystem* inFileSys
 
 void VFolder::GetPlatformPath(VString& outPath, FilePathStyle inStyle) const
 {
-    if (inStyle == FPS_POSIX && !fImpl.GetPosixPathBytes().empty())
+    if (inStyle == FPS_POSIX && !fImpl->GetPosixPathBytes().empty())
     {
-        fImpl.GetPosixPath(outPath);
+        fImpl->GetPosixPath(outPath);
         return;
     }
     GetPlatformPathOf(fPath, inStyle, outPath);
@@ -215,16 +225,16 @@ VError VFolder::GetRelativeURL(const VFolder* inBase, VString& outURL, bool inEn
 
 bool VFolder::Exists() const
 {
-    return fPath.IsFolder() && fImpl.Exists(true);
+    return fPath.IsFolder() && fImpl->Exists(true);
 }
 
 VError VFolder::Create() const
 {
-    if (fImpl.Exists(true))
+    if (fImpl->Exists(true))
     {
         return VE_OK;
     }
-    return _Report(fImpl.Create(), VE_FOLDER_CANNOT_CREATE);
+    return _Report(fImpl->Create(), VE_FOLDER_CANNOT_CREATE);
 }
 
 VError VFolder::CreateRecursive(bool inMakeWritableByAll) const
@@ -252,7 +262,7 @@ VError VFolder::CreateRecursive(bool inMakeWritableByAll) const
 
 VError VFolder::MakeWritableByAll() const
 {
-    return _Report(fImpl.MakeWritableByAll(), VE_FOLDER_CANNOT_SET_ATTRIBUTES);
+    return _Report(fImpl->MakeWritableByAll(), VE_FOLDER_CANNOT_SET_ATTRIBUTES);
 }
 
 bool VFolder::IsEmpty() const
@@ -295,7 +305,7 @@ VError VFolder::DeleteContents(bool inRecursive) const
 
 VError VFolder::_DeleteBackEnd() const
 {
-    return _Report(fImpl.Delete(), VE_FOLDER_CANNOT_DELETE);
+    return _Report(fImpl->Delete(), VE_FOLDER_CANNOT_DELETE);
 }
 
 VError VFolder::Delete(bool inRecursive) const
@@ -314,7 +324,10 @@ VError VFolder::Delete(bool inRecursive) const
 
 VError VFolder::DeleteForced() const
 {
-    VError code = fImpl.DeleteForced();
+    VError restore = VE_OK;
+    VError code = fImpl->DeleteForced(&restore);
+    // The parent's flags and mode, opened up for the walk, could not be put back.
+    PushFileErrorForCode(fPath, restore, VE_FOLDER_CANNOT_SET_ATTRIBUTES);
     if (code == kNotImplemented)
     {
         code = DeleteContents(true);
@@ -325,11 +338,11 @@ VError VFolder::DeleteForced() const
 
 VError VFolder::MoveToTrash() const
 {
-    if (!fImpl.Exists(true))
+    if (!fImpl->Exists(true))
     {
         return VE_OK;
     }
-    return _Report(fImpl.MoveToTrash(), VE_FOLDER_CANNOT_TRASH);
+    return _Report(fImpl->MoveToTrash(), VE_FOLDER_CANNOT_TRASH);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -338,25 +351,74 @@ VError VFolder::MoveToTrash() const
 
 VError VFolder::Rename(const VString& inNewName, VFolder** outNew) const
 {
-    return PushFileErrorForCode(fPath, fImpl.Rename(inNewName, outNew), VE_FOLDER_CANNOT_RENAME,
+    if (outNew != nullptr)
+    {
+        *outNew = nullptr;
+    }
+    VFilePath newPath(fPath);
+    if (!newPath.SetName(inNewName))
+    {
+        return VE_FILE_BAD_NAME;
+    }
+    const VError code = fImpl->RenameTo(XLinuxFile::AllocatePosixPathFromFilePath(newPath));
+    if (code == VE_OK && outNew != nullptr)
+    {
+        *outNew = new VFolder(newPath, fFileSystem);
+    }
+    return PushFileErrorForCode(fPath, code, VE_FOLDER_CANNOT_RENAME,
                                 [&](VFileError& ioError)
                                 { ioError.SetString(VString("newname"), inNewName); });
 }
 
+bool VFolder::_TargetIn(const VFolder& inDestination, const VString& inName, VFilePath& outTarget) const
+{
+    outTarget = inDestination.fPath;
+    VString name(inName);
+    if (name.IsEmpty())
+    {
+        fPath.GetName(name);
+    }
+    return outTarget.ToSubFolder(name);
+}
+
 VError VFolder::Move(const VFolder& inDestination, VFolder** outNew) const
 {
-    return _Report(fImpl.Move(inDestination, nullptr, outNew), VE_FOLDER_CANNOT_RENAME);
+    return Move(inDestination, VString(), outNew);
 }
 
 VError VFolder::Move(const VFolder& inDestination, const VString& inNewName, VFolder** outNew) const
 {
-    return _Report(fImpl.Move(inDestination, &inNewName, outNew), VE_FOLDER_CANNOT_RENAME);
+    if (outNew != nullptr)
+    {
+        *outNew = nullptr;
+    }
+    VFilePath target;
+    if (!_TargetIn(inDestination, inNewName, target))
+    {
+        return VE_FILE_BAD_NAME;
+    }
+    const VError code = fImpl->Move(XLinuxFile::AllocatePosixPathFromFilePath(target));
+    if (code == VE_OK && outNew != nullptr)
+    {
+        *outNew = new VFolder(target, inDestination.fFileSystem);
+    }
+    return _Report(code, VE_FOLDER_CANNOT_RENAME);
+}
+
+VError VFolder::_CopyInto(const VFolder& inDestination, const VString& inName) const
+{
+    VFilePath target;
+    if (!_TargetIn(inDestination, inName, target))
+    {
+        return VE_FILE_BAD_NAME;
+    }
+    return fImpl->CopyTo(XLinuxFile::AllocatePosixPathFromFilePath(target));
 }
 
 VError VFolder::_CheckDestination(const VFolder& inDestination, VFolder** outNew) const
 {
     if (!IsSameFolder(&inDestination) && !inDestination.GetPathRef().IsChildOf(fPath) &&
-        !fImpl.ContainsRealPath(inDestination.GetImpl().GetPosixPathBytes()))
+        !fImpl->ContainsRealPath(inDestination.fImpl->GetPosixPathBytes()))
     {
         return VE_OK;
     }
@@ -394,7 +456,7 @@ VError VFolder::CopyTo(const VFolder& inDestination, const VString& inNewName, V
     }
     else if ((inOptions & kCopyReplace) != 0)
     {
-        code = fImpl.CopyToNonExistingFolder(inDestination, inNewName);
+        code = _CopyInto(inDestination, inNewName);
         if (code != VE_OK)
         {
             // The staged copy left nothing under the real name; should anything be there, it goes
@@ -422,9 +484,8 @@ VError VFolder::ExchangeWith(const VFolder& inOther, const VBusyRetry* inRetry) 
 {
     const VBusyRetry standard;
     const VBusyRetry& retry = inRetry != nullptr ? *inRetry : standard;
-    return _Report(XLinuxFolder::ExchangePaths(fImpl.GetPosixPathBytes(),
-                                               inOther.GetImpl().GetPosixPathBytes(), retry.fAttempts,
-                                               retry.fBeforeRetry),
+    return _Report(XLinuxFolder::ExchangePaths(fImpl->GetPosixPathBytes(), inOther.fImpl->GetPosixPathBytes(),
+                                               retry.fAttempts, retry.fBeforeRetry),
                    VE_FOLDER_CANNOT_RENAME);
 }
 
@@ -439,7 +500,7 @@ VError VFolder::StageCopyBeside(const VFolder& inTarget, VFolder** outStaging) c
     std::string staging;
     std::string failedItem;
     const VError code = XLinuxFolder::StageCopy(
-        fImpl.GetPosixPathBytes(), XLinuxFile::AllocatePosixPathFromFilePath(parent), staging, &failedItem);
+        fImpl->GetPosixPathBytes(), XLinuxFile::AllocatePosixPathFromFilePath(parent), staging, &failedItem);
     if (code != VE_OK)
     {
         VFilePath failed;
@@ -459,20 +520,20 @@ VError VFolder::_ReplaceTarget(const VFolder& inDestination, const VFolder& inTa
     // failed copy never costs the old target.
     VString stagingName(XLinuxCopyEngine::MakeStagingName().c_str());
     VRefPtr<VFolder> staging(new VFolder(inDestination, stagingName, FPS_NATIVE), true);
-    VError code = fImpl.CopyToNonExistingFolder(inDestination, stagingName);
+    VError code = _CopyInto(inDestination, stagingName);
     if (code != VE_OK)
     {
-        XLinuxFolder::RemoveTree(staging->GetImpl().GetPosixPathBytes());
+        XLinuxFolder::RemoveTree(staging->fImpl->GetPosixPathBytes());
         code = CopyContentsTo(*staging, inOptions & ~kCopyReplace);
     }
     if (code == VE_OK)
     {
-        code = _Report(XLinuxFolder::ExchangePaths(staging->GetImpl().GetPosixPathBytes(),
-                                                   inTarget.GetImpl().GetPosixPathBytes()),
+        code = _Report(XLinuxFolder::ExchangePaths(staging->fImpl->GetPosixPathBytes(),
+                                                   inTarget.fImpl->GetPosixPathBytes()),
                        VE_FOLDER_CANNOT_RENAME);
     }
     // After the exchange the staging name holds the old tree; after a failure, the partial copy.
-    VError removal = XLinuxFolder::RemoveTree(staging->GetImpl().GetPosixPathBytes());
+    VError removal = XLinuxFolder::RemoveTree(staging->fImpl->GetPosixPathBytes());
     if (code == VE_OK)
     {
         code = staging->_Report(removal, VE_FOLDER_CANNOT_DELETE);
@@ -557,7 +618,7 @@ bool VFolder::RevealInFinder(bool inSelectContent) const
             }
         }
     }
-    return _Report(fImpl.RevealInFinder(), VE_FOLDER_CANNOT_REVEAL) == VE_OK;
+    return _Report(fImpl->RevealInFinder(), VE_FOLDER_CANNOT_REVEAL) == VE_OK;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -566,46 +627,76 @@ bool VFolder::RevealInFinder(bool inSelectContent) const
 
 VError VFolder::GetTimeAttributes(VTime* outModified, VTime* outCreated, VTime* outAccessed) const
 {
-    return _Report(fImpl.GetTimeAttributes(outModified, outCreated, outAccessed),
+    return _Report(fImpl->GetTimeAttributes(outModified, outCreated, outAccessed),
                    VE_FOLDER_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFolder::SetTimeAttributes(const VTime* inModified, const VTime* inCreated,
                                   const VTime* inAccessed) const
 {
-    return _Report(fImpl.SetTimeAttributes(inModified, inCreated, inAccessed), kCannotSetTimes);
+    return _Report(fImpl->SetTimeAttributes(inModified, inCreated, inAccessed), kCannotSetTimes);
 }
 
 VError VFolder::GetVolumeCapacity(int64_t* outTotal) const
 {
-    return _Report(fImpl.GetVolumeCapacity(outTotal), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetVolumeCapacity(outTotal), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFolder::GetVolumeFreeSpace(int64_t* outFree, bool inWithQuotas) const
 {
-    return _Report(fImpl.GetVolumeFreeSpace(outFree, inWithQuotas), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetVolumeFreeSpace(outFree, inWithQuotas), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFolder::MAC_SetPermissions(uint16_t inMode) const
 {
-    return _Report(fImpl.SetPermissions(inMode), VE_FOLDER_CANNOT_SET_ATTRIBUTES);
+    return _Report(fImpl->SetPermissions(inMode), VE_FOLDER_CANNOT_SET_ATTRIBUTES);
 }
 
 VError VFolder::MAC_GetPermissions(uint16_t* outMode) const
 {
-    return _Report(fImpl.GetPermissions(outMode), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetPermissions(outMode), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
 }
 
 VError VFolder::Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const
 {
-    return _Report(fImpl.GetOwner(outUid, outGid), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
+    return _Report(fImpl->GetOwner(outUid, outGid), VE_FOLDER_CANNOT_GET_ATTRIBUTES);
+}
+
+VError VFolder::GetFolderAttributes(uint32_t& outAttributes) const
+{
+    return fImpl->GetFolderAttributes(outAttributes);
+}
+
+VError VFolder::SetFolderAttributes(uint32_t inAttributes) const
+{
+    return fImpl->SetFolderAttributes(inAttributes);
+}
+
+VError VFolder::IsHidden(bool& outHidden) const
+{
+    return fImpl->IsHidden(outHidden);
+}
+
+bool VFolder::IsWritableByAll() const
+{
+    return fImpl->IsWritableByAll();
+}
+
+bool VFolder::MAC_IsPackage() const
+{
+    return fImpl->IsPackage();
 }
 
 VFolder* VFolder::RetainSystemFolder(ESystemFolderKind inKind, bool inCreate)
 {
-    VFolder* folder = nullptr;
-    XLinuxFolder::RetainSystemFolder(inKind, inCreate, &folder);
-    return folder;
+    const std::string posix = XLinuxFolder::GetSystemFolderPosixPath(inKind, inCreate);
+    if (posix.empty())
+    {
+        return nullptr;
+    }
+    VFilePath path;
+    XLinuxFile::GetFilePathFromPosixPath(posix.c_str(), true, path);
+    return path.IsValid() ? new VFolder(path) : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -659,28 +750,34 @@ void VFolder::GetElements(std::vector<VRefPtr<IFile>>* outFiles, std::vector<VRe
     }
 }
 
-namespace
-{
-
 // The identities (device, inode) of the folders from where a recursive walk began down to where
 // it stands: a folder met again through a link or a mount is skipped, not walked again.
-using FolderTrail = std::vector<std::pair<uint64_t, uint64_t>>;
-
-// Enters inFolder on the trail; false when it is already there (a cycle).
-bool EnterFolder(const VFolder& inFolder, FolderTrail& ioTrail)
+class VFolderTrail
 {
-    std::pair<uint64_t, uint64_t> identity;
-    if (!inFolder.GetImpl().GetIdentity(identity.first, identity.second))
+public:
+    // Enters inFolder on the trail; false when it is already there (a cycle).
+    bool Enter(const VFolder& inFolder)
     {
-        identity = {~uint64_t{0}, ioTrail.size()}; // unreachable: walked once, as an empty folder
+        std::pair<uint64_t, uint64_t> identity;
+        if (!inFolder.fImpl->GetIdentity(identity.first, identity.second))
+        {
+            identity = {~uint64_t{0}, fFolders.size()}; // unreachable: walked once, as an empty folder
+        }
+        if (std::find(fFolders.begin(), fFolders.end(), identity) != fFolders.end())
+        {
+            return false;
+        }
+        fFolders.push_back(identity);
+        return true;
     }
-    if (std::find(ioTrail.begin(), ioTrail.end(), identity) != ioTrail.end())
-    {
-        return false;
-    }
-    ioTrail.push_back(identity);
-    return true;
-}
+    void Leave() { fFolders.pop_back(); }
+
+private:
+    std::vector<std::pair<uint64_t, uint64_t>> fFolders;
+};
+
+namespace
+{
 
 // A folder's times, for a callback handed a folder taken out of a finished listing.
 class FolderTimes : public IFileAttributeAccessor
@@ -709,7 +806,7 @@ std::vector<VRefPtr<VFolder>> SubFolders(const VFolder& inFolder, uint32_t inOpt
 }
 
 bool IterateFilesIn(const VFolder& inFolder, const IFolder::FileCallback& inCallback, uint32_t inOptions,
-                    FolderTrail& ioTrail)
+                    VFolderTrail& ioTrail)
 {
     bool result = true;
     for (VFileIterator file(&inFolder, inOptions | kWalkFiles); file.IsValid() && result; ++file)
@@ -723,10 +820,10 @@ bool IterateFilesIn(const VFolder& inFolder, const IFolder::FileCallback& inCall
     // The folder walker drops bit 4: sub-folders are listed only when the options hold 2.
     for (const VRefPtr<VFolder>& folder : SubFolders(inFolder, inOptions | kWalkFiles))
     {
-        if (EnterFolder(*folder, ioTrail))
+        if (ioTrail.Enter(*folder))
         {
             result = IterateFilesIn(*folder, inCallback, inOptions | kWalkFiles, ioTrail);
-            ioTrail.pop_back();
+            ioTrail.Leave();
             if (!result)
             {
                 break;
@@ -737,7 +834,7 @@ bool IterateFilesIn(const VFolder& inFolder, const IFolder::FileCallback& inCall
 }
 
 bool IterateFoldersIn(const VFolder& inFolder, const IFolder::FolderCallback& inCallback, uint32_t inOptions,
-                      FolderTrail& ioTrail)
+                      VFolderTrail& ioTrail)
 {
     if ((inOptions & kRecursive) == 0)
     {
@@ -751,7 +848,7 @@ bool IterateFoldersIn(const VFolder& inFolder, const IFolder::FolderCallback& in
     }
     for (const VRefPtr<VFolder>& folder : SubFolders(inFolder, inOptions | kWalkFolders))
     {
-        if (!EnterFolder(*folder, ioTrail))
+        if (!ioTrail.Enter(*folder))
         {
             continue;
         }
@@ -761,7 +858,7 @@ bool IterateFoldersIn(const VFolder& inFolder, const IFolder::FolderCallback& in
         {
             result = IterateFoldersIn(*folder, inCallback, inOptions | kWalkFolders, ioTrail);
         }
-        ioTrail.pop_back();
+        ioTrail.Leave();
         if (!result)
         {
             return false;
@@ -778,8 +875,8 @@ bool VFolder::IterateFiles(const FileCallback& inCallback, uint32_t inOptions) c
     {
         return true;
     }
-    FolderTrail trail;
-    EnterFolder(*this, trail);
+    VFolderTrail trail;
+    trail.Enter(*this);
     return IterateFilesIn(*this, inCallback, inOptions, trail);
 }
 
@@ -789,8 +886,8 @@ bool VFolder::IterateFolders(const FolderCallback& inCallback, uint32_t inOption
     {
         return true;
     }
-    FolderTrail trail;
-    EnterFolder(*this, trail);
+    VFolderTrail trail;
+    trail.Enter(*this);
     return IterateFoldersIn(*this, inCallback, inOptions, trail);
 }
 
@@ -801,7 +898,7 @@ bool VFolder::IterateFolders(const FolderCallback& inCallback, uint32_t inOption
 VError VFolder::ResolveAliasFolder(VFolder** ioFolder, bool inDeleteIfBroken)
 {
     if (ioFolder == nullptr || *ioFolder == nullptr || !(*ioFolder)->fPath.IsFolder() ||
-        (*ioFolder)->fImpl.Exists(false))
+        (*ioFolder)->fImpl->Exists(false))
     {
         return VE_OK;
     }
@@ -814,7 +911,8 @@ VError VFolder::ResolveAliasFolder(VFolder** ioFolder, bool inDeleteIfBroken)
         return VE_OK;
     }
     VFilePath target;
-    VError code = alias.GetImpl().ResolveAlias(target);
+    VError code =
+        XLinuxFile(XLinuxFile::AllocatePosixPathFromFilePath(alias.GetPathRef())).ResolveAlias(target);
     if (code == VE_OK && target.IsFolder())
     {
         VFolder* resolved = new VFolder(target);

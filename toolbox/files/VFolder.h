@@ -1,8 +1,8 @@
 // VFolder: the reference-counted handle on one folder named by a path ending with ':'. Through it
 // the toolbox tests, creates, deletes, renames, moves, copies and trashes folders, lists their
 // contents and derives related files and folders. Every operation goes to the Linux back end
-// (XLinuxFolder); native failures become pushed VFileErrors by the file layer's rule
-// (PushFileErrorForCode) with a default code per operation:
+// (XLinuxFolder, held in place and named here only by declaration); native failures become pushed VFileErrors
+// by the file layer's rule (PushFileErrorForCode) with a default code per operation:
 //   652 Create; 655 MakeWritableByAll and permission writes; 653 Delete and DeleteForced (651 a
 //   folder not empty); 661 MoveToTrash; 657 Rename ("newname") and Move; 656 RevealInFinder; 608
 //   SetTimeAttributes; 654 reads of times, volume space, permissions and owner. 650 is a missing
@@ -24,9 +24,10 @@
 #pragma once
 
 #include "toolbox/files/IFile.h"
+#include "toolbox/files/VBackEndStorage.h"
 #include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFilePath.h"
-#include "toolbox/files/linux/XLinuxFolder.h"
+#include "toolbox/files/VSystemFolderKind.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/base/VRefPtr.h"
 
@@ -36,6 +37,9 @@ namespace zorn
 {
 
 class VFile;
+class VFolderTrail;
+class VFSObjectWalk;
+class XLinuxFolder;
 
 constexpr VError VE_FOLDER_NOT_EMPTY = MakeVError(kCOMPONENT_ZORN, 651);
 constexpr VError VE_FOLDER_CANNOT_CREATE = MakeVError(kCOMPONENT_ZORN, 652);
@@ -86,7 +90,6 @@ public:
     IFile* _RetainRelativeIFile(const VString& inRelativePath, FilePathStyle inStyle) const override;
 
     const VFilePath& GetPathRef() const { return fPath; }
-    const XLinuxFolder& GetImpl() const { return fImpl; }
 
     // What files and folders share: a path's platform form (FPS_POSIX, FPS_NATIVE, else empty);
     // "/" + the file system's name + "/" + the path below its root, else inPosixPath; a new folder
@@ -140,19 +143,15 @@ public:
     VError MAC_SetPermissions(uint16_t inMode) const;
     VError MAC_GetPermissions(uint16_t* outMode) const;
     VError Mac_GetOwner(uint32_t& outUid, uint32_t& outGid) const;
-    VError GetFolderAttributes(uint32_t& outAttributes) const
-    {
-        return fImpl.GetFolderAttributes(outAttributes);
-    }
-    VError SetFolderAttributes(uint32_t inAttributes) const
-    {
-        return fImpl.SetFolderAttributes(inAttributes);
-    }
-    VError IsHidden(bool& outHidden) const { return fImpl.IsHidden(outHidden); }
-    bool IsWritableByAll() const { return fImpl.IsWritableByAll(); }
-    bool MAC_IsPackage() const { return fImpl.IsPackage(); }
+    // The back end's codes as they stand, pushing nothing.
+    VError GetFolderAttributes(uint32_t& outAttributes) const;
+    VError SetFolderAttributes(uint32_t inAttributes) const;
+    VError IsHidden(bool& outHidden) const;
+    bool IsWritableByAll() const;
+    bool MAC_IsPackage() const;
 
-    // The folder of a system kind (one reference), or null; see XLinuxFolder.
+    // The folder of a system kind (one reference), or null; where each kind lies is
+    // XLinuxFolder's.
     static VFolder* RetainSystemFolder(ESystemFolderKind inKind, bool inCreate = false);
 
     // Contents, appended to the vectors (never cleared), in the walkers' order.
@@ -170,6 +169,17 @@ public:
     static VFolder* CreateAndResolveAlias(const VFolder& inParent, const VString& inName);
 
 private:
+    // A recursive walk's trail asks each folder its identity (device, inode); a listing starts
+    // from the folder's POSIX path.
+    friend class VFolderTrail;
+    friend class VFSObjectWalk;
+
+    // Gives the back end the POSIX path of fPath.
+    void _BindPath();
+    // The path of inName (this folder's name when empty) in inDestination; false for a bad name.
+    bool _TargetIn(const VFolder& inDestination, const VString& inName, VFilePath& outTarget) const;
+    // A staged copy of the tree as inDestination:inName, which must not exist.
+    VError _CopyInto(const VFolder& inDestination, const VString& inName) const;
     // The file layer's rule for this folder.
     VError _Report(VError inCode, VError inDefault) const;
     // Pushes a plain folder error with no native code; returns it.
@@ -179,7 +189,7 @@ private:
     VError _DeleteBackEnd() const;
     VError _ReplaceTarget(const VFolder& inDestination, const VFolder& inTarget, uint32_t inOptions) const;
 
-    XLinuxFolder fImpl;
+    VBackEndStorage<XLinuxFolder, 32, alignof(void*)> fImpl;
     VFilePath fPath;
     VFileSystem* fFileSystem = nullptr;
 };

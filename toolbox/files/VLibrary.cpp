@@ -3,6 +3,7 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxLibrary.h"
 #include "toolbox/kernel/strings/VString.h"
 
 namespace zorn
@@ -23,7 +24,7 @@ bool VLibrary::Load()
     StLocker<VCriticalSection> lock(&fLock);
     if (!fLoaded)
     {
-        fLoaded = fImpl.Load(fPath);
+        fLoaded = fImpl->Load(fPath);
     }
     return fLoaded;
 }
@@ -33,7 +34,7 @@ void VLibrary::Unload()
     StLocker<VCriticalSection> lock(&fLock);
     if (fLoaded)
     {
-        fImpl.Unload();
+        fImpl->Unload();
         fLoaded = false;
         fResourceFileRequested = false;
     }
@@ -48,7 +49,7 @@ bool VLibrary::IsLoaded() const
 void* VLibrary::GetProcAddress(const VString& inName) const
 {
     StLocker<VCriticalSection> lock(&fLock);
-    return fLoaded ? fImpl.GetProcAddress(inName) : nullptr;
+    return fLoaded ? fImpl->GetProcAddress(inName) : nullptr;
 }
 
 bool VLibrary::IsSameFile(const VFilePath& inPath) const
@@ -70,9 +71,9 @@ VFolder* VLibrary::RetainFolder(BundleFolderKind inKind) const
     }
     if (inKind == kBUNDLE_FOLDER)
     {
-        return fImpl.HasBundle() ? new VFolder(fPath) : nullptr;
+        return fImpl->HasBundle() ? new VFolder(fPath) : nullptr;
     }
-    const std::string posix = fImpl.GetBundleFolderPosixPath(inKind);
+    const std::string posix = fImpl->GetBundleFolderPosixPath(inKind);
     if (posix.empty())
     {
         return nullptr;
@@ -85,12 +86,12 @@ VFolder* VLibrary::RetainFolder(BundleFolderKind inKind) const
 VFile* VLibrary::RetainExecutableFile() const
 {
     StLocker<VCriticalSection> lock(&fLock);
-    if (!fLoaded || !fImpl.HasBundle())
+    if (!fLoaded || !fImpl->HasBundle())
     {
         return nullptr;
     }
     VFilePath path;
-    XLinuxFile::GetFilePathFromPosixPath(fImpl.GetExecutablePosixPath().c_str(), false, path);
+    XLinuxFile::GetFilePathFromPosixPath(fImpl->GetExecutablePosixPath().c_str(), false, path);
     return path.IsValid() ? new VFile(path) : nullptr;
 }
 

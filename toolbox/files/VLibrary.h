@@ -2,8 +2,8 @@
 // file path) or a bundle folder (a framework or any other bundle; a folder path). It loads the
 // module on demand, finds exported functions by name, gives the bundle's standard folders and
 // unloads the module. The component manager loads its plug-ins through it. The system side,
-// dlopen and the bundle layout, is XLinuxLibrary's (see there for the layout and the repair of
-// frameworks whose links were flattened into "XSym" stubs).
+// dlopen and the bundle layout, is XLinuxLibrary's (held in place, named here by declaration only) (see there
+// for the layout and the repair of frameworks whose links were flattened into "XSym" stubs).
 //
 // Choices made:
 // - One lock per library serialises loading, unloading and every query; libraries are
@@ -17,8 +17,8 @@
 // - The bundle reference of the design's platform has no counterpart here and is not offered.
 #pragma once
 
+#include "toolbox/files/VBackEndStorage.h"
 #include "toolbox/files/VFilePath.h"
-#include "toolbox/files/linux/XLinuxLibrary.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/locks/VCriticalSection.h"
@@ -31,6 +31,7 @@ namespace zorn
 class VFile;
 class VFolder;
 class VString;
+class XLinuxLibrary;
 
 // The standard folders of a bundle (RetainFolder). Other values (0, 4, 8 and more) name none.
 enum BundleFolderKind : uint32_t
@@ -72,7 +73,7 @@ public:
 private:
     mutable VCriticalSection fLock;
     VFilePath fPath;
-    XLinuxLibrary fImpl;
+    VBackEndStorage<XLinuxLibrary, 80, alignof(void*)> fImpl;
     bool fResourceFileRequested = false;
     bool fLoaded = false;
 };

@@ -11,6 +11,7 @@
 
 #include "toolbox/files/VFileKindManager.h"
 #include "toolbox/files/VFileSystemNamespace.h"
+#include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/kernel/charsets/VTextConverters.h"
 #include "toolbox/kernel/errors/VDebugMgr.h"
 #include "toolbox/kernel/locale/VIntlMgr.h"

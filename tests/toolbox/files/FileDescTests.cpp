@@ -2,6 +2,7 @@
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileError.h"
+#include "toolbox/files/linux/XLinuxFileDesc.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 
@@ -131,16 +132,16 @@ TEST_F(FileDescs, InjectedFaults)
     VFileDesc desc(VFilePath(), Open());
     // A disk that fills after 3 bytes: the bytes written are reported with the native failure.
     int calls = 0;
-    desc.GetImpl().SetFaultInjector(
-        [&](bool, size_t& ioPiece)
-        {
-            if (++calls == 1)
-            {
-                ioPiece = 3;
-                return 0;
-            }
-            return ENOSPC;
-        });
+    XLinuxFileDesc::SetFaultInjectorForTests(desc,
+                                             [&](bool, size_t& ioPiece)
+                                             {
+                                                 if (++calls == 1)
+                                                 {
+                                                     ioPiece = 3;
+                                                     return 0;
+                                                 }
+                                                 return ENOSPC;
+                                             });
     size_t written = 0;
     {
         StErrorContextInstaller scope;
@@ -161,7 +162,8 @@ TEST_F(FileDescs, InjectedFaults)
     {
         SCOPED_TRACE(writing);
         int interruptions = 0;
-        desc.GetImpl().SetFaultInjector([&](bool, size_t&) { return interruptions++ == 0 ? EINTR : 0; });
+        XLinuxFileDesc::SetFaultInjectorForTests(desc, [&](bool, size_t&)
+                                                 { return interruptions++ == 0 ? EINTR : 0; });
         char buffer[8] = "0123456";
         size_t count = 0;
         VError result = writing ? desc.PutData(buffer, 7, 10, &count) : desc.GetData(buffer, 7, 10, &count);
@@ -170,12 +172,12 @@ TEST_F(FileDescs, InjectedFaults)
         EXPECT_EQ(interruptions, 2);
     }
     // A write that stops short without a failure is 'POSX' EINVAL, the count being what was done.
-    desc.GetImpl().SetFaultInjector(
-        [&](bool, size_t& ioPiece)
-        {
-            ioPiece = 0;
-            return 0;
-        });
+    XLinuxFileDesc::SetFaultInjectorForTests(desc,
+                                             [&](bool, size_t& ioPiece)
+                                             {
+                                                 ioPiece = 0;
+                                                 return 0;
+                                             });
     size_t none = 9;
     EXPECT_NE(desc.PutData("ab", 2, 0, &none), VE_OK);
     EXPECT_EQ(none, 0U);

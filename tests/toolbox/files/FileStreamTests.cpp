@@ -2,6 +2,8 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileStream.h"
+#include "toolbox/files/linux/XLinuxFile.h"
+#include "toolbox/files/linux/XLinuxFileDesc.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 
 #include <gtest/gtest.h>
@@ -269,8 +271,8 @@ TEST_F(FileStreams, AFullDiskAtTheNthWriteBackIsReportedWithWhatIsOnDisk)
     ASSERT_EQ(stream.OpenWriting(), VE_OK);
     // The third write to the descriptor finds the disk full.
     int writes = 0;
-    stream.GetFileDesc()->GetImpl().SetFaultInjector([&](bool inWriting, size_t&)
-                                                     { return inWriting && ++writes == 3 ? ENOSPC : 0; });
+    XLinuxFileDesc::SetFaultInjectorForTests(*stream.GetFileDesc(), [&](bool inWriting, size_t&)
+                                             { return inWriting && ++writes == 3 ? ENOSPC : 0; });
     StErrorContextInstaller scope;
     const VError full = EncodedNativeErrorToVError(MakeVErrorFromErrno(ENOSPC), VE_FILE_CANNOT_WRITE);
     VError error = VE_OK;
@@ -299,15 +301,16 @@ TEST_F(FileStreams, FileMembersWithoutALinuxCounterpart)
 {
     fFile->MAC_SetExtensionVisible(false);
     EXPECT_EQ(ReadFile(), "abcdefghijklmnopqrst");
-    EXPECT_EQ(fFile->GetImpl().AllocResourceForkPath(), nullptr);
+    const XLinuxFile backEnd(fPath);
+    EXPECT_EQ(backEnd.AllocResourceForkPath(), nullptr);
 
     VError error = VE_UNKNOWN_ERROR;
-    std::unique_ptr<VString> id(fFile->GetImpl().RetainUTIString(&error));
+    std::unique_ptr<VString> id(backEnd.RetainUTIString(&error));
     ASSERT_NE(id, nullptr);
     EXPECT_EQ(error, VE_OK);
     EXPECT_TRUE(id->EqualToUSASCIICString("public.data"));
     ::unlink(fPath.c_str());
-    EXPECT_EQ(fFile->GetImpl().RetainUTIString(&error), nullptr);
+    EXPECT_EQ(backEnd.RetainUTIString(&error), nullptr);
     EXPECT_EQ(error, MakeVErrorFromErrno(ENOENT));
 }
 

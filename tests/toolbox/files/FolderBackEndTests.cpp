@@ -137,8 +137,8 @@ TEST_F(FolderBackEnd, DeleteForcedRemovesLockedTreesAndKeepsWhatLinksLeadTo)
     Write(tree + "/locked", "l");
     const bool immutable = SetImmutable(tree + "/locked", true) && SetImmutable(parent, true);
 
-    VRefPtr<VFolder> folder(FolderAt(tree), true);
-    EXPECT_EQ(folder->GetImpl().DeleteForced(), VE_OK);
+    const XLinuxFolder folder(tree);
+    EXPECT_EQ(folder.DeleteForced(), VE_OK);
     EXPECT_FALSE(Exists(tree));
     EXPECT_EQ(Read(PathOf("outside/kept")), "kept");
     EXPECT_EQ(ModeOf(parent), parentMode);
@@ -151,7 +151,7 @@ TEST_F(FolderBackEnd, DeleteForcedRemovesLockedTreesAndKeepsWhatLinksLeadTo)
         SetImmutable(parent, false);
     }
     // A missing folder is an error, and the parent is left as it was.
-    EXPECT_EQ(folder->GetImpl().DeleteForced(), MakeVErrorFromErrno(ENOENT));
+    EXPECT_EQ(folder.DeleteForced(), MakeVErrorFromErrno(ENOENT));
     EXPECT_EQ(ModeOf(parent), parentMode);
 }
 
@@ -187,11 +187,11 @@ TEST_F(FolderBackEnd, DeleteForcedRestoresTheParentsModeAfterAFailure)
             ::_exit(77);
         }
         int failures = 0;
-        VFolder own(VString((parent + "/own/").c_str()), FPS_POSIX);
-        failures += own.GetImpl().DeleteForced() == VE_OK && !Exists(parent + "/own") ? 0 : 1;
+        const XLinuxFolder own(parent + "/own/");
+        failures += own.DeleteForced() == VE_OK && !Exists(parent + "/own") ? 0 : 1;
         failures += ModeOf(parent) == 0555 ? 0 : 2;
-        VFolder mixed(VString((parent + "/mixed/").c_str()), FPS_POSIX);
-        failures += mixed.GetImpl().DeleteForced() == MakeVErrorFromErrno(EACCES) ? 0 : 4;
+        const XLinuxFolder mixed(parent + "/mixed/");
+        failures += mixed.DeleteForced() == MakeVErrorFromErrno(EACCES) ? 0 : 4;
         failures += ModeOf(parent) == 0555 ? 0 : 8;
         ::_exit(failures);
     }
@@ -212,14 +212,14 @@ TEST_F(FolderBackEnd, DeleteForcedReportsAWalkThatCannotStart)
     const mode_t parentMode = ::geteuid() == 0 ? 0755 : 0555;
     ASSERT_EQ(::chmod(parent.c_str(), parentMode), 0);
 
-    VRefPtr<VFolder> folder(FolderAt(tree), true);
+    const XLinuxFolder folder(tree);
     sFtsOpenFailure = ENOMEM;
-    const VError code = folder->GetImpl().DeleteForced();
+    const VError code = folder.DeleteForced();
     sFtsOpenFailure = 0;
     EXPECT_EQ(code, MakeVErrorFromErrno(ENOMEM));
     EXPECT_EQ(Read(tree + "/file"), "f");
     EXPECT_EQ(ModeOf(parent), parentMode) << "the parent is restored";
-    EXPECT_EQ(folder->GetImpl().DeleteForced(), VE_OK);
+    EXPECT_EQ(folder.DeleteForced(), VE_OK);
     EXPECT_FALSE(Exists(tree));
 }
 
@@ -235,10 +235,9 @@ TEST_F(FolderBackEnd, DeleteForcedNeverEntersAnotherFileSystem)
                             {
                                 Write(tree + "/mnt/inside", "i");
                                 const bool parentLocked = SetImmutable(fFolder, true);
-                                VFolder folder(VString((tree + "/").c_str()), FPS_POSIX);
+                                const XLinuxFolder folder(tree + "/");
                                 int failures = 0;
-                                failures +=
-                                    folder.GetImpl().DeleteForced() == MakeVErrorFromErrno(EBUSY) ? 0 : 1;
+                                failures += folder.DeleteForced() == MakeVErrorFromErrno(EBUSY) ? 0 : 1;
                                 failures += Read(tree + "/mnt/inside") == "i" ? 0 : 2;
                                 uint32_t attributes = 0;
                                 XLinuxFile::GetPathAttributes(fFolder.c_str(), true, attributes);
@@ -273,9 +272,9 @@ TEST_F(FolderBackEnd, QueriesFollowTheFolderOrItsName)
     VRefPtr<VFolder> link(FolderAt(PathOf("link")), true);
     VRefPtr<VFolder> missing(FolderAt(PathOf("missing")), true);
 
-    EXPECT_TRUE(link->GetImpl().Exists(true));
-    EXPECT_FALSE(link->GetImpl().Exists(false)) << "a link is no folder without following it";
-    EXPECT_FALSE(missing->GetImpl().Exists(true));
+    EXPECT_TRUE(XLinuxFolder(PathOf("link")).Exists(true));
+    EXPECT_FALSE(XLinuxFolder(PathOf("link")).Exists(false)) << "a link is no folder without following it";
+    EXPECT_FALSE(XLinuxFolder(PathOf("missing")).Exists(true));
     bool isHidden = false;
     EXPECT_EQ(hidden->IsHidden(isHidden), VE_OK);
     EXPECT_TRUE(isHidden);
@@ -286,27 +285,25 @@ TEST_F(FolderBackEnd, QueriesFollowTheFolderOrItsName)
     EXPECT_TRUE(app->MAC_IsPackage());
     EXPECT_TRUE(plain->MAC_IsPackage()) << "a Contents/Info.plist makes a package";
     EXPECT_FALSE(hidden->MAC_IsPackage());
-    EXPECT_TRUE(app->GetImpl().IsTraversable());
+    const XLinuxFolder appBackEnd(PathOf("Tool.app"));
+    EXPECT_TRUE(appBackEnd.IsTraversable());
     uint16_t mode = 0;
-    EXPECT_EQ(app->GetImpl().GetPermissions(&mode), VE_OK);
+    EXPECT_EQ(appBackEnd.GetPermissions(&mode), VE_OK);
     EXPECT_EQ(mode, 0755);
-    EXPECT_EQ(app->GetImpl().SetPermissions(0750), VE_OK);
+    EXPECT_EQ(appBackEnd.SetPermissions(0750), VE_OK);
     EXPECT_EQ(ModeOf(PathOf("Tool.app")), 0750U);
     int64_t total = 0;
     int64_t available = 0;
-    EXPECT_EQ(app->GetImpl().GetVolumeCapacity(&total), VE_OK);
-    EXPECT_EQ(app->GetImpl().GetVolumeFreeSpace(&available, true), VE_OK);
+    EXPECT_EQ(appBackEnd.GetVolumeCapacity(&total), VE_OK);
+    EXPECT_EQ(appBackEnd.GetVolumeFreeSpace(&available, true), VE_OK);
     EXPECT_GT(total, 0);
     EXPECT_LE(available, total);
 
     // A rename never replaces what is there.
-    VFolder* renamed = nullptr;
-    EXPECT_EQ(plain->GetImpl().Rename(VString("Tool.app"), &renamed), MakeVErrorFromErrno(EEXIST));
-    EXPECT_EQ(renamed, nullptr);
-    EXPECT_EQ(plain->GetImpl().Rename(VString("Other"), &renamed), VE_OK);
-    ASSERT_NE(renamed, nullptr);
-    EXPECT_EQ(renamed->GetImpl().GetPosixPathBytes(), PathOf("Other/"));
-    renamed->Release();
+    const XLinuxFolder plainBackEnd(PathOf("plain"));
+    EXPECT_EQ(plainBackEnd.RenameTo(PathOf("Tool.app/")), MakeVErrorFromErrno(EEXIST));
+    EXPECT_EQ(plainBackEnd.RenameTo(PathOf("Other/")), VE_OK);
+    EXPECT_TRUE(Exists(PathOf("Other/Contents/Info.plist")));
 
     StErrorContextInstaller errors(true, false);
     EXPECT_EQ(XBSDSystem::CreateSymbolicLink("x", PathOf("link").c_str()), MakeVErrorFromErrno(EEXIST));
@@ -420,8 +417,7 @@ TEST_F(FolderBackEnd, SystemFoldersFollowTheEnvironment)
         }
         EXPECT_EQ(XLinuxFolder::GetSystemFolderPosixPath(c.fKind, false), c.fExpected);
         VRefPtr<VFolder> folder(VFolder::RetainSystemFolder(c.fKind, false), true);
-        EXPECT_EQ(folder.Get() == nullptr ? std::string() : folder->GetImpl().GetPosixPathBytes(),
-                  c.fExpected);
+        EXPECT_EQ(folder.Get() == nullptr ? std::string() : PosixPathOf(*folder), c.fExpected);
     }
 
     // Without create nothing is made, yet the folder is returned; with it the chain is made,
@@ -468,7 +464,7 @@ std::multiset<std::string> Walk(const VFolder* inFolder, uint32_t inOptions)
     {
         ++count;
         EXPECT_EQ(it.GetCount(), count);
-        const std::string posix = it->GetImpl().GetPosixPathBytes();
+        const std::string posix = PosixPathOf(*it);
         // The path and the POSIX path name the same item, and it is there.
         EXPECT_EQ(XLinuxFile::AllocatePosixPathFromFilePath(it->GetPath()), posix);
         EXPECT_TRUE(Exists(posix)) << posix;
@@ -601,11 +597,11 @@ TEST_F(FolderBackEnd, IteratorsWalkPathsOfAnyLength)
     VRefPtr<VFolder> deep(FolderAt(path), true);
     VFileIterator files(deep.Get(), 4);
     ASSERT_TRUE(files.IsValid());
-    EXPECT_EQ(files->GetImpl().GetPosixPathBytes(), path + "/bottom");
+    EXPECT_EQ(PosixPathOf(*files), path + "/bottom");
     EXPECT_EQ(XLinuxFile::AllocatePosixPathFromFilePath(files->GetPath()), path + "/bottom");
     VFolderIterator folders(deep.Get(), 2);
     ASSERT_TRUE(folders.IsValid());
-    EXPECT_EQ(folders->GetImpl().GetPosixPathBytes(), path + "/sub/");
+    EXPECT_EQ(PosixPathOf(*folders), path + "/sub/");
     // Recursion (options 1 and 2) reaches it from the top.
     VRefPtr<VFolder> top(FolderAt(PathOf("deep")), true);
     int count = 0;

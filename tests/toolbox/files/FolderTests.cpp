@@ -605,7 +605,7 @@ TEST_F(Folder, RelativesStayInTheirFileSystem)
     EXPECT_EQ(outside.GetFileSystem(), nullptr);
     VFolder inside(*root, VString("in"), FPS_POSIX);
     EXPECT_EQ(inside.GetFileSystem(), fileSystem.Get());
-    EXPECT_EQ(inside.GetImpl().GetPosixPathBytes(), PathOf("fs/in/"));
+    EXPECT_EQ(PosixPathOf(inside), PathOf("fs/in/"));
 
     // Identity is exact: Linux file systems tell case apart.
     VFolder same(VString(PathOf("fs/").c_str()), FPS_POSIX);
@@ -628,7 +628,7 @@ TEST_F(Folder, RelativesStayInTheirFileSystem)
     ASSERT_EQ(::symlink(PathOf("fs/sp ace").c_str(), PathOf("fs/alias").c_str()), 0);
     VRefPtr<VFolder> resolved(VFolder::CreateAndResolveAlias(*root, VString("alias")), true);
     ASSERT_NE(resolved.Get(), nullptr);
-    EXPECT_EQ(resolved->GetImpl().GetPosixPathBytes(), PathOf("fs/sp ace/"));
+    EXPECT_EQ(PosixPathOf(*resolved), PathOf("fs/sp ace/"));
 }
 
 } // namespace

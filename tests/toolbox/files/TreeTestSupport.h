@@ -4,6 +4,7 @@
 // and a child process with a tmpfs mounted in a mount namespace of its own.
 #pragma once
 
+#include "toolbox/files/VFilePath.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/json/VJSONValue.h"
@@ -43,6 +44,15 @@ inline std::string Read(const std::string& inPath)
 inline void Write(const std::string& inPath, const std::string& inBytes)
 {
     std::ofstream(inPath, std::ios::binary) << inBytes;
+}
+
+// The POSIX path a file or folder acts on, as its portable POSIX form gives it.
+template <class Item>
+std::string PosixPathOf(const Item& inItem)
+{
+    VString text;
+    inItem.GetPlatformPath(text, FPS_POSIX);
+    return XLinuxFile::AllocatePosixPathFromString(text);
 }
 
 inline bool Exists(const std::string& inPath)

@@ -3,10 +3,6 @@
 #include "toolbox/files/linux/XLinuxFSObjectIterator.h"
 #include "toolbox/files/linux/XLinuxFd.h"
 
-#include "toolbox/files/IFile.h"
-#include "toolbox/files/VFile.h"
-#include "toolbox/files/VFileSystem.h"
-#include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/files/linux/XLinuxFolder.h"
 
@@ -70,14 +66,19 @@ void XLinuxFSObjectIterator::SetIgnoreEntryTypesForTests(bool inIgnore)
     sIgnoreEntryTypes = inIgnore;
 }
 
-XLinuxFSObjectIterator::XLinuxFSObjectIterator(const VFolder* inFolder, uint32_t inOptions)
-    : fOptions(inOptions), fFileSystem(inFolder != nullptr ? inFolder->GetFileSystem() : nullptr)
+XLinuxFSObjectIterator::XLinuxFSObjectIterator(const std::string& inPosixPath, const VFilePath& inPath,
+                                               const VFilePath* inRoot, uint32_t inOptions)
+    : fOptions(inOptions), fConfined(inRoot != nullptr)
 {
-    if (inFolder == nullptr || !inFolder->GetPathRef().IsFolder())
+    if (fConfined)
+    {
+        fRoot = *inRoot;
+    }
+    if (!inPath.IsFolder())
     {
         return;
     }
-    const std::string& given = inFolder->GetImpl().GetPosixPathBytes();
+    const std::string& given = inPosixPath;
     XLinuxFd opened(XLinuxFolder::OpenPath(given, O_RDONLY | O_DIRECTORY));
     if (!opened.IsOpen())
     {
@@ -93,7 +94,7 @@ XLinuxFSObjectIterator::XLinuxFSObjectIterator(const VFolder* inFolder, uint32_t
     if (fRealPath.empty())
     {
         fRealPath = given;
-        fFolderPath = inFolder->GetPathRef();
+        fFolderPath = inPath;
     }
     else
     {
@@ -103,11 +104,10 @@ XLinuxFSObjectIterator::XLinuxFSObjectIterator(const VFolder* inFolder, uint32_t
     {
         fRealPath += '/';
     }
-    if (fFileSystem != nullptr)
+    if (fConfined)
     {
         std::string root;
-        if (XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(fFileSystem->GetRoot()), true,
-                                 root) &&
+        if (XLinuxFile::RealPath(XLinuxFile::AllocatePosixPathFromFilePath(fRoot), true, root) &&
             !root.empty())
         {
             while (root.size() > 1 && root.back() == '/')
@@ -249,31 +249,7 @@ bool XLinuxFSObjectIterator::_Accept(const dirent& inEntry, VFilePath& outPath, 
     {
         outPosixPath += '/';
     }
-    return fFileSystem == nullptr || fHasRootPath || outPath.IsChildOf(fFileSystem->GetRoot());
-}
-
-VFolder* XLinuxFolderIterator::Next()
-{
-    VFilePath path;
-    std::string posix;
-    bool isFolder = false;
-    if (!GetNextPath(path, posix, isFolder))
-    {
-        return nullptr;
-    }
-    return new VFolder(posix.c_str(), path, GetFileSystem());
-}
-
-VFile* XLinuxFileIterator::Next()
-{
-    VFilePath path;
-    std::string posix;
-    bool isFolder = false;
-    if (!GetNextPath(path, posix, isFolder))
-    {
-        return nullptr;
-    }
-    return new VFile(posix.c_str(), path, GetFileSystem());
+    return !fConfined || fHasRootPath || outPath.IsChildOf(fRoot);
 }
 
 } // namespace zorn

@@ -2,9 +2,10 @@
 // extensions live in this linux/ back end.
 //
 // XLinuxFSObjectIterator: the walker under the folder iterators. It lists one folder level, in
-// the order the file system gives, and builds an item's path and object only when the item is
-// accepted. Option bits: 2 folders, 4 files (regular files and links), 8 invisible items (a name
-// beginning with '.'), 16 links resolved to their real targets. Other bits are ignored.
+// the order the file system gives, and builds an item's paths (colon and POSIX forms) only when
+// the item is accepted; the iterators make the files and folders of them. Option bits: 2 folders, 4 files
+// (regular files and links), 8 invisible items (a name beginning with '.'), 16 links resolved to their real
+// targets. Other bits are ignored.
 //
 // Choices and limits:
 // - The walker holds the folder's descriptor (opendir), rebuilds the folder's path from its real
@@ -15,7 +16,7 @@
 // - FIFOs, devices and sockets are never listed, also when a link resolves to one; nothing is
 //   opened to resolve a link (realpath), so a FIFO is never opened. A dangling link or a loop
 //   is skipped with option 16 and listed as a file without it.
-// - Confinement: with a file system, an item whose real path lies outside the file system's root
+// - Confinement: with a file system's root, an item whose real path lies outside the file system's root
 //   (compared exactly, the root followed by '/', or the root itself) is skipped.
 // - Names are bytes: decoded at the system boundary (invalid UTF-8 kept as escapes) and ':' in a
 //   name becomes '/' in the colon form.
@@ -33,10 +34,6 @@
 namespace zorn
 {
 
-class VFile;
-class VFileSystem;
-class VFolder;
-
 class XLinuxFSObjectIterator
 {
 public:
@@ -45,7 +42,10 @@ public:
     static constexpr uint32_t kInvisible = 8;
     static constexpr uint32_t kResolveLinks = 16;
 
-    XLinuxFSObjectIterator(const VFolder* inFolder, uint32_t inOptions);
+    // The folder at inPosixPath, whose colon form is inPath; inRoot, when given, is the root of
+    // the file system the walk is confined to.
+    XLinuxFSObjectIterator(const std::string& inPosixPath, const VFilePath& inPath, const VFilePath* inRoot,
+                           uint32_t inOptions);
     ~XLinuxFSObjectIterator();
     XLinuxFSObjectIterator(const XLinuxFSObjectIterator&) = delete;
     XLinuxFSObjectIterator& operator=(const XLinuxFSObjectIterator&) = delete;
@@ -53,7 +53,6 @@ public:
     // The next accepted item: its path and its POSIX path (a folder's ending with '/'); false at
     // the end or on a read error.
     bool GetNextPath(VFilePath& outPath, std::string& outPosixPath, bool& outIsFolder);
-    VFileSystem* GetFileSystem() const { return fFileSystem; }
 
     // For tests: every entry is read as DT_UNKNOWN, as on a file system that gives no types.
     static void SetIgnoreEntryTypesForTests(bool inIgnore);
@@ -64,36 +63,13 @@ private:
     bool _IsConfined(const std::string& inRealPath) const;
 
     uint32_t fOptions;
-    VFileSystem* fFileSystem;
+    bool fConfined;
+    VFilePath fRoot;
     DIR* fStream = nullptr;
     std::string fRealPath;
     VFilePath fFolderPath;
     std::string fRootRealPath;
     bool fHasRootPath = false;
-};
-
-// The folder walker: folders only (option 4 is dropped).
-class XLinuxFolderIterator : public XLinuxFSObjectIterator
-{
-public:
-    XLinuxFolderIterator(const VFolder* inFolder, uint32_t inOptions)
-        : XLinuxFSObjectIterator(inFolder, inOptions & ~kFiles)
-    {
-    }
-    // A new folder (one reference), null at the end.
-    VFolder* Next();
-};
-
-// The file walker: files only (option 2 is dropped).
-class XLinuxFileIterator : public XLinuxFSObjectIterator
-{
-public:
-    XLinuxFileIterator(const VFolder* inFolder, uint32_t inOptions)
-        : XLinuxFSObjectIterator(inFolder, inOptions & ~kFolders)
-    {
-    }
-    // A new file (one reference), null at the end.
-    VFile* Next();
 };
 
 } // namespace zorn

@@ -1,9 +1,11 @@
 // Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
 // extensions live in this linux/ back end.
 //
-// XLinuxFile: the file layer's Linux back end, one per VFile. It carries out the file's operations
-// with system calls on the file's POSIX path and returns 64-bit codes ('POSX' + errno for system
-// failures, 'zorn' for the toolbox's own), never pushing errors except where a member says so. It
+// XLinuxFile: the file layer's Linux back end, held in place by each VFile. It knows the file by
+// its POSIX path alone, carries out the file's operations with system calls on it and returns
+// 64-bit codes ('POSX' + errno for system failures, 'zorn' for the toolbox's own) and plain values
+// (descriptors, paths), never pushing errors and never building files or descriptors: the file
+// layer wraps what it returns. It
 // also holds the conversions between the toolbox's colon path form and POSIX paths, and the coding
 // of file names at the system boundary, which paths, URLs, files and folders share.
 //
@@ -57,15 +59,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace zorn
 {
 
-class VFile;
-class VFileDesc;
 class VFileKind;
 class VFilePath;
-class VFileSystem;
 class VTime;
 enum FileAccess : int32_t;
 
@@ -84,25 +84,24 @@ public:
     static constexpr uint32_t kCreateReplace = 0x4;
 
     XLinuxFile() = default;
-    // Takes a copy of the POSIX path instead of computing it from the owner's path.
-    explicit XLinuxFile(const char* inPosixPath);
-    virtual ~XLinuxFile() = default;
+    // The file at this POSIX path (bytes, as the system takes them).
+    explicit XLinuxFile(std::string inPosixPath) : fPosixPath(std::move(inPosixPath)) {}
     XLinuxFile(const XLinuxFile&) = delete;
     XLinuxFile& operator=(const XLinuxFile&) = delete;
 
-    // Binds the owner and, when no POSIX path was given, computes it from the owner's path.
-    void Init(const VFile* inOwner);
+    void SetPosixPathBytes(std::string inPosixPath) { fPosixPath = std::move(inPosixPath); }
     const std::string& GetPosixPathBytes() const { return fPosixPath; }
     VError GetPosixPath(VString& outPath) const;
 
-    VError _Open(FileAccess inAccess, uint32_t inOptions, int* outFd) const;
-    VError Open(FileAccess inAccess, uint32_t inOptions, VFileDesc** outDesc) const;
+    // A new descriptor in *outFd (-1 on failure), for the file layer to wrap; access 3 (FA_MAX)
+    // tries read-write, then read only.
+    VError Open(FileAccess inAccess, uint32_t inOptions, int* outFd) const;
     VError Create(uint32_t inOptions) const;
     VError Delete() const;
     // Renames a POSIX path without ever replacing what is at inTo.
     static VError RenamePath(const char* inFrom, const char* inTo);
-    // The new file (bound to the owner's file system) through outNew on success, else null.
-    VError Rename(const VString& inNewName, VFile** outNew) const;
+    // Renames the file to the POSIX path inTo (RenamePath).
+    VError RenameTo(const std::string& inTo) const { return RenamePath(fPosixPath.c_str(), inTo.c_str()); }
 
     bool Exists() const;
     VError GetSize(int64_t* outSize) const;
@@ -139,18 +138,22 @@ public:
     VError GetOwner(uint32_t& outUid, uint32_t& outGid) const;
     VError GetKind(uint32_t* outKind) const;
 
-    // With a descriptor, its file system; else the path's, or its parent's when it is missing.
+    // With a descriptor (inFd not -1), its file system; else the path's, or its parent's when it
+    // is missing.
     static VError GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal,
-                                     bool inWithQuotas, const VFileDesc* inDesc);
+                                     bool inWithQuotas, int inFd);
 
     VError RevealInFinder() const;
     // Opens a path with xdg-open, detached in a session of its own and not waited for.
     static void OpenDetached(const std::string& inPath);
 
     bool IsAliasFile() const { return IsSymbolicLink(); }
-    // The target of a link (a non-link pushes 'zorn' 611 for the owner and returns it).
+    // The target of a link; a non-link gives 'zorn' 611 (kNotAnAlias), pushed by the caller.
+    static constexpr VError kNotAnAlias = MakeVError(kCOMPONENT_ZORN, 611);
     VError ResolveAlias(VFilePath& outTarget) const;
-    VError CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const;
+    // A link to inTarget: relative to the folder inFolder (the link's own folder) when given,
+    // else absolute.
+    VError CreateSymbolicLink(const VFilePath& inTarget, const VFilePath* inFolder) const;
     VError CreateAlias(const VFilePath& inTarget, const VFilePath* inRelativeTo) const;
 
     // What folders need until their own back end: a folder (a final link followed) is there;
@@ -163,14 +166,11 @@ public:
 
     // Copy option: replace an existing destination once the copy is whole.
     static constexpr uint32_t kCopyReplace = 0x4;
-    // Copy and move through the engine (XLinuxCopyEngine) to inDestination, this file's name
-    // appended when it is a folder path; off the fibers' thread when the caller is a fiber task.
-    // outNew, when given, receives a new VFile bound to inFileSystem on success, else null;
-    // outFailedItem the POSIX path of the item a failure concerns (empty when none).
-    VError Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions,
-                std::string* outFailedItem) const;
-    VError Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew, uint32_t inOptions,
-                std::string* outFailedItem) const;
+    // Copy and move through the engine (XLinuxCopyEngine) to the POSIX path inTo (the new item's
+    // full path); off the fibers' thread when the caller is a fiber task. outFailedItem receives
+    // the POSIX path of the item a failure concerns (empty when none).
+    VError Copy(const std::string& inTo, uint32_t inOptions, std::string* outFailedItem) const;
+    VError Move(const std::string& inTo, uint32_t inOptions, std::string* outFailedItem) const;
     VError MoveToTrash() const;
 
     // File kinds from the built-in type table (XLinuxFile_Kinds.cpp): a new public kind (one
@@ -238,12 +238,11 @@ public:
     static bool RealPath(const std::string& inPath, bool inMustExist, std::string& outPath);
 
 private:
-    VError _CopyOrMove(bool inCopy, const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
-                       uint32_t inOptions, std::string* outFailedItem) const;
+    VError _Open(FileAccess inAccess, uint32_t inOptions, int* outFd) const;
+    VError _CopyOrMove(bool inCopy, const std::string& inTo, uint32_t inOptions,
+                       std::string* outFailedItem) const;
 
-    const VFile* fOwner = nullptr;
     std::string fPosixPath;
-    bool fPathGiven = false;
 };
 
 } // namespace zorn

@@ -1,8 +1,8 @@
 // Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
 // extensions live in this linux/ back end.
 //
-// XLinuxFileDesc: the Linux part of an open file (VFileDesc): the descriptor, which it closes,
-// and a position of its own. Every transfer is positional (pread, pwrite), so the descriptor's
+// XLinuxFileDesc: the Linux part of an open file (VFileDesc, which holds it in place): the descriptor, which
+// it closes, and a position of its own. Every transfer is positional (pread, pwrite), so the descriptor's
 // offset is never used and two descriptors on one file keep their own positions.
 //
 // Choices and limits:
@@ -25,6 +25,8 @@
 
 namespace zorn
 {
+
+class VFileDesc;
 
 class XLinuxFileDesc
 {
@@ -50,6 +52,9 @@ public:
     VError Flush() const;
 
     void SetFaultInjector(FaultInjector inInjector) { fFaultInjector = std::move(inInjector); }
+    // The test seam from outside the file library: the injector of the back end under an open
+    // file (defined beside VFileDesc, which holds this back end in place).
+    static void SetFaultInjectorForTests(const VFileDesc& inDesc, FaultInjector inInjector);
 
 private:
     VError _Transfer(bool inWriting, void* ioBuffer, size_t& ioCount, int64_t inPosition, bool inFromStart);

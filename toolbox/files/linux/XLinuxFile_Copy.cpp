@@ -2,8 +2,6 @@
 // extensions live in this linux/ back end.
 //
 // The copy, move and trash operations of XLinuxFile, carried out by the copy engine.
-#include "toolbox/files/VFile.h"
-#include "toolbox/files/VFilePath.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 
@@ -12,22 +10,10 @@
 namespace zorn
 {
 
-VError XLinuxFile::_CopyOrMove(bool inCopy, const VFilePath& inDestination, VFileSystem* inFileSystem,
-                               VFile** outNew, uint32_t inOptions, std::string* outFailedItem) const
+VError XLinuxFile::_CopyOrMove(bool inCopy, const std::string& inTo, uint32_t inOptions,
+                               std::string* outFailedItem) const
 {
-    if (outNew != nullptr)
-    {
-        *outNew = nullptr;
-    }
-    VFilePath target(inDestination);
-    if (!target.IsFile() && fOwner != nullptr)
-    {
-        VString name;
-        fOwner->GetPath().GetName(name);
-        target.ToSubFile(name);
-    }
-    const std::string to = AllocatePosixPathFromFilePath(target);
-    if (to.empty() || fPosixPath.empty())
+    if (inTo.empty() || fPosixPath.empty())
     {
         return MakeVErrorFromErrno(EINVAL);
     }
@@ -36,26 +22,20 @@ VError XLinuxFile::_CopyOrMove(bool inCopy, const VFilePath& inDestination, VFil
     XLinuxCopyEngine::RunBlockingOffFiber(
         [&]
         {
-            code = inCopy ? XLinuxCopyEngine::Copy(fPosixPath, to, replace, outFailedItem)
-                          : XLinuxCopyEngine::Move(fPosixPath, to, replace, outFailedItem);
+            code = inCopy ? XLinuxCopyEngine::Copy(fPosixPath, inTo, replace, outFailedItem)
+                          : XLinuxCopyEngine::Move(fPosixPath, inTo, replace, outFailedItem);
         });
-    if (code == VE_OK && outNew != nullptr)
-    {
-        *outNew = new VFile(target, inFileSystem);
-    }
     return code;
 }
 
-VError XLinuxFile::Copy(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
-                        uint32_t inOptions, std::string* outFailedItem) const
+VError XLinuxFile::Copy(const std::string& inTo, uint32_t inOptions, std::string* outFailedItem) const
 {
-    return _CopyOrMove(true, inDestination, inFileSystem, outNew, inOptions, outFailedItem);
+    return _CopyOrMove(true, inTo, inOptions, outFailedItem);
 }
 
-VError XLinuxFile::Move(const VFilePath& inDestination, VFileSystem* inFileSystem, VFile** outNew,
-                        uint32_t inOptions, std::string* outFailedItem) const
+VError XLinuxFile::Move(const std::string& inTo, uint32_t inOptions, std::string* outFailedItem) const
 {
-    return _CopyOrMove(false, inDestination, inFileSystem, outNew, inOptions, outFailedItem);
+    return _CopyOrMove(false, inTo, inOptions, outFailedItem);
 }
 
 VError XLinuxFile::MoveToTrash() const

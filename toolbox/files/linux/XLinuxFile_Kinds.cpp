@@ -21,7 +21,6 @@
 // Bundles are packages here, as XLinuxFolder::IsPackage counts them. Identifiers and extensions of
 // the table compare with ASCII case ignored; no table kind has an OS type.
 
-#include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileKind.h"
 #include "toolbox/files/VFileKindManager.h"
 #include "toolbox/files/linux/XLinuxErrno.h"

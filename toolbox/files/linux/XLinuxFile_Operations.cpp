@@ -3,9 +3,7 @@
 //
 // The file operations of XLinuxFile: opening, creating, renaming, deleting, times, attributes,
 // permissions, free space, links and the whole-content replacement.
-#include "toolbox/files/VFile.h"
-#include "toolbox/files/VFileDesc.h"
-#include "toolbox/files/VFileError.h"
+#include "toolbox/files/VFileAccess.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxErrno.h"
@@ -44,8 +42,6 @@ namespace zorn
 
 namespace
 {
-
-constexpr VError kNotAnAlias = MakeVError(kCOMPONENT_ZORN, 611);
 
 using xlinux::Errno;
 using xlinux::LastErrno;
@@ -171,20 +167,6 @@ bool IsNotSupported(int inErrno)
 // The object
 // ---------------------------------------------------------------------------------------------
 
-XLinuxFile::XLinuxFile(const char* inPosixPath)
-    : fPosixPath(inPosixPath != nullptr ? inPosixPath : ""), fPathGiven(inPosixPath != nullptr)
-{
-}
-
-void XLinuxFile::Init(const VFile* inOwner)
-{
-    fOwner = inOwner;
-    if (!fPathGiven && inOwner != nullptr)
-    {
-        fPosixPath = AllocatePosixPathFromFilePath(inOwner->GetPathRef());
-    }
-}
-
 VError XLinuxFile::GetPosixPath(VString& outPath) const
 {
     DecodeNameBytes(fPosixPath.data(), fPosixPath.size(), outPath);
@@ -256,26 +238,16 @@ VError XLinuxFile::_Open(FileAccess inAccess, uint32_t inOptions, int* outFd) co
     return VE_OK;
 }
 
-VError XLinuxFile::Open(FileAccess inAccess, uint32_t inOptions, VFileDesc** outDesc) const
+VError XLinuxFile::Open(FileAccess inAccess, uint32_t inOptions, int* outFd) const
 {
-    *outDesc = nullptr;
-    int fd = -1;
-    VError code = VE_OK;
-    if (inAccess == FA_MAX)
+    if (inAccess != FA_MAX)
     {
-        code = _Open(FA_READ_WRITE, inOptions, &fd);
-        if (code != VE_OK)
-        {
-            code = _Open(FA_READ, inOptions, &fd);
-        }
+        return _Open(inAccess, inOptions, outFd);
     }
-    else
+    VError code = _Open(FA_READ_WRITE, inOptions, outFd);
+    if (code != VE_OK)
     {
-        code = _Open(inAccess, inOptions, &fd);
-    }
-    if (code == VE_OK)
-    {
-        *outDesc = new VFileDesc(fOwner, fd, inAccess);
+        code = _Open(FA_READ, inOptions, outFd);
     }
     return code;
 }
@@ -306,30 +278,6 @@ VError XLinuxFile::RenamePath(const char* inFrom, const char* inTo)
     // Through the back ends' one table of calls, so that tests reach this rename as every other.
     return Errno(XLinuxStaging::Place(XLinuxCopyEngine::GetCalls(), AT_FDCWD, inFrom, AT_FDCWD, inTo,
                                       XLinuxStaging::Placement::kNoReplace));
-}
-
-VError XLinuxFile::Rename(const VString& inNewName, VFile** outNew) const
-{
-    if (outNew != nullptr)
-    {
-        *outNew = nullptr;
-    }
-    if (fOwner == nullptr)
-    {
-        return Errno(EINVAL);
-    }
-    VFilePath newPath(fOwner->GetPathRef());
-    if (inNewName.FindUniChar(u':') > 0 || !newPath.SetName(inNewName))
-    {
-        return MakeVError(kCOMPONENT_ZORN, 614);
-    }
-    std::string to = AllocatePosixPathFromFilePath(newPath);
-    VError code = RenamePath(fPosixPath.c_str(), to.c_str());
-    if (code == VE_OK && outNew != nullptr)
-    {
-        *outNew = new VFile(newPath, fOwner->GetFileSystem());
-    }
-    return code;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -661,13 +609,13 @@ VError XLinuxFile::GetKind(uint32_t* outKind) const
 // ---------------------------------------------------------------------------------------------
 
 VError XLinuxFile::GetVolumeFreeSpace(const char* inPath, int64_t* outFree, int64_t* outTotal,
-                                      bool inWithQuotas, const VFileDesc* inDesc)
+                                      bool inWithQuotas, int inFd)
 {
     struct statvfs volume = {};
     int result = -1;
-    if (inDesc != nullptr)
+    if (inFd != -1)
     {
-        result = ::fstatvfs(inDesc->GetImpl().GetFd(), &volume);
+        result = ::fstatvfs(inFd, &volume);
     }
     else
     {
@@ -753,10 +701,6 @@ VError XLinuxFile::ResolveAlias(VFilePath& outTarget) const
     }
     if (!S_ISLNK(status.st_mode))
     {
-        if (fOwner != nullptr)
-        {
-            _PushRetainedError(new VFileError(fOwner->GetPathRef(), kNotAnAlias));
-        }
         return kNotAnAlias;
     }
     std::string resolved;
@@ -773,34 +717,31 @@ VError XLinuxFile::ResolveAlias(VFilePath& outTarget) const
     return VE_OK;
 }
 
-VError XLinuxFile::CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute) const
+VError XLinuxFile::CreateSymbolicLink(const VFilePath& inTarget, const VFilePath* inFolder) const
 {
     std::string text = AllocatePosixPathFromFilePath(inTarget);
-    if (!inAbsolute && fOwner != nullptr)
+    if (inFolder != nullptr)
     {
-        VFilePath folder;
-        if (fOwner->GetPathRef().GetParent(folder))
+        VFilePath folder(*inFolder);
+        std::string climb;
+        VString relative;
+        for (;;)
         {
-            std::string climb;
-            VString relative;
-            for (;;)
+            if (inTarget.GetRelativePosixPath(folder, relative) && relative.GetLength() > 0 &&
+                relative.GetUniChar(1) != u'/')
             {
-                if (inTarget.GetRelativePosixPath(folder, relative) && relative.GetLength() > 0 &&
-                    relative.GetUniChar(1) != u'/')
+                std::string bytes;
+                if (EncodeNameBytes(relative, bytes))
                 {
-                    std::string bytes;
-                    if (EncodeNameBytes(relative, bytes))
-                    {
-                        text = climb + bytes;
-                    }
-                    break;
+                    text = climb + bytes;
                 }
-                if (!folder.ToParent())
-                {
-                    break;
-                }
-                climb += "../";
+                break;
             }
+            if (!folder.ToParent())
+            {
+                break;
+            }
+            climb += "../";
         }
     }
     if (text.empty())
@@ -825,7 +766,7 @@ VError XLinuxFile::CreateSymbolicLink(const VFilePath& inTarget, bool inAbsolute
 VError XLinuxFile::CreateAlias(const VFilePath& inTarget, const VFilePath*) const
 {
     // An alias is a symbolic link here; it names its target by its absolute path.
-    return CreateSymbolicLink(inTarget, true);
+    return CreateSymbolicLink(inTarget, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------

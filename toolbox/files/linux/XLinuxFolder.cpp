@@ -2,8 +2,6 @@
 // extensions live in this linux/ back end.
 #include "toolbox/files/linux/XLinuxFolder.h"
 
-#include "toolbox/files/VFileError.h"
-#include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxErrno.h"
 #include "toolbox/files/linux/XLinuxFd.h"
@@ -24,8 +22,6 @@ namespace zorn
 
 namespace
 {
-
-constexpr VError kCannotSetPermissions = MakeVError(kCOMPONENT_ZORN, 655);
 
 using xlinux::Errno;
 using xlinux::LastErrno;
@@ -80,21 +76,11 @@ bool EqualsIgnoringAsciiCase(const std::string& inLeft, const char* inRight)
 // The object
 // ---------------------------------------------------------------------------------------------
 
-XLinuxFolder::XLinuxFolder(const char* inPosixPath)
-    : fPosixPath(inPosixPath != nullptr ? inPosixPath : ""), fPathGiven(inPosixPath != nullptr)
+XLinuxFolder::XLinuxFolder(std::string inPosixPath) : fPosixPath(std::move(inPosixPath))
 {
-    if (fPathGiven && !fPosixPath.empty() && fPosixPath.back() != '/')
+    if (!fPosixPath.empty() && fPosixPath.back() != '/')
     {
         fPosixPath += '/';
-    }
-}
-
-void XLinuxFolder::Init(const VFolder* inOwner)
-{
-    fOwner = inOwner;
-    if (!fPathGiven && inOwner != nullptr)
-    {
-        fPosixPath = XLinuxFile::AllocatePosixPathFromFilePath(inOwner->GetPathRef());
     }
 }
 
@@ -189,74 +175,29 @@ VError XLinuxFolder::IsHidden(bool& outHidden) const
     return VE_OK;
 }
 
-VError XLinuxFolder::Rename(const VString& inNewName, VFolder** outNew) const
+VError XLinuxFolder::RenameTo(const std::string& inTo) const
 {
-    if (outNew != nullptr)
-    {
-        *outNew = nullptr;
-    }
-    if (fOwner == nullptr)
-    {
-        return Errno(EINVAL);
-    }
-    VFilePath newPath(fOwner->GetPathRef());
-    if (!newPath.SetName(inNewName))
-    {
-        return VE_FILE_BAD_NAME;
-    }
-    const std::string to = XLinuxFile::AllocatePosixPathFromFilePath(newPath);
-    VError code =
-        XLinuxFile::RenamePath(WithoutFinalSlash(fPosixPath).c_str(), WithoutFinalSlash(to).c_str());
-    if (code == VE_OK && outNew != nullptr)
-    {
-        *outNew = new VFolder(newPath, fOwner->GetFileSystem());
-    }
+    return XLinuxFile::RenamePath(WithoutFinalSlash(fPosixPath).c_str(), WithoutFinalSlash(inTo).c_str());
+}
+
+VError XLinuxFolder::Move(const std::string& inTo) const
+{
+    VError code = VE_OK;
+    XLinuxCopyEngine::RunBlockingOffFiber(
+        [&]
+        { code = XLinuxCopyEngine::Move(WithoutFinalSlash(fPosixPath), WithoutFinalSlash(inTo), false); });
     return code;
 }
 
-VError XLinuxFolder::Move(const VFolder& inDestination, const VString* inNewName, VFolder** outNew) const
+VError XLinuxFolder::CopyTo(const std::string& inTo, std::string* outFailedItem) const
 {
-    if (outNew != nullptr)
-    {
-        *outNew = nullptr;
-    }
-    VFilePath target(inDestination.GetPathRef());
-    VString name;
-    if (inNewName != nullptr && !inNewName->IsEmpty())
-    {
-        name = *inNewName;
-    }
-    else if (fOwner != nullptr)
-    {
-        fOwner->GetPathRef().GetName(name);
-    }
-    if (!target.ToSubFolder(name))
-    {
-        return VE_FILE_BAD_NAME;
-    }
-    const std::string to = WithoutFinalSlash(XLinuxFile::AllocatePosixPathFromFilePath(target));
     VError code = VE_OK;
     XLinuxCopyEngine::RunBlockingOffFiber(
-        [&] { code = XLinuxCopyEngine::Move(WithoutFinalSlash(fPosixPath), to, false); });
-    if (code == VE_OK && outNew != nullptr)
-    {
-        *outNew = new VFolder(target, inDestination.GetFileSystem());
-    }
-    return code;
-}
-
-VError XLinuxFolder::CopyToNonExistingFolder(const VFolder& inDestination, const VString& inName,
-                                             std::string* outFailedItem) const
-{
-    VFilePath target(inDestination.GetPathRef());
-    if (!target.ToSubFolder(inName))
-    {
-        return VE_FILE_BAD_NAME;
-    }
-    const std::string to = WithoutFinalSlash(XLinuxFile::AllocatePosixPathFromFilePath(target));
-    VError code = VE_OK;
-    XLinuxCopyEngine::RunBlockingOffFiber(
-        [&] { code = XLinuxCopyEngine::Copy(WithoutFinalSlash(fPosixPath), to, false, outFailedItem); });
+        [&]
+        {
+            code = XLinuxCopyEngine::Copy(WithoutFinalSlash(fPosixPath), WithoutFinalSlash(inTo), false,
+                                          outFailedItem);
+        });
     return code;
 }
 
@@ -291,12 +232,12 @@ VError XLinuxFolder::GetTimeAttributes(VTime* outModified, VTime* outCreated, VT
 
 VError XLinuxFolder::GetVolumeCapacity(int64_t* outTotal) const
 {
-    return XLinuxFile::GetVolumeFreeSpace(fPosixPath.c_str(), nullptr, outTotal, false, nullptr);
+    return XLinuxFile::GetVolumeFreeSpace(fPosixPath.c_str(), nullptr, outTotal, false, -1);
 }
 
 VError XLinuxFolder::GetVolumeFreeSpace(int64_t* outFree, bool inWithQuotas) const
 {
-    return XLinuxFile::GetVolumeFreeSpace(fPosixPath.c_str(), outFree, nullptr, inWithQuotas, nullptr);
+    return XLinuxFile::GetVolumeFreeSpace(fPosixPath.c_str(), outFree, nullptr, inWithQuotas, -1);
 }
 
 VError XLinuxFolder::GetPosixPath(VString& outPath) const
@@ -452,7 +393,7 @@ VError WalkAndRemove(const std::string& inPath)
 
 } // namespace
 
-VError XLinuxFolder::DeleteForced() const
+VError XLinuxFolder::DeleteForced(VError* outRestoreFailure) const
 {
     const std::string parent = ParentOf(fPosixPath);
     uint32_t attributes = 0;
@@ -498,9 +439,9 @@ VError XLinuxFolder::DeleteForced() const
     {
         restore = XLinuxFile::SetPathAttributes(parent.c_str(), true, attributes);
     }
-    if (restore != VE_OK && fOwner != nullptr)
+    if (outRestoreFailure != nullptr)
     {
-        PushFileErrorForCode(fOwner->GetPathRef(), restore, kCannotSetPermissions);
+        *outRestoreFailure = restore;
     }
     return code;
 }

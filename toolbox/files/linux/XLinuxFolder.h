@@ -1,10 +1,11 @@
 // Portable files use the C and C++ libraries and ICU only; system calls, /proc and glibc
 // extensions live in this linux/ back end.
 //
-// XLinuxFolder: the folder layer's Linux back end, one per VFolder. It carries out the folder's
-// operations with system calls on the folder's POSIX path (ending with '/') and returns 64-bit
-// codes ('POSX' + errno), never pushing errors except where a member says so. It also finds the
-// system folders (RetainSystemFolder).
+// XLinuxFolder: the folder layer's Linux back end, held in place by each VFolder. It knows the
+// folder by its POSIX path (ending with '/') alone, carries out the folder's operations with
+// system calls on it and returns 64-bit codes ('POSX' + errno) and plain values (paths, identities),
+// never pushing errors and never building files or folders: the folder layer wraps what it
+// returns. It also finds the system folders' paths (GetSystemFolderPosixPath).
 //
 // Operations (choices and limits):
 // - Create is mkdir with mode 0755 (less the umask); Delete is rmdir (an empty folder only).
@@ -23,10 +24,10 @@
 //   the walk, and both are restored in every case, also after a failure. The walk (fts with
 //   FTS_PHYSICAL | FTS_XDEV) removes links as links, never follows them, and never enters another
 //   mounted file system: a mount point inside the tree makes the call fail (EBUSY) and is left.
-//   The first entry that cannot be removed stops the walk. A restore failure pushes 'zorn' 655
-//   for the folder; the result stays the walk's.
+//   The first entry that cannot be removed stops the walk. A restore failure is handed back apart
+//   (the folder layer pushes it as 'zorn' 655); the result stays the walk's.
 //
-// System folders (RetainSystemFolder, kinds of ESystemFolderKind): the XDG base and user-dirs
+// System folders (GetSystemFolderPosixPath, kinds of ESystemFolderKind): the XDG base and user-dirs
 // conventions stand in for the macOS domains:
 //   0 the running executable's folder; 1 XDG_DOCUMENTS_DIR of $XDG_CONFIG_HOME/user-dirs.dirs,
 //   else ~/Documents; 2 $TMPDIR, else /tmp; 3 none; 4 and 6 the first entry of $XDG_DATA_DIRS
@@ -39,49 +40,33 @@
 //   kind 0 give no folder and 0.
 #pragma once
 
+#include "toolbox/files/VSystemFolderKind.h"
 #include "toolbox/kernel/errors/VError.h"
 #include "toolbox/kernel/strings/VString.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace zorn
 {
 
-class VFolder;
+class VFilePath;
 class VTime;
-
-enum ESystemFolderKind : int32_t
-{
-    eFK_Executable = 0,
-    eFK_UserDocuments = 1,
-    eFK_Temporary = 2,
-    eFK_None = 3,
-    eFK_CommonPreferences = 4,
-    eFK_UserPreferences = 5,
-    eFK_CommonApplicationData = 6,
-    eFK_UserApplicationData = 7,
-    eFK_Desktop = 8,
-    eFK_Applications = 9,
-    eFK_CommonCache = 10,
-    eFK_UserCache = 11,
-    eFK_Library = 12,
-    eFK_Home = 13,
-};
 
 class XLinuxFolder
 {
 public:
     XLinuxFolder() = default;
-    // Takes a copy of the POSIX path instead of computing it from the owner's path.
-    explicit XLinuxFolder(const char* inPosixPath);
+    // The folder at this POSIX path; a '/' is added when it lacks one.
+    explicit XLinuxFolder(std::string inPosixPath);
     ~XLinuxFolder() = default;
     XLinuxFolder(const XLinuxFolder&) = delete;
     XLinuxFolder& operator=(const XLinuxFolder&) = delete;
 
-    // Binds the owner and, when no POSIX path was given, computes it from the owner's path.
-    void Init(const VFolder* inOwner);
+    // Taken as it stands (the file layer computes it with the final '/').
+    void SetPosixPathBytes(std::string inPosixPath) { fPosixPath = std::move(inPosixPath); }
     const std::string& GetPosixPathBytes() const { return fPosixPath; }
 
     VError Create() const;
@@ -91,14 +76,12 @@ public:
     // through a link from a new one. False when the folder cannot be reached.
     bool GetIdentity(uint64_t& outDevice, uint64_t& outInode) const;
     VError IsHidden(bool& outHidden) const;
-    // outNew, when given, receives the new folder (this folder's file system) on success, else null.
-    VError Rename(const VString& inNewName, VFolder** outNew) const;
-    // Into inDestination under inNewName (this folder's name when null or empty); outNew with
-    // inDestination's file system.
-    VError Move(const VFolder& inDestination, const VString* inNewName, VFolder** outNew) const;
-    // A copy of the tree as inDestination:inName, which must not exist; staged, whole or nothing.
-    VError CopyToNonExistingFolder(const VFolder& inDestination, const VString& inName,
-                                   std::string* outFailedItem = nullptr) const;
+    // To the POSIX path inTo (a final '/' allowed), never replacing what is there.
+    VError RenameTo(const std::string& inTo) const;
+    // Moves the tree to the POSIX path inTo (the copy engine's move, without replacing).
+    VError Move(const std::string& inTo) const;
+    // A copy of the tree at the POSIX path inTo, which must not exist; staged, whole or nothing.
+    VError CopyTo(const std::string& inTo, std::string* outFailedItem = nullptr) const;
     VError MoveToTrash() const;
     VError RevealInFinder() const;
 
@@ -119,7 +102,8 @@ public:
     bool IsPackage() const;
     VError GetOwner(uint32_t& outUid, uint32_t& outGid) const;
 
-    VError DeleteForced() const;
+    // outRestoreFailure, when given, receives the failure to restore the parent (0 when none).
+    VError DeleteForced(VError* outRestoreFailure = nullptr) const;
 
     // Whether inPosixPath, by its real path (links resolved, missing components taken as they
     // stand), is this folder or lies inside it.
@@ -140,16 +124,12 @@ public:
     // Removes a tree without following links (the copy engine's); 0 when it is absent.
     static VError RemoveTree(const std::string& inPosixPath);
 
-    // The folder of the kind through outFolder (one reference), or null (above).
-    static VError RetainSystemFolder(ESystemFolderKind inKind, bool inCreate, VFolder** outFolder);
     // The POSIX path of a kind's folder, ending with '/'; empty when the kind names none. With
     // inCreate the missing folders are made.
     static std::string GetSystemFolderPosixPath(ESystemFolderKind inKind, bool inCreate);
 
 private:
-    const VFolder* fOwner = nullptr;
     std::string fPosixPath;
-    bool fPathGiven = false;
 };
 
 // What the BSD layer offers: a symbolic link at inLinkPath holding inTarget. A failure throws the

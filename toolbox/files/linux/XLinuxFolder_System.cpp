@@ -3,8 +3,6 @@
 //
 // The system folders of XLinuxFolder: the XDG base directories and user directories.
 #include "platform/Bundle.h"
-#include "toolbox/files/VFilePath.h"
-#include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxFile.h"
 #include "toolbox/files/linux/XLinuxFolder.h"
 
@@ -210,22 +208,6 @@ std::string XLinuxFolder::GetSystemFolderPosixPath(ESystemFolderKind inKind, boo
         MakeChain(path, home);
     }
     return path;
-}
-
-VError XLinuxFolder::RetainSystemFolder(ESystemFolderKind inKind, bool inCreate, VFolder** outFolder)
-{
-    *outFolder = nullptr;
-    const std::string path = GetSystemFolderPosixPath(inKind, inCreate);
-    if (!path.empty())
-    {
-        VFilePath folderPath;
-        XLinuxFile::GetFilePathFromPosixPath(path.c_str(), true, folderPath);
-        if (folderPath.IsValid())
-        {
-            *outFolder = new VFolder(folderPath);
-        }
-    }
-    return VE_OK;
 }
 
 } // namespace zorn

@@ -40,6 +40,13 @@ void PushLoadError(const VFilePath& inPath, const std::string& inReason)
     _PushRetainedError(error);
 }
 
+// Adds mode bits to a module; a failure is pushed as the file layer's and the loading goes on.
+void WidenMode(const std::string& inPosixPath, const VFilePath& inPath, mode_t inMode)
+{
+    PushFileErrorForCode(inPath, XLinuxFile(inPosixPath).SetPermissions(static_cast<uint16_t>(inMode)),
+                         VE_FILE_CANNOT_SET_ATTRIBUTES);
+}
+
 VFilePath FilePathOfPosix(const std::string& inPosixPath, bool inIsFolder)
 {
     VFilePath path;
@@ -244,7 +251,7 @@ bool XLinuxLibrary::Load(const VFilePath& inPath)
     struct stat status = {};
     if (::stat(posix.c_str(), &status) == 0 && (status.st_mode & 0555) != 0555)
     {
-        VFile(inPath).MAC_SetPermissions(static_cast<uint16_t>((status.st_mode & 07777) | 0555));
+        WidenMode(posix, inPath, (status.st_mode & 07777) | 0555);
     }
     return _Open(posix, inPath);
 }
@@ -277,8 +284,7 @@ bool XLinuxLibrary::_LoadBundle(const VFilePath& inPath)
         }
         if ((status.st_mode & 0500) != 0500)
         {
-            VFile(FilePathOfPosix(executable, false))
-                .MAC_SetPermissions(static_cast<uint16_t>((status.st_mode & 07777) | 0500));
+            WidenMode(executable, FilePathOfPosix(executable, false), (status.st_mode & 07777) | 0500);
         }
     }
     else

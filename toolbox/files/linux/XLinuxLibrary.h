@@ -30,7 +30,7 @@
 //   disappears without its link.
 #pragma once
 
-#include "toolbox/files/VFile.h"
+#include "toolbox/files/VFileError.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/kernel/errors/VError.h"
 
