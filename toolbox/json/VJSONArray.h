@@ -27,6 +27,8 @@
 #pragma once
 
 #include "toolbox/json/VJSONGraph.h"
+#include "toolbox/json/VJSONInlineVector.h"
+#include "toolbox/json/VJSONSlab.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -67,6 +69,10 @@ public:
     // its own (inLocked, unbound) that it alone holds.
     explicit VJSONArray(VStorageLocker* inLocker);
     explicit VJSONArray(bool inLocked);
+    // A new empty plain array with room for inCount elements in its own block (one allocation for
+    // the array and those elements), carved from the slabs of ioSlabs when given (see VJSONSlab);
+    // null when memory runs out or inCount is past kMaxCount.
+    static VJSONArray* NewWithRoom(size_t inCount, VJSONSlabCursor* ioSlabs = nullptr);
     VJSONArray(const VJSONArray&) = delete;
     VJSONArray& operator=(const VJSONArray&) = delete;
 
@@ -181,11 +187,18 @@ public:
     // Takes the elements out of the graph's counts and removes them all.
     void ClearFromGraph();
 
+    // Every array is a container block (VJSONSlab): on the heap, or in a slab for NewWithRoom.
+    static void* operator new(size_t inSize) { return VJSONSlabCursor::AllocateOnHeap(inSize); }
+    static void operator delete(void* inMemory) noexcept { VJSONSlabCursor::Free(inMemory); }
+
 protected:
     ~VJSONArray() override;
 
 private:
     friend class VJSONGraph;
+
+    static void* operator new(size_t, void* inPlace) noexcept { return inPlace; }
+    static void operator delete(void*, void*) noexcept {}
 
     // Empties the elements of a member being collected (no counting: the graph does that).
     void _EmptyForGraph();
@@ -199,13 +212,14 @@ private:
     template <class TValue>
     bool _Push(TValue&& inValue, bool inLink);
 
-    std::vector<VJSONValue> fValues;
-    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
     uint32_t fContainerCount = 0;             // references counted in the graph (VJSONGraph)
+    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
     // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-array test of the
     // unlocked paths is a plain load).
     std::atomic<VStorageLocker*> fLocker{nullptr};
     VJSONStamp* fStamp = nullptr; // retained
+    // Last: the room of NewWithRoom follows it.
+    VJSONInlineVector<VJSONValue> fValues;
 };
 
 } // namespace zorn

@@ -13,6 +13,7 @@
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>
+#include <new>
 
 namespace zorn
 {
@@ -83,6 +84,24 @@ VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementati
     {
         fImplementation->IJSON_DoConnectDependencies(this);
     }
+}
+
+VJSONObject* VJSONObject::NewWithRoom(size_t inCount, VJSONSlabCursor* ioSlabs)
+{
+    if (inCount > VJSONInlineVector<OwnProperty>::kMaxSize)
+    {
+        return nullptr;
+    }
+    size_t bytes = sizeof(VJSONObject) + inCount * sizeof(OwnProperty);
+    void* memory =
+        ioSlabs != nullptr ? ioSlabs->Allocate(bytes) : VJSONSlabCursor::AllocateOnHeap(bytes, std::nothrow);
+    if (memory == nullptr)
+    {
+        return nullptr;
+    }
+    VJSONObject* object = new (memory) VJSONObject();
+    object->fProperties.SetInlineCapacity(static_cast<uint32_t>(inCount));
+    return object;
 }
 
 VJSONObject::~VJSONObject()
@@ -160,7 +179,7 @@ void VJSONObject::ClearFromGraph()
 void VJSONObject::_EmptyForGraph()
 {
     std::vector<OwnProperty> old;
-    old.swap(fProperties);
+    fProperties.swap(old);
     std::vector<uint32_t>().swap(fIndex);
     ++fRemovals;
     _CountTreeChange();
@@ -287,7 +306,11 @@ void VJSONObject::AppendOwn(VJSONKey&& inKey, VJSONValue&& inValue)
 
 void VJSONObject::AssignOwn(std::span<OwnProperty> inProperties)
 {
-    ClearInternalProperties();
+    // A reader's fresh object has nothing to clear and no tree to tell.
+    if (!fProperties.empty() || fStamp != nullptr || GetGraph() != nullptr || HasStorageLocker())
+    {
+        ClearInternalProperties();
+    }
     fProperties.reserve(inProperties.size());
     // The index is made once, with room for every member.
     _RebuildIndex(inProperties.size());
@@ -527,7 +550,7 @@ void VJSONObject::_RemoveInternalProperty(size_t inPosition)
     // The value is released after the object no longer holds it, so that a container it frees
     // never sees this object half changed.
     OwnProperty removed(std::move(fProperties[inPosition]));
-    fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(inPosition));
+    fProperties.erase(fProperties.begin() + inPosition);
     ++fRemovals;
     _RebuildIndex(fProperties.size());
     VJSONGraph::Disconnect(GetGraph(), removed.fValue);
@@ -568,7 +591,7 @@ void VJSONObject::ClearInternalProperties()
         }
     }
     std::vector<OwnProperty> old;
-    old.swap(fProperties);
+    fProperties.swap(old);
     std::vector<uint32_t>().swap(fIndex);
     if (!old.empty())
     {
@@ -799,7 +822,13 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     }
     if (!clone)
     {
-        clone.Adopt(new VJSONObject());
+        // The copies of the properties go into the room the clone is made with.
+        clone.Adopt(NewWithRoom(fProperties.size(), ioCloner.GetSlabs()));
+        if (!clone)
+        {
+            outClone.SetUndefined();
+            return _ThrowError(VE_MEMORY_FULL);
+        }
     }
     clone->fConstructionLevel = fConstructionLevel;
     if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
