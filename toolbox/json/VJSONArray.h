@@ -15,6 +15,11 @@
 // share these values). Growing past that, or by more than memory allows, fails with 'zorn' 100
 // (VE_MEMORY_FULL) and leaves the array as it was; no exception leaves an operation.
 //
+// Storage: the elements live in a VJSONInlineVector; an array made for a known count
+// (NewWithRoom: readers, clones) holds them in its own block, carved from the document's slabs
+// when a builder or cloner makes it (VJSONSlab), and moves them to the heap only when it grows past
+// that room.
+//
 // The builder path (VJSONBuilder, the readers) stores by move: AppendOwn keeps the value's stamp,
 // AssignValues fills the array from a span with one exact-size allocation. GetElements reads the
 // elements by reference. Dropping an array never recurses into the containers it held last (see

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 namespace zorn
 {
@@ -250,7 +251,10 @@ void VJSONObject::_RebuildIndex(size_t inRoomFor)
     size_t count = fProperties.size();
     if (inRoomFor <= kLinearLimit)
     {
-        std::vector<uint32_t>().swap(fIndex);
+        if (!fIndex.empty())
+        {
+            std::vector<uint32_t>().swap(fIndex);
+        }
         return;
     }
     size_t size = 64;
@@ -840,7 +844,11 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     VJSONObject* target = clone.Get();
     outClone.AdoptObject(clone.Forget());
     // A clone with the cloner's locker is filled while this task holds that locker.
-    VJSONUser user(target);
+    std::optional<VJSONUser> user;
+    if (target->HasStorageLocker())
+    {
+        user.emplace(target);
+    }
     return CloneProperties(ioCloner, target);
 }
 
@@ -850,12 +858,15 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
     {
         return VE_OK;
     }
-    ioTarget->ClearInternalProperties();
     // A target that is not this object and that nothing else watches (the new clone) takes the
     // copies directly: the names are this object's, so they are distinct, and the index is built
     // once at the end.
     bool direct = ioTarget != this && ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr &&
                   ioTarget->GetGraph() == nullptr && !ioTarget->HasStorageLocker();
+    if (!direct || !ioTarget->fProperties.empty())
+    {
+        ioTarget->ClearInternalProperties();
+    }
     size_t count = fProperties.size();
     if (direct)
     {
@@ -883,7 +894,7 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
             // A copy met before (the source is held twice, or in a cycle) links the clone into a
             // graph; from then on the clone's other members are linked as they come.
             bool link = ioCloner.TookCopyAgain() || ioTarget->GetGraph() != nullptr;
-            ioTarget->fProperties.push_back(OwnProperty{fProperties[i].fKey, std::move(value)});
+            ioTarget->fProperties.emplace_back(fProperties[i].fKey, std::move(value));
             if (link)
             {
                 VJSONGraph::Connect(ioTarget, nullptr, ioTarget->fProperties.back().fValue);

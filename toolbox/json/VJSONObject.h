@@ -6,6 +6,11 @@
 // property is removed. A removal shifts the later entries: O(n), as designed. A stored value is a
 // copy (with its own stamp) and is never undefined: storing undefined removes the property.
 //
+// Storage: the entries live in a VJSONInlineVector. An object made for a known number of
+// properties (NewWithRoom: readers, clones) holds them in its own block, carved from the
+// document's slabs when a builder or cloner makes it (VJSONSlab); it moves them to the heap only
+// when it grows past that room. Every object is a container block, freed by VJSONSlab.
+//
 // The builder path (VJSONBuilder, the text and compact readers) appends by move: AppendOwn takes
 // the key and value as they are (one lookup; a repeated name replaces the earlier value) and
 // AssignOwn fills a fresh object from a span with one exact-size allocation. The values keep the
@@ -302,7 +307,6 @@ private:
     void _CountTreeChange();
 
     uint32_t fContainerCount = 0; // references counted in the graph (VJSONGraph)
-    uint32_t fConstructionLevel = 0;
     // Open addressing: entry positions (kNoEntry when free), a power of two in size, at most half
     // full; empty while the object has kLinearLimit properties or fewer (unless it was filled at
     // once with more).
@@ -317,6 +321,7 @@ private:
     VJSONClass* fClass = nullptr; // held through UseClassObject
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;
+    uint32_t fConstructionLevel = 0;
     bool fUnderConstruction = false;
     bool fUnmonitored;
     // Last: the room of NewWithRoom follows it.
