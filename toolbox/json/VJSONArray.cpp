@@ -102,6 +102,24 @@ VJSONArray::VJSONArray(VStorageLocker* inLocker) : fLocker(RetainRefCountable(in
     }
 }
 
+VJSONArray* VJSONArray::NewWithRoom(size_t inCount, VJSONSlabCursor* ioSlabs)
+{
+    if (inCount > kMaxCount)
+    {
+        return nullptr;
+    }
+    size_t bytes = sizeof(VJSONArray) + inCount * sizeof(VJSONValue);
+    void* memory =
+        ioSlabs != nullptr ? ioSlabs->Allocate(bytes) : VJSONSlabCursor::AllocateOnHeap(bytes, std::nothrow);
+    if (memory == nullptr)
+    {
+        return nullptr;
+    }
+    VJSONArray* array = new (memory) VJSONArray();
+    array->fValues.SetInlineCapacity(static_cast<uint32_t>(inCount));
+    return array;
+}
+
 VJSONArray::~VJSONArray()
 {
     // The references of the elements are no longer counted in the graph, and the array leaves
@@ -158,7 +176,7 @@ void VJSONArray::ClearFromGraph()
 void VJSONArray::_EmptyForGraph()
 {
     std::vector<VJSONValue> old;
-    old.swap(fValues);
+    fValues.swap(old);
     _CountTreeChange();
     // From the back, after the array no longer holds them.
     while (!old.empty())
@@ -195,7 +213,7 @@ bool VJSONArray::GetAt(size_t inIndex, VJSONValue& outValue) const
 void VJSONArray::GetValues(std::vector<VJSONValue>& outValues) const
 {
     StJSONChangeLock lock(this, StJSONChangeLock::ReadOnly());
-    outValues = fValues;
+    outValues = fValues.ToVector();
 }
 
 uint32_t VJSONArray::GetStampAt(size_t inIndex) const
@@ -328,6 +346,33 @@ bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
             return false;
         }
     }
+    if (plain && fValues.empty())
+    {
+        // A reader's fresh array: the values move in, into the room it was made with
+        // (VJSONBuilder::Array) or into one exact allocation.
+        try
+        {
+            fValues.reserve(inValues.size());
+        }
+        catch (const std::exception&)
+        {
+            _ThrowError(VE_MEMORY_FULL);
+            return false;
+        }
+        if (fStamp != nullptr)
+        {
+            for (const VJSONValue& value : inValues)
+            {
+                VJSONValue::CheckAndUpdateJsonStamp(value, fStamp);
+            }
+        }
+        for (VJSONValue& value : inValues)
+        {
+            fValues.emplace_back(std::move(value));
+        }
+        _CountTreeChange();
+        return true;
+    }
     std::vector<VJSONValue> values;
     if (inValues.size() > kMaxCount)
     {
@@ -356,11 +401,11 @@ bool VJSONArray::AssignValues(std::span<VJSONValue> inValues)
     // reader is in no graph: its elements are linked when it is.
     if (plain)
     {
-        values.swap(fValues);
+        fValues.swap(values);
         return true;
     }
     DisconnectAll(0);
-    values.swap(fValues);
+    fValues.swap(values);
     for (size_t i = 0; i < fValues.size(); ++i)
     {
         _Connect(i);
@@ -423,9 +468,8 @@ bool VJSONArray::Resize(size_t inCount, JSONType inFill)
     {
         DisconnectAll(inCount);
         // The removed values are released after the vector no longer holds them.
-        std::vector<VJSONValue> removed(
-            std::make_move_iterator(fValues.begin() + static_cast<ptrdiff_t>(inCount)),
-            std::make_move_iterator(fValues.end()));
+        std::vector<VJSONValue> removed(std::make_move_iterator(fValues.begin() + inCount),
+                                        std::make_move_iterator(fValues.end()));
         fValues.resize(inCount);
         return true;
     }
@@ -467,8 +511,8 @@ void VJSONArray::RemoveAt(size_t inIndex, size_t inCount)
         return;
     }
     size_t end = inCount > fValues.size() - inIndex ? fValues.size() : inIndex + inCount;
-    auto first = fValues.begin() + static_cast<ptrdiff_t>(inIndex);
-    auto last = fValues.begin() + static_cast<ptrdiff_t>(end);
+    VJSONValue* first = fValues.begin() + inIndex;
+    VJSONValue* last = fValues.begin() + end;
     std::vector<VJSONValue> removed(std::make_move_iterator(first), std::make_move_iterator(last));
     fValues.erase(first, last);
     _CountTreeChange();
@@ -489,7 +533,7 @@ void VJSONArray::Clear()
     _CountTreeChange();
     DisconnectAll(0);
     std::vector<VJSONValue> removed;
-    removed.swap(fValues);
+    fValues.swap(removed);
 }
 
 bool VJSONArray::Concatenate(const VJSONArray& inOther)
@@ -575,7 +619,7 @@ VError VJSONArray::Sort(IJSONValueComparator* inComparator)
     }
     // The comparator sees copies: it may read or even change this array without pulling values
     // from under the sort.
-    const std::vector<VJSONValue> values(fValues);
+    const std::vector<VJSONValue> values(fValues.ToVector());
     std::vector<size_t> order;
     try
     {
@@ -768,7 +812,15 @@ VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
         outClone.SetArray(const_cast<VJSONArray*>(this));
         return VE_OK;
     }
-    VJSONArray* clone = new VJSONArray();
+    // By index up to the count taken first, as the cloner may meet this array again. The copies
+    // take their stamps at once and go into the room the clone was made with.
+    size_t count = fValues.size();
+    VJSONArray* clone = NewWithRoom(count, ioCloner.GetSlabs());
+    if (clone == nullptr)
+    {
+        outClone.SetUndefined();
+        return _ThrowError(VE_MEMORY_FULL);
+    }
     if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
     {
         clone->SetStorageLocker(ioCloner.GetStorageLockerAndAssignIfNecessary());
@@ -776,10 +828,6 @@ VError VJSONArray::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     // The clone is in place before the elements are copied, so that an element leading back to
     // this array finds it.
     outClone.AdoptArray(clone);
-    clone->fValues.reserve(fValues.size());
-    // By index up to the count taken first, as the cloner may meet this array again. The copies
-    // take their stamps at once.
-    size_t count = fValues.size();
     uint32_t stamp = ioCloner.TakeStamps(static_cast<uint32_t>(count));
     for (size_t i = 0; i < count && i < fValues.size(); ++i)
     {

@@ -15,6 +15,11 @@
 // share these values). Growing past that, or by more than memory allows, fails with 'zorn' 100
 // (VE_MEMORY_FULL) and leaves the array as it was; no exception leaves an operation.
 //
+// Storage: the elements live in a VJSONInlineVector; an array made for a known count
+// (NewWithRoom: readers, clones) holds them in its own block, carved from the document's slabs
+// when a builder or cloner makes it (VJSONSlab), and moves them to the heap only when it grows past
+// that room.
+//
 // The builder path (VJSONBuilder, the readers) stores by move: AppendOwn keeps the value's stamp,
 // AssignValues fills the array from a span with one exact-size allocation. GetElements reads the
 // elements by reference. Dropping an array never recurses into the containers it held last (see
@@ -27,6 +32,8 @@
 #pragma once
 
 #include "toolbox/json/VJSONGraph.h"
+#include "toolbox/json/VJSONInlineVector.h"
+#include "toolbox/json/VJSONSlab.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -67,6 +74,10 @@ public:
     // its own (inLocked, unbound) that it alone holds.
     explicit VJSONArray(VStorageLocker* inLocker);
     explicit VJSONArray(bool inLocked);
+    // A new empty plain array with room for inCount elements in its own block (one allocation for
+    // the array and those elements), carved from the slabs of ioSlabs when given (see VJSONSlab);
+    // null when memory runs out or inCount is past kMaxCount.
+    static VJSONArray* NewWithRoom(size_t inCount, VJSONSlabCursor* ioSlabs = nullptr);
     VJSONArray(const VJSONArray&) = delete;
     VJSONArray& operator=(const VJSONArray&) = delete;
 
@@ -181,11 +192,18 @@ public:
     // Takes the elements out of the graph's counts and removes them all.
     void ClearFromGraph();
 
+    // Every array is a container block (VJSONSlab): on the heap, or in a slab for NewWithRoom.
+    static void* operator new(size_t inSize) { return VJSONSlabCursor::AllocateOnHeap(inSize); }
+    static void operator delete(void* inMemory) noexcept { VJSONSlabCursor::Free(inMemory); }
+
 protected:
     ~VJSONArray() override;
 
 private:
     friend class VJSONGraph;
+
+    static void* operator new(size_t, void* inPlace) noexcept { return inPlace; }
+    static void operator delete(void*, void*) noexcept {}
 
     // Empties the elements of a member being collected (no counting: the graph does that).
     void _EmptyForGraph();
@@ -199,13 +217,14 @@ private:
     template <class TValue>
     bool _Push(TValue&& inValue, bool inLink);
 
-    std::vector<VJSONValue> fValues;
-    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
     uint32_t fContainerCount = 0;             // references counted in the graph (VJSONGraph)
+    std::atomic<VJSONGraph*> fGraph{nullptr}; // retained; see VJSONGraph
     // Retained; changed under StGraphLocker::sMutex (atomic so that the plain-array test of the
     // unlocked paths is a plain load).
     std::atomic<VStorageLocker*> fLocker{nullptr};
     VJSONStamp* fStamp = nullptr; // retained
+    // Last: the room of NewWithRoom follows it.
+    VJSONInlineVector<VJSONValue> fValues;
 };
 
 } // namespace zorn

@@ -110,24 +110,32 @@ VJSONValue VJSONBuilder::String(std::u16string_view inUnits)
             return value;
         }
     }
-    value.fPayload.fText = {length, buffer, capacity, VJSONValue::_NextTag()};
+    value.fPayload.fText = {buffer, length, capacity};
     value.fType = JSON_string;
     return value;
 }
 
-VJSONValue VJSONBuilder::Object()
+VJSONValue VJSONBuilder::Object(size_t inRoom)
 {
     VJSONValue value = _Make(JSON_null);
-    value.fPayload.fObject = new VJSONObject();
-    value.fType = JSON_object;
+    VJSONObject* object = VJSONObject::NewWithRoom(inRoom, &fSlabs);
+    if (object != nullptr)
+    {
+        value.fPayload.fObject = object;
+        value.fType = JSON_object;
+    }
     return value;
 }
 
-VJSONValue VJSONBuilder::Array()
+VJSONValue VJSONBuilder::Array(size_t inRoom)
 {
     VJSONValue value = _Make(JSON_null);
-    value.fPayload.fArray = new VJSONArray();
-    value.fType = JSON_array;
+    VJSONArray* array = VJSONArray::NewWithRoom(inRoom, &fSlabs);
+    if (array != nullptr)
+    {
+        value.fPayload.fArray = array;
+        value.fType = JSON_array;
+    }
     return value;
 }
 

@@ -2,7 +2,8 @@
 // compact stream reader) at the lowest cost the object model allows. Each value takes one stamp,
 // from blocks of kStampBlock consecutive stamps taken with one increment of the process-wide
 // counter; names are interned, so the objects of one document share one
-// key block per distinct name; containers are filled by move (VJSONObject::AppendOwn and
+// key block per distinct name; containers are carved from the document's slabs (VJSONSlab) and
+// filled by move (VJSONObject::AppendOwn and
 // AssignOwn, VJSONArray::AppendOwn and AssignValues). A builder belongs to one task at a time;
 // the values it makes are ordinary values and outlive it.
 //
@@ -10,11 +11,12 @@
 //     VJSONBuilder builder;
 //     std::vector<VJSONObject::OwnProperty> members; // key, value pairs read so far
 //     members.push_back({builder.Key(u"name"), builder.String(u"zorn")});
-//     VJSONValue object = builder.Object();
+//     VJSONValue object = builder.Object(members.size());
 //     object.GetObject()->AssignOwn(members);
 #pragma once
 
 #include "toolbox/json/VJSONKey.h"
+#include "toolbox/json/VJSONSlab.h"
 #include "toolbox/json/VJSONValue.h"
 
 #include <cstdint>
@@ -50,9 +52,11 @@ public:
     // A string holding a copy of the units in a counted buffer; the empty string has no buffer.
     // Null when the buffer cannot be allocated.
     VJSONValue String(std::u16string_view inUnits);
-    // A new empty object or array, held by the returned value alone.
-    VJSONValue Object();
-    VJSONValue Array();
+    // A new empty object or array, held by the returned value alone. With inRoom, the container is
+    // made with room for that many members in its own block, which AssignOwn / AssignValues then
+    // fill without another allocation. Null when memory runs out.
+    VJSONValue Object(size_t inRoom = 0);
+    VJSONValue Array(size_t inRoom = 0);
 
     // The number of distinct names interned.
     size_t GetKeyCount() const { return fKeys.size(); }
@@ -91,6 +95,8 @@ private:
     static size_t _RecentSlot(std::u16string_view inUnits);
     uint32_t _NextStamp();
 
+    // The containers of the document are carved from its slabs.
+    VJSONSlabCursor fSlabs;
     uint32_t fNextStamp = 0;
     uint32_t fStampsLeft = 0;
     std::unordered_set<Entry, KeyHash, KeyEqual> fKeys;

@@ -4,7 +4,8 @@
 // source freed during the copy can never be mistaken for a new one at the same address. A source
 // with a single reference (its one holder being the container the cloner is copying) cannot be met
 // again, through sharing or a cycle, and is copied without being remembered: most containers of
-// a tree are, which keeps a clone to one allocation per container and per string-free value.
+// a tree are. Each copy is made at once with room for all its members, carved from the cloner's
+// slabs (VJSONSlab), so a clone makes no heap call per container.
 //
 // Modes: eShareShared shares, rather than copies, the objects that may be shared between tasks;
 // eAssignLocker gives every copy the cloner's storage locker (made on first need).
@@ -13,6 +14,7 @@
 // containers copied so far in place and the too-deep one undefined.
 #pragma once
 
+#include "toolbox/json/VJSONSlab.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -57,6 +59,8 @@ public:
     // The first of inCount consecutive stamps for the copies of one container, from blocks the
     // cloner takes from the process-wide counter (VJSONValue::NextStamps).
     uint32_t TakeStamps(uint32_t inCount);
+    // The slabs the copies are carved from (VJSONSlab).
+    VJSONSlabCursor* GetSlabs() { return &fSlabs; }
 
 private:
     struct Copy
@@ -75,6 +79,7 @@ private:
     uint32_t fStampsLeft = 0;
     std::unordered_map<const void*, Copy> fCopies;
     VStorageLocker* fLocker = nullptr; // retained; the storage locker of eAssignLocker
+    VJSONSlabCursor fSlabs;
 };
 
 } // namespace zorn

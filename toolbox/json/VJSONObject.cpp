@@ -13,6 +13,8 @@
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
 
 namespace zorn
 {
@@ -83,6 +85,24 @@ VJSONObject::VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementati
     {
         fImplementation->IJSON_DoConnectDependencies(this);
     }
+}
+
+VJSONObject* VJSONObject::NewWithRoom(size_t inCount, VJSONSlabCursor* ioSlabs)
+{
+    if (inCount > VJSONInlineVector<OwnProperty>::kMaxSize)
+    {
+        return nullptr;
+    }
+    size_t bytes = sizeof(VJSONObject) + inCount * sizeof(OwnProperty);
+    void* memory =
+        ioSlabs != nullptr ? ioSlabs->Allocate(bytes) : VJSONSlabCursor::AllocateOnHeap(bytes, std::nothrow);
+    if (memory == nullptr)
+    {
+        return nullptr;
+    }
+    VJSONObject* object = new (memory) VJSONObject();
+    object->fProperties.SetInlineCapacity(static_cast<uint32_t>(inCount));
+    return object;
 }
 
 VJSONObject::~VJSONObject()
@@ -160,7 +180,7 @@ void VJSONObject::ClearFromGraph()
 void VJSONObject::_EmptyForGraph()
 {
     std::vector<OwnProperty> old;
-    old.swap(fProperties);
+    fProperties.swap(old);
     std::vector<uint32_t>().swap(fIndex);
     ++fRemovals;
     _CountTreeChange();
@@ -231,7 +251,10 @@ void VJSONObject::_RebuildIndex(size_t inRoomFor)
     size_t count = fProperties.size();
     if (inRoomFor <= kLinearLimit)
     {
-        std::vector<uint32_t>().swap(fIndex);
+        if (!fIndex.empty())
+        {
+            std::vector<uint32_t>().swap(fIndex);
+        }
         return;
     }
     size_t size = 64;
@@ -287,7 +310,11 @@ void VJSONObject::AppendOwn(VJSONKey&& inKey, VJSONValue&& inValue)
 
 void VJSONObject::AssignOwn(std::span<OwnProperty> inProperties)
 {
-    ClearInternalProperties();
+    // A reader's fresh object has nothing to clear and no tree to tell.
+    if (!fProperties.empty() || fStamp != nullptr || GetGraph() != nullptr || HasStorageLocker())
+    {
+        ClearInternalProperties();
+    }
     fProperties.reserve(inProperties.size());
     // The index is made once, with room for every member.
     _RebuildIndex(inProperties.size());
@@ -527,7 +554,7 @@ void VJSONObject::_RemoveInternalProperty(size_t inPosition)
     // The value is released after the object no longer holds it, so that a container it frees
     // never sees this object half changed.
     OwnProperty removed(std::move(fProperties[inPosition]));
-    fProperties.erase(fProperties.begin() + static_cast<ptrdiff_t>(inPosition));
+    fProperties.erase(fProperties.begin() + inPosition);
     ++fRemovals;
     _RebuildIndex(fProperties.size());
     VJSONGraph::Disconnect(GetGraph(), removed.fValue);
@@ -568,7 +595,7 @@ void VJSONObject::ClearInternalProperties()
         }
     }
     std::vector<OwnProperty> old;
-    old.swap(fProperties);
+    fProperties.swap(old);
     std::vector<uint32_t>().swap(fIndex);
     if (!old.empty())
     {
@@ -799,7 +826,13 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     }
     if (!clone)
     {
-        clone.Adopt(new VJSONObject());
+        // The copies of the properties go into the room the clone is made with.
+        clone.Adopt(NewWithRoom(fProperties.size(), ioCloner.GetSlabs()));
+        if (!clone)
+        {
+            outClone.SetUndefined();
+            return _ThrowError(VE_MEMORY_FULL);
+        }
     }
     clone->fConstructionLevel = fConstructionLevel;
     if (ioCloner.GetMode() == VJSONCloner::eAssignLocker)
@@ -811,7 +844,11 @@ VError VJSONObject::Clone(VJSONValue& outClone, VJSONCloner& ioCloner) const
     VJSONObject* target = clone.Get();
     outClone.AdoptObject(clone.Forget());
     // A clone with the cloner's locker is filled while this task holds that locker.
-    VJSONUser user(target);
+    std::optional<VJSONUser> user;
+    if (target->HasStorageLocker())
+    {
+        user.emplace(target);
+    }
     return CloneProperties(ioCloner, target);
 }
 
@@ -821,12 +858,15 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
     {
         return VE_OK;
     }
-    ioTarget->ClearInternalProperties();
     // A target that is not this object and that nothing else watches (the new clone) takes the
     // copies directly: the names are this object's, so they are distinct, and the index is built
     // once at the end.
     bool direct = ioTarget != this && ioTarget->fStamp == nullptr && ioTarget->fImplementation == nullptr &&
                   ioTarget->GetGraph() == nullptr && !ioTarget->HasStorageLocker();
+    if (!direct || !ioTarget->fProperties.empty())
+    {
+        ioTarget->ClearInternalProperties();
+    }
     size_t count = fProperties.size();
     if (direct)
     {
@@ -854,7 +894,7 @@ VError VJSONObject::CloneProperties(VJSONCloner& ioCloner, VJSONObject* ioTarget
             // A copy met before (the source is held twice, or in a cycle) links the clone into a
             // graph; from then on the clone's other members are linked as they come.
             bool link = ioCloner.TookCopyAgain() || ioTarget->GetGraph() != nullptr;
-            ioTarget->fProperties.push_back(OwnProperty{fProperties[i].fKey, std::move(value)});
+            ioTarget->fProperties.emplace_back(fProperties[i].fKey, std::move(value));
             if (link)
             {
                 VJSONGraph::Connect(ioTarget, nullptr, ioTarget->fProperties.back().fValue);

@@ -6,6 +6,11 @@
 // property is removed. A removal shifts the later entries: O(n), as designed. A stored value is a
 // copy (with its own stamp) and is never undefined: storing undefined removes the property.
 //
+// Storage: the entries live in a VJSONInlineVector. An object made for a known number of
+// properties (NewWithRoom: readers, clones) holds them in its own block, carved from the
+// document's slabs when a builder or cloner makes it (VJSONSlab); it moves them to the heap only
+// when it grows past that room. Every object is a container block, freed by VJSONSlab.
+//
 // The builder path (VJSONBuilder, the text and compact readers) appends by move: AppendOwn takes
 // the key and value as they are (one lookup; a repeated name replaces the earlier value) and
 // AssignOwn fills a fresh object from a span with one exact-size allocation. The values keep the
@@ -44,7 +49,9 @@
 
 #include "toolbox/json/IJSONObject.h"
 #include "toolbox/json/VJSONGraph.h"
+#include "toolbox/json/VJSONInlineVector.h"
 #include "toolbox/json/VJSONKey.h"
+#include "toolbox/json/VJSONSlab.h"
 #include "toolbox/json/VJSONValue.h"
 #include "toolbox/kernel/base/IRefCountable.h"
 #include "toolbox/kernel/base/VObject.h"
@@ -95,8 +102,16 @@ public:
     VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, VStorageLocker* inLocker,
                 bool inUnmonitored);
     VJSONObject(VJSONObject* inClassObject, IJSONObject* inImplementation, bool inShared);
+    // A new empty plain object (of the root class, as the default constructor makes it) with room
+    // for inCount properties in its own block, carved from the slabs of ioSlabs when given (see
+    // VJSONSlab); null when memory runs out or inCount is past 2^32 - 1.
+    static VJSONObject* NewWithRoom(size_t inCount, VJSONSlabCursor* ioSlabs = nullptr);
     VJSONObject(const VJSONObject&) = delete;
     VJSONObject& operator=(const VJSONObject&) = delete;
+
+    // Every object is a container block (VJSONSlab): on the heap, or in a slab for NewWithRoom.
+    static void* operator new(size_t inSize) { return VJSONSlabCursor::AllocateOnHeap(inSize); }
+    static void operator delete(void* inMemory) noexcept { VJSONSlabCursor::Free(inMemory); }
 
     // Debugging aid: while a task id is set, objects built and destroyed on that task are counted.
     static std::atomic<uint32_t> sTaskToMonitor;
@@ -272,6 +287,9 @@ private:
 
     static constexpr uint32_t kNoEntry = UINT32_MAX;
 
+    static void* operator new(size_t, void* inPlace) noexcept { return inPlace; }
+    static void operator delete(void*, void*) noexcept {}
+
     // The position of the property, or fProperties.size() when absent.
     size_t _Find(std::u16string_view inUnits, uint32_t inHash) const;
     size_t _Find(const VJSONKey& inKey) const { return _Find(inKey.GetUnits(), inKey.GetHash()); }
@@ -288,7 +306,7 @@ private:
     void _RebuildIndex(size_t inRoomFor);
     void _CountTreeChange();
 
-    std::vector<OwnProperty> fProperties;
+    uint32_t fContainerCount = 0; // references counted in the graph (VJSONGraph)
     // Open addressing: entry positions (kNoEntry when free), a power of two in size, at most half
     // full; empty while the object has kLinearLimit properties or fewer (unless it was filled at
     // once with more).
@@ -301,12 +319,13 @@ private:
     std::atomic<VStorageLocker*> fLocker{nullptr};
     VJSONStamp* fStamp = nullptr; // retained
     VJSONClass* fClass = nullptr; // held through UseClassObject
-    uint32_t fConstructionLevel = 0;
     // Counts the removals of own properties, which move later entries (64 bits never wrap).
     uint64_t fRemovals = 0;
-    uint32_t fContainerCount = 0; // references counted in the graph (VJSONGraph)
+    uint32_t fConstructionLevel = 0;
     bool fUnderConstruction = false;
     bool fUnmonitored;
+    // Last: the room of NewWithRoom follows it.
+    VJSONInlineVector<OwnProperty> fProperties;
 };
 
 } // namespace zorn

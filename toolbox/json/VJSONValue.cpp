@@ -22,7 +22,6 @@ constinit const VJSONValue VJSONValue::sTrue(Constant{}, JSON_true, 3);
 constinit const VJSONValue VJSONValue::sFalse(Constant{}, JSON_false, 4);
 constinit const VJSONValue VJSONValue::sLastType(Constant{}, static_cast<JSONType>(9), 5);
 constinit std::atomic<uint32_t> VJSONValue::sStamp{5};
-constinit std::atomic<uint32_t> VJSONValue::sInlineStringTag{0};
 
 const VString& VJSONValue::UndefinedString()
 {
@@ -61,7 +60,7 @@ VJSONValue::VJSONValue(JSONType inType) : fType(inType), fStamp(NextStamp())
     switch (inType)
     {
     case JSON_string:
-        fPayload.fText = {0, nullptr, 0, _NextTag()};
+        fPayload.fText = {nullptr, 0, 0};
         break;
     case JSON_object:
         fPayload.fObject = new VJSONObject();
@@ -152,7 +151,6 @@ void VJSONValue::_CopyPayloadFrom(const VJSONValue& inOther)
         break;
     case JSON_string:
         _Inline().Retain();
-        fPayload.fText.fTag = _NextTag();
         break;
     default:
         break;
@@ -220,7 +218,7 @@ void VJSONValue::_SetStringPayload(UniChar* inRetainedBuffer, int32_t inLength, 
 {
     _ReleasePayload();
     fType = JSON_string;
-    fPayload.fText = {inLength, inRetainedBuffer, inCapacity, _NextTag()};
+    fPayload.fText = {inRetainedBuffer, inLength, inCapacity};
 }
 
 void VJSONValue::SetString(const VString& inString)
@@ -673,3 +671,4 @@ void VJSONValue::_ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp
 }
 
 } // namespace zorn
+static_assert(sizeof(zorn::VJSONValue) == 24, "a value is a type, a stamp and a 16-byte payload");

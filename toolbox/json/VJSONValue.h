@@ -8,9 +8,12 @@
 // copy constructor too) and copy assignment take the next stamp; moves carry the source's stamp;
 // the setters and Clear keep the value's stamp. Containers store copies, so the stamp of a stored
 // property or element tells a reader whether it was replaced since it last looked. The counter
-// wraps after 2^32 stamps and stamps are never identities. It is atomic, as is the string tag
-// counter (from which each thread takes blocks of tags), so tasks that make values at the same time
-// never lose or share an increment.
+// wraps after 2^32 stamps and stamps are never identities. It is atomic, so tasks that make values
+// at the same time never lose or share an increment.
+//
+// Size: 24 bytes (type, stamp, and an 8-byte payload or a string's buffer, length and capacity).
+// A string keeps no tag of its own: nothing ever reads one, so the record holds just what its
+// buffer needs.
 //
 // Order (CompareTo): values of one type compare by content (strings by the value model's string
 // comparison with all the options: like patterns, begins-with, diacritical and the international
@@ -158,7 +161,7 @@ public:
     void SetBool(bool inValue);
     void SetNumber(double inNumber);
     // A null VString makes the value null. A value that already shares that very buffer takes
-    // only the length; otherwise the buffer is shared and a new tag taken.
+    // only the length; otherwise the buffer is shared.
     void SetString(const VString& inString);
     void SetString(const VInlineString& inString);
     // A null pointer gives null; the container already held changes nothing.
@@ -275,13 +278,12 @@ private:
     VError _GetDateString(VString& outString) const;
     VValueSingle* _CreateTime() const;
 
-    // The VInlineString form of a string payload, with the tag taken when it was made.
+    // The fields of a string's VInlineString, ordered so that a value takes 24 bytes.
     struct StringPayload
     {
-        int32_t fLength;
         UniChar* fString;
+        int32_t fLength;
         int32_t fMaxLength;
-        uint32_t fTag;
     };
     union Payload
     {
@@ -314,32 +316,16 @@ private:
         }
         else if (fType == JSON_string)
         {
-            fPayload.fText = {0, nullptr, 0, _NextTag()};
+            fPayload.fText = {nullptr, 0, 0};
         }
     }
     void _ReleasePayload();
     // Takes a reference on the other value's payload (same type) into this one.
     void _CopyPayloadFrom(const VJSONValue& inOther);
     void _SetStringPayload(UniChar* inRetainedBuffer, int32_t inLength, int32_t inCapacity);
-    // String tags are never compared, only renewed: each thread takes them in blocks, so that
-    // making, copying and moving strings costs no atomic operation per tag.
-    static uint32_t _NextTag()
-    {
-        constexpr uint32_t kTagBlock = 256;
-        thread_local uint32_t tNext = 0;
-        thread_local uint32_t tLeft = 0;
-        if (tLeft == 0)
-        {
-            tNext = sInlineStringTag.fetch_add(kTagBlock, std::memory_order_relaxed) + 1;
-            tLeft = kTagBlock;
-        }
-        --tLeft;
-        return tNext++;
-    }
     static void _ChangeJSONStamp(const VJSONValue& inValue, VJSONStamp* inStamp);
 
     static std::atomic<uint32_t> sStamp;
-    static std::atomic<uint32_t> sInlineStringTag;
 
     JSONType fType;
     uint32_t fStamp;

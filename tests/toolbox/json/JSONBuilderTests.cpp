@@ -3,6 +3,7 @@
 #include "tests/toolbox/json/JSONTestSupport.h"
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/json/VJSONBuilder.h"
+#include "toolbox/json/VJSONCloner.h"
 #include "toolbox/json/VJSONStamp.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,89 @@ TEST(JSONBuilder, FillFromASpan)
         EXPECT_EQ(array.GetArray()->GetStampAt(i), stamps[i]);
     }
     EXPECT_EQ(array.GetArray()->GetAt(4).GetObject(), object) << "moved, not copied";
+}
+
+TEST(JSONBuilder, ContainersMadeWithRoomGrowPastIt)
+{
+    VJSONBuilder builder;
+    std::vector<VJSONObject::OwnProperty> members;
+    members.push_back({builder.Key(u"a"), builder.Number(1)});
+    members.push_back({builder.Key(u"b"), builder.String(u"two")});
+    VJSONValue holder = builder.Object(members.size());
+    VJSONObject* object = holder.GetObject();
+    object->AssignOwn(members);
+    // Past the room: the members move to the heap, then past the linear limit (indexed).
+    for (int i = 0; i < 30; ++i)
+    {
+        ASSERT_TRUE(object->SetProperty(VString(("m" + std::to_string(i)).c_str()), VJSONValue(i * 1.0)));
+    }
+    object->RemoveProperty(Str("a"));
+    EXPECT_EQ(object->GetOwnCount(), 31u);
+    EXPECT_EQ(object->GetOwnProperties()[0].fKey.GetUnits(), u"b");
+    EXPECT_EQ(object->GetProperty(Str("m29")).GetNumber(), 29);
+    EXPECT_EQ(TextOf(object->GetProperty(Str("b"))), u"two");
+
+    std::vector<VJSONValue> elements;
+    elements.push_back(builder.Number(1));
+    elements.push_back(builder.String(u"x"));
+    VJSONValue list = builder.Array(elements.size());
+    VJSONArray* array = list.GetArray();
+    ASSERT_TRUE(array->AssignValues(elements));
+    for (int i = 0; i < 10; ++i)
+    {
+        ASSERT_TRUE(array->Push(VJSONValue(i * 1.0)));
+    }
+    array->RemoveAt(0, 2);
+    ASSERT_TRUE(array->Resize(12, JSON_null));
+    EXPECT_EQ(TextOf(list), u"0,1,2,3,4,5,6,7,8,9,,");
+
+    // More values than the room: the array takes them all.
+    std::vector<VJSONValue> more;
+    for (int i = 0; i < 5; ++i)
+    {
+        more.push_back(builder.Number(i));
+    }
+    VJSONValue small = builder.Array(3);
+    ASSERT_TRUE(small.GetArray()->AssignValues(more));
+    EXPECT_EQ(TextOf(small), u"0,1,2,3,4");
+}
+
+TEST(JSONBuilder, ContainersOutliveTheirBuilderAndDieOnAnyTask)
+{
+    // Many small containers from one builder fill several slabs. One of them is kept after the
+    // tree and the builder are gone; others die on another thread while the builder still makes
+    // more from the same slabs.
+    VRefPtr<VJSONObject> kept;
+    {
+        VJSONBuilder builder;
+        std::vector<VJSONValue> elements;
+        for (int i = 0; i < 2000; ++i)
+        {
+            std::vector<VJSONObject::OwnProperty> members;
+            members.push_back({builder.Key(u"n"), builder.Number(i)});
+            VJSONValue object = builder.Object(1);
+            object.GetObject()->AssignOwn(members);
+            elements.push_back(std::move(object));
+        }
+        kept = VRefPtr<VJSONObject>(elements[1234].GetObject());
+        std::thread dropper(
+            [early = std::vector<VJSONValue>(std::make_move_iterator(elements.begin()),
+                                             std::make_move_iterator(elements.begin() + 1000))]() mutable
+            { early.clear(); });
+        std::vector<VJSONValue> later;
+        for (int i = 0; i < 2000; ++i)
+        {
+            later.push_back(builder.Array(0));
+        }
+        dropper.join();
+        VJSONValue tree = builder.Array(elements.size());
+        ASSERT_TRUE(tree.GetArray()->AssignValues(elements));
+        VJSONCloner cloner;
+        VJSONValue clone = tree;
+        ASSERT_EQ(cloner.CloneValue(clone), VE_OK);
+        std::thread([clone = std::move(clone)]() mutable { clone.SetNull(); }).join();
+    }
+    EXPECT_EQ(kept->GetOwnProperty(Str("n")).GetNumber(), 1234);
 }
 
 TEST(JSONBuilder, MoveOverloadsStoreTheContainerWithANewStamp)

@@ -177,7 +177,7 @@ inline VJSONValue ReplayJSONTape(const JSONTape& inTape)
         case JSONTape::kEndObject:
         {
             inObject.pop_back();
-            VJSONValue object = builder.Object();
+            VJSONValue object = builder.Object(event.fCount);
             size_t first = members.size() - event.fCount;
             object.GetObject()->AssignOwn(std::span(members).subspan(first));
             members.resize(first);
@@ -187,7 +187,7 @@ inline VJSONValue ReplayJSONTape(const JSONTape& inTape)
         case JSONTape::kEndArray:
         {
             inObject.pop_back();
-            VJSONValue array = builder.Array();
+            VJSONValue array = builder.Array(event.fCount);
             size_t first = elements.size() - event.fCount;
             array.GetArray()->AssignValues(std::span(elements).subspan(first));
             elements.resize(first);
