@@ -162,6 +162,22 @@ void VMemCppImpl::_ReleaseRegion(VMemImplAllocation* inRegion)
     VSystem::VirtualFree(inRegion, size, inRegion->fPhysical);
 }
 
+bool VMemCppImpl::_KeepsEmptyRegion(const VMemImplAllocation* inRegion) const
+{
+    if (inRegion->fUsableSize + VMemImplAllocation::kHeaderSize > kAutoRegionBlock + kAutoRegionExtra)
+    {
+        return false;
+    }
+    for (const VMemImplAllocation* region = fRegions; region != nullptr; region = region->fNext)
+    {
+        if (region != inRegion && region->fUsedOffset == 0)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool VMemCppImpl::AddAllocation(size_t inSize, const void* inAddress, unsigned char inPhysical)
 {
     if (inSize < kMinAllocation)
@@ -535,7 +551,7 @@ void VMemCppImpl::_FreeLarge(VMemImplBlock* inBlock)
             block = previous;
         }
         region->ReduceFrom(block);
-        if (region->fUsedOffset == 0 && fAutoAllocation)
+        if (region->fUsedOffset == 0 && fAutoAllocation && !_KeepsEmptyRegion(region))
         {
             _ReleaseRegion(region);
         }
