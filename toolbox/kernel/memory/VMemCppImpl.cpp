@@ -70,7 +70,7 @@ void VMemImplAllocation::ReduceFrom(const VMemImplBlock* inBlock)
 
 // ---- the back end ----
 
-VMemCppImpl::VMemCppImpl(int inIndex) : IMemCppImpl(inIndex), fSmallBlocks(*this)
+VMemCppImpl::VMemCppImpl(int inIndex) : IMemCppImpl(inIndex), fSmallBlocks(*this, fUsedTotal)
 {
     fSiblings[0] = this;
     fSiblingCount = 1;
@@ -434,16 +434,6 @@ VMemImplBlock* VMemCppImpl::_MallocLarge(size_t inSize, unsigned char inFlag, un
     }
     _MarkUsed(taken, taken->GetSize(), inVirtual, inFlag, inTag);
     return taken;
-}
-
-void* VMemCppImpl::Malloc(size_t inSize, unsigned char inFlag, unsigned char inVirtual, int inTag)
-{
-    if (inFlag == 0 && inSize < kSmallBlockLimit)
-    {
-        return fSmallBlocks.Malloc(inSize + sizeof(VMemImplSmallBlock), inVirtual, inTag);
-    }
-    VMemImplBlock* block = _MallocLarge(inSize, inFlag, inVirtual, inTag);
-    return block == nullptr ? nullptr : block->GetData();
 }
 
 // ---- freeing and finding blocks ----

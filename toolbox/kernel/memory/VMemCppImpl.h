@@ -112,7 +112,7 @@ public:
 };
 static_assert(sizeof(VMemImplAllocation) == VMemImplAllocation::kHeaderSize);
 
-class VMemCppImpl : public IMemCppImpl
+class VMemCppImpl final : public IMemCppImpl
 {
 public:
     static constexpr int kStepCount = 1026;
@@ -137,8 +137,17 @@ public:
     static size_t GetBlockSizeForRequest(size_t inSize, int& outStep);
 
     void Init(VCppMemMgr* inManager) override;
-    // inFlag set asks for a large block whatever its size (the small-block pages ask so).
-    void* Malloc(size_t inSize, unsigned char inFlag, unsigned char inVirtual, int inTag) override;
+    // inFlag set asks for a large block whatever its size (the small-block pages ask so). Inline,
+    // so that the manager's calls reach the small blocks directly.
+    void* Malloc(size_t inSize, unsigned char inFlag, unsigned char inVirtual, int inTag) override
+    {
+        if (inFlag == 0 && inSize < kSmallBlockLimit)
+        {
+            return fSmallBlocks.Malloc(inSize + sizeof(VMemImplSmallBlock), inVirtual, inTag);
+        }
+        VMemImplBlock* block = _MallocLarge(inSize, inFlag, inVirtual, inTag);
+        return block == nullptr ? nullptr : block->GetData();
+    }
     void Free(void* inBlock) override;
     void* Realloc(void* inBlock, size_t inSize) override;
     size_t GetPtrSize(const void* inBlock) override;

@@ -374,6 +374,24 @@ TEST_F(AutoBackEnd, SmallBlocksReuseAndPageRelease)
     EXPECT_EQ(fBackEnd.GetFirstRegion()->fUsedOffset, 0u) << "its large block too";
 }
 
+TEST_F(AutoBackEnd, FreedVirtualBlockKeepsItsOffset)
+{
+    void* keep = Alloc(40); // keeps the page
+    void* object = fBackEnd.Malloc(40, 0, 1, kTag);
+    auto* header = reinterpret_cast<VMemImplSmallBlock*>(static_cast<char*>(object) - 8);
+    const uint32_t offset = header->GetOffset();
+    EXPECT_TRUE(header->IsVirtual());
+    fBackEnd.Free(object);
+    EXPECT_EQ(header->GetOffset(), offset) << "only the virtual mark is cleared";
+    EXPECT_TRUE(fBackEnd.Check(nullptr)) << "every carved block holds its own offset";
+    EXPECT_EQ(Alloc(40), object) << "served again, as a plain block";
+    EXPECT_FALSE(header->IsVirtual());
+    EXPECT_EQ(header->GetOffset(), offset);
+    EXPECT_TRUE(fBackEnd.Check(nullptr));
+    fBackEnd.Free(object);
+    fBackEnd.Free(keep);
+}
+
 TEST_F(AutoBackEnd, FullPageLeavesItsListAndComesBack)
 {
     const size_t count = (131048 - 56) / 8448;
