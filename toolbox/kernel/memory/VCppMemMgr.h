@@ -119,7 +119,7 @@ public:
     // False when the report cannot be opened.
     bool DumpLeaks(const char* inName);
 
-    // Runs the purge handler for one back end (0 for -1) outside the mutex, after waiting for a
+    // Runs the purge handler for one back end (0 for -1) outside the lock, after waiting for a
     // purge that another thread runs. Does nothing in C-library mode.
     void PurgeMem(int inBackEndIndex);
     PurgeHandlerProc SetPurgeHandlerProc(PurgeHandlerProc inProc);
@@ -164,7 +164,7 @@ private:
     // The walks and purges of _MallocOwn, with the lock held; inTried: a back end asked already.
     void* _MallocOwnLocked(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd,
                            bool inMayPurge, int inTried);
-    // Asks the back ends in turn from the current one; called with the mutex held.
+    // Asks the back ends in turn from the current one; called with the lock held.
     void* _Walk(size_t inSize, bool inVirtual, OsType inTag, int inSkip);
     bool _IsPurgeRunningElsewhere() const;
     void* _RecordBlock(void* inBlock, size_t inSize, OsType inTag);

@@ -23,7 +23,7 @@
 //    regions, or whose header does not read as a live block of one, is refused: Free does
 //    nothing, GetPtrSize gives 0, CheckPtr false. A pointer into the middle of a live block can
 //    only be told apart as well as its bytes differ from a header.
-//  - Not thread-safe: the manager calls it under its mutex only.
+//  - Not thread-safe: the manager calls it under its lock only.
 #pragma once
 
 #include "toolbox/kernel/memory/IMemCppImpl.h"
