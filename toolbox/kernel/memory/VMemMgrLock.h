@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 namespace zorn
 {
@@ -27,7 +26,7 @@ public:
 
     void Lock()
     {
-        const std::thread::id caller = std::this_thread::get_id();
+        const void* caller = _CurrentThread();
         // Only the owner stores its own ID, and clears it before it lets go: a thread reads its
         // own ID here only while it holds the lock.
         if (fOwner.load(std::memory_order_relaxed) == caller)
@@ -52,7 +51,7 @@ public:
         {
             return;
         }
-        fOwner.store(std::thread::id(), std::memory_order_relaxed);
+        fOwner.store(nullptr, std::memory_order_relaxed);
         if (fState.exchange(kFree, std::memory_order_release) == kLockedWithWaiters)
         {
             _WakeOne();
@@ -60,21 +59,22 @@ public:
     }
 
     // Whether the calling thread holds the lock.
-    bool IsHeldByCurrentThread() const
-    {
-        return fOwner.load(std::memory_order_relaxed) == std::this_thread::get_id();
-    }
+    bool IsHeldByCurrentThread() const { return fOwner.load(std::memory_order_relaxed) == _CurrentThread(); }
 
 private:
     static constexpr uint32_t kFree = 0;
     static constexpr uint32_t kLocked = 1;
     static constexpr uint32_t kLockedWithWaiters = 2;
 
+    // A mark of the calling thread, read without a call: the address of its own byte.
+    static const void* _CurrentThread() { return &tThreadMark; }
     void _LockContended();
     void _WakeOne();
 
     std::atomic<uint32_t> fState{kFree};
-    std::atomic<std::thread::id> fOwner{};
+    static inline thread_local char tThreadMark = 0;
+
+    std::atomic<const void*> fOwner{nullptr};
     int32_t fDepth = 0; // read and written by the owner only
 };
 
