@@ -230,10 +230,15 @@ TEST(MemMgrLock, RecursiveAndExclusive)
     lock.Lock();
     lock.Lock();
     lock.Unlock();
-    EXPECT_TRUE(lock.IsHeldByCurrentThread()) << "held until the last level";
-    std::thread([&] { EXPECT_FALSE(lock.IsHeldByCurrentThread()); }).join();
+    std::thread([&] { EXPECT_FALSE(lock.TryToLock()) << "held until the last level"; }).join();
     lock.Unlock();
-    EXPECT_FALSE(lock.IsHeldByCurrentThread());
+    std::thread(
+        [&]
+        {
+            EXPECT_TRUE(lock.TryToLock());
+            lock.Unlock();
+        })
+        .join();
 
     // Four threads add to one counter under the lock, two of them taking it twice: the sum holds
     // only if no two threads held it at once (ThreadSanitizer sees any overlap as well).
