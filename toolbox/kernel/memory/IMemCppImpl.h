@@ -3,7 +3,7 @@
 //
 // In own-allocator mode the manager owns four back ends (indexes 0 to 3), made by the factory
 // installed with VCppMemMgr::SetBackEndFactory (the own block allocator, VMemCppImpl, unless a
-// test installs another), and uses them only under its own mutex. Free, GetPtrSize and CheckPtr
+// test installs another), and uses them only under its own lock. Free, GetPtrSize and CheckPtr
 // of back end 0 must accept a block of any of the four.
 #pragma once
 

@@ -180,6 +180,15 @@ void VCppMemMgr::_Init(EAllocatorKind inKind, bool inOption1, bool inOption2)
                 // request, those of start-up included, would fail.
                 backEnd->SetAutoAllocationState(true);
             }
+            for (int i = 0; i < kOwnBackEndCount; ++i)
+            {
+                fOwnBackEnds[i] = dynamic_cast<VMemCppImpl*>(fBackEnds[static_cast<size_t>(i)]);
+            }
+            if (std::find(std::begin(fOwnBackEnds), std::end(fOwnBackEnds), nullptr) !=
+                std::end(fOwnBackEnds))
+            {
+                std::fill(std::begin(fOwnBackEnds), std::end(fOwnBackEnds), nullptr);
+            }
             fMaxBlockSize = fMaxObjectSize;
             return;
         }
@@ -223,7 +232,7 @@ void* VCppMemMgr::_RecordBlock(void* inBlock, size_t inSize, OsType inTag)
     {
         return inBlock;
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     VDebugBlockInfo info;
     info.fSize = inSize;
     info.fTag = static_cast<int32_t>(inTag);
@@ -238,7 +247,7 @@ void* VCppMemMgr::_RecordBlock(void* inBlock, size_t inSize, OsType inTag)
 
 void VCppMemMgr::_ForgetBlock(void* inBlock)
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     VDebugBlockInfo info;
     if (fDebugBlocks.Remove(inBlock, info))
     {
@@ -249,26 +258,26 @@ void VCppMemMgr::_ForgetBlock(void* inBlock)
 
 bool VCppMemMgr::SetLeaksCheck(bool inEnabled)
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     fRecording.store(inEnabled);
     return fLeaksChecker.SetLeaksCheck(inEnabled);
 }
 
 void VCppMemMgr::SetLeaksStackFramesToSkip(int inCount)
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     fLeaksChecker.SetStackFramesToSkip(inCount);
 }
 
 int32_t VCppMemMgr::GetRecordedBlockCount()
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     return fLeaksChecker.GetRecordedBlockCount();
 }
 
 bool VCppMemMgr::DumpLeaks(const char* inName)
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     FILE* file = fLeaksChecker.OpenDumpFile(inName);
     if (file == nullptr)
     {
@@ -284,7 +293,7 @@ bool VCppMemMgr::CheckBackEnds()
     {
         return true;
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     for (IMemCppImpl* backEnd : fBackEnds)
     {
         if (!backEnd->Check(nullptr))
@@ -317,21 +326,46 @@ void VCppMemMgr::_EndPurge()
 {
     fPurgedBackEnd = -1;
     fPurgeThread = std::thread::id();
-    ++fPurgeGeneration;
-    fPurgeDone.notify_all();
+    fPurgeGeneration.fetch_add(1, std::memory_order_relaxed);
+    fPurgeGeneration.notify_all();
+}
+
+void VCppMemMgr::_WaitForPurge()
+{
+    uint64_t generation = fPurgeGeneration.load(std::memory_order_relaxed);
+    fLock.Unlock();
+    fPurgeGeneration.wait(generation, std::memory_order_relaxed);
+    fLock.Lock();
 }
 
 void* VCppMemMgr::_MallocOwn(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd,
                              bool inMayPurge)
 {
-    std::unique_lock lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
+    // The common case: the current back end, the own block allocator, serves at once.
+    int tried = -1;
+    if (fOwnBackEnds[0] != nullptr && inPreferredBackEnd < 0 && fPurgedBackEnd == -1 &&
+        inSize <= fMaxBlockSize)
+    {
+        tried = fCurrentBackEnd;
+        if (void* block = fOwnBackEnds[tried]->Malloc(inSize, 0, inVirtual ? 1 : 0, static_cast<int>(inTag)))
+        {
+            return block;
+        }
+    }
+    return _MallocOwnLocked(inSize, inVirtual, inTag, inPreferredBackEnd, inMayPurge, tried);
+}
+
+void* VCppMemMgr::_MallocOwnLocked(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd,
+                                   bool inMayPurge, int inTried)
+{
     int count = static_cast<int>(fBackEnds.size());
     if (count == 0 || inSize > fMaxBlockSize)
     {
         return nullptr;
     }
     void* block = nullptr;
-    int skip = -1;
+    int skip = inTried;
     if (inPreferredBackEnd >= 0 && inPreferredBackEnd < count && inPreferredBackEnd != fPurgedBackEnd)
     {
         block = fBackEnds[inPreferredBackEnd]->Malloc(inSize, 0, inVirtual ? 1 : 0, static_cast<int>(inTag));
@@ -373,8 +407,7 @@ void* VCppMemMgr::_MallocOwn(size_t inSize, bool inVirtual, OsType inTag, int in
         }
         else
         {
-            uint64_t generation = fPurgeGeneration;
-            fPurgeDone.wait(lock, [&] { return fPurgeGeneration != generation; });
+            _WaitForPurge();
         }
     }
     return block;
@@ -406,8 +439,16 @@ void VCppMemMgr::Free(void* inBlock)
         fStdLibBackEnd->Free(inBlock);
         return;
     }
-    std::lock_guard lock(fMutex);
-    if (inBlock != nullptr && !fBackEnds.empty())
+    if (inBlock == nullptr)
+    {
+        return;
+    }
+    StLocker<VMemMgrLock> lock(&fLock);
+    if (fOwnBackEnds[0] != nullptr)
+    {
+        fOwnBackEnds[0]->Free(inBlock);
+    }
+    else if (!fBackEnds.empty())
     {
         fBackEnds.front()->Free(inBlock);
     }
@@ -445,7 +486,7 @@ size_t VCppMemMgr::GetPtrSize(const void* inBlock) const
     {
         return fStdLibBackEnd->GetPtrSize(inBlock);
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     return inBlock == nullptr || fBackEnds.empty() ? 0 : fBackEnds.front()->GetPtrSize(inBlock);
 }
 
@@ -455,7 +496,7 @@ bool VCppMemMgr::CheckPtr(const void* inBlock) const
     {
         return fStdLibBackEnd->CheckPtr(inBlock);
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     return inBlock != nullptr && !fBackEnds.empty() && fBackEnds.front()->CheckPtr(inBlock);
 }
 
@@ -469,7 +510,7 @@ bool VCppMemMgr::CheckVObject(const void* inObject) const
     {
         return true;
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     auto* backEnd = dynamic_cast<VMemCppImpl*>(fBackEnds.front());
     if (backEnd == nullptr || !backEnd->OwnsAddress(inObject))
     {
@@ -484,7 +525,7 @@ void VCppMemMgr::PurgeMem(int inBackEndIndex)
     {
         return;
     }
-    std::unique_lock lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     std::thread::id self = std::this_thread::get_id();
     if (fPurgedBackEnd != -1 && fPurgeThread == self)
     {
@@ -492,26 +533,25 @@ void VCppMemMgr::PurgeMem(int inBackEndIndex)
     }
     while (fPurgedBackEnd != -1)
     {
-        uint64_t generation = fPurgeGeneration;
-        fPurgeDone.wait(lock, [&] { return fPurgeGeneration != generation; });
+        _WaitForPurge();
     }
     int index = inBackEndIndex == -1 ? 0 : inBackEndIndex;
     fPurgedBackEnd = index;
     fPurgeThread = self;
     PurgeHandlerProc handler = fPurgeHandler;
     // Other threads go on allocating from the other back ends meanwhile.
-    lock.unlock();
+    fLock.Unlock();
     if (handler != nullptr)
     {
         handler(index, 0, true);
     }
-    lock.lock();
+    fLock.Lock();
     _EndPurge();
 }
 
 VCppMemMgr::PurgeHandlerProc VCppMemMgr::SetPurgeHandlerProc(PurgeHandlerProc inProc)
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     PurgeHandlerProc previous = fPurgeHandler;
     fPurgeHandler = inProc;
     return previous;
@@ -527,7 +567,7 @@ bool VCppMemMgr::AddVirtualAllocation(size_t inSize, const void* inAddress, bool
     {
         return true;
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     if (fBackEnds.empty())
     {
         return false;
@@ -562,7 +602,7 @@ int32_t VCppMemMgr::CountVirtualAllocations()
     {
         return fStdLibBackEnd->CountAllocations();
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     int32_t count = 0;
     for (IMemCppImpl* backEnd : fBackEnds)
     {
@@ -577,7 +617,7 @@ size_t VCppMemMgr::GetAllocatedMem()
     {
         return fStdLibBackEnd->GetTotalAllocation();
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     size_t total = 0;
     for (IMemCppImpl* backEnd : fBackEnds)
     {
@@ -600,7 +640,7 @@ void VCppMemMgr::GetMemUsageInfo(size_t& outTotal, size_t& outUsed)
         fStdLibBackEnd->GetMemUsageInfo(outTotal, outUsed);
         return;
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     outTotal = 0;
     outUsed = 0;
     for (IMemCppImpl* backEnd : fBackEnds)
@@ -615,7 +655,7 @@ void VCppMemMgr::GetMemUsageInfo(size_t& outTotal, size_t& outUsed)
 
 void VCppMemMgr::GetStatistics(VMemStats& ioStats, int inBackEnd)
 {
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     ioStats.Clear();
     if (fStdLib)
     {
@@ -640,7 +680,7 @@ int32_t VCppMemMgr::GetAllocationBlockNumber(void* inBlock)
     {
         return 0;
     }
-    std::lock_guard lock(fMutex);
+    StLocker<VMemMgrLock> lock(&fLock);
     return fBackEnds.empty() ? 0 : fBackEnds.front()->GetAllocationBlockNumber(inBlock);
 }
 

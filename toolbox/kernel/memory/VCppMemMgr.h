@@ -7,7 +7,7 @@
 // Two modes, chosen once at construction:
 //  - C-library mode: every call goes to malloc, free and malloc_usable_size, without a lock.
 //  - Own-allocator mode: four back ends (IMemCppImpl) take requests in turn under one recursive
-//    mutex, starting from a current back end; when none can serve, the purge handler is asked to
+//    lock (VMemMgrLock), starting from a current back end; when none can serve, the purge handler is asked to
 //    free memory in one back end after the other. The back ends are made by the factory installed
 //    with SetBackEndFactory, the own block allocator (VMemCppImpl) by default; with no factory the
 //    manager runs in C-library mode. Each back end gets auto-allocation from the start, so it can
@@ -29,11 +29,10 @@
 #include "toolbox/kernel/base/ZornTypes.h"
 #include "toolbox/kernel/locks/VCriticalSection.h"
 #include "toolbox/kernel/memory/VLeaksChecker.h"
+#include "toolbox/kernel/memory/VMemMgrLock.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -41,6 +40,7 @@ namespace zorn
 {
 
 class IMemCppImpl;
+class VMemCppImpl;
 class VMemCppImpl_stdlib;
 class VMemoryHog;
 class VMemStats;
@@ -119,7 +119,7 @@ public:
     // False when the report cannot be opened.
     bool DumpLeaks(const char* inName);
 
-    // Runs the purge handler for one back end (0 for -1) outside the mutex, after waiting for a
+    // Runs the purge handler for one back end (0 for -1) outside the lock, after waiting for a
     // purge that another thread runs. Does nothing in C-library mode.
     void PurgeMem(int inBackEndIndex);
     PurgeHandlerProc SetPurgeHandlerProc(PurgeHandlerProc inProc);
@@ -161,23 +161,30 @@ public:
 private:
     void _Init(EAllocatorKind inKind, bool inOption1, bool inOption2);
     void* _MallocOwn(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd, bool inMayPurge);
-    // Asks the back ends in turn from the current one; called with the mutex held.
+    // The walks and purges of _MallocOwn, with the lock held; inTried: a back end asked already.
+    void* _MallocOwnLocked(size_t inSize, bool inVirtual, OsType inTag, int inPreferredBackEnd,
+                           bool inMayPurge, int inTried);
+    // Asks the back ends in turn from the current one; called with the lock held.
     void* _Walk(size_t inSize, bool inVirtual, OsType inTag, int inSkip);
     bool _IsPurgeRunningElsewhere() const;
     void* _RecordBlock(void* inBlock, size_t inSize, OsType inTag);
     void _ForgetBlock(void* inBlock);
     void _EndPurge();
+    // Lets the lock go until the running purge ends, then takes it again.
+    void _WaitForPurge();
 
-    // Guards everything of own mode below. The purge event is a condition on it: a thread that
-    // finds another thread's purge running waits for fPurgeGeneration to change.
-    mutable std::recursive_mutex fMutex;
-    std::condition_variable_any fPurgeDone;
-    uint64_t fPurgeGeneration = 0;
+    // Guards everything of own mode below. A thread that finds another thread's purge running
+    // lets it go and waits for fPurgeGeneration to change.
+    mutable VMemMgrLock fLock;
+    std::atomic<uint64_t> fPurgeGeneration{0};
     std::thread::id fPurgeThread;
 
     bool fStdLib = true;
     VMemCppImpl_stdlib* fStdLibBackEnd = nullptr;
     std::vector<IMemCppImpl*> fBackEnds;
+    // The same back ends when all four are the own block allocator, called without the virtual
+    // table on the common paths; null otherwise.
+    VMemCppImpl* fOwnBackEnds[kOwnBackEndCount] = {};
     int fCurrentBackEnd = 0;
     int fPurgedBackEnd = -1;
     size_t fMaxBlockSize = 0;
@@ -189,7 +196,7 @@ private:
     VCriticalSection fHogLock;
     std::vector<VMemoryHog*> fHogs;
 
-    // Guarded by fMutex in both modes; fRecording mirrors the checker's state for the
+    // Guarded by fLock in both modes; fRecording mirrors the checker's state for the
     // allocation paths of C-library mode, which take no lock otherwise.
     VLeaksChecker fLeaksChecker;
     VDebugBlockInfoPool fDebugBlocks;

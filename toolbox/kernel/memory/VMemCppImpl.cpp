@@ -70,7 +70,7 @@ void VMemImplAllocation::ReduceFrom(const VMemImplBlock* inBlock)
 
 // ---- the back end ----
 
-VMemCppImpl::VMemCppImpl(int inIndex) : IMemCppImpl(inIndex), fSmallBlocks(*this)
+VMemCppImpl::VMemCppImpl(int inIndex) : IMemCppImpl(inIndex), fSmallBlocks(*this, fUsedTotal)
 {
     fSiblings[0] = this;
     fSiblingCount = 1;
@@ -160,6 +160,22 @@ void VMemCppImpl::_ReleaseRegion(VMemImplAllocation* inRegion)
     size_t size = inRegion->fUsableSize + VMemImplAllocation::kHeaderSize;
     fRegionTotal -= size;
     VSystem::VirtualFree(inRegion, size, inRegion->fPhysical);
+}
+
+bool VMemCppImpl::_KeepsEmptyRegion(const VMemImplAllocation* inRegion) const
+{
+    if (inRegion->fUsableSize + VMemImplAllocation::kHeaderSize > kAutoRegionBlock + kAutoRegionExtra)
+    {
+        return false;
+    }
+    for (const VMemImplAllocation* region = fRegions; region != nullptr; region = region->fNext)
+    {
+        if (region != inRegion && region->fUsedOffset == 0)
+        {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool VMemCppImpl::AddAllocation(size_t inSize, const void* inAddress, unsigned char inPhysical)
@@ -420,16 +436,6 @@ VMemImplBlock* VMemCppImpl::_MallocLarge(size_t inSize, unsigned char inFlag, un
     return taken;
 }
 
-void* VMemCppImpl::Malloc(size_t inSize, unsigned char inFlag, unsigned char inVirtual, int inTag)
-{
-    if (inFlag == 0 && inSize < kSmallBlockLimit)
-    {
-        return fSmallBlocks.Malloc(inSize + sizeof(VMemImplSmallBlock), inVirtual, inTag);
-    }
-    VMemImplBlock* block = _MallocLarge(inSize, inFlag, inVirtual, inTag);
-    return block == nullptr ? nullptr : block->GetData();
-}
-
 // ---- freeing and finding blocks ----
 
 VMemImplAllocation* VMemCppImpl::_FindRegion(const void* inAddress) const
@@ -535,7 +541,7 @@ void VMemCppImpl::_FreeLarge(VMemImplBlock* inBlock)
             block = previous;
         }
         region->ReduceFrom(block);
-        if (region->fUsedOffset == 0 && fAutoAllocation)
+        if (region->fUsedOffset == 0 && fAutoAllocation && !_KeepsEmptyRegion(region))
         {
             _ReleaseRegion(region);
         }

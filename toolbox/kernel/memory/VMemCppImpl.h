@@ -10,13 +10,20 @@
 //    block is split only when 8192 bytes or more would remain; freed neighbours merge as long as
 //    the sum stays below 2^31; a block freed at the end of the carved part returns to the tail.
 //  - Blocks are aligned to 8 bytes, not 16: the header sizes are fixed by the layout.
+//  - With auto-allocation on, a region whose blocks are all free is released, except that a back
+//    end keeps one empty region of at most the auto-allocation size (20 MiB): a region that
+//    empties stays when no other region of the back end is empty. Without it, a program whose
+//    live blocks come and go one at a time (a string made and dropped in a loop) would map a
+//    region and fault its first pages in at every allocation and unmap it at every free. The
+//    kept region's touched pages stay in memory; larger regions, and every emptied region beyond
+//    the kept one, go back to the system at once.
 //  - Requests above 2147481598 bytes are refused (the block size must fit a signed 32-bit state).
 //  - Free, GetPtrSize, CheckPtr and GetAllocationBlockNumber of any back end accept the blocks of
 //    its three siblings (the manager's other back ends). A pointer that lies in none of their
 //    regions, or whose header does not read as a live block of one, is refused: Free does
 //    nothing, GetPtrSize gives 0, CheckPtr false. A pointer into the middle of a live block can
 //    only be told apart as well as its bytes differ from a header.
-//  - Not thread-safe: the manager calls it under its mutex only.
+//  - Not thread-safe: the manager calls it under its lock only.
 #pragma once
 
 #include "toolbox/kernel/memory/IMemCppImpl.h"
@@ -105,7 +112,7 @@ public:
 };
 static_assert(sizeof(VMemImplAllocation) == VMemImplAllocation::kHeaderSize);
 
-class VMemCppImpl : public IMemCppImpl
+class VMemCppImpl final : public IMemCppImpl
 {
 public:
     static constexpr int kStepCount = 1026;
@@ -130,8 +137,17 @@ public:
     static size_t GetBlockSizeForRequest(size_t inSize, int& outStep);
 
     void Init(VCppMemMgr* inManager) override;
-    // inFlag set asks for a large block whatever its size (the small-block pages ask so).
-    void* Malloc(size_t inSize, unsigned char inFlag, unsigned char inVirtual, int inTag) override;
+    // inFlag set asks for a large block whatever its size (the small-block pages ask so). Inline,
+    // so that the manager's calls reach the small blocks directly.
+    void* Malloc(size_t inSize, unsigned char inFlag, unsigned char inVirtual, int inTag) override
+    {
+        if (inFlag == 0 && inSize < kSmallBlockLimit)
+        {
+            return fSmallBlocks.Malloc(inSize + sizeof(VMemImplSmallBlock), inVirtual, inTag);
+        }
+        VMemImplBlock* block = _MallocLarge(inSize, inFlag, inVirtual, inTag);
+        return block == nullptr ? nullptr : block->GetData();
+    }
     void Free(void* inBlock) override;
     void* Realloc(void* inBlock, size_t inSize) override;
     size_t GetPtrSize(const void* inBlock) override;
@@ -145,7 +161,7 @@ public:
     bool AddAlreadyAllocatedMem(void* inBlock, size_t inSize, bool inPhysical) override;
     int32_t CountAllocations() override;
     // On, a request that nothing can serve adds a region of at least 20 MiB, and a region whose
-    // blocks are all free is released.
+    // blocks are all free is released, but for one kept empty region (see the head of the file).
     void SetAutoAllocationState(bool inOn) override { fAutoAllocation = inOn; }
     void GetStats(VMemStats& ioStats, short inIndex) override;
     size_t GetTotalAllocation() const override { return fRegionTotal; }
@@ -203,6 +219,9 @@ private:
     void _UpdateNextPreviousSize(VMemImplBlock* inBlock);
     void _AddRegion(void* inMemory, size_t inSize, bool inPhysical);
     void _ReleaseRegion(VMemImplAllocation* inRegion);
+    // Whether a region that has just emptied stays: one of at most the auto-allocation size, when
+    // no other region of this back end is empty.
+    bool _KeepsEmptyRegion(const VMemImplAllocation* inRegion) const;
 
     VCppMemMgr* fManager = nullptr;
     VMemCppImpl* fSiblings[4] = {};

@@ -8,22 +8,6 @@
 namespace zorn
 {
 
-int VMemThreadImpl::GetStepFromSize(size_t inSize, size_t& outGranularity)
-{
-    if (inSize <= 1024)
-    {
-        outGranularity = 16;
-        return static_cast<int>((inSize + 15) / 16);
-    }
-    if (inSize <= 4096)
-    {
-        outGranularity = 64;
-        return static_cast<int>(((inSize - 961) >> 6) + 65);
-    }
-    outGranularity = 256;
-    return static_cast<int>(((inSize - 3841) >> 8) + 114);
-}
-
 size_t VMemThreadImpl::GetBlockSize(size_t inSize)
 {
     size_t granularity = 0;
@@ -49,75 +33,29 @@ size_t VMemThreadImpl::GetPageSize(size_t inBlockSize)
     return 131048;
 }
 
-void* VMemThreadImpl::Malloc(size_t inSize, unsigned char inVirtual, int inTag)
+VPageAllocationImpl* VMemThreadImpl::_NewPage(int inStep, size_t inBlockSize)
 {
-    size_t granularity = 0;
-    int step = GetStepFromSize(inSize, granularity);
-    VPageAllocationImpl* page = fSteps[step];
-    if (page == nullptr)
+    size_t pageSize = GetPageSize(inBlockSize);
+    VMemImplBlock* large = fBackEnd._MallocLarge(pageSize, 1, 0, 0);
+    if (large == nullptr)
     {
-        size_t blockSize = (inSize + granularity - 1) & ~(granularity - 1);
-        size_t pageSize = GetPageSize(blockSize);
-        VMemImplBlock* large = fBackEnd._MallocLarge(pageSize, 1, 0, 0);
-        if (large == nullptr)
-        {
-            return nullptr;
-        }
-        page = reinterpret_cast<VPageAllocationImpl*>(large->GetData());
-        page->fAllocator = this;
-        page->fFreeList = nullptr;
-        page->fNext = nullptr;
-        page->fPrevious = nullptr;
-        page->fSize = pageSize;
-        page->fTailOffset = VPageAllocationImpl::kHeaderSize;
-        page->fFreeCount = 0;
-        page->fUsedCount = 0;
-        page->fBlockCount = static_cast<uint16_t>((pageSize - VPageAllocationImpl::kHeaderSize) / blockSize);
-        page->fBlockSize = static_cast<uint16_t>(blockSize);
-        // The used total counts the page's blocks as they are served, not the page itself.
-        fBackEnd.fUsedTotal -= static_cast<size_t>(page->fBlockCount) * blockSize;
-        fSteps[step] = page;
+        return nullptr;
     }
-
-    VMemImplSmallBlock* block = page->fFreeList;
-    if (block != nullptr)
-    {
-        page->fFreeList = block->NextFree();
-        --page->fFreeCount;
-    }
-    else
-    {
-        block = page->GetBlockAt(page->fTailOffset);
-        page->fTailOffset += page->fBlockSize;
-    }
-    uint32_t offset = static_cast<uint32_t>(reinterpret_cast<char*>(block) - reinterpret_cast<char*>(page));
-    block->fOffsetWord = -static_cast<int32_t>(offset) - (inVirtual != 0 ? 1 : 0);
-    block->fTag = inTag;
-    fBackEnd.fUsedTotal += page->fBlockSize;
-    if (++page->fUsedCount == page->fBlockCount)
-    {
-        _MarkPageAsFull(page);
-    }
-    return block->GetData();
-}
-
-void VMemThreadImpl::Free(VPageAllocationImpl* inPage, VMemImplSmallBlock* inBlock)
-{
-    if (inPage->fUsedCount == inPage->fBlockCount)
-    {
-        _MarkPageAsNotFull(inPage);
-    }
-    inBlock->fTag = VMemImplSmallBlock::kFreeTag;
-    inBlock->fOffsetWord &= ~1;
-    inBlock->NextFree() = inPage->fFreeList;
-    inPage->fFreeList = inBlock;
-    ++inPage->fFreeCount;
-    --inPage->fUsedCount;
-    fBackEnd.fUsedTotal -= inPage->fBlockSize;
-    if (inPage->fUsedCount == 0)
-    {
-        _RemovePage(inPage);
-    }
+    auto* page = reinterpret_cast<VPageAllocationImpl*>(large->GetData());
+    page->fAllocator = this;
+    page->fFreeList = nullptr;
+    page->fNext = nullptr;
+    page->fPrevious = nullptr;
+    page->fSize = pageSize;
+    page->fTailOffset = VPageAllocationImpl::kHeaderSize;
+    page->fFreeCount = 0;
+    page->fUsedCount = 0;
+    page->fBlockCount = static_cast<uint16_t>((pageSize - VPageAllocationImpl::kHeaderSize) / inBlockSize);
+    page->fBlockSize = static_cast<uint16_t>(inBlockSize);
+    // The used total counts the page's blocks as they are served, not the page itself.
+    fUsedTotal -= static_cast<size_t>(page->fBlockCount) * inBlockSize;
+    fSteps[inStep] = page;
+    return page;
 }
 
 void VMemThreadImpl::_Unlink(VPageAllocationImpl* inPage)
@@ -164,7 +102,7 @@ void VMemThreadImpl::_MarkPageAsNotFull(VPageAllocationImpl* inPage)
 void VMemThreadImpl::_RemovePage(VPageAllocationImpl* inPage)
 {
     _Unlink(inPage);
-    fBackEnd.fUsedTotal += static_cast<size_t>(inPage->fBlockCount) * inPage->fBlockSize;
+    fUsedTotal += static_cast<size_t>(inPage->fBlockCount) * inPage->fBlockSize;
     VMemImplBlock* large =
         reinterpret_cast<VMemImplBlock*>(reinterpret_cast<char*>(inPage) - sizeof(VMemImplBlock));
     fBackEnd._FreeLarge(large);

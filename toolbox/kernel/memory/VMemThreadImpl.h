@@ -85,20 +85,92 @@ class VMemThreadImpl
 public:
     static constexpr int kStepCount = 132;
 
-    explicit VMemThreadImpl(VMemCppImpl& inBackEnd) : fBackEnd(inBackEnd) {}
+    // ioUsedTotal: the back end's used total, which the small blocks keep up to date.
+    VMemThreadImpl(VMemCppImpl& inBackEnd, size_t& ioUsedTotal) : fBackEnd(inBackEnd), fUsedTotal(ioUsedTotal)
+    {
+    }
 
     // The step of a request of inSize bytes (header included) and its granularity (16, 64, 256).
-    static int GetStepFromSize(size_t inSize, size_t& outGranularity);
+    static int GetStepFromSize(size_t inSize, size_t& outGranularity)
+    {
+        if (inSize <= 1024)
+        {
+            outGranularity = 16;
+            return static_cast<int>((inSize + 15) / 16);
+        }
+        if (inSize <= 4096)
+        {
+            outGranularity = 64;
+            return static_cast<int>(((inSize - 961) >> 6) + 65);
+        }
+        outGranularity = 256;
+        return static_cast<int>(((inSize - 3841) >> 8) + 114);
+    }
     // The block size of a request of inSize bytes (header included).
     static size_t GetBlockSize(size_t inSize);
     // The size of the pages that hold blocks of inBlockSize bytes.
     static size_t GetPageSize(size_t inBlockSize);
 
     // A block for a request of inSize bytes, header included (at most 8199); null when no page
-    // can be had. Returns the caller's address.
-    void* Malloc(size_t inSize, unsigned char inVirtual, int inTag);
+    // can be had. Returns the caller's address. Inline, as every small request passes here.
+    void* Malloc(size_t inSize, unsigned char inVirtual, int inTag)
+    {
+        size_t granularity = 0;
+        int step = GetStepFromSize(inSize, granularity);
+        VPageAllocationImpl* page = fSteps[step];
+        if (page == nullptr)
+        {
+            page = _NewPage(step, (inSize + granularity - 1) & ~(granularity - 1));
+            if (page == nullptr)
+            {
+                return nullptr;
+            }
+        }
+        VMemImplSmallBlock* block = page->fFreeList;
+        if (block != nullptr)
+        {
+            // A freed block keeps its offset, with the virtual mark cleared.
+            page->fFreeList = block->NextFree();
+            --page->fFreeCount;
+            block->fOffsetWord -= inVirtual != 0 ? 1 : 0;
+        }
+        else
+        {
+            block = page->GetBlockAt(page->fTailOffset);
+            block->fOffsetWord = -static_cast<int32_t>(page->fTailOffset) - (inVirtual != 0 ? 1 : 0);
+            page->fTailOffset += page->fBlockSize;
+        }
+        block->fTag = inTag;
+        fUsedTotal += page->fBlockSize;
+        if (++page->fUsedCount == page->fBlockCount)
+        {
+            _MarkPageAsFull(page);
+        }
+        return block->GetData();
+    }
+
     // Frees a live block of one of this allocator's pages.
-    void Free(VPageAllocationImpl* inPage, VMemImplSmallBlock* inBlock);
+    void Free(VPageAllocationImpl* inPage, VMemImplSmallBlock* inBlock)
+    {
+        if (inPage->fUsedCount == inPage->fBlockCount)
+        {
+            _MarkPageAsNotFull(inPage);
+        }
+        inBlock->fTag = VMemImplSmallBlock::kFreeTag;
+        if (inBlock->IsVirtual())
+        {
+            ++inBlock->fOffsetWord; // minus the offset alone
+        }
+        inBlock->NextFree() = inPage->fFreeList;
+        inPage->fFreeList = inBlock;
+        ++inPage->fFreeCount;
+        --inPage->fUsedCount;
+        fUsedTotal -= inPage->fBlockSize;
+        if (inPage->fUsedCount == 0)
+        {
+            _RemovePage(inPage);
+        }
+    }
 
     // Walks the 132 step lists: every page must pass its check, and no page may head the lists
     // of two steps.
@@ -110,12 +182,16 @@ public:
 private:
     friend class VMemCppImpl;
 
+    // A new page for blocks of inBlockSize bytes at the head of the step's list; null when the
+    // back end has no room for it.
+    VPageAllocationImpl* _NewPage(int inStep, size_t inBlockSize);
     void _MarkPageAsFull(VPageAllocationImpl* inPage);
     void _MarkPageAsNotFull(VPageAllocationImpl* inPage);
     void _RemovePage(VPageAllocationImpl* inPage);
     void _Unlink(VPageAllocationImpl* inPage);
 
     VMemCppImpl& fBackEnd;
+    size_t& fUsedTotal;
     VPageAllocationImpl* fSteps[kStepCount] = {};
 };
 

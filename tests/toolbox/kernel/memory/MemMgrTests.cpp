@@ -2,6 +2,7 @@
 #include "toolbox/kernel/base/VObject.h"
 #include "toolbox/kernel/memory/IMemCppImpl.h"
 #include "toolbox/kernel/memory/VCppMemMgr.h"
+#include "toolbox/kernel/memory/VMemMgrLock.h"
 #include "toolbox/kernel/memory/VMemStats.h"
 #include "toolbox/kernel/memory/VMemoryHog.h"
 #include "toolbox/kernel/system/VSystem.h"
@@ -221,6 +222,55 @@ TEST(MemMgrCLibrary, ObjectLivesInVirtualMemory)
     // Blocks of the C library are not in the page that holds the manager itself.
     uintptr_t address = reinterpret_cast<uintptr_t>(manager.get());
     EXPECT_EQ((address - sizeof(size_t)) % VSystem::GetVMPageSize(), 0u) << "size header at the page start";
+}
+
+TEST(MemMgrLock, RecursiveAndExclusive)
+{
+    VMemMgrLock lock;
+    lock.Lock();
+    lock.Lock();
+    lock.Unlock();
+    std::thread([&] { EXPECT_FALSE(lock.TryToLock()) << "held until the last level"; }).join();
+    lock.Unlock();
+    std::thread(
+        [&]
+        {
+            EXPECT_TRUE(lock.TryToLock());
+            lock.Unlock();
+        })
+        .join();
+
+    // Four threads add to one counter under the lock, two of them taking it twice: the sum holds
+    // only if no two threads held it at once (ThreadSanitizer sees any overlap as well).
+    int64_t counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+    {
+        threads.emplace_back(
+            [&, t]
+            {
+                for (int i = 0; i < 20000; ++i)
+                {
+                    lock.Lock();
+                    if (t % 2 != 0)
+                    {
+                        lock.Lock();
+                    }
+                    int64_t value = counter;
+                    counter = value + 1;
+                    if (t % 2 != 0)
+                    {
+                        lock.Unlock();
+                    }
+                    lock.Unlock();
+                }
+            });
+    }
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    EXPECT_EQ(counter, 80000);
 }
 
 TEST(MemMgrHogs, RegisterAndUnregister)

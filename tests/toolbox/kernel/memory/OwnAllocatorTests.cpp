@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -29,9 +30,10 @@ class OwnBackEnd : public ::testing::Test
 protected:
     void SetUp() override { fBackEnd.Init(nullptr); }
 
-    // A large block of exactly inBlockSize bytes (a multiple of 1024 from 9 KiB up to 1 MiB).
-    void* Large(size_t inBlockSize) { return fBackEnd.Malloc(inBlockSize - kLargeHeader, 0, 0, kTag); }
-    size_t BlockSize(void* inBlock) { return fBackEnd.GetPtrSize(inBlock) + kLargeHeader; }
+    void* Alloc(size_t inSize) { return fBackEnd.Malloc(inSize, 0, 0, kTag); }
+    // A large block of exactly inBlockSize bytes: a multiple of 1024 from 9 KiB up to 1 MiB, of 8
+    // above.
+    void* Large(size_t inBlockSize) { return Alloc(inBlockSize - kLargeHeader); }
     size_t Used()
     {
         size_t total = 0;
@@ -39,8 +41,32 @@ protected:
         fBackEnd.GetMemUsageInfo(total, used);
         return used;
     }
+    VMemStats Stats()
+    {
+        VMemStats stats;
+        fBackEnd.GetStats(stats, 0);
+        return stats;
+    }
+    // The first page with room of the small blocks that serve a request of inSize bytes.
+    VPageAllocationImpl* FirstPage(size_t inSize)
+    {
+        size_t granularity = 0;
+        return fBackEnd.GetSmallBlocks().GetFirstPage(
+            VMemThreadImpl::GetStepFromSize(inSize + sizeof(VMemImplSmallBlock), granularity));
+    }
 
     VMemCppImpl fBackEnd{0};
+};
+
+// The same with auto-allocation on, as the manager sets its back ends: regions come and go.
+class AutoBackEnd : public OwnBackEnd
+{
+protected:
+    void SetUp() override
+    {
+        OwnBackEnd::SetUp();
+        fBackEnd.SetAutoAllocationState(true);
+    }
 };
 
 TEST(OwnAllocatorSteps, TablesAtTheirBorders)
@@ -127,9 +153,8 @@ TEST(OwnAllocatorSteps, LargeBlockSizes)
     }
 }
 
-TEST_F(OwnBackEnd, BlockSizesServed)
+TEST_F(AutoBackEnd, BlockSizesServed)
 {
-    fBackEnd.SetAutoAllocationState(true);
     struct Row
     {
         const char* fWhat;
@@ -146,18 +171,18 @@ TEST_F(OwnBackEnd, BlockSizesServed)
     };
     for (const Row& row : rows)
     {
-        void* block = fBackEnd.Malloc(row.fRequest, 0, 0, kTag);
+        void* block = Alloc(row.fRequest);
         ASSERT_NE(block, nullptr) << row.fWhat;
         EXPECT_EQ(fBackEnd.GetPtrSize(block), row.fUsable) << row.fWhat;
         EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u) << row.fWhat;
         fBackEnd.Free(block);
         EXPECT_TRUE(fBackEnd.Check(nullptr)) << row.fWhat;
     }
-    EXPECT_EQ(fBackEnd.Malloc(2147481599, 0, 0, kTag), nullptr) << "above the largest request";
-    EXPECT_EQ(fBackEnd.Malloc(SIZE_MAX, 0, 0, kTag), nullptr) << "no wrap-around";
+    EXPECT_EQ(Alloc(2147481599), nullptr) << "above the largest request";
+    EXPECT_EQ(Alloc(SIZE_MAX), nullptr) << "no wrap-around";
     EXPECT_EQ(fBackEnd.Malloc(SIZE_MAX - 10, 1, 0, kTag), nullptr);
-    EXPECT_EQ(fBackEnd.CountAllocations(), 0) << "every region released once empty";
-    EXPECT_EQ(fBackEnd.GetTotalAllocation(), 0u);
+    EXPECT_EQ(fBackEnd.CountAllocations(), 1) << "one empty region kept";
+    EXPECT_EQ(fBackEnd.GetTotalAllocation(), 20u << 20) << "the one of 2 GiB released once empty";
 }
 
 TEST_F(OwnBackEnd, TailCarving)
@@ -215,15 +240,15 @@ TEST_F(OwnBackEnd, SplitOnlyWhen8192BytesRemain)
         backEnd.Init(nullptr);
         // A region that the freed block and a guard after it fill exactly: no tail serves.
         ASSERT_TRUE(backEnd.AddAllocation(64 + row.fFreed + 65536, nullptr, 0));
-        void* freed = backEnd.Malloc(row.fFreed - 24, 0, 0, kTag);
-        void* guard = backEnd.Malloc(65536 - 24, 0, 0, kTag);
+        void* freed = backEnd.Malloc(row.fFreed - kLargeHeader, 0, 0, kTag);
+        void* guard = backEnd.Malloc(65536 - kLargeHeader, 0, 0, kTag);
         ASSERT_NE(guard, nullptr) << row.fWhat;
         EXPECT_EQ(backEnd.GetFirstRegion()->GetTailSize(), 0u) << row.fWhat;
         backEnd.Free(freed);
 
-        void* taken = backEnd.Malloc(9216 - 24, 0, 0, kTag);
+        void* taken = backEnd.Malloc(9216 - kLargeHeader, 0, 0, kTag);
         EXPECT_EQ(taken, freed) << row.fWhat;
-        EXPECT_EQ(backEnd.GetPtrSize(taken), (row.fSplit ? 9216 : row.fFreed) - 24) << row.fWhat;
+        EXPECT_EQ(backEnd.GetPtrSize(taken), (row.fSplit ? 9216 : row.fFreed) - kLargeHeader) << row.fWhat;
         EXPECT_TRUE(backEnd.Check(nullptr)) << row.fWhat;
         VMemStats stats;
         backEnd.GetStats(stats, 0);
@@ -251,8 +276,7 @@ TEST_F(OwnBackEnd, FreedNeighboursMerge)
             fBackEnd.Free(blocks[index]);
             ASSERT_TRUE(fBackEnd.Check(nullptr));
         }
-        VMemStats stats;
-        fBackEnd.GetStats(stats, 0);
+        VMemStats stats = Stats();
         EXPECT_EQ(stats.fNbFreeBigBlocks, 1)
             << "one merged block, order " << order[0] << order[1] << order[2];
         EXPECT_EQ(stats.fBigBlockMap[16384 + 32768 + 10240].fFreeOrPartial, 1);
@@ -273,15 +297,14 @@ TEST_F(OwnBackEnd, NoMergePast2GiB)
     // headers are touched, so the region costs address space, not memory.
     const size_t half = 1200u << 20;
     ASSERT_TRUE(fBackEnd.AddAllocation(2 * half + (1 << 20), nullptr, 0));
-    void* a = fBackEnd.Malloc(half - 24, 0, 0, kTag);
-    void* b = fBackEnd.Malloc(half - 24, 0, 0, kTag);
+    void* a = Large(half);
+    void* b = Large(half);
     void* guard = Large(9216);
     ASSERT_NE(guard, nullptr);
     fBackEnd.Free(a);
     fBackEnd.Free(b);
     EXPECT_TRUE(fBackEnd.Check(nullptr));
-    VMemStats stats;
-    fBackEnd.GetStats(stats, 0);
+    VMemStats stats = Stats();
     EXPECT_EQ(stats.fNbFreeBigBlocks, 2);
     EXPECT_EQ(stats.fBiggestFreeBlock, half);
     fBackEnd.Free(guard);
@@ -289,37 +312,49 @@ TEST_F(OwnBackEnd, NoMergePast2GiB)
     EXPECT_EQ(fBackEnd.GetFirstRegion()->fUsedOffset, 0u);
 }
 
-TEST_F(OwnBackEnd, RegionReleasedWhenEmptyWithAutoAllocation)
+TEST_F(AutoBackEnd, EmptyRegionsReleasedButOne)
 {
-    fBackEnd.SetAutoAllocationState(true);
-    void* block = fBackEnd.Malloc(100000, 0, 0, kTag);
+    constexpr size_t kRegion = 20u << 20;
+    void* block = Alloc(100000);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(fBackEnd.CountAllocations(), 1);
-    EXPECT_EQ(fBackEnd.GetTotalAllocation(), 20u << 20) << "at least 20 MiB";
-    void* big = fBackEnd.Malloc(30u << 20, 0, 0, kTag);
+    EXPECT_EQ(fBackEnd.GetTotalAllocation(), kRegion) << "at least 20 MiB";
+    void* big = Alloc(30u << 20);
     ASSERT_NE(big, nullptr);
     EXPECT_EQ(fBackEnd.CountAllocations(), 2) << "a region sized for the request";
-    fBackEnd.Free(block);
-    EXPECT_EQ(fBackEnd.CountAllocations(), 1);
     fBackEnd.Free(big);
-    EXPECT_EQ(fBackEnd.CountAllocations(), 0);
-    EXPECT_EQ(fBackEnd.GetTotalAllocation(), 0u);
+    EXPECT_EQ(fBackEnd.CountAllocations(), 1) << "a region above 20 MiB is released once empty";
+    fBackEnd.Free(block);
+    EXPECT_EQ(fBackEnd.CountAllocations(), 1) << "the last empty region of 20 MiB is kept";
+    EXPECT_EQ(Used(), 0u);
+
+    // Two regions of 20 MiB, each filled by one block: the one that empties second goes.
+    void* first = Large(15u << 20);
+    EXPECT_EQ(fBackEnd.GetTotalAllocation(), kRegion) << "the kept region serves";
+    void* second = Large(15u << 20);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(fBackEnd.CountAllocations(), 2);
+    fBackEnd.Free(first);
+    EXPECT_EQ(fBackEnd.CountAllocations(), 2) << "one empty region: kept";
+    fBackEnd.Free(second);
+    EXPECT_EQ(fBackEnd.CountAllocations(), 1) << "a second empty region: released";
+    EXPECT_EQ(Large(15u << 20), first) << "the kept region serves again";
+    EXPECT_TRUE(fBackEnd.Check(nullptr));
+    fBackEnd.Free(first);
+    EXPECT_EQ(fBackEnd.GetTotalAllocation(), kRegion);
     EXPECT_EQ(Used(), 0u);
 }
 
-TEST_F(OwnBackEnd, SmallBlocksReuseAndPageRelease)
+TEST_F(AutoBackEnd, SmallBlocksReuseAndPageRelease)
 {
-    fBackEnd.SetAutoAllocationState(true);
-    void* a = fBackEnd.Malloc(20, 0, 0, kTag);
-    void* b = fBackEnd.Malloc(20, 0, 0, kTag);
-    void* c = fBackEnd.Malloc(20, 0, 0, kTag);
+    void* a = Alloc(20);
+    void* b = Alloc(20);
+    void* c = Alloc(20);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(static_cast<char*>(b) - static_cast<char*>(a), 32) << "blocks of 32 bytes, carved in turn";
     const size_t pageSlack = 8192 - (8168 - 56) / 32 * 32;
     EXPECT_EQ(Used(), pageSlack + 3 * 32) << "the page's slack counts as used";
-    size_t granularity = 0;
-    int step = VMemThreadImpl::GetStepFromSize(28, granularity);
-    VPageAllocationImpl* page = fBackEnd.GetSmallBlocks().GetFirstPage(step);
+    VPageAllocationImpl* page = FirstPage(20);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->fBlockCount, (8168 - 56) / 32);
 
@@ -327,47 +362,61 @@ TEST_F(OwnBackEnd, SmallBlocksReuseAndPageRelease)
     fBackEnd.Free(b);
     EXPECT_TRUE(page->IsBlockFree(reinterpret_cast<VMemImplSmallBlock*>(static_cast<char*>(a) - 8)));
     EXPECT_FALSE(page->IsBlockFree(reinterpret_cast<VMemImplSmallBlock*>(static_cast<char*>(c) - 8)));
-    EXPECT_EQ(fBackEnd.Malloc(20, 0, 0, kTag), b) << "last freed, first served";
-    EXPECT_EQ(fBackEnd.Malloc(20, 0, 0, kTag), a);
+    EXPECT_EQ(Alloc(20), b) << "last freed, first served";
+    EXPECT_EQ(Alloc(20), a);
     EXPECT_TRUE(fBackEnd.Check(nullptr));
 
     fBackEnd.Free(a);
     fBackEnd.Free(b);
     fBackEnd.Free(c);
-    EXPECT_EQ(fBackEnd.GetSmallBlocks().GetFirstPage(step), nullptr) << "the empty page is released at once";
+    EXPECT_EQ(FirstPage(20), nullptr) << "the empty page is released at once";
     EXPECT_EQ(Used(), 0u);
-    EXPECT_EQ(fBackEnd.CountAllocations(), 0);
+    EXPECT_EQ(fBackEnd.GetFirstRegion()->fUsedOffset, 0u) << "its large block too";
 }
 
-TEST_F(OwnBackEnd, FullPageLeavesItsListAndComesBack)
+TEST_F(AutoBackEnd, FreedVirtualBlockKeepsItsOffset)
 {
-    fBackEnd.SetAutoAllocationState(true);
+    void* keep = Alloc(40); // keeps the page
+    void* object = fBackEnd.Malloc(40, 0, 1, kTag);
+    auto* header = reinterpret_cast<VMemImplSmallBlock*>(static_cast<char*>(object) - 8);
+    const uint32_t offset = header->GetOffset();
+    EXPECT_TRUE(header->IsVirtual());
+    fBackEnd.Free(object);
+    EXPECT_EQ(header->GetOffset(), offset) << "only the virtual mark is cleared";
+    EXPECT_TRUE(fBackEnd.Check(nullptr)) << "every carved block holds its own offset";
+    EXPECT_EQ(Alloc(40), object) << "served again, as a plain block";
+    EXPECT_FALSE(header->IsVirtual());
+    EXPECT_EQ(header->GetOffset(), offset);
+    EXPECT_TRUE(fBackEnd.Check(nullptr));
+    fBackEnd.Free(object);
+    fBackEnd.Free(keep);
+}
+
+TEST_F(AutoBackEnd, FullPageLeavesItsListAndComesBack)
+{
     const size_t count = (131048 - 56) / 8448;
     std::vector<void*> blocks;
     for (size_t i = 0; i < count; ++i)
     {
-        blocks.push_back(fBackEnd.Malloc(8000, 0, 0, kTag));
+        blocks.push_back(Alloc(8000));
     }
-    size_t granularity = 0;
-    int step = VMemThreadImpl::GetStepFromSize(8008, granularity);
-    EXPECT_EQ(fBackEnd.GetSmallBlocks().GetFirstPage(step), nullptr) << "a full page leaves the list";
+    EXPECT_EQ(FirstPage(8000), nullptr) << "a full page leaves the list";
     fBackEnd.Free(blocks[3]);
-    EXPECT_NE(fBackEnd.GetSmallBlocks().GetFirstPage(step), nullptr) << "and comes back with room";
-    EXPECT_EQ(fBackEnd.Malloc(8000, 0, 0, kTag), blocks[3]);
+    EXPECT_NE(FirstPage(8000), nullptr) << "and comes back with room";
+    EXPECT_EQ(Alloc(8000), blocks[3]);
     for (void* block : blocks)
     {
         fBackEnd.Free(block);
     }
     EXPECT_TRUE(fBackEnd.Check(nullptr));
-    EXPECT_EQ(fBackEnd.CountAllocations(), 0);
+    EXPECT_EQ(fBackEnd.GetFirstRegion()->fUsedOffset, 0u) << "the page went back to the region";
 }
 
-TEST_F(OwnBackEnd, DamagedPagesFailTheirCheck)
+TEST_F(AutoBackEnd, DamagedPagesFailTheirCheck)
 {
-    fBackEnd.SetAutoAllocationState(true);
-    char* a = static_cast<char*>(fBackEnd.Malloc(40, 0, 0, kTag));
-    char* b = static_cast<char*>(fBackEnd.Malloc(40, 0, 0, kTag));
-    char* c = static_cast<char*>(fBackEnd.Malloc(40, 0, 0, kTag));
+    char* a = static_cast<char*>(Alloc(40));
+    char* b = static_cast<char*>(Alloc(40));
+    char* c = static_cast<char*>(Alloc(40));
     fBackEnd.Free(b);
     auto* page = reinterpret_cast<VPageAllocationImpl*>(a - 8 - 56);
     ASSERT_TRUE(page->Check(nullptr));
@@ -417,13 +466,12 @@ TEST_F(OwnBackEnd, DamagedPagesFailTheirCheck)
     fBackEnd.Free(c);
 }
 
-TEST_F(OwnBackEnd, ForeignAndRepeatedFreesAreRefused)
+TEST_F(AutoBackEnd, ForeignAndRepeatedFreesAreRefused)
 {
-    fBackEnd.SetAutoAllocationState(true);
-    char* small = static_cast<char*>(fBackEnd.Malloc(100, 0, 0, kTag));
-    char* keep = static_cast<char*>(fBackEnd.Malloc(100, 0, 0, kTag));
-    char* large = static_cast<char*>(fBackEnd.Malloc(20000, 0, 0, kTag));
-    char* keepLarge = static_cast<char*>(fBackEnd.Malloc(20000, 0, 0, kTag));
+    char* small = static_cast<char*>(Alloc(100));
+    char* keep = static_cast<char*>(Alloc(100));
+    char* large = static_cast<char*>(Alloc(20000));
+    char* keepLarge = static_cast<char*>(Alloc(20000));
     ASSERT_NE(keepLarge, nullptr);
     std::unique_ptr<char[]> heap(new char[64]);
     uint64_t stack[4] = {};
@@ -477,6 +525,24 @@ protected:
         ASSERT_NE(dynamic_cast<VMemCppImpl*>(fManager->GetBackEnd(0)), nullptr);
     }
 
+    size_t Used()
+    {
+        size_t total = 0;
+        size_t used = 0;
+        fManager->GetMemUsageInfo(total, used);
+        EXPECT_EQ(fManager->GetAllocatedMem(), total);
+        return used;
+    }
+    // Once every block is freed: sound back ends, nothing used, and no region left but the one
+    // empty region of 20 MiB each back end may keep.
+    void ExpectAllFreed()
+    {
+        EXPECT_TRUE(fManager->CheckBackEnds());
+        EXPECT_EQ(Used(), 0u);
+        EXPECT_LE(fManager->CountVirtualAllocations(), VCppMemMgr::kOwnBackEndCount);
+        EXPECT_LE(fManager->GetAllocatedMem(), VCppMemMgr::kOwnBackEndCount * (20u << 20));
+    }
+
     std::unique_ptr<VCppMemMgr> fManager;
 };
 
@@ -490,24 +556,20 @@ TEST_F(OwnManager, BlocksOfAnyBackEndFreedThroughTheFirst)
         EXPECT_EQ(fManager->GetAllocationBlockNumber(blocks[i]), i) << "the preferred back end served";
     }
     EXPECT_EQ(fManager->CountVirtualAllocations(), 4);
-    size_t total = 0;
-    size_t used = 0;
-    fManager->GetMemUsageInfo(total, used);
     // A page's slack (its header and what its blocks leave) counts as used.
     const size_t pageSlack = 8192 - (8168 - 56) / 64 * 64;
-    EXPECT_EQ(used, 2 * (pageSlack + 64) + 2 * 50176);
-    EXPECT_EQ(fManager->GetAllocatedMem(), total);
+    EXPECT_EQ(Used(), 2 * (pageSlack + 64) + 2 * 50176);
     for (void* block : blocks)
     {
         fManager->Free(block);
     }
-    EXPECT_TRUE(fManager->CheckBackEnds());
-    EXPECT_EQ(fManager->CountVirtualAllocations(), 0);
+    ExpectAllFreed();
+    EXPECT_EQ(fManager->CountVirtualAllocations(), 4) << "each back end keeps its emptied region";
 
     int local = 0;
     fManager->Free(&local);
     EXPECT_EQ(fManager->Realloc(&local, 100), nullptr) << "a foreign block is not moved";
-    EXPECT_EQ(fManager->CountVirtualAllocations(), 0) << "nor anything allocated for it";
+    EXPECT_EQ(Used(), 0u) << "nor anything allocated for it";
     EXPECT_EQ(fManager->Malloc(size_t{1} << 31, false, kTag), nullptr);
 }
 
@@ -563,36 +625,42 @@ char StampByte(uint64_t inSeed, size_t inIndex)
     return static_cast<char>(static_cast<char>(inSeed >> (inIndex % 8 * 8)) ^ static_cast<char>(inIndex));
 }
 
-// Marks the first 16 bytes of a block and, when it has 32 or more, its last 16.
-void Stamp(char* inBlock, size_t inSize, uint64_t inSeed)
+// Visits the stamped bytes of a block, its first 16 and, when it has 32 or more, its last 16,
+// until inVisit answers false; true when it never did.
+template <typename Visit>
+bool VisitStamped(size_t inSize, Visit inVisit)
 {
     for (size_t i = 0; i < std::min<size_t>(inSize, 16); ++i)
     {
-        inBlock[i] = StampByte(inSeed, i);
-    }
-    for (size_t i = inSize >= 32 ? inSize - 16 : inSize; i < inSize; ++i)
-    {
-        inBlock[i] = StampByte(inSeed, i);
-    }
-}
-
-bool HasStamp(const char* inBlock, size_t inSize, uint64_t inSeed)
-{
-    for (size_t i = 0; i < std::min<size_t>(inSize, 16); ++i)
-    {
-        if (inBlock[i] != StampByte(inSeed, i))
+        if (!inVisit(i))
         {
             return false;
         }
     }
     for (size_t i = inSize >= 32 ? inSize - 16 : inSize; i < inSize; ++i)
     {
-        if (inBlock[i] != StampByte(inSeed, i))
+        if (!inVisit(i))
         {
             return false;
         }
     }
     return true;
+}
+
+void Stamp(char* inBlock, size_t inSize, uint64_t inSeed)
+{
+    VisitStamped(inSize,
+                 [&](size_t inIndex)
+                 {
+                     inBlock[inIndex] = StampByte(inSeed, inIndex);
+                     return true;
+                 });
+}
+
+bool HasStamp(const char* inBlock, size_t inSize, uint64_t inSeed)
+{
+    return VisitStamped(inSize,
+                        [&](size_t inIndex) { return inBlock[inIndex] == StampByte(inSeed, inIndex); });
 }
 
 // Runs inSteps random malloc / realloc / free requests of 1 B to 4 MiB on the manager, checking
@@ -664,15 +732,10 @@ int RunRandomSteps(VCppMemMgr& ioManager, uint32_t inSeed, int inSteps)
                     fail("realloc failed or gave a live block");
                     continue;
                 }
-                size_t kept = std::min(size, shadow.fSize);
                 // The content moved with the block: the first bytes are the old stamp's.
-                for (size_t i = 0; i < std::min<size_t>(kept, 16); ++i)
+                if (!HasStamp(moved, std::min<size_t>({size, shadow.fSize, 16}), shadow.fSeed))
                 {
-                    if (moved[i] != StampByte(shadow.fSeed, i))
-                    {
-                        fail("realloc lost the content");
-                        break;
-                    }
+                    fail("realloc lost the content");
                 }
                 uint64_t seed = random();
                 Stamp(moved, size, seed);
@@ -728,12 +791,7 @@ int RandomStepCount()
 TEST_F(OwnManager, RandomStepsAgainstAShadowMap)
 {
     EXPECT_EQ(RunRandomSteps(*fManager, 20261211, RandomStepCount()), 0);
-    EXPECT_TRUE(fManager->CheckBackEnds());
-    size_t total = 0;
-    size_t used = 0;
-    fManager->GetMemUsageInfo(total, used);
-    EXPECT_EQ(used, 0u);
-    EXPECT_EQ(fManager->CountVirtualAllocations(), 0) << "every region released";
+    ExpectAllFreed();
 }
 
 TEST_F(OwnManager, RandomStepsFromFourThreads)
@@ -750,8 +808,7 @@ TEST_F(OwnManager, RandomStepsFromFourThreads)
         thread.join();
     }
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_TRUE(fManager->CheckBackEnds());
-    EXPECT_EQ(fManager->CountVirtualAllocations(), 0);
+    ExpectAllFreed();
 }
 
 } // namespace
