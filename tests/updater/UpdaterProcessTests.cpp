@@ -846,6 +846,10 @@ TEST_F(UpdaterProcess, NoTrashOnAMountWithAReadOnlyTopFolderDeletesTheBackupAndS
     }
     fs::create_directory(Logs());
     ::chmod(Logs().c_str(), 0777);
+    // That user may not reach the build tree (a checkout in a private folder): it runs a copy of
+    // Updater.app in the scratch folder.
+    fs::copy(UPDATER_BUNDLE, fRoot + "/Updater.app", fs::copy_options::recursive);
+    fUpdater = fRoot + "/Updater.app/Contents/MacOS/updater";
 
     const UpdaterResult result =
         Run({"--pid={pid}", "--caller-log=1", "--log-dir=" + Logs(), installed, Update()}, {}, user);
