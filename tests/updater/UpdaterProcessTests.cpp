@@ -1024,7 +1024,9 @@ TEST_P(UpdaterTwoRuns, AtOnceOnOneBundleLetOneWin)
             }
         }
         const std::vector<std::string> messages = UpdaterMessages(loser.fLog);
-        EXPECT_NE(FindMessage(messages, "Another update of " + Installed() + " is running"), -1);
+        EXPECT_NE(FindMessage(messages, "Another update of " + Installed() + " is running"), -1)
+            << "exit codes " << codes[0] << " " << codes[1] << ", the other run's log:\n"
+            << ::testing::PrintToString(loser.fLog);
         EXPECT_EQ(FindMessage(messages, "Proceeding with"), -1);
 
         // The next round starts from the old bundle again.
