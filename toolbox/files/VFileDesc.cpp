@@ -23,11 +23,6 @@ VFileDesc::VFileDesc(const VFile* inFile, int inFd, FileAccess inAccess)
     }
 }
 
-void XLinuxFileDesc::SetFaultInjectorForTests(const VFileDesc& inDesc, FaultInjector inInjector)
-{
-    inDesc.fImpl->SetFaultInjector(std::move(inInjector));
-}
-
 int64_t VFileDesc::GetPos() const
 {
     return fImpl->GetPos();

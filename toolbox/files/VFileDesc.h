@@ -12,7 +12,7 @@
 //   file's size can be read at the time of the failure.
 // - GetPos and SetPos only touch the stored position and never fail.
 // - The transfers are the back end's (XLinuxFileDesc, held in place, named here by declaration
-//   only); tests reach its fault injector through XLinuxFileDesc::SetFaultInjectorForTests.
+//   only); tests inject faults into them through the back ends' one table of system calls.
 #pragma once
 
 #include "toolbox/files/VBackEndStorage.h"
@@ -69,10 +69,8 @@ public:
     FileAccess GetMode() const { return fAccess; }
 
 private:
-    // The file's free-space query measures the open descriptor's file system; the back end's test
-    // seam sets its fault injector.
+    // The file's free-space query measures the open descriptor's file system.
     friend class VFile;
-    friend class XLinuxFileDesc;
 
     // Pushes per the file layer's rule, adding count, offset and size.
     VError _Report(VError inCode, VError inDefault, size_t inCount, int64_t inOffset) const;

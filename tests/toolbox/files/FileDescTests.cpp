@@ -2,7 +2,7 @@
 #include "tests/toolbox/kernel/TaskTestSupport.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileError.h"
-#include "toolbox/files/linux/XLinuxFileDesc.h"
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/json/VJSONObject.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 
@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -127,23 +128,87 @@ TEST_F(FileDescs, DestructionClosesTheDescriptor)
     EXPECT_EQ(errno, EBADF);
 }
 
+// Faults injected through the file back ends' table of system calls, on the test's descriptor
+// only. The replacements are plain functions, so their state is static.
+struct InjectedTransfers
+{
+    enum class Fault
+    {
+        kThreeBytesThenFull, // the first write takes 3 bytes, the next finds the disk full
+        kInterruptedOnce,    // the first read or write fails with EINTR
+        kWritesNothing,      // every write returns 0 without a failure
+    };
+    static inline int sFd = -1;
+    static inline Fault sFault = Fault::kInterruptedOnce;
+    static inline int sCalls = 0;
+
+    static ssize_t Pwrite(int inFd, const void* inBytes, size_t inCount, off_t inOffset)
+    {
+        if (inFd != sFd)
+        {
+            return ::pwrite(inFd, inBytes, inCount, inOffset);
+        }
+        const int call = ++sCalls;
+        switch (sFault)
+        {
+        case Fault::kThreeBytesThenFull:
+            if (call == 1)
+            {
+                return ::pwrite(inFd, inBytes, std::min<size_t>(inCount, 3), inOffset);
+            }
+            errno = ENOSPC;
+            return -1;
+        case Fault::kInterruptedOnce:
+            break;
+        case Fault::kWritesNothing:
+            return 0;
+        }
+        if (call == 1)
+        {
+            errno = EINTR;
+            return -1;
+        }
+        return ::pwrite(inFd, inBytes, inCount, inOffset);
+    }
+
+    static ssize_t Pread(int inFd, void* outBytes, size_t inCount, off_t inOffset)
+    {
+        if (inFd == sFd && sFault == Fault::kInterruptedOnce && ++sCalls == 1)
+        {
+            errno = EINTR;
+            return -1;
+        }
+        return ::pread(inFd, outBytes, inCount, inOffset);
+    }
+
+    InjectedTransfers(int inFd, Fault inFault)
+    {
+        sFd = inFd;
+        sFault = inFault;
+        sCalls = 0;
+        XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+        calls.fPwrite = &Pwrite;
+        calls.fPread = &Pread;
+        XLinuxCopyEngine::SetCalls(calls);
+    }
+    ~InjectedTransfers()
+    {
+        XLinuxCopyEngine::ResetCalls();
+        sFd = -1;
+    }
+    InjectedTransfers(const InjectedTransfers&) = delete;
+    InjectedTransfers& operator=(const InjectedTransfers&) = delete;
+};
+
 TEST_F(FileDescs, InjectedFaults)
 {
-    VFileDesc desc(VFilePath(), Open());
+    const int fd = Open();
+    VFileDesc desc(VFilePath(), fd);
+    using Fault = InjectedTransfers::Fault;
     // A disk that fills after 3 bytes: the bytes written are reported with the native failure.
-    int calls = 0;
-    XLinuxFileDesc::SetFaultInjectorForTests(desc,
-                                             [&](bool, size_t& ioPiece)
-                                             {
-                                                 if (++calls == 1)
-                                                 {
-                                                     ioPiece = 3;
-                                                     return 0;
-                                                 }
-                                                 return ENOSPC;
-                                             });
-    size_t written = 0;
     {
+        InjectedTransfers faults(fd, Fault::kThreeBytesThenFull);
+        size_t written = 0;
         StErrorContextInstaller scope;
         VError code = desc.PutData("abcdef", 6, 0, &written);
         EXPECT_EQ(code, EncodedNativeErrorToVError(MakeVErrorFromErrno(ENOSPC), VE_FILE_CANNOT_WRITE));
@@ -161,23 +226,16 @@ TEST_F(FileDescs, InjectedFaults)
     for (bool writing : {false, true})
     {
         SCOPED_TRACE(writing);
-        int interruptions = 0;
-        XLinuxFileDesc::SetFaultInjectorForTests(desc, [&](bool, size_t&)
-                                                 { return interruptions++ == 0 ? EINTR : 0; });
+        InjectedTransfers faults(fd, Fault::kInterruptedOnce);
         char buffer[8] = "0123456";
         size_t count = 0;
         VError result = writing ? desc.PutData(buffer, 7, 10, &count) : desc.GetData(buffer, 7, 10, &count);
         EXPECT_EQ(result, VE_OK);
         EXPECT_EQ(count, 7U);
-        EXPECT_EQ(interruptions, 2);
+        EXPECT_EQ(InjectedTransfers::sCalls, 2);
     }
     // A write that stops short without a failure is 'POSX' EINVAL, the count being what was done.
-    XLinuxFileDesc::SetFaultInjectorForTests(desc,
-                                             [&](bool, size_t& ioPiece)
-                                             {
-                                                 ioPiece = 0;
-                                                 return 0;
-                                             });
+    InjectedTransfers faults(fd, Fault::kWritesNothing);
     size_t none = 9;
     EXPECT_NE(desc.PutData("ab", 2, 0, &none), VE_OK);
     EXPECT_EQ(none, 0U);

@@ -2,13 +2,14 @@
 #include "toolbox/files/VFile.h"
 #include "toolbox/files/VFileDesc.h"
 #include "toolbox/files/VFileStream.h"
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
 #include "toolbox/files/linux/XLinuxFile.h"
-#include "toolbox/files/linux/XLinuxFileDesc.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -264,15 +265,38 @@ TEST_F(FileStreams, PositionsAndSizesWhileWriting)
     EXPECT_EQ(ReadFile(), "ab123");
 }
 
+// The third write to the test's file finds the disk full (through the file back ends' table of
+// system calls; the file is told by its inode, as the stream keeps its descriptor to itself).
+ino_t sFullFileInode = 0;
+int sFullFileWrites = 0;
+
+ssize_t PwriteFullAtTheThird(int inFd, const void* inBytes, size_t inCount, off_t inOffset)
+{
+    struct stat status = {};
+    if (::fstat(inFd, &status) == 0 && status.st_ino == sFullFileInode && ++sFullFileWrites == 3)
+    {
+        errno = ENOSPC;
+        return -1;
+    }
+    return ::pwrite(inFd, inBytes, inCount, inOffset);
+}
+
 TEST_F(FileStreams, AFullDiskAtTheNthWriteBackIsReportedWithWhatIsOnDisk)
 {
     VFileStream stream(fFile);
     stream.SetBufferSize(4);
     ASSERT_EQ(stream.OpenWriting(), VE_OK);
-    // The third write to the descriptor finds the disk full.
-    int writes = 0;
-    XLinuxFileDesc::SetFaultInjectorForTests(*stream.GetFileDesc(), [&](bool inWriting, size_t&)
-                                             { return inWriting && ++writes == 3 ? ENOSPC : 0; });
+    struct stat status = {};
+    ASSERT_EQ(::stat(fPath.c_str(), &status), 0);
+    sFullFileInode = status.st_ino;
+    sFullFileWrites = 0;
+    XLinuxCopyCalls calls = XLinuxCopyEngine::GetSystemCalls();
+    calls.fPwrite = &PwriteFullAtTheThird;
+    XLinuxCopyEngine::SetCalls(calls);
+    struct Reset
+    {
+        ~Reset() { XLinuxCopyEngine::ResetCalls(); }
+    } reset;
     StErrorContextInstaller scope;
     const VError full = EncodedNativeErrorToVError(MakeVErrorFromErrno(ENOSPC), VE_FILE_CANNOT_WRITE);
     VError error = VE_OK;

@@ -816,14 +816,14 @@ std::string TrashInfoText(const std::string& inPathText)
 
 XLinuxCopyCalls XLinuxCopyEngine::GetSystemCalls()
 {
-    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,       &::write,
-                           &::mkdirat,     &::fsetxattr,       &::renameat2,  &::syncfs,
-                           &::linkat,      &::symlinkat,       &SystemOpenat, &::unlinkat};
+    return XLinuxCopyCalls{&SystemFiclone, &::copy_file_range, &::read,   &::write,  &::mkdirat,
+                           &::fsetxattr,   &::renameat2,       &::syncfs, &::linkat, &::symlinkat,
+                           &SystemOpenat,  &::unlinkat,        &::pread,  &::pwrite};
 }
 
-const XLinuxCopyCalls& XLinuxCopyEngine::GetCalls()
+XLinuxCopyCalls XLinuxCopyEngine::GetCalls()
 {
-    return CurrentCalls();
+    return TakeCalls();
 }
 
 void XLinuxCopyEngine::SetCalls(const XLinuxCopyCalls& inCalls)

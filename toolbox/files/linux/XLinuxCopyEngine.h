@@ -60,8 +60,10 @@
 namespace zorn
 {
 
-// The system calls the engine makes, replaceable by tests to inject faults (SetCalls; Reset
-// restores the system's). Each keeps the signature of the call it stands for.
+// The system calls the file back ends make where a fault matters (the engine's copies, moves and
+// removals, the staging's placing, an open file's transfers): the one table tests replace to
+// inject faults (SetCalls; Reset restores the system's). Each keeps the signature of the call it
+// stands for.
 struct XLinuxCopyCalls
 {
     int (*fFiclone)(int inDest, int inSource);
@@ -75,7 +77,9 @@ struct XLinuxCopyCalls
     int (*fLinkat)(int, const char*, int, const char*, int);
     int (*fSymlinkat)(const char*, int, const char*);
     int (*fOpenat)(int, const char*, int, mode_t);
-    int (*fUnlinkat)(int, const char*, int); // removing trees
+    int (*fUnlinkat)(int, const char*, int);             // removing trees
+    ssize_t (*fPread)(int, void*, size_t, off_t);        // an open file's reads
+    ssize_t (*fPwrite)(int, const void*, size_t, off_t); // an open file's writes
 };
 
 class XLinuxCopyEngine
@@ -111,7 +115,8 @@ public:
     // thread. inFunction must not touch the calling task's error context.
     static void RunBlockingOffFiber(const std::function<void()>& inFunction);
 
-    static const XLinuxCopyCalls& GetCalls();
+    // A snapshot of the table: a test swapping it changes no operation already under way.
+    static XLinuxCopyCalls GetCalls();
     static void SetCalls(const XLinuxCopyCalls& inCalls);
     static void ResetCalls();
     static XLinuxCopyCalls GetSystemCalls();

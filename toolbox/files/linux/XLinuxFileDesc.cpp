@@ -3,6 +3,8 @@
 //
 #include "toolbox/files/linux/XLinuxFileDesc.h"
 
+#include "toolbox/files/linux/XLinuxCopyEngine.h"
+
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <sys/stat.h>
@@ -34,25 +36,17 @@ VError XLinuxFileDesc::_Transfer(bool inWriting, void* ioBuffer, size_t& ioCount
     auto* bytes = static_cast<char*>(ioBuffer);
     size_t done = 0;
     int failure = 0;
+    const XLinuxCopyCalls calls = XLinuxCopyEngine::GetCalls();
     for (;;)
     {
         done = 0;
         failure = 0;
         while (done < wanted)
         {
-            size_t piece = std::min(wanted - done, kMaxPiece);
-            int injected = fFaultInjector ? fFaultInjector(inWriting, piece) : 0;
-            ssize_t moved = -1;
-            if (injected != 0)
-            {
-                errno = injected;
-            }
-            else
-            {
-                auto offset = static_cast<off_t>(start + static_cast<int64_t>(done));
-                moved = inWriting ? ::pwrite(fFd.Get(), bytes + done, piece, offset)
-                                  : ::pread(fFd.Get(), bytes + done, piece, offset);
-            }
+            const size_t piece = std::min(wanted - done, kMaxPiece);
+            const auto offset = static_cast<off_t>(start + static_cast<int64_t>(done));
+            const ssize_t moved = inWriting ? calls.fPwrite(fFd.Get(), bytes + done, piece, offset)
+                                            : calls.fPread(fFd.Get(), bytes + done, piece, offset);
             if (moved < 0)
             {
                 failure = errno;

@@ -12,8 +12,8 @@
 //   then completes, is a success for reads and writes alike.
 // - Reading fewer bytes than asked gives 'zorn' 200, writing fewer 'POSX' EINVAL; other
 //   failures 'POSX' errno. The count out is always the bytes really transferred.
-// - A fault injector (for tests) may be set: it is called before each system transfer with the
-//   piece's size, may shorten it, and returns an errno to fail the call with (0: none).
+// - The transfers go through the file back ends' one table of system calls
+//   (XLinuxCopyEngine::SetCalls), where tests inject faults; a transfer takes the table once.
 #pragma once
 
 #include "toolbox/files/linux/XLinuxFd.h"
@@ -21,18 +21,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace zorn
 {
 
-class VFileDesc;
-
 class XLinuxFileDesc
 {
 public:
-    using FaultInjector = std::function<int(bool inWriting, size_t& ioPieceSize)>;
-
     explicit XLinuxFileDesc(int inFd) : fFd(inFd) {}
     virtual ~XLinuxFileDesc();
     XLinuxFileDesc(const XLinuxFileDesc&) = delete;
@@ -51,17 +46,11 @@ public:
     VError SetSize(int64_t inSize) const;
     VError Flush() const;
 
-    void SetFaultInjector(FaultInjector inInjector) { fFaultInjector = std::move(inInjector); }
-    // The test seam from outside the file library: the injector of the back end under an open
-    // file (defined beside VFileDesc, which holds this back end in place).
-    static void SetFaultInjectorForTests(const VFileDesc& inDesc, FaultInjector inInjector);
-
 private:
     VError _Transfer(bool inWriting, void* ioBuffer, size_t& ioCount, int64_t inPosition, bool inFromStart);
 
     XLinuxFd fFd;
     int64_t fPosition = 0;
-    FaultInjector fFaultInjector;
 };
 
 } // namespace zorn
