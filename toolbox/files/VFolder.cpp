@@ -13,6 +13,7 @@
 #include "toolbox/kernel/tasks/VTaskMgr.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -234,7 +235,14 @@ VError VFolder::Create() const
     {
         return VE_OK;
     }
-    return _Report(fImpl->Create(), VE_FOLDER_CANNOT_CREATE);
+    const VError made = fImpl->Create();
+    // Another process may make the folder between the look and the creation (two programs making
+    // one log folder's parents at once): it is there, as asked.
+    if (made == MakeVErrorFromErrno(EEXIST) && fImpl->Exists(true))
+    {
+        return VE_OK;
+    }
+    return _Report(made, VE_FOLDER_CANNOT_CREATE);
 }
 
 VError VFolder::CreateRecursive(bool inMakeWritableByAll) const

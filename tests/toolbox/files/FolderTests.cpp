@@ -431,6 +431,47 @@ TEST_F(Folder, CreateAndDelete)
     EXPECT_EQ(Read(PathOf("file")), "f");
 }
 
+// Programs that make folders below one missing parent at once (two runs making their log folders
+// under one new folder) all succeed: a parent made by another between the look and the creation is
+// there, as asked. Children released together by closing one pipe; many rounds, since each
+// crossing is a matter of timing.
+TEST_F(Folder, CreateRecursiveByManyProcessesAtOnce)
+{
+    constexpr int kChildren = 6;
+    for (int round = 0; round < 20; ++round)
+    {
+        SCOPED_TRACE("round " + std::to_string(round));
+        int gate[2] = {-1, -1};
+        ASSERT_EQ(::pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kChildren; ++i)
+        {
+            const std::string path = PathOf("race" + std::to_string(round) + "/a/b/c/" + std::to_string(i));
+            const pid_t child = ::fork();
+            if (child == 0)
+            {
+                ::close(gate[1]);
+                char byte = 0;
+                const bool released = ::read(gate[0], &byte, 1) == 0;
+                VRefPtr<VFolder> folder(FolderAt(path), true);
+                ::_exit(released && folder->CreateRecursive() == VE_OK && folder->Exists() ? 0 : 1);
+            }
+            ASSERT_GT(child, 0);
+            children.push_back(child);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        int failed = 0;
+        for (pid_t child : children)
+        {
+            int status = -1;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            failed += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+        }
+        ASSERT_EQ(failed, 0);
+    }
+}
+
 TEST_F(Folder, CopyRefusesADestinationInsideTheSource)
 {
     ASSERT_EQ(::mkdir(PathOf("src").c_str(), 0755), 0);
