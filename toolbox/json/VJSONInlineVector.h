@@ -21,6 +21,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -51,6 +52,9 @@ public:
     // For the owner, once, while empty: the room allocated after the owner, in members.
     void SetInlineCapacity(uint32_t inCapacity) { fCapacity = inCapacity; }
 
+    // The standard vector's names, so that the containers' code and the standard algorithms take
+    // either store.
+    // NOLINTBEGIN(readability-identifier-naming)
     size_t size() const { return fSize; }
     size_t capacity() const { return fCapacity; }
     bool empty() const { return fSize == 0; }
@@ -90,11 +94,11 @@ public:
         if (fSize == fCapacity)
         {
             // The argument may be one of the members: it is made before they move.
-            T made(std::forward<TArgs>(inArgs)...);
+            T made = _Make(std::forward<TArgs>(inArgs)...);
             _Grow();
             return *::new (static_cast<void*>(data() + fSize++)) T(std::move(made));
         }
-        return *::new (static_cast<void*>(data() + fSize++)) T(std::forward<TArgs>(inArgs)...);
+        return *::new (static_cast<void*>(data() + fSize++)) T(_Make(std::forward<TArgs>(inArgs)...));
     }
     void push_back(const T& inValue) { emplace_back(inValue); }
     void push_back(T&& inValue) { emplace_back(std::move(inValue)); }
@@ -149,10 +153,27 @@ public:
         }
         ioOther.swap(mine);
     }
+    // NOLINTEND(readability-identifier-naming)
     // Copies of the members.
     std::vector<T> ToVector() const { return std::vector<T>(begin(), end()); }
 
 private:
+    // A member from the arguments: by a constructor where T has one for them, else as an aggregate
+    // (braces, which every compiler of the project's tools takes for aggregates). The result is a
+    // prvalue, so it is made in place.
+    template <class... TArgs>
+    static T _Make(TArgs&&... inArgs)
+    {
+        if constexpr (std::is_constructible_v<T, TArgs&&...>)
+        {
+            return T(std::forward<TArgs>(inArgs)...);
+        }
+        else
+        {
+            return T{std::forward<TArgs>(inArgs)...};
+        }
+    }
+
     T* _Inline() { return reinterpret_cast<T*>(this + 1); }
     const T* _Inline() const { return reinterpret_cast<const T*>(this + 1); }
     void _Grow()
