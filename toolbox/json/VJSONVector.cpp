@@ -270,10 +270,15 @@ double VVectorData::EuclideanDistance(std::span<const double> inA, std::span<con
 {
     const size_t count = std::min(inA.size(), inB.size());
     const double sum = Run<SquaredDifferences>(inA.data(), inB.data(), count);
+    if (sum == 0 && std::equal(inA.begin(), inA.begin() + static_cast<std::ptrdiff_t>(count), inB.begin()))
+    {
+        // Equal vectors (a vector with itself, often): no squares to rescue from underflow.
+        return 0;
+    }
     if (OutOfRange(sum))
     {
         // Very large or very small elements: the squares left the range of doubles, so the
-        // distance is taken again on scaled copies (rare: equal vectors come here too).
+        // distance is taken again on scaled copies (rare).
         std::vector<double> a, b;
         const double scale = ScaleOf(inA.first(count), inB.first(count));
         if (scale != 0 && Scaled(inA.first(count), inB.first(count), scale, a, b))

@@ -612,6 +612,7 @@ TEST_F(BlobVector, VectorMathEdgeCases)
     const Row rows[] = {
         {"empty vectors", {}, {}, 0, 0, 0},
         {"a zero vector has no direction", {1, 0}, {0, 0}, 1, 0, 0},
+        {"equal vectors", {1, 2}, {1, 2}, 0, 5, 1},
         {"parallel", {1, 2}, {2, 4}, std::sqrt(5.0), 10, 1},
         {"opposite", {1, 2}, {-2, -4}, std::sqrt(45.0), -10, -1},
         {"orthogonal", {1, 0}, {0, 3}, std::sqrt(10.0), 0, 0},
