@@ -112,9 +112,10 @@ const std::vector<Piece>& Pieces()
     return sPieces;
 }
 
-// Every piece at every byte position of texts of 0 to 36 and 62 to 68 bytes (across the first,
-// second and third block and the source's end), in ASCII, accented, CJK and mixed surroundings. Where the
-// piece cuts a surrounding character, the cut makes one more malformed case.
+// Every piece at every byte position of texts of 0 to 36, 62 to 68 and 126 to 132 bytes (across
+// the first, second and third block, the 64-byte widening steps and the source's end), in ASCII,
+// accented, CJK and mixed surroundings. Where the piece cuts a surrounding character, the cut
+// makes one more malformed case.
 TEST(UTF8Decoder, BlocksAgreeWithCharactersAtEveryPosition)
 {
     const struct
@@ -129,7 +130,7 @@ TEST(UTF8Decoder, BlocksAgreeWithCharactersAtEveryPosition)
     };
     for (const auto& fill : fills)
     {
-        for (size_t length = 0; length <= 68; length = length == 36 ? 62 : length + 1)
+        for (size_t length = 0; length <= 132; length = length == 36 ? 62 : length == 68 ? 126 : length + 1)
         {
             std::string text;
             for (size_t i = 0; text.size() < length; ++i)
