@@ -10,16 +10,18 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace zorn::fuzz
 {
 
-// Aborts, so that the fuzzer reports the input.
-inline void Check(bool inCondition)
+// Aborts, so that the fuzzer reports the input, after naming the line of the failed check.
+inline void Check(bool inCondition, int inLine = __builtin_LINE())
 {
     if (!inCondition)
     {
+        std::fprintf(stderr, "check failed at line %d\n", inLine);
         std::abort();
     }
 }

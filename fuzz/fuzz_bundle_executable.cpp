@@ -8,6 +8,7 @@
 //   bundle never does;
 // - the bundle's executable path is <bundle>/Contents/MacOS/Hello then, and empty with a reason
 //   otherwise.
+#include "fuzz/FuzzTasks.h"
 #include "platform/Bundle.h"
 #include "platform/PropertyList.h"
 #include "toolbox/files/VFilePath.h"
@@ -34,14 +35,7 @@ namespace
 
 namespace fs = std::filesystem;
 
-void Check(bool inCondition, int inLine = __builtin_LINE())
-{
-    if (!inCondition)
-    {
-        std::fprintf(stderr, "check failed at line %d\n", inLine);
-        std::abort();
-    }
-}
+using fuzz::Check;
 
 class FuzzEngine : public VUpdateEngine
 {

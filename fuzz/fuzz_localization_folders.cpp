@@ -12,6 +12,7 @@
 // the dialect. Besides the sanitizers' checks, the load ends, and every language folder found is
 // an existing folder directly inside Resources/ whose name is one of the dialect's candidate names
 // (letters A-Z taken without regard to case), listed once.
+#include "fuzz/FuzzTasks.h"
 #include "toolbox/files/VFilePath.h"
 #include "toolbox/files/VFolder.h"
 #include "toolbox/files/linux/XLinuxFile.h"
@@ -40,14 +41,7 @@ namespace
 
 namespace fs = std::filesystem;
 
-void Check(bool inCondition, int inLine = __builtin_LINE())
-{
-    if (!inCondition)
-    {
-        std::fprintf(stderr, "check failed at line %d\n", inLine);
-        std::abort();
-    }
-}
+using fuzz::Check;
 
 void StartProcessOnce()
 {

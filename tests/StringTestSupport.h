@@ -3,6 +3,7 @@
 
 #include "toolbox/kernel/strings/VString.h"
 
+#include <cstdio>
 #include <string>
 
 namespace zorn::test
@@ -24,6 +25,19 @@ inline std::string Ascii(const VString& inString)
         text.push_back(static_cast<char>(inString.GetCPointer()[i]));
     }
     return text;
+}
+
+// Bytes as upper-case hexadecimal pairs, each followed by a space, for failure messages.
+inline std::string Hex(const std::string& inBytes)
+{
+    std::string hex;
+    char buffer[4];
+    for (unsigned char b : inBytes)
+    {
+        std::snprintf(buffer, sizeof(buffer), "%02X ", b);
+        hex += buffer;
+    }
+    return hex;
 }
 
 } // namespace zorn::test

@@ -29,17 +29,7 @@ std::string Bytes(std::initializer_list<int> inBytes)
     return bytes;
 }
 
-std::string Hex(const std::string& inBytes)
-{
-    std::string hex;
-    char buffer[4];
-    for (unsigned char b : inBytes)
-    {
-        std::snprintf(buffer, sizeof(buffer), "%02X ", b);
-        hex += buffer;
-    }
-    return hex;
-}
+using test::Hex;
 
 VRefPtr<VToUnicodeConverter> ToUnicode(CharSet inCharSet)
 {

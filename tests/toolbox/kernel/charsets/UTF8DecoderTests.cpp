@@ -2,6 +2,7 @@
 // every byte position around the 32-byte blocks and the source's end, in exact-size buffers (so that
 // the sanitizer sees any read past the source), with room to spare and with short room.
 
+#include "tests/StringTestSupport.h"
 #include "toolbox/kernel/charsets/VUTF8Decoder.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,7 @@ using namespace zorn;
 namespace
 {
 
-std::string Hex(const std::string& inBytes)
-{
-    std::string hex;
-    char buffer[4];
-    for (unsigned char b : inBytes)
-    {
-        std::snprintf(buffer, sizeof(buffer), "%02X ", b);
-        hex += buffer;
-    }
-    return hex;
-}
+using test::Hex;
 
 struct Decoded
 {
