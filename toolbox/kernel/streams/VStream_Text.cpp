@@ -2,6 +2,7 @@
 // a text's character set, byte-order marks, hexadecimal bytes and printf output.
 #include "toolbox/kernel/base/VRefPtr.h"
 #include "toolbox/kernel/charsets/VTextConverters.h"
+#include "toolbox/kernel/charsets/VUTF8Decoder.h"
 #include "toolbox/kernel/errors/VErrorContext.h"
 #include "toolbox/kernel/streams/VStream.h"
 #include "toolbox/kernel/strings/VString.h"
@@ -111,6 +112,38 @@ const uint8_t* FindEither(const uint8_t* inBytes, size_t inCount, uint8_t inFirs
         }
     }
     return nullptr;
+}
+
+// A line's bytes (its end excluded) decoded into ioLine, replacing what it held. In UTF-8 each
+// malformed piece becomes '?', and so does a sequence cut by the line's end: a line of bad text
+// is still a line. False only when memory runs out.
+bool DecodeLineBytes(VString& ioLine, const void* inBytes, size_t inCount, CharSet inCharSet)
+{
+    if (inCharSet != CharSet::VTC_UTF_8)
+    {
+        return ioLine.FromBlock(inBytes, inCount, inCharSet);
+    }
+    // The decoder's vector stores may run 40 units past the text.
+    if (inCount > static_cast<size_t>(INT32_MAX) - 41)
+    {
+        return false;
+    }
+    // Emptied without giving back its buffer (which Truncate does for a large one).
+    ioLine.Validate(0);
+    UniChar* const buffer = ioLine.GetCPointerForWrite(static_cast<int32_t>(inCount + 41));
+    if (buffer == nullptr)
+    {
+        return false;
+    }
+    const auto* source = static_cast<const uint8_t*>(inBytes);
+    const uint8_t* const sourceEnd = source + inCount;
+    UniChar* target = buffer;
+    VUTF8Decoder::Decode(source, sourceEnd, target, buffer + inCount + 41);
+    if (source != sourceEnd)
+    {
+        *target++ = u'?';
+    }
+    return ioLine.Validate(static_cast<int32_t>(target - buffer));
 }
 
 } // namespace
@@ -342,7 +375,7 @@ VError VStream::_GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint
             {
                 return _ThrowStreamError(VE_STREAM_EOF);
             }
-            if (!outLine.FromBlock(pieces.data(), pieces.size(), fCharSet))
+            if (!DecodeLineBytes(outLine, pieces.data(), pieces.size(), fCharSet))
             {
                 return _ThrowStreamError(VE_MEMORY_FULL);
             }
@@ -361,24 +394,21 @@ VError VStream::_GetTextLineFromPeeks(VString& outLine, bool inKeepLineEnd, uint
             continue;
         }
         const auto length = static_cast<size_t>(end - bytes);
-        bool decoded = true;
-        if (pieces.empty())
-        {
-            if (length == 0)
-            {
-                outLine.Truncate(0);
-            }
-            else
-            {
-                decoded = outLine.FromBlock(bytes, length, fCharSet);
-            }
-        }
-        else
+        const uint8_t* lineBytes = bytes;
+        size_t lineCount = length;
+        if (!pieces.empty())
         {
             pieces.append(reinterpret_cast<const char*>(bytes), length);
-            decoded = outLine.FromBlock(pieces.data(), pieces.size(), fCharSet);
+            lineBytes = reinterpret_cast<const uint8_t*>(pieces.data());
+            lineCount = pieces.size();
         }
-        if (!decoded)
+        // The fast conversion refuses malformed text; the line is then decoded with substitutes.
+        if (lineCount == 0)
+        {
+            outLine.Truncate(0);
+        }
+        else if (!outLine.FromBlock(lineBytes, lineCount, fCharSet) &&
+                 !DecodeLineBytes(outLine, lineBytes, lineCount, fCharSet))
         {
             return _ThrowStreamError(VE_MEMORY_FULL);
         }
@@ -518,7 +548,7 @@ VError VStream::GetTextLine(VString& outLine, bool inKeepLineEnd, UniChar* ioLin
     {
         return _ThrowStreamError(VE_STREAM_EOF);
     }
-    if (!lineBytes.empty() && !outLine.AppendBlock(lineBytes.data(), lineBytes.size(), fCharSet))
+    if (!lineBytes.empty() && !DecodeLineBytes(outLine, lineBytes.data(), lineBytes.size(), fCharSet))
     {
         return _ThrowStreamError(VE_MEMORY_FULL);
     }
