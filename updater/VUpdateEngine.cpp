@@ -1,4 +1,4 @@
-// The engine's life cycle: construction, start-up with its localization manager, quit.
+// The engine's life cycle: construction, the localization manager, quit.
 #include "updater/VUpdateEngine.h"
 
 #include "toolbox/files/VFolder.h"
@@ -42,18 +42,12 @@ VUpdateEngine::~VUpdateEngine()
     }
 }
 
-bool VUpdateEngine::Init(uint32_t inFlags)
-{
-    const bool initialized = VProcessIPC::Init(inFlags);
-    if (initialized && fLocalizationManager == nullptr)
-    {
-        _InitLocalizationManager();
-    }
-    return initialized;
-}
-
 bool VUpdateEngine::_InitLocalizationManager()
 {
+    if (fLocalizationManager != nullptr)
+    {
+        return true;
+    }
     VRefPtr<VFolder> bundle(RetainFolder(kFolderBundle), true);
     const uint32_t language = VComponentManager::GetLocalizationLanguage(bundle.Get(), true, 0);
     fLocalizationManager = new VLocalizationManager(language);

@@ -1,8 +1,8 @@
 // VUpdateEngine: the updater's application object, one per run. Its start-up parses the command
-// line into the fields below and installs a localization manager in the user's language; its run
-// performs one whole update on the main task (check the bundles, customize a client bundle, let
-// the caller quit, wait for it, swap the bundles, restart the application, dispose of the backup)
-// and logs it; its quit flushes the log.
+// line into the fields below; its run writes the log's first line, installs a localization manager
+// in the user's language, performs one whole update on the main task (check the bundles, customize
+// a client bundle, let the caller quit, wait for it, swap the bundles, restart the application,
+// dispose of the backup) and logs it; its quit flushes the log.
 //
 // The member functions live in one source per stage: VUpdateEngine.cpp (life cycle and
 // localization), VUpdateEngine_CommandLine.cpp, VUpdateEngine_Customization.cpp,
@@ -39,9 +39,6 @@ public:
     VUpdateEngine(const VUpdateEngine&) = delete;
     VUpdateEngine& operator=(const VUpdateEngine&) = delete;
 
-    // The IPC process's start-up (which parses the command line), then the localization manager.
-    bool Init(uint32_t inFlags) override;
-
     // A path text as a folder path: "/" is appended when missing; an empty text clears the path.
     static void FixFolderPathSpec(const VString& inText, FilePathStyle inStyle, VFilePath& outPath);
 
@@ -55,7 +52,9 @@ protected:
 
     // The user's language's localization manager over the bundle's localization folders: the
     // process localizer, the type registry's, and the localizer of the toolbox's, the XML
-    // layer's, the platform's and the updater's errors. Always true.
+    // layer's, the platform's and the updater's errors. Made once, by the run, after the log's
+    // first line: reading its XLIFF files starts the XML library, which a run that logs nothing
+    // yet has no use for. Always true.
     bool _InitLocalizationManager();
 
     // One whole update on the main task: the log file, the update, its log lines, and the

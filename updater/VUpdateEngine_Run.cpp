@@ -121,6 +121,8 @@ void VUpdateEngine::DoRun()
     VString time;
     FormatNow(date, time);
     LogInfo("Updater starting - %S - %S", &date, &time);
+    // The texts of the run's errors and alert; every error so far is described after this.
+    _InitLocalizationManager();
 
     if (!failed())
     {
