@@ -42,6 +42,11 @@ void HandleSignal(int inSignal)
     errno = savedErrno;
 }
 
+// Held by the watcher while it asks for a quit, and by an object's destruction: the quit's task
+// references are released before the process goes on shutting down.
+std::mutex sQuitLock;
+int sArmed = 0; // live objects whose Init succeeded; the watcher asks for a quit only then
+
 void WatchSignals(int inReadEnd)
 {
     unsigned char number;
@@ -55,6 +60,11 @@ void WatchSignals(int inReadEnd)
         if (count <= 0)
         {
             return;
+        }
+        std::lock_guard<std::mutex> lock(sQuitLock);
+        if (sArmed == 0)
+        {
+            continue;
         }
         if (VProcess* process = VProcess::Get())
         {
@@ -96,6 +106,15 @@ bool StartWatcher()
 
 } // namespace
 
+XPosixProcessIPC::~XPosixProcessIPC()
+{
+    if (fArmed)
+    {
+        std::lock_guard<std::mutex> lock(sQuitLock);
+        --sArmed;
+    }
+}
+
 bool XPosixProcessIPC::Init()
 {
     if (!StartWatcher())
@@ -125,6 +144,12 @@ bool XPosixProcessIPC::Init()
         {
             return false;
         }
+    }
+    if (!fArmed)
+    {
+        std::lock_guard<std::mutex> lock(sQuitLock);
+        ++sArmed;
+        fArmed = true;
     }
     return true;
 }

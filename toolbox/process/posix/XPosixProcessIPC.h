@@ -12,8 +12,10 @@
 //   then it writes the signal number to a self-pipe. A watcher thread, started by the first Init,
 //   reads the pipe and asks the process object to quit, so the message always comes first.
 // - Not signalfd: that needs the signals blocked in every thread, threads exist before Init.
-// - The handlers, the pipe and the watcher stay for the life of the process; the destructor does
-//   nothing.
+// - The handlers, the pipe and the watcher stay for the life of the process. The watcher asks for
+//   a quit only while an object whose Init succeeded is alive: the destructor waits for a quit in
+//   progress and none starts after it, so a signal that comes while the process shuts down (a
+//   second SIGTERM, say) never reaches a process object or a task being destroyed.
 #pragma once
 
 #include "toolbox/kernel/base/VObject.h"
@@ -27,7 +29,7 @@ class XPosixProcessIPC : public VObject
 {
 public:
     XPosixProcessIPC() = default;
-    ~XPosixProcessIPC() override = default;
+    ~XPosixProcessIPC() override;
     XPosixProcessIPC(const XPosixProcessIPC&) = delete;
     XPosixProcessIPC& operator=(const XPosixProcessIPC&) = delete;
 
@@ -39,6 +41,9 @@ public:
     // Whether a process of that ID exists: a signal 0 reaches it or fails for another reason than
     // its absence (a process of another user).
     static bool IsProcessRunning(int32_t inProcessID);
+
+private:
+    bool fArmed = false; // counted among the objects the watcher serves
 };
 
 } // namespace zorn
